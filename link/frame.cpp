@@ -1,0 +1,223 @@
+#include "frame.h"
+
+#include <algorithm>
+
+#include "streamer.h"
+#include "talker_loader.h"
+
+namespace kestro {
+
+namespace {
+
+// Generous against a working line: twice the line time of what is queued, plus two seconds
+// for a USB adapter's latency.
+Duration drainLimit(std::size_t queued, int baud) {
+    return 2 * characterTime(std::max(baud, 1), static_cast<std::int64_t>(queued)) + 2s;
+}
+
+// How long one round of the streamer lets events run before it moves the bars again.
+constexpr Duration kProgressRound = 100ms;
+
+}  // namespace
+
+Frame::Frame(Target& target, std::string button, std::string restingCaption)
+    : target_(target), button_(std::move(button)), restingCaption_(std::move(restingCaption)) {}
+
+void Frame::run(Target& target, std::string button, std::string restingCaption, const Body& body) {
+    Frame f(target, std::move(button), std::move(restingCaption));
+    try {
+        body(f);
+    } catch (const LinkError& e) {
+        f.ui().message({e.what(), kAppTitle, Icon::Critical, e.detail});
+        if (e.ending == LinkError::Ending::EndAsFrame)
+            f.finish();
+        else
+            f.cancel();
+    }
+    // A body that returned without ending its run must not leave the window disabled.
+    if (!f.ended_ && f.link().operationRunning())
+        f.cancel();
+}
+
+bool Frame::begin() {
+    if (!link().ready()) {
+        ended_ = true;
+        ui().message({"Please reset your HC11", kAppTitle, Icon::Exclamation});
+        return false;
+    }
+    link().setOperationRunning(true);
+    ui().setWindowEnabled(false);
+    ui().setCaption(button_, kBusyCaption);
+    return true;
+}
+
+std::optional<std::filesystem::path> Frame::chooseFile() {
+    const std::string chosen = ui().chooseFile();
+    if (chosen == kChooserCancel) {
+        cancel();
+        return std::nullopt;
+    }
+    // Found out now, before the talker download uses up the reset.
+    std::string reason;
+    if (!readFile(chosen, &reason))
+        throw LinkError("Cannot read the file " + chosen + ": " + reason + ".",
+                        LinkError::Ending::KeepTarget);
+    return std::filesystem::path(chosen);
+}
+
+void Frame::downloadTalker(const std::string& talkerFile) {
+    const std::filesystem::path path = target_.talkerDir / talkerFile;
+    std::string reason;
+    const auto text = readFile(path, &reason);
+    if (!text)
+        throw LinkError("Cannot read the talker file " + path.string() + ": " + reason + ".",
+                        LinkError::Ending::KeepTarget,
+                        "Kestro looks for its talkers in the asm folder beside the program.");
+    if (!port().isOpen())
+        portFailed(port().failure());
+
+    if (const PortError e = port().setSettings(kTalkerSettings); e != PortError::None)
+        portFailed(e);
+    const Bytes wire = talkerWireBytes(talkerImage(*text));
+    for (Byte b : wire) {
+        if (const PortError e = port().output(b); e != PortError::None)
+            portFailed(e);
+    }
+    expectedEcho_.assign(wire.begin() + 1, wire.begin() + 1 + kEchoChecked);
+    echoChecked_ = false;
+}
+
+void Frame::waitDrained() {
+    const Duration limit = drainLimit(port().outBufferCount(), port().settings().baud);
+    const bool drained = clock().waitUntil(
+        [this] { return port().failure() != PortError::None || port().outBufferCount() == 0; },
+        limit);
+    if (port().failure() != PortError::None)
+        portFailed(port().failure());
+    if (!drained)
+        throw LinkError("The serial port " + port().deviceName(port().commPort()) +
+                            " did not send its data in time.",
+                        LinkError::Ending::EndAsFrame,
+                        "Check that the port works and is not held up by flow control.");
+}
+
+void Frame::wait(Duration d) {
+    clock().sleepFor(d);
+    if (port().failure() != PortError::None)
+        portFailed(port().failure());
+}
+
+void Frame::checkTalkerEcho() {
+    if (echoChecked_)
+        return;
+    echoChecked_ = true;
+    // Bytes left over from an earlier run may come first: look for the echo as one block.
+    const Bytes received = port().input();
+    const bool echoed = std::search(received.begin(), received.end(), expectedEcho_.begin(),
+                                    expectedEcho_.end()) != received.end();
+    if (!echoed)
+        throw LinkError("The talker download was not echoed by the HC11.",
+                        LinkError::Ending::EndAsFrame,
+                        "Check the wiring between the port and the HC11, then reset your HC11 "
+                        "into bootstrap mode and try again.");
+}
+
+void Frame::discardBuffers() {
+    checkTalkerEcho();
+    port().discardOutput();
+    port().discardInput();
+}
+
+void Frame::send(ByteView bytes) {
+    if (const PortError e = port().output(bytes); e != PortError::None)
+        portFailed(e);
+}
+
+void Frame::send(std::string_view text) {
+    const Bytes b = bytesOf(text);
+    send(ByteView(b));
+}
+
+void Frame::send(Byte b) {
+    send(ByteView(&b, 1));
+}
+
+void Frame::streamFile(const std::filesystem::path& file) {
+    std::string reason;
+    const auto content = readFile(file, &reason);
+    if (!content)
+        throw LinkError("Cannot read the file " + file.string() + ": " + reason + ".",
+                        LinkError::Ending::EndAsFrame);
+    const std::size_t length = content->size();
+    const std::size_t room =
+        port().outBufferSize() - std::min(port().outBufferSize(), port().outBufferCount());
+    ui().setProgress(1);
+    std::size_t read = 0;
+    for (const std::size_t piece : streamPieces(length, room)) {
+        Bytes bytes(piece, kBeyondEndByte);
+        const std::size_t fromFile = std::min(piece, length - read);
+        std::copy_n(content->begin() + static_cast<std::ptrdiff_t>(read), fromFile, bytes.begin());
+        read += piece;
+        send(ByteView(bytes));
+
+        const TimePoint deadline = clock().now() + drainLimit(piece, port().settings().baud);
+        while (port().outBufferCount() != 0) {
+            clock().waitUntil(
+                [this] {
+                    return port().outBufferCount() == 0 || port().failure() != PortError::None;
+                },
+                kProgressRound);
+            if (port().failure() != PortError::None) {
+                ui().setProgress(std::nullopt);
+                portFailed(port().failure());
+            }
+            ui().setProgress(streamProgress(static_cast<std::int64_t>(read),
+                                            static_cast<std::int64_t>(port().outBufferCount()),
+                                            static_cast<std::int64_t>(length)));
+            if (clock().now() > deadline) {
+                ui().setProgress(std::nullopt);
+                throw LinkError("The serial port " + port().deviceName(port().commPort()) +
+                                    " did not send its data in time.",
+                                LinkError::Ending::EndAsFrame);
+            }
+        }
+    }
+    ui().setProgress(std::nullopt);
+}
+
+void Frame::finish() {
+    link().clearReady();
+    restoreIdle();
+}
+
+void Frame::cancel() {
+    restoreIdle();
+}
+
+void Frame::restoreIdle() {
+    ended_ = true;
+    link().setOperationRunning(false);
+    ui().setCaption(button_, restingCaption_);
+    ui().setWindowEnabled(true);
+}
+
+void Frame::portFailed(PortError error) {
+    const std::string device = port().deviceName(port().commPort());
+    std::string why;
+    switch (error) {
+        case PortError::Lost:
+            why = "it was lost (was the adapter unplugged?)";
+            break;
+        case PortError::NotOpen:
+        case PortError::None:
+            why = "it is not open; choose a port or press Connect";
+            break;
+        default:
+            why = target_.link.openFailureText(port().commPort(), error);
+            break;
+    }
+    throw LinkError("The serial port " + device + " failed: " + why + ".",
+                    LinkError::Ending::KeepTarget);
+}
+
+}  // namespace kestro

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "bytes.h"
+#include "link_state.h"
+#include "operation_ui.h"
+
+namespace kestro {
+
+// The one error type of the link layer. It carries the text the user is shown and says how
+// the run ends: some failures leave the target as it was, others have used it up.
+class LinkError : public std::runtime_error {
+  public:
+    enum class Ending {
+        KeepTarget,  // caption back, window enabled, nothing else changes
+        EndAsFrame,  // the target counts as used: not ready, caption back, window enabled
+    };
+    LinkError(const std::string& text, Ending ending, std::string detail = {})
+        : std::runtime_error(text), ending(ending), detail(std::move(detail)) {}
+    Ending ending;
+    std::string detail;
+};
+
+// Everything an operation works with.
+struct Target {
+    LinkState& link;
+    OperationUi& ui;
+    std::filesystem::path talkerDir;  // the asm folder beside the executable
+};
+
+// The frame every operation runs in. Each member is one step, so an operation reads as the
+// sequence of steps it performs; run() ends the run soundly whatever fails on the way.
+class Frame {
+  public:
+    static constexpr Duration kSettle = 250ms;
+    static constexpr Duration kReplyWait = 500ms;
+    static constexpr const char* kBusyCaption = "Please Wait";
+    static constexpr const char* kTalkerSettings = "1200,n,8,1";
+
+    using Body = std::function<void(Frame&)>;
+    // Runs body inside the frame for the named button; body starts with begin().
+    static void run(Target& target, std::string button, std::string restingCaption,
+                    const Body& body);
+
+    SerialPort& port() { return target_.link.port(); }
+    LinkState& link() { return target_.link; }
+    OperationUi& ui() { return target_.ui; }
+    Clock& clock() { return target_.link.clock(); }
+
+    // Refuses with "Please reset your HC11" unless the target is ready; otherwise disables the
+    // window and shows "Please Wait" on the button.
+    bool begin();
+    // Lets the user choose a file; on Cancel the run ends quietly and nullopt comes back.
+    std::optional<std::filesystem::path> chooseFile();
+    // Sends the talker through the bootstrap loader, at the loader's line settings.
+    void downloadTalker(const std::string& talkerFile);
+    // Waits until everything queued has left the PC, within a limit that a working line never
+    // reaches.
+    void waitDrained();
+    // The wait routine.
+    void wait(Duration d);
+    // Checks the boot loader's echo of the talker, then discards both buffers.
+    void discardBuffers();
+    void checkTalkerEcho();
+    void send(ByteView bytes);
+    void send(std::string_view text);
+    void send(Byte b);
+    // Sends a user's file with progress on the bars.
+    void streamFile(const std::filesystem::path& file);
+    // The frame's last steps: target not ready, caption back, window enabled.
+    void finish();
+    // Ends a run that has not used the target: caption back, window enabled.
+    void cancel();
+
+    // A port failure as the user is told it.
+    [[noreturn]] void portFailed(PortError error);
+
+  private:
+    Frame(Target& target, std::string button, std::string restingCaption);
+    void restoreIdle();
+
+    Target& target_;
+    std::string button_;
+    std::string restingCaption_;
+    Bytes expectedEcho_;
+    bool echoChecked_ = true;
+    bool ended_ = false;
+};
+
+}  // namespace kestro

@@ -1,0 +1,162 @@
+#include "link_state.h"
+
+namespace kestro {
+
+LinkState::LinkState(SerialPort& port, Clock& clock, Scheduler& scheduler)
+    : port_(port), clock_(clock), scheduler_(scheduler) {
+    port_.setLoneNulIsBreak(true);
+}
+
+LinkState::~LinkState() {
+    setTimerEnabled(false);
+}
+
+std::string LinkState::openFailureText(int n, PortError error) const {
+    const std::string device = port_.deviceName(n);
+    switch (error) {
+        case PortError::None:
+            return {};
+        case PortError::InUse:
+            return "CommPort already in use";
+        case PortError::Absent:
+            return device + " does not exist";
+        case PortError::NoPermission:
+            return "No permission to open " + device +
+                   ": add yourself to the dialout group and log in again";
+        case PortError::Lost:
+            return device + " was lost";
+        case PortError::NotOpen:
+        case PortError::BadSettings:
+        case PortError::Io:
+            break;
+    }
+    return device + " cannot be opened";
+}
+
+void LinkState::startupSearch() {
+    portNumber_ = 0;
+    port_.setSettings(kStartupSettings);
+    std::string reasons;
+    int n = 1;
+    for (; n <= kPorts; ++n) {
+        port_.setCommPort(n);
+        const PortError e = port_.open();
+        if (e == PortError::None)
+            break;
+        reasons += "Comm " + std::to_string(n) + ": " + openFailureText(n, e) + "\n";
+    }
+    portNumber_ = n;  // kNoPort when nothing opened
+    if (portNumber_ <= kPorts) {
+        // Choosing a button other than the first counts as the user choosing it.
+        if (portNumber_ == 1) {
+            if (view_)
+                view_->selectComm(1);
+        } else {
+            changePort(portNumber_);
+        }
+        return;
+    }
+    if (!reasons.empty())
+        reasons.pop_back();
+    if (view_)
+        view_->message({"No free CommPort!", "Error", Icon::Exclamation, reasons});
+}
+
+void LinkState::changePort(int n) {
+    const int old = portNumber_;
+    port_.close();
+    portNumber_ = n;
+    PortError e = port_.setSettings(kChangeSettings);
+    port_.setCommPort(n);
+    if (e == PortError::None)
+        e = port_.open();
+    if (e != PortError::None) {
+        if (view_)
+            view_->showPortWarning(openFailureText(n, e));
+        portNumber_ = old;
+        port_.setSettings(kChangeSettings);
+        port_.setCommPort(old);
+        port_.open();  // failing again here changes nothing more
+    }
+    if (view_)
+        view_->selectComm(portNumber_ >= 1 && portNumber_ <= kPorts ? portNumber_ : 0);
+    clock_.sleepFor(kPortChangePause);
+    if (view_)
+        view_->showPortWarning(std::nullopt);
+}
+
+void LinkState::connect() {
+    if (port_.isOpen())
+        return;
+    port_.setSettings(kStartupSettings);
+    port_.setCommPort(portNumber_);
+    const PortError e = port_.open();
+    if (e != PortError::None) {
+        if (view_)
+            view_->showDisconnected(true, openFailureText(portNumber_, e));
+        return;
+    }
+    if (view_) {
+        view_->showDisconnected(false, {});
+        view_->showResetPrompt(true);
+    }
+}
+
+void LinkState::disconnect() {
+    if (!port_.isOpen())
+        return;
+    port_.close();
+    if (view_)
+        view_->showDisconnected(true, {});
+    ready_ = false;
+    refresh();
+    if (view_)
+        view_->showResetPrompt(false);
+}
+
+void LinkState::refresh() {
+    if (view_)
+        view_->showReadiness(ready_);
+}
+
+void LinkState::clearReady() {
+    ready_ = false;
+    refresh();
+}
+
+void LinkState::setOperationRunning(bool running) {
+    operationRunning_ = running;
+    port_.setLoneNulIsBreak(!running);
+}
+
+void LinkState::portBreak() {
+    ready_ = true;
+    refresh();
+}
+
+void LinkState::portDataArrived() {}
+
+void LinkState::portFailed(PortError error) {
+    // An open port that went away is shown as a disconnect; the user connects again.
+    if (view_)
+        view_->showDisconnected(true, openFailureText(portNumber_, error));
+}
+
+void LinkState::setTimerEnabled(bool enabled) {
+    if (timer_) {
+        scheduler_.cancel(*timer_);
+        timer_.reset();
+    }
+    if (enabled) {
+        nextTick_ = scheduler_.now() + kTickInterval;
+        timer_ = scheduler_.schedule(nextTick_, [this] { tick(); });
+    }
+}
+
+void LinkState::tick() {
+    ++ticks_;
+    nextTick_ += kTickInterval;
+    timer_ = scheduler_.schedule(nextTick_, [this] { tick(); });
+}
+
+}  // namespace kestro

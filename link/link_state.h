@@ -1,0 +1,94 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "clock.h"
+#include "messages.h"
+#include "serial_port.h"
+
+namespace kestro {
+
+// What the link shows in the window: the readiness pictures and label, the reset prompt, the
+// disconnected picture, the port-in-use warning and the selected Comm button.
+class LinkView {
+  public:
+    virtual ~LinkView() = default;
+    // Ready: the ready picture and "Ready", prompt hidden; not ready: the other picture,
+    // "Not Ready" and the reset prompt.
+    virtual void showReadiness(bool ready) = 0;
+    virtual void showResetPrompt(bool shown) = 0;
+    // reason: why the port could not be opened, empty when there is nothing to explain.
+    virtual void showDisconnected(bool shown, const std::string& reason) = 0;
+    // text: the warning to show beside its picture; nullopt hides both.
+    virtual void showPortWarning(const std::optional<std::string>& text) = 0;
+    // Marks Comm n as chosen without running its change handler (0: none).
+    virtual void selectComm(int n) = 0;
+    virtual void message(const Message& m) = 0;
+};
+
+// Which port is in use, whether the target has announced itself with a break, and the tick
+// counter of the dump's quiet-line timer.
+class LinkState : public PortListener {
+  public:
+    static constexpr int kPorts = 4;
+    static constexpr int kNoPort = 5;
+    static constexpr const char* kStartupSettings = "1200,N,8,1";
+    static constexpr const char* kChangeSettings = "2400,n,8,1";
+    static constexpr Duration kTickInterval = 500ms;
+    static constexpr Duration kPortChangePause = 2000ms;
+
+    LinkState(SerialPort& port, Clock& clock, Scheduler& scheduler);
+    // The window that shows the link; set before anything runs.
+    void setView(LinkView* view) { view_ = view; }
+    ~LinkState() override;
+
+    SerialPort& port() { return port_; }
+    Clock& clock() { return clock_; }
+    int portNumber() const { return portNumber_; }
+    bool ready() const { return ready_; }
+    int ticks() const { return ticks_; }
+
+    void startupSearch();
+    void changePort(int n);
+    void connect();
+    void disconnect();
+
+    // The readiness display.
+    void refresh();
+    // Ends a use of the target: the next operation needs a new reset.
+    void clearReady();
+    // While an operation runs, a lone NUL is data, never a break.
+    void setOperationRunning(bool running);
+    bool operationRunning() const { return operationRunning_; }
+
+    // The wait routine: lets events run for ms milliseconds.
+    void wait(int ms) { clock_.sleepFor(std::chrono::milliseconds(ms)); }
+
+    void setTimerEnabled(bool enabled);
+    void resetTicks() { ticks_ = 0; }
+
+    // Text that says why port n could not be opened.
+    std::string openFailureText(int n, PortError error) const;
+
+    // PortListener
+    void portBreak() override;
+    void portDataArrived() override;
+    void portFailed(PortError error) override;
+
+  private:
+    void tick();
+
+    SerialPort& port_;
+    Clock& clock_;
+    Scheduler& scheduler_;
+    LinkView* view_ = nullptr;
+    int portNumber_ = 0;
+    bool ready_ = false;
+    int ticks_ = 0;
+    bool operationRunning_ = false;
+    std::optional<Scheduler::EventId> timer_;
+    TimePoint nextTick_{0};
+};
+
+}  // namespace kestro

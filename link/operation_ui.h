@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "messages.h"
+
+namespace kestro {
+
+// The only way from an operation to the window. The window implements it with widgets; tests
+// implement it with a recorder.
+class OperationUi {
+  public:
+    virtual ~OperationUi() = default;
+    virtual void message(const Message& m) = 0;
+    // Disables or enables the whole main window.
+    virtual void setWindowEnabled(bool enabled) = 0;
+    // button: the object name of a button, e.g. "TestComm".
+    virtual void setCaption(std::string_view button, std::string_view caption) = 0;
+    // The four progress bars move together; nullopt hides them.
+    virtual void setProgress(std::optional<int> percent) = 0;
+    // Shows or hides a control that an operation owns, such as "DumpWarning".
+    virtual void setVisible(std::string_view control, bool visible) = 0;
+    // The file chooser: the full path of the chosen file, or "Cancel".
+    virtual std::string chooseFile() = 0;
+};
+
+inline constexpr std::string_view kChooserCancel = "Cancel";
+
+}  // namespace kestro

@@ -1,0 +1,374 @@
+#include "termios_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+
+namespace kestro {
+
+namespace {
+
+speed_t speedFor(int baud) {
+    struct Rate {
+        int baud;
+        speed_t speed;
+    };
+    static constexpr Rate kRates[] = {
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},
+        {150, B150},         {200, B200},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+        {3500000, B3500000}, {4000000, B4000000},
+    };
+    for (const Rate& r : kRates)
+        if (r.baud == baud) return r.speed;
+    return B0;
+}
+
+PortError openError(int e) {
+    switch (e) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+        case ENOTDIR:
+            return PortError::Absent;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return PortError::NoPermission;
+        case EBUSY:
+        case EWOULDBLOCK:
+            return PortError::InUse;
+        default:
+            return PortError::Io;
+    }
+}
+
+// What a read or write error on an open port means: these are what the kernel returns once the
+// device behind the descriptor is gone (a USB adapter pulled out, a hung-up line).
+PortError transferError(int e) {
+    return (e == EIO || e == ENXIO || e == ENODEV) ? PortError::Lost : PortError::Io;
+}
+
+bool hungUp(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+TimePoint monotonicNow() {
+    return std::chrono::duration_cast<Duration>(
+        std::chrono::steady_clock::now().time_since_epoch());
+}
+
+}  // namespace
+
+std::string defaultDevice(int n) { return "/dev/ttyS" + std::to_string(n - 1); }
+
+bool configureTermios(termios& t, const LineSettings& s) {
+    const speed_t speed = speedFor(s.baud);
+    if (speed == B0) return false;
+
+    tcflag_t size = CS8;
+    switch (s.dataBits) {
+        case 5: size = CS5; break;
+        case 6: size = CS6; break;
+        case 7: size = CS7; break;
+        default: size = CS8; break;
+    }
+    tcflag_t parity = 0;
+    switch (s.parity) {
+        case 'E': parity = PARENB; break;
+        case 'O': parity = PARENB | PARODD; break;
+        case 'M': parity = PARENB | CMSPAR | PARODD; break;
+        case 'S': parity = PARENB | CMSPAR; break;
+        default: break;
+    }
+
+    // A break must reach us as a mark: IGNBRK would drop it, BRKINT would turn it into SIGINT,
+    // and errors are only marked with INPCK on and IGNPAR off. ISTRIP would clear bit 7 of data.
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | ISTRIP | INLCR | IGNCR | ICRNL |
+                                        IXON | IXOFF | IXANY | IUCLC | IMAXBEL);
+    t.c_iflag |= PARMRK | INPCK;
+    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    t.c_cflag |= CLOCAL | CREAD | size | parity | (s.stopBits == 2 ? CSTOPB : 0);
+    // VMIN 1 makes an empty non-blocking read fail with EAGAIN, so a read of 0 means hang-up.
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+    return true;
+}
+
+TermiosPort::TermiosPort(DeviceFor deviceFor, Now now)
+    : deviceFor_(std::move(deviceFor)),
+      now_(now ? std::move(now) : Now(monotonicNow)),
+      context_(std::make_unique<QObject>()) {}
+
+TermiosPort::~TermiosPort() {
+    close();
+    // Deleting the context also deletes notifiers retired with deleteLater and cancels any
+    // failure report still queued for the event loop.
+    context_.reset();
+}
+
+PortError TermiosPort::setSettings(std::string_view text) {
+    const auto parsed = LineSettings::parse(text);
+    if (!parsed) return PortError::BadSettings;
+    if (fd_ >= 0) {
+        termios t{};
+        if (::tcgetattr(fd_, &t) != 0) return transferError(errno);
+        if (!configureTermios(t, *parsed)) return PortError::BadSettings;
+        // At once, not after the output drains: the callers change the rate when they have
+        // already waited for the line to be quiet, and a drain wait would block the window.
+        if (::tcsetattr(fd_, TCSANOW, &t) != 0) return transferError(errno);
+    } else {
+        termios probe{};
+        if (!configureTermios(probe, *parsed)) return PortError::BadSettings;
+    }
+    settings_ = *parsed;
+    return PortError::None;
+}
+
+PortError TermiosPort::open() {
+    if (fd_ >= 0) return PortError::InUse;
+    const std::string path = deviceFor_(port_);
+    if (path.empty()) return PortError::Absent;
+
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return openError(errno);
+    const auto refuse = [fd](PortError e) {
+        ::close(fd);
+        return e;
+    };
+    // Exclusive twice over: TIOCEXCL turns away later opens (EBUSY, except for root), the lock
+    // finds programs that took the port the same way, root or not.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) return refuse(PortError::InUse);
+    ::ioctl(fd, TIOCEXCL);
+
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0) return refuse(PortError::Io);
+    if (!configureTermios(t, settings_)) return refuse(PortError::BadSettings);
+    if (::tcsetattr(fd, TCSANOW, &t) != 0) return refuse(openError(errno));
+    // What arrived before the port was ours is not for us.
+    ::tcflush(fd, TCIOFLUSH);
+
+    fd_ = fd;
+    ++generation_;
+    failure_ = PortError::None;
+    decoder_.reset();
+    rx_.clear();
+    tx_.clear();
+    lineFreeAt_ = TimePoint{0};
+
+    readNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, context_.get());
+    QObject::connect(readNotifier_, &QSocketNotifier::activated, context_.get(),
+                     [this] { onReadable(); });
+    writeNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, context_.get());
+    writeNotifier_->setEnabled(false);
+    QObject::connect(writeNotifier_, &QSocketNotifier::activated, context_.get(),
+                     [this] { onWritable(); });
+    return PortError::None;
+}
+
+void TermiosPort::close() {
+    if (fd_ < 0) return;
+    // Flushed first: closing a tty waits until its output has drained, up to half a minute.
+    ::tcflush(fd_, TCIOFLUSH);
+    release();
+}
+
+void TermiosPort::release() {
+    // The notifiers may be the ones whose signal runs right now, so they go later; disabled,
+    // they no longer watch the descriptor that is about to be closed.
+    for (QSocketNotifier* n : {readNotifier_, writeNotifier_}) {
+        if (!n) continue;
+        n->setEnabled(false);
+        QObject::disconnect(n, nullptr, nullptr, nullptr);
+        n->deleteLater();
+    }
+    readNotifier_ = writeNotifier_ = nullptr;
+    ::close(fd_);
+    fd_ = -1;
+    decoder_.reset();
+    rx_.clear();
+    tx_.clear();
+    lineFreeAt_ = TimePoint{0};
+}
+
+void TermiosPort::fail(PortError error, bool notifyNow) {
+    release();
+    failure_ = error;
+    if (notifyNow) {
+        if (listener_) listener_->portFailed(error);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        context_.get(),
+        [this, error, generation = generation_] {
+            if (generation == generation_ && fd_ < 0 && listener_) listener_->portFailed(error);
+        },
+        Qt::QueuedConnection);
+}
+
+PortError TermiosPort::output(ByteView bytes) {
+    if (fd_ < 0) return failure_ != PortError::None ? failure_ : PortError::NotOpen;
+    tx_.insert(tx_.end(), bytes.begin(), bytes.end());
+    // Bytes already waiting keep their turn behind the notifier.
+    if (writeNotifier_->isEnabled()) return PortError::None;
+    const PortError e = flushOutput();
+    if (e != PortError::None) fail(e, false);
+    return e;
+}
+
+PortError TermiosPort::flushOutput() {
+    Byte chunk[4096];
+    while (!tx_.empty()) {
+        const std::size_t n = std::min(tx_.size(), sizeof chunk);
+        std::copy_n(tx_.begin(), n, chunk);
+        const ssize_t written = ::write(fd_, chunk, n);
+        if (written > 0) {
+            tx_.erase(tx_.begin(), tx_.begin() + written);
+            handOver(static_cast<std::size_t>(written));
+            continue;
+        }
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        return written < 0 ? transferError(errno) : PortError::Io;
+    }
+    writeNotifier_->setEnabled(!tx_.empty());
+    return PortError::None;
+}
+
+void TermiosPort::onWritable() {
+    if (fd_ < 0) return;
+    const PortError e = flushOutput();
+    if (e != PortError::None) fail(e, true);
+}
+
+Duration TermiosPort::frameTime(std::size_t n) const {
+    const std::int64_t bits =
+        1 + settings_.dataBits + (settings_.parity == 'N' ? 0 : 1) + settings_.stopBits;
+    return Duration{static_cast<std::int64_t>(n) * bits * 1'000'000'000LL / settings_.baud};
+}
+
+void TermiosPort::handOver(std::size_t n) {
+    // Each byte starts once the one before it has gone, or now if the line is idle.
+    lineFreeAt_ = std::max(now_(), lineFreeAt_) + frameTime(n);
+}
+
+std::size_t TermiosPort::lineEstimate() const {
+    const Duration left = lineFreeAt_ - now_();
+    if (left <= Duration::zero()) return 0;
+    const double frames =
+        static_cast<double>(left.count()) / static_cast<double>(frameTime(1).count());
+    // Rounded, but never 0 while any of the last frame can still be on the wire.
+    return std::max<std::size_t>(1, static_cast<std::size_t>(std::llround(frames)));
+}
+
+std::size_t TermiosPort::outBufferCount() {
+    if (fd_ < 0) return 0;
+    int driver = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &driver) != 0 || driver < 0) driver = 0;
+    // The driver no longer counts what a USB adapter holds in its own FIFO, so what we handed
+    // over counts by line time too until it can have left.
+    return tx_.size() + std::max(static_cast<std::size_t>(driver), lineEstimate());
+}
+
+void TermiosPort::discardOutput() {
+    tx_.clear();
+    if (fd_ < 0) return;
+    writeNotifier_->setEnabled(false);
+    ::tcflush(fd_, TCOFLUSH);
+    lineFreeAt_ = TimePoint{0};
+}
+
+Bytes TermiosPort::input() {
+    const std::size_t n = inputLen_ != 0 ? std::min(inputLen_, rx_.size()) : rx_.size();
+    Bytes out(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
+    rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
+    return out;
+}
+
+void TermiosPort::discardInput() {
+    rx_.clear();
+    if (fd_ < 0) return;
+    ::tcflush(fd_, TCIFLUSH);
+    // The rest of a mark begun in the last read went with the flush.
+    decoder_.reset();
+}
+
+void TermiosPort::onReadable() {
+    if (fd_ < 0) return;
+    std::vector<BreakDecoder::Item> items;
+    PortError error = PortError::None;
+    bool gotAny = false;
+    Byte buffer[4096];
+    while (true) {
+        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        if (n > 0) {
+            decoder_.feed(ByteView(buffer, static_cast<std::size_t>(n)), items);
+            gotAny = true;
+            continue;
+        }
+        if (n == 0) {
+            // With VMIN 1 an empty read is EAGAIN; end of file is a hung-up line.
+            error = PortError::Lost;
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            // Woken with nothing to read: the notifier also wakes on hang-up and error.
+            if (!gotAny && hungUp(fd_)) error = PortError::Lost;
+        } else {
+            error = transferError(errno);
+        }
+        break;
+    }
+    const auto generation = generation_;
+    deliver(items);
+    if (error != PortError::None && generation == generation_ && fd_ >= 0) fail(error, true);
+}
+
+void TermiosPort::deliver(std::vector<BreakDecoder::Item>& items) {
+    using Item = BreakDecoder::Item;
+    // Adapters that report no line status (CH340 and the like) pass a break on as a plain NUL.
+    // While the link waits for a reset and no operation talks to the target, a NUL that comes
+    // on its own, into an empty receive queue, is taken for such a break and not queued.
+    if (loneNulIsBreak_ && rx_.empty() && items.size() == 1 && items[0] == Item::data(0))
+        items[0] = Item::brk();
+
+    // The listener may close or reopen the port; whatever is left then belongs to nobody.
+    const auto generation = generation_;
+    const auto alive = [&] { return generation == generation_ && fd_ >= 0; };
+    bool newData = false;
+    for (const Item& item : items) {
+        if (!item.isBreak()) {
+            rx_.push_back(item.byte);
+            newData = true;
+            continue;
+        }
+        if (newData && listener_) {
+            newData = false;
+            listener_->portDataArrived();
+            if (!alive()) return;
+        }
+        if (listener_) listener_->portBreak();
+        if (!alive()) return;
+    }
+    if (newData && listener_) listener_->portDataArrived();
+}
+
+}  // namespace kestro

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "bytes.h"
+
+namespace kestro {
+
+// Why a port operation failed. Callers decide what to show; the port never builds text.
+enum class PortError {
+    None,
+    Absent,        // no such device
+    InUse,         // another program holds it
+    NoPermission,  // the user may not open it (not in the dialout group)
+    Lost,          // it went away while open, e.g. a USB adapter pulled out
+    NotOpen,       // an operation that needs an open port
+    BadSettings,   // a settings text we cannot apply
+    Io,            // any other failure of the system
+};
+
+// Line settings as the program writes them: "1200,N,8,1" (baud, parity, data bits, stop bits).
+struct LineSettings {
+    int baud = 1200;
+    char parity = 'N';  // always upper case: N, E, O, M or S
+    int dataBits = 8;
+    int stopBits = 1;
+
+    // Accepts the parity letter in either case; nullopt for anything it cannot read.
+    static std::optional<LineSettings> parse(std::string_view text);
+    bool operator==(const LineSettings&) const = default;
+};
+
+// Notifications of a port, delivered on the thread that owns the link (the UI thread).
+class PortListener {
+  public:
+    virtual ~PortListener() = default;
+    virtual void portBreak() {}
+    virtual void portDataArrived() {}
+    virtual void portFailed(PortError) {}
+};
+
+// The serial port as the operations use it: opened by number, text line settings, a queued
+// write, counts of what waits in either direction, and a break notification.
+class SerialPort {
+  public:
+    virtual ~SerialPort() = default;
+
+    // Port numbers start at 1; used at the next open.
+    virtual void setCommPort(int n) = 0;
+    virtual int commPort() const = 0;
+    // What port n is for the user: a device path, or a name of our own for a virtual port.
+    virtual std::string deviceName(int n) const = 0;
+
+    // Applies at once when the port is open; the port stays open.
+    virtual PortError setSettings(std::string_view settings) = 0;
+    virtual LineSettings settings() const = 0;
+
+    virtual PortError open() = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // Set when an open port failed under us (Lost, Io); cleared by the next open.
+    virtual PortError failure() const = 0;
+
+    // Queues the bytes in order and returns at once.
+    virtual PortError output(ByteView bytes) = 0;
+    // Bytes not yet gone from the wire; 0 only once every byte can have left the PC.
+    virtual std::size_t outBufferCount() = 0;
+    virtual std::size_t outBufferSize() const = 0;
+    virtual void discardOutput() = 0;
+
+    // Removes and returns the received bytes waiting, at most inputLen of them when that is set.
+    virtual Bytes input() = 0;
+    virtual std::size_t inBufferCount() = 0;
+    virtual void discardInput() = 0;
+    virtual void setInputLen(std::size_t n) = 0;
+
+    virtual void setListener(PortListener* listener) = 0;
+
+    // Some USB adapters pass a received break on as a plain NUL byte. While no operation runs,
+    // such a port reports a NUL that arrives on its own as a break; the link switches this off
+    // while an operation talks to the target, where NUL is ordinary data.
+    virtual void setLoneNulIsBreak(bool /*enabled*/) {}
+
+    PortError output(std::string_view text) {
+        const Bytes b = bytesOf(text);
+        return output(ByteView(b));
+    }
+    PortError output(Byte b) { return output(ByteView(&b, 1)); }
+};
+
+}  // namespace kestro

@@ -1,0 +1,95 @@
+#include "virtual_port.h"
+
+namespace kestro {
+
+VirtualPort::~VirtualPort() {
+    close();
+}
+
+void VirtualPort::attach(int n, VirtualLine& line, std::string name) {
+    lines_[n] = Attached{&line, name.empty() ? "virtual port " + std::to_string(n) : name};
+}
+
+std::string VirtualPort::deviceName(int n) const {
+    auto it = lines_.find(n);
+    return it != lines_.end() ? it->second.name : "virtual port " + std::to_string(n);
+}
+
+PortError VirtualPort::setSettings(std::string_view text) {
+    const auto parsed = LineSettings::parse(text);
+    if (!parsed)
+        return PortError::BadSettings;
+    settings_ = *parsed;
+    if (open_) {
+        tx_->setBaud(settings_.baud);
+        open_->toPc.setReceiver(settings_.baud, [this](Byte b, bool fe) { received(b, fe); });
+    }
+    return PortError::None;
+}
+
+PortError VirtualPort::open() {
+    if (open_)
+        return PortError::InUse;
+    if (auto it = openResult_.find(port_); it != openResult_.end() && it->second != PortError::None)
+        return it->second;
+    auto it = lines_.find(port_);
+    if (it == lines_.end())
+        return PortError::Absent;
+    open_ = it->second.line;
+    failure_ = PortError::None;
+    tx_ = std::make_unique<Transmitter>(open_->toTarget);
+    tx_->setBaud(settings_.baud);
+    open_->toPc.setReceiver(settings_.baud, [this](Byte b, bool fe) { received(b, fe); });
+    return PortError::None;
+}
+
+void VirtualPort::close() {
+    if (!open_)
+        return;
+    open_->toPc.setReceiver(0, nullptr);
+    tx_.reset();
+    open_ = nullptr;
+    rx_.clear();
+}
+
+void VirtualPort::pull() {
+    if (!open_)
+        return;
+    close();
+    failure_ = PortError::Lost;
+    if (listener_)
+        listener_->portFailed(PortError::Lost);
+}
+
+PortError VirtualPort::output(ByteView bytes) {
+    if (!open_)
+        return failure_ != PortError::None ? failure_ : PortError::NotOpen;
+    tx_->queue(bytes);
+    return PortError::None;
+}
+
+void VirtualPort::discardOutput() {
+    if (tx_)
+        tx_->discard();
+}
+
+Bytes VirtualPort::input() {
+    const std::size_t n = inputLen_ != 0 ? std::min(inputLen_, rx_.size()) : rx_.size();
+    Bytes out(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
+    rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
+    return out;
+}
+
+void VirtualPort::received(Byte byte, bool framingError) {
+    // A UART reads a break as a NUL whose stop bit is missing.
+    if (framingError && byte == 0) {
+        if (listener_)
+            listener_->portBreak();
+        return;
+    }
+    rx_.push_back(byte);
+    if (listener_)
+        listener_->portDataArrived();
+}
+
+}  // namespace kestro

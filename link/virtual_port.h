@@ -1,0 +1,72 @@
+#pragma once
+
+#include <deque>
+#include <map>
+#include <memory>
+
+#include "serial_port.h"
+#include "virtual_line.h"
+
+namespace kestro {
+
+// The PC's side of virtual serial lines. Port numbers lead to lines that a test or the virtual
+// board attaches; a number with no line is absent, and a test can mark a port as held by
+// another program or pull it away while open.
+class VirtualPort final : public SerialPort {
+  public:
+    explicit VirtualPort(Scheduler& scheduler) : scheduler_(scheduler) {}
+    ~VirtualPort() override;
+
+    void attach(int n, VirtualLine& line, std::string name = {});
+    void setOpenResult(int n, PortError result) { openResult_[n] = result; }
+    // Simulates a device that disappears under an open port (a USB adapter pulled out).
+    void pull();
+
+    void setCommPort(int n) override { port_ = n; }
+    int commPort() const override { return port_; }
+    std::string deviceName(int n) const override;
+
+    PortError setSettings(std::string_view settings) override;
+    LineSettings settings() const override { return settings_; }
+
+    PortError open() override;
+    void close() override;
+    bool isOpen() const override { return open_ != nullptr; }
+    PortError failure() const override { return failure_; }
+
+    PortError output(ByteView bytes) override;
+    using SerialPort::output;
+    std::size_t outBufferCount() override { return tx_ ? tx_->pending() : 0; }
+    std::size_t outBufferSize() const override { return kOutBufferSize; }
+    void discardOutput() override;
+
+    Bytes input() override;
+    std::size_t inBufferCount() override { return rx_.size(); }
+    void discardInput() override { rx_.clear(); }
+    void setInputLen(std::size_t n) override { inputLen_ = n; }
+
+    void setListener(PortListener* listener) override { listener_ = listener; }
+
+    static constexpr std::size_t kOutBufferSize = 512;
+
+  private:
+    void received(Byte byte, bool framingError);
+
+    Scheduler& scheduler_;
+    struct Attached {
+        VirtualLine* line;
+        std::string name;
+    };
+    std::map<int, Attached> lines_;
+    std::map<int, PortError> openResult_;
+    int port_ = 1;
+    LineSettings settings_;
+    VirtualLine* open_ = nullptr;
+    std::unique_ptr<Transmitter> tx_;
+    std::deque<Byte> rx_;
+    std::size_t inputLen_ = 0;
+    PortError failure_ = PortError::None;
+    PortListener* listener_ = nullptr;
+};
+
+}  // namespace kestro

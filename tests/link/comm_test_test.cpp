@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include "bench.h"
+#include "operations.h"
+#include "talker_loader.h"
+
+namespace kestro {
+namespace {
+
+using testing::Bench;
+
+constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyz";
+
+void runTestComm(Bench& b) {
+    ops::operationFor("TestComm")(b.frameTarget, ops::Inputs{});
+}
+
+void expectEndedAsFrame(Bench& b) {
+    EXPECT_FALSE(b.link.ready());
+    EXPECT_FALSE(b.view.ready);
+    EXPECT_EQ(b.ui.captions["TestComm"], "Test Comm");
+    EXPECT_EQ(b.ui.captionLog.front(), "Please Wait");
+    EXPECT_EQ(b.ui.enabled, (std::vector<bool>{false, true}));
+    EXPECT_FALSE(b.link.operationRunning());
+}
+
+struct VerdictCase {
+    const char* name;
+    std::function<void(Bench&)> script;
+    Message verdict;
+};
+
+class CommTestVerdict : public ::testing::TestWithParam<VerdictCase> {};
+
+TEST_P(CommTestVerdict, JudgesTheEchoOfTheAlphabet) {
+    Bench b;
+    b.connectAndReset();
+    GetParam().script(b);
+    runTestComm(b);
+    ASSERT_EQ(b.ui.messages.size(), 1u);
+    EXPECT_EQ(b.ui.messages[0], GetParam().verdict);
+    expectEndedAsFrame(b);
+}
+
+const Message kOk{"Communication is OK", kAppTitle, Icon::Exclamation};
+const Message kError{"Error in communication", kAppTitle, Icon::Critical};
+
+INSTANTIATE_TEST_SUITE_P(
+    CommTest, CommTestVerdict,
+    ::testing::Values(
+        VerdictCase{"RightEcho",
+                    [](Bench& b) { b.target.talker = [&b](Byte x) { b.target.send(x); }; }, kOk},
+        VerdictCase{"WrongEcho",
+                    [](Bench& b) {
+                        b.target.talker = [&b](Byte x) { b.target.send(Byte(std::toupper(x))); };
+                    },
+                    kError},
+        VerdictCase{"LateEcho",
+                    [](Bench& b) {
+                        b.target.talker = [&b](Byte x) {
+                            if (x == 'z')
+                                b.target.after(600ms, [&b] { b.target.send(kAlphabet); });
+                        };
+                    },
+                    kError},
+        VerdictCase{"NoEcho", [](Bench&) {}, kError},
+        VerdictCase{"ExtraByte",
+                    [](Bench& b) {
+                        b.target.talker = [&b](Byte x) {
+                            b.target.send(x);
+                            if (x == 'z')
+                                b.target.send(Byte{'!'});
+                        };
+                    },
+                    kError},
+        // What the target sends during the download is discarded before the verdict.
+        VerdictCase{"NoiseDuringDownloadIgnored",
+                    [](Bench& b) {
+                        // A talker that greets as it starts, while the fill byte comes in.
+                        b.target.talker = [&b, first = true](Byte x) mutable {
+                            if (first)
+                                b.target.send(std::string_view("junk"));
+                            first = false;
+                            b.target.send(x);
+                        };
+                    },
+                    kOk}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CommTest, PutsTheTalkerThenTheAlphabetOnTheWire) {
+    for (std::size_t ram : {256u, 512u}) {
+        Bench b;
+        b.connectAndReset(ram);
+        b.target.talker = [&b](Byte x) { b.target.send(x); };
+        runTestComm(b);
+        Bytes expected = talkerWireBytes({0xC6, 0x10, 0xFF, 0xAA});
+        const Bytes alphabet = bytesOf(kAlphabet);
+        expected.insert(expected.end(), alphabet.begin(), alphabet.end());
+        EXPECT_EQ(b.target.received, expected) << ram;
+        EXPECT_EQ(b.target.framingErrors, 0);
+        EXPECT_EQ(b.ui.messages.at(0).text, "Communication is OK") << ram;
+    }
+}
+
+TEST(CommTest, RefusesWhenTheTargetIsNotReady) {
+    Bench b;
+    b.link.startupSearch();
+    runTestComm(b);
+    ASSERT_EQ(b.ui.messages.size(), 1u);
+    EXPECT_EQ(b.ui.messages[0], (Message{"Please reset your HC11", kAppTitle, Icon::Exclamation}));
+    EXPECT_TRUE(b.ui.enabled.empty());
+    EXPECT_TRUE(b.ui.captions.empty());
+    EXPECT_TRUE(b.target.received.empty());
+}
+
+TEST(CommTest, ASecondTestNeedsANewReset) {
+    Bench b;
+    b.connectAndReset();
+    b.target.talker = [&b](Byte x) { b.target.send(x); };
+    runTestComm(b);
+    runTestComm(b);
+    ASSERT_EQ(b.ui.messages.size(), 2u);
+    EXPECT_EQ(b.ui.messages[1].text, "Please reset your HC11");
+}
+
+TEST(CommTest, ADownloadThatIsNotEchoedEndsTheRun) {
+    Bench b;
+    b.connectAndReset();
+    b.target.echoDownload = false;
+    b.target.talker = [&b](Byte x) { b.target.send(x); };
+    runTestComm(b);
+    ASSERT_EQ(b.ui.messages.size(), 1u);
+    EXPECT_EQ(b.ui.messages[0].text, "The talker download was not echoed by the HC11.");
+    EXPECT_EQ(b.ui.messages[0].icon, Icon::Critical);
+    EXPECT_NE(b.ui.messages[0].detail.find("reset your HC11"), std::string::npos);
+    expectEndedAsFrame(b);
+    // Nothing more was sent after the download.
+    EXPECT_EQ(b.target.received.size(), 258u);
+}
+
+TEST(CommTest, AMissingTalkerNamesTheFileAndKeepsTheTarget) {
+    Bench b;
+    b.connectAndReset();
+    std::filesystem::remove(b.talkerDir / "testcom.S19");
+    runTestComm(b);
+    ASSERT_EQ(b.ui.messages.size(), 1u);
+    EXPECT_EQ(b.ui.messages[0].icon, Icon::Critical);
+    EXPECT_NE(b.ui.messages[0].text.find((b.talkerDir / "testcom.S19").string()),
+              std::string::npos);
+    EXPECT_TRUE(b.link.ready());
+    EXPECT_EQ(b.ui.captions["TestComm"], "Test Comm");
+    EXPECT_TRUE(b.ui.windowEnabled());
+    EXPECT_TRUE(b.target.received.empty());
+}
+
+TEST(CommTest, APortLostMidRunNamesTheDevice) {
+    Bench b;
+    b.connectAndReset();
+    b.clock.schedule(b.clock.now() + 1s, [&b] { b.port.pull(); });
+    runTestComm(b);
+    ASSERT_EQ(b.ui.messages.size(), 1u);
+    EXPECT_EQ(b.ui.messages[0].icon, Icon::Critical);
+    EXPECT_NE(b.ui.messages[0].text.find("virtual port 1"), std::string::npos);
+    EXPECT_NE(b.ui.messages[0].text.find("lost"), std::string::npos);
+    EXPECT_TRUE(b.ui.windowEnabled());
+    EXPECT_EQ(b.ui.captions["TestComm"], "Test Comm");
+    EXPECT_TRUE(b.view.disconnected);
+}
+
+TEST(CommTest, AClosedPortIsReportedNotHung) {
+    Bench b;
+    b.connectAndReset();
+    b.port.close();
+    runTestComm(b);
+    ASSERT_EQ(b.ui.messages.size(), 1u);
+    EXPECT_NE(b.ui.messages[0].text.find("not open"), std::string::npos);
+    EXPECT_TRUE(b.ui.windowEnabled());
+}
+
+TEST(CommTest, ABreakDuringTheRunShowsReadyUntilTheEnd) {
+    Bench b;
+    b.connectAndReset();
+    b.target.talker = [&b](Byte x) { b.target.send(x); };
+    b.link.clearReady();
+    b.link.portBreak();
+    b.clock.schedule(b.clock.now() + 500ms, [&b] { b.target.sendBreak(); });
+    bool readyMidRun = false;
+    b.clock.schedule(b.clock.now() + 600ms, [&] { readyMidRun = b.view.ready; });
+    runTestComm(b);
+    EXPECT_TRUE(readyMidRun);
+    EXPECT_FALSE(b.link.ready());
+}
+
+}  // namespace
+}  // namespace kestro

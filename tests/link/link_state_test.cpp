@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include "bench.h"
+
+namespace kestro {
+namespace {
+
+using testing::Bench;
+
+TEST(PortSearch, OpensTheFirstFreePortAtStartupSettings) {
+    Bench b;
+    b.link.startupSearch();
+    EXPECT_EQ(b.link.portNumber(), 1);
+    EXPECT_EQ(b.view.selected, 1);
+    EXPECT_TRUE(b.port.isOpen());
+    EXPECT_EQ(b.port.settings(), (LineSettings{1200, 'N', 8, 1}));
+    EXPECT_TRUE(b.view.messages.empty());
+    EXPECT_EQ(b.clock.now(), Duration{0});  // Comm 1 runs no port change
+}
+
+TEST(PortSearch, ALaterPortRunsThePortChangeWithItsPause) {
+    Bench b;
+    b.port.setOpenResult(1, PortError::InUse);
+    b.port.setOpenResult(2, PortError::NoPermission);
+    b.link.startupSearch();
+    EXPECT_EQ(b.link.portNumber(), 3);
+    EXPECT_EQ(b.view.selected, 3);
+    EXPECT_EQ(b.port.commPort(), 3);
+    EXPECT_EQ(b.port.settings().baud, 2400);
+    EXPECT_EQ(b.clock.now(), Duration{2s});
+    EXPECT_FALSE(b.view.warning);
+}
+
+TEST(PortSearch, NoFreePortSaysSoAndLeavesPortFive) {
+    Bench b;
+    for (int n = 1; n <= 4; ++n)
+        b.port.setOpenResult(n, PortError::InUse);
+    b.port.setOpenResult(4, PortError::Absent);
+    b.link.startupSearch();
+    EXPECT_EQ(b.link.portNumber(), LinkState::kNoPort);
+    ASSERT_EQ(b.view.messages.size(), 1u);
+    EXPECT_EQ(b.view.messages[0].text, "No free CommPort!");
+    EXPECT_EQ(b.view.messages[0].title, "Error");
+    EXPECT_EQ(b.view.messages[0].icon, Icon::Exclamation);
+    EXPECT_NE(b.view.messages[0].detail.find("virtual port 4 does not exist"), std::string::npos);
+    EXPECT_EQ(b.view.selected, 1);
+    EXPECT_FALSE(b.view.disconnected);
+
+    // Connect then tries port 5, which fails and shows the disconnected picture.
+    b.link.connect();
+    EXPECT_TRUE(b.view.disconnected);
+    EXPECT_FALSE(b.port.isOpen());
+}
+
+TEST(PortChange, FailureFallsBackToTheOldPortAndWarnsForTwoSeconds) {
+    struct Case {
+        PortError error;
+        std::string warning;
+    };
+    const Case cases[] = {
+        {PortError::InUse, "CommPort already in use"},
+        {PortError::Absent, "virtual port 3 does not exist"},
+        {PortError::NoPermission,
+         "No permission to open virtual port 3: add yourself to the dialout group and log in "
+         "again"},
+    };
+    for (const Case& c : cases) {
+        Bench b;
+        b.link.startupSearch();
+        b.port.setOpenResult(3, c.error);
+        // The warning is up during the pause and gone after it.
+        b.clock.schedule(1s, [&] { EXPECT_EQ(b.view.warning, c.warning); });
+        b.link.changePort(3);
+        EXPECT_EQ(b.clock.now(), Duration{2s});
+        EXPECT_FALSE(b.view.warning);
+        EXPECT_EQ(b.view.warnings, std::vector<std::string>{c.warning});
+        EXPECT_EQ(b.link.portNumber(), 1);
+        EXPECT_EQ(b.view.selected, 1);
+        EXPECT_TRUE(b.port.isOpen());
+        EXPECT_EQ(b.port.commPort(), 1);
+    }
+}
+
+TEST(PortChange, SamePortReopensKeepsReadinessAndWaits) {
+    Bench b;
+    b.connectAndReset();
+    const auto before = b.clock.now();
+    b.link.changePort(1);
+    EXPECT_EQ(b.clock.now() - before, Duration{2s});
+    EXPECT_TRUE(b.port.isOpen());
+    EXPECT_TRUE(b.link.ready());
+    EXPECT_TRUE(b.view.warnings.empty());
+}
+
+TEST(ConnectDisconnect, ShowTheLinkAndNeverTouchAnOpenOrClosedPort) {
+    Bench b;
+    b.connectAndReset();
+    b.link.connect();  // already open: nothing
+    EXPECT_FALSE(b.view.disconnected);
+
+    b.link.disconnect();
+    EXPECT_FALSE(b.port.isOpen());
+    EXPECT_TRUE(b.view.disconnected);
+    EXPECT_FALSE(b.link.ready());
+    EXPECT_FALSE(b.view.ready);
+    EXPECT_FALSE(b.view.prompt);  // "Not Ready" without the reset prompt
+    const int refreshes = b.view.refreshes;
+    b.link.disconnect();  // already closed: nothing
+    EXPECT_EQ(b.view.refreshes, refreshes);
+
+    // A port change while disconnected opens the new port; the picture stays.
+    b.link.changePort(2);
+    EXPECT_TRUE(b.port.isOpen());
+    EXPECT_TRUE(b.view.disconnected);
+    b.port.close();
+    b.link.connect();
+    EXPECT_TRUE(b.port.isOpen());
+    EXPECT_EQ(b.port.commPort(), 2);
+    EXPECT_EQ(b.port.settings().baud, 1200);
+    EXPECT_FALSE(b.view.disconnected);
+    EXPECT_TRUE(b.view.prompt);
+}
+
+TEST(Readiness, ABreakMakesTheTargetReadyAndOnlyABreak) {
+    Bench b;
+    b.link.startupSearch();
+    b.target.send(std::string_view("noise"));
+    b.clock.advance(100ms);
+    EXPECT_FALSE(b.link.ready());
+    b.target.sendBreak();
+    b.clock.advance(100ms);
+    EXPECT_TRUE(b.link.ready());
+    EXPECT_TRUE(b.view.ready);
+    EXPECT_FALSE(b.view.prompt);
+    b.link.clearReady();
+    EXPECT_FALSE(b.view.ready);
+    EXPECT_TRUE(b.view.prompt);
+}
+
+TEST(Timer, TicksEveryHalfSecondWhileEnabled) {
+    Bench b;
+    b.link.setTimerEnabled(true);
+    b.clock.advance(1600ms);
+    EXPECT_EQ(b.link.ticks(), 3);
+    b.link.resetTicks();
+    b.link.setTimerEnabled(false);
+    b.clock.advance(2s);
+    EXPECT_EQ(b.link.ticks(), 0);
+}
+
+}  // namespace
+}  // namespace kestro

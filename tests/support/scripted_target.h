@@ -1,0 +1,88 @@
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "virtual_line.h"
+
+namespace kestro::testing {
+
+// A target at the far end of a virtual line, scripted by a test. By default it behaves like
+// the HC11's boot loader: after reset() it sends a break, takes the first byte as the sync byte,
+// echoes and stores the next ramSize bytes, and then hands every further byte to talker.
+class ScriptedTarget {
+  public:
+    ScriptedTarget(Scheduler& scheduler, VirtualLine& line, int baud = 1200)
+        : scheduler_(scheduler), line_(line), tx_(line.toPc) {
+        setBaud(baud);
+    }
+
+    void setBaud(int baud) {
+        tx_.setBaud(baud);
+        line_.toTarget.setReceiver(baud, [this](Byte b, bool fe) { receive(b, fe); });
+    }
+
+    // A bootstrap reset: the boot loader announces itself with a break.
+    void reset(std::size_t ramSize = 256) {
+        ramSize_ = ramSize;
+        phase_ = Phase::Sync;
+        loaded.clear();
+        tx_.queueBreak(20ms);
+    }
+    void sendBreak(Duration length = 20ms) { tx_.queueBreak(length); }
+    void send(ByteView bytes) { tx_.queue(bytes); }
+    void send(std::string_view text) {
+        const Bytes b = bytesOf(text);
+        tx_.queue(b);
+    }
+    void send(Byte b) { tx_.queue(ByteView(&b, 1)); }
+    // Runs fn after the given delay of virtual time.
+    void after(Duration delay, std::function<void()> fn) {
+        scheduler_.schedule(scheduler_.now() + delay, std::move(fn));
+    }
+
+    bool echoDownload = true;
+    // Called for every byte that arrives once the download is complete.
+    std::function<void(Byte)> talker;
+
+    Bytes received;  // every byte, as sampled
+    Bytes loaded;    // what the boot loader stored
+    std::vector<TimePoint> receivedAt;
+    int framingErrors = 0;
+
+  private:
+    enum class Phase { Idle, Sync, Loading, Talker };
+
+    void receive(Byte b, bool framingError) {
+        received.push_back(b);
+        receivedAt.push_back(scheduler_.now());
+        if (framingError)
+            ++framingErrors;
+        switch (phase_) {
+            case Phase::Idle:
+                break;
+            case Phase::Sync:
+                phase_ = Phase::Loading;
+                break;
+            case Phase::Loading:
+                loaded.push_back(b);
+                if (echoDownload)
+                    send(b);
+                if (loaded.size() == ramSize_)
+                    phase_ = Phase::Talker;
+                break;
+            case Phase::Talker:
+                if (talker)
+                    talker(b);
+                break;
+        }
+    }
+
+    Scheduler& scheduler_;
+    VirtualLine& line_;
+    Transmitter tx_;
+    std::size_t ramSize_ = 256;
+    Phase phase_ = Phase::Idle;
+};
+
+}  // namespace kestro::testing
