@@ -16,7 +16,7 @@ namespace kestro {
 //                what a talker sends back themselves and a dropped byte would hide the fault
 // A mark may be split over two reads, so the decoder keeps its place between chunks.
 class BreakDecoder {
-public:
+  public:
     struct Item {
         enum class Kind { Data, Break };
         Kind kind = Kind::Data;
@@ -40,7 +40,7 @@ public:
     void reset() { state_ = State::Plain; }
     bool inMark() const { return state_ != State::Plain; }
 
-private:
+  private:
     enum class State { Plain, Marked, MarkedNul };
     State state_ = State::Plain;
 };

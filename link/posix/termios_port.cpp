@@ -33,7 +33,8 @@ speed_t speedFor(int baud) {
         {3500000, B3500000}, {4000000, B4000000},
     };
     for (const Rate& r : kRates)
-        if (r.baud == baud) return r.speed;
+        if (r.baud == baud)
+            return r.speed;
     return B0;
 }
 
@@ -74,26 +75,46 @@ TimePoint monotonicNow() {
 
 }  // namespace
 
-std::string defaultDevice(int n) { return "/dev/ttyS" + std::to_string(n - 1); }
+std::string defaultDevice(int n) {
+    return "/dev/ttyS" + std::to_string(n - 1);
+}
 
 bool configureTermios(termios& t, const LineSettings& s) {
     const speed_t speed = speedFor(s.baud);
-    if (speed == B0) return false;
+    if (speed == B0)
+        return false;
 
     tcflag_t size = CS8;
     switch (s.dataBits) {
-        case 5: size = CS5; break;
-        case 6: size = CS6; break;
-        case 7: size = CS7; break;
-        default: size = CS8; break;
+        case 5:
+            size = CS5;
+            break;
+        case 6:
+            size = CS6;
+            break;
+        case 7:
+            size = CS7;
+            break;
+        default:
+            size = CS8;
+            break;
     }
     tcflag_t parity = 0;
     switch (s.parity) {
-        case 'E': parity = PARENB; break;
-        case 'O': parity = PARENB | PARODD; break;
-        case 'M': parity = PARENB | CMSPAR | PARODD; break;
-        case 'S': parity = PARENB | CMSPAR; break;
-        default: break;
+        case 'E':
+            parity = PARENB;
+            break;
+        case 'O':
+            parity = PARENB | PARODD;
+            break;
+        case 'M':
+            parity = PARENB | CMSPAR | PARODD;
+            break;
+        case 'S':
+            parity = PARENB | CMSPAR;
+            break;
+        default:
+            break;
     }
 
     // A break must reach us as a mark: IGNBRK would drop it, BRKINT would turn it into SIGINT,
@@ -125,44 +146,64 @@ TermiosPort::~TermiosPort() {
     context_.reset();
 }
 
+PortError TermiosPort::settingsFailed(int error) {
+    const PortError e = transferError(error);
+    // A device found gone here is gone for every other call too.
+    if (e == PortError::Lost)
+        fail(e, false);
+    return e;
+}
+
 PortError TermiosPort::setSettings(std::string_view text) {
     const auto parsed = LineSettings::parse(text);
-    if (!parsed) return PortError::BadSettings;
+    if (!parsed)
+        return PortError::BadSettings;
     if (fd_ >= 0) {
         termios t{};
-        if (::tcgetattr(fd_, &t) != 0) return transferError(errno);
-        if (!configureTermios(t, *parsed)) return PortError::BadSettings;
+        if (::tcgetattr(fd_, &t) != 0)
+            return settingsFailed(errno);
+        if (!configureTermios(t, *parsed))
+            return PortError::BadSettings;
         // At once, not after the output drains: the callers change the rate when they have
         // already waited for the line to be quiet, and a drain wait would block the window.
-        if (::tcsetattr(fd_, TCSANOW, &t) != 0) return transferError(errno);
+        if (::tcsetattr(fd_, TCSANOW, &t) != 0)
+            return settingsFailed(errno);
     } else {
         termios probe{};
-        if (!configureTermios(probe, *parsed)) return PortError::BadSettings;
+        if (!configureTermios(probe, *parsed))
+            return PortError::BadSettings;
     }
     settings_ = *parsed;
     return PortError::None;
 }
 
 PortError TermiosPort::open() {
-    if (fd_ >= 0) return PortError::InUse;
+    if (fd_ >= 0)
+        return PortError::InUse;
     const std::string path = deviceFor_(port_);
-    if (path.empty()) return PortError::Absent;
+    if (path.empty())
+        return PortError::Absent;
 
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return openError(errno);
+    if (fd < 0)
+        return openError(errno);
     const auto refuse = [fd](PortError e) {
         ::close(fd);
         return e;
     };
     // Exclusive twice over: TIOCEXCL turns away later opens (EBUSY, except for root), the lock
     // finds programs that took the port the same way, root or not.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) return refuse(PortError::InUse);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return refuse(PortError::InUse);
     ::ioctl(fd, TIOCEXCL);
 
     termios t{};
-    if (::tcgetattr(fd, &t) != 0) return refuse(PortError::Io);
-    if (!configureTermios(t, settings_)) return refuse(PortError::BadSettings);
-    if (::tcsetattr(fd, TCSANOW, &t) != 0) return refuse(openError(errno));
+    if (::tcgetattr(fd, &t) != 0)
+        return refuse(PortError::Io);
+    if (!configureTermios(t, settings_))
+        return refuse(PortError::BadSettings);
+    if (::tcsetattr(fd, TCSANOW, &t) != 0)
+        return refuse(openError(errno));
     // What arrived before the port was ours is not for us.
     ::tcflush(fd, TCIOFLUSH);
 
@@ -185,7 +226,8 @@ PortError TermiosPort::open() {
 }
 
 void TermiosPort::close() {
-    if (fd_ < 0) return;
+    if (fd_ < 0)
+        return;
     // Flushed first: closing a tty waits until its output has drained, up to half a minute.
     ::tcflush(fd_, TCIOFLUSH);
     release();
@@ -195,7 +237,8 @@ void TermiosPort::release() {
     // The notifiers may be the ones whose signal runs right now, so they go later; disabled,
     // they no longer watch the descriptor that is about to be closed.
     for (QSocketNotifier* n : {readNotifier_, writeNotifier_}) {
-        if (!n) continue;
+        if (!n)
+            continue;
         n->setEnabled(false);
         QObject::disconnect(n, nullptr, nullptr, nullptr);
         n->deleteLater();
@@ -213,24 +256,29 @@ void TermiosPort::fail(PortError error, bool notifyNow) {
     release();
     failure_ = error;
     if (notifyNow) {
-        if (listener_) listener_->portFailed(error);
+        if (listener_)
+            listener_->portFailed(error);
         return;
     }
     QMetaObject::invokeMethod(
         context_.get(),
         [this, error, generation = generation_] {
-            if (generation == generation_ && fd_ < 0 && listener_) listener_->portFailed(error);
+            if (generation == generation_ && fd_ < 0 && listener_)
+                listener_->portFailed(error);
         },
         Qt::QueuedConnection);
 }
 
 PortError TermiosPort::output(ByteView bytes) {
-    if (fd_ < 0) return failure_ != PortError::None ? failure_ : PortError::NotOpen;
+    if (fd_ < 0)
+        return failure_ != PortError::None ? failure_ : PortError::NotOpen;
     tx_.insert(tx_.end(), bytes.begin(), bytes.end());
     // Bytes already waiting keep their turn behind the notifier.
-    if (writeNotifier_->isEnabled()) return PortError::None;
+    if (writeNotifier_->isEnabled())
+        return PortError::None;
     const PortError e = flushOutput();
-    if (e != PortError::None) fail(e, false);
+    if (e != PortError::None)
+        fail(e, false);
     return e;
 }
 
@@ -245,8 +293,10 @@ PortError TermiosPort::flushOutput() {
             handOver(static_cast<std::size_t>(written));
             continue;
         }
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
         return written < 0 ? transferError(errno) : PortError::Io;
     }
     writeNotifier_->setEnabled(!tx_.empty());
@@ -254,9 +304,11 @@ PortError TermiosPort::flushOutput() {
 }
 
 void TermiosPort::onWritable() {
-    if (fd_ < 0) return;
+    if (fd_ < 0)
+        return;
     const PortError e = flushOutput();
-    if (e != PortError::None) fail(e, true);
+    if (e != PortError::None)
+        fail(e, true);
 }
 
 Duration TermiosPort::frameTime(std::size_t n) const {
@@ -272,7 +324,8 @@ void TermiosPort::handOver(std::size_t n) {
 
 std::size_t TermiosPort::lineEstimate() const {
     const Duration left = lineFreeAt_ - now_();
-    if (left <= Duration::zero()) return 0;
+    if (left <= Duration::zero())
+        return 0;
     const double frames =
         static_cast<double>(left.count()) / static_cast<double>(frameTime(1).count());
     // Rounded, but never 0 while any of the last frame can still be on the wire.
@@ -280,9 +333,11 @@ std::size_t TermiosPort::lineEstimate() const {
 }
 
 std::size_t TermiosPort::outBufferCount() {
-    if (fd_ < 0) return 0;
+    if (fd_ < 0)
+        return 0;
     int driver = 0;
-    if (::ioctl(fd_, TIOCOUTQ, &driver) != 0 || driver < 0) driver = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &driver) != 0 || driver < 0)
+        driver = 0;
     // The driver no longer counts what a USB adapter holds in its own FIFO, so what we handed
     // over counts by line time too until it can have left.
     return tx_.size() + std::max(static_cast<std::size_t>(driver), lineEstimate());
@@ -290,7 +345,8 @@ std::size_t TermiosPort::outBufferCount() {
 
 void TermiosPort::discardOutput() {
     tx_.clear();
-    if (fd_ < 0) return;
+    if (fd_ < 0)
+        return;
     writeNotifier_->setEnabled(false);
     ::tcflush(fd_, TCOFLUSH);
     lineFreeAt_ = TimePoint{0};
@@ -305,14 +361,16 @@ Bytes TermiosPort::input() {
 
 void TermiosPort::discardInput() {
     rx_.clear();
-    if (fd_ < 0) return;
+    if (fd_ < 0)
+        return;
     ::tcflush(fd_, TCIFLUSH);
     // The rest of a mark begun in the last read went with the flush.
     decoder_.reset();
 }
 
 void TermiosPort::onReadable() {
-    if (fd_ < 0) return;
+    if (fd_ < 0)
+        return;
     std::vector<BreakDecoder::Item> items;
     PortError error = PortError::None;
     bool gotAny = false;
@@ -331,7 +389,8 @@ void TermiosPort::onReadable() {
             continue;
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
             // Woken with nothing to read: the notifier also wakes on hang-up and error.
-            if (!gotAny && hungUp(fd_)) error = PortError::Lost;
+            if (!gotAny && hungUp(fd_))
+                error = PortError::Lost;
         } else {
             error = transferError(errno);
         }
@@ -339,7 +398,8 @@ void TermiosPort::onReadable() {
     }
     const auto generation = generation_;
     deliver(items);
-    if (error != PortError::None && generation == generation_ && fd_ >= 0) fail(error, true);
+    if (error != PortError::None && generation == generation_ && fd_ >= 0)
+        fail(error, true);
 }
 
 void TermiosPort::deliver(std::vector<BreakDecoder::Item>& items) {
@@ -363,12 +423,16 @@ void TermiosPort::deliver(std::vector<BreakDecoder::Item>& items) {
         if (newData && listener_) {
             newData = false;
             listener_->portDataArrived();
-            if (!alive()) return;
+            if (!alive())
+                return;
         }
-        if (listener_) listener_->portBreak();
-        if (!alive()) return;
+        if (listener_)
+            listener_->portBreak();
+        if (!alive())
+            return;
     }
-    if (newData && listener_) listener_->portDataArrived();
+    if (newData && listener_)
+        listener_->portDataArrived();
 }
 
 }  // namespace kestro

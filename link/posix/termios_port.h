@@ -29,7 +29,7 @@ bool configureTermios(termios& t, const LineSettings& settings);
 // and writes are non-blocking and driven by socket notifiers, so the listener hears of data,
 // breaks and a lost device from the event loop.
 class TermiosPort final : public SerialPort {
-public:
+  public:
     using DeviceFor = std::function<std::string(int)>;
     using Now = std::function<TimePoint()>;
 
@@ -67,7 +67,8 @@ public:
 
     static constexpr std::size_t kOutBufferSize = 512;
 
-private:
+  private:
+    PortError settingsFailed(int error);
     void onReadable();
     void onWritable();
     // Writes what the descriptor takes now; the write notifier waits for room for the rest.
