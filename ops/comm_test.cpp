@@ -30,18 +30,8 @@ void testComm(Target& target, const Inputs&) {
 
 }  // namespace
 
-Operation operationFor(std::string_view button) {
-    struct Entry {
-        std::string_view button;
-        Operation run;
-    };
-    static constexpr Entry kOperations[] = {
-        {"TestComm", testComm},
-    };
-    for (const Entry& e : kOperations)
-        if (e.button == button)
-            return e.run;
-    return nullptr;
+std::vector<ButtonOperation> commTestOperations() {
+    return {{"TestComm", testComm}};
 }
 
 }  // namespace kestro::ops

@@ -2,8 +2,11 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "frame.h"
 
@@ -28,9 +31,32 @@ struct Inputs {
     std::filesystem::path dumpFolder;
 };
 
-using Operation = void (*)(Target& target, const Inputs& inputs);
+using Operation = std::function<void(Target& target, const Inputs& inputs)>;
 
-// The operation behind a button's object name, or nullptr when the button runs none.
+struct ButtonOperation {
+    std::string_view button;  // the object name of the button that starts it
+    Operation run;
+};
+
+// The operation behind a button's object name; empty when the button runs none.
 Operation operationFor(std::string_view button);
+
+// What each unit serves.
+std::vector<ButtonOperation> commTestOperations();
+std::vector<ButtonOperation> statusCheckOperations();
+std::vector<ButtonOperation> programCompareOperations();
+std::vector<ButtonOperation> eepromEraseOperations();
+std::vector<ButtonOperation> configOperations();
+std::vector<ButtonOperation> ramDownloadOperations();
+std::vector<ButtonOperation> memoryDumpOperations();
+std::vector<ButtonOperation> xicorOperations();
+
+// The command message of the talkers that take an address range: "P", "P", "U", begin, "V",
+// end, "W", each item written on its own.
+void sendRangeCommand(Frame& f, const std::string& begin, const std::string& end);
+
+// Lets the user choose the S-record file to send and checks it before anything goes to the
+// target; nullopt when the user cancelled (the run has then ended).
+std::optional<std::filesystem::path> chooseSRecordFile(Frame& f);
 
 }  // namespace kestro::ops

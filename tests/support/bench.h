@@ -9,6 +9,7 @@
 
 #include "frame.h"
 #include "recorders.h"
+#include "recording_port.h"
 #include "scripted_target.h"
 #include "virtual_clock.h"
 #include "virtual_port.h"
@@ -20,7 +21,7 @@ struct Bench {
     Bench() {
         for (int n = 1; n <= 4; ++n)
             port.attach(n, *lines[n - 1]);
-        port.setListener(&link);
+        wire.setListener(&link);
         link.setView(&view);
         talkerDir =
             std::filesystem::temp_directory_path() /
@@ -48,6 +49,17 @@ struct Bench {
         return path;
     }
 
+    // The writes made after the talker download (one write per byte of the download).
+    std::vector<Bytes> writesAfterDownload() const {
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < wire.writes.size(); ++i)
+            if (wire.writes[i] == Bytes{0xFF} && i + 257 < wire.writes.size()) {
+                n = i + 258;
+                break;
+            }
+        return wire.writesAfter(n);
+    }
+
     // Start-up on Comm 1, then a bootstrap reset of the target.
     void connectAndReset(std::size_t ram = 256) {
         link.startupSearch();
@@ -61,8 +73,9 @@ struct Bench {
         std::make_unique<VirtualLine>(clock), std::make_unique<VirtualLine>(clock),
         std::make_unique<VirtualLine>(clock), std::make_unique<VirtualLine>(clock)};
     VirtualPort port{clock};
+    RecordingPort wire{port};  // what the link writes, write by write
     ScriptedTarget target{clock, *lines[0]};
-    LinkState link{port, clock, clock};
+    LinkState link{wire, clock, clock};
     RecordingView view;
     RecordingUi ui;
     std::filesystem::path talkerDir;

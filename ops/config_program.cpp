@@ -1,0 +1,32 @@
+#include "operations.h"
+#include "register_bytes.h"
+
+namespace kestro::ops {
+
+namespace {
+
+// Sends the CONFIG byte behind $FF $AA; the talker answers nothing, so no reply is awaited.
+void configProgram(Target& target, const Inputs& in) {
+    Frame::run(target, "ConfigProgram", "Program", [&](Frame& f) {
+        if (!f.begin())
+            return;
+        const Byte value = configByte(in.config5Text, in.config);
+        f.downloadTalker("config.S19");
+        f.waitDrained();
+        f.wait(Frame::kSettle);
+        f.discardBuffers();
+        f.send(Byte{0xFF});
+        f.send(Byte{0xAA});
+        f.send(value);
+        f.waitDrained();
+        f.finish();
+    });
+}
+
+}  // namespace
+
+std::vector<ButtonOperation> configOperations() {
+    return {{"ConfigProgram", configProgram}};
+}
+
+}  // namespace kestro::ops

@@ -1,0 +1,150 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "operations.h"
+
+namespace kestro::ops {
+
+namespace {
+
+constexpr const char* kDumpFile = "upload.s19";
+// One S1 record of 16 data bytes: "S1", count, 4 address digits, 32 data digits, checksum.
+constexpr std::size_t kRecordLength = 42;
+constexpr int kQuietTicks = 3;
+constexpr std::string_view kLineEnd = "\r\n";
+
+// The dump is written beside its final name and renamed over it only once it is complete, so a
+// failed dump never leaves half a file in place of the previous one.
+class DumpFile {
+  public:
+    explicit DumpFile(const std::filesystem::path& folder) : target_(folder / kDumpFile) {
+        std::string pattern = (folder / ".upload.s19.XXXXXX").string();
+        fd_ = ::mkstemp(pattern.data());
+        if (fd_ < 0)
+            fail("cannot be written in this folder");
+        temp_ = pattern;
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd_, 0666 & ~mask);
+    }
+    ~DumpFile() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        if (!temp_.empty())
+            ::unlink(temp_.c_str());
+    }
+    DumpFile(const DumpFile&) = delete;
+    DumpFile& operator=(const DumpFile&) = delete;
+
+    void write(std::string_view text) {
+        while (!text.empty()) {
+            const ssize_t n = ::write(fd_, text.data(), text.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                fail("could not be written");
+            text.remove_prefix(static_cast<std::size_t>(n));
+        }
+    }
+    void commit() {
+        if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
+            fd_ = -1;
+            fail("could not be written");
+        }
+        fd_ = -1;
+        if (::rename(temp_.c_str(), target_.c_str()) != 0)
+            fail("could not be replaced");
+        temp_.clear();
+    }
+
+  private:
+    [[noreturn]] void fail(const char* what) {
+        const std::string reason = std::strerror(errno);
+        throw LinkError(target_.string() + " " + what + ": " + reason + ".",
+                        LinkError::Ending::KeepTarget,
+                        "Choose a folder that you may write to on the Dump page.");
+    }
+
+    std::filesystem::path target_;
+    std::string temp_;
+    int fd_ = -1;
+};
+
+// Undoes the dump's changes to the port, the timer and the page however the run ends.
+struct ReceptionGuard {
+    Frame& f;
+    ~ReceptionGuard() {
+        f.link().setTimerEnabled(false);
+        f.port().setInputLen(0);
+        f.ui().setVisible("DumpWarning", false);
+    }
+};
+
+void memoryDump(Target& target, const Inputs& in) {
+    Frame::run(target, "DumpStart", "Start Dump", [&](Frame& f) {
+        if (!f.begin())
+            return;
+        ReceptionGuard guard{f};
+        f.ui().setVisible("DumpWarning", true);
+        // Found out before the talker download, so a folder that cannot take the file costs
+        // no reset.
+        DumpFile file(in.dumpFolder);
+        f.downloadTalker("dump.S19");
+        f.waitDrained();
+        f.wait(Frame::kSettle);
+        f.discardBuffers();
+        sendRangeCommand(f, in.dumpBegin, in.dumpEnd);
+        f.waitDrained();
+        f.port().discardInput();
+        f.wait(Frame::kReplyWait);
+
+        // Cut the talker's stream into records; three quiet ticks end it.
+        std::size_t received = 0;
+        f.port().setInputLen(kRecordLength);
+        f.link().resetTicks();
+        f.link().setTimerEnabled(true);
+        while (f.link().ticks() < kQuietTicks) {
+            f.clock().waitUntil(
+                [&f] {
+                    return f.port().inBufferCount() >= kRecordLength ||
+                           f.link().ticks() >= kQuietTicks || f.port().failure() != PortError::None;
+                },
+                LinkState::kTickInterval * kQuietTicks);
+            if (f.port().failure() != PortError::None)
+                f.portFailed(f.port().failure());
+            if (f.port().inBufferCount() >= kRecordLength) {
+                file.write(textOf(f.port().input()));
+                file.write(kLineEnd);
+                received += kRecordLength;
+                f.link().resetTicks();
+            }
+        }
+        f.port().setInputLen(0);
+        const std::string rest = textOf(f.port().input());
+        received += rest.size();
+        f.link().setTimerEnabled(false);
+
+        if (received == 0) {
+            f.ui().message({"The HC11 sent nothing, so upload.s19 was not written.", kAppTitle,
+                            Icon::Exclamation,
+                            "Reset your HC11 into bootstrap mode and start the dump again."});
+        } else {
+            file.write(rest);
+            file.write(kLineEnd);
+            file.commit();
+        }
+        f.finish();
+    });
+}
+
+}  // namespace
+
+std::vector<ButtonOperation> memoryDumpOperations() {
+    return {{"DumpStart", memoryDump}};
+}
+
+}  // namespace kestro::ops

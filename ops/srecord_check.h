@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestro::ops {
+
+struct SRecordProblem {
+    int line = 0;  // 1-based; 0 for the file as a whole
+    std::string what;
+    bool operator==(const SRecordProblem&) const = default;
+};
+
+// Checks that a user's file is Motorola S-record text for a 16-bit target before it is sent:
+// every non-blank line a well-formed record whose count and checksum match, at least one S1
+// data record, nothing with 24- or 32-bit addresses. The talkers parse what they are sent, so a
+// binary or damaged file would otherwise be reported as programmed or equal.
+std::optional<SRecordProblem> checkSRecordFile(std::string_view content);
+
+}  // namespace kestro::ops

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace kestro::ops {
+
+// Reads the RAM start address as the user typed it: blanks and tabs are ignored wherever they
+// stand, reading stops at the first character that is no hex digit, and a text that does not
+// begin with one reads as 0. Only 1 to $FFFF is an address the HC11 can run from.
+std::optional<std::uint16_t> readStartAddress(std::string_view text);
+
+}  // namespace kestro::ops

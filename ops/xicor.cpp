@@ -1,0 +1,76 @@
+#include "operations.h"
+#include "register_bytes.h"
+
+namespace kestro::ops {
+
+namespace {
+
+// Talkers that act as soon as they run: the PC sends nothing and gives them half a second.
+struct Command {
+    std::string_view button;
+    const char* caption;
+    const char* talker;
+};
+constexpr Command kCommands[] = {
+    {"XISDPoff", "SDP off", "xisdpoff.S19"},
+    {"XIreset", "Reset", "xireset.S19"},
+};
+
+void runCommand(const Command& c, Target& target) {
+    Frame::run(target, std::string(c.button), c.caption, [&c](Frame& f) {
+        if (!f.begin())
+            return;
+        f.downloadTalker(c.talker);
+        f.waitDrained();
+        f.wait(Frame::kReplyWait);
+        f.checkTalkerEcho();
+        f.finish();
+    });
+}
+
+// The companion chip's registers: one byte each, built from the page's controls.
+struct Register {
+    std::string_view button;
+    const char* caption;
+    const char* talker;
+    Byte (*build)(const Inputs&);
+};
+constexpr Register kRegisters[] = {
+    {"XISFR", "Prog. SFR", "xisfr.S19", [](const Inputs& in) { return sfrByte(in.sfrPosition); }},
+    {"XIeem", "Prog. EEM", "xieem.S19",
+     [](const Inputs& in) { return eemByte(in.eemMapText, in.eemLam, in.eemRes); }},
+    {"XIBPR", "Prog. BPR", "xibpr.S19", [](const Inputs& in) { return bprByte(in.bpr); }},
+};
+
+void programRegister(const Register& r, Target& target, const Inputs& in) {
+    Frame::run(target, std::string(r.button), r.caption, [&](Frame& f) {
+        if (!f.begin())
+            return;
+        const Byte value = r.build(in);
+        f.downloadTalker(r.talker);
+        f.waitDrained();
+        f.wait(Frame::kSettle);
+        f.discardBuffers();
+        f.send(Byte{'P'});
+        f.send(Byte{'P'});
+        f.send(Byte{'U'});
+        f.send(value);
+        f.send(Byte{'W'});
+        f.waitDrained();
+        f.wait(Frame::kReplyWait);
+        f.finish();
+    });
+}
+
+}  // namespace
+
+std::vector<ButtonOperation> xicorOperations() {
+    std::vector<ButtonOperation> ops;
+    for (const Command& c : kCommands)
+        ops.push_back({c.button, [&c](Target& t, const Inputs&) { runCommand(c, t); }});
+    for (const Register& r : kRegisters)
+        ops.push_back({r.button, [&r](Target& t, const Inputs& in) { programRegister(r, t, in); }});
+    return ops;
+}
+
+}  // namespace kestro::ops

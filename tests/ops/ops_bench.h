@@ -1,0 +1,34 @@
+#pragma once
+
+#include "bench.h"
+#include "operations.h"
+
+namespace kestro::testing {
+
+// The bench with every talker in place and a target whose talker records what it is sent.
+struct OpsBench : Bench {
+    OpsBench() {
+        for (const char* name :
+             {"eestat.S19", "estat.S19", "eeprog.S19", "eprog.S19", "exteeprg.S19", "eecomp.S19",
+              "ecomp.S19", "exteecmp.S19", "eeerase.S19", "config.S19", "ram.S19", "dump.S19",
+              "xisdpoff.S19", "xireset.S19", "xisfr.S19", "xieem.S19", "xibpr.S19"})
+            writeTalker(name, "S1050000860141\n");
+        target.talker = [this](Byte b) { toTalker.push_back(b); };
+    }
+
+    // Bytes the talker got after the boot loader: the loader's 257th byte comes first on a
+    // 256-byte part, then what the operation sent.
+    Bytes sentToTalker() const {
+        return toTalker.empty() ? Bytes{} : Bytes(toTalker.begin() + 1, toTalker.end());
+    }
+
+    void run(std::string_view button, const ops::Inputs& in = {}) {
+        const auto op = ops::operationFor(button);
+        ASSERT_TRUE(op) << button;
+        op(frameTarget, in);
+    }
+
+    Bytes toTalker;
+};
+
+}  // namespace kestro::testing

@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "ops_bench.h"
+
+namespace kestro {
+namespace {
+
+using testing::OpsBench;
+
+const std::string kFile = "S1132000000102030405060708090A0B0C0D0E0F54\nS9030000FC\n";
+
+// A RAM talker that moves to 9600 baud half a second after it starts, as the PC does.
+void ramTalker(OpsBench& b) {
+    b.target.talker = [&b, started = false](Byte x) mutable {
+        if (!started) {
+            started = true;
+            b.target.after(400ms, [&b] { b.target.setBaud(9600); });
+        }
+        b.toTalker.push_back(x);
+    };
+}
+
+TEST(RamDownload, FileAtNineThousandSixHundredThenZAndTheAddressAsTyped) {
+    for (const char* typed : {"2000", "ffff", "2000 ", "FFFF"}) {
+        OpsBench b;
+        b.connectAndReset();
+        ramTalker(b);
+        b.ui.chooserAnswer = b.writeFile("prog.s19", kFile).string();
+        ops::Inputs in;
+        in.startAddress = typed;
+        b.run("ExtRam", in);
+        b.clock.advance(1s);
+        Bytes expected = bytesOf(kFile);
+        expected.push_back(0x00);
+        expected.push_back('Z');
+        for (char c : std::string(typed))
+            expected.push_back(static_cast<Byte>(c));
+        EXPECT_EQ(b.sentToTalker(), expected) << typed;
+        const auto writes = b.writesAfterDownload();
+        ASSERT_EQ(writes.size(), 3u);
+        EXPECT_EQ(writes[1], Bytes{0x5A});
+        EXPECT_EQ(writes[2], bytesOf(typed));
+        EXPECT_EQ(b.wire.settingsLog.back(), "9600,n,8,1");
+        EXPECT_EQ(b.port.settings().baud, 9600);
+        EXPECT_TRUE(b.ui.messages.empty());
+        EXPECT_EQ(b.ui.captions["ExtRam"], "Download");
+        EXPECT_FALSE(b.link.ready());
+    }
+}
+
+TEST(RamDownload, RefusesAnAddressTheHc11CannotRunFrom) {
+    for (const char* typed : {"10000", "10001", "0", "", "XYZ"}) {
+        OpsBench b;
+        b.connectAndReset();
+        b.ui.chooserAnswer = b.writeFile("prog.s19", kFile).string();
+        ops::Inputs in;
+        in.startAddress = typed;
+        b.run("ExtRam", in);
+        ASSERT_EQ(b.ui.messages.size(), 1u) << typed;
+        EXPECT_EQ(b.ui.messages[0],
+                  (Message{"Invalid start adress", kAppTitle, Icon::Exclamation}));
+        EXPECT_TRUE(b.wire.writes.empty()) << typed;
+        EXPECT_TRUE(b.link.ready());
+        EXPECT_EQ(b.ui.captions["ExtRam"], "Download");
+        EXPECT_TRUE(b.ui.windowEnabled());
+    }
+}
+
+TEST(RamDownload, CancelChecksNoAddress) {
+    OpsBench b;
+    b.connectAndReset();
+    ops::Inputs in;
+    in.startAddress = "XYZ";
+    b.run("ExtRam", in);
+    EXPECT_TRUE(b.ui.messages.empty());
+    EXPECT_TRUE(b.link.ready());
+    EXPECT_EQ(b.ui.captions["ExtRam"], "Download");
+}
+
+TEST(RamDownload, TheNextRunStartsAtTwelveHundredAgain) {
+    OpsBench b;
+    b.connectAndReset();
+    ramTalker(b);
+    b.ui.chooserAnswer = b.writeFile("prog.s19", kFile).string();
+    b.run("ExtRam");
+    b.target.setBaud(1200);
+    b.target.reset();
+    b.clock.advance(100ms);
+    ASSERT_TRUE(b.link.ready());
+    b.wire.settingsLog.clear();
+    b.run("ExtRam");
+    EXPECT_EQ(b.wire.settingsLog, (std::vector<std::string>{"1200,n,8,1", "9600,n,8,1"}));
+}
+
+// --- the dump
+
+std::string record(unsigned address) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "S113%04X", address);
+    std::string r = buf;
+    for (int i = 0; i < 16; ++i)
+        r += "FF";
+    return r + "00";  // the PC never looks at the checksum
+}
+
+// A dump talker that sends back-to-back records of the commanded range, without line ends.
+void dumpTalker(OpsBench& b, std::string tail = {}) {
+    b.target.talker = [&b, tail, command = std::string()](Byte x) mutable {
+        b.toTalker.push_back(x);
+        command.push_back(static_cast<char>(x));
+        if (x != 'W')
+            return;
+        const unsigned begin = std::stoul(command.substr(command.size() - 10, 4), nullptr, 16);
+        const unsigned end = std::stoul(command.substr(command.size() - 5, 4), nullptr, 16);
+        std::string out;
+        for (unsigned a = begin; a < end; a += 16)
+            out += record(a);
+        b.target.send(std::string_view(out + tail));
+    };
+}
+
+std::string slurp(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST(MemoryDump, WritesOneRecordPerLineAndTheRestLast) {
+    struct Case {
+        const char* begin;
+        const char* end;
+        std::string tail;
+        std::size_t records;
+    };
+    const Case cases[] = {
+        {"B600", "B7FF", "", 32},
+        {"0500", "05FF", "S9030000FC", 16},
+    };
+    for (const Case& c : cases) {
+        OpsBench b;
+        b.connectAndReset();
+        dumpTalker(b, c.tail);
+        const auto folder = b.talkerDir / "dumps";
+        std::filesystem::create_directories(folder);
+        ops::Inputs in;
+        in.dumpBegin = c.begin;
+        in.dumpEnd = c.end;
+        in.dumpFolder = folder;
+        bool warningShownDuringRun = false;
+        b.clock.schedule(b.clock.now() + 3s,
+                         [&] { warningShownDuringRun = b.ui.visible["DumpWarning"]; });
+        b.run("DumpStart", in);
+
+        EXPECT_EQ(b.sentToTalker(), bytesOf(std::string("PPU") + c.begin + "V" + c.end + "W"));
+        std::string expected;
+        for (unsigned a = std::stoul(c.begin, nullptr, 16), n = 0; n < c.records; ++n, a += 16)
+            expected += record(a) + "\r\n";
+        expected += c.tail + "\r\n";
+        EXPECT_EQ(slurp(folder / "upload.s19"), expected) << c.begin;
+        EXPECT_TRUE(warningShownDuringRun);
+        EXPECT_FALSE(b.ui.visible["DumpWarning"]);
+        EXPECT_EQ(b.ui.captions["DumpStart"], "Start Dump");
+        EXPECT_TRUE(b.ui.messages.empty());
+        EXPECT_FALSE(b.link.ready());
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+    }
+}
+
+TEST(MemoryDump, EndsAfterThreeQuietTicks) {
+    OpsBench b;
+    b.connectAndReset();
+    dumpTalker(b);
+    const auto folder = b.talkerDir;
+    ops::Inputs in;
+    in.dumpFolder = folder;
+    b.run("DumpStart", in);
+    const TimePoint firstEnd = b.clock.now();
+    // 32 records of 42 characters at 1200 baud take about 11.2 s; the quiet end adds 1 to 1.5 s.
+    const auto lines = slurp(folder / "upload.s19");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 33);
+    EXPECT_GT(firstEnd, Duration{13s});
+    EXPECT_LT(firstEnd, Duration{16s});
+}
+
+TEST(MemoryDump, NothingReceivedKeepsThePreviousFileAndSaysSo) {
+    OpsBench b;
+    b.connectAndReset();
+    const auto previous = b.writeFile("upload.s19", "previous dump\r\n");
+    ops::Inputs in;
+    in.dumpFolder = b.talkerDir;
+    const TimePoint start = b.clock.now();
+    b.run("DumpStart", in);
+    EXPECT_EQ(slurp(previous), "previous dump\r\n");
+    ASSERT_EQ(b.ui.messages.size(), 1u);
+    EXPECT_EQ(b.ui.messages[0].icon, Icon::Exclamation);
+    EXPECT_NE(b.ui.messages[0].text.find("sent nothing"), std::string::npos);
+    // Download, settle, command, the half second, then three ticks of 500 ms.
+    EXPECT_LT(b.clock.now() - start, Duration{6s});
+    EXPECT_FALSE(b.link.ready());
+    EXPECT_EQ(b.ui.captions["DumpStart"], "Start Dump");
+    for (const auto& e : std::filesystem::directory_iterator(b.talkerDir))
+        EXPECT_EQ(e.path().filename().string().rfind(".upload", 0), std::string::npos);
+}
+
+TEST(MemoryDump, AFolderThatCannotBeWrittenCostsNoReset) {
+    OpsBench b;
+    b.connectAndReset();
+    ops::Inputs in;
+    in.dumpFolder = b.talkerDir / "no-such-folder";
+    b.run("DumpStart", in);
+    ASSERT_EQ(b.ui.messages.size(), 1u);
+    EXPECT_EQ(b.ui.messages[0].icon, Icon::Critical);
+    EXPECT_NE(b.ui.messages[0].text.find((in.dumpFolder / "upload.s19").string()),
+              std::string::npos);
+    EXPECT_TRUE(b.link.ready());
+    EXPECT_TRUE(b.wire.writes.empty());
+    EXPECT_FALSE(b.ui.visible["DumpWarning"]);
+    EXPECT_EQ(b.ui.captions["DumpStart"], "Start Dump");
+    EXPECT_TRUE(b.ui.windowEnabled());
+}
+
+TEST(MemoryDump, APortLostMidDumpLeavesThePreviousFile) {
+    OpsBench b;
+    b.connectAndReset();
+    dumpTalker(b);
+    const auto previous = b.writeFile("upload.s19", "previous dump\r\n");
+    ops::Inputs in;
+    in.dumpFolder = b.talkerDir;
+    b.clock.schedule(b.clock.now() + 8s, [&b] { b.port.pull(); });
+    b.run("DumpStart", in);
+    EXPECT_EQ(slurp(previous), "previous dump\r\n");
+    EXPECT_EQ(b.ui.messages.at(0).icon, Icon::Critical);
+    EXPECT_FALSE(b.ui.visible["DumpWarning"]);
+    EXPECT_EQ(b.port.failure(), PortError::Lost);
+    EXPECT_TRUE(b.ui.windowEnabled());
+}
+
+}  // namespace
+}  // namespace kestro

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <vector>
+
+#include "serial_port.h"
+
+namespace kestro::testing {
+
+// Passes everything through to a port and keeps each write as it was made, so tests can check
+// how many writes an operation makes, not only the bytes.
+class RecordingPort final : public SerialPort {
+  public:
+    explicit RecordingPort(SerialPort& inner) : inner_(inner) {}
+
+    std::vector<Bytes> writes;
+    std::vector<std::string> settingsLog;
+
+    void setCommPort(int n) override { inner_.setCommPort(n); }
+    int commPort() const override { return inner_.commPort(); }
+    std::string deviceName(int n) const override { return inner_.deviceName(n); }
+    PortError setSettings(std::string_view s) override {
+        settingsLog.emplace_back(s);
+        return inner_.setSettings(s);
+    }
+    LineSettings settings() const override { return inner_.settings(); }
+    PortError open() override { return inner_.open(); }
+    void close() override { inner_.close(); }
+    bool isOpen() const override { return inner_.isOpen(); }
+    PortError failure() const override { return inner_.failure(); }
+    PortError output(ByteView bytes) override {
+        writes.emplace_back(bytes.begin(), bytes.end());
+        return inner_.output(bytes);
+    }
+    using SerialPort::output;
+    std::size_t outBufferCount() override { return inner_.outBufferCount(); }
+    std::size_t outBufferSize() const override { return inner_.outBufferSize(); }
+    void discardOutput() override { inner_.discardOutput(); }
+    Bytes input() override { return inner_.input(); }
+    std::size_t inBufferCount() override { return inner_.inBufferCount(); }
+    void discardInput() override { inner_.discardInput(); }
+    void setInputLen(std::size_t n) override { inner_.setInputLen(n); }
+    void setListener(PortListener* l) override { inner_.setListener(l); }
+    void setLoneNulIsBreak(bool on) override { inner_.setLoneNulIsBreak(on); }
+
+    // The writes made after the first n, e.g. after a talker download of n single-byte writes.
+    std::vector<Bytes> writesAfter(std::size_t n) const {
+        return n < writes.size()
+                   ? std::vector<Bytes>(writes.begin() + static_cast<long>(n), writes.end())
+                   : std::vector<Bytes>{};
+    }
+
+  private:
+    SerialPort& inner_;
+};
+
+}  // namespace kestro::testing
