@@ -42,6 +42,15 @@ class PortListener {
     virtual void portFailed(PortError) {}
 };
 
+// Sees every byte each way and every break as the port handles them, for the wire trace.
+class PortTrace {
+  public:
+    virtual ~PortTrace() = default;
+    virtual void sent(ByteView bytes) = 0;
+    virtual void received(ByteView bytes) = 0;
+    virtual void breakReceived() = 0;
+};
+
 // The serial port as the operations use it: opened by number, text line settings, a queued
 // write, counts of what waits in either direction, and a break notification.
 class SerialPort {
@@ -84,11 +93,16 @@ class SerialPort {
     // while an operation talks to the target, where NUL is ordinary data.
     virtual void setLoneNulIsBreak(bool /*enabled*/) {}
 
+    void setTrace(PortTrace* trace) { trace_ = trace; }
+
     PortError output(std::string_view text) {
         const Bytes b = bytesOf(text);
         return output(ByteView(b));
     }
     PortError output(Byte b) { return output(ByteView(&b, 1)); }
+
+  protected:
+    PortTrace* trace_ = nullptr;
 };
 
 }  // namespace kestro

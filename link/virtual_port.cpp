@@ -64,6 +64,8 @@ void VirtualPort::pull() {
 PortError VirtualPort::output(ByteView bytes) {
     if (!open_)
         return failure_ != PortError::None ? failure_ : PortError::NotOpen;
+    if (trace_)
+        trace_->sent(bytes);
     tx_->queue(bytes);
     return PortError::None;
 }
@@ -83,10 +85,14 @@ Bytes VirtualPort::input() {
 void VirtualPort::received(Byte byte, bool framingError) {
     // A UART reads a break as a NUL whose stop bit is missing.
     if (framingError && byte == 0) {
+        if (trace_)
+            trace_->breakReceived();
         if (listener_)
             listener_->portBreak();
         return;
     }
+    if (trace_)
+        trace_->received(ByteView(&byte, 1));
     rx_.push_back(byte);
     if (listener_)
         listener_->portDataArrived();

@@ -272,6 +272,8 @@ void TermiosPort::fail(PortError error, bool notifyNow) {
 PortError TermiosPort::output(ByteView bytes) {
     if (fd_ < 0)
         return failure_ != PortError::None ? failure_ : PortError::NotOpen;
+    if (trace_)
+        trace_->sent(bytes);
     tx_.insert(tx_.end(), bytes.begin(), bytes.end());
     // Bytes already waiting keep their turn behind the notifier.
     if (writeNotifier_->isEnabled())
@@ -416,6 +418,8 @@ void TermiosPort::deliver(std::vector<BreakDecoder::Item>& items) {
     bool newData = false;
     for (const Item& item : items) {
         if (!item.isBreak()) {
+            if (trace_)
+                trace_->received(ByteView(&item.byte, 1));
             rx_.push_back(item.byte);
             newData = true;
             continue;
@@ -426,6 +430,8 @@ void TermiosPort::deliver(std::vector<BreakDecoder::Item>& items) {
             if (!alive())
                 return;
         }
+        if (trace_)
+            trace_->breakReceived();
         if (listener_)
             listener_->portBreak();
         if (!alive())

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "clock.h"
+#include "serial_port.h"
+
+namespace kestro {
+
+// Writes what went over the wire, with its time, in a form a user can read when something
+// fails: one line per run of bytes in one direction, hex and printable characters side by side.
+//
+//     2.150213  PC>   50 50 55 42 36 30 30 56 42 37 46 46 57     PPUB600VB7FFW
+//     2.163512  <HC11 BREAK
+class WireTrace final : public PortTrace {
+  public:
+    // Appends to the file; nothing is written when it cannot be opened (see ok()).
+    WireTrace(const std::string& path, const Clock& clock);
+    ~WireTrace() override;
+    WireTrace(const WireTrace&) = delete;
+    WireTrace& operator=(const WireTrace&) = delete;
+
+    bool ok() const { return file_ != nullptr; }
+
+    void sent(ByteView bytes) override;
+    void received(ByteView bytes) override;
+    void breakReceived() override;
+    // Ends the current line, so what follows starts on its own.
+    void flush();
+
+  private:
+    enum class Direction { None, Out, In };
+    void add(Direction d, ByteView bytes);
+
+    std::FILE* file_ = nullptr;
+    const Clock& clock_;
+    Direction direction_ = Direction::None;
+    TimePoint lineStart_{0};
+    TimePoint lastByte_{0};
+    std::string hex_;
+    std::string text_;
+    int count_ = 0;
+};
+
+}  // namespace kestro

@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+
+#include "event_loop_clock.h"
+
+namespace kestro {
+namespace {
+
+Duration cpuTime() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return std::chrono::seconds(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           std::chrono::microseconds(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+class EventLoopClockTest : public ::testing::Test {
+  protected:
+    int argc = 1;
+    char name[8] = "test";
+    char* argv[1] = {name};
+    QCoreApplication app{argc, argv};
+    EventLoopClock clock;
+};
+
+TEST_F(EventLoopClockTest, AWaitSleepsInTheEventLoopWithoutSpinning) {
+    const Duration cpuBefore = cpuTime();
+    const TimePoint start = clock.now();
+    clock.sleepFor(600ms);
+    const Duration waited = clock.now() - start;
+    EXPECT_GE(waited, Duration{600ms});
+    EXPECT_LT(waited, Duration{900ms});
+    // A wait wakes a hundred times a second at most: a few percent of a core here, far less
+    // in an optimised build.
+    EXPECT_LT(cpuTime() - cpuBefore, Duration{60ms});
+}
+
+TEST_F(EventLoopClockTest, ScheduledEventsRunInsideAWait) {
+    bool fired = false;
+    bool cancelledFired = false;
+    clock.schedule(clock.now() + 100ms, [&] { fired = true; });
+    const auto id = clock.schedule(clock.now() + 50ms, [&] { cancelledFired = true; });
+    clock.cancel(id);
+    const TimePoint start = clock.now();
+    EXPECT_TRUE(clock.waitUntil([&] { return fired; }, 2s));
+    EXPECT_LT(clock.now() - start, Duration{500ms});
+    EXPECT_FALSE(cancelledFired);
+}
+
+TEST_F(EventLoopClockTest, AWaitEndsAtItsLimit) {
+    const TimePoint start = clock.now();
+    EXPECT_FALSE(clock.waitUntil([] { return false; }, 200ms));
+    EXPECT_GE(clock.now() - start, Duration{200ms});
+    EXPECT_TRUE(clock.waitUntil([] { return true; }, 0ms));
+}
+
+}  // namespace
+}  // namespace kestro

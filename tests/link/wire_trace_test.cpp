@@ -1,0 +1,40 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "bench.h"
+#include "wire_trace.h"
+
+namespace kestro {
+namespace {
+
+TEST(WireTrace, ShowsBothDirectionsAndBreaksWithTheirTimes) {
+    testing::Bench b;
+    const auto path = b.talkerDir / "trace.txt";
+    {
+        WireTrace trace(path.string(), b.clock);
+        ASSERT_TRUE(trace.ok());
+        b.port.setTrace(&trace);
+        b.link.startupSearch();
+        b.target.sendBreak();
+        b.clock.advance(100ms);
+        b.port.output(std::string_view("PPUB600VB7FFW"));
+        b.clock.advance(200ms);
+        b.target.send(Bytes{0x4F, 0xFF, 0x00});
+        b.clock.advance(200ms);
+        b.port.setTrace(nullptr);
+    }
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    EXPECT_EQ(s.str(),
+              // The break is seen when the stop bit of its all-zero frame should have come.
+              "    0.007917  <HC11 BREAK\n"
+              "    0.100000  PC>   50 50 55 42 36 30 30 56 42 37 46 46 57           "
+              "PPUB600VB7FFW\n"
+              "    0.307917  <HC11 4F FF 00                                         O..\n");
+}
+
+}  // namespace
+}  // namespace kestro
