@@ -103,13 +103,13 @@ void expectReg(Expect& e, R r, std::uint16_t v) {
 
 // Expands a family x vectors into cases. The operand sits at $0040 (dir), $1234 (ext), X+5 or
 // Y+7; X and Y point at $2000/$2100 unless they are the family's own register.
-void expand(std::vector<Case>& out, const char* name, R reg, bool wide, bool writesBack,
+void expand(std::vector<Case>& out, const std::string& name, R reg, bool wide, bool writesBack,
             const std::vector<Enc>& encs, const std::vector<Vec>& vecs) {
     for (const Enc& enc : encs) {
         int n = 0;
         for (const Vec& v : vecs) {
             Case c;
-            c.name = std::string(name) + " " + modeName(enc.mode) + " #" + std::to_string(n++);
+            c.name = name + " " + modeName(enc.mode) + " #" + std::to_string(n++);
             c.code = enc.opcode;
             c.in.ccr = v.ccrIn;
             c.in.x = 0x2000;
@@ -228,7 +228,7 @@ const std::vector<Vec> kLd16 = {
 };
 
 struct Family {
-    const char* name;
+    std::string name;
     R reg;
     bool wide;
     bool writesBack;
@@ -251,12 +251,9 @@ std::vector<Family> families() {
         {"ADD", 0x8B, &kAdd, true},
     };
     for (const Acc& a : acc) {
-        static std::vector<std::string> names;  // keeps c_str() alive
-        names.push_back(std::string(a.name) + "A");
-        names.push_back(std::string(a.name) + "B");
-        f.push_back({names[names.size() - 2].c_str(), R::A, false, a.writesBack, accFamily(a.base),
-                     a.vecs});
-        f.push_back({names.back().c_str(), R::B, false, a.writesBack,
+        f.push_back(
+            {std::string(a.name) + "A", R::A, false, a.writesBack, accFamily(a.base), a.vecs});
+        f.push_back({std::string(a.name) + "B", R::B, false, a.writesBack,
                      accFamily(static_cast<std::uint8_t>(a.base + 0x40)), a.vecs});
     }
     // 16-bit families: encodings and cycles as listed in the manual's instruction table.
@@ -439,6 +436,7 @@ std::vector<Case> aluCases() {
     return out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Alu, InstructionTest, testing::ValuesIn(aluCases()), caseName);
+INSTANTIATE_TEST_SUITE_P(Alu, InstructionTest, testing::ValuesIn(byMnemonic(aluCases())),
+                         groupName);
 
 }  // namespace kestro::sim::test

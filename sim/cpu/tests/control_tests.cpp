@@ -200,6 +200,7 @@ std::vector<Case> controlCases() {
     return out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Control, InstructionTest, testing::ValuesIn(controlCases()), caseName);
+INSTANTIATE_TEST_SUITE_P(Control, InstructionTest, testing::ValuesIn(byMnemonic(controlCases())),
+                         groupName);
 
 }  // namespace kestro::sim::test

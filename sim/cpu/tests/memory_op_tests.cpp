@@ -337,7 +337,8 @@ std::vector<Case> memoryOpCases() {
     return out;
 }
 
-INSTANTIATE_TEST_SUITE_P(MemoryOps, InstructionTest, testing::ValuesIn(memoryOpCases()), caseName);
+INSTANTIATE_TEST_SUITE_P(MemoryOps, InstructionTest, testing::ValuesIn(byMnemonic(memoryOpCases())),
+                         groupName);
 
 // ---- bus traffic: the data accesses must be the chip's, in its order.
 

@@ -1,5 +1,6 @@
 #include "test_harness.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <set>
@@ -90,26 +91,31 @@ std::vector<Case> allCases() {
     return all;
 }
 
-std::string caseName(const testing::TestParamInfo<Case>& info) {
-    std::string out;
-    for (char ch : info.param.name) {
-        if (std::isalnum(static_cast<unsigned char>(ch))) {
-            out += ch;
-        } else if (!out.empty() && out.back() != '_') {
-            out += '_';
-        }
+std::vector<CaseGroup> byMnemonic(const std::vector<Case>& cases) {
+    std::vector<CaseGroup> groups;
+    for (const Case& c : cases) {
+        const std::string mnemonic = c.name.substr(0, c.name.find(' '));
+        auto it = std::find_if(groups.begin(), groups.end(),
+                               [&](const CaseGroup& g) { return g.mnemonic == mnemonic; });
+        if (it == groups.end())
+            it = groups.insert(groups.end(), CaseGroup{mnemonic, {}});
+        it->cases.push_back(c);
     }
-    while (!out.empty() && out.back() == '_')
-        out.pop_back();
-    return out + "_" + std::to_string(info.index);
+    return groups;
 }
 
-}  // namespace kestro::sim::test
-
-namespace kestro::sim::test {
+std::string groupName(const testing::TestParamInfo<CaseGroup>& info) {
+    std::string out;
+    for (char ch : info.param.mnemonic) {
+        if (std::isalnum(static_cast<unsigned char>(ch)))
+            out += ch;
+    }
+    return out;
+}
 
 TEST_P(InstructionTest, MatchesManual) {
-    checkCase(GetParam());
+    for (const Case& c : GetParam().cases)
+        checkCase(c);
 }
 
 }  // namespace kestro::sim::test

@@ -106,9 +106,15 @@ std::vector<Case> memoryOpCases();
 std::vector<Case> controlCases();
 std::vector<Case> allCases();
 
-// gtest parameter name from a case name ("ADDA imm #1" -> "ADDA_imm_1").
-std::string caseName(const testing::TestParamInfo<Case>& info);
+// Cases run as one test per mnemonic (the first word of the case name), which keeps the
+// number of test processes ctest starts reasonable while failures still name the case.
+struct CaseGroup {
+    std::string mnemonic;
+    std::vector<Case> cases;
+};
+std::vector<CaseGroup> byMnemonic(const std::vector<Case>& cases);
+std::string groupName(const testing::TestParamInfo<CaseGroup>& info);
 
-class InstructionTest : public testing::TestWithParam<Case> {};
+class InstructionTest : public testing::TestWithParam<CaseGroup> {};
 
 }  // namespace kestro::sim::test
