@@ -1,0 +1,202 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "link_state.h"
+#include "operation_ui.h"
+#include "operations.h"
+#include "settings_store.h"
+
+class QAbstractButton;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QButtonGroup;
+class QScrollBar;
+class QStackedWidget;
+class QUrl;
+
+namespace kestro {
+
+class DriveList;
+class FolderList;
+class PageBar;
+class TabHeader;
+
+// The main window: eight pages of controls over a strip with the link's state and the Connect,
+// Exit and Disconnect buttons. It shows what the link and the operations report, and forwards
+// clicks to them; it keeps the address ranges and the settings store.
+class Form1 : public QWidget, public LinkView, public OperationUi {
+    Q_OBJECT
+  public:
+    static constexpr int kWidthTwips = 6090;
+    static constexpr int kHeightTwips = 6870;
+
+    // The pages in the order of their tabs.
+    static const QStringList& pageCaptions();
+
+    Form1(LinkState& link, QSettings& settings, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Everything the window does before it first shows: lists, caption, settings, the port
+    // search and the window's place on the screen.
+    void startup();
+    // Writes the values that survive a restart.
+    void saveSettings();
+
+    // Hooks that tests and the program set.
+    using MessageSink = std::function<void(const Message&)>;
+    void setMessageSink(MessageSink sink) { messageSink_ = std::move(sink); }
+    void setUrlOpener(std::function<void(const QUrl&)> opener) { urlOpener_ = std::move(opener); }
+    // Runs when the window has closed for good; the program ends every wait and quits there.
+    void setQuitHook(std::function<void()> hook) { quitHook_ = std::move(hook); }
+    // Replaces the file chooser dialog.
+    void setFileChooser(std::function<std::string()> chooser) { chooser_ = std::move(chooser); }
+
+    // The window-wide values the operations read.
+    QString rangeText(const char* name) const;
+    QString sfrText() const { return sfrText_; }
+    QString exeDir() const { return exeDir_; }
+    ops::Inputs inputs() const;
+    int currentPage() const;
+    void showPage(int index);
+
+    // LinkView
+    void showReadiness(bool ready) override;
+    void showResetPrompt(bool shown) override;
+    void showDisconnected(bool shown, const std::string& reason) override;
+    void showPortWarning(const std::optional<std::string>& text) override;
+    void selectComm(int n) override;
+    void message(const Message& m) override;
+
+    // OperationUi
+    void setWindowEnabled(bool enabled) override;
+    void setCaption(std::string_view button, std::string_view caption) override;
+    void setProgress(std::optional<int> percent) override;
+    void setVisible(std::string_view control, bool visible) override;
+    using QWidget::setVisible;
+    std::string chooseFile() override;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    struct Range {
+        Range(const char* beginName, const char* endName, const char* beginBarKey,
+              const char* endBarKey, const char* beginBarName, const char* endBarName,
+              int beginDefault, int endDefault)
+            : beginName(beginName),
+              endName(endName),
+              beginBarKey(beginBarKey),
+              endBarKey(endBarKey),
+              beginBarName(beginBarName),
+              endBarName(endBarName),
+              beginDefault(beginDefault),
+              endDefault(endDefault) {}
+        const char* beginName;  // range text names, also their settings keys
+        const char* endName;
+        const char* beginBarKey;
+        const char* endBarKey;
+        const char* beginBarName;  // object names of the bars
+        const char* endBarName;
+        int beginDefault;
+        int endDefault;
+        PageBar* beginBar = nullptr;
+        PageBar* endBar = nullptr;
+        QLabel* beginLabel = nullptr;
+        QLabel* endLabel = nullptr;
+        QString beginText;
+        QString endText;
+    };
+
+    int px(int twips) const;
+    QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, const char* tip,
+                            bool operation = true);
+    QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption,
+                      double pointSize = 0, bool bold = false);
+    QLabel* makePicture(QWidget* parent, const char* name, const char* resource, int sizePx,
+                        const QString& accessibleName);
+    QCheckBox* makeCheck(QWidget* parent, const char* name, const char* caption,
+                         const char* tip = nullptr);
+    PageBar* makeRangeBar(QWidget* parent, Range& range, bool begin);
+    QWidget* rangeColumns(QWidget* parent, Range& range, const char* beginLabelName,
+                          const char* endLabelName, const char* beginCaptionName,
+                          const char* endCaptionName);
+
+    QWidget* buildCommPage();
+    QWidget* buildConfigPage();
+    QWidget* buildEepromPage();
+    QWidget* buildEpromPage();
+    QWidget* buildExternalPage();
+    QWidget* buildXicorPage();
+    QWidget* buildDumpPage();
+    QWidget* buildMiscPage();
+    void buildStrip();
+
+    void beginChanged(Range& range);
+    void endChanged(Range& range);
+    void sfrChanged();
+    void dumpFolderChanged(const QString& folder);
+    void dumpDriveChanged(const QString& drive);
+    void dumpDriveFallback();
+    void restoreSettings();
+
+    void runOperation(const QString& button);
+    void helpClicked();
+    void aboutClicked();
+    void exitClicked();
+
+    LinkState& link_;
+    StartupSettings settings_;
+    double dpi_;
+    MessageSink messageSink_;
+    std::function<void(const QUrl&)> urlOpener_;
+    std::function<void()> quitHook_;
+    std::function<std::string()> chooser_;
+
+    std::array<Range, 3> ranges_;
+    QString sfrText_ = QStringLiteral("0400");
+    QString exeDir_;
+    bool busy_ = false;
+    bool closePending_ = false;
+
+    QWidget* tabControl_ = nullptr;
+    TabHeader* tabs_ = nullptr;
+    QStackedWidget* pages_ = nullptr;
+    QButtonGroup* commGroup_ = nullptr;
+    std::array<QRadioButton*, 4> comm_{};
+    QLabel* commUseTxt_ = nullptr;
+    QLabel* commUseImg_ = nullptr;
+    std::array<QCheckBox*, 4> config_{};
+    QComboBox* config5_ = nullptr;
+    QLineEdit* startAdress_ = nullptr;
+    PageBar* xiScSfr_ = nullptr;
+    QLabel* xiLeSfr_ = nullptr;
+    QComboBox* xiEemMap_ = nullptr;
+    QCheckBox* xiEemLam_ = nullptr;
+    QCheckBox* xiEemRes_ = nullptr;
+    std::array<QCheckBox*, 8> xiBpr_{};
+    std::array<QProgressBar*, 4> bars_{};  // EepromBar, EpromBar, RamBar, xibar
+    FolderList* dumpDir_ = nullptr;
+    DriveList* dumpDrive_ = nullptr;
+
+    QLabel* resetTxt1_ = nullptr;
+    QLabel* resetTxt2_ = nullptr;
+    QLabel* resetImg_ = nullptr;
+    QLabel* picDisconnect_ = nullptr;
+    QLabel* disconnectReason_ = nullptr;
+    QLabel* image1_ = nullptr;
+    QLabel* image2_ = nullptr;
+    QLabel* hc11Stat_ = nullptr;
+};
+
+}  // namespace kestro

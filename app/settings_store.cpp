@@ -1,0 +1,49 @@
+#include "settings_store.h"
+
+#include "shell_rules.h"
+
+namespace kestro {
+
+namespace {
+constexpr auto kStartup = "startup";
+constexpr auto kPorts = "ports";
+}  // namespace
+
+std::unique_ptr<QSettings> openUserSettings() {
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                       QStringLiteral("kestro"), QStringLiteral("kestro"));
+}
+
+std::string deviceForComm(QSettings& settings, int n) {
+    const QString fallback = QStringLiteral("/dev/ttyS%1").arg(n - 1);
+    settings.beginGroup(QLatin1String(kPorts));
+    const QString device =
+        settings.value(QStringLiteral("Comm%1").arg(n), fallback).toString().trimmed();
+    settings.endGroup();
+    return (device.isEmpty() ? fallback : device).toStdString();
+}
+
+std::string deviceForComm(int n) {
+    const auto settings = openUserSettings();
+    return deviceForComm(*settings, n);
+}
+
+QString StartupSettings::text(const char* key, const QString& fallback) const {
+    settings_.beginGroup(QLatin1String(kStartup));
+    const QVariant value = settings_.value(QLatin1String(key));
+    settings_.endGroup();
+    return value.isValid() ? value.toString() : fallback;
+}
+
+int StartupSettings::number(const char* key, int low, int high, int fallback) const {
+    const QString stored = text(key, QString::number(fallback));
+    return shell::storedNumber(stored.toStdString(), low, high, fallback);
+}
+
+void StartupSettings::setText(const char* key, const QString& value) {
+    settings_.beginGroup(QLatin1String(kStartup));
+    settings_.setValue(QLatin1String(key), value);
+    settings_.endGroup();
+}
+
+}  // namespace kestro

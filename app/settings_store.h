@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <memory>
+#include <string>
+
+namespace kestro {
+
+// The per-user settings store: ~/.config/kestro/kestro.ini, every value kept as text.
+std::unique_ptr<QSettings> openUserSettings();
+
+// The device behind Comm n, from the group "ports" (keys "Comm1".."Comm4"): a user with a USB
+// adapter maps Comm 1 to /dev/ttyUSB0 there. Unmapped ports are /dev/ttyS0../dev/ttyS3.
+std::string deviceForComm(QSettings& settings, int n);
+// The same, read from the user's own store.
+std::string deviceForComm(int n);
+
+// The group "startup" as the window reads and writes it.
+class StartupSettings {
+  public:
+    explicit StartupSettings(QSettings& settings) : settings_(settings) {}
+
+    // The stored text, or fallback when the key does not exist (an empty stored text stays empty).
+    QString text(const char* key, const QString& fallback) const;
+    // A stored decimal number in [low, high]; anything else gives fallback.
+    int number(const char* key, int low, int high, int fallback) const;
+    void setText(const char* key, const QString& value);
+    void setNumber(const char* key, int value) { setText(key, QString::number(value)); }
+    void sync() { settings_.sync(); }
+
+    QSettings& store() { return settings_; }
+
+  private:
+    QSettings& settings_;
+};
+
+}  // namespace kestro

@@ -1,0 +1,75 @@
+#include "folder_list.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStyle>
+
+namespace kestro {
+
+namespace {
+constexpr int kPathRole = Qt::UserRole;
+}
+
+FolderList::FolderList(QWidget* parent) : QListWidget(parent) {
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setFocusPolicy(Qt::StrongFocus);
+    connect(this, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem* item) { setPath(item->data(kPathRole).toString()); });
+}
+
+bool FolderList::setPath(const QString& folder) {
+    if (folder.isEmpty()) {
+        return false;
+    }
+    const QFileInfo info(folder);
+    if (!info.isDir() || !info.isReadable() || !info.isExecutable()) {
+        return false;
+    }
+    const QString clean = QDir::cleanPath(info.absoluteFilePath());
+    if (clean == path_) {
+        return true;
+    }
+    path_ = clean;
+    fill();
+    emit pathChanged(path_);
+    return true;
+}
+
+void FolderList::fill() {
+    clear();
+    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirIcon);
+    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
+
+    // The chain from the root down to the current folder.
+    QStringList chain;
+    for (QDir dir(path_);;) {
+        chain.prepend(dir.absolutePath());
+        if (dir.isRoot() || !dir.cdUp()) {
+            break;
+        }
+    }
+    int depth = 0;
+    QListWidgetItem* current = nullptr;
+    for (const QString& folder : chain) {
+        const QString name = QDir(folder).isRoot() ? folder : QFileInfo(folder).fileName();
+        auto* item =
+            new QListWidgetItem(openIcon, QString(depth * 2, QLatin1Char(' ')) + name, this);
+        item->setData(kPathRole, folder);
+        item->setToolTip(folder);
+        current = item;
+        ++depth;
+    }
+    const QDir here(path_);
+    const QStringList subfolders =
+        here.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    for (const QString& name : subfolders) {
+        auto* item =
+            new QListWidgetItem(closedIcon, QString(depth * 2, QLatin1Char(' ')) + name, this);
+        item->setData(kPathRole, here.absoluteFilePath(name));
+        item->setToolTip(here.absoluteFilePath(name));
+    }
+    setCurrentItem(current);
+    scrollToItem(current);
+}
+
+}  // namespace kestro

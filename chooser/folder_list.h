@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QListWidget>
+#include <QString>
+
+namespace kestro {
+
+// A folder list: the chain of folders from the root down to the current one, then the current
+// folder's subfolders. Activating an entry (double-click or Enter) makes it the current folder;
+// a single click only selects it.
+class FolderList : public QListWidget {
+    Q_OBJECT
+  public:
+    explicit FolderList(QWidget* parent = nullptr);
+
+    QString path() const { return path_; }
+    // Moves to folder; false, and nothing changes, when it is not a readable folder.
+    bool setPath(const QString& folder);
+
+  signals:
+    void pathChanged(const QString& path);
+
+  private:
+    void fill();
+
+    QString path_;
+};
+
+}  // namespace kestro

@@ -1,0 +1,225 @@
+#include "form2.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+
+#include "drive_list.h"
+#include "file_list.h"
+#include "folder_list.h"
+#include "shell_rules.h"
+
+namespace kestro {
+
+namespace {
+
+constexpr const char* kGroup = "startup";
+constexpr int kWidthTwips = 5805;
+constexpr int kHeightTwips = 4935;
+
+double logicalDpi(const QWidget* w) {
+    const QScreen* screen = w->screen() != nullptr ? w->screen() : QGuiApplication::primaryScreen();
+    return screen != nullptr ? screen->logicalDotsPerInch() : 96.0;
+}
+
+}  // namespace
+
+Form2::Form2(QSettings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
+    setObjectName(QStringLiteral("Form2"));
+    setWindowTitle(QStringLiteral("Kestro"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setModal(true);
+    QFont f = font();
+    f.setPointSizeF(8.25);
+    setFont(f);
+
+    const double dpi = logicalDpi(this);
+    auto px = [dpi](int twips) { return shell::twipsToPixels(twips, dpi); };
+    auto place = [&](QWidget* w, const char* name, int left, int top, int width, int height) {
+        w->setObjectName(QString::fromLatin1(name));
+        w->setGeometry(px(left), px(top), px(width), px(height));
+    };
+    setFixedSize(px(kWidthTwips), px(kHeightTwips));
+
+    label5_ = new QLabel(QStringLiteral("File:"), this);
+    place(label5_, "Label5", 240, 120, 1935, 240);
+    text1_ = new QLineEdit(this);
+    text1_->setReadOnly(true);
+    place(text1_, "Text1", 240, 360, 1935, 315);
+    label6_ = new QLabel(QStringLiteral("The file must be a S-RECORD"), this);
+    QFont bold = label6_->font();
+    bold.setBold(true);
+    label6_->setFont(bold);
+    place(label6_, "Label6", 2400, 360, 3285, 315);
+    label1_ = new QLabel(QStringLiteral("Directories:"), this);
+    place(label1_, "Label1", 240, 840, 1935, 240);
+    dir1_ = new FolderList(this);
+    place(dir1_, "Dir1", 240, 1080, 1935, 2505);
+    label4_ = new QLabel(QStringLiteral("File Name:"), this);
+    place(label4_, "Label4", 2400, 840, 1935, 240);
+    file1_ = new FileList(this);
+    place(file1_, "File1", 2400, 1080, 1935, 2040);
+    ok_ = new QPushButton(QStringLiteral("Ok"), this);
+    place(ok_, "Ok", 4560, 1080, 1095, 375);
+    ok_->setDefault(true);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    place(cancel_, "Cancel", 4560, 1680, 1095, 375);
+    label2_ = new QLabel(QStringLiteral("List Files of type:"), this);
+    place(label2_, "Label2", 240, 3720, 1935, 240);
+    combo1_ = new QComboBox(this);
+    combo1_->setEditable(true);
+    place(combo1_, "Combo1", 240, 3960, 1935, 375);
+    label3_ = new QLabel(QStringLiteral("Drives:"), this);
+    place(label3_, "Label3", 2400, 3720, 1935, 240);
+    drive1_ = new DriveList(this);
+    place(drive1_, "Drive1", 2400, 3960, 1935, 375);
+
+    label5_->setBuddy(text1_);
+    label1_->setBuddy(dir1_);
+    label4_->setBuddy(file1_);
+    label2_->setBuddy(combo1_);
+    label3_->setBuddy(drive1_);
+    text1_->setAccessibleName(QStringLiteral("File:"));
+    dir1_->setAccessibleName(QStringLiteral("Directories:"));
+    file1_->setAccessibleName(QStringLiteral("File Name:"));
+    combo1_->setAccessibleName(QStringLiteral("List Files of type:"));
+    drive1_->setAccessibleName(QStringLiteral("Drives:"));
+    text1_->setAccessibleDescription(label6_->text());
+
+    // Keyboard order: folders, pattern, name, Ok, Cancel, drives, files.
+    setTabOrder(dir1_, combo1_);
+    setTabOrder(combo1_, text1_);
+    setTabOrder(text1_, ok_);
+    setTabOrder(ok_, cancel_);
+    setTabOrder(cancel_, drive1_);
+    setTabOrder(drive1_, file1_);
+
+    connect(drive1_, &DriveList::driveChanged, this, &Form2::driveChanged);
+    connect(dir1_, &FolderList::pathChanged, this, &Form2::folderChanged);
+    connect(file1_, &FileList::fileSelected, text1_, &QLineEdit::setText);
+    connect(file1_, &FileList::fileActivated, this, &Form2::fileActivated);
+    connect(combo1_, &QComboBox::editTextChanged, file1_, &FileList::setPattern);
+    connect(ok_, &QPushButton::clicked, this, &Form2::okClicked);
+    connect(cancel_, &QPushButton::clicked, this, &Form2::reject);
+
+    load();
+}
+
+QString Form2::choose(QSettings& settings, QWidget* parent) {
+    Form2 dialog(settings, parent);
+    dialog.exec();
+    return dialog.result();
+}
+
+void Form2::load() {
+    // The wide-screen rule, as for the main window.
+    if (const QScreen* screen = this->screen()) {
+        const double dpi = screen->logicalDotsPerInch();
+        const QRect area = screen->geometry();
+        const auto at =
+            shell::placeWindow(shell::pixelsToTwips(area.width(), dpi),
+                               shell::pixelsToTwips(area.height(), dpi), kWidthTwips, kHeightTwips);
+        move(area.left() + shell::twipsToPixels(at.left, dpi),
+             area.top() + shell::twipsToPixels(at.top, dpi));
+    }
+    combo1_->addItems({QStringLiteral("*.S19"), QStringLiteral("*.MOT"), QStringLiteral("*.*")});
+    combo1_->setCurrentIndex(0);
+    done_ = false;
+
+    settings_.beginGroup(QLatin1String(kGroup));
+    const QString drive = settings_.value(QStringLiteral("drive"), QString()).toString();
+    const QString dirpath = settings_.value(QStringLiteral("dirpath"), QString()).toString();
+    const QString filepath = settings_.value(QStringLiteral("filepath"), QString()).toString();
+    const QString pattern = settings_.value(QStringLiteral("pattern"), QString()).toString();
+    const QString text = settings_.value(QStringLiteral("text"), QString()).toString();
+    settings_.endGroup();
+
+    // A remembered place that is empty or gone sends the dialog to the fallback, quietly.
+    if (!drive1_->setDrive(drive) || !dir1_->setPath(dirpath)) {
+        fallBack();
+        return;
+    }
+    const QFileInfo fileFolder(filepath);
+    if (filepath.isEmpty() || !fileFolder.isDir()) {
+        fallBack();
+        return;
+    }
+    file1_->setFolder(QDir::cleanPath(fileFolder.absoluteFilePath()));
+    file1_->setPattern(pattern);
+    text1_->setText(text);
+    result_ = QString::fromStdString(shell::joinPath(
+        dir1_->path().toStdString(), (file1_->selectedName() + text).toStdString()));
+}
+
+void Form2::fallBack() {
+    const QString home = DriveList::homeFolder();
+    dir1_->setPath(home);
+    file1_->setFolder(home);
+    file1_->setPattern(QStringLiteral("*.S19"));
+    text1_->clear();
+    result_.clear();
+}
+
+void Form2::driveChanged(const QString& drive) {
+    // A drive's own current folder: the folder list's, when it already lies on that drive.
+    if (DriveList::driveOf(dir1_->path()) == drive) {
+        return;
+    }
+    if (!dir1_->setPath(drive)) {
+        const QSignalBlocker block(drive1_);
+        drive1_->setDrive(DriveList::homeDrive());
+        dir1_->setPath(DriveList::homeFolder());
+    }
+}
+
+void Form2::folderChanged(const QString& folder) {
+    file1_->setFolder(folder);
+    text1_->clear();
+}
+
+void Form2::fileActivated(const QString& name) {
+    chooseAndClose(
+        QString::fromStdString(shell::joinPath(dir1_->path().toStdString(), name.toStdString())));
+}
+
+void Form2::okClicked() {
+    const QString name = text1_->text();
+    if (name.isEmpty()) {
+        result_ = QString::fromLatin1(kCancel);
+        done_ = true;
+        QDialog::reject();
+        return;
+    }
+    chooseAndClose(
+        QString::fromStdString(shell::joinPath(dir1_->path().toStdString(), name.toStdString())));
+}
+
+void Form2::chooseAndClose(const QString& path) {
+    result_ = path;
+    done_ = true;
+    settings_.beginGroup(QLatin1String(kGroup));
+    settings_.setValue(QStringLiteral("drive"), drive1_->drive());
+    settings_.setValue(QStringLiteral("dirpath"), dir1_->path());
+    settings_.setValue(QStringLiteral("filepath"), file1_->folder());
+    settings_.setValue(QStringLiteral("pattern"), file1_->pattern());
+    settings_.setValue(QStringLiteral("text"), text1_->text());
+    settings_.endGroup();
+    settings_.sync();
+    accept();
+}
+
+void Form2::reject() {
+    // Cancel, Escape and the window's close control all leave the caller with "Cancel".
+    result_ = QString::fromLatin1(kCancel);
+    done_ = true;
+    QDialog::reject();
+}
+
+}  // namespace kestro

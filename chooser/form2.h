@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSettings;
+
+namespace kestro {
+
+class DriveList;
+class FileList;
+class FolderList;
+
+// The S-record file chooser: a modal dialog that remembers its drive, folder, pattern and file
+// name in the settings group "startup", written only when a file is chosen.
+class Form2 : public QDialog {
+    Q_OBJECT
+  public:
+    static constexpr const char* kCancel = "Cancel";
+
+    // settings: the program's settings store; the dialog reads its keys at once.
+    explicit Form2(QSettings& settings, QWidget* parent = nullptr);
+
+    // The full path of the chosen file, or "Cancel". Meaningful once the dialog has closed.
+    QString result() const { return result_; }
+    // Whether the dialog has closed through Ok, Cancel, a double-click or its close control.
+    bool isDone() const { return done_; }
+
+    // Shows the dialog modally and returns its result.
+    static QString choose(QSettings& settings, QWidget* parent = nullptr);
+
+  public slots:
+    void reject() override;
+
+  private:
+    void load();
+    void fallBack();
+    void driveChanged(const QString& drive);
+    void folderChanged(const QString& folder);
+    void okClicked();
+    void fileActivated(const QString& name);
+    void chooseAndClose(const QString& path);
+
+    QSettings& settings_;
+    QString result_;
+    bool done_ = false;
+
+    QLabel* label5_;
+    QLineEdit* text1_;
+    QLabel* label6_;
+    QLabel* label1_;
+    FolderList* dir1_;
+    QLabel* label4_;
+    FileList* file1_;
+    QPushButton* ok_;
+    QPushButton* cancel_;
+    QLabel* label2_;
+    QComboBox* combo1_;
+    QLabel* label3_;
+    DriveList* drive1_;
+};
+
+}  // namespace kestro
