@@ -121,6 +121,7 @@ Form1::Form1(LinkState& link, QSettings& settings, QWidget* parent)
         }
     }
     setWindowIcon(icon);
+    QGuiApplication::setWindowIcon(icon);
 
     for (Range& r : ranges_) {
         r.beginText = qs(shell::beginText(r.beginDefault));
@@ -1043,7 +1044,10 @@ void Form1::message(const Message& m) {
         messageSink_(m);
         return;
     }
-    QMessageBox box(boxIcon(m.icon), qs(m.title), qs(m.text), QMessageBox::Ok, this);
+    // Before the window first shows (the port search at start-up) the box stands on its own,
+    // centred on the screen.
+    QMessageBox box(boxIcon(m.icon), qs(m.title), qs(m.text), QMessageBox::Ok,
+                    isVisible() ? this : nullptr);
     if (!m.detail.empty()) {
         box.setInformativeText(qs(m.detail));
     }

@@ -13,6 +13,9 @@ constexpr int kPathRole = Qt::UserRole;
 FolderList::FolderList(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setFocusPolicy(Qt::StrongFocus);
+    // The open and closed folder icons come in different sizes; one size keeps the rows even.
+    const int side = fontMetrics().height();
+    setIconSize(QSize(side, side));
     connect(this, &QListWidget::itemActivated, this,
             [this](QListWidgetItem* item) { setPath(item->data(kPathRole).toString()); });
 }
