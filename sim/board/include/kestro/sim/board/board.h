@@ -1,0 +1,222 @@
+// The virtual HC11 board: a chip (CPU core, RAM, register block, SCI, EEPROM, EPROM, boot
+// loader) and, on the expanded bus, the board's own devices. It runs in the virtual time of
+// the link layer: attached to one VirtualLine, it is the far end of a serial cable.
+//
+// Time: the board turns the scheduler's time into E cycles (2 MHz: 500 ns each). A run slice
+// every few hundred microseconds of line time runs the CPU up to that moment; a byte that
+// arrives on the line first brings the CPU up to the moment of its stop bit. What the program
+// sends leaves within one slice of the cycle it was written.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "kestro/sim/board/devices.h"
+#include "kestro/sim/board/nvm.h"
+#include "kestro/sim/board/sci.h"
+#include "kestro/sim/board/variant.h"
+#include "kestro/sim/cpu.h"
+#include "virtual_line.h"
+
+namespace kestro::sim {
+
+// The one error type of the board: what went wrong with a saved state.
+class BoardError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Register offsets in the 64-byte register block that the board itself handles.
+namespace reg {
+inline constexpr std::uint8_t BPROT = 0x35;
+inline constexpr std::uint8_t EPROG = 0x36;
+inline constexpr std::uint8_t OPTION = 0x39;
+inline constexpr std::uint8_t COPRST = 0x3A;
+inline constexpr std::uint8_t PPROG = 0x3B;
+inline constexpr std::uint8_t HPRIO = 0x3C;
+inline constexpr std::uint8_t INIT = 0x3D;
+inline constexpr std::uint8_t TEST1 = 0x3E;
+inline constexpr std::uint8_t CONFIG = 0x3F;
+}  // namespace reg
+
+// HPRIO bits.
+namespace hprio {
+inline constexpr std::uint8_t RBOOT = 0x80;
+inline constexpr std::uint8_t SMOD = 0x40;
+inline constexpr std::uint8_t MDA = 0x20;
+inline constexpr std::uint8_t IRV = 0x10;
+}  // namespace hprio
+
+// Where the RAM pseudo-vectors of bootstrap mode are: each interrupt vector of the boot ROM
+// leads to a three-byte slot in RAM where a program puts a JMP (M68HC11 Reference Manual,
+// bootstrap mode; the same table on all parts here).
+struct PseudoVector {
+    std::uint16_t vector;  // normal-mode vector address, e.g. vector::Sci
+    std::uint16_t ram;     // where the boot ROM's vector leads
+};
+std::span<const PseudoVector> pseudoVectors();
+
+struct BoardOptions {
+    Chip chip = Chip::E9;
+    // +12 V on XIRQ/VPPE (the 711E9's programming voltage).
+    bool programmingVoltage = false;
+    // How much line time one run slice covers.
+    Duration slice = std::chrono::microseconds(500);
+};
+
+// What the boot loader is doing, for displays and tests.
+enum class BootPhase : std::uint8_t {
+    SecureErase,  // a secured part erasing itself before it announces itself
+    AwaitSync,    // break sent (and held), waiting for the first byte
+    Loading,      // storing and echoing the download
+    Running,      // the CPU runs the program
+};
+
+class Board final : private Bus, private InterruptSource {
+  public:
+    Board(Scheduler& scheduler, VirtualLine& line, BoardOptions options = {});
+    ~Board() override;
+    Board(const Board&) = delete;
+    Board& operator=(const Board&) = delete;
+
+    // A reset with the mode pins in special bootstrap: the boot loader starts and announces
+    // itself with a break. Non-volatile memories keep their contents; RAM keeps its too (as
+    // it does over a reset with power on), except on a secured part.
+    void resetBootstrap();
+
+    // Changes the part on the board. Its non-volatile memories start from the factory state;
+    // the board then waits for a reset.
+    void setChip(Chip chip);
+    const Variant& chip() const { return *variant_; }
+
+    void setProgrammingVoltage(bool on) { options_.programmingVoltage = on; }
+    bool programmingVoltage() const { return options_.programmingVoltage; }
+
+    // ---- persistence: the non-volatile memories (internal EEPROM and CONFIG, EPROM, the
+    // external EEPROM, the companion chip's EEPROM and registers) in one file per board in
+    // the named folder.
+    void save(const std::filesystem::path& folder) const;
+    // Returns false when the folder holds no saved state (then nothing changes); throws
+    // BoardError for a file that is there but cannot be used.
+    bool load(const std::filesystem::path& folder);
+    // Every memory as it leaves the factory (erased EEPROM and EPROM, factory CONFIG, the
+    // companion chip's default registers); the board waits for a reset.
+    void factoryReset();
+    static constexpr const char* kStateFile = "virtual-hc11-board.txt";
+
+    // ---- inspection
+    BootPhase phase() const { return phase_; }
+    Cpu& cpu() { return cpu_; }
+    const Cpu& cpu() const { return cpu_; }
+    std::uint64_t cycle() const;
+    // A memory read as the CPU would see it now, without side effects on registers.
+    std::uint8_t peek(std::uint16_t address);
+    std::span<const std::uint8_t> ram() const { return ram_; }
+    std::span<std::uint8_t> ram() { return ram_; }
+    const Eeprom& eeprom() const { return eeprom_; }
+    Eeprom& eeprom() { return eeprom_; }
+    // The CONFIG value in force since the last reset.
+    std::uint8_t config() const { return configReg_; }
+    std::uint16_t eepromBase() const;
+    std::span<const std::uint8_t> eprom() const;  // empty on parts without EPROM
+    Eprom* epromDevice() { return eprom_ ? &*eprom_ : nullptr; }
+    Sci& sci() { return sci_; }
+    BoardDevices& devices() { return devices_; }
+    const BoardDevices& devices() const { return devices_; }
+    std::uint8_t hprio() const { return hprio_; }
+    bool expanded() const { return (hprio_ & hprio::MDA) != 0; }
+    // Bytes the boot loader stored (the download, without the sync byte).
+    std::size_t loadedBytes() const { return loaded_; }
+
+    // Grows whenever a memory that the board window shows may have changed.
+    std::uint64_t revision() const { return revision_ + devices_.revision(); }
+
+    // Runs the CPU up to the line's time now (the run slices do this on their own).
+    void catchUp();
+
+    // Sees every frame that reaches the chip's RxD while its receiver is on, as sampled.
+    std::function<void(Byte byte, bool framingError)> onReceived;
+
+  private:
+    // Bus
+    std::uint8_t read(std::uint16_t address) override;
+    void write(std::uint16_t address, std::uint8_t value) override;
+    const std::uint8_t* directReadPage(std::uint8_t page) override;
+    std::uint8_t* directWritePage(std::uint8_t page) override;
+    // InterruptSource
+    bool xirqPending() const override { return false; }
+    std::optional<std::uint16_t> pendingMaskableVector() const override;
+
+    enum class Area : std::uint8_t { None, Registers, Ram, Eeprom, BootRom, Rom, Eprom, External };
+    Area areaOf(std::uint16_t address) const;
+    std::uint8_t readRegister(std::uint8_t offset);
+    void writeRegister(std::uint8_t offset, std::uint8_t value);
+    void remap();
+    bool specialMode() const { return (hprio_ & hprio::SMOD) != 0; }
+    bool protectionWindowOpen() const;
+
+    std::uint64_t cycleAt(TimePoint t) const;
+    void scheduleSlice();
+    void slice();
+    void lineReceived(Byte byte, bool framingError);
+    void buildBootRom();
+    void startBoot();
+    void announce();
+    void loaderByte(Byte byte, bool framingError);
+    void scheduleIdleEnd();
+    void startProgram(std::uint16_t pc);
+    void cancelEvents();
+    void chipChanged();
+
+    Scheduler& scheduler_;
+    VirtualLine& line_;
+    BoardOptions options_;
+    const Variant* variant_;
+
+    // Cached memory map for the CPU's fast path, rebuilt by remap(). Declared before the CPU,
+    // whose constructor already asks for the direct pages.
+    std::array<Area, 256> pageArea_{};
+    bool mapReady_ = false;
+
+    Cpu cpu_;
+    Sci sci_;
+    Eeprom eeprom_;
+    std::optional<Eprom> eprom_;
+    BoardDevices devices_;
+
+    std::vector<std::uint8_t> ram_;
+    std::vector<std::uint8_t> rom_;  // mask ROM: contents unknown to us, reads $FF
+    std::array<std::uint8_t, 256> bootRom_{};
+    std::array<std::uint8_t, 64> regs_{};
+    std::uint8_t configReg_ = 0;
+    std::uint8_t init_ = 0x01;
+    std::uint8_t hprio_ = 0;
+    std::uint8_t option_ = 0;
+    bool initWritten_ = false;
+    std::uint64_t resetCycle_ = 0;
+
+    // Time: the cycle counter and the line time of cycle 0. While the CPU runs, the count is
+    // the CPU's own plus an offset, so that every bus access sees the cycle it happens in.
+    std::uint64_t cycle_ = 0;
+    std::uint64_t cpuOffset_ = 0;
+    TimePoint epoch_{0};
+    std::optional<Scheduler::EventId> sliceEvent_;
+    std::optional<Scheduler::EventId> bootEvent_;
+
+    BootPhase phase_ = BootPhase::AwaitSync;
+    bool powered_ = false;  // false until the first reset: nothing runs, nothing is sent
+    std::size_t loaded_ = 0;
+    TimePoint lastLoaderByte_{0};
+
+    std::uint64_t revision_ = 0;
+};
+
+}  // namespace kestro::sim

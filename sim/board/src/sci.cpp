@@ -1,0 +1,249 @@
+#include "kestro/sim/board/sci.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kestro::sim {
+
+namespace {
+
+// SCP1:SCP0 of BAUD select the prescaler (M68HC11 Reference Manual, table 9-1).
+constexpr std::uint32_t kPrescale[4] = {1, 3, 4, 13};
+constexpr std::uint32_t kBitsPerFrame = 10;
+constexpr Duration kLongBreakPiece = std::chrono::milliseconds(50);
+
+}  // namespace
+
+Sci::Sci(LineDirection& toLine, LineDirection& fromLine, std::uint32_t eClockHz, LineReceive onLine)
+    : toLine_(toLine), fromLine_(fromLine), eClock_(eClockHz), onLine_(std::move(onLine)) {}
+
+void Sci::reset(std::uint64_t cycle) {
+    baud_ = 0x04;
+    sccr1_ = 0;
+    sccr2_ = 0;
+    tdrFull_ = false;
+    shifting_ = false;
+    shiftingBreak_ = false;
+    shiftEnd_ = cycle;
+    rdrf_ = or_ = fe_ = idle_ = idleArmed_ = false;
+    seen_ = 0;
+    if (lineInBreak_) {
+        // A reset releases TxD: the line goes back to mark.
+        toLine_.startBreak(Duration{0}, cyclesToDuration(bitCycles()));
+        lineInBreak_ = false;
+    }
+    updateReceiver();
+}
+
+std::uint32_t Sci::bitCycles() const {
+    return 16 * kPrescale[(baud_ >> 4) & 3] * (1u << (baud_ & 7));
+}
+
+double Sci::rate() const {
+    return static_cast<double>(eClock_) / bitCycles();
+}
+
+int Sci::lineBaud() const {
+    return static_cast<int>(std::ceil(rate()));
+}
+
+Duration Sci::cyclesToDuration(std::uint64_t cycles) const {
+    return Duration{static_cast<std::int64_t>(cycles * 1'000'000'000ULL / eClock_)};
+}
+
+void Sci::updateReceiver() {
+    const int b = (sccr2_ & sci::RE) ? lineBaud() : 0;
+    if (b == receiverBaud_)
+        return;
+    receiverBaud_ = b;
+    if (b == 0)
+        fromLine_.setReceiver(0, nullptr);
+    else
+        fromLine_.setReceiver(b, onLine_);
+}
+
+void Sci::holdLineBreak() {
+    const TimePoint now = toLine_.scheduler().now();
+    if (!lineInBreak_) {
+        lineInBreak_ = true;
+        lineBreakSince_ = now;
+        ++breaksSent_;
+    }
+    // The line is kept low some way ahead of now, in pieces that grow with the break: a short
+    // break ends close to when SBK is cleared, and a long one (the boot loader waiting for the
+    // host) costs a few line frames a second rather than one per run slice.
+    const Duration ahead = std::clamp((now - lineBreakSince_) / 8, breakLookahead_,
+                                      std::max(breakLookahead_, kLongBreakPiece));
+    if (toLine_.idleAt() - now >= ahead / 2)
+        return;
+    const TimePoint from = std::max(now, toLine_.idleAt());
+    toLine_.startBreak(now + ahead - from, Duration{0});
+}
+
+void Sci::startShifter(std::uint64_t at) {
+    const std::uint64_t frame = std::uint64_t{kBitsPerFrame} * bitCycles();
+    if (!(sccr2_ & sci::TE))
+        return;
+    if (sccr2_ & sci::SBK) {
+        // Break characters follow one another for as long as SBK stays set.
+        holdLineBreak();
+        shifting_ = true;
+        shiftingBreak_ = true;
+        shiftEnd_ = at + frame;
+        return;
+    }
+    if (tdrFull_) {
+        toLine_.startFrame(tdr_, lineBaud());
+        ++framesSent_;
+        tdrFull_ = false;
+        shifting_ = true;
+        shiftingBreak_ = false;
+        shiftEnd_ = at + frame;
+    }
+}
+
+void Sci::advanceTo(std::uint64_t cycle) {
+    if (lineInBreak_ && (sccr2_ & sci::SBK))
+        holdLineBreak();
+    while (shifting_ && shiftEnd_ <= cycle) {
+        shifting_ = false;
+        if (shiftingBreak_) {
+            shiftingBreak_ = false;
+            if (!(sccr2_ & sci::SBK) && lineInBreak_) {
+                // The break ends with at least one mark bit, so that the next start bit
+                // is seen (reference manual 9.6.4).
+                toLine_.startBreak(Duration{0}, cyclesToDuration(bitCycles()));
+                lineInBreak_ = false;
+            }
+        }
+        startShifter(shiftEnd_);
+    }
+}
+
+std::uint8_t Sci::status(std::uint64_t cycle) {
+    if (idleArmed_ && cycle >= lastRxCycle_ + std::uint64_t{kBitsPerFrame} * bitCycles()) {
+        idle_ = true;
+        idleArmed_ = false;
+    }
+    std::uint8_t s = 0;
+    if (!tdrFull_)
+        s |= sci::TDRE;
+    if (!tdrFull_ && !shifting_)
+        s |= sci::TC;
+    if (rdrf_)
+        s |= sci::RDRF;
+    if (idle_)
+        s |= sci::IDLE;
+    if (or_)
+        s |= sci::OR;
+    if (fe_)
+        s |= sci::FE;
+    return s;
+}
+
+std::uint8_t Sci::peek(std::uint8_t reg, std::uint64_t cycle) {
+    advanceTo(cycle);
+    switch (reg) {
+        case sci::BAUD:
+            return baud_;
+        case sci::SCCR1:
+            return sccr1_;
+        case sci::SCCR2:
+            return sccr2_;
+        case sci::SCSR:
+            return status(cycle);
+        case sci::SCDR:
+            return rdr_;
+        default:
+            return 0;
+    }
+}
+
+std::uint8_t Sci::read(std::uint8_t reg, std::uint64_t cycle) {
+    advanceTo(cycle);
+    switch (reg) {
+        case sci::SCSR:
+            seen_ = status(cycle);
+            return seen_;
+        case sci::SCDR: {
+            // Reading SCDR after SCSR clears the receive flags that the SCSR read saw.
+            if (seen_ & sci::RDRF)
+                rdrf_ = false;
+            if (seen_ & sci::OR)
+                or_ = false;
+            if (seen_ & sci::FE)
+                fe_ = false;
+            if (seen_ & sci::IDLE)
+                idle_ = false;
+            seen_ &=
+                static_cast<std::uint8_t>(~(sci::RDRF | sci::OR | sci::FE | sci::NF | sci::IDLE));
+            return rdr_;
+        }
+        case sci::SCCR1:
+            return static_cast<std::uint8_t>(sccr1_ & 0x7F);  // R8 of the last 8-bit frame: 0
+        default:
+            return peek(reg, cycle);
+    }
+}
+
+void Sci::write(std::uint8_t reg, std::uint8_t value, std::uint64_t cycle) {
+    advanceTo(cycle);
+    switch (reg) {
+        case sci::BAUD:
+            baud_ = value;
+            updateReceiver();
+            break;
+        case sci::SCCR1:
+            sccr1_ = value;
+            break;
+        case sci::SCCR2: {
+            const std::uint8_t old = sccr2_;
+            sccr2_ = value;
+            if ((value & sci::TE) && !(old & sci::TE) && !shifting_) {
+                // Enabling the transmitter queues a preamble: one idle character.
+                shifting_ = true;
+                shiftingBreak_ = false;
+                shiftEnd_ = cycle + std::uint64_t{kBitsPerFrame} * bitCycles();
+            } else if (!shifting_) {
+                startShifter(cycle);
+            }
+            if ((old ^ value) & sci::RE)
+                updateReceiver();
+            break;
+        }
+        case sci::SCDR:
+            tdr_ = value;
+            tdrFull_ = true;
+            seen_ &= static_cast<std::uint8_t>(~(sci::TDRE | sci::TC));
+            if (!shifting_)
+                startShifter(cycle);
+            break;
+        default:
+            break;
+    }
+}
+
+void Sci::received(Byte byte, bool framingError, std::uint64_t cycle) {
+    if (!(sccr2_ & sci::RE))
+        return;
+    if (rdrf_) {
+        // The program has not read the last byte: it stays, the new one is lost.
+        or_ = true;
+    } else {
+        rdr_ = byte;
+        rdrf_ = true;
+        fe_ = framingError;
+    }
+    lastRxCycle_ = cycle;
+    idleArmed_ = true;
+}
+
+bool Sci::interruptPending(std::uint64_t cycle) {
+    advanceTo(cycle);
+    const std::uint8_t s = status(cycle);
+    return ((sccr2_ & sci::TIE) && (s & sci::TDRE)) || ((sccr2_ & sci::TCIE) && (s & sci::TC)) ||
+           ((sccr2_ & sci::RIE) && (s & (sci::RDRF | sci::OR))) ||
+           ((sccr2_ & sci::ILIE) && (s & sci::IDLE));
+}
+
+}  // namespace kestro::sim

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "kestro/sim/board/board.h"
+#include "virtual_clock.h"
+
+namespace kestro::sim::testing {
+
+// The PC's end of the cable: a UART at a chosen rate that records what the board sends.
+struct PcSide {
+    struct Frame {
+        Byte byte;
+        bool framingError;
+        TimePoint at;
+    };
+
+    PcSide(VirtualClock& clock, VirtualLine& line, int baud)
+        : clock(clock), line(line), tx(line.toTarget) {
+        setBaud(baud);
+    }
+    void setBaud(int baud) {
+        tx.setBaud(baud);
+        line.toPc.setReceiver(baud, [this](Byte b, bool fe) {
+            rx.push_back({b, fe, clock.now()});
+        });
+    }
+    void send(const Bytes& bytes) { tx.queue(bytes); }
+    void send(Byte b) { tx.queue(ByteView(&b, 1)); }
+
+    // What arrived, breaks ($00 with a framing error) left out.
+    Bytes data() const {
+        Bytes out;
+        for (const Frame& f : rx)
+            if (!(f.byte == 0 && f.framingError))
+                out.push_back(f.byte);
+        return out;
+    }
+    int breaks() const {
+        int n = 0;
+        for (const Frame& f : rx)
+            n += f.byte == 0 && f.framingError;
+        return n;
+    }
+
+    VirtualClock& clock;
+    VirtualLine& line;
+    Transmitter tx;
+    std::vector<Frame> rx;
+};
+
+// A board on a cable with the PC's UART at the other end.
+struct BoardBench {
+    explicit BoardBench(Chip chip = Chip::E9, int pcBaud = 7812)
+        : board(clock, line, BoardOptions{chip}), pc(clock, line, pcBaud) {}
+
+    // Resets the board, waits for its break, downloads image and waits until it runs.
+    void bootAndRun(const Bytes& image) {
+        board.resetBootstrap();
+        clock.advance(std::chrono::milliseconds(30));
+        Bytes wire{0xFF};
+        wire.insert(wire.end(), image.begin(), image.end());
+        pc.send(wire);
+        const int baud = pc.tx.baud();
+        clock.waitUntil([this] { return board.phase() == BootPhase::Running; },
+                        characterTime(baud, static_cast<std::int64_t>(wire.size()) + 8));
+        ASSERT_EQ(board.phase(), BootPhase::Running);
+        pc.rx.clear();
+    }
+
+    VirtualClock clock;
+    VirtualLine line{clock};
+    Board board;
+    PcSide pc;
+};
+
+// A small program padded with BRA * so that a stray jump stays put.
+inline Bytes program(Bytes code, std::size_t size = 0) {
+    while (code.size() < size) {
+        code.push_back(0x20);
+        code.push_back(0xFE);
+    }
+    code.resize(std::max(size, code.size()));
+    return code;
+}
+
+}  // namespace kestro::sim::testing

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include "board_bench.h"
+
+namespace kestro::sim {
+namespace {
+
+using testing::BoardBench;
+
+// A download whose first two bytes are BRA *, so the program parks at $0000 once it runs.
+Bytes downloadImage(std::size_t n) {
+    Bytes image(n);
+    for (std::size_t i = 0; i < n; ++i)
+        image[i] = static_cast<Byte>(i * 7 + 3);
+    image[0] = 0x20;
+    image[1] = 0xFE;
+    return image;
+}
+
+struct DownloadCase {
+    const char* name;
+    Chip chip;
+    int pcBaud;
+    std::size_t sent;      // bytes after the sync byte
+    std::size_t stored;    // bytes the loader takes
+    std::uint8_t baudReg;  // BAUD once the loader has chosen its rate
+};
+
+class BootstrapDownload : public ::testing::TestWithParam<DownloadCase> {};
+
+TEST_P(BootstrapDownload, AnnouncesWithABreakThenStoresAndEchoes) {
+    const DownloadCase& c = GetParam();
+    BoardBench b(c.chip, c.pcBaud);
+    b.board.resetBootstrap();
+    b.clock.advance(std::chrono::milliseconds(30));
+    ASSERT_FALSE(b.pc.rx.empty());
+    EXPECT_TRUE(b.pc.rx.front().byte == 0 && b.pc.rx.front().framingError) << "no break first";
+    EXPECT_EQ(b.pc.breaks(), 1) << "one long break, not a train of them";
+    b.pc.rx.clear();
+
+    const Bytes image = downloadImage(c.sent);
+    Bytes wire{0xFF};
+    wire.insert(wire.end(), image.begin(), image.end());
+    b.pc.send(wire);
+    b.clock.advance(characterTime(c.pcBaud, static_cast<std::int64_t>(wire.size()) + 10));
+
+    EXPECT_EQ(b.board.phase(), BootPhase::Running);
+    EXPECT_EQ(b.board.loadedBytes(), c.stored);
+    const Bytes stored(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(c.stored));
+    EXPECT_EQ(b.pc.data(), stored) << "the echo: every stored byte, the sync byte not";
+    EXPECT_TRUE(std::equal(stored.begin(), stored.end(), b.board.ram().begin()));
+    EXPECT_EQ(b.board.peek(0x102B), c.baudReg);
+    EXPECT_EQ(b.board.cpu().regs.pc, 0x0000);
+    EXPECT_EQ(b.pc.breaks(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, BootstrapDownload,
+    ::testing::Values(
+        // The program's download: $FF, the talker, $00 fill to 257 bytes, at 1200 baud. A
+        // 256-byte part takes 256 and runs; the 257th reaches the program, unechoed here.
+        DownloadCase{"A8At1200", Chip::A8, 1200, 257, 256, 0x33},
+        DownloadCase{"A8At7812", Chip::A8, 7812, 256, 256, 0x22},
+        DownloadCase{"E2At1200", Chip::E2_811, 1200, 257, 256, 0x33},
+        DownloadCase{"E9At1200", Chip::E9, 1200, 257, 257, 0x33},
+        DownloadCase{"E9At7812ShortByIdleLine", Chip::E9, 7812, 40, 40, 0x22},
+        DownloadCase{"E9At7812FullRam", Chip::E9, 7812, 512, 512, 0x22},
+        DownloadCase{"E711At1200", Chip::E9_711, 1200, 257, 257, 0x33}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Bootstrap, TheE9WaitsFourCharacterTimesOfIdleLine) {
+    BoardBench b(Chip::E9, 1200);
+    b.board.resetBootstrap();
+    b.clock.advance(std::chrono::milliseconds(30));
+    const Bytes wire{0xFF, 0x20, 0xFE, 0x01};
+    b.pc.send(wire);
+    // The last byte's stop bit is sampled 9.5 bit times after its start.
+    const TimePoint lastByte =
+        b.clock.now() + characterTime(1200, 3) + characterTime(1200) * 19 / 20;
+    b.clock.advance(lastByte - b.clock.now() + characterTime(1200, 4) -
+                    std::chrono::milliseconds(1));
+    EXPECT_EQ(b.board.phase(), BootPhase::Loading);
+    b.clock.advance(std::chrono::milliseconds(2));
+    EXPECT_EQ(b.board.phase(), BootPhase::Running);
+    EXPECT_EQ(b.board.loadedBytes(), 3u);
+}
+
+TEST(Bootstrap, AnA8WaitsForItsWholeRamHoweverLongTheLineIsIdle) {
+    BoardBench b(Chip::A8, 1200);
+    b.board.resetBootstrap();
+    b.clock.advance(std::chrono::milliseconds(30));
+    b.pc.send(Bytes{0xFF, 0x20, 0xFE});
+    b.clock.advance(std::chrono::seconds(2));
+    EXPECT_EQ(b.board.phase(), BootPhase::Loading);
+    EXPECT_EQ(b.board.loadedBytes(), 2u);
+}
+
+TEST(Bootstrap, TheBreakLastsUntilTheHostSends) {
+    BoardBench b(Chip::E9, 1200);
+    b.board.resetBootstrap();
+    b.clock.advance(std::chrono::seconds(3));
+    // Still low: the PC has seen exactly one break and nothing else.
+    EXPECT_EQ(b.pc.rx.size(), 1u);
+    b.pc.send(Bytes{0xFF, 0x20, 0xFE});
+    b.clock.advance(std::chrono::milliseconds(100));
+    EXPECT_EQ(b.pc.data(), (Bytes{0x20, 0xFE}));
+}
+
+TEST(Bootstrap, ABreakInsteadOfTheSyncByteRunsTheEeprom) {
+    BoardBench b(Chip::E9, 7812);
+    b.board.eeprom().array()[0] = 0x20;  // BRA * at $B600
+    b.board.eeprom().array()[1] = 0xFE;
+    b.board.resetBootstrap();
+    b.clock.advance(std::chrono::milliseconds(30));
+    b.pc.tx.queueBreak(std::chrono::milliseconds(5));
+    b.clock.advance(std::chrono::milliseconds(20));
+    EXPECT_EQ(b.board.phase(), BootPhase::Running);
+    EXPECT_EQ(b.board.cpu().regs.pc, 0xB600);
+}
+
+TEST(Bootstrap, ASecuredPartWipesItselfBeforeItAnnouncesItself) {
+    BoardBench b(Chip::E9, 7812);
+    b.board.eeprom().array()[5] = 0x12;
+    b.board.eeprom().setConfigCell(0x07);  // NOSEC clear
+    b.board.ram()[3] = 0x34;
+    b.board.resetBootstrap();
+    b.clock.advance(std::chrono::milliseconds(60));
+    ASSERT_GE(b.pc.rx.size(), 2u);
+    EXPECT_EQ(b.pc.rx[0].byte, 0xFF);
+    EXPECT_FALSE(b.pc.rx[0].framingError);
+    EXPECT_TRUE(b.pc.rx[1].byte == 0 && b.pc.rx[1].framingError);
+    EXPECT_GE(b.pc.rx[1].at - b.pc.rx[0].at, std::chrono::milliseconds(20));
+    EXPECT_TRUE(std::all_of(b.board.eeprom().array().begin(), b.board.eeprom().array().end(),
+                            [](std::uint8_t v) { return v == 0xFF; }));
+    EXPECT_EQ(b.board.eeprom().configCell(), 0xFF);
+    EXPECT_EQ(b.board.ram()[3], 0xFF);
+    // The download then works as usual.
+    b.pc.send(Bytes{0xFF, 0x20, 0xFE});
+    b.clock.advance(std::chrono::milliseconds(20));
+    EXPECT_EQ(b.board.phase(), BootPhase::Running);
+}
+
+TEST(Bootstrap, InterruptsReachTheRamPseudoVectors) {
+    // Enables the SCI receive interrupt and idles; the handler, reached through the JMP at
+    // the SCI pseudo-vector $00C4, echoes each byte plus one.
+    Bytes code{
+        0x8E, 0x01, 0xFF,  // LDS #$01FF
+        0xCE, 0x10, 0x00,  // LDX #$1000
+        0x86, 0x2C,        // LDAA #RIE|TE|RE
+        0xA7, 0x2D,        // STAA SCCR2,X
+        0x0E,              // CLI
+        0x20, 0xFE,        // BRA *
+        0xA6, 0x2E,        // $000D: LDAA SCSR,X
+        0xA6, 0x2F,        //        LDAA SCDR,X
+        0x4C,              //        INCA
+        0xA7, 0x2F,        //        STAA SCDR,X
+        0x3B,              //        RTI
+    };
+    Bytes image = testing::program(code, 0xC7);
+    image[0xC4] = 0x7E;  // JMP $000D
+    image[0xC5] = 0x00;
+    image[0xC6] = 0x0D;
+    BoardBench b(Chip::E9, 7812);
+    b.bootAndRun(image);
+    b.pc.send(Bytes{'a', 'x'});
+    b.clock.advance(std::chrono::milliseconds(20));
+    EXPECT_EQ(b.pc.data(), (Bytes{'b', 'y'}));
+    for (const PseudoVector& p : pseudoVectors()) {
+        const std::uint16_t at = b.board.cpu().vectorAddress(p.vector);
+        EXPECT_EQ(b.board.peek(at) << 8 | b.board.peek(static_cast<std::uint16_t>(at + 1)), p.ram);
+    }
+}
+
+}  // namespace
+}  // namespace kestro::sim
