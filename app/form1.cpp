@@ -158,10 +158,9 @@ Form1::Form1(LinkState& link, QSettings& settings, QWidget* parent)
         keepPlaceWhenHidden(bar);
         bar->hide();
     }
+    // Created last, the strip comes last in the keyboard order: the page tabs, the controls of
+    // the page shown, then Disconnect, Exit and Connect.
     buildStrip();
-
-    // The keyboard goes from the page tabs into the page shown, then to the strip.
-    setTabOrder(tabs_->tab(tabs_->count() - 1), pages_);
 }
 
 Form1::~Form1() = default;
@@ -751,9 +750,6 @@ void Form1::buildStrip() {
     connect(disconnect, &QPushButton::clicked, this, [this] { link_.disconnect(); });
     connect(connectButton, &QPushButton::clicked, this, [this] { link_.connect(); });
     connect(exitButton, &QPushButton::clicked, this, &Form1::exitClicked);
-    setTabOrder(pages_, disconnect);
-    setTabOrder(disconnect, exitButton);
-    setTabOrder(exitButton, connectButton);
 }
 
 // ---- start-up and settings -----------------------------------------------------------------

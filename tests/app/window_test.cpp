@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -716,6 +717,52 @@ TEST_F(WindowTest, PageTabsAreAccessibleAndFollowTheKeyboard) {
     tab5->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(window_->currentPage(), 5);
     EXPECT_TRUE(find<QWidget>("XIscSFR")->isVisible());
+}
+
+TEST_F(WindowTest, TheKeyboardReachesEveryControlOfAPageInOrder) {
+    start();
+    window_->show();
+    QApplication::setActiveWindow(window_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    struct Case {
+        int page;
+        QStringList expected;  // in keyboard order, after the eight tabs
+    };
+    const Case cases[] = {
+        {0, {"Comm1", "TestComm", "Disconnect", "Exit", "Connect"}},
+        {1, {"Config1", "Config2", "Config3", "Config4", "Config5", "ConfigProgram", "Disconnect"}},
+        {2,
+         {"ScEepromBegin", "ScEepromEnd", "EepromCheck", "EepromErase", "EepromProgram",
+          "EepromCompare", "Disconnect"}},
+        {4, {"ExtRam", "StartAdress", "ExtEEprog", "ExtEEcomp", "Disconnect"}},
+        {5, {"XIscSFR", "XISFR",    "XIEEMmap", "XIEEMLAM", "XIEEMres", "XIeem",     "XIBPR7",
+             "XIBPR6",  "XIBPR5",   "XIBPR4",   "XIBPR3",   "XIBPR2",   "XIBPR1",    "XIBPR0",
+             "XIBPR",   "XISDPoff", "Xiprog",   "Xicomp",   "XIreset",  "Disconnect"}},
+        {6,
+         {"ScDumpBegin", "ScDumpEnd", "DumpDrive", "DumpDir", "Dumpfile", "DumpStart",
+          "Disconnect"}},
+        {7, {"help", "About", "Disconnect", "Exit", "Connect", QString("tab7")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.page);
+        window_->showPage(c.page);
+        auto* tab = find<QWidget>(qPrintable(QString("tab%1").arg(c.page)));
+        tab->setFocus();
+        // The page tabs are one stop, as in a tab bar: the arrow keys move between them.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QStringList seen;
+        while (seen.size() < c.expected.size()) {
+            QWidget* w = QApplication::focusWidget();
+            ASSERT_NE(w, nullptr);
+            // An editable combo box hands its focus to its line edit.
+            if (auto* combo = qobject_cast<QComboBox*>(w->parentWidget())) {
+                w = combo;
+            }
+            seen << w->objectName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        EXPECT_EQ(seen, c.expected);
+    }
 }
 
 }  // namespace
