@@ -1,0 +1,238 @@
+#include <gtest/gtest.h>
+
+#include "board_bench.h"
+#include "kestro/sim/board/nvm.h"
+
+namespace kestro::sim {
+namespace {
+
+using namespace pprog;
+
+// Runs one PPROG cycle the way the data sheet lists it: set EELAT (and the erase bits),
+// write the address, set EEPGM in a second write, wait, clear PPROG.
+void eepromCycle(Eeprom& e, std::uint8_t mode, std::uint16_t offset, std::uint8_t data,
+                 std::uint64_t start, std::uint64_t length = Eeprom::kCycleTime) {
+    e.writePprog(mode | EELAT, start);
+    e.writeArray(offset, data, start + 1);
+    e.writePprog(mode | EELAT | EEPGM, start + 2);
+    e.writePprog(0, start + 2 + length);
+}
+
+Eeprom unprotected(const Variant& v) {
+    Eeprom e(v);
+    e.writeBprot(0, true);
+    return e;
+}
+
+TEST(Eeprom, ProgrammingOnlyClearsBits) {
+    Eeprom e = unprotected(variant(Chip::E9));
+    eepromCycle(e, 0, 0x10, 0x5A, 0);
+    EXPECT_EQ(e.read(0x10), 0x5A);
+    eepromCycle(e, 0, 0x10, 0xF0, 100'000);
+    EXPECT_EQ(e.read(0x10), 0x50);
+}
+
+TEST(Eeprom, TenMillisecondsAtTwoMegahertz) {
+    Eeprom e = unprotected(variant(Chip::E9));
+    eepromCycle(e, 0, 0x10, 0x00, 0, Eeprom::kCycleTime - 1);
+    EXPECT_EQ(e.read(0x10), 0xFF) << "a cycle cut short changes nothing";
+    eepromCycle(e, 0, 0x10, 0x00, 100'000, 20'000);
+    EXPECT_EQ(e.read(0x10), 0x00);
+}
+
+struct EraseCase {
+    const char* name;
+    std::uint8_t mode;
+    std::uint16_t address;
+    std::uint16_t from, to;  // the erased range, to exclusive
+};
+
+class EepromErase : public ::testing::TestWithParam<EraseCase> {};
+
+TEST_P(EepromErase, ErasesItsRangeToFF) {
+    const EraseCase& c = GetParam();
+    Eeprom e = unprotected(variant(Chip::E9));
+    std::fill(e.array().begin(), e.array().end(), std::uint8_t{0x00});
+    eepromCycle(e, c.mode, c.address, 0x00, 0);
+    for (std::uint16_t i = 0; i < e.array().size(); ++i)
+        ASSERT_EQ(e.array()[i], (i >= c.from && i < c.to) ? 0xFF : 0x00) << c.name << " " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, EepromErase,
+                         ::testing::Values(EraseCase{"Byte", ERASE | BYTE, 0x123, 0x123, 0x124},
+                                           EraseCase{"ByteOverridesRow", ERASE | BYTE | ROW, 0x45,
+                                                     0x45, 0x46},
+                                           EraseCase{"Row", ERASE | ROW, 0x123, 0x120, 0x130},
+                                           EraseCase{"Bulk", ERASE, 0x77, 0x000, 0x200}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Eeprom, LatchRules) {
+    Eeprom e = unprotected(variant(Chip::E9));
+    e.array()[4] = 0x33;
+    // EELAT and EEPGM in one write: EEPGM does not stick, no cycle starts.
+    e.writePprog(EELAT | EEPGM, 0);
+    EXPECT_EQ(e.pprog(), EELAT);
+    e.writeArray(4, 0x00, 1);
+    EXPECT_EQ(e.read(4), 0x00) << "with EELAT set a read returns the latched data";
+    EXPECT_EQ(e.read(100), 0x00) << "whatever address is read";
+    e.writePprog(0, 30'000);
+    EXPECT_EQ(e.read(4), 0x33);
+    // Without EELAT a write to the array is ignored.
+    e.writeArray(4, 0x00, 30'001);
+    EXPECT_EQ(e.read(4), 0x33);
+    // Nothing latched yet: the array reads as $FF while EELAT is set.
+    e.writePprog(EELAT, 30'002);
+    EXPECT_EQ(e.read(4), 0xFF);
+    // During a cycle the latch is frozen: a second write does not move it.
+    e.writeArray(4, 0x30, 30'003);
+    e.writePprog(EELAT | EEPGM, 30'004);
+    e.writeArray(5, 0x00, 30'005);
+    e.writePprog(0, 60'000);
+    EXPECT_EQ(e.read(4), 0x30);
+    EXPECT_EQ(e.read(5), 0xFF);
+}
+
+TEST(Eeprom, BprotGuardsItsBlocksUntilCleared) {
+    const std::uint16_t blocks[] = {0x000, 0x020, 0x060, 0x0E0};
+    for (int b = 0; b < 4; ++b) {
+        Eeprom e(variant(Chip::E9));
+        // Only the block's own bit set.
+        e.writeBprot(static_cast<std::uint8_t>(1 << b), true);
+        for (int other = 0; other < 4; ++other) {
+            eepromCycle(e, 0, blocks[other], 0x00, static_cast<std::uint64_t>(other) * 100'000);
+            EXPECT_EQ(e.read(blocks[other]), other == b ? 0xFF : 0x00) << b << " " << other;
+        }
+    }
+    Eeprom e(variant(Chip::E9));
+    EXPECT_EQ(e.bprotReg(), 0x1F);
+    e.writeBprot(0x00, false);  // the window is closed: bits stay set
+    EXPECT_EQ(e.bprotReg(), 0x1F);
+}
+
+TEST(Eeprom, ConfigIsACellOfItsOwn) {
+    Eeprom e = unprotected(variant(Chip::E9));
+    e.writeBprot(bprot::PTCON, true);
+    e.writePprog(EELAT, 0);
+    e.writeConfig(0x05, 1);
+    e.writePprog(EELAT | EEPGM, 2);
+    e.writePprog(0, 30'000);
+    EXPECT_EQ(e.configCell(), 0x0F) << "PTCON protects CONFIG";
+    e.writeBprot(0, true);
+    e.writePprog(EELAT, 40'000);
+    e.writeConfig(0x05, 40'001);
+    e.writePprog(EELAT | EEPGM, 40'002);
+    e.writePprog(0, 70'000);
+    EXPECT_EQ(e.configCell(), 0x05);
+    EXPECT_EQ(e.array()[0], 0xFF) << "the array is untouched";
+    e.writePprog(EELAT | ERASE | BYTE, 80'000);
+    e.writeConfig(0x00, 80'001);
+    e.writePprog(EELAT | ERASE | BYTE | EEPGM, 80'002);
+    e.writePprog(0, 110'000);
+    EXPECT_EQ(e.configCell(), 0xFF);
+}
+
+TEST(Board, ConfigTakesEffectAtTheNextReset) {
+    testing::BoardBench b(Chip::E9);
+    b.board.resetBootstrap();
+    b.board.eeprom().setConfigCell(0x0E);  // EEON clear
+    EXPECT_EQ(b.board.config(), 0x0F);
+    b.board.eeprom().array()[0] = 0x12;
+    EXPECT_EQ(b.board.peek(0xB600), 0x12);
+    b.board.resetBootstrap();
+    EXPECT_EQ(b.board.config(), 0x0E);
+    EXPECT_EQ(b.board.peek(0xB600), 0xFF) << "EEPROM off the map";
+}
+
+TEST(Board, ConfigPlacesThe811E2Eeprom) {
+    testing::BoardBench b(Chip::E2_811);
+    b.board.eeprom().array()[0] = 0x42;
+    b.board.resetBootstrap();
+    EXPECT_EQ(b.board.eepromBase(), 0xF800);
+    EXPECT_EQ(b.board.peek(0xF800), 0x42);
+    b.board.eeprom().setConfigCell(0xBF);
+    b.board.resetBootstrap();
+    EXPECT_EQ(b.board.eepromBase(), 0xB800);
+    EXPECT_EQ(b.board.peek(0xB800), 0x42);
+    EXPECT_EQ(b.board.peek(0xF800), 0xFF);
+}
+
+// A program that programs $5A into $B600 with a 10 ms software delay, optionally clearing
+// BPROT first (possible at any time in bootstrap mode).
+Bytes programEepromByte(bool clearBprot) {
+    Bytes code{0xCE, 0x10, 0x00};  // LDX #$1000
+    if (clearBprot)
+        code.insert(code.end(), {0x6F, 0x35});  // CLR BPROT,X
+    code.insert(code.end(), {
+                                0xC6, 0x02,              // LDAB #EELAT
+                                0xE7, 0x3B,              // STAB PPROG,X
+                                0x86, 0x5A,              // LDAA #$5A
+                                0xB7, 0xB6, 0x00,        // STAA $B600
+                                0xC6, 0x03,              // LDAB #EELAT|EEPGM
+                                0xE7, 0x3B,              // STAB PPROG,X
+                                0x18, 0xCE, 0x0B, 0x54,  // LDY #2900 (7 cycles a turn)
+                                0x18, 0x09,              // DEY
+                                0x26, 0xFC,              // BNE *-2
+                                0x6F, 0x3B,              // CLR PPROG,X
+                                0x20, 0xFE,              // BRA *
+                            });
+    return code;
+}
+
+TEST(Board, AProgramWritesTheEepromThroughPprog) {
+    for (const bool clearBprot : {false, true}) {
+        testing::BoardBench b(Chip::E9);
+        b.bootAndRun(programEepromByte(clearBprot));
+        b.clock.advance(std::chrono::milliseconds(5));
+        EXPECT_EQ(b.board.peek(0xB600), 0x5A) << "reads the latch during the cycle";
+        b.clock.advance(std::chrono::milliseconds(20));
+        EXPECT_EQ(b.board.eeprom().array()[0], clearBprot ? 0x5A : 0xFF) << clearBprot;
+        EXPECT_EQ(b.board.peek(0x103B), 0x00);
+    }
+}
+
+struct EpromCase {
+    const char* name;
+    bool voltage;
+    bool latchAndProgramTogether;
+    std::uint64_t length;
+    std::uint8_t expected;
+};
+
+class EpromProgramming : public ::testing::TestWithParam<EpromCase> {};
+
+TEST_P(EpromProgramming, ProgramsOnlyWithVoltageAndTime) {
+    const EpromCase& c = GetParam();
+    Eprom e(0x3000);
+    e.array()[0x10] = 0xF7;
+    if (c.latchAndProgramTogether) {
+        e.writeEprog(eprog::ELAT | eprog::EPGM, 0, c.voltage);
+        e.writeArray(0x10, 0x3C);
+    } else {
+        e.writeEprog(eprog::ELAT, 0, c.voltage);
+        e.writeArray(0x10, 0x3C);
+        EXPECT_EQ(e.read(0x10), 0x3C) << "the latch, not the array, reads while ELAT is set";
+        e.writeEprog(eprog::ELAT | eprog::EPGM, 1, c.voltage);
+    }
+    e.writeEprog(0, 1 + c.length, c.voltage);
+    EXPECT_EQ(e.read(0x10), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EpromProgramming,
+    ::testing::Values(EpromCase{"Programs", true, false, Eprom::kCycleTime, 0x34},
+                      EpromCase{"NoProgrammingVoltage", false, false, Eprom::kCycleTime, 0xF7},
+                      EpromCase{"TooShort", true, false, Eprom::kCycleTime - 1, 0xF7},
+                      EpromCase{"LatchAndProgramInOneWrite", true, true, Eprom::kCycleTime, 0xF7}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Board, The711E9ShowsItsEpromAtD000) {
+    testing::BoardBench b(Chip::E9_711);
+    b.board.resetBootstrap();
+    b.board.epromDevice()->array()[0] = 0x77;
+    EXPECT_EQ(b.board.peek(0xD000), 0x77);
+    EXPECT_EQ(b.board.eprom().size(), 0x3000u);
+    EXPECT_TRUE(testing::BoardBench(Chip::E9).board.eprom().empty());
+}
+
+}  // namespace
+}  // namespace kestro::sim
