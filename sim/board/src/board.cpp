@@ -163,6 +163,7 @@ void Board::catchUp() {
         cycle_ = std::max(cycle_, target);
     }
     sci_.advanceTo(cycle());
+    devices_.sync(cycle());
 }
 
 // ---- reset and the boot loader

@@ -41,6 +41,9 @@ class PageEeprom {
     void write(std::uint16_t offset, std::uint8_t value, std::uint64_t cycle);
 
     bool busy(std::uint64_t cycle);
+    // Brings the cells up to the cycle: a page load whose window has closed is committed.
+    void sync(std::uint64_t cycle) { settle(cycle); }
+    // As of the last access or sync.
     bool sdp() const { return sdp_; }
     void setSdp(bool on) { sdp_ = on; }
     std::vector<std::uint8_t>& cells() { return cells_; }
@@ -164,6 +167,13 @@ class BoardDevices {
     const PageEeprom& parallelEeprom() const { return eeprom_; }
     Companion& companion() { return companion_; }
     const Companion& companion() const { return companion_; }
+
+    // Commits what the EEPROMs' page loads hold once their windows have closed, so that
+    // displays and saved states see it; the board calls this every run slice.
+    void sync(std::uint64_t cycle) {
+        eeprom_.sync(cycle);
+        companion_.eeprom().sync(cycle);
+    }
 
     // Set by the board: the decoding changed (a reset moved the companion chip).
     std::function<void()> onMapChanged;
