@@ -52,8 +52,8 @@ TEST(PageEeprom, DataPollingAndToggleBitDuringTheCycle) {
 TEST(PageEeprom, WritesOutsideTheLoadedPageOrDuringTheCycleAreLost) {
     PageEeprom e;
     e.write(0x0000, 0x11, 0);
-    e.write(0x0040, 0x22, 10);   // another page, same load
-    e.write(0x0001, 0x33, 20);   // back on the page: still loading
+    e.write(0x0040, 0x22, 10);                // another page, same load
+    e.write(0x0001, 0x33, 20);                // back on the page: still loading
     e.write(0x0002, 0x44, 20 + kWindow + 5);  // the cycle has started
     const std::uint64_t end = cycleEnd(20);
     EXPECT_EQ(e.read(0x0000, end), 0x11);
@@ -65,7 +65,8 @@ TEST(PageEeprom, WritesOutsideTheLoadedPageOrDuringTheCycleAreLost) {
 TEST(PageEeprom, SoftwareDataProtection) {
     PageEeprom e;
     // Protect and write in one load.
-    std::uint64_t at = writeAll(e, 0, {{0x1555, 0xAA}, {0x0AAA, 0x55}, {0x1555, 0xA0}, {0x0200, 0x12}});
+    std::uint64_t at =
+        writeAll(e, 0, {{0x1555, 0xAA}, {0x0AAA, 0x55}, {0x1555, 0xA0}, {0x0200, 0x12}});
     at = cycleEnd(at - 10);
     EXPECT_EQ(e.read(0x0200, at), 0x12);
     EXPECT_TRUE(e.sdp());
@@ -79,8 +80,13 @@ TEST(PageEeprom, SoftwareDataProtection) {
     at = cycleEnd(at - 10);
     EXPECT_EQ(e.read(0x0201, at), 0x34);
     // Unprotect with the six-byte sequence.
-    at = writeAll(e, at, {{0x1555, 0xAA}, {0x0AAA, 0x55}, {0x1555, 0x80},
-                          {0x1555, 0xAA}, {0x0AAA, 0x55}, {0x1555, 0x20}});
+    at = writeAll(e, at,
+                  {{0x1555, 0xAA},
+                   {0x0AAA, 0x55},
+                   {0x1555, 0x80},
+                   {0x1555, 0xAA},
+                   {0x0AAA, 0x55},
+                   {0x1555, 0x20}});
     EXPECT_FALSE(e.sdp());
     at += kCycle;
     e.write(0x0202, 0x56, at);
@@ -154,8 +160,13 @@ TEST(Companion, TheRestoreSequenceBringsBackTheDefaults) {
     c.setStored({0xFF, 0x02, 0x90});
     c.eeprom().setSdp(true);
     c.reset();
-    writeAll(c.eeprom(), 0, {{0x1555, 0xAA}, {0x0AAA, 0x55}, {0x1555, 0x80},
-                             {0x1555, 0xAA}, {0x0AAA, 0x55}, {0x1555, Companion::kRestoreDefaults}});
+    writeAll(c.eeprom(), 0,
+             {{0x1555, 0xAA},
+              {0x0AAA, 0x55},
+              {0x1555, 0x80},
+              {0x1555, 0xAA},
+              {0x0AAA, 0x55},
+              {0x1555, Companion::kRestoreDefaults}});
     EXPECT_EQ(c.stored(), CompanionRegisters{});
     EXPECT_FALSE(c.eeprom().sdp());
 }
