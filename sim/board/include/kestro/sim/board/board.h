@@ -114,6 +114,8 @@ class Board final : private Bus, private InterruptSource {
 
     // ---- inspection
     BootPhase phase() const { return phase_; }
+    // False from construction, a part change or a factory reset until the next reset.
+    bool powered() const { return powered_; }
     Cpu& cpu() { return cpu_; }
     const Cpu& cpu() const { return cpu_; }
     std::uint64_t cycle() const;

@@ -1,0 +1,217 @@
+#include "board_window.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "hex_text.h"
+
+namespace kestro::sim {
+
+namespace {
+
+// The memories shown, one tab each, in this order.
+enum Tab {
+    TabInternalEeprom,
+    TabConfig,
+    TabEprom,
+    TabExternalRam,
+    TabExternalEeprom,
+    TabCompanionEeprom,
+    kTabs
+};
+
+const char* const kTabTitles[kTabs] = {"Internal EEPROM", "CONFIG",          "EPROM",
+                                       "External RAM",    "External EEPROM", "Companion EEPROM"};
+
+QString phaseText(BootPhase p) {
+    switch (p) {
+        case BootPhase::SecureErase:
+            return QObject::tr("Secured part: erasing itself");
+        case BootPhase::AwaitSync:
+            return QObject::tr("Boot loader: break sent, waiting for the PC");
+        case BootPhase::Loading:
+            return QObject::tr("Boot loader: loading");
+        case BootPhase::Running:
+            return QObject::tr("Running the downloaded program");
+    }
+    return {};
+}
+
+std::string hexByte(std::uint8_t v) {
+    static const char* digits = "0123456789ABCDEF";
+    return {digits[v >> 4], digits[v & 15]};
+}
+
+}  // namespace
+
+BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board_(board) {
+    setObjectName("VirtualBoard");
+    setWindowTitle(tr("Virtual HC11 board"));
+    setAccessibleName(tr("Virtual HC11 board"));
+
+    reset_ = new QPushButton(tr("&Reset"), this);
+    reset_->setObjectName("BoardReset");
+    reset_->setAccessibleName(tr("Reset into bootstrap mode"));
+    reset_->setToolTip(tr("Reset the HC11 into bootstrap mode: it sends a break to the PC"));
+
+    auto* chipLabel = new QLabel(tr("&Chip:"), this);
+    chip_ = new QComboBox(this);
+    chip_->setObjectName("BoardChip");
+    chip_->setAccessibleName(tr("Chip on the board"));
+    chipLabel->setBuddy(chip_);
+    for (const Variant& v : variants())
+        chip_->addItem(QString::fromUtf8(v.name.data(), static_cast<int>(v.name.size())),
+                       static_cast<int>(v.chip));
+    chip_->setCurrentIndex(chip_->findData(static_cast<int>(board_.chip().chip)));
+
+    vppe_ = new QCheckBox(tr("&Programming voltage on XIRQ/VPPE"), this);
+    vppe_->setObjectName("BoardVppe");
+    vppe_->setAccessibleName(tr("Programming voltage on XIRQ/VPPE"));
+    vppe_->setToolTip(tr("+12 V for programming the EPROM of the MC68HC711E9"));
+    vppe_->setChecked(board_.programmingVoltage());
+
+    phase_ = new QLabel(this);
+    phase_->setObjectName("BoardPhase");
+    phase_->setAccessibleName(tr("Board state"));
+
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName("BoardMemories");
+    tabs_->setAccessibleName(tr("Memories"));
+    const QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    for (int t = 0; t < kTabs; ++t) {
+        auto* text = new QPlainTextEdit(tabs_);
+        text->setReadOnly(true);
+        text->setFont(mono);
+        text->setLineWrapMode(QPlainTextEdit::NoWrap);
+        text->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+        text->setObjectName(QString("BoardView%1").arg(t));
+        text->setAccessibleName(tr(kTabTitles[t]));
+        tabs_->addTab(text, tr(kTabTitles[t]));
+        views_.push_back(View{text, {}});
+    }
+
+    factory_ = new QPushButton(tr("&Factory state"), this);
+    factory_->setObjectName("BoardFactory");
+    factory_->setAccessibleName(tr("Restore the factory state"));
+    factory_->setToolTip(
+        tr("Erase every EEPROM and the EPROM and restore the default CONFIG "
+           "and companion-chip registers"));
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(reset_);
+    top->addWidget(chipLabel);
+    top->addWidget(chip_);
+    top->addWidget(vppe_);
+    top->addStretch();
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(phase_, 1);
+    bottom->addWidget(factory_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(tabs_, 1);
+    layout->addLayout(bottom);
+
+    setTabOrder(reset_, chip_);
+    setTabOrder(chip_, vppe_);
+    setTabOrder(vppe_, tabs_);
+    setTabOrder(tabs_, factory_);
+
+    connect(reset_, &QPushButton::clicked, this, &BoardWindow::resetClicked);
+    connect(chip_, &QComboBox::activated, this, &BoardWindow::chipChosen);
+    connect(vppe_, &QCheckBox::toggled, this,
+            [this](bool on) { board_.setProgrammingVoltage(on); });
+    connect(factory_, &QPushButton::clicked, this, &BoardWindow::factoryClicked);
+    connect(tabs_, &QTabWidget::currentChanged, this, [this](int) { refresh(); });
+
+    timer_ = new QTimer(this);
+    timer_->setInterval(kRefreshMs);
+    connect(timer_, &QTimer::timeout, this, &BoardWindow::refresh);
+    timer_->start();
+    resize(720, 420);
+    refresh();
+}
+
+void BoardWindow::resetClicked() {
+    board_.resetBootstrap();
+    refresh();
+}
+
+void BoardWindow::chipChosen(int index) {
+    const auto chip = static_cast<Chip>(chip_->itemData(index).toInt());
+    if (chip == board_.chip().chip)
+        return;
+    board_.setChip(chip);
+    refresh();
+    emit nonVolatileChanged();
+}
+
+void BoardWindow::factoryClicked() {
+    board_.factoryReset();
+    refresh();
+    emit nonVolatileChanged();
+}
+
+std::string BoardWindow::memoryText(int tab) {
+    switch (tab) {
+        case TabInternalEeprom:
+            return hexDump(board_.eeprom().array(), board_.eepromBase());
+        case TabConfig: {
+            const std::uint8_t cell = board_.eeprom().configCell();
+            return "CONFIG cell (next reset): $" + hexByte(cell) +
+                   "\nIn force since the last reset: $" + hexByte(board_.config()) + "\n";
+        }
+        case TabEprom:
+            if (board_.eprom().empty())
+                return "This part has no EPROM.\n";
+            return hexDump(board_.eprom(), board_.chip().romBase);
+        case TabExternalRam:
+            return hexDump(board_.devices().ram(), 0x0000);
+        case TabExternalEeprom:
+            return hexDump(board_.devices().parallelEeprom().cells(),
+                           BoardDevices::kParallelEepromBase);
+        case TabCompanionEeprom: {
+            const Companion& c = board_.devices().companion();
+            const CompanionRegisters& r = c.stored();
+            return "BPR $" + hexByte(r.bpr) + "  EEM $" + hexByte(r.eem) + "  SFR $" +
+                   hexByte(r.sfr) + (c.eeprom().sdp() ? "  data protection on\n" : "\n") +
+                   hexDump(c.eeprom().cells(), c.eepromBase());
+        }
+        default:
+            return {};
+    }
+}
+
+void BoardWindow::refreshView(int tab) {
+    if (tab < 0 || tab >= kTabs)
+        return;
+    View& v = views_[static_cast<std::size_t>(tab)];
+    std::string text = memoryText(tab);
+    if (text == v.shown)
+        return;
+    // Keep the reader's place when the contents change under it.
+    const int scroll = v.text->verticalScrollBar() ? v.text->verticalScrollBar()->value() : 0;
+    v.text->setPlainText(QString::fromStdString(text));
+    v.text->verticalScrollBar()->setValue(scroll);
+    v.shown = std::move(text);
+}
+
+void BoardWindow::refresh() {
+    phase_->setText(board_.powered() ? phaseText(board_.phase())
+                                     : tr("Waiting for a reset: press Reset"));
+    const int index = chip_->findData(static_cast<int>(board_.chip().chip));
+    if (chip_->currentIndex() != index)
+        chip_->setCurrentIndex(index);
+    // Only the tab in view: the external RAM alone is 32 KB of text.
+    refreshView(tabs_->currentIndex());
+}
+
+}  // namespace kestro::sim

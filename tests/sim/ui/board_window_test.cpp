@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+
+#include "../board_bench.h"
+#include "board_window.h"
+
+namespace kestro::sim {
+namespace {
+
+QApplication& app() {
+    static int argc = 1;
+    static char name[] = "kestro_sim_ui_tests";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QApplication a(argc, argv);
+    return a;
+}
+
+struct WindowBench {
+    WindowBench() : window((app(), bench.board)) {}
+    template <class T>
+    T* find(const char* name) {
+        T* w = window.findChild<T*>(name);
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    testing::BoardBench bench{Chip::E9};
+    BoardWindow window;
+};
+
+TEST(BoardWindow, ResetMakesTheBoardSendItsBreak) {
+    WindowBench w;
+    EXPECT_EQ(w.find<QLabel>("BoardPhase")->text(), "Waiting for a reset: press Reset");
+    w.find<QPushButton>("BoardReset")->click();
+    w.bench.clock.advance(std::chrono::milliseconds(30));
+    EXPECT_EQ(w.bench.pc.breaks(), 1);
+    w.window.refresh();
+    EXPECT_TRUE(w.find<QLabel>("BoardPhase")->text().contains("waiting for the PC"));
+}
+
+TEST(BoardWindow, TheChipComboChangesThePartAndAsksForASave) {
+    WindowBench w;
+    QSignalSpy saved(&w.window, &BoardWindow::nonVolatileChanged);
+    auto* combo = w.find<QComboBox>("BoardChip");
+    ASSERT_EQ(combo->count(), 4);
+    EXPECT_EQ(combo->currentText(), "MC68HC11E9");
+    const int e2 = combo->findText("MC68HC811E2");
+    combo->setCurrentIndex(e2);
+    emit combo->activated(e2);
+    EXPECT_EQ(w.bench.board.chip().chip, Chip::E2_811);
+    EXPECT_EQ(saved.count(), 1);
+}
+
+TEST(BoardWindow, ViewsFollowTheMemories) {
+    WindowBench w;
+    auto* tabs = w.find<QTabWidget>("BoardMemories");
+    auto* eeprom = w.find<QPlainTextEdit>("BoardView0");
+    EXPECT_TRUE(eeprom->toPlainText().startsWith("B600  FF FF"));
+    w.bench.board.eeprom().array()[1] = 0x5A;
+    w.window.refresh();
+    EXPECT_TRUE(eeprom->toPlainText().startsWith("B600  FF 5A FF"))
+        << eeprom->toPlainText().left(40).toStdString();
+    tabs->setCurrentIndex(5);
+    w.bench.board.devices().companion().eeprom().cells()[0] = 0x11;
+    w.window.refresh();
+    const QString companion = w.find<QPlainTextEdit>("BoardView5")->toPlainText();
+    EXPECT_TRUE(companion.startsWith("BPR $00  EEM $07  SFR $81\nE000  11 FF"));
+}
+
+TEST(BoardWindow, FactoryStateErasesAndAsksForASave) {
+    WindowBench w;
+    QSignalSpy saved(&w.window, &BoardWindow::nonVolatileChanged);
+    w.bench.board.eeprom().array()[0] = 0x00;
+    w.find<QPushButton>("BoardFactory")->click();
+    EXPECT_EQ(w.bench.board.eeprom().array()[0], 0xFF);
+    EXPECT_EQ(saved.count(), 1);
+}
+
+TEST(BoardWindow, ProgrammingVoltageIsABoardSetting) {
+    WindowBench w;
+    w.find<QCheckBox>("BoardVppe")->click();
+    EXPECT_TRUE(w.bench.board.programmingVoltage());
+}
+
+TEST(BoardWindow, EveryControlTakesTheKeyboardAndHasAName) {
+    WindowBench w;
+    for (const char* name :
+         {"BoardReset", "BoardChip", "BoardVppe", "BoardMemories", "BoardFactory"}) {
+        auto* widget = w.find<QWidget>(name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_TRUE(widget->focusPolicy() & Qt::TabFocus) << name;
+        EXPECT_FALSE(widget->accessibleName().isEmpty()) << name;
+    }
+    for (int t = 0; t < 6; ++t) {
+        auto* view = w.find<QPlainTextEdit>(QString("BoardView%1").arg(t).toUtf8().constData());
+        EXPECT_FALSE(view->accessibleName().isEmpty());
+    }
+}
+
+}  // namespace
+}  // namespace kestro::sim
