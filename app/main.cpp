@@ -1,28 +1,120 @@
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <cstdio>
+#include <memory>
 
+#include "board_window.h"
 #include "event_loop_clock.h"
 #include "form1.h"
+#include "kestro/sim/board/board.h"
+#include "port_switch.h"
 #include "settings_store.h"
-
-#ifdef KESTRO_HAVE_TERMIOS
 #include "termios_port.h"
-#else
 #include "virtual_port.h"
-#endif
+#include "wire_trace.h"
+
+namespace {
+
+// Comm 1 as a virtual HC11 board, with its window beside the main window. Its non-volatile
+// memories live in the user's data folder, as a real chip keeps its EEPROM.
+class VirtualBoard {
+  public:
+    VirtualBoard(kestro::EventLoopClock& clock, kestro::VirtualPort& port)
+        : line_(clock),
+          board_(clock, line_,
+                 kestro::sim::BoardOptions{.chip = kestro::sim::Chip::E9,
+                                           .programmingVoltage = false,
+                                           // One timer per slice: a few milliseconds keep the
+                                           // event loop light and bytes on time.
+                                           .slice = std::chrono::milliseconds(2)}),
+          folder_(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString()) {
+        port.attach(1, line_, "virtual HC11 board");
+        QDir().mkpath(QString::fromStdString(folder_.string()));
+        try {
+            board_.load(folder_);
+        } catch (const kestro::sim::BoardError& e) {
+            QMessageBox::warning(nullptr, QStringLiteral("Virtual HC11 board"),
+                                 QStringLiteral("The saved state of the virtual board could not "
+                                                "be read, so it starts in its factory state.\n\n") +
+                                     QString::fromStdString(e.what()));
+        }
+        window_ = std::make_unique<kestro::sim::BoardWindow>(board_);
+        QObject::connect(window_.get(), &kestro::sim::BoardWindow::nonVolatileChanged,
+                         [this] { save(); });
+    }
+    ~VirtualBoard() { save(); }
+
+    void showBeside(const QWidget& main) {
+        window_->move(main.frameGeometry().right() + 16, main.frameGeometry().top());
+        window_->show();
+    }
+
+  private:
+    void save() {
+        try {
+            board_.save(folder_);
+        } catch (const kestro::sim::BoardError&) {
+            // The board goes on working; only its memories are not kept for the next run.
+        }
+    }
+
+    kestro::VirtualLine line_;
+    kestro::sim::Board board_;
+    std::filesystem::path folder_;
+    std::unique_ptr<kestro::sim::BoardWindow> window_;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kestro"));
     QApplication::setApplicationVersion(QStringLiteral(KESTRO_VERSION));
 
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Loads, programs, verifies and reads the memories of a 68HC11 through "
+                       "its serial bootstrap mode."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption virtualBoard(
+        QStringLiteral("virtual-board"),
+        QStringLiteral("Comm 1 is a virtual HC11 board; Comm 2 to 4 stay real ports."));
+    const QCommandLineOption trace(
+        QStringLiteral("trace"),
+        QStringLiteral("Append every byte each way and every break, with its time, to <file>."),
+        QStringLiteral("file"));
+    parser.addOption(virtualBoard);
+    parser.addOption(trace);
+    parser.process(app);
+
     const auto settings = kestro::openUserSettings();
     kestro::EventLoopClock clock;
-#ifdef KESTRO_HAVE_TERMIOS
-    kestro::TermiosPort port([&settings](int n) { return kestro::deviceForComm(*settings, n); });
-#else
-    // No serial backend in this build: a port with nothing attached, so the window still opens.
-    kestro::VirtualPort port(clock);
-#endif
+    kestro::TermiosPort realPorts(
+        [&settings](int n) { return kestro::deviceForComm(*settings, n); });
+    kestro::VirtualPort virtualPorts(clock);
+    kestro::PortSwitch port(realPorts);
+
+    std::unique_ptr<VirtualBoard> board;
+    if (parser.isSet(virtualBoard)) {
+        board = std::make_unique<VirtualBoard>(clock, virtualPorts);
+        port.route(1, virtualPorts);
+    }
+
+    std::unique_ptr<kestro::WireTrace> wireTrace;
+    if (parser.isSet(trace)) {
+        wireTrace = std::make_unique<kestro::WireTrace>(parser.value(trace).toStdString(), clock);
+        if (!wireTrace->ok()) {
+            std::fprintf(stderr, "kestro: cannot write the trace file %s\n",
+                         qPrintable(parser.value(trace)));
+            return 2;
+        }
+        port.setTraceAll(wireTrace.get());
+    }
+
     kestro::LinkState link(port, clock, clock);
     kestro::Form1 window(link, *settings);
     link.setView(&window);
@@ -34,5 +126,9 @@ int main(int argc, char** argv) {
 
     window.startup();
     window.show();
-    return app.exec();
+    if (board)
+        board->showBeside(window);
+    const int result = app.exec();
+    port.setTraceAll(nullptr);
+    return result;
 }

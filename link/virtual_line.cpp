@@ -106,8 +106,15 @@ void LineDirection::arm() {
     if (rxBaud_ == 0 || sampling_)
         return;
     const auto edge = fallingEdgeFrom(watchFrom_);
-    if (!edge)
+    if (!edge) {
+        // No start bit anywhere in what has been sent so far, and whatever comes next starts
+        // now or later: the receiver need not look back, so a line held low (a long break)
+        // does not pile up frames to scan again.
+        if (!frames_.empty())
+            watchFrom_ = std::max(watchFrom_, std::min(frames_.back().end(), scheduler_.now()));
+        prune();
         return;
+    }
     const TimePoint e = *edge;
     sampling_ = scheduler_.schedule(e + halfBits(19, rxBaud_), [this, e] { sample(e); });
 }

@@ -155,3 +155,29 @@ TEST(LineSettings, ParsesTheProgramsSettingTexts) {
 
 }  // namespace
 }  // namespace kestro
+
+namespace kestro {
+namespace {
+
+TEST(VirtualLine, ALineHeldLowForLongStaysCheapAndRecovers) {
+    VirtualClock clock;
+    LineDirection line(clock);
+    std::vector<std::pair<Byte, bool>> got;
+    line.setReceiver(1200, [&](Byte b, bool fe) { got.emplace_back(b, fe); });
+    // A break held for ten seconds in 1 ms pieces, the way a board extends a held reset.
+    for (int i = 0; i < 10000; ++i) {
+        line.startBreak(1ms, Duration{0});
+        clock.advance(1ms);
+    }
+    Transmitter tx(line);
+    tx.setBaud(1200);
+    clock.advance(1ms);
+    tx.queue(bytesOf("A"));
+    clock.advance(100ms);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0], std::make_pair(Byte{0}, true));
+    EXPECT_EQ(got[1], std::make_pair(Byte{'A'}, false));
+}
+
+}  // namespace
+}  // namespace kestro
