@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <fstream>
+#include <sstream>
+
+#include "form1.h"
+#include "scripted_target.h"
+#include "virtual_clock.h"
+#include "virtual_port.h"
+
+namespace kestro {
+namespace {
+
+std::string slurp(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A new user with a board on Comm 1: reset, program the EEPROM from a file, reset again, dump
+// the two default pages and look at upload.s19. The target is scripted; the window is real.
+TEST(NewUser, ProgramsTheEepromThenDumpsTwoPages) {
+    QTemporaryDir home;
+    const std::filesystem::path dir = home.path().toStdString();
+    const auto asmDir =
+        std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / "asm";
+    std::filesystem::create_directories(asmDir);
+    for (const char* talker : {"eeprog.S19", "dump.S19"})
+        std::ofstream(asmDir / talker) << "S1050000860173\n";
+    const std::string program = "S1130000000102030405060708090A0B0C0D0E0F74\r\nS9030000FC\r\n";
+    std::ofstream(dir / "prog.s19", std::ios::binary) << program;
+
+    QSettings settings(home.filePath("kestro.ini"), QSettings::IniFormat);
+    settings.setValue("startup/dumpdir", home.path());
+    VirtualClock clock;
+    VirtualLine line(clock);
+    VirtualPort port(clock);
+    port.attach(1, line, "/dev/ttyUSB0");
+    testing::ScriptedTarget board(clock, line);
+    LinkState link(port, clock, clock);
+    Form1 window(link, settings);
+    link.setView(&window);
+    port.setListener(&link);
+    std::vector<Message> boxes;
+    window.setMessageSink([&](const Message& m) { boxes.push_back(m); });
+    window.setFileChooser([&] { return (dir / "prog.s19").string(); });
+    window.startup();
+    auto* status = window.findChild<QLabel*>("HC11Stat");
+
+    Bytes programmed;
+    board.talker = [&](Byte b) { programmed.push_back(b); };
+    board.reset();
+    clock.advance(100ms);
+    EXPECT_EQ(status->text(), "Ready");
+    window.findChild<QPushButton*>("EepromProgram")->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], (Message{"Eeprom is program", "Eeprom", Icon::Information}));
+    EXPECT_EQ(status->text(), "Not Ready");
+    // After the loader's last fill byte, the file and the byte beyond its end.
+    EXPECT_EQ(textOf(Bytes(programmed.begin() + 1, programmed.end() - 1)), program);
+
+    std::string command;
+    board.talker = [&](Byte b) {
+        command.push_back(static_cast<char>(b));
+        if (b != 'W')
+            return;
+        for (unsigned a = 0xB600; a < 0xB800; a += 16) {
+            char record[64];
+            std::snprintf(record, sizeof record, "S113%04X%s00", a, std::string(32, 'F').c_str());
+            board.send(std::string_view(record));
+        }
+    };
+    board.reset();
+    clock.advance(100ms);
+    window.findChild<QPushButton*>("DumpStart")->click();
+    EXPECT_EQ(command.substr(1), "PPUB600VB7FFW");
+    const std::string dump = slurp(dir / "upload.s19");
+    EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), 33);
+    EXPECT_EQ(dump.substr(0, 44), "S113B600FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\r\n");
+    EXPECT_EQ(dump.substr(dump.size() - 46), "S113B7F0FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\r\n\r\n");
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(window.findChild<QPushButton*>("DumpStart")->text(), "Start Dump");
+    EXPECT_TRUE(window.isEnabled());
+    std::filesystem::remove_all(asmDir);
+}
+
+}  // namespace
+}  // namespace kestro
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
