@@ -33,6 +33,11 @@ void Frame::run(Target& target, std::string button, std::string restingCaption, 
             f.finish();
         else
             f.cancel();
+    } catch (const std::exception& e) {
+        // Not a failure the link foresees (out of memory, a file system error): say what it
+        // was and leave the window usable; whether the target was used is unknown.
+        f.ui().message({e.what(), kAppTitle, Icon::Critical});
+        f.cancel();
     }
     // A body that returned without ending its run must not leave the window disabled.
     if (!f.ended_ && f.link().operationRunning())

@@ -193,3 +193,24 @@ TEST(CommTest, ABreakDuringTheRunShowsReadyUntilTheEnd) {
 
 }  // namespace
 }  // namespace kestro
+
+namespace kestro {
+namespace {
+
+TEST(Frame, AnUnforeseenFailureLeavesTheWindowUsable) {
+    testing::Bench b;
+    b.connectAndReset();
+    Frame::run(b.frameTarget, "TestComm", "Test Comm", [](Frame& f) {
+        if (!f.begin())
+            return;
+        throw std::runtime_error("disk full");
+    });
+    ASSERT_EQ(b.ui.messages.size(), 1u);
+    EXPECT_EQ(b.ui.messages[0], (Message{"disk full", kAppTitle, Icon::Critical}));
+    EXPECT_TRUE(b.ui.windowEnabled());
+    EXPECT_EQ(b.ui.captions["TestComm"], "Test Comm");
+    EXPECT_FALSE(b.link.operationRunning());
+}
+
+}  // namespace
+}  // namespace kestro
