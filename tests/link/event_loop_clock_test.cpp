@@ -30,7 +30,7 @@ TEST_F(EventLoopClockTest, AWaitSleepsInTheEventLoopWithoutSpinning) {
     clock.sleepFor(600ms);
     const Duration waited = clock.now() - start;
     EXPECT_GE(waited, Duration{600ms});
-    EXPECT_LT(waited, Duration{900ms});
+    EXPECT_LT(waited, Duration{3s});  // generous: the machine may be busy
     // A wait wakes a hundred times a second at most: a few percent of a core here, far less
     // in an optimised build.
     EXPECT_LT(cpuTime() - cpuBefore, Duration{60ms});
@@ -44,7 +44,7 @@ TEST_F(EventLoopClockTest, ScheduledEventsRunInsideAWait) {
     clock.cancel(id);
     const TimePoint start = clock.now();
     EXPECT_TRUE(clock.waitUntil([&] { return fired; }, 2s));
-    EXPECT_LT(clock.now() - start, Duration{500ms});
+    EXPECT_LT(clock.now() - start, Duration{1500ms});
     EXPECT_FALSE(cancelledFired);
 }
 
