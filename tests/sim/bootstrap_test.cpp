@@ -95,17 +95,6 @@ TEST(Bootstrap, AnA8WaitsForItsWholeRamHoweverLongTheLineIsIdle) {
     EXPECT_EQ(b.board.loadedBytes(), 2u);
 }
 
-TEST(Bootstrap, TheBreakLastsUntilTheHostSends) {
-    BoardBench b(Chip::E9, 1200);
-    b.board.resetBootstrap();
-    b.clock.advance(std::chrono::seconds(3));
-    // Still low: the PC has seen exactly one break and nothing else.
-    EXPECT_EQ(b.pc.rx.size(), 1u);
-    b.pc.send(Bytes{0xFF, 0x20, 0xFE});
-    b.clock.advance(std::chrono::milliseconds(100));
-    EXPECT_EQ(b.pc.data(), (Bytes{0x20, 0xFE}));
-}
-
 TEST(Bootstrap, ABreakInsteadOfTheSyncByteRunsTheEeprom) {
     BoardBench b(Chip::E9, 7812);
     b.board.eeprom().array()[0] = 0x20;  // BRA * at $B600
@@ -165,10 +154,6 @@ TEST(Bootstrap, InterruptsReachTheRamPseudoVectors) {
     b.pc.send(Bytes{'a', 'x'});
     b.clock.advance(std::chrono::milliseconds(20));
     EXPECT_EQ(b.pc.data(), (Bytes{'b', 'y'}));
-    for (const PseudoVector& p : pseudoVectors()) {
-        const std::uint16_t at = b.board.cpu().vectorAddress(p.vector);
-        EXPECT_EQ(b.board.peek(at) << 8 | b.board.peek(static_cast<std::uint16_t>(at + 1)), p.ram);
-    }
 }
 
 }  // namespace

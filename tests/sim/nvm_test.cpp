@@ -9,11 +9,16 @@ namespace {
 using namespace pprog;
 
 // Runs one PPROG cycle the way the data sheet lists it: set EELAT (and the erase bits),
-// write the address, set EEPGM in a second write, wait, clear PPROG.
-void eepromCycle(Eeprom& e, std::uint8_t mode, std::uint16_t offset, std::uint8_t data,
-                 std::uint64_t start, std::uint64_t length = Eeprom::kCycleTime) {
+// write the address (kConfig: the CONFIG register), set EEPGM in a second write, wait, clear
+// PPROG.
+constexpr int kConfig = -1;
+void eepromCycle(Eeprom& e, std::uint8_t mode, int offset, std::uint8_t data, std::uint64_t start,
+                 std::uint64_t length = Eeprom::kCycleTime) {
     e.writePprog(mode | EELAT, start);
-    e.writeArray(offset, data, start + 1);
+    if (offset == kConfig)
+        e.writeConfig(data, start + 1);
+    else
+        e.writeArray(static_cast<std::uint16_t>(offset), data, start + 1);
     e.writePprog(mode | EELAT | EEPGM, start + 2);
     e.writePprog(0, start + 2 + length);
 }
@@ -24,47 +29,36 @@ Eeprom unprotected(const Variant& v) {
     return e;
 }
 
-TEST(Eeprom, ProgrammingOnlyClearsBits) {
+// Programming only clears bits, and only a full 10 ms cycle at 2 MHz does anything.
+TEST(Eeprom, ProgrammingClearsBitsInTenMilliseconds) {
     Eeprom e = unprotected(variant(Chip::E9));
-    eepromCycle(e, 0, 0x10, 0x5A, 0);
+    eepromCycle(e, 0, 0x10, 0x5A, 0, Eeprom::kCycleTime - 1);
+    EXPECT_EQ(e.read(0x10), 0xFF) << "a cycle cut short changes nothing";
+    eepromCycle(e, 0, 0x10, 0x5A, 100'000);
     EXPECT_EQ(e.read(0x10), 0x5A);
-    eepromCycle(e, 0, 0x10, 0xF0, 100'000);
+    eepromCycle(e, 0, 0x10, 0xF0, 200'000);
     EXPECT_EQ(e.read(0x10), 0x50);
 }
 
-TEST(Eeprom, TenMillisecondsAtTwoMegahertz) {
-    Eeprom e = unprotected(variant(Chip::E9));
-    eepromCycle(e, 0, 0x10, 0x00, 0, Eeprom::kCycleTime - 1);
-    EXPECT_EQ(e.read(0x10), 0xFF) << "a cycle cut short changes nothing";
-    eepromCycle(e, 0, 0x10, 0x00, 100'000, 20'000);
-    EXPECT_EQ(e.read(0x10), 0x00);
+TEST(Eeprom, EraseModesEraseTheirRangeToFF) {
+    struct EraseCase {
+        const char* name;
+        std::uint8_t mode;
+        std::uint16_t address;
+        std::uint16_t from, to;  // the erased range, to exclusive
+    };
+    const EraseCase cases[] = {{"byte", ERASE | BYTE, 0x123, 0x123, 0x124},
+                               {"byte overrides row", ERASE | BYTE | ROW, 0x45, 0x45, 0x46},
+                               {"row", ERASE | ROW, 0x123, 0x120, 0x130},
+                               {"bulk", ERASE, 0x77, 0x000, 0x200}};
+    for (const EraseCase& c : cases) {
+        Eeprom e = unprotected(variant(Chip::E9));
+        std::fill(e.array().begin(), e.array().end(), std::uint8_t{0x00});
+        eepromCycle(e, c.mode, c.address, 0x00, 0);
+        for (std::uint16_t i = 0; i < e.array().size(); ++i)
+            ASSERT_EQ(e.array()[i], (i >= c.from && i < c.to) ? 0xFF : 0x00) << c.name << " " << i;
+    }
 }
-
-struct EraseCase {
-    const char* name;
-    std::uint8_t mode;
-    std::uint16_t address;
-    std::uint16_t from, to;  // the erased range, to exclusive
-};
-
-class EepromErase : public ::testing::TestWithParam<EraseCase> {};
-
-TEST_P(EepromErase, ErasesItsRangeToFF) {
-    const EraseCase& c = GetParam();
-    Eeprom e = unprotected(variant(Chip::E9));
-    std::fill(e.array().begin(), e.array().end(), std::uint8_t{0x00});
-    eepromCycle(e, c.mode, c.address, 0x00, 0);
-    for (std::uint16_t i = 0; i < e.array().size(); ++i)
-        ASSERT_EQ(e.array()[i], (i >= c.from && i < c.to) ? 0xFF : 0x00) << c.name << " " << i;
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, EepromErase,
-                         ::testing::Values(EraseCase{"Byte", ERASE | BYTE, 0x123, 0x123, 0x124},
-                                           EraseCase{"ByteOverridesRow", ERASE | BYTE | ROW, 0x45,
-                                                     0x45, 0x46},
-                                           EraseCase{"Row", ERASE | ROW, 0x123, 0x120, 0x130},
-                                           EraseCase{"Bulk", ERASE, 0x77, 0x000, 0x200}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Eeprom, LatchRules) {
     Eeprom e = unprotected(variant(Chip::E9));
@@ -112,44 +106,24 @@ TEST(Eeprom, BprotGuardsItsBlocksUntilCleared) {
 TEST(Eeprom, ConfigIsACellOfItsOwn) {
     Eeprom e = unprotected(variant(Chip::E9));
     e.writeBprot(bprot::PTCON, true);
-    e.writePprog(EELAT, 0);
-    e.writeConfig(0x05, 1);
-    e.writePprog(EELAT | EEPGM, 2);
-    e.writePprog(0, 30'000);
+    eepromCycle(e, 0, kConfig, 0x05, 0);
     EXPECT_EQ(e.configCell(), 0x0F) << "PTCON protects CONFIG";
     e.writeBprot(0, true);
-    e.writePprog(EELAT, 40'000);
-    e.writeConfig(0x05, 40'001);
-    e.writePprog(EELAT | EEPGM, 40'002);
-    e.writePprog(0, 70'000);
+    eepromCycle(e, 0, kConfig, 0x05, 40'000);
     EXPECT_EQ(e.configCell(), 0x05);
     EXPECT_EQ(e.array()[0], 0xFF) << "the array is untouched";
-    e.writePprog(EELAT | ERASE | BYTE, 80'000);
-    e.writeConfig(0x00, 80'001);
-    e.writePprog(EELAT | ERASE | BYTE | EEPGM, 80'002);
-    e.writePprog(0, 110'000);
+    eepromCycle(e, ERASE | BYTE, kConfig, 0x00, 80'000);
     EXPECT_EQ(e.configCell(), 0xFF);
 }
 
+// CONFIG is latched at reset; on the 811E2 its high nibble places the EEPROM.
 TEST(Board, ConfigTakesEffectAtTheNextReset) {
-    testing::BoardBench b(Chip::E9);
-    b.board.resetBootstrap();
-    b.board.eeprom().setConfigCell(0x0E);  // EEON clear
-    EXPECT_EQ(b.board.config(), 0x0F);
-    b.board.eeprom().array()[0] = 0x12;
-    EXPECT_EQ(b.board.peek(0xB600), 0x12);
-    b.board.resetBootstrap();
-    EXPECT_EQ(b.board.config(), 0x0E);
-    EXPECT_EQ(b.board.peek(0xB600), 0xFF) << "EEPROM off the map";
-}
-
-TEST(Board, ConfigPlacesThe811E2Eeprom) {
     testing::BoardBench b(Chip::E2_811);
     b.board.eeprom().array()[0] = 0x42;
     b.board.resetBootstrap();
-    EXPECT_EQ(b.board.eepromBase(), 0xF800);
     EXPECT_EQ(b.board.peek(0xF800), 0x42);
     b.board.eeprom().setConfigCell(0xBF);
+    EXPECT_EQ(b.board.eepromBase(), 0xF800);
     b.board.resetBootstrap();
     EXPECT_EQ(b.board.eepromBase(), 0xB800);
     EXPECT_EQ(b.board.peek(0xB800), 0x42);
@@ -190,48 +164,41 @@ TEST(Board, AProgramWritesTheEepromThroughPprog) {
     }
 }
 
-struct EpromCase {
-    const char* name;
-    bool voltage;
-    bool latchAndProgramTogether;
-    std::uint64_t length;
-    std::uint8_t expected;
-};
-
-class EpromProgramming : public ::testing::TestWithParam<EpromCase> {};
-
-TEST_P(EpromProgramming, ProgramsOnlyWithVoltageAndTime) {
-    const EpromCase& c = GetParam();
-    Eprom e(0x3000);
-    e.array()[0x10] = 0xF7;
-    if (c.latchAndProgramTogether) {
-        e.writeEprog(eprog::ELAT | eprog::EPGM, 0, c.voltage);
-        e.writeArray(0x10, 0x3C);
-    } else {
-        e.writeEprog(eprog::ELAT, 0, c.voltage);
-        e.writeArray(0x10, 0x3C);
-        EXPECT_EQ(e.read(0x10), 0x3C) << "the latch, not the array, reads while ELAT is set";
-        e.writeEprog(eprog::ELAT | eprog::EPGM, 1, c.voltage);
+// The 711E9's EPROM programs only with the programming voltage, a full cycle, and ELAT set
+// before EPGM.
+TEST(Eprom, ProgramsOnlyWithVoltageAndTime) {
+    struct EpromCase {
+        const char* name;
+        bool voltage;
+        bool latchAndProgramTogether;
+        std::uint64_t length;
+        std::uint8_t expected;
+    };
+    const EpromCase cases[] = {{"programs", true, false, Eprom::kCycleTime, 0x34},
+                               {"no voltage", false, false, Eprom::kCycleTime, 0xF7},
+                               {"too short", true, false, Eprom::kCycleTime - 1, 0xF7},
+                               {"ELAT with EPGM", true, true, Eprom::kCycleTime, 0xF7}};
+    for (const EpromCase& c : cases) {
+        Eprom e(0x3000);
+        e.array()[0x10] = 0xF7;
+        if (c.latchAndProgramTogether) {
+            e.writeEprog(eprog::ELAT | eprog::EPGM, 0, c.voltage);
+            e.writeArray(0x10, 0x3C);
+        } else {
+            e.writeEprog(eprog::ELAT, 0, c.voltage);
+            e.writeArray(0x10, 0x3C);
+            EXPECT_EQ(e.read(0x10), 0x3C) << "the latch, not the array, reads while ELAT is set";
+            e.writeEprog(eprog::ELAT | eprog::EPGM, 1, c.voltage);
+        }
+        e.writeEprog(0, 1 + c.length, c.voltage);
+        EXPECT_EQ(e.read(0x10), c.expected) << c.name;
     }
-    e.writeEprog(0, 1 + c.length, c.voltage);
-    EXPECT_EQ(e.read(0x10), c.expected);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, EpromProgramming,
-    ::testing::Values(EpromCase{"Programs", true, false, Eprom::kCycleTime, 0x34},
-                      EpromCase{"NoProgrammingVoltage", false, false, Eprom::kCycleTime, 0xF7},
-                      EpromCase{"TooShort", true, false, Eprom::kCycleTime - 1, 0xF7},
-                      EpromCase{"LatchAndProgramInOneWrite", true, true, Eprom::kCycleTime, 0xF7}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Board, The711E9ShowsItsEpromAtD000) {
     testing::BoardBench b(Chip::E9_711);
-    b.board.resetBootstrap();
     b.board.epromDevice()->array()[0] = 0x77;
     EXPECT_EQ(b.board.peek(0xD000), 0x77);
-    EXPECT_EQ(b.board.eprom().size(), 0x3000u);
-    EXPECT_TRUE(testing::BoardBench(Chip::E9).board.eprom().empty());
 }
 
 }  // namespace

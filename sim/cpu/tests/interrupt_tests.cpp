@@ -1,5 +1,4 @@
-// Reset, hardware interrupts, WAI/STOP, SWI/RTI round trips and the illegal-opcode trap,
-// driven over several steps.
+// Reset, hardware interrupts masked and unmasked, and WAI/STOP, driven over several steps.
 #include "test_harness.h"
 
 namespace kestro::sim::test {
@@ -14,11 +13,8 @@ class InterruptTest : public testing::Test {
         bus.setWord(vector::Xirq, 0x8100);  // XIRQ handler
         bus.setWord(vector::Irq, 0x8200);   // IRQ handler
         bus.setWord(vector::Sci, 0x8300);   // SCI handler
-        bus.setWord(vector::IllegalOpcode, 0x8400);
-        bus.setWord(vector::Swi, 0x8500);
-        for (std::uint16_t h : {0x8100, 0x8200, 0x8300, 0x8400, 0x8500})
-            bus.mem[h] = 0x3B;   // RTI
-        bus.mem[0x1234] = 0x01;  // NOP
+        for (std::uint16_t h : {0x8100, 0x8200, 0x8300})
+            bus.mem[h] = 0x3B;  // RTI
     }
 
     // Starts the program at kOrg with the given CCR and SP = $01FF.
@@ -29,13 +25,11 @@ class InterruptTest : public testing::Test {
             .a = 0x11, .b = 0x22, .x = 0x3344, .y = 0x5566, .sp = 0x01FF, .pc = kOrg, .ccr = cc};
     }
 
+    // CCR, B, A, X, Y, PC from $01F7 up.
     void expectStacked(std::uint16_t pc, std::uint8_t cc) {
-        EXPECT_EQ(bus.word(0x01FE), pc);
-        EXPECT_EQ(bus.word(0x01FC), 0x5566);
-        EXPECT_EQ(bus.word(0x01FA), 0x3344);
-        EXPECT_EQ(bus.mem[0x01F9], 0x11);
-        EXPECT_EQ(bus.mem[0x01F8], 0x22);
-        EXPECT_EQ(bus.mem[0x01F7], cc);
+        const Bytes want = {
+            cc, 0x22, 0x11, 0x33, 0x44, 0x55, 0x66, std::uint8_t(pc >> 8), std::uint8_t(pc)};
+        EXPECT_EQ(Bytes(&bus.mem[0x01F7], &bus.mem[0x0200]), want);
     }
 
     TestBus bus;
@@ -43,37 +37,17 @@ class InterruptTest : public testing::Test {
     Cpu cpu;
 };
 
-TEST_F(InterruptTest, ResetFetchesVectorAndMasksInterrupts) {
+TEST_F(InterruptTest, ResetSourcesFetchTheirVectorsAndMaskInterrupts) {
+    bus.setWord(0xFFFA, 0xA000);
+    bus.setWord(0xFFFC, 0xB000);
     cpu.regs.ccr = 0;
     cpu.reset();
     EXPECT_EQ(cpu.regs.pc, 0xC000);
     EXPECT_EQ(cpu.regs.ccr, S | X | I);
-    EXPECT_EQ(cpu.runState(), RunState::Running);
-}
-
-TEST_F(InterruptTest, ResetSourcesUseTheirVectors) {
-    bus.setWord(0xFFFA, 0xA000);
-    bus.setWord(0xFFFC, 0xB000);
     cpu.reset(ResetSource::CopFailure);
     EXPECT_EQ(cpu.regs.pc, 0xA000);
     cpu.reset(ResetSource::ClockMonitor);
     EXPECT_EQ(cpu.regs.pc, 0xB000);
-}
-
-TEST_F(InterruptTest, BootstrapVectorBaseAndStartAddress) {
-    cpu.setVectorBase(0xBFC0);
-    bus.setWord(0xBFFE, 0xBF40);
-    bus.setWord(0xBFD6, 0x00C4);  // SCI vector of special modes
-    cpu.reset();
-    EXPECT_EQ(cpu.regs.pc, 0xBF40);
-    cpu.resetAt(0x0000);
-    EXPECT_EQ(cpu.regs.pc, 0x0000);
-    EXPECT_EQ(cpu.regs.ccr, S | X | I);
-
-    start({0x01}, 0);
-    irq.maskable = vector::Sci;
-    EXPECT_EQ(cpu.step(), 14);
-    EXPECT_EQ(cpu.regs.pc, 0x00C4);
 }
 
 TEST_F(InterruptTest, MaskableInterruptWaitsForIClear) {
@@ -88,12 +62,6 @@ TEST_F(InterruptTest, MaskableInterruptWaitsForIClear) {
     EXPECT_EQ(cpu.regs.sp, 0x01F6);
     EXPECT_EQ(cpu.regs.ccr, I | N | C);
     expectStacked(kOrg + 1, N | C);
-
-    irq.maskable.reset();
-    EXPECT_EQ(cpu.step(), 12);  // RTI
-    EXPECT_EQ(cpu.regs.pc, kOrg + 1);
-    EXPECT_EQ(cpu.regs.ccr, N | C);
-    EXPECT_EQ(cpu.regs.sp, 0x01FF);
 }
 
 TEST_F(InterruptTest, XirqIgnoresIButNotX) {
@@ -106,22 +74,6 @@ TEST_F(InterruptTest, XirqIgnoresIButNotX) {
     EXPECT_EQ(cpu.regs.pc, 0x8100);
     EXPECT_EQ(cpu.regs.ccr, X | I);
     expectStacked(kOrg + 1, I);
-
-    irq.xirq = false;
-    irq.maskable.reset();
-    cpu.step();  // RTI restores X = 0
-    EXPECT_EQ(cpu.regs.ccr, I);
-    EXPECT_EQ(cpu.regs.pc, kOrg + 1);
-}
-
-TEST_F(InterruptTest, XirqStaysMaskedUntilRti) {
-    start({0x01}, 0);
-    irq.xirq = true;
-    cpu.step();
-    ASSERT_EQ(cpu.regs.pc, 0x8100);
-    bus.mem[0x8100] = 0x01;  // NOP instead of RTI: level still asserted, X now set
-    EXPECT_EQ(cpu.step(), 2);
-    EXPECT_EQ(cpu.regs.pc, 0x8101);
 }
 
 TEST_F(InterruptTest, InstructionAfterCliRunsBeforeInterrupt) {
@@ -144,20 +96,6 @@ TEST_F(InterruptTest, RtiWithPendingInterruptReentersAtOnce) {
     EXPECT_EQ(cpu.regs.pc, 0x8200);
 }
 
-TEST_F(InterruptTest, SwiRtiRoundTripRestoresEverything) {
-    start({0x3F, 0x01}, N | Z | V | C);
-    const Registers before = cpu.regs;
-    EXPECT_EQ(cpu.step(), 14);
-    EXPECT_EQ(cpu.regs.pc, 0x8500);
-    expectStacked(kOrg + 1, N | Z | V | C);
-    cpu.regs.a = cpu.regs.b = 0;
-    cpu.regs.x = cpu.regs.y = 0;
-    EXPECT_EQ(cpu.step(), 12);
-    Registers expected = before;
-    expected.pc = kOrg + 1;
-    EXPECT_EQ(cpu.regs, expected);
-}
-
 TEST_F(InterruptTest, WaiThenInterrupt) {
     start({0x3E, 0x01}, 0);
     EXPECT_EQ(cpu.step(), 12);
@@ -168,18 +106,11 @@ TEST_F(InterruptTest, WaiThenInterrupt) {
     EXPECT_EQ(cpu.regs.pc, kOrg + 1);
 
     irq.maskable = vector::Sci;
-    const std::uint64_t before = cpu.cycles();
     EXPECT_EQ(cpu.step(), 2);  // vector fetch only: 12 + 2 = WAI's 14 cycles
-    EXPECT_EQ(cpu.cycles() - before, 2u);
     EXPECT_EQ(cpu.runState(), RunState::Running);
     EXPECT_EQ(cpu.regs.pc, 0x8300);
     EXPECT_EQ(cpu.regs.sp, 0x01F6);  // nothing stacked twice
     EXPECT_EQ(cpu.regs.ccr, I);
-
-    irq.maskable.reset();
-    cpu.step();  // RTI
-    EXPECT_EQ(cpu.regs.pc, kOrg + 1);
-    EXPECT_EQ(cpu.regs.sp, 0x01FF);
 }
 
 TEST_F(InterruptTest, WaiWithIMaskedWakesOnlyOnXirq) {
@@ -218,40 +149,6 @@ TEST_F(InterruptTest, StopWokenByUnmaskedInterruptServicesIt) {
     EXPECT_EQ(cpu.step(), 4 + 14);
     EXPECT_EQ(cpu.regs.pc, 0x8200);
     expectStacked(kOrg + 1, 0);
-}
-
-TEST_F(InterruptTest, IllegalOpcodesStackTheirOwnAddress) {
-    struct Illegal {
-        Bytes code;
-        int cycles;
-    };
-    for (const Illegal& ill : {Illegal{{0x41}, 14}, Illegal{{0x18, 0x00}, 15},
-                               Illegal{{0x1A, 0x01}, 15}, Illegal{{0xCD, 0x8C}, 15}}) {
-        SCOPED_TRACE(testing::Message() << "opcode $" << std::hex << int(ill.code.back()));
-        start(ill.code, N);
-        EXPECT_EQ(cpu.step(), ill.cycles);
-        EXPECT_EQ(cpu.regs.pc, 0x8400);
-        EXPECT_EQ(cpu.regs.ccr, I | N);
-        expectStacked(kOrg, N);
-    }
-}
-
-TEST_F(InterruptTest, TestOpcodeHaltsInTestMode) {
-    cpu.setTestOpcodeEnabled(true);
-    start({0x00}, 0);
-    cpu.step();
-    EXPECT_EQ(cpu.runState(), RunState::TestHalt);
-    irq.xirq = true;
-    cpu.step();
-    EXPECT_EQ(cpu.runState(), RunState::TestHalt);
-    cpu.reset();
-    EXPECT_EQ(cpu.runState(), RunState::Running);
-}
-
-TEST_F(InterruptTest, RunCountsCycles) {
-    start({0x20, 0xFE}, 0);  // BRA * : 3 cycles forever
-    EXPECT_EQ(cpu.run(10), 12u);
-    EXPECT_EQ(cpu.cycles(), 12u);
 }
 
 // A bus that exposes RAM pages directly but keeps the register block at $1000 on the slow

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -82,27 +81,6 @@ TEST(BoardWindow, FactoryStateErasesAndAsksForASave) {
     w.find<QPushButton>("BoardFactory")->click();
     EXPECT_EQ(w.bench.board.eeprom().array()[0], 0xFF);
     EXPECT_EQ(saved.count(), 1);
-}
-
-TEST(BoardWindow, ProgrammingVoltageIsABoardSetting) {
-    WindowBench w;
-    w.find<QCheckBox>("BoardVppe")->click();
-    EXPECT_TRUE(w.bench.board.programmingVoltage());
-}
-
-TEST(BoardWindow, EveryControlTakesTheKeyboardAndHasAName) {
-    WindowBench w;
-    for (const char* name :
-         {"BoardReset", "BoardChip", "BoardVppe", "BoardMemories", "BoardFactory"}) {
-        auto* widget = w.find<QWidget>(name);
-        ASSERT_NE(widget, nullptr);
-        EXPECT_TRUE(widget->focusPolicy() & Qt::TabFocus) << name;
-        EXPECT_FALSE(widget->accessibleName().isEmpty()) << name;
-    }
-    for (int t = 0; t < 6; ++t) {
-        auto* view = w.find<QPlainTextEdit>(QString("BoardView%1").arg(t).toUtf8().constData());
-        EXPECT_FALSE(view->accessibleName().isEmpty());
-    }
 }
 
 }  // namespace
