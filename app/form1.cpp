@@ -75,6 +75,29 @@ QMessageBox::Icon boxIcon(Icon icon) {
     return QMessageBox::NoIcon;
 }
 
+// The text of a range's Begin (side 0) or End (side 1) bar at a page.
+QString selectorText(int side, int page) {
+    return qs(side == 0 ? shell::beginText(page) : shell::endText(page));
+}
+
+// Runs handler once per settled value of the bar: not while the thumb is dragged, once when it
+// is let go.
+void whenSettled(QObject* context, QScrollBar* bar, const std::function<void()>& handler) {
+    auto pressedAt = std::make_shared<int>(bar->value());
+    QObject::connect(bar, &QScrollBar::sliderPressed, context,
+                     [bar, pressedAt] { *pressedAt = bar->value(); });
+    QObject::connect(bar, &QScrollBar::valueChanged, context, [bar, handler] {
+        if (!bar->isSliderDown()) {
+            handler();
+        }
+    });
+    QObject::connect(bar, &QScrollBar::sliderReleased, context, [bar, pressedAt, handler] {
+        if (bar->value() != *pressedAt) {
+            handler();
+        }
+    });
+}
+
 }  // namespace
 
 const QStringList& Form1::pageCaptions() {
@@ -85,16 +108,33 @@ const QStringList& Form1::pageCaptions() {
     return captions;
 }
 
+// One end of an address range, as the store and the operations know it.
+struct Form1::RangeEnd {
+    const char* name;    // the range text's name, also its settings key
+    const char* barKey;  // the settings key of the bar's page
+    const char* barName;
+    const char* labelName;  // the address under the bar
+    const char* captionName;
+    int page;  // where the bar starts
+};
+
+// The columns and rows of operation buttons.
+enum class Form1::Group {
+    Comm,
+    Config,
+    Eeprom,
+    Eprom,
+    ExtRam,
+    ExtEeprom,
+    XiSfr,
+    XiEem,
+    XiBpr,
+    XiTools,
+    Dump
+};
+
 Form1::Form1(LinkState& link, QSettings& settings, QWidget* parent)
-    : QWidget(parent),
-      link_(link),
-      settings_(settings),
-      ranges_{Range{"EEpromBegin", "EEpromEnd", "SCEEpromBegin", "SCEEpromEnd", "ScEepromBegin",
-                    "ScEepromEnd", 182, 183},
-              Range{"EpromBegin", "EpromEnd", "SCEpromBegin", "SCEpromEnd", "ScEpromBegin",
-                    "ScEpromEnd", 208, 255},
-              Range{"DumpBegin", "DumpEnd", "SCDumpBegin", "SCDumpEnd", "ScDumpBegin", "ScDumpEnd",
-                    182, 183}} {
+    : QWidget(parent), link_(link), settings_(settings) {
     initKestroResources();
     installTabAccessibility();
     setObjectName(QStringLiteral("Form1"));
@@ -123,9 +163,20 @@ Form1::Form1(LinkState& link, QSettings& settings, QWidget* parent)
     setWindowIcon(icon);
     QGuiApplication::setWindowIcon(icon);
 
-    for (Range& r : ranges_) {
-        r.beginText = qs(shell::beginText(r.beginDefault));
-        r.endText = qs(shell::endText(r.endDefault));
+    // The EEPROM, EPROM and Dump ranges, Begin then End.
+    static constexpr RangeEnd kRanges[3][2] = {
+        {{"EEpromBegin", "SCEEpromBegin", "ScEepromBegin", "LEepromBegin", "Label2", 182},
+         {"EEpromEnd", "SCEEpromEnd", "ScEepromEnd", "LEepromEnd", "Label3", 183}},
+        {{"EpromBegin", "SCEpromBegin", "ScEpromBegin", "LEpromBegin", "Label6", 208},
+         {"EpromEnd", "SCEpromEnd", "ScEpromEnd", "LEpromEnd", "Label7", 255}},
+        {{"DumpBegin", "SCDumpBegin", "ScDumpBegin", "LEdumpBegin", "Label25", 182},
+         {"DumpEnd", "SCDumpEnd", "ScDumpEnd", "LEdumpEnd", "Label24", 183}},
+    };
+    for (int r = 0; r < 3; ++r) {
+        for (int side = 0; side < 2; ++side) {
+            ranges_[r][side].row = &kRanges[r][side];
+            ranges_[r][side].text = selectorText(side, kRanges[r][side].page);
+        }
     }
 
     tabControl_ = new QWidget(this);
@@ -143,21 +194,17 @@ Form1::Form1(LinkState& link, QSettings& settings, QWidget* parent)
     tabLayout->addWidget(tabs_);
     tabLayout->addWidget(pages_, 1);
 
-    const std::array<QWidget*, 8> pages = {buildCommPage(),  buildConfigPage(),   buildEepromPage(),
-                                           buildEpromPage(), buildExternalPage(), buildXicorPage(),
-                                           buildDumpPage(),  buildMiscPage()};
+    const std::array<QWidget*, 8> pages = {
+        buildCommPage(),     buildConfigPage(), buildRangePage(0), buildRangePage(1),
+        buildExternalPage(), buildXicorPage(),  buildDumpPage(),   buildMiscPage()};
     for (int i = 0; i < static_cast<int>(pages.size()); ++i) {
-        pages[i]->setAccessibleName(pageCaptions().at(i));
+        // A page is named after its tab: "Comm Port" is PageCommPort.
+        const QString& caption = pageCaptions().at(i);
+        pages[i]->setObjectName(QStringLiteral("Page") + QString(caption).remove(QLatin1Char(' ')));
+        pages[i]->setAccessibleName(caption);
         pages_->addWidget(pages[i]);
     }
     connect(tabs_, &TabHeader::currentChanged, pages_, &QStackedWidget::setCurrentIndex);
-    for (QProgressBar* bar : bars_) {
-        bar->setRange(0, 100);
-        bar->setTextVisible(false);
-        bar->setAccessibleName(QStringLiteral("Progress"));
-        keepPlaceWhenHidden(bar);
-        bar->hide();
-    }
     // Created last, the strip comes last in the keyboard order: the page tabs, the controls of
     // the page shown, then Disconnect, Exit and Connect.
     buildStrip();
@@ -170,24 +217,81 @@ int Form1::px(int twips) const {
 }
 
 QPushButton* Form1::makeButton(QWidget* parent, const char* name, const char* caption,
-                               const char* tip, bool operation) {
+                               const char* tip) {
     auto* button = new QPushButton(QString::fromUtf8(caption), parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setAutoDefault(false);
-    if (tip != nullptr) {
-        button->setToolTip(QString::fromUtf8(tip));
-        button->setAccessibleDescription(QString::fromUtf8(tip));
-    }
-    if (operation) {
-        const QString objectName = button->objectName();
-        connect(button, &QPushButton::clicked, this,
-                [this, objectName] { runOperation(objectName); });
-    }
+    button->setToolTip(QString::fromUtf8(tip));
+    button->setAccessibleDescription(QString::fromUtf8(tip));
     return button;
 }
 
+void Form1::addButtons(QBoxLayout* box, QWidget* parent, Group group, int minWidthTwips,
+                       Qt::Alignment align) {
+    // The operation buttons, column by column; gap: the space above a button, in twips.
+    struct Row {
+        Group group;
+        const char* name;
+        const char* caption;
+        const char* tip;
+        int gap;
+    };
+    static constexpr Row kButtons[] = {
+        {Group::Comm, "TestComm", "Test Comm",
+         "Check the communictaion with your HC11 before anything", 0},
+        {Group::Config, "ConfigProgram", "Program", "Program the config register with this setting",
+         0},
+        {Group::Eeprom, "EepromCheck", "Check Stat",
+         "Check is there is data in the internal EEprom of your HC11", 0},
+        {Group::Eeprom, "EepromErase", "Erase", "Erase the internal EEprom of your HC11", 0},
+        {Group::Eeprom, "EepromProgram", "Program",
+         "Program the internal EEprom your a HC11 with a S19 file", 240},
+        {Group::Eeprom, "EepromCompare", "Compare",
+         "Compare the internal EEprom of your HC11 with a S19 file", 0},
+        {Group::Eprom, "EpromCheck", "Check Stat",
+         "Check is there is data in the internal Eprom of your HC11", 0},
+        {Group::Eprom, "EpromProgram", "Program",
+         "Program the internal Eprom of your HC11 with a S19 file", 240},
+        {Group::Eprom, "EpromCompare", "Compare",
+         "Compare the internal Eprom of your HC11 with a S19 file", 0},
+        {Group::ExtRam, "ExtRam", "Download",
+         "Download a S19 file in External RAM and execute this code at the \"Start Adress\"", 0},
+        {Group::ExtEeprom, "ExtEEprog", "Program", "Program external EEprom with a S19 file", 0},
+        {Group::ExtEeprom, "ExtEEcomp", "Compare", "Compare external EEprom with a S19 file", 0},
+        {Group::XiSfr, "XISFR", "Prog. SFR",
+         "Program the SFR memory map location (SFR:Xicor register location)", 0},
+        {Group::XiEem, "XIeem", "Prog. EEM",
+         "Program the EEM memory map location (EEM:Xicor EEprom location)", 0},
+        {Group::XiBpr, "XIBPR", "Prog. BPR", "Program the BPR (BPR:Xicor EEprom block protection)",
+         0},
+        {Group::XiTools, "XISDPoff", "SDP off",
+         "Disable Software Data Protection of the Xicor. You must do this before any Xicor "
+         "operation",
+         0},
+        {Group::XiTools, "Xiprog", "Program", "Program Xicor EEprom with a S19 file", 120},
+        {Group::XiTools, "Xicomp", "Compare", "Compare Xicor EEprom with a S19 file", 0},
+        {Group::XiTools, "XIreset", "Reset", "Reset will try to restore default Xicor value", 120},
+        {Group::Dump, "DumpStart", "Start Dump", "Create a S19 file from HC11 memory", 0},
+    };
+    for (const Row& row : kButtons) {
+        if (row.group != group) {
+            continue;
+        }
+        if (row.gap > 0) {
+            box->addSpacing(px(row.gap));
+        }
+        QPushButton* button = makeButton(parent, row.name, row.caption, row.tip);
+        if (minWidthTwips > 0) {
+            button->setMinimumWidth(px(minWidthTwips));
+        }
+        connect(button, &QPushButton::clicked, this,
+                [this, name = button->objectName()] { runOperation(name); });
+        box->addWidget(button, 0, align);
+    }
+}
+
 QLabel* Form1::makeLabel(QWidget* parent, const char* name, const QString& caption,
-                         double pointSize, bool bold) {
+                         double pointSize, bool bold, Qt::Alignment align) {
     auto* label = new QLabel(caption, parent);
     label->setObjectName(QString::fromLatin1(name));
     if (pointSize > 0 || bold) {
@@ -197,6 +301,9 @@ QLabel* Form1::makeLabel(QWidget* parent, const char* name, const QString& capti
         }
         f.setBold(bold);
         label->setFont(f);
+    }
+    if (align) {
+        label->setAlignment(align);
     }
     return label;
 }
@@ -234,55 +341,43 @@ QCheckBox* Form1::makeCheck(QWidget* parent, const char* name, const char* capti
     return box;
 }
 
-PageBar* Form1::makeRangeBar(QWidget* parent, Range& range, bool begin) {
-    auto* bar = new PageBar(255, 16, begin ? range.beginDefault : range.endDefault, parent);
-    bar->setObjectName(QString::fromLatin1(begin ? range.beginBarName : range.endBarName));
-    bar->setMinimumHeight(px(2000));
-    bar->setFixedWidth(qMax(bar->sizeHint().width(), px(255)));
-
-    // One run of the handler per settled value: not while the thumb is dragged, once when it
-    // is let go.
-    auto pressedAt = std::make_shared<int>(bar->value());
-    auto handler = [this, &range, begin] { begin ? beginChanged(range) : endChanged(range); };
-    connect(bar, &QScrollBar::sliderPressed, this, [bar, pressedAt] { *pressedAt = bar->value(); });
-    connect(bar, &QScrollBar::valueChanged, this, [bar, handler] {
-        if (!bar->isSliderDown()) {
-            handler();
-        }
-    });
-    connect(bar, &QScrollBar::sliderReleased, this, [bar, pressedAt, handler] {
-        if (bar->value() != *pressedAt) {
-            handler();
-        }
-    });
-    return bar;
+void Form1::addProgressBar(QBoxLayout* box, QWidget* parent, int index) {
+    static constexpr const char* kNames[] = {"EepromBar", "EpromBar", "RamBar", "xibar"};
+    auto* bar = new QProgressBar(parent);
+    bar->setObjectName(QString::fromLatin1(kNames[index]));
+    bar->setRange(0, 100);
+    bar->setTextVisible(false);
+    bar->setAccessibleName(QStringLiteral("Progress"));
+    keepPlaceWhenHidden(bar);
+    bar->hide();
+    box->addWidget(bar);
+    bars_[index] = bar;
 }
 
-QWidget* Form1::rangeColumns(QWidget* parent, Range& range, const char* beginLabelName,
-                             const char* endLabelName, const char* beginCaptionName,
-                             const char* endCaptionName) {
+QWidget* Form1::rangeColumns(QWidget* parent, Range& range) {
     auto* box = new QWidget(parent);
     auto* grid = new QGridLayout(box);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(px(120));
-    auto* beginCaption = makeLabel(box, beginCaptionName, QStringLiteral("Begin"));
-    auto* endCaption = makeLabel(box, endCaptionName, QStringLiteral("End"));
-    range.beginBar = makeRangeBar(box, range, true);
-    range.endBar = makeRangeBar(box, range, false);
-    range.beginLabel = makeLabel(box, beginLabelName, QStringLiteral("$") + range.beginText);
-    range.endLabel = makeLabel(box, endLabelName, QStringLiteral("$") + range.endText);
-    int column = 0;
-    for (auto [caption, bar, label] : {std::tuple{beginCaption, range.beginBar, range.beginLabel},
-                                       std::tuple{endCaption, range.endBar, range.endLabel}}) {
-        caption->setAlignment(Qt::AlignCenter);
-        label->setAlignment(Qt::AlignCenter);
-        label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral("$FFFFF")));
-        bar->setAccessibleName(caption->text() + QStringLiteral(" page"));
-        caption->setBuddy(bar);
-        grid->addWidget(caption, 0, column, Qt::AlignHCenter);
-        grid->addWidget(bar, 1, column, Qt::AlignHCenter);
-        grid->addWidget(label, 2, column, Qt::AlignHCenter);
-        ++column;
+    for (int side = 0; side < 2; ++side) {
+        Selector& s = range[side];
+        auto* caption = makeLabel(box, s.row->captionName,
+                                  side == 0 ? QStringLiteral("Begin") : QStringLiteral("End"), 0,
+                                  false, Qt::AlignCenter);
+        s.bar = new PageBar(255, 16, s.row->page, box);
+        s.bar->setObjectName(QString::fromLatin1(s.row->barName));
+        s.bar->setMinimumHeight(px(2000));
+        s.bar->setFixedWidth(qMax(s.bar->sizeHint().width(), px(255)));
+        s.bar->setAccessibleName(caption->text() + QStringLiteral(" page"));
+        caption->setBuddy(s.bar);
+        whenSettled(this, s.bar, [this, &range, side] { rangeMoved(range, side); });
+        s.label = makeLabel(box, s.row->labelName, QStringLiteral("$") + s.text, 0, false,
+                            Qt::AlignCenter);
+        s.label->setMinimumWidth(
+            s.label->fontMetrics().horizontalAdvance(QStringLiteral("$FFFFF")));
+        grid->addWidget(caption, 0, side, Qt::AlignHCenter);
+        grid->addWidget(s.bar, 1, side, Qt::AlignHCenter);
+        grid->addWidget(s.label, 2, side, Qt::AlignHCenter);
     }
     grid->setRowStretch(1, 1);
     return box;
@@ -292,11 +387,9 @@ QWidget* Form1::rangeColumns(QWidget* parent, Range& range, const char* beginLab
 
 QWidget* Form1::buildCommPage() {
     auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("PageCommPort"));
     auto* layout = new QVBoxLayout(page);
-    auto* label1 = makeLabel(page, "Label1", QStringLiteral("Communication Port"), 12);
-    label1->setAlignment(Qt::AlignCenter);
-    layout->addWidget(label1);
+    layout->addWidget(makeLabel(page, "Label1", QStringLiteral("Communication Port"), 12, false,
+                                Qt::AlignCenter));
     layout->addSpacing(px(120));
 
     auto* radios = new QHBoxLayout;
@@ -325,10 +418,9 @@ QWidget* Form1::buildCommPage() {
 
     commUseImg_ = makePicture(page, "CommUseIMG", ":/kestro/port_in_use.svg", px(600),
                               QStringLiteral("Port in use"));
-    commUseTxt_ =
-        makeLabel(page, "CommUseTXT", QStringLiteral("CommPort already in use"), 9.75, true);
+    commUseTxt_ = makeLabel(page, "CommUseTXT", QStringLiteral("CommPort already in use"), 9.75,
+                            true, Qt::AlignHCenter | Qt::AlignTop);
     commUseTxt_->setWordWrap(true);
-    commUseTxt_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     commUseTxt_->setMinimumHeight(commUseTxt_->fontMetrics().lineSpacing() * 2);
     for (QWidget* w : {static_cast<QWidget*>(commUseImg_), static_cast<QWidget*>(commUseTxt_)}) {
         keepPlaceWhenHidden(w);
@@ -336,18 +428,13 @@ QWidget* Form1::buildCommPage() {
         layout->addWidget(w);
     }
     layout->addStretch();
-
-    auto* test = makeButton(page, "TestComm", "Test Comm",
-                            "Check the communictaion with your HC11 before anything");
-    test->setMinimumWidth(px(1800));
-    layout->addWidget(test, 0, Qt::AlignHCenter);
+    addButtons(layout, page, Group::Comm, 1800, Qt::AlignHCenter);
     layout->addSpacing(px(120));
     return page;
 }
 
 QWidget* Form1::buildConfigPage() {
     auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("PageConfigRegs"));
     auto* layout = new QVBoxLayout(page);
     auto* row = new QHBoxLayout;
 
@@ -386,97 +473,42 @@ QWidget* Form1::buildConfigPage() {
     row->addSpacing(px(240));
     layout->addSpacing(px(120));
     layout->addLayout(row, 1);
-    auto* program = makeButton(page, "ConfigProgram", "Program",
-                               "Program the config register with this setting");
-    program->setMinimumWidth(px(1500));
-    layout->addWidget(program, 0, Qt::AlignHCenter);
+    addButtons(layout, page, Group::Config, 1500, Qt::AlignHCenter);
     layout->addSpacing(px(120));
     return page;
 }
 
-QWidget* Form1::buildEepromPage() {
+// The EEPROM and EPROM pages: the range's bars beside the page's column of operations.
+QWidget* Form1::buildRangePage(int index) {
+    static constexpr Group kColumns[] = {Group::Eeprom, Group::Eprom};
     auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("PageEeprom"));
     auto* layout = new QVBoxLayout(page);
     auto* row = new QHBoxLayout;
     row->addSpacing(px(480));
-    row->addWidget(
-        rangeColumns(page, ranges_[0], "LEepromBegin", "LEepromEnd", "Label2", "Label3"));
+    row->addWidget(rangeColumns(page, ranges_[index]));
     row->addStretch();
     auto* buttons = new QVBoxLayout;
-    buttons->addWidget(makeButton(page, "EepromCheck", "Check Stat",
-                                  "Check is there is data in the internal EEprom of your HC11"));
-    buttons->addWidget(
-        makeButton(page, "EepromErase", "Erase", "Erase the internal EEprom of your HC11"));
-    buttons->addSpacing(px(240));
-    buttons->addWidget(makeButton(page, "EepromProgram", "Program",
-                                  "Program the internal EEprom your a HC11 with a S19 file"));
-    buttons->addWidget(makeButton(page, "EepromCompare", "Compare",
-                                  "Compare the internal EEprom of your HC11 with a S19 file"));
+    addButtons(buttons, page, kColumns[index], 1500);
     buttons->addStretch();
-    for (int i = 0; i < buttons->count(); ++i) {
-        if (QWidget* w = buttons->itemAt(i)->widget()) {
-            w->setMinimumWidth(px(1500));
-        }
-    }
     row->addLayout(buttons);
     row->addSpacing(px(240));
     layout->addLayout(row, 1);
-    bars_[0] = new QProgressBar(page);
-    bars_[0]->setObjectName(QStringLiteral("EepromBar"));
-    layout->addWidget(bars_[0]);
-    return page;
-}
-
-QWidget* Form1::buildEpromPage() {
-    auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("PageEprom"));
-    auto* layout = new QVBoxLayout(page);
-    auto* row = new QHBoxLayout;
-    row->addSpacing(px(480));
-    row->addWidget(rangeColumns(page, ranges_[1], "LEpromBegin", "LEpromEnd", "Label6", "Label7"));
-    row->addStretch();
-    auto* buttons = new QVBoxLayout;
-    buttons->addWidget(makeButton(page, "EpromCheck", "Check Stat",
-                                  "Check is there is data in the internal Eprom of your HC11"));
-    buttons->addSpacing(px(240));
-    buttons->addWidget(makeButton(page, "EpromProgram", "Program",
-                                  "Program the internal Eprom of your HC11 with a S19 file"));
-    buttons->addWidget(makeButton(page, "EpromCompare", "Compare",
-                                  "Compare the internal Eprom of your HC11 with a S19 file"));
-    buttons->addStretch();
-    for (int i = 0; i < buttons->count(); ++i) {
-        if (QWidget* w = buttons->itemAt(i)->widget()) {
-            w->setMinimumWidth(px(1500));
-        }
-    }
-    row->addLayout(buttons);
-    row->addSpacing(px(240));
-    layout->addLayout(row, 1);
-    bars_[1] = new QProgressBar(page);
-    bars_[1]->setObjectName(QStringLiteral("EpromBar"));
-    layout->addWidget(bars_[1]);
+    addProgressBar(layout, page, index);
     return page;
 }
 
 QWidget* Form1::buildExternalPage() {
     auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("PageExternal"));
     auto* layout = new QVBoxLayout(page);
     auto* row = new QHBoxLayout;
 
     auto* left = new QVBoxLayout;
-    auto* label19 = makeLabel(page, "Label19", QStringLiteral("Ext. RAM"), 18);
-    label19->setAlignment(Qt::AlignCenter);
-    left->addWidget(label19);
-    auto* extRam = makeButton(page, "ExtRam", "Download",
-                              "Download a S19 file in External RAM and execute this code at the "
-                              "\"Start Adress\"");
-    extRam->setMinimumWidth(px(1500));
-    left->addWidget(extRam, 0, Qt::AlignHCenter);
+    left->addWidget(
+        makeLabel(page, "Label19", QStringLiteral("Ext. RAM"), 18, false, Qt::AlignCenter));
+    addButtons(left, page, Group::ExtRam, 1500, Qt::AlignHCenter);
     left->addSpacing(px(240));
-    auto* label16 = makeLabel(page, "Label16", QStringLiteral("Start Adress"), 12, true);
-    label16->setAlignment(Qt::AlignCenter);
+    auto* label16 =
+        makeLabel(page, "Label16", QStringLiteral("Start Adress"), 12, true, Qt::AlignCenter);
     left->addWidget(label16);
     startAdress_ = new QLineEdit(QStringLiteral("2000"), page);
     startAdress_->setObjectName(QStringLiteral("StartAdress"));
@@ -492,38 +524,31 @@ QWidget* Form1::buildExternalPage() {
     left->addStretch();
 
     auto* right = new QVBoxLayout;
-    auto* label20 = makeLabel(page, "Label20", QStringLiteral("Ext. EEprom"), 18);
-    label20->setAlignment(Qt::AlignCenter);
-    right->addWidget(label20);
-    for (auto* b :
-         {makeButton(page, "ExtEEprog", "Program", "Program external EEprom with a S19 file"),
-          makeButton(page, "ExtEEcomp", "Compare", "Compare external EEprom with a S19 file")}) {
-        b->setMinimumWidth(px(1500));
-        right->addWidget(b, 0, Qt::AlignHCenter);
-    }
+    right->addWidget(
+        makeLabel(page, "Label20", QStringLiteral("Ext. EEprom"), 18, false, Qt::AlignCenter));
+    addButtons(right, page, Group::ExtEeprom, 1500, Qt::AlignHCenter);
     right->addStretch();
 
     row->addLayout(left, 1);
     row->addWidget(verticalLine(page));
     row->addLayout(right, 1);
     layout->addLayout(row, 1);
-    bars_[2] = new QProgressBar(page);
-    bars_[2]->setObjectName(QStringLiteral("RamBar"));
-    layout->addWidget(bars_[2]);
+    addProgressBar(layout, page, 2);
     return page;
 }
 
 QWidget* Form1::buildXicorPage() {
     auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("PageXicor"));
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(px(60), px(90), px(60), px(90));
     auto* row = new QHBoxLayout;
     row->setSpacing(px(60));
+    auto heading = [&](const char* name, const char* caption) {
+        return makeLabel(page, name, QString::fromLatin1(caption), 0, true, Qt::AlignCenter);
+    };
 
     auto* sfr = new QVBoxLayout;
-    auto* label17 = makeLabel(page, "Label17", QStringLiteral("SFR"), 0, true);
-    label17->setAlignment(Qt::AlignCenter);
+    auto* label17 = heading("Label17", "SFR");
     sfr->addWidget(label17);
     xiScSfr_ = new PageBar(64, 1, 64, page);
     xiScSfr_->setObjectName(QStringLiteral("XIscSFR"));
@@ -531,30 +556,13 @@ QWidget* Form1::buildXicorPage() {
     xiScSfr_->setFixedWidth(qMax(xiScSfr_->sizeHint().width(), px(255)));
     label17->setBuddy(xiScSfr_);
     sfr->addWidget(xiScSfr_, 1, Qt::AlignHCenter);
-    xiLeSfr_ = makeLabel(page, "XIleSFR", QStringLiteral("$0400"));
-    xiLeSfr_->setAlignment(Qt::AlignCenter);
+    xiLeSfr_ = makeLabel(page, "XIleSFR", QStringLiteral("$0400"), 0, false, Qt::AlignCenter);
     sfr->addWidget(xiLeSfr_);
-    sfr->addWidget(makeButton(page, "XISFR", "Prog. SFR",
-                              "Program the SFR memory map location (SFR:Xicor register location)"));
-    {
-        auto pressedAt = std::make_shared<int>(xiScSfr_->value());
-        connect(xiScSfr_, &QScrollBar::sliderPressed, this,
-                [this, pressedAt] { *pressedAt = xiScSfr_->value(); });
-        connect(xiScSfr_, &QScrollBar::valueChanged, this, [this] {
-            if (!xiScSfr_->isSliderDown()) {
-                sfrChanged();
-            }
-        });
-        connect(xiScSfr_, &QScrollBar::sliderReleased, this, [this, pressedAt] {
-            if (xiScSfr_->value() != *pressedAt) {
-                sfrChanged();
-            }
-        });
-    }
+    addButtons(sfr, page, Group::XiSfr);
+    whenSettled(this, xiScSfr_, [this] { sfrChanged(); });
 
     auto* eem = new QVBoxLayout;
-    auto* label18 = makeLabel(page, "Label18", QStringLiteral("EEM"), 0, true);
-    label18->setAlignment(Qt::AlignCenter);
+    auto* label18 = heading("Label18", "EEM");
     eem->addWidget(label18);
     xiEemMap_ = new QComboBox(page);
     xiEemMap_->setObjectName(QStringLiteral("XIEEMmap"));
@@ -570,14 +578,11 @@ QWidget* Form1::buildXicorPage() {
     eem->addWidget(xiEemLam_);
     eem->addWidget(xiEemRes_);
     eem->addStretch();
-    eem->addWidget(makeButton(page, "XIeem", "Prog. EEM",
-                              "Program the EEM memory map location (EEM:Xicor EEprom location)"));
+    addButtons(eem, page, Group::XiEem);
 
     auto* bpr = new QVBoxLayout;
     bpr->setSpacing(0);
-    auto* label22 = makeLabel(page, "Label22", QStringLiteral("BPR"), 0, true);
-    label22->setAlignment(Qt::AlignCenter);
-    bpr->addWidget(label22);
+    bpr->addWidget(heading("Label22", "BPR"));
     for (int n = 7; n >= 0; --n) {
         const QByteArray name = "XIBPR" + QByteArray::number(n);
         const QString caption = QStringLiteral("$%1-$%2")
@@ -588,23 +593,13 @@ QWidget* Form1::buildXicorPage() {
         bpr->addWidget(xiBpr_[n]);
     }
     bpr->addStretch();
-    bpr->addWidget(makeButton(page, "XIBPR", "Prog. BPR",
-                              "Program the BPR (BPR:Xicor EEprom block protection)"));
+    addButtons(bpr, page, Group::XiBpr);
 
     auto* tools = new QVBoxLayout;
-    auto* label10 = makeLabel(page, "Label10", QStringLiteral("Xicor EEprom tools"), 0, true);
-    label10->setAlignment(Qt::AlignCenter);
+    auto* label10 = heading("Label10", "Xicor EEprom tools");
     label10->setWordWrap(true);
     tools->addWidget(label10);
-    tools->addWidget(makeButton(page, "XISDPoff", "SDP off",
-                                "Disable Software Data Protection of the Xicor. You must do this "
-                                "before any Xicor operation"));
-    tools->addSpacing(px(120));
-    tools->addWidget(makeButton(page, "Xiprog", "Program", "Program Xicor EEprom with a S19 file"));
-    tools->addWidget(makeButton(page, "Xicomp", "Compare", "Compare Xicor EEprom with a S19 file"));
-    tools->addSpacing(px(120));
-    tools->addWidget(
-        makeButton(page, "XIreset", "Reset", "Reset will try to restore default Xicor value"));
+    addButtons(tools, page, Group::XiTools);
     tools->addStretch();
 
     row->addLayout(sfr);
@@ -614,18 +609,14 @@ QWidget* Form1::buildXicorPage() {
     row->addWidget(verticalLine(page));
     row->addLayout(tools);
     layout->addLayout(row, 1);
-    bars_[3] = new QProgressBar(page);
-    bars_[3]->setObjectName(QStringLiteral("xibar"));
-    layout->addWidget(bars_[3]);
+    addProgressBar(layout, page, 3);
     return page;
 }
 
 QWidget* Form1::buildDumpPage() {
     auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("PageDump"));
     auto* layout = new QHBoxLayout(page);
-    layout->addWidget(
-        rangeColumns(page, ranges_[2], "LEdumpBegin", "LEdumpEnd", "Label25", "Label24"));
+    layout->addWidget(rangeColumns(page, ranges_[2]));
     layout->addSpacing(px(120));
 
     auto* right = new QVBoxLayout;
@@ -645,16 +636,14 @@ QWidget* Form1::buildDumpPage() {
     dumpfile->setReadOnly(true);
     dumpfile->setAccessibleName(QStringLiteral("Dump file"));
     fileRow->addWidget(dumpfile, 1);
-    auto* start = makeButton(page, "DumpStart", "Start Dump", "Create a S19 file from HC11 memory");
-    fileRow->addWidget(start);
+    addButtons(fileRow, page, Group::Dump);
     right->addLayout(fileRow);
 
-    auto* warning =
-        makeLabel(page, "DumpWarning", QStringLiteral("That could be VERY LONG"), 0, true);
+    auto* warning = makeLabel(page, "DumpWarning", QStringLiteral("That could be VERY LONG"), 0,
+                              true, Qt::AlignCenter);
     QPalette red = warning->palette();
     red.setColor(QPalette::WindowText, QColor(0xC0, 0, 0));
     warning->setPalette(red);
-    warning->setAlignment(Qt::AlignCenter);
     keepPlaceWhenHidden(warning);
     warning->hide();
     right->addWidget(warning);
@@ -667,14 +656,12 @@ QWidget* Form1::buildDumpPage() {
 
 QWidget* Form1::buildMiscPage() {
     auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("PageMisc"));
     auto* layout = new QVBoxLayout(page);
     auto* row = new QHBoxLayout;
     row->addWidget(
         makePicture(page, "MiscPicture", ":/kestro/logo.svg", px(2200), QStringLiteral("Kestro")));
     auto* text = new QVBoxLayout;
-    auto* name = makeLabel(page, "MiscName", QStringLiteral("Kestro"), 20, true);
-    text->addWidget(name);
+    text->addWidget(makeLabel(page, "MiscName", QStringLiteral("Kestro"), 20, true));
     auto* line = makeLabel(page, "MiscText",
                            QStringLiteral("Loads, programs, verifies and reads the memories of a "
                                           "Motorola 68HC11 through its serial bootstrap mode."));
@@ -687,13 +674,13 @@ QWidget* Form1::buildMiscPage() {
     layout->addLayout(row, 1);
 
     auto* buttons = new QHBoxLayout;
-    auto* help = makeButton(page, "help", "Help", "Real help", false);
-    auto* about = makeButton(page, "About", "About", "Check your Kestro version", false);
+    auto* help = makeButton(page, "help", "Help", "Real help");
+    auto* about = makeButton(page, "About", "About", "Check your Kestro version");
+    connect(help, &QPushButton::clicked, this, &Form1::helpClicked);
+    connect(about, &QPushButton::clicked, this, &Form1::aboutClicked);
     for (auto* b : {help, about}) {
         b->setMinimumWidth(px(1300));
     }
-    connect(help, &QPushButton::clicked, this, &Form1::helpClicked);
-    connect(about, &QPushButton::clicked, this, &Form1::aboutClicked);
     buttons->addStretch();
     buttons->addWidget(help);
     buttons->addSpacing(px(360));
@@ -708,24 +695,22 @@ void Form1::buildStrip() {
     auto place = [this](QWidget* w, int left, int top, int width, int height) {
         w->setGeometry(px(left), px(top), px(width), px(height));
     };
-    resetTxt1_ = makeLabel(this, "ResetTXT1", QStringLiteral("Reset Your"), 12);
-    resetTxt2_ = makeLabel(this, "ResetTXT2", QStringLiteral("HC11"), 12);
-    for (QLabel* l : {resetTxt1_, resetTxt2_}) {
-        l->setAlignment(Qt::AlignCenter);
-    }
-    place(resetTxt1_, 120, 4990, 1900, 330);
-    place(resetTxt2_, 120, 5300, 1900, 330);
-    resetImg_ = makePicture(this, "ResetIMG", ":/kestro/reset.svg", px(640),
-                            QStringLiteral("Reset the HC11"));
-    place(resetImg_, 750, 5640, 640, 640);
+    resetPrompt_ = {
+        makeLabel(this, "ResetTXT1", QStringLiteral("Reset Your"), 12, false, Qt::AlignCenter),
+        makeLabel(this, "ResetTXT2", QStringLiteral("HC11"), 12, false, Qt::AlignCenter),
+        makePicture(this, "ResetIMG", ":/kestro/reset.svg", px(640),
+                    QStringLiteral("Reset the HC11"))};
+    place(resetPrompt_[0], 120, 4990, 1900, 330);
+    place(resetPrompt_[1], 120, 5300, 1900, 330);
+    place(resetPrompt_[2], 750, 5640, 640, 640);
 
     picDisconnect_ = makePicture(this, "pic_disconnect", ":/kestro/disconnected.svg", px(640),
                                  QStringLiteral("Port closed"));
     place(picDisconnect_, 2725, 5000, 640, 640);
     picDisconnect_->hide();
-    disconnectReason_ = makeLabel(this, "DisconnectReason", QString(), 7);
+    disconnectReason_ =
+        makeLabel(this, "DisconnectReason", QString(), 7, false, Qt::AlignHCenter | Qt::AlignTop);
     disconnectReason_->setWordWrap(true);
-    disconnectReason_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     place(disconnectReason_, 2040, 5650, 2010, 690);
     disconnectReason_->hide();
 
@@ -735,15 +720,14 @@ void Form1::buildStrip() {
     place(image1_, 4600, 5000, 640, 640);
     place(image2_, 4600, 5000, 640, 640);
     image2_->hide();
-    hc11Stat_ = makeLabel(this, "HC11Stat", QStringLiteral("Not Ready"), 12);
-    hc11Stat_->setAlignment(Qt::AlignCenter);
+    hc11Stat_ =
+        makeLabel(this, "HC11Stat", QStringLiteral("Not Ready"), 12, false, Qt::AlignCenter);
     place(hc11Stat_, 4020, 5660, 1800, 400);
 
     auto* disconnect =
-        makeButton(this, "Disconnect", "Disconnect", "Disconnect Kestro from your comport", false);
-    auto* exitButton = makeButton(this, "Exit", "Exit", "Exit Kestro", false);
-    auto* connectButton =
-        makeButton(this, "Connect", "Connect", "Connect Kestro to your comport", false);
+        makeButton(this, "Disconnect", "Disconnect", "Disconnect Kestro from your comport");
+    auto* exitButton = makeButton(this, "Exit", "Exit", "Exit Kestro");
+    auto* connectButton = makeButton(this, "Connect", "Connect", "Connect Kestro to your comport");
     place(disconnect, 720, 6360, 1215, 375);
     place(exitButton, 2160, 6360, 1695, 375);
     place(connectButton, 4320, 6360, 1215, 375);
@@ -787,21 +771,25 @@ void Form1::startup() {
 
 void Form1::restoreSettings() {
     for (Range& r : ranges_) {
-        r.beginText = settings_.text(r.beginName, qs(shell::beginText(r.beginDefault)));
-        r.endText = settings_.text(r.endName, qs(shell::endText(r.endDefault)));
+        for (int side = 0; side < 2; ++side) {
+            const RangeEnd& row = *r[side].row;
+            r[side].text = settings_.text(row.name, selectorText(side, row.page));
+        }
     }
     sfrText_ = settings_.text("SFR", QStringLiteral("0400"));
 
     for (Range& r : ranges_) {
-        r.beginLabel->setText(QStringLiteral("$") + r.beginText);
-        r.endLabel->setText(QStringLiteral("$") + r.endText);
+        for (Selector& s : r) {
+            s.label->setText(QStringLiteral("$") + s.text);
+        }
     }
     xiLeSfr_->setText(QStringLiteral("$") + sfrText_);
 
     // Each bar that moves runs its change handler, which may push the End bar of its pair.
     for (Range& r : ranges_) {
-        r.beginBar->setValue(settings_.number(r.beginBarKey, 0, 255, r.beginDefault));
-        r.endBar->setValue(settings_.number(r.endBarKey, 0, 255, r.endDefault));
+        for (Selector& s : r) {
+            s.bar->setValue(settings_.number(s.row->barKey, 0, 255, s.row->page));
+        }
     }
     xiScSfr_->setValue(settings_.number("SCsfr", 0, 64, 4));
 
@@ -824,13 +812,15 @@ void Form1::restoreSettings() {
 
 void Form1::saveSettings() {
     for (const Range& r : ranges_) {
-        settings_.setText(r.beginName, r.beginText);
-        settings_.setText(r.endName, r.endText);
+        for (const Selector& s : r) {
+            settings_.setText(s.row->name, s.text);
+        }
     }
     settings_.setText("SFR", sfrText_);
     for (const Range& r : ranges_) {
-        settings_.setNumber(r.beginBarKey, r.beginBar->value());
-        settings_.setNumber(r.endBarKey, r.endBar->value());
+        for (const Selector& s : r) {
+            settings_.setNumber(s.row->barKey, s.bar->value());
+        }
     }
     settings_.setNumber("SCsfr", xiScSfr_->value());
     for (int i = 0; i < 4; ++i) {
@@ -853,21 +843,12 @@ void Form1::saveSettings() {
 
 // ---- range selectors -----------------------------------------------------------------------
 
-void Form1::beginChanged(Range& r) {
-    const int begin = r.beginBar->value();
-    r.beginText = qs(shell::beginText(begin));
-    r.beginLabel->setText(qs(shell::rangeLabel(r.beginText.toStdString())));
-    if (const auto end = shell::correctedEnd(begin, r.endBar->value())) {
-        r.endBar->setValue(*end);
-    }
-}
-
-void Form1::endChanged(Range& r) {
-    const int end = r.endBar->value();
-    r.endText = qs(shell::endText(end));
-    r.endLabel->setText(qs(shell::rangeLabel(r.endText.toStdString())));
-    if (const auto corrected = shell::correctedEnd(r.beginBar->value(), end)) {
-        r.endBar->setValue(*corrected);
+void Form1::rangeMoved(Range& r, int side) {
+    Selector& s = r[side];
+    s.text = selectorText(side, s.bar->value());
+    s.label->setText(qs(shell::rangeLabel(s.text.toStdString())));
+    if (const auto end = shell::correctedEnd(r[0].bar->value(), r[1].bar->value())) {
+        r[1].bar->setValue(*end);
     }
 }
 
@@ -879,11 +860,10 @@ void Form1::sfrChanged() {
 
 QString Form1::rangeText(const char* name) const {
     for (const Range& r : ranges_) {
-        if (qstrcmp(name, r.beginName) == 0) {
-            return r.beginText;
-        }
-        if (qstrcmp(name, r.endName) == 0) {
-            return r.endText;
+        for (const Selector& s : r) {
+            if (qstrcmp(name, s.row->name) == 0) {
+                return s.text;
+            }
         }
     }
     return {};
@@ -929,12 +909,12 @@ void Form1::showPage(int index) {
 
 ops::Inputs Form1::inputs() const {
     ops::Inputs in;
-    in.eepromBegin = ranges_[0].beginText.toStdString();
-    in.eepromEnd = ranges_[0].endText.toStdString();
-    in.epromBegin = ranges_[1].beginText.toStdString();
-    in.epromEnd = ranges_[1].endText.toStdString();
-    in.dumpBegin = ranges_[2].beginText.toStdString();
-    in.dumpEnd = ranges_[2].endText.toStdString();
+    in.eepromBegin = ranges_[0][0].text.toStdString();
+    in.eepromEnd = ranges_[0][1].text.toStdString();
+    in.epromBegin = ranges_[1][0].text.toStdString();
+    in.epromEnd = ranges_[1][1].text.toStdString();
+    in.dumpBegin = ranges_[2][0].text.toStdString();
+    in.dumpEnd = ranges_[2][1].text.toStdString();
     for (int i = 0; i < 4; ++i) {
         switch (config_[i]->checkState()) {
             case Qt::Unchecked:
@@ -996,9 +976,9 @@ void Form1::showReadiness(bool ready) {
 }
 
 void Form1::showResetPrompt(bool shown) {
-    resetImg_->setVisible(shown);
-    resetTxt1_->setVisible(shown);
-    resetTxt2_->setVisible(shown);
+    for (QLabel* w : resetPrompt_) {
+        w->setVisible(shown);
+    }
 }
 
 void Form1::showDisconnected(bool shown, const std::string& reason) {

@@ -13,6 +13,7 @@
 #include "settings_store.h"
 
 class QAbstractButton;
+class QBoxLayout;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -90,60 +91,42 @@ class Form1 : public QWidget, public LinkView, public OperationUi {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    struct Range {
-        Range(const char* beginName, const char* endName, const char* beginBarKey,
-              const char* endBarKey, const char* beginBarName, const char* endBarName,
-              int beginDefault, int endDefault)
-            : beginName(beginName),
-              endName(endName),
-              beginBarKey(beginBarKey),
-              endBarKey(endBarKey),
-              beginBarName(beginBarName),
-              endBarName(endBarName),
-              beginDefault(beginDefault),
-              endDefault(endDefault) {}
-        const char* beginName;  // range text names, also their settings keys
-        const char* endName;
-        const char* beginBarKey;
-        const char* endBarKey;
-        const char* beginBarName;  // object names of the bars
-        const char* endBarName;
-        int beginDefault;
-        int endDefault;
-        PageBar* beginBar = nullptr;
-        PageBar* endBar = nullptr;
-        QLabel* beginLabel = nullptr;
-        QLabel* endLabel = nullptr;
-        QString beginText;
-        QString endText;
+    // One selector of an address range: its row of the range table, its bar and address label,
+    // and the text the operations read.
+    struct RangeEnd;
+    struct Selector {
+        const RangeEnd* row = nullptr;
+        PageBar* bar = nullptr;
+        QLabel* label = nullptr;
+        QString text;
     };
+    using Range = std::array<Selector, 2>;  // Begin, End
+    enum class Group;
 
     int px(int twips) const;
-    QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, const char* tip,
-                            bool operation = true);
+    QPushButton* makeButton(QWidget* parent, const char* name, const char* caption,
+                            const char* tip);
+    void addButtons(QBoxLayout* box, QWidget* parent, Group group, int minWidthTwips = 0,
+                    Qt::Alignment align = {});
     QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption,
-                      double pointSize = 0, bool bold = false);
+                      double pointSize = 0, bool bold = false, Qt::Alignment align = {});
     QLabel* makePicture(QWidget* parent, const char* name, const char* resource, int sizePx,
                         const QString& accessibleName);
     QCheckBox* makeCheck(QWidget* parent, const char* name, const char* caption,
                          const char* tip = nullptr);
-    PageBar* makeRangeBar(QWidget* parent, Range& range, bool begin);
-    QWidget* rangeColumns(QWidget* parent, Range& range, const char* beginLabelName,
-                          const char* endLabelName, const char* beginCaptionName,
-                          const char* endCaptionName);
+    QWidget* rangeColumns(QWidget* parent, Range& range);
+    void addProgressBar(QBoxLayout* box, QWidget* parent, int index);
 
     QWidget* buildCommPage();
     QWidget* buildConfigPage();
-    QWidget* buildEepromPage();
-    QWidget* buildEpromPage();
+    QWidget* buildRangePage(int index);
     QWidget* buildExternalPage();
     QWidget* buildXicorPage();
     QWidget* buildDumpPage();
     QWidget* buildMiscPage();
     void buildStrip();
 
-    void beginChanged(Range& range);
-    void endChanged(Range& range);
+    void rangeMoved(Range& range, int side);
     void sfrChanged();
     void dumpFolderChanged(const QString& folder);
     void dumpDriveChanged(const QString& drive);
@@ -189,9 +172,7 @@ class Form1 : public QWidget, public LinkView, public OperationUi {
     FolderList* dumpDir_ = nullptr;
     DriveList* dumpDrive_ = nullptr;
 
-    QLabel* resetTxt1_ = nullptr;
-    QLabel* resetTxt2_ = nullptr;
-    QLabel* resetImg_ = nullptr;
+    std::array<QLabel*, 3> resetPrompt_{};  // ResetTXT1, ResetTXT2, ResetIMG
     QLabel* picDisconnect_ = nullptr;
     QLabel* disconnectReason_ = nullptr;
     QLabel* image1_ = nullptr;

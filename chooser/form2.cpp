@@ -48,22 +48,17 @@ Form2::Form2(QSettings& settings, QWidget* parent) : QDialog(parent), settings_(
     };
     setFixedSize(px(kWidthTwips), px(kHeightTwips));
 
-    label5_ = new QLabel(QStringLiteral("File:"), this);
-    place(label5_, "Label5", 240, 120, 1935, 240);
     text1_ = new QLineEdit(this);
     text1_->setReadOnly(true);
     place(text1_, "Text1", 240, 360, 1935, 315);
-    label6_ = new QLabel(QStringLiteral("The file must be a S-RECORD"), this);
-    QFont bold = label6_->font();
+    auto* label6 = new QLabel(QStringLiteral("The file must be a S-RECORD"), this);
+    QFont bold = label6->font();
     bold.setBold(true);
-    label6_->setFont(bold);
-    place(label6_, "Label6", 2400, 360, 3285, 315);
-    label1_ = new QLabel(QStringLiteral("Directories:"), this);
-    place(label1_, "Label1", 240, 840, 1935, 240);
+    label6->setFont(bold);
+    place(label6, "Label6", 2400, 360, 3285, 315);
+    text1_->setAccessibleDescription(label6->text());
     dir1_ = new FolderList(this);
     place(dir1_, "Dir1", 240, 1080, 1935, 2505);
-    label4_ = new QLabel(QStringLiteral("File Name:"), this);
-    place(label4_, "Label4", 2400, 840, 1935, 240);
     file1_ = new FileList(this);
     place(file1_, "File1", 2400, 1080, 1935, 2040);
     ok_ = new QPushButton(QStringLiteral("Ok"), this);
@@ -71,27 +66,29 @@ Form2::Form2(QSettings& settings, QWidget* parent) : QDialog(parent), settings_(
     ok_->setDefault(true);
     cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
     place(cancel_, "Cancel", 4560, 1680, 1095, 375);
-    label2_ = new QLabel(QStringLiteral("List Files of type:"), this);
-    place(label2_, "Label2", 240, 3720, 1935, 240);
     combo1_ = new QComboBox(this);
     combo1_->setEditable(true);
     place(combo1_, "Combo1", 240, 3960, 1935, 375);
-    label3_ = new QLabel(QStringLiteral("Drives:"), this);
-    place(label3_, "Label3", 2400, 3720, 1935, 240);
     drive1_ = new DriveList(this);
     place(drive1_, "Drive1", 2400, 3960, 1935, 375);
 
-    label5_->setBuddy(text1_);
-    label1_->setBuddy(dir1_);
-    label4_->setBuddy(file1_);
-    label2_->setBuddy(combo1_);
-    label3_->setBuddy(drive1_);
-    text1_->setAccessibleName(QStringLiteral("File:"));
-    dir1_->setAccessibleName(QStringLiteral("Directories:"));
-    file1_->setAccessibleName(QStringLiteral("File Name:"));
-    combo1_->setAccessibleName(QStringLiteral("List Files of type:"));
-    drive1_->setAccessibleName(QStringLiteral("Drives:"));
-    text1_->setAccessibleDescription(label6_->text());
+    // The caption above each control also names it for screen readers.
+    const struct {
+        const char* name;
+        const char* caption;
+        QWidget* buddy;
+        int left, top;
+    } captions[] = {{"Label5", "File:", text1_, 240, 120},
+                    {"Label1", "Directories:", dir1_, 240, 840},
+                    {"Label4", "File Name:", file1_, 2400, 840},
+                    {"Label2", "List Files of type:", combo1_, 240, 3720},
+                    {"Label3", "Drives:", drive1_, 2400, 3720}};
+    for (const auto& c : captions) {
+        auto* label = new QLabel(QString::fromLatin1(c.caption), this);
+        place(label, c.name, c.left, c.top, 1935, 240);
+        label->setBuddy(c.buddy);
+        c.buddy->setAccessibleName(label->text());
+    }
 
     // Keyboard order: folders, pattern, name, Ok, Cancel, drives, files.
     setTabOrder(dir1_, combo1_);

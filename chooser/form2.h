@@ -4,7 +4,6 @@
 #include <QString>
 
 class QComboBox;
-class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSettings;
@@ -49,18 +48,12 @@ class Form2 : public QDialog {
     QString result_;
     bool done_ = false;
 
-    QLabel* label5_;
     QLineEdit* text1_;
-    QLabel* label6_;
-    QLabel* label1_;
     FolderList* dir1_;
-    QLabel* label4_;
     FileList* file1_;
     QPushButton* ok_;
     QPushButton* cancel_;
-    QLabel* label2_;
     QComboBox* combo1_;
-    QLabel* label3_;
     DriveList* drive1_;
 };
 

@@ -16,7 +16,7 @@
 #include "file_list.h"
 #include "folder_list.h"
 #include "form2.h"
-#include "qt_print.h"
+#include "test_support.h"
 
 namespace kestro {
 namespace {
@@ -59,48 +59,13 @@ class ChooserTest : public ::testing::Test {
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                           list->visualItemRect(items.front()).center());
     }
-    std::map<QString, QString> keys() {
-        settings_->sync();
-        std::map<QString, QString> all;
-        for (const QString& key : settings_->allKeys()) {
-            all[key] = settings_->value(key).toString();
-        }
-        return all;
-    }
+    std::map<QString, QString> keys() { return storedKeys(*settings_); }
 
     QTemporaryDir store_;
     QTemporaryDir files_;
     QString folder_;
     std::unique_ptr<QSettings> settings_;
 };
-
-TEST_F(ChooserTest, FirstOpeningFallsBackToHomeAndTheS19Pattern) {
-    auto d = open();
-    EXPECT_EQ(d->windowTitle(), "Kestro");
-    EXPECT_TRUE(d->isModal());
-    EXPECT_EQ(find<FolderList>(*d, "Dir1")->path(), DriveList::homeFolder());
-    EXPECT_EQ(find<FileList>(*d, "File1")->folder(), DriveList::homeFolder());
-    EXPECT_EQ(find<FileList>(*d, "File1")->pattern(), "*.S19");
-    EXPECT_TRUE(find<QLineEdit>(*d, "Text1")->text().isEmpty());
-    EXPECT_TRUE(find<QLineEdit>(*d, "Text1")->isReadOnly());
-    auto* combo = find<QComboBox>(*d, "Combo1");
-    EXPECT_EQ(combo->currentText(), "*.S19");
-    ASSERT_EQ(combo->count(), 3);
-    EXPECT_EQ(combo->itemText(1), "*.MOT");
-    EXPECT_EQ(combo->itemText(2), "*.*");
-    EXPECT_TRUE(combo->isEditable());
-    for (const auto& [name, caption] :
-         std::map<const char*, const char*>{{"Label5", "File:"},
-                                            {"Label6", "The file must be a S-RECORD"},
-                                            {"Label1", "Directories:"},
-                                            {"Label4", "File Name:"},
-                                            {"Label2", "List Files of type:"},
-                                            {"Label3", "Drives:"}}) {
-        EXPECT_EQ(d->findChild<QWidget*>(name)->property("text").toString(), caption) << name;
-    }
-    EXPECT_EQ(find<QPushButton>(*d, "Ok")->text(), "Ok");
-    EXPECT_EQ(find<QPushButton>(*d, "Cancel")->text(), "Cancel");
-}
 
 TEST_F(ChooserTest, AChosenFileIsRememberedForTheNextOpening) {
     {
@@ -109,45 +74,45 @@ TEST_F(ChooserTest, AChosenFileIsRememberedForTheNextOpening) {
         // The pattern matches without regard to case.
         EXPECT_EQ(listed(*d), (QStringList{"eeprom.s19", "NAME.S19"}));
         clickFile(*d, "NAME.S19");
-        EXPECT_EQ(find<QLineEdit>(*d, "Text1")->text(), "NAME.S19");
         find<QPushButton>(*d, "Ok")->click();
-        EXPECT_TRUE(d->isDone());
-        EXPECT_EQ(d->result(), folder_ + "/NAME.S19");
     }
-    const auto stored = keys();
-    EXPECT_EQ(stored.at("startup/dirpath"), folder_);
-    EXPECT_EQ(stored.at("startup/filepath"), folder_);
-    EXPECT_EQ(stored.at("startup/pattern"), "*.S19");
-    EXPECT_EQ(stored.at("startup/text"), "NAME.S19");
-    EXPECT_EQ(stored.at("startup/drive"), DriveList::driveOf(folder_));
-
+    const std::map<QString, QString> expected = {{"startup/dirpath", folder_},
+                                                 {"startup/filepath", folder_},
+                                                 {"startup/pattern", "*.S19"},
+                                                 {"startup/text", "NAME.S19"},
+                                                 {"startup/drive", DriveList::driveOf(folder_)}};
+    EXPECT_EQ(keys(), expected);
     auto again = open();
     EXPECT_EQ(find<FolderList>(*again, "Dir1")->path(), folder_);
-    EXPECT_EQ(find<FileList>(*again, "File1")->folder(), folder_);
     EXPECT_EQ(find<QLineEdit>(*again, "Text1")->text(), "NAME.S19");
     find<QPushButton>(*again, "Ok")->click();
     EXPECT_EQ(again->result(), folder_ + "/NAME.S19");
 }
 
-TEST_F(ChooserTest, ADoubleClickChoosesAndWritesTheKeys) {
-    auto d = open();
-    ASSERT_TRUE(find<FolderList>(*d, "Dir1")->setPath(folder_));
-    auto* list = find<FileList>(*d, "File1");
-    const auto items = list->findItems("eeprom.s19", Qt::MatchExactly);
-    ASSERT_EQ(items.size(), 1);
-    emit list->itemActivated(items.front());
-    EXPECT_TRUE(d->isDone());
-    EXPECT_EQ(d->result(), folder_ + "/eeprom.s19");
-    EXPECT_EQ(keys().at("startup/dirpath"), folder_);
-}
-
-TEST_F(ChooserTest, AFileInTheRootFolderGetsOneSeparator) {
-    auto d = open();
-    ASSERT_TRUE(find<FolderList>(*d, "Dir1")->setPath("/"));
-    EXPECT_EQ(find<FileList>(*d, "File1")->folder(), "/");
-    find<QLineEdit>(*d, "Text1")->setText("NAME.S19");
-    find<QPushButton>(*d, "Ok")->click();
-    EXPECT_EQ(d->result(), "/NAME.S19");
+TEST_F(ChooserTest, OkAndADoubleClickJoinFolderAndName) {
+    struct Case {
+        const char* what;
+        QString folder;
+        bool doubleClick;
+        QString expected;
+    };
+    for (const Case& c : {Case{"Ok", folder_, false, folder_ + "/eeprom.s19"},
+                          Case{"double-click", folder_, true, folder_ + "/eeprom.s19"},
+                          Case{"Ok in the root", "/", false, "/eeprom.s19"}}) {
+        SCOPED_TRACE(c.what);
+        auto d = open();
+        ASSERT_TRUE(find<FolderList>(*d, "Dir1")->setPath(c.folder));
+        if (c.doubleClick) {
+            auto* list = find<FileList>(*d, "File1");
+            emit list->itemActivated(list->findItems("eeprom.s19", Qt::MatchExactly).front());
+        } else {
+            find<QLineEdit>(*d, "Text1")->setText("eeprom.s19");
+            find<QPushButton>(*d, "Ok")->click();
+        }
+        EXPECT_TRUE(d->isDone());
+        EXPECT_EQ(d->result(), c.expected);
+        EXPECT_EQ(keys().at("startup/dirpath"), c.folder);
+    }
 }
 
 TEST_F(ChooserTest, ATypedPatternFiltersAndIsRememberedWithoutTheComboShowingIt) {
@@ -178,63 +143,53 @@ TEST_F(ChooserTest, CancelOkWithoutANameAndTheCloseControlAllGiveCancel) {
     const auto before = keys();
     struct Case {
         const char* what;
-        std::function<void(Form2&)> close;
+        std::function<void(Form2&)> step;
+        const char* button;  // clicked after the step, if any
     };
     const Case cases[] = {
-        {"Cancel", [](Form2& d) { find<QPushButton>(d, "Cancel")->click(); }},
-        {"Ok with no name",
-         [](Form2& d) {
-             find<QLineEdit>(d, "Text1")->clear();
-             find<QPushButton>(d, "Ok")->click();
-         }},
-        {"close control",
-         [](Form2& d) {
-             d.show();
-             d.close();
-         }},
-        {"Escape",
-         [](Form2& d) {
-             d.show();
-             QTest::keyClick(&d, Qt::Key_Escape);
-         }},
+        {"Cancel", nullptr, "Cancel"},
+        {"close control", [](Form2& d) { d.close(); }, nullptr},
+        {"Escape", [](Form2& d) { QTest::keyClick(&d, Qt::Key_Escape); }, nullptr},
+        {"Ok with no name", [](Form2& d) { find<QLineEdit>(d, "Text1")->clear(); }, "Ok"},
+        {"Ok after a move, which empties the name",
+         [this](Form2& d) { find<FolderList>(d, "Dir1")->setPath(folder_ + "/sub"); }, "Ok"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         auto d = open();
         ASSERT_TRUE(find<FolderList>(*d, "Dir1")->setPath(folder_));
         clickFile(*d, "NAME.S19");
-        if (std::string(c.what) == "Ok with no name") {
-            find<QLineEdit>(*d, "Text1")->clear();
+        d->show();
+        if (c.step) {
+            c.step(*d);
         }
-        c.close(*d);
+        if (c.button != nullptr) {
+            find<QPushButton>(*d, c.button)->click();
+        }
         EXPECT_TRUE(d->isDone());
         EXPECT_EQ(d->result(), "Cancel");
         EXPECT_EQ(keys(), before);
     }
 }
 
-TEST_F(ChooserTest, ChoosingAFolderEmptiesTheName) {
-    auto d = open();
-    auto* dir1 = find<FolderList>(*d, "Dir1");
-    ASSERT_TRUE(dir1->setPath(folder_));
-    clickFile(*d, "NAME.S19");
-    ASSERT_TRUE(dir1->setPath(folder_ + "/sub"));
-    EXPECT_TRUE(find<QLineEdit>(*d, "Text1")->text().isEmpty());
-    EXPECT_EQ(find<FileList>(*d, "File1")->folder(), folder_ + "/sub");
-    find<QPushButton>(*d, "Ok")->click();
-    EXPECT_EQ(d->result(), "Cancel");
-}
-
-TEST_F(ChooserTest, AFolderThatIsGoneSendsTheDialogHome) {
-    settings_->setValue("startup/drive", DriveList::driveOf(folder_));
-    settings_->setValue("startup/dirpath", folder_ + "/gone");
-    settings_->setValue("startup/filepath", folder_ + "/gone");
-    settings_->setValue("startup/pattern", "*.MOT");
-    settings_->setValue("startup/text", "x.MOT");
-    auto d = open();
-    EXPECT_EQ(find<FolderList>(*d, "Dir1")->path(), DriveList::homeFolder());
-    EXPECT_EQ(find<FileList>(*d, "File1")->pattern(), "*.S19");
-    EXPECT_TRUE(find<QLineEdit>(*d, "Text1")->text().isEmpty());
+TEST_F(ChooserTest, ANewOrLostPlaceOpensAtHomeWithTheS19Pattern) {
+    for (const bool lost : {false, true}) {
+        SCOPED_TRACE(lost ? "folder gone" : "nothing stored");
+        if (lost) {
+            for (const char* key : {"dirpath", "filepath"}) {
+                settings_->setValue(QStringLiteral("startup/") + key, folder_ + "/gone");
+            }
+            settings_->setValue("startup/drive", DriveList::driveOf(folder_));
+            settings_->setValue("startup/pattern", "*.MOT");
+            settings_->setValue("startup/text", "x.MOT");
+        }
+        auto d = open();
+        EXPECT_EQ(find<FolderList>(*d, "Dir1")->path(), DriveList::homeFolder());
+        EXPECT_EQ(find<FileList>(*d, "File1")->folder(), DriveList::homeFolder());
+        EXPECT_EQ(find<FileList>(*d, "File1")->pattern(), "*.S19");
+        EXPECT_EQ(find<QComboBox>(*d, "Combo1")->currentText(), "*.S19");
+        EXPECT_TRUE(find<QLineEdit>(*d, "Text1")->text().isEmpty());
+    }
 }
 
 TEST_F(ChooserTest, TheFolderListMovesOnActivationOnly) {
