@@ -129,6 +129,10 @@ int main(int argc, char** argv) {
     if (board)
         board->showBeside(window);
     const int result = app.exec();
+    // The window may have been closed with the port still open: let go of the board's line and
+    // of the listener before they go away.
+    port.close();
+    port.setListener(nullptr);
     port.setTraceAll(nullptr);
     return result;
 }
