@@ -60,7 +60,22 @@ void EventLoopClock::cancel(EventId id) {
 }
 
 void EventLoopClock::sleepFor(Duration d) {
-    waitUntil([] { return false; }, d);
+    if (abandoned_)
+        return;
+    QEventLoop loop;
+    if (d <= Duration{0}) {
+        loop.processEvents(QEventLoop::AllEvents);
+        return;
+    }
+    // Nothing to look at until the time is up: one timer, no polling.
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(toMs(d));
+    running_.push_back(&loop);
+    loop.exec();
+    running_.pop_back();
 }
 
 bool EventLoopClock::waitUntil(const std::function<bool()>& done, Duration limit) {
@@ -85,12 +100,16 @@ bool EventLoopClock::waitUntil(const std::function<bool()>& done, Duration limit
     });
     poll.setSingleShot(true);
     poll.start(std::min(kPollInterval, toMs(deadline - now())));
+    running_.push_back(&loop);
     loop.exec();
+    running_.pop_back();
     return done();
 }
 
 void EventLoopClock::abandonWaits() {
     abandoned_ = true;
+    for (QEventLoop* loop : running_)
+        loop->quit();
 }
 
 }  // namespace kestro

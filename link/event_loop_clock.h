@@ -2,9 +2,11 @@
 
 #include <QElapsedTimer>
 #include <map>
+#include <vector>
 
 #include "clock.h"
 
+class QEventLoop;
 class QTimer;
 
 namespace kestro {
@@ -31,6 +33,7 @@ class EventLoopClock final : public Clock, public Scheduler {
     EventId nextId_ = 1;
     std::map<EventId, QTimer*> timers_;
     bool abandoned_ = false;
+    std::vector<QEventLoop*> running_;  // the nested loops of the waits under way
 };
 
 }  // namespace kestro

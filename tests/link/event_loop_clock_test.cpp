@@ -55,5 +55,18 @@ TEST_F(EventLoopClockTest, AWaitEndsAtItsLimit) {
     EXPECT_TRUE(clock.waitUntil([] { return true; }, 0ms));
 }
 
+TEST_F(EventLoopClockTest, QuittingAbandonsEveryWaitUnderWay) {
+    const TimePoint start = clock.now();
+    clock.schedule(clock.now() + 100ms, [this] {
+        // A wait nested in another, as when a handler runs inside an operation's wait.
+        clock.schedule(clock.now() + 50ms, [this] { clock.abandonWaits(); });
+        clock.waitUntil([] { return false; }, 30s);
+    });
+    clock.sleepFor(30s);
+    EXPECT_LT(clock.now() - start, Duration{3s});
+    clock.sleepFor(30s);  // and nothing waits any more
+    EXPECT_LT(clock.now() - start, Duration{3s});
+}
+
 }  // namespace
 }  // namespace kestro
