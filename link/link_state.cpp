@@ -134,8 +134,6 @@ void LinkState::portBreak() {
     refresh();
 }
 
-void LinkState::portDataArrived() {}
-
 void LinkState::portFailed(PortError error) {
     // An open port that went away is shown as a disconnect; the user connects again.
     if (view_)

@@ -62,9 +62,6 @@ class LinkState : public PortListener {
     void setOperationRunning(bool running);
     bool operationRunning() const { return operationRunning_; }
 
-    // The wait routine: lets events run for ms milliseconds.
-    void wait(int ms) { clock_.sleepFor(std::chrono::milliseconds(ms)); }
-
     void setTimerEnabled(bool enabled);
     void resetTicks() { ticks_ = 0; }
 
@@ -73,7 +70,6 @@ class LinkState : public PortListener {
 
     // PortListener
     void portBreak() override;
-    void portDataArrived() override;
     void portFailed(PortError error) override;
 
   private:

@@ -20,7 +20,6 @@ class VirtualClock final : public Clock, public Scheduler {
 
     // Runs everything due up to now + d; the same as sleepFor, named for tests that drive time.
     void advance(Duration d) { sleepFor(d); }
-    bool idle() const { return events_.empty(); }
 
   private:
     // Runs the earliest event if it is due no later than t; returns whether one ran.

@@ -191,10 +191,7 @@ void Transmitter::startNext() {
     frameEnd_ = line_.scheduler().schedule(line_.idleAt(), [this] {
         frameEnd_.reset();
         onWire_ = false;
-        if (onFrameSent)
-            onFrameSent();
-        if (!onWire_)
-            startNext();
+        startNext();
     });
 }
 

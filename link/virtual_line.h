@@ -79,8 +79,6 @@ class Transmitter {
     std::size_t pending() const;
     // Drops what has not started; a frame already on the wire finishes, as on a real UART.
     void discard();
-    // Called after each frame has left completely.
-    std::function<void()> onFrameSent;
 
   private:
     struct Item {
