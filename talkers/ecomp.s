@@ -1,0 +1,3 @@
+; Compares the EPROM (or ROM) with a file.
+        .include "hc11.inc"
+        .include "compare.inc"

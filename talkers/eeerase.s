@@ -1,0 +1,89 @@
+; Erases a range of the internal EEPROM. After the range command it checks that the range
+; lies in the EEPROM ($B600-$B7FF, or on the 811E2 $x800-$xFFF with x from CONFIG bits 7-4),
+; erases it (one bulk erase for the whole EEPROM, else 16-byte rows), checks that every byte
+; reads $FF, and answers "O"; "E" when the range is not all EEPROM or a byte did not erase.
+; Rows of 10 ms each: the 512 bytes of an A8 take 0.32 s by rows, 10 ms in bulk.
+
+        .include "hc11.inc"
+
+        .equ BULK, 0x06         ; PPROG: ERASE EELAT
+        .equ ROW, 0x0E          ; PPROG: ROW ERASE EELAT
+
+        .sect .text
+        .globl _start
+_start: talker_start BAUD_1200
+        clr     BPROT           ; bootstrap is a special mode: the bits clear at any time
+        jsr     *getrange
+        ldaa    CONFIG
+        anda    #0xF0
+        beq     1f
+        oraa    #0x08           ; 811E2: $x800, 2 KB
+        clrb
+        ldx     #0x07FF
+        bra     2f
+1:      ldd     #0xB600
+        ldx     #0x01FF
+2:      std     *adr            ; the EEPROM's first address
+        xgdx
+        addd    *adr
+        std     *val            ; and its last
+        ldd     *beg
+        subd    *adr
+        blo     bad
+        ldd     *val
+        subd    *end
+        blo     bad
+        bne     rows            ; not up to the EEPROM's end
+        ldd     *beg
+        cpd     *adr
+        bne     rows
+        ldab    #BULK
+        bsr     cycle
+        bra     check
+rows:   ldd     *end            ; (end - begin + 1) / 16 rows
+        subd    *beg
+        lsrd
+        lsrd
+        lsrd
+        lsrd
+        incb
+        stab    *cnt
+        ldx     *beg
+1:      ldab    #ROW
+        bsr     cycle
+        ldab    #16
+        abx
+        dec     cnt
+        bne     1b
+check:  ldx     *beg
+1:      ldaa    0,x
+        inca
+        bne     bad
+        cpx     *end
+        beq     good
+        inx
+        bra     1b
+good:   ldaa    #'O'
+        bra     2f
+bad:    ldaa    #'E'
+2:      ldab    SCSR
+        bitb    #TDRE
+        beq     2b
+        staa    SCDR
+idle:   bra     idle
+
+; One EEPROM cycle at X (MC68HC11A8 technical data 3.5): PPROG = B with EELAT, a write to the
+; address, then EEPGM in a second write, held 10 ms.
+cycle:  stab    PPROG
+        stab    0,x
+        incb
+        stab    PPROG
+        ldy     #2900           ; 2900 rounds of 7 E cycles: over 10 ms at 2 MHz
+1:      dey
+        bne     1b
+        clr     PPROG
+        rts
+
+        .include "command.inc"
+
+        talker_end

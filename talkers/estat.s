@@ -1,0 +1,3 @@
+; Is there data in a range of the EPROM?
+        .include "hc11.inc"
+        .include "status.inc"

@@ -1,0 +1,67 @@
+; Loads an S-record file into RAM on the expanded bus at 9600 baud, then runs it. After the
+; file's S9 it waits for $5A and the start address as hexadecimal text with no terminator:
+; the text ends when the line has been idle for 5 ms (about five characters), and the talker
+; jumps there. Blanks in the text are skipped. It runs nothing when a record was refused
+; (an address below $0200, the internal RAM that holds the talker), a checksum did not hold,
+; or the address has more than four significant digits; then it sends that record's letter
+; ("A", "C") or "Z" for the address, and falls silent.
+
+        .include "hc11.inc"
+        .equ OWN_END, 1
+
+        .sect .text
+        .globl _start
+_start: talker_start BAUD_9600
+        expanded_bus
+
+main:   jsr     *nextrec
+1:      ldab    *cnt
+        beq     2f
+        jsr     *getbyte
+        cpx     #0x0200
+        blo     3f
+        staa    0,x
+        inx
+        dec     cnt
+        bra     1b
+2:      jsr     *endrec
+        bra     main
+3:      ldaa    #'A'
+        jmp     fail
+
+srec_end:
+1:      jsr     *getc
+        cmpa    #0x5A
+        bne     1b
+2:      ldy     #500            ; 500 rounds of 20 E cycles: 5 ms
+3:      ldaa    SCSR
+        bita    #RDRF
+        bne     4f
+        dey
+        bne     3b
+        ldx     *val            ; the line is idle: the address is complete
+        jmp     0,x
+4:      ldaa    SCDR
+        jsr     *hexval
+        cmpa    #16
+        bhs     2b              ; a blank
+        psha
+        ldd     *val
+        bita    #0xF0
+        bne     5f              ; a fifth significant digit
+        asld
+        asld
+        asld
+        asld
+        std     *val
+        pula
+        oraa    *val+1
+        staa    *val+1
+        bra     2b
+5:      ldaa    #'Z'
+        jmp     fail
+
+        .include "srec.inc"
+        .include "fail.inc"
+
+        talker_end
