@@ -1,5 +1,6 @@
 ; Loads an S-record file into RAM on the expanded bus at 9600 baud, then runs it. After the
-; file's S9 it waits for $5A and the start address as hexadecimal text with no terminator:
+; file (its S9, or the $5A itself in a file without S9) it waits for $5A and the start
+; address as hexadecimal text with no terminator:
 ; the text ends when the line has been idle for 5 ms (about five characters), and the talker
 ; jumps there. Blanks in the text are skipped. It runs nothing when a record was refused
 ; (an address below $0200, the internal RAM that holds the talker), a checksum did not hold,
@@ -8,6 +9,7 @@
 
         .include "hc11.inc"
         .equ OWN_END, 1
+        .equ RUN_MARK, 0x5A
 
         .sect .text
         .globl _start
@@ -31,8 +33,9 @@ main:   jsr     *nextrec
 
 srec_end:
 1:      jsr     *getc
-        cmpa    #0x5A
+        cmpa    #RUN_MARK
         bne     1b
+run_mark:
 2:      ldy     #500            ; 500 rounds of 20 E cycles: 5 ms
 3:      ldaa    SCSR
         bita    #RDRF

@@ -409,6 +409,19 @@ TEST(RamOnBoard, LoadsAndRunsAProgramAssembledFromSource) {
     }
 }
 
+TEST(RamOnBoard, RunsAFileWithoutS9) {
+    Station s(Chip::A8);
+    TempDir dir;
+    const Bytes program{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};  // ldaa #$5A; staa $3000; bra .
+    const std::string text = srecords(0x2100, program, 16, "\n");
+    ops::Inputs in;
+    in.startAddress = "2100";
+    EXPECT_EQ(s.run("ExtRam", in, dir.write("ram.s19", text.substr(0, text.find("S9")))), kNoBox);
+    s.clock.advance(std::chrono::milliseconds(50));
+    s.board.catchUp();
+    EXPECT_EQ(s.board.devices().ram()[0x3000], 0x5A);
+}
+
 TEST(RamOnBoard, RunsNothingFromAFileItRefused) {
     // A record in the internal RAM would overwrite the talker: nothing of the file runs.
     Station s(Chip::E9);
@@ -581,6 +594,30 @@ TEST(StatusOnBoard, LongRangesAnswerInTime) {
         in.eepromBegin = in.epromBegin = c.begin;
         in.eepromEnd = in.epromEnd = c.end;
         EXPECT_EQ(s.run(c.button, in), std::vector{c.expected});
+    }
+}
+
+// Every talker file as the loader sends it: S1 records only, contiguous from $0000 in address
+// order, small enough to leave the talkers' variables and stack free in 256 bytes of RAM.
+TEST(TalkerFiles, ContiguousFromZeroAndSmallEnough) {
+    for (const char* name : {"testcom", "eestat", "estat", "eeprog", "eprog", "exteeprg", "eecomp",
+                             "ecomp", "exteecmp", "eeerase", "config", "ram", "dump", "xisdpoff",
+                             "xireset", "xisfr", "xieem", "xibpr"}) {
+        SCOPED_TRACE(name);
+        std::istringstream lines(slurp(fs::path(KESTRO_TALKER_DIR) / (std::string(name) + ".S19")));
+        unsigned next = 0;
+        std::string line;
+        while (std::getline(lines, line)) {
+            ASSERT_TRUE(line.starts_with("S0") || line.starts_with("S1") || line.starts_with("S9"))
+                << line;
+            if (!line.starts_with("S1"))
+                continue;
+            const unsigned count = std::stoul(line.substr(2, 2), nullptr, 16);
+            EXPECT_EQ(std::stoul(line.substr(4, 4), nullptr, 16), next) << line;
+            next += count - 3;
+        }
+        EXPECT_GT(next, 0u);
+        EXPECT_LE(next, 0xE0u) << "reaches the talkers' variables at $00E0";
     }
 }
 
