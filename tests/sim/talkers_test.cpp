@@ -24,7 +24,8 @@ std::string hex4(unsigned v) {
 // S-record text for data at address: an S0 header, S1 records of up to recordLength bytes,
 // S9, every line ended by eol. checksumError spoils the checksum of that record (0-based).
 std::string srecords(unsigned address, const Bytes& data, std::size_t recordLength = 16,
-                     std::string_view eol = "\r\n", int checksumError = -1) {
+                     std::string_view eol = "\r\n", int checksumError = -1,
+                     std::string_view header = "test") {
     auto record = [&](char type, unsigned a, const Bytes& bytes, bool spoil) {
         Bytes body{static_cast<Byte>(bytes.size() + 3), static_cast<Byte>(a >> 8),
                    static_cast<Byte>(a)};
@@ -41,7 +42,7 @@ std::string srecords(unsigned address, const Bytes& data, std::size_t recordLeng
         }
         return line + std::string(eol);
     };
-    std::string text = record('0', 0, bytesOf("test"), false);
+    std::string text = record('0', 0, bytesOf(header), false);
     int n = 0;
     for (std::size_t i = 0; i < data.size(); i += recordLength, ++n) {
         const Bytes piece(
@@ -472,15 +473,14 @@ TEST(DumpOnBoard, InternalEepromAndExternalRamAsTheBoardHoldsThem) {
         in.dumpEnd = c.end;
         in.dumpFolder = dir.path;
         EXPECT_EQ(s.run("DumpStart", in), kNoBox);
-        // Exactly the records the range holds, one a line, and an empty last line.
-        const std::string expected = srecords(begin, data, 16, "\r\n");
-        const std::string records = expected.substr(expected.find("\r\n") + 2);
-        const std::string dumped = slurp(dir.path / "upload.s19");
-        EXPECT_EQ(dumped, records.substr(0, records.rfind("S9")) + "\r\n");
+        // A header, exactly the records the range holds, one a line, and the end.
+        EXPECT_EQ(slurp(dir.path / "upload.s19"),
+                  srecords(begin, data, 16, "\r\n", -1, "HC11 memory dump"));
         if (haveSrecInfo()) {
+            // Without a word on its standard error: not even a warning.
             const std::string cmd =
-                "srec_info " + (dir.path / "upload.s19").string() + " >/dev/null 2>&1";
-            EXPECT_EQ(std::system(cmd.c_str()), 0) << "srec_info refused the dump";
+                "srec_info " + (dir.path / "upload.s19").string() + " 2>&1 >/dev/null | grep -q .";
+            EXPECT_NE(std::system(cmd.c_str()), 0) << "srec_info complained about the dump";
         }
     }
 }
@@ -617,7 +617,7 @@ TEST(TalkerFiles, ContiguousFromZeroAndSmallEnough) {
             next += count - 3;
         }
         EXPECT_GT(next, 0u);
-        EXPECT_LE(next, 0xE0u) << "reaches the talkers' variables at $00E0";
+        EXPECT_LE(next, 0xE8u) << "reaches the talkers' variables at $00E8";
     }
 }
 
