@@ -24,16 +24,7 @@ _start: talker_start BAUD_1200
         bsr     cycle
 idle:   bra     idle
 
-; One EEPROM cycle: PPROG = B with EELAT, A to the address X, then EEPGM, held 10 ms.
-cycle:  stab    PPROG
-        staa    0,x
-        incb
-        stab    PPROG
-        ldy     #2900           ; 2900 rounds of 7 E cycles: over 10 ms at 2 MHz
-1:      dey
-        bne     1b
-        clr     PPROG
-        rts
+        .include "eecycle.inc"
 
 getc:   ldaa    SCSR
         bita    #RDRF

@@ -72,17 +72,7 @@ bad:    ldaa    #'E'
         staa    SCDR
 idle:   bra     idle
 
-; One EEPROM cycle at X (MC68HC11A8 technical data 3.5): PPROG = B with EELAT, a write to the
-; address, then EEPGM in a second write, held 10 ms.
-cycle:  stab    PPROG
-        stab    0,x
-        incb
-        stab    PPROG
-        ldy     #2900           ; 2900 rounds of 7 E cycles: over 10 ms at 2 MHz
-1:      dey
-        bne     1b
-        clr     PPROG
-        rts
+        .include "eecycle.inc"
 
         .include "command.inc"
 

@@ -9,48 +9,13 @@
 
         .include "hc11.inc"
 
-        .sect .text
-        .globl _start
-_start: talker_start BAUD_1200
+        .macro prepare
         clr     BPROT           ; bootstrap is a special mode: the bits clear at any time
+        .endm
 
-main:   jsr     *nextrec
-1:      ldab    *cnt
-        beq     2f
-        bsr     getbyte
-        bsr     progee
-        inx
-        dec     cnt
-        bra     1b
-2:      jsr     *endrec
-        bra     main
+; EELAT, the data, then EEPGM held 10 ms (MC68HC11A8 technical data 3.5): 800 rounds.
+        .macro write_byte
+        nvm_cycle PPROG, 0x02, 800
+        .endm
 
-; Programs A at X: EELAT, the data to the address, then EEPGM in a second write, held 10 ms
-; (MC68HC11A8 technical data 3.5).
-progee: cmpa    0,x
-        beq     2f
-        cpx     #0x2000
-        blo     3f
-        ldab    #0x02           ; EELAT
-        stab    PPROG
-        staa    0,x
-        incb                    ; EEPGM
-        stab    PPROG
-        ldy     #800            ; 800 rounds of at least 25 E cycles: over 10 ms at 2 MHz
-1:      bsr     poll
-        dey
-        bne     1b
-        clr     PPROG
-        cmpa    0,x
-        beq     2f
-        ldaa    #'V'
-        jmp     fail
-2:      rts
-3:      ldaa    #'A'
-        jmp     fail
-
-        .include "poll.inc"
-        .include "srec.inc"
-        .include "fail.inc"
-
-        talker_end
+        .include "program.inc"

@@ -9,47 +9,13 @@
 
         .include "hc11.inc"
 
-        .sect .text
-        .globl _start
-_start: talker_start BAUD_1200
+        .macro prepare
+        .endm
 
-main:   jsr     *nextrec
-1:      ldab    *cnt
-        beq     2f
-        jsr     *getbyte
-        bsr     progep
-        inx
-        dec     cnt
-        bra     1b
-2:      jsr     *endrec
-        bra     main
+; ELAT, the data, then EPGM held 2 ms with +12 V on XIRQ/VPPE (MC68HC711E9 technical data,
+; EPROM programming): 160 rounds.
+        .macro write_byte
+        nvm_cycle EPROG, 0x20, 160
+        .endm
 
-; Programs A at X: ELAT, the data to the address, then EPGM in a second write, held 2 ms,
-; with +12 V on XIRQ/VPPE (MC68HC711E9 technical data, EPROM programming).
-progep: cmpa    0,x
-        beq     2f
-        cpx     #0x2000
-        blo     3f
-        ldab    #0x20           ; ELAT
-        stab    EPROG
-        staa    0,x
-        incb                    ; EPGM
-        stab    EPROG
-        ldy     #160            ; 160 rounds of at least 25 E cycles: over 2 ms at 2 MHz
-1:      bsr     poll
-        dey
-        bne     1b
-        clr     EPROG
-        cmpa    0,x
-        beq     2f
-        ldaa    #'V'
-        jmp     fail
-2:      rts
-3:      ldaa    #'A'
-        jmp     fail
-
-        .include "poll.inc"
-        .include "srec.inc"
-        .include "fail.inc"
-
-        talker_end
+        .include "program.inc"

@@ -10,43 +10,20 @@
 
         .include "hc11.inc"
 
-        .sect .text
-        .globl _start
-_start: talker_start BAUD_1200
+        .macro prepare
         expanded_bus
+        .endm
 
-main:   jsr     *nextrec
-1:      ldab    *cnt
-        beq     2f
-        jsr     *getbyte
-        bsr     progext
-        inx
-        dec     cnt
-        bra     1b
-2:      jsr     *endrec
-        bra     main
-
-; Writes A at X and waits until it reads back.
-progext:
-        cmpa    0,x
-        beq     2f
-        cpx     #0x2000
-        blo     3f
+; The write, then data polling: 1000 rounds of at least 34 E cycles, 17 ms, where a write
+; cycle takes 5 ms.
+        .macro write_byte
         staa    0,x
-        ldy     #1000           ; 1000 rounds of at least 34 E cycles: 17 ms; a write cycle is 5
+        ldy     #1000
 1:      bsr     poll
         cmpa    0,x
         beq     2f
         dey
         bne     1b
-        ldaa    #'V'
-        jmp     fail
-2:      rts
-3:      ldaa    #'A'
-        jmp     fail
+        .endm
 
-        .include "poll.inc"
-        .include "srec.inc"
-        .include "fail.inc"
-
-        talker_end
+        .include "program.inc"
