@@ -1,7 +1,8 @@
 ; Erases a range of the internal EEPROM. After the range command it checks that the range
 ; lies in the EEPROM ($B600-$B7FF, or on the 811E2 $x800-$xFFF with x from CONFIG bits 7-4),
 ; erases it (one bulk erase for the whole EEPROM, else 16-byte rows), checks that every byte
-; reads $FF, and answers "O"; "E" when the range is not all EEPROM or a byte did not erase.
+; reads $FF, and answers "O"; "E" when the range is not all EEPROM (or CONFIG has the EEPROM
+; off) or a byte did not erase.
 ; Rows of 10 ms each: the 512 bytes of an A8 take 0.32 s by rows, 10 ms in bulk.
 
         .include "hc11.inc"
@@ -15,6 +16,8 @@ _start: talker_start BAUD_1200
         clr     BPROT           ; bootstrap is a special mode: the bits clear at any time
         jsr     *getrange
         ldaa    CONFIG
+        bita    #0x01           ; EEON: without it the EEPROM is not in the map
+        beq     bad
         anda    #0xF0
         beq     1f
         oraa    #0x08           ; 811E2: $x800, 2 KB

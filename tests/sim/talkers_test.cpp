@@ -217,12 +217,37 @@ TEST(EepromOnBoard, RefusedRecordsLeaveTheMemoryAsItWas) {
     }
 }
 
-TEST(EepromOnBoard, EraseOutsideTheEepromAnswersE) {
-    Station s(Chip::A8);
-    ops::Inputs in;
-    in.eepromBegin = "B800";
-    in.eepromEnd = "B8FF";
-    EXPECT_EQ(s.run("EepromErase", in), std::vector{box("Error in Eeprom", "Eeprom")});
+TEST(EepromOnBoard, EraseAnswersEWhereItCannotErase) {
+    struct Case {
+        const char* what;
+        const char* begin;
+        const char* end;
+        std::function<void(Station&)> prepare;
+    };
+    const Case cases[] = {
+        {"a range outside the EEPROM", "B800", "B8FF", {}},
+        {"a range reaching past it", "B700", "B8FF", {}},
+        {"a worn cell in the whole EEPROM", "B600", "B7FF",
+         [](Station& s) { s.board.eeprom().wearOut(0x105, 0x10); }},
+        {"a worn cell in one page", "B700", "B7FF",
+         [](Station& s) { s.board.eeprom().wearOut(0x1FF, 0x01); }},
+        {"the EEPROM off in CONFIG", "B600", "B7FF",
+         [](Station& s) {
+             ops::Inputs off;
+             off.config = {0, 1, 1, 1};
+             s.run("ConfigProgram", off);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Station s(Chip::A8);
+        if (c.prepare)
+            c.prepare(s);
+        ops::Inputs in;
+        in.eepromBegin = c.begin;
+        in.eepromEnd = c.end;
+        EXPECT_EQ(s.run("EepromErase", in), std::vector{box("Error in Eeprom", "Eeprom")});
+    }
 }
 
 TEST(EepromOnBoard, EraseOfOnePageKeepsTheOther) {

@@ -16,6 +16,7 @@ void Eeprom::setVariant(const Variant& v) {
 
 void Eeprom::factoryReset() {
     std::fill(array_.begin(), array_.end(), std::uint8_t{0xFF});
+    worn_.clear();
     config_ = v_->factoryConfig;
     reset();
 }
@@ -129,7 +130,12 @@ void Eeprom::finishCycle(std::uint64_t cycle) {
     }
     for (std::size_t i = from; i < to; ++i)
         if (!protectedOffset(static_cast<std::uint16_t>(i)))
-            array_[i] = 0xFF;
+            array_[i] = erased(i);
+}
+
+std::uint8_t Eeprom::erased(std::size_t offset) const {
+    const auto w = worn_.find(static_cast<std::uint16_t>(offset));
+    return w == worn_.end() ? std::uint8_t{0xFF} : static_cast<std::uint8_t>(~w->second);
 }
 
 void Eeprom::writeBprot(std::uint8_t value, bool canClear) {

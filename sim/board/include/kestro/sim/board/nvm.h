@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -70,6 +71,13 @@ class Eeprom {
     // The secured boot's erase: array and CONFIG back to $FF.
     void eraseAllForSecurity();
 
+    // A cell worn out by too many cycles: the given bits stay 0 through every erase from now
+    // on (the data sheets give about 10,000 cycles). A factory reset or another part brings new
+    // cells.
+    void wearOut(std::uint16_t offset, std::uint8_t bitsStuckAtZero) {
+        worn_[offset] |= bitsStuckAtZero;
+    }
+
     bool busy() const { return (pprog_ & pprog::EEPGM) != 0; }
     int cyclesCompleted() const { return completed_; }
 
@@ -77,8 +85,10 @@ class Eeprom {
     enum class Target { None, Array, Config };
     bool protectedOffset(std::uint16_t offset) const;
     void finishCycle(std::uint64_t cycle);
+    std::uint8_t erased(std::size_t offset) const;
 
     const Variant* v_;
+    std::map<std::uint16_t, std::uint8_t> worn_;
     std::vector<std::uint8_t> array_;
     std::uint8_t config_;
     std::uint8_t pprog_ = 0;
