@@ -456,6 +456,8 @@ QWidget* Form1::buildConfigPage() {
     config5_ = new QComboBox(page);
     config5_->setObjectName(QStringLiteral("Config5"));
     config5_->setEditable(true);
+    // What the user types is used as typed; the list stays the sixteen places of the chip.
+    config5_->setInsertPolicy(QComboBox::NoInsert);
     config5_->setToolTip(QStringLiteral("Set the EEprom location of a HC811E2"));
     config5_->setAccessibleName(QStringLiteral("HC811 Only"));
     config5_->setAccessibleDescription(config5_->toolTip());
@@ -567,6 +569,7 @@ QWidget* Form1::buildXicorPage() {
     xiEemMap_ = new QComboBox(page);
     xiEemMap_->setObjectName(QStringLiteral("XIEEMmap"));
     xiEemMap_->setEditable(true);
+    xiEemMap_->setInsertPolicy(QComboBox::NoInsert);  // the eight blocks, whatever is typed
     xiEemMap_->setAccessibleName(QStringLiteral("EEM"));
     xiEemMap_->setEditText(QStringLiteral("$E000-$FFFF"));
     xiEemMap_->setMinimumContentsLength(11);

@@ -318,7 +318,16 @@ TEST_F(WindowTest, OperationsReadTheControlsAndDriveTheWindow) {
     find<QComboBox>("Config5")->setCurrentIndex(3);
     find<QLineEdit>("StartAdress")->setText("4000");
     bar("XIscSFR")->setValue(64);
-    find<QComboBox>("XIEEMmap")->setEditText("1234");
+    // Typed text with Enter is used as it stands; the lists keep their fixed rows.
+    for (const auto& [combo, rows] : {std::pair{"XIEEMmap", 8}, std::pair{"Config5", 16}}) {
+        QLineEdit* edit = find<QComboBox>(combo)->lineEdit();
+        edit->clear();
+        QTest::keyClicks(edit, "1234");
+        QTest::keyClick(edit, Qt::Key_Return);
+        EXPECT_EQ(find<QComboBox>(combo)->count(), rows) << combo;
+        EXPECT_EQ(find<QComboBox>(combo)->currentText(), "1234") << combo;
+    }
+    find<QComboBox>("Config5")->setCurrentIndex(3);
     find<QCheckBox>("XIEEMLAM")->setChecked(true);
     find<QCheckBox>("XIBPR0")->setChecked(true);
     find<QCheckBox>("XIBPR7")->setChecked(true);
