@@ -776,7 +776,13 @@ void Form1::restoreSettings() {
     for (Range& r : ranges_) {
         for (int side = 0; side < 2; ++side) {
             const RangeEnd& row = *r[side].row;
-            r[side].text = settings_.text(row.name, selectorText(side, row.page));
+            // A text that is no range text would be shown and sent as it stands.
+            const QString fallback = selectorText(side, row.page);
+            const QString text = settings_.text(row.name, fallback);
+            const std::string checked = text.toStdString();
+            r[side].text = (side == 0 ? shell::isBeginText(checked) : shell::isEndText(checked))
+                               ? text
+                               : fallback;
         }
     }
     sfrText_ = settings_.text("SFR", QStringLiteral("0400"));

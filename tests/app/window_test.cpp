@@ -170,8 +170,33 @@ TEST_F(WindowTest, RestoredPagesPushTheEndBarOrKeepTheStoredTexts) {
     }
     // A stored page equal to the bar's first value runs no handler: the label keeps the text.
     restartOn(
-        {{"EEpromBegin", "B6AB"}, {"SCEEpromBegin", "182"}, {"SFR", "0400"}, {"SCsfr", "64"}});
-    EXPECT_EQ(text("LEepromBegin") + text("XIleSFR"), "$B6AB$0400");
+        {{"EEpromBegin", "C000"}, {"SCEEpromBegin", "182"}, {"SFR", "0400"}, {"SCsfr", "64"}});
+    EXPECT_EQ(text("LEepromBegin") + text("XIleSFR"), "$C000$0400");
+}
+
+TEST_F(WindowTest, ARestoredRangeTextThatIsNoRangeTextGivesItsDefault) {
+    struct Case {
+        const char* key;
+        const char* value;
+        const char* label;
+        QString fallback;
+    };
+    for (const Case& c : {Case{"EEpromBegin", "-1234", "LEepromBegin", "B600"},
+                          Case{"EEpromEnd", "ZZZZZZZZ", "LEepromEnd", "B7FF"},
+                          Case{"EpromBegin", "", "LEpromBegin", "D000"},
+                          Case{"EpromEnd", "D000", "LEpromEnd", "FFFF"},
+                          Case{"DumpBegin", "B6FF", "LEdumpBegin", "B600"},
+                          Case{"DumpBegin", "B6AB", "LEdumpBegin", "B600"},
+                          Case{"DumpEnd", "b7ff", "LEdumpEnd", "B7FF"},
+                          Case{"DumpEnd", "1B7FF", "LEdumpEnd", "B7FF"},
+                          Case{"DumpEnd", " B7FF", "LEdumpEnd", "B7FF"}}) {
+        SCOPED_TRACE(std::string(c.key) + "=" + c.value);
+        restartOn({{c.key, c.value}});
+        EXPECT_EQ(text(c.label), "$" + c.fallback);
+        EXPECT_EQ(window_->rangeText(c.key), c.fallback);
+        stop();
+        EXPECT_EQ(stored(c.key), c.fallback);
+    }
 }
 
 TEST_F(WindowTest, ASecondRunLeavesTheStoreAsItWas) {
