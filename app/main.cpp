@@ -10,6 +10,7 @@
 #include "event_loop_clock.h"
 #include "form1.h"
 #include "kestro/sim/board/board.h"
+#include "kestro/sim/board/keeper.h"
 #include "port_switch.h"
 #include "settings_store.h"
 #include "termios_port.h"
@@ -30,16 +31,12 @@ class VirtualBoard {
                                            // One timer per slice: a few milliseconds keep the
                                            // event loop light and bytes on time.
                                            .slice = std::chrono::milliseconds(2)}),
-          folder_(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString()) {
+          keeper_(board_,
+                  QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString()) {
         port.attach(1, line_, "virtual HC11 board");
-        QDir().mkpath(QString::fromStdString(folder_.string()));
-        try {
-            board_.load(folder_);
-        } catch (const kestro::sim::BoardError& e) {
-            QMessageBox::warning(nullptr, QStringLiteral("Virtual HC11 board"),
-                                 QStringLiteral("The saved state of the virtual board could not "
-                                                "be read, so it starts in its factory state.\n\n") +
-                                     QString::fromStdString(e.what()));
+        QDir().mkpath(QString::fromStdString(keeper_.folder().string()));
+        if (const auto told = keeper_.restore()) {
+            tell(*told);
         }
         window_ = std::make_unique<kestro::sim::BoardWindow>(board_);
         QObject::connect(window_.get(), &kestro::sim::BoardWindow::nonVolatileChanged,
@@ -54,16 +51,18 @@ class VirtualBoard {
 
   private:
     void save() {
-        try {
-            board_.save(folder_);
-        } catch (const kestro::sim::BoardError&) {
-            // The board goes on working; only its memories are not kept for the next run.
+        if (const auto told = keeper_.save()) {
+            tell(*told);
         }
+    }
+    static void tell(const std::string& text) {
+        QMessageBox::warning(nullptr, QStringLiteral("Virtual HC11 board"),
+                             QString::fromStdString(text));
     }
 
     kestro::VirtualLine line_;
     kestro::sim::Board board_;
-    std::filesystem::path folder_;
+    kestro::sim::BoardKeeper keeper_;
     std::unique_ptr<kestro::sim::BoardWindow> window_;
 };
 

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "board_bench.h"
+#include "kestro/sim/board/keeper.h"
 
 namespace kestro::sim {
 namespace {
@@ -154,6 +155,51 @@ TEST(Persistence, AFolderWhereTheFileBelongsIsRefusedAndLeavesNothingBehind) {
         names.push_back(e.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{Board::kStateFile});
     EXPECT_TRUE(std::filesystem::is_directory(folder.path / Board::kStateFile));
+}
+
+TEST(Keeper, AStateThatCannotBeReadIsSetAsideNotWrittenOver) {
+    TempFolder folder;
+    const auto file = folder.path / Board::kStateFile;
+    testing::BoardBench user(Chip::E9);
+    scribble(user.board);
+    user.board.save(folder.path);
+    const std::string saved = slurp(file);
+    for (const char* aside :
+         {"virtual-hc11-board.unreadable.txt", "virtual-hc11-board.unreadable-2.txt"}) {
+        // One bad digit in the user's EEPROM image.
+        const std::string damaged = std::string(saved).replace(saved.find("eeprom ") + 9, 1, "x");
+        spit(file, damaged);
+        testing::BoardBench b(Chip::E9);
+        BoardKeeper keeper(b.board, folder.path);
+        const auto told = keeper.restore();
+        ASSERT_TRUE(told);
+        EXPECT_NE(told->find("factory state"), std::string::npos) << *told;
+        EXPECT_NE(told->find((folder.path / aside).string()), std::string::npos) << *told;
+        EXPECT_EQ(b.board.eeprom().array()[0], 0xFF);
+        // Saving, as at exit, leaves the set-aside file as the user had it.
+        EXPECT_FALSE(keeper.save());
+        EXPECT_EQ(slurp(folder.path / aside), damaged);
+    }
+}
+
+TEST(Keeper, AFailedSaveIsToldOnceUntilASaveSucceeds) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder.path);
+    const auto blocker = folder.path / "board";
+    spit(blocker, "a file where the board's folder belongs");
+    testing::BoardBench b(Chip::E9);
+    BoardKeeper keeper(b.board, blocker);
+    EXPECT_FALSE(keeper.restore());
+    const auto told = keeper.save();
+    ASSERT_TRUE(told);
+    EXPECT_NE(told->find(blocker.string()), std::string::npos) << *told;
+    EXPECT_FALSE(keeper.save());
+    std::filesystem::remove(blocker);
+    EXPECT_FALSE(keeper.save());
+    EXPECT_TRUE(std::filesystem::exists(blocker / Board::kStateFile));
+    std::filesystem::remove_all(blocker);
+    spit(blocker, "");
+    EXPECT_TRUE(keeper.save());
 }
 
 TEST(Persistence, FactoryResetErasesAndRestoresTheDefaults) {
