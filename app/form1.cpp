@@ -847,7 +847,21 @@ void Form1::saveSettings() {
         }
     }
     store.endGroup();
-    settings_.sync();
+    if (const auto failure = settings_.sync(); failure && !settingsFailureTold_) {
+        settingsFailureTold_ = true;
+        message({failure->toStdString(), kAppTitle, Icon::Exclamation,
+                 "The ranges, CONFIG choices and start address of this run are not kept for the "
+                 "next one."});
+    }
+}
+
+void Form1::endSession() {
+    saveSettings();
+    if (busy_) {
+        closePending_ = true;
+        return;
+    }
+    exitClicked();
 }
 
 // ---- range selectors -----------------------------------------------------------------------

@@ -2,6 +2,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QMessageBox>
+#include <QSessionManager>
 #include <QStandardPaths>
 #include <cstdio>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "kestro/sim/board/board.h"
 #include "kestro/sim/board/keeper.h"
 #include "port_switch.h"
+#include "session_end.h"
 #include "settings_store.h"
 #include "termios_port.h"
 #include "virtual_port.h"
@@ -44,6 +46,13 @@ class VirtualBoard {
     }
     ~VirtualBoard() { save(); }
 
+    // Saves at once; from now on a failure is told on the terminal, as no one may be there
+    // to close a box.
+    void sessionEnding() {
+        sessionEnding_ = true;
+        save();
+    }
+
     void showBeside(const QWidget& main) {
         window_->move(main.frameGeometry().right() + 16, main.frameGeometry().top());
         window_->show();
@@ -55,7 +64,11 @@ class VirtualBoard {
             tell(*told);
         }
     }
-    static void tell(const std::string& text) {
+    void tell(const std::string& text) const {
+        if (sessionEnding_) {
+            std::fprintf(stderr, "kestro: %s\n", text.c_str());
+            return;
+        }
         QMessageBox::warning(nullptr, QStringLiteral("Virtual HC11 board"),
                              QString::fromStdString(text));
     }
@@ -64,6 +77,7 @@ class VirtualBoard {
     kestro::sim::Board board_;
     kestro::sim::BoardKeeper keeper_;
     std::unique_ptr<kestro::sim::BoardWindow> window_;
+    bool sessionEnding_ = false;
 };
 
 }  // namespace
@@ -122,6 +136,20 @@ int main(int argc, char** argv) {
         clock.abandonWaits();
         QCoreApplication::quit();
     });
+
+    // Logout, shutdown and SIGTERM keep what Exit keeps. What is left to say goes to the
+    // terminal (or the session's log): no one may be there to close a box.
+    kestro::SessionEnd sessionEnd;
+    QObject::connect(&sessionEnd, &kestro::SessionEnd::ending, &window, [&window, &board] {
+        window.setMessageSink(
+            [](const kestro::Message& m) { std::fprintf(stderr, "kestro: %s\n", m.text.c_str()); });
+        if (board)
+            board->sessionEnding();
+        window.endSession();
+    });
+    // A session manager asks first, and may cancel the logout.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager&) { window.saveSettings(); });
 
     window.startup();
     window.show();

@@ -6,6 +6,8 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -18,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <csignal>
 #include <map>
 #include <memory>
 #include <vector>
@@ -26,6 +29,7 @@
 #include "folder_list.h"
 #include "form1.h"
 #include "link_state.h"
+#include "session_end.h"
 #include "settings_store.h"
 #include "test_support.h"
 #include "virtual_clock.h"
@@ -253,6 +257,72 @@ TEST_F(WindowTest, CorruptAndOutOfRangeValuesGiveTheDefaults) {
     // The fallback is written at once, so the store no longer names the lost places.
     EXPECT_EQ(stored("dumpdir"), DriveList::homeFolder());
     EXPECT_EQ(stored("dumpdrive"), DriveList::homeDrive());
+}
+
+TEST_F(WindowTest, AStoreThatCannotBeWrittenIsToldOnceWithItsFileAndWhy) {
+    // A file where the settings folder belongs stops root as well as any user.
+    QFile blocker(dir_.filePath("config"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString file = dir_.filePath("config/kestro.ini");
+    settings_ = std::make_unique<QSettings>(file, QSettings::IniFormat);
+    start();
+    window_->saveSettings();
+    window_->saveSettings();
+    stop();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].icon, Icon::Exclamation);
+    const std::string expected = "The settings could not be saved to " + file.toStdString() + ": ";
+    EXPECT_EQ(messages_[0].text.substr(0, expected.size()), expected) << messages_[0].text;
+    EXPECT_GT(messages_[0].text.size(), expected.size() + 2) << "a reason";
+}
+
+TEST_F(WindowTest, TheEndOfTheSessionKeepsTheSettingsAsExitDoes) {
+    auto onDisk = [this](const char* key) {
+        return QSettings(dir_.filePath("kestro.ini"), QSettings::IniFormat)
+            .value(QStringLiteral("startup/") + key)
+            .toString();
+    };
+    int quits = 0;
+    start();
+    window_->setQuitHook([&] { ++quits; });
+    bar("ScEpromBegin")->setValue(220);
+    window_->endSession();
+    EXPECT_EQ(onDisk("EpromBegin") + onDisk("SCEpromBegin"), "DC00220");
+    EXPECT_FALSE(port_.isOpen());
+    EXPECT_EQ(quits, 1);
+
+    // During an operation the settings are kept at once; the window closes when it ends.
+    start();
+    window_->setQuitHook([&] { ++quits; });
+    link_->portBreak();
+    bool keptDuringRun = false;
+    window_->setFileChooser([&] {
+        bar("ScDumpBegin")->setValue(10);
+        window_->endSession();
+        keptDuringRun = onDisk("DumpBegin") == "0A00";
+        EXPECT_EQ(quits, 1);
+        return std::string("Cancel");
+    });
+    find<QPushButton>("EepromProgram")->click();
+    EXPECT_TRUE(keptDuringRun);
+    EXPECT_EQ(quits, 2);
+}
+
+TEST(SessionEnd, ATerminationSignalArrivesAsEnding) {
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(signal);
+        SessionEnd session;
+        int endings = 0;
+        QObject::connect(&session, &SessionEnd::ending, [&] { ++endings; });
+        ASSERT_EQ(::raise(signal), 0);
+        QElapsedTimer waited;
+        waited.start();
+        while (endings == 0 && waited.elapsed() < 5000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        EXPECT_EQ(endings, 1);
+    }
 }
 
 TEST(DeviceForComm, MappedDevicesAndDefaults) {
