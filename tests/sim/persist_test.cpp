@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 
 #include "board_bench.h"
@@ -180,6 +182,25 @@ TEST(Keeper, AStateThatCannotBeReadIsSetAsideNotWrittenOver) {
         EXPECT_FALSE(keeper.save());
         EXPECT_EQ(slurp(folder.path / aside), damaged);
     }
+}
+
+TEST(Keeper, AStateThatCannotBeSetAsideIsLeftAloneAndNotSavedOver) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes into a read-only folder";
+    TempFolder folder;
+    std::filesystem::create_directories(folder.path);
+    const auto file = folder.path / Board::kStateFile;
+    spit(file, "kestro-virtual-hc11-board 1\nchip MC68HC11E9\nconfig G0\n");
+    std::filesystem::permissions(
+        folder.path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    testing::BoardBench b(Chip::E9);
+    BoardKeeper keeper(b.board, folder.path);
+    const auto told = keeper.restore();
+    std::filesystem::permissions(folder.path, std::filesystem::perms::owner_all);
+    ASSERT_TRUE(told);
+    EXPECT_NE(told->find("not saved over it"), std::string::npos) << *told;
+    EXPECT_FALSE(keeper.save());
+    EXPECT_EQ(slurp(file), "kestro-virtual-hc11-board 1\nchip MC68HC11E9\nconfig G0\n");
 }
 
 TEST(Keeper, AFailedSaveIsToldOnceUntilASaveSucceeds) {
