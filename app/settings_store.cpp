@@ -11,6 +11,7 @@ namespace kestro {
 namespace {
 constexpr auto kStartup = "startup";
 constexpr auto kPorts = "ports";
+
 // QSettings only says that it could not write; the reason is found by trying as it does.
 QString whyNotWritable(const QString& file) {
     std::error_code ec;
@@ -26,7 +27,6 @@ QString whyNotWritable(const QString& file) {
     probe.cancelWriting();
     return QStringLiteral("it could not be written");
 }
-
 }  // namespace
 
 std::unique_ptr<QSettings> openUserSettings() {
