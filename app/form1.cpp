@@ -456,6 +456,8 @@ QWidget* Form1::buildConfigPage() {
     config5_ = new QComboBox(page);
     config5_->setObjectName(QStringLiteral("Config5"));
     config5_->setEditable(true);
+    // What the user types is used as typed; the list stays the sixteen places of the chip.
+    config5_->setInsertPolicy(QComboBox::NoInsert);
     config5_->setToolTip(QStringLiteral("Set the EEprom location of a HC811E2"));
     config5_->setAccessibleName(QStringLiteral("HC811 Only"));
     config5_->setAccessibleDescription(config5_->toolTip());
@@ -567,6 +569,7 @@ QWidget* Form1::buildXicorPage() {
     xiEemMap_ = new QComboBox(page);
     xiEemMap_->setObjectName(QStringLiteral("XIEEMmap"));
     xiEemMap_->setEditable(true);
+    xiEemMap_->setInsertPolicy(QComboBox::NoInsert);  // the eight blocks, whatever is typed
     xiEemMap_->setAccessibleName(QStringLiteral("EEM"));
     xiEemMap_->setEditText(QStringLiteral("$E000-$FFFF"));
     xiEemMap_->setMinimumContentsLength(11);
@@ -773,7 +776,13 @@ void Form1::restoreSettings() {
     for (Range& r : ranges_) {
         for (int side = 0; side < 2; ++side) {
             const RangeEnd& row = *r[side].row;
-            r[side].text = settings_.text(row.name, selectorText(side, row.page));
+            // A text that is no range text would be shown and sent as it stands.
+            const QString fallback = selectorText(side, row.page);
+            const QString text = settings_.text(row.name, fallback);
+            const std::string checked = text.toStdString();
+            r[side].text = (side == 0 ? shell::isBeginText(checked) : shell::isEndText(checked))
+                               ? text
+                               : fallback;
         }
     }
     sfrText_ = settings_.text("SFR", QStringLiteral("0400"));
@@ -838,7 +847,21 @@ void Form1::saveSettings() {
         }
     }
     store.endGroup();
-    settings_.sync();
+    if (const auto failure = settings_.sync(); failure && !settingsFailureTold_) {
+        settingsFailureTold_ = true;
+        message({failure->toStdString(), kAppTitle, Icon::Exclamation,
+                 "The ranges, CONFIG choices and start address of this run are not kept for the "
+                 "next one."});
+    }
+}
+
+void Form1::endSession() {
+    saveSettings();
+    if (busy_) {
+        closePending_ = true;
+        return;
+    }
+    exitClicked();
 }
 
 // ---- range selectors -----------------------------------------------------------------------

@@ -51,8 +51,12 @@ class Form1 : public QWidget, public LinkView, public OperationUi {
     // Everything the window does before it first shows: lists, caption, settings, the port
     // search and the window's place on the screen.
     void startup();
-    // Writes the values that survive a restart.
+    // Writes the values that survive a restart. The first time the store cannot be written,
+    // says so.
     void saveSettings();
+    // The session ends (logout, shutdown, a termination signal): the settings are kept at once,
+    // and the window closes as on Exit, after the operation if one runs.
+    void endSession();
 
     // Hooks that tests and the program set.
     using MessageSink = std::function<void(const Message&)>;
@@ -151,6 +155,7 @@ class Form1 : public QWidget, public LinkView, public OperationUi {
     QString exeDir_;
     bool busy_ = false;
     bool closePending_ = false;
+    bool settingsFailureTold_ = false;
 
     QWidget* tabControl_ = nullptr;
     TabHeader* tabs_ = nullptr;

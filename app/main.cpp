@@ -2,6 +2,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QMessageBox>
+#include <QSessionManager>
 #include <QStandardPaths>
 #include <cstdio>
 #include <memory>
@@ -10,7 +11,9 @@
 #include "event_loop_clock.h"
 #include "form1.h"
 #include "kestro/sim/board/board.h"
+#include "kestro/sim/board/keeper.h"
 #include "port_switch.h"
+#include "session_end.h"
 #include "settings_store.h"
 #include "termios_port.h"
 #include "virtual_port.h"
@@ -30,22 +33,25 @@ class VirtualBoard {
                                            // One timer per slice: a few milliseconds keep the
                                            // event loop light and bytes on time.
                                            .slice = std::chrono::milliseconds(2)}),
-          folder_(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString()) {
+          keeper_(board_,
+                  QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString()) {
         port.attach(1, line_, "virtual HC11 board");
-        QDir().mkpath(QString::fromStdString(folder_.string()));
-        try {
-            board_.load(folder_);
-        } catch (const kestro::sim::BoardError& e) {
-            QMessageBox::warning(nullptr, QStringLiteral("Virtual HC11 board"),
-                                 QStringLiteral("The saved state of the virtual board could not "
-                                                "be read, so it starts in its factory state.\n\n") +
-                                     QString::fromStdString(e.what()));
+        QDir().mkpath(QString::fromStdString(keeper_.folder().string()));
+        if (const auto told = keeper_.restore()) {
+            tell(*told);
         }
         window_ = std::make_unique<kestro::sim::BoardWindow>(board_);
         QObject::connect(window_.get(), &kestro::sim::BoardWindow::nonVolatileChanged,
                          [this] { save(); });
     }
     ~VirtualBoard() { save(); }
+
+    // Saves at once; from now on a failure is told on the terminal, as no one may be there
+    // to close a box.
+    void sessionEnding() {
+        sessionEnding_ = true;
+        save();
+    }
 
     void showBeside(const QWidget& main) {
         window_->move(main.frameGeometry().right() + 16, main.frameGeometry().top());
@@ -54,17 +60,24 @@ class VirtualBoard {
 
   private:
     void save() {
-        try {
-            board_.save(folder_);
-        } catch (const kestro::sim::BoardError&) {
-            // The board goes on working; only its memories are not kept for the next run.
+        if (const auto told = keeper_.save()) {
+            tell(*told);
         }
+    }
+    void tell(const std::string& text) const {
+        if (sessionEnding_) {
+            std::fprintf(stderr, "kestro: %s\n", text.c_str());
+            return;
+        }
+        QMessageBox::warning(nullptr, QStringLiteral("Virtual HC11 board"),
+                             QString::fromStdString(text));
     }
 
     kestro::VirtualLine line_;
     kestro::sim::Board board_;
-    std::filesystem::path folder_;
+    kestro::sim::BoardKeeper keeper_;
     std::unique_ptr<kestro::sim::BoardWindow> window_;
+    bool sessionEnding_ = false;
 };
 
 }  // namespace
@@ -123,6 +136,20 @@ int main(int argc, char** argv) {
         clock.abandonWaits();
         QCoreApplication::quit();
     });
+
+    // Logout, shutdown and SIGTERM keep what Exit keeps. What is left to say goes to the
+    // terminal (or the session's log): no one may be there to close a box.
+    kestro::SessionEnd sessionEnd;
+    QObject::connect(&sessionEnd, &kestro::SessionEnd::ending, &window, [&window, &board] {
+        window.setMessageSink(
+            [](const kestro::Message& m) { std::fprintf(stderr, "kestro: %s\n", m.text.c_str()); });
+        if (board)
+            board->sessionEnding();
+        window.endSession();
+    });
+    // A session manager asks first, and may cancel the logout.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager&) { window.saveSettings(); });
 
     window.startup();
     window.show();

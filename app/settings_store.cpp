@@ -1,5 +1,9 @@
 #include "settings_store.h"
 
+#include <QSaveFile>
+#include <filesystem>
+#include <system_error>
+
 #include "shell_rules.h"
 
 namespace kestro {
@@ -7,6 +11,22 @@ namespace kestro {
 namespace {
 constexpr auto kStartup = "startup";
 constexpr auto kPorts = "ports";
+
+// QSettings only says that it could not write; the reason is found by trying as it does.
+QString whyNotWritable(const QString& file) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(file.toStdString()).parent_path(),
+                                        ec);
+    if (ec) {
+        return QString::fromStdString(ec.message());
+    }
+    QSaveFile probe(file);
+    if (!probe.open(QIODevice::WriteOnly)) {
+        return probe.errorString();
+    }
+    probe.cancelWriting();
+    return QStringLiteral("it could not be written");
+}
 }  // namespace
 
 std::unique_ptr<QSettings> openUserSettings() {
@@ -44,6 +64,16 @@ void StartupSettings::setText(const char* key, const QString& value) {
     settings_.beginGroup(QLatin1String(kStartup));
     settings_.setValue(QLatin1String(key), value);
     settings_.endGroup();
+}
+
+std::optional<QString> StartupSettings::sync() {
+    settings_.sync();
+    if (settings_.status() != QSettings::AccessError) {
+        return std::nullopt;
+    }
+    const QString file = settings_.fileName();
+    return QStringLiteral("The settings could not be saved to %1: %2.")
+        .arg(file, whyNotWritable(file));
 }
 
 }  // namespace kestro

@@ -3,6 +3,7 @@
 #include <QSettings>
 #include <QString>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace kestro {
@@ -27,7 +28,9 @@ class StartupSettings {
     int number(const char* key, int low, int high, int fallback) const;
     void setText(const char* key, const QString& value);
     void setNumber(const char* key, int value) { setText(key, QString::number(value)); }
-    void sync() { settings_.sync(); }
+    // Writes what is pending to the file. Returns, naming the file and the reason, why it
+    // could not.
+    std::optional<QString> sync();
 
     QSettings& store() { return settings_; }
 

@@ -76,6 +76,10 @@ std::optional<std::string> checkRecord(std::string_view line, bool& isData) {
 }  // namespace
 
 std::optional<SRecordProblem> checkSRecordFile(std::string_view content) {
+    // Some tools still end a text file with the DOS end-of-file mark: one at the very end is
+    // no record and no damage. The file is still sent as it stands.
+    if (!content.empty() && content.back() == '\x1A')
+        content.remove_suffix(1);
     int lineNumber = 0;
     bool anyData = false;
     while (!content.empty()) {

@@ -54,6 +54,11 @@ std::string_view trimmed(std::string_view s) {
     return s;
 }
 
+bool isRangeTextEndingIn(std::string_view text, std::string_view lowByte) {
+    const auto upperHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
+    return text.size() == 4 && upperHex(text[0]) && upperHex(text[1]) && text.substr(2) == lowByte;
+}
+
 }  // namespace
 
 std::string pageHex(int page) {
@@ -66,6 +71,14 @@ std::string beginText(int page) {
 
 std::string endText(int page) {
     return pageHex(page) + "FF";
+}
+
+bool isBeginText(std::string_view text) {
+    return isRangeTextEndingIn(text, "00");
+}
+
+bool isEndText(std::string_view text) {
+    return isRangeTextEndingIn(text, "FF");
 }
 
 std::string rangeLabel(const std::string& rangeText) {

@@ -16,6 +16,11 @@ std::string pageHex(int page);
 std::string beginText(int page);
 std::string endText(int page);
 
+// Whether a text, such as one read back from the settings store, is a range text of a Begin
+// bar (four upper-case hex digits ending in "00") or of an End bar (ending in "FF").
+bool isBeginText(std::string_view text);
+bool isEndText(std::string_view text);
+
 // The label under a bar: "$" and its range text.
 std::string rangeLabel(const std::string& rangeText);
 

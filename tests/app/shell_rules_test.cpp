@@ -24,6 +24,24 @@ TEST(RangeText, PageValuesBecomeFourDigitTexts) {
     }
 }
 
+TEST(RangeText, AStoredTextIsFourUpperCaseDigitsEndingAsItsSideDoes) {
+    struct Case {
+        const char* text;
+        bool asBegin;
+        bool asEnd;
+    };
+    for (const Case& c :
+         {Case{"B600", true, false}, Case{"0000", true, false}, Case{"FFFF", false, true},
+          Case{"00FF", false, true}, Case{"B6AB", false, false}, Case{"b600", false, false},
+          Case{"B6ff", false, false}, Case{"", false, false}, Case{"600", false, false},
+          Case{"0B600", false, false}, Case{"-100", false, false}, Case{"G600", false, false},
+          Case{"B600 ", false, false}, Case{"$B600", false, false}}) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(isBeginText(c.text), c.asBegin);
+        EXPECT_EQ(isEndText(c.text), c.asEnd);
+    }
+}
+
 TEST(RangeText, EndSpringsAboveBeginOnlyWhenBeginIsHigher) {
     struct Case {
         int begin;

@@ -6,6 +6,8 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -18,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <csignal>
 #include <map>
 #include <memory>
 #include <vector>
@@ -26,6 +29,7 @@
 #include "folder_list.h"
 #include "form1.h"
 #include "link_state.h"
+#include "session_end.h"
 #include "settings_store.h"
 #include "test_support.h"
 #include "virtual_clock.h"
@@ -170,8 +174,33 @@ TEST_F(WindowTest, RestoredPagesPushTheEndBarOrKeepTheStoredTexts) {
     }
     // A stored page equal to the bar's first value runs no handler: the label keeps the text.
     restartOn(
-        {{"EEpromBegin", "B6AB"}, {"SCEEpromBegin", "182"}, {"SFR", "0400"}, {"SCsfr", "64"}});
-    EXPECT_EQ(text("LEepromBegin") + text("XIleSFR"), "$B6AB$0400");
+        {{"EEpromBegin", "C000"}, {"SCEEpromBegin", "182"}, {"SFR", "0400"}, {"SCsfr", "64"}});
+    EXPECT_EQ(text("LEepromBegin") + text("XIleSFR"), "$C000$0400");
+}
+
+TEST_F(WindowTest, ARestoredRangeTextThatIsNoRangeTextGivesItsDefault) {
+    struct Case {
+        const char* key;
+        const char* value;
+        const char* label;
+        QString fallback;
+    };
+    for (const Case& c : {Case{"EEpromBegin", "-1234", "LEepromBegin", "B600"},
+                          Case{"EEpromEnd", "ZZZZZZZZ", "LEepromEnd", "B7FF"},
+                          Case{"EpromBegin", "", "LEpromBegin", "D000"},
+                          Case{"EpromEnd", "D000", "LEpromEnd", "FFFF"},
+                          Case{"DumpBegin", "B6FF", "LEdumpBegin", "B600"},
+                          Case{"DumpBegin", "B6AB", "LEdumpBegin", "B600"},
+                          Case{"DumpEnd", "b7ff", "LEdumpEnd", "B7FF"},
+                          Case{"DumpEnd", "1B7FF", "LEdumpEnd", "B7FF"},
+                          Case{"DumpEnd", " B7FF", "LEdumpEnd", "B7FF"}}) {
+        SCOPED_TRACE(std::string(c.key) + "=" + c.value);
+        restartOn({{c.key, c.value}});
+        EXPECT_EQ(text(c.label), "$" + c.fallback);
+        EXPECT_EQ(window_->rangeText(c.key), c.fallback);
+        stop();
+        EXPECT_EQ(stored(c.key), c.fallback);
+    }
 }
 
 TEST_F(WindowTest, ASecondRunLeavesTheStoreAsItWas) {
@@ -228,6 +257,72 @@ TEST_F(WindowTest, CorruptAndOutOfRangeValuesGiveTheDefaults) {
     // The fallback is written at once, so the store no longer names the lost places.
     EXPECT_EQ(stored("dumpdir"), DriveList::homeFolder());
     EXPECT_EQ(stored("dumpdrive"), DriveList::homeDrive());
+}
+
+TEST_F(WindowTest, AStoreThatCannotBeWrittenIsToldOnceWithItsFileAndWhy) {
+    // A file where the settings folder belongs stops root as well as any user.
+    QFile blocker(dir_.filePath("config"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString file = dir_.filePath("config/kestro.ini");
+    settings_ = std::make_unique<QSettings>(file, QSettings::IniFormat);
+    start();
+    window_->saveSettings();
+    window_->saveSettings();
+    stop();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].icon, Icon::Exclamation);
+    const std::string expected = "The settings could not be saved to " + file.toStdString() + ": ";
+    EXPECT_EQ(messages_[0].text.substr(0, expected.size()), expected) << messages_[0].text;
+    EXPECT_GT(messages_[0].text.size(), expected.size() + 2) << "a reason";
+}
+
+TEST_F(WindowTest, TheEndOfTheSessionKeepsTheSettingsAsExitDoes) {
+    auto onDisk = [this](const char* key) {
+        return QSettings(dir_.filePath("kestro.ini"), QSettings::IniFormat)
+            .value(QStringLiteral("startup/") + key)
+            .toString();
+    };
+    int quits = 0;
+    start();
+    window_->setQuitHook([&] { ++quits; });
+    bar("ScEpromBegin")->setValue(220);
+    window_->endSession();
+    EXPECT_EQ(onDisk("EpromBegin") + onDisk("SCEpromBegin"), "DC00220");
+    EXPECT_FALSE(port_.isOpen());
+    EXPECT_EQ(quits, 1);
+
+    // During an operation the settings are kept at once; the window closes when it ends.
+    start();
+    window_->setQuitHook([&] { ++quits; });
+    link_->portBreak();
+    bool keptDuringRun = false;
+    window_->setFileChooser([&] {
+        bar("ScDumpBegin")->setValue(10);
+        window_->endSession();
+        keptDuringRun = onDisk("DumpBegin") == "0A00";
+        EXPECT_EQ(quits, 1);
+        return std::string("Cancel");
+    });
+    find<QPushButton>("EepromProgram")->click();
+    EXPECT_TRUE(keptDuringRun);
+    EXPECT_EQ(quits, 2);
+}
+
+TEST(SessionEnd, ATerminationSignalArrivesAsEnding) {
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(signal);
+        SessionEnd session;
+        int endings = 0;
+        QObject::connect(&session, &SessionEnd::ending, [&] { ++endings; });
+        ASSERT_EQ(::raise(signal), 0);
+        QElapsedTimer waited;
+        waited.start();
+        while (endings == 0 && waited.elapsed() < 5000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        EXPECT_EQ(endings, 1);
+    }
 }
 
 TEST(DeviceForComm, MappedDevicesAndDefaults) {
@@ -318,7 +413,16 @@ TEST_F(WindowTest, OperationsReadTheControlsAndDriveTheWindow) {
     find<QComboBox>("Config5")->setCurrentIndex(3);
     find<QLineEdit>("StartAdress")->setText("4000");
     bar("XIscSFR")->setValue(64);
-    find<QComboBox>("XIEEMmap")->setEditText("1234");
+    // Typed text with Enter is used as it stands; the lists keep their fixed rows.
+    for (const auto& [combo, rows] : {std::pair{"XIEEMmap", 8}, std::pair{"Config5", 16}}) {
+        QLineEdit* edit = find<QComboBox>(combo)->lineEdit();
+        edit->clear();
+        QTest::keyClicks(edit, "1234");
+        QTest::keyClick(edit, Qt::Key_Return);
+        EXPECT_EQ(find<QComboBox>(combo)->count(), rows) << combo;
+        EXPECT_EQ(find<QComboBox>(combo)->currentText(), "1234") << combo;
+    }
+    find<QComboBox>("Config5")->setCurrentIndex(3);
     find<QCheckBox>("XIEEMLAM")->setChecked(true);
     find<QCheckBox>("XIBPR0")->setChecked(true);
     find<QCheckBox>("XIBPR7")->setChecked(true);

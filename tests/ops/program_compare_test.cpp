@@ -33,24 +33,28 @@ class ProgramCompare : public ::testing::TestWithParam<Member> {};
 
 TEST_P(ProgramCompare, SendsTheFileAndASilentTargetIsSuccess) {
     const Member& m = GetParam();
-    OpsBench b;
-    b.connectAndReset();
-    b.ui.chooserAnswer = b.writeFile("app.s19", kFile).string();
-    b.run(m.button);
-    ASSERT_EQ(b.ui.messages.size(), 1u);
-    EXPECT_EQ(b.ui.messages[0], (Message{m.success, m.title, Icon::Information}));
-    // The file goes out unchanged, with one zero byte beyond its end, in one piece.
-    Bytes expected = bytesOf(kFile);
-    expected.push_back(0x00);
-    EXPECT_EQ(b.sentToTalker(), expected);
-    EXPECT_EQ(b.writesAfterDownload(), std::vector<Bytes>{expected});
-    EXPECT_EQ(b.ui.captions[m.button], m.caption);
-    EXPECT_FALSE(b.link.ready());
-    EXPECT_TRUE(b.ui.windowEnabled());
-    // The streamer showed the bars, moved them within 1..99 and hid them again.
-    ASSERT_GE(b.ui.progress.size(), 2u);
-    EXPECT_EQ(b.ui.progress.front(), 1);
-    EXPECT_EQ(b.ui.progress.back(), std::nullopt);
+    // A file that ends in a DOS end-of-file mark goes out with it.
+    for (const std::string& file : {kFile, kFile + "\x1A"}) {
+        SCOPED_TRACE(file.size());
+        OpsBench b;
+        b.connectAndReset();
+        b.ui.chooserAnswer = b.writeFile("app.s19", file).string();
+        b.run(m.button);
+        ASSERT_EQ(b.ui.messages.size(), 1u);
+        EXPECT_EQ(b.ui.messages[0], (Message{m.success, m.title, Icon::Information}));
+        // The file goes out unchanged, with one zero byte beyond its end, in one piece.
+        Bytes expected = bytesOf(file);
+        expected.push_back(0x00);
+        EXPECT_EQ(b.sentToTalker(), expected);
+        EXPECT_EQ(b.writesAfterDownload(), std::vector<Bytes>{expected});
+        EXPECT_EQ(b.ui.captions[m.button], m.caption);
+        EXPECT_FALSE(b.link.ready());
+        EXPECT_TRUE(b.ui.windowEnabled());
+        // The streamer showed the bars, moved them within 1..99 and hid them again.
+        ASSERT_GE(b.ui.progress.size(), 2u);
+        EXPECT_EQ(b.ui.progress.front(), 1);
+        EXPECT_EQ(b.ui.progress.back(), std::nullopt);
+    }
 }
 
 TEST_P(ProgramCompare, AnAnswerIsTheMembersFailure) {

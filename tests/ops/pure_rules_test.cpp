@@ -123,6 +123,11 @@ TEST(SRecordCheck, AcceptsSixteenBitRecordFilesOnly) {
         {"NotHex", "S10500008G0174\n",
          SRecordProblem{1, "a character that is not a hexadecimal digit"}},
         {"UnknownType", "S4030000FC\n", SRecordProblem{1, "unknown record type S4"}},
+        // The DOS end-of-file mark that some tools still write: one, at the very end.
+        {"CtrlZAtTheEnd", "S1050000860173\r\nS9030000FC\r\n\x1A", std::nullopt},
+        {"CtrlZAfterTheLastRecord", "S1050000860173\nS9030000FC\x1A", std::nullopt},
+        {"TwoCtrlZ", "S1050000860173\n\x1A\x1A", SRecordProblem{2, "not an S-record"}},
+        {"CtrlZInside", "S1050000860173\n\x1A\nS9030000FC\n", SRecordProblem{2, "not an S-record"}},
         {"TooShort", "S10200FD\n", SRecordProblem{1, "too short for its address"}},
     };
     for (const Case& c : cases) {

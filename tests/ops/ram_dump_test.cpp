@@ -170,20 +170,34 @@ TEST(MemoryDump, WritesOneRecordPerLineAndTheRestLast) {
     }
 }
 
+// When the last byte came in from the HC11.
+struct ArrivalTrace : PortTrace {
+    explicit ArrivalTrace(Scheduler& s) : scheduler(s) {}
+    void sent(ByteView) override {}
+    void received(ByteView) override { last = scheduler.now(); }
+    void breakReceived() override {}
+    Scheduler& scheduler;
+    TimePoint last{};
+};
+
 TEST(MemoryDump, EndsAfterThreeQuietTicks) {
     OpsBench b;
     b.connectAndReset();
     dumpTalker(b);
+    ArrivalTrace arrivals(b.clock);
+    b.port.setTrace(&arrivals);
     const auto folder = b.talkerDir;
     ops::Inputs in;
     in.dumpFolder = folder;
     b.run("DumpStart", in);
-    const TimePoint firstEnd = b.clock.now();
-    // 32 records of 42 characters at 1200 baud take about 11.2 s; the quiet end adds 1 to 1.5 s.
+    b.port.setTrace(nullptr);
     const auto lines = slurp(folder / "upload.s19");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 33);
-    EXPECT_GT(firstEnd, Duration{13s});
-    EXPECT_LT(firstEnd, Duration{16s});
+    // The ticks run on their own 500 ms beat: the third after the last record comes more than
+    // two and at most three ticks later.
+    const Duration quiet = b.clock.now() - arrivals.last;
+    EXPECT_GT(quiet, LinkState::kTickInterval * 2);
+    EXPECT_LE(quiet, LinkState::kTickInterval * 3);
 }
 
 TEST(MemoryDump, NothingReceivedKeepsThePreviousFileAndSaysSo) {

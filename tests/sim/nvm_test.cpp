@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "board_bench.h"
 #include "kestro/sim/board/nvm.h"
 
@@ -87,14 +89,28 @@ TEST(Eeprom, LatchRules) {
 }
 
 TEST(Eeprom, BprotGuardsItsBlocksUntilCleared) {
-    const std::uint16_t blocks[] = {0x000, 0x020, 0x060, 0x0E0};
-    for (int b = 0; b < 4; ++b) {
-        Eeprom e(variant(Chip::E9));
-        // Only the block's own bit set.
-        e.writeBprot(static_cast<std::uint8_t>(1 << b), true);
-        for (int other = 0; other < 4; ++other) {
-            eepromCycle(e, 0, blocks[other], 0x00, static_cast<std::uint64_t>(other) * 100'000);
-            EXPECT_EQ(e.read(blocks[other]), other == b ? 0xFF : 0x00) << b << " " << other;
+    // The first and last offsets of the blocks of BPRT0..3.
+    struct Part {
+        Chip chip;
+        std::array<std::pair<std::uint16_t, std::uint16_t>, 4> blocks;
+    };
+    const Part parts[] = {
+        {Chip::E9, {{{0x000, 0x01F}, {0x020, 0x05F}, {0x060, 0x0DF}, {0x0E0, 0x1FF}}}},
+        {Chip::E2_811, {{{0x000, 0x1FF}, {0x200, 0x3FF}, {0x400, 0x5FF}, {0x600, 0x7FF}}}},
+    };
+    for (const Part& p : parts) {
+        for (int b = 0; b < 4; ++b) {
+            Eeprom e(variant(p.chip));
+            // Only the block's own bit set.
+            e.writeBprot(static_cast<std::uint8_t>(1 << b), true);
+            std::uint64_t t = 0;
+            for (int other = 0; other < 4; ++other) {
+                for (const std::uint16_t offset : {p.blocks[other].first, p.blocks[other].second}) {
+                    eepromCycle(e, 0, offset, 0x00, t += 100'000);
+                    EXPECT_EQ(e.read(offset), other == b ? 0xFF : 0x00)
+                        << variant(p.chip).name << " BPRT" << b << " offset " << offset;
+                }
+            }
         }
     }
     Eeprom e(variant(Chip::E9));

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 
 #include "board_bench.h"
+#include "kestro/sim/board/keeper.h"
 
 namespace kestro::sim {
 namespace {
@@ -68,34 +71,156 @@ INSTANTIATE_TEST_SUITE_P(AllParts, Persistence,
                          ::testing::Values(Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811),
                          [](const auto& info) { return std::string(variant(info.param).name); });
 
-TEST(Persistence, ABrokenFileIsRefusedWholeAndChangesNothing) {
-    const std::vector<std::pair<std::string, std::string>> breakages{
-        {"NotOurs", "hello\n"},           {"UnknownPart", "chip MC68HC11Z9\n"},
-        {"ShortEeprom", "eeprom 00FF\n"}, {"NotHex", "config G0\n"},
-        {"BadFlag", "companion-sdp 2\n"},
-    };
-    for (const auto& [name, line] : breakages) {
-        TempFolder folder;
-        testing::BoardBench good(Chip::E9);
-        good.board.save(folder.path);
-        // Replace the line with the same key (or the whole file for "NotOurs").
-        const auto file = folder.path / Board::kStateFile;
-        std::ifstream in(file);
-        std::string text, l;
-        const std::string key = line.substr(0, line.find(' '));
-        while (std::getline(in, l))
-            text += (name != "NotOurs" && l.rfind(key + " ", 0) == 0) ? line : l + "\n";
-        in.close();
-        if (name == "NotOurs")
-            text = line;
-        std::ofstream(file, std::ios::trunc) << text;
+std::string slurp(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
 
+void spit(const std::filesystem::path& file, const std::string& text) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+}
+
+// text with the line that starts with key replaced by line.
+std::string replaced(const std::string& text, const std::string& key, const std::string& line) {
+    const auto at = text.find("\n" + key + " ") + 1;
+    return text.substr(0, at) + line + text.substr(text.find('\n', at));
+}
+
+TEST(Persistence, ABrokenFileIsRefusedWholeAndChangesNothing) {
+    TempFolder folder;
+    testing::BoardBench good(Chip::E9);
+    good.board.save(folder.path);
+    const auto file = folder.path / Board::kStateFile;
+    const std::string saved = slurp(file);
+    const std::string huge(1 << 20, '0');
+    const auto eeprom = saved.find("eeprom ");
+    const std::vector<std::pair<std::string, std::string>> breakages{
+        {"NotOurs", "hello\n"},
+        {"UnknownPart", replaced(saved, "chip", "chip MC68HC11Z9")},
+        {"ShortEeprom", replaced(saved, "eeprom", "eeprom 00FF")},
+        {"NotHex", replaced(saved, "config", "config G0")},
+        {"OneBadDigit", std::string(saved).replace(eeprom + 300, 1, "g")},
+        {"TruncatedMemory", saved.substr(0, eeprom + 300)},
+        {"BadFlag", replaced(saved, "companion-sdp", "companion-sdp 2")},
+        {"HugeFirstLine", huge},
+        {"HugeLineWithoutValue", saved + huge + "\n"},
+        {"HugeMemory", replaced(saved, "eeprom", "eeprom " + huge)},
+    };
+    for (const auto& [name, text] : breakages) {
+        spit(file, text);
         testing::BoardBench b(Chip::A8);
         b.board.eeprom().array()[0] = 0x12;
-        EXPECT_THROW(b.board.load(folder.path), BoardError) << name;
+        try {
+            b.board.load(folder.path);
+            ADD_FAILURE() << name << ": loaded";
+        } catch (const BoardError& e) {
+            // The message names the file and quotes no more than a few dozen characters of it.
+            const std::string what = e.what();
+            EXPECT_NE(what.find(file.string()), std::string::npos) << name << ": " << what;
+            EXPECT_LT(what.size(), file.string().size() + 120) << name << ": " << what;
+        }
         EXPECT_EQ(b.board.chip().chip, Chip::A8) << name;
         EXPECT_EQ(b.board.eeprom().array()[0], 0x12) << name;
     }
+}
+
+TEST(Persistence, LineEndsOfEitherKindReadTheSame) {
+    TempFolder folder;
+    testing::BoardBench a(Chip::E9_711);
+    scribble(a.board);
+    a.board.save(folder.path);
+    const auto file = folder.path / Board::kStateFile;
+    const std::string lf = slurp(file);
+    std::string crlf;
+    for (const char c : lf)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    const std::string firstOnly = std::string(lf).replace(lf.find('\n'), 1, "\r\n");
+    for (const std::string& text : {crlf, firstOnly}) {
+        spit(file, text);
+        testing::BoardBench b(Chip::A8);
+        ASSERT_TRUE(b.board.load(folder.path));
+        EXPECT_EQ(b.board.chip().chip, Chip::E9_711);
+        EXPECT_EQ(b.board.eeprom().array(), a.board.eeprom().array());
+        EXPECT_TRUE(std::ranges::equal(b.board.eprom(), a.board.eprom()));
+        EXPECT_EQ(b.board.devices().companion().stored(), (CompanionRegisters{0x81, 0x2C, 0x85}));
+    }
+}
+
+TEST(Persistence, AFolderWhereTheFileBelongsIsRefusedAndLeavesNothingBehind) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder.path / Board::kStateFile);
+    testing::BoardBench b(Chip::E9);
+    EXPECT_THROW(b.board.load(folder.path), BoardError);
+    EXPECT_THROW(b.board.save(folder.path), BoardError);
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder.path))
+        names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{Board::kStateFile});
+    EXPECT_TRUE(std::filesystem::is_directory(folder.path / Board::kStateFile));
+}
+
+TEST(Keeper, AStateThatCannotBeReadIsSetAsideNotWrittenOver) {
+    TempFolder folder;
+    const auto file = folder.path / Board::kStateFile;
+    testing::BoardBench user(Chip::E9);
+    scribble(user.board);
+    user.board.save(folder.path);
+    const std::string saved = slurp(file);
+    for (const char* aside :
+         {"virtual-hc11-board.unreadable.txt", "virtual-hc11-board.unreadable-2.txt"}) {
+        // One bad digit in the user's EEPROM image.
+        const std::string damaged = std::string(saved).replace(saved.find("eeprom ") + 9, 1, "x");
+        spit(file, damaged);
+        testing::BoardBench b(Chip::E9);
+        BoardKeeper keeper(b.board, folder.path);
+        const auto told = keeper.restore();
+        ASSERT_TRUE(told);
+        EXPECT_NE(told->find("factory state"), std::string::npos) << *told;
+        EXPECT_NE(told->find((folder.path / aside).string()), std::string::npos) << *told;
+        EXPECT_EQ(b.board.eeprom().array()[0], 0xFF);
+        // Saving, as at exit, leaves the set-aside file as the user had it.
+        EXPECT_FALSE(keeper.save());
+        EXPECT_EQ(slurp(folder.path / aside), damaged);
+    }
+}
+
+TEST(Keeper, AStateThatCannotBeSetAsideIsLeftAloneAndNotSavedOver) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes into a read-only folder";
+    TempFolder folder;
+    std::filesystem::create_directories(folder.path);
+    const auto file = folder.path / Board::kStateFile;
+    spit(file, "kestro-virtual-hc11-board 1\nchip MC68HC11E9\nconfig G0\n");
+    std::filesystem::permissions(
+        folder.path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    testing::BoardBench b(Chip::E9);
+    BoardKeeper keeper(b.board, folder.path);
+    const auto told = keeper.restore();
+    std::filesystem::permissions(folder.path, std::filesystem::perms::owner_all);
+    ASSERT_TRUE(told);
+    EXPECT_NE(told->find("not saved over it"), std::string::npos) << *told;
+    EXPECT_FALSE(keeper.save());
+    EXPECT_EQ(slurp(file), "kestro-virtual-hc11-board 1\nchip MC68HC11E9\nconfig G0\n");
+}
+
+TEST(Keeper, AFailedSaveIsToldOnceUntilASaveSucceeds) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder.path);
+    const auto blocker = folder.path / "board";
+    spit(blocker, "a file where the board's folder belongs");
+    testing::BoardBench b(Chip::E9);
+    BoardKeeper keeper(b.board, blocker);
+    EXPECT_FALSE(keeper.restore());
+    const auto told = keeper.save();
+    ASSERT_TRUE(told);
+    EXPECT_NE(told->find(blocker.string()), std::string::npos) << *told;
+    EXPECT_FALSE(keeper.save());
+    std::filesystem::remove(blocker);
+    EXPECT_FALSE(keeper.save());
+    EXPECT_TRUE(std::filesystem::exists(blocker / Board::kStateFile));
+    std::filesystem::remove_all(blocker);
+    spit(blocker, "");
+    EXPECT_TRUE(keeper.save());
 }
 
 TEST(Persistence, FactoryResetErasesAndRestoresTheDefaults) {

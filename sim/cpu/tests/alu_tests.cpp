@@ -144,6 +144,10 @@ std::vector<Case> inherentCases() {
         {"DAA half carry", {0x19}, {.a = 0x10, .ccr = H}, {.a = 0x16, .ccr = H}, 2},
         {"DAA high digit", {0x19}, {.a = 0xA0}, {.a = 0x00, .ccr = Z | C}, 2},
         {"DAA both digits", {0x19}, {.a = 0x9A}, {.a = 0x00, .ccr = Z | C}, 2},
+        // An upper digit of 9 needs no correction while the lower one is a decimal digit.
+        {"DAA upper 9 lower 9", {0x19}, {.a = 0x99}, {.a = 0x99, .ccr = N}, 2},
+        {"DAA upper 9 lower 0", {0x19}, {.a = 0x90}, {.a = 0x90, .ccr = N}, 2},
+        {"DAA upper 9 half carry", {0x19}, {.a = 0x92, .ccr = H}, {.a = 0x98, .ccr = H | N}, 2},
         {"DAA with C and H", {0x19}, {.a = 0x32, .ccr = H | C}, {.a = 0x98, .ccr = H | N | C}, 2},
         {"DAA zero", {0x19}, {.a = 0x00}, {.ccr = Z}, 2},
         {"DAA keeps C", {0x19}, {.a = 0x05, .ccr = C}, {.a = 0x65, .ccr = C}, 2},
