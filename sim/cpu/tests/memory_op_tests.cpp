@@ -175,8 +175,9 @@ TEST(Instructions, BusTrafficMatchesTheChip) {
         cpu.regs = {.a = 0xA5, .b = 0x5A, .x = 0x1230, .sp = 0x01FF, .pc = kOrg};
         bus.log.clear();
         cpu.step();
+        const std::size_t length = code.size();  // a lambda cannot capture a binding in C++20
         std::erase_if(bus.log, [&](const Access& a) {
-            return !a.write && a.address >= kOrg && a.address < kOrg + code.size();
+            return !a.write && a.address >= kOrg && a.address < kOrg + length;
         });
         EXPECT_EQ(bus.log, expected) << name;
     }
