@@ -165,6 +165,7 @@ TEST(CommTest, APortLostMidRunNamesTheDevice) {
     EXPECT_TRUE(b.ui.windowEnabled());
     EXPECT_EQ(b.ui.captions["TestComm"], "Test Comm");
     EXPECT_TRUE(b.view.disconnected);
+    EXPECT_FALSE(b.link.ready());
 }
 
 TEST(CommTest, AClosedPortIsReportedNotHung) {
@@ -196,6 +197,33 @@ TEST(CommTest, ABreakDuringTheRunShowsReadyUntilTheEnd) {
 
 namespace kestro {
 namespace {
+
+// Once a talker download has begun the boot loader no longer waits for one: whatever ends the
+// run, the next one needs a new reset.
+TEST(Frame, EveryEndingAfterTheDownloadBeganLeavesTheTargetNotReady) {
+    const std::pair<const char*, Frame::Body> endings[] = {
+        {"port failure", [](Frame& f) { f.portFailed(PortError::Lost); }},
+        {"kept-target error",
+         [](Frame&) { throw LinkError("write failed", LinkError::Ending::KeepTarget); }},
+        {"unforeseen error", [](Frame&) { throw std::runtime_error("disk full"); }},
+        {"body that just returns", [](Frame&) {}},
+    };
+    for (const auto& [name, ending] : endings) {
+        testing::Bench b;
+        b.connectAndReset();
+        Frame::run(b.frameTarget, "TestComm", "Test Comm", [&ending](Frame& f) {
+            if (!f.begin())
+                return;
+            f.downloadTalker("testcom.S19");
+            ending(f);
+        });
+        EXPECT_FALSE(b.link.ready()) << name;
+        EXPECT_FALSE(b.view.ready) << name;
+        EXPECT_TRUE(b.view.prompt) << name;
+        EXPECT_TRUE(b.ui.windowEnabled()) << name;
+        EXPECT_EQ(b.ui.captions["TestComm"], "Test Comm") << name;
+    }
+}
 
 TEST(Frame, AnUnforeseenFailureLeavesTheWindowUsable) {
     testing::Bench b;
