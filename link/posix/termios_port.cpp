@@ -188,6 +188,7 @@ PortError TermiosPort::open() {
     if (fd < 0)
         return openError(errno);
     const auto refuse = [fd](PortError e) {
+        ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return e;
     };
@@ -244,6 +245,9 @@ void TermiosPort::release() {
         n->deleteLater();
     }
     readNotifier_ = writeNotifier_ = nullptr;
+    // The exclusive flag belongs to the tty, not to our descriptor: a pseudo-terminal keeps it
+    // after we close while its other end stays open, and turns away everyone but root.
+    ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
     decoder_.reset();
