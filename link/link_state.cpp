@@ -20,9 +20,23 @@ std::string LinkState::openFailureText(int n, PortError error) const {
             return "CommPort already in use";
         case PortError::Absent:
             return device + " does not exist";
-        case PortError::NoPermission:
-            return "No permission to open " + device +
-                   ": add yourself to the dialout group and log in again";
+        case PortError::NoPermission: {
+            // Group advice only where joining the group would let the user in.
+            const AccessProblem why = port_.accessProblem();
+            const std::string refused = "No permission to open " + device;
+            switch (why.kind) {
+                case AccessProblem::Kind::NotInGroup:
+                    return refused + ": add yourself to the " + why.name +
+                           " group and log in again";
+                case AccessProblem::Kind::OwnerOnly:
+                    return refused + ": only its owner, " + why.name + ", may use it";
+                case AccessProblem::Kind::ClosedFolder:
+                    return refused + ": you may not enter the folder " + why.name;
+                case AccessProblem::Kind::Unknown:
+                    break;
+            }
+            return refused;
+        }
         case PortError::Lost:
             return device + " was lost";
         case PortError::NotOpen:

@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cmath>
 
+#include "access_check.h"
+
 namespace kestro {
 
 namespace {
@@ -185,8 +187,11 @@ PortError TermiosPort::open() {
         return PortError::Absent;
 
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return openError(errno);
+    if (fd < 0) {
+        const PortError e = openError(errno);
+        accessProblem_ = e == PortError::NoPermission ? diagnoseAccess(path) : AccessProblem{};
+        return e;
+    }
     const auto refuse = [fd](PortError e) {
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);

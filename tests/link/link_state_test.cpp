@@ -87,21 +87,32 @@ TEST(PortChange, ASuccessfulChoiceClearsAFailureShownBefore) {
 }
 
 TEST(PortChange, FailureFallsBackToTheOldPortAndWarnsForTwoSeconds) {
+    using Kind = AccessProblem::Kind;
     struct Case {
         PortError error;
+        AccessProblem why;
         std::string warning;
     };
     const Case cases[] = {
-        {PortError::InUse, "CommPort already in use"},
-        {PortError::Absent, "virtual port 3 does not exist"},
+        {PortError::InUse, {}, "CommPort already in use"},
+        {PortError::Absent, {}, "virtual port 3 does not exist"},
+        // The group advice only where joining the group lets the user in.
         {PortError::NoPermission,
+         {Kind::NotInGroup, "dialout"},
          "No permission to open virtual port 3: add yourself to the dialout group and log in "
          "again"},
+        {PortError::NoPermission,
+         {Kind::OwnerOnly, "root"},
+         "No permission to open virtual port 3: only its owner, root, may use it"},
+        {PortError::NoPermission,
+         {Kind::ClosedFolder, "/dev/serial"},
+         "No permission to open virtual port 3: you may not enter the folder /dev/serial"},
+        {PortError::NoPermission, {}, "No permission to open virtual port 3"},
     };
     for (const Case& c : cases) {
         Bench b;
         b.link.startupSearch();
-        b.port.setOpenResult(3, c.error);
+        b.port.setOpenResult(3, c.error, c.why);
         // The warning is up during the pause and gone after it.
         b.clock.schedule(1s, [&] { EXPECT_EQ(b.view.warning, c.warning); });
         b.link.changePort(3);

@@ -27,6 +27,7 @@ class RecordingPort final : public SerialPort {
     void close() override { inner_.close(); }
     bool isOpen() const override { return inner_.isOpen(); }
     PortError failure() const override { return inner_.failure(); }
+    AccessProblem accessProblem() const override { return inner_.accessProblem(); }
     PortError output(ByteView bytes) override {
         writes.emplace_back(bytes.begin(), bytes.end());
         return inner_.output(bytes);
