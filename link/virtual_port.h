@@ -53,6 +53,8 @@ class VirtualPort final : public SerialPort {
     void setInputLen(std::size_t n) override { inputLen_ = n; }
 
     void setListener(PortListener* listener) override { listener_ = listener; }
+    // As an adapter that passes a break on as a plain NUL: see SerialPort.
+    void setLoneNulIsBreak(bool enabled) override { loneNulIsBreak_ = enabled; }
 
     static constexpr std::size_t kOutBufferSize = 512;
 
@@ -75,6 +77,7 @@ class VirtualPort final : public SerialPort {
     std::size_t inputLen_ = 0;
     PortError failure_ = PortError::None;
     PortListener* listener_ = nullptr;
+    bool loneNulIsBreak_ = false;
 };
 
 }  // namespace kestro

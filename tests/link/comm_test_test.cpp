@@ -225,6 +225,47 @@ TEST(Frame, EveryEndingAfterTheDownloadBeganLeavesTheTargetNotReady) {
     }
 }
 
+TEST(Frame, APortThatNeverDrainsEndsTheRunAtItsLimit) {
+    testing::Bench b;
+    b.connectAndReset();
+    b.wire.neverDrains = true;
+    const TimePoint start = b.clock.now();
+    runTestComm(b);
+    // Twice the line time of the 258 bytes queued, and two seconds for an adapter's latency.
+    const Duration limit = 2 * characterTime(1200, 258) + 2s;
+    EXPECT_GE(b.clock.now() - start, limit);
+    EXPECT_LT(b.clock.now() - start, limit + 100ms);
+    ASSERT_EQ(b.ui.messages.size(), 1u);
+    EXPECT_NE(b.ui.messages[0].text.find("did not send its data in time"), std::string::npos);
+    expectEndedAsFrame(b);
+}
+
+// Some adapters pass a break on as a plain NUL, so a NUL alone announces a reset while the link
+// is idle; while a run talks to the talker it is data.
+TEST(Frame, ALoneNulIsABreakOnlyWhileNoRunTalksToTheTarget) {
+    testing::Bench b;
+    b.link.startupSearch();
+    b.target.send(Byte{0});
+    b.clock.advance(100ms);
+    ASSERT_TRUE(b.link.ready());
+    EXPECT_EQ(b.port.inBufferCount(), 0u);
+
+    bool readyAfterNul = true;
+    Bytes received;
+    Frame::run(b.frameTarget, "TestComm", "Test Comm", [&](Frame& f) {
+        if (!f.begin())
+            return;
+        f.link().clearReady();  // so that a break during the run would show
+        b.target.send(Byte{0});
+        f.wait(100ms);
+        readyAfterNul = f.link().ready();
+        received = f.port().input();
+        f.cancel();
+    });
+    EXPECT_FALSE(readyAfterNul);
+    EXPECT_EQ(received, Bytes{0});
+}
+
 TEST(Frame, AnUnforeseenFailureLeavesTheWindowUsable) {
     testing::Bench b;
     b.connectAndReset();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <vector>
 
 #include "serial_port.h"
@@ -14,6 +15,8 @@ class RecordingPort final : public SerialPort {
 
     std::vector<Bytes> writes;
     std::vector<std::string> settingsLog;
+    // A port whose output never leaves, as one held up by flow control.
+    bool neverDrains = false;
 
     void setCommPort(int n) override { inner_.setCommPort(n); }
     int commPort() const override { return inner_.commPort(); }
@@ -33,7 +36,10 @@ class RecordingPort final : public SerialPort {
         return inner_.output(bytes);
     }
     using SerialPort::output;
-    std::size_t outBufferCount() override { return inner_.outBufferCount(); }
+    std::size_t outBufferCount() override {
+        const std::size_t n = inner_.outBufferCount();
+        return neverDrains ? std::max<std::size_t>(n, 1) : n;
+    }
     std::size_t outBufferSize() const override { return inner_.outBufferSize(); }
     void discardOutput() override { inner_.discardOutput(); }
     Bytes input() override { return inner_.input(); }
