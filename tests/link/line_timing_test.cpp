@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-
-#include "event_loop_clock.h"
 #include "late_events.h"
 #include "virtual_line.h"
 #include "virtual_port.h"
@@ -38,11 +35,8 @@ TEST(LineTiming, FramesQueuedBackToBackStayBackToBackWhenEventsRunLate) {
 }
 
 TEST(LineTimingInTheProgram, ADownloadTakesItsLineTimeOnABusyMachine) {
-    int argc = 1;
-    char name[] = "test";
-    char* argv[] = {name};
-    QCoreApplication app(argc, argv);
-    EventLoopClock clock;
+    testing::ProgramClock program;
+    EventLoopClock& clock = program.clock;
     VirtualLine line(clock);
     VirtualPort port(clock);
     port.attach(1, line);

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-
-#include "event_loop_clock.h"
 #include "kestro/sim/board/board.h"
 #include "late_events.h"
 
@@ -80,11 +77,8 @@ TEST(BoardLineTiming, LateEventsNeitherSplitTheResetBreakNorDelayTheEcho) {
 }
 
 TEST(BoardLineTimingInTheProgram, OneBreakPerResetAndEchoesOnTimeOnABusyMachine) {
-    int argc = 1;
-    char name[] = "test";
-    char* argv[] = {name};
-    QCoreApplication app(argc, argv);
-    EventLoopClock clock;
+    testing::ProgramClock program;
+    EventLoopClock& clock = program.clock;
     LateBoard b(clock);
     testing::BusyMachine busy(40ms, 15ms);
     resetThenDownload(b, clock, [&clock](Duration d) { clock.sleepFor(d); });

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "clock.h"
+#include "event_loop_clock.h"
 #include "virtual_clock.h"
 
 namespace kestro::testing {
@@ -30,6 +32,15 @@ class StallingScheduler final : public Scheduler {
     VirtualClock& clock_;
     Duration period_;
     Duration stall_;
+};
+
+// The program's clock, with the application whose event loop it runs.
+struct ProgramClock {
+    int argc = 1;
+    char name[8] = "test";
+    char* argv[1] = {name};
+    QCoreApplication app{argc, argv};
+    EventLoopClock clock;
 };
 
 // The same in the program's event loop: the loop's own thread stalls now and then, and another
