@@ -25,6 +25,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <exception>
+#include <utility>
 
 #include "drive_list.h"
 #include "folder_list.h"
@@ -411,8 +412,21 @@ QWidget* Form1::buildCommPage() {
     }
     radios->addStretch();
     comm_[0]->setChecked(true);
-    // A click by the user changes the port; the program's own choice never does.
-    connect(commGroup_, &QButtonGroup::idClicked, this, [this](int n) { link_.changePort(n); });
+    // The user checking a button changes the port once, however it was checked: mouse,
+    // keyboard or a screen reader's toggle. A click on the button already checked reopens its
+    // port. The program's own choice (selectComm) never changes it.
+    connect(commGroup_, &QButtonGroup::idPressed, this,
+            [this](int n) { commWasChecked_ = comm_[n - 1]->isChecked(); });
+    connect(commGroup_, &QButtonGroup::idToggled, this, [this](int n, bool checked) {
+        if (checked) {
+            link_.changePort(n);
+        }
+    });
+    connect(commGroup_, &QButtonGroup::idClicked, this, [this](int n) {
+        if (std::exchange(commWasChecked_, false)) {
+            link_.changePort(n);
+        }
+    });
     layout->addLayout(radios);
     layout->addSpacing(px(240));
 

@@ -162,6 +162,7 @@ class Form1 : public QWidget, public LinkView, public OperationUi {
     QStackedWidget* pages_ = nullptr;
     QButtonGroup* commGroup_ = nullptr;
     std::array<QRadioButton*, 4> comm_{};
+    bool commWasChecked_ = false;  // the Comm button being clicked was checked when pressed
     QLabel* commUseTxt_ = nullptr;
     QLabel* commUseImg_ = nullptr;
     std::array<QCheckBox*, 4> config_{};

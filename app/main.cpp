@@ -80,29 +80,64 @@ class VirtualBoard {
     bool sessionEnding_ = false;
 };
 
+// The program's options; also what --help lists.
+struct Options {
+    QCommandLineOption virtualBoard{
+        QStringLiteral("virtual-board"),
+        QStringLiteral("Comm 1 is a virtual HC11 board; Comm 2 to 4 stay real ports.")};
+    QCommandLineOption trace{
+        QStringLiteral("trace"),
+        QStringLiteral("Append every byte each way and every break, with its time, to <file>."),
+        QStringLiteral("file")};
+
+    void describe(QCommandLineParser& parser) const {
+        parser.setApplicationDescription(
+            QStringLiteral("Loads, programs, verifies and reads the memories of a 68HC11 through "
+                           "its serial bootstrap mode."));
+        parser.addHelpOption();
+        parser.addVersionOption();
+        parser.addOption(virtualBoard);
+        parser.addOption(trace);
+    }
+};
+
+void nameApplication() {
+    QCoreApplication::setApplicationName(QStringLiteral("kestro"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KESTRO_VERSION));
+}
+
+// Whether the command line may ask only for text (help or the version).
+bool mayAskForText(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a == "-h" || a == "-?" || a == "-v" || a.startsWith("--help") || a == "--version") {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("kestro"));
-    QApplication::setApplicationVersion(QStringLiteral(KESTRO_VERSION));
+    const Options options;
+    if (mayAskForText(argc, argv)) {
+        // Help and the version are answered before a window system is touched, so they work
+        // without a display; process() prints them and ends the program.
+        QCoreApplication core(argc, argv);
+        nameApplication();
+        QCommandLineParser parser;
+        options.describe(parser);
+        parser.process(core);
+    }
 
+    QApplication app(argc, argv);
+    nameApplication();
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Loads, programs, verifies and reads the memories of a 68HC11 through "
-                       "its serial bootstrap mode."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption virtualBoard(
-        QStringLiteral("virtual-board"),
-        QStringLiteral("Comm 1 is a virtual HC11 board; Comm 2 to 4 stay real ports."));
-    const QCommandLineOption trace(
-        QStringLiteral("trace"),
-        QStringLiteral("Append every byte each way and every break, with its time, to <file>."),
-        QStringLiteral("file"));
-    parser.addOption(virtualBoard);
-    parser.addOption(trace);
+    options.describe(parser);
     parser.process(app);
+    const QCommandLineOption& virtualBoard = options.virtualBoard;
+    const QCommandLineOption& trace = options.trace;
 
     const auto settings = kestro::openUserSettings();
     kestro::EventLoopClock clock;

@@ -11,9 +11,12 @@ FileList::FileList(QWidget* parent) : QListWidget(parent) {
     setFocusPolicy(Qt::StrongFocus);
     connect(this, &QListWidget::itemClicked, this,
             [this](QListWidgetItem* item) { emit fileSelected(item->text()); });
-    connect(this, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
-        if (item != nullptr && item->isSelected()) {
-            emit fileSelected(item->text());
+    // Any change of the selection: the arrow keys, or a screen reader selecting an item without
+    // making it current.
+    connect(this, &QListWidget::itemSelectionChanged, this, [this] {
+        const QString name = selectedName();
+        if (!name.isEmpty()) {
+            emit fileSelected(name);
         }
     });
     connect(this, &QListWidget::itemActivated, this,

@@ -29,19 +29,16 @@ void Frame::run(Target& target, std::string button, std::string restingCaption, 
         body(f);
     } catch (const LinkError& e) {
         f.ui().message({e.what(), kAppTitle, Icon::Critical, e.detail});
-        if (e.ending == LinkError::Ending::EndAsFrame)
-            f.finish();
-        else
-            f.cancel();
+        f.end(e.ending == LinkError::Ending::EndAsFrame);
     } catch (const std::exception& e) {
         // Not a failure the link foresees (out of memory, a file system error): say what it
-        // was and leave the window usable; whether the target was used is unknown.
+        // was and leave the window usable.
         f.ui().message({e.what(), kAppTitle, Icon::Critical});
-        f.cancel();
+        f.end(false);
     }
     // A body that returned without ending its run must not leave the window disabled.
     if (!f.ended_ && f.link().operationRunning())
-        f.cancel();
+        f.end(false);
 }
 
 bool Frame::begin() {
@@ -84,6 +81,7 @@ void Frame::downloadTalker(const std::string& talkerFile) {
     if (const PortError e = port().setSettings(kTalkerSettings); e != PortError::None)
         portFailed(e);
     const Bytes wire = talkerWireBytes(talkerImage(*text));
+    targetUsed_ = true;
     for (Byte b : wire) {
         if (const PortError e = port().output(b); e != PortError::None)
             portFailed(e);
@@ -197,6 +195,13 @@ void Frame::finish() {
 
 void Frame::cancel() {
     restoreIdle();
+}
+
+void Frame::end(bool targetUsed) {
+    if (targetUsed || targetUsed_)
+        finish();
+    else
+        cancel();
 }
 
 void Frame::restoreIdle() {

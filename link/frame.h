@@ -77,6 +77,9 @@ class Frame {
     // Ends a run that has not used the target: caption back, window enabled.
     void cancel();
 
+    // Ends a run that failed: as finish() when the target was used, as cancel() otherwise.
+    void end(bool targetUsed);
+
     // A port failure as the user is told it.
     [[noreturn]] void portFailed(PortError error);
 
@@ -89,6 +92,9 @@ class Frame {
     std::string restingCaption_;
     Bytes expectedEcho_;
     bool echoChecked_ = true;
+    // Set as the first byte of a talker download goes out: from then on the boot loader no
+    // longer waits for a download, so however the run ends, the next one needs a new reset.
+    bool targetUsed_ = false;
     bool ended_ = false;
 };
 

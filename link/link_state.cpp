@@ -20,9 +20,23 @@ std::string LinkState::openFailureText(int n, PortError error) const {
             return "CommPort already in use";
         case PortError::Absent:
             return device + " does not exist";
-        case PortError::NoPermission:
-            return "No permission to open " + device +
-                   ": add yourself to the dialout group and log in again";
+        case PortError::NoPermission: {
+            // Group advice only where joining the group would let the user in.
+            const AccessProblem why = port_.accessProblem();
+            const std::string refused = "No permission to open " + device;
+            switch (why.kind) {
+                case AccessProblem::Kind::NotInGroup:
+                    return refused + ": add yourself to the " + why.name +
+                           " group and log in again";
+                case AccessProblem::Kind::OwnerOnly:
+                    return refused + ": only its owner, " + why.name + ", may use it";
+                case AccessProblem::Kind::ClosedFolder:
+                    return refused + ": you may not enter the folder " + why.name;
+                case AccessProblem::Kind::Unknown:
+                    break;
+            }
+            return refused;
+        }
         case PortError::Lost:
             return device + " was lost";
         case PortError::NotOpen:
@@ -33,20 +47,26 @@ std::string LinkState::openFailureText(int n, PortError error) const {
     return device + " cannot be opened";
 }
 
+std::optional<int> LinkState::openFirstFree(std::string& reasons, std::string_view separator) {
+    for (int n = 1; n <= kPorts; ++n) {
+        port_.setCommPort(n);
+        const PortError e = port_.open();
+        if (e == PortError::None)
+            return n;
+        if (!reasons.empty())
+            reasons += separator;
+        reasons += "Comm " + std::to_string(n) + ": " + openFailureText(n, e);
+    }
+    return std::nullopt;
+}
+
 void LinkState::startupSearch() {
     portNumber_ = 0;
     port_.setSettings(kStartupSettings);
     std::string reasons;
-    int n = 1;
-    for (; n <= kPorts; ++n) {
-        port_.setCommPort(n);
-        const PortError e = port_.open();
-        if (e == PortError::None)
-            break;
-        reasons += "Comm " + std::to_string(n) + ": " + openFailureText(n, e) + "\n";
-    }
-    portNumber_ = n;  // kNoPort when nothing opened
-    if (portNumber_ <= kPorts) {
+    const std::optional<int> opened = openFirstFree(reasons, "\n");
+    portNumber_ = opened.value_or(kNoPort);
+    if (opened) {
         // Choosing a button other than the first counts as the user choosing it.
         if (portNumber_ == 1) {
             if (view_)
@@ -56,8 +76,6 @@ void LinkState::startupSearch() {
         }
         return;
     }
-    if (!reasons.empty())
-        reasons.pop_back();
     if (view_)
         view_->message({"No free CommPort!", "Error", Icon::Exclamation, reasons});
 }
@@ -78,6 +96,12 @@ void LinkState::changePort(int n) {
         port_.setCommPort(old);
         port_.open();  // failing again here changes nothing more
     }
+    // The break that made the target ready came on the old port; a reopened old port keeps
+    // it, any other ending does not.
+    if (ready_ && (portNumber_ != old || !port_.isOpen()))
+        clearReady();
+    if (port_.isOpen() && failureShown_)
+        showDisconnected(false, {});
     if (view_)
         view_->selectComm(portNumber_ >= 1 && portNumber_ <= kPorts ? portNumber_ : 0);
     clock_.sleepFor(kPortChangePause);
@@ -89,25 +113,34 @@ void LinkState::connect() {
     if (port_.isOpen())
         return;
     port_.setSettings(kStartupSettings);
-    port_.setCommPort(portNumber_);
-    const PortError e = port_.open();
-    if (e != PortError::None) {
+    if (portNumber_ < 1 || portNumber_ > kPorts) {
+        // No port was ever found: look again at the ports the user can choose, never beyond.
+        std::string reasons;
+        const std::optional<int> opened = openFirstFree(reasons, "; ");
+        if (!opened) {
+            showDisconnected(true, "No free CommPort! " + reasons);
+            return;
+        }
+        portNumber_ = *opened;
         if (view_)
-            view_->showDisconnected(true, openFailureText(portNumber_, e));
-        return;
+            view_->selectComm(portNumber_);
+    } else {
+        port_.setCommPort(portNumber_);
+        if (const PortError e = port_.open(); e != PortError::None) {
+            showDisconnected(true, openFailureText(portNumber_, e));
+            return;
+        }
     }
-    if (view_) {
-        view_->showDisconnected(false, {});
+    showDisconnected(false, {});
+    if (view_)
         view_->showResetPrompt(true);
-    }
 }
 
 void LinkState::disconnect() {
     if (!port_.isOpen())
         return;
     port_.close();
-    if (view_)
-        view_->showDisconnected(true, {});
+    showDisconnected(true, {});
     ready_ = false;
     refresh();
     if (view_)
@@ -135,9 +168,19 @@ void LinkState::portBreak() {
 }
 
 void LinkState::portFailed(PortError error) {
-    // An open port that went away is shown as a disconnect; the user connects again.
+    // An open port that went away is shown as a disconnect; the user connects again, and the
+    // target, whose break came on that port, must be reset again.
+    ready_ = false;
+    refresh();
     if (view_)
-        view_->showDisconnected(true, openFailureText(portNumber_, error));
+        view_->showResetPrompt(false);
+    showDisconnected(true, openFailureText(portNumber_, error));
+}
+
+void LinkState::showDisconnected(bool shown, const std::string& reason) {
+    failureShown_ = shown && !reason.empty();
+    if (view_)
+        view_->showDisconnected(shown, reason);
 }
 
 void LinkState::setTimerEnabled(bool enabled) {

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "clock.h"
 #include "messages.h"
@@ -74,6 +75,10 @@ class LinkState : public PortListener {
 
   private:
     void tick();
+    // Opens the first of Comm 1 to kPorts that opens; reasons collects why the others did not.
+    std::optional<int> openFirstFree(std::string& reasons, std::string_view separator);
+    // The disconnected picture; one shown for a failure goes once a port opens.
+    void showDisconnected(bool shown, const std::string& reason);
 
     SerialPort& port_;
     Clock& clock_;
@@ -83,6 +88,7 @@ class LinkState : public PortListener {
     bool ready_ = false;
     int ticks_ = 0;
     bool operationRunning_ = false;
+    bool failureShown_ = false;
     std::optional<Scheduler::EventId> timer_;
     TimePoint nextTick_{0};
 };

@@ -26,6 +26,7 @@ class PortSwitch final : public SerialPort {
     void close() override { current_->close(); }
     bool isOpen() const override { return current_->isOpen(); }
     PortError failure() const override { return current_->failure(); }
+    AccessProblem accessProblem() const override { return current_->accessProblem(); }
 
     PortError output(ByteView bytes) override { return current_->output(bytes); }
     using SerialPort::output;

@@ -14,7 +14,7 @@ enum class PortError {
     None,
     Absent,        // no such device
     InUse,         // another program holds it
-    NoPermission,  // the user may not open it (not in the dialout group)
+    NoPermission,  // the user may not open it; accessProblem() says why where it can
     Lost,          // it went away while open, e.g. a USB adapter pulled out
     NotOpen,       // an operation that needs an open port
     BadSettings,   // a settings text we cannot apply
@@ -31,6 +31,19 @@ struct LineSettings {
     // Accepts the parity letter in either case; nullopt for anything it cannot read.
     static std::optional<LineSettings> parse(std::string_view text);
     bool operator==(const LineSettings&) const = default;
+};
+
+// Why the system refused a port to the user, as far as the port can tell.
+struct AccessProblem {
+    enum class Kind {
+        Unknown,
+        NotInGroup,    // the device's group may use it and the user is not (yet) in it
+        OwnerOnly,     // only the device's owner may use it
+        ClosedFolder,  // a folder on the device's path cannot be entered
+    };
+    Kind kind = Kind::Unknown;
+    std::string name;  // the group, the owner or the folder
+    bool operator==(const AccessProblem&) const = default;
 };
 
 // Notifications of a port, delivered on the thread that owns the link (the UI thread).
@@ -72,6 +85,8 @@ class SerialPort {
     virtual bool isOpen() const = 0;
     // Set when an open port failed under us (Lost, Io); cleared by the next open.
     virtual PortError failure() const = 0;
+    // Why the last open that failed with NoPermission was refused.
+    virtual AccessProblem accessProblem() const { return {}; }
 
     // Queues the bytes in order and returns at once.
     virtual PortError output(ByteView bytes) = 0;

@@ -14,6 +14,8 @@ Duration halfBits(std::int64_t n, int baud) {
 }  // namespace
 
 TimePoint LineDirection::Frame::end() const {
+    if (held)
+        return TimePoint::max();
     return baud == 0 ? start + breakLength : start + halfBits(20, baud);
 }
 
@@ -38,9 +40,9 @@ LineDirection::~LineDirection() {
         scheduler_.cancel(*sampling_);
 }
 
-void LineDirection::startFrame(Byte byte, int baud) {
+void LineDirection::startFrame(Byte byte, int baud, TimePoint from) {
     Frame f;
-    f.start = std::max(scheduler_.now(), idleAt_);
+    f.start = std::max(from, idleAt_);
     f.baud = baud;
     f.byte = byte;
     frames_.push_back(f);
@@ -48,23 +50,42 @@ void LineDirection::startFrame(Byte byte, int baud) {
     added();
 }
 
-void LineDirection::startBreak(Duration length, Duration markAfter) {
+void LineDirection::startBreak(Duration length, Duration markAfter, TimePoint from) {
     Frame f;
-    f.start = std::max(scheduler_.now(), idleAt_);
+    f.start = std::max(from, idleAt_);
     f.breakLength = length;
     frames_.push_back(f);
     idleAt_ = f.end() + markAfter;
     added();
 }
 
-void LineDirection::setReceiver(int baud, Receive receive) {
+void LineDirection::holdBreak(TimePoint from) {
+    Frame f;
+    f.start = std::max(from, idleAt_);
+    f.held = true;
+    frames_.push_back(f);
+    idleAt_ = TimePoint::max();
+    added();
+}
+
+void LineDirection::endBreak(TimePoint at, Duration markAfter) {
+    if (frames_.empty() || !frames_.back().held)
+        return;
+    Frame& f = frames_.back();
+    f.held = false;
+    f.breakLength = std::max({at, scheduler_.now(), f.start}) - f.start;
+    idleAt_ = f.end() + markAfter;
+    added();
+}
+
+void LineDirection::setReceiver(int baud, Receive receive, TimePoint from) {
     if (sampling_) {
         scheduler_.cancel(*sampling_);
         sampling_.reset();
     }
     rxBaud_ = baud;
     receive_ = std::move(receive);
-    watchFrom_ = std::max(watchFrom_, scheduler_.now());
+    watchFrom_ = std::max(watchFrom_, from);
     arm();
 }
 
@@ -116,7 +137,8 @@ void LineDirection::arm() {
         return;
     }
     const TimePoint e = *edge;
-    sampling_ = scheduler_.schedule(e + halfBits(19, rxBaud_), [this, e] { sample(e); });
+    samplingAt_ = e + halfBits(19, rxBaud_);
+    sampling_ = scheduler_.schedule(samplingAt_, [this, e] { sample(e); });
 }
 
 void LineDirection::sample(TimePoint edge) {
@@ -132,6 +154,7 @@ void LineDirection::sample(TimePoint edge) {
         byte |= static_cast<Byte>(levelAt(edge + halfBits(3 + 2 * bit, baud)) << bit);
     const bool framingError = levelAt(edge + halfBits(19, baud)) == 0;
     watchFrom_ = edge + halfBits(19, baud);
+    sampledAt_ = watchFrom_;
     prune();
     if (receive_)
         receive_(byte, framingError);
@@ -159,13 +182,13 @@ void Transmitter::queue(ByteView bytes) {
     for (Byte b : bytes)
         queue_.push_back(Item{false, b, {}});
     if (!onWire_)
-        startNext();
+        startNext(line_.scheduler().now());
 }
 
 void Transmitter::queueBreak(Duration length) {
     queue_.push_back(Item{true, 0, length});
     if (!onWire_)
-        startNext();
+        startNext(line_.scheduler().now());
 }
 
 std::size_t Transmitter::pending() const {
@@ -176,7 +199,7 @@ void Transmitter::discard() {
     queue_.clear();
 }
 
-void Transmitter::startNext() {
+void Transmitter::startNext(TimePoint from) {
     if (queue_.empty()) {
         onWire_ = false;
         return;
@@ -184,14 +207,16 @@ void Transmitter::startNext() {
     const Item item = queue_.front();
     queue_.pop_front();
     if (item.isBreak)
-        line_.startBreak(item.length, halfBits(2, baud_));
+        line_.startBreak(item.length, halfBits(2, baud_), from);
     else
-        line_.startFrame(item.byte, baud_);
+        line_.startFrame(item.byte, baud_, from);
     onWire_ = true;
-    frameEnd_ = line_.scheduler().schedule(line_.idleAt(), [this] {
+    const TimePoint end = line_.idleAt();
+    frameEnd_ = line_.scheduler().schedule(end, [this, end] {
         frameEnd_.reset();
         onWire_ = false;
-        startNext();
+        // The next frame starts where this one ended, not when this event got to run.
+        startNext(end);
     });
 }
 

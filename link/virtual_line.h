@@ -26,15 +26,41 @@ class LineDirection {
 
     Scheduler& scheduler() const { return scheduler_; }
 
-    // --- sender side. A frame starts now; the sender must not start one before idleAt().
-    void startFrame(Byte byte, int baud);
+    // --- sender side. A frame starts at `from` (by default now), or where the line is next
+    // idle if that is later. A sender that keeps its own time passes the moment the frame
+    // left it, even when its events run late: frames sent back to back then lie back to
+    // back on the line, however late the events that put them there.
+    void startFrame(Byte byte, int baud) { startFrame(byte, baud, scheduler_.now()); }
+    void startFrame(Byte byte, int baud, TimePoint from);
     // A break holds the line low; the mark that follows it lets the receiver see the next start.
-    void startBreak(Duration length, Duration markAfter);
+    void startBreak(Duration length, Duration markAfter) {
+        startBreak(length, markAfter, scheduler_.now());
+    }
+    void startBreak(Duration length, Duration markAfter, TimePoint from);
+    // A break held until endBreak(): one low level however long it lasts and however late the
+    // sender gets round to ending it. It ends at `at` or now, whichever is later, so that
+    // what a receiver has already sampled as low stays low.
+    void holdBreak(TimePoint from);
+    void endBreak(TimePoint at, Duration markAfter);
+    // TimePoint::max() while a break is held.
     TimePoint idleAt() const { return idleAt_; }
 
-    // --- receiver side. Baud 0 means nobody listens (a closed port): frames are lost.
-    void setReceiver(int baud, Receive receive);
+    // --- receiver side. Baud 0 means nobody listens (a closed port): frames are lost. The
+    // receiver looks for start bits from `from` on (by default now): a receiver switched in
+    // answer to a byte passes the moment that byte was sampled, not when its event ran.
+    void setReceiver(int baud, Receive receive) {
+        setReceiver(baud, std::move(receive), scheduler_.now());
+    }
+    void setReceiver(int baud, Receive receive, TimePoint from);
     int receiverBaud() const { return rxBaud_; }
+    // Inside a Receive callback: the line time of the stop bit's sample, which is earlier than
+    // now when the event ran late.
+    TimePoint sampledAt() const { return sampledAt_; }
+    // When the receiver will next sample a stop bit, if a frame is on its way. A receiver that
+    // runs a clock of its own stops short of it, so that the byte finds it where it arrives.
+    std::optional<TimePoint> nextSampleAt() const {
+        return sampling_ ? std::optional<TimePoint>(samplingAt_) : std::nullopt;
+    }
 
   private:
     struct Frame {
@@ -42,6 +68,7 @@ class LineDirection {
         int baud = 0;  // 0 for a break
         Byte byte = 0;
         Duration breakLength{0};
+        bool held = false;  // a break whose end is not known yet
         TimePoint end() const;
         int levelAt(TimePoint t) const;  // 1 or 0 within the frame
     };
@@ -59,6 +86,8 @@ class LineDirection {
     int rxBaud_ = 0;
     Receive receive_;
     TimePoint watchFrom_{0};
+    TimePoint sampledAt_{0};
+    TimePoint samplingAt_{0};
     std::optional<Scheduler::EventId> sampling_;
 };
 
@@ -86,7 +115,7 @@ class Transmitter {
         Byte byte = 0;
         Duration length{0};
     };
-    void startNext();
+    void startNext(TimePoint from);
 
     LineDirection& line_;
     int baud_ = 1200;

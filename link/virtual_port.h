@@ -18,7 +18,10 @@ class VirtualPort final : public SerialPort {
     ~VirtualPort() override;
 
     void attach(int n, VirtualLine& line, std::string name = {});
-    void setOpenResult(int n, PortError result) { openResult_[n] = result; }
+    void setOpenResult(int n, PortError result, AccessProblem why = {}) {
+        openResult_[n] = result;
+        accessProblems_[n] = std::move(why);
+    }
     // Simulates a device that disappears under an open port (a USB adapter pulled out).
     void pull();
 
@@ -33,6 +36,10 @@ class VirtualPort final : public SerialPort {
     void close() override;
     bool isOpen() const override { return open_ != nullptr; }
     PortError failure() const override { return failure_; }
+    AccessProblem accessProblem() const override {
+        auto it = accessProblems_.find(port_);
+        return it != accessProblems_.end() ? it->second : AccessProblem{};
+    }
 
     PortError output(ByteView bytes) override;
     using SerialPort::output;
@@ -46,6 +53,8 @@ class VirtualPort final : public SerialPort {
     void setInputLen(std::size_t n) override { inputLen_ = n; }
 
     void setListener(PortListener* listener) override { listener_ = listener; }
+    // As an adapter that passes a break on as a plain NUL: see SerialPort.
+    void setLoneNulIsBreak(bool enabled) override { loneNulIsBreak_ = enabled; }
 
     static constexpr std::size_t kOutBufferSize = 512;
 
@@ -59,6 +68,7 @@ class VirtualPort final : public SerialPort {
     };
     std::map<int, Attached> lines_;
     std::map<int, PortError> openResult_;
+    std::map<int, AccessProblem> accessProblems_;
     int port_ = 1;
     LineSettings settings_;
     VirtualLine* open_ = nullptr;
@@ -67,6 +77,7 @@ class VirtualPort final : public SerialPort {
     std::size_t inputLen_ = 0;
     PortError failure_ = PortError::None;
     PortListener* listener_ = nullptr;
+    bool loneNulIsBreak_ = false;
 };
 
 }  // namespace kestro

@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cmath>
 
+#include "access_check.h"
+
 namespace kestro {
 
 namespace {
@@ -185,9 +187,13 @@ PortError TermiosPort::open() {
         return PortError::Absent;
 
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return openError(errno);
+    if (fd < 0) {
+        const PortError e = openError(errno);
+        accessProblem_ = e == PortError::NoPermission ? diagnoseAccess(path) : AccessProblem{};
+        return e;
+    }
     const auto refuse = [fd](PortError e) {
+        ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return e;
     };
@@ -244,6 +250,9 @@ void TermiosPort::release() {
         n->deleteLater();
     }
     readNotifier_ = writeNotifier_ = nullptr;
+    // The exclusive flag belongs to the tty, not to our descriptor: a pseudo-terminal keeps it
+    // after we close while its other end stays open, and turns away everyone but root.
+    ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
     decoder_.reset();

@@ -50,6 +50,7 @@ class TermiosPort final : public SerialPort {
     void close() override;
     bool isOpen() const override { return fd_ >= 0; }
     PortError failure() const override { return failure_; }
+    AccessProblem accessProblem() const override { return accessProblem_; }
 
     PortError output(ByteView bytes) override;
     using SerialPort::output;
@@ -88,6 +89,7 @@ class TermiosPort final : public SerialPort {
     int fd_ = -1;
     std::uint64_t generation_ = 0;  // counts opens, so late news of an old one is ignored
     PortError failure_ = PortError::None;
+    AccessProblem accessProblem_;
     PortListener* listener_ = nullptr;
     bool loneNulIsBreak_ = false;
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -66,6 +68,39 @@ class ChooserTest : public ::testing::Test {
     QString folder_;
     std::unique_ptr<QSettings> settings_;
 };
+
+// A click, the arrow keys and a screen reader's selection all put the name in "File:".
+TEST_F(ChooserTest, EveryWayOfSelectingAFileFillsTheNameBox) {
+    const std::pair<const char*, std::function<void(Form2&)>> ways[] = {
+        {"click", [](Form2& d) { clickFile(d, "eeprom.s19"); }},
+        {"arrow key",
+         [](Form2& d) {
+             auto* list = find<FileList>(d, "File1");
+             list->setCurrentRow(1);
+             find<QLineEdit>(d, "Text1")->clear();
+             QTest::keyClick(list, Qt::Key_Up);
+         }},
+        {"screen reader",
+         [](Form2& d) {
+             QAccessibleInterface* list =
+                 QAccessible::queryAccessibleInterface(find<FileList>(d, "File1"));
+             for (int i = 0; i < list->childCount(); ++i) {
+                 QAccessibleInterface* item = list->child(i);
+                 if (item->text(QAccessible::Name) == "eeprom.s19") {
+                     ASSERT_NE(item->actionInterface(), nullptr);
+                     item->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+                 }
+             }
+         }},
+    };
+    for (const auto& [name, select] : ways) {
+        auto d = open();
+        find<FileList>(*d, "File1")->setFolder(folder_);
+        select(*d);
+        EXPECT_EQ(find<FileList>(*d, "File1")->selectedName(), "eeprom.s19") << name;
+        EXPECT_EQ(find<QLineEdit>(*d, "Text1")->text(), "eeprom.s19") << name;
+    }
+}
 
 TEST_F(ChooserTest, AChosenFileIsRememberedForTheNextOpening) {
     {

@@ -21,6 +21,7 @@
 #include <QTest>
 #include <QUrl>
 #include <csignal>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -404,6 +405,50 @@ TEST_F(WindowTest, TheLinkIsShownAndPortClicksChangeThePort) {
     link_->portBreak();
     EXPECT_EQ(text("HC11Stat"), "Ready");
     EXPECT_TRUE(find("Image1")->isHidden() && find("ResetTXT1")->isHidden());
+}
+
+// However the user checks a Comm button, the port follows, and changes once (each change waits
+// two seconds); a click on the button already checked reopens its port.
+TEST_F(WindowTest, EveryWayOfCheckingACommButtonChangesThePortOnce) {
+    struct Case {
+        const char* name;
+        std::function<void()> check;
+        int port;
+    };
+    const Case cases[] = {
+        {"mouse", [this] { QTest::mouseClick(find<QRadioButton>("Comm2"), Qt::LeftButton); }, 2},
+        {"keyboard",
+         [this] {
+             window_->show();
+             QApplication::setActiveWindow(window_.get());
+             ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+             find("Comm1")->setFocus();
+             QTest::keyClick(find("Comm1"), Qt::Key_Right);
+         },
+         2},
+        {"screen reader",
+         [this] {
+             QAccessibleInterface* radio = QAccessible::queryAccessibleInterface(find("Comm2"));
+             ASSERT_NE(radio->actionInterface(), nullptr);
+             radio->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+         },
+         2},
+        {"click on the checked button",
+         [this] { QTest::mouseClick(find<QRadioButton>("Comm1"), Qt::LeftButton); }, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        port_.close();
+        start();
+        const TimePoint before = clock_.now();
+        c.check();
+        EXPECT_EQ(clock_.now() - before, Duration{2s});
+        EXPECT_EQ(link_->portNumber(), c.port);
+        EXPECT_EQ(port_.commPort(), c.port);
+        EXPECT_TRUE(port_.isOpen());
+        EXPECT_TRUE(checked(QString("Comm%1").arg(c.port)));
+        window_->hide();
+    }
 }
 
 TEST_F(WindowTest, OperationsReadTheControlsAndDriveTheWindow) {

@@ -165,6 +165,7 @@ TEST(CommTest, APortLostMidRunNamesTheDevice) {
     EXPECT_TRUE(b.ui.windowEnabled());
     EXPECT_EQ(b.ui.captions["TestComm"], "Test Comm");
     EXPECT_TRUE(b.view.disconnected);
+    EXPECT_FALSE(b.link.ready());
 }
 
 TEST(CommTest, AClosedPortIsReportedNotHung) {
@@ -196,6 +197,74 @@ TEST(CommTest, ABreakDuringTheRunShowsReadyUntilTheEnd) {
 
 namespace kestro {
 namespace {
+
+// Once a talker download has begun the boot loader no longer waits for one: whatever ends the
+// run, the next one needs a new reset.
+TEST(Frame, EveryEndingAfterTheDownloadBeganLeavesTheTargetNotReady) {
+    const std::pair<const char*, Frame::Body> endings[] = {
+        {"port failure", [](Frame& f) { f.portFailed(PortError::Lost); }},
+        {"kept-target error",
+         [](Frame&) { throw LinkError("write failed", LinkError::Ending::KeepTarget); }},
+        {"unforeseen error", [](Frame&) { throw std::runtime_error("disk full"); }},
+        {"body that just returns", [](Frame&) {}},
+    };
+    for (const auto& [name, ending] : endings) {
+        testing::Bench b;
+        b.connectAndReset();
+        Frame::run(b.frameTarget, "TestComm", "Test Comm", [&ending](Frame& f) {
+            if (!f.begin())
+                return;
+            f.downloadTalker("testcom.S19");
+            ending(f);
+        });
+        EXPECT_FALSE(b.link.ready()) << name;
+        EXPECT_FALSE(b.view.ready) << name;
+        EXPECT_TRUE(b.view.prompt) << name;
+        EXPECT_TRUE(b.ui.windowEnabled()) << name;
+        EXPECT_EQ(b.ui.captions["TestComm"], "Test Comm") << name;
+    }
+}
+
+TEST(Frame, APortThatNeverDrainsEndsTheRunAtItsLimit) {
+    testing::Bench b;
+    b.connectAndReset();
+    b.wire.neverDrains = true;
+    const TimePoint start = b.clock.now();
+    runTestComm(b);
+    // Twice the line time of the 258 bytes queued, and two seconds for an adapter's latency.
+    const Duration limit = 2 * characterTime(1200, 258) + 2s;
+    EXPECT_GE(b.clock.now() - start, limit);
+    EXPECT_LT(b.clock.now() - start, limit + 100ms);
+    ASSERT_EQ(b.ui.messages.size(), 1u);
+    EXPECT_NE(b.ui.messages[0].text.find("did not send its data in time"), std::string::npos);
+    expectEndedAsFrame(b);
+}
+
+// Some adapters pass a break on as a plain NUL, so a NUL alone announces a reset while the link
+// is idle; while a run talks to the talker it is data.
+TEST(Frame, ALoneNulIsABreakOnlyWhileNoRunTalksToTheTarget) {
+    testing::Bench b;
+    b.link.startupSearch();
+    b.target.send(Byte{0});
+    b.clock.advance(100ms);
+    ASSERT_TRUE(b.link.ready());
+    EXPECT_EQ(b.port.inBufferCount(), 0u);
+
+    bool readyAfterNul = true;
+    Bytes received;
+    Frame::run(b.frameTarget, "TestComm", "Test Comm", [&](Frame& f) {
+        if (!f.begin())
+            return;
+        f.link().clearReady();  // so that a break during the run would show
+        b.target.send(Byte{0});
+        f.wait(100ms);
+        readyAfterNul = f.link().ready();
+        received = f.port().input();
+        f.cancel();
+    });
+    EXPECT_FALSE(readyAfterNul);
+    EXPECT_EQ(received, Bytes{0});
+}
 
 TEST(Frame, AnUnforeseenFailureLeavesTheWindowUsable) {
     testing::Bench b;

@@ -45,29 +45,74 @@ TEST(PortSearch, NoFreePortSaysSoAndLeavesPortFive) {
     EXPECT_NE(b.view.messages[0].detail.find("virtual port 4 does not exist"), std::string::npos);
     EXPECT_EQ(b.view.selected, 1);
     EXPECT_FALSE(b.view.disconnected);
+}
 
-    // Connect then tries port 5, which fails and shows the disconnected picture.
+TEST(PortSearch, ConnectAfterNoFreePortTriesOnlyTheCommButtons) {
+    Bench b;
+    VirtualLine fifth(b.clock);
+    b.port.attach(LinkState::kNoPort, fifth);  // a device no button leads to
+    for (int n = 1; n <= 4; ++n)
+        b.port.setOpenResult(n, PortError::InUse);
+    b.link.startupSearch();
+
     b.link.connect();
-    EXPECT_TRUE(b.view.disconnected);
     EXPECT_FALSE(b.port.isOpen());
+    EXPECT_TRUE(b.view.disconnected);
+    EXPECT_NE(b.view.disconnectReason.find("No free CommPort"), std::string::npos);
+    EXPECT_NE(b.view.disconnectReason.find("Comm 4: CommPort already in use"), std::string::npos);
+
+    // Comm 3 comes free: Connect opens it, checks its button and clears the failure.
+    b.port.setOpenResult(3, PortError::None);
+    b.link.connect();
+    EXPECT_TRUE(b.port.isOpen());
+    EXPECT_EQ(b.port.commPort(), 3);
+    EXPECT_EQ(b.link.portNumber(), 3);
+    EXPECT_EQ(b.view.selected, 3);
+    EXPECT_EQ(b.port.settings().baud, 1200);
+    EXPECT_FALSE(b.view.disconnected);
+}
+
+TEST(PortChange, ASuccessfulChoiceClearsAFailureShownBefore) {
+    Bench b;
+    for (int n = 1; n <= 4; ++n)
+        b.port.setOpenResult(n, PortError::InUse);
+    b.link.startupSearch();
+    b.link.connect();
+    ASSERT_TRUE(b.view.disconnected);
+    b.port.setOpenResult(2, PortError::None);
+    b.link.changePort(2);
+    EXPECT_TRUE(b.port.isOpen());
+    EXPECT_FALSE(b.view.disconnected);
+    EXPECT_EQ(b.view.disconnectReason, "");
 }
 
 TEST(PortChange, FailureFallsBackToTheOldPortAndWarnsForTwoSeconds) {
+    using Kind = AccessProblem::Kind;
     struct Case {
         PortError error;
+        AccessProblem why;
         std::string warning;
     };
     const Case cases[] = {
-        {PortError::InUse, "CommPort already in use"},
-        {PortError::Absent, "virtual port 3 does not exist"},
+        {PortError::InUse, {}, "CommPort already in use"},
+        {PortError::Absent, {}, "virtual port 3 does not exist"},
+        // The group advice only where joining the group lets the user in.
         {PortError::NoPermission,
+         {Kind::NotInGroup, "dialout"},
          "No permission to open virtual port 3: add yourself to the dialout group and log in "
          "again"},
+        {PortError::NoPermission,
+         {Kind::OwnerOnly, "root"},
+         "No permission to open virtual port 3: only its owner, root, may use it"},
+        {PortError::NoPermission,
+         {Kind::ClosedFolder, "/dev/serial"},
+         "No permission to open virtual port 3: you may not enter the folder /dev/serial"},
+        {PortError::NoPermission, {}, "No permission to open virtual port 3"},
     };
     for (const Case& c : cases) {
         Bench b;
         b.link.startupSearch();
-        b.port.setOpenResult(3, c.error);
+        b.port.setOpenResult(3, c.error, c.why);
         // The warning is up during the pause and gone after it.
         b.clock.schedule(1s, [&] { EXPECT_EQ(b.view.warning, c.warning); });
         b.link.changePort(3);
@@ -90,6 +135,47 @@ TEST(PortChange, SamePortReopensKeepsReadinessAndWaits) {
     EXPECT_TRUE(b.port.isOpen());
     EXPECT_TRUE(b.link.ready());
     EXPECT_TRUE(b.view.warnings.empty());
+}
+
+// The break that made the target ready came on one port: "Ready" lasts only as long as that
+// port stays open.
+TEST(Readiness, BelongsToThePortThatEarnedIt) {
+    struct Case {
+        const char* name;
+        std::function<void(Bench&)> act;
+        bool ready;
+    };
+    const Case cases[] = {
+        {"port lost", [](Bench& b) { b.port.pull(); }, false},
+        {"disconnect", [](Bench& b) { b.link.disconnect(); }, false},
+        {"change to another port", [](Bench& b) { b.link.changePort(2); }, false},
+        {"failed change, old port reopened",
+         [](Bench& b) {
+             b.port.setOpenResult(2, PortError::InUse);
+             b.link.changePort(2);
+         },
+         true},
+        {"failed change, old port gone too",
+         [](Bench& b) {
+             b.port.setOpenResult(2, PortError::InUse);
+             b.port.setOpenResult(1, PortError::Absent);
+             b.link.changePort(2);
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        Bench b;
+        b.connectAndReset();
+        c.act(b);
+        EXPECT_EQ(b.link.ready(), c.ready) << c.name;
+        EXPECT_EQ(b.view.ready, c.ready) << c.name;
+        b.port.setOpenResult(1, PortError::None);
+        // Connecting again asks for a reset and never shows "Ready" beside the prompt.
+        b.link.connect();
+        EXPECT_TRUE(b.port.isOpen()) << c.name;
+        EXPECT_EQ(b.view.ready, c.ready) << c.name;
+        EXPECT_EQ(b.view.prompt, !c.ready) << c.name;
+    }
 }
 
 TEST(ConnectDisconnect, ShowTheLinkAndNeverTouchAnOpenOrClosedPort) {

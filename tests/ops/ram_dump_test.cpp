@@ -251,6 +251,25 @@ TEST(MemoryDump, APortLostMidDumpLeavesThePreviousFile) {
     EXPECT_FALSE(b.ui.visible["DumpWarning"]);
     EXPECT_EQ(b.port.failure(), PortError::Lost);
     EXPECT_TRUE(b.ui.windowEnabled());
+    EXPECT_FALSE(b.link.ready());
+}
+
+TEST(MemoryDump, AFileThatCannotBeWrittenAfterTheDownloadStillNeedsAReset) {
+    OpsBench b;
+    b.connectAndReset();
+    dumpTalker(b);
+    const auto folder = b.talkerDir / "dumps";
+    std::filesystem::create_directories(folder);
+    ops::Inputs in;
+    in.dumpFolder = folder;
+    // The folder goes away while the talker sends: upload.s19 cannot take its place.
+    b.clock.schedule(b.clock.now() + 8s, [&folder] { std::filesystem::remove_all(folder); });
+    b.run("DumpStart", in);
+    ASSERT_EQ(b.ui.messages.size(), 1u);
+    EXPECT_EQ(b.ui.messages[0].icon, Icon::Critical);
+    EXPECT_FALSE(b.link.ready());
+    EXPECT_TRUE(b.ui.windowEnabled());
+    EXPECT_EQ(b.ui.captions["DumpStart"], "Start Dump");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -333,6 +334,19 @@ TEST_F(PtyPort, APortHeldByAnotherIsInUse) {
     EXPECT_FALSE(other->isOpen());
     port_.close();
     EXPECT_EQ(other->open(), PortError::None);
+}
+
+TEST_F(PtyPort, ClosingGivesUpExclusiveUse) {
+    const auto exclusive = [this] {
+        int flag = -1;
+        EXPECT_EQ(::ioctl(slave_, TIOCGEXCL, &flag), 0);
+        return flag;
+    };
+    ASSERT_EQ(port_.open(), PortError::None);
+    EXPECT_EQ(exclusive(), 1);
+    port_.close();
+    // Else a user other than root could not open the pty again while its master lives.
+    EXPECT_EQ(exclusive(), 0);
 }
 
 TEST_F(PtyPort, HangUpIsALostDevice) {

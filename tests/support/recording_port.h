@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <vector>
 
 #include "serial_port.h"
@@ -14,6 +15,8 @@ class RecordingPort final : public SerialPort {
 
     std::vector<Bytes> writes;
     std::vector<std::string> settingsLog;
+    // A port whose output never leaves, as one held up by flow control.
+    bool neverDrains = false;
 
     void setCommPort(int n) override { inner_.setCommPort(n); }
     int commPort() const override { return inner_.commPort(); }
@@ -27,12 +30,16 @@ class RecordingPort final : public SerialPort {
     void close() override { inner_.close(); }
     bool isOpen() const override { return inner_.isOpen(); }
     PortError failure() const override { return inner_.failure(); }
+    AccessProblem accessProblem() const override { return inner_.accessProblem(); }
     PortError output(ByteView bytes) override {
         writes.emplace_back(bytes.begin(), bytes.end());
         return inner_.output(bytes);
     }
     using SerialPort::output;
-    std::size_t outBufferCount() override { return inner_.outBufferCount(); }
+    std::size_t outBufferCount() override {
+        const std::size_t n = inner_.outBufferCount();
+        return neverDrains ? std::max<std::size_t>(n, 1) : n;
+    }
     std::size_t outBufferSize() const override { return inner_.outBufferSize(); }
     void discardOutput() override { inner_.discardOutput(); }
     Bytes input() override { return inner_.input(); }

@@ -54,14 +54,13 @@ Board::Board(Scheduler& scheduler, VirtualLine& line, BoardOptions options)
     epoch_ = scheduler_.now();
     // While waiting (WAI, STOP) the CPU reports idle time in steps of a few cycles.
     cpu_.setIdleCycles(8);
-    sci_.setBreakLookahead(3 * options_.slice + std::chrono::milliseconds(1));
+    sci_.setEpoch(epoch_);
     devices_.onMapChanged = [this] { remap(); };
     chipChanged();
 }
 
 Board::~Board() {
     cancelEvents();
-    sci_.setBreakLookahead(Duration{0});
     line_.toTarget.setReceiver(0, nullptr);
 }
 
@@ -139,22 +138,37 @@ std::uint64_t Board::cycleAt(TimePoint t) const {
     return ns <= 0 ? 0 : static_cast<std::uint64_t>(ns / nsPerCycle);
 }
 
+TimePoint Board::timeOfCycle(std::uint64_t cycle) const {
+    const std::int64_t nsPerCycle = 1'000'000'000LL / variant_->eClockHz;
+    return epoch_ + Duration{static_cast<std::int64_t>(cycle) * nsPerCycle};
+}
+
 // ---- time
 
 void Board::scheduleSlice() {
-    sliceEvent_ = scheduler_.schedule(scheduler_.now() + options_.slice, [this] { slice(); });
+    sliceDue_ = scheduler_.now() + options_.slice;
+    sliceEvent_ = scheduler_.schedule(sliceDue_, [this] { slice(); });
 }
 
 void Board::slice() {
+    // Each slice runs up to its own time, or to a byte due before it, and the next follows on
+    // the same grid: a slice that runs late must not carry the chip past what the line
+    // brings before then, and the slices behind catch up one after another.
     sliceEvent_.reset();
-    catchUp();
-    scheduleSlice();
+    const auto byteDue = line_.toTarget.nextSampleAt();
+    catchUpTo(byteDue && *byteDue < sliceDue_ ? *byteDue : sliceDue_);
+    sliceDue_ += options_.slice;
+    sliceEvent_ = scheduler_.schedule(sliceDue_, [this] { slice(); });
 }
 
 void Board::catchUp() {
+    catchUpTo(scheduler_.now());
+}
+
+void Board::catchUpTo(TimePoint t) {
     if (!powered_)
         return;
-    const std::uint64_t target = cycleAt(scheduler_.now());
+    const std::uint64_t target = cycleAt(t);
     if (phase_ == BootPhase::Running) {
         const std::uint64_t now = cycle();
         if (target > now)
@@ -223,9 +237,10 @@ void Board::resetBootstrap() {
         std::fill(ram_.begin(), ram_.end(), std::uint8_t{0xFF});
         ++revision_;
         const Duration wipe = std::chrono::milliseconds(2 * 10) + characterTime(7812, 2);
-        bootEvent_ = scheduler_.schedule(scheduler_.now() + wipe, [this] {
+        const TimePoint wiped = timeOfCycle(cycle_) + wipe;
+        bootEvent_ = scheduler_.schedule(wiped, [this, wiped] {
             bootEvent_.reset();
-            catchUp();
+            catchUpTo(wiped);
             announce();
         });
         return;
@@ -243,7 +258,8 @@ void Board::announce() {
 }
 
 void Board::lineReceived(Byte byte, bool framingError) {
-    catchUp();
+    // Up to the byte's stop bit, not to now: the event that brings it may run late.
+    catchUpTo(line_.toTarget.sampledAt());
     if (onReceived)
         onReceived(byte, framingError);
     sci_.received(byte, framingError, cycle());
@@ -269,7 +285,7 @@ void Board::loaderByte(Byte, bool) {
         if (data != kSyncByte)
             sci_.write(sci::BAUD, kBaud1200, c);  // $FF sent at 1200 baud reads as $C0/$E0
         phase_ = BootPhase::Loading;
-        lastLoaderByte_ = scheduler_.now();
+        lastLoaderByte_ = timeOfCycle(c);
         if (variant_->loaderEnd == LoaderEnd::RamFullOrIdleLine)
             scheduleIdleEnd();
         return;
@@ -282,7 +298,7 @@ void Board::loaderByte(Byte, bool) {
         startProgram(0x0000);
         return;
     }
-    lastLoaderByte_ = scheduler_.now();
+    lastLoaderByte_ = timeOfCycle(c);
     if (variant_->loaderEnd == LoaderEnd::RamFullOrIdleLine)
         scheduleIdleEnd();
 }
@@ -291,9 +307,10 @@ void Board::scheduleIdleEnd() {
     if (bootEvent_)
         scheduler_.cancel(*bootEvent_);
     const Duration fourCharacters{static_cast<std::int64_t>(40.0 * 1e9 / sci_.rate())};
-    bootEvent_ = scheduler_.schedule(lastLoaderByte_ + fourCharacters, [this] {
+    const TimePoint end = lastLoaderByte_ + fourCharacters;
+    bootEvent_ = scheduler_.schedule(end, [this, end] {
         bootEvent_.reset();
-        catchUp();
+        catchUpTo(end);
         if (phase_ == BootPhase::Loading)
             startProgram(0x0000);
     });

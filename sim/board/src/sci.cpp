@@ -10,7 +10,6 @@ namespace {
 // SCP1:SCP0 of BAUD select the prescaler (M68HC11 Reference Manual, table 9-1).
 constexpr std::uint32_t kPrescale[4] = {1, 3, 4, 13};
 constexpr std::uint32_t kBitsPerFrame = 10;
-constexpr Duration kLongBreakPiece = std::chrono::milliseconds(50);
 
 }  // namespace
 
@@ -29,10 +28,9 @@ void Sci::reset(std::uint64_t cycle) {
     seen_ = 0;
     if (lineInBreak_) {
         // A reset releases TxD: the line goes back to mark.
-        toLine_.startBreak(Duration{0}, cyclesToDuration(bitCycles()));
-        lineInBreak_ = false;
+        endLineBreak(cycle);
     }
-    updateReceiver();
+    updateReceiver(cycle);
 }
 
 std::uint32_t Sci::bitCycles() const {
@@ -51,7 +49,11 @@ Duration Sci::cyclesToDuration(std::uint64_t cycles) const {
     return Duration{static_cast<std::int64_t>(cycles * 1'000'000'000ULL / eClock_)};
 }
 
-void Sci::updateReceiver() {
+TimePoint Sci::lineTimeOf(std::uint64_t cycle) const {
+    return epoch_ + cyclesToDuration(cycle);
+}
+
+void Sci::updateReceiver(std::uint64_t cycle) {
     const int b = (sccr2_ & sci::RE) ? lineBaud() : 0;
     if (b == receiverBaud_)
         return;
@@ -59,25 +61,14 @@ void Sci::updateReceiver() {
     if (b == 0)
         fromLine_.setReceiver(0, nullptr);
     else
-        fromLine_.setReceiver(b, onLine_);
+        fromLine_.setReceiver(b, onLine_, lineTimeOf(cycle));
 }
 
-void Sci::holdLineBreak() {
-    const TimePoint now = toLine_.scheduler().now();
-    if (!lineInBreak_) {
-        lineInBreak_ = true;
-        lineBreakSince_ = now;
-        ++breaksSent_;
-    }
-    // The line is kept low some way ahead of now, in pieces that grow with the break: a short
-    // break ends close to when SBK is cleared, and a long one (the boot loader waiting for the
-    // host) costs a few line frames a second rather than one per run slice.
-    const Duration ahead = std::clamp((now - lineBreakSince_) / 8, breakLookahead_,
-                                      std::max(breakLookahead_, kLongBreakPiece));
-    if (toLine_.idleAt() - now >= ahead / 2)
-        return;
-    const TimePoint from = std::max(now, toLine_.idleAt());
-    toLine_.startBreak(now + ahead - from, Duration{0});
+void Sci::endLineBreak(std::uint64_t cycle) {
+    // The break ends with at least one mark bit, so that the next start bit is seen
+    // (reference manual 9.6.4).
+    toLine_.endBreak(lineTimeOf(cycle), cyclesToDuration(bitCycles()));
+    lineInBreak_ = false;
 }
 
 void Sci::startShifter(std::uint64_t at) {
@@ -85,15 +76,21 @@ void Sci::startShifter(std::uint64_t at) {
     if (!(sccr2_ & sci::TE))
         return;
     if (sccr2_ & sci::SBK) {
-        // Break characters follow one another for as long as SBK stays set.
-        holdLineBreak();
+        // Break characters follow one another for as long as SBK stays set: one low level on
+        // the line, held until the last of them ends.
+        if (!lineInBreak_) {
+            toLine_.holdBreak(lineTimeOf(at));
+            lineInBreak_ = true;
+            ++breaksSent_;
+        }
         shifting_ = true;
         shiftingBreak_ = true;
         shiftEnd_ = at + frame;
         return;
     }
     if (tdrFull_) {
-        toLine_.startFrame(tdr_, lineBaud());
+        // On the line at the moment the shifter starts it, however late the board runs.
+        toLine_.startFrame(tdr_, lineBaud(), lineTimeOf(at));
         ++framesSent_;
         tdrFull_ = false;
         shifting_ = true;
@@ -103,18 +100,12 @@ void Sci::startShifter(std::uint64_t at) {
 }
 
 void Sci::advanceTo(std::uint64_t cycle) {
-    if (lineInBreak_ && (sccr2_ & sci::SBK))
-        holdLineBreak();
     while (shifting_ && shiftEnd_ <= cycle) {
         shifting_ = false;
         if (shiftingBreak_) {
             shiftingBreak_ = false;
-            if (!(sccr2_ & sci::SBK) && lineInBreak_) {
-                // The break ends with at least one mark bit, so that the next start bit
-                // is seen (reference manual 9.6.4).
-                toLine_.startBreak(Duration{0}, cyclesToDuration(bitCycles()));
-                lineInBreak_ = false;
-            }
+            if (lineInBreak_ && (sccr2_ & (sci::TE | sci::SBK)) != (sci::TE | sci::SBK))
+                endLineBreak(shiftEnd_);
         }
         startShifter(shiftEnd_);
     }
@@ -191,7 +182,7 @@ void Sci::write(std::uint8_t reg, std::uint8_t value, std::uint64_t cycle) {
     switch (reg) {
         case sci::BAUD:
             baud_ = value;
-            updateReceiver();
+            updateReceiver(cycle);
             break;
         case sci::SCCR1:
             sccr1_ = value;
@@ -208,7 +199,7 @@ void Sci::write(std::uint8_t reg, std::uint8_t value, std::uint64_t cycle) {
                 startShifter(cycle);
             }
             if ((old ^ value) & sci::RE)
-                updateReceiver();
+                updateReceiver(cycle);
             break;
         }
         case sci::SCDR:

@@ -5,7 +5,7 @@
 // Time: the board turns the scheduler's time into E cycles (2 MHz: 500 ns each). A run slice
 // every few hundred microseconds of line time runs the CPU up to that moment; a byte that
 // arrives on the line first brings the CPU up to the moment of its stop bit. What the program
-// sends leaves within one slice of the cycle it was written.
+// sends goes onto the line at the time of the cycle it was written, however late it runs.
 #pragma once
 
 #include <array>
@@ -166,6 +166,8 @@ class Board final : private Bus, private InterruptSource {
     bool protectionWindowOpen() const;
 
     std::uint64_t cycleAt(TimePoint t) const;
+    TimePoint timeOfCycle(std::uint64_t cycle) const;
+    void catchUpTo(TimePoint t);
     void scheduleSlice();
     void slice();
     void lineReceived(Byte byte, bool framingError);
@@ -211,6 +213,7 @@ class Board final : private Bus, private InterruptSource {
     std::uint64_t cpuOffset_ = 0;
     TimePoint epoch_{0};
     std::optional<Scheduler::EventId> sliceEvent_;
+    TimePoint sliceDue_{0};
     std::optional<Scheduler::EventId> bootEvent_;
 
     BootPhase phase_ = BootPhase::AwaitSync;

@@ -4,7 +4,7 @@
 // The SCI keeps its own time in E cycles: the board tells it the cycle of every access. The
 // transmitter's shift register timing (TDRE when the data register moves into the shifter,
 // TC when the shifter runs empty) is exact to the cycle of the access; the frames go onto
-// the line when the board catches up with the line's time, at most one run slice late.
+// the line when the board catches up with the line's time, at the line time of their cycle.
 #pragma once
 
 #include <cstdint>
@@ -72,19 +72,19 @@ class Sci {
     // than the shifter's and back-to-back frames do not drift behind it.
     int lineBaud() const;
 
-    // How far ahead of the line's time a break is held while SBK stays set. The board
-    // advances the SCI at least once per run slice; a lookahead longer than that keeps a
-    // long break one unbroken low level on the line instead of a train of breaks.
-    void setBreakLookahead(Duration d) { breakLookahead_ = d; }
+    // The line time of cycle 0. Frames, breaks and receiver changes reach the line at the
+    // time of their cycle, not when the board gets round to running it.
+    void setEpoch(TimePoint epoch) { epoch_ = epoch; }
 
     int framesSent() const { return framesSent_; }
     int breaksSent() const { return breaksSent_; }
 
   private:
     void startShifter(std::uint64_t at);
-    void holdLineBreak();
+    void endLineBreak(std::uint64_t cycle);
     Duration cyclesToDuration(std::uint64_t cycles) const;
-    void updateReceiver();
+    TimePoint lineTimeOf(std::uint64_t cycle) const;
+    void updateReceiver(std::uint64_t cycle);
     std::uint8_t status(std::uint64_t cycle);
 
     LineDirection& toLine_;
@@ -103,8 +103,7 @@ class Sci {
     bool shiftingBreak_ = false;
     std::uint64_t shiftEnd_ = 0;
     bool lineInBreak_ = false;
-    TimePoint lineBreakSince_{0};
-    Duration breakLookahead_ = std::chrono::milliseconds(3);
+    TimePoint epoch_{0};
 
     // Receiver.
     Byte rdr_ = 0;
