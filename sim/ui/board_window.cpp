@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "combo_selection.h"
 #include "hex_text.h"
 
 namespace kestro::sim {
@@ -127,6 +128,7 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
 
     connect(reset_, &QPushButton::clicked, this, &BoardWindow::resetClicked);
     connect(chip_, &QComboBox::activated, this, &BoardWindow::chipChosen);
+    widgets::takeSelectionAsChoice(chip_);
     connect(vppe_, &QCheckBox::toggled, this,
             [this](bool on) { board_.setProgrammingVoltage(on); });
     connect(factory_, &QPushButton::clicked, this, &BoardWindow::factoryClicked);

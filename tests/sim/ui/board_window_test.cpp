@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -45,17 +47,37 @@ TEST(BoardWindow, ResetMakesTheBoardSendItsBreak) {
     EXPECT_TRUE(w.find<QLabel>("BoardPhase")->text().contains("waiting for the PC"));
 }
 
+// However the part is chosen: the mouse or keyboard in the open list, or a screen reader's
+// "Toggle" on a row of the closed list.
 TEST(BoardWindow, TheChipComboChangesThePartAndAsksForASave) {
-    WindowBench w;
-    QSignalSpy saved(&w.window, &BoardWindow::nonVolatileChanged);
-    auto* combo = w.find<QComboBox>("BoardChip");
-    ASSERT_EQ(combo->count(), 4);
-    EXPECT_EQ(combo->currentText(), "MC68HC11E9");
-    const int e2 = combo->findText("MC68HC811E2");
-    combo->setCurrentIndex(e2);
-    emit combo->activated(e2);
-    EXPECT_EQ(w.bench.board.chip().chip, Chip::E2_811);
-    EXPECT_EQ(saved.count(), 1);
+    const std::pair<const char*, void (*)(QComboBox*, int)> ways[] = {
+        {"list",
+         [](QComboBox* combo, int row) {
+             combo->setCurrentIndex(row);
+             emit combo->activated(row);
+         }},
+        {"screen reader",
+         [](QComboBox* combo, int row) {
+             QAccessibleInterface* list = QAccessible::queryAccessibleInterface(combo->view());
+             ASSERT_NE(list, nullptr);
+             QAccessibleInterface* item = list->tableInterface()->cellAt(row, 0);
+             ASSERT_NE(item, nullptr);
+             ASSERT_NE(item->actionInterface(), nullptr);
+             item->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+         }},
+    };
+    for (const auto& [how, choose] : ways) {
+        SCOPED_TRACE(how);
+        WindowBench w;
+        QSignalSpy saved(&w.window, &BoardWindow::nonVolatileChanged);
+        auto* combo = w.find<QComboBox>("BoardChip");
+        ASSERT_EQ(combo->count(), 4);
+        EXPECT_EQ(combo->currentText(), "MC68HC11E9");
+        choose(combo, combo->findText("MC68HC811E2"));
+        EXPECT_EQ(combo->currentText(), "MC68HC811E2");
+        EXPECT_EQ(w.bench.board.chip().chip, Chip::E2_811);
+        EXPECT_EQ(saved.count(), 1);
+    }
 }
 
 TEST(BoardWindow, ViewsFollowTheMemories) {
