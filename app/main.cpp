@@ -1,15 +1,13 @@
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDir>
 #include <QMessageBox>
-#include <QStandardPaths>
 #include <cstdio>
 #include <memory>
 
 #include "board_window.h"
 #include "event_loop_clock.h"
 #include "form1.h"
-#include "kestro/sim/board/board.h"
+#include "persisted_board.h"
 #include "port_switch.h"
 #include "settings_store.h"
 #include "termios_port.h"
@@ -18,34 +16,23 @@
 
 namespace {
 
-// Comm 1 as a virtual HC11 board, with its window beside the main window. Its non-volatile
-// memories live in the user's data folder, as a real chip keeps its EEPROM.
+// Comm 1 as a virtual HC11 board, with its window beside the main window.
 class VirtualBoard {
   public:
     VirtualBoard(kestro::EventLoopClock& clock, kestro::VirtualPort& port)
-        : line_(clock),
-          board_(clock, line_,
-                 kestro::sim::BoardOptions{.chip = kestro::sim::Chip::E9,
-                                           .programmingVoltage = false,
-                                           // One timer per slice: a few milliseconds keep the
-                                           // event loop light and bytes on time.
-                                           .slice = std::chrono::milliseconds(2)}),
-          folder_(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString()) {
-        port.attach(1, line_, "virtual HC11 board");
-        QDir().mkpath(QString::fromStdString(folder_.string()));
-        try {
-            board_.load(folder_);
-        } catch (const kestro::sim::BoardError& e) {
+        // One timer per slice: a few milliseconds keep the event loop light and bytes on time.
+        : persisted_(clock, port, 1, "virtual HC11 board", kestro::sim::PersistedBoard::folderFor(),
+                     std::chrono::milliseconds(2)) {
+        if (const auto& error = persisted_.loadError()) {
             QMessageBox::warning(nullptr, QStringLiteral("Virtual HC11 board"),
                                  QStringLiteral("The saved state of the virtual board could not "
                                                 "be read, so it starts in its factory state.\n\n") +
-                                     QString::fromStdString(e.what()));
+                                     QString::fromStdString(*error));
         }
-        window_ = std::make_unique<kestro::sim::BoardWindow>(board_);
+        window_ = std::make_unique<kestro::sim::BoardWindow>(persisted_.board());
         QObject::connect(window_.get(), &kestro::sim::BoardWindow::nonVolatileChanged,
-                         [this] { save(); });
+                         [this] { persisted_.save(); });
     }
-    ~VirtualBoard() { save(); }
 
     void showBeside(const QWidget& main) {
         window_->move(main.frameGeometry().right() + 16, main.frameGeometry().top());
@@ -53,17 +40,7 @@ class VirtualBoard {
     }
 
   private:
-    void save() {
-        try {
-            board_.save(folder_);
-        } catch (const kestro::sim::BoardError&) {
-            // The board goes on working; only its memories are not kept for the next run.
-        }
-    }
-
-    kestro::VirtualLine line_;
-    kestro::sim::Board board_;
-    std::filesystem::path folder_;
+    kestro::sim::PersistedBoard persisted_;
     std::unique_ptr<kestro::sim::BoardWindow> window_;
 };
 
