@@ -89,6 +89,11 @@ class PortRun {
             record(plan_.steps.front(), e, "", 0, clock_.now());
             return e;
         }
+        // Every file is checked before the first reset: a chain should not fail halfway
+        // through for a file that was never usable.
+        for (const Step& step : plan_.steps)
+            if (const Exit e = checkFile(step); e != Exit::Success)
+                return e;
         Exit worst = Exit::Success;
         for (const Step& step : plan_.steps) {
             const Exit e = runStep(step);
@@ -192,16 +197,23 @@ class PortRun {
         return Exit::Success;
     }
 
+    Exit checkFile(const Step& step) {
+        if (step.file.empty())
+            return Exit::Success;
+        const auto problem = ops::sRecordFileProblem(step.file);
+        if (!problem)
+            return Exit::Success;
+        reporter_.line(Channel::Error, problem->what());
+        if (!problem->detail.empty())
+            reporter_.line(Channel::Error, problem->detail);
+        return record(step, Exit::FileError, problem->what(), 0, clock_.now());
+    }
+
     Exit runStep(const Step& step) {
         const TimePoint start = clock_.now();
-        if (!step.file.empty()) {
-            if (const auto problem = ops::sRecordFileProblem(step.file)) {
-                reporter_.line(Channel::Error, problem->what());
-                if (!problem->detail.empty())
-                    reporter_.line(Channel::Error, problem->detail);
-                return record(step, Exit::FileError, problem->what(), 0, start);
-            }
-        }
+        // The file may have changed since the check before the first reset.
+        if (const Exit e = checkFile(step); e != Exit::Success)
+            return e;
         std::optional<DumpTarget> dump;
         ops::Inputs inputs = step.inputs;
         if (!step.output.empty()) {
