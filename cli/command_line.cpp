@@ -193,7 +193,25 @@ std::vector<std::string> splitList(std::string_view s) {
     return items;
 }
 
-constexpr std::array<const char*, 4> kConfigBits = {"EEON", "ROMON", "NOCOP", "NOSEC"};
+constexpr std::array<std::string_view, 4> kConfigBits = {"EEON", "ROMON", "NOCOP", "NOSEC"};
+constexpr std::array<std::string_view, 8> kBlocks = {"0", "1", "2", "3", "4", "5", "6", "7"};
+
+// "none" or a comma list of names: which of the names it holds. The first item that is none of
+// them comes back; empty when all are.
+template <std::size_t N>
+std::string readSet(std::string_view value, const std::array<std::string_view, N>& names,
+                    std::array<bool, N>& chosen) {
+    chosen = {};
+    if (upper(value) == "NONE")
+        return {};
+    for (const std::string& item : splitList(value)) {
+        const auto it = std::find(names.begin(), names.end(), upper(item));
+        if (it == names.end())
+            return item.empty() ? "\"\"" : item;
+        chosen[static_cast<std::size_t>(it - names.begin())] = true;
+    }
+    return {};
+}
 
 struct Chip {
     const char* shortName;
@@ -234,15 +252,11 @@ class StepBuilder {
                 in.startAddress = value;
                 return {};
             case kBits: {
-                in.config = {};
-                if (upper(value) == "NONE")
-                    return {};
-                for (const std::string& item : splitList(value)) {
-                    const auto it = std::find(kConfigBits.begin(), kConfigBits.end(), upper(item));
-                    if (it == kConfigBits.end())
-                        return "not a CONFIG bit: " + item + " (EEON, ROMON, NOCOP, NOSEC)";
-                    in.config[static_cast<std::size_t>(it - kConfigBits.begin())] = 1;
-                }
+                std::array<bool, 4> bits{};
+                if (const std::string bad = readSet(value, kConfigBits, bits); !bad.empty())
+                    return "not a CONFIG bit: " + bad + " (EEON, ROMON, NOCOP, NOSEC)";
+                for (std::size_t i = 0; i < bits.size(); ++i)
+                    in.config[i] = bits[i] ? 1 : 0;
                 return {};
             }
             case kEeBlock: {
@@ -278,17 +292,10 @@ class StepBuilder {
             case kPbLam:
                 in.eemLam = true;
                 return {};
-            case kProtect: {
-                in.bpr = {};
-                if (upper(value) == "NONE")
-                    return {};
-                for (const std::string& item : splitList(value)) {
-                    if (item.size() != 1 || item[0] < '0' || item[0] > '7')
-                        return "not a block number: " + item + " (0 to 7)";
-                    in.bpr[static_cast<std::size_t>(item[0] - '0')] = true;
-                }
+            case kProtect:
+                if (const std::string bad = readSet(value, kBlocks, in.bpr); !bad.empty())
+                    return "not a block number: " + bad + " (0 to 7)";
                 return {};
-            }
         }
         return "unknown option";
     }
@@ -465,37 +472,32 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
         }
 
         const std::size_t first = i;
+        auto addPort = [&](PortSpec::Kind kind, int comm, std::string device, std::string board) {
+            PortSpec p;
+            p.kind = kind;
+            p.comm = comm;
+            p.device = std::move(device);
+            p.board = std::move(board);
+            plan.ports.push_back(std::move(p));
+            isPortOption = true;
+        };
         if (arg == "--comm") {
             const auto v = value();
             if (!v || v->size() != 1 || (*v)[0] < '1' || (*v)[0] > '4')
                 return fail("--comm needs a port number from 1 to 4");
-            PortSpec p;
-            p.comm = (*v)[0] - '0';
-            plan.ports.push_back(p);
-            isPortOption = true;
+            addPort(PortSpec::Kind::Comm, (*v)[0] - '0', {}, {});
         } else if (arg == "--port") {
             const auto v = value();
             if (!v || v->empty())
                 return fail("--port needs a device, e.g. /dev/ttyUSB0");
-            PortSpec p;
-            p.kind = PortSpec::Kind::Device;
-            p.device = *v;
-            plan.ports.push_back(p);
-            isPortOption = true;
+            addPort(PortSpec::Kind::Device, 1, *v, {});
         } else if (arg == "--virtual-board") {
-            PortSpec p;
-            p.kind = PortSpec::Kind::Virtual;
-            plan.ports.push_back(p);
-            isPortOption = true;
+            addPort(PortSpec::Kind::Virtual, 1, {}, {});
         } else if (arg == "--board") {
             const auto v = value();
             if (!v || !sim::PersistedBoard::validBoardName(*v))
                 return fail("--board needs a name of letters, digits, '-' and '_'");
-            PortSpec p;
-            p.kind = PortSpec::Kind::Virtual;
-            p.board = *v;
-            plan.ports.push_back(p);
-            isPortOption = true;
+            addPort(PortSpec::Kind::Virtual, 1, {}, *v);
         } else if (arg == "--chip") {
             const auto v = value();
             const Chip* chip = nullptr;
