@@ -64,27 +64,27 @@ std::string doneText(const Step& step) {
     char hex[8];
     if (step.button == "ConfigProgram") {
         std::snprintf(hex, sizeof hex, "%02X", ops::configByte(in.config5Text, in.config));
-        return std::string("CONFIG $") + hex + " programmed; it takes effect at the next reset";
+        return std::string("CONFIG $") + hex + " sent; it takes effect at the next reset";
     }
     if (step.button == "ExtRam")
-        return "Program sent, started at " + in.startAddress;
+        return "Program sent, to start at " + in.startAddress;
     if (step.button == "DumpStart")
         return "Dump written to " + step.output.string();
     if (step.button == "XISDPoff")
-        return "Software data protection off";
+        return "SDP off sent";
     if (step.button == "XIreset")
-        return "Xicor defaults restored";
+        return "Xicor reset sent";
     if (step.button == "XISFR") {
         std::snprintf(hex, sizeof hex, "%02X", ops::sfrByte(in.sfrPosition));
-        return std::string("SFR $") + hex + " programmed";
+        return std::string("SFR $") + hex + " sent";
     }
     if (step.button == "XIeem") {
         std::snprintf(hex, sizeof hex, "%02X", ops::eemByte(in.eemMapText, in.eemLam, in.eemRes));
-        return std::string("EEM $") + hex + " programmed";
+        return std::string("EEM $") + hex + " sent";
     }
     if (step.button == "XIBPR") {
         std::snprintf(hex, sizeof hex, "%02X", ops::bprByte(in.bpr));
-        return std::string("BPR $") + hex + " programmed";
+        return std::string("BPR $") + hex + " sent";
     }
     return {};
 }

@@ -20,7 +20,8 @@ inline Exit worse(Exit a, Exit b) {
 std::string terminalText(const Message& m);
 
 // The line that reports a command whose operation shows no box when it went well, as the window
-// shows none; empty for commands whose operation always ends with a box.
+// shows none; empty for commands whose operation always ends with a box. These talkers answer
+// nothing, so the line says what was sent, not that the chip took it.
 std::string doneText(const Step& step);
 
 // Operations that always end with a box when the talker answered as it should: ending without

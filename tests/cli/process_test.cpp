@@ -159,11 +159,13 @@ TEST(KestroCli, TheCommandsWithoutABox) {
     EXPECT_EQ(r.exit, 0) << r.err;
     const auto records = r.records();
     ASSERT_EQ(records.size(), 7u);
-    const char* verdicts[] = {
-        "Software data protection off", "Xicor defaults restored",
-        "SFR $81 programmed",           "EEM $07 programmed",
-        "BPR $00 programmed",           "CONFIG $F9 programmed; it takes effect at the next reset",
-        "Program sent, started at 2000"};
+    const char* verdicts[] = {"SDP off sent",
+                              "Xicor reset sent",
+                              "SFR $81 sent",
+                              "EEM $07 sent",
+                              "BPR $00 sent",
+                              "CONFIG $F9 sent; it takes effect at the next reset",
+                              "Program sent, to start at 2000"};
     for (std::size_t i = 0; i < records.size(); ++i)
         EXPECT_EQ(records[i]["verdict"].toString().toStdString(), verdicts[i]);
 }
@@ -184,13 +186,20 @@ TEST(KestroCli, NoResetWithinTheTimeout) {
     char name[64];
     ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
     Home home;
-    const Result r = cli(home, {"--port", name, "--reset-timeout", "1", "test"});
+    // Comm 2 as the window's port map has it.
+    fs::create_directories(home.path / ".config/kestro");
+    home.write(".config/kestro/kestro.ini", std::string("[ports]\nComm2=") + name + "\n");
+    for (const auto& port : {std::vector<std::string>{"--port", name}, {"--comm", "2"}}) {
+        std::vector<std::string> args = port;
+        args.insert(args.end(), {"--reset-timeout", "1", "test"});
+        const Result r = cli(home, args);
+        EXPECT_EQ(r.exit, 3);
+        EXPECT_TRUE(contains(r.err, "Reset the HC11 into bootstrap mode")) << r.err;
+        EXPECT_TRUE(contains(r.err, std::string("No reset seen on ") + name)) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
     ::close(slave);
     ::close(master);
-    EXPECT_EQ(r.exit, 3);
-    EXPECT_TRUE(contains(r.err, "Reset the HC11 into bootstrap mode")) << r.err;
-    EXPECT_TRUE(contains(r.err, std::string("No reset seen on ") + name)) << r.err;
-    EXPECT_EQ(r.out, "");
 }
 
 TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
