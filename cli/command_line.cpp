@@ -567,8 +567,8 @@ std::string generalHelp() {
         "Usage: kestro-cli [options] COMMAND [FILE] [command options] [COMMAND ...]\n"
         "\n"
         "Runs Kestro's operations on a 68HC11 in bootstrap mode from a shell. Several commands\n"
-        "run in order, each after its own reset of the HC11; the first that fails ends the "
-        "job.\n"
+        "run in order, each after its own reset of the HC11; the first whose exit code is not 0\n"
+        "ends the job.\n"
         "\n"
         "Commands (kestro-cli COMMAND --help for each one's options):\n";
     for (const Command& c : commands()) {
