@@ -110,7 +110,8 @@ const std::vector<Command>& commands() {
          {{"", "DumpStart"}},
          "dump a range into an S-record file (about 5.6 s a page)",
          "  --range BEGIN-END       whole pages in hex (default: the window's dump range)\n"
-         "  -o, --output FILE       where the records go (default upload.s19 here)\n"},
+         "  -o, --output FILE       where the records go (default upload.s19 here); with\n"
+         "                          several ports, FILE-N.s19 for the Nth\n"},
         {"sdp-off",
          false,
          0,
@@ -531,7 +532,12 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
         } else if (arg == "--json") {
             plan.json = true;
         } else if (arg == "--worker") {
-            plan.worker = true;
+            const auto v = value();
+            if (!v || v->size() > 3 || v->empty() ||
+                !std::all_of(v->begin(), v->end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+                std::stoi(*v) < 1)
+                return fail("--worker needs its place among the ports, from 1");
+            plan.worker = std::stoi(*v);
         } else if (arg == "--version") {
             plan.version = true;
         } else {
@@ -555,6 +561,14 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
             "--no-wait cannot see");
     if (plan.worker && plan.ports.size() != 1)
         return fail("a worker runs on one port");
+    // Boards dumped side by side must not write over each other's file: each worker's file
+    // gets its place before the extension (upload-2.s19).
+    if (plan.worker)
+        for (Step& step : plan.steps)
+            if (!step.output.empty())
+                step.output.replace_filename(step.output.stem().string() + "-" +
+                                             std::to_string(plan.worker) +
+                                             step.output.extension().string());
     for (std::size_t a = 0; a < plan.ports.size(); ++a)
         for (std::size_t b = a + 1; b < plan.ports.size(); ++b)
             if (plan.ports[a] == plan.ports[b])

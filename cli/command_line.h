@@ -56,7 +56,8 @@ struct Plan {
     bool noWait = false;
     bool quiet = false;
     bool json = false;
-    bool worker = false;
+    // A worker's place among the ports it was started for, from 1; 0 when not a worker.
+    int worker = 0;
     bool help = false;
     std::string helpCommand;  // the command whose help was asked for; empty: the general help
     bool version = false;

@@ -59,7 +59,7 @@ Exit runParallel(const Plan& plan, const std::string& program, Console& console)
             arguments << QString::fromStdString(a);
         for (const std::string& a : plan.ports[i].arguments())
             arguments << QString::fromStdString(a);
-        arguments << QStringLiteral("--worker");
+        arguments << QStringLiteral("--worker") << QString::number(i + 1);
         if (plan.trace)
             arguments << QStringLiteral("--trace")
                       << QString::fromStdString(*plan.trace + "." + std::to_string(i + 1));

@@ -8,7 +8,7 @@
 namespace kestro::cli {
 
 // Runs the plan on every port at once, one worker process per port (this program again, with
-// --worker and that port alone), and shows each worker's lines, bars and records as they come.
+// --worker N and that port alone), and shows each worker's lines, bars and records as they come.
 // Ends with the summary table; the worst exit code of the workers comes back.
 Exit runParallel(const Plan& plan, const std::string& program, Console& console);
 

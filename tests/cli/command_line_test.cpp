@@ -106,10 +106,18 @@ TEST(CommandLine, PortsAndWhatEveryWorkerIsGiven) {
     for (const std::string& a : p.plan.ports[2].arguments())
         again.push_back(a);
     again.push_back("--worker");
+    again.push_back("3");
     const Parsed worker = parse(again);
     ASSERT_EQ(worker.error, "");
-    EXPECT_TRUE(worker.plan.worker);
+    EXPECT_EQ(worker.plan.worker, 3);
     EXPECT_EQ(worker.plan.ports, std::vector<PortSpec>{p.plan.ports[2]});
+
+    // Three boards dumped at once keep three files.
+    const Parsed dump = parse({"dump", "-o", "d/board.s19", "--board", "b", "--worker", "2"});
+    ASSERT_EQ(dump.error, "");
+    EXPECT_EQ(dump.plan.steps.front().output, "d/board-2.s19");
+    EXPECT_EQ(parse({"dump", "--worker", "1", "--board", "b"}).plan.steps.front().output,
+              "/work/upload-1.s19");
 
     const Parsed none = parse({"test"});
     EXPECT_EQ(none.plan.ports.front().label(), "Comm 1");
