@@ -1,17 +1,14 @@
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDir>
 #include <QMessageBox>
 #include <QSessionManager>
-#include <QStandardPaths>
 #include <cstdio>
 #include <memory>
 
 #include "board_window.h"
 #include "event_loop_clock.h"
 #include "form1.h"
-#include "kestro/sim/board/board.h"
-#include "kestro/sim/board/keeper.h"
+#include "persisted_board.h"
 #include "port_switch.h"
 #include "session_end.h"
 #include "settings_store.h"
@@ -21,26 +18,17 @@
 
 namespace {
 
-// Comm 1 as a virtual HC11 board, with its window beside the main window. Its non-volatile
-// memories live in the user's data folder, as a real chip keeps its EEPROM.
+// Comm 1 as a virtual HC11 board, with its window beside the main window.
 class VirtualBoard {
   public:
     VirtualBoard(kestro::EventLoopClock& clock, kestro::VirtualPort& port)
-        : line_(clock),
-          board_(clock, line_,
-                 kestro::sim::BoardOptions{.chip = kestro::sim::Chip::E9,
-                                           .programmingVoltage = false,
-                                           // One timer per slice: a few milliseconds keep the
-                                           // event loop light and bytes on time.
-                                           .slice = std::chrono::milliseconds(2)}),
-          keeper_(board_,
-                  QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString()) {
-        port.attach(1, line_, "virtual HC11 board");
-        QDir().mkpath(QString::fromStdString(keeper_.folder().string()));
-        if (const auto told = keeper_.restore()) {
+        // One timer per slice: a few milliseconds keep the event loop light and bytes on time.
+        : persisted_(clock, port, 1, "virtual HC11 board", kestro::sim::PersistedBoard::folderFor(),
+                     std::chrono::milliseconds(2)) {
+        if (const auto& told = persisted_.loadError()) {
             tell(*told);
         }
-        window_ = std::make_unique<kestro::sim::BoardWindow>(board_);
+        window_ = std::make_unique<kestro::sim::BoardWindow>(persisted_.board());
         QObject::connect(window_.get(), &kestro::sim::BoardWindow::nonVolatileChanged,
                          [this] { save(); });
     }
@@ -60,7 +48,7 @@ class VirtualBoard {
 
   private:
     void save() {
-        if (const auto told = keeper_.save()) {
+        if (const auto told = persisted_.save()) {
             tell(*told);
         }
     }
@@ -73,9 +61,7 @@ class VirtualBoard {
                              QString::fromStdString(text));
     }
 
-    kestro::VirtualLine line_;
-    kestro::sim::Board board_;
-    kestro::sim::BoardKeeper keeper_;
+    kestro::sim::PersistedBoard persisted_;
     std::unique_ptr<kestro::sim::BoardWindow> window_;
     bool sessionEnding_ = false;
 };

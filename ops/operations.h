@@ -59,4 +59,8 @@ void sendRangeCommand(Frame& f, const std::string& begin, const std::string& end
 // target; nullopt when the user cancelled (the run has then ended).
 std::optional<std::filesystem::path> chooseSRecordFile(Frame& f);
 
+// Why a user's file cannot be sent, as the user is told it (a run that meets it keeps the
+// target); nullopt when it can. A front end that knows the file early asks before a reset.
+std::optional<LinkError> sRecordFileProblem(const std::filesystem::path& file);
+
 }  // namespace kestro::ops

@@ -40,7 +40,7 @@ void ramDownload(Target& target, const Inputs& in) {
         if (!file)
             return;
         if (!readStartAddress(in.startAddress)) {
-            f.ui().message({"Invalid start adress", kAppTitle, Icon::Exclamation});
+            f.ui().message({kInvalidStartAddress, kAppTitle, Icon::Exclamation});
             f.cancel();
             return;
         }

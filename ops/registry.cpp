@@ -28,21 +28,27 @@ void sendRangeCommand(Frame& f, const std::string& begin, const std::string& end
     f.send(Byte{'W'});
 }
 
+std::optional<LinkError> sRecordFileProblem(const std::filesystem::path& file) {
+    std::string reason;
+    const auto content = readFile(file, &reason);
+    if (!content)
+        return LinkError("Cannot read the file " + file.string() + ": " + reason + ".",
+                         LinkError::Ending::KeepTarget);
+    if (const auto problem = checkSRecordFile(*content)) {
+        const std::string where =
+            problem->line > 0 ? "Line " + std::to_string(problem->line) + ": " : std::string();
+        return LinkError("The file " + file.string() + " is not an S-record file for the HC11.",
+                         LinkError::Ending::KeepTarget, where + problem->what + ".");
+    }
+    return std::nullopt;
+}
+
 std::optional<std::filesystem::path> chooseSRecordFile(Frame& f) {
     auto file = f.chooseFile();
     if (!file)
         return std::nullopt;
-    std::string reason;
-    const auto content = readFile(*file, &reason);
-    if (!content)
-        throw LinkError("Cannot read the file " + file->string() + ": " + reason + ".",
-                        LinkError::Ending::KeepTarget);
-    if (const auto problem = checkSRecordFile(*content)) {
-        const std::string where =
-            problem->line > 0 ? "Line " + std::to_string(problem->line) + ": " : std::string();
-        throw LinkError("The file " + file->string() + " is not an S-record file for the HC11.",
-                        LinkError::Ending::KeepTarget, where + problem->what + ".");
-    }
+    if (auto problem = sRecordFileProblem(*file))
+        throw *problem;
     return file;
 }
 

@@ -11,4 +11,7 @@ namespace kestro::ops {
 // begin with one reads as 0. Only 1 to $FFFF is an address the HC11 can run from.
 std::optional<std::uint16_t> readStartAddress(std::string_view text);
 
+// What the user is told when readStartAddress refuses the text.
+inline constexpr const char* kInvalidStartAddress = "Invalid start adress";
+
 }  // namespace kestro::ops

@@ -9,9 +9,14 @@
 
         .sect .text
         .globl _start
-_start: talker_start BAUD_1200
+_start: talker_start             ; at the boot loader's 1200 baud: no room to set it again
         expanded_bus
         jsr     *getrange
+        ; The PC clears what it has received right after the command has left it, a few
+        ; milliseconds late when it is busy: the first record must not come before that.
+        ldy     #57200          ; 57200 rounds of 7 E cycles: 200 ms
+1:      dey
+        bne     1b
         ldaa    #'0'            ; the header, address 0 (adr starts zero)
         ldab    #16
         ldx     #title

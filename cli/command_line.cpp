@@ -1,0 +1,645 @@
+#include "command_line.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <map>
+
+#include "persisted_board.h"
+#include "register_bytes.h"
+#include "start_address.h"
+
+namespace kestro::cli {
+
+namespace {
+
+// The options a command takes besides --help.
+enum Option : unsigned {
+    kMemory = 1u << 0,
+    kRange = 1u << 1,
+    kOutput = 1u << 2,
+    kStart = 1u << 3,
+    kBits = 1u << 4,
+    kEeBlock = 1u << 5,
+    kSfr = 1u << 6,
+    kMap = 1u << 7,
+    kResetHigh = 1u << 8,
+    kPbLam = 1u << 9,
+    kProtect = 1u << 10,
+};
+
+struct OptionName {
+    Option option;
+    const char* name;
+    bool takesValue;
+};
+constexpr OptionName kOptionNames[] = {
+    {kMemory, "--memory", true},         {kRange, "--range", true},   {kOutput, "-o", true},
+    {kOutput, "--output", true},         {kStart, "--start", true},   {kBits, "--bits", true},
+    {kEeBlock, "--ee-block", true},      {kSfr, "--sfr", true},       {kMap, "--map", true},
+    {kResetHigh, "--reset-high", false}, {kPbLam, "--pb-lam", false}, {kProtect, "--protect", true},
+};
+
+// The buttons behind a command, by the memory it works on; the first is the default.
+struct Memory {
+    const char* name;
+    const char* button;
+};
+
+struct Command {
+    const char* name;
+    bool needsFile;
+    unsigned options;
+    std::vector<Memory> memories;
+    const char* summary;
+    const char* details;
+};
+
+const std::vector<Command>& commands() {
+    static const std::vector<Command> kCommands = {
+        {"test", false, 0, {{"", "TestComm"}}, "test the link: the HC11 echoes the alphabet", ""},
+        {"status",
+         false,
+         kMemory | kRange,
+         {{"eeprom", "EepromCheck"}, {"eprom", "EpromCheck"}},
+         "check whether a range holds data (exit 1: data)",
+         "  --memory eeprom|eprom   which memory (default eeprom)\n"
+         "  --range BEGIN-END       whole pages in hex, e.g. B600-B7FF (default: the window's)\n"},
+        {"program",
+         true,
+         kMemory,
+         {{"eeprom", "EepromProgram"},
+          {"eprom", "EpromProgram"},
+          {"ext", "ExtEEprog"},
+          {"xicor", "Xiprog"}},
+         "program a memory with an S-record FILE",
+         "  --memory eeprom|eprom|ext|xicor   internal EEPROM (default), the 711E9's EPROM,\n"
+         "                          the external EEPROM, the companion chip's EEPROM\n"},
+        {"compare",
+         true,
+         kMemory,
+         {{"eeprom", "EepromCompare"},
+          {"eprom", "EpromCompare"},
+          {"ext", "ExtEEcomp"},
+          {"xicor", "Xicomp"}},
+         "compare a memory with an S-record FILE (exit 1: a difference)",
+         "  --memory eeprom|eprom|ext|xicor   as for program\n"},
+        {"erase",
+         false,
+         kRange,
+         {{"", "EepromErase"}},
+         "erase the internal EEPROM",
+         "  --range BEGIN-END       whole pages in hex (default: the window's EEPROM range)\n"},
+        {"config",
+         false,
+         kBits | kEeBlock,
+         {{"", "ConfigProgram"}},
+         "program CONFIG (it takes effect at the next reset)",
+         "  --bits LIST             EEON,ROMON,NOCOP,NOSEC or none (default: the window's)\n"
+         "                          Leaving NOSEC out secures the part.\n"
+         "  --ee-block X800         the 811E2's EEPROM block $X800-$XFFF (default F800)\n"},
+        {"ram",
+         true,
+         kStart,
+         {{"", "ExtRam"}},
+         "download an S-record FILE into external RAM and run it",
+         "  --start ADDRESS         hex start address, sent as typed (default: the window's)\n"},
+        {"dump",
+         false,
+         kRange | kOutput,
+         {{"", "DumpStart"}},
+         "dump a range into an S-record file (about 5.6 s a page)",
+         "  --range BEGIN-END       whole pages in hex (default: the window's dump range)\n"
+         "  -o, --output FILE       where the records go (default upload.s19 here); with\n"
+         "                          several ports, FILE-N.s19 for the Nth\n"},
+        {"sdp-off",
+         false,
+         0,
+         {{"", "XISDPoff"}},
+         "switch the companion chip's software data protection off",
+         ""},
+        {"xicor-reset",
+         false,
+         0,
+         {{"", "XIreset"}},
+         "restore the companion chip's default registers",
+         ""},
+        {"sfr",
+         false,
+         kSfr,
+         {{"", "XISFR"}},
+         "place the companion chip's register block",
+         "  --sfr ADDRESS           hex, a multiple of 400 up to 10000 (default: the window's)\n"},
+        {"eem",
+         false,
+         kMap | kResetHigh | kPbLam,
+         {{"", "XIeem"}},
+         "place the companion chip's EEPROM",
+         "  --map ADDRESS           the 8 KB block, e.g. E000 (default E000)\n"
+         "  --reset-high            the chip's reset input is active high\n"
+         "  --pb-lam                port B carries the low address byte A7-A0\n"},
+        {"bpr",
+         false,
+         kProtect,
+         {{"", "XIBPR"}},
+         "protect blocks of the companion chip's EEPROM",
+         "  --protect LIST          1 KB blocks 0-7, e.g. 0,7, or none (default none)\n"},
+    };
+    return kCommands;
+}
+
+const Command* findCommand(std::string_view name) {
+    for (const Command& c : commands())
+        if (name == c.name)
+            return &c;
+    return nullptr;
+}
+
+std::string upper(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return out;
+}
+
+// A hex number of one to five digits, with an optional "$".
+std::optional<unsigned> hexNumber(std::string_view s) {
+    if (!s.empty() && s.front() == '$')
+        s.remove_prefix(1);
+    if (s.empty() || s.size() > 5)
+        return std::nullopt;
+    unsigned v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, 16);
+    if (ec != std::errc() || end != s.data() + s.size())
+        return std::nullopt;
+    return v;
+}
+
+std::string hex4(unsigned v) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string s(4, '0');
+    for (int i = 3; i >= 0; --i, v >>= 4)
+        s[static_cast<std::size_t>(i)] = kDigits[v & 0xF];
+    return s;
+}
+
+std::vector<std::string> splitList(std::string_view s) {
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    while (start <= s.size()) {
+        const std::size_t comma = std::min(s.find(',', start), s.size());
+        items.emplace_back(s.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return items;
+}
+
+constexpr std::array<std::string_view, 4> kConfigBits = {"EEON", "ROMON", "NOCOP", "NOSEC"};
+constexpr std::array<std::string_view, 8> kBlocks = {"0", "1", "2", "3", "4", "5", "6", "7"};
+
+// "none" or a comma list of names: which of the names it holds. The first item that is none of
+// them comes back; empty when all are.
+template <std::size_t N>
+std::string readSet(std::string_view value, const std::array<std::string_view, N>& names,
+                    std::array<bool, N>& chosen) {
+    chosen = {};
+    if (upper(value) == "NONE")
+        return {};
+    for (const std::string& item : splitList(value)) {
+        const auto it = std::find(names.begin(), names.end(), upper(item));
+        if (it == names.end())
+            return item.empty() ? "\"\"" : item;
+        chosen[static_cast<std::size_t>(it - names.begin())] = true;
+    }
+    return {};
+}
+
+struct Chip {
+    const char* shortName;
+    const char* name;
+};
+constexpr Chip kChips[] = {
+    {"A8", "MC68HC11A8"}, {"E9", "MC68HC11E9"}, {"711E9", "MC68HC711E9"}, {"811E2", "MC68HC811E2"}};
+
+// Reads one command's options into its step; the error text when one does not hold.
+class StepBuilder {
+  public:
+    StepBuilder(const Command& c, const ops::Inputs& defaults) : command_(c) {
+        step_.command = c.name;
+        step_.inputs = defaults;
+    }
+
+    const Command& command() const { return command_; }
+    bool wantsFile() const { return command_.needsFile && step_.file.empty(); }
+    void setFile(std::string f) { step_.file = std::move(f); }
+
+    std::string option(Option o, const std::string& value) {
+        ops::Inputs& in = step_.inputs;
+        switch (o) {
+            case kMemory:
+                memory_ = value;
+                return {};
+            case kRange:
+                range_ = value;
+                return {};
+            case kOutput:
+                if (value.empty())
+                    return "-o needs a file name";
+                step_.output = value;
+                return {};
+            case kStart:
+                if (!ops::readStartAddress(value))
+                    return std::string(ops::kInvalidStartAddress) + ": " + value;
+                in.startAddress = value;
+                return {};
+            case kBits: {
+                std::array<bool, 4> bits{};
+                if (const std::string bad = readSet(value, kConfigBits, bits); !bad.empty())
+                    return "not a CONFIG bit: " + bad + " (EEON, ROMON, NOCOP, NOSEC)";
+                for (std::size_t i = 0; i < bits.size(); ++i)
+                    in.config[i] = bits[i] ? 1 : 0;
+                return {};
+            }
+            case kEeBlock: {
+                const std::string v = upper(value);
+                const auto& rows = ops::configLocationRows();
+                for (const std::string& row : rows) {
+                    // "$F800-$FFFF", "$F800", "F800"
+                    if (v == row || "$" + v == row.substr(0, 5) || v == row.substr(0, 5)) {
+                        in.config5Text = row;
+                        return {};
+                    }
+                }
+                return "not an 811E2 EEPROM block: " + value + " (0800, 1800, ... F800)";
+            }
+            case kSfr: {
+                const auto v = hexNumber(value);
+                if (!v || *v % 0x400 != 0 || *v > 0x10000)
+                    return "not a register block location: " + value +
+                           " (a multiple of 400 up to 10000)";
+                in.sfrPosition = static_cast<int>(*v / 0x400);
+                return {};
+            }
+            case kMap: {
+                const auto v = hexNumber(value);
+                if (!v || *v % 0x2000 != 0 || *v > 0xE000)
+                    return "not an 8 KB block: " + value + " (0000, 2000, ... E000)";
+                in.eemMapText = ops::eemMapRows()[*v / 0x2000];
+                return {};
+            }
+            case kResetHigh:
+                in.eemRes = true;
+                return {};
+            case kPbLam:
+                in.eemLam = true;
+                return {};
+            case kProtect:
+                if (const std::string bad = readSet(value, kBlocks, in.bpr); !bad.empty())
+                    return "not a block number: " + bad + " (0 to 7)";
+                return {};
+        }
+        return "unknown option";
+    }
+
+    // The step as the command's options make it, or the error text.
+    std::string finish(Step& out) {
+        if (wantsFile())
+            return std::string(command_.name) + " needs an S-record file";
+        const Memory* memory = &command_.memories.front();
+        if (memory_) {
+            memory = nullptr;
+            for (const Memory& m : command_.memories)
+                if (*memory_ == m.name)
+                    memory = &m;
+            if (!memory) {
+                std::string names;
+                for (const Memory& m : command_.memories)
+                    names += std::string(names.empty() ? "" : ", ") + m.name;
+                return "no memory " + *memory_ + " for " + command_.name + " (" + names + ")";
+            }
+        }
+        step_.button = memory->button;
+        if (range_) {
+            const auto range = parseRange(*range_);
+            if (!range)
+                return "not a range of whole pages: " + *range_ + " (e.g. B600-B7FF)";
+            ops::Inputs& in = step_.inputs;
+            if (step_.button == "EpromCheck")
+                std::tie(in.epromBegin, in.epromEnd) = *range;
+            else if (step_.button == "DumpStart")
+                std::tie(in.dumpBegin, in.dumpEnd) = *range;
+            else
+                std::tie(in.eepromBegin, in.eepromEnd) = *range;
+        }
+        if (step_.button == "DumpStart" && step_.output.empty())
+            step_.output = step_.inputs.dumpFolder / "upload.s19";
+        out = std::move(step_);
+        return {};
+    }
+
+  private:
+    const Command& command_;
+    Step step_;
+    std::optional<std::string> memory_;
+    std::optional<std::string> range_;
+};
+
+bool isOption(const std::string& a) {
+    return a.size() > 1 && a[0] == '-';
+}
+
+}  // namespace
+
+std::string PortSpec::label() const {
+    switch (kind) {
+        case Kind::Comm:
+            return "Comm " + std::to_string(comm);
+        case Kind::Device:
+            return device;
+        case Kind::Virtual:
+            return board.empty() ? "virtual board" : "board " + board;
+    }
+    return {};
+}
+
+std::vector<std::string> PortSpec::arguments() const {
+    switch (kind) {
+        case Kind::Comm:
+            return {"--comm", std::to_string(comm)};
+        case Kind::Device:
+            return {"--port", device};
+        case Kind::Virtual:
+            if (board.empty())
+                return {"--virtual-board"};
+            return {"--board", board};
+    }
+    return {};
+}
+
+std::optional<std::pair<std::string, std::string>> parseRange(std::string_view text) {
+    const std::size_t dash = text.find('-');
+    if (dash == std::string_view::npos)
+        return std::nullopt;
+    const auto begin = hexNumber(text.substr(0, dash));
+    const auto end = hexNumber(text.substr(dash + 1));
+    if (!begin || !end || *begin > 0xFFFF || *end > 0xFFFF || (*begin & 0xFF) != 0 ||
+        (*end & 0xFF) != 0xFF || *begin > *end)
+        return std::nullopt;
+    return std::pair{hex4(*begin), hex4(*end)};
+}
+
+Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs& defaults) {
+    Parsed result;
+    Plan& plan = result.plan;
+    std::optional<StepBuilder> current;
+    auto fail = [&result](std::string text) {
+        result.error = std::move(text);
+        return result;
+    };
+    auto closeStep = [&]() -> std::string {
+        if (!current)
+            return {};
+        Step step;
+        if (std::string e = current->finish(step); !e.empty())
+            return e;
+        plan.steps.push_back(std::move(step));
+        current.reset();
+        return {};
+    };
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> inlineValue;
+        if (arg.rfind("--", 0) == 0) {
+            if (const auto eq = arg.find('='); eq != std::string::npos) {
+                inlineValue = arg.substr(eq + 1);
+                arg.resize(eq);
+            }
+        }
+        // The value of an option: after "=", or the next argument.
+        auto value = [&]() -> std::optional<std::string> {
+            if (inlineValue)
+                return inlineValue;
+            if (i + 1 >= args.size())
+                return std::nullopt;
+            return args[++i];
+        };
+        bool isPortOption = false;
+
+        if (!isOption(arg)) {
+            if (const Command* c = findCommand(arg)) {
+                if (std::string e = closeStep(); !e.empty())
+                    return fail(e);
+                current.emplace(*c, defaults);
+            } else if (current && current->wantsFile()) {
+                current->setFile(arg);
+            } else if (current) {
+                return fail("unexpected argument: " + arg);
+            } else {
+                return fail("unknown command: " + arg);
+            }
+            plan.jobArguments.push_back(args[i]);
+            continue;
+        }
+
+        if (arg == "--help" || arg == "-h") {
+            plan.help = true;
+            if (current)
+                plan.helpCommand = current->command().name;
+            continue;
+        }
+        if (current) {
+            const OptionName* known = nullptr;
+            for (const OptionName& o : kOptionNames)
+                if (arg == o.name && (current->command().options & o.option) != 0)
+                    known = &o;
+            if (known) {
+                const std::size_t first = i;
+                std::string v;
+                if (known->takesValue) {
+                    const auto got = value();
+                    if (!got)
+                        return fail(arg + " needs a value");
+                    v = *got;
+                } else if (inlineValue) {
+                    return fail(arg + " takes no value");
+                }
+                if (std::string e = current->option(known->option, v); !e.empty())
+                    return fail(e);
+                for (std::size_t k = first; k <= i; ++k)
+                    plan.jobArguments.push_back(args[k]);
+                continue;
+            }
+        }
+
+        const std::size_t first = i;
+        auto addPort = [&](PortSpec::Kind kind, int comm, std::string device, std::string board) {
+            PortSpec p;
+            p.kind = kind;
+            p.comm = comm;
+            p.device = std::move(device);
+            p.board = std::move(board);
+            plan.ports.push_back(std::move(p));
+            isPortOption = true;
+        };
+        if (arg == "--comm") {
+            const auto v = value();
+            if (!v || v->size() != 1 || (*v)[0] < '1' || (*v)[0] > '4')
+                return fail("--comm needs a port number from 1 to 4");
+            addPort(PortSpec::Kind::Comm, (*v)[0] - '0', {}, {});
+        } else if (arg == "--port") {
+            const auto v = value();
+            if (!v || v->empty())
+                return fail("--port needs a device, e.g. /dev/ttyUSB0");
+            addPort(PortSpec::Kind::Device, 1, *v, {});
+        } else if (arg == "--virtual-board") {
+            addPort(PortSpec::Kind::Virtual, 1, {}, {});
+        } else if (arg == "--board") {
+            const auto v = value();
+            if (!v || !sim::PersistedBoard::validBoardName(*v))
+                return fail("--board needs a name of letters, digits, '-' and '_'");
+            addPort(PortSpec::Kind::Virtual, 1, {}, *v);
+        } else if (arg == "--chip") {
+            const auto v = value();
+            const Chip* chip = nullptr;
+            for (const Chip& c : kChips)
+                if (v && (upper(*v) == c.shortName || upper(*v) == c.name))
+                    chip = &c;
+            if (!chip)
+                return fail("--chip needs a part: A8, E9, 711E9 or 811E2");
+            plan.chip = chip->name;
+        } else if (arg == "--vpp") {
+            plan.programmingVoltage = true;
+        } else if (arg == "--trace") {
+            const auto v = value();
+            if (!v || v->empty())
+                return fail("--trace needs a file");
+            plan.trace = *v;
+            isPortOption = true;
+        } else if (arg == "--reset-timeout") {
+            const auto v = value();
+            int seconds = 0;
+            if (!v ||
+                std::from_chars(v->data(), v->data() + v->size(), seconds).ptr !=
+                    v->data() + v->size() ||
+                seconds < 1 || seconds > 3600)
+                return fail("--reset-timeout needs seconds from 1 to 3600");
+            plan.resetTimeout = std::chrono::seconds(seconds);
+        } else if (arg == "--no-wait") {
+            plan.noWait = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            plan.quiet = true;
+        } else if (arg == "--json") {
+            plan.json = true;
+        } else if (arg == "--worker") {
+            const auto v = value();
+            if (!v || v->size() > 3 || v->empty() ||
+                !std::all_of(v->begin(), v->end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+                std::stoi(*v) < 1)
+                return fail("--worker needs its place among the ports, from 1");
+            plan.worker = std::stoi(*v);
+        } else if (arg == "--version") {
+            plan.version = true;
+        } else {
+            return fail("unknown option: " + arg);
+        }
+        if (!isPortOption && arg != "--worker")
+            for (std::size_t k = first; k <= i; ++k)
+                plan.jobArguments.push_back(args[k]);
+    }
+    if (plan.help || plan.version)
+        return result;
+    if (std::string e = closeStep(); !e.empty())
+        return fail(e);
+    if (plan.steps.empty())
+        return fail("no command given");
+    if (plan.ports.empty())
+        plan.ports.push_back({});
+    if (plan.noWait && plan.steps.size() > 1)
+        return fail(
+            "--no-wait runs one command: each further one needs a reset that "
+            "--no-wait cannot see");
+    if (plan.worker && plan.ports.size() != 1)
+        return fail("a worker runs on one port");
+    // Boards dumped side by side must not write over each other's file: each worker's file
+    // gets its place before the extension (upload-2.s19).
+    if (plan.worker)
+        for (Step& step : plan.steps)
+            if (!step.output.empty())
+                step.output.replace_filename(step.output.stem().string() + "-" +
+                                             std::to_string(plan.worker) +
+                                             step.output.extension().string());
+    for (std::size_t a = 0; a < plan.ports.size(); ++a)
+        for (std::size_t b = a + 1; b < plan.ports.size(); ++b)
+            if (plan.ports[a] == plan.ports[b])
+                return fail("the port " + plan.ports[a].label() + " is named twice");
+    return result;
+}
+
+std::string generalHelp() {
+    std::string text =
+        "Usage: kestro-cli [options] COMMAND [FILE] [command options] [COMMAND ...]\n"
+        "\n"
+        "Runs Kestro's operations on a 68HC11 in bootstrap mode from a shell. Several commands\n"
+        "run in order, each after its own reset of the HC11; the first whose exit code is not 0\n"
+        "ends the job.\n"
+        "\n"
+        "Commands (kestro-cli COMMAND --help for each one's options):\n";
+    for (const Command& c : commands()) {
+        std::string name = std::string("  ") + c.name + (c.needsFile ? " FILE" : "");
+        name.resize(std::max<std::size_t>(name.size() + 1, 20), ' ');
+        text += name + c.summary + "\n";
+    }
+    text +=
+        "\n"
+        "Ports (default Comm 1):\n"
+        "  --comm N              Comm N as the window maps it (settings group [ports])\n"
+        "  --port DEVICE         a serial device, e.g. /dev/ttyUSB0; give several to run the\n"
+        "                        same job on every board at once\n"
+        "  --virtual-board       the window's virtual HC11 board and its saved memories\n"
+        "  --board NAME          a named virtual board with memories of its own (several\n"
+        "                        at once for tests and demonstrations)\n"
+        "  --chip PART           the virtual board's part: A8, E9, 711E9 or 811E2 (a new\n"
+        "                        part starts from the factory state)\n"
+        "  --vpp                 +12 V on the virtual board's XIRQ/VPPE, to program the EPROM\n"
+        "  --trace FILE          append every byte each way to FILE (FILE.N for board N)\n"
+        "\n"
+        "Readiness:\n"
+        "  --reset-timeout SEC   how long to wait for the HC11's reset break (default 60)\n"
+        "  --no-wait             take the HC11 as just reset, for adapters that cannot report\n"
+        "                        a break; one command only\n"
+        "                        A virtual board is reset by kestro-cli itself.\n"
+        "\n"
+        "Output:\n"
+        "  -q, --quiet           no prompts, progress or verdicts; errors only\n"
+        "  --json                one JSON record per command on standard output: operation,\n"
+        "                        port, verdict, exit, bytes, seconds\n"
+        "  -h, --help            this help\n"
+        "  --version             the version\n"
+        "\n"
+        "Exit codes (with several boards, the highest wins):\n"
+        "  0  success\n"
+        "  1  a difference found (compare), or data found (status)\n"
+        "  2  the target reported an error\n"
+        "  3  no reset seen, or no answer from the HC11\n"
+        "  4  the talker download was not echoed\n"
+        "  5  file error: a missing or unreadable file, not S-records, a dump not written\n"
+        "  6  port error: a port that cannot be opened or failed\n"
+        "  7  usage error\n";
+    return text;
+}
+
+std::string commandHelp(std::string_view name) {
+    const Command* c = findCommand(name);
+    if (!c)
+        return {};
+    std::string text = std::string("Usage: kestro-cli [options] ") + c->name +
+                       (c->needsFile ? " FILE" : "") + (c->options ? " [options]" : "") + "\n\n" +
+                       c->summary + ".\n";
+    if (*c->details)
+        text += std::string("\nOptions:\n") + c->details;
+    text += "\nkestro-cli --help lists the ports, output options and exit codes.\n";
+    return text;
+}
+
+}  // namespace kestro::cli

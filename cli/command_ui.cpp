@@ -1,0 +1,42 @@
+#include "command_ui.h"
+
+#include "verdict.h"
+
+namespace kestro::cli {
+
+void CommandUi::message(const Message& m) {
+    const Exit e = exitFor(m);
+    // A box the target's reply chose goes to standard output; failures of the program, the
+    // port and the files to standard error.
+    const bool fromTarget = e == Exit::Success || e == Exit::Found || e == Exit::TargetError;
+    std::string text = terminalText(m);
+    reporter_.line(fromTarget ? Channel::Verdict : Channel::Error, text);
+    if (!m.detail.empty())
+        reporter_.line(fromTarget ? Channel::Info : Channel::Error, m.detail);
+    if (!exit_ || worse(*exit_, e) != *exit_) {
+        exit_ = e;
+        verdict_ = std::move(text);
+    }
+}
+
+void CommandUi::setProgress(std::optional<int> percent) {
+    if (!percent) {
+        transferStart_.reset();
+        reporter_.progress(std::nullopt);
+        return;
+    }
+    if (!transferStart_)
+        transferStart_ = clock_.now();
+    Transfer t;
+    t.percent = *percent;
+    t.total = fileSize_;
+    t.done = fileSize_ * *percent / 100;
+    t.seconds = std::chrono::duration<double>(clock_.now() - *transferStart_).count();
+    reporter_.progress(t);
+}
+
+std::string CommandUi::chooseFile() {
+    return file_.empty() ? std::string(kChooserCancel) : file_.string();
+}
+
+}  // namespace kestro::cli

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "clock.h"
+#include "operation_ui.h"
+#include "report.h"
+
+namespace kestro::cli {
+
+// The operations' way out when there is no window: each box becomes a line and a verdict, the
+// bars a transfer report, and the chooser answers with the command's file.
+class CommandUi final : public OperationUi {
+  public:
+    CommandUi(Reporter& reporter, const Clock& clock, std::filesystem::path file,
+              std::int64_t fileSize)
+        : reporter_(reporter), clock_(clock), file_(std::move(file)), fileSize_(fileSize) {}
+
+    void message(const Message& m) override;
+    void setWindowEnabled(bool) override {}
+    void setCaption(std::string_view, std::string_view) override {}
+    void setProgress(std::optional<int> percent) override;
+    void setVisible(std::string_view, bool) override {}
+    std::string chooseFile() override;
+
+    // The worst verdict of the boxes shown; nullopt when none was.
+    const std::optional<Exit>& exit() const { return exit_; }
+    // The text of the box that gave the verdict.
+    const std::string& verdict() const { return verdict_; }
+
+  private:
+    Reporter& reporter_;
+    const Clock& clock_;
+    std::filesystem::path file_;
+    std::int64_t fileSize_;
+    std::optional<TimePoint> transferStart_;
+    std::optional<Exit> exit_;
+    std::string verdict_;
+};
+
+}  // namespace kestro::cli

@@ -1,0 +1,122 @@
+#include "parallel.h"
+
+#include <QProcess>
+#include <QStringList>
+#include <memory>
+
+#include "event_loop_clock.h"
+#include "verdict.h"
+
+namespace kestro::cli {
+
+namespace {
+
+// A worker may run a long chain of long dumps; the wait only has to end some day.
+constexpr Duration kWorkerLimit = std::chrono::hours(24);
+
+// Shows a worker's events on its console row and keeps its last record for the summary.
+class WorkerView final : public Reporter {
+  public:
+    WorkerView(Console& console, std::size_t port) : console_(console), port_(port) {}
+    void line(Channel c, const std::string& text) override { console_.line(port_, c, text); }
+    void progress(const std::optional<Transfer>& t) override { console_.progress(port_, t); }
+    void record(const RunRecord& r) override {
+        last = r;
+        console_.record(port_, r);
+    }
+    std::optional<RunRecord> last;
+
+  private:
+    Console& console_;
+    std::size_t port_;
+};
+
+struct Worker {
+    std::unique_ptr<QProcess> process;
+    std::unique_ptr<WorkerView> view;
+    TimePoint start{0};
+    TimePoint end{0};
+    bool finished = false;
+};
+
+void readLines(Worker& w) {
+    while (w.process->canReadLine()) {
+        const std::string line = w.process->readLine().trimmed().toStdString();
+        if (!line.empty() && !replayWorkerLine(line, *w.view))
+            w.view->line(Channel::Error, line);
+    }
+}
+
+}  // namespace
+
+Exit runParallel(const Plan& plan, const std::string& program, Console& console) {
+    EventLoopClock clock;
+    std::vector<Worker> workers(plan.ports.size());
+    for (std::size_t i = 0; i < plan.ports.size(); ++i) {
+        Worker& w = workers[i];
+        QStringList arguments;
+        for (const std::string& a : plan.jobArguments)
+            arguments << QString::fromStdString(a);
+        for (const std::string& a : plan.ports[i].arguments())
+            arguments << QString::fromStdString(a);
+        arguments << QStringLiteral("--worker") << QString::number(i + 1);
+        if (plan.trace)
+            arguments << QStringLiteral("--trace")
+                      << QString::fromStdString(*plan.trace + "." + std::to_string(i + 1));
+        w.view = std::make_unique<WorkerView>(console, i);
+        w.process = std::make_unique<QProcess>();
+        w.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(w.process.get(), &QProcess::readyReadStandardOutput,
+                         [&w] { readLines(w); });
+        QObject::connect(w.process.get(), &QProcess::finished, [&w, &clock] {
+            w.finished = true;
+            w.end = clock.now();
+        });
+        QObject::connect(w.process.get(), &QProcess::errorOccurred,
+                         [&w, &clock](QProcess::ProcessError e) {
+                             if (e == QProcess::FailedToStart) {
+                                 w.finished = true;
+                                 w.end = clock.now();
+                             }
+                         });
+        w.start = clock.now();
+        w.process->start(QString::fromStdString(program), arguments);
+    }
+    clock.waitUntil(
+        [&workers] {
+            return std::all_of(workers.begin(), workers.end(),
+                               [](const Worker& w) { return w.finished; });
+        },
+        kWorkerLimit);
+
+    Exit worst = Exit::Success;
+    std::vector<RunRecord> summary;
+    for (std::size_t i = 0; i < workers.size(); ++i) {
+        Worker& w = workers[i];
+        readLines(w);
+        const int code = w.process->exitCode();
+        RunRecord row;
+        row.port = plan.ports[i].label();
+        row.seconds = std::chrono::duration<double>(w.end - w.start).count();
+        if (w.process->exitStatus() == QProcess::NormalExit && w.finished && code >= 0 &&
+            code <= static_cast<int>(Exit::Usage) &&
+            w.process->error() != QProcess::FailedToStart) {
+            row.exit = static_cast<Exit>(code);
+            if (w.view->last) {
+                row.operation = w.view->last->operation;
+                row.verdict = w.view->last->verdict;
+            }
+        } else {
+            // The worker died: whatever it did to its port is unknown.
+            row.exit = Exit::PortError;
+            row.verdict = "The run ended abnormally.";
+            console.line(i, Channel::Error, row.verdict);
+        }
+        worst = worse(worst, row.exit);
+        summary.push_back(row);
+    }
+    console.summary(summary);
+    return worst;
+}
+
+}  // namespace kestro::cli

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+#include "command_line.h"
+#include "console.h"
+
+namespace kestro::cli {
+
+// Runs the plan on every port at once, one worker process per port (this program again, with
+// --worker N and that port alone), and shows each worker's lines, bars and records as they come.
+// Ends with the summary table; the worst exit code of the workers comes back.
+Exit runParallel(const Plan& plan, const std::string& program, Console& console);
+
+}  // namespace kestro::cli

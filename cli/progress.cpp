@@ -1,0 +1,56 @@
+#include "progress.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace kestro::cli {
+
+namespace {
+
+std::string rateAndLeft(const Transfer& t) {
+    if (t.seconds <= 0 || t.done <= 0)
+        return "";
+    const double rate = static_cast<double>(t.done) / t.seconds;
+    const auto left = static_cast<long>(
+        std::ceil(static_cast<double>(std::max<std::int64_t>(t.total - t.done, 0)) / rate));
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f B/s, %ld:%02ld left", rate, left / 60, left % 60);
+    return text;
+}
+
+}  // namespace
+
+std::string progressBar(const Transfer& t, int width) {
+    const int percent = std::clamp(t.percent, 0, 100);
+    const int filled = width * percent / 100;
+    std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                      std::string(static_cast<std::size_t>(width - filled), ' ') + "]";
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, " %3d%%  %lld/%lld B", percent,
+                  static_cast<long long>(t.done), static_cast<long long>(t.total));
+    std::string text = bar + numbers;
+    if (const std::string more = rateAndLeft(t); !more.empty())
+        text += "  " + more;
+    return text;
+}
+
+std::string progressLine(const Transfer& t) {
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, "%d%% %lld/%lld B", std::clamp(t.percent, 0, 100),
+                  static_cast<long long>(t.done), static_cast<long long>(t.total));
+    std::string text = numbers;
+    if (const std::string more = rateAndLeft(t); !more.empty())
+        text += ", " + more;
+    return text;
+}
+
+bool ProgressSteps::due(int percent) {
+    const int step = std::clamp(percent, 0, 100) / 10;
+    if (step <= last_)
+        return false;
+    last_ = step;
+    return true;
+}
+
+}  // namespace kestro::cli

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "command_line.h"
+#include "report.h"
+
+namespace kestro::cli {
+
+struct Environment {
+    std::filesystem::path talkerDir;  // the asm folder beside the program
+    std::function<std::string(int)> deviceForComm;
+};
+
+// Runs the plan's commands in order on one port, each after its own reset, and stops at the
+// first that does not succeed. Needs a Qt event loop's thread (the waits run nested loops).
+Exit runOnPort(const Plan& plan, const PortSpec& spec, const Environment& env, Reporter& reporter);
+
+}  // namespace kestro::cli

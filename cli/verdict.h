@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "command_line.h"
+#include "messages.h"
+
+namespace kestro::cli {
+
+// What a box of the window means to a script. The window's texts are read as they stand, so
+// the command line says exactly what the window would.
+Exit exitFor(const Message& m);
+
+// The worse of two codes.
+inline Exit worse(Exit a, Exit b) {
+    return static_cast<int>(a) >= static_cast<int>(b) ? a : b;
+}
+
+// A box's text as one line or more for a terminal: the window's line breaks become "\n".
+std::string terminalText(const Message& m);
+
+// The line that reports a command whose operation shows no box when it went well, as the window
+// shows none; empty for commands whose operation always ends with a box. These talkers answer
+// nothing, so the line says what was sent, not that the chip took it.
+std::string doneText(const Step& step);
+
+// Operations that always end with a box when the talker answered as it should: ending without
+// one means the reply was none the window knows.
+bool expectsBox(const std::string& button);
+
+}  // namespace kestro::cli
