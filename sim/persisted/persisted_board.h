@@ -37,6 +37,8 @@ class PersistedBoard {
     std::optional<std::string> save() { return keeper_.save(); }
 
     Board& board() { return board_; }
+    // The board's serial cable; the port end is the one attached to the virtual port.
+    VirtualLine& line() { return line_; }
     const std::filesystem::path& folder() const { return keeper_.folder(); }
 
   private:

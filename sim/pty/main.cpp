@@ -1,0 +1,180 @@
+// kestro-board: the virtual HC11 board in a process of its own, its serial line on a
+// pseudo-terminal. Any program that speaks to an HC11 over a serial port can talk to it.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include "event_loop_clock.h"
+#include "persisted_board.h"
+#include "pty_bridge.h"
+#include "virtual_port.h"
+
+namespace {
+
+// Signals arrive as bytes on a pipe, read by the event loop: a reset (SIGUSR1) or the end
+// (SIGTERM, SIGINT, SIGHUP).
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int signal) {
+    const char c = signal == SIGUSR1 ? 'r' : 'q';
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
+}
+
+void catchSignals() {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    ::sigemptyset(&sa.sa_mask);
+    for (int s : {SIGUSR1, SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(s, &sa, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kestro"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KESTRO_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "The virtual HC11 board on a pseudo-terminal: prints the device to open, then runs until "
+        "it is ended. Reset it into bootstrap mode by typing r and Enter, or with SIGUSR1; q and "
+        "Enter, SIGTERM or Ctrl-C end it, its memories saved. A pseudo-terminal carries no break: "
+        "the board's reset break comes as a lone NUL byte."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption chip(
+        QStringLiteral("chip"),
+        QStringLiteral("The part: MC68HC11A8, MC68HC11E9, MC68HC711E9 or MC68HC811E2."),
+        QStringLiteral("part"));
+    const QCommandLineOption vpp(QStringLiteral("vpp"),
+                                 QStringLiteral("+12 V on XIRQ/VPPE (the 711E9's EPROM)."));
+    const QCommandLineOption board(
+        QStringLiteral("board"),
+        QStringLiteral("A named board with memories of its own (as kestro-cli --board); "
+                       "without it, the window's board."),
+        QStringLiteral("name"));
+    const QCommandLineOption link(QStringLiteral("link"),
+                                  QStringLiteral("Also make <path> a link to the device."),
+                                  QStringLiteral("path"));
+    const QCommandLineOption reset(QStringLiteral("reset"),
+                                   QStringLiteral("Reset into bootstrap mode at once."));
+    parser.addOptions({chip, vpp, board, link, reset});
+    parser.process(app);
+
+    const std::string name = parser.value(board).toStdString();
+    if (parser.isSet(board) && !kestro::sim::PersistedBoard::validBoardName(name)) {
+        std::fprintf(stderr, "kestro-board: a board's name is letters, digits, '-' and '_'\n");
+        return 2;
+    }
+    const kestro::sim::Variant* part = nullptr;
+    if (parser.isSet(chip)) {
+        part = kestro::sim::variantNamed(parser.value(chip).toStdString());
+        if (!part) {
+            std::fprintf(stderr, "kestro-board: no such part: %s\n",
+                         qPrintable(parser.value(chip)));
+            return 2;
+        }
+    }
+
+    kestro::EventLoopClock clock;
+    kestro::VirtualPort unused(clock);
+    kestro::sim::PersistedBoard persisted(clock, unused, 1, "pseudo-terminal",
+                                          kestro::sim::PersistedBoard::folderFor(name),
+                                          std::chrono::milliseconds(2));
+    if (const auto& told = persisted.loadError())
+        std::fprintf(stderr, "kestro-board: %s\n", told->c_str());
+    kestro::sim::Board& hc11 = persisted.board();
+    if (part && part->chip != hc11.chip().chip)
+        hc11.setChip(part->chip);
+    hc11.setProgrammingVoltage(parser.isSet(vpp));
+
+    std::unique_ptr<kestro::sim::PtyBridge> bridge;
+    try {
+        bridge = std::make_unique<kestro::sim::PtyBridge>(clock, persisted.line());
+    } catch (const kestro::sim::PtyError& e) {
+        std::fprintf(stderr, "kestro-board: %s\n", e.what());
+        return 1;
+    }
+    if (parser.isSet(link)) {
+        const std::filesystem::path at = parser.value(link).toStdString();
+        std::error_code ec;
+        std::filesystem::remove(at, ec);
+        std::filesystem::create_symlink(bridge->devicePath(), at, ec);
+        if (ec) {
+            std::fprintf(stderr, "kestro-board: cannot make the link %s: %s\n", at.c_str(),
+                         ec.message().c_str());
+            return 1;
+        }
+    }
+
+    QSocketNotifier fromProgram(bridge->masterFd(), QSocketNotifier::Read);
+    QObject::connect(&fromProgram, &QSocketNotifier::activated, [&] { bridge->readable(); });
+
+    // Saves what changed about once a second, so that a killed board loses little.
+    std::uint64_t saved = hc11.revision();
+    auto save = [&] {
+        saved = hc11.revision();
+        if (const auto told = persisted.save())
+            std::fprintf(stderr, "kestro-board: %s\n", told->c_str());
+    };
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        bridge->followRate();
+        if (hc11.revision() != saved && hc11.phase() != kestro::sim::BootPhase::Loading)
+            save();
+    });
+    tick.start(1000);
+    // The rate a program sets takes effect before its first byte: it is read again at every
+    // read as well.
+
+    auto resetBoard = [&] {
+        hc11.resetBootstrap();
+        std::fprintf(stderr, "kestro-board: reset into bootstrap mode\n");
+    };
+    auto quit = [&] {
+        save();
+        QCoreApplication::quit();
+    };
+    catchSignals();
+    QSocketNotifier signalled(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalled, &QSocketNotifier::activated, [&] {
+        char c = 0;
+        while (::read(signalPipe[0], &c, 1) == 1)
+            c == 'r' ? resetBoard() : quit();
+    });
+    QSocketNotifier keys(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&keys, &QSocketNotifier::activated, [&] {
+        std::string lineIn;
+        if (!std::getline(std::cin, lineIn)) {
+            keys.setEnabled(false);  // standard input closed: signals still work
+            return;
+        }
+        if (lineIn == "r" || lineIn == "reset")
+            resetBoard();
+        else if (lineIn == "q" || lineIn == "quit")
+            quit();
+    });
+
+    std::printf("%s\n", bridge->devicePath().c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "kestro-board: %s on %s; r and Enter resets it, q and Enter ends it\n",
+                 hc11.chip().name.data(), bridge->devicePath().c_str());
+    if (parser.isSet(reset))
+        resetBoard();
+    const int result = app.exec();
+    tick.stop();
+    save();
+    return result;
+}

@@ -1,0 +1,95 @@
+#include "pty_bridge.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace kestro::sim {
+
+namespace {
+
+struct Rate {
+    speed_t speed;
+    int baud;
+};
+constexpr std::array kRates{Rate{B300, 300},      Rate{B600, 600},     Rate{B1200, 1200},
+                            Rate{B2400, 2400},    Rate{B4800, 4800},   Rate{B9600, 9600},
+                            Rate{B19200, 19200},  Rate{B38400, 38400}, Rate{B57600, 57600},
+                            Rate{B115200, 115200}};
+
+std::string reason(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+PtyBridge::PtyBridge(Scheduler& scheduler, VirtualLine& line)
+    : scheduler_(scheduler), line_(line), toTarget_(line.toTarget) {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master_ < 0)
+        throw PtyError(reason("No pseudo-terminal"));
+    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+        ::close(master_);
+        throw PtyError(reason("The pseudo-terminal cannot be unlocked"));
+    }
+    path_ = ::ptsname(master_);
+    slave_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave_ < 0) {
+        ::close(master_);
+        throw PtyError(reason(("Cannot open " + path_).c_str()));
+    }
+    // Raw until a program sets its own: no echo, no line editing, no CR LF translation.
+    termios t{};
+    ::tcgetattr(slave_, &t);
+    ::cfmakeraw(&t);
+    ::cfsetspeed(&t, B1200);
+    ::tcsetattr(slave_, TCSANOW, &t);
+    followRate();
+}
+
+PtyBridge::~PtyBridge() {
+    line_.toPc.setReceiver(0, nullptr);
+    ::close(slave_);
+    ::close(master_);
+}
+
+void PtyBridge::followRate() {
+    termios t{};
+    if (::tcgetattr(master_, &t) != 0)
+        return;
+    const speed_t speed = ::cfgetospeed(&t);
+    int baud = 0;
+    for (const Rate& r : kRates)
+        if (r.speed == speed)
+            baud = r.baud;
+    if (baud == 0 || baud == rate_)
+        return;
+    rate_ = baud;
+    toTarget_.setBaud(baud);
+    line_.toPc.setReceiver(baud, [this](Byte b, bool fe) { received(b, fe); });
+}
+
+void PtyBridge::readable() {
+    followRate();
+    std::array<Byte, 256> buffer{};
+    for (;;) {
+        const ssize_t n = ::read(master_, buffer.data(), buffer.size());
+        if (n <= 0)
+            return;  // EAGAIN; the slave we hold keeps EIO away
+        toTarget_.queue(ByteView(buffer.data(), static_cast<std::size_t>(n)));
+    }
+}
+
+void PtyBridge::received(Byte byte, bool) {
+    // A break (a NUL with a framing error) goes on as a lone NUL: a pseudo-terminal carries no
+    // break, and a program that watches for one on such a line takes a lone NUL for it.
+    // Nobody reading is no fault of the line: what does not fit is lost, as on a cable.
+    [[maybe_unused]] const ssize_t n = ::write(master_, &byte, 1);
+}
+
+}  // namespace kestro::sim
