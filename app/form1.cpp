@@ -29,9 +29,10 @@
 
 #include "drive_list.h"
 #include "folder_list.h"
-#include "form2.h"
+#include "file_chooser.h"
 #include "page_bar.h"
 #include "shell_rules.h"
+#include "ui_rules.h"
 #include "tab_header.h"
 
 // Resources of a static library need a reference to be linked in.
@@ -1108,7 +1109,7 @@ std::string Form1::chooseFile() {
     if (chooser_) {
         return chooser_();
     }
-    return Form2::choose(settings_.store(), this).toStdString();
+    return FileChooser::choose(settings_.store(), this).toStdString();
 }
 
 // ---- help, about, exit ---------------------------------------------------------------------
