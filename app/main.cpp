@@ -9,9 +9,9 @@
 
 #include "board_window.h"
 #include "event_loop_clock.h"
-#include "form1.h"
 #include "kestro/sim/board/board.h"
 #include "kestro/sim/board/keeper.h"
+#include "main_window.h"
 #include "port_switch.h"
 #include "session_end.h"
 #include "settings_store.h"
@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
     }
 
     kestro::LinkState link(port, clock, clock);
-    kestro::Form1 window(link, *settings);
+    kestro::MainWindow window(link, *settings);
     link.setView(&window);
     port.setListener(&link);
     window.setQuitHook([&clock] {
