@@ -124,18 +124,6 @@ TEST_F(ChooserTest, AChosenFileIsRememberedForTheNextOpening) {
     EXPECT_EQ(again->result(), folder_ + "/NAME.S19");
 }
 
-TEST_F(ChooserTest, AnotherFolderClearsTheFileName) {
-    auto d = open();
-    ASSERT_TRUE(find<FolderList>(*d, "Dir1")->setPath(folder_));
-    clickFile(*d, "NAME.S19");
-    ASSERT_EQ(find<QLineEdit>(*d, "Text1")->text(), "NAME.S19");
-    ASSERT_TRUE(find<FolderList>(*d, "Dir1")->setPath(folder_ + "/sub"));
-    EXPECT_TRUE(find<QLineEdit>(*d, "Text1")->text().isEmpty());
-    // So Ok cannot choose a file of the folder left behind.
-    find<QPushButton>(*d, "Ok")->click();
-    EXPECT_EQ(d->result(), "Cancel");
-}
-
 TEST_F(ChooserTest, OkAndADoubleClickJoinFolderAndName) {
     struct Case {
         const char* what;
