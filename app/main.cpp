@@ -7,7 +7,7 @@
 
 #include "board_window.h"
 #include "event_loop_clock.h"
-#include "form1.h"
+#include "main_window.h"
 #include "persisted_board.h"
 #include "port_switch.h"
 #include "session_end.h"
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
     }
 
     kestro::LinkState link(port, clock, clock);
-    kestro::Form1 window(link, *settings);
+    kestro::MainWindow window(link, *settings);
     link.setView(&window);
     port.setListener(&link);
     window.setQuitHook([&clock] {

@@ -2,7 +2,7 @@
 
 #include <QDir>
 
-#include "shell_rules.h"
+#include "ui_rules.h"
 
 namespace kestro {
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "form1.h"
+#include "main_window.h"
 #include "virtual_clock.h"
 #include "virtual_port.h"
 
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     VirtualClock clock;
     VirtualPort port(clock);
     LinkState link(port, clock, clock);
-    Form1 window(link, settings);
+    MainWindow window(link, settings);
     link.setView(&window);
     window.setMessageSink([](const Message&) {});
     window.startup();

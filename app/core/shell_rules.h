@@ -5,7 +5,7 @@
 #include <string_view>
 
 // Rules of the main window that need no widgets: the range selectors' texts, the Xicor register
-// block's label, window placement, stored numbers, and path joining.
+// block's label and stored numbers. Those it shares with the file chooser are in ui_rules.h.
 namespace kestro::shell {
 
 // A page value (0..255) as upper-case hex without leading zeros, padded to at least two digits:
@@ -36,25 +36,5 @@ std::string sfrLabel(int position);
 // A stored number: a 16-bit signed decimal without sign or spaces around it; anything else, or
 // a value outside [low, high], gives the fallback.
 int storedNumber(std::string_view text, int low, int high, int fallback);
-
-// Length conversion at the screen's logical resolution (1440 twips to the logical inch).
-int twipsToPixels(int twips, double logicalDpi);
-int pixelsToTwips(int pixels, double logicalDpi);
-
-struct Placement {
-    int left;
-    int top;
-};
-// The wide-screen rule, in twips: on a screen wider than 17000 twips the window is centred on
-// the left half, otherwise on the whole screen.
-Placement placeWindow(int screenWidth, int screenHeight, int windowWidth, int windowHeight);
-
-// folder + "/" + name, without a doubled separator when the folder already ends in one ("/").
-std::string joinPath(std::string_view folder, std::string_view name);
-
-// File name patterns as a file list takes them: '*' and '?' wildcards, several patterns
-// separated by ';', letters compared without regard to case (S-record files come as .s19 and
-// .S19 alike). An empty pattern matches everything.
-bool matchesPattern(std::string_view name, std::string_view patterns);
 
 }  // namespace kestro::shell

@@ -1,4 +1,5 @@
 #include "shell_rules.h"
+#include "ui_rules.h"
 
 #include <gtest/gtest.h>
 

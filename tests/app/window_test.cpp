@@ -28,8 +28,8 @@
 
 #include "drive_list.h"
 #include "folder_list.h"
-#include "form1.h"
 #include "link_state.h"
+#include "main_window.h"
 #include "session_end.h"
 #include "settings_store.h"
 #include "test_support.h"
@@ -59,7 +59,7 @@ class WindowTest : public ::testing::Test {
     void start() {
         window_.reset();
         link_ = std::make_unique<LinkState>(port_, clock_, clock_);
-        window_ = std::make_unique<Form1>(*link_, *settings_);
+        window_ = std::make_unique<MainWindow>(*link_, *settings_);
         link_->setView(window_.get());
         port_.setListener(link_.get());
         window_->setMessageSink([this](const Message& m) { messages_.push_back(m); });
@@ -103,7 +103,7 @@ class WindowTest : public ::testing::Test {
     VirtualLine line2_{clock_};
     VirtualPort port_{clock_};
     std::unique_ptr<LinkState> link_;
-    std::unique_ptr<Form1> window_;
+    std::unique_ptr<MainWindow> window_;
     std::vector<Message> messages_;
     std::vector<QUrl> opened_;
 };
@@ -531,7 +531,7 @@ TEST_F(WindowTest, TheKeyboardReachesTheTabsAndEveryControlOfAPageInOrder) {
         QAccessibleInterface* tab =
             QAccessible::queryAccessibleInterface(find(QString("tab%1").arg(i)));
         EXPECT_EQ(tab->role(), QAccessible::PageTab);
-        EXPECT_EQ(tab->text(QAccessible::Name), Form1::pageCaptions()[i]);
+        EXPECT_EQ(tab->text(QAccessible::Name), MainWindow::pageCaptions()[i]);
     }
     window_->show();
     QApplication::setActiveWindow(window_.get());

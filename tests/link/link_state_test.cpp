@@ -7,28 +7,34 @@ namespace {
 
 using testing::Bench;
 
-TEST(PortSearch, OpensTheFirstFreePortAtStartupSettings) {
-    Bench b;
-    b.link.startupSearch();
-    EXPECT_EQ(b.link.portNumber(), 1);
-    EXPECT_EQ(b.view.selected, 1);
-    EXPECT_TRUE(b.port.isOpen());
-    EXPECT_EQ(b.port.settings(), (LineSettings{1200, 'N', 8, 1}));
-    EXPECT_TRUE(b.view.messages.empty());
-    EXPECT_EQ(b.clock.now(), Duration{0});  // Comm 1 runs no port change
-}
-
-TEST(PortSearch, ALaterPortRunsThePortChangeWithItsPause) {
-    Bench b;
-    b.port.setOpenResult(1, PortError::InUse);
-    b.port.setOpenResult(2, PortError::NoPermission);
-    b.link.startupSearch();
-    EXPECT_EQ(b.link.portNumber(), 3);
-    EXPECT_EQ(b.view.selected, 3);
-    EXPECT_EQ(b.port.commPort(), 3);
-    EXPECT_EQ(b.port.settings().baud, 2400);
-    EXPECT_EQ(b.clock.now(), Duration{2s});
-    EXPECT_FALSE(b.view.warning);
+// The first port that opens stays open and its button is checked; a port after Comm 1 runs the
+// port change, with its own settings and its pause.
+TEST(PortSearch, OpensTheFirstFreePort) {
+    struct Case {
+        std::vector<std::pair<int, PortError>> refused;
+        int port;
+        LineSettings settings;
+        Duration took;
+    };
+    const Case cases[] = {
+        {{}, 1, {1200, 'N', 8, 1}, Duration{0}},
+        {{{1, PortError::InUse}, {2, PortError::NoPermission}}, 3, {2400, 'N', 8, 1}, 2s},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.port);
+        Bench b;
+        for (const auto& [n, error] : c.refused)
+            b.port.setOpenResult(n, error);
+        b.link.startupSearch();
+        EXPECT_EQ(b.link.portNumber(), c.port);
+        EXPECT_EQ(b.view.selected, c.port);
+        EXPECT_EQ(b.port.commPort(), c.port);
+        EXPECT_TRUE(b.port.isOpen());
+        EXPECT_EQ(b.port.settings(), c.settings);
+        EXPECT_EQ(b.clock.now(), c.took);
+        EXPECT_TRUE(b.view.messages.empty());
+        EXPECT_FALSE(b.view.warning);
+    }
 }
 
 TEST(PortSearch, NoFreePortSaysSoAndLeavesPortFive) {

@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "ops_bench.h"
+#include "scratch.h"
 
 namespace kestro {
 namespace {
 
 using testing::OpsBench;
+using testing::slurp;
 
 const std::string kFile = "S1132000000102030405060708090A0B0C0D0E0F54\nS9030000FC\n";
 
@@ -122,13 +121,6 @@ void dumpTalker(OpsBench& b, std::string tail = {}) {
     };
 }
 
-std::string slurp(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 TEST(MemoryDump, WritesOneRecordPerLineAndTheRestLast) {
     struct Case {
         const char* begin;
@@ -200,76 +192,70 @@ TEST(MemoryDump, EndsAfterThreeQuietTicks) {
     EXPECT_LE(quiet, LinkState::kTickInterval * 3);
 }
 
-TEST(MemoryDump, NothingReceivedKeepsThePreviousFileAndSaysSo) {
-    OpsBench b;
-    b.connectAndReset();
-    const auto previous = b.writeFile("upload.s19", "previous dump\r\n");
-    ops::Inputs in;
-    in.dumpFolder = b.talkerDir;
-    const TimePoint start = b.clock.now();
-    b.run("DumpStart", in);
-    EXPECT_EQ(slurp(previous), "previous dump\r\n");
-    ASSERT_EQ(b.ui.messages.size(), 1u);
-    EXPECT_EQ(b.ui.messages[0].icon, Icon::Exclamation);
-    EXPECT_NE(b.ui.messages[0].text.find("sent nothing"), std::string::npos);
-    // Download, settle, command, the half second, then three ticks of 500 ms.
-    EXPECT_LT(b.clock.now() - start, Duration{6s});
-    EXPECT_FALSE(b.link.ready());
-    EXPECT_EQ(b.ui.captions["DumpStart"], "Start Dump");
-    for (const auto& e : std::filesystem::directory_iterator(b.talkerDir))
-        EXPECT_EQ(e.path().filename().string().rfind(".upload", 0), std::string::npos);
-}
-
-TEST(MemoryDump, AFolderThatCannotBeWrittenCostsNoReset) {
-    OpsBench b;
-    b.connectAndReset();
-    ops::Inputs in;
-    in.dumpFolder = b.talkerDir / "no-such-folder";
-    b.run("DumpStart", in);
-    ASSERT_EQ(b.ui.messages.size(), 1u);
-    EXPECT_EQ(b.ui.messages[0].icon, Icon::Critical);
-    EXPECT_NE(b.ui.messages[0].text.find((in.dumpFolder / "upload.s19").string()),
-              std::string::npos);
-    EXPECT_TRUE(b.link.ready());
-    EXPECT_TRUE(b.wire.writes.empty());
-    EXPECT_FALSE(b.ui.visible["DumpWarning"]);
-    EXPECT_EQ(b.ui.captions["DumpStart"], "Start Dump");
-    EXPECT_TRUE(b.ui.windowEnabled());
-}
-
-TEST(MemoryDump, APortLostMidDumpLeavesThePreviousFile) {
-    OpsBench b;
-    b.connectAndReset();
-    dumpTalker(b);
-    const auto previous = b.writeFile("upload.s19", "previous dump\r\n");
-    ops::Inputs in;
-    in.dumpFolder = b.talkerDir;
-    b.clock.schedule(b.clock.now() + 8s, [&b] { b.port.pull(); });
-    b.run("DumpStart", in);
-    EXPECT_EQ(slurp(previous), "previous dump\r\n");
-    EXPECT_EQ(b.ui.messages.at(0).icon, Icon::Critical);
-    EXPECT_FALSE(b.ui.visible["DumpWarning"]);
-    EXPECT_EQ(b.port.failure(), PortError::Lost);
-    EXPECT_TRUE(b.ui.windowEnabled());
-    EXPECT_FALSE(b.link.ready());
-}
-
-TEST(MemoryDump, AFileThatCannotBeWrittenAfterTheDownloadStillNeedsAReset) {
-    OpsBench b;
-    b.connectAndReset();
-    dumpTalker(b);
-    const auto folder = b.talkerDir / "dumps";
-    std::filesystem::create_directories(folder);
-    ops::Inputs in;
-    in.dumpFolder = folder;
-    // The folder goes away while the talker sends: upload.s19 cannot take its place.
-    b.clock.schedule(b.clock.now() + 8s, [&folder] { std::filesystem::remove_all(folder); });
-    b.run("DumpStart", in);
-    ASSERT_EQ(b.ui.messages.size(), 1u);
-    EXPECT_EQ(b.ui.messages[0].icon, Icon::Critical);
-    EXPECT_FALSE(b.link.ready());
-    EXPECT_TRUE(b.ui.windowEnabled());
-    EXPECT_EQ(b.ui.captions["DumpStart"], "Start Dump");
+// Dumps that end without a new file: the previous upload.s19 stays as it was, one box says why,
+// and the window is given back. A run that never sent the talker costs no reset.
+TEST(MemoryDump, AFailedDumpKeepsThePreviousFileAndSaysWhy) {
+    struct Case {
+        const char* what;
+        std::function<void(OpsBench&, std::filesystem::path& folder)> prepare;
+        Icon icon;
+        std::string says;  // "@" stands for the dump folder
+        bool readyAfter;
+        Duration within = 60s;
+    };
+    const Case cases[] = {
+        // Download, settle, command, the half second, then three ticks of 500 ms.
+        {"nothing received", [](OpsBench&, std::filesystem::path&) {}, Icon::Exclamation,
+         "sent nothing", false, 6s},
+        {"a folder that is not there",
+         [](OpsBench&, std::filesystem::path& folder) { folder /= "no-such-folder"; },
+         Icon::Critical, "@/upload.s19", true},
+        {"the port lost mid-dump",
+         [](OpsBench& b, std::filesystem::path&) {
+             dumpTalker(b);
+             b.clock.schedule(b.clock.now() + 8s, [&b] { b.port.pull(); });
+         },
+         Icon::Critical, "", false},
+        // The folder goes away while the talker sends: upload.s19 cannot take its place.
+        {"the folder gone after the download",
+         [](OpsBench& b, std::filesystem::path& folder) {
+             dumpTalker(b);
+             folder /= "dumps";
+             std::filesystem::create_directories(folder);
+             b.clock.schedule(b.clock.now() + 8s,
+                              [folder] { std::filesystem::remove_all(folder); });
+         },
+         Icon::Critical, "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        OpsBench b;
+        b.connectAndReset();
+        const auto previous = b.writeFile("upload.s19", "previous dump\r\n");
+        ops::Inputs in;
+        in.dumpFolder = b.talkerDir;
+        c.prepare(b, in.dumpFolder);
+        const TimePoint start = b.clock.now();
+        b.run("DumpStart", in);
+        EXPECT_EQ(slurp(previous), "previous dump\r\n");
+        ASSERT_EQ(b.ui.messages.size(), 1u);
+        EXPECT_EQ(b.ui.messages[0].icon, c.icon);
+        std::string says = c.says;
+        if (says.starts_with('@'))
+            says = in.dumpFolder.string() + says.substr(1);
+        EXPECT_NE(b.ui.messages[0].text.find(says), std::string::npos) << b.ui.messages[0].text;
+        EXPECT_EQ(b.link.ready(), c.readyAfter);
+        if (c.readyAfter) {
+            EXPECT_TRUE(b.wire.writes.empty());
+        }
+        EXPECT_LT(b.clock.now() - start, c.within);
+        EXPECT_FALSE(b.ui.visible["DumpWarning"]);
+        EXPECT_EQ(b.ui.captions["DumpStart"], "Start Dump");
+        EXPECT_TRUE(b.ui.windowEnabled());
+        for (const auto& e : std::filesystem::directory_iterator(b.talkerDir)) {
+            EXPECT_FALSE(e.path().filename().string().starts_with(".upload"));
+        }
+    }
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "form1.h"
+#include "main_window.h"
 #include "scripted_target.h"
 #include "virtual_clock.h"
 #include "virtual_port.h"
@@ -44,7 +44,7 @@ TEST(NewUser, ProgramsTheEepromThenDumpsTwoPages) {
     port.attach(1, line, "/dev/ttyUSB0");
     testing::ScriptedTarget board(clock, line);
     LinkState link(port, clock, clock);
-    Form1 window(link, settings);
+    MainWindow window(link, settings);
     link.setView(&window);
     port.setListener(&link);
     std::vector<Message> boxes;

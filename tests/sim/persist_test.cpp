@@ -1,26 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <fstream>
 
 #include "board_bench.h"
 #include "kestro/sim/board/keeper.h"
+#include "scratch.h"
 
 namespace kestro::sim {
 namespace {
 
-// A fresh folder of its own, removed afterwards.
-struct TempFolder {
-    inline static int serial = 0;
-    std::filesystem::path path =
-        std::filesystem::temp_directory_path() /
-        ("kestro-board-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-};
+using kestro::testing::ScratchDir;
+using kestro::testing::slurp;
 
 // Fills every non-volatile memory of the board with a pattern of its own.
 void scribble(Board& b) {
@@ -44,7 +34,7 @@ void scribble(Board& b) {
 class Persistence : public ::testing::TestWithParam<Chip> {};
 
 TEST_P(Persistence, RoundTripsEveryNonVolatileMemory) {
-    TempFolder folder;
+    ScratchDir folder;
     testing::BoardBench a(GetParam());
     scribble(a.board);
     a.board.save(folder.path);
@@ -71,11 +61,6 @@ INSTANTIATE_TEST_SUITE_P(AllParts, Persistence,
                          ::testing::Values(Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811),
                          [](const auto& info) { return std::string(variant(info.param).name); });
 
-std::string slurp(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 void spit(const std::filesystem::path& file, const std::string& text) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
 }
@@ -87,7 +72,7 @@ std::string replaced(const std::string& text, const std::string& key, const std:
 }
 
 TEST(Persistence, ABrokenFileIsRefusedWholeAndChangesNothing) {
-    TempFolder folder;
+    ScratchDir folder;
     testing::BoardBench good(Chip::E9);
     good.board.save(folder.path);
     const auto file = folder.path / Board::kStateFile;
@@ -125,7 +110,7 @@ TEST(Persistence, ABrokenFileIsRefusedWholeAndChangesNothing) {
 }
 
 TEST(Persistence, LineEndsOfEitherKindReadTheSame) {
-    TempFolder folder;
+    ScratchDir folder;
     testing::BoardBench a(Chip::E9_711);
     scribble(a.board);
     a.board.save(folder.path);
@@ -147,7 +132,7 @@ TEST(Persistence, LineEndsOfEitherKindReadTheSame) {
 }
 
 TEST(Persistence, AFolderWhereTheFileBelongsIsRefusedAndLeavesNothingBehind) {
-    TempFolder folder;
+    ScratchDir folder;
     std::filesystem::create_directories(folder.path / Board::kStateFile);
     testing::BoardBench b(Chip::E9);
     EXPECT_THROW(b.board.load(folder.path), BoardError);
@@ -160,7 +145,7 @@ TEST(Persistence, AFolderWhereTheFileBelongsIsRefusedAndLeavesNothingBehind) {
 }
 
 TEST(Keeper, AStateThatCannotBeReadIsSetAsideNotWrittenOver) {
-    TempFolder folder;
+    ScratchDir folder;
     const auto file = folder.path / Board::kStateFile;
     testing::BoardBench user(Chip::E9);
     scribble(user.board);
@@ -187,7 +172,7 @@ TEST(Keeper, AStateThatCannotBeReadIsSetAsideNotWrittenOver) {
 TEST(Keeper, AStateThatCannotBeSetAsideIsLeftAloneAndNotSavedOver) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root writes into a read-only folder";
-    TempFolder folder;
+    ScratchDir folder;
     std::filesystem::create_directories(folder.path);
     const auto file = folder.path / Board::kStateFile;
     spit(file, "kestro-virtual-hc11-board 1\nchip MC68HC11E9\nconfig G0\n");
@@ -204,7 +189,7 @@ TEST(Keeper, AStateThatCannotBeSetAsideIsLeftAloneAndNotSavedOver) {
 }
 
 TEST(Keeper, AFailedSaveIsToldOnceUntilASaveSucceeds) {
-    TempFolder folder;
+    ScratchDir folder;
     std::filesystem::create_directories(folder.path);
     const auto blocker = folder.path / "board";
     spit(blocker, "a file where the board's folder belongs");

@@ -3,15 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <numeric>
 #include <sstream>
 
+#include "scratch.h"
 #include "station.h"
 
 namespace kestro::sim {
 namespace {
 
+using kestro::testing::ScratchDir;
+using kestro::testing::slurp;
 using station::Station;
 namespace fs = std::filesystem;
 
@@ -60,26 +62,6 @@ Bytes pattern(std::size_t n, unsigned seed = 7) {
     return b;
 }
 
-struct TempDir {
-    TempDir() {
-        char name[] = "/tmp/kestro-talkers-XXXXXX";
-        path = ::mkdtemp(name);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    fs::path write(const std::string& name, const std::string& content) const {
-        std::ofstream(path / name, std::ios::binary) << content;
-        return path / name;
-    }
-    fs::path path;
-};
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 Message box(std::string text, std::string title, Icon icon = Icon::Information) {
     return {std::move(text), std::move(title), icon};
 }
@@ -92,7 +74,7 @@ class EepromOnBoard : public ::testing::TestWithParam<Chip> {};
 
 TEST_P(EepromOnBoard, ProgramCompareStatusAndErase) {
     Station s(GetParam());
-    TempDir dir;
+    ScratchDir dir;
     const unsigned base = s.board.eepromBase();
     const Bytes data = pattern(48);
     const fs::path file = dir.write("prog.s19", srecords(base + 0x20, data));
@@ -137,7 +119,7 @@ class EepromFileShapes : public ::testing::TestWithParam<FileShape> {};
 TEST_P(EepromFileShapes, ProgramAndCompare) {
     const FileShape& shape = GetParam();
     Station s(shape.chip);
-    TempDir dir;
+    ScratchDir dir;
     const Bytes data = pattern(300, 3);
     const fs::path file =
         dir.write("prog.s19", srecords(0xB600 + 5, data, shape.recordLength, shape.eol));
@@ -161,7 +143,7 @@ TEST(EepromOnBoardFromObjcopy, ProgramsComparesAndDumpsAsTheFileSays) {
     for (const char* name : {"eeprom_data.s19", "eeprom_data_lf.s19", "eeprom_data_long.s19"}) {
         SCOPED_TRACE(name);
         Station s(Chip::E9);
-        TempDir dir;
+        ScratchDir dir;
         const fs::path file = fs::path(KESTRO_TEST_PROGRAMS) / name;
         EXPECT_EQ(s.run("EepromProgram", {}, file),
                   std::vector{box("Eeprom is program", "Eeprom")});
@@ -197,7 +179,7 @@ TEST(EepromOnBoard, RefusedRecordsLeaveTheMemoryAsItWas) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Station s(Chip::A8);
-        TempDir dir;
+        ScratchDir dir;
         const fs::path file =
             dir.write("prog.s19", srecords(c.address, pattern(20), 16, "\r\n", c.checksumError));
         auto registers = [&] {
@@ -269,7 +251,7 @@ TEST(EpromOnBoard, ProgramsOnlyWithProgrammingVoltage) {
         SCOPED_TRACE(voltage ? "with +12 V" : "without +12 V");
         Station s(Chip::E9_711);
         s.board.setProgrammingVoltage(voltage);
-        TempDir dir;
+        ScratchDir dir;
         const Bytes data = pattern(40);
         const fs::path file = dir.write("prog.s19", srecords(0xE100, data));
         EXPECT_EQ(s.run("EpromCheck"), std::vector{box("No Data", "Eprom")});
@@ -296,7 +278,7 @@ TEST(EpromOnBoard, ProgramsOnlyWithProgrammingVoltage) {
 
 TEST(ExternalEepromOnBoard, ProgramAndCompare) {
     Station s(Chip::E9);
-    TempDir dir;
+    ScratchDir dir;
     const Bytes data = pattern(70);
     const fs::path file = dir.write("ext.s19", srecords(0x8010, data, 32));
     EXPECT_EQ(s.run("ExtEEprog", {}, file), std::vector{box("Eprom is program", "Eprom")});
@@ -320,7 +302,7 @@ TEST(ExternalEepromOnBoard, ProgramAndCompare) {
 // The companion chip's EEPROM sits at $E000, under the E9's ROM until CONFIG turns it off.
 TEST(CompanionOnBoard, ProgramCompareProtectAndRegisters) {
     Station s(Chip::E9);
-    TempDir dir;
+    ScratchDir dir;
     ops::Inputs noRom;
     noRom.config = {1, 0, 1, 1};  // EEON, NOCOP, NOSEC; ROMON off
     EXPECT_EQ(s.run("ConfigProgram", noRom), kNoBox);
@@ -407,7 +389,7 @@ TEST(EepromOnBoard, MovedEepromOfThe811E2) {
     EXPECT_EQ(s.run("ConfigProgram", in), kNoBox);
     s.board.resetBootstrap();
     ASSERT_EQ(s.board.eepromBase(), 0xB800);
-    TempDir dir;
+    ScratchDir dir;
     const fs::path file = dir.write("prog.s19", srecords(0xBF00, pattern(32)));
     EXPECT_EQ(s.run("EepromProgram", in, file), std::vector{box("Eeprom is program", "Eeprom")});
     EXPECT_EQ(
@@ -437,7 +419,7 @@ TEST(RamOnBoard, LoadsAndRunsAProgramAssembledFromSource) {
 
 TEST(RamOnBoard, RunsAFileWithoutS9) {
     Station s(Chip::A8);
-    TempDir dir;
+    ScratchDir dir;
     const Bytes program{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};  // ldaa #$5A; staa $3000; bra .
     const std::string text = srecords(0x2100, program, 16, "\n");
     ops::Inputs in;
@@ -451,7 +433,7 @@ TEST(RamOnBoard, RunsAFileWithoutS9) {
 TEST(RamOnBoard, RunsNothingFromAFileItRefused) {
     // A record in the internal RAM would overwrite the talker: nothing of the file runs.
     Station s(Chip::E9);
-    TempDir dir;
+    ScratchDir dir;
     Bytes program{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};  // ldaa #$5A; staa $3000; bra .
     const std::string first = srecords(0x2000, program);
     const std::string second = srecords(0x0100, Bytes(4, 0x01));
@@ -485,7 +467,7 @@ TEST(DumpOnBoard, InternalEepromAndExternalRamAsTheBoardHoldsThem) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Station s(c.chip);
-        TempDir dir;
+        ScratchDir dir;
         const unsigned begin = std::stoul(c.begin, nullptr, 16);
         const unsigned end = std::stoul(c.end, nullptr, 16);
         const Bytes data = pattern(end - begin + 1, 5);
@@ -553,7 +535,7 @@ TEST_P(TalkerReplies, OnTheLine) {
     Station s(r.chip);
     if (r.prepare)
         r.prepare(s.board);
-    TempDir dir;
+    ScratchDir dir;
     EXPECT_EQ(talkTo(s, r.talker, dir.write("file.s19", r.file)), r.reply);
 }
 

@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,31 +13,27 @@
 #include "operations.h"
 #include "settings_store.h"
 
-class QAbstractButton;
-class QBoxLayout;
-class QCheckBox;
-class QComboBox;
-class QLabel;
-class QLineEdit;
 class QProgressBar;
-class QPushButton;
-class QRadioButton;
-class QButtonGroup;
-class QScrollBar;
 class QStackedWidget;
 class QUrl;
 
 namespace kestro {
 
-class DriveList;
-class FolderList;
-class PageBar;
+class CommPage;
+class ConfigPage;
+class Controls;
+class DumpPage;
+class ExternalPage;
+class MemoryPage;
+class RangeSelector;
+class StatusStrip;
 class TabHeader;
+class XicorPage;
 
 // The main window: eight pages of controls over a strip with the link's state and the Connect,
-// Exit and Disconnect buttons. It shows what the link and the operations report, and forwards
-// clicks to them; it keeps the address ranges and the settings store.
-class Form1 : public QWidget, public LinkView, public OperationUi {
+// Exit and Disconnect buttons. It shows what the link and the operations report, gathers from
+// the pages what an operation needs and forwards clicks to the link and the operations.
+class MainWindow : public QWidget, public LinkView, public OperationUi {
     Q_OBJECT
   public:
     static constexpr int kWidthTwips = 6090;
@@ -45,8 +42,8 @@ class Form1 : public QWidget, public LinkView, public OperationUi {
     // The pages in the order of their tabs.
     static const QStringList& pageCaptions();
 
-    Form1(LinkState& link, QSettings& settings, QWidget* parent = nullptr);
-    ~Form1() override;
+    MainWindow(LinkState& link, QSettings& settings, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // Everything the window does before it first shows: lists, caption, settings, the port
     // search and the window's place on the screen.
@@ -69,7 +66,7 @@ class Form1 : public QWidget, public LinkView, public OperationUi {
 
     // The window-wide values the operations read.
     QString rangeText(const char* name) const;
-    QString sfrText() const { return sfrText_; }
+    QString sfrText() const;
     QString exeDir() const { return exeDir_; }
     ops::Inputs inputs() const;
     int currentPage() const;
@@ -95,48 +92,8 @@ class Form1 : public QWidget, public LinkView, public OperationUi {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    // One selector of an address range: its row of the range table, its bar and address label,
-    // and the text the operations read.
-    struct RangeEnd;
-    struct Selector {
-        const RangeEnd* row = nullptr;
-        PageBar* bar = nullptr;
-        QLabel* label = nullptr;
-        QString text;
-    };
-    using Range = std::array<Selector, 2>;  // Begin, End
-    enum class Group;
-
-    int px(int twips) const;
-    QPushButton* makeButton(QWidget* parent, const char* name, const char* caption,
-                            const char* tip);
-    void addButtons(QBoxLayout* box, QWidget* parent, Group group, int minWidthTwips = 0,
-                    Qt::Alignment align = {});
-    QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption,
-                      double pointSize = 0, bool bold = false, Qt::Alignment align = {});
-    QLabel* makePicture(QWidget* parent, const char* name, const char* resource, int sizePx,
-                        const QString& accessibleName);
-    QCheckBox* makeCheck(QWidget* parent, const char* name, const char* caption,
-                         const char* tip = nullptr);
-    QWidget* rangeColumns(QWidget* parent, Range& range);
-    void addProgressBar(QBoxLayout* box, QWidget* parent, int index);
-
-    QWidget* buildCommPage();
-    QWidget* buildConfigPage();
-    QWidget* buildRangePage(int index);
-    QWidget* buildExternalPage();
-    QWidget* buildXicorPage();
-    QWidget* buildDumpPage();
-    QWidget* buildMiscPage();
-    void buildStrip();
-
-    void rangeMoved(Range& range, int side);
-    void sfrChanged();
-    void dumpFolderChanged(const QString& folder);
-    void dumpDriveChanged(const QString& drive);
-    void dumpDriveFallback();
+    std::array<const RangeSelector*, 3> ranges() const;
     void restoreSettings();
-
     void runOperation(const QString& button);
     void helpClicked();
     void aboutClicked();
@@ -144,46 +101,28 @@ class Form1 : public QWidget, public LinkView, public OperationUi {
 
     LinkState& link_;
     StartupSettings settings_;
-    double dpi_;
+    std::unique_ptr<Controls> controls_;
     MessageSink messageSink_;
     std::function<void(const QUrl&)> urlOpener_;
     std::function<void()> quitHook_;
     std::function<std::string()> chooser_;
 
-    std::array<Range, 3> ranges_;
-    QString sfrText_ = QStringLiteral("0400");
     QString exeDir_;
     bool busy_ = false;
     bool closePending_ = false;
     bool settingsFailureTold_ = false;
 
-    QWidget* tabControl_ = nullptr;
     TabHeader* tabs_ = nullptr;
     QStackedWidget* pages_ = nullptr;
-    QButtonGroup* commGroup_ = nullptr;
-    std::array<QRadioButton*, 4> comm_{};
-    bool commWasChecked_ = false;  // the Comm button being clicked was checked when pressed
-    QLabel* commUseTxt_ = nullptr;
-    QLabel* commUseImg_ = nullptr;
-    std::array<QCheckBox*, 4> config_{};
-    QComboBox* config5_ = nullptr;
-    QLineEdit* startAdress_ = nullptr;
-    PageBar* xiScSfr_ = nullptr;
-    QLabel* xiLeSfr_ = nullptr;
-    QComboBox* xiEemMap_ = nullptr;
-    QCheckBox* xiEemLam_ = nullptr;
-    QCheckBox* xiEemRes_ = nullptr;
-    std::array<QCheckBox*, 8> xiBpr_{};
+    CommPage* comm_ = nullptr;
+    ConfigPage* config_ = nullptr;
+    MemoryPage* eeprom_ = nullptr;
+    MemoryPage* eprom_ = nullptr;
+    ExternalPage* external_ = nullptr;
+    XicorPage* xicor_ = nullptr;
+    DumpPage* dump_ = nullptr;
     std::array<QProgressBar*, 4> bars_{};  // EepromBar, EpromBar, RamBar, xibar
-    FolderList* dumpDir_ = nullptr;
-    DriveList* dumpDrive_ = nullptr;
-
-    std::array<QLabel*, 3> resetPrompt_{};  // ResetTXT1, ResetTXT2, ResetIMG
-    QLabel* picDisconnect_ = nullptr;
-    QLabel* disconnectReason_ = nullptr;
-    QLabel* image1_ = nullptr;
-    QLabel* image2_ = nullptr;
-    QLabel* hc11Stat_ = nullptr;
+    StatusStrip* strip_ = nullptr;
 };
 
 }  // namespace kestro

@@ -16,13 +16,13 @@ class FolderList;
 
 // The S-record file chooser: a modal dialog that remembers its drive, folder, pattern and file
 // name in the settings group "startup", written only when a file is chosen.
-class Form2 : public QDialog {
+class FileChooser : public QDialog {
     Q_OBJECT
   public:
     static constexpr const char* kCancel = "Cancel";
 
     // settings: the program's settings store; the dialog reads its keys at once.
-    explicit Form2(QSettings& settings, QWidget* parent = nullptr);
+    explicit FileChooser(QSettings& settings, QWidget* parent = nullptr);
 
     // The full path of the chosen file, or "Cancel". Meaningful once the dialog has closed.
     QString result() const { return result_; }

@@ -1,4 +1,4 @@
-#include "form2.h"
+#include "file_chooser.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -13,7 +13,7 @@
 #include "drive_list.h"
 #include "file_list.h"
 #include "folder_list.h"
-#include "shell_rules.h"
+#include "ui_rules.h"
 
 namespace kestro {
 
@@ -30,7 +30,8 @@ double logicalDpi(const QWidget* w) {
 
 }  // namespace
 
-Form2::Form2(QSettings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
+FileChooser::FileChooser(QSettings& settings, QWidget* parent)
+    : QDialog(parent), settings_(settings) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Kestro"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -98,24 +99,24 @@ Form2::Form2(QSettings& settings, QWidget* parent) : QDialog(parent), settings_(
     setTabOrder(cancel_, drive1_);
     setTabOrder(drive1_, file1_);
 
-    connect(drive1_, &DriveList::driveChanged, this, &Form2::driveChanged);
-    connect(dir1_, &FolderList::pathChanged, this, &Form2::folderChanged);
+    connect(drive1_, &DriveList::driveChanged, this, &FileChooser::driveChanged);
+    connect(dir1_, &FolderList::pathChanged, this, &FileChooser::folderChanged);
     connect(file1_, &FileList::fileSelected, text1_, &QLineEdit::setText);
-    connect(file1_, &FileList::fileActivated, this, &Form2::fileActivated);
+    connect(file1_, &FileList::fileActivated, this, &FileChooser::fileActivated);
     connect(combo1_, &QComboBox::editTextChanged, file1_, &FileList::setPattern);
-    connect(ok_, &QPushButton::clicked, this, &Form2::okClicked);
-    connect(cancel_, &QPushButton::clicked, this, &Form2::reject);
+    connect(ok_, &QPushButton::clicked, this, &FileChooser::okClicked);
+    connect(cancel_, &QPushButton::clicked, this, &FileChooser::reject);
 
     load();
 }
 
-QString Form2::choose(QSettings& settings, QWidget* parent) {
-    Form2 dialog(settings, parent);
+QString FileChooser::choose(QSettings& settings, QWidget* parent) {
+    FileChooser dialog(settings, parent);
     dialog.exec();
     return dialog.result();
 }
 
-void Form2::load() {
+void FileChooser::load() {
     // The wide-screen rule, as for the main window.
     if (const QScreen* screen = this->screen()) {
         const double dpi = screen->logicalDotsPerInch();
@@ -155,7 +156,7 @@ void Form2::load() {
         dir1_->path().toStdString(), (file1_->selectedName() + text).toStdString()));
 }
 
-void Form2::fallBack() {
+void FileChooser::fallBack() {
     const QString home = DriveList::homeFolder();
     dir1_->setPath(home);
     file1_->setFolder(home);
@@ -164,7 +165,7 @@ void Form2::fallBack() {
     result_.clear();
 }
 
-void Form2::driveChanged(const QString& drive) {
+void FileChooser::driveChanged(const QString& drive) {
     // A drive's own current folder: the folder list's, when it already lies on that drive.
     if (DriveList::driveOf(dir1_->path()) == drive) {
         return;
@@ -176,17 +177,17 @@ void Form2::driveChanged(const QString& drive) {
     }
 }
 
-void Form2::folderChanged(const QString& folder) {
+void FileChooser::folderChanged(const QString& folder) {
     file1_->setFolder(folder);
     text1_->clear();
 }
 
-void Form2::fileActivated(const QString& name) {
+void FileChooser::fileActivated(const QString& name) {
     chooseAndClose(
         QString::fromStdString(shell::joinPath(dir1_->path().toStdString(), name.toStdString())));
 }
 
-void Form2::okClicked() {
+void FileChooser::okClicked() {
     const QString name = text1_->text();
     if (name.isEmpty()) {
         result_ = QString::fromLatin1(kCancel);
@@ -198,7 +199,7 @@ void Form2::okClicked() {
         QString::fromStdString(shell::joinPath(dir1_->path().toStdString(), name.toStdString())));
 }
 
-void Form2::chooseAndClose(const QString& path) {
+void FileChooser::chooseAndClose(const QString& path) {
     result_ = path;
     done_ = true;
     settings_.beginGroup(QLatin1String(kGroup));
@@ -212,7 +213,7 @@ void Form2::chooseAndClose(const QString& path) {
     accept();
 }
 
-void Form2::reject() {
+void FileChooser::reject() {
     // Cancel, Escape and the window's close control all leave the caller with "Cancel".
     result_ = QString::fromLatin1(kCancel);
     done_ = true;

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QWidget>
+
+#include "operation_buttons.h"
+#include "range_selector.h"
+
+namespace kestro {
+
+class Controls;
+class DriveList;
+class FolderList;
+class StartupSettings;
+namespace ops {
+struct Inputs;
+}
+
+// The "Dump" page: the range to dump, and the drive and folder that receive upload.s19. The
+// folder is kept in the store as soon as the user moves it.
+class DumpPage : public QWidget {
+    Q_OBJECT
+  public:
+    DumpPage(StartupSettings& settings, const Controls& controls, const RunOperation& run);
+
+    RangeSelector* range() const { return range_; }
+    void restore(const StartupSettings& settings);
+    void addTo(ops::Inputs& in) const;
+
+  private:
+    void folderChanged(const QString& folder);
+    void driveChanged(const QString& drive);
+    void fallBack();
+
+    StartupSettings& settings_;
+    RangeSelector* range_ = nullptr;
+    FolderList* dir_ = nullptr;
+    DriveList* drive_ = nullptr;
+};
+
+}  // namespace kestro

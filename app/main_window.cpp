@@ -1,0 +1,403 @@
+#include "main_window.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProgressBar>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QSvgRenderer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <exception>
+#include <utility>
+
+#include "comm_page.h"
+#include "config_page.h"
+#include "controls.h"
+#include "dump_page.h"
+#include "external_page.h"
+#include "file_chooser.h"
+#include "memory_page.h"
+#include "misc_page.h"
+#include "range_selector.h"
+#include "status_strip.h"
+#include "tab_header.h"
+#include "ui_rules.h"
+#include "xicor_page.h"
+
+// Resources of a static library need a reference to be linked in.
+static void initKestroResources() {
+    Q_INIT_RESOURCE(kestro);
+}
+
+#ifndef KESTRO_VERSION
+#define KESTRO_VERSION "0.0.0"
+#endif
+
+namespace kestro {
+
+namespace {
+
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+QMessageBox::Icon boxIcon(Icon icon) {
+    switch (icon) {
+        case Icon::Information:
+            return QMessageBox::Information;
+        case Icon::Exclamation:
+            return QMessageBox::Warning;
+        case Icon::Critical:
+            return QMessageBox::Critical;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QIcon drawnIcon() {
+    QIcon icon;
+    QSvgRenderer renderer(QStringLiteral(":/kestro/icon.svg"));
+    for (int size : {16, 24, 32, 48, 64, 128}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        renderer.render(&painter);
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+}  // namespace
+
+const QStringList& MainWindow::pageCaptions() {
+    static const QStringList captions = {QStringLiteral("Comm Port"), QStringLiteral("Config Regs"),
+                                         QStringLiteral("Eeprom"),    QStringLiteral("Eprom"),
+                                         QStringLiteral("External"),  QStringLiteral("Xicor"),
+                                         QStringLiteral("Dump"),      QStringLiteral("Misc")};
+    return captions;
+}
+
+MainWindow::MainWindow(LinkState& link, QSettings& settings, QWidget* parent)
+    : QWidget(parent), link_(link), settings_(settings) {
+    initKestroResources();
+    installTabAccessibility();
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Kestro"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    QFont base = font();
+    base.setPointSizeF(8.25);
+    setFont(base);
+
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    controls_ = std::make_unique<Controls>(screen != nullptr ? screen->logicalDotsPerInch() : 96.0,
+                                           devicePixelRatioF());
+    const Controls& c = *controls_;
+    setFixedSize(c.px(kWidthTwips), c.px(kHeightTwips));
+    const QIcon icon = drawnIcon();
+    setWindowIcon(icon);
+    QGuiApplication::setWindowIcon(icon);
+
+    auto* tabControl = new QWidget(this);
+    tabControl->setObjectName(QStringLiteral("SSTab1"));
+    tabControl->setAccessibleName(QStringLiteral("Pages"));
+    tabControl->setGeometry(0, 0, c.px(kWidthTwips), c.px(4935));
+    auto* tabLayout = new QVBoxLayout(tabControl);
+    tabLayout->setContentsMargins(c.px(45), c.px(45), c.px(45), 0);
+    tabLayout->setSpacing(0);
+    tabs_ = new TabHeader(pageCaptions(), tabControl);
+    tabs_->setObjectName(QStringLiteral("SSTab1Tabs"));
+    pages_ = new QStackedWidget(tabControl);
+    pages_->setObjectName(QStringLiteral("SSTab1Pages"));
+    pages_->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
+    tabLayout->addWidget(tabs_);
+    tabLayout->addWidget(pages_, 1);
+
+    // The pages are made whole before they join the window, in the order of their tabs, which
+    // is also their keyboard order.
+    const RunOperation run = [this](const QString& button) { runOperation(button); };
+    comm_ = new CommPage(link_, c, run);
+    config_ = new ConfigPage(c, run);
+    eeprom_ = new MemoryPage(AddressRange::Eeprom, c, run);
+    eprom_ = new MemoryPage(AddressRange::Eprom, c, run);
+    external_ = new ExternalPage(c, run);
+    xicor_ = new XicorPage(c, run);
+    dump_ = new DumpPage(settings_, c, run);
+    auto* misc = new MiscPage(
+        c, [this] { helpClicked(); }, [this] { aboutClicked(); });
+    const std::array<QWidget*, 8> pages = {comm_,     config_, eeprom_, eprom_,
+                                           external_, xicor_,  dump_,   misc};
+    for (int i = 0; i < static_cast<int>(pages.size()); ++i) {
+        // A page is named after its tab: "Comm Port" is PageCommPort.
+        const QString& caption = pageCaptions().at(i);
+        pages[i]->setObjectName(QStringLiteral("Page") + QString(caption).remove(QLatin1Char(' ')));
+        pages[i]->setAccessibleName(caption);
+        pages_->addWidget(pages[i]);
+    }
+    bars_ = {eeprom_->progressBar(), eprom_->progressBar(), external_->progressBar(),
+             xicor_->progressBar()};
+    connect(tabs_, &TabHeader::currentChanged, pages_, &QStackedWidget::setCurrentIndex);
+    // Created last, the strip comes last in the keyboard order: the page tabs, the controls of
+    // the page shown, then Disconnect, Exit and Connect.
+    strip_ = new StatusStrip(
+        this, c,
+        {[this] { link_.disconnect(); }, [this] { exitClicked(); }, [this] { link_.connect(); }});
+}
+
+MainWindow::~MainWindow() = default;
+
+// ---- start-up and settings -----------------------------------------------------------------
+
+void MainWindow::startup() {
+    config_->fillLocations();
+    xicor_->fillBlocks();
+    setWindowTitle(QStringLiteral("Kestro Ver:") + QStringLiteral(KESTRO_VERSION));
+    restoreSettings();
+    showPage(0);
+    exeDir_ = QCoreApplication::applicationDirPath();
+    link_.startupSearch();
+
+    const QScreen* screen =
+        this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen != nullptr) {
+        const QRect area = screen->geometry();
+        const double dpi = controls_->dpi();
+        const auto at =
+            shell::placeWindow(shell::pixelsToTwips(area.width(), dpi),
+                               shell::pixelsToTwips(area.height(), dpi), kWidthTwips, kHeightTwips);
+        move(area.left() + controls_->px(at.left), area.top() + controls_->px(at.top));
+    }
+}
+
+void MainWindow::restoreSettings() {
+    eeprom_->range()->restore(settings_);
+    eprom_->range()->restore(settings_);
+    xicor_->restore(settings_);
+    config_->restore(settings_);
+    dump_->restore(settings_);
+    external_->restore(settings_);
+}
+
+void MainWindow::saveSettings() {
+    for (const RangeSelector* range : ranges()) {
+        range->save(settings_);
+    }
+    xicor_->save(settings_);
+    config_->save(settings_);
+    external_->save(settings_);
+    // The port map is written out once so that users find it in their settings file.
+    QSettings& store = settings_.store();
+    store.beginGroup(QStringLiteral("ports"));
+    for (int n = 1; n <= LinkState::kPorts; ++n) {
+        const QString key = QStringLiteral("Comm%1").arg(n);
+        if (!store.contains(key)) {
+            store.setValue(key, QStringLiteral("/dev/ttyS%1").arg(n - 1));
+        }
+    }
+    store.endGroup();
+    if (const auto failure = settings_.sync(); failure && !settingsFailureTold_) {
+        settingsFailureTold_ = true;
+        message({failure->toStdString(), kAppTitle, Icon::Exclamation,
+                 "The ranges, CONFIG choices and start address of this run are not kept for the "
+                 "next one."});
+    }
+}
+
+void MainWindow::endSession() {
+    saveSettings();
+    if (busy_) {
+        closePending_ = true;
+        return;
+    }
+    exitClicked();
+}
+
+// ---- the values the operations read --------------------------------------------------------
+
+std::array<const RangeSelector*, 3> MainWindow::ranges() const {
+    return {eeprom_->range(), eprom_->range(), dump_->range()};
+}
+
+QString MainWindow::rangeText(const char* name) const {
+    for (const RangeSelector* range : ranges()) {
+        for (int side = 0; side < 2; ++side) {
+            if (qstrcmp(name, range->name(side)) == 0) {
+                return range->text(side);
+            }
+        }
+    }
+    return {};
+}
+
+QString MainWindow::sfrText() const {
+    return xicor_->sfrText();
+}
+
+int MainWindow::currentPage() const {
+    return tabs_->currentIndex();
+}
+
+void MainWindow::showPage(int index) {
+    tabs_->setCurrentIndex(index);
+}
+
+ops::Inputs MainWindow::inputs() const {
+    ops::Inputs in;
+    eeprom_->addTo(in);
+    eprom_->addTo(in);
+    dump_->addTo(in);
+    config_->addTo(in);
+    external_->addTo(in);
+    xicor_->addTo(in);
+    return in;
+}
+
+void MainWindow::runOperation(const QString& button) {
+    if (busy_) {
+        return;
+    }
+    const ops::Operation operation = ops::operationFor(button.toStdString());
+    if (!operation) {
+        return;
+    }
+    busy_ = true;
+    Target target{link_, *this,
+                  std::filesystem::path(QFile::encodeName(exeDir_).toStdString()) / "asm"};
+    try {
+        operation(target, inputs());
+    } catch (const std::exception& e) {
+        // The frame ends its runs itself; this only keeps a fault from taking the window down.
+        message({e.what(), kAppTitle, Icon::Critical});
+        setWindowEnabled(true);
+    }
+    busy_ = false;
+    if (closePending_) {
+        closePending_ = false;
+        close();
+    }
+}
+
+// ---- LinkView ------------------------------------------------------------------------------
+
+void MainWindow::showReadiness(bool ready) {
+    strip_->showReadiness(ready);
+}
+
+void MainWindow::showResetPrompt(bool shown) {
+    strip_->showResetPrompt(shown);
+}
+
+void MainWindow::showDisconnected(bool shown, const std::string& reason) {
+    strip_->showDisconnected(shown, reason);
+}
+
+void MainWindow::showPortWarning(const std::optional<std::string>& text) {
+    comm_->showPortWarning(text);
+}
+
+void MainWindow::selectComm(int n) {
+    comm_->selectComm(n);
+}
+
+void MainWindow::message(const Message& m) {
+    if (messageSink_) {
+        messageSink_(m);
+        return;
+    }
+    // Before the window first shows (the port search at start-up) the box stands on its own,
+    // centred on the screen.
+    QMessageBox box(boxIcon(m.icon), qs(m.title), qs(m.text), QMessageBox::Ok,
+                    isVisible() ? this : nullptr);
+    if (!m.detail.empty()) {
+        box.setInformativeText(qs(m.detail));
+    }
+    box.exec();
+}
+
+// ---- OperationUi ---------------------------------------------------------------------------
+
+void MainWindow::setWindowEnabled(bool enabled) {
+    setEnabled(enabled);
+}
+
+void MainWindow::setCaption(std::string_view button, std::string_view caption) {
+    const QString name = QString::fromUtf8(button.data(), static_cast<qsizetype>(button.size()));
+    if (auto* b = findChild<QAbstractButton*>(name)) {
+        b->setText(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+    }
+}
+
+void MainWindow::setProgress(std::optional<int> percent) {
+    if (!percent) {
+        for (QProgressBar* bar : bars_) {
+            bar->hide();
+        }
+        return;
+    }
+    // Each bar takes the value of the one before it, as the first one shows it.
+    bars_[0]->setValue(*percent);
+    bars_[1]->setValue(bars_[0]->value());
+    bars_[2]->setValue(bars_[0]->value());
+    bars_[3]->setValue(bars_[2]->value());
+    for (QProgressBar* bar : bars_) {
+        bar->show();
+    }
+}
+
+void MainWindow::setVisible(std::string_view control, bool visible) {
+    const QString name = QString::fromUtf8(control.data(), static_cast<qsizetype>(control.size()));
+    if (auto* w = findChild<QWidget*>(name)) {
+        w->setVisible(visible);
+    }
+}
+
+std::string MainWindow::chooseFile() {
+    if (chooser_) {
+        return chooser_();
+    }
+    return FileChooser::choose(settings_.store(), this).toStdString();
+}
+
+// ---- help, about, exit ---------------------------------------------------------------------
+
+void MainWindow::helpClicked() {
+    const QUrl url = QUrl::fromLocalFile(exeDir_ + QStringLiteral("/help/kestro.htm"));
+    if (urlOpener_) {
+        urlOpener_(url);
+    } else {
+        QDesktopServices::openUrl(url);
+    }
+}
+
+void MainWindow::aboutClicked() {
+    message({windowTitle().toStdString(), "About", Icon::Information});
+}
+
+void MainWindow::exitClicked() {
+    if (link_.port().isOpen()) {
+        link_.port().close();
+    }
+    close();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (busy_) {
+        // An operation holds the target; the window closes once it has ended.
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
+    saveSettings();
+    event->accept();
+    if (quitHook_) {
+        quitHook_();
+    }
+}
+
+}  // namespace kestro

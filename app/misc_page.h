@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+namespace kestro {
+
+class Controls;
+
+// The "Misc" page: what the program is, and the Help and About buttons.
+class MiscPage : public QWidget {
+    Q_OBJECT
+  public:
+    MiscPage(const Controls& controls, const std::function<void()>& help,
+             const std::function<void()>& about);
+};
+
+}  // namespace kestro

@@ -1,0 +1,83 @@
+#include "status_strip.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "controls.h"
+
+namespace kestro {
+
+StatusStrip::StatusStrip(QWidget* window, const Controls& controls, const Actions& actions)
+    : QObject(window) {
+    auto place = [&controls](QWidget* w, int left, int top, int width, int height) {
+        w->setGeometry(controls.px(left), controls.px(top), controls.px(width),
+                       controls.px(height));
+    };
+    resetPrompt_ = {
+        controls.label(window, "ResetTXT1", QStringLiteral("Reset Your"), 12, false,
+                       Qt::AlignCenter),
+        controls.label(window, "ResetTXT2", QStringLiteral("HC11"), 12, false, Qt::AlignCenter),
+        controls.picture(window, "ResetIMG", ":/kestro/reset.svg", controls.px(640),
+                         QStringLiteral("Reset the HC11"))};
+    place(resetPrompt_[0], 120, 4990, 1900, 330);
+    place(resetPrompt_[1], 120, 5300, 1900, 330);
+    place(resetPrompt_[2], 750, 5640, 640, 640);
+
+    picDisconnect_ = controls.picture(window, "pic_disconnect", ":/kestro/disconnected.svg",
+                                      controls.px(640), QStringLiteral("Port closed"));
+    place(picDisconnect_, 2725, 5000, 640, 640);
+    picDisconnect_->hide();
+    disconnectReason_ = controls.label(window, "DisconnectReason", QString(), 7, false,
+                                       Qt::AlignHCenter | Qt::AlignTop);
+    disconnectReason_->setWordWrap(true);
+    place(disconnectReason_, 2040, 5650, 2010, 690);
+    disconnectReason_->hide();
+
+    image1_ = controls.picture(window, "Image1", ":/kestro/not_ready.svg", controls.px(640),
+                               QStringLiteral("Not Ready"));
+    image2_ = controls.picture(window, "Image2", ":/kestro/ready.svg", controls.px(640),
+                               QStringLiteral("Ready"));
+    place(image1_, 4600, 5000, 640, 640);
+    place(image2_, 4600, 5000, 640, 640);
+    image2_->hide();
+    hc11Stat_ =
+        controls.label(window, "HC11Stat", QStringLiteral("Not Ready"), 12, false, Qt::AlignCenter);
+    place(hc11Stat_, 4020, 5660, 1800, 400);
+
+    auto* disconnect =
+        controls.button(window, "Disconnect", "Disconnect", "Disconnect Kestro from your comport");
+    auto* exitButton = controls.button(window, "Exit", "Exit", "Exit Kestro");
+    auto* connectButton =
+        controls.button(window, "Connect", "Connect", "Connect Kestro to your comport");
+    place(disconnect, 720, 6360, 1215, 375);
+    place(exitButton, 2160, 6360, 1695, 375);
+    place(connectButton, 4320, 6360, 1215, 375);
+    connect(disconnect, &QPushButton::clicked, this, actions.disconnect);
+    connect(connectButton, &QPushButton::clicked, this, actions.connect);
+    connect(exitButton, &QPushButton::clicked, this, actions.exit);
+}
+
+void StatusStrip::showReadiness(bool ready) {
+    image1_->setVisible(!ready);
+    image2_->setVisible(ready);
+    hc11Stat_->setText(ready ? QStringLiteral("Ready") : QStringLiteral("Not Ready"));
+    showResetPrompt(!ready);
+}
+
+void StatusStrip::showResetPrompt(bool shown) {
+    for (QLabel* w : resetPrompt_) {
+        w->setVisible(shown);
+    }
+}
+
+void StatusStrip::showDisconnected(bool shown, const std::string& reason) {
+    picDisconnect_->setVisible(shown);
+    const QString text = shown ? QString::fromStdString(reason) : QString();
+    picDisconnect_->setToolTip(text);
+    picDisconnect_->setAccessibleDescription(text);
+    disconnectReason_->setText(text);
+    disconnectReason_->setToolTip(text);
+    disconnectReason_->setVisible(shown && !text.isEmpty());
+}
+
+}  // namespace kestro
