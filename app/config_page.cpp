@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "combo_selection.h"
 #include "controls.h"
 #include "operations.h"
 #include "settings_store.h"
@@ -41,6 +42,7 @@ ConfigPage::ConfigPage(const Controls& controls, const RunOperation& run) {
     auto* label4 = controls.label(this, "Label4", QStringLiteral("HC811 Only"));
     config5_ = new QComboBox(this);
     config5_->setObjectName(QStringLiteral("Config5"));
+    widgets::takeSelectionAsChoice(config5_);
     config5_->setEditable(true);
     // What the user types is used as typed; the list stays the sixteen places of the chip.
     config5_->setInsertPolicy(QComboBox::NoInsert);

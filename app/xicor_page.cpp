@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "combo_selection.h"
 #include "controls.h"
 #include "operations.h"
 #include "page_bar.h"
@@ -42,6 +43,7 @@ XicorPage::XicorPage(const Controls& controls, const RunOperation& run) {
     eem->addWidget(label18);
     eemMap_ = new QComboBox(this);
     eemMap_->setObjectName(QStringLiteral("XIEEMmap"));
+    widgets::takeSelectionAsChoice(eemMap_);
     eemMap_->setEditable(true);
     eemMap_->setInsertPolicy(QComboBox::NoInsert);  // the eight blocks, whatever is typed
     eemMap_->setAccessibleName(QStringLiteral("EEM"));

@@ -1,4 +1,5 @@
 #include "drive_list.h"
+#include "combo_selection.h"
 
 #include <QAbstractItemView>
 #include <QDir>
@@ -19,6 +20,7 @@ DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
     view()->setMinimumWidth(view()->sizeHintForColumn(0) + 24);
     setCurrentIndex(findData(homeDrive()));
     connect(this, &QComboBox::currentIndexChanged, this, [this] { emit driveChanged(drive()); });
+    widgets::takeSelectionAsChoice(this);
 }
 
 QString DriveList::drive() const {

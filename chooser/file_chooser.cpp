@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QSettings>
 
+#include "combo_selection.h"
 #include "drive_list.h"
 #include "file_list.h"
 #include "folder_list.h"
@@ -69,6 +70,7 @@ FileChooser::FileChooser(QSettings& settings, QWidget* parent)
     place(cancel_, "Cancel", 4560, 1680, 1095, 375);
     combo1_ = new QComboBox(this);
     combo1_->setEditable(true);
+    widgets::takeSelectionAsChoice(combo1_);
     place(combo1_, "Combo1", 240, 3960, 1935, 375);
     drive1_ = new DriveList(this);
     place(drive1_, "Drive1", 2400, 3960, 1935, 375);

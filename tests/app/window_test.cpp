@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
@@ -405,6 +406,26 @@ TEST_F(WindowTest, TheLinkIsShownAndPortClicksChangeThePort) {
     link_->portBreak();
     EXPECT_EQ(text("HC11Stat"), "Ready");
     EXPECT_TRUE(find("Image1")->isHidden() && find("ResetTXT1")->isHidden());
+}
+
+// A screen reader chooses a row of a closed combo box by selecting it in the box's list: the
+// box takes it as the choice, as a click in the open list does.
+TEST_F(WindowTest, AScreenReadersSelectionInAComboBoxIsTheChoice) {
+    start();
+    const std::pair<const char*, int> combos[] = {{"Config5", 11}, {"XIEEMmap", 6}};
+    for (const auto& [name, row] : combos) {
+        SCOPED_TRACE(name);
+        auto* combo = find<QComboBox>(name);
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(combo->view());
+        ASSERT_NE(list, nullptr);
+        QAccessibleInterface* item = list->tableInterface()->cellAt(row, 0);
+        ASSERT_NE(item, nullptr);
+        ASSERT_NE(item->actionInterface(), nullptr);
+        item->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        EXPECT_EQ(combo->currentText(), combo->itemText(row));
+    }
+    EXPECT_EQ(find<QComboBox>("Config5")->currentText(), "$B800-$BFFF");
+    EXPECT_EQ(find<QComboBox>("XIEEMmap")->currentText(), "$C000-$DFFF");
 }
 
 // However the user checks a Comm button, the port follows, and changes once (each change waits
