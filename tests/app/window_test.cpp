@@ -31,6 +31,7 @@
 #include "folder_list.h"
 #include "link_state.h"
 #include "main_window.h"
+#include "screen_reader.h"
 #include "session_end.h"
 #include "settings_store.h"
 #include "test_support.h"
@@ -416,12 +417,7 @@ TEST_F(WindowTest, AScreenReadersSelectionInAComboBoxIsTheChoice) {
     for (const auto& [name, row] : combos) {
         SCOPED_TRACE(name);
         auto* combo = find<QComboBox>(name);
-        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(combo->view());
-        ASSERT_NE(list, nullptr);
-        QAccessibleInterface* item = list->tableInterface()->cellAt(row, 0);
-        ASSERT_NE(item, nullptr);
-        ASSERT_NE(item->actionInterface(), nullptr);
-        item->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        testing::selectByScreenReader(combo, row);
         EXPECT_EQ(combo->currentText(), combo->itemText(row));
     }
     EXPECT_EQ(find<QComboBox>("Config5")->currentText(), "$B800-$BFFF");

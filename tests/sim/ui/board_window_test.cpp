@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QAbstractItemView>
-#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -12,6 +10,7 @@
 
 #include "../board_bench.h"
 #include "board_window.h"
+#include "screen_reader.h"
 
 namespace kestro::sim {
 namespace {
@@ -57,14 +56,7 @@ TEST(BoardWindow, TheChipComboChangesThePartAndAsksForASave) {
              emit combo->activated(row);
          }},
         {"screen reader",
-         [](QComboBox* combo, int row) {
-             QAccessibleInterface* list = QAccessible::queryAccessibleInterface(combo->view());
-             ASSERT_NE(list, nullptr);
-             QAccessibleInterface* item = list->tableInterface()->cellAt(row, 0);
-             ASSERT_NE(item, nullptr);
-             ASSERT_NE(item->actionInterface(), nullptr);
-             item->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-         }},
+         [](QComboBox* combo, int row) { kestro::testing::selectByScreenReader(combo, row); }},
     };
     for (const auto& [how, choose] : ways) {
         SCOPED_TRACE(how);
