@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const kestro::Bytes image = kestro::talkerImage(text);
     const kestro::Bytes wire = kestro::talkerWireBytes(image);
     // The sync byte, the image, and fill up to 257 bytes after the sync byte.
-    if (wire.empty() || wire[0] != 0xFF || wire.size() != 1 + std::max<std::size_t>(image.size(), 257))
+    if (wire.empty() || wire[0] != 0xFF ||
+        wire.size() != 1 + std::max<std::size_t>(image.size(), 257))
         __builtin_trap();
     return 0;
 }
