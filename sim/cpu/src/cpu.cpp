@@ -11,12 +11,9 @@ namespace {
 
 using Handler = int (*)(Cpu&);
 
-constexpr std::uint8_t bit7(unsigned v) {
-    return static_cast<std::uint8_t>((v >> 7) & 1);
-}
-
+// For static_asserts in branches that no instantiation takes.
 template <class>
-inline constexpr bool kAlwaysFalse = false;
+[[maybe_unused]] inline constexpr bool kAlwaysFalse = false;
 
 }  // namespace
 
