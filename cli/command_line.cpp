@@ -350,7 +350,7 @@ bool isOption(const std::string& a) {
 
 }  // namespace
 
-std::string PortSpec::label() const {
+std::string PortChoice::label() const {
     switch (kind) {
         case Kind::Comm:
             return "Comm " + std::to_string(comm);
@@ -362,7 +362,7 @@ std::string PortSpec::label() const {
     return {};
 }
 
-std::vector<std::string> PortSpec::arguments() const {
+std::vector<std::string> PortChoice::arguments() const {
     switch (kind) {
         case Kind::Comm:
             return {"--comm", std::to_string(comm)};
@@ -473,8 +473,8 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
         }
 
         const std::size_t first = i;
-        auto addPort = [&](PortSpec::Kind kind, int comm, std::string device, std::string board) {
-            PortSpec p;
+        auto addPort = [&](PortChoice::Kind kind, int comm, std::string device, std::string board) {
+            PortChoice p;
             p.kind = kind;
             p.comm = comm;
             p.device = std::move(device);
@@ -486,19 +486,19 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
             const auto v = value();
             if (!v || v->size() != 1 || (*v)[0] < '1' || (*v)[0] > '4')
                 return fail("--comm needs a port number from 1 to 4");
-            addPort(PortSpec::Kind::Comm, (*v)[0] - '0', {}, {});
+            addPort(PortChoice::Kind::Comm, (*v)[0] - '0', {}, {});
         } else if (arg == "--port") {
             const auto v = value();
             if (!v || v->empty())
                 return fail("--port needs a device, e.g. /dev/ttyUSB0");
-            addPort(PortSpec::Kind::Device, 1, *v, {});
+            addPort(PortChoice::Kind::Device, 1, *v, {});
         } else if (arg == "--virtual-board") {
-            addPort(PortSpec::Kind::Virtual, 1, {}, {});
+            addPort(PortChoice::Kind::Virtual, 1, {}, {});
         } else if (arg == "--board") {
             const auto v = value();
             if (!v || !sim::PersistedBoard::validBoardName(*v))
                 return fail("--board needs a name of letters, digits, '-' and '_'");
-            addPort(PortSpec::Kind::Virtual, 1, {}, *v);
+            addPort(PortChoice::Kind::Virtual, 1, {}, *v);
         } else if (arg == "--chip") {
             const auto v = value();
             const Chip* chip = nullptr;

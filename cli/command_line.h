@@ -23,7 +23,7 @@ enum class Exit : int {
 };
 
 // Where a job runs.
-struct PortSpec {
+struct PortChoice {
     enum class Kind { Comm, Device, Virtual };
     Kind kind = Kind::Comm;
     int comm = 1;
@@ -33,7 +33,7 @@ struct PortSpec {
     std::string label() const;
     // The options that select this port alone, for a worker run.
     std::vector<std::string> arguments() const;
-    bool operator==(const PortSpec&) const = default;
+    bool operator==(const PortChoice&) const = default;
 };
 
 // One operation of the job, with everything the window's controls would give it.
@@ -48,7 +48,7 @@ struct Step {
 
 struct Plan {
     std::vector<Step> steps;
-    std::vector<PortSpec> ports;
+    std::vector<PortChoice> ports;
     std::optional<std::string> chip;  // the virtual board's part, as printed on it
     bool programmingVoltage = false;
     std::optional<std::string> trace;

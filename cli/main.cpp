@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     }
 
     std::vector<std::string> labels;
-    for (const cli::PortSpec& p : plan.ports)
+    for (const cli::PortChoice& p : plan.ports)
         labels.push_back(p.label());
     cli::Console console({.quiet = plan.quiet, .json = plan.json, .terminal = ::isatty(2) == 1},
                          stdout, stderr, labels);

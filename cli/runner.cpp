@@ -81,8 +81,8 @@ class DumpTarget {
 
 class PortRun {
   public:
-    PortRun(const Plan& plan, const PortSpec& spec, const Environment& env, Reporter& reporter)
-        : plan_(plan), spec_(spec), env_(env), reporter_(reporter) {}
+    PortRun(const Plan& plan, const PortChoice& choice, const Environment& env, Reporter& reporter)
+        : plan_(plan), choice_(choice), env_(env), reporter_(reporter) {}
 
     Exit run() {
         if (Exit e = setUp(); e != Exit::Success) {
@@ -115,20 +115,20 @@ class PortRun {
   private:
     Exit setUp() {
         int n = 1;
-        switch (spec_.kind) {
-            case PortSpec::Kind::Comm:
-                n = spec_.comm;
+        switch (choice_.kind) {
+            case PortChoice::Kind::Comm:
+                n = choice_.comm;
                 port_ = std::make_unique<TermiosPort>(env_.deviceForComm);
                 break;
-            case PortSpec::Kind::Device:
-                port_ = std::make_unique<TermiosPort>([d = spec_.device](int) { return d; });
+            case PortChoice::Kind::Device:
+                port_ = std::make_unique<TermiosPort>([d = choice_.device](int) { return d; });
                 break;
-            case PortSpec::Kind::Virtual: {
+            case PortChoice::Kind::Virtual: {
                 auto port = std::make_unique<VirtualPort>(clock_);
                 board_ = std::make_unique<sim::PersistedBoard>(
                     clock_, *port, 1,
-                    spec_.board.empty() ? "virtual HC11 board" : "virtual board " + spec_.board,
-                    sim::PersistedBoard::folderFor(spec_.board), std::chrono::milliseconds(2));
+                    choice_.board.empty() ? "virtual HC11 board" : "virtual board " + choice_.board,
+                    sim::PersistedBoard::folderFor(choice_.board), std::chrono::milliseconds(2));
                 if (const auto& error = board_->loadError())
                     reporter_.line(Channel::Error,
                                    "The saved state of the virtual board could not be read, so "
@@ -263,7 +263,7 @@ class PortRun {
     Exit record(const Step& step, Exit exit, std::string verdict, std::int64_t bytes,
                 TimePoint start) {
         reporter_.record({.operation = step.command,
-                          .port = spec_.label(),
+                          .port = choice_.label(),
                           .verdict = std::move(verdict),
                           .exit = exit,
                           .bytes = bytes,
@@ -272,7 +272,7 @@ class PortRun {
     }
 
     const Plan& plan_;
-    const PortSpec& spec_;
+    const PortChoice& choice_;
     const Environment& env_;
     Reporter& reporter_;
     EventLoopClock clock_;
@@ -285,8 +285,9 @@ class PortRun {
 
 }  // namespace
 
-Exit runOnPort(const Plan& plan, const PortSpec& spec, const Environment& env, Reporter& reporter) {
-    PortRun run(plan, spec, env, reporter);
+Exit runOnPort(const Plan& plan, const PortChoice& choice, const Environment& env,
+               Reporter& reporter) {
+    PortRun run(plan, choice, env, reporter);
     return run.run();
 }
 

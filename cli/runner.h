@@ -16,6 +16,7 @@ struct Environment {
 
 // Runs the plan's commands in order on one port, each after its own reset, and stops at the
 // first that does not succeed. Needs a Qt event loop's thread (the waits run nested loops).
-Exit runOnPort(const Plan& plan, const PortSpec& spec, const Environment& env, Reporter& reporter);
+Exit runOnPort(const Plan& plan, const PortChoice& choice, const Environment& env,
+               Reporter& reporter);
 
 }  // namespace kestro::cli

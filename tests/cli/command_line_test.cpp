@@ -110,7 +110,7 @@ TEST(CommandLine, PortsAndWhatEveryWorkerIsGiven) {
     const Parsed worker = parse(again);
     ASSERT_EQ(worker.error, "");
     EXPECT_EQ(worker.plan.worker, 3);
-    EXPECT_EQ(worker.plan.ports, std::vector<PortSpec>{p.plan.ports[2]});
+    EXPECT_EQ(worker.plan.ports, std::vector<PortChoice>{p.plan.ports[2]});
 
     // Three boards dumped at once keep three files.
     const Parsed dump = parse({"dump", "-o", "d/board.s19", "--board", "b", "--worker", "2"});
