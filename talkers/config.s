@@ -26,10 +26,6 @@ idle:   bra     idle
 
         .include "eecycle.inc"
 
-getc:   ldaa    SCSR
-        bita    #RDRF
-        beq     getc
-        ldaa    SCDR
-        rts
+        .include "getc.inc"
 
         talker_end
