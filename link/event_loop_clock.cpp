@@ -1,7 +1,6 @@
 #include "event_loop_clock.h"
 
 #include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
 #include <chrono>
 
@@ -21,50 +20,48 @@ std::chrono::milliseconds toMs(Duration d) {
 
 EventLoopClock::EventLoopClock() {
     elapsed_.start();
+    wake_.setSingleShot(true);
+    wake_.setTimerType(Qt::PreciseTimer);
+    // Only what was due when the timer fired: a board slower than real time keeps scheduling
+    // into the past, and the event loop must still get its turn between rounds.
+    QObject::connect(&wake_, &QTimer::timeout, [this] { runDue(now()); });
 }
 
-EventLoopClock::~EventLoopClock() {
-    for (auto& [id, timer] : timers_)
-        delete timer;
-}
+EventLoopClock::~EventLoopClock() = default;
 
 TimePoint EventLoopClock::now() const {
     return Duration{elapsed_.nsecsElapsed()};
 }
 
 Scheduler::EventId EventLoopClock::schedule(TimePoint at, Callback fn) {
-    const EventId id = nextId_++;
-    auto* timer = new QTimer;
-    timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    QObject::connect(timer, &QTimer::timeout, [this, id, fn = std::move(fn)] {
-        auto it = timers_.find(id);
-        if (it == timers_.end())
-            return;
-        it->second->deleteLater();
-        timers_.erase(it);
-        fn();
-    });
-    timers_.emplace(id, timer);
-    timer->start(toMs(at - now()));
+    const auto first = events_.next();
+    const EventId id = events_.add(at, std::move(fn));
+    if (!first || at < *first)
+        arm();
     return id;
 }
 
-void EventLoopClock::cancel(EventId id) {
-    auto it = timers_.find(id);
-    if (it == timers_.end())
-        return;
-    it->second->stop();
-    it->second->deleteLater();
-    timers_.erase(it);
+void EventLoopClock::runDue(TimePoint t) {
+    while (auto due = events_.takeDue(t))
+        due->fn();
+    arm();
+}
+
+void EventLoopClock::arm() {
+    if (const auto first = events_.next())
+        wake_.start(toMs(*first - now()));
+    else
+        wake_.stop();
 }
 
 void EventLoopClock::sleepFor(Duration d) {
     if (abandoned_)
         return;
+    const TimePoint end = now() + std::max(d, Duration{0});
     QEventLoop loop;
     if (d <= Duration{0}) {
         loop.processEvents(QEventLoop::AllEvents);
+        runDue(end);
         return;
     }
     // Nothing to look at until the time is up: one timer, no polling.
@@ -76,6 +73,8 @@ void EventLoopClock::sleepFor(Duration d) {
     running_.push_back(&loop);
     loop.exec();
     running_.pop_back();
+    if (!abandoned_)
+        runDue(end);
 }
 
 bool EventLoopClock::waitUntil(const std::function<bool()>& done, Duration limit) {
@@ -85,6 +84,7 @@ bool EventLoopClock::waitUntil(const std::function<bool()>& done, Duration limit
     if (limit <= Duration{0}) {
         QEventLoop loop;
         loop.processEvents(QEventLoop::AllEvents);
+        runDue(deadline);
         return done();
     }
     QEventLoop loop;
@@ -103,6 +103,8 @@ bool EventLoopClock::waitUntil(const std::function<bool()>& done, Duration limit
     running_.push_back(&loop);
     loop.exec();
     running_.pop_back();
+    if (!abandoned_ && !done())
+        runDue(deadline);
     return done();
 }
 

@@ -5,32 +5,15 @@
 namespace kestro {
 
 Scheduler::EventId VirtualClock::schedule(TimePoint at, Callback fn) {
-    const EventId id = nextId_++;
-    at = std::max(at, now_);
-    events_.emplace(std::make_pair(at, id), std::move(fn));
-    whenOf_.emplace(id, at);
-    return id;
-}
-
-void VirtualClock::cancel(EventId id) {
-    auto it = whenOf_.find(id);
-    if (it == whenOf_.end())
-        return;
-    events_.erase({it->second, id});
-    whenOf_.erase(it);
+    return events_.add(std::max(at, now_), std::move(fn));
 }
 
 bool VirtualClock::runOneUntil(TimePoint t) {
-    if (events_.empty())
+    auto due = events_.takeDue(t);
+    if (!due)
         return false;
-    auto first = events_.begin();
-    if (first->first.first > t)
-        return false;
-    now_ = std::max(now_, first->first.first);
-    Callback fn = std::move(first->second);
-    whenOf_.erase(first->first.second);
-    events_.erase(first);
-    fn();
+    now_ = std::max(now_, due->at);
+    due->fn();
     return true;
 }
 

@@ -1,9 +1,7 @@
 #pragma once
 
-#include <map>
-#include <utility>
-
 #include "clock.h"
+#include "event_queue.h"
 
 namespace kestro {
 
@@ -13,7 +11,7 @@ class VirtualClock final : public Clock, public Scheduler {
   public:
     TimePoint now() const override { return now_; }
     EventId schedule(TimePoint at, Callback fn) override;
-    void cancel(EventId id) override;
+    void cancel(EventId id) override { events_.cancel(id); }
 
     void sleepFor(Duration d) override;
     bool waitUntil(const std::function<bool()>& done, Duration limit) override;
@@ -26,10 +24,7 @@ class VirtualClock final : public Clock, public Scheduler {
     bool runOneUntil(TimePoint t);
 
     TimePoint now_{0};
-    EventId nextId_ = 1;
-    // Ordered by time, then by the order of scheduling, so equal times keep their order.
-    std::map<std::pair<TimePoint, EventId>, Callback> events_;
-    std::map<EventId, TimePoint> whenOf_;
+    EventQueue events_;
 };
 
 }  // namespace kestro

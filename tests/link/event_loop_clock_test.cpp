@@ -2,6 +2,7 @@
 #include <sys/resource.h>
 
 #include <QCoreApplication>
+#include <thread>
 
 #include "event_loop_clock.h"
 
@@ -53,6 +54,40 @@ TEST_F(EventLoopClockTest, AWaitEndsAtItsLimit) {
     EXPECT_FALSE(clock.waitUntil([] { return false; }, 200ms));
     EXPECT_GE(clock.now() - start, Duration{200ms});
     EXPECT_TRUE(clock.waitUntil([] { return true; }, 0ms));
+}
+
+// The virtual board runs in slices, each scheduling the next on its own grid. When the thread
+// stalls past the end of a wait, the wait must still return to a board that has run up to its
+// end, or the host finds an echo missing that the line had long delivered.
+TEST_F(EventLoopClockTest, AfterAStallEveryEventDueBeforeTheWaitsEndHasRunInOrder) {
+    struct Case {
+        const char* name;
+        Duration wait;
+        bool polling;
+    };
+    const Case cases[] = {{"sleep", 50ms, false}, {"wait for a condition", 50ms, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TimePoint t0 = clock.now();
+        std::vector<TimePoint> ran;
+        std::function<void(TimePoint)> slice = [&](TimePoint due) {
+            ran.push_back(due);
+            if (due < t0 + 200ms)
+                clock.schedule(due + 2ms, [&slice, due] { slice(due + 2ms); });
+        };
+        clock.schedule(t0 + 2ms, [&slice, t0] { slice(t0 + 2ms); });
+        clock.schedule(t0 + 1ms, [] { std::this_thread::sleep_for(300ms); });
+        const TimePoint end = t0 + c.wait;
+        if (c.polling)
+            clock.waitUntil([] { return false; }, c.wait);
+        else
+            clock.sleepFor(c.wait);
+        ASSERT_FALSE(ran.empty());
+        EXPECT_GE(ran.back(), end - 2ms);
+        EXPECT_TRUE(std::is_sorted(ran.begin(), ran.end()));
+        clock.sleepFor(400ms);  // the rest of the chain, before the next case
+        EXPECT_GE(ran.size(), 100u);
+    }
 }
 
 TEST_F(EventLoopClockTest, QuittingAbandonsEveryWaitUnderWay) {
