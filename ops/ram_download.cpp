@@ -57,6 +57,8 @@ void ramDownload(Target& target, const Inputs& in) {
         f.send(Byte{0x5A});
         // Sent exactly as typed: the talker reads the text itself.
         f.send(std::string_view(in.startAddress));
+        // Until the address has left, a lost port means the program may not have started.
+        f.waitDrained();
         f.finish();
     });
 }
