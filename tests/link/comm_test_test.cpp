@@ -176,13 +176,6 @@ INSTANTIATE_TEST_SUITE_P(
                 Icon::Critical,
                 true,
                 0},
-        Failure{"PortLostMidRun",
-                [](Bench& b) { b.clock.schedule(b.clock.now() + 1s, [&b] { b.port.pull(); }); },
-                {"virtual port 1", "lost"},
-                Icon::Critical,
-                false,
-                std::nullopt,
-                [](Bench& b) { EXPECT_TRUE(b.view.disconnected); }},
         // Nothing reached the target either.
         Failure{
             "ClosedPort", [](Bench& b) { b.port.close(); }, {"not open"}, Icon::Critical, true, 0}),
@@ -209,8 +202,8 @@ namespace kestro {
 namespace {
 
 // Once a talker download has begun the boot loader no longer waits for one: whatever ends the
-// run, the next one needs a new reset.
-TEST(Frame, EveryEndingAfterTheDownloadBeganLeavesTheTargetNotReady) {
+// run, the next one needs a new reset. Before it, the target stays ready.
+TEST(Frame, EveryEndingLeavesTheWindowUsableAndTheTargetNotReadyOnceTheDownloadBegan) {
     const std::pair<const char*, Frame::Body> endings[] = {
         {"port failure", [](Frame& f) { f.portFailed(PortError::Lost); }},
         {"kept-target error",
@@ -218,21 +211,27 @@ TEST(Frame, EveryEndingAfterTheDownloadBeganLeavesTheTargetNotReady) {
         {"unforeseen error", [](Frame&) { throw std::runtime_error("disk full"); }},
         {"body that just returns", [](Frame&) {}},
     };
-    for (const auto& [name, ending] : endings) {
-        testing::Bench b;
-        b.connectAndReset();
-        Frame::run(b.frameTarget, "TestComm", "Test Comm", [&ending](Frame& f) {
-            if (!f.begin())
-                return;
-            f.downloadTalker("testcom.S19");
-            ending(f);
-        });
-        EXPECT_FALSE(b.link.ready()) << name;
-        EXPECT_FALSE(b.view.ready) << name;
-        EXPECT_TRUE(b.view.prompt) << name;
-        EXPECT_TRUE(b.ui.windowEnabled()) << name;
-        EXPECT_EQ(b.ui.captions["TestComm"], "Test Comm") << name;
-    }
+    for (const bool download : {true, false})
+        for (const auto& [name, ending] : endings) {
+            SCOPED_TRACE(std::string(name) + (download ? " after the download" : " before it"));
+            testing::Bench b;
+            b.connectAndReset();
+            Frame::run(b.frameTarget, "TestComm", "Test Comm", [&ending, download](Frame& f) {
+                if (!f.begin())
+                    return;
+                if (download)
+                    f.downloadTalker("testcom.S19");
+                ending(f);
+            });
+            EXPECT_EQ(b.link.ready(), !download);
+            EXPECT_EQ(b.view.prompt, !b.link.ready());
+            EXPECT_TRUE(b.ui.windowEnabled());
+            EXPECT_FALSE(b.link.operationRunning());
+            EXPECT_EQ(b.ui.captions["TestComm"], "Test Comm");
+            if (std::string_view(name) == "unforeseen error") {
+                EXPECT_EQ(b.ui.messages.at(0), (Message{"disk full", kAppTitle, Icon::Critical}));
+            }
+        }
 }
 
 TEST(Frame, APortThatNeverDrainsEndsTheRunAtItsLimit) {
@@ -274,21 +273,6 @@ TEST(Frame, ALoneNulIsABreakOnlyWhileNoRunTalksToTheTarget) {
     });
     EXPECT_FALSE(readyAfterNul);
     EXPECT_EQ(received, Bytes{0});
-}
-
-TEST(Frame, AnUnforeseenFailureLeavesTheWindowUsable) {
-    testing::Bench b;
-    b.connectAndReset();
-    Frame::run(b.frameTarget, "TestComm", "Test Comm", [](Frame& f) {
-        if (!f.begin())
-            return;
-        throw std::runtime_error("disk full");
-    });
-    ASSERT_EQ(b.ui.messages.size(), 1u);
-    EXPECT_EQ(b.ui.messages[0], (Message{"disk full", kAppTitle, Icon::Critical}));
-    EXPECT_TRUE(b.ui.windowEnabled());
-    EXPECT_EQ(b.ui.captions["TestComm"], "Test Comm");
-    EXPECT_FALSE(b.link.operationRunning());
 }
 
 }  // namespace

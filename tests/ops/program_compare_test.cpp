@@ -88,37 +88,31 @@ TEST_P(ProgramCompare, CancelLeavesTheTargetReady) {
     EXPECT_TRUE(b.wire.writes.empty());
 }
 
-TEST_P(ProgramCompare, ABrokenFileIsRefusedBeforeTheTalkerGoes) {
+// A file that is not S-records, or is not there, is named and refused before the talker goes,
+// and the reset is kept.
+TEST_P(ProgramCompare, ABrokenOrMissingFileIsRefusedBeforeTheTalkerGoes) {
     const Member& m = GetParam();
-    OpsBench b;
-    b.connectAndReset();
-    const auto path = b.writeFile("firmware.bin", std::string("\x12\x00\xff\x7f"
-                                                              "ELF",
-                                                              7));
-    b.ui.chooserAnswer = path.string();
-    b.run(m.button);
-    ASSERT_EQ(b.ui.messages.size(), 1u);
-    EXPECT_EQ(b.ui.messages[0].icon, Icon::Critical);
-    EXPECT_NE(b.ui.messages[0].text.find(path.string()), std::string::npos);
-    EXPECT_EQ(b.ui.messages[0].detail, "Line 1: not an S-record.");
-    EXPECT_TRUE(b.link.ready());
-    EXPECT_TRUE(b.wire.writes.empty());
-    EXPECT_TRUE(b.ui.windowEnabled());
+    for (const bool missing : {false, true}) {
+        OpsBench b;
+        b.connectAndReset();
+        const auto path = missing ? b.talkerDir / "gone.s19"
+                                  : b.writeFile("firmware.bin", std::string("\x12\x00\xff\x7f"
+                                                                            "ELF",
+                                                                            7));
+        b.ui.chooserAnswer = path.string();
+        b.run(m.button);
+        ASSERT_EQ(b.ui.messages.size(), 1u);
+        EXPECT_EQ(b.ui.messages[0].icon, Icon::Critical);
+        EXPECT_NE(b.ui.messages[0].text.find(path.string()), std::string::npos);
+        EXPECT_EQ(b.ui.messages[0].detail, missing ? "" : "Line 1: not an S-record.");
+        EXPECT_TRUE(b.link.ready());
+        EXPECT_TRUE(b.wire.writes.empty());
+        EXPECT_TRUE(b.ui.windowEnabled());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Ops, ProgramCompare, ::testing::ValuesIn(kMembers),
                          [](const auto& info) { return std::string(info.param.button); });
-
-TEST(ProgramCompareFile, AMissingFileIsNamedAndTheTargetKept) {
-    OpsBench b;
-    b.connectAndReset();
-    b.ui.chooserAnswer = (b.talkerDir / "gone.s19").string();
-    b.run("EepromProgram");
-    ASSERT_EQ(b.ui.messages.size(), 1u);
-    EXPECT_NE(b.ui.messages[0].text.find("gone.s19"), std::string::npos);
-    EXPECT_TRUE(b.link.ready());
-    EXPECT_TRUE(b.wire.writes.empty());
-}
 
 TEST(ProgramCompareFile, ALongFileGoesInBufferSizedPiecesWithProgress) {
     OpsBench b;

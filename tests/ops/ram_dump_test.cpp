@@ -210,12 +210,6 @@ TEST(MemoryDump, AFailedDumpKeepsThePreviousFileAndSaysWhy) {
         {"a folder that is not there",
          [](OpsBench&, std::filesystem::path& folder) { folder /= "no-such-folder"; },
          Icon::Critical, "@/upload.s19", true},
-        {"the port lost mid-dump",
-         [](OpsBench& b, std::filesystem::path&) {
-             dumpTalker(b);
-             b.clock.schedule(b.clock.now() + 8s, [&b] { b.port.pull(); });
-         },
-         Icon::Critical, "", false},
         // The folder goes away while the talker sends: upload.s19 cannot take its place.
         {"the folder gone after the download",
          [](OpsBench& b, std::filesystem::path& folder) {
