@@ -359,14 +359,17 @@ TEST(ConfigOnBoard, TakesEffectAtTheNextResetAndMovesTheEeprom) {
         in.config = c.boxes;
         in.config5Text = c.map;
         const Byte before = s.board.config();
+        const std::uint16_t baseBefore = s.board.eepromBase();
         EXPECT_EQ(s.run("ConfigProgram", in), kNoBox);
         EXPECT_EQ(s.board.config(), before) << "CONFIG changed before a reset";
+        EXPECT_EQ(s.board.eepromBase(), baseBefore) << "the EEPROM moved before a reset";
         s.board.resetBootstrap();
         EXPECT_EQ(s.board.config(), c.expected);
         ASSERT_EQ(s.board.eepromBase(), c.eeprom);
         const fs::path file = s.file(srecords(c.eeprom + 0x1E0, pattern(32)));
         EXPECT_EQ(s.run("EepromProgram", in, file), says("Eeprom is program", "Eeprom"));
         EXPECT_EQ(slice(s.board.eeprom().array(), 0x1E0, 32), pattern(32));
+        EXPECT_EQ(s.board.peek(static_cast<std::uint16_t>(c.eeprom + 0x1E0)), pattern(32)[0]);
         EXPECT_EQ(s.run("EepromErase", in), says("Eeprom Erase", "Eeprom"));
         EXPECT_EQ(s.board.eeprom().array()[0x1E0], 0xFF);
     }
