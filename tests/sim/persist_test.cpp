@@ -211,8 +211,7 @@ TEST(Persistence, FactoryResetErasesAndRestoresTheDefaults) {
     EXPECT_TRUE(erased(b.board.devices().companion().eeprom().cells()));
     EXPECT_EQ(b.board.devices().companion().stored(), CompanionRegisters{});
     // And it still works: a reset announces the board.
-    b.board.resetBootstrap();
-    b.clock.advance(std::chrono::milliseconds(30));
+    b.reset();
     EXPECT_EQ(b.pc.breaks(), 1);
 }
 
