@@ -56,10 +56,15 @@ struct BoardBench {
     explicit BoardBench(Chip chip = Chip::E9, int pcBaud = 7812)
         : board(clock, line, BoardOptions{chip}), pc(clock, line, pcBaud) {}
 
-    // Resets the board, waits for its break, downloads image and waits until it runs.
-    void bootAndRun(const Bytes& image) {
+    // Resets the board into bootstrap mode and waits long enough for its break.
+    void reset() {
         board.resetBootstrap();
         clock.advance(std::chrono::milliseconds(30));
+    }
+
+    // Resets the board, waits for its break, downloads image and waits until it runs.
+    void bootAndRun(const Bytes& image) {
+        reset();
         Bytes wire{0xFF};
         wire.insert(wire.end(), image.begin(), image.end());
         pc.send(wire);

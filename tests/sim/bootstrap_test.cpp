@@ -31,8 +31,7 @@ class BootstrapDownload : public ::testing::TestWithParam<DownloadCase> {};
 TEST_P(BootstrapDownload, AnnouncesWithABreakThenStoresAndEchoes) {
     const DownloadCase& c = GetParam();
     BoardBench b(c.chip, c.pcBaud);
-    b.board.resetBootstrap();
-    b.clock.advance(std::chrono::milliseconds(30));
+    b.reset();
     ASSERT_FALSE(b.pc.rx.empty());
     EXPECT_TRUE(b.pc.rx.front().byte == 0 && b.pc.rx.front().framingError) << "no break first";
     EXPECT_EQ(b.pc.breaks(), 1) << "one long break, not a train of them";
@@ -70,8 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Bootstrap, TheE9WaitsFourCharacterTimesOfIdleLine) {
     BoardBench b(Chip::E9, 1200);
-    b.board.resetBootstrap();
-    b.clock.advance(std::chrono::milliseconds(30));
+    b.reset();
     const Bytes wire{0xFF, 0x20, 0xFE, 0x01};
     b.pc.send(wire);
     // The last byte's stop bit is sampled 9.5 bit times after its start.
@@ -87,8 +85,7 @@ TEST(Bootstrap, TheE9WaitsFourCharacterTimesOfIdleLine) {
 
 TEST(Bootstrap, AnA8WaitsForItsWholeRamHoweverLongTheLineIsIdle) {
     BoardBench b(Chip::A8, 1200);
-    b.board.resetBootstrap();
-    b.clock.advance(std::chrono::milliseconds(30));
+    b.reset();
     b.pc.send(Bytes{0xFF, 0x20, 0xFE});
     b.clock.advance(std::chrono::seconds(2));
     EXPECT_EQ(b.board.phase(), BootPhase::Loading);
@@ -99,8 +96,7 @@ TEST(Bootstrap, ABreakInsteadOfTheSyncByteRunsTheEeprom) {
     BoardBench b(Chip::E9, 7812);
     b.board.eeprom().array()[0] = 0x20;  // BRA * at $B600
     b.board.eeprom().array()[1] = 0xFE;
-    b.board.resetBootstrap();
-    b.clock.advance(std::chrono::milliseconds(30));
+    b.reset();
     b.pc.tx.queueBreak(std::chrono::milliseconds(5));
     b.clock.advance(std::chrono::milliseconds(20));
     EXPECT_EQ(b.board.phase(), BootPhase::Running);

@@ -132,20 +132,6 @@ TEST(Eeprom, ConfigIsACellOfItsOwn) {
     EXPECT_EQ(e.configCell(), 0xFF);
 }
 
-// CONFIG is latched at reset; on the 811E2 its high nibble places the EEPROM.
-TEST(Board, ConfigTakesEffectAtTheNextReset) {
-    testing::BoardBench b(Chip::E2_811);
-    b.board.eeprom().array()[0] = 0x42;
-    b.board.resetBootstrap();
-    EXPECT_EQ(b.board.peek(0xF800), 0x42);
-    b.board.eeprom().setConfigCell(0xBF);
-    EXPECT_EQ(b.board.eepromBase(), 0xF800);
-    b.board.resetBootstrap();
-    EXPECT_EQ(b.board.eepromBase(), 0xB800);
-    EXPECT_EQ(b.board.peek(0xB800), 0x42);
-    EXPECT_EQ(b.board.peek(0xF800), 0xFF);
-}
-
 // A program that programs $5A into $B600 with a 10 ms software delay, optionally clearing
 // BPROT first (possible at any time in bootstrap mode).
 Bytes programEepromByte(bool clearBprot) {
@@ -209,12 +195,6 @@ TEST(Eprom, ProgramsOnlyWithVoltageAndTime) {
         e.writeEprog(0, 1 + c.length, c.voltage);
         EXPECT_EQ(e.read(0x10), c.expected) << c.name;
     }
-}
-
-TEST(Board, The711E9ShowsItsEpromAtD000) {
-    testing::BoardBench b(Chip::E9_711);
-    b.board.epromDevice()->array()[0] = 0x77;
-    EXPECT_EQ(b.board.peek(0xD000), 0x77);
 }
 
 }  // namespace

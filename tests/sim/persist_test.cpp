@@ -31,39 +31,49 @@ void scribble(Board& b) {
     co.setStored({0x81, 0x2C, 0x85});
 }
 
+void spit(const std::filesystem::path& file, const std::string& text) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+}
+
+// A board saved, then loaded into a board of another part, also with its line ends made CRLF
+// (all, or only the first) as an editor might leave them.
 class Persistence : public ::testing::TestWithParam<Chip> {};
 
-TEST_P(Persistence, RoundTripsEveryNonVolatileMemory) {
+TEST_P(Persistence, RoundTripsEveryNonVolatileMemoryWhateverTheLineEnds) {
     ScratchDir folder;
     testing::BoardBench a(GetParam());
     scribble(a.board);
     a.board.save(folder.path);
-
-    testing::BoardBench b(Chip::A8);  // another part: the file brings its own
-    ASSERT_TRUE(b.board.load(folder.path));
-    EXPECT_EQ(b.board.chip().chip, GetParam());
-    EXPECT_EQ(b.board.eeprom().array(), a.board.eeprom().array());
-    EXPECT_EQ(b.board.eeprom().configCell(), 0x0D);
-    EXPECT_EQ(b.board.config(), 0x0D & b.board.chip().configMask);
-    EXPECT_TRUE(std::ranges::equal(b.board.eprom(), a.board.eprom()));
-    EXPECT_EQ(b.board.devices().parallelEeprom().cells(),
-              a.board.devices().parallelEeprom().cells());
-    EXPECT_TRUE(b.board.devices().parallelEeprom().sdp());
-    EXPECT_EQ(b.board.devices().companion().eeprom().cells(),
-              a.board.devices().companion().eeprom().cells());
-    EXPECT_TRUE(b.board.devices().companion().eeprom().sdp());
-    EXPECT_EQ(b.board.devices().companion().stored(), (CompanionRegisters{0x81, 0x2C, 0x85}));
-    // Loaded registers are in use: the companion chip's EEPROM sits in block 4.
-    EXPECT_EQ(b.board.devices().companion().eepromBase(), 0x8000);
+    const auto file = folder.path / Board::kStateFile;
+    const std::string lf = slurp(file);
+    std::string crlf;
+    for (const char c : lf)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    const std::string firstOnly = std::string(lf).replace(lf.find('\n'), 1, "\r\n");
+    for (const std::string& text : {lf, crlf, firstOnly}) {
+        SCOPED_TRACE(text == lf ? "LF" : text == crlf ? "CRLF" : "first line CRLF");
+        spit(file, text);
+        testing::BoardBench b(Chip::A8);  // another part: the file brings its own
+        ASSERT_TRUE(b.board.load(folder.path));
+        EXPECT_EQ(b.board.chip().chip, GetParam());
+        EXPECT_EQ(b.board.eeprom().array(), a.board.eeprom().array());
+        EXPECT_EQ(b.board.eeprom().configCell(), 0x0D);
+        EXPECT_EQ(b.board.config(), 0x0D & b.board.chip().configMask);
+        EXPECT_TRUE(std::ranges::equal(b.board.eprom(), a.board.eprom()));
+        const BoardDevices& got = b.board.devices();
+        EXPECT_EQ(got.parallelEeprom().cells(), a.board.devices().parallelEeprom().cells());
+        EXPECT_TRUE(got.parallelEeprom().sdp());
+        EXPECT_EQ(got.companion().eeprom().cells(), a.board.devices().companion().eeprom().cells());
+        EXPECT_TRUE(got.companion().eeprom().sdp());
+        EXPECT_EQ(got.companion().stored(), (CompanionRegisters{0x81, 0x2C, 0x85}));
+        // Loaded registers are in use: the companion chip's EEPROM sits in block 4.
+        EXPECT_EQ(got.companion().eepromBase(), 0x8000);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllParts, Persistence,
                          ::testing::Values(Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811),
                          [](const auto& info) { return std::string(variant(info.param).name); });
-
-void spit(const std::filesystem::path& file, const std::string& text) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
-}
 
 // text with the line that starts with key replaced by line.
 std::string replaced(const std::string& text, const std::string& key, const std::string& line) {
@@ -106,28 +116,6 @@ TEST(Persistence, ABrokenFileIsRefusedWholeAndChangesNothing) {
         }
         EXPECT_EQ(b.board.chip().chip, Chip::A8) << name;
         EXPECT_EQ(b.board.eeprom().array()[0], 0x12) << name;
-    }
-}
-
-TEST(Persistence, LineEndsOfEitherKindReadTheSame) {
-    ScratchDir folder;
-    testing::BoardBench a(Chip::E9_711);
-    scribble(a.board);
-    a.board.save(folder.path);
-    const auto file = folder.path / Board::kStateFile;
-    const std::string lf = slurp(file);
-    std::string crlf;
-    for (const char c : lf)
-        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    const std::string firstOnly = std::string(lf).replace(lf.find('\n'), 1, "\r\n");
-    for (const std::string& text : {crlf, firstOnly}) {
-        spit(file, text);
-        testing::BoardBench b(Chip::A8);
-        ASSERT_TRUE(b.board.load(folder.path));
-        EXPECT_EQ(b.board.chip().chip, Chip::E9_711);
-        EXPECT_EQ(b.board.eeprom().array(), a.board.eeprom().array());
-        EXPECT_TRUE(std::ranges::equal(b.board.eprom(), a.board.eprom()));
-        EXPECT_EQ(b.board.devices().companion().stored(), (CompanionRegisters{0x81, 0x2C, 0x85}));
     }
 }
 
@@ -223,8 +211,7 @@ TEST(Persistence, FactoryResetErasesAndRestoresTheDefaults) {
     EXPECT_TRUE(erased(b.board.devices().companion().eeprom().cells()));
     EXPECT_EQ(b.board.devices().companion().stored(), CompanionRegisters{});
     // And it still works: a reset announces the board.
-    b.board.resetBootstrap();
-    b.clock.advance(std::chrono::milliseconds(30));
+    b.reset();
     EXPECT_EQ(b.pc.breaks(), 1);
 }
 

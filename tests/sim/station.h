@@ -7,6 +7,7 @@
 #include "kestro/sim/board/board.h"
 #include "operations.h"
 #include "recorders.h"
+#include "scratch.h"
 #include "virtual_clock.h"
 #include "virtual_port.h"
 
@@ -38,6 +39,11 @@ struct Station {
         return ui.messages;
     }
 
+    // A file of the test's own for the chooser to answer with.
+    std::filesystem::path file(const std::string& text, const std::string& name = "prog.s19") {
+        return dir.write(name, text);
+    }
+
     VirtualClock clock;
     VirtualLine line{clock};
     VirtualPort port{clock};
@@ -46,6 +52,7 @@ struct Station {
     kestro::testing::RecordingView view;
     kestro::testing::RecordingUi ui;
     Target target{link, ui, KESTRO_TALKER_DIR};
+    kestro::testing::ScratchDir dir;
 };
 
 }  // namespace kestro::sim::station

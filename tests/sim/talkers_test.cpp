@@ -12,14 +12,13 @@
 namespace kestro::sim {
 namespace {
 
-using kestro::testing::ScratchDir;
 using kestro::testing::slurp;
 using station::Station;
 namespace fs = std::filesystem;
 
-std::string hex4(unsigned v) {
+std::string hex(unsigned v, int digits = 4) {
     char s[8];
-    std::snprintf(s, sizeof s, "%04X", v & 0xFFFF);
+    std::snprintf(s, sizeof s, "%0*X", digits, v & 0xFFFF);
     return s;
 }
 
@@ -28,29 +27,21 @@ std::string hex4(unsigned v) {
 std::string srecords(unsigned address, const Bytes& data, std::size_t recordLength = 16,
                      std::string_view eol = "\r\n", int checksumError = -1,
                      std::string_view header = "test") {
-    auto record = [&](char type, unsigned a, const Bytes& bytes, bool spoil) {
+    auto record = [&](char type, unsigned a, ByteView bytes, bool spoil) {
         Bytes body{static_cast<Byte>(bytes.size() + 3), static_cast<Byte>(a >> 8),
                    static_cast<Byte>(a)};
         body.insert(body.end(), bytes.begin(), bytes.end());
-        Byte sum = static_cast<Byte>(~std::accumulate(body.begin(), body.end(), 0u));
-        if (spoil)
-            sum ^= 0x01;
-        body.push_back(sum);
+        body.push_back(static_cast<Byte>(~std::accumulate(body.begin(), body.end(), 0u) ^ spoil));
         std::string line = std::string("S") + type;
-        char digits[3];
-        for (Byte b : body) {
-            std::snprintf(digits, sizeof digits, "%02X", b);
-            line += digits;
-        }
+        for (Byte b : body)
+            line += hex(b, 2);
         return line + std::string(eol);
     };
     std::string text = record('0', 0, bytesOf(header), false);
-    int n = 0;
-    for (std::size_t i = 0; i < data.size(); i += recordLength, ++n) {
-        const Bytes piece(
-            data.begin() + static_cast<std::ptrdiff_t>(i),
-            data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), i + recordLength)));
-        text += record('1', static_cast<unsigned>(address + i), piece, n == checksumError);
+    for (std::size_t i = 0; i < data.size(); i += recordLength) {
+        const ByteView piece = ByteView(data).subspan(i, std::min(recordLength, data.size() - i));
+        text += record('1', static_cast<unsigned>(address + i), piece,
+                       static_cast<int>(i / recordLength) == checksumError);
     }
     return text + record('9', 0, {}, false);
 }
@@ -62,11 +53,24 @@ Bytes pattern(std::size_t n, unsigned seed = 7) {
     return b;
 }
 
-Message box(std::string text, std::string title, Icon icon = Icon::Information) {
-    return {std::move(text), std::move(title), icon};
+// What a run shows: one box.
+std::vector<Message> says(std::string text, std::string title, Icon icon = Icon::Information) {
+    return {{std::move(text), std::move(title), icon}};
 }
 
 const std::vector<Message> kNoBox;
+
+Bytes slice(std::span<const Byte> memory, std::size_t at, std::size_t n) {
+    return Bytes(memory.begin() + static_cast<std::ptrdiff_t>(at),
+                 memory.begin() + static_cast<std::ptrdiff_t>(at + n));
+}
+
+ops::Inputs eepromRange(std::string begin, std::string end) {
+    ops::Inputs in;
+    in.eepromBegin = std::move(begin);
+    in.eepromEnd = std::move(end);
+    return in;
+}
 
 // ---- the internal EEPROM, on every part that has one where CONFIG puts it
 
@@ -74,87 +78,68 @@ class EepromOnBoard : public ::testing::TestWithParam<Chip> {};
 
 TEST_P(EepromOnBoard, ProgramCompareStatusAndErase) {
     Station s(GetParam());
-    ScratchDir dir;
     const unsigned base = s.board.eepromBase();
     const Bytes data = pattern(48);
-    const fs::path file = dir.write("prog.s19", srecords(base + 0x20, data));
-    ops::Inputs in;
-    in.eepromBegin = hex4(base);
-    in.eepromEnd = hex4(base + s.board.chip().eepromSize - 1);
+    const fs::path file = s.file(srecords(base + 0x20, data));
+    const ops::Inputs in = eepromRange(hex(base), hex(base + s.board.chip().eepromSize - 1));
 
-    EXPECT_EQ(s.run("EepromCheck", in), std::vector{box("No Data", "Eeprom")});
-    EXPECT_EQ(s.run("EepromProgram", in, file), std::vector{box("Eeprom is program", "Eeprom")});
-    const auto& cells = s.board.eeprom().array();
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-        const bool inFile = i >= 0x20 && i < 0x20 + data.size();
-        ASSERT_EQ(cells[i], inFile ? data[i - 0x20] : 0xFF) << "offset " << i;
-    }
-    EXPECT_EQ(s.run("EepromCompare", in, file), std::vector{box("File equal Eeprom", "Eeprom")});
-    EXPECT_EQ(s.run("EepromCheck", in), std::vector{box("Data", "Eeprom")});
+    EXPECT_EQ(s.run("EepromCheck", in), says("No Data", "Eeprom"));
+    EXPECT_EQ(s.run("EepromProgram", in, file), says("Eeprom is program", "Eeprom"));
+    Bytes expected(s.board.eeprom().array().size(), 0xFF);
+    std::copy(data.begin(), data.end(), expected.begin() + 0x20);
+    EXPECT_EQ(s.board.eeprom().array(), expected);
+    EXPECT_EQ(s.run("EepromCompare", in, file), says("File equal Eeprom", "Eeprom"));
+    EXPECT_EQ(s.run("EepromCheck", in), says("Data", "Eeprom"));
 
     s.board.eeprom().array()[0x20 + 13] ^= 0x40;
-    EXPECT_EQ(
-        s.run("EepromCompare", in, file),
-        std::vector{box("Error found at\r\n" + hex4(base + 0x20 + 13), "Eeprom", Icon::Critical)});
+    EXPECT_EQ(s.run("EepromCompare", in, file),
+              says("Error found at\r\n" + hex(base + 0x20 + 13), "Eeprom", Icon::Critical));
 
-    EXPECT_EQ(s.run("EepromErase", in), std::vector{box("Eeprom Erase", "Eeprom")});
-    for (Byte b : s.board.eeprom().array())
-        ASSERT_EQ(b, 0xFF);
-    EXPECT_EQ(s.run("EepromCheck", in), std::vector{box("No Data", "Eeprom")});
+    EXPECT_EQ(s.run("EepromErase", in), says("Eeprom Erase", "Eeprom"));
+    EXPECT_EQ(s.board.eeprom().array(), Bytes(expected.size(), 0xFF));
+    EXPECT_EQ(s.run("EepromCheck", in), says("No Data", "Eeprom"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, EepromOnBoard, ::testing::Values(Chip::A8, Chip::E9, Chip::E2_811),
                          [](const auto& info) { return std::string(variant(info.param).name); });
 
-// Files as users make them: records of any length the format allows, either line end.
-struct FileShape {
-    const char* name;
-    Chip chip;
-    std::size_t recordLength;
-    const char* eol;
-};
-
-class EepromFileShapes : public ::testing::TestWithParam<FileShape> {};
-
-TEST_P(EepromFileShapes, ProgramAndCompare) {
-    const FileShape& shape = GetParam();
-    Station s(shape.chip);
-    ScratchDir dir;
-    const Bytes data = pattern(300, 3);
-    const fs::path file =
-        dir.write("prog.s19", srecords(0xB600 + 5, data, shape.recordLength, shape.eol));
-    EXPECT_EQ(s.run("EepromProgram", {}, file), std::vector{box("Eeprom is program", "Eeprom")});
-    const Bytes got(s.board.eeprom().array().begin() + 5,
-                    s.board.eeprom().array().begin() + 5 + 300);
-    EXPECT_EQ(got, data);
-    EXPECT_EQ(s.run("EepromCompare", {}, file), std::vector{box("File equal Eeprom", "Eeprom")});
-}
-
-INSTANTIATE_TEST_SUITE_P(Shapes, EepromFileShapes,
-                         ::testing::Values(FileShape{"A8_one_byte_records", Chip::A8, 1, "\r\n"},
-                                           FileShape{"A8_16_byte_records_LF", Chip::A8, 16, "\n"},
-                                           FileShape{"A8_longest_records", Chip::A8, 252, "\r\n"},
-                                           FileShape{"E9_32_byte_records", Chip::E9, 32, "\r\n"},
-                                           FileShape{"E9_longest_records_LF", Chip::E9, 252, "\n"}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// Files assembled from source and written by m68hc11-objcopy, as a user's build makes them.
-TEST(EepromOnBoardFromObjcopy, ProgramsComparesAndDumpsAsTheFileSays) {
-    for (const char* name : {"eeprom_data.s19", "eeprom_data_lf.s19", "eeprom_data_long.s19"}) {
-        SCOPED_TRACE(name);
-        Station s(Chip::E9);
-        ScratchDir dir;
-        const fs::path file = fs::path(KESTRO_TEST_PROGRAMS) / name;
-        EXPECT_EQ(s.run("EepromProgram", {}, file),
-                  std::vector{box("Eeprom is program", "Eeprom")});
-        EXPECT_EQ(s.run("EepromCompare", {}, file),
-                  std::vector{box("File equal Eeprom", "Eeprom")});
-        const auto& cells = s.board.eeprom().array();
-        EXPECT_EQ(cells[0], 0x00);
-        EXPECT_EQ(cells[9], 0x7F);
-        EXPECT_EQ(std::string(cells.begin() + 20, cells.begin() + 26), "Kestro");
-        EXPECT_EQ(cells[43], 0x12);
-        EXPECT_EQ(cells[44], 0xFF);
+// Files as users make them: records of any length the format allows, either line end, and as
+// m68hc11-objcopy writes them from an assembler source.
+TEST(EepromOnBoardFiles, EveryShapeProgramsAndComparesAsTheFileSays) {
+    Bytes assembled = {0x00, 0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x7F,
+                       0xBF, 0xDF, 0xEF, 0xF7, 0xFB, 0xFD, 0xFE, 0x55, 0xAA, 0x5A};
+    for (char c : std::string("Kestro EEPROM test data\x12"))
+        assembled.push_back(static_cast<Byte>(c));
+    struct Shape {
+        const char* name;
+        Chip chip;
+        std::size_t recordLength;  // 0: the assembled file
+        const char* eol;
+    };
+    const Shape shapes[] = {
+        {"A8, one-byte records", Chip::A8, 1, "\r\n"},
+        {"A8, 16-byte records, LF", Chip::A8, 16, "\n"},
+        {"A8, longest records", Chip::A8, 252, "\r\n"},
+        {"E9, 32-byte records", Chip::E9, 32, "\r\n"},
+        {"E9, longest records, LF", Chip::E9, 252, "\n"},
+        {"eeprom_data.s19", Chip::E9, 0, ""},
+        {"eeprom_data_lf.s19", Chip::E9, 0, ""},
+        {"eeprom_data_long.s19", Chip::E9, 0, ""},
+    };
+    for (const Shape& f : shapes) {
+        SCOPED_TRACE(f.name);
+        Station s(f.chip);
+        const bool built = f.recordLength == 0;
+        const std::size_t at = built ? 0 : 5;
+        const Bytes data = built ? assembled : pattern(300, 3);
+        const fs::path file = built ? fs::path(KESTRO_TEST_PROGRAMS) / f.name
+                                    : s.file(srecords(0xB600 + at, data, f.recordLength, f.eol));
+        EXPECT_EQ(s.run("EepromProgram", {}, file), says("Eeprom is program", "Eeprom"));
+        Bytes expected(at, 0xFF);
+        expected.insert(expected.end(), data.begin(), data.end());
+        expected.push_back(0xFF);
+        EXPECT_EQ(slice(s.board.eeprom().array(), 0, expected.size()), expected);
+        EXPECT_EQ(s.run("EepromCompare", {}, file), says("File equal Eeprom", "Eeprom"));
     }
 }
 
@@ -169,23 +154,21 @@ TEST(EepromOnBoard, RefusedRecordsLeaveTheMemoryAsItWas) {
     };
     const Case cases[] = {
         // ROM on the A8; the talker tries, reads back and finds the byte unchanged.
-        {"ROM", 0xE000, -1, box("Error in Eeprom", "Eeprom")},
+        {"ROM", 0xE000, -1, {"Error in Eeprom", "Eeprom"}},
         // The talker's own RAM and the registers are never written.
-        {"RAM", 0x0040, -1, box("Error in Eeprom", "Eeprom")},
-        {"registers", 0x1000, -1, box("Error in Eeprom", "Eeprom")},
+        {"RAM", 0x0040, -1, {"Error in Eeprom", "Eeprom"}},
+        {"registers", 0x1000, -1, {"Error in Eeprom", "Eeprom"}},
         // The program's own check stops a damaged file before the talker sees it.
-        {"checksum", 0xB600, 1, box("The file ", "Kestro 6.0", Icon::Critical)},
+        {"checksum", 0xB600, 1, {"The file ", "Kestro 6.0", Icon::Critical}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Station s(Chip::A8);
-        ScratchDir dir;
-        const fs::path file =
-            dir.write("prog.s19", srecords(c.address, pattern(20), 16, "\r\n", c.checksumError));
+        const fs::path file = s.file(srecords(c.address, pattern(20), 16, "\r\n", c.checksumError));
         auto registers = [&] {
             Bytes r;
-            for (unsigned a = 0x1000; a < 0x1014; ++a)
-                r.push_back(s.board.peek(static_cast<std::uint16_t>(a)));
+            for (std::uint16_t a = 0x1000; a < 0x1014; ++a)
+                r.push_back(s.board.peek(a));
             return r;
         };
         const Bytes registersBefore = registers();
@@ -193,20 +176,22 @@ TEST(EepromOnBoard, RefusedRecordsLeaveTheMemoryAsItWas) {
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0].text.substr(0, c.expected.text.size()), c.expected.text);
         EXPECT_EQ(messages[0].title, c.expected.title);
-        for (Byte b : s.board.eeprom().array())
-            ASSERT_EQ(b, 0xFF);
+        EXPECT_EQ(s.board.eeprom().array(), Bytes(s.board.eeprom().array().size(), 0xFF));
         EXPECT_EQ(registers(), registersBefore);
     }
 }
 
-TEST(EepromOnBoard, EraseAnswersEWhereItCannotErase) {
+// An erase of one page keeps the other; where the talker cannot erase it answers E.
+TEST(EepromOnBoard, EraseErasesItsRangeOrAnswersE) {
     struct Case {
         const char* what;
         const char* begin;
         const char* end;
         std::function<void(Station&)> prepare;
+        bool erases = false;
     };
     const Case cases[] = {
+        {"one page", "B700", "B7FF", {}, true},
         {"a range outside the EEPROM", "B800", "B8FF", {}},
         {"a range reaching past it", "B700", "B8FF", {}},
         {"a worn cell in the whole EEPROM", "B600", "B7FF",
@@ -222,26 +207,18 @@ TEST(EepromOnBoard, EraseAnswersEWhereItCannotErase) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Station s(Chip::A8);
+        Station s(Chip::E9);
+        std::fill(s.board.eeprom().array().begin(), s.board.eeprom().array().end(), Byte{0x00});
         if (c.prepare)
             c.prepare(s);
-        ops::Inputs in;
-        in.eepromBegin = c.begin;
-        in.eepromEnd = c.end;
-        EXPECT_EQ(s.run("EepromErase", in), std::vector{box("Error in Eeprom", "Eeprom")});
+        EXPECT_EQ(s.run("EepromErase", eepromRange(c.begin, c.end)),
+                  c.erases ? says("Eeprom Erase", "Eeprom") : says("Error in Eeprom", "Eeprom"));
+        if (c.erases) {
+            Bytes expected(512, 0x00);
+            std::fill(expected.begin() + 256, expected.end(), 0xFF);
+            EXPECT_EQ(s.board.eeprom().array(), expected);
+        }
     }
-}
-
-TEST(EepromOnBoard, EraseOfOnePageKeepsTheOther) {
-    Station s(Chip::E9);
-    std::fill(s.board.eeprom().array().begin(), s.board.eeprom().array().end(), Byte{0x00});
-    ops::Inputs in;
-    in.eepromBegin = "B700";
-    in.eepromEnd = "B7FF";
-    EXPECT_EQ(s.run("EepromErase", in), std::vector{box("Eeprom Erase", "Eeprom")});
-    const auto& cells = s.board.eeprom().array();
-    EXPECT_EQ(std::count(cells.begin(), cells.begin() + 256, 0x00), 256);
-    EXPECT_EQ(std::count(cells.begin() + 256, cells.end(), 0xFF), 256);
 }
 
 // ---- the EPROM of the 711E9
@@ -251,26 +228,22 @@ TEST(EpromOnBoard, ProgramsOnlyWithProgrammingVoltage) {
         SCOPED_TRACE(voltage ? "with +12 V" : "without +12 V");
         Station s(Chip::E9_711);
         s.board.setProgrammingVoltage(voltage);
-        ScratchDir dir;
         const Bytes data = pattern(40);
-        const fs::path file = dir.write("prog.s19", srecords(0xE100, data));
-        EXPECT_EQ(s.run("EpromCheck"), std::vector{box("No Data", "Eprom")});
-        const auto messages = s.run("EpromProgram", {}, file);
-        const auto eprom = s.board.eprom();
-        if (!voltage) {
-            EXPECT_EQ(messages, std::vector{box("Error in Eprom", "Eprom")});
-            EXPECT_EQ(std::count(eprom.begin(), eprom.end(), 0xFF), std::ssize(eprom));
+        const fs::path file = s.file(srecords(0xE100, data));
+        EXPECT_EQ(s.run("EpromCheck"), says("No Data", "Eprom"));
+        EXPECT_EQ(s.run("EpromProgram", {}, file),
+                  voltage ? says("Eprom is program", "Eprom") : says("Error in Eprom", "Eprom"));
+        Bytes expected(s.board.eprom().size(), 0xFF);
+        if (voltage)
+            std::copy(data.begin(), data.end(), expected.begin() + 0x1100);
+        EXPECT_EQ(slice(s.board.eprom(), 0, expected.size()), expected);
+        if (!voltage)
             continue;
-        }
-        EXPECT_EQ(messages, std::vector{box("Eprom is program", "Eprom")});
-        EXPECT_EQ(Bytes(eprom.begin() + 0x1100, eprom.begin() + 0x1100 + 40), data);
-        EXPECT_EQ(std::count(eprom.begin(), eprom.end(), 0xFF),
-                  std::ssize(eprom) - 40 + std::count(data.begin(), data.end(), 0xFF));
-        EXPECT_EQ(s.run("EpromCompare", {}, file), std::vector{box("File equal Eprom", "Eprom")});
-        EXPECT_EQ(s.run("EpromCheck"), std::vector{box("Data", "Eprom")});
+        EXPECT_EQ(s.run("EpromCompare", {}, file), says("File equal Eprom", "Eprom"));
+        EXPECT_EQ(s.run("EpromCheck"), says("Data", "Eprom"));
         s.board.epromDevice()->array()[0x1100 + 39] = 0x00;
         EXPECT_EQ(s.run("EpromCompare", {}, file),
-                  std::vector{box("Error found at\r\nE127", "Eprom", Icon::Critical)});
+                  says("Error found at\r\nE127", "Eprom", Icon::Critical));
     }
 }
 
@@ -278,31 +251,30 @@ TEST(EpromOnBoard, ProgramsOnlyWithProgrammingVoltage) {
 
 TEST(ExternalEepromOnBoard, ProgramAndCompare) {
     Station s(Chip::E9);
-    ScratchDir dir;
     const Bytes data = pattern(70);
-    const fs::path file = dir.write("ext.s19", srecords(0x8010, data, 32));
-    EXPECT_EQ(s.run("ExtEEprog", {}, file), std::vector{box("Eprom is program", "Eprom")});
+    const fs::path file = s.file(srecords(0x8010, data, 32));
+    EXPECT_EQ(s.run("ExtEEprog", {}, file), says("Eprom is program", "Eprom"));
     auto& cells = s.board.devices().parallelEeprom().cells();
-    EXPECT_EQ(Bytes(cells.begin() + 0x10, cells.begin() + 0x10 + 70), data);
-    EXPECT_EQ(cells[0x0F], 0xFF);
-    EXPECT_EQ(cells[0x10 + 70], 0xFF);
-    EXPECT_EQ(s.run("ExtEEcomp", {}, file), std::vector{box("File equal Eeprom", "Eeprom")});
+    Bytes expected = data;
+    expected.insert(expected.begin(), 0xFF);
+    expected.push_back(0xFF);
+    EXPECT_EQ(slice(cells, 0x0F, expected.size()), expected);
+    EXPECT_EQ(s.run("ExtEEcomp", {}, file), says("File equal Eeprom", "Eeprom"));
     cells[0x10 + 64] ^= 0x01;
     EXPECT_EQ(s.run("ExtEEcomp", {}, file),
-              std::vector{box("Error found at\r\n8050", "Eeprom", Icon::Critical)});
+              says("Error found at\r\n8050", "Eeprom", Icon::Critical));
 
     // With software data protection on, a plain write changes nothing.
     s.board.devices().parallelEeprom().setSdp(true);
     const Bytes before = cells;
-    const fs::path other = dir.write("other.s19", srecords(0x8200, pattern(8)));
-    EXPECT_EQ(s.run("ExtEEprog", {}, other), std::vector{box("Error in Eprom", "Eprom")});
+    const fs::path other = s.file(srecords(0x8200, pattern(8)));
+    EXPECT_EQ(s.run("ExtEEprog", {}, other), says("Error in Eprom", "Eprom"));
     EXPECT_EQ(cells, before);
 }
 
 // The companion chip's EEPROM sits at $E000, under the E9's ROM until CONFIG turns it off.
 TEST(CompanionOnBoard, ProgramCompareProtectAndRegisters) {
     Station s(Chip::E9);
-    ScratchDir dir;
     ops::Inputs noRom;
     noRom.config = {1, 0, 1, 1};  // EEON, NOCOP, NOSEC; ROMON off
     EXPECT_EQ(s.run("ConfigProgram", noRom), kNoBox);
@@ -311,11 +283,10 @@ TEST(CompanionOnBoard, ProgramCompareProtectAndRegisters) {
 
     auto& chip = s.board.devices().companion();
     const Bytes data = pattern(50);
-    const fs::path file = dir.write("xi.s19", srecords(0xE400, data));
-    EXPECT_EQ(s.run("Xiprog", {}, file), std::vector{box("Eeprom is program", "Eeprom")});
-    EXPECT_EQ(Bytes(chip.eeprom().cells().begin() + 0x400, chip.eeprom().cells().begin() + 0x432),
-              data);
-    EXPECT_EQ(s.run("Xicomp", {}, file), std::vector{box("File equal Eeprom", "Eeprom")});
+    const fs::path file = s.file(srecords(0xE400, data));
+    EXPECT_EQ(s.run("Xiprog", {}, file), says("Eeprom is program", "Eeprom"));
+    EXPECT_EQ(slice(chip.eeprom().cells(), 0x400, data.size()), data);
+    EXPECT_EQ(s.run("Xicomp", {}, file), says("File equal Eeprom", "Eeprom"));
 
     // Block 1 ($0400-$07FF of the chip) protected: the same file is refused, nothing changes.
     ops::Inputs protect;
@@ -323,8 +294,8 @@ TEST(CompanionOnBoard, ProgramCompareProtectAndRegisters) {
     EXPECT_EQ(s.run("XIBPR", protect), kNoBox);
     EXPECT_EQ(chip.stored().bpr, 0x02);
     const Bytes before = chip.eeprom().cells();
-    const fs::path other = dir.write("other.s19", srecords(0xE500, pattern(8, 9)));
-    EXPECT_EQ(s.run("Xiprog", {}, other), std::vector{box("Error in Eeprom", "Eeprom")});
+    const fs::path other = s.file(srecords(0xE500, pattern(8, 9)));
+    EXPECT_EQ(s.run("Xiprog", {}, other), says("Error in Eeprom", "Eeprom"));
     EXPECT_EQ(chip.eeprom().cells(), before);
 
     // SFR and EEM as the window's controls say, in force after the board's next reset.
@@ -355,97 +326,76 @@ TEST(CompanionOnBoard, ProgramCompareProtectAndRegisters) {
 
 // ---- CONFIG, RAM download, dump
 
-TEST(ConfigOnBoard, TakesEffectAtTheNextReset) {
+// CONFIG takes effect at the next reset, and the EEPROM talkers then find the EEPROM where
+// the part shows it (on the 811E2, where CONFIG moves it).
+TEST(ConfigOnBoard, TakesEffectAtTheNextResetAndMovesTheEeprom) {
     struct Case {
         Chip chip;
         std::array<int, 4> boxes;
         const char* map;
         Byte expected;  // as the part reads it after the reset
+        unsigned eeprom;
     };
     const Case cases[] = {
-        {Chip::A8, {1, 1, 1, 1}, "$F800-$FFFF", 0x0F},
-        {Chip::E9, {1, 0, 0, 1}, "$F800-$FFFF", 0x09},
-        {Chip::E2_811, {1, 0, 1, 1}, "$B800-$BFFF", 0xBD},
+        {Chip::A8, {1, 1, 1, 1}, "$F800-$FFFF", 0x0F, 0xB600},
+        {Chip::E9, {1, 0, 0, 1}, "$F800-$FFFF", 0x09, 0xB600},
+        {Chip::E2_811, {1, 0, 1, 1}, "$B800-$BFFF", 0xBD, 0xB800},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(variant(c.chip).name);
         Station s(c.chip);
-        ops::Inputs in;
+        ops::Inputs in = eepromRange(hex(c.eeprom), hex(c.eeprom + 0x1FF));
         in.config = c.boxes;
         in.config5Text = c.map;
         const Byte before = s.board.config();
+        const std::uint16_t baseBefore = s.board.eepromBase();
         EXPECT_EQ(s.run("ConfigProgram", in), kNoBox);
         EXPECT_EQ(s.board.config(), before) << "CONFIG changed before a reset";
+        EXPECT_EQ(s.board.eepromBase(), baseBefore) << "the EEPROM moved before a reset";
         s.board.resetBootstrap();
         EXPECT_EQ(s.board.config(), c.expected);
+        ASSERT_EQ(s.board.eepromBase(), c.eeprom);
+        const fs::path file = s.file(srecords(c.eeprom + 0x1E0, pattern(32)));
+        EXPECT_EQ(s.run("EepromProgram", in, file), says("Eeprom is program", "Eeprom"));
+        EXPECT_EQ(slice(s.board.eeprom().array(), 0x1E0, 32), pattern(32));
+        EXPECT_EQ(s.board.peek(static_cast<std::uint16_t>(c.eeprom + 0x1E0)), pattern(32)[0]);
+        EXPECT_EQ(s.run("EepromErase", in), says("Eeprom Erase", "Eeprom"));
+        EXPECT_EQ(s.board.eeprom().array()[0x1E0], 0xFF);
     }
 }
 
-TEST(EepromOnBoard, MovedEepromOfThe811E2) {
-    Station s(Chip::E2_811);
-    ops::Inputs in;
-    in.config = {1, 0, 1, 1};
-    in.config5Text = "$B800-$BFFF";
-    EXPECT_EQ(s.run("ConfigProgram", in), kNoBox);
-    s.board.resetBootstrap();
-    ASSERT_EQ(s.board.eepromBase(), 0xB800);
-    ScratchDir dir;
-    const fs::path file = dir.write("prog.s19", srecords(0xBF00, pattern(32)));
-    EXPECT_EQ(s.run("EepromProgram", in, file), std::vector{box("Eeprom is program", "Eeprom")});
-    EXPECT_EQ(
-        Bytes(s.board.eeprom().array().begin() + 0x700, s.board.eeprom().array().begin() + 0x720),
-        pattern(32));
-    in.eepromBegin = "B800";
-    in.eepromEnd = "BFFF";
-    EXPECT_EQ(s.run("EepromErase", in), std::vector{box("Eeprom Erase", "Eeprom")});
-    EXPECT_EQ(s.board.eeprom().array()[0x700], 0xFF);
-}
-
-TEST(RamOnBoard, LoadsAndRunsAProgramAssembledFromSource) {
-    for (Chip chip : {Chip::A8, Chip::E9}) {
-        SCOPED_TRACE(variant(chip).name);
-        Station s(chip);
+// A program downloaded into the external RAM runs from the start address; a file the talker
+// refuses (a record in its own internal RAM) runs not at all.
+TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
+    const Bytes program{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};  // ldaa #$5A; staa $3000; bra .
+    const std::string text = srecords(0x2000, program, 16, "\n");
+    const std::string withoutS9 = text.substr(0, text.find("S9"));
+    const std::string intoTalker = srecords(0x0100, Bytes(4, 0x01));
+    struct Case {
+        const char* what;
+        Chip chip;
+        std::string file;  // empty: the program assembled from marker.s
+        Bytes at3000;
+    };
+    const Case cases[] = {
+        {"assembled, A8", Chip::A8, "", {0x5A, 0xA5, 0xC3}},
+        {"assembled, E9", Chip::E9, "", {0x5A, 0xA5, 0xC3}},
+        {"without S9", Chip::A8, withoutS9, {0x5A, 0x00, 0x00}},
+        {"refused", Chip::E9, withoutS9 + intoTalker.substr(intoTalker.find("S1")), {0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Station s(c.chip);
         ops::Inputs in;
         in.startAddress = "2000";
-        EXPECT_EQ(s.run("ExtRam", in, fs::path(KESTRO_TEST_PROGRAMS) / "marker.s19"), kNoBox);
+        const fs::path file =
+            c.file.empty() ? fs::path(KESTRO_TEST_PROGRAMS) / "marker.s19" : s.file(c.file);
+        EXPECT_EQ(s.run("ExtRam", in, file), kNoBox);
         s.clock.advance(std::chrono::milliseconds(50));
         s.board.catchUp();
-        const auto& ram = s.board.devices().ram();
-        EXPECT_EQ(ram[0x3000], 0x5A);
-        EXPECT_EQ(ram[0x3001], 0xA5);
-        EXPECT_EQ(ram[0x3002], 0xC3);
+        EXPECT_EQ(s.board.devices().ram()[0x2000], 0x86) << "the first record was not loaded";
+        EXPECT_EQ(slice(s.board.devices().ram(), 0x3000, 3), c.at3000);
     }
-}
-
-TEST(RamOnBoard, RunsAFileWithoutS9) {
-    Station s(Chip::A8);
-    ScratchDir dir;
-    const Bytes program{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};  // ldaa #$5A; staa $3000; bra .
-    const std::string text = srecords(0x2100, program, 16, "\n");
-    ops::Inputs in;
-    in.startAddress = "2100";
-    EXPECT_EQ(s.run("ExtRam", in, dir.write("ram.s19", text.substr(0, text.find("S9")))), kNoBox);
-    s.clock.advance(std::chrono::milliseconds(50));
-    s.board.catchUp();
-    EXPECT_EQ(s.board.devices().ram()[0x3000], 0x5A);
-}
-
-TEST(RamOnBoard, RunsNothingFromAFileItRefused) {
-    // A record in the internal RAM would overwrite the talker: nothing of the file runs.
-    Station s(Chip::E9);
-    ScratchDir dir;
-    Bytes program{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};  // ldaa #$5A; staa $3000; bra .
-    const std::string first = srecords(0x2000, program);
-    const std::string second = srecords(0x0100, Bytes(4, 0x01));
-    const fs::path file =
-        dir.write("ram.s19", first.substr(0, first.find("S9")) + second.substr(second.find("S1")));
-    ops::Inputs in;
-    in.startAddress = "2000";
-    EXPECT_EQ(s.run("ExtRam", in, file), kNoBox);
-    s.clock.advance(std::chrono::milliseconds(50));
-    s.board.catchUp();
-    EXPECT_EQ(s.board.devices().ram()[0x2000], 0x86) << "the first record was not loaded";
-    EXPECT_EQ(s.board.devices().ram()[0x3000], 0x00) << "something ran";
 }
 
 bool haveSrecInfo() {
@@ -467,7 +417,6 @@ TEST(DumpOnBoard, InternalEepromAndExternalRamAsTheBoardHoldsThem) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Station s(c.chip);
-        ScratchDir dir;
         const unsigned begin = std::stoul(c.begin, nullptr, 16);
         const unsigned end = std::stoul(c.end, nullptr, 16);
         const Bytes data = pattern(end - begin + 1, 5);
@@ -478,15 +427,15 @@ TEST(DumpOnBoard, InternalEepromAndExternalRamAsTheBoardHoldsThem) {
         ops::Inputs in;
         in.dumpBegin = c.begin;
         in.dumpEnd = c.end;
-        in.dumpFolder = dir.path;
+        in.dumpFolder = s.dir.path;
         EXPECT_EQ(s.run("DumpStart", in), kNoBox);
         // A header, exactly the records the range holds, one a line, and the end.
-        EXPECT_EQ(slurp(dir.path / "upload.s19"),
+        EXPECT_EQ(slurp(s.dir.path / "upload.s19"),
                   srecords(begin, data, 16, "\r\n", -1, "HC11 memory dump"));
         if (haveSrecInfo()) {
             // Without a word on its standard error: not even a warning.
-            const std::string cmd =
-                "srec_info " + (dir.path / "upload.s19").string() + " 2>&1 >/dev/null | grep -q .";
+            const std::string cmd = "srec_info " + (s.dir.path / "upload.s19").string() +
+                                    " 2>&1 >/dev/null | grep -q .";
             EXPECT_NE(std::system(cmd.c_str()), 0) << "srec_info complained about the dump";
         }
     }
@@ -494,15 +443,6 @@ TEST(DumpOnBoard, InternalEepromAndExternalRamAsTheBoardHoldsThem) {
 
 // ---- what the talkers answer, seen on the line: files the program's own check would stop,
 // sent as another sender (or a noisy line) would send them
-
-struct Reply {
-    const char* what;
-    Chip chip;
-    const char* talker;
-    std::string file;
-    std::function<void(Board&)> prepare;
-    std::string reply;
-};
 
 std::string talkTo(Station& s, const std::string& talker, const fs::path& file) {
     s.board.resetBootstrap();
@@ -524,60 +464,35 @@ std::string talkTo(Station& s, const std::string& talker, const fs::path& file) 
     return reply;
 }
 
-void PrintTo(const Reply& r, std::ostream* os) {
-    *os << r.what;
+TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
+    const std::string good = srecords(0xB600, pattern(4));
+    struct Reply {
+        const char* what;
+        Chip chip;
+        const char* talker;
+        std::string file;
+        std::string reply;
+        bool zeroEeprom = false;
+    };
+    const Reply replies[] = {
+        {"checksum", Chip::A8, "eeprog", srecords(0xB600, pattern(40), 16, "\r\n", 1), "C"},
+        {"internal RAM", Chip::E9, "eeprog", srecords(0x0180, pattern(4)), "A"},
+        {"needs erase", Chip::E9, "eeprog", good, "V", true},
+        {"record after S9", Chip::E9, "eeprog", good + "S1050180FFFF7A\r\n", ""},
+        {"compare checksum", Chip::A8, "eecomp", srecords(0xB600, Bytes(40, 0xFF), 16, "\r\n", 2),
+         "B620"},
+        {"compare first difference", Chip::E9, "eecomp", srecords(0xB600, pattern(40)), "B600"},
+        {"external below $2000", Chip::E9, "exteeprg", srecords(0x1040, pattern(4)), "A"},
+        {"EPROM without voltage", Chip::E9_711, "eprog", srecords(0xD000, pattern(4)), "V"},
+    };
+    for (const Reply& r : replies) {
+        SCOPED_TRACE(r.what);
+        Station s(r.chip);
+        if (r.zeroEeprom)
+            std::fill(s.board.eeprom().array().begin(), s.board.eeprom().array().end(), Byte{0});
+        EXPECT_EQ(talkTo(s, std::string(r.talker) + ".S19", s.file(r.file)), r.reply);
+    }
 }
-
-class TalkerReplies : public ::testing::TestWithParam<Reply> {};
-
-TEST_P(TalkerReplies, OnTheLine) {
-    const Reply& r = GetParam();
-    Station s(r.chip);
-    if (r.prepare)
-        r.prepare(s.board);
-    ScratchDir dir;
-    EXPECT_EQ(talkTo(s, r.talker, dir.write("file.s19", r.file)), r.reply);
-}
-
-void zeroEeprom(Board& b) {
-    std::fill(b.eeprom().array().begin(), b.eeprom().array().end(), Byte{0x00});
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Talkers, TalkerReplies,
-    ::testing::Values(
-        Reply{"eeprog_checksum",
-              Chip::A8,
-              "eeprog.S19",
-              srecords(0xB600, pattern(40), 16, "\r\n", 1),
-              {},
-              "C"},
-        Reply{"eeprog_ram", Chip::E9, "eeprog.S19", srecords(0x0180, pattern(4)), {}, "A"},
-        Reply{"eeprog_needs_erase", Chip::E9, "eeprog.S19", srecords(0xB600, pattern(4)),
-              zeroEeprom, "V"},
-        Reply{"eeprog_after_S9",
-              Chip::E9,
-              "eeprog.S19",
-              srecords(0xB600, pattern(4)) + "S1050180FFFF7A\r\n",
-              {},
-              ""},
-        Reply{"eecomp_checksum",
-              Chip::A8,
-              "eecomp.S19",
-              srecords(0xB600, Bytes(40, 0xFF), 16, "\r\n", 2),
-              {},
-              "B620"},
-        Reply{"eecomp_first_difference",
-              Chip::E9,
-              "eecomp.S19",
-              srecords(0xB600, pattern(40)),
-              {},
-              "B600"},
-        Reply{
-            "exteeprg_below_2000", Chip::E9, "exteeprg.S19", srecords(0x1040, pattern(4)), {}, "A"},
-        Reply{
-            "eprog_no_voltage", Chip::E9_711, "eprog.S19", srecords(0xD000, pattern(4)), {}, "V"}),
-    [](const auto& info) { return std::string(info.param.what); });
 
 // The status talkers read long ranges within the PC's reply wait.
 TEST(StatusOnBoard, LongRangesAnswerInTime) {
@@ -588,9 +503,9 @@ TEST(StatusOnBoard, LongRangesAnswerInTime) {
         Message expected;
     };
     const Case cases[] = {
-        {"EepromCheck", "1100", "B7FF", box("Data", "Eeprom")},
-        {"EepromCheck", "1100", "B6FF", box("No Data", "Eeprom")},
-        {"EpromCheck", "D000", "FFFF", box("Data", "Eprom")},
+        {"EepromCheck", "1100", "B7FF", {"Data", "Eeprom"}},
+        {"EepromCheck", "1100", "B6FF", {"No Data", "Eeprom"}},
+        {"EpromCheck", "D000", "FFFF", {"Data", "Eprom"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.button) + " " + c.begin);

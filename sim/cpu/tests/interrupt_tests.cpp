@@ -32,6 +32,13 @@ class InterruptTest : public testing::Test {
         EXPECT_EQ(Bytes(&bus.mem[0x01F7], &bus.mem[0x0200]), want);
     }
 
+    // In the handler with the registers stacked once and the CCR as the entry left it.
+    void expectInHandler(std::uint16_t handler, std::uint8_t cc) {
+        EXPECT_EQ(cpu.regs.pc, handler);
+        EXPECT_EQ(cpu.regs.sp, 0x01F6);
+        EXPECT_EQ(cpu.regs.ccr, cc);
+    }
+
     TestBus bus;
     TestInterrupts irq;
     Cpu cpu;
@@ -58,9 +65,7 @@ TEST_F(InterruptTest, MaskableInterruptWaitsForIClear) {
 
     cpu.regs.ccr = N | C;
     EXPECT_EQ(cpu.step(), 14);
-    EXPECT_EQ(cpu.regs.pc, 0x8300);
-    EXPECT_EQ(cpu.regs.sp, 0x01F6);
-    EXPECT_EQ(cpu.regs.ccr, I | N | C);
+    expectInHandler(0x8300, I | N | C);
     expectStacked(kOrg + 1, N | C);
 }
 
@@ -71,8 +76,7 @@ TEST_F(InterruptTest, XirqIgnoresIButNotX) {
     cpu.regs.ccr = I;
     irq.maskable = vector::Irq;  // XIRQ outranks every I-masked source
     EXPECT_EQ(cpu.step(), 14);
-    EXPECT_EQ(cpu.regs.pc, 0x8100);
-    EXPECT_EQ(cpu.regs.ccr, X | I);
+    expectInHandler(0x8100, X | I);
     expectStacked(kOrg + 1, I);
 }
 
@@ -83,7 +87,7 @@ TEST_F(InterruptTest, InstructionAfterCliRunsBeforeInterrupt) {
     EXPECT_EQ(cpu.step(), 2);  // NOP still runs
     EXPECT_EQ(cpu.regs.pc, kOrg + 2);
     EXPECT_EQ(cpu.step(), 14);
-    EXPECT_EQ(cpu.regs.pc, 0x8200);
+    expectInHandler(0x8200, I);
     expectStacked(kOrg + 2, 0);
 }
 
@@ -93,7 +97,7 @@ TEST_F(InterruptTest, RtiWithPendingInterruptReentersAtOnce) {
     cpu.step();                 // enter
     EXPECT_EQ(cpu.step(), 12);  // RTI clears I again
     EXPECT_EQ(cpu.step(), 14);  // and the still-pending source is taken without a delay
-    EXPECT_EQ(cpu.regs.pc, 0x8200);
+    expectInHandler(0x8200, I);
 }
 
 TEST_F(InterruptTest, WaiThenInterrupt) {
@@ -108,9 +112,7 @@ TEST_F(InterruptTest, WaiThenInterrupt) {
     irq.maskable = vector::Sci;
     EXPECT_EQ(cpu.step(), 2);  // vector fetch only: 12 + 2 = WAI's 14 cycles
     EXPECT_EQ(cpu.runState(), RunState::Running);
-    EXPECT_EQ(cpu.regs.pc, 0x8300);
-    EXPECT_EQ(cpu.regs.sp, 0x01F6);  // nothing stacked twice
-    EXPECT_EQ(cpu.regs.ccr, I);
+    expectInHandler(0x8300, I);  // nothing stacked twice
 }
 
 TEST_F(InterruptTest, WaiWithIMaskedWakesOnlyOnXirq) {
@@ -121,8 +123,7 @@ TEST_F(InterruptTest, WaiWithIMaskedWakesOnlyOnXirq) {
     EXPECT_EQ(cpu.runState(), RunState::Waiting);
     irq.xirq = true;
     EXPECT_EQ(cpu.step(), 2);
-    EXPECT_EQ(cpu.regs.pc, 0x8100);
-    EXPECT_EQ(cpu.regs.ccr, X | I);
+    expectInHandler(0x8100, X | I);
 }
 
 TEST_F(InterruptTest, StopHaltsUntilXirqAndResumesWhenXSet) {
@@ -147,7 +148,7 @@ TEST_F(InterruptTest, StopWokenByUnmaskedInterruptServicesIt) {
     cpu.step();
     irq.maskable = vector::Irq;
     EXPECT_EQ(cpu.step(), 4 + 14);
-    EXPECT_EQ(cpu.regs.pc, 0x8200);
+    expectInHandler(0x8200, I);
     expectStacked(kOrg + 1, 0);
 }
 
