@@ -98,7 +98,8 @@ TEST_F(WindowTest, AFirstRunOpensOnTheCommPortPageWithTheDefaultsAndStoresThem) 
                              "CommUseTXT", "CommUseIMG", "Image2", "pic_disconnect"}) {
         EXPECT_TRUE(find(name)->isHidden()) << name;
     }
-    for (const char* name : {"XIEEMLAM", "XIEEMres", "XIBPR0", "XIBPR3", "XIBPR7"}) {
+    for (const char* name : {"XIEEMLAM", "XIEEMres", "XIBPR0", "XIBPR3", "XIBPR7", "Config1",
+                             "Config2", "Config3", "Config4"}) {
         EXPECT_FALSE(checked(name)) << name;
     }
     EXPECT_TRUE(checked("Comm1"));
@@ -115,8 +116,6 @@ TEST_F(WindowTest, AFirstRunOpensOnTheCommPortPageWithTheDefaultsAndStoresThem) 
     // The SFR bar opens at 64 and the restore moves it to 4.
     EXPECT_EQ(bar("XIscSFR")->value(), 4);
     EXPECT_EQ(text("XIleSFR"), "$1000");
-    EXPECT_FALSE(checked("Config1") || checked("Config2") || checked("Config3") ||
-                 checked("Config4"));
     EXPECT_EQ(find<QLineEdit>("StartAdress")->text(), "2000");
     stop();
     const Store expected = {
@@ -388,12 +387,7 @@ TEST_F(WindowTest, AScreenReadersSelectionInAComboBoxIsTheChoice) {
 // However the user checks a Comm button, the port follows, and changes once (each change waits
 // two seconds); a click on the button already checked reopens its port.
 TEST_F(WindowTest, EveryWayOfCheckingACommButtonChangesThePortOnce) {
-    struct Case {
-        const char* name;
-        std::function<void()> check;
-        int port;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::function<void()>, int> cases[] = {
         {"mouse", [this] { QTest::mouseClick(find<QRadioButton>("Comm2"), Qt::LeftButton); }, 2},
         {"keyboard",
          [this] {
@@ -414,26 +408,26 @@ TEST_F(WindowTest, EveryWayOfCheckingACommButtonChangesThePortOnce) {
         {"click on the checked button",
          [this] { QTest::mouseClick(find<QRadioButton>("Comm1"), Qt::LeftButton); }, 1},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [way, check, comm] : cases) {
+        SCOPED_TRACE(way);
         port.close();
         start();
         const TimePoint before = clock.now();
-        c.check();
+        check();
         EXPECT_EQ(clock.now() - before, Duration{2s});
-        EXPECT_EQ(link->portNumber(), c.port);
-        EXPECT_EQ(port.commPort(), c.port);
+        EXPECT_EQ(link->portNumber(), comm);
+        EXPECT_EQ(port.commPort(), comm);
         EXPECT_TRUE(port.isOpen());
-        EXPECT_TRUE(checked(QString("Comm%1").arg(c.port)));
+        EXPECT_TRUE(checked(QString("Comm%1").arg(comm)));
         window->hide();
     }
 }
 
 TEST_F(WindowTest, OperationsReadTheControlsAndDriveTheWindow) {
     start();
-    find<QCheckBox>("Config1")->setChecked(true);
-    find<QCheckBox>("Config3")->setChecked(true);
-    find<QComboBox>("Config5")->setCurrentIndex(3);
+    for (const char* box : {"Config1", "Config3", "XIEEMLAM", "XIBPR0", "XIBPR7"}) {
+        find<QCheckBox>(box)->setChecked(true);
+    }
     find<QLineEdit>("StartAdress")->setText("4000");
     bar("XIscSFR")->setValue(64);
     // Typed text with Enter is used as it stands; the lists keep their fixed rows.
@@ -446,9 +440,6 @@ TEST_F(WindowTest, OperationsReadTheControlsAndDriveTheWindow) {
         EXPECT_EQ(find<QComboBox>(combo)->currentText(), "1234") << combo;
     }
     find<QComboBox>("Config5")->setCurrentIndex(3);
-    find<QCheckBox>("XIEEMLAM")->setChecked(true);
-    find<QCheckBox>("XIBPR0")->setChecked(true);
-    find<QCheckBox>("XIBPR7")->setChecked(true);
     const ops::Inputs in = window->inputs();
     EXPECT_EQ(in.config, (std::array<int, 4>{1, 0, 1, 0}));
     EXPECT_EQ(in.config5Text, "$3800-$3FFF");
