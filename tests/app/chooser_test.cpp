@@ -12,7 +12,6 @@
 #include <QTest>
 #include <functional>
 #include <map>
-#include <memory>
 
 #include "drive_list.h"
 #include "file_chooser.h"
@@ -38,28 +37,35 @@ class ChooserTest : public ::testing::Test {
         folder_ = QDir::cleanPath(files_.path());
     }
 
-    std::unique_ptr<FileChooser> open() { return std::make_unique<FileChooser>(*settings_); }
-
+    // Opens the chooser anew, as an operation does, in folder if one is given.
+    FileChooser& open(const QString& folder = {}) {
+        d_ = std::make_unique<FileChooser>(*settings_);
+        if (!folder.isEmpty()) {
+            EXPECT_TRUE(find<FolderList>("Dir1")->setPath(folder));
+        }
+        return *d_;
+    }
     template <typename T>
-    static T* find(FileChooser& d, const char* name) {
-        T* w = d.findChild<T*>(QString::fromLatin1(name));
+    T* find(const char* name) {
+        T* w = d_->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(w, nullptr) << name;
         return w;
     }
-    static QStringList listed(FileChooser& d) {
+    FileList* files() { return find<FileList>("File1"); }
+    QString name() { return find<QLineEdit>("Text1")->text(); }
+    void click(const char* button) { find<QPushButton>(button)->click(); }
+    QStringList listed() {
         QStringList names;
-        auto* list = find<FileList>(d, "File1");
-        for (int i = 0; i < list->count(); ++i) {
-            names << list->item(i)->text();
+        for (int i = 0; i < files()->count(); ++i) {
+            names << files()->item(i)->text();
         }
         return names;
     }
-    static void clickFile(FileChooser& d, const QString& name) {
-        auto* list = find<FileList>(d, "File1");
-        const auto items = list->findItems(name, Qt::MatchExactly);
+    void clickFile(const QString& name) {
+        const auto items = files()->findItems(name, Qt::MatchExactly);
         ASSERT_EQ(items.size(), 1) << qPrintable(name);
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                          list->visualItemRect(items.front()).center());
+        QTest::mouseClick(files()->viewport(), Qt::LeftButton, {},
+                          files()->visualItemRect(items.front()).center());
     }
     std::map<QString, QString> keys() { return storedKeys(*settings_); }
 
@@ -67,23 +73,22 @@ class ChooserTest : public ::testing::Test {
     QTemporaryDir files_;
     QString folder_;
     std::unique_ptr<QSettings> settings_;
+    std::unique_ptr<FileChooser> d_;
 };
 
 // A click, the arrow keys and a screen reader's selection all put the name in "File:".
 TEST_F(ChooserTest, EveryWayOfSelectingAFileFillsTheNameBox) {
-    const std::pair<const char*, std::function<void(FileChooser&)>> ways[] = {
-        {"click", [](FileChooser& d) { clickFile(d, "eeprom.s19"); }},
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        {"click", [this] { clickFile("eeprom.s19"); }},
         {"arrow key",
-         [](FileChooser& d) {
-             auto* list = find<FileList>(d, "File1");
-             list->setCurrentRow(1);
-             find<QLineEdit>(d, "Text1")->clear();
-             QTest::keyClick(list, Qt::Key_Up);
+         [this] {
+             files()->setCurrentRow(1);
+             find<QLineEdit>("Text1")->clear();
+             QTest::keyClick(files(), Qt::Key_Up);
          }},
         {"screen reader",
-         [](FileChooser& d) {
-             QAccessibleInterface* list =
-                 QAccessible::queryAccessibleInterface(find<FileList>(d, "File1"));
+         [this] {
+             QAccessibleInterface* list = QAccessible::queryAccessibleInterface(files());
              for (int i = 0; i < list->childCount(); ++i) {
                  QAccessibleInterface* item = list->child(i);
                  if (item->text(QAccessible::Name) == "eeprom.s19") {
@@ -93,116 +98,101 @@ TEST_F(ChooserTest, EveryWayOfSelectingAFileFillsTheNameBox) {
              }
          }},
     };
-    for (const auto& [name, select] : ways) {
-        auto d = open();
-        find<FileList>(*d, "File1")->setFolder(folder_);
-        select(*d);
-        EXPECT_EQ(find<FileList>(*d, "File1")->selectedName(), "eeprom.s19") << name;
-        EXPECT_EQ(find<QLineEdit>(*d, "Text1")->text(), "eeprom.s19") << name;
+    for (const auto& [way, select] : ways) {
+        SCOPED_TRACE(way);
+        open();
+        files()->setFolder(folder_);
+        select();
+        EXPECT_EQ(files()->selectedName(), "eeprom.s19");
+        EXPECT_EQ(name(), "eeprom.s19");
     }
 }
 
 TEST_F(ChooserTest, AChosenFileIsRememberedForTheNextOpening) {
-    {
-        auto d = open();
-        ASSERT_TRUE(find<FolderList>(*d, "Dir1")->setPath(folder_));
-        // The pattern matches without regard to case.
-        EXPECT_EQ(listed(*d), (QStringList{"eeprom.s19", "NAME.S19"}));
-        clickFile(*d, "NAME.S19");
-        find<QPushButton>(*d, "Ok")->click();
-    }
+    open(folder_);
+    // The pattern matches without regard to case.
+    EXPECT_EQ(listed(), (QStringList{"eeprom.s19", "NAME.S19"}));
+    clickFile("NAME.S19");
+    click("Ok");
     const std::map<QString, QString> expected = {{"startup/dirpath", folder_},
                                                  {"startup/filepath", folder_},
                                                  {"startup/pattern", "*.S19"},
                                                  {"startup/text", "NAME.S19"},
                                                  {"startup/drive", DriveList::driveOf(folder_)}};
     EXPECT_EQ(keys(), expected);
-    auto again = open();
-    EXPECT_EQ(find<FolderList>(*again, "Dir1")->path(), folder_);
-    EXPECT_EQ(find<QLineEdit>(*again, "Text1")->text(), "NAME.S19");
-    find<QPushButton>(*again, "Ok")->click();
-    EXPECT_EQ(again->result(), folder_ + "/NAME.S19");
+    open();
+    EXPECT_EQ(find<FolderList>("Dir1")->path(), folder_);
+    EXPECT_EQ(name(), "NAME.S19");
+    click("Ok");
+    EXPECT_EQ(d_->result(), folder_ + "/NAME.S19");
 }
 
 TEST_F(ChooserTest, OkAndADoubleClickJoinFolderAndName) {
-    struct Case {
-        const char* what;
-        QString folder;
-        bool doubleClick;
-        QString expected;
-    };
-    for (const Case& c : {Case{"Ok", folder_, false, folder_ + "/eeprom.s19"},
-                          Case{"double-click", folder_, true, folder_ + "/eeprom.s19"},
-                          Case{"Ok in the root", "/", false, "/eeprom.s19"}}) {
-        SCOPED_TRACE(c.what);
-        auto d = open();
-        ASSERT_TRUE(find<FolderList>(*d, "Dir1")->setPath(c.folder));
-        if (c.doubleClick) {
-            auto* list = find<FileList>(*d, "File1");
-            emit list->itemActivated(list->findItems("eeprom.s19", Qt::MatchExactly).front());
+    for (const auto& [what, folder, doubleClick, expected] :
+         std::initializer_list<std::tuple<const char*, QString, bool, QString>>{
+             {"Ok", folder_, false, folder_ + "/eeprom.s19"},
+             {"double-click", folder_, true, folder_ + "/eeprom.s19"},
+             {"Ok in the root", "/", false, "/eeprom.s19"}}) {
+        SCOPED_TRACE(what);
+        open(folder);
+        if (doubleClick) {
+            emit files()->itemActivated(files()->findItems("eeprom.s19", Qt::MatchExactly)[0]);
         } else {
-            find<QLineEdit>(*d, "Text1")->setText("eeprom.s19");
-            find<QPushButton>(*d, "Ok")->click();
+            find<QLineEdit>("Text1")->setText("eeprom.s19");
+            click("Ok");
         }
-        EXPECT_TRUE(d->isDone());
-        EXPECT_EQ(d->result(), c.expected);
-        EXPECT_EQ(keys().at("startup/dirpath"), c.folder);
+        EXPECT_TRUE(d_->isDone());
+        EXPECT_EQ(d_->result(), expected);
+        EXPECT_EQ(keys().at("startup/dirpath"), folder);
     }
 }
 
 TEST_F(ChooserTest, ATypedPatternFiltersAndIsRememberedWithoutTheComboShowingIt) {
-    {
-        auto d = open();
-        ASSERT_TRUE(find<FolderList>(*d, "Dir1")->setPath(folder_));
-        auto* combo = find<QComboBox>(*d, "Combo1");
-        combo->lineEdit()->clear();
-        QTest::keyClicks(combo->lineEdit(), "*.HEX");
-        EXPECT_EQ(find<FileList>(*d, "File1")->pattern(), "*.HEX");
-        EXPECT_EQ(listed(*d), QStringList{"table.hex"});
-        combo->setCurrentIndex(2);
-        EXPECT_EQ(listed(*d).size(), 5);
-        combo->setCurrentIndex(1);
-        EXPECT_EQ(listed(*d), QStringList{"ram.MOT"});
-        clickFile(*d, "ram.MOT");
-        find<QPushButton>(*d, "Ok")->click();
-    }
+    open(folder_);
+    auto* combo = find<QComboBox>("Combo1");
+    combo->lineEdit()->clear();
+    QTest::keyClicks(combo->lineEdit(), "*.HEX");
+    EXPECT_EQ(files()->pattern(), "*.HEX");
+    EXPECT_EQ(listed(), QStringList{"table.hex"});
+    combo->setCurrentIndex(2);
+    EXPECT_EQ(listed().size(), 5);
+    combo->setCurrentIndex(1);
+    EXPECT_EQ(listed(), QStringList{"ram.MOT"});
+    clickFile("ram.MOT");
+    click("Ok");
     EXPECT_EQ(keys().at("startup/pattern"), "*.MOT");
-    auto again = open();
-    EXPECT_EQ(find<FileList>(*again, "File1")->pattern(), "*.MOT");
-    EXPECT_EQ(listed(*again), QStringList{"ram.MOT"});
-    EXPECT_EQ(find<QComboBox>(*again, "Combo1")->currentText(), "*.S19");
+    open();
+    EXPECT_EQ(files()->pattern(), "*.MOT");
+    EXPECT_EQ(listed(), QStringList{"ram.MOT"});
+    EXPECT_EQ(find<QComboBox>("Combo1")->currentText(), "*.S19");
 }
 
 TEST_F(ChooserTest, CancelOkWithoutANameAndTheCloseControlAllGiveCancel) {
     settings_->setValue("startup/text", "kept");
     const auto before = keys();
-    struct Case {
-        const char* what;
-        std::function<void(FileChooser&)> step;
-        const char* button;  // clicked after the step, if any
-    };
-    const Case cases[] = {
-        {"Cancel", nullptr, "Cancel"},
-        {"close control", [](FileChooser& d) { d.close(); }, nullptr},
-        {"Escape", [](FileChooser& d) { QTest::keyClick(&d, Qt::Key_Escape); }, nullptr},
-        {"Ok with no name", [](FileChooser& d) { find<QLineEdit>(d, "Text1")->clear(); }, "Ok"},
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        {"Cancel", [this] { click("Cancel"); }},
+        {"close control", [this] { d_->close(); }},
+        {"Escape", [this] { QTest::keyClick(d_.get(), Qt::Key_Escape); }},
+        {"Ok with no name",
+         [this] {
+             find<QLineEdit>("Text1")->clear();
+             click("Ok");
+         }},
         {"Ok after a move, which empties the name",
-         [this](FileChooser& d) { find<FolderList>(d, "Dir1")->setPath(folder_ + "/sub"); }, "Ok"},
+         [this] {
+             find<FolderList>("Dir1")->setPath(folder_ + "/sub");
+             click("Ok");
+         }},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        auto d = open();
-        ASSERT_TRUE(find<FolderList>(*d, "Dir1")->setPath(folder_));
-        clickFile(*d, "NAME.S19");
-        d->show();
-        if (c.step) {
-            c.step(*d);
-        }
-        if (c.button != nullptr) {
-            find<QPushButton>(*d, c.button)->click();
-        }
-        EXPECT_TRUE(d->isDone());
-        EXPECT_EQ(d->result(), "Cancel");
+    for (const auto& [way, cancel] : ways) {
+        SCOPED_TRACE(way);
+        open(folder_);
+        clickFile("NAME.S19");
+        d_->show();
+        cancel();
+        EXPECT_TRUE(d_->isDone());
+        EXPECT_EQ(d_->result(), "Cancel");
         EXPECT_EQ(keys(), before);
     }
 }
@@ -218,12 +208,12 @@ TEST_F(ChooserTest, ANewOrLostPlaceOpensAtHomeWithTheS19Pattern) {
             settings_->setValue("startup/pattern", "*.MOT");
             settings_->setValue("startup/text", "x.MOT");
         }
-        auto d = open();
-        EXPECT_EQ(find<FolderList>(*d, "Dir1")->path(), DriveList::homeFolder());
-        EXPECT_EQ(find<FileList>(*d, "File1")->folder(), DriveList::homeFolder());
-        EXPECT_EQ(find<FileList>(*d, "File1")->pattern(), "*.S19");
-        EXPECT_EQ(find<QComboBox>(*d, "Combo1")->currentText(), "*.S19");
-        EXPECT_TRUE(find<QLineEdit>(*d, "Text1")->text().isEmpty());
+        open();
+        EXPECT_EQ(find<FolderList>("Dir1")->path(), DriveList::homeFolder());
+        EXPECT_EQ(files()->folder(), DriveList::homeFolder());
+        EXPECT_EQ(files()->pattern(), "*.S19");
+        EXPECT_EQ(find<QComboBox>("Combo1")->currentText(), "*.S19");
+        EXPECT_TRUE(name().isEmpty());
     }
 }
 

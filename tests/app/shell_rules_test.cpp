@@ -9,22 +9,6 @@
 namespace kestro::shell {
 namespace {
 
-TEST(RangeText, PageValuesBecomeFourDigitTexts) {
-    struct Case {
-        int page;
-        const char* begin;
-        const char* end;
-    };
-    for (const Case& c :
-         {Case{0, "0000", "00FF"}, Case{10, "0A00", "0AFF"}, Case{182, "B600", "B6FF"},
-          Case{183, "B700", "B7FF"}, Case{255, "FF00", "FFFF"}}) {
-        SCOPED_TRACE(c.page);
-        EXPECT_EQ(beginText(c.page), c.begin);
-        EXPECT_EQ(endText(c.page), c.end);
-        EXPECT_EQ(rangeLabel(beginText(c.page)), std::string("$") + c.begin);
-    }
-}
-
 TEST(RangeText, AStoredTextIsFourUpperCaseDigitsEndingAsItsSideDoes) {
     struct Case {
         const char* text;

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,60 +18,41 @@
 #include <QStyleOptionSlider>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUrl>
 #include <csignal>
 #include <functional>
-#include <map>
-#include <memory>
-#include <vector>
 
 #include "drive_list.h"
 #include "folder_list.h"
-#include "link_state.h"
 #include "main_window.h"
 #include "screen_reader.h"
 #include "session_end.h"
 #include "settings_store.h"
 #include "test_support.h"
-#include "virtual_clock.h"
-#include "virtual_line.h"
-#include "virtual_port.h"
+#include "window_bench.h"
 
 namespace kestro {
 namespace {
 
 using Store = std::map<QString, QString>;
 
-class WindowTest : public ::testing::Test {
+class WindowTest : public ::testing::Test, protected testing::WindowBench {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         settings_ = std::make_unique<QSettings>(dir_.filePath("kestro.ini"), QSettings::IniFormat);
-        port_.attach(1, line1_, "/dev/ttyV1");
-        port_.attach(2, line2_, "/dev/ttyV2");
     }
     void TearDown() override {
-        window_.reset();
-        link_.reset();
+        window.reset();
+        link.reset();
     }
-
-    // Starts the program's window as main() does, on the store as it stands.
-    void start() {
-        window_.reset();
-        link_ = std::make_unique<LinkState>(port_, clock_, clock_);
-        window_ = std::make_unique<MainWindow>(*link_, *settings_);
-        link_->setView(window_.get());
-        port_.setListener(link_.get());
-        window_->setMessageSink([this](const Message& m) { messages_.push_back(m); });
-        window_->setUrlOpener([this](const QUrl& url) { opened_.push_back(url); });
-        window_->startup();
-    }
+    // Starts the window on the store as it stands.
+    void start() { WindowBench::start(*settings_); }
     // Ends the run through the window's close control, which saves.
     void stop() {
-        window_->close();
-        window_.reset();
-        port_.close();
-        link_.reset();
+        window->close();
+        window.reset();
+        port.close();
+        link.reset();
     }
     void restartOn(std::initializer_list<std::pair<const char*, const char*>> stored) {
         settings_->clear();
@@ -82,15 +61,22 @@ class WindowTest : public ::testing::Test {
                 settings_->setValue(QStringLiteral("startup/") + key, value);
             }
         }
+        settings_->sync();
         start();
     }
 
     QString stored(const QString& key) { return settings_->value("startup/" + key).toString(); }
+    // As another program would read it from the file.
+    QString onDisk(const QString& key) {
+        return QSettings(dir_.filePath("kestro.ini"), QSettings::IniFormat)
+            .value("startup/" + key)
+            .toString();
+    }
     Store store() { return storedKeys(*settings_); }
 
     template <typename T = QWidget>
     T* find(const QString& name) {
-        T* w = window_->findChild<T*>(name);
+        T* w = window->findChild<T*>(name);
         EXPECT_NE(w, nullptr) << name.toStdString();
         return w;
     }
@@ -100,51 +86,36 @@ class WindowTest : public ::testing::Test {
 
     QTemporaryDir dir_;
     std::unique_ptr<QSettings> settings_;
-    VirtualClock clock_;
-    VirtualLine line1_{clock_};
-    VirtualLine line2_{clock_};
-    VirtualPort port_{clock_};
-    std::unique_ptr<LinkState> link_;
-    std::unique_ptr<MainWindow> window_;
-    std::vector<Message> messages_;
-    std::vector<QUrl> opened_;
 };
 
-TEST_F(WindowTest, OpensOnTheCommPortPageWithTheStartStates) {
+TEST_F(WindowTest, AFirstRunOpensOnTheCommPortPageWithTheDefaultsAndStoresThem) {
     start();
-    EXPECT_EQ(window_->currentPage(), 0);
-    for (QAbstractButton* b : window_->findChildren<QAbstractButton*>()) {
+    EXPECT_EQ(window->currentPage(), 0);
+    for (QAbstractButton* b : window->findChildren<QAbstractButton*>()) {
         EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
     }
     for (const char* name : {"EepromBar", "EpromBar", "RamBar", "xibar", "DumpWarning",
                              "CommUseTXT", "CommUseIMG", "Image2", "pic_disconnect"}) {
         EXPECT_TRUE(find(name)->isHidden()) << name;
     }
-    for (const char* name : {"XIEEMLAM", "XIEEMres", "XIBPR0", "XIBPR3", "XIBPR7"}) {
+    for (const char* name : {"XIEEMLAM", "XIEEMres", "XIBPR0", "XIBPR3", "XIBPR7", "Config1",
+                             "Config2", "Config3", "Config4"}) {
         EXPECT_FALSE(checked(name)) << name;
     }
     EXPECT_TRUE(checked("Comm1"));
-    EXPECT_TRUE(messages_.empty());
+    EXPECT_TRUE(messages.empty());
     // The address lists, as the chip's blocks: four hex digits each.
     EXPECT_EQ(find<QCheckBox>("XIBPR0")->text(), "$0000-$03FF");
     EXPECT_EQ(find<QComboBox>("Config5")->itemText(0), "$0800-$0FFF");
     EXPECT_EQ(find<QComboBox>("Config5")->currentText(), "$F800-$FFFF");
     EXPECT_EQ(find<QComboBox>("XIEEMmap")->itemText(5), "$A000-$BFFF");
     EXPECT_EQ(find<QComboBox>("XIEEMmap")->currentText(), "$E000-$FFFF");
-}
-
-// ---- settings store ----------------------------------------------------------------------
-
-TEST_F(WindowTest, FirstRunOnAnEmptyStore) {
-    start();
     EXPECT_EQ(text("LEepromBegin") + text("LEepromEnd"), "$B600$B7FF");
     EXPECT_EQ(text("LEpromBegin") + text("LEpromEnd"), "$D000$FFFF");
     EXPECT_EQ(text("LEdumpBegin") + text("LEdumpEnd"), "$B600$B7FF");
     // The SFR bar opens at 64 and the restore moves it to 4.
     EXPECT_EQ(bar("XIscSFR")->value(), 4);
     EXPECT_EQ(text("XIleSFR"), "$1000");
-    EXPECT_FALSE(checked("Config1") || checked("Config2") || checked("Config3") ||
-                 checked("Config4"));
     EXPECT_EQ(find<QLineEdit>("StartAdress")->text(), "2000");
     stop();
     const Store expected = {
@@ -172,7 +143,7 @@ TEST_F(WindowTest, RestoredPagesPushTheEndBarOrKeepTheStoredTexts) {
         SCOPED_TRACE(storedEnd ? storedEnd : "missing");
         restartOn({{"SCEEpromBegin", "192"}, {"SCEEpromEnd", storedEnd}});
         EXPECT_EQ(text("LEepromBegin") + text("LEepromEnd"), QString("$C000") + endLabel);
-        EXPECT_EQ(window_->rangeText("EEpromEnd"), QString(endLabel).mid(1));
+        EXPECT_EQ(window->rangeText("EEpromEnd"), QString(endLabel).mid(1));
         stop();
     }
     // A stored page equal to the bar's first value runs no handler: the label keeps the text.
@@ -181,28 +152,22 @@ TEST_F(WindowTest, RestoredPagesPushTheEndBarOrKeepTheStoredTexts) {
     EXPECT_EQ(text("LEepromBegin") + text("XIleSFR"), "$C000$0400");
 }
 
+// One row a key: which texts are range texts is RangeText's table.
 TEST_F(WindowTest, ARestoredRangeTextThatIsNoRangeTextGivesItsDefault) {
-    struct Case {
-        const char* key;
-        const char* value;
-        const char* label;
-        QString fallback;
-    };
-    for (const Case& c : {Case{"EEpromBegin", "-1234", "LEepromBegin", "B600"},
-                          Case{"EEpromEnd", "ZZZZZZZZ", "LEepromEnd", "B7FF"},
-                          Case{"EpromBegin", "", "LEpromBegin", "D000"},
-                          Case{"EpromEnd", "D000", "LEpromEnd", "FFFF"},
-                          Case{"DumpBegin", "B6FF", "LEdumpBegin", "B600"},
-                          Case{"DumpBegin", "B6AB", "LEdumpBegin", "B600"},
-                          Case{"DumpEnd", "b7ff", "LEdumpEnd", "B7FF"},
-                          Case{"DumpEnd", "1B7FF", "LEdumpEnd", "B7FF"},
-                          Case{"DumpEnd", " B7FF", "LEdumpEnd", "B7FF"}}) {
-        SCOPED_TRACE(std::string(c.key) + "=" + c.value);
-        restartOn({{c.key, c.value}});
-        EXPECT_EQ(text(c.label), "$" + c.fallback);
-        EXPECT_EQ(window_->rangeText(c.key), c.fallback);
+    for (const auto& [key, value, label, fallback] :
+         std::initializer_list<std::tuple<const char*, const char*, const char*, QString>>{
+             {"EEpromBegin", "-1234", "LEepromBegin", "B600"},
+             {"EEpromEnd", "ZZZZZZZZ", "LEepromEnd", "B7FF"},
+             {"EpromBegin", "", "LEpromBegin", "D000"},
+             {"EpromEnd", "D000", "LEpromEnd", "FFFF"},
+             {"DumpBegin", "B6AB", "LEdumpBegin", "B600"},
+             {"DumpEnd", "b7ff", "LEdumpEnd", "B7FF"}}) {
+        SCOPED_TRACE(std::string(key) + "=" + value);
+        restartOn({{key, value}});
+        EXPECT_EQ(text(label), "$" + fallback);
+        EXPECT_EQ(window->rangeText(key), fallback);
         stop();
-        EXPECT_EQ(stored(c.key), c.fallback);
+        EXPECT_EQ(stored(key), fallback);
     }
 }
 
@@ -212,7 +177,7 @@ TEST_F(WindowTest, ASecondRunLeavesTheStoreAsItWas) {
     start();
     ASSERT_TRUE(find<FolderList>("DumpDir")->setPath(dumpDir));
     EXPECT_EQ(stored("dumpdir"), dumpDir);  // at once, not only on exit
-    EXPECT_EQ(window_->inputs().dumpFolder.string(), dumpDir.toStdString());
+    EXPECT_EQ(window->inputs().dumpFolder.string(), dumpDir.toStdString());
     bar("ScEepromBegin")->setValue(10);
     bar("ScDumpEnd")->setValue(250);
     bar("XIscSFR")->setValue(33);
@@ -231,22 +196,17 @@ TEST_F(WindowTest, ASecondRunLeavesTheStoreAsItWas) {
     EXPECT_EQ(store(), first);
 }
 
+// One row a bar: which stored numbers are kept is StoredNumber's table.
 TEST_F(WindowTest, CorruptAndOutOfRangeValuesGiveTheDefaults) {
-    struct Case {
-        const char* key;
-        const char* value;
-        const char* barName;
-        int expected;
-    };
-    for (const Case& c : {Case{"SCEEpromBegin", "abc", "ScEepromBegin", 182},
-                          Case{"SCEEpromBegin", "300", "ScEepromBegin", 182},
-                          Case{"SCEEpromBegin", "", "ScEepromBegin", 182},
-                          Case{"SCEpromEnd", "1e3", "ScEpromEnd", 255},
-                          Case{"SCDumpBegin", "70000", "ScDumpBegin", 182},
-                          Case{"SCsfr", "65", "XIscSFR", 4}, Case{"SCsfr", "4.5", "XIscSFR", 4}}) {
-        SCOPED_TRACE(std::string(c.key) + "=" + c.value);
-        restartOn({{c.key, c.value}});
-        EXPECT_EQ(bar(c.barName)->value(), c.expected);
+    for (const auto& [key, value, barName, expected] :
+         std::initializer_list<std::tuple<const char*, const char*, const char*, int>>{
+             {"SCEEpromBegin", "abc", "ScEepromBegin", 182},
+             {"SCEpromEnd", "1e3", "ScEpromEnd", 255},
+             {"SCDumpBegin", "70000", "ScDumpBegin", 182},
+             {"SCsfr", "65", "XIscSFR", 4}}) {
+        SCOPED_TRACE(std::string(key) + "=" + value);
+        restartOn({{key, value}});
+        EXPECT_EQ(bar(barName)->value(), expected);
         stop();
     }
     restartOn({{"ValueConfig1", "1"},
@@ -270,46 +230,49 @@ TEST_F(WindowTest, AStoreThatCannotBeWrittenIsToldOnceWithItsFileAndWhy) {
     const QString file = dir_.filePath("config/kestro.ini");
     settings_ = std::make_unique<QSettings>(file, QSettings::IniFormat);
     start();
-    window_->saveSettings();
-    window_->saveSettings();
+    window->saveSettings();
+    window->saveSettings();
     stop();
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0].icon, Icon::Exclamation);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].icon, Icon::Exclamation);
     const std::string expected = "The settings could not be saved to " + file.toStdString() + ": ";
-    EXPECT_EQ(messages_[0].text.substr(0, expected.size()), expected) << messages_[0].text;
-    EXPECT_GT(messages_[0].text.size(), expected.size() + 2) << "a reason";
+    EXPECT_EQ(messages[0].text.substr(0, expected.size()), expected) << messages[0].text;
+    EXPECT_GT(messages[0].text.size(), expected.size() + 2) << "a reason";
 }
 
-TEST_F(WindowTest, TheEndOfTheSessionKeepsTheSettingsAsExitDoes) {
-    auto onDisk = [this](const char* key) {
-        return QSettings(dir_.filePath("kestro.ini"), QSettings::IniFormat)
-            .value(QStringLiteral("startup/") + key)
-            .toString();
+// Exit, the end of the session (logout, SIGTERM) and the close control keep the settings. During
+// an operation the window closes when it ends; the end of the session keeps them at once.
+TEST_F(WindowTest, EveryWayOfEndingKeepsTheSettingsAndAnOperationIsLetEnd) {
+    const std::tuple<const char*, std::function<void()>, bool, bool> ways[] = {
+        {"Exit", [this] { find<QPushButton>("Exit")->click(); }, false, false},
+        {"end of session", [this] { window->endSession(); }, false, false},
+        {"end of session during a run", [this] { window->endSession(); }, true, true},
+        {"close control during a run", [this] { window->close(); }, true, false},
     };
-    int quits = 0;
-    start();
-    window_->setQuitHook([&] { ++quits; });
-    bar("ScEpromBegin")->setValue(220);
-    window_->endSession();
-    EXPECT_EQ(onDisk("EpromBegin") + onDisk("SCEpromBegin"), "DC00220");
-    EXPECT_FALSE(port_.isOpen());
-    EXPECT_EQ(quits, 1);
-
-    // During an operation the settings are kept at once; the window closes when it ends.
-    start();
-    window_->setQuitHook([&] { ++quits; });
-    link_->portBreak();
-    bool keptDuringRun = false;
-    window_->setFileChooser([&] {
-        bar("ScDumpBegin")->setValue(10);
-        window_->endSession();
-        keptDuringRun = onDisk("DumpBegin") == "0A00";
+    for (const auto& [what, end, duringRun, keptAtOnce] : ways) {
+        SCOPED_TRACE(what);
+        port.close();
+        restartOn({});
+        int quits = 0;
+        window->setQuitHook([&] { ++quits; });
+        bar("ScEpromBegin")->setValue(220);
+        if (duringRun) {
+            link->portBreak();
+            window->setFileChooser([&] {
+                end();
+                EXPECT_EQ(onDisk("EpromBegin") == "DC00", keptAtOnce);
+                EXPECT_EQ(quits, 0);
+                return std::string("Cancel");
+            });
+            find<QPushButton>("EepromProgram")->click();
+            EXPECT_TRUE(window->isEnabled());
+        } else {
+            end();
+            EXPECT_FALSE(port.isOpen());
+        }
+        EXPECT_EQ(onDisk("EpromBegin") + onDisk("SCEpromBegin"), "DC00220");
         EXPECT_EQ(quits, 1);
-        return std::string("Cancel");
-    });
-    find<QPushButton>("EepromProgram")->click();
-    EXPECT_TRUE(keptDuringRun);
-    EXPECT_EQ(quits, 2);
+    }
 }
 
 TEST(SessionEnd, ATerminationSignalArrivesAsEnding) {
@@ -354,7 +317,7 @@ TEST_F(WindowTest, ABarUpdatesOnceWhenLetGoAndTheEndFollowsTheBegin) {
     bar("ScEepromEnd")->setValue(100);  // below Begin: springs back above it
     EXPECT_EQ(bar("ScEepromEnd")->value(), 221);
     bar("ScDumpBegin")->setValue(10);
-    const ops::Inputs in = window_->inputs();
+    const ops::Inputs in = window->inputs();
     EXPECT_EQ(
         in.eepromBegin + in.eepromEnd + in.epromBegin + in.epromEnd + in.dumpBegin + in.dumpEnd,
         "DC00DDFFD000FFFF0A00B7FF");
@@ -362,10 +325,10 @@ TEST_F(WindowTest, ABarUpdatesOnceWhenLetGoAndTheEndFollowsTheBegin) {
 
 TEST_F(WindowTest, TheTopArrowAndTheUpKeyRaiseTheAddress) {
     start();
-    window_->show();
-    window_->showPage(2);
+    window->show();
+    window->showPage(2);
     QScrollBar* end = bar("ScEepromEnd");
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     QStyleOptionSlider option;
     option.initFrom(end);
     option.orientation = Qt::Vertical;
@@ -388,23 +351,23 @@ TEST_F(WindowTest, TheTopArrowAndTheUpKeyRaiseTheAddress) {
 TEST_F(WindowTest, TheLinkIsShownAndPortClicksChangeThePort) {
     start();
     // The program's choice of a button is no click.
-    window_->selectComm(2);
-    EXPECT_EQ(link_->portNumber(), 1);
-    window_->selectComm(1);
+    window->selectComm(2);
+    EXPECT_EQ(link->portNumber(), 1);
+    window->selectComm(1);
     QTest::mouseClick(find<QRadioButton>("Comm2"), Qt::LeftButton);
-    EXPECT_EQ(link_->portNumber(), 2);
+    EXPECT_EQ(link->portNumber(), 2);
     // Comm 3 has no device: the old port comes back and its button with it.
     QTest::mouseClick(find<QRadioButton>("Comm3"), Qt::LeftButton);
-    EXPECT_EQ(link_->portNumber(), 2);
+    EXPECT_EQ(link->portNumber(), 2);
     EXPECT_TRUE(checked("Comm2"));
 
     find<QPushButton>("Disconnect")->click();
-    EXPECT_FALSE(port_.isOpen());
+    EXPECT_FALSE(port.isOpen());
     EXPECT_FALSE(find("pic_disconnect")->isHidden());
     find<QPushButton>("Connect")->click();
-    EXPECT_TRUE(port_.isOpen());
+    EXPECT_TRUE(port.isOpen());
     EXPECT_TRUE(find("pic_disconnect")->isHidden());
-    link_->portBreak();
+    link->portBreak();
     EXPECT_EQ(text("HC11Stat"), "Ready");
     EXPECT_TRUE(find("Image1")->isHidden() && find("ResetTXT1")->isHidden());
 }
@@ -413,32 +376,24 @@ TEST_F(WindowTest, TheLinkIsShownAndPortClicksChangeThePort) {
 // box takes it as the choice, as a click in the open list does.
 TEST_F(WindowTest, AScreenReadersSelectionInAComboBoxIsTheChoice) {
     start();
-    const std::pair<const char*, int> combos[] = {{"Config5", 11}, {"XIEEMmap", 6}};
-    for (const auto& [name, row] : combos) {
+    for (const auto& [name, row, choice] :
+         {std::tuple{"Config5", 11, "$B800-$BFFF"}, std::tuple{"XIEEMmap", 6, "$C000-$DFFF"}}) {
         SCOPED_TRACE(name);
-        auto* combo = find<QComboBox>(name);
-        testing::selectByScreenReader(combo, row);
-        EXPECT_EQ(combo->currentText(), combo->itemText(row));
+        testing::selectByScreenReader(find<QComboBox>(name), row);
+        EXPECT_EQ(find<QComboBox>(name)->currentText(), choice);
     }
-    EXPECT_EQ(find<QComboBox>("Config5")->currentText(), "$B800-$BFFF");
-    EXPECT_EQ(find<QComboBox>("XIEEMmap")->currentText(), "$C000-$DFFF");
 }
 
 // However the user checks a Comm button, the port follows, and changes once (each change waits
 // two seconds); a click on the button already checked reopens its port.
 TEST_F(WindowTest, EveryWayOfCheckingACommButtonChangesThePortOnce) {
-    struct Case {
-        const char* name;
-        std::function<void()> check;
-        int port;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::function<void()>, int> cases[] = {
         {"mouse", [this] { QTest::mouseClick(find<QRadioButton>("Comm2"), Qt::LeftButton); }, 2},
         {"keyboard",
          [this] {
-             window_->show();
-             QApplication::setActiveWindow(window_.get());
-             ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+             window->show();
+             QApplication::setActiveWindow(window.get());
+             ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
              find("Comm1")->setFocus();
              QTest::keyClick(find("Comm1"), Qt::Key_Right);
          },
@@ -453,26 +408,26 @@ TEST_F(WindowTest, EveryWayOfCheckingACommButtonChangesThePortOnce) {
         {"click on the checked button",
          [this] { QTest::mouseClick(find<QRadioButton>("Comm1"), Qt::LeftButton); }, 1},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        port_.close();
+    for (const auto& [way, check, comm] : cases) {
+        SCOPED_TRACE(way);
+        port.close();
         start();
-        const TimePoint before = clock_.now();
-        c.check();
-        EXPECT_EQ(clock_.now() - before, Duration{2s});
-        EXPECT_EQ(link_->portNumber(), c.port);
-        EXPECT_EQ(port_.commPort(), c.port);
-        EXPECT_TRUE(port_.isOpen());
-        EXPECT_TRUE(checked(QString("Comm%1").arg(c.port)));
-        window_->hide();
+        const TimePoint before = clock.now();
+        check();
+        EXPECT_EQ(clock.now() - before, Duration{2s});
+        EXPECT_EQ(link->portNumber(), comm);
+        EXPECT_EQ(port.commPort(), comm);
+        EXPECT_TRUE(port.isOpen());
+        EXPECT_TRUE(checked(QString("Comm%1").arg(comm)));
+        window->hide();
     }
 }
 
 TEST_F(WindowTest, OperationsReadTheControlsAndDriveTheWindow) {
     start();
-    find<QCheckBox>("Config1")->setChecked(true);
-    find<QCheckBox>("Config3")->setChecked(true);
-    find<QComboBox>("Config5")->setCurrentIndex(3);
+    for (const char* box : {"Config1", "Config3", "XIEEMLAM", "XIBPR0", "XIBPR7"}) {
+        find<QCheckBox>(box)->setChecked(true);
+    }
     find<QLineEdit>("StartAdress")->setText("4000");
     bar("XIscSFR")->setValue(64);
     // Typed text with Enter is used as it stands; the lists keep their fixed rows.
@@ -485,10 +440,7 @@ TEST_F(WindowTest, OperationsReadTheControlsAndDriveTheWindow) {
         EXPECT_EQ(find<QComboBox>(combo)->currentText(), "1234") << combo;
     }
     find<QComboBox>("Config5")->setCurrentIndex(3);
-    find<QCheckBox>("XIEEMLAM")->setChecked(true);
-    find<QCheckBox>("XIBPR0")->setChecked(true);
-    find<QCheckBox>("XIBPR7")->setChecked(true);
-    const ops::Inputs in = window_->inputs();
+    const ops::Inputs in = window->inputs();
     EXPECT_EQ(in.config, (std::array<int, 4>{1, 0, 1, 0}));
     EXPECT_EQ(in.config5Text, "$3800-$3FFF");
     EXPECT_EQ(in.startAddress, "4000");
@@ -499,91 +451,69 @@ TEST_F(WindowTest, OperationsReadTheControlsAndDriveTheWindow) {
     EXPECT_FALSE(in.eemRes);
     EXPECT_EQ(in.bpr, (std::array<bool, 8>{true, false, false, false, false, false, false, true}));
 
-    window_->setProgress(37);
+    window->setProgress(37);
     for (const char* name : {"EepromBar", "EpromBar", "RamBar", "xibar"}) {
         EXPECT_EQ(find<QProgressBar>(name)->value(), 37) << name;
     }
     // A button runs its operation: without a ready chip it asks for a reset.
     find<QPushButton>("TestComm")->click();
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0].text, "Please reset your HC11");
-    EXPECT_TRUE(window_->isEnabled());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Please reset your HC11");
+    EXPECT_TRUE(window->isEnabled());
 }
 
-TEST_F(WindowTest, ACloseDuringAnOperationWaitsForItsEnd) {
-    start();
-    link_->portBreak();
-    bool closedDuringRun = true;
-    window_->setFileChooser([&] {
-        window_->close();
-        closedDuringRun = settings_->contains("startup/EEpromBegin");
-        return std::string("Cancel");
-    });
-    find<QPushButton>("EepromProgram")->click();
-    EXPECT_FALSE(closedDuringRun);
-    EXPECT_TRUE(settings_->contains("startup/EEpromBegin"));
-    EXPECT_TRUE(window_->isEnabled());
-}
-
-TEST_F(WindowTest, HelpAboutAndExit) {
+TEST_F(WindowTest, HelpAndAbout) {
     start();
     find<QPushButton>("help")->click();
-    ASSERT_EQ(opened_.size(), 1u);
-    EXPECT_EQ(opened_[0].toLocalFile(),
-              QCoreApplication::applicationDirPath() + "/help/kestro.htm");
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].toLocalFile(), QCoreApplication::applicationDirPath() + "/help/kestro.htm");
     find<QPushButton>("About")->click();
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0].text, window_->windowTitle().toStdString());
-    bar("ScEpromBegin")->setValue(220);
-    find<QPushButton>("Exit")->click();
-    EXPECT_FALSE(port_.isOpen());
-    EXPECT_EQ(stored("EpromBegin") + stored("SCEpromBegin"), "DC00220");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], (Message{"Kestro Ver:" KESTRO_VERSION, "About", Icon::Information}));
+    EXPECT_EQ(window->windowTitle(), "Kestro Ver:" KESTRO_VERSION);
 }
 
 // ---- keyboard ----------------------------------------------------------------------------
 
 TEST_F(WindowTest, TheKeyboardReachesTheTabsAndEveryControlOfAPageInOrder) {
     start();
-    for (int i = 0; i < 8; ++i) {
-        QAccessibleInterface* tab =
-            QAccessible::queryAccessibleInterface(find(QString("tab%1").arg(i)));
-        EXPECT_EQ(tab->role(), QAccessible::PageTab);
-        EXPECT_EQ(tab->text(QAccessible::Name), MainWindow::pageCaptions()[i]);
-    }
-    window_->show();
-    QApplication::setActiveWindow(window_.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     // The page tabs are one stop, as in a tab bar: the arrow keys move between them.
     find("tab0")->setFocus();
     QTest::keyClick(find("tab0"), Qt::Key_Right);
-    EXPECT_EQ(window_->currentPage(), 1);
-    struct Case {
-        int page;
-        QStringList expected;  // in keyboard order, after the eight tabs
-    };
-    const Case cases[] = {
-        {0, {"Comm1", "TestComm", "Disconnect", "Exit", "Connect"}},
-        {1, {"Config1", "Config2", "Config3", "Config4", "Config5", "ConfigProgram", "Disconnect"}},
-        {2,
+    EXPECT_EQ(window->currentPage(), 1);
+    // Each page's tab as a screen reader names it, and the page's controls in keyboard order.
+    const std::pair<const char*, QStringList> pages[] = {
+        {"Comm Port", {"Comm1", "TestComm", "Disconnect", "Exit", "Connect"}},
+        {"Config Regs",
+         {"Config1", "Config2", "Config3", "Config4", "Config5", "ConfigProgram", "Disconnect"}},
+        {"Eeprom",
          {"ScEepromBegin", "ScEepromEnd", "EepromCheck", "EepromErase", "EepromProgram",
           "EepromCompare", "Disconnect"}},
-        {3, {"ScEpromBegin", "ScEpromEnd", "EpromCheck", "EpromProgram", "EpromCompare"}},
-        {4, {"ExtRam", "StartAdress", "ExtEEprog", "ExtEEcomp", "Disconnect"}},
-        {5, {"XIscSFR", "XISFR",    "XIEEMmap", "XIEEMLAM", "XIEEMres", "XIeem",     "XIBPR7",
-             "XIBPR6",  "XIBPR5",   "XIBPR4",   "XIBPR3",   "XIBPR2",   "XIBPR1",    "XIBPR0",
-             "XIBPR",   "XISDPoff", "Xiprog",   "Xicomp",   "XIreset",  "Disconnect"}},
-        {6,
+        {"Eprom", {"ScEpromBegin", "ScEpromEnd", "EpromCheck", "EpromProgram", "EpromCompare"}},
+        {"External", {"ExtRam", "StartAdress", "ExtEEprog", "ExtEEcomp", "Disconnect"}},
+        {"Xicor", {"XIscSFR", "XISFR",    "XIEEMmap", "XIEEMLAM", "XIEEMres", "XIeem",     "XIBPR7",
+                   "XIBPR6",  "XIBPR5",   "XIBPR4",   "XIBPR3",   "XIBPR2",   "XIBPR1",    "XIBPR0",
+                   "XIBPR",   "XISDPoff", "Xiprog",   "Xicomp",   "XIreset",  "Disconnect"}},
+        {"Dump",
          {"ScDumpBegin", "ScDumpEnd", "DumpDrive", "DumpDir", "Dumpfile", "DumpStart",
           "Disconnect"}},
-        {7, {"help", "About", "Disconnect", "Exit", "Connect", QString("tab7")}},
+        {"Misc", {"help", "About", "Disconnect", "Exit", "Connect", QString("tab7")}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.page);
-        window_->showPage(c.page);
-        find(QString("tab%1").arg(c.page))->setFocus();
+    for (int page = 0; page < 8; ++page) {
+        const auto& [caption, expected] = pages[page];
+        SCOPED_TRACE(caption);
+        QWidget* tab = find(QString("tab%1").arg(page));
+        QAccessibleInterface* named = QAccessible::queryAccessibleInterface(tab);
+        EXPECT_EQ(named->role(), QAccessible::PageTab);
+        EXPECT_EQ(named->text(QAccessible::Name), caption);
+        window->showPage(page);
+        tab->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QStringList seen;
-        while (seen.size() < c.expected.size()) {
+        while (seen.size() < expected.size()) {
             QWidget* w = QApplication::focusWidget();
             ASSERT_NE(w, nullptr);
             // An editable combo box hands its focus to its line edit.
@@ -593,7 +523,7 @@ TEST_F(WindowTest, TheKeyboardReachesTheTabsAndEveryControlOfAPageInOrder) {
             seen << w->objectName();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
-        EXPECT_EQ(seen, c.expected);
+        EXPECT_EQ(seen, expected);
     }
 }
 

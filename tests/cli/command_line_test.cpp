@@ -137,6 +137,7 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"dump", "--range"}, "--range needs a value"},
         {{"ram", "p.s19", "--start", "10000"}, "Invalid start adress: 10000"},
         {{"ram", "p.s19", "--start", "XYZ"}, "Invalid start adress"},
+        {{"ram", "p.s19", "--start", "0"}, "Invalid start adress: 0"},
         {{"config", "--bits", "EEON,FAST"}, "not a CONFIG bit: FAST"},
         {{"config", "--ee-block", "B000"}, "not an 811E2 EEPROM block"},
         {{"sfr", "--sfr", "1100"}, "not a register block location"},

@@ -23,26 +23,21 @@ struct Recorder final : Reporter {
 
 // Captures what a Console writes to its two streams.
 struct Streams {
-    Streams() : out(open_memstream(&outText, &outSize)), err(open_memstream(&errText, &errSize)) {}
     ~Streams() {
         std::fclose(out);
         std::fclose(err);
-        std::free(outText);
-        std::free(errText);
     }
-    std::string stdout_() {
-        std::fflush(out);
-        return std::string(outText, outSize);
+    static std::string written(std::FILE* f) {
+        std::fflush(f);
+        std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
+        std::rewind(f);
+        text.resize(std::fread(text.data(), 1, text.size(), f));
+        return text;
     }
-    std::string stderr_() {
-        std::fflush(err);
-        return std::string(errText, errSize);
-    }
-    char* outText = nullptr;
-    char* errText = nullptr;
-    std::size_t outSize = 0, errSize = 0;
-    std::FILE* out;
-    std::FILE* err;
+    std::string stdout_() { return written(out); }
+    std::string stderr_() { return written(err); }
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
 };
 
 TEST(Progress, PercentagesBecomeBytesRateAndTimeLeft) {

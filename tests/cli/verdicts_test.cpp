@@ -2,11 +2,10 @@
 // board in virtual time, their boxes read by the command line's front end into exit codes.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "command_ui.h"
 #include "kestro/sim/board/board.h"
 #include "operations.h"
+#include "scratch.h"
 #include "virtual_clock.h"
 #include "virtual_port.h"
 
@@ -55,44 +54,28 @@ struct Bench {
     std::vector<std::string> lines;
 };
 
-struct File {
-    File(const std::string& name, const std::string& text)
-        : path(fs::temp_directory_path() / name) {
-        std::ofstream(path, std::ios::binary) << text;
-    }
-    ~File() { fs::remove(path); }
-    fs::path path;
-};
-
 TEST(Verdicts, EachOperationsBoxesGiveTheirExitCodes) {
     // Four bytes at $B600, and the same address holding other bytes.
-    const File data("kestro-cli-data.s19", "S107B6000102030438\r\nS9030000FC\r\n");
-    const File other("kestro-cli-other.s19", "S107B6000102030537\r\nS9030000FC\r\n");
-    const File binary("kestro-cli-binary.s19", std::string("\x7f"
-                                                           "ELF\x01\x02",
-                                                           6));
+    const testing::ScratchDir scratch;
+    const fs::path data = scratch.write("data.s19", "S107B6000102030438\r\nS9030000FC\r\n");
+    const fs::path other = scratch.write("other.s19", "S107B6000102030537\r\nS9030000FC\r\n");
+    const fs::path binary = scratch.write("binary.s19", "\177ELF\001\002");
     Bench bench;
-    struct Case {
-        const char* button;
-        const fs::path* file;
-        std::optional<Exit> exit;
+    const std::tuple<const char*, fs::path, std::optional<Exit>> cases[] = {
+        {"TestComm", {}, Exit::Success},
+        {"EepromCheck", {}, Exit::Success},  // "No Data" on an erased EEPROM
+        {"EepromProgram", data, Exit::Success},
+        {"EepromCheck", {}, Exit::Found},  // "Data"
+        {"EepromCompare", data, Exit::Success},
+        {"EepromCompare", other, Exit::Found},
+        {"EepromProgram", other, Exit::TargetError},  // a 0 cannot become a 1
+        {"EepromErase", {}, Exit::Success},
+        {"EepromCompare", binary, Exit::FileError},
+        {"ConfigProgram", {}, std::nullopt},  // the window shows no box
     };
-    const fs::path none;
-    const Case cases[] = {
-        {"TestComm", &none, Exit::Success},
-        {"EepromCheck", &none, Exit::Success},  // "No Data" on an erased EEPROM
-        {"EepromProgram", &data.path, Exit::Success},
-        {"EepromCheck", &none, Exit::Found},  // "Data"
-        {"EepromCompare", &data.path, Exit::Success},
-        {"EepromCompare", &other.path, Exit::Found},
-        {"EepromProgram", &other.path, Exit::TargetError},  // a 0 cannot become a 1
-        {"EepromErase", &none, Exit::Success},
-        {"EepromCompare", &binary.path, Exit::FileError},
-        {"ConfigProgram", &none, std::nullopt},  // the window shows no box
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.button);
-        EXPECT_EQ(bench.run(c.button, *c.file), c.exit);
+    for (const auto& [button, file, exit] : cases) {
+        SCOPED_TRACE(button);
+        EXPECT_EQ(bench.run(button, file), exit);
     }
 }
 

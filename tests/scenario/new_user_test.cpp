@@ -1,27 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <fstream>
-#include <sstream>
 
-#include "main_window.h"
+#include "scratch.h"
 #include "scripted_target.h"
-#include "virtual_clock.h"
-#include "virtual_port.h"
+#include "window_bench.h"
 
 namespace kestro {
 namespace {
-
-std::string slurp(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // A new user with a board on Comm 1: reset, program the EEPROM from a file, reset again, dump
 // the two default pages and look at upload.s19. The target is scripted; the window is real.
@@ -38,27 +29,19 @@ TEST(NewUser, ProgramsTheEepromThenDumpsTwoPages) {
 
     QSettings settings(home.filePath("kestro.ini"), QSettings::IniFormat);
     settings.setValue("startup/dumpdir", home.path());
-    VirtualClock clock;
-    VirtualLine line(clock);
-    VirtualPort port(clock);
-    port.attach(1, line, "/dev/ttyUSB0");
-    testing::ScriptedTarget board(clock, line);
-    LinkState link(port, clock, clock);
-    MainWindow window(link, settings);
-    link.setView(&window);
-    port.setListener(&link);
-    std::vector<Message> boxes;
-    window.setMessageSink([&](const Message& m) { boxes.push_back(m); });
-    window.setFileChooser([&] { return (dir / "prog.s19").string(); });
-    window.startup();
-    auto* status = window.findChild<QLabel*>("HC11Stat");
+    testing::WindowBench bench;
+    auto [clock, window, boxes] = std::tie(bench.clock, bench.window, bench.messages);
+    testing::ScriptedTarget board(clock, bench.line1);
+    bench.start(settings);
+    window->setFileChooser([&] { return (dir / "prog.s19").string(); });
+    auto* status = window->findChild<QLabel*>("HC11Stat");
 
     Bytes programmed;
     board.talker = [&](Byte b) { programmed.push_back(b); };
     board.reset();
     clock.advance(100ms);
     EXPECT_EQ(status->text(), "Ready");
-    window.findChild<QPushButton*>("EepromProgram")->click();
+    window->findChild<QPushButton*>("EepromProgram")->click();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], (Message{"Eeprom is program", "Eeprom", Icon::Information}));
     EXPECT_EQ(status->text(), "Not Ready");
@@ -78,27 +61,17 @@ TEST(NewUser, ProgramsTheEepromThenDumpsTwoPages) {
     };
     board.reset();
     clock.advance(100ms);
-    window.findChild<QPushButton*>("DumpStart")->click();
+    window->findChild<QPushButton*>("DumpStart")->click();
     EXPECT_EQ(command.substr(1), "PPUB600VB7FFW");
-    const std::string dump = slurp(dir / "upload.s19");
+    const std::string dump = testing::slurp(dir / "upload.s19");
     EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), 33);
     EXPECT_EQ(dump.substr(0, 44), "S113B600FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\r\n");
     EXPECT_EQ(dump.substr(dump.size() - 46), "S113B7F0FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\r\n\r\n");
     EXPECT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(window.findChild<QPushButton*>("DumpStart")->text(), "Start Dump");
-    EXPECT_TRUE(window.isEnabled());
+    EXPECT_EQ(window->findChild<QPushButton*>("DumpStart")->text(), "Start Dump");
+    EXPECT_TRUE(window->isEnabled());
     std::filesystem::remove_all(asmDir);
 }
 
 }  // namespace
 }  // namespace kestro
-
-int main(int argc, char** argv) {
-    // No display, also when CTest lists the tests.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
