@@ -129,7 +129,8 @@ int main(int argc, char** argv) {
         if (wanted)
             chosen.push_back(&op);
     }
-    const fs::path folder = fs::temp_directory_path() / ("kestro-bench-" + std::to_string(::getpid()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("kestro-bench-" + std::to_string(::getpid()));
     fs::create_directories(folder);
 
     std::printf("%-14s %9s %9s %8s  %s\n", "operation", "floor s", "wall s", "ratio", "verdict");

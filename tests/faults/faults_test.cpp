@@ -8,13 +8,11 @@
 
 #include <csignal>
 
-#include "scratch.h"
 #include "station.h"
 
 namespace kestro::sim {
 namespace {
 
-using kestro::testing::ScratchDir;
 using kestro::testing::slurp;
 using station::Station;
 namespace fs = std::filesystem;
@@ -115,9 +113,8 @@ struct Outcome {
 Outcome runWith(const Operation& op, Fault fault, TimePoint at) {
     Station s(op.chip);
     s.board.setProgrammingVoltage(true);
-    ScratchDir dir;
-    const fs::path file = op.file.empty() ? fs::path() : dir.write("chosen.s19", op.file);
-    const fs::path dumps = dir.path / "dumps";
+    const fs::path file = op.file.empty() ? fs::path() : s.file(op.file);
+    const fs::path dumps = s.dir.path / "dumps";
     fs::create_directories(dumps);
     std::ofstream(dumps / "upload.s19", std::ios::binary) << kPreviousDump;
     ops::Inputs inputs = op.inputs;
