@@ -124,7 +124,14 @@ Outcome runWith(const Operation& op, Fault fault, TimePoint at) {
     steps.clock = &s.clock;
     s.port.setTrace(&steps);
     Transmitter intruder(s.line.toPc);
-    s.clock.schedule(at, [&] {
+    std::function<void()> inject = [&] {
+        // The boot loader's break holds the line until the host sends: what else comes from
+        // the board's side follows it.
+        const bool held = s.line.toPc.idleAt() == TimePoint::max();
+        if (held && (fault == Fault::Garbage || fault == Fault::Break)) {
+            s.clock.schedule(s.clock.now() + 1ms, inject);
+            return;
+        }
         switch (fault) {
             case Fault::PortLost:
                 s.port.pull();
@@ -147,7 +154,8 @@ Outcome runWith(const Operation& op, Fault fault, TimePoint at) {
             case Fault::FolderFull:
                 break;
         }
-    });
+    };
+    s.clock.schedule(at, inject);
     std::optional<FullDisk> full;
     if (fault == Fault::FolderFull)
         full.emplace();
