@@ -25,6 +25,7 @@
 #include "folder_list.h"
 #include "main_window.h"
 #include "screen_reader.h"
+#include "scripted_target.h"
 #include "session_end.h"
 #include "settings_store.h"
 #include "test_support.h"
@@ -272,6 +273,40 @@ TEST_F(WindowTest, EveryWayOfEndingKeepsTheSettingsAndAnOperationIsLetEnd) {
         }
         EXPECT_EQ(onDisk("EpromBegin") + onDisk("SCEpromBegin"), "DC00220");
         EXPECT_EQ(quits, 1);
+    }
+}
+
+// A fault in the middle of an operation leaves the settings as they were: nothing is written
+// while it runs, and what the window keeps at its end is what the user set.
+TEST_F(WindowTest, APortLostInTheMiddleOfAnOperationLeavesTheSettingsIntact) {
+    testing::ScriptedTarget target(clock, line1);
+    const QString program = dir_.filePath("prog.s19");
+    QFile file(program);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("S107B6000102030438\r\nS9030000FC\r\n");
+    file.close();
+    for (const char* button : {"EepromProgram", "TestComm", "EepromCheck", "DumpStart", "XISFR"}) {
+        SCOPED_TRACE(button);
+        port.close();
+        port.setOpenResult(1, PortError::None);
+        restartOn({});
+        window->setFileChooser([&] { return program.toStdString(); });
+        bar("ScEpromBegin")->setValue(220);
+        find<QLineEdit>("StartAdress")->setText("4000");
+        const Store before = store();
+        target.reset();
+        clock.advance(100ms);
+        ASSERT_TRUE(link->ready());
+        messages.clear();
+        clock.schedule(clock.now() + 1s, [this] { port.pull(); });
+        find<QPushButton>(button)->click();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_NE(messages[0].text.find("lost"), std::string::npos) << messages[0].text;
+        EXPECT_TRUE(window->isEnabled());
+        EXPECT_EQ(store(), before);
+        stop();
+        EXPECT_EQ(onDisk("EpromBegin") + onDisk("StartAdress"), "DC004000");
+        clock.advance(3s);  // the board echoed what reached it before the port went
     }
 }
 
