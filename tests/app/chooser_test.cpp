@@ -18,6 +18,7 @@
 #include "file_list.h"
 #include "folder_list.h"
 #include "test_support.h"
+#include "widget_description.h"
 
 namespace kestro {
 namespace {
@@ -246,6 +247,14 @@ TEST(DriveListTest, TheRootIsAlwaysListedAndEveryPathHasADrive) {
     EXPECT_FALSE(list.setDrive("/no/such/mount"));
     EXPECT_TRUE(list.setDrive("/"));
     EXPECT_EQ(list.drive(), "/");
+}
+
+// As the window's: every control's place, size, font, text and tooltip as recorded.
+TEST_F(ChooserTest, EveryControlLooksAndReadsAsRecorded) {
+    open();
+    d_->show();
+    QApplication::processEvents();
+    expectAsRecorded(d_.get(), "chooser_description.txt");
 }
 
 }  // namespace

@@ -29,6 +29,7 @@
 #include "session_end.h"
 #include "settings_store.h"
 #include "test_support.h"
+#include "widget_description.h"
 #include "window_bench.h"
 
 namespace kestro {
@@ -308,6 +309,15 @@ TEST_F(WindowTest, APortLostInTheMiddleOfAnOperationLeavesTheSettingsIntact) {
         EXPECT_EQ(onDisk("EpromBegin") + onDisk("StartAdress"), "DC004000");
         clock.advance(3s);  // the board echoed what reached it before the port went
     }
+}
+
+// Every control's place, size, font, text, tooltip and accessible name as the file beside this
+// test records them; KESTRO_WRITE_DESCRIPTION=1 writes it anew after a deliberate change.
+TEST_F(WindowTest, EveryControlLooksAndReadsAsRecorded) {
+    start();
+    window->show();
+    visitEveryPage(window.get());
+    expectAsRecorded(window.get(), "window_description.txt");
 }
 
 TEST(SessionEnd, ATerminationSignalArrivesAsEnding) {

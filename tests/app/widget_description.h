@@ -1,0 +1,94 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabBar>
+#include <QWidget>
+#include <functional>
+
+// Shows every page of the window once, through its tab buttons, so that each is laid out as
+// the user sees it, and comes back to the first.
+inline void visitEveryPage(QWidget* window) {
+    for (int i = 7; i >= 0; --i)
+        if (auto* tab = window->findChild<QAbstractButton*>(QStringLiteral("tab%1").arg(i))) {
+            tab->click();
+            QApplication::processEvents();
+        }
+}
+
+// What a user sees of a window and every control in it, one line a widget in the order they
+// were made: object name, class, place and size, font, text, tooltip, accessible name and
+// whether it is enabled and shown. Two windows that describe alike look and read alike.
+inline QString describeWidgets(const QWidget* root) {
+    QString out;
+    const auto line = [&out, root](const QWidget* w, int depth) {
+        QString text;
+        if (const auto* b = qobject_cast<const QAbstractButton*>(w))
+            text = b->text();
+        else if (const auto* l = qobject_cast<const QLabel*>(w))
+            text = l->text();
+        else if (const auto* e = qobject_cast<const QLineEdit*>(w))
+            text = e->text();
+        else if (const auto* g = qobject_cast<const QGroupBox*>(w))
+            text = g->title();
+        else if (const auto* c = qobject_cast<const QComboBox*>(w))
+            // How many drives there are is the machine's.
+            text = c->currentText() +
+                   (w->inherits("kestro::DriveList") ? "" : " of " + QString::number(c->count()));
+        else if (const auto* t = qobject_cast<const QTabBar*>(w))
+            for (int i = 0; i < t->count(); ++i)
+                text += t->tabText(i) + "|";
+        const QFont f = w->font();
+        const QRect g = w->geometry();
+        out += QString(depth * 2, ' ') +
+               QStringLiteral(
+                   "%1 %2 @%3,%4 %5x%6 font %7 %8 w%9%10 %11%12 text \"%13\" tip \"%14\" "
+                   "name \"%15\"\n")
+                   .arg(w->objectName().isEmpty() ? "-" : w->objectName(),
+                        w->metaObject()->className())
+                   .arg(g.x())
+                   .arg(g.y())
+                   .arg(g.width())
+                   .arg(g.height())
+                   .arg(f.family())
+                   .arg(f.pointSizeF())
+                   .arg(f.weight())
+                   .arg(f.italic() ? " italic" : "")
+                   .arg(w->isEnabled() ? "enabled" : "disabled")
+                   .arg(w->isVisibleTo(root) ? "" : " hidden")
+                   .arg(text, w->toolTip(), w->accessibleName());
+    };
+    // The insides of Qt's own lists and combo boxes are Qt's: their scroll bars come and go
+    // with what the list holds.
+    std::function<void(const QWidget*, int)> walk = [&](const QWidget* w, int depth) {
+        line(w, depth);
+        if (qobject_cast<const QAbstractScrollArea*>(w) || qobject_cast<const QComboBox*>(w))
+            return;
+        for (const QWidget* child : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            walk(child, depth + 1);
+    };
+    walk(root, 0);
+    return out;
+}
+
+// Compares a window's description with the one recorded in the named file beside the tests;
+// with KESTRO_WRITE_DESCRIPTION=1 in the environment, records it anew instead.
+inline void expectAsRecorded(const QWidget* window, const char* name) {
+    const QString got = describeWidgets(window);
+    QFile recorded(QStringLiteral(KESTRO_APP_TEST_DATA "/") + name);
+    if (qEnvironmentVariableIsSet("KESTRO_WRITE_DESCRIPTION")) {
+        ASSERT_TRUE(recorded.open(QIODevice::WriteOnly));
+        recorded.write(got.toUtf8());
+        return;
+    }
+    ASSERT_TRUE(recorded.open(QIODevice::ReadOnly));
+    EXPECT_EQ(got.toStdString(), recorded.readAll().toStdString());
+}
