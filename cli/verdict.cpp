@@ -44,6 +44,8 @@ Exit exitFor(const Message& m) {
         return Exit::Found;
     if (startsWith(m.text, "The serial port "))
         return Exit::PortError;
+    if (startsWith(m.text, "The dump is damaged"))
+        return Exit::TargetError;
     // The user's file, the talker files and the dump file.
     if (startsWith(m.text, "Cannot read the ") || startsWith(m.text, "The file ") ||
         m.text.find("upload.s19 ") != std::string::npos)

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "operations.h"
+#include "srecord_check.h"
 
 namespace kestro::ops {
 
@@ -102,7 +103,9 @@ void memoryDump(Target& target, const Inputs& in) {
         f.port().discardInput();
         f.wait(Frame::kReplyWait);
 
-        // Cut the talker's stream into records; three quiet ticks end it.
+        // Cut the talker's stream into records; three quiet ticks end it. The text is kept to
+        // be checked at the end: a byte the line adds or drops shifts every record after it.
+        std::string dumped;
         std::size_t received = 0;
         f.port().setInputLen(kRecordLength);
         f.link().resetTicks();
@@ -117,8 +120,10 @@ void memoryDump(Target& target, const Inputs& in) {
             if (f.port().failure() != PortError::None)
                 f.portFailed(f.port().failure());
             if (f.port().inBufferCount() >= kRecordLength) {
-                file.write(textOf(f.port().input()));
+                const std::string record = textOf(f.port().input());
+                file.write(record);
                 file.write(kLineEnd);
+                dumped += record + "\n";
                 received += kRecordLength;
                 f.link().resetTicks();
             }
@@ -136,6 +141,13 @@ void memoryDump(Target& target, const Inputs& in) {
             file.write(rest);
             file.write(kLineEnd);
             file.commit();
+            // Written all the same: what came may still be of use, but it is not the memory.
+            if (const auto problem = checkSRecordFile(dumped + rest))
+                f.ui().message({"The dump is damaged at line " + std::to_string(problem->line) +
+                                    " of upload.s19: " + problem->what + ".",
+                                kAppTitle, Icon::Exclamation,
+                                "The line brought bytes the HC11 did not send, or lost some. "
+                                "Check the cable, then reset your HC11 and dump again."});
         }
         f.finish();
     });

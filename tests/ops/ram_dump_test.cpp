@@ -96,18 +96,19 @@ TEST(RamDownload, TheNextRunStartsAtTwelveHundredAgain) {
 
 // --- the dump
 
+// An S1 record of 16 erased bytes at address.
 std::string record(unsigned address) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "S113%04X", address);
-    std::string r = buf;
-    for (int i = 0; i < 16; ++i)
-        r += "FF";
-    return r + "00";  // the PC never looks at the checksum
+    const unsigned sum = 0x13 + (address >> 8) + (address & 0xFF) + 16 * 0xFF;
+    std::snprintf(buf, sizeof buf, "S113%04X%s%02X", address, std::string(32, 'F').c_str(),
+                  ~sum & 0xFF);
+    return buf;
 }
 
 // A dump talker that sends back-to-back records of the commanded range, without line ends.
-void dumpTalker(OpsBench& b, std::string tail = {}) {
-    b.target.talker = [&b, tail, command = std::string()](Byte x) mutable {
+// stray: a byte the line adds after the third record, 0 for none.
+void dumpTalker(OpsBench& b, std::string tail = {}, char stray = 0) {
+    b.target.talker = [&b, tail, stray, command = std::string()](Byte x) mutable {
         b.toTalker.push_back(x);
         command.push_back(static_cast<char>(x));
         if (x != 'W')
@@ -117,6 +118,8 @@ void dumpTalker(OpsBench& b, std::string tail = {}) {
         std::string out;
         for (unsigned a = begin; a < end; a += 16)
             out += record(a);
+        if (stray)
+            out.insert(3 * record(0).size(), 1, stray);
         b.target.send(std::string_view(out + tail));
     };
 }
@@ -160,6 +163,26 @@ TEST(MemoryDump, WritesOneRecordPerLineAndTheRestLast) {
         EXPECT_FALSE(b.link.ready());
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
     }
+}
+
+// A byte added on the line shifts every record after it: the file is written as it came, and
+// the user is told where it went wrong.
+TEST(MemoryDump, ADumpDamagedOnTheLineIsWrittenAndToldOfWithItsLine) {
+    OpsBench b;
+    b.connectAndReset();
+    dumpTalker(b, "S9030000FC", 'x');
+    ops::Inputs in;
+    in.dumpFolder = b.talkerDir;
+    b.run("DumpStart", in);
+    const std::string lines = slurp(b.talkerDir / "upload.s19");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 33);
+    EXPECT_EQ(lines.substr(3 * 44, 2), "xS");
+    ASSERT_EQ(b.ui.messages.size(), 1u);
+    EXPECT_EQ(b.ui.messages[0].text,
+              "The dump is damaged at line 4 of upload.s19: not an S-record.");
+    EXPECT_EQ(b.ui.messages[0].icon, Icon::Exclamation);
+    EXPECT_TRUE(b.ui.windowEnabled());
+    EXPECT_FALSE(b.link.ready());
 }
 
 // When the last byte came in from the HC11.

@@ -55,7 +55,9 @@ TEST(NewUser, ProgramsTheEepromThenDumpsTwoPages) {
             return;
         for (unsigned a = 0xB600; a < 0xB800; a += 16) {
             char record[64];
-            std::snprintf(record, sizeof record, "S113%04X%s00", a, std::string(32, 'F').c_str());
+            const unsigned sum = 0x13 + (a >> 8) + (a & 0xFF) + 16 * 0xFF;
+            std::snprintf(record, sizeof record, "S113%04X%s%02X", a, std::string(32, 'F').c_str(),
+                          ~sum & 0xFF);
             board.send(std::string_view(record));
         }
     };
@@ -65,8 +67,8 @@ TEST(NewUser, ProgramsTheEepromThenDumpsTwoPages) {
     EXPECT_EQ(command.substr(1), "PPUB600VB7FFW");
     const std::string dump = testing::slurp(dir / "upload.s19");
     EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), 33);
-    EXPECT_EQ(dump.substr(0, 44), "S113B600FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\r\n");
-    EXPECT_EQ(dump.substr(dump.size() - 46), "S113B7F0FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\r\n\r\n");
+    EXPECT_EQ(dump.substr(0, 44), "S113B600FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF46\r\n");
+    EXPECT_EQ(dump.substr(dump.size() - 46), "S113B7F0FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF55\r\n\r\n");
     EXPECT_EQ(boxes.size(), 1u);
     EXPECT_EQ(window->findChild<QPushButton*>("DumpStart")->text(), "Start Dump");
     EXPECT_TRUE(window->isEnabled());
