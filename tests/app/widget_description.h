@@ -39,10 +39,10 @@ inline QString describeWidgets(const QWidget* root) {
             text = e->text();
         else if (const auto* g = qobject_cast<const QGroupBox*>(w))
             text = g->title();
+        else if (w->inherits("kestro::DriveList"))
+            text = "";  // the machine's drives: which there are, and which holds the home folder
         else if (const auto* c = qobject_cast<const QComboBox*>(w))
-            // How many drives there are is the machine's.
-            text = c->currentText() +
-                   (w->inherits("kestro::DriveList") ? "" : " of " + QString::number(c->count()));
+            text = c->currentText() + " of " + QString::number(c->count());
         else if (const auto* t = qobject_cast<const QTabBar*>(w))
             for (int i = 0; i < t->count(); ++i)
                 text += t->tabText(i) + "|";
