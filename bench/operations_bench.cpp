@@ -12,6 +12,7 @@
 #include "event_loop_clock.h"
 #include "kestro/sim/board/board.h"
 #include "operations.h"
+#include "recorders.h"
 #include "virtual_clock.h"
 #include "virtual_port.h"
 
@@ -58,22 +59,6 @@ const Operation kOperations[] = {
     {"XIBPR", sim::Chip::E9, nullptr},
 };
 
-struct Quiet : LinkView, OperationUi {
-    void showReadiness(bool) override {}
-    void showResetPrompt(bool) override {}
-    void showDisconnected(bool, const std::string&) override {}
-    void showPortWarning(const std::optional<std::string>&) override {}
-    void selectComm(int) override {}
-    void message(const Message& m) override { boxes.push_back(m.text); }
-    void setWindowEnabled(bool) override {}
-    void setCaption(std::string_view, std::string_view) override {}
-    void setProgress(std::optional<int>) override {}
-    void setVisible(std::string_view, bool) override {}
-    std::string chooseFile() override { return file.empty() ? "Cancel" : file.string(); }
-    fs::path file;
-    std::vector<std::string> boxes;
-};
-
 struct Run {
     Duration took{};
     std::string verdict;
@@ -87,13 +72,14 @@ Run runOnce(TheClock& clock, const Operation& op, const fs::path& folder) {
     port.attach(1, line);
     LinkState link(port, clock, clock);
     port.setListener(&link);
-    Quiet quiet;
-    link.setView(&quiet);
+    testing::RecordingView view;
+    testing::RecordingUi ui;
+    link.setView(&view);
     link.startupSearch();
     sim::Board board(clock, line, sim::BoardOptions{op.chip, true, std::chrono::milliseconds(2)});
     if (op.file) {
-        quiet.file = folder / "chosen.s19";
-        std::ofstream(quiet.file, std::ios::binary) << op.file;
+        ui.chooserAnswer = (folder / "chosen.s19").string();
+        std::ofstream(ui.chooserAnswer, std::ios::binary) << op.file;
     }
     ops::Inputs inputs;
     inputs.dumpFolder = folder;
@@ -103,10 +89,10 @@ Run runOnce(TheClock& clock, const Operation& op, const fs::path& folder) {
     clock.sleepFor(std::chrono::milliseconds(100));
     if (!link.ready())
         return {Duration{0}, "no reset seen"};
-    Target target{link, quiet, KESTRO_ASM_DIR};
+    Target target{link, ui, KESTRO_ASM_DIR};
     const TimePoint start = clock.now();
     ops::operationFor(op.button)(target, inputs);
-    Run r{clock.now() - start, quiet.boxes.empty() ? "(no box)" : quiet.boxes.back()};
+    Run r{clock.now() - start, ui.messages.empty() ? "(no box)" : ui.messages.back().text};
     for (char& c : r.verdict)
         if (c == '\r' || c == '\n')
             c = ' ';

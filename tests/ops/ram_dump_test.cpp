@@ -2,6 +2,7 @@
 
 #include "ops_bench.h"
 #include "scratch.h"
+#include "srecords.h"
 
 namespace kestro {
 namespace {
@@ -98,11 +99,7 @@ TEST(RamDownload, TheNextRunStartsAtTwelveHundredAgain) {
 
 // An S1 record of 16 erased bytes at address.
 std::string record(unsigned address) {
-    char buf[64];
-    const unsigned sum = 0x13 + (address >> 8) + (address & 0xFF) + 16 * 0xFF;
-    std::snprintf(buf, sizeof buf, "S113%04X%s%02X", address, std::string(32, 'F').c_str(),
-                  ~sum & 0xFF);
-    return buf;
+    return testing::srecord('1', address, Bytes(16, 0xFF));
 }
 
 // A dump talker that sends back-to-back records of the commanded range, without line ends.

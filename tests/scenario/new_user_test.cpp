@@ -9,6 +9,7 @@
 
 #include "scratch.h"
 #include "scripted_target.h"
+#include "srecords.h"
 #include "window_bench.h"
 
 namespace kestro {
@@ -54,11 +55,7 @@ TEST(NewUser, ProgramsTheEepromThenDumpsTwoPages) {
         if (b != 'W')
             return;
         for (unsigned a = 0xB600; a < 0xB800; a += 16) {
-            char record[64];
-            const unsigned sum = 0x13 + (a >> 8) + (a & 0xFF) + 16 * 0xFF;
-            std::snprintf(record, sizeof record, "S113%04X%s%02X", a, std::string(32, 'F').c_str(),
-                          ~sum & 0xFF);
-            board.send(std::string_view(record));
+            board.send(std::string_view(testing::srecord('1', a, Bytes(16, 0xFF))));
         }
     };
     board.reset();

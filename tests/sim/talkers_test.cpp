@@ -3,16 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <numeric>
 #include <sstream>
 
 #include "scratch.h"
+#include "srecords.h"
 #include "station.h"
 
 namespace kestro::sim {
 namespace {
 
 using kestro::testing::slurp;
+using kestro::testing::srecords;
 using station::Station;
 namespace fs = std::filesystem;
 
@@ -20,30 +21,6 @@ std::string hex(unsigned v, int digits = 4) {
     char s[8];
     std::snprintf(s, sizeof s, "%0*X", digits, v & 0xFFFF);
     return s;
-}
-
-// S-record text for data at address: an S0 header, S1 records of up to recordLength bytes,
-// S9, every line ended by eol. checksumError spoils the checksum of that record (0-based).
-std::string srecords(unsigned address, const Bytes& data, std::size_t recordLength = 16,
-                     std::string_view eol = "\r\n", int checksumError = -1,
-                     std::string_view header = "test") {
-    auto record = [&](char type, unsigned a, ByteView bytes, bool spoil) {
-        Bytes body{static_cast<Byte>(bytes.size() + 3), static_cast<Byte>(a >> 8),
-                   static_cast<Byte>(a)};
-        body.insert(body.end(), bytes.begin(), bytes.end());
-        body.push_back(static_cast<Byte>(~std::accumulate(body.begin(), body.end(), 0u) ^ spoil));
-        std::string line = std::string("S") + type;
-        for (Byte b : body)
-            line += hex(b, 2);
-        return line + std::string(eol);
-    };
-    std::string text = record('0', 0, bytesOf(header), false);
-    for (std::size_t i = 0; i < data.size(); i += recordLength) {
-        const ByteView piece = ByteView(data).subspan(i, std::min(recordLength, data.size() - i));
-        text += record('1', static_cast<unsigned>(address + i), piece,
-                       static_cast<int>(i / recordLength) == checksumError);
-    }
-    return text + record('9', 0, {}, false);
 }
 
 Bytes pattern(std::size_t n, unsigned seed = 7) {
