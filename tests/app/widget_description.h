@@ -25,11 +25,16 @@ inline void visitEveryPage(QWidget* window) {
 }
 
 // What a user sees of a window and every control in it, one line a widget in the order they
-// were made: object name, class, place and size, font, text, tooltip, accessible name and
-// whether it is enabled and shown. Two windows that describe alike look and read alike.
+// were made: object name, class, place and size, font, text (a list's choice and rows), tooltip,
+// accessible name and whether it is enabled, shown and checked. Two windows that describe alike
+// look and read alike.
 inline QString describeWidgets(const QWidget* root) {
     QString out;
-    const auto line = [&out, root](const QWidget* w, int depth) {
+    const auto checked = [](const QWidget* w) {
+        const auto* b = qobject_cast<const QAbstractButton*>(w);
+        return b != nullptr && b->isChecked();
+    };
+    const auto line = [&out, root, &checked](const QWidget* w, int depth) {
         QString text;
         if (const auto* b = qobject_cast<const QAbstractButton*>(w))
             text = b->text();
@@ -42,7 +47,8 @@ inline QString describeWidgets(const QWidget* root) {
         else if (w->inherits("kestro::DriveList"))
             text = "";  // the machine's drives: which there are, and which holds the home folder
         else if (const auto* c = qobject_cast<const QComboBox*>(w))
-            text = c->currentText() + " of " + QString::number(c->count());
+            for (int i = 0; i < c->count(); ++i)
+                text += (i == 0 ? c->currentText() + " of " : "|") + c->itemText(i);
         else if (const auto* t = qobject_cast<const QTabBar*>(w))
             for (int i = 0; i < t->count(); ++i)
                 text += t->tabText(i) + "|";
@@ -50,8 +56,8 @@ inline QString describeWidgets(const QWidget* root) {
         const QRect g = w->geometry();
         out += QString(depth * 2, ' ') +
                QStringLiteral(
-                   "%1 %2 @%3,%4 %5x%6 font %7 %8 w%9%10 %11%12 text \"%13\" tip \"%14\" "
-                   "name \"%15\"\n")
+                   "%1 %2 @%3,%4 %5x%6 font %7 %8 w%9%10 %11%12%13 text \"%14\" tip \"%15\" "
+                   "name \"%16\"\n")
                    .arg(w->objectName().isEmpty() ? "-" : w->objectName(),
                         w->metaObject()->className())
                    .arg(g.x())
@@ -64,6 +70,7 @@ inline QString describeWidgets(const QWidget* root) {
                    .arg(f.italic() ? " italic" : "")
                    .arg(w->isEnabled() ? "enabled" : "disabled")
                    .arg(w->isVisibleTo(root) ? "" : " hidden")
+                   .arg(checked(w) ? " checked" : "")
                    .arg(text, w->toolTip(), w->accessibleName());
     };
     // The insides of Qt's own lists and combo boxes are Qt's: their scroll bars come and go
