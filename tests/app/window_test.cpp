@@ -55,13 +55,10 @@ class WindowTest : public ::testing::Test, protected testing::WindowBench {
         port.close();
         link.reset();
     }
-    void restartOn(std::initializer_list<std::pair<const char*, const char*>> stored) {
+    void restartOn(const std::vector<std::pair<const char*, const char*>>& stored) {
         settings_->clear();
-        for (const auto& [key, value] : stored) {
-            if (value != nullptr) {  // a null value leaves the key out
-                settings_->setValue(QStringLiteral("startup/") + key, value);
-            }
-        }
+        for (const auto& [key, value] : stored)
+            settings_->setValue(QStringLiteral("startup/") + key, value);
         settings_->sync();
         start();
     }
@@ -84,6 +81,17 @@ class WindowTest : public ::testing::Test, protected testing::WindowBench {
     QString text(const char* label) { return find<QLabel>(label)->text(); }
     QScrollBar* bar(const char* name) { return find<QScrollBar>(name); }
     bool checked(const QString& box) { return find<QAbstractButton>(box)->isChecked(); }
+    // A label's text, a bar's page, a box's check or a folder list's folder.
+    QString shown(const char* name) {
+        QWidget* w = find(name);
+        if (auto* label = qobject_cast<QLabel*>(w))
+            return label->text();
+        if (auto* bar = qobject_cast<QScrollBar*>(w))
+            return QString::number(bar->value());
+        if (auto* box = qobject_cast<QAbstractButton*>(w))
+            return box->isChecked() ? "checked" : "unchecked";
+        return qobject_cast<FolderList*>(w)->path();
+    }
 
     QTemporaryDir dir_;
     std::unique_ptr<QSettings> settings_;
@@ -116,41 +124,52 @@ TEST_F(WindowTest, AFirstRunLooksAndReadsAsRecordedAndStoresTheDefaults) {
     EXPECT_EQ(store(), expected);
 }
 
-TEST_F(WindowTest, RestoredPagesPushTheEndBarOrKeepTheStoredTexts) {
-    // Begin page 192 with the End page missing, above it, and below it.
-    for (const auto& [storedEnd, endLabel] : {std::pair<const char*, const char*>{nullptr, "$C1FF"},
-                                              {"200", "$C8FF"},
-                                              {"150", "$C1FF"}}) {
-        SCOPED_TRACE(storedEnd ? storedEnd : "missing");
-        restartOn({{"SCEEpromBegin", "192"}, {"SCEEpromEnd", storedEnd}});
-        EXPECT_EQ(text("LEepromBegin") + text("LEepromEnd"), QString("$C000") + endLabel);
-        EXPECT_EQ(window->rangeText("EEpromEnd"), QString(endLabel).mid(1));
+// One row a store holding only the given keys. A restored page pushes the End bar above the
+// Begin bar; one equal to the bar's first value runs no handler, so its label keeps the stored
+// text. A range text that is not four upper-case digits ending as its side does, and a number
+// that is not a decimal in range, give the default.
+TEST_F(WindowTest, ARestoredStoreIsShownOrGivesTheDefaults) {
+    struct Row {
+        std::vector<std::pair<const char*, const char*>> stored;
+        const char* control;
+        QString shown;
+    };
+    const Row rows[] = {
+        {{{"SCEEpromBegin", "192"}}, "LEepromEnd", "$C1FF"},
+        {{{"SCEEpromBegin", "192"}, {"SCEEpromEnd", "200"}}, "LEepromEnd", "$C8FF"},
+        {{{"SCEEpromBegin", "192"}, {"SCEEpromEnd", "150"}}, "LEepromEnd", "$C1FF"},
+        {{{"EEpromBegin", "C000"}, {"SCEEpromBegin", "182"}}, "LEepromBegin", "$C000"},
+        {{{"SFR", "0400"}, {"SCsfr", "64"}}, "XIleSFR", "$0400"},
+        {{{"EEpromBegin", "G600"}}, "LEepromBegin", "$B600"},
+        {{{"EEpromEnd", "ZZZZZZZZ"}}, "LEepromEnd", "$B7FF"},
+        {{{"EpromBegin", ""}}, "LEpromBegin", "$D000"},
+        {{{"EpromEnd", "D000"}}, "LEpromEnd", "$FFFF"},
+        {{{"DumpBegin", "B6AB"}}, "LEdumpBegin", "$B600"},
+        {{{"DumpEnd", "b7ff"}}, "LEdumpEnd", "$B7FF"},
+        {{{"SCEEpromBegin", "abc"}}, "ScEepromBegin", "182"},
+        {{{"SCEpromEnd", "1e3"}}, "ScEpromEnd", "255"},
+        {{{"SCDumpBegin", "70000"}}, "ScDumpBegin", "182"},
+        {{{"SCsfr", "65"}}, "XIscSFR", "4"},
+        {{{"ValueConfig1", "1"}}, "Config1", "checked"},
+        {{{"ValueConfig2", "yes"}}, "Config2", "unchecked"},
+        {{{"ValueConfig3", "2"}}, "Config3", "unchecked"},
+        {{{"dumpdir", "/no/such/folder"}, {"dumpdrive", "/no/such/mount"}},
+         "DumpDir",
+         DriveList::homeFolder()},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.stored[0].first) + "=" + row.stored[0].second);
+        restartOn(row.stored);
+        EXPECT_EQ(shown(row.control), row.shown);
+        // The operations are sent what the label shows.
+        if (const QString range = window->rangeText(row.stored[0].first); !range.isEmpty()) {
+            EXPECT_EQ("$" + range, row.shown);
+        }
         stop();
     }
-    // A stored page equal to the bar's first value runs no handler: the label keeps the text.
-    restartOn(
-        {{"EEpromBegin", "C000"}, {"SCEEpromBegin", "182"}, {"SFR", "0400"}, {"SCsfr", "64"}});
-    EXPECT_EQ(text("LEepromBegin") + text("XIleSFR"), "$C000$0400");
-}
-
-// One row a key, each a different way of being no range text: a wrong digit, length, ending or
-// case.
-TEST_F(WindowTest, ARestoredRangeTextThatIsNoRangeTextGivesItsDefault) {
-    for (const auto& [key, value, label, fallback] :
-         std::initializer_list<std::tuple<const char*, const char*, const char*, QString>>{
-             {"EEpromBegin", "G600", "LEepromBegin", "B600"},
-             {"EEpromEnd", "ZZZZZZZZ", "LEepromEnd", "B7FF"},
-             {"EpromBegin", "", "LEpromBegin", "D000"},
-             {"EpromEnd", "D000", "LEpromEnd", "FFFF"},
-             {"DumpBegin", "B6AB", "LEdumpBegin", "B600"},
-             {"DumpEnd", "b7ff", "LEdumpEnd", "B7FF"}}) {
-        SCOPED_TRACE(std::string(key) + "=" + value);
-        restartOn({{key, value}});
-        EXPECT_EQ(text(label), "$" + fallback);
-        EXPECT_EQ(window->rangeText(key), fallback);
-        stop();
-        EXPECT_EQ(stored(key), fallback);
-    }
+    // A lost dump folder's fallback is written at once: the store no longer names lost places.
+    EXPECT_EQ(stored("dumpdir"), DriveList::homeFolder());
+    EXPECT_EQ(stored("dumpdrive"), DriveList::homeDrive());
 }
 
 TEST_F(WindowTest, ASecondRunLeavesTheStoreAsItWas) {
@@ -176,32 +195,6 @@ TEST_F(WindowTest, ASecondRunLeavesTheStoreAsItWas) {
     EXPECT_EQ(find<FolderList>("DumpDir")->path(), dumpDir);
     stop();
     EXPECT_EQ(store(), first);
-}
-
-// One row a bar: which stored numbers are kept is StoredNumber's table.
-TEST_F(WindowTest, CorruptAndOutOfRangeValuesGiveTheDefaults) {
-    for (const auto& [key, value, barName, expected] :
-         std::initializer_list<std::tuple<const char*, const char*, const char*, int>>{
-             {"SCEEpromBegin", "abc", "ScEepromBegin", 182},
-             {"SCEpromEnd", "1e3", "ScEpromEnd", 255},
-             {"SCDumpBegin", "70000", "ScDumpBegin", 182},
-             {"SCsfr", "65", "XIscSFR", 4}}) {
-        SCOPED_TRACE(std::string(key) + "=" + value);
-        restartOn({{key, value}});
-        EXPECT_EQ(bar(barName)->value(), expected);
-        stop();
-    }
-    restartOn({{"ValueConfig1", "1"},
-               {"ValueConfig2", "yes"},
-               {"ValueConfig3", "2"},
-               {"dumpdir", "/no/such/folder"},
-               {"dumpdrive", "/no/such/mount"}});
-    EXPECT_TRUE(checked("Config1"));
-    EXPECT_FALSE(checked("Config2") || checked("Config3"));
-    EXPECT_EQ(find<FolderList>("DumpDir")->path(), DriveList::homeFolder());
-    // The fallback is written at once, so the store no longer names the lost places.
-    EXPECT_EQ(stored("dumpdir"), DriveList::homeFolder());
-    EXPECT_EQ(stored("dumpdrive"), DriveList::homeDrive());
 }
 
 TEST_F(WindowTest, AStoreThatCannotBeWrittenIsToldOnceWithItsFileAndWhy) {
