@@ -253,7 +253,7 @@ TEST_F(ChooserTest, EveryControlLooksAndReadsAsRecorded) {
     open();
     d_->show();
     QApplication::processEvents();
-    expectAsRecorded(d_.get(), "chooser_description.txt");
+    expectAsRecorded(describeWidgets(d_.get()), "chooser_description.txt");
 }
 
 }  // namespace

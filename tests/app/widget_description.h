@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabBar>
+#include <QTest>
 #include <QWidget>
 #include <functional>
 
@@ -86,10 +87,34 @@ inline QString describeWidgets(const QWidget* root) {
     return out;
 }
 
-// Compares a window's description with the one recorded in the named file beside the tests;
-// with KESTRO_WRITE_DESCRIPTION=1 in the environment, records it anew instead.
-inline void expectAsRecorded(const QWidget* window, const char* name) {
-    const QString got = describeWidgets(window);
+// The keyboard's way through each page of the window: from the page's tab, Tab after Tab until
+// the focus is on a tab again, one line a page. The window must be the active one.
+inline QString describeKeyboardOrder(QWidget* window) {
+    QString out;
+    for (int page = 0; page < 8; ++page) {
+        auto* tab = window->findChild<QAbstractButton*>(QStringLiteral("tab%1").arg(page));
+        tab->click();
+        tab->setFocus();
+        out += tab->text() + ":";
+        for (int stop = 0; stop < 40; ++stop) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* w = QApplication::focusWidget();
+            if (w == nullptr)
+                break;
+            if (auto* combo = qobject_cast<QComboBox*>(w->parentWidget()))
+                w = combo;  // an editable combo box hands its focus to its line edit
+            out += " " + w->objectName();
+            if (w->inherits("kestro::TabButton"))
+                break;
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+// Compares a description with the one recorded in the named file beside the tests; with
+// KESTRO_WRITE_DESCRIPTION=1 in the environment, records it anew instead.
+inline void expectAsRecorded(const QString& got, const char* name) {
     QFile recorded(QStringLiteral(KESTRO_APP_TEST_DATA "/") + name);
     if (qEnvironmentVariableIsSet("KESTRO_WRITE_DESCRIPTION")) {
         ASSERT_TRUE(recorded.open(QIODevice::WriteOnly));
