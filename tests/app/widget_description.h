@@ -7,10 +7,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTabBar>
 #include <QTest>
 #include <QWidget>
 #include <functional>
@@ -31,28 +29,20 @@ inline void visitEveryPage(QWidget* window) {
 // look and read alike.
 inline QString describeWidgets(const QWidget* root) {
     QString out;
-    const auto checked = [](const QWidget* w) {
-        const auto* b = qobject_cast<const QAbstractButton*>(w);
-        return b != nullptr && b->isChecked();
-    };
-    const auto line = [&out, root, &checked](const QWidget* w, int depth) {
+    const auto line = [&out, root](const QWidget* w, int depth) {
         QString text;
-        if (const auto* b = qobject_cast<const QAbstractButton*>(w))
-            text = b->text();
+        const auto* button = qobject_cast<const QAbstractButton*>(w);
+        if (button != nullptr)
+            text = button->text();
         else if (const auto* l = qobject_cast<const QLabel*>(w))
             text = l->text();
         else if (const auto* e = qobject_cast<const QLineEdit*>(w))
             text = e->text();
-        else if (const auto* g = qobject_cast<const QGroupBox*>(w))
-            text = g->title();
         else if (w->inherits("kestro::DriveList"))
             text = "";  // the machine's drives: which there are, and which holds the home folder
         else if (const auto* c = qobject_cast<const QComboBox*>(w))
             for (int i = 0; i < c->count(); ++i)
                 text += (i == 0 ? c->currentText() + " of " : "|") + c->itemText(i);
-        else if (const auto* t = qobject_cast<const QTabBar*>(w))
-            for (int i = 0; i < t->count(); ++i)
-                text += t->tabText(i) + "|";
         const QFont f = w->font();
         const QRect g = w->geometry();
         out += QString(depth * 2, ' ') +
@@ -71,7 +61,7 @@ inline QString describeWidgets(const QWidget* root) {
                    .arg(f.italic() ? " italic" : "")
                    .arg(w->isEnabled() ? "enabled" : "disabled")
                    .arg(w->isVisibleTo(root) ? "" : " hidden")
-                   .arg(checked(w) ? " checked" : "")
+                   .arg(button != nullptr && button->isChecked() ? " checked" : "")
                    .arg(text, w->toolTip(), w->accessibleName());
     };
     // The insides of Qt's own lists and combo boxes are Qt's: their scroll bars come and go

@@ -9,16 +9,20 @@
 
 namespace kestro::testing {
 
-// Selects a row of a closed combo box the way a screen reader does: "Toggle" on the row in the
-// box's list.
-inline void selectByScreenReader(QComboBox* combo, int row) {
-    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(combo->view());
+// Selects a row of a list the way a screen reader does: "Toggle" on the row.
+inline void selectByScreenReader(QAbstractItemView* view, int row) {
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view);
     ASSERT_NE(list, nullptr);
     ASSERT_NE(list->tableInterface(), nullptr);
     QAccessibleInterface* item = list->tableInterface()->cellAt(row, 0);
     ASSERT_NE(item, nullptr);
     ASSERT_NE(item->actionInterface(), nullptr);
     item->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+}
+
+// The same for a row of a closed combo box: the row in the box's list.
+inline void selectByScreenReader(QComboBox* combo, int row) {
+    selectByScreenReader(combo->view(), row);
 }
 
 }  // namespace kestro::testing
