@@ -4,12 +4,12 @@
 
 #include <array>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 
 #include "frame.h"
 #include "recorders.h"
 #include "recording_port.h"
+#include "scratch.h"
 #include "scripted_target.h"
 #include "virtual_clock.h"
 #include "virtual_port.h"
@@ -23,30 +23,14 @@ struct Bench {
             port.attach(n, *lines[n - 1]);
         wire.setListener(&link);
         link.setView(&view);
-        talkerDir =
-            std::filesystem::temp_directory_path() /
-            ("kestro-test-" + std::to_string(::getpid()) + "-" + std::to_string(++serial()));
-        std::filesystem::create_directories(talkerDir);
-        frameTarget.talkerDir = talkerDir;
         writeTalker("testcom.S19", "S00600004844521B\nS1070000C610FFAA01\nS9030000FC\n");
-    }
-    ~Bench() {
-        std::error_code ec;
-        std::filesystem::remove_all(talkerDir, ec);
-    }
-
-    static int& serial() {
-        static int n = 0;
-        return n;
     }
 
     void writeTalker(const std::string& name, const std::string& text) {
-        std::ofstream(talkerDir / name, std::ios::binary) << text;
+        scratch.write(name, text);
     }
     std::filesystem::path writeFile(const std::string& name, const std::string& content) {
-        const auto path = talkerDir / name;
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
+        return scratch.write(name, content);
     }
 
     // The writes made after the talker download (one write per byte of the download).
@@ -78,7 +62,8 @@ struct Bench {
     LinkState link{wire, clock, clock};
     RecordingView view;
     RecordingUi ui;
-    std::filesystem::path talkerDir;
+    ScratchDir scratch;
+    std::filesystem::path talkerDir = scratch.path;
     Target frameTarget{link, ui, talkerDir};
 };
 

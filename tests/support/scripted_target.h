@@ -47,7 +47,6 @@ class ScriptedTarget {
 
     Bytes received;  // every byte, as sampled
     Bytes loaded;    // what the boot loader stored
-    std::vector<TimePoint> receivedAt;
     int framingErrors = 0;
 
   private:
@@ -55,7 +54,6 @@ class ScriptedTarget {
 
     void receive(Byte b, bool framingError) {
         received.push_back(b);
-        receivedAt.push_back(scheduler_.now());
         if (framingError)
             ++framingErrors;
         switch (phase_) {
