@@ -372,8 +372,6 @@ TEST_F(WindowTest, EveryWayOfCheckingACommButtonChangesThePortOnce) {
         check();
         EXPECT_EQ(clock.now() - before, Duration{2s});
         EXPECT_EQ(link->portNumber(), comm);
-        EXPECT_EQ(port.commPort(), comm);
-        EXPECT_TRUE(port.isOpen());
         EXPECT_TRUE(checked(QString("Comm%1").arg(comm)));
         window->hide();
     }
