@@ -397,7 +397,6 @@ TEST_F(WindowTest, OperationsReadTheControlsAndEveryProgressBarShowsTheRun) {
     EXPECT_EQ(in.config5Text, "$3800-$3FFF");
     EXPECT_EQ(in.startAddress, "4000");
     EXPECT_EQ(in.sfrPosition, 64);
-    EXPECT_EQ(text("XIleSFR"), "$10000");
     EXPECT_EQ(in.eemMapText, "1234");
     EXPECT_TRUE(in.eemLam);
     EXPECT_FALSE(in.eemRes);
@@ -410,7 +409,7 @@ TEST_F(WindowTest, OperationsReadTheControlsAndEveryProgressBarShowsTheRun) {
     }
 }
 
-TEST_F(WindowTest, HelpAndAbout) {
+TEST_F(WindowTest, HelpOpensThePageBesideTheProgramAndAboutGivesTheVersion) {
     start();
     find<QPushButton>("help")->click();
     ASSERT_EQ(opened.size(), 1u);
@@ -418,7 +417,6 @@ TEST_F(WindowTest, HelpAndAbout) {
     find<QPushButton>("About")->click();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], (Message{"Kestro Ver:" KESTRO_VERSION, "About", Icon::Information}));
-    EXPECT_EQ(window->windowTitle(), "Kestro Ver:" KESTRO_VERSION);
 }
 
 // ---- keyboard ----------------------------------------------------------------------------
