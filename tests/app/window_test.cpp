@@ -81,6 +81,12 @@ class WindowTest : public ::testing::Test, protected testing::WindowBench {
     QString text(const char* label) { return find<QLabel>(label)->text(); }
     QScrollBar* bar(const char* name) { return find<QScrollBar>(name); }
     bool checked(const QString& box) { return find<QAbstractButton>(box)->isChecked(); }
+    // Shows the window and makes it the one the keyboard works in.
+    void activate() {
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
     // A label's text, a bar's page, a box's check or a folder list's folder.
     QString shown(const char* name) {
         QWidget* w = find(name);
@@ -342,9 +348,7 @@ TEST_F(WindowTest, EveryWayOfCheckingACommButtonChangesThePortOnce) {
         {"mouse", [this] { QTest::mouseClick(find<QRadioButton>("Comm2"), Qt::LeftButton); }, 2},
         {"keyboard",
          [this] {
-             window->show();
-             QApplication::setActiveWindow(window.get());
-             ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+             activate();
              find("Comm1")->setFocus();
              QTest::keyClick(find("Comm1"), Qt::Key_Right);
          },
@@ -421,9 +425,7 @@ TEST_F(WindowTest, HelpOpensThePageBesideTheProgramAndAboutGivesTheVersion) {
 
 TEST_F(WindowTest, TheKeyboardReachesTheTabsAndEveryControlOfAPageInOrder) {
     start();
-    window->show();
-    QApplication::setActiveWindow(window.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ASSERT_NO_FATAL_FAILURE(activate());
     // The page tabs are one stop, as in a tab bar: the arrow keys move between them.
     find("tab0")->setFocus();
     QTest::keyClick(find("tab0"), Qt::Key_Right);
