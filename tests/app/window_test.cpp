@@ -141,7 +141,6 @@ TEST_F(WindowTest, ARestoredStoreIsShownOrGivesTheDefaults) {
         QString shown;
     };
     const Row rows[] = {
-        {{{"SCEEpromBegin", "192"}}, "LEepromEnd", "$C1FF"},
         {{{"SCEEpromBegin", "192"}, {"SCEEpromEnd", "200"}}, "LEepromEnd", "$C8FF"},
         {{{"SCEEpromBegin", "192"}, {"SCEEpromEnd", "150"}}, "LEepromEnd", "$C1FF"},
         {{{"EEpromBegin", "C000"}, {"SCEEpromBegin", "182"}}, "LEepromBegin", "$C000"},
@@ -157,7 +156,6 @@ TEST_F(WindowTest, ARestoredStoreIsShownOrGivesTheDefaults) {
         {{{"SCDumpBegin", "70000"}}, "ScDumpBegin", "182"},
         {{{"SCsfr", "65"}}, "XIscSFR", "4"},
         {{{"ValueConfig1", "1"}}, "Config1", "checked"},
-        {{{"ValueConfig2", "yes"}}, "Config2", "unchecked"},
         {{{"ValueConfig3", "2"}}, "Config3", "unchecked"},
         {{{"dumpdir", "/no/such/folder"}, {"dumpdrive", "/no/such/mount"}},
          "DumpDir",
