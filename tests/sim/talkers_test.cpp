@@ -49,17 +49,35 @@ ops::Inputs eepromRange(std::string begin, std::string end) {
     return in;
 }
 
-// ---- the internal EEPROM, on every part that has one where CONFIG puts it
+// ---- on every part: the comm test, the internal EEPROM, and CONFIG
 
-class EepromOnBoard : public ::testing::TestWithParam<Chip> {};
+struct Part {
+    Chip chip;
+    std::array<int, 4> boxes;  // CONFIG as the window's boxes set it
+    const char* map;
+    Byte config;      // as the part reads it after the next reset
+    unsigned eeprom;  // where the EEPROM then sits
+};
 
-TEST_P(EepromOnBoard, ProgramCompareStatusAndErase) {
-    Station s(GetParam());
+void PrintTo(const Part& p, std::ostream* os) {
+    *os << variant(p.chip).name;
+}
+
+class EveryPart : public ::testing::TestWithParam<Part> {};
+
+// The comm test twice (a second run must not trip over the first); the EEPROM programmed,
+// compared, checked and erased; CONFIG in force only at the next reset, and the EEPROM talkers
+// then find the EEPROM where the part shows it (the 811E2 moves it).
+TEST_P(EveryPart, CommTestEepromAndConfig) {
+    const Part& p = GetParam();
+    Station s(p.chip);
+    for (int run = 0; run < 2; ++run)
+        EXPECT_EQ(s.run("TestComm"), says("Communication is OK", kAppTitle, Icon::Exclamation));
+
     const unsigned base = s.board.eepromBase();
     const Bytes data = pattern(48);
     const fs::path file = s.file(srecords(base + 0x20, data));
     const ops::Inputs in = eepromRange(hex(base), hex(base + s.board.chip().eepromSize - 1));
-
     EXPECT_EQ(s.run("EepromCheck", in), says("No Data", "Eeprom"));
     EXPECT_EQ(s.run("EepromProgram", in, file), says("Eeprom is program", "Eeprom"));
     Bytes expected(s.board.eeprom().array().size(), 0xFF);
@@ -67,18 +85,38 @@ TEST_P(EepromOnBoard, ProgramCompareStatusAndErase) {
     EXPECT_EQ(s.board.eeprom().array(), expected);
     EXPECT_EQ(s.run("EepromCompare", in, file), says("File equal Eeprom", "Eeprom"));
     EXPECT_EQ(s.run("EepromCheck", in), says("Data", "Eeprom"));
-
     s.board.eeprom().array()[0x20 + 13] ^= 0x40;
     EXPECT_EQ(s.run("EepromCompare", in, file),
               says("Error found at\r\n" + hex(base + 0x20 + 13), "Eeprom", Icon::Critical));
-
     EXPECT_EQ(s.run("EepromErase", in), says("Eeprom Erase", "Eeprom"));
     EXPECT_EQ(s.board.eeprom().array(), Bytes(expected.size(), 0xFF));
     EXPECT_EQ(s.run("EepromCheck", in), says("No Data", "Eeprom"));
+
+    ops::Inputs moved = eepromRange(hex(p.eeprom), hex(p.eeprom + 0x1FF));
+    moved.config = p.boxes;
+    moved.config5Text = p.map;
+    const Byte before = s.board.config();
+    EXPECT_EQ(s.run("ConfigProgram", moved), kNoBox);
+    EXPECT_EQ(s.board.config(), before) << "CONFIG changed before a reset";
+    EXPECT_EQ(s.board.eepromBase(), base) << "the EEPROM moved before a reset";
+    s.board.resetBootstrap();
+    EXPECT_EQ(s.board.config(), p.config);
+    ASSERT_EQ(s.board.eepromBase(), p.eeprom);
+    const fs::path last = s.file(srecords(p.eeprom + 0x1E0, pattern(32)));
+    EXPECT_EQ(s.run("EepromProgram", moved, last), says("Eeprom is program", "Eeprom"));
+    EXPECT_EQ(slice(s.board.eeprom().array(), 0x1E0, 32), pattern(32));
+    EXPECT_EQ(s.board.peek(static_cast<std::uint16_t>(p.eeprom + 0x1E0)), pattern(32)[0]);
+    EXPECT_EQ(s.run("EepromErase", moved), says("Eeprom Erase", "Eeprom"));
+    EXPECT_EQ(s.board.eeprom().array()[0x1E0], 0xFF);
 }
 
-INSTANTIATE_TEST_SUITE_P(Parts, EepromOnBoard, ::testing::Values(Chip::A8, Chip::E9, Chip::E2_811),
-                         [](const auto& info) { return std::string(variant(info.param).name); });
+INSTANTIATE_TEST_SUITE_P(
+    Parts, EveryPart,
+    ::testing::Values(Part{Chip::A8, {1, 1, 1, 1}, "$F800-$FFFF", 0x0F, 0xB600},
+                      Part{Chip::E9, {1, 0, 0, 1}, "$F800-$FFFF", 0x09, 0xB600},
+                      Part{Chip::E9_711, {1, 1, 0, 1}, "$F800-$FFFF", 0x0B, 0xB600},
+                      Part{Chip::E2_811, {1, 0, 1, 1}, "$B800-$BFFF", 0xBD, 0xB800}),
+    [](const auto& info) { return std::string(variant(info.param.chip).name); });
 
 // Files as users make them: records of any length the format allows, either line end, and as
 // m68hc11-objcopy writes them from an assembler source.
@@ -301,45 +339,7 @@ TEST(CompanionOnBoard, ProgramCompareProtectAndRegisters) {
     EXPECT_FALSE(chip.eeprom().sdp());
 }
 
-// ---- CONFIG, RAM download, dump
-
-// CONFIG takes effect at the next reset, and the EEPROM talkers then find the EEPROM where
-// the part shows it (on the 811E2, where CONFIG moves it).
-TEST(ConfigOnBoard, TakesEffectAtTheNextResetAndMovesTheEeprom) {
-    struct Case {
-        Chip chip;
-        std::array<int, 4> boxes;
-        const char* map;
-        Byte expected;  // as the part reads it after the reset
-        unsigned eeprom;
-    };
-    const Case cases[] = {
-        {Chip::A8, {1, 1, 1, 1}, "$F800-$FFFF", 0x0F, 0xB600},
-        {Chip::E9, {1, 0, 0, 1}, "$F800-$FFFF", 0x09, 0xB600},
-        {Chip::E2_811, {1, 0, 1, 1}, "$B800-$BFFF", 0xBD, 0xB800},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(variant(c.chip).name);
-        Station s(c.chip);
-        ops::Inputs in = eepromRange(hex(c.eeprom), hex(c.eeprom + 0x1FF));
-        in.config = c.boxes;
-        in.config5Text = c.map;
-        const Byte before = s.board.config();
-        const std::uint16_t baseBefore = s.board.eepromBase();
-        EXPECT_EQ(s.run("ConfigProgram", in), kNoBox);
-        EXPECT_EQ(s.board.config(), before) << "CONFIG changed before a reset";
-        EXPECT_EQ(s.board.eepromBase(), baseBefore) << "the EEPROM moved before a reset";
-        s.board.resetBootstrap();
-        EXPECT_EQ(s.board.config(), c.expected);
-        ASSERT_EQ(s.board.eepromBase(), c.eeprom);
-        const fs::path file = s.file(srecords(c.eeprom + 0x1E0, pattern(32)));
-        EXPECT_EQ(s.run("EepromProgram", in, file), says("Eeprom is program", "Eeprom"));
-        EXPECT_EQ(slice(s.board.eeprom().array(), 0x1E0, 32), pattern(32));
-        EXPECT_EQ(s.board.peek(static_cast<std::uint16_t>(c.eeprom + 0x1E0)), pattern(32)[0]);
-        EXPECT_EQ(s.run("EepromErase", in), says("Eeprom Erase", "Eeprom"));
-        EXPECT_EQ(s.board.eeprom().array()[0x1E0], 0xFF);
-    }
-}
+// ---- RAM download, dump
 
 // A program downloaded into the external RAM runs from the start address; a file the talker
 // refuses (a record in its own internal RAM) runs not at all.
