@@ -372,6 +372,8 @@ TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
         s.board.catchUp();
         EXPECT_EQ(s.board.devices().ram()[0x2000], 0x86) << "the first record was not loaded";
         EXPECT_EQ(slice(s.board.devices().ram(), 0x3000, 3), c.at3000);
+        EXPECT_EQ(slice(s.board.devices().ram(), 0, 0x200), Bytes(0x200, 0x00))
+            << "the internal RAM's writes reached the external RAM beneath it";
     }
 }
 
