@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "kestro/sim/board/board.h"
+#include "board_bench.h"
 #include "late_events.h"
 
 namespace kestro::sim {
@@ -8,37 +8,15 @@ namespace {
 
 constexpr int kBaud = 1200;
 
-// The PC's UART on the board's cable, recording what arrives at the line time of its stop bit.
-struct Pc {
-    struct Frame {
-        Byte byte;
-        bool framingError;
-        TimePoint at;
-    };
-    explicit Pc(VirtualLine& line) : line(line), tx(line.toTarget) {
-        tx.setBaud(kBaud);
-        line.toPc.setReceiver(kBaud, [this](Byte b, bool fe) {
-            rx.push_back({b, fe, this->line.toPc.sampledAt()});
-        });
-    }
-    int breaks() const {
-        return static_cast<int>(
-            std::count_if(rx.begin(), rx.end(), [](const Frame& f) { return f.framingError; }));
-    }
-    VirtualLine& line;
-    Transmitter tx;
-    std::vector<Frame> rx;
-};
-
 // A board as the program runs it (2 ms run slices) whose events run late: its reset break
 // lasts until the PC sends, and the loader echoes each byte of a 256-byte download a character
 // time after it came.
 TEST(BoardLineTiming, LateEventsNeitherSplitTheResetBreakNorDelayTheEcho) {
     VirtualClock clock;
-    testing::StallingScheduler late(clock, 40ms, 15ms);
+    kestro::testing::StallingScheduler late(clock, 40ms, 15ms);
     VirtualLine line(late);
     Board board(late, line, BoardOptions{Chip::A8, false, std::chrono::milliseconds(2)});
-    Pc pc(line);
+    testing::PcSide pc(line, kBaud);
     clock.advance(20ms);
     board.resetBootstrap();
     clock.advance(700ms);

@@ -141,7 +141,8 @@ TEST(Bootstrap, InterruptsReachTheRamPseudoVectors) {
         0xA7, 0x2F,        //        STAA SCDR,X
         0x3B,              //        RTI
     };
-    Bytes image = testing::program(code, 0xC7);
+    Bytes image = code;
+    image.resize(0xC7);
     image[0xC4] = 0x7E;  // JMP $000D
     image[0xC5] = 0x00;
     image[0xC6] = 0x0D;
