@@ -143,7 +143,6 @@ TEST(Eprom, ProgramsOnlyWithVoltageAndTime) {
         std::uint8_t expected;
     };
     const EpromCase cases[] = {{"programs", true, false, Eprom::kCycleTime, 0x34},
-                               {"no voltage", false, false, Eprom::kCycleTime, 0xF7},
                                {"too short", true, false, Eprom::kCycleTime - 1, 0xF7},
                                {"ELAT with EPGM", true, true, Eprom::kCycleTime, 0xF7}};
     for (const EpromCase& c : cases) {
