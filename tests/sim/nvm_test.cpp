@@ -132,32 +132,31 @@ TEST(Eeprom, ConfigIsACellOfItsOwn) {
     EXPECT_EQ(e.configCell(), 0xFF);
 }
 
-// The 711E9's EPROM programs only with the programming voltage, a full cycle, and ELAT set
+// The 711E9's EPROM (given its programming voltage) programs only in a full cycle with ELAT set
 // before EPGM.
 TEST(Eprom, ProgramsOnlyWithVoltageAndTime) {
     struct EpromCase {
         const char* name;
-        bool voltage;
         bool latchAndProgramTogether;
         std::uint64_t length;
         std::uint8_t expected;
     };
-    const EpromCase cases[] = {{"programs", true, false, Eprom::kCycleTime, 0x34},
-                               {"too short", true, false, Eprom::kCycleTime - 1, 0xF7},
-                               {"ELAT with EPGM", true, true, Eprom::kCycleTime, 0xF7}};
+    const EpromCase cases[] = {{"programs", false, Eprom::kCycleTime, 0x34},
+                               {"too short", false, Eprom::kCycleTime - 1, 0xF7},
+                               {"ELAT with EPGM", true, Eprom::kCycleTime, 0xF7}};
     for (const EpromCase& c : cases) {
         Eprom e(0x3000);
         e.array()[0x10] = 0xF7;
         if (c.latchAndProgramTogether) {
-            e.writeEprog(eprog::ELAT | eprog::EPGM, 0, c.voltage);
+            e.writeEprog(eprog::ELAT | eprog::EPGM, 0, true);
             e.writeArray(0x10, 0x3C);
         } else {
-            e.writeEprog(eprog::ELAT, 0, c.voltage);
+            e.writeEprog(eprog::ELAT, 0, true);
             e.writeArray(0x10, 0x3C);
             EXPECT_EQ(e.read(0x10), 0x3C) << "the latch, not the array, reads while ELAT is set";
-            e.writeEprog(eprog::ELAT | eprog::EPGM, 1, c.voltage);
+            e.writeEprog(eprog::ELAT | eprog::EPGM, 1, true);
         }
-        e.writeEprog(0, 1 + c.length, c.voltage);
+        e.writeEprog(0, 1 + c.length, true);
         EXPECT_EQ(e.read(0x10), c.expected) << c.name;
     }
 }
