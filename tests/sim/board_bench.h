@@ -9,7 +9,8 @@
 
 namespace kestro::sim::testing {
 
-// The PC's end of the cable: a UART at a chosen rate that records what the board sends.
+// The PC's end of the cable: a UART at a chosen rate that records what the board sends, at the
+// line time of each frame's stop bit.
 struct PcSide {
     struct Frame {
         Byte byte;
@@ -17,18 +18,13 @@ struct PcSide {
         TimePoint at;
     };
 
-    PcSide(VirtualClock& clock, VirtualLine& line, int baud)
-        : clock(clock), line(line), tx(line.toTarget) {
-        setBaud(baud);
-    }
-    void setBaud(int baud) {
+    PcSide(VirtualLine& line, int baud) : line(line), tx(line.toTarget) {
         tx.setBaud(baud);
         line.toPc.setReceiver(baud, [this](Byte b, bool fe) {
-            rx.push_back({b, fe, clock.now()});
+            rx.push_back({b, fe, this->line.toPc.sampledAt()});
         });
     }
     void send(const Bytes& bytes) { tx.queue(bytes); }
-    void send(Byte b) { tx.queue(ByteView(&b, 1)); }
 
     // What arrived, breaks ($00 with a framing error) left out.
     Bytes data() const {
@@ -45,7 +41,6 @@ struct PcSide {
         return n;
     }
 
-    VirtualClock& clock;
     VirtualLine& line;
     Transmitter tx;
     std::vector<Frame> rx;
@@ -54,7 +49,7 @@ struct PcSide {
 // A board on a cable with the PC's UART at the other end.
 struct BoardBench {
     explicit BoardBench(Chip chip = Chip::E9, int pcBaud = 7812)
-        : board(clock, line, BoardOptions{chip}), pc(clock, line, pcBaud) {}
+        : board(clock, line, BoardOptions{chip}), pc(line, pcBaud) {}
 
     // Resets the board into bootstrap mode and waits long enough for its break.
     void reset() {
@@ -80,15 +75,5 @@ struct BoardBench {
     Board board;
     PcSide pc;
 };
-
-// A small program padded with BRA * so that a stray jump stays put.
-inline Bytes program(Bytes code, std::size_t size = 0) {
-    while (code.size() < size) {
-        code.push_back(0x20);
-        code.push_back(0xFE);
-    }
-    code.resize(std::max(size, code.size()));
-    return code;
-}
 
 }  // namespace kestro::sim::testing

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "kestro/sim/board/board.h"
+#include "board_bench.h"
 #include "late_events.h"
 
 namespace kestro::sim {
@@ -8,80 +8,37 @@ namespace {
 
 constexpr int kBaud = 1200;
 
-// The PC's UART on the board's cable, recording what arrives at the line time of its stop bit.
-struct Pc {
-    struct Frame {
-        Byte byte;
-        bool framingError;
-        TimePoint at;
-    };
-    explicit Pc(VirtualLine& line) : line(line), tx(line.toTarget) {
-        tx.setBaud(kBaud);
-        line.toPc.setReceiver(kBaud, [this](Byte b, bool fe) {
-            rx.push_back({b, fe, this->line.toPc.sampledAt()});
-        });
-    }
-    int breaks() const {
-        return static_cast<int>(
-            std::count_if(rx.begin(), rx.end(), [](const Frame& f) { return f.framingError; }));
-    }
-    VirtualLine& line;
-    Transmitter tx;
-    std::vector<Frame> rx;
-};
+// A board as the program runs it (2 ms run slices) whose events run late: its reset break
+// lasts until the PC sends, and the loader echoes each byte of a 256-byte download a character
+// time after it came.
+TEST(BoardLineTiming, LateEventsNeitherSplitTheResetBreakNorDelayTheEcho) {
+    VirtualClock clock;
+    kestro::testing::StallingScheduler late(clock, 40ms, 15ms);
+    VirtualLine line(late);
+    Board board(late, line, BoardOptions{Chip::A8, false, std::chrono::milliseconds(2)});
+    testing::PcSide pc(line, kBaud);
+    clock.advance(20ms);
+    board.resetBootstrap();
+    clock.advance(700ms);
+    EXPECT_EQ(pc.breaks(), 1) << "one reset, one break";
+    EXPECT_EQ(pc.rx.size(), 1u) << "and nothing else";
+    pc.rx.clear();
 
-// A board as the program runs it (2 ms run slices) whose events run late.
-struct LateBoard {
-    explicit LateBoard(Scheduler& scheduler)
-        : line(scheduler),
-          board(scheduler, line, BoardOptions{Chip::A8, false, std::chrono::milliseconds(2)}),
-          pc(line) {}
-    VirtualLine line;
-    Board board;
-    Pc pc;
-};
-
-// The boot loader's break lasts until the host sends; the PC then sends the sync byte and a
-// download of 256 bytes, and the loader echoes each one a character time after it came.
-template <typename Wait>
-void resetThenDownload(LateBoard& b, Scheduler& scheduler, Wait wait) {
-    b.board.resetBootstrap();
-    wait(700ms);
-    EXPECT_EQ(b.pc.breaks(), 1) << "one reset, one break";
-    EXPECT_EQ(b.pc.rx.size(), 1u) << "and nothing else";
-    b.pc.rx.clear();
-
-    const TimePoint t0 = scheduler.now();
+    const TimePoint t0 = clock.now();
     Bytes download(257, 0x00);
     download[0] = 0xFF;
     for (std::size_t i = 1; i < download.size(); ++i)
         download[i] = static_cast<Byte>(i);
-    b.pc.tx.queue(download);
-    wait(2500ms);
-    ASSERT_EQ(b.pc.rx.size(), 256u);
-    for (std::size_t i = 0; i < b.pc.rx.size(); ++i) {
+    pc.tx.queue(download);
+    clock.advance(2500ms);
+    ASSERT_EQ(pc.rx.size(), 256u);
+    for (std::size_t i = 0; i < pc.rx.size(); ++i) {
         // Byte i + 1 of the download ends at t0 + (i + 2) characters; its echo follows at once.
         const TimePoint due = t0 + characterTime(kBaud, static_cast<std::int64_t>(i + 3)) -
                               Duration{1'000'000'000LL / kBaud};
-        ASSERT_EQ(b.pc.rx[i].byte, static_cast<Byte>(i + 1));
-        ASSERT_LE(std::chrono::abs(b.pc.rx[i].at - due), Duration{200us}) << i;
+        ASSERT_EQ(pc.rx[i].byte, static_cast<Byte>(i + 1));
+        ASSERT_LE(std::chrono::abs(pc.rx[i].at - due), Duration{200us}) << i;
     }
-}
-
-TEST(BoardLineTiming, LateEventsNeitherSplitTheResetBreakNorDelayTheEcho) {
-    VirtualClock clock;
-    testing::StallingScheduler late(clock, 40ms, 15ms);
-    LateBoard b(late);
-    clock.advance(20ms);
-    resetThenDownload(b, late, [&clock](Duration d) { clock.advance(d); });
-}
-
-TEST(BoardLineTimingInTheProgram, OneBreakPerResetAndEchoesOnTimeOnABusyMachine) {
-    testing::ProgramClock program;
-    EventLoopClock& clock = program.clock;
-    LateBoard b(clock);
-    testing::BusyMachine busy(40ms, 15ms);
-    resetThenDownload(b, clock, [&clock](Duration d) { clock.sleepFor(d); });
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "board_bench.h"
 #include "kestro/sim/board/devices.h"
 
 namespace kestro::sim {
@@ -51,28 +50,6 @@ TEST(Companion, RegistersMoveTheBlocksAtTheNextReset) {
     EXPECT_EQ(d.read(0x3040 + Companion::SFR, 0), 0x83);
     d.write(0x1040, 0x99, 0);
     EXPECT_EQ(d.ram()[0x1040], 0x99) << "the old place is external RAM again";
-}
-
-// Leaves bootstrap for the special test mode (MDA set), then uses the external bus.
-TEST(Board, TheExpandedBusReachesTheBoardsDevices) {
-    const Bytes code{
-        0x86, 0xE5,        // LDAA #RBOOT|SMOD|MDA|$05
-        0xB7, 0x10, 0x3C,  // STAA HPRIO
-        0x86, 0xA5,        // LDAA #$A5
-        0xB7, 0x20, 0x00,  // STAA $2000 (external RAM)
-        0xB7, 0x00, 0x80,  // STAA $0080 (internal RAM wins over the external)
-        0xB7, 0x90, 0x00,  // STAA $9000 (parallel EEPROM, offset $1000)
-        0x20, 0xFE,        // BRA *
-    };
-    testing::BoardBench b(Chip::E9);
-    b.bootAndRun(code);
-    b.clock.advance(std::chrono::milliseconds(20));
-    EXPECT_TRUE(b.board.expanded());
-    EXPECT_EQ(b.board.devices().ram()[0x2000], 0xA5);
-    EXPECT_EQ(b.board.devices().ram()[0x0080], 0x00);
-    EXPECT_EQ(b.board.ram()[0x80], 0xA5);
-    EXPECT_EQ(b.board.devices().parallelEeprom().cells()[0x1000], 0xA5);
-    EXPECT_EQ(b.board.peek(0x2000), 0xA5);
 }
 
 }  // namespace

@@ -132,67 +132,31 @@ TEST(Eeprom, ConfigIsACellOfItsOwn) {
     EXPECT_EQ(e.configCell(), 0xFF);
 }
 
-// A program that programs $5A into $B600 with a 10 ms software delay, optionally clearing
-// BPROT first (possible at any time in bootstrap mode).
-Bytes programEepromByte(bool clearBprot) {
-    Bytes code{0xCE, 0x10, 0x00};  // LDX #$1000
-    if (clearBprot)
-        code.insert(code.end(), {0x6F, 0x35});  // CLR BPROT,X
-    code.insert(code.end(), {
-                                0xC6, 0x02,              // LDAB #EELAT
-                                0xE7, 0x3B,              // STAB PPROG,X
-                                0x86, 0x5A,              // LDAA #$5A
-                                0xB7, 0xB6, 0x00,        // STAA $B600
-                                0xC6, 0x03,              // LDAB #EELAT|EEPGM
-                                0xE7, 0x3B,              // STAB PPROG,X
-                                0x18, 0xCE, 0x0B, 0x54,  // LDY #2900 (7 cycles a turn)
-                                0x18, 0x09,              // DEY
-                                0x26, 0xFC,              // BNE *-2
-                                0x6F, 0x3B,              // CLR PPROG,X
-                                0x20, 0xFE,              // BRA *
-                            });
-    return code;
-}
-
-TEST(Board, AProgramWritesTheEepromThroughPprog) {
-    for (const bool clearBprot : {false, true}) {
-        testing::BoardBench b(Chip::E9);
-        b.bootAndRun(programEepromByte(clearBprot));
-        b.clock.advance(std::chrono::milliseconds(5));
-        EXPECT_EQ(b.board.peek(0xB600), 0x5A) << "reads the latch during the cycle";
-        b.clock.advance(std::chrono::milliseconds(20));
-        EXPECT_EQ(b.board.eeprom().array()[0], clearBprot ? 0x5A : 0xFF) << clearBprot;
-        EXPECT_EQ(b.board.peek(0x103B), 0x00);
-    }
-}
-
-// The 711E9's EPROM programs only with the programming voltage, a full cycle, and ELAT set
+// The 711E9's EPROM (given its programming voltage) programs only in a full cycle with ELAT set
 // before EPGM.
 TEST(Eprom, ProgramsOnlyWithVoltageAndTime) {
     struct EpromCase {
         const char* name;
-        bool voltage;
         bool latchAndProgramTogether;
         std::uint64_t length;
         std::uint8_t expected;
     };
-    const EpromCase cases[] = {{"programs", true, false, Eprom::kCycleTime, 0x34},
-                               {"no voltage", false, false, Eprom::kCycleTime, 0xF7},
-                               {"too short", true, false, Eprom::kCycleTime - 1, 0xF7},
-                               {"ELAT with EPGM", true, true, Eprom::kCycleTime, 0xF7}};
+    const EpromCase cases[] = {{"programs", false, Eprom::kCycleTime, 0x34},
+                               {"too short", false, Eprom::kCycleTime - 1, 0xF7},
+                               {"ELAT with EPGM", true, Eprom::kCycleTime, 0xF7}};
     for (const EpromCase& c : cases) {
         Eprom e(0x3000);
         e.array()[0x10] = 0xF7;
         if (c.latchAndProgramTogether) {
-            e.writeEprog(eprog::ELAT | eprog::EPGM, 0, c.voltage);
+            e.writeEprog(eprog::ELAT | eprog::EPGM, 0, true);
             e.writeArray(0x10, 0x3C);
         } else {
-            e.writeEprog(eprog::ELAT, 0, c.voltage);
+            e.writeEprog(eprog::ELAT, 0, true);
             e.writeArray(0x10, 0x3C);
             EXPECT_EQ(e.read(0x10), 0x3C) << "the latch, not the array, reads while ELAT is set";
-            e.writeEprog(eprog::ELAT | eprog::EPGM, 1, c.voltage);
+            e.writeEprog(eprog::ELAT | eprog::EPGM, 1, true);
         }
-        e.writeEprog(0, 1 + c.length, c.voltage);
+        e.writeEprog(0, 1 + c.length, true);
         EXPECT_EQ(e.read(0x10), c.expected) << c.name;
     }
 }

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "board_bench.h"
 #include "kestro/sim/board/keeper.h"
 #include "scratch.h"
@@ -31,8 +29,13 @@ void scribble(Board& b) {
     co.setStored({0x81, 0x2C, 0x85});
 }
 
-void spit(const std::filesystem::path& file, const std::string& text) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+// Every non-volatile memory of a board and how it is protected, as one value.
+auto memories(Board& b) {
+    const BoardDevices& d = b.devices();
+    return std::tuple(b.eeprom().array(), b.eeprom().configCell(),
+                      Bytes(b.eprom().begin(), b.eprom().end()), d.parallelEeprom().cells(),
+                      d.parallelEeprom().sdp(), d.companion().eeprom().cells(),
+                      d.companion().eeprom().sdp(), d.companion().stored());
 }
 
 // A board saved, then loaded into a board of another part, also with its line ends made CRLF
@@ -52,22 +55,14 @@ TEST_P(Persistence, RoundTripsEveryNonVolatileMemoryWhateverTheLineEnds) {
     const std::string firstOnly = std::string(lf).replace(lf.find('\n'), 1, "\r\n");
     for (const std::string& text : {lf, crlf, firstOnly}) {
         SCOPED_TRACE(text == lf ? "LF" : text == crlf ? "CRLF" : "first line CRLF");
-        spit(file, text);
+        folder.write(Board::kStateFile, text);
         testing::BoardBench b(Chip::A8);  // another part: the file brings its own
         ASSERT_TRUE(b.board.load(folder.path));
         EXPECT_EQ(b.board.chip().chip, GetParam());
-        EXPECT_EQ(b.board.eeprom().array(), a.board.eeprom().array());
-        EXPECT_EQ(b.board.eeprom().configCell(), 0x0D);
+        EXPECT_EQ(memories(b.board), memories(a.board));
         EXPECT_EQ(b.board.config(), 0x0D & b.board.chip().configMask);
-        EXPECT_TRUE(std::ranges::equal(b.board.eprom(), a.board.eprom()));
-        const BoardDevices& got = b.board.devices();
-        EXPECT_EQ(got.parallelEeprom().cells(), a.board.devices().parallelEeprom().cells());
-        EXPECT_TRUE(got.parallelEeprom().sdp());
-        EXPECT_EQ(got.companion().eeprom().cells(), a.board.devices().companion().eeprom().cells());
-        EXPECT_TRUE(got.companion().eeprom().sdp());
-        EXPECT_EQ(got.companion().stored(), (CompanionRegisters{0x81, 0x2C, 0x85}));
         // Loaded registers are in use: the companion chip's EEPROM sits in block 4.
-        EXPECT_EQ(got.companion().eepromBase(), 0x8000);
+        EXPECT_EQ(b.board.devices().companion().eepromBase(), 0x8000);
     }
 }
 
@@ -102,7 +97,7 @@ TEST(Persistence, ABrokenFileIsRefusedWholeAndChangesNothing) {
         {"HugeMemory", replaced(saved, "eeprom", "eeprom " + huge)},
     };
     for (const auto& [name, text] : breakages) {
-        spit(file, text);
+        folder.write(Board::kStateFile, text);
         testing::BoardBench b(Chip::A8);
         b.board.eeprom().array()[0] = 0x12;
         try {
@@ -143,7 +138,7 @@ TEST(Keeper, AStateThatCannotBeReadIsSetAsideNotWrittenOver) {
          {"virtual-hc11-board.unreadable.txt", "virtual-hc11-board.unreadable-2.txt"}) {
         // One bad digit in the user's EEPROM image.
         const std::string damaged = std::string(saved).replace(saved.find("eeprom ") + 9, 1, "x");
-        spit(file, damaged);
+        folder.write(Board::kStateFile, damaged);
         testing::BoardBench b(Chip::E9);
         BoardKeeper keeper(b.board, folder.path);
         const auto told = keeper.restore();
@@ -161,9 +156,8 @@ TEST(Keeper, AStateThatCannotBeSetAsideIsLeftAloneAndNotSavedOver) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root writes into a read-only folder";
     ScratchDir folder;
-    std::filesystem::create_directories(folder.path);
-    const auto file = folder.path / Board::kStateFile;
-    spit(file, "kestro-virtual-hc11-board 1\nchip MC68HC11E9\nconfig G0\n");
+    const std::string unreadable = "kestro-virtual-hc11-board 1\nchip MC68HC11E9\nconfig G0\n";
+    const auto file = folder.write(Board::kStateFile, unreadable);
     std::filesystem::permissions(
         folder.path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     testing::BoardBench b(Chip::E9);
@@ -173,14 +167,12 @@ TEST(Keeper, AStateThatCannotBeSetAsideIsLeftAloneAndNotSavedOver) {
     ASSERT_TRUE(told);
     EXPECT_NE(told->find("not saved over it"), std::string::npos) << *told;
     EXPECT_FALSE(keeper.save());
-    EXPECT_EQ(slurp(file), "kestro-virtual-hc11-board 1\nchip MC68HC11E9\nconfig G0\n");
+    EXPECT_EQ(slurp(file), unreadable);
 }
 
 TEST(Keeper, AFailedSaveIsToldOnceUntilASaveSucceeds) {
     ScratchDir folder;
-    std::filesystem::create_directories(folder.path);
-    const auto blocker = folder.path / "board";
-    spit(blocker, "a file where the board's folder belongs");
+    const auto blocker = folder.write("board", "a file where the board's folder belongs");
     testing::BoardBench b(Chip::E9);
     BoardKeeper keeper(b.board, blocker);
     EXPECT_FALSE(keeper.restore());
@@ -192,24 +184,16 @@ TEST(Keeper, AFailedSaveIsToldOnceUntilASaveSucceeds) {
     EXPECT_FALSE(keeper.save());
     EXPECT_TRUE(std::filesystem::exists(blocker / Board::kStateFile));
     std::filesystem::remove_all(blocker);
-    spit(blocker, "");
+    folder.write("board", "");
     EXPECT_TRUE(keeper.save());
 }
 
-TEST(Persistence, FactoryResetErasesAndRestoresTheDefaults) {
+TEST(Persistence, FactoryStateIsThatOfANewBoard) {
     testing::BoardBench b(Chip::E9_711);
+    const auto fresh = memories(b.board);
     scribble(b.board);
     b.board.factoryReset();
-    auto erased = [](std::span<const std::uint8_t> m) {
-        return std::all_of(m.begin(), m.end(), [](std::uint8_t v) { return v == 0xFF; });
-    };
-    EXPECT_TRUE(erased(b.board.eeprom().array()));
-    EXPECT_EQ(b.board.eeprom().configCell(), 0x0F);
-    EXPECT_TRUE(erased(b.board.eprom()));
-    EXPECT_TRUE(erased(b.board.devices().parallelEeprom().cells()));
-    EXPECT_FALSE(b.board.devices().parallelEeprom().sdp());
-    EXPECT_TRUE(erased(b.board.devices().companion().eeprom().cells()));
-    EXPECT_EQ(b.board.devices().companion().stored(), CompanionRegisters{});
+    EXPECT_EQ(memories(b.board), fresh);
     // And it still works: a reset announces the board.
     b.reset();
     EXPECT_EQ(b.pc.breaks(), 1);

@@ -16,14 +16,6 @@ struct SciBench {
         sci.reset(0);
     }
     std::uint64_t cycleNow() const { return static_cast<std::uint64_t>(clock.now().count() / 500); }
-    // Advances in steps of 500 cycles, as the board's run slices do.
-    void runTo(std::uint64_t cycle) {
-        while (cycleNow() < cycle) {
-            const std::uint64_t next = std::min(cycle, cycleNow() + 500);
-            clock.advance(Duration{static_cast<std::int64_t>(next) * 500} - clock.now());
-            sci.advanceTo(next);
-        }
-    }
     std::uint8_t status(std::uint64_t cycle) { return sci.read(sci::SCSR, cycle); }
 
     VirtualClock clock;
@@ -86,22 +78,6 @@ TEST(Sci, BreakReadsAsZeroWithAFramingErrorAndIdleFollows) {
     s.sci.read(sci::SCDR, 102);
     EXPECT_EQ(s.status(100 + 2079) & sci::IDLE, 0);
     EXPECT_EQ(s.status(100 + 2080) & sci::IDLE, sci::IDLE);
-}
-
-TEST(Sci, SendBreakHoldsTheLineLowThenLetsTheNextByteThrough) {
-    SciBench s;
-    s.sci.write(sci::BAUD, 0x30, 0);
-    std::vector<std::pair<Byte, bool>> got;
-    s.line.toPc.setReceiver(9616, [&](Byte b, bool fe) { got.emplace_back(b, fe); });
-    s.sci.write(sci::SCCR2, sci::TE | sci::SBK, 0);
-    s.runTo(20000);  // ten ms of break
-    s.sci.write(sci::SCCR2, sci::TE, 20000);
-    s.sci.write(sci::SCDR, 'k', 20001);
-    s.runTo(40000);
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0], std::make_pair(Byte{0}, true));
-    EXPECT_EQ(got[1], std::make_pair(Byte{'k'}, false));
-    EXPECT_EQ(s.sci.breaksSent(), 1);
 }
 
 }  // namespace

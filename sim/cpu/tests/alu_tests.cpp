@@ -177,10 +177,13 @@ std::vector<Case> inherentCases() {
     };
 }
 
-}  // namespace
+// The operand (or a store's result) as memory holds it.
+MemList operandAt(std::uint16_t addr, std::uint16_t v, bool wide) {
+    return wide ? wordAt(addr, v) : MemList{{addr, static_cast<std::uint8_t>(v)}};
+}
 
-std::vector<Case> aluCases() {
-    std::vector<Case> out = inherentCases();
+TEST(Instructions, AluMatchTheManual) {
+    std::vector<Case> cases = inherentCases();
     for (const Family& f : families()) {
         const bool wide = f.reg != R::A && f.reg != R::B;
         bool first = true;  // the flag rules once; the other modes fetch or place their operand
@@ -189,35 +192,27 @@ std::vector<Case> aluCases() {
                 continue;
             for (std::size_t n = 0; n < (first ? f.vecs->size() : 1); ++n) {
                 const Vec& v = (*f.vecs)[n];
-                Case c{f.name + " " + modeName(kModes[m]) + " #" + std::to_string(n),
-                       {},
-                       kIndexRegs,
-                       {.ccr = v.ccrOut},
-                       f.cycles[m]};
+                Case c{.name = f.name + " " + modeName(kModes[m]) + " #" + std::to_string(n),
+                       .in = kIndexRegs,
+                       .out = {.ccr = v.ccrOut},
+                       .cycles = f.cycles[m]};
                 c.in.ccr = v.ccrIn;
                 assign(c.in, f.reg, v.reg);
                 const std::uint16_t addr =
                     place(c.code, f.opcodes[m], kModes[m], c.in, v.operand, wide);
-                const std::uint16_t inMemory = f.kind == Store ? 0xEEEE : v.operand;
                 if (addr != 0)
-                    c.mem = wide ? wordAt(addr, inMemory)
-                                 : MemList{{addr, static_cast<std::uint8_t>(inMemory)}};
+                    c.mem = operandAt(addr, f.kind == Store ? 0xEEEE : v.operand, wide);
                 if (f.kind == Write)
                     assign(c.out, f.reg, v.result);
                 if (f.kind == Store)
-                    c.memOut = wide ? wordAt(addr, v.result)
-                                    : MemList{{addr, static_cast<std::uint8_t>(v.result)}};
-                out.push_back(std::move(c));
+                    c.memOut = operandAt(addr, v.result, wide);
+                cases.push_back(std::move(c));
             }
             first = false;
         }
     }
-    return out;
+    checkCases(cases);
 }
 
-TEST(Instructions, AluMatchTheManual) {
-    for (const Case& c : aluCases())
-        checkCase(c);
-}
-
+}  // namespace
 }  // namespace kestro::sim::test

@@ -78,6 +78,11 @@ std::vector<Case> singleCases() {
     const Setup idx = kIndexRegs;
     const Expect called = {.sp = 0x01FD};
     const MemList vectors = {{0xFFF6, 0x80}, {0xFFF7, 0x00}, {0xFFF8, 0x90}, {0xFFF9, 0x00}};
+    const Setup stacked = {.sp = 0x01F6};
+    const MemList rtiStack = stackImage(0x1234, N | V),
+                  xClearStack = stackImage(0x1234, S | X | I | Z);
+    const Expect swi = {.sp = 0x01F6, .pc = 0x8000, .ccr = I | N | C};
+    const Expect trap = {.sp = 0x01F6, .pc = 0x9000, .ccr = I};
     const Expect pulled = {
         .a = 0x11, .b = 0x22, .x = 0x3344, .y = 0x5566, .sp = 0x01FF, .pc = 0x1234};
     return {
@@ -128,49 +133,21 @@ std::vector<Case> singleCases() {
         // Once X is clear, neither TAP nor RTI can set it again.
         {"TAP cannot set X", {0x06}, {.a = 0xFF, .ccr = 0x00}, {.ccr = 0xBF}, 2},
         // SWI stacks PC, Y, X, A, B, CCR and sets I; RTI pulls them in the reverse order.
-        {"SWI",
-         {0x3F},
-         withCcr(kRegs, N | C),
-         {.sp = 0x01F6, .pc = 0x8000, .ccr = I | N | C},
-         14,
-         vectors,
-         stackImage(at(1), N | C)},
-        {"RTI",
-         {0x3B},
-         {.sp = 0x01F6, .ccr = X | I},
-         withCcr(pulled, N | V),
-         12,
-         stackImage(0x1234, N | V)},
-        {"RTI cannot set X",
-         {0x3B},
-         {.sp = 0x01F6},
-         withCcr(pulled, S | I | Z),
-         12,
-         stackImage(0x1234, S | X | I | Z)},
+        {"SWI", {0x3F}, withCcr(kRegs, N | C), swi, 14, vectors, stackImage(at(1), N | C)},
+        {"RTI", {0x3B}, withCcr(stacked, X | I), withCcr(pulled, N | V), 12, rtiStack},
+        {"RTI keeps X clear", {0x3B}, stacked, withCcr(pulled, S | I | Z), 12, xClearStack},
         // WAI stacks at once; its last two cycles (the vector fetch) come when the wait ends.
         {"WAI stacks", {0x3E}, kRegs, {.sp = 0x01F6}, 12, {}, stackImage(at(1), 0)},
         {"STOP disabled by S", {0xCF}, {.ccr = S}, {}, 2},
-        {"TEST traps outside test mode",
-         {0x00},
-         kRegs,
-         {.sp = 0x01F6, .pc = 0x9000, .ccr = I},
-         14,
-         vectors,
-         stackImage(at(0), 0)},
+        {"TEST traps outside test mode", {0x00}, kRegs, trap, 14, vectors, stackImage(at(0), 0)},
     };
 }
 
-}  // namespace
-
-std::vector<Case> controlCases() {
-    std::vector<Case> out = singleCases();
-    branchCases(out);
-    return out;
-}
-
 TEST(Instructions, ControlMatchTheManual) {
-    for (const Case& c : controlCases())
-        checkCase(c);
+    std::vector<Case> cases = singleCases();
+    branchCases(cases);
+    checkCases(cases);
 }
 
+}  // namespace
 }  // namespace kestro::sim::test

@@ -125,24 +125,14 @@ void bitCases(std::vector<Case>& out) {
     }
 }
 
-}  // namespace
-
-std::vector<Case> memoryOpCases() {
-    std::vector<Case> out;
-    rmwCases(out);
-    bitCases(out);
-    return out;
-}
-
 TEST(Instructions, MemoryOpsMatchTheManual) {
-    for (const Case& c : memoryOpCases())
-        checkCase(c);
+    std::vector<Case> cases;
+    rmwCases(cases);
+    bitCases(cases);
+    checkCases(cases);
 }
 
-// ---- bus traffic: the data accesses (outside the code bytes) must be the chip's, in its order.
-
-namespace {
-
+// The data accesses (outside the code bytes) must be the chip's, in its order.
 Access rd(std::uint16_t a, std::uint8_t v) {
     return {false, a, v};
 }

@@ -1,6 +1,5 @@
 #include "test_harness.h"
 
-#include <algorithm>
 #include <ostream>
 #include <set>
 
@@ -15,37 +14,34 @@ void PrintTo(const Registers& r, std::ostream* os) {
 
 namespace kestro::sim::test {
 
-void checkCase(const Case& c) {
-    SCOPED_TRACE(c.name);
-    TestBus bus;
-    bus.load(kOrg, c.code);
-    for (auto [addr, v] : c.mem)
-        bus.mem[addr] = v;
-    Cpu cpu(bus);
-    cpu.resetAt(kOrg);
-    const Setup& in = c.in;
-    cpu.regs = {.a = in.a, .b = in.b, .x = in.x, .y = in.y, .sp = in.sp, .pc = kOrg, .ccr = in.ccr};
+void checkCases(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestBus bus;
+        bus.load(kOrg, c.code);
+        for (auto [addr, v] : c.mem)
+            bus.mem[addr] = v;
+        Cpu cpu(bus);
+        cpu.resetAt(kOrg);
+        const Setup& in = c.in;
+        cpu.regs = {in.a, in.b, in.x, in.y, in.sp, kOrg, in.ccr};
 
-    EXPECT_EQ(cpu.step(), c.cycles) << "E cycles";
-    const Expect& out = c.out;
-    const Registers want = {.a = out.a.value_or(in.a),
-                            .b = out.b.value_or(in.b),
-                            .x = out.x.value_or(in.x),
-                            .y = out.y.value_or(in.y),
-                            .sp = out.sp.value_or(in.sp),
-                            .pc = out.pc.value_or(static_cast<std::uint16_t>(kOrg + c.code.size())),
-                            .ccr = out.ccr.value_or(in.ccr)};
-    EXPECT_EQ(cpu.regs, want);
-
-    // Memory: listed cells must hold their values; no other cell may be written.
-    std::set<std::uint16_t> checked;
-    for (auto [addr, v] : c.memOut) {
-        EXPECT_EQ(bus.mem[addr], v) << "memory $" << std::hex << addr;
-        checked.insert(addr);
-    }
-    for (const Access& a : bus.log) {
-        EXPECT_TRUE(!a.write || checked.count(a.address))
-            << "unexpected write of $" << std::hex << int(a.value) << " to $" << a.address;
+        EXPECT_EQ(cpu.step(), c.cycles) << "E cycles";
+        const Expect& out = c.out;
+        const auto next = static_cast<std::uint16_t>(kOrg + c.code.size());
+        EXPECT_EQ(cpu.regs,
+                  (Registers{out.a.value_or(in.a), out.b.value_or(in.b), out.x.value_or(in.x),
+                             out.y.value_or(in.y), out.sp.value_or(in.sp), out.pc.value_or(next),
+                             out.ccr.value_or(in.ccr)}));
+        std::set<std::uint16_t> checked;
+        for (auto [addr, v] : c.memOut) {
+            EXPECT_EQ(bus.mem[addr], v) << "memory $" << std::hex << addr;
+            checked.insert(addr);
+        }
+        for (const Access& a : bus.log) {
+            EXPECT_TRUE(!a.write || checked.count(a.address))
+                << "unexpected write of $" << std::hex << int(a.value) << " to $" << a.address;
+        }
     }
 }
 
@@ -82,15 +78,6 @@ std::uint16_t place(Bytes& code, std::uint16_t opcode, M m, const Setup& in, std
             return static_cast<std::uint16_t>(in.y + 7);
     }
     return 0;
-}
-
-std::vector<Case> allCases() {
-    std::vector<Case> all = aluCases();
-    for (auto* more : {&memoryOpCases, &controlCases}) {
-        std::vector<Case> v = more();
-        all.insert(all.end(), v.begin(), v.end());
-    }
-    return all;
 }
 
 }  // namespace kestro::sim::test

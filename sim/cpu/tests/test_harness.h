@@ -50,11 +50,10 @@ class TestBus : public Bus {
             mem[at++] = b;
     }
     void setWord(std::uint16_t at, std::uint16_t v) {
-        mem[at] = static_cast<std::uint8_t>(v >> 8);
-        mem[static_cast<std::uint16_t>(at + 1)] = static_cast<std::uint8_t>(v);
+        load(at, {std::uint8_t(v >> 8), std::uint8_t(v)});
     }
     std::uint16_t word(std::uint16_t at) const {
-        return static_cast<std::uint16_t>(mem[at] << 8 | mem[static_cast<std::uint16_t>(at + 1)]);
+        return std::uint16_t(mem[at] << 8 | mem[std::uint16_t(at + 1)]);
     }
 };
 
@@ -100,8 +99,8 @@ struct Case {
     MemList memOut = {};
 };
 
-// Runs one case on a fresh CPU and reports every mismatch under the case's name.
-void checkCase(const Case& c);
+// Runs each case on a fresh CPU and reports every mismatch under the case's name.
+void checkCases(const std::vector<Case>& cases);
 
 // ---- Operand placement shared by the family tables. Opcodes are written with their prebyte
 // in the high byte ($18A7 is $18 $A7). Operands sit at $0040 (dir), $1234 (ext), X + 5 or
@@ -121,39 +120,20 @@ std::uint16_t place(Bytes& code, std::uint16_t opcode, M m, const Setup& in, std
 // Sets a register of a Setup or an Expect; D is A:B.
 template <class Regs>
 void assign(Regs& r, R which, std::uint16_t v) {
-    const auto lo = static_cast<std::uint8_t>(v);
-    switch (which) {
-        case R::D:
-            r.a = static_cast<std::uint8_t>(v >> 8);
-            r.b = lo;
-            return;
-        case R::A:
-            r.a = lo;
-            return;
-        case R::B:
-            r.b = lo;
-            return;
-        case R::X:
-            r.x = v;
-            return;
-        case R::Y:
-            r.y = v;
-            return;
-        case R::S:
-            r.sp = v;
-            return;
-    }
+    if (which == R::A || which == R::D)
+        r.a = static_cast<std::uint8_t>(which == R::D ? v >> 8 : v);
+    if (which == R::B || which == R::D)
+        r.b = static_cast<std::uint8_t>(v);
+    if (which == R::X)
+        r.x = v;
+    if (which == R::Y)
+        r.y = v;
+    if (which == R::S)
+        r.sp = v;
 }
 
 inline MemList wordAt(std::uint16_t addr, std::uint16_t v) {
-    return {{addr, static_cast<std::uint8_t>(v >> 8)},
-            {static_cast<std::uint16_t>(addr + 1), static_cast<std::uint8_t>(v)}};
+    return {{addr, std::uint8_t(v >> 8)}, {std::uint16_t(addr + 1), std::uint8_t(v)}};
 }
-
-// Case tables of the instruction test files, also walked by the coverage test.
-std::vector<Case> aluCases();
-std::vector<Case> memoryOpCases();
-std::vector<Case> controlCases();
-std::vector<Case> allCases();
 
 }  // namespace kestro::sim::test
