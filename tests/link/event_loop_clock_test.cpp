@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include <QCoreApplication>
 #include <thread>
 
-#include "event_loop_clock.h"
+#include "late_events.h"
 
 namespace kestro {
 namespace {
@@ -16,14 +15,7 @@ Duration cpuTime() {
            std::chrono::microseconds(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
 }
 
-class EventLoopClockTest : public ::testing::Test {
-  protected:
-    int argc = 1;
-    char name[8] = "test";
-    char* argv[1] = {name};
-    QCoreApplication app{argc, argv};
-    EventLoopClock clock;
-};
+class EventLoopClockTest : public ::testing::Test, protected testing::ProgramClock {};
 
 TEST_F(EventLoopClockTest, AWaitSleepsInTheEventLoopWithoutSpinning) {
     const Duration cpuBefore = cpuTime();
