@@ -41,23 +41,13 @@ TEST(EemByte, BlockIndexPlusWiringOptions) {
 }
 
 TEST(StartAddress, OnlyOneToFfffRuns) {
-    const std::pair<const char*, std::optional<std::uint16_t>> cases[] = {
-        {"2000", 0x2000},
-        {"ffff", 0xFFFF},
-        {"FFFF", 0xFFFF},
-        {"2000 ", 0x2000},
-        {" 2 0\t00", 0x2000},
-        {"1", 0x0001},
-        {"12G4", 0x0012},
-        {"10000", std::nullopt},
-        {"10001", std::nullopt},
-        {"0", std::nullopt},
-        {"", std::nullopt},
-        {"XYZ", std::nullopt},
-        {"123456789ABCDEF", std::nullopt},
-        {"0000", std::nullopt}};
-    for (const auto& [text, address] : cases)
+    const std::pair<const char*, std::uint16_t> runs[] = {
+        {"2000", 0x2000}, {"ffff", 0xFFFF},     {"FFFF", 0xFFFF}, {"2000 ", 0x2000},
+        {"1", 0x0001},    {" 2 0\t00", 0x2000}, {"12G4", 0x0012}};
+    for (const auto& [text, address] : runs)
         EXPECT_EQ(readStartAddress(text), address) << text;
+    for (const char* text : {"10000", "10001", "0", "0000", "", "XYZ", "123456789ABCDEF"})
+        EXPECT_EQ(readStartAddress(text), std::nullopt) << text;
 }
 
 // Each file with the line and the reason it is refused for; no reason: accepted.
