@@ -19,35 +19,23 @@ void runTestComm(Bench& b) {
 TEST(CommTest, JudgesTheEchoOfTheAlphabet) {
     const Message ok{"Communication is OK", kAppTitle, Icon::Exclamation};
     const Message error{"Error in communication", kAppTitle, Icon::Critical};
-    const std::tuple<const char*, std::function<void(Bench&, Byte)>, Message> cases[] = {
-        {"right echo", [](Bench& b, Byte x) { b.target.send(x); }, ok},
-        {"wrong echo", [](Bench& b, Byte x) { b.target.send(Byte(std::toupper(x))); }, error},
-        {"late echo",
-         [](Bench& b, Byte x) {
-             if (x == 'z')
-                 b.target.after(600ms, [&b] { b.target.send(kAlphabet); });
-         },
+    using Reply = std::string (*)(Byte);  // what the talker answers to each byte
+    const std::tuple<const char*, Reply, Duration, Message> cases[] = {
+        {"right echo", [](Byte x) { return std::string(1, x); }, 0ms, ok},
+        {"wrong echo", [](Byte x) { return std::string(1, std::toupper(x)); }, 0ms, error},
+        {"late echo", [](Byte x) { return x == 'z' ? std::string(kAlphabet) : ""; }, 600ms, error},
+        {"no echo", [](Byte) { return std::string(); }, 0ms, error},
+        {"extra byte", [](Byte x) { return std::string(1, x) + (x == 'z' ? "!" : ""); }, 0ms,
          error},
-        {"no echo", [](Bench&, Byte) {}, error},
-        {"extra byte",
-         [](Bench& b, Byte x) {
-             b.target.send(x);
-             if (x == 'z')
-                 b.target.send(Byte{'!'});
-         },
-         error},
-        {"greeting during the download",
-         [](Bench& b, Byte x) {
-             if (x == 0)
-                 b.target.send(std::string_view("junk"));
-             b.target.send(x);
-         },
-         ok},
+        {"greeting as it starts", [](Byte x) { return (x == 0 ? "junk" : "") + std::string(1, x); },
+         0ms, ok},
     };
-    for (const auto& [what, talker, verdict] : cases) {
+    for (const auto& [what, reply, delay, verdict] : cases) {
         Bench b;
         b.connectAndReset();
-        b.target.talker = [&b, &talker](Byte x) { talker(b, x); };
+        b.target.talker = [&b, reply, delay](Byte x) {
+            b.target.after(delay, [&b, r = reply(x)] { b.target.send(std::string_view(r)); });
+        };
         runTestComm(b);
         EXPECT_EQ(b.ui.messages, std::vector{verdict}) << what;
     }

@@ -166,5 +166,16 @@ TEST(Readiness, ABreakMakesTheTargetReadyAndOnlyABreak) {
     EXPECT_FALSE(b.view.ready || !b.view.prompt);
 }
 
+TEST(Timer, TicksEveryHalfSecondWhileEnabled) {
+    Bench b;
+    b.link.setTimerEnabled(true);
+    b.clock.advance(1600ms);
+    EXPECT_EQ(b.link.ticks(), 3);
+    b.link.resetTicks();
+    b.link.setTimerEnabled(false);
+    b.clock.advance(2s);
+    EXPECT_EQ(b.link.ticks(), 0);
+}
+
 }  // namespace
 }  // namespace kestro
