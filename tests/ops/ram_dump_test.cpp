@@ -70,34 +70,21 @@ void dumpTalker(OpsBench& b, const std::string& tail = {}, char stray = 0) {
     };
 }
 
-// When the last byte came in from the HC11.
-struct ArrivalTrace : PortTrace {
-    explicit ArrivalTrace(Scheduler& s) : scheduler(s) {}
-    void sent(ByteView) override {}
-    void received(ByteView) override { last = scheduler.now(); }
-    void breakReceived() override {}
-    Scheduler& scheduler;
-    TimePoint last{};
-};
-
 // The warning shows while the records come; three quiet ticks end them. A byte added on the
 // line shifts every record after it: the file is written as it came, and the user is told
 // where it went wrong.
 TEST(MemoryDump, EndsAfterThreeQuietTicksAndKeepsWhatCameAsItCame) {
     OpsBench b;
     dumpTalker(b, "S9030000FC", 'x');
-    ArrivalTrace arrivals(b.clock);
-    b.port.setTrace(&arrivals);
     bool warningShownDuringRun = false;
     b.clock.schedule(b.clock.now() + 3s,
                      [&] { warningShownDuringRun = b.ui.visible["DumpWarning"]; });
     ops::Inputs in;
     in.dumpFolder = b.talkerDir;
     b.run("DumpStart", in);
-    b.port.setTrace(nullptr);
     // The ticks run on their own beat: the third after the last record comes more than two and
-    // at most three ticks later.
-    const Duration quiet = b.clock.now() - arrivals.last;
+    // at most three ticks after the last byte.
+    const Duration quiet = b.clock.now() - b.lines[0]->toPc.sampledAt();
     EXPECT_GT(quiet, LinkState::kTickInterval * 2);
     EXPECT_LE(quiet, LinkState::kTickInterval * 3);
     EXPECT_TRUE(warningShownDuringRun);
