@@ -61,7 +61,10 @@ TEST_F(EventLoopClockTest, AfterAStallEveryEventDueBeforeTheWaitsEndHasRunInOrde
         };
         clock.schedule(t0 + 2ms, [&slice, t0] { slice(t0 + 2ms); });
         clock.schedule(t0 + 1ms, [] { std::this_thread::sleep_for(300ms); });
-        polling ? void(clock.waitUntil([] { return false; }, 50ms)) : clock.sleepFor(50ms);
+        if (polling)
+            clock.waitUntil([] { return false; }, 50ms);
+        else
+            clock.sleepFor(50ms);
         ASSERT_FALSE(ran.empty());
         EXPECT_GE(ran.back(), t0 + 48ms);
         EXPECT_TRUE(std::is_sorted(ran.begin(), ran.end()));
