@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "bench.h"
+#include "scratch.h"
 #include "wire_trace.h"
 
 namespace kestro {
@@ -25,10 +23,7 @@ TEST(WireTrace, ShowsBothDirectionsAndBreaksWithTheirTimes) {
         b.clock.advance(200ms);
         b.port.setTrace(nullptr);
     }
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    EXPECT_EQ(s.str(),
+    EXPECT_EQ(testing::slurp(path),
               // The break is seen when the stop bit of its all-zero frame should have come.
               "    0.007917  <HC11 BREAK\n"
               "    0.100000  PC>   50 50 55 42 36 30 30 56 42 37 46 46 57           "

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "ops_bench.h"
 
 namespace kestro {
@@ -10,194 +7,94 @@ namespace {
 
 using testing::OpsBench;
 
-std::vector<Bytes> writesOf(std::initializer_list<std::string_view> items) {
-    std::vector<Bytes> w;
-    for (auto i : items)
-        w.push_back(bytesOf(i));
-    return w;
+// The command of the talkers that take a range: each item a write of its own.
+std::vector<Bytes> rangeCommand(std::string_view begin, std::string_view end) {
+    return {{'P'}, {'P'}, {'U'}, bytesOf(begin), {'V'}, bytesOf(end), {'W'}};
 }
 
-TEST(StatusCheck, SendsTheRangeInSevenWritesAndJudgesByAnyReply) {
-    struct Case {
-        const char* button;
-        const char* title;
-        std::vector<Bytes> writes;
-        std::string reply;
-        const char* verdict;
-    };
-    const Case cases[] = {
-        {"EepromCheck", "Eeprom", writesOf({"P", "P", "U", "B600", "V", "B7FF", "W"}), "",
-         "No Data"},
-        {"EepromCheck", "Eeprom", writesOf({"P", "P", "U", "B600", "V", "B7FF", "W"}), "x", "Data"},
-        {"EpromCheck", "Eprom", writesOf({"P", "P", "U", "D000", "V", "FFFF", "W"}),
-         "D000 FF FF 12", "Data"},
-        {"EpromCheck", "Eprom", writesOf({"P", "P", "U", "D000", "V", "FFFF", "W"}), "", "No Data"},
-    };
-    for (const Case& c : cases) {
+// Without a reset nothing runs and nothing changes; a run gives the button its caption back
+// and spends the reset, however the target answered.
+TEST(EveryOperation, NeedsAResetAndGivesItsCaptionBack) {
+    const std::pair<const char*, const char*> buttons[] = {
+        {"TestComm", "Test Comm"},    {"EepromCheck", "Check Stat"}, {"EpromCheck", "Check Stat"},
+        {"EepromProgram", "Program"}, {"EpromProgram", "Program"},   {"ExtEEprog", "Program"},
+        {"Xiprog", "Program"},        {"EepromCompare", "Compare"},  {"EpromCompare", "Compare"},
+        {"ExtEEcomp", "Compare"},     {"Xicomp", "Compare"},         {"EepromErase", "Erase"},
+        {"ConfigProgram", "Program"}, {"ExtRam", "Download"},        {"DumpStart", "Start Dump"},
+        {"XISDPoff", "SDP off"},      {"XIreset", "Reset"},          {"XISFR", "Prog. SFR"},
+        {"XIeem", "Prog. EEM"},       {"XIBPR", "Prog. BPR"}};
+    for (const auto& [button, caption] : buttons) {
+        SCOPED_TRACE(button);
+        OpsBench idle(false);
+        idle.run(button);
+        EXPECT_EQ(idle.ui.messages,
+                  (std::vector<Message>{{"Please reset your HC11", kAppTitle, Icon::Exclamation}}));
+        EXPECT_TRUE(idle.ui.enabled.empty() && idle.ui.captions.empty() && idle.ui.visible.empty());
+        EXPECT_EQ(idle.ui.chooserOpened, 0);
+        EXPECT_TRUE(idle.wire.writes.empty());
+
         OpsBench b;
-        b.connectAndReset();
-        b.target.talker = [&b, &c](Byte x) {
-            if (x == 'W' && !c.reply.empty())
-                b.target.send(std::string_view(c.reply));
-        };
-        b.run(c.button);
-        EXPECT_EQ(b.writesAfterDownload(), c.writes) << c.button;
-        ASSERT_EQ(b.ui.messages.size(), 1u);
-        EXPECT_EQ(b.ui.messages[0], (Message{c.verdict, c.title, Icon::Information}));
-        EXPECT_EQ(b.ui.captions[c.button], "Check Stat");
+        b.choose("S1050000860173\r\nS9030000FC\r\n");
+        ops::Inputs in;
+        in.dumpFolder = b.talkerDir;
+        b.run(button, in);
+        EXPECT_EQ(b.ui.captionLog.front(), "Please Wait");
+        EXPECT_EQ(b.ui.captions[button], caption);
+        EXPECT_EQ(b.ui.enabled, (std::vector<bool>{false, true}));
         EXPECT_FALSE(b.link.ready());
     }
 }
 
-TEST(EepromErase, WaitsForTheVerdictCharacter) {
-    struct Case {
-        const char* name;
-        std::string reply;
-        Duration delay;
-        std::optional<Message> box;
+// Only a lone O or E is a verdict, however long the erase takes; a target that never answers
+// is given up after a limit.
+TEST(EepromErase, WaitsLongForTheVerdictCharacter) {
+    const std::tuple<const char*, Duration, std::vector<std::string>> cases[] = {
+        {"O", 100ms, {"Eeprom Erase"}},
+        {"E", 100ms, {"Error in Eeprom"}},
+        {"OK", 100ms, {}},
+        {"o", 100ms, {}},
+        {"O", 25s, {"Eeprom Erase"}},
+        {"", 0s, {"The HC11 did not answer the erase."}},
     };
-    const Case cases[] = {
-        {"Done", "O", 100ms, Message{"Eeprom Erase", "Eeprom", Icon::Information}},
-        {"Error", "E", 100ms, Message{"Error in Eeprom", "Eeprom", Icon::Information}},
-        {"TwoCharacters", "OK", 100ms, std::nullopt},
-        {"LowerCase", "o", 100ms, std::nullopt},
-        // A real byte-by-byte erase of a large EEPROM takes many seconds: still awaited.
-        {"LateButAwaited", "O", 25s, Message{"Eeprom Erase", "Eeprom", Icon::Information}},
-    };
-    for (const Case& c : cases) {
+    for (const auto& [reply, delay, says] : cases) {
         OpsBench b;
-        b.connectAndReset();
-        b.target.talker = [&b, &c](Byte x) {
+        b.target.talker = [&b, reply, delay](Byte x) {
+            if (x == 'W' && *reply)
+                b.target.after(delay, [&b, reply] { b.target.send(std::string_view(reply)); });
+        };
+        b.run("EepromErase");
+        EXPECT_EQ(b.texts(), says) << reply;
+        EXPECT_TRUE(*reply || (b.clock.now() > 30s && b.clock.now() < 120s))
+            << b.clock.now().count();
+    }
+}
+
+// What the operations send their talkers, each item a write of its own. The status talkers
+// answer only where the range holds data: any reply at all means data. A talker sent nothing
+// is given half a second to act.
+TEST(TalkerCommands, GoOutInWritesOfTheirOwn) {
+    const std::tuple<const char*, const char*, std::vector<Bytes>, const char*> cases[] = {
+        {"EepromCheck", "x", rangeCommand("B600", "B7FF"), "Data"},
+        {"EpromCheck", "", rangeCommand("D000", "FFFF"), "No Data"},
+        {"ConfigProgram", "", {{0xFF}, {0xAA}, {0xF0}}, nullptr},
+        {"XISFR", "", {{'P'}, {'P'}, {'U'}, {0x81}, {'W'}}, nullptr},
+        {"XISDPoff", "", {}, nullptr},
+        {"XIreset", "", {}, nullptr},
+    };
+    for (const auto& [button, reply, writes, verdict] : cases) {
+        OpsBench b;
+        b.target.talker = [&b, reply](Byte x) {
             if (x == 'W')
-                b.target.after(c.delay, [&b, &c] { b.target.send(std::string_view(c.reply)); });
+                b.target.send(std::string_view(reply));
         };
-        ops::Inputs in;
-        in.eepromBegin = "B700";
-        in.eepromEnd = "B7FF";
-        b.run("EepromErase", in);
-        EXPECT_EQ(b.writesAfterDownload(), writesOf({"P", "P", "U", "B700", "V", "B7FF", "W"}))
-            << c.name;
-        if (c.box) {
-            ASSERT_EQ(b.ui.messages.size(), 1u) << c.name;
-            EXPECT_EQ(b.ui.messages[0], *c.box) << c.name;
-        } else {
-            EXPECT_TRUE(b.ui.messages.empty()) << c.name;
-        }
-        EXPECT_EQ(b.ui.captions["EepromErase"], "Erase");
-        EXPECT_FALSE(b.link.ready());
-    }
-}
-
-TEST(EepromErase, ASilentTargetEndsTheRunAfterALimit) {
-    OpsBench b;
-    b.connectAndReset();
-    const TimePoint start = b.clock.now();
-    b.run("EepromErase");
-    ASSERT_EQ(b.ui.messages.size(), 1u);
-    EXPECT_EQ(b.ui.messages[0].text, "The HC11 did not answer the erase.");
-    EXPECT_EQ(b.ui.messages[0].icon, Icon::Critical);
-    EXPECT_GT(b.clock.now() - start, Duration{30s});
-    EXPECT_LT(b.clock.now() - start, Duration{120s});
-    EXPECT_FALSE(b.link.ready());
-    EXPECT_TRUE(b.ui.windowEnabled());
-    EXPECT_EQ(b.ui.captions["EepromErase"], "Erase");
-}
-
-TEST(ConfigProgram, SendsFfAaAndTheByteWithoutWaitingForAReply) {
-    struct Case {
-        std::string location;
-        std::array<int, 4> boxes;
-        Byte value;
-    };
-    const Case cases[] = {
-        {"$F800-$FFFF", {0, 0, 0, 0}, 0xF0},
-        {"$0800-$0FFF", {1, 1, 1, 1}, 0x0F},
-        {"$B800-$BFFF", {1, 0, 1, 0}, 0xB5},
-    };
-    for (const Case& c : cases) {
-        OpsBench b;
-        b.connectAndReset();
-        ops::Inputs in;
-        in.config5Text = c.location;
-        in.config = c.boxes;
-        b.run("ConfigProgram", in);
-        EXPECT_EQ(b.writesAfterDownload(), (std::vector<Bytes>{{0xFF}, {0xAA}, {c.value}}));
-        EXPECT_TRUE(b.ui.messages.empty());
-        EXPECT_EQ(b.ui.captions["ConfigProgram"], "Program");
-        EXPECT_FALSE(b.link.ready());
-        b.clock.advance(1s);
-        EXPECT_EQ(b.sentToTalker(), (Bytes{0xFF, 0xAA, c.value}));
-    }
-}
-
-TEST(XicorRegisters, SendTheirByteRawInFiveWrites) {
-    struct Case {
-        const char* button;
-        const char* caption;
-        ops::Inputs in;
-        Byte value;
-    };
-    ops::Inputs sfr0;
-    sfr0.sfrPosition = 64;
-    ops::Inputs eem;
-    eem.eemMapText = "$2000-$3FFF";
-    eem.eemLam = eem.eemRes = true;
-    ops::Inputs bpr;
-    bpr.bpr[0] = bpr.bpr[7] = true;
-    const Case cases[] = {
-        {"XISFR", "Prog. SFR", ops::Inputs{}, 0x81}, {"XISFR", "Prog. SFR", sfr0, 0x90},
-        {"XIeem", "Prog. EEM", ops::Inputs{}, 0x07}, {"XIeem", "Prog. EEM", eem, 0x29},
-        {"XIBPR", "Prog. BPR", ops::Inputs{}, 0x00}, {"XIBPR", "Prog. BPR", bpr, 0x81},
-    };
-    for (const Case& c : cases) {
-        OpsBench b;
-        b.connectAndReset();
-        b.run(c.button, c.in);
-        EXPECT_EQ(b.writesAfterDownload(),
-                  (std::vector<Bytes>{{'P'}, {'P'}, {'U'}, {c.value}, {'W'}}))
-            << c.button;
-        EXPECT_EQ(b.sentToTalker(), (Bytes{'P', 'P', 'U', c.value, 'W'}));
-        EXPECT_TRUE(b.ui.messages.empty());
-        EXPECT_EQ(b.ui.captions[c.button], c.caption);
-        EXPECT_FALSE(b.link.ready());
-    }
-}
-
-TEST(XicorCommands, SendOnlyTheTalkerAndGiveItHalfASecond) {
-    for (const auto& [button, caption] :
-         {std::pair{"XISDPoff", "SDP off"}, std::pair{"XIreset", "Reset"}}) {
-        OpsBench b;
-        b.connectAndReset();
         const TimePoint start = b.clock.now();
         b.run(button);
-        EXPECT_TRUE(b.writesAfterDownload().empty());
-        EXPECT_EQ(b.wire.writes.size(), 258u);
-        EXPECT_TRUE(b.ui.messages.empty());
-        EXPECT_EQ(b.ui.captions[button], caption);
-        EXPECT_FALSE(b.link.ready());
-        // The download's line time, then the half second.
-        EXPECT_LT(std::chrono::abs(b.clock.now() - start - characterTime(1200, 258) - 500ms),
-                  Duration{1ms});
-    }
-}
-
-TEST(EveryOperation, RefusesWhenNotReadyAndChangesNothing) {
-    for (const char* button :
-         {"TestComm",  "EepromCheck", "EpromCheck",    "EepromProgram", "EpromProgram",
-          "ExtEEprog", "Xiprog",      "EepromCompare", "EpromCompare",  "ExtEEcomp",
-          "Xicomp",    "EepromErase", "ConfigProgram", "ExtRam",        "DumpStart",
-          "XISDPoff",  "XIreset",     "XISFR",         "XIeem",         "XIBPR"}) {
-        OpsBench b;
-        b.link.startupSearch();
-        b.run(button);
-        ASSERT_EQ(b.ui.messages.size(), 1u) << button;
-        EXPECT_EQ(b.ui.messages[0],
-                  (Message{"Please reset your HC11", kAppTitle, Icon::Exclamation}));
-        EXPECT_TRUE(b.ui.enabled.empty()) << button;
-        EXPECT_TRUE(b.ui.captions.empty()) << button;
-        EXPECT_TRUE(b.ui.visible.empty()) << button;
-        EXPECT_EQ(b.ui.chooserOpened, 0);
-        EXPECT_TRUE(b.wire.writes.empty()) << button;
+        EXPECT_EQ(b.writesAfterDownload(), writes) << button;
+        EXPECT_EQ(b.wire.writes.size(), 258 + writes.size()) << button;
+        EXPECT_EQ(b.texts(),
+                  verdict ? std::vector<std::string>{verdict} : std::vector<std::string>{});
+        const Duration after = b.clock.now() - start - characterTime(1200, 258);
+        EXPECT_TRUE(!writes.empty() || std::chrono::abs(after - 500ms) < 1ms) << after.count();
     }
 }
 

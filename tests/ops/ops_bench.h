@@ -5,15 +5,20 @@
 
 namespace kestro::testing {
 
-// The bench with every talker in place and a target whose talker records what it is sent.
+// The bench with every talker in place, the target reset and ready, and a talker that records
+// what it is sent.
 struct OpsBench : Bench {
-    OpsBench() {
+    explicit OpsBench(bool reset = true) {
         for (const char* name :
              {"eestat.S19", "estat.S19", "eeprog.S19", "eprog.S19", "exteeprg.S19", "eecomp.S19",
               "ecomp.S19", "exteecmp.S19", "eeerase.S19", "config.S19", "ram.S19", "dump.S19",
               "xisdpoff.S19", "xireset.S19", "xisfr.S19", "xieem.S19", "xibpr.S19"})
             writeTalker(name, "S1050000860141\n");
         target.talker = [this](Byte b) { toTalker.push_back(b); };
+        if (reset)
+            connectAndReset();
+        else
+            link.startupSearch();
     }
 
     // Bytes the talker got after the boot loader: the loader's 257th byte comes first on a
@@ -22,10 +27,22 @@ struct OpsBench : Bench {
         return toTalker.empty() ? Bytes{} : Bytes(toTalker.begin() + 1, toTalker.end());
     }
 
+    // The chooser answers with a file of this content.
+    void choose(const std::string& content, const std::string& name = "app.s19") {
+        ui.chooserAnswer = writeFile(name, content).string();
+    }
+
     void run(std::string_view button, const ops::Inputs& in = {}) {
         const auto op = ops::operationFor(button);
         ASSERT_TRUE(op) << button;
         op(frameTarget, in);
+    }
+
+    std::vector<std::string> texts() const {
+        std::vector<std::string> t;
+        for (const Message& m : ui.messages)
+            t.push_back(m.text);
+        return t;
     }
 
     Bytes toTalker;
