@@ -58,26 +58,21 @@ TEST(BoardOnAPseudoTerminal, RunsTheProgramsOperationsThroughTheTermiosPort) {
 
     const std::string file = board.home.filePath("prog.s19").toStdString();
     std::ofstream(file) << "S10BB600DEADBEEF01020304FC\nS9030000FC\n";
-    struct Step {
-        const char* button;
-        std::string chosen;
-        const char* verdict;
-    };
-    const Step steps[] = {
-        {"TestComm", "", "Communication is OK"},
+    const std::tuple<const char*, std::string, const char*> steps[] = {
+        {"TestComm", "Cancel", "Communication is OK"},
         {"EepromProgram", file, "Eeprom is program"},
         {"EepromCompare", file, "File equal Eeprom"},
     };
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.button);
+    for (const auto& [button, chosen, verdict] : steps) {
+        SCOPED_TRACE(button);
         // The board's reset break comes as a lone NUL, which the port takes for a break.
         board.reset();
         ASSERT_TRUE(clock.waitUntil([&] { return link.ready(); }, 10s));
         ui.messages.clear();
-        ui.chooserAnswer = step.chosen.empty() ? "Cancel" : step.chosen;
-        ops::operationFor(step.button)(target, ops::Inputs{});
+        ui.chooserAnswer = chosen;
+        ops::operationFor(button)(target, ops::Inputs{});
         ASSERT_EQ(ui.messages.size(), 1u);
-        EXPECT_EQ(ui.messages[0].text, step.verdict);
+        EXPECT_EQ(ui.messages[0].text, verdict);
         EXPECT_FALSE(link.ready());
     }
     port.close();
