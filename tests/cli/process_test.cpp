@@ -21,14 +21,6 @@ struct Result {
     std::string out;
     std::string err;
     double seconds = 0;
-    // The --json records on standard output.
-    std::vector<QJsonObject> records() const {
-        std::vector<QJsonObject> list;
-        std::istringstream lines(out);
-        for (std::string line; std::getline(lines, line);)
-            list.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
-        return list;
-    }
 };
 
 bool contains(const std::string& text, const std::string& part) {
@@ -79,10 +71,7 @@ struct Home : kestro::testing::ScratchDir {
 
     void expect(const std::vector<Run>& runs) const {
         for (const Run& expected : runs) {
-            std::string command;
-            for (const std::string& a : expected.args)
-                command += a + " ";
-            SCOPED_TRACE(command);
+            SCOPED_TRACE(::testing::PrintToString(expected.args));
             const Result r = run(expected.args);
             EXPECT_EQ(r.exit, expected.exit) << r.err;
             EXPECT_EQ(r.out, expected.out);
@@ -150,7 +139,9 @@ TEST(KestroCli, ThreeBoardsAtOnceWithOneFailing) {
     EXPECT_EQ(r.exit, 1) << r.err;
     double busy = 0;
     std::set<std::string> records;
-    for (QJsonObject o : r.records()) {
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
         busy += o.take("seconds").toDouble();
         records.insert(QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString());
     }

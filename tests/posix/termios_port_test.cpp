@@ -4,14 +4,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTest>
 #include <numeric>
 
@@ -71,13 +69,10 @@ class PtyPort : public ::testing::Test {
     void TearDown() override {
         port_.close();
         ::close(slave_);
-        closeMaster();
-    }
-    void closeMaster() {
         if (master_ >= 0)
             ::close(master_);
-        master_ = -1;
     }
+    void closeMaster() { ::close(std::exchange(master_, -1)); }
 
     void sendFromTarget(const Bytes& bytes) {
         ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
@@ -85,18 +80,14 @@ class PtyPort : public ::testing::Test {
     // What the target received, read while the port's event loop runs.
     Bytes receiveAtTarget(std::size_t want, int ms = 5000) {
         Bytes got;
-        QElapsedTimer timer;
-        timer.start();
-        while (got.size() < want && timer.elapsed() < ms) {
-            QCoreApplication::processEvents();
-            pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, 2) != 1)
-                continue;
-            Byte buffer[4096];
-            const ssize_t n = ::read(master_, buffer, sizeof buffer);
-            if (n > 0)
-                got.insert(got.end(), buffer, buffer + n);
-        }
+        (void)QTest::qWaitFor(
+            [&] {
+                Byte buffer[4096];
+                for (ssize_t n; (n = ::read(master_, buffer, sizeof buffer)) > 0;)
+                    got.insert(got.end(), buffer, buffer + n);
+                return got.size() >= want;
+            },
+            ms);
         return got;
     }
     bool waitForInput(std::size_t n) {
