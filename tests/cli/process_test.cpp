@@ -1,8 +1,10 @@
-// The built kestro-cli as a user runs it, against named virtual boards in real time. Each test
-// has a home folder of its own, so the boards' saved memories and the settings are its own.
+// The built kestro-cli as a user runs it, in real time: against named virtual boards, against
+// kestro-board's pseudo-terminal, and on a pseudo-terminal where nothing answers. Each test has
+// a home folder of its own, so the boards' saved memories and the settings are its own.
 // Files and ranges are small: the talker download alone takes 2.2 s at 1200 baud.
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -46,8 +48,8 @@ struct Home : kestro::testing::ScratchDir {
         write("eprom.s19", "S107D000A55A0F0F0B\r\nS9030000FC\r\n");
     }
 
-    Result run(const std::vector<std::string>& args) const {
-        QProcess p;
+    // Starts a program in this home.
+    void start(QProcess& p, const char* program, const std::vector<std::string>& args) const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         const QString h = QString::fromStdString(path.string());
         env.insert("HOME", h);
@@ -58,9 +60,14 @@ struct Home : kestro::testing::ScratchDir {
         QStringList list;
         for (const std::string& a : args)
             list << QString::fromStdString(a);
+        p.start(program, list);
+    }
+
+    Result run(const std::vector<std::string>& args) const {
+        QProcess p;
         QElapsedTimer timer;
         timer.start();
-        p.start(KESTRO_CLI, list);
+        start(p, KESTRO_CLI, args);
         // Far above what any of these runs takes on a busy machine.
         EXPECT_TRUE(p.waitForFinished(300'000));
         return {.exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
@@ -158,6 +165,35 @@ TEST(KestroCli, ThreeBoardsAtOnceWithOneFailing) {
     EXPECT_TRUE(contains(r.err, "board y  1")) << r.err;
     EXPECT_TRUE(contains(r.err, "board y: Error found at\nboard y: B600")) << r.err;
 }
+
+#ifdef KESTRO_BOARD
+// kestro-board's pseudo-terminal as a serial port, and its user resetting it at each prompt.
+TEST(KestroCli, AChainOnTheBoardOfAnotherProcess) {
+    Home home;
+    QProcess board;
+    home.start(board, KESTRO_BOARD, {"--board", "pty", "--chip", "MC68HC11A8"});
+    ASSERT_TRUE(board.waitForReadyRead(10'000)) << board.readAllStandardError().toStdString();
+    QProcess cli;
+    home.start(cli, KESTRO_CLI,
+               {"--port", board.readLine().trimmed().toStdString(), "--reset-timeout", "20", "test",
+                "program", "fw.s19", "compare", "fw.s19"});
+    std::string err;
+    std::size_t resets = 0;
+    while (cli.state() != QProcess::NotRunning && !cli.waitForFinished(50)) {
+        err += cli.readAllStandardError().toStdString();
+        std::size_t prompts = 0;
+        for (std::size_t at = 0; (at = err.find("Reset the HC11", at)) != std::string::npos; ++at)
+            ++prompts;
+        for (; resets < prompts; ++resets)
+            ::kill(static_cast<pid_t>(board.processId()), SIGUSR1);
+    }
+    EXPECT_EQ(cli.exitCode(), 0) << err << cli.readAllStandardError().toStdString();
+    EXPECT_EQ(cli.readAllStandardOutput().toStdString(),
+              "Communication is OK\nEeprom is program\nFile equal Eeprom\n");
+    board.terminate();
+    board.waitForFinished(10'000);
+}
+#endif
 
 // A serial port on which no reset ever comes: refusals come before the wait for one.
 TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {

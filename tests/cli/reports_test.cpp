@@ -160,7 +160,6 @@ struct Bench {
 TEST(Verdicts, ThoseOfTheLinkTheFilesAndTheInstallation) {
     const testing::ScratchDir scratch;
     Bench bench;
-    EXPECT_EQ(bench.run("TestComm"), Exit::Success);
     // A file that is no longer one of S-records when the operation reads it.
     EXPECT_EQ(bench.run("EepromCompare", scratch.write("binary.s19", "\177ELF\001\002")),
               Exit::FileError);
