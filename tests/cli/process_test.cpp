@@ -1,22 +1,42 @@
-// The built kestro-cli as a user runs it, against named virtual boards in real time. Each test
-// has a home folder of its own, so the boards' saved memories and the settings are its own.
+// The built kestro-cli as a user runs it, in real time: against named virtual boards, against
+// kestro-board's pseudo-terminal, and on a pseudo-terminal where nothing answers. Each test has
+// a home folder of its own, so the boards' saved memories and the settings are its own.
 // Files and ranges are small: the talker download alone takes 2.2 s at 1200 baud.
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <set>
 #include <sstream>
 
 #include "scratch.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+struct Result {
+    int exit = -1;
+    std::string out;
+    std::string err;
+    double seconds = 0;
+};
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// What one run gives: its exit code, all of its standard output, and parts of its standard
+// error (none: nothing there).
+struct Run {
+    std::vector<std::string> args;
+    int exit;
+    std::string out;
+    std::vector<std::string> err;
+};
 
 struct Home : kestro::testing::ScratchDir {
     Home() {
@@ -27,116 +47,117 @@ struct Home : kestro::testing::ScratchDir {
         write("ram.s19", "S10720007E2000003A\r\nS9030000FC\r\n");
         write("eprom.s19", "S107D000A55A0F0F0B\r\nS9030000FC\r\n");
     }
-};
 
-struct Result {
-    int exit = -1;
-    std::string out;
-    std::string err;
-    double seconds = 0;
-    // The --json records on standard output.
-    std::vector<QJsonObject> records() const {
-        std::vector<QJsonObject> list;
-        std::istringstream lines(out);
-        for (std::string line; std::getline(lines, line);) {
-            const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line));
-            EXPECT_TRUE(doc.isObject()) << line;
-            list.push_back(doc.object());
+    // Starts a program in this home.
+    void start(QProcess& p, const char* program, const std::vector<std::string>& args) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        const QString h = QString::fromStdString(path.string());
+        env.insert("HOME", h);
+        env.insert("XDG_CONFIG_HOME", h + "/.config");
+        env.insert("XDG_DATA_HOME", h + "/.local/share");
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(h);
+        QStringList list;
+        for (const std::string& a : args)
+            list << QString::fromStdString(a);
+        p.start(program, list);
+    }
+
+    Result run(const std::vector<std::string>& args) const {
+        QProcess p;
+        QElapsedTimer timer;
+        timer.start();
+        start(p, KESTRO_CLI, args);
+        // Far above what any of these runs takes on a busy machine.
+        EXPECT_TRUE(p.waitForFinished(300'000));
+        return {.exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                .out = p.readAllStandardOutput().toStdString(),
+                .err = p.readAllStandardError().toStdString(),
+                .seconds = static_cast<double>(timer.elapsed()) / 1000};
+    }
+
+    void expect(const std::vector<Run>& runs) const {
+        for (const Run& expected : runs) {
+            SCOPED_TRACE(::testing::PrintToString(expected.args));
+            const Result r = run(expected.args);
+            EXPECT_EQ(r.exit, expected.exit) << r.err;
+            EXPECT_EQ(r.out, expected.out);
+            if (expected.err.empty()) {
+                EXPECT_EQ(r.err, "");
+            }
+            for (const std::string& part : expected.err)
+                EXPECT_TRUE(contains(r.err, part)) << r.err;
         }
-        return list;
     }
 };
 
-Result cli(const Home& home, const std::vector<std::string>& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const QString h = QString::fromStdString(home.path.string());
-    env.insert("HOME", h);
-    env.insert("XDG_CONFIG_HOME", h + "/.config");
-    env.insert("XDG_DATA_HOME", h + "/.local/share");
-    p.setProcessEnvironment(env);
-    p.setWorkingDirectory(h);
-    QStringList list;
-    for (const std::string& a : args)
-        list << QString::fromStdString(a);
-    QElapsedTimer timer;
-    timer.start();
-    p.start(KESTRO_CLI, list);
-    // Far above what any of these runs takes on a busy machine.
-    EXPECT_TRUE(p.waitForFinished(300'000));
-    Result r;
-    r.seconds = static_cast<double>(timer.elapsed()) / 1000;
-    r.exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput().toStdString();
-    r.err = p.readAllStandardError().toStdString();
-    return r;
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-TEST(KestroCli, ANewUserProgramsComparesChecksAndDumpsTheEeprom) {
+TEST(KestroCli, ANewUserProgramsComparesChecksAndDumpsTheEepromInChains) {
     Home home;
-    Result r = cli(home, {"--board", "u", "program", "fw.s19", "compare", "fw.s19"});
-    EXPECT_EQ(r.exit, 0) << r.err;
-    EXPECT_EQ(r.out, "Eeprom is program\nFile equal Eeprom\n");
     // Progress comes as plain lines when standard error is not a terminal.
-    EXPECT_TRUE(contains(r.err, " B/s, ")) << r.err;
-
-    r = cli(home, {"--board", "u", "compare", "other.s19"});
-    EXPECT_EQ(r.exit, 1);
-    EXPECT_EQ(r.out, "Error found at\nB603\n");
-
-    r = cli(home, {"--board", "u", "status", "--range", "B600-B6FF", "--quiet"});
-    EXPECT_EQ(r.exit, 1);
-    EXPECT_EQ(r.out + r.err, "");
-
-    r = cli(home, {"--board", "u", "dump", "--range", "B600-B6FF"});
-    EXPECT_EQ(r.exit, 0) << r.err;
+    home.expect({
+        {{"--board", "u", "program", "fw.s19", "compare", "fw.s19"},
+         0,
+         "Eeprom is program\nFile equal Eeprom\n",
+         {" B/s, "}},
+        {{"--board", "u", "compare", "other.s19"}, 1, "Error found at\nB603\n", {" B/s, "}},
+        {{"--board", "u", "status", "--range", "B600-B6FF", "--quiet"}, 1, "", {}},
+        // A chain stops at its first failure.
+        {{"--board", "c", "erase", "program", "fw.s19", "program", "other.s19", "test"},
+         2,
+         "Eeprom Erase\nEeprom is program\nError in Eeprom\n",
+         {" B/s, "}},
+        {{"--board", "u", "dump", "--range", "B600-B6FF"},
+         0,
+         "Dump written to " + (home.path / "upload.s19").string() + "\n",
+         {}},
+    });
     // After the header record, the dump's first record.
     const std::string dump = kestro::testing::slurp(home.path / "upload.s19");
     EXPECT_EQ(dump.substr(dump.find('\n') + 1, 44),
               "S113B60001020304FFFFFFFFFFFFFFFFFFFFFFFF38\r\n");
 }
 
-TEST(KestroCli, AChainStopsAtTheFirstFailureAndJsonTellsEachStep) {
+TEST(KestroCli, TheCommandsWithoutABoxAndTheEpromOfA711E9) {
     Home home;
-    const Result r = cli(home, {"--board", "c", "--json", "erase", "program", "fw.s19", "program",
-                                "other.s19", "test"});
-    EXPECT_EQ(r.exit, 2) << r.err;
-    const auto records = r.records();
-    ASSERT_EQ(records.size(), 3u);
-    const std::tuple<const char*, const char*, int> steps[] = {{"erase", "Eeprom Erase", 0},
-                                                               {"program", "Eeprom is program", 0},
-                                                               {"program", "Error in Eeprom", 2}};
-    for (std::size_t i = 0; i < 3; ++i) {
-        const auto& [operation, verdict, exit] = steps[i];
-        EXPECT_EQ(records[i]["operation"].toString().toStdString(), operation);
-        EXPECT_EQ(records[i]["verdict"].toString().toStdString(), verdict);
-        EXPECT_EQ(records[i]["exit"].toInt(), exit);
-        EXPECT_EQ(records[i]["port"].toString().toStdString(), "board c");
-        // Each step downloads its talker, 2.2 s at 1200 baud.
-        EXPECT_GT(records[i]["seconds"].toDouble(), 2.0);
-    }
-    EXPECT_EQ(records[1]["bytes"].toInt(), 32);
+    home.expect({
+        {{"--board", "n",          "sdp-off", "xicor-reset", "sfr",       "--sfr", "1000",
+          "eem",     "--map",      "E000",    "bpr",         "--protect", "none",  "config",
+          "--bits",  "EEON,NOSEC", "ram",     "ram.s19",     "--start",   "2000"},
+         0,
+         "SDP off sent\nXicor reset sent\nSFR $81 sent\nEEM $07 sent\nBPR $00 sent\n"
+         "CONFIG $F9 sent; it takes effect at the next reset\nProgram sent, to start at 2000\n",
+         {" B/s, "}},
+        {{"--board",  "e",        "--chip",  "711E9",     "--vpp",    "status",
+          "--memory", "eprom",    "--range", "D000-D0FF", "program",  "eprom.s19",
+          "--memory", "eprom",    "compare", "eprom.s19", "--memory", "eprom",
+          "status",   "--memory", "eprom",   "--range",   "D000-D0FF"},
+         1,
+         "No Data\nEprom is program\nFile equal Eprom\nData\n",
+         {" B/s, "}},
+    });
 }
 
 TEST(KestroCli, ThreeBoardsAtOnceWithOneFailing) {
     Home home;
-    Result r = cli(home, {"--board", "x", "--board", "z", "program", "fw.s19"});
-    ASSERT_EQ(r.exit, 0) << r.err;
-
+    ASSERT_EQ(home.run({"--board", "x", "--board", "z", "program", "fw.s19"}).exit, 0);
     // y was never programmed.
-    r = cli(home, {"--board", "x", "--board", "y", "--board", "z", "--json", "compare", "fw.s19"});
+    const Result r =
+        home.run({"--board", "x", "--board", "y", "--board", "z", "--json", "compare", "fw.s19"});
     EXPECT_EQ(r.exit, 1) << r.err;
     double busy = 0;
-    std::map<std::string, int> exits;
-    for (const QJsonObject& o : r.records()) {
-        exits[o["port"].toString().toStdString()] = o["exit"].toInt();
-        busy += o["seconds"].toDouble();
+    std::set<std::string> records;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        busy += o.take("seconds").toDouble();
+        records.insert(QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString());
     }
-    EXPECT_EQ(exits, (std::map<std::string, int>{{"board x", 0}, {"board y", 1}, {"board z", 0}}));
+    EXPECT_EQ(
+        records,
+        (std::set<std::string>{
+            R"({"bytes":32,"exit":0,"operation":"compare","port":"board x","verdict":"File equal Eeprom"})",
+            R"({"bytes":32,"exit":1,"operation":"compare","port":"board y","verdict":"Error found at\nB600"})",
+            R"({"bytes":32,"exit":0,"operation":"compare","port":"board z","verdict":"File equal Eeprom"})"}));
     // The boards ran side by side: their times add up to more than the wall time, which one
     // after the other they could not (how much more depends on the machine's load).
     EXPECT_GT(busy, r.seconds);
@@ -145,95 +166,74 @@ TEST(KestroCli, ThreeBoardsAtOnceWithOneFailing) {
     EXPECT_TRUE(contains(r.err, "board y: Error found at\nboard y: B600")) << r.err;
 }
 
-TEST(KestroCli, TheCommandsWithoutABox) {
+#ifdef KESTRO_BOARD
+// kestro-board's pseudo-terminal as a serial port, and its user resetting it at each prompt.
+TEST(KestroCli, AChainOnTheBoardOfAnotherProcess) {
     Home home;
-    const Result r = cli(
-        home, {"--board", "n",      "--json",     "sdp-off", "xicor-reset", "sfr",       "--sfr",
-               "1000",    "eem",    "--map",      "E000",    "bpr",         "--protect", "none",
-               "config",  "--bits", "EEON,NOSEC", "ram",     "ram.s19",     "--start",   "2000"});
-    EXPECT_EQ(r.exit, 0) << r.err;
-    const auto records = r.records();
-    ASSERT_EQ(records.size(), 7u);
-    const char* verdicts[] = {"SDP off sent",
-                              "Xicor reset sent",
-                              "SFR $81 sent",
-                              "EEM $07 sent",
-                              "BPR $00 sent",
-                              "CONFIG $F9 sent; it takes effect at the next reset",
-                              "Program sent, to start at 2000"};
-    for (std::size_t i = 0; i < records.size(); ++i)
-        EXPECT_EQ(records[i]["verdict"].toString().toStdString(), verdicts[i]);
-}
-
-TEST(KestroCli, TheEpromOfA711E9WithProgrammingVoltage) {
-    Home home;
-    const Result r =
-        cli(home, {"--board",  "e",        "--chip",  "711E9",     "--vpp",    "status",
-                   "--memory", "eprom",    "--range", "D000-D0FF", "program",  "eprom.s19",
-                   "--memory", "eprom",    "compare", "eprom.s19", "--memory", "eprom",
-                   "status",   "--memory", "eprom",   "--range",   "D000-D0FF"});
-    EXPECT_EQ(r.exit, 1) << r.err;
-    EXPECT_EQ(r.out, "No Data\nEprom is program\nFile equal Eprom\nData\n");
-}
-
-TEST(KestroCli, NoResetWithinTheTimeout) {
-    int master = -1, slave = -1;
-    char name[64];
-    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-    Home home;
-    // Comm 2 as the window's port map has it.
-    fs::create_directories(home.path / ".config/kestro");
-    home.write(".config/kestro/kestro.ini", std::string("[ports]\nComm2=") + name + "\n");
-    for (const auto& port : {std::vector<std::string>{"--port", name}, {"--comm", "2"}}) {
-        std::vector<std::string> args = port;
-        args.insert(args.end(), {"--reset-timeout", "1", "test"});
-        const Result r = cli(home, args);
-        EXPECT_EQ(r.exit, 3);
-        EXPECT_TRUE(contains(r.err, "Reset the HC11 into bootstrap mode")) << r.err;
-        EXPECT_TRUE(contains(r.err, std::string("No reset seen on ") + name)) << r.err;
-        EXPECT_EQ(r.out, "");
+    QProcess board;
+    home.start(board, KESTRO_BOARD, {"--board", "pty", "--chip", "MC68HC11A8"});
+    ASSERT_TRUE(board.waitForReadyRead(10'000)) << board.readAllStandardError().toStdString();
+    QProcess cli;
+    home.start(cli, KESTRO_CLI,
+               {"--port", board.readLine().trimmed().toStdString(), "--reset-timeout", "20", "test",
+                "program", "fw.s19", "compare", "fw.s19"});
+    std::string err;
+    std::size_t resets = 0;
+    while (cli.state() != QProcess::NotRunning && !cli.waitForFinished(50)) {
+        err += cli.readAllStandardError().toStdString();
+        std::size_t prompts = 0;
+        for (std::size_t at = 0; (at = err.find("Reset the HC11", at)) != std::string::npos; ++at)
+            ++prompts;
+        for (; resets < prompts; ++resets)
+            ::kill(static_cast<pid_t>(board.processId()), SIGUSR1);
     }
-    ::close(slave);
-    ::close(master);
+    EXPECT_EQ(cli.exitCode(), 0) << err << cli.readAllStandardError().toStdString();
+    EXPECT_EQ(cli.readAllStandardOutput().toStdString(),
+              "Communication is OK\nEeprom is program\nFile equal Eeprom\n");
+    board.terminate();
+    board.waitForFinished(10'000);
 }
+#endif
 
+// A serial port on which no reset ever comes: refusals come before the wait for one.
 TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
+    int master = -1, slave = -1;
+    char tty[64];
+    ASSERT_EQ(::openpty(&master, &slave, tty, nullptr, nullptr), 0);
+    const std::string name = tty;
     Home home;
     home.write("notes.s19", "these are my notes\n");
-    struct Case {
-        std::vector<std::string> args;
-        int exit;
-        std::string err;
-    };
-    const Case cases[] = {
-        {{"--frobnicate", "test"}, 7, "kestro-cli: unknown option: --frobnicate\n"},
-        {{"--board", "r", "program", "missing.s19"}, 5, "Cannot read the file missing.s19"},
-        {{"--board", "r", "compare", "notes.s19"},
+    // Comm 2 as the window's port map has it.
+    std::filesystem::create_directories(home.path / ".config/kestro");
+    home.write(".config/kestro/kestro.ini", "[ports]\nComm2=" + name + "\n");
+    const std::vector<std::string> waited = {"Reset the HC11 into bootstrap mode",
+                                             "No reset seen on " + name};
+    home.expect({
+        {{"--frobnicate", "test"}, 7, "", {"kestro-cli: unknown option: --frobnicate\n"}},
+        {{"--port", name, "program", "missing.s19"}, 5, "", {"Cannot read the file missing.s19"}},
+        {{"--comm", "2", "compare", "notes.s19"},
          5,
-         "The file notes.s19 is not an S-record file for the HC11."},
-        {{"--board", "r", "dump", "-o", "no/such/folder/d.s19"},
+         "",
+         {"The file notes.s19 is not an S-record file for the HC11."}},
+        {{"--port", name, "dump", "-o", "no/such/folder/d.s19"},
          5,
-         "Cannot write in no/such/folder"},
+         "",
+         {"Cannot write in no/such/folder"}},
         {{"--port", "/dev/kestro-no-such-port", "test"},
          6,
-         "/dev/kestro-no-such-port does not exist"},
-    };
-    for (const Case& c : cases) {
-        const Result r = cli(home, c.args);
-        EXPECT_EQ(r.exit, c.exit) << c.args.back();
-        EXPECT_TRUE(contains(r.err, c.err)) << r.err;
-        // None of them waited for a reset or ran a talker.
-        EXPECT_LT(r.seconds, 20.0) << c.args.back();
-    }
-    // A chain whose last file is unusable does not start.
-    const Result chain = cli(home, {"--board", "r", "--json", "test", "program", "notes.s19"});
-    EXPECT_EQ(chain.exit, 5);
-    ASSERT_EQ(chain.records().size(), 1u);
-    EXPECT_EQ(chain.records()[0]["operation"].toString(), "program");
-
-    const Result help = cli(home, {"compare", "--help"});
+         "",
+         {"/dev/kestro-no-such-port does not exist"}},
+        // A chain whose last file is unusable does not start.
+        {{"--board", "r", "test", "program", "notes.s19"}, 5, "", {"notes.s19 is not an S-record"}},
+        {{"--port", name, "--reset-timeout", "1", "test"}, 3, "", waited},
+        {{"--comm", "2", "--reset-timeout", "1", "test"}, 3, "", waited},
+    });
+    EXPECT_TRUE(contains(home.run({"--help"}).out, "7  usage error"));
+    const Result help = home.run({"compare", "--help"});
     EXPECT_EQ(help.exit, 0);
     EXPECT_TRUE(contains(help.out, "--memory eeprom|eprom|ext|xicor"));
+    ::close(slave);
+    ::close(master);
 }
 
 }  // namespace

@@ -7,56 +7,31 @@ namespace {
 
 using Kind = AccessProblem::Kind;
 
-constexpr uid_t kUser = 1000;
-constexpr gid_t kUsers = 100;
-constexpr gid_t kDialout = 20;
-
-FileAccess folder(const char* path, mode_t mode) {
-    return {path, mode, 0, 0, "root", "root"};
-}
-
-FileAccess device(mode_t mode, gid_t group, const char* groupName) {
-    return {"/dev/ttyUSB0", mode, 0, group, "root", groupName};
-}
-
 TEST(AccessCheck, NamesWhatKeepsTheUserOut) {
-    struct Case {
-        const char* name;
-        std::vector<FileAccess> chain;
-        std::vector<gid_t> groups;
-        AccessProblem expected;
+    constexpr gid_t kUsers = 100;
+    constexpr gid_t kDialout = 20;
+    const auto tty = [](mode_t mode, gid_t group, const char* name) {
+        return FileAccess{"", mode, 0, group, "root", name};
     };
-    const FileAccess root = folder("/", 0755);
-    const FileAccess dev = folder("/dev", 0755);
-    const Case cases[] = {
-        {"not in dialout",
-         {root, dev, device(0660, kDialout, "dialout")},
-         {kUsers},
-         {Kind::NotInGroup, "dialout"}},
-        {"not in another group that may use it",
-         {root, dev, device(0660, 5, "uucp")},
-         {kUsers},
-         {Kind::NotInGroup, "uucp"}},
-        {"root alone", {root, dev, device(0600, 0, "root")}, {kUsers}, {Kind::OwnerOnly, "root"}},
-        {"in the group, which may not write",
-         {root, dev, device(0640, kDialout, "dialout")},
-         {kUsers, kDialout},
-         {Kind::OwnerOnly, "root"}},
-        {"closed folder",
-         {root, folder("/dev/serial", 0700), device(0666, kDialout, "dialout")},
-         {kUsers},
-         {Kind::ClosedFolder, "/dev/serial"}},
-        {"in the group that may use it",
-         {root, dev, device(0660, kDialout, "dialout")},
-         {kUsers, kDialout},
-         {}},
-        {"nothing to look at", {}, {kUsers}, {}},
+    const FileAccess dev{"/dev", 0755, 0, 0, "root", "root"};
+    const FileAccess closed{"/dev/serial", 0700, 0, 0, "root", "root"};
+    // Each device behind / and the folder given.
+    const std::tuple<FileAccess, FileAccess, std::vector<gid_t>, AccessProblem> cases[] = {
+        {dev, tty(0660, kDialout, "dialout"), {kUsers}, {Kind::NotInGroup, "dialout"}},
+        {dev, tty(0660, 5, "uucp"), {kUsers}, {Kind::NotInGroup, "uucp"}},
+        {dev, tty(0600, 0, "root"), {kUsers}, {Kind::OwnerOnly, "root"}},
+        {dev, tty(0640, kDialout, "dialout"), {kUsers, kDialout}, {Kind::OwnerOnly, "root"}},
+        {closed, tty(0666, kDialout, "dialout"), {kUsers}, {Kind::ClosedFolder, "/dev/serial"}},
+        {dev, tty(0660, kDialout, "dialout"), {kUsers, kDialout}, {}},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(diagnoseAccess(c.chain, kUser, c.groups), c.expected) << c.name;
-}
-
-TEST(AccessCheck, AMissingDeviceBehindOpenFoldersNamesNothing) {
+    for (auto [folder, device, groups, expected] : cases) {
+        device.path = folder.path + "/ttyUSB0";
+        EXPECT_EQ(diagnoseAccess({{"/", 0755, 0, 0, "root", "root"}, folder, device}, 1000, groups),
+                  expected)
+            << device.path << " " << std::oct << device.mode;
+    }
+    EXPECT_EQ(diagnoseAccess({}, 1000, {kUsers}), AccessProblem{});
+    // A missing device behind open folders names nothing.
     EXPECT_EQ(diagnoseAccess("/dev/kestro-no-such-tty"), AccessProblem{});
 }
 

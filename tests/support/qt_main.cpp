@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+// For tests whose ports, processes and clocks need a Qt event loop on the test thread.
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,0 +1,175 @@
+// What a user and a script learn from a run, in virtual time: a transfer as bytes, a rate and
+// the time left, on a terminal and elsewhere; and the exit codes the real operations' boxes
+// give when the talkers run on the virtual board.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "command_ui.h"
+#include "console.h"
+#include "kestro/sim/board/board.h"
+#include "operations.h"
+#include "progress.h"
+#include "scratch.h"
+#include "virtual_clock.h"
+#include "virtual_port.h"
+
+namespace kestro::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Recorder final : Reporter {
+    void line(Channel c, const std::string& text) override { lines.emplace_back(c, text); }
+    void progress(const std::optional<Transfer>& t) override { transfers.push_back(t); }
+    void record(const RunRecord&) override {}
+    std::vector<std::pair<Channel, std::string>> lines;
+    std::vector<std::optional<Transfer>> transfers;
+};
+
+// Captures what a Console writes to its two streams.
+struct Streams {
+    ~Streams() {
+        std::fclose(out);
+        std::fclose(err);
+    }
+    static std::string written(std::FILE* f) {
+        std::fflush(f);
+        std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
+        std::rewind(f);
+        text.resize(std::fread(text.data(), 1, text.size(), f));
+        return text;
+    }
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+};
+
+Transfer percent(int p) {
+    return {.done = p, .total = 100, .seconds = 1, .percent = p};
+}
+
+TEST(Progress, PercentagesBecomeBytesRateAndTimeLeft) {
+    VirtualClock clock;
+    Recorder reporter;
+    CommandUi ui(reporter, clock, "f.s19", 2400);
+    clock.advance(5s);  // what went before the transfer does not count
+    ui.setProgress(1);
+    clock.advance(10s);
+    ui.setProgress(50);
+    ui.setProgress(std::nullopt);
+    ASSERT_EQ(reporter.transfers.size(), 3u);
+    const Transfer half = *reporter.transfers[1];
+    EXPECT_FALSE(reporter.transfers[2]);
+    EXPECT_EQ(progressLine(half), "50% 1200/2400 B, 120 B/s, 0:10 left");
+    EXPECT_EQ(progressBar(half, 10), "[#####     ]  50%  1200/2400 B  120 B/s, 0:10 left");
+    // Nothing sent yet: no rate to tell.
+    EXPECT_EQ(progressLine(Transfer{.done = 0, .total = 2400, .seconds = 0, .percent = 0}),
+              "0% 0/2400 B");
+}
+
+TEST(Progress, PlainOutputGetsATenthAtATime) {
+    Streams s;
+    Console console({.quiet = false, .json = false, .terminal = false}, s.out, s.err, {"a", "b"});
+    for (int p = 1; p <= 99; ++p)
+        console.progress(0, percent(p));
+    console.progress(0, std::nullopt);
+    console.progress(0, percent(5));  // the next transfer starts its tenths anew
+    const std::string err = Streams::written(s.err);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 11);
+    EXPECT_NE(err.find("a: 90% 90/100 B"), std::string::npos);
+}
+
+TEST(Progress, ATerminalRedrawsOneBarPerPortBelowTheLines) {
+    Streams s;
+    Console console({.quiet = false, .json = false, .terminal = true}, s.out, s.err, {"a", "b"});
+    console.progress(0, percent(10));
+    console.progress(1, percent(20));
+    console.line(0, Channel::Error, "lost");
+    const std::string err = Streams::written(s.err);
+    // The second update clears the first bar; the line clears both, then both come back.
+    EXPECT_NE(err.find("\r\033[1A\033[J"), std::string::npos);
+    EXPECT_NE(err.find("\r\033[2A\033[Ja: lost\na: ["), std::string::npos);
+    EXPECT_NE(err.rfind("b: [####"), std::string::npos);
+}
+
+TEST(Progress, QuietLeavesOnlyErrors) {
+    Streams s;
+    Console console({.quiet = true, .json = false, .terminal = true}, s.out, s.err, {"a"});
+    console.progress(0, percent(10));
+    console.line(0, Channel::Verdict, "Eeprom is program");
+    console.line(0, Channel::Info, "Reset the HC11");
+    console.line(0, Channel::Error, "The talker download was not echoed by the HC11.");
+    EXPECT_EQ(Streams::written(s.err), "The talker download was not echoed by the HC11.\n");
+    EXPECT_EQ(Streams::written(s.out), "");
+}
+
+TEST(Progress, AWorkersLinesAndTransfersReachTheConsoleAsTheyLeftIt) {
+    Streams s;
+    WorkerReporter worker(s.out);
+    worker.line(Channel::Verdict, "File equal Eeprom");
+    worker.line(Channel::Info, "Reset the HC11");
+    worker.progress(Transfer{.done = 5, .total = 10, .seconds = 2, .percent = 50});
+    worker.progress(std::nullopt);
+    const std::string out = Streams::written(s.out);
+    Recorder replayed;
+    std::size_t start = 0;
+    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
+        EXPECT_TRUE(replayWorkerLine(out.substr(start, end - start), replayed));
+    EXPECT_FALSE(replayWorkerLine("Segmentation fault", replayed));
+    EXPECT_EQ(replayed.lines,
+              (std::vector<std::pair<Channel, std::string>>{{Channel::Verdict, "File equal Eeprom"},
+                                                            {Channel::Info, "Reset the HC11"}}));
+    ASSERT_EQ(replayed.transfers.size(), 2u);
+    EXPECT_EQ(replayed.transfers[0]->done, 5);
+    EXPECT_FALSE(replayed.transfers[1]);
+}
+
+struct Bench {
+    explicit Bench(bool withBoard = true) {
+        port.attach(1, line);
+        if (withBoard)
+            board.emplace(clock, line, sim::BoardOptions{sim::Chip::E9});
+        port.setListener(&link);
+        port.setCommPort(1);
+        port.open();
+    }
+    // Runs the operation behind button after a reset; the exit code its boxes give.
+    std::optional<Exit> run(std::string_view button, const fs::path& file = {},
+                            fs::path talkers = KESTRO_TALKER_DIR) {
+        if (board)
+            board->resetBootstrap();
+        else
+            link.portBreak();
+        clock.advance(100ms);
+        Recorder reporter;
+        CommandUi ui(reporter, clock, file, 0);
+        Target target{link, ui, std::move(talkers)};
+        ops::operationFor(button)(target, ops::Inputs{});
+        return ui.exit();
+    }
+
+    VirtualClock clock;
+    VirtualLine line{clock};
+    VirtualPort port{clock};
+    LinkState link{port, clock, clock};
+    std::optional<sim::Board> board;
+};
+
+// The runs of kestro-cli meet the other verdicts: their board always answers, and they check
+// the files before they start.
+TEST(Verdicts, ThoseOfTheLinkTheFilesAndTheInstallation) {
+    const testing::ScratchDir scratch;
+    Bench bench;
+    // A file that is no longer one of S-records when the operation reads it.
+    EXPECT_EQ(bench.run("EepromCompare", scratch.write("binary.s19", "\177ELF\001\002")),
+              Exit::FileError);
+    EXPECT_EQ(bench.run("EepromErase", {}, "/nonexistent"), Exit::FileError);
+    // The adapter pulled in the middle of the talker download (before it, the port's loss
+    // takes the readiness with it, and the run asks for a reset).
+    bench.clock.schedule(bench.clock.now() + 1s, [&] { bench.port.pull(); });
+    EXPECT_EQ(bench.run("TestComm"), Exit::PortError);
+    EXPECT_EQ(Bench(false).run("TestComm"), Exit::NotEchoed);
+}
+
+}  // namespace
+}  // namespace kestro::cli
