@@ -221,9 +221,10 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
         EXPECT_TRUE(o.upload == kPreviousDump || o.upload.ends_with("\r\n")) << o.upload;
 
         // A lost port, a file gone and a full folder are each told in a box of their own.
-        const std::map<Fault, const char*> told = {{Fault::PortLost, "virtual port 1"},
-                                                   {Fault::FileGone, "Cannot read the file"},
-                                                   {Fault::FolderFull, "upload.s19"}};
+        const std::map<Fault, const char*> told = {
+            {Fault::PortLost, "virtual port 1 failed: it was lost"},
+            {Fault::FileGone, "Cannot read the file"},
+            {Fault::FolderFull, "upload.s19"}};
         if (told.contains(fault)) {
             ASSERT_EQ(o.boxes.size(), 1u);
             EXPECT_NE(o.boxes[0].text.find(told.at(fault)), std::string::npos) << o.boxes[0].text;
