@@ -33,11 +33,14 @@ TEST(CommTest, JudgesTheEchoOfTheAlphabet) {
     for (const auto& [what, reply, delay, verdict] : cases) {
         Bench b;
         b.connectAndReset();
-        b.target.talker = [&b, reply, delay](Byte x) {
+        std::string heard;  // what reached the talker after its download
+        b.target.talker = [&b, &heard, reply, delay](Byte x) {
+            heard.push_back(static_cast<char>(x));
             b.target.after(delay, [&b, r = reply(x)] { b.target.send(std::string_view(r)); });
         };
         runTestComm(b);
         EXPECT_EQ(b.ui.messages, std::vector{verdict}) << what;
+        EXPECT_TRUE(std::string_view(heard).ends_with(kAlphabet)) << what << ": " << heard;
     }
 }
 
