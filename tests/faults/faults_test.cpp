@@ -24,15 +24,7 @@ struct Operation {
     const char* button;
     Chip chip;
     std::string file;  // the chosen S-record file; empty for none
-    ops::Inputs inputs = {};
 };
-
-ops::Inputs dumpOf(const char* begin, const char* end) {
-    ops::Inputs in;
-    in.dumpBegin = begin;
-    in.dumpEnd = end;
-    return in;
-}
 
 const std::string kEeprom = "S107B6000102030438\r\nS9030000FC\r\n";
 const std::string kEprom = "S107D000A55A0F0F0B\r\nS9030000FC\r\n";
@@ -55,7 +47,7 @@ const Operation kOperations[] = {
     {"EepromErase", Chip::E2_811, ""},
     {"ConfigProgram", Chip::E9, ""},
     {"ExtRam", Chip::A8, kRam},
-    {"DumpStart", Chip::E9, "", dumpOf("B600", "B6FF")},
+    {"DumpStart", Chip::E9, ""},
     {"XISDPoff", Chip::E9, ""},
     {"XIreset", Chip::E9, ""},
     {"XISFR", Chip::E9, ""},
@@ -65,11 +57,8 @@ const Operation kOperations[] = {
 
 enum class Fault { None, PortLost, Silent, Garbage, Break, FileGone, FolderFull };
 
-const char* nameOf(Fault f) {
-    constexpr const char* kNames[] = {"none",  "port lost", "silent target", "garbage",
-                                      "break", "file gone", "folder full"};
-    return kNames[static_cast<int>(f)];
-}
+constexpr const char* kFaultNames[] = {"none",  "port lost", "silent target", "garbage",
+                                       "break", "file gone", "folder full"};
 
 // When the program wrote to the port: the first write of each burst begins a step.
 struct Steps : PortTrace {
@@ -117,7 +106,9 @@ Outcome runWith(const Operation& op, Fault fault, TimePoint at) {
     const fs::path dumps = s.dir.path / "dumps";
     fs::create_directories(dumps);
     std::ofstream(dumps / "upload.s19", std::ios::binary) << kPreviousDump;
-    ops::Inputs inputs = op.inputs;
+    ops::Inputs inputs;
+    inputs.dumpBegin = "B600";
+    inputs.dumpEnd = "B6FF";
     inputs.dumpFolder = dumps;
 
     Steps steps(s.clock);
@@ -202,7 +193,7 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
 
     for (const auto& [fault, at] : runs) {
         SCOPED_TRACE(
-            std::string(nameOf(fault)) + " at " +
+            std::string(kFaultNames[static_cast<int>(fault)]) + " at " +
             std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(at).count()) +
             " ms");
         const Outcome o = runWith(op, fault, at);
