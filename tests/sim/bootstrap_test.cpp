@@ -123,25 +123,13 @@ TEST(Bootstrap, ASecuredPartWipesItselfBeforeItAnnouncesItself) {
 }
 
 TEST(Bootstrap, InterruptsReachTheRamPseudoVectors) {
-    // Enables the SCI receive interrupt and idles; the handler, reached through the JMP at
-    // the SCI pseudo-vector $00C4, echoes each byte plus one.
-    Bytes code{
-        0x8E, 0x01, 0xFF,  // LDS #$01FF
-        0xCE, 0x10, 0x00,  // LDX #$1000
-        0x86, 0x2C,        // LDAA #RIE|TE|RE
-        0xA7, 0x2D,        // STAA SCCR2,X
-        0x0E,              // CLI
-        0x20, 0xFE,        // BRA *
-        0xA6, 0x2E,        // $000D: LDAA SCSR,X
-        0xA6, 0x2F,        //        LDAA SCDR,X
-        0x4C,              //        INCA
-        0xA7, 0x2F,        //        STAA SCDR,X
-        0x3B,              //        RTI
-    };
-    Bytes image = code;
+    // LDS #$01FF; LDX #$1000; LDAA #RIE|TE|RE; STAA SCCR2,X; CLI; BRA *. The handler at $000D,
+    // reached through the JMP at the SCI pseudo-vector $00C4, echoes each byte plus one:
+    // LDAA SCSR,X; LDAA SCDR,X; INCA; STAA SCDR,X; RTI.
+    Bytes image{0x8E, 0x01, 0xFF, 0xCE, 0x10, 0x00, 0x86, 0x2C, 0xA7, 0x2D, 0x0E,
+                0x20, 0xFE, 0xA6, 0x2E, 0xA6, 0x2F, 0x4C, 0xA7, 0x2F, 0x3B};
     image.resize(0xC7);
     image[0xC4] = 0x7E;  // JMP $000D
-    image[0xC5] = 0x00;
     image[0xC6] = 0x0D;
     BoardBench b(Chip::E9, 7812);
     b.bootAndRun(image);

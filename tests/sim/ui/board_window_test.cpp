@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -15,17 +14,7 @@
 namespace kestro::sim {
 namespace {
 
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "kestro_sim_ui_tests";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication a(argc, argv);
-    return a;
-}
-
 struct WindowBench {
-    WindowBench() : window((app(), bench.board)) {}
     template <class T>
     T* find(const char* name) {
         T* w = window.findChild<T*>(name);
@@ -33,7 +22,7 @@ struct WindowBench {
         return w;
     }
     testing::BoardBench bench{Chip::E9};
-    BoardWindow window;
+    BoardWindow window{bench.board};
 };
 
 TEST(BoardWindow, ResetMakesTheBoardSendItsBreak) {
