@@ -54,8 +54,10 @@ struct Part {
     Chip chip;
     std::array<int, 4> boxes;  // CONFIG as the window's boxes set it
     const char* map;
-    Byte config;      // as the part reads it after the next reset
-    unsigned eeprom;  // where the EEPROM then sits
+    Byte config;               // as the part reads it after the next reset
+    unsigned eeprom;           // where the EEPROM then sits
+    std::size_t recordLength;  // of the file programmed, with its line end
+    const char* eol;
 };
 
 void PrintTo(const Part& p, std::ostream* os) {
@@ -64,8 +66,9 @@ void PrintTo(const Part& p, std::ostream* os) {
 
 class EveryPart : public ::testing::TestWithParam<Part> {};
 
-// The comm test twice (a second run must not trip over the first); the EEPROM programmed,
-// compared, checked and erased; CONFIG in force only at the next reset, and the EEPROM talkers
+// The comm test twice (a second run must not trip over the first); the EEPROM programmed from
+// a file of a shape of its own (one-byte to the longest records, either line end), compared,
+// checked and erased; CONFIG in force only at the next reset, and the EEPROM talkers
 // then find the EEPROM where the part shows it (the 811E2 moves it).
 TEST_P(EveryPart, CommTestEepromAndConfig) {
     const Part& p = GetParam();
@@ -74,19 +77,19 @@ TEST_P(EveryPart, CommTestEepromAndConfig) {
         EXPECT_EQ(s.run("TestComm"), says("Communication is OK", kAppTitle, Icon::Exclamation));
 
     const unsigned base = s.board.eepromBase();
-    const Bytes data = pattern(48);
-    const fs::path file = s.file(srecords(base + 0x20, data));
+    const Bytes data = pattern(300, 3);
+    const fs::path file = s.file(srecords(base + 5, data, p.recordLength, p.eol));
     const ops::Inputs in = eepromRange(hex(base), hex(base + s.board.chip().eepromSize - 1));
     EXPECT_EQ(s.run("EepromCheck", in), says("No Data", "Eeprom"));
     EXPECT_EQ(s.run("EepromProgram", in, file), says("Eeprom is program", "Eeprom"));
     Bytes expected(s.board.eeprom().array().size(), 0xFF);
-    std::copy(data.begin(), data.end(), expected.begin() + 0x20);
+    std::copy(data.begin(), data.end(), expected.begin() + 5);
     EXPECT_EQ(s.board.eeprom().array(), expected);
     EXPECT_EQ(s.run("EepromCompare", in, file), says("File equal Eeprom", "Eeprom"));
     EXPECT_EQ(s.run("EepromCheck", in), says("Data", "Eeprom"));
-    s.board.eeprom().array()[0x20 + 13] ^= 0x40;
+    s.board.eeprom().array()[5 + 13] ^= 0x40;
     EXPECT_EQ(s.run("EepromCompare", in, file),
-              says("Error found at\r\n" + hex(base + 0x20 + 13), "Eeprom", Icon::Critical));
+              says("Error found at\r\n" + hex(base + 5 + 13), "Eeprom", Icon::Critical));
     EXPECT_EQ(s.run("EepromErase", in), says("Eeprom Erase", "Eeprom"));
     EXPECT_EQ(s.board.eeprom().array(), Bytes(expected.size(), 0xFF));
     EXPECT_EQ(s.run("EepromCheck", in), says("No Data", "Eeprom"));
@@ -111,47 +114,24 @@ TEST_P(EveryPart, CommTestEepromAndConfig) {
 
 INSTANTIATE_TEST_SUITE_P(
     Parts, EveryPart,
-    ::testing::Values(Part{Chip::A8, {1, 1, 1, 1}, "$F800-$FFFF", 0x0F, 0xB600},
-                      Part{Chip::E9, {1, 0, 0, 1}, "$F800-$FFFF", 0x09, 0xB600},
-                      Part{Chip::E9_711, {1, 1, 0, 1}, "$F800-$FFFF", 0x0B, 0xB600},
-                      Part{Chip::E2_811, {1, 0, 1, 1}, "$B800-$BFFF", 0xBD, 0xB800}),
+    ::testing::Values(Part{Chip::A8, {1, 1, 1, 1}, "$F800-$FFFF", 0x0F, 0xB600, 1, "\r\n"},
+                      Part{Chip::E9, {1, 0, 0, 1}, "$F800-$FFFF", 0x09, 0xB600, 252, "\n"},
+                      Part{Chip::E9_711, {1, 1, 0, 1}, "$F800-$FFFF", 0x0B, 0xB600, 32, "\r\n"},
+                      Part{Chip::E2_811, {1, 0, 1, 1}, "$B800-$BFFF", 0xBD, 0xB800, 252, "\r\n"}),
     [](const auto& info) { return std::string(variant(info.param.chip).name); });
 
-// Files as users make them: records of any length the format allows, either line end, and as
-// m68hc11-objcopy writes them from an assembler source.
-TEST(EepromOnBoardFiles, EveryShapeProgramsAndComparesAsTheFileSays) {
-    Bytes assembled = {0x00, 0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x7F,
-                       0xBF, 0xDF, 0xEF, 0xF7, 0xFB, 0xFD, 0xFE, 0x55, 0xAA, 0x5A};
-    for (char c : std::string("Kestro EEPROM test data\x12"))
-        assembled.push_back(static_cast<Byte>(c));
-    struct Shape {
-        const char* name;
-        Chip chip;
-        std::size_t recordLength;  // 0: the assembled file
-        const char* eol;
-    };
-    const Shape shapes[] = {
-        {"A8, one-byte records", Chip::A8, 1, "\r\n"},
-        {"A8, 16-byte records, LF", Chip::A8, 16, "\n"},
-        {"A8, longest records", Chip::A8, 252, "\r\n"},
-        {"E9, 32-byte records", Chip::E9, 32, "\r\n"},
-        {"E9, longest records, LF", Chip::E9, 252, "\n"},
-        {"eeprom_data.s19", Chip::E9, 0, ""},
-        {"eeprom_data_lf.s19", Chip::E9, 0, ""},
-        {"eeprom_data_long.s19", Chip::E9, 0, ""},
-    };
-    for (const Shape& f : shapes) {
-        SCOPED_TRACE(f.name);
-        Station s(f.chip);
-        const bool built = f.recordLength == 0;
-        const std::size_t at = built ? 0 : 5;
-        const Bytes data = built ? assembled : pattern(300, 3);
-        const fs::path file = built ? fs::path(KESTRO_TEST_PROGRAMS) / f.name
-                                    : s.file(srecords(0xB600 + at, data, f.recordLength, f.eol));
+// Files as m68hc11-objcopy writes them from an assembler source: an S9 with the entry address,
+// records of 16 bytes or of 40, either line end.
+TEST(EepromOnBoardFiles, AssembledFilesProgramAndCompareAsTheFileSays) {
+    Bytes expected = {0x00, 0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x7F,
+                      0xBF, 0xDF, 0xEF, 0xF7, 0xFB, 0xFD, 0xFE, 0x55, 0xAA, 0x5A};
+    for (char c : std::string("Kestro EEPROM test data\x12\xFF"))
+        expected.push_back(static_cast<Byte>(c));
+    for (const char* name : {"eeprom_data.s19", "eeprom_data_lf.s19", "eeprom_data_long.s19"}) {
+        SCOPED_TRACE(name);
+        Station s(Chip::E9);
+        const fs::path file = fs::path(KESTRO_TEST_PROGRAMS) / name;
         EXPECT_EQ(s.run("EepromProgram", {}, file), says("Eeprom is program", "Eeprom"));
-        Bytes expected(at, 0xFF);
-        expected.insert(expected.end(), data.begin(), data.end());
-        expected.push_back(0xFF);
         EXPECT_EQ(slice(s.board.eeprom().array(), 0, expected.size()), expected);
         EXPECT_EQ(s.run("EepromCompare", {}, file), says("File equal Eeprom", "Eeprom"));
     }
