@@ -87,6 +87,8 @@ TEST_P(EveryPart, CommTestEepromAndConfig) {
     EXPECT_EQ(s.board.eeprom().array(), expected);
     EXPECT_EQ(s.run("EepromCompare", in, file), says("File equal Eeprom", "Eeprom"));
     EXPECT_EQ(s.run("EepromCheck", in), says("Data", "Eeprom"));
+    EXPECT_EQ(s.run("EepromProgram", in, s.file(srecords(0xE000, pattern(4)), "rom.s19")),
+              says("Error in Eeprom", "Eeprom"));
     s.board.eeprom().array()[5 + 13] ^= 0x40;
     EXPECT_EQ(s.run("EepromCompare", in, file),
               says("Error found at\r\n" + hex(base + 5 + 13), "Eeprom", Icon::Critical));
@@ -138,26 +140,6 @@ TEST(EepromOnBoardFiles, AssembledFilesProgramAndCompareAsTheFileSays) {
 }
 
 // ---- failures the talkers report, leaving the memory as it was
-
-// ROM on the A8 (the talker tries, reads back and finds the byte unchanged), the talker's own
-// RAM and the registers (never written).
-TEST(EepromOnBoard, RefusedRecordsLeaveTheMemoryAsItWas) {
-    for (const unsigned address : {0xE000, 0x0040, 0x1000}) {
-        SCOPED_TRACE(hex(address));
-        Station s(Chip::A8);
-        auto registers = [&] {
-            Bytes r;
-            for (std::uint16_t a = 0x1000; a < 0x1014; ++a)
-                r.push_back(s.board.peek(a));
-            return r;
-        };
-        const Bytes registersBefore = registers();
-        EXPECT_EQ(s.run("EepromProgram", {}, s.file(srecords(address, pattern(20)))),
-                  says("Error in Eeprom", "Eeprom"));
-        EXPECT_EQ(s.board.eeprom().array(), Bytes(s.board.eeprom().array().size(), 0xFF));
-        EXPECT_EQ(registers(), registersBefore);
-    }
-}
 
 // An erase of one page keeps the other; where the talker cannot erase it answers E.
 TEST(EepromOnBoard, EraseErasesItsRangeOrAnswersE) {
@@ -370,8 +352,9 @@ TEST(DumpOnBoard, InternalEepromAndExternalRamAsTheBoardHoldsThem) {
     }
 }
 
-// ---- what the talkers answer, seen on the line: files the program's own check would stop,
-// sent as another sender (or a noisy line) would send them
+// ---- what the talkers answer, seen on the line, leaving the registers and (where they refuse)
+// the memory as they were: also files the program's own check would stop, sent as another
+// sender (or a noisy line) would send them
 
 std::string talkTo(Station& s, const std::string& talker, const fs::path& file) {
     s.board.resetBootstrap();
@@ -403,7 +386,10 @@ TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
     };
     const Reply replies[] = {
         {"checksum", Chip::A8, "eeprog", srecords(0xB600, pattern(40), 16, "\r\n", 1), "C"},
+        {"ROM: tried, read back unchanged", Chip::A8, "eeprog", srecords(0xE000, pattern(20)), "V"},
+        {"the talker's own RAM", Chip::A8, "eeprog", srecords(0x0040, pattern(20)), "A"},
         {"internal RAM", Chip::E9, "eeprog", srecords(0x0180, pattern(4)), "A"},
+        {"registers", Chip::A8, "eeprog", srecords(0x1000, pattern(20)), "A"},
         {"record after S9", Chip::E9, "eeprog", srecords(0xB600, pattern(4)) + "S1050180FFFF7A\r\n",
          ""},
         {"compare checksum", Chip::A8, "eecomp", srecords(0xB600, Bytes(40, 0xFF), 16, "\r\n", 2),
@@ -413,7 +399,17 @@ TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
     for (const Reply& r : replies) {
         SCOPED_TRACE(r.what);
         Station s(r.chip);
+        auto registers = [&] {
+            Bytes bytes;
+            for (std::uint16_t a = 0x1000; a < 0x1014; ++a)
+                bytes.push_back(s.board.peek(a));
+            return bytes;
+        };
+        const Bytes before = registers();
         EXPECT_EQ(talkTo(s, std::string(r.talker) + ".S19", s.file(r.file)), r.reply);
+        EXPECT_EQ(registers(), before);
+        const bool refused = r.reply == "A" || r.reply == "V";
+        EXPECT_TRUE(!refused || s.board.eeprom().array() == Bytes(512, 0xFF));
     }
 }
 
