@@ -147,12 +147,9 @@ TEST(Eprom, ProgramsOnlyWithVoltageAndTime) {
     for (const EpromCase& c : cases) {
         Eprom e(0x3000);
         e.array()[0x10] = 0xF7;
-        if (c.latchAndProgramTogether) {
-            e.writeEprog(eprog::ELAT | eprog::EPGM, 0, true);
-            e.writeArray(0x10, 0x3C);
-        } else {
-            e.writeEprog(eprog::ELAT, 0, true);
-            e.writeArray(0x10, 0x3C);
+        e.writeEprog(c.latchAndProgramTogether ? eprog::ELAT | eprog::EPGM : eprog::ELAT, 0, true);
+        e.writeArray(0x10, 0x3C);
+        if (!c.latchAndProgramTogether) {
             EXPECT_EQ(e.read(0x10), 0x3C) << "the latch, not the array, reads while ELAT is set";
             e.writeEprog(eprog::ELAT | eprog::EPGM, 1, true);
         }

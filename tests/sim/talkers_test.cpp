@@ -147,30 +147,29 @@ TEST(EepromOnBoard, EraseErasesItsRangeOrAnswersE) {
         const char* what;
         const char* begin;
         const char* end;
-        std::function<void(Station&)> prepare;
+        int worn = -1;  // a cell whose wornBits stay at zero
+        Byte wornBits = 0;
+        bool eepromOff = false;
         bool erases = false;
     };
     const Case cases[] = {
-        {"one page", "B700", "B7FF", {}, true},
-        {"a range outside the EEPROM", "B800", "B8FF", {}},
-        {"a range reaching past it", "B700", "B8FF", {}},
-        {"a worn cell in the whole EEPROM", "B600", "B7FF",
-         [](Station& s) { s.board.eeprom().wearOut(0x105, 0x10); }},
-        {"a worn cell in one page", "B700", "B7FF",
-         [](Station& s) { s.board.eeprom().wearOut(0x1FF, 0x01); }},
-        {"the EEPROM off in CONFIG", "B600", "B7FF",
-         [](Station& s) {
-             ops::Inputs off;
-             off.config = {0, 1, 1, 1};
-             s.run("ConfigProgram", off);
-         }},
+        {"one page", "B700", "B7FF", -1, 0, false, true},
+        {"a range outside the EEPROM", "B800", "B8FF"},
+        {"a range reaching past it", "B700", "B8FF"},
+        {"a worn cell in the whole EEPROM", "B600", "B7FF", 0x105, 0x10},
+        {"a worn cell in one page", "B700", "B7FF", 0x1FF, 0x01},
+        {"the EEPROM off in CONFIG", "B600", "B7FF", -1, 0, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Station s(Chip::E9);
         std::fill(s.board.eeprom().array().begin(), s.board.eeprom().array().end(), Byte{0x00});
-        if (c.prepare)
-            c.prepare(s);
+        if (c.worn >= 0)
+            s.board.eeprom().wearOut(static_cast<std::uint16_t>(c.worn), c.wornBits);
+        ops::Inputs off;
+        off.config = {0, 1, 1, 1};
+        if (c.eepromOff)
+            s.run("ConfigProgram", off);
         EXPECT_EQ(s.run("EepromErase", eepromRange(c.begin, c.end)),
                   c.erases ? says("Eeprom Erase", "Eeprom") : says("Error in Eeprom", "Eeprom"));
         if (c.erases) {
