@@ -59,10 +59,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The program's download: $FF, the talker, $00 fill to 257 bytes, at 1200 baud. A
         // 256-byte part takes 256 and runs; the 257th reaches the program, unechoed here.
         DownloadCase{"A8At1200", Chip::A8, 1200, 257, 256, 0x33},
-        DownloadCase{"A8At7812", Chip::A8, 7812, 256, 256, 0x22},
         DownloadCase{"E2At1200", Chip::E2_811, 1200, 257, 256, 0x33},
         DownloadCase{"E9At1200", Chip::E9, 1200, 257, 257, 0x33},
-        DownloadCase{"E9At7812ShortByIdleLine", Chip::E9, 7812, 40, 40, 0x22},
         DownloadCase{"E9At7812FullRam", Chip::E9, 7812, 512, 512, 0x22},
         DownloadCase{"E711At1200", Chip::E9_711, 1200, 257, 257, 0x33}),
     [](const auto& info) { return std::string(info.param.name); });
