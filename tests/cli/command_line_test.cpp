@@ -58,7 +58,6 @@ std::string describe(const Step& s, const ops::Inputs& given) {
 
 TEST(CommandLine, PlansTheOperationsOfTheWindowsButtons) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"test"}, "TestComm"},
         {{"status"}, "EepromCheck"},
         {{"status", "--memory", "eprom", "--range", "d000-d0ff"}, "EpromCheck eprom D000-D0FF"},
         // The range option before the memory that decides where it goes.
