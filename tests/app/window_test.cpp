@@ -137,7 +137,6 @@ TEST_F(WindowTest, ARestoredStoreIsShownOrGivesTheDefaults) {
         QString shown;
     };
     const Row rows[] = {
-        {{{"SCEEpromBegin", "192"}, {"SCEEpromEnd", "200"}}, "LEepromEnd", "$C8FF"},
         {{{"SCEEpromBegin", "192"}, {"SCEEpromEnd", "150"}}, "LEepromEnd", "$C1FF"},
         {{{"EEpromBegin", "C000"}, {"SCEEpromBegin", "182"}}, "LEepromBegin", "$C000"},
         {{{"SFR", "0400"}, {"SCsfr", "64"}}, "XIleSFR", "$0400"},
