@@ -162,11 +162,6 @@ TEST_F(ChooserTest, CancelOkWithoutANameAndTheCloseControlAllGiveCancel) {
         {"Cancel", [this] { click("Cancel"); }},
         {"close control", [this] { d_->close(); }},
         {"Escape", [this] { QTest::keyClick(d_.get(), Qt::Key_Escape); }},
-        {"Ok with no name",
-         [this] {
-             find<QLineEdit>("Text1")->clear();
-             click("Ok");
-         }},
         {"Ok after a move, which empties the name",
          [this] {
              find<FolderList>("Dir1")->setPath(folder_ + "/sub");
