@@ -29,8 +29,8 @@ TEST(SfrText, TwoDigitsAtLeastAndThreeAtTheTop) {
     }
 }
 
-// The window's tests give letters, exponents, five digits and one past the top; these are the
-// ends of the range and the texts a hand-edited file may hold.
+// The window's tests give an exponent and one past the top; these are the ends of the range and
+// the other texts a hand-edited file may hold.
 TEST(StoredNumber, AnythingButAnInRangeDecimalGivesTheFallback) {
     for (const auto& [text, expected] :
          std::initializer_list<std::pair<const char*, int>>{{"0", 0},

@@ -46,22 +46,14 @@ inline QString describeWidgets(const QWidget* root) {
         const QFont f = w->font();
         const QRect g = w->geometry();
         out += QString(depth * 2, ' ') +
-               QStringLiteral(
-                   "%1 %2 @%3,%4 %5x%6 font %7 %8 w%9%10 %11%12%13 text \"%14\" tip \"%15\" "
-                   "name \"%16\"\n")
-                   .arg(w->objectName().isEmpty() ? "-" : w->objectName(),
-                        w->metaObject()->className())
-                   .arg(g.x())
-                   .arg(g.y())
-                   .arg(g.width())
-                   .arg(g.height())
-                   .arg(f.family())
-                   .arg(f.pointSizeF())
-                   .arg(f.weight())
-                   .arg(f.italic() ? " italic" : "")
-                   .arg(w->isEnabled() ? "enabled" : "disabled")
-                   .arg(w->isVisibleTo(root) ? "" : " hidden")
-                   .arg(button != nullptr && button->isChecked() ? " checked" : "")
+               QString::asprintf(
+                   "%s %s @%d,%d %dx%d font %s %g w%d%s %s%s%s",
+                   qPrintable(w->objectName().isEmpty() ? "-" : w->objectName()),
+                   w->metaObject()->className(), g.x(), g.y(), g.width(), g.height(),
+                   qPrintable(f.family()), f.pointSizeF(), f.weight(), f.italic() ? " italic" : "",
+                   w->isEnabled() ? "enabled" : "disabled", w->isVisibleTo(root) ? "" : " hidden",
+                   button != nullptr && button->isChecked() ? " checked" : "") +
+               QStringLiteral(" text \"%1\" tip \"%2\" name \"%3\"\n")
                    .arg(text, w->toolTip(), w->accessibleName());
     };
     // The insides of Qt's own lists and combo boxes are Qt's: their scroll bars come and go

@@ -58,7 +58,6 @@ std::string describe(const Step& s, const ops::Inputs& given) {
 
 TEST(CommandLine, PlansTheOperationsOfTheWindowsButtons) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"test"}, "TestComm"},
         {{"status"}, "EepromCheck"},
         {{"status", "--memory", "eprom", "--range", "d000-d0ff"}, "EpromCheck eprom D000-D0FF"},
         // The range option before the memory that decides where it goes.
@@ -160,19 +159,13 @@ TEST(SettingsInputs, TheWindowsStoredValuesAndItsDefaults) {
     Step step;
     step.inputs = inputsFromSettings(settings);
     EXPECT_EQ(describe(step, ops::Inputs{}), "");
-    const std::pair<const char*, const char*> stored[] = {
-        {"EEpromBegin", "B700"},
-        {"EpromBegin", "E000"},
-        {"EpromEnd", "E0FF"},
-        // Not a range the selectors can make: the default stays.
-        {"DumpBegin", "B650"},
-        {"ValueConfig1", "1"},
-        {"ValueConfig4", "1"},
-        {"ValueConfig3", "x"},
-        {"StartAdress", "ffff "},
-        {"SCsfr", "8"}};
-    for (const auto& [key, value] : stored)
-        settings.setValue(QString("startup/") + key, value);
+    // DumpBegin is not a range the selectors can make: the default stays.
+    for (const QString& pair :
+         QStringLiteral(
+             "EEpromBegin=B700;EpromBegin=E000;EpromEnd=E0FF;DumpBegin=B650;ValueConfig1=1;"
+             "ValueConfig4=1;ValueConfig3=x;StartAdress=ffff ;SCsfr=8")
+             .split(';'))
+        settings.setValue("startup/" + pair.section('=', 0, 0), pair.section('=', 1));
     step.inputs = inputsFromSettings(settings);
     EXPECT_EQ(describe(step, ops::Inputs{}),
               " eeprom B700-B7FF eprom E000-E0FF config 1001 start ffff  sfr 8");

@@ -225,7 +225,6 @@ TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
          {"/dev/kestro-no-such-port does not exist"}},
         // A chain whose last file is unusable does not start.
         {{"--board", "r", "test", "program", "notes.s19"}, 5, "", {"notes.s19 is not an S-record"}},
-        {{"--port", name, "--reset-timeout", "1", "test"}, 3, "", waited},
         {{"--comm", "2", "--reset-timeout", "1", "test"}, 3, "", waited},
     });
     EXPECT_TRUE(contains(home.run({"--help"}).out, "7  usage error"));

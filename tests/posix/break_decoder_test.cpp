@@ -17,7 +17,6 @@ TEST(BreakDecoder, DecodesStreamsTheSameWhereverTheReadsSplit) {
     const std::tuple<const char*, Bytes, std::vector<Item>> cases[] = {
         {"plain data", {'A', 0x00, 'C', 0x7F, 0xFE}, {d('A'), d(0), d('C'), d(0x7F), d(0xFE)}},
         {"doubled FF is one data byte", {0xFF, 0xFF}, {d(0xFF)}},
-        {"two FF in a row", {0xFF, 0xFF, 0xFF, 0xFF}, {d(0xFF), d(0xFF)}},
         {"break mark", {0xFF, 0x00, 0x00}, {kBreak}},
         {"framing error on a non-NUL is data", {0xFF, 0x00, 'x'}, {d('x')}},
         {"error on FF is not doubled", {0xFF, 0x00, 0xFF, 'a'}, {d(0xFF), d('a')}},
