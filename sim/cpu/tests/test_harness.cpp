@@ -55,29 +55,17 @@ std::uint16_t place(Bytes& code, std::uint16_t opcode, M m, const Setup& in, std
     if (opcode > 0xFF)
         code.push_back(static_cast<std::uint8_t>(opcode >> 8));
     code.push_back(static_cast<std::uint8_t>(opcode));
-    switch (m) {
-        case M::A:
-        case M::B:
-            return 0;
-        case M::Imm:
-            if (wide)
-                code.push_back(static_cast<std::uint8_t>(imm >> 8));
-            code.push_back(static_cast<std::uint8_t>(imm));
-            return 0;
-        case M::Dir:
-            code.push_back(0x40);
-            return 0x0040;
-        case M::Ext:
-            code.insert(code.end(), {0x12, 0x34});
-            return 0x1234;
-        case M::IndX:
-            code.push_back(5);
-            return static_cast<std::uint16_t>(in.x + 5);
-        case M::IndY:
-            code.push_back(7);
-            return static_cast<std::uint16_t>(in.y + 7);
-    }
-    return 0;
+    if (m == M::Imm && wide)
+        code.push_back(static_cast<std::uint8_t>(imm >> 8));
+    if (m == M::Imm || m == M::Dir || m == M::IndX || m == M::IndY)
+        code.push_back(static_cast<std::uint8_t>(m == M::Imm    ? imm
+                                                 : m == M::Dir  ? 0x40
+                                                 : m == M::IndX ? 5
+                                                                : 7));
+    if (m == M::Ext)
+        code.insert(code.end(), {0x12, 0x34});
+    const int addr[] = {0, 0, 0, 0x0040, 0x1234, in.x + 5, in.y + 7};
+    return static_cast<std::uint16_t>(addr[static_cast<int>(m)]);
 }
 
 }  // namespace kestro::sim::test
