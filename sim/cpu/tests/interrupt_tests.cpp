@@ -115,28 +115,25 @@ TEST_F(InterruptTest, WaiWithIMaskedWakesOnlyOnXirq) {
     expectEntered(0x8100, X | I, kOrg + 1, I);
 }
 
-TEST_F(InterruptTest, StopHaltsUntilXirqAndResumesWhenXSet) {
-    cpu.setStopRecoveryCycles(4064);
+// XIRQ with X set restarts the clocks after the oscillator delay (4064 cycles out of reset)
+// and execution goes on after STOP; an unmasked interrupt is serviced after the delay.
+TEST_F(InterruptTest, StopHaltsUntilXirqOrAnUnmaskedInterrupt) {
     cpu.setIdleCycles(8);
-    start({0xCF, 0x01}, X | I);
+    start({0xCF, 0xCF}, X | I);
     EXPECT_EQ(cpu.step(), 2);
     maskable = vector::Irq;  // masked by I: no wake-up
     EXPECT_EQ(cpu.step(), 8);
     EXPECT_EQ(cpu.runState(), RunState::Stopped);
-    xirq = true;  // X set: clocks restart, execution goes on after STOP
+    xirq = true;
     EXPECT_EQ(cpu.step(), 4064);
-    EXPECT_EQ(cpu.runState(), RunState::Running);
     EXPECT_EQ(cpu.regs.pc, kOrg + 1);
     EXPECT_EQ(cpu.regs.sp, 0x01FF);
-}
-
-TEST_F(InterruptTest, StopWokenByUnmaskedInterruptServicesIt) {
+    xirq = false;
     cpu.setStopRecoveryCycles(4);
-    start({0xCF, 0x01}, 0);
-    cpu.step();
-    maskable = vector::Irq;
+    EXPECT_EQ(cpu.step(), 2);  // the second STOP
+    cpu.regs.ccr = 0;
     EXPECT_EQ(cpu.step(), 4 + 14);
-    expectEntered(0x8200, I, kOrg + 1, 0);
+    expectEntered(0x8200, I, kOrg + 2, 0);
 }
 
 // A bus that exposes RAM pages directly but keeps the register block at $1000 on the slow
