@@ -55,17 +55,14 @@ std::uint16_t place(Bytes& code, std::uint16_t opcode, M m, const Setup& in, std
     if (opcode > 0xFF)
         code.push_back(static_cast<std::uint8_t>(opcode >> 8));
     code.push_back(static_cast<std::uint8_t>(opcode));
-    if (m == M::Imm && wide)
-        code.push_back(static_cast<std::uint8_t>(imm >> 8));
-    if (m == M::Imm || m == M::Dir || m == M::IndX || m == M::IndY)
-        code.push_back(static_cast<std::uint8_t>(m == M::Imm    ? imm
-                                                 : m == M::Dir  ? 0x40
-                                                 : m == M::IndX ? 5
-                                                                : 7));
-    if (m == M::Ext)
-        code.insert(code.end(), {0x12, 0x34});
+    const int i = static_cast<int>(m);
+    const int operand[] = {0, 0, imm, 0x40, 0x1234, 5, 7};
     const int addr[] = {0, 0, 0, 0x0040, 0x1234, in.x + 5, in.y + 7};
-    return static_cast<std::uint16_t>(addr[static_cast<int>(m)]);
+    if ((m == M::Imm && wide) || m == M::Ext)
+        code.push_back(static_cast<std::uint8_t>(operand[i] >> 8));
+    if (i >= static_cast<int>(M::Imm))
+        code.push_back(static_cast<std::uint8_t>(operand[i]));
+    return static_cast<std::uint16_t>(addr[i]);
 }
 
 }  // namespace kestro::sim::test
