@@ -136,20 +136,9 @@ TEST_F(InterruptTest, StopHaltsUntilXirqOrAnUnmaskedInterrupt) {
     expectEntered(0x8200, I, kOrg + 2, 0);
 }
 
-// A bus that exposes RAM pages directly but keeps the register block at $1000 on the slow
-// path, as a board would.
-class PagedBus : public TestBus {
-  public:
-    const std::uint8_t* directReadPage(std::uint8_t page) override {
-        return page == 0x10 ? nullptr : &mem[page << 8];
-    }
-    std::uint8_t* directWritePage(std::uint8_t page) override {
-        return page == 0x10 ? nullptr : &mem[page << 8];
-    }
-};
-
 TEST(FastPath, DirectPagesBypassBusButRegistersDoNot) {
-    PagedBus bus;
+    TestBus bus;
+    bus.direct = true;
     // LDAA $102E ; STAA $0040 ; LDAB $0040 ; STAB $102F
     bus.load(kOrg, {0xB6, 0x10, 0x2E, 0x97, 0x40, 0xD6, 0x40, 0xF7, 0x10, 0x2F});
     bus.mem[0x102E] = 0xC0;

@@ -36,6 +36,7 @@ class TestBus : public Bus {
   public:
     std::array<std::uint8_t, 0x10000> mem{};
     std::vector<Access> log;
+    bool direct = false;  // every page but the register block at $1000 on the fast path
 
     std::uint8_t read(std::uint16_t a) override {
         log.push_back({false, a, mem[a]});
@@ -45,6 +46,9 @@ class TestBus : public Bus {
         log.push_back({true, a, v});
         mem[a] = v;
     }
+    const std::uint8_t* directReadPage(std::uint8_t p) override { return page(p); }
+    std::uint8_t* directWritePage(std::uint8_t p) override { return page(p); }
+    std::uint8_t* page(std::uint8_t p) { return direct && p != 0x10 ? &mem[p << 8] : nullptr; }
     void load(std::uint16_t at, const Bytes& bytes) {
         for (std::uint8_t b : bytes)
             mem[at++] = b;
