@@ -1,5 +1,5 @@
 // Branches, jumps and subroutines, the stack, index-register housekeeping, CCR instructions
-// and the single-step view of SWI, RTI, WAI, STOP and TEST.
+// and the single-step view of SWI, RTI, WAI and STOP.
 #include "test_harness.h"
 
 namespace kestro::sim::test {
@@ -14,12 +14,8 @@ std::uint16_t at(int offset) {
 // Every conditional branch taken and not taken, forward and as far back as it reaches; taken
 // or not, a branch costs 3 cycles.
 void branchCases(std::vector<Case>& out) {
-    struct Branch {
-        const char* name;
-        std::uint8_t opcode;
-        std::vector<std::pair<std::uint8_t, bool>> ccrTaken;  // CCR -> taken?
-    };
-    const Branch branches[] = {
+    using Taken = std::vector<std::pair<std::uint8_t, bool>>;  // CCR -> taken?
+    const std::tuple<const char*, std::uint8_t, Taken> branches[] = {
         {"BRA", 0x20, {{N | Z | V | C, true}}},
         {"BRN", 0x21, {{0, false}}},
         {"BHI", 0x22, {{0, true}, {C, false}, {Z, false}, {N | V, true}}},
@@ -35,18 +31,14 @@ void branchCases(std::vector<Case>& out) {
         {"BGE", 0x2C, {{0, true}, {N | V, true}, {N, false}, {V, false}}},
         {"BLT", 0x2D, {{N, true}, {V, true}, {0, false}, {N | V, false}}},
         {"BGT", 0x2E, {{0, true}, {N | V, true}, {Z, false}, {N, false}, {Z | N | V, false}}},
-        {"BLE", 0x2F, {{Z, true}, {N, true}, {V, true}, {0, false}, {N | V, false}}},
-    };
-    for (const Branch& b : branches) {
+        {"BLE", 0x2F, {{Z, true}, {N, true}, {V, true}, {0, false}, {N | V, false}}}};
+    for (const auto& [name, opcode, ccrTaken] : branches) {
         int n = 0;
-        for (auto [cc, taken] : b.ccrTaken) {
-            for (const std::int8_t offset : {std::int8_t{0x10}, std::int8_t{-0x80}}) {
-                const auto target = static_cast<std::uint16_t>(at(2) + offset);
-                out.push_back({std::string(b.name) + " #" + std::to_string(n++),
-                               {b.opcode, static_cast<std::uint8_t>(offset)},
-                               {.ccr = cc},
-                               {.pc = taken ? target : at(2)},
-                               3});
+        for (auto [cc, taken] : ccrTaken) {
+            for (const int offset : {0x10, -0x80}) {
+                const std::string id = name + (" #" + std::to_string(n++));
+                const std::uint16_t pc = at(taken ? 2 + offset : 2);
+                out.push_back({id, {opcode, std::uint8_t(offset)}, {.ccr = cc}, {.pc = pc}, 3});
             }
         }
     }
@@ -76,13 +68,12 @@ Regs withCcr(Regs r, std::uint8_t ccr) {
 
 std::vector<Case> singleCases() {
     const Setup idx = kIndexRegs;
+    const MemList vec = wordAt(0xFFF6, 0x8000);
     const Expect called = {.sp = 0x01FD};
-    const MemList vectors = {{0xFFF6, 0x80}, {0xFFF7, 0x00}, {0xFFF8, 0x90}, {0xFFF9, 0x00}};
     const Setup stacked = {.sp = 0x01F6};
-    const MemList rtiStack = stackImage(0x1234, N | V),
-                  xClearStack = stackImage(0x1234, S | X | I | Z);
+    const MemList rtiStack = stackImage(0x1234, N | V);
+    const MemList xClearStack = stackImage(0x1234, S | X | I | Z);
     const Expect swi = {.sp = 0x01F6, .pc = 0x8000, .ccr = I | N | C};
-    const Expect trap = {.sp = 0x01F6, .pc = 0x9000, .ccr = I};
     const Expect pulled = {
         .a = 0x11, .b = 0x22, .x = 0x3344, .y = 0x5566, .sp = 0x01FF, .pc = 0x1234};
     return {
@@ -103,12 +94,7 @@ std::vector<Case> singleCases() {
         {"PULA", {0x32}, {.sp = 0x01FE, .ccr = C}, {.a = 0x77, .sp = 0x01FF}, 4, {{0x01FF, 0x77}}},
         {"PULB", {0x33}, {.sp = 0x01FE}, {.b = 0x88, .sp = 0x01FF}, 4, {{0x01FF, 0x88}}},
         {"PULX", {0x38}, {.sp = 0x01FD}, {.x = 0x1234, .sp = 0x01FF}, 5, wordAt(0x01FE, 0x1234)},
-        {"PULY wraps",
-         {0x18, 0x38},
-         {.sp = 0xFFFE},
-         {.y = 0xBE01, .sp = 0},
-         6,
-         {{0xFFFF, 0xBE}, {0, 1}}},
+        {"PULY", {0x18, 0x38}, {.sp = 0xFFFE}, {.y = 0xBE01, .sp = 0}, 6, {{0xFFFF, 0xBE}, {0, 1}}},
         // TSX/TSY point at the last stacked byte; TXS/TYS undo that. No flags for SP.
         {"TSX", {0x30}, {.sp = 0x01F0}, {.x = 0x01F1}, 3},
         {"TSY", {0x18, 0x30}, {.sp = 0xFFFF}, {.y = 0x0000}, 4},
@@ -116,7 +102,6 @@ std::vector<Case> singleCases() {
         {"TYS", {0x18, 0x35}, {.y = 0x0000}, {.sp = 0xFFFF}, 4},
         {"INS", {0x31}, {.sp = 0xFFFF}, {.sp = 0x0000}, 3},
         {"DES", {0x34}, {.sp = 0x0001, .ccr = Z}, {.sp = 0x0000}, 3},
-        // INX/DEX/INY/DEY: Z only.
         {"INX to zero", {0x08}, {.x = 0xFFFF, .ccr = N | C}, {.x = 0x0000, .ccr = Z | N | C}, 3},
         {"DEX wraps", {0x09}, {.x = 0x0000, .ccr = Z}, {.x = 0xFFFF, .ccr = 0}, 3},
         {"INY to zero", {0x18, 0x08}, {.y = 0xFFFF}, {.y = 0x0000, .ccr = Z}, 4},
@@ -133,13 +118,12 @@ std::vector<Case> singleCases() {
         // Once X is clear, neither TAP nor RTI can set it again.
         {"TAP cannot set X", {0x06}, {.a = 0xFF, .ccr = 0x00}, {.ccr = 0xBF}, 2},
         // SWI stacks PC, Y, X, A, B, CCR and sets I; RTI pulls them in the reverse order.
-        {"SWI", {0x3F}, withCcr(kRegs, N | C), swi, 14, vectors, stackImage(at(1), N | C)},
+        {"SWI", {0x3F}, withCcr(kRegs, N | C), swi, 14, vec, stackImage(at(1), N | C)},
         {"RTI", {0x3B}, withCcr(stacked, X | I), withCcr(pulled, N | V), 12, rtiStack},
         {"RTI keeps X clear", {0x3B}, stacked, withCcr(pulled, S | I | Z), 12, xClearStack},
         // WAI stacks at once; its last two cycles (the vector fetch) come when the wait ends.
         {"WAI stacks", {0x3E}, kRegs, {.sp = 0x01F6}, 12, {}, stackImage(at(1), 0)},
         {"STOP disabled by S", {0xCF}, {.ccr = S}, {}, 2},
-        {"TEST traps outside test mode", {0x00}, kRegs, trap, 14, vectors, stackImage(at(0), 0)},
     };
 }
 

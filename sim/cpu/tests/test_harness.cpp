@@ -55,29 +55,14 @@ std::uint16_t place(Bytes& code, std::uint16_t opcode, M m, const Setup& in, std
     if (opcode > 0xFF)
         code.push_back(static_cast<std::uint8_t>(opcode >> 8));
     code.push_back(static_cast<std::uint8_t>(opcode));
-    switch (m) {
-        case M::A:
-        case M::B:
-            return 0;
-        case M::Imm:
-            if (wide)
-                code.push_back(static_cast<std::uint8_t>(imm >> 8));
-            code.push_back(static_cast<std::uint8_t>(imm));
-            return 0;
-        case M::Dir:
-            code.push_back(0x40);
-            return 0x0040;
-        case M::Ext:
-            code.insert(code.end(), {0x12, 0x34});
-            return 0x1234;
-        case M::IndX:
-            code.push_back(5);
-            return static_cast<std::uint16_t>(in.x + 5);
-        case M::IndY:
-            code.push_back(7);
-            return static_cast<std::uint16_t>(in.y + 7);
-    }
-    return 0;
+    const int i = static_cast<int>(m);
+    const int operand[] = {0, 0, imm, 0x40, 0x1234, 5, 7};
+    const int addr[] = {0, 0, 0, 0x0040, 0x1234, in.x + 5, in.y + 7};
+    if ((m == M::Imm && wide) || m == M::Ext)
+        code.push_back(static_cast<std::uint8_t>(operand[i] >> 8));
+    if (i >= static_cast<int>(M::Imm))
+        code.push_back(static_cast<std::uint8_t>(operand[i]));
+    return static_cast<std::uint16_t>(addr[i]);
 }
 
 }  // namespace kestro::sim::test

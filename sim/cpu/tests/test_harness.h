@@ -1,5 +1,5 @@
-// Shared fixtures for the CPU tests: a logging 64 KB bus, a scripted interrupt source, and a
-// table-driven single-instruction case runner.
+// Shared fixtures for the CPU tests: a logging 64 KB bus and a table-driven single-instruction
+// case runner.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -36,6 +36,7 @@ class TestBus : public Bus {
   public:
     std::array<std::uint8_t, 0x10000> mem{};
     std::vector<Access> log;
+    bool direct = false;  // every page but the register block at $1000 on the fast path
 
     std::uint8_t read(std::uint16_t a) override {
         log.push_back({false, a, mem[a]});
@@ -45,6 +46,9 @@ class TestBus : public Bus {
         log.push_back({true, a, v});
         mem[a] = v;
     }
+    const std::uint8_t* directReadPage(std::uint8_t p) override { return page(p); }
+    std::uint8_t* directWritePage(std::uint8_t p) override { return page(p); }
+    std::uint8_t* page(std::uint8_t p) { return direct && p != 0x10 ? &mem[p << 8] : nullptr; }
     void load(std::uint16_t at, const Bytes& bytes) {
         for (std::uint8_t b : bytes)
             mem[at++] = b;
@@ -52,39 +56,21 @@ class TestBus : public Bus {
     void setWord(std::uint16_t at, std::uint16_t v) {
         load(at, {std::uint8_t(v >> 8), std::uint8_t(v)});
     }
-    std::uint16_t word(std::uint16_t at) const {
-        return std::uint16_t(mem[at] << 8 | mem[std::uint16_t(at + 1)]);
-    }
-};
-
-class TestInterrupts : public InterruptSource {
-  public:
-    bool xirq = false;
-    std::optional<std::uint16_t> maskable = std::nullopt;
-    bool xirqPending() const override { return xirq; }
-    std::optional<std::uint16_t> pendingMaskableVector() const override { return maskable; }
 };
 
 // Registers before a case runs; the PC is always kOrg.
 struct Setup {
-    std::uint8_t a = 0;
-    std::uint8_t b = 0;
-    std::uint16_t x = 0;
-    std::uint16_t y = 0;
-    std::uint16_t sp = 0x01FF;
+    std::uint8_t a = 0, b = 0;
+    std::uint16_t x = 0, y = 0, sp = 0x01FF;
     std::uint8_t ccr = 0;
 };
 
 // Expected registers after one step; a register left unset must be unchanged, and the PC
 // defaults to the byte after the code.
 struct Expect {
-    std::optional<std::uint8_t> a = std::nullopt;
-    std::optional<std::uint8_t> b = std::nullopt;
-    std::optional<std::uint16_t> x = std::nullopt;
-    std::optional<std::uint16_t> y = std::nullopt;
-    std::optional<std::uint16_t> sp = std::nullopt;
-    std::optional<std::uint16_t> pc = std::nullopt;
-    std::optional<std::uint8_t> ccr = std::nullopt;
+    std::optional<std::uint8_t> a = {}, b = {};
+    std::optional<std::uint16_t> x = {}, y = {}, sp = {}, pc = {};
+    std::optional<std::uint8_t> ccr = {};
 };
 
 // One instruction: code at kOrg, initial state, expected state and E cycles. Any write to a
@@ -95,8 +81,7 @@ struct Case {
     Setup in = {};
     Expect out = {};
     int cycles = 0;
-    MemList mem = {};
-    MemList memOut = {};
+    MemList mem = {}, memOut = {};
 };
 
 // Runs each case on a fresh CPU and reports every mismatch under the case's name.
