@@ -13,7 +13,7 @@ struct OpsBench : Bench {
              {"eestat.S19", "estat.S19", "eeprog.S19", "eprog.S19", "exteeprg.S19", "eecomp.S19",
               "ecomp.S19", "exteecmp.S19", "eeerase.S19", "config.S19", "ram.S19", "dump.S19",
               "xisdpoff.S19", "xireset.S19", "xisfr.S19", "xieem.S19", "xibpr.S19"})
-            writeTalker(name, "S1050000860141\n");
+            writeFile(name, "S1050000860141\n");
         target.talker = [this](Byte b) { toTalker.push_back(b); };
         if (reset)
             connectAndReset();
