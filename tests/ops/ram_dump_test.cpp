@@ -118,7 +118,7 @@ TEST(MemoryDump, AFailedDumpKeepsThePreviousFileAndSaysWhy) {
     for (const auto& [what, prepare, icon, says, readyAfter, within] : cases) {
         SCOPED_TRACE(what);
         OpsBench b;
-        const auto previous = b.writeFile("upload.s19", "previous dump\r\n");
+        const auto previous = b.scratch.write("upload.s19", "previous dump\r\n");
         ops::Inputs in;
         in.dumpFolder = b.talkerDir;
         prepare(b, in.dumpFolder);

@@ -23,11 +23,7 @@ struct Bench {
             port.attach(n, *lines[n - 1]);
         wire.setListener(&link);
         link.setView(&view);
-        writeFile("testcom.S19", "S00600004844521B\nS1070000C610FFAA01\nS9030000FC\n");
-    }
-
-    std::filesystem::path writeFile(const std::string& name, const std::string& content) {
-        return scratch.write(name, content);
+        scratch.write("testcom.S19", "S00600004844521B\nS1070000C610FFAA01\nS9030000FC\n");
     }
 
     // The writes made after the talker download (one write per byte of the download).
