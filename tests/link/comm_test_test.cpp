@@ -70,20 +70,6 @@ TEST(CommTest, ARunThatCannotSendTheTalkerKeepsTheReset) {
     }
 }
 
-TEST(CommTest, ABreakDuringTheRunShowsReadyUntilTheEnd) {
-    Bench b;
-    b.connectAndReset();
-    b.target.talker = [&b](Byte x) { b.target.send(x); };
-    b.link.clearReady();
-    b.link.portBreak();
-    b.clock.schedule(b.clock.now() + 500ms, [&b] { b.target.sendBreak(); });
-    bool readyMidRun = false;
-    b.clock.schedule(b.clock.now() + 600ms, [&] { readyMidRun = b.view.ready; });
-    runTestComm(b);
-    EXPECT_TRUE(readyMidRun);
-    EXPECT_FALSE(b.link.ready());
-}
-
 // Once a talker download has begun the boot loader no longer waits for one: whatever ends the
 // run, the next one needs a new reset. Before it, the target stays ready.
 TEST(Frame, EveryEndingLeavesTheWindowUsableAndTheTargetNotReadyOnceTheDownloadBegan) {

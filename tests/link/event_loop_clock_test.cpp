@@ -3,7 +3,9 @@
 
 #include <thread>
 
-#include "late_events.h"
+#include <QCoreApplication>
+
+#include "event_loop_clock.h"
 
 namespace kestro {
 namespace {
@@ -15,7 +17,15 @@ Duration cpuTime() {
            std::chrono::microseconds(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
 }
 
-class EventLoopClockTest : public ::testing::Test, protected testing::ProgramClock {};
+// The program's clock, with the application whose event loop it runs.
+class EventLoopClockTest : public ::testing::Test {
+  protected:
+    int argc = 1;
+    char name[8] = "test";
+    char* argv[1] = {name};
+    QCoreApplication app{argc, argv};
+    EventLoopClock clock;
+};
 
 TEST_F(EventLoopClockTest, AWaitSleepsInTheEventLoopWithoutSpinning) {
     const Duration cpuBefore = cpuTime();

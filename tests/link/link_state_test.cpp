@@ -153,19 +153,6 @@ TEST(ConnectDisconnect, ShowTheLinkAndNeverTouchAnOpenOrClosedPort) {
     EXPECT_TRUE(b.view.prompt);
 }
 
-TEST(Readiness, ABreakMakesTheTargetReadyAndOnlyABreak) {
-    Bench b;
-    b.link.startupSearch();
-    b.target.send(std::string_view("noise"));
-    b.clock.advance(100ms);
-    EXPECT_FALSE(b.link.ready());
-    b.target.sendBreak();
-    b.clock.advance(100ms);
-    EXPECT_TRUE(b.link.ready() && b.view.ready && !b.view.prompt);
-    b.link.clearReady();
-    EXPECT_FALSE(b.view.ready || !b.view.prompt);
-}
-
 TEST(Timer, TicksEveryHalfSecondWhileEnabled) {
     Bench b;
     b.link.setTimerEnabled(true);

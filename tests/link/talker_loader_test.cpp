@@ -29,16 +29,5 @@ TEST(TalkerImage, TakesTheDataFieldsOfS1RecordsInFileOrder) {
         EXPECT_EQ(talkerImage(text), image) << text;
 }
 
-TEST(TalkerWire, FillsToTwoHundredFiftySevenBytesAfterTheSync) {
-    for (const auto& [imageSize, fill] :
-         {std::pair<std::size_t, std::size_t>{0, 257}, {1, 256}, {256, 1}, {257, 0}, {300, 0}}) {
-        const Bytes image(imageSize, 0xA5);
-        Bytes expected{0xFF};
-        expected.insert(expected.end(), image.begin(), image.end());
-        expected.resize(expected.size() + fill, 0x00);
-        EXPECT_EQ(talkerWireBytes(image), expected) << imageSize;
-    }
-}
-
 }  // namespace
 }  // namespace kestro

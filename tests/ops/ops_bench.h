@@ -13,7 +13,7 @@ struct OpsBench : Bench {
              {"eestat.S19", "estat.S19", "eeprog.S19", "eprog.S19", "exteeprg.S19", "eecomp.S19",
               "ecomp.S19", "exteecmp.S19", "eeerase.S19", "config.S19", "ram.S19", "dump.S19",
               "xisdpoff.S19", "xireset.S19", "xisfr.S19", "xieem.S19", "xibpr.S19"})
-            writeTalker(name, "S1050000860141\n");
+            scratch.write(name, "S1050000860141\n");
         target.talker = [this](Byte b) { toTalker.push_back(b); };
         if (reset)
             connectAndReset();
@@ -29,7 +29,7 @@ struct OpsBench : Bench {
 
     // The chooser answers with a file of this content.
     void choose(const std::string& content, const std::string& name = "app.s19") {
-        ui.chooserAnswer = writeFile(name, content).string();
+        ui.chooserAnswer = scratch.write(name, content).string();
     }
 
     void run(std::string_view button, const ops::Inputs& in = {}) {

@@ -20,9 +20,9 @@ TEST(ChosenFile, AFileThatCannotGoIsRefusedBeforeTheTalker) {
         for (const auto& [what, chosen, detail] : choices) {
             SCOPED_TRACE(std::string(button) + ", " + what);
             OpsBench b;
-            b.writeFile("firmware.bin", std::string("\x12\x00\xff\x7f"
-                                                    "ELF",
-                                                    7));
+            b.scratch.write("firmware.bin", std::string("\x12\x00\xff\x7f"
+                                                        "ELF",
+                                                        7));
             const std::string path = chosen.empty() ? "Cancel" : b.talkerDir.string() + chosen;
             b.ui.chooserAnswer = path;
             ops::Inputs in;

@@ -23,25 +23,15 @@ struct Bench {
             port.attach(n, *lines[n - 1]);
         wire.setListener(&link);
         link.setView(&view);
-        writeTalker("testcom.S19", "S00600004844521B\nS1070000C610FFAA01\nS9030000FC\n");
-    }
-
-    void writeTalker(const std::string& name, const std::string& text) {
-        scratch.write(name, text);
-    }
-    std::filesystem::path writeFile(const std::string& name, const std::string& content) {
-        return scratch.write(name, content);
+        scratch.write("testcom.S19", "S00600004844521B\nS1070000C610FFAA01\nS9030000FC\n");
     }
 
     // The writes made after the talker download (one write per byte of the download).
     std::vector<Bytes> writesAfterDownload() const {
-        std::size_t n = 0;
-        for (std::size_t i = 0; i < wire.writes.size(); ++i)
-            if (wire.writes[i] == Bytes{0xFF} && i + 257 < wire.writes.size()) {
-                n = i + 258;
-                break;
-            }
-        return wire.writesAfter(n);
+        for (std::size_t i = 0; i + 257 < wire.writes.size(); ++i)
+            if (wire.writes[i] == Bytes{0xFF})
+                return {wire.writes.begin() + static_cast<long>(i + 258), wire.writes.end()};
+        return {};
     }
 
     // Start-up on Comm 1, then a bootstrap reset of the target.

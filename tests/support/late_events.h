@@ -1,13 +1,6 @@
 #pragma once
 
-#include <QCoreApplication>
-#include <QTimer>
-#include <atomic>
-#include <chrono>
-#include <thread>
-
 #include "clock.h"
-#include "event_loop_clock.h"
 #include "virtual_clock.h"
 
 namespace kestro::testing {
@@ -32,39 +25,6 @@ class StallingScheduler final : public Scheduler {
     VirtualClock& clock_;
     Duration period_;
     Duration stall_;
-};
-
-// The program's clock, with the application whose event loop it runs.
-struct ProgramClock {
-    int argc = 1;
-    char name[8] = "test";
-    char* argv[1] = {name};
-    QCoreApplication app{argc, argv};
-    EventLoopClock clock;
-};
-
-// The same in the program's event loop: the loop's own thread stalls now and then, and another
-// thread keeps a core busy, so timers fire late as on a loaded machine.
-class BusyMachine {
-  public:
-    BusyMachine(std::chrono::milliseconds period, std::chrono::milliseconds stall)
-        : spinner_([this] {
-              while (!stop_.load(std::memory_order_relaxed)) {
-              }
-          }) {
-        QObject::connect(&timer_, &QTimer::timeout,
-                         [stall] { std::this_thread::sleep_for(stall); });
-        timer_.start(period);
-    }
-    ~BusyMachine() {
-        stop_ = true;
-        spinner_.join();
-    }
-
-  private:
-    std::atomic<bool> stop_{false};
-    std::thread spinner_;
-    QTimer timer_;
 };
 
 }  // namespace kestro::testing

@@ -49,13 +49,6 @@ class RecordingPort final : public SerialPort {
     void setListener(PortListener* l) override { inner_.setListener(l); }
     void setLoneNulIsBreak(bool on) override { inner_.setLoneNulIsBreak(on); }
 
-    // The writes made after the first n, e.g. after a talker download of n single-byte writes.
-    std::vector<Bytes> writesAfter(std::size_t n) const {
-        return n < writes.size()
-                   ? std::vector<Bytes>(writes.begin() + static_cast<long>(n), writes.end())
-                   : std::vector<Bytes>{};
-    }
-
   private:
     SerialPort& inner_;
 };

@@ -26,7 +26,7 @@ class ScriptedTarget {
     void reset(std::size_t ramSize = 256) {
         ramSize_ = ramSize;
         phase_ = Phase::Sync;
-        loaded.clear();
+        loaded_ = 0;
         tx_.queueBreak(20ms);
     }
     void sendBreak(Duration length = 20ms) { tx_.queueBreak(length); }
@@ -41,21 +41,16 @@ class ScriptedTarget {
         scheduler_.schedule(scheduler_.now() + delay, std::move(fn));
     }
 
-    bool echoDownload = true;
     // Called for every byte that arrives once the download is complete.
     std::function<void(Byte)> talker;
 
     Bytes received;  // every byte, as sampled
-    Bytes loaded;    // what the boot loader stored
-    int framingErrors = 0;
 
   private:
     enum class Phase { Idle, Sync, Loading, Talker };
 
-    void receive(Byte b, bool framingError) {
+    void receive(Byte b, bool) {
         received.push_back(b);
-        if (framingError)
-            ++framingErrors;
         switch (phase_) {
             case Phase::Idle:
                 break;
@@ -63,10 +58,8 @@ class ScriptedTarget {
                 phase_ = Phase::Loading;
                 break;
             case Phase::Loading:
-                loaded.push_back(b);
-                if (echoDownload)
-                    send(b);
-                if (loaded.size() == ramSize_)
+                send(b);
+                if (++loaded_ == ramSize_)
                     phase_ = Phase::Talker;
                 break;
             case Phase::Talker:
@@ -80,6 +73,7 @@ class ScriptedTarget {
     VirtualLine& line_;
     Transmitter tx_;
     std::size_t ramSize_ = 256;
+    std::size_t loaded_ = 0;
     Phase phase_ = Phase::Idle;
 };
 
