@@ -1,3 +1,4 @@
+// For the tests of windows: a QApplication on the test thread, headless unless told otherwise.
 #include <gtest/gtest.h>
 
 #include <QApplication>
