@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every operation through the program's real event loop against the virtual board, timed
 // against its floor: the same run in virtual time, which is exactly the line time of the bytes
 // on the wire, the waits the operation prescribes and the board's programming time, with no

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The virtual board's saved-state reader: any bytes as the saved file.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The break decoder: any byte stream as a tty hands it over with break marking, cut into chunks
 // where the first byte says.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestro-cli's arguments: any bytes, cut into arguments at NUL bytes.
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dump's line splitting: whatever a dump talker sends back, cut into lines of 42
 // characters with the rest as the last line, and written to upload.s19 only when something
 // came.

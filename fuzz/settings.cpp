@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings restore: any text as the settings file, read by the main window at start-up and
 // saved back on leaving.
 #include <unistd.h>

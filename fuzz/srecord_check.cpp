@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The check of a user's S-record file before it is sent: any bytes as a chosen file.
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The talker loader's record reader: any text taken as a talker file.
 #include <cstddef>
 #include <cstdint>

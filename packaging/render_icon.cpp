@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the application's SVG icon as a square PNG of the given size, for the icon sizes that
 // desktops ask for: render_icon <icon.svg> <size> <out.png>
 #include <QGuiApplication>

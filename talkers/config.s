@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-3.0-or-later
 ; Programs CONFIG. It waits for $FF, $AA and the new value, erases the CONFIG cell and
 ; programs the value into it. The chip copies the cell into CONFIG at reset, so the new value
 ; takes effect at the next reset (MC68HC11A8 technical data 3.5). No answer.

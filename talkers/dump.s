@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-3.0-or-later
 ; Dumps a range: after the range command it sends an S0 header, the range as S1 records of 16
 ; data bytes and an S9 end, back to back with no line ends, and then falls silent. Every
 ; record but the S9 is 42 characters, as the PC cuts the text into lines of 42; the S9 comes

@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-3.0-or-later
 ; Compares the EPROM (or ROM) with a file.
         .include "hc11.inc"
         .include "compare.inc"

@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-3.0-or-later
 ; Erases a range of the internal EEPROM. After the range command it checks that the range
 ; lies in the EEPROM ($B600-$B7FF, or on the 811E2 $x800-$xFFF with x from CONFIG bits 7-4),
 ; erases it (one bulk erase for the whole EEPROM, else 16-byte rows), checks that every byte

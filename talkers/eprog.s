@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-3.0-or-later
 ; Programs the EPROM of the MC68HC711E9 ($D000-$FFFF) from the S-record file that the PC
 ; streams after the talker. Silent on success; on the first error it sends one letter and
 ; takes nothing more: "A" an address below $2000 (RAM and the registers), "V" a byte that did

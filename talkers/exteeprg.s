@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-3.0-or-later
 ; Programs an EEPROM on the expanded bus (a 28C64-style part, or the companion chip's EEPROM)
 ; from the S-record file that the PC streams after the talker. Silent on success; on the
 ; first error it sends one letter and takes nothing more: "A" an address below $2000 (RAM and

@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-3.0-or-later
 ; Loads an S-record file into RAM on the expanded bus at 9600 baud, then runs it. After the
 ; file (its S9, or the $5A itself in a file without S9) it waits for $5A and the start
 ; address as hexadecimal text with no terminator:

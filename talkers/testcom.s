@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-3.0-or-later
 ; Communication test talker: echoes every byte it receives, unchanged, at 1200 baud.
 ;
 ; Runs from internal RAM on every part (A8, E9, 711E9, 811E2), so it stays well below the

@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-3.0-or-later
 ; Restores the companion chip's default registers (SFR, EEM, BPR) and turns its software data
 ; protection off; the registers move back at the board's next reset.
         .include "hc11.inc"

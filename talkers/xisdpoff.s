@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-3.0-or-later
 ; Turns the companion chip's software data protection off.
         .include "hc11.inc"
         .include "xicmd.inc"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestro-board: the virtual HC11 board in a process of its own, its serial line on a
 // pseudo-terminal. Any program that speaks to an HC11 over a serial port can talk to it.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PC side of a virtual serial line on a pseudo-terminal: a program that opens the device
 // (Kestro's own termios port, or any terminal program) talks to whatever sits at the line's far
 // end, the virtual board, as through a cable.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line as a user types it: which operations it plans, with which of the window's
 // inputs, on which ports; and what it refuses. What it is not told it takes from the window's
 // settings store.

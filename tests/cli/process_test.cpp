@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The built kestro-cli as a user runs it, in real time: against named virtual boards, against
 // kestro-board's pseudo-terminal, and on a pseudo-terminal where nothing answers. Each test has
 // a home folder of its own, so the boards' saved memories and the settings are its own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a user and a script learn from a run, in virtual time: a transfer as bytes, a rate and
 // the time left, on a terminal and elsewhere; and the exit codes the real operations' boxes
 // give when the talkers run on the virtual board.

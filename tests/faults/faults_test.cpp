@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One operation of each kind (the buttons of one kind share their code) against the virtual
 // board running the real talkers, and a fault at each of its steps: the port lost, the target
 // fallen silent, garbage from the target, a break (someone pressed reset), the chosen file gone

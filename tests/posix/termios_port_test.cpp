@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real serial port over a pseudo-terminal: the port opens the slave, the test plays the
 // target on the master.
 #include "termios_port.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PC of the program (port, link, frame) on Comm 1 and the virtual board at the cable's far
 // end, all in virtual time: the program's own operations run against the real talkers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every operation end to end: the program's own operations (the code the buttons run) against
 // the virtual board running the real talkers, in virtual time.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a screen reader does to the window's controls, through Qt's accessibility interface.
 #pragma once
 

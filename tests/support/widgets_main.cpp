@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // For the tests of windows: a QApplication on the test thread, headless unless told otherwise.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How much faster than real time the virtual board runs: a bootstrap download of an echo
 // talker, then a continuous stream of bytes at 1200 baud that the talker echoes, all in
 // virtual time. The CPU polls the SCI the whole time, the worst case for the board.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving and loading the board's non-volatile memories: a small text file of "key value"
 // lines, the memories as hexadecimal strings, so that a user can read and compare it.
 #include <algorithm>

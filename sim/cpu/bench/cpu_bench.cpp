@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Interpreter throughput: runs a mixed loop (loads, stores, ALU, a BRSET poll, JSR/RTS, an
 // indexed copy) from RAM and reports instructions/s and emulated E-clock speed against a real
 // 2 MHz part. Usage: kestro_sim_cpu_bench [seconds]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arithmetic, logic, loads and stores: the flag rules of each accumulator and 16-bit family, a
 // row per addressing mode for its encoding and E cycles, and the inherent arithmetic.
 #include "test_harness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Branches, jumps and subroutines, the stack, index-register housekeeping, CCR instructions
 // and the single-step view of SWI, RTI, WAI and STOP.
 #include "test_harness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reset, hardware interrupts masked and unmasked, and WAI/STOP, driven over several steps.
 #include "test_harness.h"
 

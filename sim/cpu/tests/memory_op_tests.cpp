@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stores, read-modify-write operations (accumulator and memory forms) and the bit
 // instructions, plus the data-bus traffic each kind of instruction produces.
 #include "test_harness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Walks the opcode table: every hole traps, and so does TEST outside the test modes.
 #include "kestro/sim/opcode_table.h"
 #include "test_harness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared fixtures for the CPU tests: a logging 64 KB bus and a table-driven single-instruction
 // case runner.
 #pragma once

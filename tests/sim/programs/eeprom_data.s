@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-3.0-or-later
 ; Data for the internal EEPROM at $B600: 40 bytes, so that the file has records of several
 ; lengths, and bytes that need every bit pattern.
         .sect .text

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // 68HC11 CPU core: registers, instruction execution and interrupt entry, counted in E cycles.
 //
 // The board owns memory, peripherals and the interrupt priority logic. It hands the CPU a Bus

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 68HC11 instruction set as data: one row per opcode of each opcode page.
 //
 // Cycle counts are total E cycles including any prebyte, as listed in the

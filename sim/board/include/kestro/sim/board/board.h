@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The virtual HC11 board: a chip (CPU core, RAM, register block, SCI, EEPROM, EPROM, boot
 // loader) and, on the expanded bus, the board's own devices. It runs in the virtual time of
 // the link layer: attached to one VirtualLine, it is the far end of a serial cable.

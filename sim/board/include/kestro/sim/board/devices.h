@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The board's devices on the HC11's expanded bus: external RAM, an 8 KB parallel EEPROM in
 // the 28C64 style, and a companion chip in the style of the HC11 port-replacement EEPROMs.
 // docs/virtual-board.md is the contract for all three: map, registers, command sequences and

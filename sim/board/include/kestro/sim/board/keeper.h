@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The board's memories kept in a folder between runs, without losing what the user had.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chip's own non-volatile memories: the EEPROM with its CONFIG cell, programmed through
 // PPROG, and the EPROM of the 711E9, programmed through EPROG. Both count time in E cycles.
 #pragma once

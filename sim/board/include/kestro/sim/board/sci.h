@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The HC11's serial communications interface (M68HC11 Reference Manual, section 9), attached
 // to one end of a virtual serial line.
 //

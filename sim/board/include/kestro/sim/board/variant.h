@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The HC11 parts the virtual board can carry, as data. Memory sizes and places follow the
 // parts' technical data (MC68HC11A8, MC68HC11E9/MC68HC711E9, MC68HC811E2).
 #pragma once
