@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QMessageBox>
 #include <QSessionManager>
 #include <cstdio>
@@ -93,29 +94,63 @@ void nameApplication() {
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTRO_VERSION));
 }
 
-// Whether the command line may ask only for text (help or the version).
-bool mayAskForText(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray a(argv[i]);
-        if (a == "-h" || a == "-?" || a == "-v" || a.startsWith("--help") || a == "--version") {
-            return true;
+// Qt's own options for the window system, which QApplication takes off the command line before
+// the program's parser sees it; whether the next argument is the option's value.
+struct QtWindowOption {
+    const char* name;
+    bool takesValue;
+};
+constexpr QtWindowOption kQtWindowOptions[] = {
+    {"platform", true},     {"platformpluginpath", true}, {"platformtheme", true},
+    {"plugin", true},       {"qwindowgeometry", true},    {"qwindowicon", true},
+    {"qwindowtitle", true}, {"reverse", false},           {"session", true},
+    {"display", true},      {"geometry", true},           {"style", true},
+    {"stylesheet", true},   {"widgetcount", false},       {"qmljsdebugger", true},
+};
+
+// The command line as the program's parser will see it once QApplication has taken its own.
+QStringList withoutQtWindowOptions(const QStringList& arguments) {
+    QStringList kept;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        const QString bare = a.startsWith(QLatin1String("--")) ? a.mid(2) : a.mid(1);
+        const QtWindowOption* qt = nullptr;
+        if (i > 0 && a.startsWith(QLatin1Char('-')))
+            for (const QtWindowOption& o : kQtWindowOptions)
+                if (bare == QLatin1String(o.name) ||
+                    (o.takesValue && bare.startsWith(QLatin1String(o.name) + QLatin1Char('='))))
+                    qt = &o;
+        if (!qt) {
+            kept << a;
+        } else if (qt->takesValue && !bare.contains(QLatin1Char('='))) {
+            ++i;
         }
     }
-    return false;
+    return kept;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const Options options;
-    if (mayAskForText(argc, argv)) {
-        // Help and the version are answered before a window system is touched, so they work
-        // without a display; process() prints them and ends the program.
+    {
+        // The options are read, and help, the version and every mistake in them answered,
+        // before a window system is touched, so all of it works without a display; process()
+        // prints the text and ends the program.
         QCoreApplication core(argc, argv);
         nameApplication();
         QCommandLineParser parser;
         options.describe(parser);
-        parser.process(core);
+        parser.process(withoutQtWindowOptions(QCoreApplication::arguments()));
+        if (parser.isSet(options.trace)) {
+            const QString path = parser.value(options.trace);
+            std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "a");
+            if (!file) {
+                std::fprintf(stderr, "kestro: cannot write the trace file %s\n", qPrintable(path));
+                return 2;
+            }
+            std::fclose(file);
+        }
     }
 
     QApplication app(argc, argv);
