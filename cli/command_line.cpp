@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <map>
 
@@ -104,7 +105,8 @@ const std::vector<Command>& commands() {
          kStart,
          {{"", "ExtRam"}},
          "download an S-record FILE into external RAM and run it",
-         "  --start ADDRESS         hex start address, sent as typed (default: the window's)\n"},
+         "  --start ADDRESS         one to four hex digits, 0001 to FFFF, sent as typed\n"
+         "                          (default: the window's)\n"},
         {"dump",
          false,
          kRange | kOutput,
@@ -172,6 +174,18 @@ std::optional<unsigned> hexNumber(std::string_view s) {
     unsigned v = 0;
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, 16);
     if (ec != std::errc() || end != s.data() + s.size())
+        return std::nullopt;
+    return v;
+}
+
+// The RAM start address: one to four hex digits, for $0001 to $FFFF. The talker reads it as
+// sent, so nothing else may stand in it.
+std::optional<unsigned> startAddress(std::string_view s) {
+    if (s.empty() || s.size() > 4 ||
+        !std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isxdigit(c); }))
+        return std::nullopt;
+    const auto v = hexNumber(s);
+    if (!v || *v == 0)
         return std::nullopt;
     return v;
 }
@@ -249,8 +263,11 @@ class StepBuilder {
                 step_.output = value;
                 return {};
             case kStart:
-                if (!ops::readStartAddress(value))
-                    return std::string(ops::kInvalidStartAddress) + ": " + value;
+                // Stricter than the window's field, which reads up to the first character
+                // that is no hex digit: a typed "9Z00" must not run the program at $0009.
+                if (!startAddress(value))
+                    return std::string(ops::kInvalidStartAddress) + ": " + value +
+                           " (one to four hex digits, 0001 to FFFF)";
                 in.startAddress = value;
                 return {};
             case kBits: {

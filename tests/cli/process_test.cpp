@@ -220,6 +220,7 @@ TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
          5,
          "",
          {"Cannot write in no/such/folder"}},
+        {{"--port", name, "ram", "ram.s19", "--start", "9Z00"}, 7, "", {"Invalid start adress"}},
         {{"--port", "/dev/kestro-no-such-port", "test"},
          6,
          "",
