@@ -229,13 +229,6 @@ std::string readSet(std::string_view value, const std::array<std::string_view, N
     return {};
 }
 
-struct Chip {
-    const char* shortName;
-    const char* name;
-};
-constexpr Chip kChips[] = {
-    {"A8", "MC68HC11A8"}, {"E9", "MC68HC11E9"}, {"711E9", "MC68HC711E9"}, {"811E2", "MC68HC811E2"}};
-
 // Reads one command's options into its step; the error text when one does not hold.
 class StepBuilder {
   public:
@@ -519,13 +512,10 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
             addPort(PortChoice::Kind::Virtual, 1, {}, *v);
         } else if (arg == "--chip") {
             const auto v = value();
-            const Chip* chip = nullptr;
-            for (const Chip& c : kChips)
-                if (v && (upper(*v) == c.shortName || upper(*v) == c.name))
-                    chip = &c;
-            if (!chip)
+            const sim::Variant* part = v ? sim::PersistedBoard::partNamed(*v) : nullptr;
+            if (!part)
                 return fail("--chip needs a part: A8, E9, 711E9 or 811E2");
-            plan.chip = chip->name;
+            plan.chip = std::string(part->name);
         } else if (arg == "--vpp") {
             plan.programmingVoltage = true;
         } else if (arg == "--trace") {

@@ -155,6 +155,8 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"--comm", "5", "test"}, "--comm needs a port number from 1 to 4"},
         {{"--board", "../x", "test"}, "--board needs a name"},
         {{"--chip", "F1", "test"}, "--chip needs a part"},
+        {{"--chip", "11A8", "test"}, "--chip needs a part"},
+        {{"--chip", "HC711E9", "test"}, "--chip needs a part"},
         {{"--reset-timeout", "0", "test"}, "--reset-timeout needs seconds"},
         {{"--no-wait", "erase", "test"}, "--no-wait runs one command"},
         {{"--board", "a", "--board", "a", "test"}, "named twice"},
@@ -163,6 +165,21 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
     for (const auto& [args, error] : cases) {
         const Parsed p = parse(args);
         EXPECT_NE(p.error.find(error), std::string::npos) << p.error << " for " << error;
+    }
+}
+
+// kestro-board takes the same names, so a command line can be copied from one to the other.
+TEST(CommandLine, APartByItsShortOrItsFullNameInEitherCase) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"A8", "MC68HC11A8"},           {"e9", "MC68HC11E9"},
+        {"711E9", "MC68HC711E9"},       {"811e2", "MC68HC811E2"},
+        {"MC68HC11A8", "MC68HC11A8"},   {"mc68hc11e9", "MC68HC11E9"},
+        {"MC68HC711E9", "MC68HC711E9"}, {"MC68HC811E2", "MC68HC811E2"},
+    };
+    for (const auto& [typed, part] : cases) {
+        const Parsed p = parse({"--chip", typed, "test"});
+        EXPECT_EQ(p.error, "") << typed;
+        EXPECT_EQ(p.plan.chip, part) << typed;
     }
 }
 

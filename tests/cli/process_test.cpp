@@ -172,7 +172,8 @@ TEST(KestroCli, ThreeBoardsAtOnceWithOneFailing) {
 TEST(KestroCli, AChainOnTheBoardOfAnotherProcess) {
     Home home;
     QProcess board;
-    home.start(board, KESTRO_BOARD, {"--board", "pty", "--chip", "MC68HC11A8"});
+    // The part as kestro-cli names it.
+    home.start(board, KESTRO_BOARD, {"--board", "pty", "--chip", "a8"});
     ASSERT_TRUE(board.waitForReadyRead(10'000)) << board.readAllStandardError().toStdString();
     QProcess cli;
     home.start(cli, KESTRO_CLI,
