@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <map>
 
@@ -104,7 +105,8 @@ const std::vector<Command>& commands() {
          kStart,
          {{"", "ExtRam"}},
          "download an S-record FILE into external RAM and run it",
-         "  --start ADDRESS         hex start address, sent as typed (default: the window's)\n"},
+         "  --start ADDRESS         one to four hex digits, 0001 to FFFF, sent as typed\n"
+         "                          (default: the window's)\n"},
         {"dump",
          false,
          kRange | kOutput,
@@ -176,6 +178,18 @@ std::optional<unsigned> hexNumber(std::string_view s) {
     return v;
 }
 
+// The RAM start address: one to four hex digits, for $0001 to $FFFF. The talker reads it as
+// sent, so nothing else may stand in it.
+std::optional<unsigned> startAddress(std::string_view s) {
+    if (s.empty() || s.size() > 4 ||
+        !std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isxdigit(c); }))
+        return std::nullopt;
+    const auto v = hexNumber(s);
+    if (!v || *v == 0)
+        return std::nullopt;
+    return v;
+}
+
 std::string hex4(unsigned v) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string s(4, '0');
@@ -215,13 +229,6 @@ std::string readSet(std::string_view value, const std::array<std::string_view, N
     return {};
 }
 
-struct Chip {
-    const char* shortName;
-    const char* name;
-};
-constexpr Chip kChips[] = {
-    {"A8", "MC68HC11A8"}, {"E9", "MC68HC11E9"}, {"711E9", "MC68HC711E9"}, {"811E2", "MC68HC811E2"}};
-
 // Reads one command's options into its step; the error text when one does not hold.
 class StepBuilder {
   public:
@@ -249,8 +256,11 @@ class StepBuilder {
                 step_.output = value;
                 return {};
             case kStart:
-                if (!ops::readStartAddress(value))
-                    return std::string(ops::kInvalidStartAddress) + ": " + value;
+                // Stricter than the window's field, which reads up to the first character
+                // that is no hex digit: a typed "9Z00" must not run the program at $0009.
+                if (!startAddress(value))
+                    return std::string(ops::kInvalidStartAddress) + ": " + value +
+                           " (one to four hex digits, 0001 to FFFF)";
                 in.startAddress = value;
                 return {};
             case kBits: {
@@ -502,13 +512,10 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
             addPort(PortChoice::Kind::Virtual, 1, {}, *v);
         } else if (arg == "--chip") {
             const auto v = value();
-            const Chip* chip = nullptr;
-            for (const Chip& c : kChips)
-                if (v && (upper(*v) == c.shortName || upper(*v) == c.name))
-                    chip = &c;
-            if (!chip)
+            const sim::Variant* part = v ? sim::PersistedBoard::partNamed(*v) : nullptr;
+            if (!part)
                 return fail("--chip needs a part: A8, E9, 711E9 or 811E2");
-            plan.chip = chip->name;
+            plan.chip = std::string(part->name);
         } else if (arg == "--vpp") {
             plan.programmingVoltage = true;
         } else if (arg == "--trace") {

@@ -22,17 +22,37 @@ void CommandUi::message(const Message& m) {
 
 void CommandUi::setProgress(std::optional<int> percent) {
     if (!percent) {
+        show(std::nullopt);
+        return;
+    }
+    show(Received{.bytes = fileSize_ * *percent / 100, .total = fileSize_}, *percent);
+}
+
+void CommandUi::setReceived(std::optional<Received> received) {
+    if (!received) {
+        show(std::nullopt);
+        return;
+    }
+    show(received,
+         received->total > 0 ? static_cast<int>(received->bytes * 100 / received->total) : 0);
+}
+
+void CommandUi::show(std::optional<Received> amount, int percent) {
+    if (!amount) {
         transferStart_.reset();
         reporter_.progress(std::nullopt);
         return;
     }
-    if (!transferStart_)
+    if (!transferStart_) {
         transferStart_ = clock_.now();
+        meter_ = RateMeter();
+    }
     Transfer t;
-    t.percent = *percent;
-    t.total = fileSize_;
-    t.done = fileSize_ * *percent / 100;
+    t.done = amount->bytes;
+    t.total = amount->total;
+    t.percent = percent;
     t.seconds = std::chrono::duration<double>(clock_.now() - *transferStart_).count();
+    t.rate = meter_.rate(t.done, t.seconds);
     reporter_.progress(t);
 }
 

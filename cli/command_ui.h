@@ -7,6 +7,7 @@
 
 #include "clock.h"
 #include "operation_ui.h"
+#include "progress.h"
 #include "report.h"
 
 namespace kestro::cli {
@@ -23,6 +24,7 @@ class CommandUi final : public OperationUi {
     void setWindowEnabled(bool) override {}
     void setCaption(std::string_view, std::string_view) override {}
     void setProgress(std::optional<int> percent) override;
+    void setReceived(std::optional<Received> received) override;
     void setVisible(std::string_view, bool) override {}
     std::string chooseFile() override;
 
@@ -32,11 +34,15 @@ class CommandUi final : public OperationUi {
     const std::string& verdict() const { return verdict_; }
 
   private:
+    // A transfer's amount so far, or its end.
+    void show(std::optional<Received> amount, int percent = 0);
+
     Reporter& reporter_;
     const Clock& clock_;
     std::filesystem::path file_;
     std::int64_t fileSize_;
     std::optional<TimePoint> transferStart_;
+    RateMeter meter_;
     std::optional<Exit> exit_;
     std::string verdict_;
 };

@@ -188,7 +188,8 @@ void WorkerReporter::progress(const std::optional<Transfer>& t) {
                              {"done", static_cast<double>(t->done)},
                              {"total", static_cast<double>(t->total)},
                              {"seconds", t->seconds},
-                             {"percent", t->percent}}));
+                             {"percent", t->percent},
+                             {"rate", t->rate}}));
 }
 
 void WorkerReporter::record(const RunRecord& r) {
@@ -218,7 +219,8 @@ bool replayWorkerLine(const std::string& line, Reporter& reporter) {
         reporter.progress(Transfer{.done = static_cast<std::int64_t>(o->value("done").toDouble()),
                                    .total = static_cast<std::int64_t>(o->value("total").toDouble()),
                                    .seconds = o->value("seconds").toDouble(),
-                                   .percent = o->value("percent").toInt()});
+                                   .percent = o->value("percent").toInt(),
+                                   .rate = o->value("rate").toDouble()});
         return true;
     }
     if (event == "record") {

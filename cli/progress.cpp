@@ -10,13 +10,12 @@ namespace kestro::cli {
 namespace {
 
 std::string rateAndLeft(const Transfer& t) {
-    if (t.seconds <= 0 || t.done <= 0)
+    if (!(t.rate > 0))
         return "";
-    const double rate = static_cast<double>(t.done) / t.seconds;
     const auto left = static_cast<long>(
-        std::ceil(static_cast<double>(std::max<std::int64_t>(t.total - t.done, 0)) / rate));
+        std::ceil(static_cast<double>(std::max<std::int64_t>(t.total - t.done, 0)) / t.rate));
     char text[64];
-    std::snprintf(text, sizeof text, "%.0f B/s, %ld:%02ld left", rate, left / 60, left % 60);
+    std::snprintf(text, sizeof text, "%.0f B/s, %ld:%02ld left", t.rate, left / 60, left % 60);
     return text;
 }
 
@@ -44,6 +43,20 @@ std::string progressLine(const Transfer& t) {
     if (const std::string more = rateAndLeft(t); !more.empty())
         text += ", " + more;
     return text;
+}
+
+double RateMeter::rate(std::int64_t done, double seconds) {
+    if (last_ && done != *last_) {
+        if (!firstChange_)
+            firstChange_ = Mark{done, seconds};
+        else
+            lastChange_ = Mark{done, seconds};
+    }
+    last_ = done;
+    if (!lastChange_ || lastChange_->seconds <= firstChange_->seconds)
+        return 0;
+    return static_cast<double>(lastChange_->done - firstChange_->done) /
+           (lastChange_->seconds - firstChange_->seconds);
 }
 
 bool ProgressSteps::due(int percent) {

@@ -15,6 +15,7 @@ struct Transfer {
     std::int64_t total = 0;
     double seconds = 0;  // since the transfer began
     int percent = 0;
+    double rate = 0;  // bytes a second as the line carries them; 0 while not known
 };
 
 // What one command did on one port: the --json record and a line of the summary.

@@ -22,9 +22,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The virtual board answers its reset within a few line times; this only bounds a board that
-// has gone wrong, generously, as a loaded machine may hold the event loop up for a while.
-constexpr Duration kVirtualResetLimit = 15s;
+// The virtual board answers its reset within a few line times, and a wait returns only after
+// every event due before its end has run, however long a loaded machine held the process up:
+// this only bounds a board that has gone wrong.
+constexpr Duration kVirtualResetLimit = 2s;
 // What the talker may still do after the PC's verdict (CONFIG's last cycle) before the board's
 // memories are saved.
 constexpr Duration kVirtualSettle = 100ms;

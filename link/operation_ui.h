@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,6 +9,11 @@
 #include "messages.h"
 
 namespace kestro {
+
+struct Received {
+    std::int64_t bytes = 0;
+    std::int64_t total = 0;
+};
 
 // The only way from an operation to the window. The window implements it with widgets; tests
 // implement it with a recorder.
@@ -21,6 +27,9 @@ class OperationUi {
     virtual void setCaption(std::string_view button, std::string_view caption) = 0;
     // The four progress bars move together; nullopt hides them.
     virtual void setProgress(std::optional<int> percent) = 0;
+    // How much of a range an operation reads back has come (the dump's): bytes of the range;
+    // nullopt ends it. The window shows the dump's warning instead; the command line a bar.
+    virtual void setReceived(std::optional<Received>) {}
     // Shows or hides a control that an operation owns, such as "DumpWarning".
     virtual void setVisible(std::string_view control, bool visible) = 0;
     // The file chooser: the full path of the chosen file, or "Cancel".

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 
 #include "operations.h"
@@ -16,6 +18,7 @@ namespace {
 constexpr const char* kDumpFile = "upload.s19";
 // One S1 record of 16 data bytes: "S1", count, 4 address digits, 32 data digits, checksum.
 constexpr std::size_t kRecordLength = 42;
+constexpr std::int64_t kRecordData = 16;
 constexpr int kQuietTicks = 3;
 constexpr std::string_view kLineEnd = "\r\n";
 
@@ -83,8 +86,18 @@ struct ReceptionGuard {
         f.link().setTimerEnabled(false);
         f.port().setInputLen(0);
         f.ui().setVisible("DumpWarning", false);
+        f.ui().setReceived(std::nullopt);
     }
 };
+
+// The bytes of a range "B600"-"B7FF"; 0 when the texts are not addresses.
+std::int64_t rangeBytes(const std::string& begin, const std::string& end) {
+    unsigned b = 0, e = 0;
+    if (std::from_chars(begin.data(), begin.data() + begin.size(), b, 16).ec != std::errc() ||
+        std::from_chars(end.data(), end.data() + end.size(), e, 16).ec != std::errc() || e < b)
+        return 0;
+    return static_cast<std::int64_t>(e - b) + 1;
+}
 
 void memoryDump(Target& target, const Inputs& in) {
     Frame::run(target, "DumpStart", "Start Dump", [&](Frame& f) {
@@ -108,6 +121,9 @@ void memoryDump(Target& target, const Inputs& in) {
         // be checked at the end: a byte the line adds or drops shifts every record after it.
         std::string dumped;
         std::size_t received = 0;
+        const Received range{.bytes = 0, .total = rangeBytes(in.dumpBegin, in.dumpEnd)};
+        Received arrived = range;
+        f.ui().setReceived(arrived);
         f.port().setInputLen(kRecordLength);
         f.link().resetTicks();
         f.link().setTimerEnabled(true);
@@ -126,6 +142,10 @@ void memoryDump(Target& target, const Inputs& in) {
                 file.write(kLineEnd);
                 dumped += record + "\n";
                 received += kRecordLength;
+                if (record.starts_with("S1")) {
+                    arrived.bytes = std::min(arrived.bytes + kRecordData, range.total);
+                    f.ui().setReceived(arrived);
+                }
                 f.link().resetTicks();
             }
         }

@@ -2,6 +2,8 @@
 #include "persisted_board.h"
 
 #include <QStandardPaths>
+#include <cctype>
+#include <string>
 #include <system_error>
 
 namespace kestro::sim {
@@ -24,6 +26,19 @@ bool PersistedBoard::validBoardName(std::string_view name) {
             return false;
     }
     return true;
+}
+
+const Variant* PersistedBoard::partNamed(std::string_view name) {
+    // The parts as people call them, without the maker's prefix.
+    static constexpr std::pair<std::string_view, Chip> kShortNames[] = {
+        {"A8", Chip::A8}, {"E9", Chip::E9}, {"711E9", Chip::E9_711}, {"811E2", Chip::E2_811}};
+    std::string upper(name);
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const auto& [shortName, chip] : kShortNames)
+        if (upper == shortName)
+            return &variant(chip);
+    return variantNamed(upper);
 }
 
 PersistedBoard::PersistedBoard(Scheduler& scheduler, VirtualPort& port, int n, std::string portName,

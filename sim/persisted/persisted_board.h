@@ -22,6 +22,10 @@ class PersistedBoard {
     static std::filesystem::path folderFor(std::string_view name = {});
     // Letters, digits, '-' and '_', at most 64 of them: a name is a folder, never a path.
     static bool validBoardName(std::string_view name);
+    // The part a user names, as kestro-cli and kestro-board both take it: the name printed on
+    // it (MC68HC11A8) or its short form (A8, E9, 711E9, 811E2), in either case. nullptr for
+    // none.
+    static const Variant* partNamed(std::string_view name);
 
     PersistedBoard(Scheduler& scheduler, VirtualPort& port, int n, std::string portName,
                    std::filesystem::path folder, Duration slice);

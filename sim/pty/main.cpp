@@ -57,7 +57,8 @@ int main(int argc, char** argv) {
     parser.addVersionOption();
     const QCommandLineOption chip(
         QStringLiteral("chip"),
-        QStringLiteral("The part: MC68HC11A8, MC68HC11E9, MC68HC711E9 or MC68HC811E2."),
+        QStringLiteral("The part: A8, E9, 711E9 or 811E2, or its full name (MC68HC11A8 ...), "
+                       "as kestro-cli --chip takes it."),
         QStringLiteral("part"));
     const QCommandLineOption vpp(QStringLiteral("vpp"),
                                  QStringLiteral("+12 V on XIRQ/VPPE (the 711E9's EPROM)."));
@@ -81,9 +82,9 @@ int main(int argc, char** argv) {
     }
     const kestro::sim::Variant* part = nullptr;
     if (parser.isSet(chip)) {
-        part = kestro::sim::variantNamed(parser.value(chip).toStdString());
+        part = kestro::sim::PersistedBoard::partNamed(parser.value(chip).toStdString());
         if (!part) {
-            std::fprintf(stderr, "kestro-board: no such part: %s\n",
+            std::fprintf(stderr, "kestro-board: no such part: %s (A8, E9, 711E9 or 811E2)\n",
                          qPrintable(parser.value(chip)));
             return 2;
         }

@@ -70,6 +70,8 @@ TEST(CommandLine, PlansTheOperationsOfTheWindowsButtons) {
          "ConfigProgram config 1010 $B800-$BFFF"},
         {{"config", "--bits", "none"}, "ConfigProgram config 0000"},
         {{"ram", "p.s19", "--start", "ffff"}, "ExtRam p.s19 start ffff"},
+        {{"ram", "p.s19", "--start", "1"}, "ExtRam p.s19 start 1"},
+        {{"ram", "p.s19", "--start=0B60"}, "ExtRam p.s19 start 0B60"},
         {{"dump", "-o", "x/out.s19", "--range", "0000-00FF"},
          "DumpStart -> x/out.s19 dump 0000-00FF"},
         {{"sfr", "--sfr", "$1000"}, "XISFR sfr 4"},
@@ -135,6 +137,16 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"erase", "--range", "B700-B6FF"}, "not a range of whole pages"},
         {{"dump", "--range"}, "--range needs a value"},
         {{"ram", "p.s19", "--start", "10000"}, "Invalid start adress: 10000"},
+        // The window's field would read these as $0009, $0020 and $2000; typed on a command
+        // line they are mistakes.
+        {{"ram", "p.s19", "--start", "9Z00"}, "Invalid start adress: 9Z00"},
+        {{"ram", "p.s19", "--start", "20 00"}, "Invalid start adress: 20 00"},
+        {{"ram", "p.s19", "--start", " 2000"}, "Invalid start adress:  2000"},
+        {{"ram", "p.s19", "--start", "0"}, "Invalid start adress: 0"},
+        {{"ram", "p.s19", "--start", "0000"}, "Invalid start adress: 0000"},
+        {{"ram", "p.s19", "--start", "12345"}, "Invalid start adress: 12345"},
+        {{"ram", "p.s19", "--start", "$2000"}, "Invalid start adress: $2000"},
+        {{"ram", "p.s19", "--start="}, "Invalid start adress: "},
         {{"config", "--bits", "EEON,FAST"}, "not a CONFIG bit: FAST"},
         {{"config", "--ee-block", "B000"}, "not an 811E2 EEPROM block"},
         {{"sfr", "--sfr", "1100"}, "not a register block location"},
@@ -143,6 +155,8 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"--comm", "5", "test"}, "--comm needs a port number from 1 to 4"},
         {{"--board", "../x", "test"}, "--board needs a name"},
         {{"--chip", "F1", "test"}, "--chip needs a part"},
+        {{"--chip", "11A8", "test"}, "--chip needs a part"},
+        {{"--chip", "HC711E9", "test"}, "--chip needs a part"},
         {{"--reset-timeout", "0", "test"}, "--reset-timeout needs seconds"},
         {{"--no-wait", "erase", "test"}, "--no-wait runs one command"},
         {{"--board", "a", "--board", "a", "test"}, "named twice"},
@@ -151,6 +165,21 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
     for (const auto& [args, error] : cases) {
         const Parsed p = parse(args);
         EXPECT_NE(p.error.find(error), std::string::npos) << p.error << " for " << error;
+    }
+}
+
+// kestro-board takes the same names, so a command line can be copied from one to the other.
+TEST(CommandLine, APartByItsShortOrItsFullNameInEitherCase) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"A8", "MC68HC11A8"},           {"e9", "MC68HC11E9"},
+        {"711E9", "MC68HC711E9"},       {"811e2", "MC68HC811E2"},
+        {"MC68HC11A8", "MC68HC11A8"},   {"mc68hc11e9", "MC68HC11E9"},
+        {"MC68HC711E9", "MC68HC711E9"}, {"MC68HC811E2", "MC68HC811E2"},
+    };
+    for (const auto& [typed, part] : cases) {
+        const Parsed p = parse({"--chip", typed, "test"});
+        EXPECT_EQ(p.error, "") << typed;
+        EXPECT_EQ(p.plan.chip, part) << typed;
     }
 }
 

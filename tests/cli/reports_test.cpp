@@ -12,6 +12,7 @@
 #include "operations.h"
 #include "progress.h"
 #include "scratch.h"
+#include "streamer.h"
 #include "virtual_clock.h"
 #include "virtual_port.h"
 
@@ -55,17 +56,44 @@ TEST(Progress, PercentagesBecomeBytesRateAndTimeLeft) {
     CommandUi ui(reporter, clock, "f.s19", 2400);
     clock.advance(5s);  // what went before the transfer does not count
     ui.setProgress(1);
-    clock.advance(10s);
+    clock.advance(1s);
+    ui.setProgress(10);
+    clock.advance(8s);
     ui.setProgress(50);
     ui.setProgress(std::nullopt);
-    ASSERT_EQ(reporter.transfers.size(), 3u);
-    const Transfer half = *reporter.transfers[1];
-    EXPECT_FALSE(reporter.transfers[2]);
+    ASSERT_EQ(reporter.transfers.size(), 4u);
+    const Transfer half = *reporter.transfers[2];
+    EXPECT_FALSE(reporter.transfers[3]);
     EXPECT_EQ(progressLine(half), "50% 1200/2400 B, 120 B/s, 0:10 left");
     EXPECT_EQ(progressBar(half, 10), "[#####     ]  50%  1200/2400 B  120 B/s, 0:10 left");
-    // Nothing sent yet: no rate to tell.
-    EXPECT_EQ(progressLine(Transfer{.done = 0, .total = 2400, .seconds = 0, .percent = 0}),
-              "0% 0/2400 B");
+    // Nothing carried yet, or one step alone: no rate to tell.
+    EXPECT_EQ(progressLine(*reporter.transfers[0]), "1% 24/2400 B");
+    EXPECT_EQ(progressLine(*reporter.transfers[1]), "10% 240/2400 B");
+}
+
+// The streamer's bar starts at 1 % before a byte has gone, and moves in whole percents: the
+// rate shown is the line's all the same, from the first report to the last.
+TEST(Progress, TheRateIsTheLinesFromTheFirstReportOn) {
+    for (const std::int64_t length : {300, 21'600}) {
+        VirtualClock clock;
+        Recorder reporter;
+        CommandUi ui(reporter, clock, "f.s19", length);
+        // 1200 baud carries 120 bytes a second; the streamer looks every 100 ms.
+        ui.setProgress(1);
+        for (std::int64_t carried = 0; carried <= length;) {
+            clock.advance(100ms);
+            carried = std::min(carried + 12, length + 1);
+            ui.setProgress(streamProgress(carried, 0, length));
+        }
+        int rates = 0;
+        for (const auto& t : reporter.transfers) {
+            if (t->rate == 0)
+                continue;
+            ++rates;
+            EXPECT_NEAR(t->rate, 120, 120 * 0.1) << length << " B at " << t->seconds << " s";
+        }
+        EXPECT_GT(rates, reporter.transfers.size() / 2) << length;
+    }
 }
 
 TEST(Progress, PlainOutputGetsATenthAtATime) {
@@ -109,7 +137,7 @@ TEST(Progress, AWorkersLinesAndTransfersReachTheConsoleAsTheyLeftIt) {
     WorkerReporter worker(s.out);
     worker.line(Channel::Verdict, "File equal Eeprom");
     worker.line(Channel::Info, "Reset the HC11");
-    worker.progress(Transfer{.done = 5, .total = 10, .seconds = 2, .percent = 50});
+    worker.progress(Transfer{.done = 5, .total = 10, .seconds = 2, .percent = 50, .rate = 2.5});
     worker.progress(std::nullopt);
     const std::string out = Streams::written(s.out);
     Recorder replayed;
@@ -122,6 +150,7 @@ TEST(Progress, AWorkersLinesAndTransfersReachTheConsoleAsTheyLeftIt) {
                                                             {Channel::Info, "Reset the HC11"}}));
     ASSERT_EQ(replayed.transfers.size(), 2u);
     EXPECT_EQ(replayed.transfers[0]->done, 5);
+    EXPECT_EQ(replayed.transfers[0]->rate, 2.5);
     EXPECT_FALSE(replayed.transfers[1]);
 }
 
@@ -155,6 +184,60 @@ struct Bench {
     LinkState link{port, clock, clock};
     std::optional<sim::Board> board;
 };
+
+// The dump's bar counts the bytes of the range as their records come, at the line's rate: at
+// 1200 baud, 16 bytes in 42 characters of 10 bits.
+TEST(Progress, TheDumpCountsTheBytesOfTheRange) {
+    const testing::ScratchDir scratch;
+    Bench bench;
+    Recorder reporter;
+    CommandUi ui(reporter, bench.clock, {}, 0);
+    ops::Inputs in;
+    in.dumpFolder = scratch.path;
+    in.dumpBegin = "B600";
+    in.dumpEnd = "B6FF";
+    bench.board->resetBootstrap();
+    bench.clock.advance(100ms);
+    Target target{bench.link, ui, KESTRO_TALKER_DIR};
+    ops::operationFor("DumpStart")(target, in);
+    ASSERT_FALSE(ui.exit()) << ui.verdict();  // a dump that worked shows no box
+    std::vector<std::int64_t> amounts;
+    for (const auto& t : reporter.transfers) {
+        if (!t) {
+            amounts.push_back(-1);
+            continue;
+        }
+        amounts.push_back(t->done);
+        EXPECT_EQ(t->total, 256);
+        if (t->rate != 0) {
+            EXPECT_NEAR(t->rate, 120.0 * 16 / 42, 1) << t->done;
+        }
+    }
+    std::vector<std::int64_t> expected;
+    for (std::int64_t done = 0; done <= 256; done += 16)
+        expected.push_back(done);
+    expected.push_back(-1);
+    EXPECT_EQ(amounts, expected);
+    EXPECT_EQ(reporter.transfers[15]->percent, 93);
+    EXPECT_NE(reporter.transfers[15]->rate, 0);
+}
+
+// What the talkers answer decides the exit code: a difference or data found is 1, a byte that
+// did not program 2.
+TEST(Verdicts, ThoseOfTheTalkersReplies) {
+    const testing::ScratchDir scratch;
+    Bench bench;
+    const fs::path data = scratch.write("data.s19", "S107B6000102030438\r\nS9030000FC\r\n");
+    const fs::path erased = scratch.write("erased.s19", "S107B600FFFFFFFF46\r\nS9030000FC\r\n");
+    const fs::path rom = scratch.write("rom.s19", "S107E000010203040E\r\nS9030000FC\r\n");
+    const std::tuple<const char*, fs::path, Exit> runs[] = {
+        {"EepromCheck", {}, Exit::Success},       {"EepromCompare", data, Exit::Found},
+        {"EepromCompare", erased, Exit::Success}, {"EepromProgram", data, Exit::Success},
+        {"EepromCheck", {}, Exit::Found},         {"EepromProgram", rom, Exit::TargetError},
+    };
+    for (const auto& [button, file, exit] : runs)
+        EXPECT_EQ(bench.run(button, file), exit) << button << " " << file;
+}
 
 // The runs of kestro-cli meet the other verdicts: their board always answers, and they check
 // the files before they start.

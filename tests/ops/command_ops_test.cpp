@@ -97,5 +97,27 @@ TEST(TalkerCommands, GoOutInWritesOfTheirOwn) {
     }
 }
 
+// A talker listens from its first instructions on, but those come only once the boot loader
+// has ended and the talker has set its line up: the PC waits 250 ms after the download before
+// it sends the first byte of a command or file.
+TEST(EveryOperation, SendsItsFirstByteOnlyAfterTheTalkerHasSettled) {
+    for (const char* button :
+         {"TestComm", "EepromCheck", "EpromCheck", "EepromProgram", "EpromProgram", "ExtEEprog",
+          "Xiprog", "EepromCompare", "EpromCompare", "ExtEEcomp", "Xicomp", "EepromErase",
+          "ConfigProgram", "ExtRam", "DumpStart", "XISFR", "XIeem", "XIBPR"}) {
+        SCOPED_TRACE(button);
+        OpsBench b;
+        b.choose("S1050000860173\r\nS9030000FC\r\n");
+        std::vector<TimePoint> arrivals;  // of the bytes after the boot loader's 256
+        b.target.talker = [&b, &arrivals](Byte) { arrivals.push_back(b.clock.now()); };
+        ops::Inputs in;
+        in.dumpFolder = b.talkerDir;
+        b.run(button, in);
+        // The first is the download's fill byte, the last byte the boot loader is sent.
+        ASSERT_GE(arrivals.size(), 2u);
+        EXPECT_GE(arrivals[1] - arrivals[0], 250ms);
+    }
+}
+
 }  // namespace
 }  // namespace kestro

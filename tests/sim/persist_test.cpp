@@ -78,6 +78,12 @@ std::string replaced(const std::string& text, const std::string& key, const std:
     return text.substr(0, at) + line + text.substr(text.find('\n', at));
 }
 
+// The line of text that starts with key.
+std::string line(const std::string& text, const std::string& key) {
+    const auto at = text.find("\n" + key + " ") + 1;
+    return text.substr(at, text.find('\n', at) - at);
+}
+
 TEST(Persistence, ABrokenFileIsRefusedWholeAndChangesNothing) {
     ScratchDir folder;
     testing::BoardBench good(Chip::E9);
@@ -90,6 +96,14 @@ TEST(Persistence, ABrokenFileIsRefusedWholeAndChangesNothing) {
         {"NotOurs", "hello\n"},
         {"UnknownPart", replaced(saved, "chip", "chip MC68HC11Z9")},
         {"ShortEeprom", replaced(saved, "eeprom", "eeprom 00FF")},
+        // Longer than the memory, yet far below the longest line a saved board may have.
+        {"EepromOneByteLonger", replaced(saved, "eeprom", line(saved, "eeprom") + "FF")},
+        {"EepromOneDigitLonger", replaced(saved, "eeprom", line(saved, "eeprom") + "F")},
+        {"EepromOneByteShorter",
+         replaced(saved, "eeprom", line(saved, "eeprom").substr(0, 7 + 2 * 511))},
+        {"CompanionOneByteLonger",
+         replaced(saved, "companion-eeprom", line(saved, "companion-eeprom") + "FF")},
+        {"ConfigOneByteLonger", replaced(saved, "config", "config 0F0F")},
         {"NotHex", replaced(saved, "config", "config G0")},
         {"OneBadDigit", std::string(saved).replace(eeprom + 300, 1, "g")},
         {"TruncatedMemory", saved.substr(0, eeprom + 300)},

@@ -413,6 +413,61 @@ TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
     }
 }
 
+// What a status talker answers to a range command, as it reaches the PC.
+std::string statusReply(Station& s, const char* talker, const char* begin, const char* end) {
+    s.board.resetBootstrap();
+    s.clock.advance(std::chrono::milliseconds(100));
+    std::string reply;
+    Frame::run(s.target, "EepromCheck", "Check Stat", [&](Frame& f) {
+        if (!f.begin())
+            return;
+        f.downloadTalker(talker);
+        f.waitDrained();
+        f.wait(Frame::kSettle);
+        f.discardBuffers();
+        ops::sendRangeCommand(f, begin, end);
+        f.waitDrained();
+        f.wait(Frame::kReplyWait);
+        reply = textOf(f.port().input());
+        f.finish();
+    });
+    return reply;
+}
+
+// A status talker names the first address in the range that does not read $FF, odd or even,
+// and says nothing when every byte of the range is erased.
+TEST(TalkerReplies, TheStatusTalkersNameTheFirstByteWithData) {
+    struct Case {
+        const char* talker;
+        const char* begin;
+        const char* end;
+        std::vector<unsigned> written;  // bytes that hold $00
+        std::string reply;
+    };
+    const Case cases[] = {
+        {"eestat.S19", "B600", "B7FF", {}, ""},
+        {"eestat.S19", "B600", "B7FF", {0xB603}, "B603"},
+        {"eestat.S19", "B600", "B7FF", {0xB602}, "B602"},
+        {"eestat.S19", "B600", "B7FF", {0xB6A1, 0xB6A2}, "B6A1"},
+        {"eestat.S19", "B600", "B7FF", {0xB7FF}, "B7FF"},
+        {"eestat.S19", "B700", "B7FF", {0xB6FF, 0xB701}, "B701"},
+        {"eestat.S19", "B600", "B6FF", {0xB700}, ""},
+        {"estat.S19", "D000", "D0FF", {0xD0F1}, "D0F1"},
+        {"estat.S19", "D000", "FFFF", {0xFFFF}, "FFFF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.talker) + " " + c.begin + "-" + c.end + " " + c.reply);
+        Station s(Chip::E9_711);
+        for (const unsigned at : c.written) {
+            if (at >= 0xD000)
+                s.board.epromDevice()->array()[at - 0xD000] = 0x00;
+            else
+                s.board.eeprom().array()[at - 0xB600] = 0x00;
+        }
+        EXPECT_EQ(statusReply(s, c.talker, c.begin, c.end), c.reply);
+    }
+}
+
 // The status talkers read long ranges within the PC's reply wait.
 TEST(StatusOnBoard, LongRangesAnswerInTime) {
     struct Case {

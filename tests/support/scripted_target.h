@@ -44,6 +44,8 @@ class ScriptedTarget {
 
     // Called for every byte that arrives once the download is complete.
     std::function<void(Byte)> talker;
+    // What the boot loader echoes for the nth byte it stores (from 0); by default the byte.
+    std::function<Bytes(std::size_t n, Byte b)> echo;
 
     Bytes received;  // every byte, as sampled
 
@@ -59,7 +61,10 @@ class ScriptedTarget {
                 phase_ = Phase::Loading;
                 break;
             case Phase::Loading:
-                send(b);
+                if (echo)
+                    send(ByteView(echo(loaded_, b)));
+                else
+                    send(b);
                 if (++loaded_ == ramSize_)
                     phase_ = Phase::Talker;
                 break;

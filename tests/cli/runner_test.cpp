@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A job on one port as kestro-cli runs it, in real time but without a talker download: a chain
+// that ends at its first failure, and the reset of a virtual board on a loaded machine.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "event_loop_clock.h"
+#include "kestro/sim/board/board.h"
+#include "link_state.h"
+#include "runner.h"
+#include "virtual_port.h"
+
+namespace kestro::cli {
+namespace {
+
+struct Records final : Reporter {
+    void line(Channel, const std::string&) override {}
+    void progress(const std::optional<Transfer>&) override {}
+    void record(const RunRecord& r) override {
+        commands.push_back(r.operation + " " + std::to_string(static_cast<int>(r.exit)));
+    }
+    std::vector<std::string> commands;
+};
+
+// The first command that does not succeed ends the job: the commands after it never ask for
+// a reset. (A dump whose folder cannot be written fails before its own reset.)
+TEST(Chain, EndsAtItsFirstFailure) {
+    int master = -1, slave = -1;
+    char tty[64];
+    ASSERT_EQ(::openpty(&master, &slave, tty, nullptr, nullptr), 0);
+    const Parsed parsed = parseCommandLine({"--port", tty, "--reset-timeout", "1", "dump", "-o",
+                                            "/nonexistent/kestro/d.s19", "test", "erase"},
+                                           ops::Inputs{});
+    ASSERT_EQ(parsed.error, "");
+    Records records;
+    const Environment env{.talkerDir = KESTRO_TALKER_DIR, .deviceForComm = {}};
+    EXPECT_EQ(runOnPort(parsed.plan, parsed.plan.ports.front(), env, records), Exit::FileError);
+    EXPECT_EQ(records.commands, std::vector<std::string>{"dump 5"});
+    ::close(slave);
+    ::close(master);
+}
+
+// kestro-cli resets a virtual board and waits a little for its break. A process held up for
+// longer than that wait (a loaded machine) must still find the break when the wait ends.
+TEST(VirtualBoard, ItsResetIsSeenHoweverLongTheProcessIsHeldUp) {
+    EventLoopClock clock;
+    VirtualLine line{clock};
+    VirtualPort port{clock};
+    port.attach(1, line);
+    sim::Board board(
+        clock, line,
+        sim::BoardOptions{.chip = sim::Chip::E9_711, .slice = std::chrono::milliseconds(2)});
+    LinkState link{port, clock, clock};
+    port.setListener(&link);
+    port.setSettings(LinkState::kStartupSettings);
+    ASSERT_EQ(port.open(), PortError::None);
+    // Where in the board's first slices the process is held up matters to a clock that has
+    // the fault: three resets, three places.
+    for (const Duration heldUpAt : {0ms, 1ms, 3ms}) {
+        link.clearReady();
+        board.resetBootstrap();
+        clock.schedule(clock.now() + heldUpAt, [] { std::this_thread::sleep_for(300ms); });
+        EXPECT_TRUE(clock.waitUntil([&link] { return link.ready(); }, 50ms))
+            << "held up " << heldUpAt / 1ms << " ms after the reset";
+    }
+    port.close();
+}
+
+}  // namespace
+}  // namespace kestro::cli
