@@ -82,6 +82,7 @@ void Board::chipChanged() {
     else
         eprom_.reset();
     eeprom_.setVariant(*variant_);
+    eeprom_.attachEprom(eprom_ ? &*eprom_ : nullptr);
     configReg_ = static_cast<std::uint8_t>(eeprom_.configCell() & variant_->configMask);
     init_ = 0x01;
     hprio_ = kBootHprio;
@@ -227,9 +228,11 @@ void Board::resetBootstrap() {
     if (!sliceEvent_)
         scheduleSlice();
 
-    if (!(configReg_ & config::NOSEC)) {
+    if (options_.securityOption && !(configReg_ & config::NOSEC)) {
         // A secured part announces itself only after wiping what it protects: it sends $FF,
-        // erases the EEPROM, fills RAM with $FF and erases CONFIG (two 10 ms cycles).
+        // erases the EEPROM, fills RAM with $FF and erases CONFIG (two 10 ms cycles). NOSEC
+        // clear engages security only on a part made with the security option (M68HC11
+        // Reference Manual 4.4.1, security); the standard parts ignore it.
         phase_ = BootPhase::SecureErase;
         sci_.write(sci::BAUD, kBaud7812, cycle_);
         sci_.write(sci::SCCR2, sci::TE, cycle_);
@@ -404,7 +407,7 @@ std::uint8_t Board::read(std::uint16_t a) {
         case Area::None:
             break;
     }
-    return 0xFF;
+    return floatingBus(a);
 }
 
 std::uint8_t Board::peek(std::uint16_t a) {
@@ -458,7 +461,7 @@ std::uint8_t Board::readRegister(std::uint8_t offset) {
         case reg::BPROT:
             return eeprom_.bprotReg();
         case reg::EPROG:
-            return eprom_ ? eprom_->eprog() : regs_[offset];
+            return 0x00;  // reserved on these parts (EPROG belongs to the 711E20)
         case reg::HPRIO:
             return hprio_;
         case reg::INIT:
@@ -480,19 +483,15 @@ void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
     }
     switch (offset) {
         case reg::PPROG:
-            eeprom_.writePprog(v, c);
+            eeprom_.writePprog(v, c, options_.programmingVoltage);
             ++revision_;
             return;
         case reg::BPROT:
             eeprom_.writeBprot(v, protectionWindowOpen());
             return;
         case reg::EPROG:
-            if (eprom_) {
-                eprom_->writeEprog(v, c, options_.programmingVoltage);
-                ++revision_;
-            } else {
-                regs_[offset] = v;
-            }
+            // Reserved on all four parts, the 711E9 included: its EPROM is programmed through
+            // PPROG (M68HC11E family data sheet). A write does nothing.
             return;
         case reg::HPRIO: {
             std::uint8_t next = hprio_;

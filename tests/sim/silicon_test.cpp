@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The board is at least as strict as the chip: small programs poke the registers the way a
+// talker would, and the board must answer as silicon does, not more kindly.
+#include <gtest/gtest.h>
+
+#include "board_bench.h"
+
+namespace kestro::sim {
+namespace {
+
+using testing::BoardBench;
+
+// A download: the program, padded for the 256-byte parts whose loader waits for all of RAM.
+Bytes image(Chip chip, Bytes program) {
+    if (variant(chip).loaderEnd == LoaderEnd::RamFull)
+        program.resize(variant(chip).ramSize, 0x01);  // NOPs after the program's BRA *
+    return program;
+}
+
+// LDAA #$20; STAA $10<reg>; LDAA #$5A; STAA $D000; LDAB $D000; STAB $0080; LDAA #$21;
+// STAA $10<reg>; LDX #1000; DEX; BNE -3 (6000 E cycles: 3 ms); CLR $10<reg>; BRA *
+Bytes eprogramOnce(std::uint8_t reg) {
+    return {0x86, 0x20, 0xB7, 0x10, reg,  0x86, 0x5A, 0xB7, 0xD0, 0x00, 0xF6,
+            0xD0, 0x00, 0xF7, 0x00, 0x80, 0x86, 0x21, 0xB7, 0x10, reg,  0xCE,
+            0x03, 0xE8, 0x09, 0x26, 0xFD, 0x7F, 0x10, reg,  0x20, 0xFE};
+}
+
+// The 711E9's EPROM is programmed through PPROG (ELAT, EPGM) with +12 V on XIRQ/VPPE; $1036 is
+// reserved on it and a write there does nothing. While ELAT is set a read is not the cell.
+TEST(Silicon, The711E9EpromProgramsOnlyThroughPprogWithItsVoltage) {
+    struct Case {
+        const char* name;
+        std::uint8_t reg;
+        bool voltage;
+        std::uint8_t expected;
+    };
+    const Case cases[] = {{"PPROG with +12 V", 0x3B, true, 0x5A},
+                          {"PPROG without +12 V", 0x3B, false, 0xFF},
+                          {"EPROG at $1036", 0x36, true, 0xFF}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BoardOptions options{Chip::E9_711};
+        options.programmingVoltage = c.voltage;
+        BoardBench b(options, 7812);
+        b.bootAndRun(image(Chip::E9_711, eprogramOnce(c.reg)));
+        b.clock.advance(std::chrono::milliseconds(20));
+        EXPECT_EQ(b.board.eprom()[0], c.expected);
+        EXPECT_EQ(b.board.eeprom().array(), Bytes(512, 0xFF)) << "nothing went to the EEPROM";
+        if (c.reg == 0x3B) {
+            EXPECT_NE(b.board.ram()[0x80], 0xFF) << "read while latched gave the erased cell";
+        }
+        EXPECT_EQ(b.board.peek(0x1036), 0x00) << "reserved";
+    }
+}
+
+// Where nothing answers, a read does not look like erased memory: not inside the chip in
+// single-chip mode, not on the expanded bus where the board has no device.
+TEST(Silicon, NothingThereNeverReadsAsErased) {
+    struct Case {
+        Chip chip;
+        bool expanded;
+        std::uint16_t from, to;  // an empty stretch of the map, to inclusive
+    };
+    const Case cases[] = {
+        {Chip::A8, false, 0x1100, 0xB5FF},     {Chip::A8, false, 0xB800, 0xBEFF},
+        {Chip::E9, false, 0x0200, 0x0FFF},     {Chip::E9_711, false, 0xC000, 0xCFFF},
+        {Chip::E2_811, false, 0x0100, 0xF7FF}, {Chip::E9, true, 0xA000, 0xB5FF}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(variant(c.chip).name) + (c.expanded ? " expanded" : ""));
+        BoardBench b(c.chip, 7812);
+        // LDAA #$E5 (RBOOT, SMOD, MDA: special test, expanded); STAA $103C; BRA *
+        const Bytes expand{0x86, 0xE5, 0xB7, 0x10, 0x3C, 0x20, 0xFE};
+        b.bootAndRun(image(c.chip, c.expanded ? expand : Bytes{0x20, 0xFE}));
+        b.clock.advance(std::chrono::milliseconds(1));
+        ASSERT_EQ(b.board.expanded(), c.expanded);
+        for (unsigned a = c.from; a <= c.to; ++a) {
+            if (a < 0x1000 || a >= 0x1040) {  // the register block answers
+                ASSERT_NE(b.board.peek(static_cast<std::uint16_t>(a)), 0xFF) << std::hex << a;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestro::sim
