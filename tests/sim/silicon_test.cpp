@@ -81,5 +81,27 @@ TEST(Silicon, NothingThereNeverReadsAsErased) {
     }
 }
 
+// A program that changes the rate while its character is on the wire, prompted by a byte from
+// the PC: the board stops at that byte and, in 20 ms run slices, would not run again before the
+// PC samples the character. The PC must still sample what the chip really sent. LDX #$1000;
+// LDAB #80; DECB; BNE -3 (200 us); CLRA; STAA SCDR,X; BRCLR SCSR,X #RDRF *; LDAA #baud;
+// STAA BAUD,X; BRA *. The $00 slowed to 300 baud keeps the line low at the PC's stop bit sample.
+TEST(Silicon, TheWireCarriesARateChangeMadeMidCharacter) {
+    for (const bool change : {false, true}) {
+        SCOPED_TRACE(change ? "changed" : "unchanged");
+        BoardOptions options{Chip::E9};
+        options.slice = std::chrono::milliseconds(20);
+        BoardBench b(options, 7812);
+        const std::uint8_t baud = change ? 0x35 : 0x22;
+        b.bootAndRun({0xCE, 0x10, 0x00, 0xC6, 0x50, 0x5A, 0x26, 0xFD, 0x4F, 0xA7, 0x2F,
+                      0x1F, 0x2E, 0x20, 0xFC, 0x86, baud, 0xA7, 0x2B, 0x20, 0xFE});
+        b.pc.send(Bytes{'x'});
+        b.clock.advance(std::chrono::milliseconds(100));
+        ASSERT_FALSE(b.pc.rx.empty());
+        EXPECT_EQ(b.pc.rx.front().byte, 0x00);
+        EXPECT_EQ(b.pc.rx.front().framingError, change);
+    }
+}
+
 }  // namespace
 }  // namespace kestro::sim

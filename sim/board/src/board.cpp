@@ -56,6 +56,12 @@ Board::Board(Scheduler& scheduler, VirtualLine& line, BoardOptions options)
     // While waiting (WAI, STOP) the CPU reports idle time in steps of a few cycles.
     cpu_.setIdleCycles(8);
     sci_.setEpoch(epoch_);
+    // Before the PC samples a frame from the chip, the chip runs up to that moment (but not past
+    // a byte due to reach it first), so that a BAUD write under way reaches the wire in time.
+    line_.toPc.setBeforeSample([this](TimePoint t) {
+        const auto due = line_.toTarget.nextSampleAt();
+        catchUpTo(due && *due < t ? *due : t);
+    });
     devices_.onMapChanged = [this] { remap(); };
     chipChanged();
 }
@@ -63,6 +69,7 @@ Board::Board(Scheduler& scheduler, VirtualLine& line, BoardOptions options)
 Board::~Board() {
     cancelEvents();
     line_.toTarget.setReceiver(0, nullptr);
+    line_.toPc.setBeforeSample(nullptr);
 }
 
 void Board::cancelEvents() {
@@ -266,7 +273,7 @@ void Board::lineReceived(Byte byte, bool framingError) {
     catchUpTo(line_.toTarget.sampledAt());
     if (onReceived)
         onReceived(byte, framingError);
-    sci_.received(byte, framingError, cycle());
+    sci_.received(byte, framingError, cycle(), line_.toTarget.noise());
     if (phase_ == BootPhase::AwaitSync || phase_ == BootPhase::Loading)
         loaderByte(byte, framingError);
 }
