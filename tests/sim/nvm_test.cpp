@@ -185,6 +185,33 @@ TEST(Latches, AReadWhileLatchedIsNeverTheCell) {
     }
 }
 
+// A programming pulse with no address of that memory latched (the program latched an address
+// where the memory is not) changes nothing and is counted, so that a test can see it.
+TEST(Latches, APulseWithNothingLatchedIsCounted) {
+    Eeprom e = unprotected(variant(Chip::E9_711));
+    Eprom rom(0x3000);
+    e.attachEprom(&rom);
+    struct Step {
+        std::uint8_t latch;
+        bool writeFirst;
+        int strayAfter;
+    };
+    const Step steps[] = {{EELAT, true, 0}, {EELAT, false, 1}, {ELAT, true, 1}, {ELAT, false, 2}};
+    std::uint64_t t = 0;
+    for (const Step& s : steps) {
+        e.writePprog(s.latch, t += 10);
+        if (s.writeFirst) {
+            if (s.latch == EELAT)
+                e.writeArray(1, 0x00, t += 10);
+            else
+                rom.writeArray(1, 0x00);
+        }
+        e.writePprog(s.latch | EPGM, t += 10);
+        e.writePprog(0, t += 30'000, true);
+        EXPECT_EQ(e.strayPulses(), s.strayAfter) << int(s.latch) << " " << s.writeFirst;
+    }
+}
+
 // PPROG bit 5 is ELAT on the 711E9 and reads 0 on the parts without EPROM.
 TEST(Latches, PprogBitFiveIsElatOnlyOnThe711E9) {
     for (const Variant& v : variants()) {

@@ -53,6 +53,31 @@ TEST(Silicon, The711E9EpromProgramsOnlyThroughPprogWithItsVoltage) {
     }
 }
 
+// CONFIG is an EEPROM cell behind a working register that a reset loads: a read of $103F shows
+// the working register, a write to it (in bootstrap mode too) only latches data for programming,
+// and a new value takes effect at the next reset (M68HC11 Reference Manual 3.2.1).
+TEST(Silicon, ConfigTakesANewValueOnlyAtTheNextReset) {
+    for (const Variant& v : variants()) {
+        SCOPED_TRACE(v.name);
+        const std::uint8_t value = v.eepromMovable ? 0xF5 : 0x05;  // NOSEC, ROMON cleared
+        // LDAA #value; STAA $103F; LDAB $103F; STAB $80; CLR BPROT; LDAB #EELAT; STAB PPROG;
+        // STAA $103F; LDAB #EELAT|EEPGM; STAB PPROG; LDX #4000; DEX; BNE -3 (12 ms);
+        // CLR PPROG; LDAB $103F; STAB $81; BRA *
+        const Bytes program{0x86, value, 0xB7, 0x10, 0x3F, 0xF6, 0x10, 0x3F, 0xF7, 0x00, 0x80,
+                            0x7F, 0x10,  0x35, 0xC6, 0x02, 0xF7, 0x10, 0x3B, 0xB7, 0x10, 0x3F,
+                            0xC6, 0x03,  0xF7, 0x10, 0x3B, 0xCE, 0x0F, 0xA0, 0x09, 0x26, 0xFD,
+                            0x7F, 0x10,  0x3B, 0xF6, 0x10, 0x3F, 0xF7, 0x00, 0x81, 0x20, 0xFE};
+        BoardBench b(v.chip, 7812);
+        b.bootAndRun(image(v.chip, program));
+        b.clock.advance(std::chrono::milliseconds(40));
+        EXPECT_EQ(b.board.ram()[0x80], v.factoryConfig) << "a plain write changed CONFIG";
+        EXPECT_EQ(b.board.ram()[0x81], v.factoryConfig) << "the cell shows before a reset";
+        EXPECT_EQ(b.board.eeprom().configCell(), value);
+        b.board.resetBootstrap();
+        EXPECT_EQ(b.board.config(), value & v.configMask);
+    }
+}
+
 // Where nothing answers, a read does not look like erased memory: not inside the chip in
 // single-chip mode, not on the expanded bus where the board has no device.
 TEST(Silicon, NothingThereNeverReadsAsErased) {

@@ -239,7 +239,7 @@ void Board::resetBootstrap() {
         // A secured part announces itself only after wiping what it protects: it sends $FF,
         // erases the EEPROM, fills RAM with $FF and erases CONFIG (two 10 ms cycles). NOSEC
         // clear engages security only on a part made with the security option (M68HC11
-        // Reference Manual 4.4.1, security); the standard parts ignore it.
+        // Reference Manual p. 4-15, security option); the standard parts ignore it.
         phase_ = BootPhase::SecureErase;
         sci_.write(sci::BAUD, kBaud7812, cycle_);
         sci_.write(sci::SCCR2, sci::TE, cycle_);

@@ -90,8 +90,12 @@ void Eeprom::writePprog(std::uint8_t value, std::uint64_t cycle, bool programmin
     }
     if (wasPgm && !(next & pprog::EEPGM) && (pprog_ & pprog::EELAT))
         finishCycle(cycle);
-    if (!wasPgm && (next & pprog::EEPGM))
+    if (!wasPgm && (next & pprog::EEPGM)) {
         pgmStart_ = cycle;
+        const bool nothing =
+            (next & pprog::EELAT) ? latched_ == Target::None : !(eprom_ && eprom_->latched());
+        stray_ += nothing ? 1 : 0;
+    }
     pprog_ = next;
     if (!(pprog_ & pprog::EELAT)) {
         latched_ = Target::None;

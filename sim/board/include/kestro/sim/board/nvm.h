@@ -89,6 +89,10 @@ class Eeprom {
 
     bool busy() const { return (pprog_ & pprog::EEPGM) != 0; }
     int cyclesCompleted() const { return completed_; }
+    // Times the programming voltage went on (EEPROM or EPROM) with no address of that memory
+    // latched: a program that latched an address where the memory is not. What silicon does
+    // then is not documented; the board changes nothing and counts them for tests.
+    int strayPulses() const { return stray_; }
 
   private:
     enum class Target { None, Array, Config };
@@ -108,6 +112,7 @@ class Eeprom {
     std::uint8_t latchData_ = 0xFF;
     std::uint64_t pgmStart_ = 0;
     int completed_ = 0;
+    int stray_ = 0;
 };
 
 // EPROM of the 711E9 (M68HC11E family data sheet, EPROM programming): PPROG's ELAT latches an
@@ -127,6 +132,7 @@ class Eprom {
     // PPROG's ELAT and EPGM as they are after a write, at the given cycle.
     void control(bool elat, bool epgm, std::uint64_t cycle, bool programmingVoltage);
     bool latchOpen() const { return elat_; }
+    bool latched() const { return latched_; }
 
     std::vector<std::uint8_t>& array() { return array_; }
     const std::vector<std::uint8_t>& array() const { return array_; }
