@@ -571,6 +571,7 @@ TEST(TalkerReplies, NoLatchWhereNoMemoryOfTheKindIs) {
         EXPECT_EQ(talkTo(s, std::string(c.talker) + ".S19", s.file(srecords(c.at, pattern(20)))),
                   at);
         EXPECT_EQ(seen, 0) << "PPROG was set while the file came";
+        EXPECT_EQ(s.board.eeprom().strayPulses(), 0);
         EXPECT_EQ(s.board.eeprom().array(), Bytes(s.board.eeprom().array().size(), 0xFF));
     }
 }
