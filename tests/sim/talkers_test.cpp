@@ -374,12 +374,15 @@ TEST(CompanionOnBoard, ProgramCompareProtectAndRegisters) {
 // ---- RAM download, dump
 
 // A program downloaded into the external RAM runs from the start address, all its records
-// loaded; a file the talker refuses (a record in its own internal RAM) runs not at all.
+// loaded, also on the A8 and 811E2, whose loader starts the talker while its last echo is
+// still going out; a file the talker refuses (a record in its own internal RAM or the
+// register block) runs not at all.
 TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
     const Bytes program{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};  // ldaa #$5A; staa $3000; bra .
     const std::string text = srecords(0x2000, program, 3, "\n");
     const std::string withoutS9 = text.substr(0, text.find("S9"));
     const std::string intoTalker = srecords(0x0100, Bytes(4, 0x01));
+    const std::string intoRegisters = srecords(0x1030, Bytes(4, 0x01));
     struct Case {
         const char* what;
         Chip chip;
@@ -391,6 +394,8 @@ TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
         {"without S9", Chip::A8, withoutS9, 0x5A},
         {"on the 811E2", Chip::E2_811, text, 0x5A},
         {"refused", Chip::E9, withoutS9 + intoTalker.substr(intoTalker.find("S1")), 0x00},
+        {"the registers refused", Chip::E9,
+         withoutS9 + intoRegisters.substr(intoRegisters.find("S1")), 0x00},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
