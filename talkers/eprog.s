@@ -16,9 +16,10 @@
         .endm
 
 ; The EPROM is at $D000-$FFFF while ROMON (CONFIG bit 1) maps it. Only the 711E9 has it: where
-; PPROG does not keep ELAT (the A8, whose bit 5 always reads 0) there is none, and nothing
-; is latched. The E9's mask ROM at the same place cannot be told from it: there the data
-; write and the programming bit change nothing and the byte does not read back.
+; PPROG does not keep ELAT there is none, and nothing is latched (the A8's bit 5 always reads
+; 0, MC68HC11A8 technical data 3.5.1; the E9 and 811E2 are taken to be the same). Were a part
+; with mask ROM there to keep the bit, the data write and the programming bit would change
+; nothing and the byte would not read back.
         .macro in_memory
         cpx     #0xD000
         blo     nomem
