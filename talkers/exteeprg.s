@@ -4,7 +4,7 @@
 ; first error it sends one letter and the address it concerns, and takes nothing more: "A" an
 ; address below $2000 (the chip's own RAM and registers, and the companion chip's registers
 ; where they are by default), "V" a byte that did not read back as the file has
-; it within 15.5 ms (nothing there, the chip's own memory in the way, a protected block, or
+; it within 17 ms (nothing there, the chip's own memory in the way, a protected block, or
 ; software data protection still on), "C" a record whose checksum does not hold.
 ;
 ; Each byte is written on its own and followed by data polling: while the write cycle runs
@@ -21,11 +21,11 @@
         .macro in_memory
         .endm
 
-; The write, then data polling: 1000 rounds of at least 31 E cycles, 15.5 ms, where a write
+; The write, then data polling: 1100 rounds of at least 31 E cycles, 17.05 ms, where a write
 ; cycle takes 10 ms at most (docs/virtual-board.md: 5 ms on the board).
         .macro write_byte
         staa    0,x
-        ldy     #1000
+        ldy     #1100
 1:      bsr     poll
         cmpa    0,x
         beq     2f
