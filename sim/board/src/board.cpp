@@ -69,6 +69,7 @@ Board::Board(Scheduler& scheduler, VirtualLine& line, BoardOptions options)
 Board::~Board() {
     cancelEvents();
     line_.toTarget.setReceiver(0, nullptr);
+    line_.toTarget.setMajoritySampling(false);
     line_.toPc.setBeforeSample(nullptr);
 }
 
