@@ -172,8 +172,8 @@ TEST(ConfigOnBoard, ErasesOnlyWhereTheValueNeedsItAndLeavesAnEqualCellAlone) {
 }
 
 // The 811E2's EEPROM moved to $0800, below the registers: programmed, compared, checked and
-// erased there, a page and then whole, with the talker's own RAM and the registers still
-// refused.
+// erased there, a page and then whole, with the registers still refused; then moved on to
+// $1800.
 TEST(EepromOnBoard, The811E2sEepromAt0800) {
     Station s(Chip::E2_811);
     ops::Inputs move;
@@ -203,6 +203,18 @@ TEST(EepromOnBoard, The811E2sEepromAt0800) {
     EXPECT_EQ(s.run("EepromErase", whole), says("Eeprom Erase", "Eeprom"));
     EXPECT_EQ(s.board.eeprom().array(), Bytes(0x800, 0xFF));
     EXPECT_EQ(s.run("EepromCheck", whole), says("No Data", "Eeprom"));
+
+    // Then at $1800, past the registers: bits 7-4 that read 0 take a 1 again.
+    move.config5Text = "$1800-$1FFF";
+    EXPECT_EQ(s.run("ConfigProgram", move), kNoBox);
+    s.board.resetBootstrap();
+    ASSERT_EQ(s.board.eepromBase(), 0x1800);
+    const fs::path high = s.file(srecords(0x1FEC, pattern(20)), "high.s19");
+    EXPECT_EQ(s.run("EepromProgram", eepromRange("1800", "1FFF"), high),
+              says("Eeprom is program", "Eeprom"));
+    EXPECT_EQ(slice(s.board.eeprom().array(), 0x7EC, 20), pattern(20));
+    EXPECT_EQ(s.run("EepromCompare", eepromRange("1800", "1FFF"), high),
+              says("File equal Eeprom", "Eeprom"));
 }
 
 // Files as m68hc11-objcopy writes them from an assembler source: an S9 with the entry address,
