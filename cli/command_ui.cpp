@@ -11,6 +11,8 @@ void CommandUi::message(const Message& m) {
     // port and the files to standard error.
     const bool fromTarget = e == Exit::Success || e == Exit::Found || e == Exit::TargetError;
     std::string text = terminalText(m);
+    if (!m.reason.empty())
+        text += ": " + m.reason;
     reporter_.line(fromTarget ? Channel::Verdict : Channel::Error, text);
     if (!m.detail.empty())
         reporter_.line(fromTarget ? Channel::Info : Channel::Error, m.detail);

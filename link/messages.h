@@ -16,6 +16,9 @@ struct Message {
     Icon icon = Icon::Information;
     // Extra explanation shown under the text, for failures where the user needs to know why.
     std::string detail = {};
+    // What the target said went wrong and where, for a front end that shows no box (the
+    // command line adds it to the text); the window's box leaves it out.
+    std::string reason = {};
     bool operator==(const Message&) const = default;
 };
 

@@ -12,22 +12,55 @@ Duration halfBits(std::int64_t n, int baud) {
     return Duration{n * 500'000'000LL / baud};
 }
 
+// Where the receiver takes its last sample of a frame: the middle of the stop bit, or RT10 of
+// it with three samples per bit.
+std::int64_t stopSamplePhase(bool majority) {
+    return 9 * RateTrack::kBit + (majority ? 9 : 8) * (RateTrack::kBit / 16);
+}
+
 }  // namespace
+
+std::int64_t RateTrack::phaseAt(TimePoint t) const {
+    for (auto it = changes.rbegin(); it != changes.rend(); ++it)
+        if (it->at <= t)
+            return it->phase + (t - it->at).count() * it->baud;
+    return (t - start).count() * baud;
+}
+
+TimePoint RateTrack::timeOf(std::int64_t phase) const {
+    for (auto it = changes.rbegin(); it != changes.rend(); ++it)
+        if (it->phase <= phase)
+            return it->at + Duration{(phase - it->phase) / it->baud};
+    return start + Duration{phase / baud};
+}
+
+void RateTrack::changeRate(TimePoint at, int newBaud) {
+    const int current = changes.empty() ? baud : changes.back().baud;
+    if (newBaud == current)
+        return;
+    if (changes.empty() && at <= start) {
+        baud = newBaud;
+        return;
+    }
+    const std::int64_t phase = phaseAt(at);
+    if (!changes.empty() && changes.back().at == at)
+        changes.pop_back();
+    changes.push_back({at, newBaud, phase});
+}
 
 TimePoint LineDirection::Frame::end() const {
     if (held)
         return TimePoint::max();
-    return baud == 0 ? start + breakLength : start + halfBits(20, baud);
+    return baud() == 0 ? start() + breakLength : boundary(10);
 }
 
 int LineDirection::Frame::levelAt(TimePoint t) const {
-    if (baud == 0)
+    if (baud() == 0)
         return 0;
-    const Duration dt = t - start;
-    int k = static_cast<int>(dt.count() * baud / 1'000'000'000LL);
-    while (k < 9 && halfBits(2 * (k + 1), baud) <= dt)
+    int k = static_cast<int>(std::clamp<std::int64_t>(track.phaseAt(t) / RateTrack::kBit, 0, 9));
+    while (k < 9 && boundary(k + 1) <= t)
         ++k;
-    while (k > 0 && halfBits(2 * k, baud) > dt)
+    while (k > 0 && boundary(k) > t)
         --k;
     if (k == 0)
         return 0;
@@ -43,8 +76,8 @@ LineDirection::~LineDirection() {
 
 void LineDirection::startFrame(Byte byte, int baud, TimePoint from) {
     Frame f;
-    f.start = std::max(from, idleAt_);
-    f.baud = baud;
+    f.track.start = std::max(from, idleAt_);
+    f.track.baud = baud;
     f.byte = byte;
     frames_.push_back(f);
     idleAt_ = f.end();
@@ -53,7 +86,7 @@ void LineDirection::startFrame(Byte byte, int baud, TimePoint from) {
 
 void LineDirection::startBreak(Duration length, Duration markAfter, TimePoint from) {
     Frame f;
-    f.start = std::max(from, idleAt_);
+    f.track.start = std::max(from, idleAt_);
     f.breakLength = length;
     frames_.push_back(f);
     idleAt_ = f.end() + markAfter;
@@ -62,7 +95,7 @@ void LineDirection::startBreak(Duration length, Duration markAfter, TimePoint fr
 
 void LineDirection::holdBreak(TimePoint from) {
     Frame f;
-    f.start = std::max(from, idleAt_);
+    f.track.start = std::max(from, idleAt_);
     f.held = true;
     frames_.push_back(f);
     idleAt_ = TimePoint::max();
@@ -74,7 +107,7 @@ void LineDirection::endBreak(TimePoint at, Duration markAfter) {
         return;
     Frame& f = frames_.back();
     f.held = false;
-    f.breakLength = std::max({at, scheduler_.now(), f.start}) - f.start;
+    f.breakLength = std::max({at, scheduler_.now(), f.start()}) - f.start();
     idleAt_ = f.end() + markAfter;
     added();
 }
@@ -92,7 +125,7 @@ void LineDirection::setReceiver(int baud, Receive receive, TimePoint from) {
 
 int LineDirection::levelAt(TimePoint t) const {
     for (const Frame& f : frames_) {
-        if (t < f.start)
+        if (t < f.start())
             break;
         if (t < f.end())
             return f.levelAt(t);
@@ -104,21 +137,22 @@ std::optional<TimePoint> LineDirection::fallingEdgeFrom(TimePoint from) const {
     int before = 1;  // the level just before the next frame's start
     TimePoint previousEnd{-1};
     for (const Frame& f : frames_) {
-        if (f.start != previousEnd)
+        if (f.start() != previousEnd)
             before = 1;
         if (f.end() > from) {
-            if (before == 1 && f.start >= from)
-                return f.start;
-            if (f.baud != 0) {
+            if (before == 1 && f.start() >= from)
+                return f.start();
+            if (f.baud() != 0) {
                 for (int k = 0; k < 9; ++k) {
-                    const TimePoint boundary = f.start + halfBits(2 * (k + 1), f.baud);
-                    const TimePoint inside = f.start + halfBits(2 * k + 1, f.baud);
+                    const TimePoint boundary = f.boundary(k + 1);
+                    const TimePoint inside =
+                        f.track.timeOf(k * RateTrack::kBit + RateTrack::kBit / 2);
                     if (boundary >= from && f.levelAt(inside) == 1 && f.levelAt(boundary) == 0)
                         return boundary;
                 }
             }
         }
-        before = f.baud == 0 ? 0 : 1;
+        before = f.baud() == 0 ? 0 : 1;
         previousEnd = f.end();
     }
     return std::nullopt;
@@ -137,29 +171,93 @@ void LineDirection::arm() {
         prune();
         return;
     }
-    const TimePoint e = *edge;
-    samplingAt_ = e + halfBits(19, rxBaud_);
-    sampling_ = scheduler_.schedule(samplingAt_, [this, e] { sample(e); });
+    rxTrack_ = RateTrack{*edge, rxBaud_, {}};
+    samplingAt_ = rxTrack_.timeOf(stopSamplePhase(majority_));
+    sampling_ = scheduler_.schedule(samplingAt_, [this] { sample(); });
 }
 
-void LineDirection::sample(TimePoint edge) {
+int LineDirection::sampleBit(int bit, bool& noisy) const {
+    const auto at = [&](int sixteenths) {
+        return levelAt(
+            rxTrack_.timeOf(bit * RateTrack::kBit + sixteenths * (RateTrack::kBit / 16)));
+    };
+    if (!majority_)
+        return at(8);
+    const int ones = at(7) + at(8) + at(9);
+    noisy = noisy || (ones != 0 && ones != 3);
+    return ones >= 2 ? 1 : 0;
+}
+
+void LineDirection::sample() {
+    if (beforeSample_) {
+        // Still marked as sampling, so that what the sender adds now does not re-arm.
+        inSample_ = true;
+        beforeSample_(samplingAt_);
+        inSample_ = false;
+    }
     sampling_.reset();
-    const int baud = rxBaud_;
-    if (levelAt(edge + halfBits(1, baud)) != 0) {  // a glitch, not a start bit
-        watchFrom_ = edge + halfBits(1, baud);
+    bool noisy = false;
+    bool startBit = levelAt(rxTrack_.timeOf(RateTrack::kBit / 2)) == 0;
+    if (majority_) {
+        // The start bit is verified at RT3, RT5 and RT7: two lows of three make it.
+        int ones = 0;
+        for (const int rt : {2, 4, 6})
+            ones += levelAt(rxTrack_.timeOf(rt * (RateTrack::kBit / 16)));
+        startBit = ones < 2;
+        noisy = ones != 0;
+    }
+    if (!startBit) {  // a glitch, not a start bit
+        watchFrom_ = rxTrack_.timeOf(RateTrack::kBit / 2);
         arm();
         return;
     }
     Byte byte = 0;
     for (int bit = 0; bit < 8; ++bit)
-        byte |= static_cast<Byte>(levelAt(edge + halfBits(3 + 2 * bit, baud)) << bit);
-    const bool framingError = levelAt(edge + halfBits(19, baud)) == 0;
-    watchFrom_ = edge + halfBits(19, baud);
+        byte |= static_cast<Byte>(sampleBit(bit + 1, noisy) << bit);
+    const bool framingError = sampleBit(9, noisy) == 0;
+    watchFrom_ = rxTrack_.timeOf(9 * RateTrack::kBit + RateTrack::kBit / 2);
     sampledAt_ = watchFrom_;
     prune();
+    noise_ = noisy;
     if (receive_)
         receive_(byte, framingError);
+    noise_ = false;
     arm();
+}
+
+void LineDirection::changeReceiverRate(int baud, TimePoint at) {
+    if (baud == rxBaud_)
+        return;
+    rxBaud_ = baud;
+    if (sampling_ && rxTrack_.start < at) {
+        // Part-way through a frame: the samples still to come follow the new rate.
+        scheduler_.cancel(*sampling_);
+        rxTrack_.changeRate(at, baud);
+        samplingAt_ = rxTrack_.timeOf(stopSamplePhase(majority_));
+        sampling_ = scheduler_.schedule(samplingAt_, [this] { sample(); });
+        return;
+    }
+    if (sampling_) {
+        scheduler_.cancel(*sampling_);
+        sampling_.reset();
+    }
+    arm();
+}
+
+void LineDirection::changeRate(TimePoint at, int baud) {
+    if (frames_.empty())
+        return;
+    Frame& f = frames_.back();
+    if (f.baud() == 0 || f.held || at >= f.end())
+        return;
+    f.track.changeRate(std::max(at, f.start()), baud);
+    idleAt_ = f.end();
+    if (sampling_ && !inSample_ && rxTrack_.start > at) {
+        // The edge the receiver is about to sample has moved with the rate.
+        scheduler_.cancel(*sampling_);
+        sampling_.reset();
+        arm();
+    }
 }
 
 void LineDirection::added() {

@@ -1,14 +1,35 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "bytes.h"
 #include "clock.h"
 
 namespace kestro {
+
+// Where a UART is within a frame, as time goes on at a rate that may change part-way: the
+// phase counts nanoseconds times baud, so one bit is 1e9. A rate change keeps the phase
+// reached and goes on at the new rate, as a baud-rate generator rewritten mid-frame does.
+struct RateTrack {
+    static constexpr std::int64_t kBit = 1'000'000'000;
+    struct Change {
+        TimePoint at;
+        int baud;
+        std::int64_t phase;  // reached at `at`
+    };
+    TimePoint start;
+    int baud = 0;
+    std::vector<Change> changes;
+
+    std::int64_t phaseAt(TimePoint t) const;
+    TimePoint timeOf(std::int64_t phase) const;
+    void changeRate(TimePoint at, int newBaud);
+};
 
 // One direction of a virtual serial line. The sender drives a waveform of frames (start bit,
 // 8 data bits LSB first, stop bit) at its own rate; the receiver samples that waveform at its
@@ -54,6 +75,22 @@ class LineDirection {
     }
     void setReceiver(int baud, Receive receive, TimePoint from);
     int receiverBaud() const { return rxBaud_; }
+    // A receiver's rate rewritten at `at`: a frame it is sampling goes on at the new rate from
+    // where it got to; a frame on the wire whose start it has not seen is looked for at the new
+    // rate.
+    void changeReceiverRate(int baud, TimePoint at);
+    // Three samples per bit (RT8, RT9, RT10 of sixteen; the start bit at RT3, RT5, RT7) and a
+    // majority vote, as the HC11's SCI receiver takes them (M68HC11 Reference Manual, SCI
+    // receiver); otherwise one sample in the middle of each bit.
+    void setMajoritySampling(bool on) { majority_ = on; }
+    // Inside a Receive callback: the samples of a bit disagreed (the SCI's NF).
+    bool noise() const { return noise_; }
+    // The sender's rate rewritten at `at`: the rest of the frame on the wire then (its bit in
+    // progress included) goes out at the new rate.
+    void changeRate(TimePoint at, int baud);
+    // Called before the receiver samples a frame whose stop bit is due at the given time, so
+    // that a sender that runs behind can first put on the wire what it sent until then.
+    void setBeforeSample(std::function<void(TimePoint)> fn) { beforeSample_ = std::move(fn); }
     // Inside a Receive callback: the line time of the stop bit's sample, which is earlier than
     // now when the event ran late.
     TimePoint sampledAt() const { return sampledAt_; }
@@ -65,11 +102,13 @@ class LineDirection {
 
   private:
     struct Frame {
-        TimePoint start;
-        int baud = 0;  // 0 for a break
+        RateTrack track;  // track.baud 0 for a break
         Byte byte = 0;
         Duration breakLength{0};
         bool held = false;  // a break whose end is not known yet
+        TimePoint start() const { return track.start; }
+        int baud() const { return track.baud; }
+        TimePoint boundary(int k) const { return track.timeOf(k * RateTrack::kBit); }
         TimePoint end() const;
         int levelAt(TimePoint t) const;  // 1 or 0 within the frame
     };
@@ -78,8 +117,9 @@ class LineDirection {
     int levelAt(TimePoint t) const;
     std::optional<TimePoint> fallingEdgeFrom(TimePoint from) const;
     void arm();
-    void sample(TimePoint edge);
+    void sample();
     void prune();
+    int sampleBit(int bit, bool& noisy) const;
 
     Scheduler& scheduler_;
     std::deque<Frame> frames_;
@@ -90,6 +130,11 @@ class LineDirection {
     TimePoint sampledAt_{0};
     TimePoint samplingAt_{0};
     std::optional<Scheduler::EventId> sampling_;
+    RateTrack rxTrack_;  // the frame being sampled: its start edge and the receiver's rate
+    bool majority_ = false;
+    bool noise_ = false;
+    bool inSample_ = false;
+    std::function<void(TimePoint)> beforeSample_;
 };
 
 // A UART transmitter with an unbounded queue in front of it: bytes go out back to back at the

@@ -1,11 +1,37 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "operations.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace kestro::ops {
 
 namespace {
 
 enum class Kind { Program, Compare };
+
+// What a programming talker's error letter means; "%s" is the address that follows it.
+struct Letters {
+    const char* refused;   // A
+    const char* readBack;  // V
+};
+
+constexpr const char* kChecksum =
+    "a record's checksum failed on the line, in the record at $%s (a character was lost or "
+    "changed on the way)";
+
+constexpr Letters kInternal = {
+    "$%s is the talker's own RAM or the register block, which it does not program",
+    "$%s did not read back as the file has it (erase first where the file needs a 1 over a 0)"};
+constexpr Letters kEprom = {
+    "$%s is the talker's own RAM or the register block, which it does not program",
+    "$%s did not read back as the file has it (the EPROM needs +12 V on XIRQ/VPPE, and a bit "
+    "once 0 stays 0)"};
+constexpr Letters kExternal = {
+    "$%s is below $2000, where the HC11's own RAM and registers are, which the talker does not "
+    "program",
+    "$%s did not read back as the file has it within the write cycle (nothing there, the "
+    "HC11's own memory in the way, a protected block, or data protection on)"};
 
 struct Member {
     std::string_view button;
@@ -14,21 +40,55 @@ struct Member {
     const char* title;
     const char* success;
     const char* failure;  // for comparing members, the text before the talker's reply
+    const Letters* letters = nullptr;
 };
 
 // The external EEPROM's programming member reports in the EPROM's words; the Xicor EEPROM is
 // programmed and compared as an external EEPROM.
 constexpr Member kMembers[] = {
-    {"EepromProgram", "eeprog.S19", Kind::Program, "Eeprom", "Eeprom is program",
-     "Error in Eeprom"},
-    {"EpromProgram", "eprog.S19", Kind::Program, "Eprom", "Eprom is program", "Error in Eprom"},
-    {"ExtEEprog", "exteeprg.S19", Kind::Program, "Eprom", "Eprom is program", "Error in Eprom"},
-    {"Xiprog", "exteeprg.S19", Kind::Program, "Eeprom", "Eeprom is program", "Error in Eeprom"},
+    {"EepromProgram", "eeprog.S19", Kind::Program, "Eeprom", "Eeprom is program", "Error in Eeprom",
+     &kInternal},
+    {"EpromProgram", "eprog.S19", Kind::Program, "Eprom", "Eprom is program", "Error in Eprom",
+     &kEprom},
+    {"ExtEEprog", "exteeprg.S19", Kind::Program, "Eprom", "Eprom is program", "Error in Eprom",
+     &kExternal},
+    {"Xiprog", "exteeprg.S19", Kind::Program, "Eeprom", "Eeprom is program", "Error in Eeprom",
+     &kExternal},
     {"EepromCompare", "eecomp.S19", Kind::Compare, "Eeprom", "File equal Eeprom", "Error found at"},
     {"EpromCompare", "ecomp.S19", Kind::Compare, "Eprom", "File equal Eprom", "Error found at"},
     {"ExtEEcomp", "exteecmp.S19", Kind::Compare, "Eeprom", "File equal Eeprom", "Error found at"},
     {"Xicomp", "exteecmp.S19", Kind::Compare, "Eeprom", "File equal Eeprom", "Error found at"},
 };
+
+// What a programming talker's reply says went wrong and where: its letter, a blank and the
+// address as four hexadecimal digits. A reply of another shape is quoted as it came.
+std::string failureReason(const Letters& letters, const std::string& reply) {
+    const bool shaped = reply.size() == 6 && reply[1] == ' ' &&
+                        std::all_of(reply.begin() + 2, reply.end(), [](char c) {
+                            return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+                        });
+    const char* form = nullptr;
+    if (shaped) {
+        switch (reply[0]) {
+            case 'A':
+                form = letters.refused;
+                break;
+            case 'V':
+                form = letters.readBack;
+                break;
+            case 'C':
+                form = kChecksum;
+                break;
+            default:
+                break;
+        }
+    }
+    if (form == nullptr)
+        return "the talker answered \"" + reply + "\"";
+    std::string text = form;
+    text.replace(text.find("%s"), 2, reply.substr(2));
+    return text;
+}
 
 void programOrCompare(const Member& m, Target& target) {
     const char* idle = m.kind == Kind::Program ? "Program" : "Compare";
@@ -48,8 +108,11 @@ void programOrCompare(const Member& m, Target& target) {
         if (f.port().inBufferCount() == 0) {
             f.ui().message({m.success, m.title, Icon::Information});
         } else if (m.kind == Kind::Program) {
-            // The talker's bytes stay for the next run to discard.
-            f.ui().message({m.failure, m.title, Icon::Information});
+            // The window's box shows the failure alone; the talker's bytes stay for the next
+            // run to discard.
+            Message failed{m.failure, m.title, Icon::Information};
+            failed.reason = failureReason(*m.letters, textOf(f.port().input()));
+            f.ui().message(failed);
         } else {
             const std::string reply = textOf(f.port().input());
             f.ui().message({std::string(m.failure) + "\r\n" + reply, m.title, Icon::Critical});

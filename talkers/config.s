@@ -1,13 +1,22 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
-; Programs CONFIG. It waits for $FF, $AA and the new value, erases the CONFIG cell and
-; programs the value into it. The chip copies the cell into CONFIG at reset, so the new value
-; takes effect at the next reset (MC68HC11A8 technical data 3.5). No answer.
+; Programs CONFIG. It waits for $FF, $AA and the new value, and compares the value with the
+; CONFIG cell: it does nothing when the cell holds it already, erases the cell only when the
+; value needs a 1 where the cell holds a 0, and programs the value's 0s. The chip copies the
+; cell into CONFIG at reset, so the new value takes effect at the next reset (MC68HC11A8
+; technical data 3.5). No answer.
+;
+; A read of CONFIG at this point shows the cell: the copy the chip took of it at this reset,
+; which nothing has changed since. Bits that a part does not have read 0: CONFIG's bits 7-4
+; on the A8, E9 and 711E9, which the 811E2 uses to place its EEPROM. Where bits 7-4 read 0
+; and the new value has them all 1 (the 811E2's factory placement, $F800), they are taken for
+; bits the part does not have and need no erase; an 811E2 whose EEPROM is at $0800 gets a
+; new placement with the next change that needs an erase.
 
         .include "hc11.inc"
 
         .sect .text
         .globl _start
-_start: talker_start BAUD_1200
+_start: talker_start
 1:      bsr     getc
 2:      cmpa    #0xFF
         bne     1b
@@ -15,12 +24,27 @@ _start: talker_start BAUD_1200
         cmpa    #0xAA
         bne     2b
         bsr     getc
-        psha
+        staa    *val            ; the new value
         clr     BPROT           ; PTCON protects CONFIG; it clears at any time in bootstrap
         ldx     #CONFIG
+        ldab    0,x             ; the cell
+        bitb    #0xF0
+        bne     3f
+        anda    #0xF0
+        cmpa    #0xF0
+        bne     3f
+        orab    #0xF0           ; bits 7-4 the part does not show, left at 1
+3:      cmpb    *val
+        beq     idle            ; the cell holds the value already
+        comb
+        andb    *val            ; a 1 over a 0 of the cell
+        beq     4f
         ldab    #0x16           ; BYTE ERASE EELAT
         bsr     cycle
-        pula
+        ldaa    *val
+        inca
+        beq     idle            ; the erased cell holds $FF
+4:      ldaa    *val
         ldab    #0x02           ; EELAT
         bsr     cycle
 idle:   bra     idle

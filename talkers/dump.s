@@ -10,7 +10,7 @@
 
         .sect .text
         .globl _start
-_start: talker_start             ; at the boot loader's 1200 baud: no room to set it again
+_start: talker_start
         expanded_bus
         jsr     *getrange
         ; The PC clears what it has received right after the command has left it, a few
@@ -18,7 +18,9 @@ _start: talker_start             ; at the boot loader's 1200 baud: no room to se
         ldy     #57200          ; 57200 rounds of 7 E cycles: 200 ms
 1:      dey
         bne     1b
-        ldaa    #'0'            ; the header, address 0 (adr starts zero)
+        ldx     #0              ; the header, address 0
+        stx     *adr
+        ldaa    #'0'
         ldab    #16
         ldx     #title
         bsr     record

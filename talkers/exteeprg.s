@@ -1,25 +1,31 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
 ; Programs an EEPROM on the expanded bus (a 28C64-style part, or the companion chip's EEPROM)
 ; from the S-record file that the PC streams after the talker. Silent on success; on the
-; first error it sends one letter and takes nothing more: "A" an address below $2000 (RAM and
-; the registers), "V" a byte that did not read back as the file has it within 20 ms (nothing
-; there, the chip's own memory in the way, a protected block, or software data protection
-; still on), "C" a record whose checksum does not hold.
+; first error it sends one letter and the address it concerns, and takes nothing more: "A" an
+; address below $2000 (the chip's own RAM and registers, and the companion chip's registers
+; where they are by default), "V" a byte that did not read back as the file has
+; it within 17 ms (nothing there, the chip's own memory in the way, a protected block, or
+; software data protection still on), "C" a record whose checksum does not hold.
 ;
 ; Each byte is written on its own and followed by data polling: while the write cycle runs
 ; the part returns bit 7 inverted, so the byte reads back as written only when it is done.
 
         .include "hc11.inc"
+        .equ REFUSE_BELOW, 0x2000
 
         .macro prepare
         expanded_bus
         .endm
 
-; The write, then data polling: 1000 rounds of at least 34 E cycles, 17 ms, where a write
-; cycle takes 5 ms.
+; No latch: the byte goes straight to the bus.
+        .macro in_memory
+        .endm
+
+; The write, then data polling: 1100 rounds of at least 31 E cycles, 17.05 ms, where a write
+; cycle takes 10 ms at most (docs/virtual-board.md: 5 ms on the board).
         .macro write_byte
         staa    0,x
-        ldy     #1000
+        ldy     #1100
 1:      bsr     poll
         cmpa    0,x
         beq     2f

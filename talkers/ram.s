@@ -1,43 +1,51 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
 ; Loads an S-record file into RAM on the expanded bus at 9600 baud, then runs it. After the
 ; file (its S9, or the $5A itself in a file without S9) it waits for $5A and the start
-; address as hexadecimal text with no terminator:
-; the text ends when the line has been idle for 5 ms (about five characters), and the talker
-; jumps there. Blanks in the text are skipped. It runs nothing when a record was refused
-; (an address below $0200, the internal RAM that holds the talker), a checksum did not hold,
-; or the address has more than four significant digits; then it sends that record's letter
-; ("A", "C") or "Z" for the address, and falls silent.
+; address as hexadecimal text with no terminator: the text ends when the line has been idle
+; for 5 ms (about five characters), and the talker jumps there. Blanks in the text are
+; skipped. It runs nothing when a record was refused (the internal RAM below $0200, which
+; holds the talker, or the register block), a checksum did not hold, or the address has more
+; than four significant digits; then it sends that record's letter ("A", "C") or "Z" for the
+; address, and falls silent.
 
         .include "hc11.inc"
         .equ OWN_END, 1
         .equ RUN_MARK, 0x5A
+        .equ FIRST_VAR, val
+        .include "record.inc"
 
         .sect .text
         .globl _start
 _start: talker_start BAUD_9600
         expanded_bus
 
-main:   jsr     *nextrec
+main:   srec_header
 1:      ldab    *cnt
         beq     2f
         jsr     *getbyte
-        cpx     #0x0200
+        cpx     #0x0200         ; the internal RAM
         blo     3f
-        staa    0,x
+        cpx     #0x1000
+        blo     4f
+        cpx     #0x1040         ; the register block
+        blo     3f
+4:      staa    0,x
         inx
         dec     cnt
         bra     1b
-2:      jsr     *endrec
+2:      srec_checksum
         bra     main
+badsum: ldaa    #'C'
+        .byte   0x8C            ; cpx #: skips the next instruction
 3:      ldaa    #'A'
-        jmp     fail
+        bra     fail
 
 srec_end:
 1:      jsr     *getc
         cmpa    #RUN_MARK
         bne     1b
 run_mark:
-2:      ldy     #500            ; 500 rounds of 20 E cycles: 5 ms
+2:      ldy     #625            ; 625 rounds of 16 E cycles: 5 ms
 3:      ldaa    SCSR
         bita    #RDRF
         bne     4f
@@ -63,9 +71,14 @@ run_mark:
         staa    *val+1
         bra     2b
 5:      ldaa    #'Z'
-        jmp     fail
+
+; Sends the letter in A and takes nothing more: the PC does not read it.
+fail:   ldab    SCSR
+        bitb    #TDRE
+        beq     fail
+        staa    SCDR
+idle:   bra     idle
 
         .include "srec.inc"
-        .include "fail.inc"
 
         talker_end

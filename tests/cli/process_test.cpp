@@ -105,7 +105,8 @@ TEST(KestroCli, ANewUserProgramsComparesChecksAndDumpsTheEepromInChains) {
         // A chain stops at its first failure.
         {{"--board", "c", "erase", "program", "fw.s19", "program", "other.s19", "test"},
          2,
-         "Eeprom Erase\nEeprom is program\nError in Eeprom\n",
+         "Eeprom Erase\nEeprom is program\nError in Eeprom: $B603 did not read back as the "
+         "file has it (erase first where the file needs a 1 over a 0)\n",
          {" B/s, "}},
         {{"--board", "u", "dump", "--range", "B600-B6FF"},
          0,

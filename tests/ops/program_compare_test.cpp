@@ -73,5 +73,55 @@ TEST(ProgramCompareFile, GoesOutWholeInBufferSizedPiecesWithProgress) {
     EXPECT_EQ(b.texts(), std::vector<std::string>{"Eeprom is program"});
 }
 
+// A programming talker's letter and address become the reason the command line adds to the
+// window's box; the box itself stays as it was. Each member words the letters for its memory.
+TEST(ProgramFailure, TheLetterAndAddressSayWhatWentWrongAndWhere) {
+    const std::string file = "S107B6000102030438\r\nS9030000FC\r\n";
+    struct Case {
+        const char* button;
+        const char* reply;
+        const char* box;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"EepromProgram", "V B612", "Error in Eeprom",
+         "$B612 did not read back as the file has it (erase first where the file needs a 1 over "
+         "a 0)"},
+        {"EepromProgram", "A 00F0", "Error in Eeprom",
+         "$00F0 is the talker's own RAM or the register block, which it does not program"},
+        {"EepromProgram", "C b610", "Error in Eeprom",
+         "a record's checksum failed on the line, in the record at $b610 (a character was lost "
+         "or changed on the way)"},
+        {"EpromProgram", "V D000", "Error in Eprom",
+         "$D000 did not read back as the file has it (the EPROM needs +12 V on XIRQ/VPPE, and a "
+         "bit once 0 stays 0)"},
+        {"ExtEEprog", "A 1040", "Error in Eprom",
+         "$1040 is below $2000, where the HC11's own RAM and registers are, which the talker does "
+         "not program"},
+        {"Xiprog", "V E000", "Error in Eeprom",
+         "$E000 did not read back as the file has it within the write cycle (nothing there, the "
+         "HC11's own memory in the way, a protected block, or data protection on)"},
+        {"EepromProgram", "V", "Error in Eeprom", "the talker answered \"V\""},
+        {"EepromProgram", "X 1234", "Error in Eeprom", "the talker answered \"X 1234\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.button) + " " + c.reply);
+        OpsBench b;
+        b.choose(file);
+        bool answered = false;
+        // At the file's first character, as a talker would once it has read the record.
+        b.target.talker = [&](Byte byte) {
+            if (!answered && byte == 'S') {
+                b.target.send(std::string_view(c.reply));
+                answered = true;
+            }
+        };
+        b.run(c.button);
+        ASSERT_EQ(b.ui.messages.size(), 1u);
+        EXPECT_EQ(b.ui.messages[0].text, c.box);
+        EXPECT_EQ(b.ui.messages[0].reason, c.reason);
+    }
+}
+
 }  // namespace
 }  // namespace kestro

@@ -50,7 +50,8 @@ struct PcSide {
 // A board on a cable with the PC's UART at the other end.
 struct BoardBench {
     explicit BoardBench(Chip chip = Chip::E9, int pcBaud = 7812)
-        : board(clock, line, BoardOptions{chip}), pc(line, pcBaud) {}
+        : BoardBench(BoardOptions{chip}, pcBaud) {}
+    BoardBench(BoardOptions options, int pcBaud) : board(clock, line, options), pc(line, pcBaud) {}
 
     // Resets the board into bootstrap mode and waits long enough for its break.
     void reset() {

@@ -99,26 +99,36 @@ TEST(Bootstrap, ABreakInsteadOfTheSyncByteRunsTheEeprom) {
     EXPECT_EQ(b.board.cpu().regs.pc, 0xB600);
 }
 
-TEST(Bootstrap, ASecuredPartWipesItselfBeforeItAnnouncesItself) {
-    BoardBench b(Chip::E9, 7812);
-    b.board.eeprom().array()[5] = 0x12;
-    b.board.eeprom().setConfigCell(0x07);  // NOSEC clear
-    b.board.ram()[3] = 0x34;
-    b.board.resetBootstrap();
-    b.clock.advance(std::chrono::milliseconds(60));
-    ASSERT_GE(b.pc.rx.size(), 2u);
-    EXPECT_EQ(b.pc.rx[0].byte, 0xFF);
-    EXPECT_FALSE(b.pc.rx[0].framingError);
-    EXPECT_TRUE(b.pc.rx[1].byte == 0 && b.pc.rx[1].framingError);
-    EXPECT_GE(b.pc.rx[1].at - b.pc.rx[0].at, std::chrono::milliseconds(20));
-    EXPECT_TRUE(std::all_of(b.board.eeprom().array().begin(), b.board.eeprom().array().end(),
-                            [](std::uint8_t v) { return v == 0xFF; }));
-    EXPECT_EQ(b.board.eeprom().configCell(), 0xFF);
-    EXPECT_EQ(b.board.ram()[3], 0xFF);
-    // The download then works as usual.
-    b.pc.send(Bytes{0xFF, 0x20, 0xFE});
-    b.clock.advance(std::chrono::milliseconds(20));
-    EXPECT_EQ(b.board.phase(), BootPhase::Running);
+// NOSEC clear engages security only on a part made with the security option; a standard part
+// announces itself at once and keeps its EEPROM, RAM and CONFIG.
+TEST(Bootstrap, OnlyAPartWithTheSecurityOptionWipesItselfBeforeItAnnouncesItself) {
+    for (const bool option : {true, false}) {
+        SCOPED_TRACE(option ? "security option" : "standard part");
+        BoardOptions options{Chip::E9};
+        options.securityOption = option;
+        BoardBench b(options, 7812);
+        b.board.eeprom().array()[5] = 0x12;
+        b.board.eeprom().setConfigCell(0x07);  // NOSEC clear
+        b.board.ram()[3] = 0x34;
+        b.board.resetBootstrap();
+        b.clock.advance(std::chrono::milliseconds(60));
+        ASSERT_GE(b.pc.rx.size(), option ? 2u : 1u);
+        if (option) {
+            EXPECT_EQ(b.pc.rx[0].byte, 0xFF);
+            EXPECT_FALSE(b.pc.rx[0].framingError);
+            EXPECT_TRUE(b.pc.rx[1].byte == 0 && b.pc.rx[1].framingError);
+            EXPECT_GE(b.pc.rx[1].at - b.pc.rx[0].at, std::chrono::milliseconds(20));
+        } else {
+            EXPECT_TRUE(b.pc.rx[0].byte == 0 && b.pc.rx[0].framingError) << "the break at once";
+        }
+        EXPECT_EQ(b.board.eeprom().array()[5], option ? 0xFF : 0x12);
+        EXPECT_EQ(b.board.eeprom().configCell(), option ? 0xFF : 0x07);
+        EXPECT_EQ(b.board.ram()[3], option ? 0xFF : 0x34);
+        // The download then works as usual.
+        b.pc.send(Bytes{0xFF, 0x20, 0xFE});
+        b.clock.advance(std::chrono::milliseconds(20));
+        EXPECT_EQ(b.board.phase(), BootPhase::Running);
+    }
 }
 
 TEST(Bootstrap, InterruptsReachTheRamPseudoVectors) {

@@ -70,16 +70,13 @@ TEST(Eeprom, LatchRules) {
     e.writePprog(EELAT | EEPGM, 0);
     EXPECT_EQ(e.pprog(), EELAT);
     e.writeArray(4, 0x00, 1);
-    EXPECT_EQ(e.read(4), 0x00) << "with EELAT set a read returns the latched data";
-    EXPECT_EQ(e.read(100), 0x00) << "whatever address is read";
+    EXPECT_NE(e.read(4), 0x33) << "with EELAT set a read does not return the cell";
     e.writePprog(0, 30'000);
     EXPECT_EQ(e.read(4), 0x33);
     // Without EELAT a write to the array is ignored.
     e.writeArray(4, 0x00, 30'001);
     EXPECT_EQ(e.read(4), 0x33);
-    // Nothing latched yet: the array reads as $FF while EELAT is set.
     e.writePprog(EELAT, 30'002);
-    EXPECT_EQ(e.read(4), 0xFF);
     // During a cycle the latch is frozen: a second write does not move it.
     e.writeArray(4, 0x30, 30'003);
     e.writePprog(EELAT | EEPGM, 30'004);
@@ -133,29 +130,97 @@ TEST(Eeprom, ConfigIsACellOfItsOwn) {
     EXPECT_EQ(e.configCell(), 0xFF);
 }
 
-// The 711E9's EPROM (given its programming voltage) programs only in a full cycle with ELAT set
-// before EPGM.
-TEST(Eprom, ProgramsOnlyWithVoltageAndTime) {
+// The 711E9's EPROM, driven by PPROG: ELAT with the data write, then EPGM in a second write for
+// the full time, with the programming voltage throughout.
+TEST(Eprom, ProgramsThroughPprogOnlyWithVoltageAndTime) {
     struct EpromCase {
         const char* name;
-        bool latchAndProgramTogether;
+        std::uint8_t first;   // the write that opens the latch
+        std::uint8_t second;  // the write that should switch the voltage on
         std::uint64_t length;
+        bool voltage;
         std::uint8_t expected;
     };
-    const EpromCase cases[] = {{"programs", false, Eprom::kCycleTime, 0x34},
-                               {"too short", false, Eprom::kCycleTime - 1, 0xF7},
-                               {"ELAT with EPGM", true, Eprom::kCycleTime, 0xF7}};
+    const EpromCase cases[] = {
+        {"programs", ELAT, ELAT | EPGM, Eprom::kCycleTime, true, 0x34},
+        {"too short", ELAT, ELAT | EPGM, Eprom::kCycleTime - 1, true, 0xF7},
+        {"no voltage", ELAT, ELAT | EPGM, Eprom::kCycleTime, false, 0xF7},
+        {"ELAT with EPGM", ELAT | EPGM, ELAT, Eprom::kCycleTime, true, 0xF7},
+        {"ELAT with EELAT", ELAT | EELAT, ELAT | EPGM, Eprom::kCycleTime, true, 0xF7},
+        {"EELAT for the EPROM", EELAT, EELAT | EPGM, Eprom::kCycleTime, true, 0xF7}};
     for (const EpromCase& c : cases) {
-        Eprom e(0x3000);
-        e.array()[0x10] = 0xF7;
-        e.writeEprog(c.latchAndProgramTogether ? eprog::ELAT | eprog::EPGM : eprog::ELAT, 0, true);
-        e.writeArray(0x10, 0x3C);
-        if (!c.latchAndProgramTogether) {
-            EXPECT_EQ(e.read(0x10), 0x3C) << "the latch, not the array, reads while ELAT is set";
-            e.writeEprog(eprog::ELAT | eprog::EPGM, 1, true);
+        Eeprom e = unprotected(variant(Chip::E9_711));
+        Eprom rom(0x3000);
+        e.attachEprom(&rom);
+        rom.array()[0x10] = 0xF7;
+        e.writePprog(c.first, 0, c.voltage);
+        rom.writeArray(0x10, 0x3C);
+        e.writePprog(c.second, 1, c.voltage);
+        e.writePprog(0, 1 + c.length, c.voltage);
+        EXPECT_EQ(rom.read(0x10), c.expected) << c.name;
+        EXPECT_EQ(e.array()[0x10], 0xFF) << c.name << ": the EEPROM is not the EPROM";
+    }
+}
+
+// While a latch is open the array is cut off from the bus: a read never returns the cell, and
+// an erased cell never reads as erased.
+TEST(Latches, AReadWhileLatchedIsNeverTheCell) {
+    for (const std::uint8_t cell : {0xFF, 0x00, 0x5A}) {
+        Eeprom e = unprotected(variant(Chip::E9_711));
+        Eprom rom(0x3000);
+        e.attachEprom(&rom);
+        e.array()[3] = cell;
+        rom.array()[3] = cell;
+        e.writePprog(EELAT, 0);
+        e.writeArray(3, cell, 1);  // even with the cell's own value latched
+        EXPECT_NE(e.read(3), cell) << "EEPROM " << int(cell);
+        e.writePprog(0, 2);
+        EXPECT_EQ(e.read(3), cell);
+        e.writePprog(ELAT, 3);
+        rom.writeArray(3, cell);
+        EXPECT_NE(rom.read(3), cell) << "EPROM " << int(cell);
+        EXPECT_EQ(e.read(3), cell) << "ELAT leaves the EEPROM readable";
+        e.writePprog(0, 4);
+        EXPECT_EQ(rom.read(3), cell);
+    }
+}
+
+// A programming pulse with no address of that memory latched (the program latched an address
+// where the memory is not) changes nothing and is counted, so that a test can see it.
+TEST(Latches, APulseWithNothingLatchedIsCounted) {
+    Eeprom e = unprotected(variant(Chip::E9_711));
+    Eprom rom(0x3000);
+    e.attachEprom(&rom);
+    struct Step {
+        std::uint8_t latch;
+        bool writeFirst;
+        int strayAfter;
+    };
+    const Step steps[] = {{EELAT, true, 0}, {EELAT, false, 1}, {ELAT, true, 1}, {ELAT, false, 2}};
+    std::uint64_t t = 0;
+    for (const Step& s : steps) {
+        e.writePprog(s.latch, t += 10);
+        if (s.writeFirst) {
+            if (s.latch == EELAT)
+                e.writeArray(1, 0x00, t += 10);
+            else
+                rom.writeArray(1, 0x00);
         }
-        e.writeEprog(0, 1 + c.length, true);
-        EXPECT_EQ(e.read(0x10), c.expected) << c.name;
+        e.writePprog(s.latch | EPGM, t += 10);
+        e.writePprog(0, t += 30'000, true);
+        EXPECT_EQ(e.strayPulses(), s.strayAfter) << int(s.latch) << " " << s.writeFirst;
+    }
+}
+
+// PPROG bit 5 is ELAT on the 711E9 and reads 0 on the parts without EPROM.
+TEST(Latches, PprogBitFiveIsElatOnlyOnThe711E9) {
+    for (const Variant& v : variants()) {
+        Eeprom e(v);
+        Eprom rom(0x3000);
+        if (v.romIsEprom)
+            e.attachEprom(&rom);
+        e.writePprog(0xFF & ~EEPGM & ~EELAT, 0);
+        EXPECT_EQ(e.pprog() & ELAT, v.romIsEprom ? ELAT : 0) << v.name;
     }
 }
 

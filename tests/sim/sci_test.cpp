@@ -13,7 +13,7 @@ constexpr std::uint32_t kE = 2'000'000;
 struct SciBench {
     SciBench()
         : sci(line.toPc, line.toTarget, kE,
-              [this](Byte b, bool fe) { sci.received(b, fe, cycleNow()); }) {
+              [this](Byte b, bool fe) { sci.received(b, fe, cycleNow(), line.toTarget.noise()); }) {
         sci.reset(0);
     }
     std::uint64_t cycleNow() const { return static_cast<std::uint64_t>(clock.now().count() / 500); }
@@ -79,6 +79,88 @@ TEST(Sci, BreakReadsAsZeroWithAFramingErrorAndIdleFollows) {
     s.sci.read(sci::SCDR, 102);
     EXPECT_EQ(s.status(100 + 2079) & sci::IDLE, 0);
     EXPECT_EQ(s.status(100 + 2080) & sci::IDLE, sci::IDLE);
+}
+
+// A BAUD write takes effect at once, also for the character being shifted out: the rest of it
+// leaves at the new rate, TC comes when it has, and a PC still at the old rate samples the
+// mixture.
+TEST(Sci, ABaudWriteChangesTheRateOfTheCharacterBeingSent) {
+    struct Case {
+        const char* name;
+        std::uint8_t second;  // BAUD written three bits into the character
+        std::uint64_t tcAt;   // cycle at which TC sets
+        Byte pcReads;         // what a PC at 1200 baud samples
+    };
+    // At 1200 baud ($33) a bit is 1664 E cycles; the data starts after the preamble (16640).
+    constexpr std::uint64_t start = 16'640;
+    constexpr std::uint64_t change = start + 3 * 1664;
+    const Case cases[] = {{"unchanged", 0x33, start + 10 * 1664, 0x00},
+                          {"to 9600 at once", 0x30, change + 7 * 208, 0xF8}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SciBench s;
+        Bytes got;
+        s.line.toPc.setReceiver(1200, [&](Byte b, bool) { got.push_back(b); });
+        s.sci.write(sci::BAUD, 0x33, 0);
+        s.sci.write(sci::SCCR2, sci::TE, 0);
+        s.sci.write(sci::SCDR, 0x00, 0);
+        s.sci.write(sci::BAUD, c.second, change);
+        EXPECT_EQ(s.status(c.tcAt - 1) & sci::TC, 0);
+        EXPECT_EQ(s.status(c.tcAt) & sci::TC, sci::TC);
+        s.clock.advance(std::chrono::milliseconds(40));
+        EXPECT_EQ(got, Bytes{c.pcReads});
+    }
+}
+
+// A frame at a rate the receiver is not set to: the SCI delivers what its three samples per bit
+// make of it, with FE when the stop bit samples low and NF when the samples of a bit disagree.
+TEST(Sci, AFrameAtTheWrongRateReadsAsTheSamplesMakeIt) {
+    struct Case {
+        const char* name;
+        int pcBaud;
+        Byte sent;
+        std::uint8_t baud;  // the SCI's
+        Byte reads;
+        std::uint8_t flags;  // of FE and NF
+    };
+    const Case cases[] = {
+        {"the right rate", 9600, 0x55, 0x30, 0x55, 0},
+        // The start bit of a $FF at 1200 baud ends between RT8 and RT10 of bit 5 at 7812.
+        {"$FF at 1200 into 7812", 1200, 0xFF, 0x22, 0xC0, sci::NF},
+        {"$00 at 1200 into 9600", 1200, 0x00, 0x30, 0x00, sci::FE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SciBench s;
+        Transmitter pc(s.line.toTarget);
+        pc.setBaud(c.pcBaud);
+        s.sci.write(sci::BAUD, c.baud, 0);
+        s.sci.write(sci::SCCR2, sci::RE, 0);
+        pc.queue(Bytes{c.sent});
+        s.clock.advance(std::chrono::milliseconds(2));
+        const std::uint8_t status = s.status(s.cycleNow());
+        ASSERT_EQ(status & sci::RDRF, sci::RDRF);
+        EXPECT_EQ(status & (sci::FE | sci::NF), c.flags);
+        EXPECT_EQ(s.sci.read(sci::SCDR, s.cycleNow()), c.reads);
+        EXPECT_EQ(s.status(s.cycleNow()) & (sci::FE | sci::NF), 0) << "cleared by SCSR, SCDR";
+    }
+}
+
+// A BAUD write while a frame comes in: the samples still to take follow the new rate from where
+// the receiver got to, so the frame is not lost.
+TEST(Sci, ABaudWriteChangesTheRateOfTheCharacterBeingReceived) {
+    SciBench s;
+    Transmitter pc(s.line.toTarget);
+    pc.setBaud(9600);
+    s.sci.write(sci::BAUD, 0x33, 0);
+    s.sci.write(sci::SCCR2, sci::RE, 0);
+    pc.queue(Bytes{0x55});
+    s.sci.write(sci::BAUD, 0x30, 40);  // 20 us after the start edge
+    s.clock.advance(std::chrono::milliseconds(10));
+    const std::uint8_t status = s.status(s.cycleNow());
+    ASSERT_EQ(status & sci::RDRF, sci::RDRF);
+    EXPECT_EQ(status & (sci::FE | sci::NF), 0);
+    EXPECT_EQ(s.sci.read(sci::SCDR, s.cycleNow()), 0x55);
 }
 
 }  // namespace

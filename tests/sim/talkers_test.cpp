@@ -37,6 +37,21 @@ std::vector<Message> says(std::string text, std::string title, Icon icon = Icon:
 
 const std::vector<Message> kNoBox;
 
+// A programming talker's failure: the window's box, and what the command line adds to it.
+std::vector<Message> failed(std::string text, std::string title, std::string reason) {
+    Message m{std::move(text), std::move(title), Icon::Information};
+    m.reason = std::move(reason);
+    return {m};
+}
+
+const std::string kExternalReadBack =
+    " did not read back as the file has it within the write cycle (nothing there, the HC11's "
+    "own memory in the way, a protected block, or data protection on)";
+
+const std::string kReadBack =
+    " did not read back as the file has it (erase first where the file "
+    "needs a 1 over a 0)";
+
 Bytes slice(std::span<const Byte> memory, std::size_t at, std::size_t n) {
     return Bytes(memory.begin() + static_cast<std::ptrdiff_t>(at),
                  memory.begin() + static_cast<std::ptrdiff_t>(at + n));
@@ -89,7 +104,7 @@ TEST_P(EveryPart, CommTestEepromAndConfig) {
     EXPECT_EQ(s.run("EepromCompare", in, file), says("File equal Eeprom", "Eeprom"));
     EXPECT_EQ(s.run("EepromCheck", in), says("Data", "Eeprom"));
     EXPECT_EQ(s.run("EepromProgram", in, s.file(srecords(0xE000, pattern(4)), "rom.s19")),
-              says("Error in Eeprom", "Eeprom"));
+              failed("Error in Eeprom", "Eeprom", "$E000" + kReadBack));
     s.board.eeprom().array()[5 + 13] ^= 0x40;
     EXPECT_EQ(s.run("EepromCompare", in, file),
               says("Error found at\r\n" + hex(base + 5 + 13), "Eeprom", Icon::Critical));
@@ -122,6 +137,85 @@ INSTANTIATE_TEST_SUITE_P(
                       Part{Chip::E9_711, {1, 1, 0, 1}, "$F800-$FFFF", 0x0B, 0xB600, 32, "\r\n"},
                       Part{Chip::E2_811, {1, 0, 1, 1}, "$B800-$BFFF", 0xBD, 0xB800, 252, "\r\n"}),
     [](const auto& info) { return std::string(variant(info.param.chip).name); });
+
+// CONFIG on every part: left alone when the cell holds the value already, programmed alone
+// where the value only clears bits, erased first only where it needs a 1 over a 0; the cell's
+// cycles are few. The window's boxes are EEON, ROMON, NOCOP, NOSEC; the 811E2's EEPROM stays
+// at $F800, which the other parts' CONFIG does not show.
+TEST(ConfigOnBoard, ErasesOnlyWhereTheValueNeedsItAndLeavesAnEqualCellAlone) {
+    struct Step {
+        std::array<int, 4> boxes;
+        int cycles;  // erase and program cycles of the cell
+        Byte low;    // CONFIG's bits 3-0 after the next reset
+    };
+    const Step steps[] = {
+        {{1, 1, 1, 1}, 0, 0x0F},  // as the factory left it
+        {{1, 1, 0, 1}, 1, 0x0B},  // NOCOP cleared: programmed only
+        {{1, 1, 0, 1}, 0, 0x0B},  // again: nothing to do
+        {{1, 0, 1, 1}, 2, 0x0D},  // NOCOP set, ROMON cleared: erased, then programmed
+        {{1, 1, 1, 1}, 1, 0x0F},  // all set: the erase alone
+    };
+    for (Chip chip : {Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811}) {
+        SCOPED_TRACE(variant(chip).name);
+        Station s(chip);
+        const Byte high = chip == Chip::E2_811 ? 0xF0 : 0x00;
+        for (const Step& step : steps) {
+            ops::Inputs in;
+            in.config = step.boxes;
+            const int before = s.board.eeprom().cyclesCompleted();
+            EXPECT_EQ(s.run("ConfigProgram", in), kNoBox);
+            EXPECT_EQ(s.board.eeprom().cyclesCompleted() - before, step.cycles);
+            s.board.resetBootstrap();
+            EXPECT_EQ(s.board.config(), high | step.low);
+        }
+    }
+}
+
+// The 811E2's EEPROM moved to $0800, below the registers: programmed, compared, checked and
+// erased there, a page and then whole, with the registers still refused; then moved on to
+// $1800.
+TEST(EepromOnBoard, The811E2sEepromAt0800) {
+    Station s(Chip::E2_811);
+    ops::Inputs move;
+    move.config = {1, 1, 1, 1};
+    move.config5Text = "$0800-$0FFF";
+    EXPECT_EQ(s.run("ConfigProgram", move), kNoBox);
+    s.board.resetBootstrap();
+    ASSERT_EQ(s.board.eepromBase(), 0x0800);
+
+    const ops::Inputs whole = eepromRange("0800", "0FFF");
+    const Bytes data = pattern(300, 5);
+    const fs::path file = s.file(srecords(0x08F0, data, 32));
+    EXPECT_EQ(s.run("EepromCheck", whole), says("No Data", "Eeprom"));
+    EXPECT_EQ(s.run("EepromProgram", whole, file), says("Eeprom is program", "Eeprom"));
+    EXPECT_EQ(slice(s.board.eeprom().array(), 0xF0, data.size()), data);
+    EXPECT_EQ(s.run("EepromCompare", whole, file), says("File equal Eeprom", "Eeprom"));
+    EXPECT_EQ(s.run("EepromCheck", whole), says("Data", "Eeprom"));
+    EXPECT_EQ(s.run("EepromProgram", whole, s.file(srecords(0x1000, pattern(4)), "regs.s19")),
+              failed("Error in Eeprom", "Eeprom",
+                     "$1000 is the talker's own RAM or the register block, which it does not "
+                     "program"));
+    EXPECT_EQ(s.run("EepromErase", eepromRange("0900", "09FF")), says("Eeprom Erase", "Eeprom"));
+    Bytes expected(0x800, 0xFF);
+    std::copy(data.begin(), data.begin() + 0x10, expected.begin() + 0xF0);
+    std::copy(data.begin() + 0x110, data.end(), expected.begin() + 0x200);
+    EXPECT_EQ(s.board.eeprom().array(), expected);
+    EXPECT_EQ(s.run("EepromErase", whole), says("Eeprom Erase", "Eeprom"));
+    EXPECT_EQ(s.board.eeprom().array(), Bytes(0x800, 0xFF));
+    EXPECT_EQ(s.run("EepromCheck", whole), says("No Data", "Eeprom"));
+
+    // Then at $1800, past the registers: bits 7-4 that read 0 take a 1 again.
+    move.config5Text = "$1800-$1FFF";
+    EXPECT_EQ(s.run("ConfigProgram", move), kNoBox);
+    s.board.resetBootstrap();
+    ASSERT_EQ(s.board.eepromBase(), 0x1800);
+    const fs::path high = s.file(srecords(0x1FEC, pattern(20)), "high.s19");
+    EXPECT_EQ(s.run("EepromProgram", eepromRange("1800", "1FFF"), high),
+              says("Eeprom is program", "Eeprom"));
+    EXPECT_EQ(slice(s.board.eeprom().array(), 0x7EC, 20), pattern(20));
+    EXPECT_EQ(s.run("EepromCompare", eepromRange("1800", "1FFF"), high),
+              says("File equal Eeprom", "Eeprom"));
+}
 
 // Files as m68hc11-objcopy writes them from an assembler source: an S9 with the entry address,
 // records of 16 bytes or of 40, either line end.
@@ -192,7 +286,10 @@ TEST(EpromOnBoard, ProgramsOnlyWithProgrammingVoltage) {
         const fs::path file = s.file(srecords(0xE100, data));
         EXPECT_EQ(s.run("EpromCheck"), says("No Data", "Eprom"));
         EXPECT_EQ(s.run("EpromProgram", {}, file),
-                  voltage ? says("Eprom is program", "Eprom") : says("Error in Eprom", "Eprom"));
+                  voltage ? says("Eprom is program", "Eprom")
+                          : failed("Error in Eprom", "Eprom",
+                                   "$E100 did not read back as the file has it (the EPROM needs "
+                                   "+12 V on XIRQ/VPPE, and a bit once 0 stays 0)"));
         Bytes expected(s.board.eprom().size(), 0xFF);
         if (voltage)
             std::copy(data.begin(), data.end(), expected.begin() + 0x1100);
@@ -228,7 +325,8 @@ TEST(ExternalEepromOnBoard, ProgramAndCompare) {
     s.board.devices().parallelEeprom().setSdp(true);
     const Bytes before = cells;
     const fs::path other = s.file(srecords(0x8200, pattern(8)));
-    EXPECT_EQ(s.run("ExtEEprog", {}, other), says("Error in Eprom", "Eprom"));
+    EXPECT_EQ(s.run("ExtEEprog", {}, other),
+              failed("Error in Eprom", "Eprom", "$8200" + kExternalReadBack));
     EXPECT_EQ(cells, before);
 }
 
@@ -255,7 +353,8 @@ TEST(CompanionOnBoard, ProgramCompareProtectAndRegisters) {
     EXPECT_EQ(chip.stored().bpr, 0x02);
     const Bytes before = chip.eeprom().cells();
     const fs::path other = s.file(srecords(0xE500, pattern(8, 9)));
-    EXPECT_EQ(s.run("Xiprog", {}, other), says("Error in Eeprom", "Eeprom"));
+    EXPECT_EQ(s.run("Xiprog", {}, other),
+              failed("Error in Eeprom", "Eeprom", "$E500" + kExternalReadBack));
     EXPECT_EQ(chip.eeprom().cells(), before);
 
     // SFR and EEM as the window's controls say, in force after the board's next reset.
@@ -287,12 +386,15 @@ TEST(CompanionOnBoard, ProgramCompareProtectAndRegisters) {
 // ---- RAM download, dump
 
 // A program downloaded into the external RAM runs from the start address, all its records
-// loaded; a file the talker refuses (a record in its own internal RAM) runs not at all.
+// loaded, also on the A8 and 811E2, whose loader starts the talker while its last echo is
+// still going out; a file the talker refuses (a record in its own internal RAM or the
+// register block) runs not at all.
 TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
     const Bytes program{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};  // ldaa #$5A; staa $3000; bra .
     const std::string text = srecords(0x2000, program, 3, "\n");
     const std::string withoutS9 = text.substr(0, text.find("S9"));
     const std::string intoTalker = srecords(0x0100, Bytes(4, 0x01));
+    const std::string intoRegisters = srecords(0x1030, Bytes(4, 0x01));
     struct Case {
         const char* what;
         Chip chip;
@@ -302,7 +404,10 @@ TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
     const Case cases[] = {
         {"with S9", Chip::E9, text, 0x5A},
         {"without S9", Chip::A8, withoutS9, 0x5A},
+        {"on the 811E2", Chip::E2_811, text, 0x5A},
         {"refused", Chip::E9, withoutS9 + intoTalker.substr(intoTalker.find("S1")), 0x00},
+        {"the registers refused", Chip::E9,
+         withoutS9 + intoRegisters.substr(intoRegisters.find("S1")), 0x00},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -317,6 +422,38 @@ TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
         EXPECT_EQ(slice(s.board.devices().ram(), 0, 0x200), Bytes(0x200, 0x00))
             << "the internal RAM's writes reached the external RAM beneath it";
     }
+}
+
+// The start address is complete after 5 ms of idle line, not before: a pause of 4.4 ms
+// between its digits (the PC's own send stalling) still counts as one address.
+TEST(RamOnBoard, TheStartAddressEndsAfterFiveMillisecondsOfIdleLine) {
+    Station s(Chip::E9);
+    const Bytes program{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};  // ldaa #$5A; staa $3000; bra .
+    const fs::path file = s.file(srecords(0x2000, program));
+    s.board.resetBootstrap();
+    s.clock.advance(std::chrono::milliseconds(100));
+    Frame::run(s.target, "ExtRam", "Download", [&](Frame& f) {
+        if (!f.begin())
+            return;
+        f.downloadTalker("ram.S19");
+        f.waitDrained();
+        f.wait(std::chrono::milliseconds(500));
+        ASSERT_EQ(f.port().setSettings("9600,n,8,1"), PortError::None);
+        f.discardBuffers();
+        f.streamFile(file);
+        f.waitDrained();
+        f.send(Byte{0x5A});
+        f.send(std::string_view("20"));
+        f.waitDrained();
+        // The last digit's stop bit, 3.4 ms, then 1.04 ms for the next digit's frame.
+        f.wait(std::chrono::microseconds(3400));
+        f.send(std::string_view("00"));
+        f.waitDrained();
+        f.finish();
+    });
+    s.clock.advance(std::chrono::milliseconds(50));
+    s.board.catchUp();
+    EXPECT_EQ(s.board.devices().ram()[0x3000], 0x5A) << "the program did not run from $2000";
 }
 
 TEST(DumpOnBoard, InternalEepromAndExternalRamAsTheBoardHoldsThem) {
@@ -385,16 +522,19 @@ TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
         std::string reply;
     };
     const Reply replies[] = {
-        {"checksum", Chip::A8, "eeprog", srecords(0xB600, pattern(40), 16, "\r\n", 1), "C"},
-        {"ROM: tried, read back unchanged", Chip::A8, "eeprog", srecords(0xE000, pattern(20)), "V"},
-        {"the talker's own RAM", Chip::A8, "eeprog", srecords(0x0040, pattern(20)), "A"},
-        {"internal RAM", Chip::E9, "eeprog", srecords(0x0180, pattern(4)), "A"},
-        {"registers", Chip::A8, "eeprog", srecords(0x1000, pattern(20)), "A"},
+        {"checksum", Chip::A8, "eeprog", srecords(0xB600, pattern(40), 16, "\r\n", 1), "C B610"},
+        {"ROM: no EEPROM there", Chip::A8, "eeprog", srecords(0xE000, pattern(20)), "V E000"},
+        {"the talker's own RAM", Chip::A8, "eeprog", srecords(0x0040, pattern(20)), "A 0040"},
+        {"internal RAM", Chip::E9, "eeprog", srecords(0x0180, pattern(4)), "A 0180"},
+        {"registers", Chip::A8, "eeprog", srecords(0x1000, pattern(20)), "A 1000"},
+        {"past the registers", Chip::A8, "eeprog", srecords(0x1040, pattern(4)), "V 1040"},
         {"record after S9", Chip::E9, "eeprog", srecords(0xB600, pattern(4)) + "S1050180FFFF7A\r\n",
          ""},
         {"compare checksum", Chip::A8, "eecomp", srecords(0xB600, Bytes(40, 0xFF), 16, "\r\n", 2),
          "B620"},
-        {"external below $2000", Chip::E9, "exteeprg", srecords(0x1040, pattern(4)), "A"},
+        {"external below $2000", Chip::E9, "exteeprg", srecords(0x1040, pattern(4)), "A 1040"},
+        {"EPROM checksum", Chip::E9_711, "eprog", srecords(0xE000, Bytes(40, 0xFF), 16, "\r\n", 2),
+         "C E020"},
     };
     for (const Reply& r : replies) {
         SCOPED_TRACE(r.what);
@@ -408,7 +548,7 @@ TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
         const Bytes before = registers();
         EXPECT_EQ(talkTo(s, std::string(r.talker) + ".S19", s.file(r.file)), r.reply);
         EXPECT_EQ(registers(), before);
-        const bool refused = r.reply == "A" || r.reply == "V";
+        const bool refused = r.reply[0] == 'A' || r.reply[0] == 'V';
         EXPECT_TRUE(!refused || s.board.eeprom().array() == Bytes(512, 0xFF));
     }
 }
@@ -468,6 +608,46 @@ TEST(TalkerReplies, TheStatusTalkersNameTheFirstByteWithData) {
     }
 }
 
+// Where no memory of the talker's kind is, nothing is latched and no programming voltage is
+// switched on: PPROG stays clear while the file comes, and the talker answers V at once.
+TEST(TalkerReplies, NoLatchWhereNoMemoryOfTheKindIs) {
+    struct Case {
+        const char* what;
+        Chip chip;
+        const char* talker;
+        Byte config;  // the CONFIG cell before the reset
+        unsigned at;
+    };
+    const Case cases[] = {
+        {"EEPROM: the A8's ROM", Chip::A8, "eeprog", 0x0F, 0xE000},
+        {"EEPROM: $B600 on an 811E2 with it at $F800", Chip::E2_811, "eeprog", 0xFF, 0xB600},
+        {"EEPROM: EEON clear", Chip::E9, "eeprog", 0x0E, 0xB600},
+        {"EEPROM: an 811E2's placement on another part", Chip::A8, "eeprog", 0x0F, 0xF800},
+        {"EPROM: the A8 has none", Chip::A8, "eprog", 0x0F, 0xE000},
+        {"EPROM: the 811E2 has none", Chip::E2_811, "eprog", 0xFF, 0xE000},
+        {"EPROM: ROMON clear", Chip::E9_711, "eprog", 0x0D, 0xE000},
+        {"EPROM: below it", Chip::E9_711, "eprog", 0x0F, 0xB000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Station s(c.chip);
+        s.board.setProgrammingVoltage(true);
+        s.board.eeprom().setConfigCell(c.config);
+        int seen = 0;
+        s.board.onReceived = [&](Byte, bool) {
+            if (s.board.peek(0x103B) != 0)
+                ++seen;
+        };
+        char at[8];
+        std::snprintf(at, sizeof at, "V %04X", c.at);
+        EXPECT_EQ(talkTo(s, std::string(c.talker) + ".S19", s.file(srecords(c.at, pattern(20)))),
+                  at);
+        EXPECT_EQ(seen, 0) << "PPROG was set while the file came";
+        EXPECT_EQ(s.board.eeprom().strayPulses(), 0);
+        EXPECT_EQ(s.board.eeprom().array(), Bytes(s.board.eeprom().array().size(), 0xFF));
+    }
+}
+
 // The status talkers read long ranges within the PC's reply wait.
 TEST(StatusOnBoard, LongRangesAnswerInTime) {
     struct Case {
@@ -476,9 +656,11 @@ TEST(StatusOnBoard, LongRangesAnswerInTime) {
         const char* end;
         Message expected;
     };
+    // Where nothing answers a read is never $FF: the long erased ranges are the EPROM's.
     const Case cases[] = {
-        {"EepromCheck", "1100", "B7FF", {"Data", "Eeprom"}},
-        {"EepromCheck", "1100", "B6FF", {"No Data", "Eeprom"}},
+        {"EepromCheck", "B600", "B7FF", {"Data", "Eeprom"}},
+        {"EepromCheck", "1100", "B5FF", {"Data", "Eeprom"}},
+        {"EpromCheck", "D000", "FEFF", {"No Data", "Eprom"}},
         {"EpromCheck", "D000", "FFFF", {"Data", "Eprom"}},
     };
     for (const Case& c : cases) {

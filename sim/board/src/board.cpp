@@ -56,6 +56,12 @@ Board::Board(Scheduler& scheduler, VirtualLine& line, BoardOptions options)
     // While waiting (WAI, STOP) the CPU reports idle time in steps of a few cycles.
     cpu_.setIdleCycles(8);
     sci_.setEpoch(epoch_);
+    // Before the PC samples a frame from the chip, the chip runs up to that moment (but not past
+    // a byte due to reach it first), so that a BAUD write under way reaches the wire in time.
+    line_.toPc.setBeforeSample([this](TimePoint t) {
+        const auto due = line_.toTarget.nextSampleAt();
+        catchUpTo(due && *due < t ? *due : t);
+    });
     devices_.onMapChanged = [this] { remap(); };
     chipChanged();
 }
@@ -63,6 +69,8 @@ Board::Board(Scheduler& scheduler, VirtualLine& line, BoardOptions options)
 Board::~Board() {
     cancelEvents();
     line_.toTarget.setReceiver(0, nullptr);
+    line_.toTarget.setMajoritySampling(false);
+    line_.toPc.setBeforeSample(nullptr);
 }
 
 void Board::cancelEvents() {
@@ -82,6 +90,7 @@ void Board::chipChanged() {
     else
         eprom_.reset();
     eeprom_.setVariant(*variant_);
+    eeprom_.attachEprom(eprom_ ? &*eprom_ : nullptr);
     configReg_ = static_cast<std::uint8_t>(eeprom_.configCell() & variant_->configMask);
     init_ = 0x01;
     hprio_ = kBootHprio;
@@ -227,9 +236,11 @@ void Board::resetBootstrap() {
     if (!sliceEvent_)
         scheduleSlice();
 
-    if (!(configReg_ & config::NOSEC)) {
+    if (options_.securityOption && !(configReg_ & config::NOSEC)) {
         // A secured part announces itself only after wiping what it protects: it sends $FF,
-        // erases the EEPROM, fills RAM with $FF and erases CONFIG (two 10 ms cycles).
+        // erases the EEPROM, fills RAM with $FF and erases CONFIG (two 10 ms cycles). NOSEC
+        // clear engages security only on a part made with the security option (M68HC11
+        // Reference Manual p. 4-15, security option); the standard parts ignore it.
         phase_ = BootPhase::SecureErase;
         sci_.write(sci::BAUD, kBaud7812, cycle_);
         sci_.write(sci::SCCR2, sci::TE, cycle_);
@@ -263,7 +274,7 @@ void Board::lineReceived(Byte byte, bool framingError) {
     catchUpTo(line_.toTarget.sampledAt());
     if (onReceived)
         onReceived(byte, framingError);
-    sci_.received(byte, framingError, cycle());
+    sci_.received(byte, framingError, cycle(), line_.toTarget.noise());
     if (phase_ == BootPhase::AwaitSync || phase_ == BootPhase::Loading)
         loaderByte(byte, framingError);
 }
@@ -404,7 +415,7 @@ std::uint8_t Board::read(std::uint16_t a) {
         case Area::None:
             break;
     }
-    return 0xFF;
+    return floatingBus(a);
 }
 
 std::uint8_t Board::peek(std::uint16_t a) {
@@ -458,7 +469,7 @@ std::uint8_t Board::readRegister(std::uint8_t offset) {
         case reg::BPROT:
             return eeprom_.bprotReg();
         case reg::EPROG:
-            return eprom_ ? eprom_->eprog() : regs_[offset];
+            return 0x00;  // reserved on these parts (EPROG belongs to the 711E20)
         case reg::HPRIO:
             return hprio_;
         case reg::INIT:
@@ -480,19 +491,15 @@ void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
     }
     switch (offset) {
         case reg::PPROG:
-            eeprom_.writePprog(v, c);
+            eeprom_.writePprog(v, c, options_.programmingVoltage);
             ++revision_;
             return;
         case reg::BPROT:
             eeprom_.writeBprot(v, protectionWindowOpen());
             return;
         case reg::EPROG:
-            if (eprom_) {
-                eprom_->writeEprog(v, c, options_.programmingVoltage);
-                ++revision_;
-            } else {
-                regs_[offset] = v;
-            }
+            // Reserved on all four parts, the 711E9 included: its EPROM is programmed through
+            // PPROG (M68HC11E family data sheet). A write does nothing.
             return;
         case reg::HPRIO: {
             std::uint8_t next = hprio_;

@@ -314,7 +314,7 @@ std::uint8_t BoardDevices::read(std::uint16_t a, std::uint64_t cycle) {
         case Hit::None:
             break;
     }
-    return 0xFF;  // nothing drives the data bus: the pull-ups read as ones
+    return floatingBus(a);  // nothing drives the data bus
 }
 
 std::uint8_t BoardDevices::peek(std::uint16_t a, std::uint64_t cycle) {

@@ -47,11 +47,9 @@ bool Eeprom::protectedOffset(std::uint16_t offset) const {
 }
 
 std::uint8_t Eeprom::read(std::uint16_t offset) const {
-    // With EELAT set the array is cut off from the bus: a read returns the data latched for
-    // programming (or $FF when nothing is latched yet), never the cells.
-    if (pprog_ & pprog::EELAT)
-        return latched_ == Target::None ? 0xFF : latchData_;
-    return offset < array_.size() ? array_[offset] : 0xFF;
+    const std::uint8_t cell = offset < array_.size() ? array_[offset] : 0xFF;
+    // With EELAT set the array is cut off from the bus: a read does not return the cell.
+    return (pprog_ & pprog::EELAT) ? cutOff(cell) : cell;
 }
 
 void Eeprom::writeArray(std::uint16_t offset, std::uint8_t value, std::uint64_t) {
@@ -70,30 +68,42 @@ void Eeprom::writeConfig(std::uint8_t value, std::uint64_t) {
     latchData_ = value;
 }
 
-void Eeprom::writePprog(std::uint8_t value, std::uint64_t cycle) {
-    const bool wasLat = pprog_ & pprog::EELAT;
+void Eeprom::writePprog(std::uint8_t value, std::uint64_t cycle, bool programmingVoltage) {
+    const std::uint8_t latches = pprog::EELAT | pprog::ELAT;
     const bool wasPgm = pprog_ & pprog::EEPGM;
-    std::uint8_t next = value & static_cast<std::uint8_t>(~0x20);  // bit 5 is not there
-    if (!wasLat && (next & pprog::EEPGM)) {
-        // EELAT and EEPGM in one write: EEPGM stays clear, no cycle starts.
-        next &= static_cast<std::uint8_t>(~pprog::EEPGM);
-    }
-    if (wasPgm && (next & pprog::EEPGM)) {
-        // While the charge pump runs, the mode bits and the latch cannot be changed.
-        next = pprog_;
-    }
-    if (wasPgm && !(next & pprog::EEPGM)) {
-        finishCycle(cycle);
-        pprog_ = next;
+    // Bit 5 is ELAT on the 711E9 and not implemented (reads 0) elsewhere (A8 technical data
+    // 3.5.1; E family data sheet, PPROG).
+    std::uint8_t next = eprom_ ? value : static_cast<std::uint8_t>(value & ~pprog::ELAT);
+    if (wasPgm) {
+        // While the programming voltage is on, the mode bits and the latches cannot change:
+        // only clearing EPGM (with whatever else the write holds) is taken.
+        if (next & pprog::EEPGM)
+            next = pprog_;
     } else {
-        pprog_ = next;
-        if (!wasPgm && (next & pprog::EEPGM))
-            pgmStart_ = cycle;
+        // ELAT and EELAT are mutually exclusive: a write asking for both gets neither.
+        if ((next & latches) == latches)
+            next &= static_cast<std::uint8_t>(~(latches | pprog::EEPGM));
+        // EPGM takes only when the latch it serves was set by an earlier write and stays set:
+        // latch and voltage in one write start no cycle.
+        if ((next & pprog::EEPGM) && !(pprog_ & next & latches))
+            next &= static_cast<std::uint8_t>(~pprog::EEPGM);
     }
+    if (wasPgm && !(next & pprog::EEPGM) && (pprog_ & pprog::EELAT))
+        finishCycle(cycle);
+    if (!wasPgm && (next & pprog::EEPGM)) {
+        pgmStart_ = cycle;
+        const bool nothing =
+            (next & pprog::EELAT) ? latched_ == Target::None : !(eprom_ && eprom_->latched());
+        stray_ += nothing ? 1 : 0;
+    }
+    pprog_ = next;
     if (!(pprog_ & pprog::EELAT)) {
         latched_ = Target::None;
         latchData_ = 0xFF;
     }
+    if (eprom_)
+        eprom_->control(pprog_ & pprog::ELAT, (pprog_ & pprog::ELAT) && (pprog_ & pprog::EPGM),
+                        cycle, programmingVoltage);
 }
 
 void Eeprom::finishCycle(std::uint64_t cycle) {
@@ -160,45 +170,37 @@ void Eprom::factoryReset() {
 }
 
 void Eprom::reset() {
-    eprog_ = 0;
-    latched_ = false;
+    elat_ = epgm_ = latched_ = false;
 }
 
 std::uint8_t Eprom::read(std::uint16_t offset) const {
-    if (eprog_ & eprog::ELAT)
-        return latched_ ? latchData_ : 0xFF;
-    return offset < array_.size() ? array_[offset] : 0xFF;
+    const std::uint8_t cell = offset < array_.size() ? array_[offset] : 0xFF;
+    // With ELAT set the EPROM cannot be read: the bus does not carry the cell.
+    return elat_ ? Eeprom::cutOff(cell) : cell;
 }
 
 void Eprom::writeArray(std::uint16_t offset, std::uint8_t value) {
-    if (!(eprog_ & eprog::ELAT) || (eprog_ & eprog::EPGM))
+    if (!elat_ || epgm_)
         return;
     latched_ = true;
     latchOffset_ = offset;
     latchData_ = value;
 }
 
-void Eprom::writeEprog(std::uint8_t value, std::uint64_t cycle, bool programmingVoltage) {
-    const bool wasLat = eprog_ & eprog::ELAT;
-    const bool wasPgm = eprog_ & eprog::EPGM;
-    std::uint8_t next =
-        value & (eprog::MBE | eprog::ELAT | eprog::EXCOL | eprog::EXROW | eprog::EPGM);
-    if (!wasLat && (next & eprog::EPGM))
-        next &= static_cast<std::uint8_t>(~eprog::EPGM);  // as with PPROG: no cycle
-    if (wasPgm && (next & eprog::EPGM))
-        next = eprog_;
-    if (!wasPgm && (next & eprog::EPGM)) {
+void Eprom::control(bool elat, bool epgm, std::uint64_t cycle, bool programmingVoltage) {
+    if (!epgm_ && epgm) {
         pgmStart_ = cycle;
         voltageThroughout_ = programmingVoltage;
     }
-    if (wasPgm && !(next & eprog::EPGM)) {
+    if (epgm_ && !epgm) {
         voltageThroughout_ = voltageThroughout_ && programmingVoltage;
         if (latched_ && voltageThroughout_ && cycle - pgmStart_ >= kCycleTime &&
             latchOffset_ < array_.size())
             array_[latchOffset_] &= latchData_;  // an EPROM cell only goes from 1 to 0
     }
-    eprog_ = next;
-    if (!(eprog_ & eprog::ELAT))
+    epgm_ = epgm;
+    elat_ = elat;
+    if (!elat_)
         latched_ = false;
 }
 

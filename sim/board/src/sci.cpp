@@ -11,11 +11,20 @@ namespace {
 // SCP1:SCP0 of BAUD select the prescaler (M68HC11 Reference Manual, table 9-1).
 constexpr std::uint32_t kPrescale[4] = {1, 3, 4, 13};
 constexpr std::uint32_t kBitsPerFrame = 10;
+constexpr std::int64_t kFractionBits = 16;
+
+std::uint32_t bitCyclesOf(std::uint8_t baud) {
+    return 16 * kPrescale[(baud >> 4) & 3] * (1u << (baud & 7));
+}
 
 }  // namespace
 
 Sci::Sci(LineDirection& toLine, LineDirection& fromLine, std::uint32_t eClockHz, LineReceive onLine)
-    : toLine_(toLine), fromLine_(fromLine), eClock_(eClockHz), onLine_(std::move(onLine)) {}
+    : toLine_(toLine), fromLine_(fromLine), eClock_(eClockHz), onLine_(std::move(onLine)) {
+    // The SCI takes three samples of each bit and votes (M68HC11 Reference Manual, SCI
+    // receiver): noise and a rate that does not fit show as the chip would show them.
+    fromLine_.setMajoritySampling(true);
+}
 
 void Sci::reset(std::uint64_t cycle) {
     baud_ = 0x04;
@@ -24,8 +33,9 @@ void Sci::reset(std::uint64_t cycle) {
     tdrFull_ = false;
     shifting_ = false;
     shiftingBreak_ = false;
+    shiftingData_ = false;
     shiftEnd_ = cycle;
-    rdrf_ = or_ = fe_ = idle_ = idleArmed_ = false;
+    rdrf_ = or_ = fe_ = nf_ = idle_ = idleArmed_ = false;
     seen_ = 0;
     if (lineInBreak_) {
         // A reset releases TxD: the line goes back to mark.
@@ -35,7 +45,7 @@ void Sci::reset(std::uint64_t cycle) {
 }
 
 std::uint32_t Sci::bitCycles() const {
-    return 16 * kPrescale[(baud_ >> 4) & 3] * (1u << (baud_ & 7));
+    return bitCyclesOf(baud_);
 }
 
 double Sci::rate() const {
@@ -58,11 +68,41 @@ void Sci::updateReceiver(std::uint64_t cycle) {
     const int b = (sccr2_ & sci::RE) ? lineBaud() : 0;
     if (b == receiverBaud_)
         return;
+    const int was = receiverBaud_;
     receiverBaud_ = b;
     if (b == 0)
         fromLine_.setReceiver(0, nullptr);
+    else if (was > 0)
+        fromLine_.changeReceiverRate(b, lineTimeOf(cycle));  // a frame under way goes on
     else
         fromLine_.setReceiver(b, onLine_, lineTimeOf(cycle));
+}
+
+void Sci::startShift(std::uint64_t at, bool data, bool isBreak) {
+    shifting_ = true;
+    shiftingBreak_ = isBreak;
+    shiftingData_ = data;
+    segStart_ = at;
+    remaining_ = std::int64_t{kBitsPerFrame} << kFractionBits;
+    shiftEnd_ = at + std::uint64_t{kBitsPerFrame} * bitCycles();
+}
+
+void Sci::changeBaud(std::uint8_t value, std::uint64_t cycle) {
+    // The rate changes at once, also for the character being shifted: what is left of it goes
+    // at the new rate (M68HC11 Reference Manual, SCI: wait for TC before changing the rate).
+    if (shifting_ && bitCycles() != bitCyclesOf(value)) {
+        const auto done =
+            static_cast<std::int64_t>(((cycle - segStart_) << kFractionBits) / bitCycles());
+        remaining_ = std::max<std::int64_t>(0, remaining_ - done);
+        segStart_ = cycle;
+        baud_ = value;
+        const auto left = static_cast<std::uint64_t>(remaining_) * bitCycles();
+        shiftEnd_ = cycle + ((left + (1u << kFractionBits) - 1) >> kFractionBits);
+        if (shiftingData_)
+            toLine_.changeRate(lineTimeOf(cycle), lineBaud());
+    }
+    baud_ = value;
+    updateReceiver(cycle);
 }
 
 void Sci::endLineBreak(std::uint64_t cycle) {
@@ -73,7 +113,6 @@ void Sci::endLineBreak(std::uint64_t cycle) {
 }
 
 void Sci::startShifter(std::uint64_t at) {
-    const std::uint64_t frame = std::uint64_t{kBitsPerFrame} * bitCycles();
     if (!(sccr2_ & sci::TE))
         return;
     if (sccr2_ & sci::SBK) {
@@ -84,9 +123,7 @@ void Sci::startShifter(std::uint64_t at) {
             lineInBreak_ = true;
             ++breaksSent_;
         }
-        shifting_ = true;
-        shiftingBreak_ = true;
-        shiftEnd_ = at + frame;
+        startShift(at, false, true);
         return;
     }
     if (tdrFull_) {
@@ -94,15 +131,14 @@ void Sci::startShifter(std::uint64_t at) {
         toLine_.startFrame(tdr_, lineBaud(), lineTimeOf(at));
         ++framesSent_;
         tdrFull_ = false;
-        shifting_ = true;
-        shiftingBreak_ = false;
-        shiftEnd_ = at + frame;
+        startShift(at, true, false);
     }
 }
 
 void Sci::advanceTo(std::uint64_t cycle) {
     while (shifting_ && shiftEnd_ <= cycle) {
         shifting_ = false;
+        shiftingData_ = false;
         if (shiftingBreak_) {
             shiftingBreak_ = false;
             if (lineInBreak_ && (sccr2_ & (sci::TE | sci::SBK)) != (sci::TE | sci::SBK))
@@ -128,6 +164,8 @@ std::uint8_t Sci::status(std::uint64_t cycle) {
         s |= sci::IDLE;
     if (or_)
         s |= sci::OR;
+    if (nf_)
+        s |= sci::NF;
     if (fe_)
         s |= sci::FE;
     return s;
@@ -165,6 +203,8 @@ std::uint8_t Sci::read(std::uint8_t reg, std::uint64_t cycle) {
                 or_ = false;
             if (seen_ & sci::FE)
                 fe_ = false;
+            if (seen_ & sci::NF)
+                nf_ = false;
             if (seen_ & sci::IDLE)
                 idle_ = false;
             seen_ &=
@@ -182,8 +222,7 @@ void Sci::write(std::uint8_t reg, std::uint8_t value, std::uint64_t cycle) {
     advanceTo(cycle);
     switch (reg) {
         case sci::BAUD:
-            baud_ = value;
-            updateReceiver(cycle);
+            changeBaud(value, cycle);
             break;
         case sci::SCCR1:
             sccr1_ = value;
@@ -193,9 +232,7 @@ void Sci::write(std::uint8_t reg, std::uint8_t value, std::uint64_t cycle) {
             sccr2_ = value;
             if ((value & sci::TE) && !(old & sci::TE) && !shifting_) {
                 // Enabling the transmitter queues a preamble: one idle character.
-                shifting_ = true;
-                shiftingBreak_ = false;
-                shiftEnd_ = cycle + std::uint64_t{kBitsPerFrame} * bitCycles();
+                startShift(cycle, false, false);
             } else if (!shifting_) {
                 startShifter(cycle);
             }
@@ -215,7 +252,7 @@ void Sci::write(std::uint8_t reg, std::uint8_t value, std::uint64_t cycle) {
     }
 }
 
-void Sci::received(Byte byte, bool framingError, std::uint64_t cycle) {
+void Sci::received(Byte byte, bool framingError, std::uint64_t cycle, bool noise) {
     if (!(sccr2_ & sci::RE))
         return;
     if (rdrf_) {
@@ -225,6 +262,7 @@ void Sci::received(Byte byte, bool framingError, std::uint64_t cycle) {
         rdr_ = byte;
         rdrf_ = true;
         fe_ = framingError;
+        nf_ = noise;
     }
     lastRxCycle_ = cycle;
     idleArmed_ = true;

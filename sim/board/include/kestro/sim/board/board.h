@@ -38,7 +38,7 @@ class BoardError : public std::runtime_error {
 // Register offsets in the 64-byte register block that the board itself handles.
 namespace reg {
 inline constexpr std::uint8_t BPROT = 0x35;
-inline constexpr std::uint8_t EPROG = 0x36;
+inline constexpr std::uint8_t EPROG = 0x36;  // reserved on the four parts modelled
 inline constexpr std::uint8_t OPTION = 0x39;
 inline constexpr std::uint8_t COPRST = 0x3A;
 inline constexpr std::uint8_t PPROG = 0x3B;
@@ -71,6 +71,9 @@ struct BoardOptions {
     bool programmingVoltage = false;
     // How much line time one run slice covers.
     Duration slice = std::chrono::microseconds(500);
+    // The part was made with the security option: only then does NOSEC clear in CONFIG make
+    // the boot loader wipe the part (the standard parts ignore NOSEC).
+    bool securityOption = false;
 };
 
 // What the boot loader is doing, for displays and tests.

@@ -14,6 +14,15 @@
 
 namespace kestro::sim {
 
+// What a read returns where nothing answers: no memory inside the chip in single-chip mode,
+// no device on the expanded bus. The manuals leave it undefined (the data bus keeps whatever
+// was last on it). The board answers a mix of the address's bits that is never $FF, so that
+// nothing absent can pass for erased memory.
+inline std::uint8_t floatingBus(std::uint16_t address) {
+    const auto v = static_cast<std::uint8_t>((address >> 8) ^ (address & 0xFF) ^ 0x3C);
+    return v == 0xFF ? std::uint8_t{0x7E} : v;
+}
+
 // An 8 KB parallel EEPROM with page writes, data polling and JEDEC software data protection,
 // addressed by offset ($0000-$1FFF) within its window. The companion chip uses the same cell
 // array logic with its block protection on top.

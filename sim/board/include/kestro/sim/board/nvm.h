@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The chip's own non-volatile memories: the EEPROM with its CONFIG cell, programmed through
-// PPROG, and the EPROM of the 711E9, programmed through EPROG. Both count time in E cycles.
+// The chip's own non-volatile memories: the EEPROM with its CONFIG cell and the EPROM of the
+// 711E9, both programmed through PPROG. Both count time in E cycles.
 #pragma once
 
 #include <cstdint>
@@ -15,20 +15,16 @@ namespace kestro::sim {
 namespace pprog {
 inline constexpr std::uint8_t ODD = 0x80;
 inline constexpr std::uint8_t EVEN = 0x40;
+// The 711E9's EPROM latch; not implemented (reads 0) on the other parts.
+inline constexpr std::uint8_t ELAT = 0x20;
 inline constexpr std::uint8_t BYTE = 0x10;
 inline constexpr std::uint8_t ROW = 0x08;
 inline constexpr std::uint8_t ERASE = 0x04;
 inline constexpr std::uint8_t EELAT = 0x02;
 inline constexpr std::uint8_t EEPGM = 0x01;
+// On the 711E9 bit 0 switches the programming voltage to whichever array is latched.
+inline constexpr std::uint8_t EPGM = EEPGM;
 }  // namespace pprog
-
-namespace eprog {
-inline constexpr std::uint8_t MBE = 0x80;
-inline constexpr std::uint8_t ELAT = 0x20;
-inline constexpr std::uint8_t EXCOL = 0x10;
-inline constexpr std::uint8_t EXROW = 0x08;
-inline constexpr std::uint8_t EPGM = 0x01;
-}  // namespace eprog
 
 // BPROT bits: PTCON protects CONFIG, BPRT3..0 four blocks of the EEPROM.
 namespace bprot {
@@ -36,8 +32,11 @@ inline constexpr std::uint8_t PTCON = 0x10;
 inline constexpr std::uint8_t ALL = 0x1F;
 }  // namespace bprot
 
+class Eprom;
+
 // EEPROM array, CONFIG cell and the PPROG/BPROT logic (MC68HC11A8 technical data 3.5;
-// E series technical data 4.3).
+// M68HC11E family data sheet, EEPROM and EPROM sections). On the 711E9 PPROG also drives the
+// EPROM (ELAT, EPGM): attach it with attachEprom().
 class Eeprom {
   public:
     // 10 ms at E = 2 MHz: the programming and erase time the data sheet asks for.
@@ -51,13 +50,22 @@ class Eeprom {
     void factoryReset();  // erased array, factory CONFIG
     void reset();         // PPROG cleared, BPROT all set; any cycle in progress is abandoned
 
+    // The EPROM that PPROG's ELAT and EPGM drive (the 711E9's), or nullptr.
+    void attachEprom(Eprom* eprom) { eprom_ = eprom; }
+
+    // What a read of a cell returns while its array is latched for programming: the data sheets
+    // leave it undefined (the array is cut off from the bus). The board answers the cell's
+    // complement, which is never the cell and never reads as erased where the cell is.
+    static std::uint8_t cutOff(std::uint8_t cell) { return static_cast<std::uint8_t>(~cell); }
+
     // addr: offset in the array. While EELAT is set the array does not read as memory.
     std::uint8_t read(std::uint16_t offset) const;
     void writeArray(std::uint16_t offset, std::uint8_t value, std::uint64_t cycle);
     void writeConfig(std::uint8_t value, std::uint64_t cycle);
 
     std::uint8_t pprog() const { return pprog_; }
-    void writePprog(std::uint8_t value, std::uint64_t cycle);
+    // programmingVoltage: +12 V on XIRQ/VPPE, which only the 711E9's EPROM needs.
+    void writePprog(std::uint8_t value, std::uint64_t cycle, bool programmingVoltage = false);
 
     std::uint8_t bprotReg() const { return bprot_; }
     // canClear: within the 64 cycles after reset, or any time in a special mode.
@@ -81,6 +89,10 @@ class Eeprom {
 
     bool busy() const { return (pprog_ & pprog::EEPGM) != 0; }
     int cyclesCompleted() const { return completed_; }
+    // Times the programming voltage went on (EEPROM or EPROM) with no address of that memory
+    // latched: a program that latched an address where the memory is not. What silicon does
+    // then is not documented; the board changes nothing and counts them for tests.
+    int strayPulses() const { return stray_; }
 
   private:
     enum class Target { None, Array, Config };
@@ -89,6 +101,7 @@ class Eeprom {
     std::uint8_t erased(std::size_t offset) const;
 
     const Variant* v_;
+    Eprom* eprom_ = nullptr;
     std::map<std::uint16_t, std::uint8_t> worn_;
     std::vector<std::uint8_t> array_;
     std::uint8_t config_;
@@ -99,11 +112,12 @@ class Eeprom {
     std::uint8_t latchData_ = 0xFF;
     std::uint64_t pgmStart_ = 0;
     int completed_ = 0;
+    int stray_ = 0;
 };
 
-// EPROM of the 711E9 (MC68HC711E9 technical data, EPROM programming): ELAT latches an
+// EPROM of the 711E9 (M68HC11E family data sheet, EPROM programming): PPROG's ELAT latches an
 // address and data, EPGM switches the programming voltage to the array. Needs +12 V on
-// XIRQ/VPPE; without it a cycle changes nothing.
+// XIRQ/VPPE; without it a cycle changes nothing. The Eeprom that owns PPROG drives it.
 class Eprom {
   public:
     // 2 ms per byte at E = 2 MHz.
@@ -115,15 +129,18 @@ class Eprom {
 
     std::uint8_t read(std::uint16_t offset) const;
     void writeArray(std::uint16_t offset, std::uint8_t value);
-    std::uint8_t eprog() const { return eprog_; }
-    void writeEprog(std::uint8_t value, std::uint64_t cycle, bool programmingVoltage);
+    // PPROG's ELAT and EPGM as they are after a write, at the given cycle.
+    void control(bool elat, bool epgm, std::uint64_t cycle, bool programmingVoltage);
+    bool latchOpen() const { return elat_; }
+    bool latched() const { return latched_; }
 
     std::vector<std::uint8_t>& array() { return array_; }
     const std::vector<std::uint8_t>& array() const { return array_; }
 
   private:
     std::vector<std::uint8_t> array_;
-    std::uint8_t eprog_ = 0;
+    bool elat_ = false;
+    bool epgm_ = false;
     bool latched_ = false;
     std::uint16_t latchOffset_ = 0;
     std::uint8_t latchData_ = 0xFF;

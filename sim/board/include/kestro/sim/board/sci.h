@@ -61,8 +61,8 @@ class Sci {
 
     // Runs the transmitter up to the cycle, putting frames and breaks on the line.
     void advanceTo(std::uint64_t cycle);
-    // A frame arrived at the given cycle.
-    void received(Byte byte, bool framingError, std::uint64_t cycle);
+    // A frame arrived at the given cycle; noise: its samples disagreed (NF).
+    void received(Byte byte, bool framingError, std::uint64_t cycle, bool noise = false);
 
     bool interruptPending(std::uint64_t cycle);
 
@@ -82,6 +82,8 @@ class Sci {
 
   private:
     void startShifter(std::uint64_t at);
+    void startShift(std::uint64_t at, bool data, bool isBreak);
+    void changeBaud(std::uint8_t value, std::uint64_t cycle);
     void endLineBreak(std::uint64_t cycle);
     Duration cyclesToDuration(std::uint64_t cycles) const;
     TimePoint lineTimeOf(std::uint64_t cycle) const;
@@ -102,7 +104,12 @@ class Sci {
     bool tdrFull_ = false;
     bool shifting_ = false;
     bool shiftingBreak_ = false;
+    bool shiftingData_ = false;  // a frame on the line (not the preamble, not a break)
     std::uint64_t shiftEnd_ = 0;
+    // Where the shifter is in its character: what is left of it, in 1/65536 bit, at segStart_.
+    // A BAUD write changes the rate of the rest at once.
+    std::uint64_t segStart_ = 0;
+    std::int64_t remaining_ = 0;
     bool lineInBreak_ = false;
     TimePoint epoch_{0};
 
@@ -111,6 +118,7 @@ class Sci {
     bool rdrf_ = false;
     bool or_ = false;
     bool fe_ = false;
+    bool nf_ = false;
     bool idle_ = false;
     bool idleArmed_ = false;  // a frame came in since IDLE was last set
     std::uint64_t lastRxCycle_ = 0;
