@@ -37,8 +37,8 @@ void ramDownload(Target& target, const Inputs& in) {
     Frame::run(target, "ExtRam", "Download", [&](Frame& f) {
         if (!f.begin())
             return;
-        const auto file = chooseSRecordFile(f);
-        if (!file)
+        const auto records = chooseSRecordFile(f);
+        if (!records)
             return;
         if (!readStartAddress(in.startAddress)) {
             f.ui().message({kInvalidStartAddress, kAppTitle, Icon::Exclamation});
@@ -52,7 +52,7 @@ void ramDownload(Target& target, const Inputs& in) {
             f.portFailed(e);
         f.discardBuffers();
         f.wait(kRamTalkerStart);
-        f.streamFile(*file);
+        f.streamFile(*records);
         f.waitDrained();
         f.wait(Frame::kReplyWait);
         f.send(Byte{0x5A});

@@ -51,6 +51,28 @@ TEST(RamDownload, FileAtNineThousandSixHundredThenZAndTheAddressAsTyped) {
     EXPECT_EQ(b.wire.settingsLog, (std::vector<std::string>{"1200,n,8,1", "9600,n,8,1"}));
 }
 
+// The RAM talker runs in the internal RAM below $0200 and refuses data there, so such a file is
+// refused before the talker, as the start address is; a record that runs past $FFFF wraps to
+// $0000.
+TEST(RamDownload, AFileWithDataBelowTwoHundredIsRefusedBeforeTheTalker) {
+    const std::pair<unsigned, const char*> firsts[] = {
+        {0x0100, "$0100"}, {0x01FF, "$01FF"}, {0xFFFF, "$0000"}, {0x0200, nullptr}};
+    for (const auto& [address, told] : firsts) {
+        SCOPED_TRACE(address);
+        OpsBench b;
+        b.choose(testing::srecords(address, {0x01, 0x02}));
+        b.run("ExtRam");
+        if (!told) {
+            EXPECT_FALSE(b.wire.writes.empty());
+            continue;
+        }
+        EXPECT_EQ(b.texts(), std::vector<std::string>{"The file " + b.ui.chooserAnswer +
+                                                      " has data at " + told + ", below $0200."});
+        EXPECT_TRUE(b.wire.writes.empty());
+        EXPECT_TRUE(b.link.ready());
+    }
+}
+
 // --- the dump
 
 // A dump talker that answers the window's default range, $B600-$B7FF, with back-to-back
