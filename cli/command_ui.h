@@ -16,9 +16,14 @@ namespace kestro::cli {
 // bars a transfer report, and the chooser answers with the command's file.
 class CommandUi final : public OperationUi {
   public:
+    // content: the file as the job read it, before its first reset.
     CommandUi(Reporter& reporter, const Clock& clock, std::filesystem::path file,
-              std::int64_t fileSize)
-        : reporter_(reporter), clock_(clock), file_(std::move(file)), fileSize_(fileSize) {}
+              std::int64_t fileSize, const std::string* content = nullptr)
+        : reporter_(reporter),
+          clock_(clock),
+          file_(std::move(file)),
+          fileSize_(fileSize),
+          content_(content) {}
 
     void message(const Message& m) override;
     void setWindowEnabled(bool) override {}
@@ -27,6 +32,7 @@ class CommandUi final : public OperationUi {
     void setReceived(std::optional<Received> received) override;
     void setVisible(std::string_view, bool) override {}
     std::string chooseFile() override;
+    const std::string* chosenFileContent() const override { return content_; }
 
     // The worst verdict of the boxes shown; nullopt when none was.
     const std::optional<Exit>& exit() const { return exit_; }
@@ -41,6 +47,7 @@ class CommandUi final : public OperationUi {
     const Clock& clock_;
     std::filesystem::path file_;
     std::int64_t fileSize_;
+    const std::string* content_;
     std::optional<TimePoint> transferStart_;
     RateMeter meter_;
     std::optional<Exit> exit_;

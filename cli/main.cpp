@@ -7,6 +7,7 @@
 
 #include "command_line.h"
 #include "console.h"
+#include "input_files.h"
 #include "parallel.h"
 #include "runner.h"
 #include "settings_inputs.h"
@@ -42,11 +43,17 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Every file of the job is read once, here: a worker gets them from the process that
+    // started it.
+    cli::InputFiles files = plan.worker
+                                ? cli::InputFiles::fromStream(stdin).value_or(cli::InputFiles{})
+                                : cli::InputFiles::read(plan);
     const cli::Environment env{
         .talkerDir = std::filesystem::path(
                          QCoreApplication::applicationDirPath().toLocal8Bit().toStdString()) /
                      "asm",
         .deviceForComm = [&settings](int n) { return deviceForComm(*settings, n); },
+        .files = &files,
     };
     if (plan.worker) {
         cli::WorkerReporter reporter(stdout);
@@ -62,6 +69,7 @@ int main(int argc, char** argv) {
         cli::ConsoleReporter reporter(console, 0);
         return static_cast<int>(cli::runOnPort(plan, plan.ports.front(), env, reporter));
     }
-    return static_cast<int>(cli::runParallel(
-        plan, QCoreApplication::applicationFilePath().toLocal8Bit().toStdString(), console));
+    return static_cast<int>(
+        cli::runParallel(plan, QCoreApplication::applicationFilePath().toLocal8Bit().toStdString(),
+                         console, files.serialize()));
 }

@@ -50,7 +50,8 @@ void readLines(Worker& w) {
 
 }  // namespace
 
-Exit runParallel(const Plan& plan, const std::string& program, Console& console) {
+Exit runParallel(const Plan& plan, const std::string& program, Console& console,
+                 const std::string& files) {
     EventLoopClock clock;
     std::vector<Worker> workers(plan.ports.size());
     for (std::size_t i = 0; i < plan.ports.size(); ++i) {
@@ -82,6 +83,8 @@ Exit runParallel(const Plan& plan, const std::string& program, Console& console)
                          });
         w.start = clock.now();
         w.process->start(QString::fromStdString(program), arguments);
+        w.process->write(files.data(), static_cast<qint64>(files.size()));
+        w.process->closeWriteChannel();
     }
     clock.waitUntil(
         [&workers] {

@@ -199,10 +199,17 @@ class PortRun {
         return Exit::Success;
     }
 
+    InputFiles& files() { return env_.files ? *env_.files : ownFiles_; }
+
     Exit checkFile(const Step& step) {
         if (step.file.empty())
             return Exit::Success;
-        const auto problem = ops::sRecordFileProblem(step.file);
+        const InputFiles::File& file = files().get(step.file);
+        const auto problem =
+            file.content
+                ? ops::userFileProblem(step.button, step.file.string(), *file.content)
+                : LinkError("Cannot read the file " + step.file.string() + ": " + file.reason + ".",
+                            LinkError::Ending::KeepTarget);
         if (!problem)
             return Exit::Success;
         reporter_.line(Channel::Error, problem->what());
@@ -213,9 +220,12 @@ class PortRun {
 
     Exit runStep(const Step& step) {
         const TimePoint start = clock_.now();
-        // The file may have changed since the check before the first reset.
-        if (const Exit e = checkFile(step); e != Exit::Success)
-            return e;
+        // The file as it was read and checked before the first reset, and what goes out for it.
+        const std::string* content = step.file.empty() ? nullptr : &*files().get(step.file).content;
+        const std::int64_t sent =
+            content ? static_cast<std::int64_t>(
+                          ops::recordsToSend(step.button, step.file.string(), *content).size())
+                    : 0;
         std::optional<DumpTarget> dump;
         ops::Inputs inputs = step.inputs;
         if (!step.output.empty()) {
@@ -229,7 +239,7 @@ class PortRun {
         if (const Exit e = awaitReset(); e != Exit::Success)
             return record(step, e, "", 0, start);
 
-        CommandUi ui(reporter_, clock_, step.file, sizeOf(step.file));
+        CommandUi ui(reporter_, clock_, step.file, sent, content);
         Target target{*link_, ui, env_.talkerDir};
         ops::operationFor(step.button)(target, inputs);
         if (board_) {
@@ -258,7 +268,7 @@ class PortRun {
             }
         }
         const std::int64_t bytes =
-            !step.output.empty() && exit == Exit::Success ? sizeOf(step.output) : sizeOf(step.file);
+            !step.output.empty() && exit == Exit::Success ? sizeOf(step.output) : sent;
         return record(step, exit, verdict, bytes, start);
     }
 
@@ -277,6 +287,7 @@ class PortRun {
     const PortChoice& choice_;
     const Environment& env_;
     Reporter& reporter_;
+    InputFiles ownFiles_;
     EventLoopClock clock_;
     // The board outlives the port that holds its line.
     std::unique_ptr<sim::PersistedBoard> board_;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "command_line.h"
+#include "input_files.h"
 #include "report.h"
 
 namespace kestro::cli {
@@ -13,6 +14,8 @@ namespace kestro::cli {
 struct Environment {
     std::filesystem::path talkerDir;  // the asm folder beside the program
     std::function<std::string(int)> deviceForComm;
+    // The job's files as read once; nullptr: the run reads them itself, before its first reset.
+    InputFiles* files = nullptr;
 };
 
 // Runs the plan's commands in order on one port, each after its own reset, and stops at the

@@ -54,18 +54,21 @@ bool Frame::begin() {
     return true;
 }
 
-std::optional<std::filesystem::path> Frame::chooseFile() {
+std::optional<ChosenFile> Frame::chooseFile() {
     const std::string chosen = ui().chooseFile();
     if (chosen == kChooserCancel) {
         cancel();
         return std::nullopt;
     }
+    if (const std::string* content = ui().chosenFileContent())
+        return ChosenFile{chosen, *content};
     // Found out now, before the talker download uses up the reset.
     std::string reason;
-    if (!readFile(chosen, &reason))
+    auto content = readFile(chosen, &reason);
+    if (!content)
         throw LinkError("Cannot read the file " + chosen + ": " + reason + ".",
                         LinkError::Ending::KeepTarget);
-    return std::filesystem::path(chosen);
+    return ChosenFile{chosen, std::move(*content)};
 }
 
 void Frame::downloadTalker(const std::string& talkerFile) {
@@ -146,13 +149,8 @@ void Frame::send(Byte b) {
     send(ByteView(&b, 1));
 }
 
-void Frame::streamFile(const std::filesystem::path& file) {
-    std::string reason;
-    const auto content = readFile(file, &reason);
-    if (!content)
-        throw LinkError("Cannot read the file " + file.string() + ": " + reason + ".",
-                        LinkError::Ending::EndAsFrame);
-    const std::size_t length = content->size();
+void Frame::streamFile(std::string_view content) {
+    const std::size_t length = content.size();
     const std::size_t room =
         port().outBufferSize() - std::min(port().outBufferSize(), port().outBufferCount());
     ui().setProgress(1);
@@ -160,7 +158,7 @@ void Frame::streamFile(const std::filesystem::path& file) {
     for (const std::size_t piece : streamPieces(length, room)) {
         Bytes bytes(piece, kBeyondEndByte);
         const std::size_t fromFile = std::min(piece, length - read);
-        std::copy_n(content->begin() + static_cast<std::ptrdiff_t>(read), fromFile, bytes.begin());
+        std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(read), fromFile, bytes.begin());
         read += piece;
         send(ByteView(bytes));
 

@@ -34,6 +34,13 @@ struct Target {
     std::filesystem::path talkerDir;  // the asm folder beside the executable
 };
 
+// A user's file as chosen: read once, so that what is checked is what is sent, whatever happens
+// to the file afterwards.
+struct ChosenFile {
+    std::string name;  // as the chooser gave it
+    std::string content;
+};
+
 // The frame every operation runs in. Each member is one step, so an operation reads as the
 // sequence of steps it performs; run() ends the run soundly whatever fails on the way.
 class Frame {
@@ -51,13 +58,16 @@ class Frame {
     SerialPort& port() { return target_.link.port(); }
     LinkState& link() { return target_.link; }
     OperationUi& ui() { return target_.ui; }
+    // The object name of the button the run is for.
+    const std::string& button() const { return button_; }
     Clock& clock() { return target_.link.clock(); }
 
     // Refuses with "Please reset your HC11" unless the target is ready; otherwise disables the
     // window and shows "Please Wait" on the button.
     bool begin();
-    // Lets the user choose a file; on Cancel the run ends quietly and nullopt comes back.
-    std::optional<std::filesystem::path> chooseFile();
+    // Lets the user choose a file and reads it; on Cancel the run ends quietly and nullopt
+    // comes back.
+    std::optional<ChosenFile> chooseFile();
     // Sends the talker through the bootstrap loader, at the loader's line settings.
     void downloadTalker(const std::string& talkerFile);
     // Waits until everything queued has left the PC, within a limit that a working line never
@@ -71,8 +81,8 @@ class Frame {
     void send(ByteView bytes);
     void send(std::string_view text);
     void send(Byte b);
-    // Sends a user's file with progress on the bars.
-    void streamFile(const std::filesystem::path& file);
+    // Sends a user's file, as read and checked, with progress on the bars.
+    void streamFile(std::string_view content);
     // The frame's last steps: target not ready, caption back, window enabled.
     void finish();
     // Ends a run that has not used the target: caption back, window enabled.

@@ -34,6 +34,10 @@ class OperationUi {
     virtual void setVisible(std::string_view control, bool visible) = 0;
     // The file chooser: the full path of the chosen file, or "Cancel".
     virtual std::string chooseFile() = 0;
+    // The content of the file chooseFile() answered with, when the front end has read it
+    // already (the command line reads every file of a job once, before its first reset);
+    // nullptr: the operation reads the file itself.
+    virtual const std::string* chosenFileContent() const { return nullptr; }
 };
 
 inline constexpr std::string_view kChooserCancel = "Cancel";

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "talker_loader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace kestro {
 
@@ -55,28 +57,42 @@ Bytes talkerWireBytes(const Bytes& image) {
     return wire;
 }
 
-std::optional<std::string> readFile(const std::filesystem::path& path, std::string* reason) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
+std::optional<std::string> readFile(const std::filesystem::path& path, std::string* reason,
+                                    std::size_t limit) {
+    auto fail = [reason](const std::string& why) -> std::optional<std::string> {
         if (reason)
-            *reason = "it is a folder";
+            *reason = why;
         return std::nullopt;
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+        return fail("it is a folder");
+    std::string content;
+    if (S_ISREG(st.st_mode))
+        content.reserve(static_cast<std::size_t>(std::min<off_t>(st.st_size, limit)));
+    char piece[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, piece, sizeof piece);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return fail(std::strerror(errno));
+        if (n == 0)
+            return content;
+        if (static_cast<std::size_t>(n) > limit - content.size())
+            return fail("it holds more than " +
+                        (limit >= 1024 * 1024 ? std::to_string(limit / (1024 * 1024)) + " MB"
+                                              : std::to_string(limit) + " bytes") +
+                        ", far more than any file for the HC11's 64 KB");
+        content.append(piece, static_cast<std::size_t>(n));
     }
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (reason)
-            *reason = errno != 0 ? std::strerror(errno) : "it cannot be opened";
-        return std::nullopt;
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad()) {
-        if (reason)
-            *reason = "it cannot be read";
-        return std::nullopt;
-    }
-    return content.str();
 }
 
 }  // namespace kestro

@@ -23,7 +23,14 @@ inline constexpr std::size_t kLoaderMinBytes = 257;
 // The boot loader echoes every byte after the sync byte; the first 256 are always checked.
 inline constexpr std::size_t kEchoChecked = 256;
 
-// Reads a whole file; nullopt with the system's reason when it cannot.
-std::optional<std::string> readFile(const std::filesystem::path& path, std::string* reason);
+// Far more than any file for the HC11's 64 KB: an S-record or Intel HEX file for all of it is
+// under 200 KB, an ELF file with its debugging information a few hundred.
+inline constexpr std::size_t kFileLimit = 8 * 1024 * 1024;
+
+// Reads a whole file in one pass, so that a pipe or a process substitution works as a file
+// does; nullopt with the reason when it cannot, or when it holds more than limit bytes (a
+// device such as /dev/zero would never end).
+std::optional<std::string> readFile(const std::filesystem::path& path, std::string* reason,
+                                    std::size_t limit = kFileLimit);
 
 }  // namespace kestro

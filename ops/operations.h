@@ -56,12 +56,21 @@ std::vector<ButtonOperation> xicorOperations();
 // end, "W", each item written on its own.
 void sendRangeCommand(Frame& f, const std::string& begin, const std::string& end);
 
-// Lets the user choose the S-record file to send and checks it before anything goes to the
-// target; nullopt when the user cancelled (the run has then ended).
-std::optional<std::filesystem::path> chooseSRecordFile(Frame& f);
+// Lets the user choose the file to send, reads it once and checks it before anything goes to
+// the target: the S-records to send, or nullopt when the user cancelled (the run has then
+// ended). Exactly what was checked is sent, whatever happens to the file afterwards.
+std::optional<std::string> chooseSRecordFile(Frame& f);
 
-// Why a user's file cannot be sent, as the user is told it (a run that meets it keeps the
-// target); nullopt when it can. A front end that knows the file early asks before a reset.
-std::optional<LinkError> sRecordFileProblem(const std::filesystem::path& file);
+// The S-records to send for a user's file as read: an S-record file as it stands, an Intel HEX
+// or ELF file (told apart by their content) as S1 records in address order. Throws the
+// LinkError, as the user is told it (a run that meets it keeps the target), when the file
+// cannot go to the operation behind button.
+std::string recordsToSend(std::string_view button, const std::string& name,
+                          std::string_view content);
+
+// As recordsToSend, for a front end that knows its files before any reset: why the file cannot
+// go, or nullopt when it can.
+std::optional<LinkError> userFileProblem(std::string_view button, const std::string& name,
+                                         std::string_view content);
 
 }  // namespace kestro::ops

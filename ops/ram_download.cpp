@@ -31,14 +31,38 @@ namespace {
 constexpr const char* kRamSettings = "9600,n,8,1";
 constexpr Duration kRamTalkerStart = 500ms;
 
+// The RAM talker's error letters: after one it takes nothing more and runs nothing.
+struct Refusal {
+    char letter;
+    const char* why;
+};
+constexpr Refusal kRefusals[] = {
+    {'A',
+     "It refused a record in the internal RAM below $0200, where it runs, or in the register "
+     "block at $1000-$103F."},
+    {'C',
+     "A record's checksum did not hold when it arrived: a character was lost or changed on "
+     "the line."},
+};
+constexpr const char* kNothingRun = "The HC11 refused the program, so nothing was run.";
+
+// What the user is told when the talker answered the file with an error letter.
+Message refusedProgram(const std::string& reply) {
+    for (const Refusal& r : kRefusals)
+        if (reply.find(r.letter) != std::string::npos)
+            return {kNothingRun, kAppTitle, Icon::Critical, r.why};
+    return {kNothingRun, kAppTitle, Icon::Critical,
+            "Its answer is none of the talker's error letters: the line may be disturbed."};
+}
+
 // Loads a file into external RAM through the RAM talker at 9600 baud, then has the talker run
-// it at the typed address. Nothing comes back.
+// it at the typed address. Nothing comes back unless the talker refused the file.
 void ramDownload(Target& target, const Inputs& in) {
     Frame::run(target, "ExtRam", "Download", [&](Frame& f) {
         if (!f.begin())
             return;
-        const auto file = chooseSRecordFile(f);
-        if (!file)
+        const auto records = chooseSRecordFile(f);
+        if (!records)
             return;
         if (!readStartAddress(in.startAddress)) {
             f.ui().message({kInvalidStartAddress, kAppTitle, Icon::Exclamation});
@@ -52,9 +76,16 @@ void ramDownload(Target& target, const Inputs& in) {
             f.portFailed(e);
         f.discardBuffers();
         f.wait(kRamTalkerStart);
-        f.streamFile(*file);
+        f.streamFile(*records);
         f.waitDrained();
         f.wait(Frame::kReplyWait);
+        // The PC checks the file before it goes, but a character changed on the line still
+        // makes the talker refuse it; it then runs nothing, whatever follows.
+        if (f.port().inBufferCount() != 0) {
+            f.ui().message(refusedProgram(textOf(f.port().input())));
+            f.finish();
+            return;
+        }
         f.send(Byte{0x5A});
         // Sent exactly as typed: the talker reads the text itself.
         f.send(std::string_view(in.startAddress));

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "operations.h"
 
+#include <algorithm>
+
+#include "elf_image.h"
+#include "intel_hex.h"
+#include "memory_image.h"
 #include "srecord_check.h"
-#include "talker_loader.h"
 
 namespace kestro::ops {
 
@@ -29,28 +33,101 @@ void sendRangeCommand(Frame& f, const std::string& begin, const std::string& end
     f.send(Byte{'W'});
 }
 
-std::optional<LinkError> sRecordFileProblem(const std::filesystem::path& file) {
-    std::string reason;
-    const auto content = readFile(file, &reason);
-    if (!content)
-        return LinkError("Cannot read the file " + file.string() + ": " + reason + ".",
-                         LinkError::Ending::KeepTarget);
-    if (const auto problem = checkSRecordFile(*content)) {
-        const std::string where =
-            problem->line > 0 ? "Line " + std::to_string(problem->line) + ": " : std::string();
-        return LinkError("The file " + file.string() + " is not an S-record file for the HC11.",
-                         LinkError::Ending::KeepTarget, where + problem->what + ".");
+namespace {
+
+// How the user is told which kind of file was refused.
+constexpr const char* kKindNames[] = {"an S-record file", "an Intel HEX file", "an ELF file"};
+
+LinkError refusal(const std::string& name, formats::Kind kind, int line, const std::string& what,
+                  const std::string& hint = {}) {
+    std::string detail = what + "." + hint;
+    if (line > 0)
+        detail = "Line " + std::to_string(line) + ": " + detail;
+    else if (detail[0] >= 'a' && detail[0] <= 'z')
+        detail[0] = static_cast<char>(detail[0] - 'a' + 'A');
+    return LinkError(
+        "The file " + name + " is not " + kKindNames[static_cast<int>(kind)] + " for the HC11.",
+        LinkError::Ending::KeepTarget, detail);
+}
+
+// The number of the first line that holds more than blanks; 0 for none.
+int firstTextLine(std::string_view content) {
+    const auto at = content.find_first_not_of(" \t\r\n");
+    if (at == std::string_view::npos)
+        return 0;
+    return 1 + static_cast<int>(std::count(
+                   content.begin(), content.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+}
+
+// The lowest address an operation's file may put data at. The RAM talker runs in the internal
+// RAM below $0200 and refuses a record there, and then runs nothing.
+struct LowestAddress {
+    std::string_view button;
+    std::uint16_t lowest;
+    const char* why;
+};
+constexpr LowestAddress kLowestAddresses[] = {
+    {"ExtRam", 0x0200,
+     "The talker that loads it runs in the HC11's internal RAM below $0200, so it refuses data "
+     "there and runs nothing."},
+};
+
+}  // namespace
+
+std::string recordsToSend(std::string_view button, const std::string& name,
+                          std::string_view content) {
+    const formats::Kind kind = formats::kindOf(content);
+    std::string records;
+    if (kind == formats::Kind::SRecord) {
+        if (const auto problem = checkSRecordFile(content)) {
+            // A file whose first line is no record at all may be meant as another kind.
+            const bool noRecordAtAll =
+                problem->what == "not an S-record" && problem->line == firstTextLine(content);
+            throw refusal(name, kind, problem->line, problem->what,
+                          noRecordAtAll ? " Kestro takes S-record, Intel HEX and ELF files." : "");
+        }
+        // Sent as it stands.
+        records = std::string(content);
+    } else {
+        const auto image = kind == formats::Kind::IntelHex ? formats::readIntelHex(content)
+                                                           : formats::readElf(content);
+        if (const auto* problem = std::get_if<formats::Problem>(&image))
+            throw refusal(name, kind, problem->line, problem->what);
+        auto converted = formats::s1Records(std::get<formats::Image>(image));
+        if (const auto* problem = std::get_if<formats::Problem>(&converted))
+            throw refusal(name, kind, problem->line, problem->what);
+        records = std::move(std::get<std::string>(converted));
+        // The same rules as a chosen S-record file, on what goes out.
+        if (const auto problem = checkSRecordFile(records))
+            throw refusal(name, kind, 0, problem->what);
+    }
+    for (const LowestAddress& rule : kLowestAddresses) {
+        if (rule.button != button)
+            continue;
+        const auto lowest = lowestDataAddress(records);
+        if (lowest && *lowest < rule.lowest)
+            throw LinkError("The file " + name + " has data at " + formats::hexAddress(*lowest) +
+                                ", below " + formats::hexAddress(rule.lowest) + ".",
+                            LinkError::Ending::KeepTarget, rule.why);
+    }
+    return records;
+}
+
+std::optional<LinkError> userFileProblem(std::string_view button, const std::string& name,
+                                         std::string_view content) {
+    try {
+        recordsToSend(button, name, content);
+    } catch (const LinkError& e) {
+        return e;
     }
     return std::nullopt;
 }
 
-std::optional<std::filesystem::path> chooseSRecordFile(Frame& f) {
+std::optional<std::string> chooseSRecordFile(Frame& f) {
     auto file = f.chooseFile();
     if (!file)
         return std::nullopt;
-    if (auto problem = sRecordFileProblem(*file))
-        throw *problem;
-    return file;
+    return recordsToSend(f.button(), file->name, file->content);
 }
 
 }  // namespace kestro::ops

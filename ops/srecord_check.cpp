@@ -103,4 +103,30 @@ std::optional<SRecordProblem> checkSRecordFile(std::string_view content) {
     return std::nullopt;
 }
 
+std::optional<std::uint16_t> lowestDataAddress(std::string_view content) {
+    std::optional<std::uint16_t> lowest;
+    while (!content.empty()) {
+        const auto end = content.find('\n');
+        const std::string_view line = content.substr(0, end);
+        content = end == std::string_view::npos ? std::string_view{} : content.substr(end + 1);
+        if (line.size() < 8 || line.substr(0, 2) != "S1")
+            continue;
+        int field[3];
+        for (int i = 0; i < 3; ++i) {
+            const int hi = hexValue(line[2 + 2 * i]);
+            const int lo = hexValue(line[3 + 2 * i]);
+            field[i] = hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
+        }
+        const int count = field[0] - 3;  // less the address and the checksum
+        if (count <= 0 || field[1] < 0 || field[2] < 0)
+            continue;
+        const unsigned address = static_cast<unsigned>(field[1] * 256 + field[2]);
+        const auto first = static_cast<std::uint16_t>(
+            address + static_cast<unsigned>(count) > 0x10000 ? 0 : address);
+        if (!lowest || first < *lowest)
+            lowest = first;
+    }
+    return lowest;
+}
+
 }  // namespace kestro::ops

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,5 +19,9 @@ struct SRecordProblem {
 // data record, nothing with 24- or 32-bit addresses. The talkers parse what they are sent, so a
 // binary or damaged file would otherwise be reported as programmed or equal.
 std::optional<SRecordProblem> checkSRecordFile(std::string_view content);
+
+// The lowest address a data byte of a checked S-record file goes to; a record that runs past
+// $FFFF wraps to $0000, as the HC11's address does. nullopt when no S1 record holds data.
+std::optional<std::uint16_t> lowestDataAddress(std::string_view content);
 
 }  // namespace kestro::ops

@@ -6,14 +6,17 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <fstream>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "scratch.h"
 
@@ -169,6 +172,42 @@ TEST(KestroCli, ThreeBoardsAtOnceWithOneFailing) {
     EXPECT_TRUE(contains(r.err, "board y: Error found at\nboard y: B600")) << r.err;
 }
 
+// Every file of a job is read once, before the first reset: a process substitution and a named
+// pipe work in a chain and with several boards, and the toolchain's ELF and Intel HEX files go as
+// its S-records do.
+TEST(KestroCli, InputsAreReadOnceWhateverKindTheyAre) {
+    Home home;
+    QProcess shell;
+    home.start(shell, "/bin/bash",
+               {"-c", std::string(KESTRO_CLI) +
+                          " --board s program <(cat fw.s19) compare <(cat fw.s19) 2>/dev/null"});
+    ASSERT_TRUE(shell.waitForFinished(300'000));
+    EXPECT_EQ(shell.exitCode(), 0);
+    EXPECT_EQ(shell.readAllStandardOutput().toStdString(),
+              "Eeprom is program\nFile equal Eeprom\n");
+
+    const std::filesystem::path fifo = home.path / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--board", "f", "program", "fifo", "compare", "fifo"},
+          std::vector<std::string>{"--board", "f", "--board", "g", "--json", "program", "fifo"}}) {
+        SCOPED_TRACE(args.size());
+        std::thread writer(
+            [&] { std::ofstream(fifo) << kestro::testing::slurp(home.path / "fw.s19"); });
+        const Result r = home.run(args);
+        writer.join();
+        EXPECT_EQ(r.exit, 0) << r.err;
+    }
+#ifdef KESTRO_USER_PROGRAMS
+    const std::string programs = KESTRO_USER_PROGRAMS;
+    home.expect({{{"--board", "t", "program", programs + "/user_program.elf", "compare",
+                   programs + "/user_program.hex", "compare", programs + "/user_program.s19"},
+                  0,
+                  "Eeprom is program\nFile equal Eeprom\nFile equal Eeprom\n",
+                  {" B/s, "}}});
+#endif
+}
+
 #ifdef KESTRO_BOARD
 // kestro-board's pseudo-terminal as a serial port, and its user resetting it at each prompt.
 TEST(KestroCli, AChainOnTheBoardOfAnotherProcess) {
@@ -207,6 +246,8 @@ TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
     const std::string name = tty;
     Home home;
     home.write("notes.s19", "these are my notes\n");
+    home.write("cut.hex", ":03B600000A0B0C26\n");
+    home.write("low.s19", "S107010001020304ED\r\nS9030000FC\r\n");
     // Comm 2 as the window's port map has it.
     std::filesystem::create_directories(home.path / ".config/kestro");
     home.write(".config/kestro/kestro.ini", "[ports]\nComm2=" + name + "\n");
@@ -219,6 +260,15 @@ TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
          5,
          "",
          {"The file notes.s19 is not an S-record file for the HC11."}},
+        {{"--comm", "2", "program", "cut.hex"},
+         5,
+         "",
+         {"The file cut.hex is not an Intel HEX file for the HC11.", "may be cut short"}},
+        {{"--comm", "2", "ram", "low.s19", "--start", "2000"},
+         5,
+         "",
+         {"The file low.s19 has data at $0100, below $0200."}},
+        {{"--comm", "2", "program", "/dev/zero"}, 5, "", {"/dev/zero: it holds more than 8 MB"}},
         {{"--port", name, "dump", "-o", "no/such/folder/d.s19"},
          5,
          "",

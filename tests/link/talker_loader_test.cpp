@@ -1,6 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
+#include <thread>
+
+#include "scratch.h"
 #include "talker_loader.h"
 
 namespace kestro {
@@ -28,6 +34,40 @@ TEST(TalkerImage, TakesTheDataFieldsOfS1RecordsInFileOrder) {
     };
     for (const auto& [text, image] : cases)
         EXPECT_EQ(talkerImage(text), image) << text;
+}
+
+// Every file is read in one pass and up to a limit: a pipe gives its content once, and a device
+// that never ends is refused instead of filling the memory.
+TEST(ReadFile, OnceAndBoundedWhateverTheFileIs) {
+    testing::ScratchDir dir;
+    const auto file = dir.write("fw.s19", std::string(100, 'S'));
+    const auto fifo = dir.path / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&fifo] { std::ofstream(fifo) << "S9030000FC\n"; });
+    struct Case {
+        const char* what;
+        std::filesystem::path path;
+        std::size_t limit;
+        std::optional<std::string> content;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"a file at the limit", file, 100, std::string(100, 'S'), ""},
+        {"a byte over it", file, 99, std::nullopt,
+         "it holds more than 99 bytes, far more than any file for the HC11's 64 KB"},
+        {"a pipe", fifo, kFileLimit, "S9030000FC\n", ""},
+        {"a device without end", "/dev/zero", kFileLimit, std::nullopt,
+         "it holds more than 8 MB, far more than any file for the HC11's 64 KB"},
+        {"a folder", dir.path, kFileLimit, std::nullopt, "it is a folder"},
+        {"nothing there", dir.path / "gone", kFileLimit, std::nullopt, "No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string reason;
+        EXPECT_EQ(readFile(c.path, &reason, c.limit), c.content);
+        EXPECT_EQ(reason, c.reason);
+    }
+    writer.join();
 }
 
 }  // namespace

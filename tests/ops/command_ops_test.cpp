@@ -35,7 +35,7 @@ TEST(EveryOperation, NeedsAResetAndGivesItsCaptionBack) {
         EXPECT_TRUE(idle.wire.writes.empty());
 
         OpsBench b;
-        b.choose("S1050000860173\r\nS9030000FC\r\n");
+        b.choose("S1052000860153\r\nS9030000FC\r\n");
         ops::Inputs in;
         in.dumpFolder = b.talkerDir;
         b.run(button, in);

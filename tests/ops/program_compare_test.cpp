@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <functional>
+
 #include "ops_bench.h"
 
 namespace kestro {
@@ -8,13 +11,18 @@ namespace {
 
 using testing::OpsBench;
 
-// Cancelled, unreadable or not S-records: refused before the talker goes, so the reset is kept.
-// The RAM download looks at its start address only once the file will do.
+// Cancelled, unreadable, of no kind Kestro takes, or damaged: refused before the talker goes,
+// so the reset is kept. The RAM download looks at its start address only once the file will do.
 TEST(ChosenFile, AFileThatCannotGoIsRefusedBeforeTheTalker) {
     const std::tuple<const char*, std::string, std::string> choices[] = {
         {"cancel", "", ""},
         {"missing", "/gone.s19", ""},
-        {"binary", "/firmware.bin", "Line 1: not an S-record."},
+        {"a folder", "/", ""},
+        {"binary", "/firmware.bin",
+         "Line 1: not an S-record. Kestro takes S-record, Intel HEX and ELF files."},
+        {"Intel HEX cut short", "/app.hex",
+         "It has no end-of-file record (type 01), so it may be cut short."},
+        {"ELF cut short", "/app.elf", "It is a damaged ELF file: "},
     };
     for (const char* button : {"EepromProgram", "EpromProgram", "ExtEEprog", "Xiprog",
                                "EepromCompare", "EpromCompare", "ExtEEcomp", "Xicomp", "ExtRam"})
@@ -24,6 +32,10 @@ TEST(ChosenFile, AFileThatCannotGoIsRefusedBeforeTheTalker) {
             b.scratch.write("firmware.bin", std::string("\x12\x00\xff\x7f"
                                                         "ELF",
                                                         7));
+            b.scratch.write("app.hex", ":03B600000A0B0C26\n");
+            b.scratch.write("app.elf",
+                            "\x7F"
+                            "ELF\x01\x02\x01");
             const std::string path = chosen.empty() ? "Cancel" : b.talkerDir.string() + chosen;
             b.ui.chooserAnswer = path;
             ops::Inputs in;
@@ -37,7 +49,7 @@ TEST(ChosenFile, AFileThatCannotGoIsRefusedBeforeTheTalker) {
             for (const Message& m : b.ui.messages) {
                 EXPECT_EQ(m.icon, Icon::Critical);
                 EXPECT_NE(m.text.find(path), std::string::npos) << m.text;
-                EXPECT_EQ(m.detail, detail);
+                EXPECT_EQ(m.detail.substr(0, detail.size()), detail);
             }
         }
 }
@@ -121,6 +133,38 @@ TEST(ProgramFailure, TheLetterAndAddressSayWhatWentWrongAndWhere) {
         EXPECT_EQ(b.ui.messages[0].text, c.box);
         EXPECT_EQ(b.ui.messages[0].reason, c.reason);
     }
+}
+
+// The file is read once, when chosen: what was checked is what goes out, whatever happens to the
+// file during the talker download.
+TEST(ChosenFile, WhatWasCheckedIsSentWhateverHappensToTheFileLater) {
+    const std::string file = "S107B6000102030438\r\nS107B6040506070824\r\nS9030000FC\r\n";
+    const std::pair<const char*, std::function<void(const std::filesystem::path&)>> changes[] = {
+        {"overwritten with text",
+         [](const auto& p) { std::ofstream(p, std::ios::trunc) << "my notes\n"; }},
+        {"cut to one record", [](const auto& p) { std::filesystem::resize_file(p, 20); }},
+        {"removed", [](const auto& p) { std::filesystem::remove(p); }},
+    };
+    for (const auto& [what, change] : changes) {
+        SCOPED_TRACE(what);
+        OpsBench b;
+        b.choose(file);
+        b.clock.schedule(b.clock.now() + 300ms,
+                         [&, change = change] { change(b.ui.chooserAnswer); });
+        b.run("EepromProgram");
+        EXPECT_EQ(b.sentToTalker(), bytesOf(file + std::string(1, '\0')));
+        EXPECT_EQ(b.texts(), std::vector<std::string>{"Eeprom is program"});
+    }
+}
+
+// An Intel HEX or ELF file goes out as the S1 records of what it holds, in address order.
+TEST(ChosenFile, IntelHexGoesOutAsTheS1RecordsOfWhatItHolds) {
+    OpsBench b;
+    b.choose(":03B610000A0B0C16\n:02B60000123402\n:00000001FF\n", "app.s19");
+    b.run("EepromCompare");
+    EXPECT_EQ(textOf(b.sentToTalker()),
+              std::string("S105B6001234FE\r\nS106B6100A0B0C12\r\nS9030000FC\r\n") + '\0');
+    EXPECT_EQ(b.texts(), std::vector<std::string>{"File equal Eeprom"});
 }
 
 }  // namespace

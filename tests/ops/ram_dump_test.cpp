@@ -51,6 +51,57 @@ TEST(RamDownload, FileAtNineThousandSixHundredThenZAndTheAddressAsTyped) {
     EXPECT_EQ(b.wire.settingsLog, (std::vector<std::string>{"1200,n,8,1", "9600,n,8,1"}));
 }
 
+// The RAM talker runs in the internal RAM below $0200 and refuses data there, so such a file is
+// refused before the talker, as the start address is; a record that runs past $FFFF wraps to
+// $0000.
+TEST(RamDownload, AFileWithDataBelowTwoHundredIsRefusedBeforeTheTalker) {
+    const std::pair<unsigned, const char*> firsts[] = {
+        {0x0100, "$0100"}, {0x01FF, "$01FF"}, {0xFFFF, "$0000"}, {0x0200, nullptr}};
+    for (const auto& [address, told] : firsts) {
+        SCOPED_TRACE(address);
+        OpsBench b;
+        b.choose(testing::srecords(address, {0x01, 0x02}));
+        b.run("ExtRam");
+        if (!told) {
+            EXPECT_FALSE(b.wire.writes.empty());
+            continue;
+        }
+        EXPECT_EQ(b.texts(), std::vector<std::string>{"The file " + b.ui.chooserAnswer +
+                                                      " has data at " + told + ", below $0200."});
+        EXPECT_TRUE(b.wire.writes.empty());
+        EXPECT_TRUE(b.link.ready());
+    }
+}
+
+// A talker that refused the file anyway (a character changed on the line) runs nothing: it is not
+// sent the start address, and the user is told, not that the program was sent.
+TEST(RamDownload, TheTalkersErrorLetterEndsTheRun) {
+    const std::pair<char, const char*> letters[] = {
+        {'A', "It refused a record below $0200"},
+        {'C', "A record's checksum did not hold"},
+        {'\x13', "Its answer is none of the talker's error letters"}};
+    for (const auto& [letter, detail] : letters) {
+        SCOPED_TRACE(letter);
+        OpsBench b;
+        b.target.talker = [&b, letter = letter, started = false, told = false](Byte x) mutable {
+            if (!std::exchange(started, true))
+                b.target.after(400ms, [&b] { b.target.setBaud(9600); });
+            // At the end of the first record.
+            if (x == '\n' && !std::exchange(told, true))
+                b.target.send(Byte(letter));
+            b.toTalker.push_back(x);
+        };
+        b.choose(kFile);
+        b.run("ExtRam");
+        b.clock.advance(1s);
+        EXPECT_EQ(b.sentToTalker(), bytesOf(kFile + std::string(1, '\0')));
+        ASSERT_EQ(b.ui.messages.size(), 1u);
+        EXPECT_EQ(b.ui.messages[0].text, "The HC11 refused the program, so nothing was run.");
+        EXPECT_EQ(b.ui.messages[0].detail.substr(0, std::string(detail).size()), detail);
+        EXPECT_FALSE(b.link.ready());
+    }
+}
+
 // --- the dump
 
 // A dump talker that answers the window's default range, $B600-$B7FF, with back-to-back

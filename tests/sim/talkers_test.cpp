@@ -234,6 +234,34 @@ TEST(EepromOnBoardFiles, AssembledFilesProgramAndCompareAsTheFileSays) {
     }
 }
 
+#ifdef KESTRO_USER_PROGRAMS
+// A user's program as the linker wrote it, as objcopy's Intel HEX of it and as its S-records:
+// each programs the EEPROM alike, leaving what lies between its sections erased, and compares
+// equal with the others.
+TEST(EepromOnBoardFiles, ElfIntelHexAndSRecordsOfOneProgramProgramTheEepromAlike) {
+    const fs::path dir = KESTRO_USER_PROGRAMS;
+    const char* names[] = {"user_program.s19", "user_program.elf", "user_program.hex"};
+    std::optional<Bytes> programmed;
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        Station s(Chip::E9);
+        EXPECT_EQ(s.run("EepromProgram", {}, dir / name), says("Eeprom is program", "Eeprom"));
+        const Bytes eeprom = slice(s.board.eeprom().array(), 0, 0x200);
+        if (programmed) {
+            EXPECT_EQ(eeprom, *programmed);
+        }
+        programmed = eeprom;
+        for (const char* other : names)
+            EXPECT_EQ(s.run("EepromCompare", {}, dir / other), says("File equal Eeprom", "Eeprom"))
+                << other;
+    }
+    // The code's last byte, the erased room after it, the table, and the data stored after it.
+    EXPECT_EQ(slice(*programmed, 0x16, 2), (Bytes{0xE9, 0xFF}));
+    EXPECT_EQ(slice(*programmed, 0x100, 2), (Bytes{0x00, 0x01}));
+    EXPECT_EQ(slice(*programmed, 0x180, 5), (Bytes{0x12, 0x34, 0x56, 0x78, 0xFF}));
+}
+#endif
+
 // ---- failures the talkers report, leaving the memory as it was
 
 // An erase of one page keeps the other; where the talker cannot erase it answers E.
@@ -385,10 +413,38 @@ TEST(CompanionOnBoard, ProgramCompareProtectAndRegisters) {
 
 // ---- RAM download, dump
 
+// The RAM download's steps without the PC's check of the file: what the talker answers after it.
+std::string ramTalk(Station& s, const std::string& file, const std::string& start) {
+    s.board.resetBootstrap();
+    s.clock.advance(std::chrono::milliseconds(100));
+    std::string reply;
+    Frame::run(s.target, "ExtRam", "Download", [&](Frame& f) {
+        if (!f.begin())
+            return;
+        f.downloadTalker("ram.S19");
+        f.waitDrained();
+        f.wait(std::chrono::milliseconds(500));
+        f.port().setSettings("9600,n,8,1");
+        f.discardBuffers();
+        f.wait(std::chrono::milliseconds(500));
+        f.streamFile(file);
+        f.waitDrained();
+        f.wait(Frame::kReplyWait);
+        reply = textOf(f.port().input());
+        f.send(Byte{0x5A});
+        f.send(std::string_view(start));
+        f.waitDrained();
+        f.finish();
+    });
+    return reply;
+}
+
+// A program downloaded into the external RAM runs from the start address, all its records
 // A program downloaded into the external RAM runs from the start address, all its records
 // loaded, also on the A8 and 811E2, whose loader starts the talker while its last echo is
-// still going out; a file the talker refuses (a record in its own internal RAM or the
-// register block) runs not at all.
+// still going out. A file with a record in the talker's own internal RAM is refused before the
+// talker (and if the talker is sent one all the same, it answers A and runs nothing); one with a
+// record in the register block is refused by the talker, and nothing runs.
 TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
     const Bytes program{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};  // ldaa #$5A; staa $3000; bra .
     const std::string text = srecords(0x2000, program, 3, "\n");
@@ -405,8 +461,9 @@ TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
         {"with S9", Chip::E9, text, 0x5A},
         {"without S9", Chip::A8, withoutS9, 0x5A},
         {"on the 811E2", Chip::E2_811, text, 0x5A},
-        {"refused", Chip::E9, withoutS9 + intoTalker.substr(intoTalker.find("S1")), 0x00},
-        {"the registers refused", Chip::E9,
+        {"refused before the talker", Chip::E9,
+         withoutS9 + intoTalker.substr(intoTalker.find("S1")), 0x00},
+        {"the registers refused by the talker", Chip::E9,
          withoutS9 + intoRegisters.substr(intoRegisters.find("S1")), 0x00},
     };
     for (const Case& c : cases) {
@@ -414,7 +471,22 @@ TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
         Station s(c.chip);
         ops::Inputs in;
         in.startAddress = "2000";
-        EXPECT_EQ(s.run("ExtRam", in, s.file(c.file)), kNoBox);
+        if (c.at3000 == 0x5A) {
+            EXPECT_EQ(s.run("ExtRam", in, s.file(c.file)), kNoBox);
+        } else {
+            const auto boxes = s.run("ExtRam", in, s.file(c.file));
+            ASSERT_EQ(boxes.size(), 1u);
+            if (std::string_view(c.what).find("registers") != std::string_view::npos) {
+                EXPECT_EQ(boxes[0].text, "The HC11 refused the program, so nothing was run.");
+            } else {
+                EXPECT_TRUE(boxes[0].text.ends_with("has data at $0100, below $0200."))
+                    << boxes[0].text;
+                EXPECT_TRUE(s.link.ready());
+                EXPECT_EQ(s.board.devices().ram()[0x2000], 0x00);
+                // Sent as another sender would send it.
+                EXPECT_EQ(ramTalk(s, c.file, "2000"), "A");
+            }
+        }
         s.clock.advance(std::chrono::milliseconds(50));
         s.board.catchUp();
         EXPECT_EQ(s.board.devices().ram()[0x2000], 0x86) << "the first record was not loaded";
@@ -504,7 +576,7 @@ std::string talkTo(Station& s, const std::string& talker, const fs::path& file) 
         f.waitDrained();
         f.wait(Frame::kSettle);
         f.discardBuffers();
-        f.streamFile(file);
+        f.streamFile(slurp(file));
         f.waitDrained();
         f.wait(Frame::kReplyWait);
         reply = textOf(f.port().input());
