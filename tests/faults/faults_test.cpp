@@ -82,6 +82,7 @@ struct Outcome {
     bool windowEnabled = false;
     std::vector<TimePoint> steps;     // empty when nothing was written
     std::string upload;               // the dump folder's upload.s19 afterwards
+    std::string damaged;              // and a damaged dump written beside it
     std::vector<std::string> strays;  // anything else left in the dump folder
 };
 
@@ -146,7 +147,9 @@ Outcome runWith(const Operation& op, Fault fault, TimePoint at) {
     o.steps = steps.starts;
     o.upload = slurp(dumps / "upload.s19");
     for (const auto& e : fs::directory_iterator(dumps))
-        if (e.path().filename() != "upload.s19")
+        if (e.path().filename() == "upload.damaged.s19")
+            o.damaged = slurp(e.path());
+        else if (e.path().filename() != "upload.s19")
             o.strays.push_back(e.path().filename().string());
     return o;
 }
@@ -195,11 +198,18 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
         // A dump that ended is written whole, whatever the line brought; one that did not
         // leaves the previous file.
         EXPECT_TRUE(o.upload == kPreviousDump || o.upload.ends_with("\r\n")) << o.upload;
+        // A damaged dump goes beside the good file, whole, and never replaces it.
+        if (!o.damaged.empty()) {
+            EXPECT_EQ(o.upload, kPreviousDump);
+            EXPECT_TRUE(o.damaged.ends_with("\r\n"));
+        }
 
-        // A lost port, a file gone and a full folder are each told in a box of their own.
+        // A lost port, a file gone, a reset under the job and a full folder are each told in
+        // a box of their own.
         const std::map<Fault, const char*> told = {
             {Fault::PortLost, "virtual port 1 failed: it was lost"},
             {Fault::FileGone, "Cannot read the file"},
+            {Fault::Break, "The HC11 was reset during the job."},
             {Fault::FolderFull, "upload.s19"}};
         if (told.contains(fault)) {
             ASSERT_EQ(o.boxes.size(), 1u);
