@@ -29,8 +29,14 @@ TimePoint Frame::JobClock::now() const {
 }
 
 void Frame::JobClock::sleepFor(Duration d) {
+    Clock& clock = frame_.link().clock();
+    // Before the talker download a break is the target announcing itself: one plain sleep.
+    if (!frame_.targetUsed_) {
+        clock.sleepFor(d);
+        return;
+    }
     if (!frame_.resetSeen())
-        frame_.link().clock().waitUntil([this] { return frame_.resetSeen(); }, d);
+        clock.waitUntil([this] { return frame_.resetSeen(); }, d);
     if (frame_.resetSeen())
         frame_.resetDuringJob();
 }

@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "persisted_board.h"
 
-#include <algorithm>
-#include <cstdlib>
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <QStandardPaths>
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <system_error>
 
@@ -50,8 +49,10 @@ BoardLock::BoardLock(const std::filesystem::path& folder) {
     if (r == 0) {
         held_ = true;
         const std::string pid = std::to_string(::getpid()) + "\n";
-        if (::ftruncate(fd_, 0) == 0) [[maybe_unused]]
-            const ssize_t n = ::pwrite(fd_, pid.data(), pid.size(), 0);
+        // Only a name for a refused program's message: the lock works without it.
+        if (::ftruncate(fd_, 0) == 0) {
+            [[maybe_unused]] const ssize_t n = ::pwrite(fd_, pid.data(), pid.size(), 0);
+        }
         return;
     }
     if (errno != EWOULDBLOCK) {

@@ -194,8 +194,9 @@ TEST(KestroBoard, TheLinkNeverReplacesAFileAndGoesAtTheEnd) {
             EXPECT_EQ(board.wait(), 2);
             EXPECT_NE(board.errors().find("is already there"), std::string::npos);
             EXPECT_EQ(fs::symlink_status(at).type(), before);
-            if (fs::is_regular_file(fs::symlink_status(at)))
+            if (fs::is_regular_file(fs::symlink_status(at))) {
                 EXPECT_EQ(testing::slurp(at), "notes\n");
+            }
             continue;
         }
         const std::string device = board.device();
