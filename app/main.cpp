@@ -7,66 +7,17 @@
 #include <cstdio>
 #include <memory>
 
-#include "board_window.h"
 #include "event_loop_clock.h"
 #include "main_window.h"
-#include "persisted_board.h"
 #include "port_switch.h"
 #include "session_end.h"
 #include "settings_store.h"
 #include "termios_port.h"
+#include "virtual_board.h"
 #include "virtual_port.h"
 #include "wire_trace.h"
 
 namespace {
-
-// Comm 1 as a virtual HC11 board, with its window beside the main window.
-class VirtualBoard {
-  public:
-    VirtualBoard(kestro::EventLoopClock& clock, kestro::VirtualPort& port)
-        // One timer per slice: a few milliseconds keep the event loop light and bytes on time.
-        : persisted_(clock, port, 1, "virtual HC11 board", kestro::sim::PersistedBoard::folderFor(),
-                     std::chrono::milliseconds(2)) {
-        if (const auto& told = persisted_.loadError()) {
-            tell(*told);
-        }
-        window_ = std::make_unique<kestro::sim::BoardWindow>(persisted_.board());
-        QObject::connect(window_.get(), &kestro::sim::BoardWindow::nonVolatileChanged,
-                         [this] { save(); });
-    }
-    ~VirtualBoard() { save(); }
-
-    // Saves at once; from now on a failure is told on the terminal, as no one may be there
-    // to close a box.
-    void sessionEnding() {
-        sessionEnding_ = true;
-        save();
-    }
-
-    void showBeside(const QWidget& main) {
-        window_->move(main.frameGeometry().right() + 16, main.frameGeometry().top());
-        window_->show();
-    }
-
-  private:
-    void save() {
-        if (const auto told = persisted_.save()) {
-            tell(*told);
-        }
-    }
-    void tell(const std::string& text) const {
-        if (sessionEnding_) {
-            std::fprintf(stderr, "kestro: %s\n", text.c_str());
-            return;
-        }
-        QMessageBox::warning(nullptr, QStringLiteral("Virtual HC11 board"),
-                             QString::fromStdString(text));
-    }
-
-    kestro::sim::PersistedBoard persisted_;
-    std::unique_ptr<kestro::sim::BoardWindow> window_;
-    bool sessionEnding_ = false;
-};
 
 // The program's options; also what --help lists.
 struct Options {
@@ -168,9 +119,10 @@ int main(int argc, char** argv) {
     kestro::VirtualPort virtualPorts(clock);
     kestro::PortSwitch port(realPorts);
 
-    std::unique_ptr<VirtualBoard> board;
+    std::unique_ptr<kestro::VirtualBoard> board;
     if (parser.isSet(virtualBoard)) {
-        board = std::make_unique<VirtualBoard>(clock, virtualPorts);
+        board = std::make_unique<kestro::VirtualBoard>(clock, virtualPorts,
+                                                       kestro::sim::PersistedBoard::folderFor());
         port.route(1, virtualPorts);
     }
 
@@ -189,6 +141,8 @@ int main(int argc, char** argv) {
     kestro::MainWindow window(link, *settings);
     link.setView(&window);
     port.setListener(&link);
+    if (board)
+        board->attach(window, link);
     window.setQuitHook([&clock] {
         clock.abandonWaits();
         QCoreApplication::quit();

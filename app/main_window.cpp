@@ -307,6 +307,8 @@ void MainWindow::selectComm(int n) {
 }
 
 void MainWindow::message(const Message& m) {
+    if (beforeMessage_)
+        beforeMessage_();
     if (messageSink_) {
         messageSink_(m);
         return;

@@ -59,6 +59,8 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     // Hooks that tests and the program set.
     using MessageSink = std::function<void(const Message&)>;
     void setMessageSink(MessageSink sink) { messageSink_ = std::move(sink); }
+    // Runs before every box, sink or not: what a verdict reports is kept before it is shown.
+    void setBeforeMessage(std::function<void()> hook) { beforeMessage_ = std::move(hook); }
     void setUrlOpener(std::function<void(const QUrl&)> opener) { urlOpener_ = std::move(opener); }
     // Runs when the window has closed for good; the program ends every wait and quits there.
     void setQuitHook(std::function<void()> hook) { quitHook_ = std::move(hook); }
@@ -104,6 +106,7 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     StartupSettings settings_;
     std::unique_ptr<Controls> controls_;
     MessageSink messageSink_;
+    std::function<void()> beforeMessage_;
     std::function<void(const QUrl&)> urlOpener_;
     std::function<void()> quitHook_;
     std::function<std::string()> chooser_;

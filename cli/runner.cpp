@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "runner.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -127,10 +128,20 @@ class PortRun {
                 break;
             case PortChoice::Kind::Virtual: {
                 auto port = std::make_unique<VirtualPort>(clock_);
-                board_ = std::make_unique<sim::PersistedBoard>(
-                    clock_, *port, 1,
-                    choice_.board.empty() ? "virtual HC11 board" : "virtual board " + choice_.board,
-                    sim::PersistedBoard::folderFor(choice_.board), std::chrono::milliseconds(2));
+                try {
+                    board_ = std::make_unique<sim::PersistedBoard>(
+                        clock_, *port, 1,
+                        choice_.board.empty() ? "virtual HC11 board"
+                                              : "virtual board " + choice_.board,
+                        sim::PersistedBoard::folderFor(choice_.board), std::chrono::milliseconds(2),
+                        choice_.board);
+                } catch (const sim::BoardInUse& e) {
+                    // As a real port in use: refused before any reset.
+                    std::string text = e.what();
+                    text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+                    reporter_.line(Channel::Error, text + ".");
+                    return Exit::PortError;
+                }
                 if (const auto& error = board_->loadError())
                     reporter_.line(Channel::Error,
                                    "The saved state of the virtual board could not be read, so "

@@ -24,6 +24,44 @@ constexpr Duration kProgressRound = 100ms;
 Frame::Frame(Target& target, std::string button, std::string restingCaption)
     : target_(target), button_(std::move(button)), restingCaption_(std::move(restingCaption)) {}
 
+TimePoint Frame::JobClock::now() const {
+    return frame_.link().clock().now();
+}
+
+void Frame::JobClock::sleepFor(Duration d) {
+    Clock& clock = frame_.link().clock();
+    // Before the talker download a break is the target announcing itself: one plain sleep.
+    if (!frame_.targetUsed_) {
+        clock.sleepFor(d);
+        return;
+    }
+    if (!frame_.resetSeen())
+        clock.waitUntil([this] { return frame_.resetSeen(); }, d);
+    if (frame_.resetSeen())
+        frame_.resetDuringJob();
+}
+
+bool Frame::JobClock::waitUntil(const std::function<bool()>& done, Duration limit) {
+    const bool result = frame_.link().clock().waitUntil(
+        [this, &done] { return frame_.resetSeen() || done(); }, limit);
+    if (frame_.resetSeen())
+        frame_.resetDuringJob();
+    return result;
+}
+
+bool Frame::resetSeen() const {
+    return targetUsed_ && target_.link.breaks() != breaksAtDownload_;
+}
+
+void Frame::resetDuringJob() {
+    // What is still queued would reach a boot loader that takes it for a program to run.
+    port().discardOutput();
+    ui().setProgress(std::nullopt);
+    throw LinkError(kResetDuringJob, LinkError::Ending::EndAsFrame,
+                    "Nothing more was sent to it, and what the job was doing may be partly done. "
+                    "Reset your HC11 into bootstrap mode and start the job again.");
+}
+
 void Frame::run(Target& target, std::string button, std::string restingCaption, const Body& body) {
     Frame f(target, std::move(button), std::move(restingCaption));
     try {
@@ -86,6 +124,7 @@ void Frame::downloadTalker(const std::string& talkerFile) {
         portFailed(e);
     const Bytes wire = talkerWireBytes(talkerImage(*text));
     targetUsed_ = true;
+    breaksAtDownload_ = link().breaks();
     for (Byte b : wire) {
         if (const PortError e = port().output(b); e != PortError::None)
             portFailed(e);
@@ -155,7 +194,11 @@ void Frame::streamFile(std::string_view content) {
         port().outBufferSize() - std::min(port().outBufferSize(), port().outBufferCount());
     ui().setProgress(1);
     std::size_t read = 0;
+    // A talker answers during the file only with an error, after which it takes nothing more.
+    auto answered = [this] { return port().inBufferCount() != 0; };
     for (const std::size_t piece : streamPieces(length, room)) {
+        if (answered())
+            break;
         Bytes bytes(piece, kBeyondEndByte);
         const std::size_t fromFile = std::min(piece, length - read);
         std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(read), fromFile, bytes.begin());
@@ -165,13 +208,18 @@ void Frame::streamFile(std::string_view content) {
         const TimePoint deadline = clock().now() + drainLimit(piece, port().settings().baud);
         while (port().outBufferCount() != 0) {
             clock().waitUntil(
-                [this] {
-                    return port().outBufferCount() == 0 || port().failure() != PortError::None;
+                [this, &answered] {
+                    return port().outBufferCount() == 0 || port().failure() != PortError::None ||
+                           answered();
                 },
                 kProgressRound);
             if (port().failure() != PortError::None) {
                 ui().setProgress(std::nullopt);
                 portFailed(port().failure());
+            }
+            if (answered()) {
+                port().discardOutput();
+                break;
             }
             ui().setProgress(streamProgress(static_cast<std::int64_t>(read),
                                             static_cast<std::int64_t>(port().outBufferCount()),

@@ -60,7 +60,9 @@ class Frame {
     OperationUi& ui() { return target_.ui; }
     // The object name of the button the run is for.
     const std::string& button() const { return button_; }
-    Clock& clock() { return target_.link.clock(); }
+    // Every wait of a job goes through this clock: once the talker download has begun, a
+    // break (the HC11 reset under the job) ends the wait at once and the job with it.
+    Clock& clock() { return clock_; }
 
     // Refuses with "Please reset your HC11" unless the target is ready; otherwise disables the
     // window and shows "Please Wait" on the button.
@@ -94,11 +96,32 @@ class Frame {
     // A port failure as the user is told it.
     [[noreturn]] void portFailed(PortError error);
 
+    static constexpr const char* kResetDuringJob = "The HC11 was reset during the job.";
+
   private:
+    // The link's clock, whose waits end when the target is reset under the job.
+    class JobClock final : public Clock {
+      public:
+        explicit JobClock(Frame& frame) : frame_(frame) {}
+        TimePoint now() const override;
+        void sleepFor(Duration d) override;
+        bool waitUntil(const std::function<bool()>& done, Duration limit) override;
+
+      private:
+        Frame& frame_;
+    };
+
     Frame(Target& target, std::string button, std::string restingCaption);
     void restoreIdle();
+    // Whether a break came after the talker download began: the boot loader then runs again
+    // and takes whatever follows as a new download.
+    bool resetSeen() const;
+    // Sends nothing more and ends the job.
+    [[noreturn]] void resetDuringJob();
 
     Target& target_;
+    JobClock clock_{*this};
+    std::uint64_t breaksAtDownload_ = 0;
     std::string button_;
     std::string restingCaption_;
     Bytes expectedEcho_;

@@ -164,6 +164,7 @@ void LinkState::setOperationRunning(bool running) {
 }
 
 void LinkState::portBreak() {
+    ++breaks_;
     ready_ = true;
     refresh();
 }

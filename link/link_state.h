@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +50,8 @@ class LinkState : public PortListener {
     Clock& clock() { return clock_; }
     int portNumber() const { return portNumber_; }
     bool ready() const { return ready_; }
+    // Breaks seen since the link was made: a job compares it to notice a reset under it.
+    std::uint64_t breaks() const { return breaks_; }
     int ticks() const { return ticks_; }
 
     void startupSearch();
@@ -90,6 +93,7 @@ class LinkState : public PortListener {
     int ticks_ = 0;
     bool operationRunning_ = false;
     bool failureShown_ = false;
+    std::uint64_t breaks_ = 0;
     std::optional<Scheduler::EventId> timer_;
     TimePoint nextTick_{0};
 };

@@ -16,6 +16,8 @@ namespace kestro::ops {
 namespace {
 
 constexpr const char* kDumpFile = "upload.s19";
+// Where a dump that did not come whole is written, beside the good file it must not replace.
+constexpr const char* kDamagedFile = "upload.damaged.s19";
 // One S1 record of 16 data bytes: "S1", count, 4 address digits, 32 data digits, checksum.
 constexpr std::size_t kRecordLength = 42;
 constexpr std::int64_t kRecordData = 16;
@@ -26,7 +28,8 @@ constexpr std::string_view kLineEnd = "\r\n";
 // failed dump never leaves half a file in place of the previous one.
 class DumpFile {
   public:
-    explicit DumpFile(const std::filesystem::path& folder) : target_(folder / kDumpFile) {
+    explicit DumpFile(const std::filesystem::path& folder)
+        : folder_(folder), target_(folder / kDumpFile) {
         std::string pattern = (folder / ".upload.s19.XXXXXX").string();
         fd_ = ::mkstemp(pattern.data());
         if (fd_ < 0)
@@ -55,7 +58,9 @@ class DumpFile {
             text.remove_prefix(static_cast<std::size_t>(n));
         }
     }
-    void commit() {
+    // Renames the complete dump over name in the folder.
+    void commit(const char* name) {
+        target_ = folder_ / name;
         if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
             fd_ = -1;
             fail("could not be written");
@@ -74,6 +79,7 @@ class DumpFile {
                         "Choose a folder that you may write to on the Dump page.");
     }
 
+    std::filesystem::path folder_;
     std::filesystem::path target_;
     std::string temp_;
     int fd_ = -1;
@@ -161,14 +167,18 @@ void memoryDump(Target& target, const Inputs& in) {
         } else {
             file.write(rest);
             file.write(kLineEnd);
-            file.commit();
-            // Written all the same: what came may still be of use, but it is not the memory.
-            if (const auto problem = checkSRecordFile(dumped + rest))
+            // A damaged dump is kept, as what came may still be of use, but beside the good
+            // file: it is not the memory.
+            const auto problem = checkSRecordFile(dumped + rest);
+            file.commit(problem ? kDamagedFile : kDumpFile);
+            if (problem)
                 f.ui().message({"The dump is damaged at line " + std::to_string(problem->line) +
-                                    " of upload.s19: " + problem->what + ".",
+                                    " of " + (in.dumpFolder / kDamagedFile).string() + ": " +
+                                    problem->what + ".",
                                 kAppTitle, Icon::Exclamation,
-                                "The line brought bytes the HC11 did not send, or lost some. "
-                                "Check the cable, then reset your HC11 and dump again."});
+                                "upload.s19 was left as it was. The line brought bytes the HC11 "
+                                "did not send, or lost some. Check the cable, then reset your "
+                                "HC11 and dump again."});
         }
         f.finish();
     });

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,37 @@
 #include "virtual_port.h"
 
 namespace kestro::sim {
+
+// Another program uses the board's memories: a board has one user at a time, as a port has.
+class BoardInUse : public std::runtime_error {
+  public:
+    BoardInUse(const std::string& text, long holder) : std::runtime_error(text), holder(holder) {}
+    long holder;  // the process that holds it; 0 when it could not be told
+};
+
+// Holds a board's memories for one program from construction to destruction: an advisory lock
+// on a file in the board's folder, which the system lets go when the process ends however it
+// ends. The holder writes its process number into the file for a refused program to name.
+class BoardLock {
+  public:
+    explicit BoardLock(const std::filesystem::path& folder);
+    ~BoardLock();
+    BoardLock(const BoardLock&) = delete;
+    BoardLock& operator=(const BoardLock&) = delete;
+
+    // False when another process holds the board. A folder where no lock file can be made
+    // counts as held: nothing can be saved there either, and saving says so.
+    bool held() const { return held_; }
+    // The process that holds the board, when it is not held here (0 when unknown).
+    long holder() const { return holder_; }
+
+    static constexpr const char* kLockFile = "virtual-hc11-board.lock";
+
+  private:
+    int fd_ = -1;
+    bool held_ = false;
+    long holder_ = 0;
+};
 
 // A virtual HC11 board behind port n of a VirtualPort, whose non-volatile memories live in a
 // folder between runs, as a real chip keeps its EEPROM.
@@ -27,8 +59,10 @@ class PersistedBoard {
     // none.
     static const Variant* partNamed(std::string_view name);
 
+    // Throws BoardInUse, before anything is loaded or attached, when another program holds the
+    // board in folder; label names the board in that text.
     PersistedBoard(Scheduler& scheduler, VirtualPort& port, int n, std::string portName,
-                   std::filesystem::path folder, Duration slice);
+                   std::filesystem::path folder, Duration slice, std::string_view label = {});
     ~PersistedBoard();
     PersistedBoard(const PersistedBoard&) = delete;
     PersistedBoard& operator=(const PersistedBoard&) = delete;
@@ -46,7 +80,11 @@ class PersistedBoard {
     VirtualLine& line() { return line_; }
     const std::filesystem::path& folder() const { return keeper_.folder(); }
 
+    // "the virtual board `name` is in use by process N", the window's board for an empty name.
+    static std::string inUseText(std::string_view name, long holder);
+
   private:
+    BoardLock lock_;
     VirtualLine line_;
     Board board_;
     BoardKeeper keeper_;

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "event_loop_clock.h"
@@ -40,6 +41,56 @@ void catchSignals() {
         ::sigaction(s, &sa, nullptr);
 }
 
+// The link --link makes to the device, taken away again when the board ends: left behind it
+// would point at a device that is gone, or at another program's.
+class DeviceLink {
+  public:
+    // Refuses anything at path but a link to a pseudo-terminal (a board's link left behind by
+    // one that was killed): a file or folder given by mistake is the user's.
+    static std::string refusal(const std::filesystem::path& path) {
+        std::error_code ec;
+        const auto status = std::filesystem::symlink_status(path, ec);
+        if (!std::filesystem::exists(status))
+            return {};
+        if (std::filesystem::is_symlink(status) &&
+            std::filesystem::read_symlink(path, ec).string().starts_with("/dev/pts/") && !ec)
+            return {};
+        return path.string() + " is already there and is not a link to a pseudo-terminal: " +
+               "choose a path where nothing is";
+    }
+
+    DeviceLink(std::filesystem::path at, const std::string& device, std::string& error)
+        : at_(std::move(at)), device_(device) {
+        // Made beside and renamed over: what stands at the path is replaced in one step, and
+        // only what refusal() allowed.
+        const std::filesystem::path temp =
+            at_.string() + ".kestro-board-" + std::to_string(::getpid());
+        std::error_code ec;
+        std::filesystem::create_symlink(device_, temp, ec);
+        if (!ec)
+            std::filesystem::rename(temp, at_, ec);
+        if (ec) {
+            std::error_code ignored;
+            std::filesystem::remove(temp, ignored);
+            error = ec.message();
+            return;
+        }
+        made_ = true;
+    }
+    ~DeviceLink() {
+        std::error_code ec;
+        if (made_ && std::filesystem::read_symlink(at_, ec) == device_ && !ec)
+            std::filesystem::remove(at_, ec);
+    }
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
+
+  private:
+    std::filesystem::path at_;
+    std::filesystem::path device_;
+    bool made_ = false;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -67,9 +118,11 @@ int main(int argc, char** argv) {
         QStringLiteral("A named board with memories of its own (as kestro-cli --board); "
                        "without it, the window's board."),
         QStringLiteral("name"));
-    const QCommandLineOption link(QStringLiteral("link"),
-                                  QStringLiteral("Also make <path> a link to the device."),
-                                  QStringLiteral("path"));
+    const QCommandLineOption link(
+        QStringLiteral("link"),
+        QStringLiteral("Also make <path> a link to the device, removed at the end; "
+                       "never over a file or folder."),
+        QStringLiteral("path"));
     const QCommandLineOption reset(QStringLiteral("reset"),
                                    QStringLiteral("Reset into bootstrap mode at once."));
     parser.addOptions({chip, vpp, board, link, reset});
@@ -90,11 +143,26 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (parser.isSet(link)) {
+        if (const std::string refused = DeviceLink::refusal(parser.value(link).toStdString());
+            !refused.empty()) {
+            std::fprintf(stderr, "kestro-board: %s\n", refused.c_str());
+            return 2;
+        }
+    }
+
     kestro::EventLoopClock clock;
     kestro::VirtualPort unused(clock);
-    kestro::sim::PersistedBoard persisted(clock, unused, 1, "pseudo-terminal",
-                                          kestro::sim::PersistedBoard::folderFor(name),
-                                          std::chrono::milliseconds(2));
+    std::unique_ptr<kestro::sim::PersistedBoard> held;
+    try {
+        held = std::make_unique<kestro::sim::PersistedBoard>(
+            clock, unused, 1, "pseudo-terminal", kestro::sim::PersistedBoard::folderFor(name),
+            std::chrono::milliseconds(2), name);
+    } catch (const kestro::sim::BoardInUse& e) {
+        std::fprintf(stderr, "kestro-board: %s\n", e.what());
+        return 1;
+    }
+    kestro::sim::PersistedBoard& persisted = *held;
     if (const auto& told = persisted.loadError())
         std::fprintf(stderr, "kestro-board: %s\n", told->c_str());
     kestro::sim::Board& hc11 = persisted.board();
@@ -109,14 +177,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kestro-board: %s\n", e.what());
         return 1;
     }
+    std::unique_ptr<DeviceLink> deviceLink;
     if (parser.isSet(link)) {
         const std::filesystem::path at = parser.value(link).toStdString();
-        std::error_code ec;
-        std::filesystem::remove(at, ec);
-        std::filesystem::create_symlink(bridge->devicePath(), at, ec);
-        if (ec) {
+        std::string error;
+        deviceLink = std::make_unique<DeviceLink>(at, bridge->devicePath(), error);
+        if (!error.empty()) {
             std::fprintf(stderr, "kestro-board: cannot make the link %s: %s\n", at.c_str(),
-                         ec.message().c_str());
+                         error.c_str());
             return 1;
         }
     }

@@ -82,6 +82,7 @@ struct Outcome {
     bool windowEnabled = false;
     std::vector<TimePoint> steps;     // empty when nothing was written
     std::string upload;               // the dump folder's upload.s19 afterwards
+    std::string damaged;              // and a damaged dump written beside it
     std::vector<std::string> strays;  // anything else left in the dump folder
 };
 
@@ -146,7 +147,9 @@ Outcome runWith(const Operation& op, Fault fault, TimePoint at) {
     o.steps = steps.starts;
     o.upload = slurp(dumps / "upload.s19");
     for (const auto& e : fs::directory_iterator(dumps))
-        if (e.path().filename() != "upload.s19")
+        if (e.path().filename() == "upload.damaged.s19")
+            o.damaged = slurp(e.path());
+        else if (e.path().filename() != "upload.s19")
             o.strays.push_back(e.path().filename().string());
     return o;
 }
@@ -195,11 +198,17 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
         // A dump that ended is written whole, whatever the line brought; one that did not
         // leaves the previous file.
         EXPECT_TRUE(o.upload == kPreviousDump || o.upload.ends_with("\r\n")) << o.upload;
+        // A damaged dump goes beside the good file, whole, and never replaces it.
+        if (!o.damaged.empty()) {
+            EXPECT_EQ(o.upload, kPreviousDump);
+            EXPECT_TRUE(o.damaged.ends_with("\r\n"));
+        }
 
-        // A lost port and a full folder are each told in a box of their own; the file was read
-        // when chosen, so the run ends as it would have.
+        // A lost port, a reset under the job and a full folder are each told in a box of their
+        // own; the file was read when chosen, so a file gone ends the run as it would have.
         const std::map<Fault, const char*> told = {
             {Fault::PortLost, "virtual port 1 failed: it was lost"},
+            {Fault::Break, "The HC11 was reset during the job."},
             {Fault::FolderFull, "upload.s19"}};
         if (fault == Fault::FileGone) {
             EXPECT_EQ(o.boxes, clean.boxes);

@@ -119,11 +119,13 @@ void dumpTalker(OpsBench& b, const std::string& tail = {}, char stray = 0) {
 }
 
 // The warning shows while the records come; three quiet ticks end them. A byte added on the
-// line shifts every record after it: the file is written as it came, and the user is told
-// where it went wrong.
-TEST(MemoryDump, EndsAfterThreeQuietTicksAndKeepsWhatCameAsItCame) {
+// line shifts every record after it: the file is written as it came, beside the previous
+// upload.s19, which it must not replace, and the user is told where it went and where it went
+// wrong.
+TEST(MemoryDump, EndsAfterThreeQuietTicksAndKeepsWhatCameBesideTheGoodFile) {
     OpsBench b;
     dumpTalker(b, "S9030000FC", 'x');
+    const auto previous = b.scratch.write("upload.s19", "previous dump\r\n");
     bool warningShownDuringRun = false;
     b.clock.schedule(b.clock.now() + 3s,
                      [&] { warningShownDuringRun = b.ui.visible["DumpWarning"]; });
@@ -138,13 +140,26 @@ TEST(MemoryDump, EndsAfterThreeQuietTicksAndKeepsWhatCameAsItCame) {
     EXPECT_TRUE(warningShownDuringRun);
     EXPECT_FALSE(b.ui.visible["DumpWarning"]);
 
-    const std::string lines = slurp(b.talkerDir / "upload.s19");
+    EXPECT_EQ(slurp(previous), "previous dump\r\n");
+    const auto damaged = b.talkerDir / "upload.damaged.s19";
+    const std::string lines = slurp(damaged);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 33);
     EXPECT_EQ(lines.substr(3 * 44, 2), "xS");
     EXPECT_TRUE(lines.ends_with("S9030000FC\r\n"));
     ASSERT_EQ(b.ui.messages.size(), 1u);
     EXPECT_EQ(b.ui.messages[0].text,
-              "The dump is damaged at line 4 of upload.s19: not an S-record.");
+              "The dump is damaged at line 4 of " + damaged.string() + ": not an S-record.");
+    EXPECT_TRUE(b.ui.messages[0].detail.starts_with("upload.s19 was left as it was."));
+
+    // A whole dump replaces upload.s19; the damaged one stays until the next damaged dump.
+    dumpTalker(b, "S9030000FC");
+    b.target.reset();
+    b.clock.advance(100ms);
+    b.ui.messages.clear();
+    b.run("DumpStart", in);
+    EXPECT_TRUE(b.ui.messages.empty());
+    EXPECT_TRUE(slurp(previous).starts_with("S113B600FFFF"));
+    EXPECT_EQ(slurp(damaged), lines);
     EXPECT_EQ(b.ui.messages[0].icon, Icon::Exclamation);
 }
 

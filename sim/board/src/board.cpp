@@ -100,6 +100,7 @@ void Board::chipChanged() {
 }
 
 void Board::setChip(Chip chip) {
+    const bool wasPowered = powered_;
     cancelEvents();
     powered_ = false;
     phase_ = BootPhase::AwaitSync;
@@ -108,9 +109,12 @@ void Board::setChip(Chip chip) {
     chipChanged();
     devices_.reset();
     sci_.reset(cycle());
+    if (wasPowered)
+        holdTxdLow();
 }
 
 void Board::factoryReset() {
+    const bool wasPowered = powered_;
     cancelEvents();
     powered_ = false;
     phase_ = BootPhase::AwaitSync;
@@ -123,6 +127,15 @@ void Board::factoryReset() {
     sci_.reset(cycle());
     remap();
     ++revision_;
+    if (wasPowered)
+        holdTxdLow();
+}
+
+void Board::holdTxdLow() {
+    // A chip without power drives its TxD pin low, which the PC's UART takes for a break.
+    if (!txdHeldLow_)
+        line_.toPc.holdBreak(scheduler_.now());
+    txdHeldLow_ = true;
 }
 
 std::uint16_t Board::eepromBase() const {
@@ -209,6 +222,12 @@ void Board::buildBootRom() {
 }
 
 void Board::resetBootstrap() {
+    if (txdHeldLow_) {
+        // Power comes back: TxD goes high until the boot loader's own break, long enough for
+        // the PC to see that break begin.
+        line_.toPc.endBreak(scheduler_.now(), kPowerUpMark);
+        txdHeldLow_ = false;
+    }
     cycle_ = std::max(powered_ ? cycle() : cycle_, cycleAt(scheduler_.now()));
     powered_ = true;
     phase_ = BootPhase::AwaitSync;

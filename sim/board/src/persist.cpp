@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Saving and loading the board's non-volatile memories: a small text file of "key value"
 // lines, the memories as hexadecimal strings, so that a user can read and compare it.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -136,6 +139,15 @@ struct TempFile {
     }
 };
 
+bool syncToDisk(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
 }  // namespace
 
 void Board::save(const std::filesystem::path& folder) const {
@@ -169,11 +181,15 @@ void Board::save(const std::filesystem::path& folder) const {
         if (!out)
             throw BoardError("Cannot write " + temp.path.string() + ".");
     }
-    // Replaces the old state only once the new one is complete.
+    // On the disk before it replaces the old state, and the rename on the disk before the
+    // save counts as done: a power cut of the PC then leaves the one or the other, whole.
+    if (!syncToDisk(temp.path))
+        throw BoardError("Cannot write " + temp.path.string() + ": " + std::strerror(errno) + ".");
     std::filesystem::rename(temp.path, path, ec);
     if (ec)
         throw BoardError("Cannot replace " + path.string() + ": " + ec.message() + ".");
     temp.kept = true;
+    syncToDisk(folder);
 }
 
 bool Board::load(const std::filesystem::path& folder) {

@@ -183,6 +183,10 @@ class Board final : private Bus, private InterruptSource {
     void startProgram(std::uint16_t pc);
     void cancelEvents();
     void chipChanged();
+    // A part change or a factory reset of a powered board is a power cycle: TxD stays low
+    // until the next reset.
+    void holdTxdLow();
+    static constexpr Duration kPowerUpMark = std::chrono::milliseconds(10);
 
     Scheduler& scheduler_;
     VirtualLine& line_;
@@ -222,6 +226,7 @@ class Board final : private Bus, private InterruptSource {
 
     BootPhase phase_ = BootPhase::AwaitSync;
     bool powered_ = false;  // false until the first reset: nothing runs, nothing is sent
+    bool txdHeldLow_ = false;
     std::size_t loaded_ = 0;
     TimePoint lastLoaderByte_{0};
 

@@ -1,0 +1,140 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "virtual_board.h"
+
+#include <QKeySequence>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTimer>
+#include <cstdio>
+
+#include "board_window.h"
+#include "main_window.h"
+
+namespace kestro {
+
+VirtualBoard::VirtualBoard(Scheduler& scheduler, VirtualPort& port, std::filesystem::path folder)
+    : port_(port) {
+    try {
+        // One timer per slice: a few milliseconds keep the event loop light and bytes on time.
+        persisted_ =
+            std::make_unique<sim::PersistedBoard>(scheduler, port, 1, "virtual HC11 board",
+                                                  std::move(folder), std::chrono::milliseconds(2));
+    } catch (const sim::BoardInUse& e) {
+        // As a real port that another program holds: Comm 1 opens as in use, and the board's
+        // memories stay the other program's.
+        refusal_ = e.what();
+        idleLine_ = std::make_unique<VirtualLine>(scheduler);
+        port.attach(1, *idleLine_, "virtual HC11 board");
+        port.setOpenResult(1, PortError::InUse);
+        std::fprintf(stderr, "kestro: %s\n", refusal_->c_str());
+        return;
+    }
+    if (const auto& told = persisted_->loadError())
+        tell(*told);
+    savedRevision_ = persisted_->board().revision();
+    window_ = std::make_unique<sim::BoardWindow>(persisted_->board());
+    QObject::connect(window_.get(), &sim::BoardWindow::nonVolatileChanged, this,
+                     [this] { save(); });
+    // What a program running on the board writes, and what no verdict follows, is kept too.
+    auto* timer = new QTimer(this);
+    timer->setInterval(kSaveIntervalMs);
+    QObject::connect(timer, &QTimer::timeout, this, [this] {
+        if (persisted_->board().revision() != savedRevision_ &&
+            persisted_->board().phase() != sim::BootPhase::Loading)
+            save();
+    });
+    timer->start();
+}
+
+VirtualBoard::~VirtualBoard() {
+    if (persisted_)
+        save();
+    if (link_)
+        port_.setListener(nullptr);
+    // The board's line goes with it: a port still open on it lets go first.
+    if (port_.isOpen() && port_.commPort() == 1)
+        port_.close();
+}
+
+void VirtualBoard::attach(MainWindow& window, LinkState& link) {
+    if (!persisted_)
+        return;
+    link_ = &link;
+    port_.setListener(this);
+    // The board is brought up to the line's time first: the talker's last write is done by
+    // the time its verdict is shown.
+    window.setBeforeMessage([this] {
+        persisted_->board().catchUp();
+        save();
+    });
+    // A board window closed from its title bar is only hidden: Connect on Comm 1 or Ctrl+B in
+    // the main window bring it back.
+    if (auto* connectButton = window.findChild<QPushButton*>(QStringLiteral("Connect")))
+        QObject::connect(connectButton, &QPushButton::clicked, this, [this] {
+            if (link_->portNumber() == 1)
+                showWindow();
+        });
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_B), &window);
+    QObject::connect(shortcut, &QShortcut::activated, this, &VirtualBoard::showWindow);
+}
+
+void VirtualBoard::sessionEnding() {
+    sessionEnding_ = true;
+    save();
+}
+
+void VirtualBoard::showBeside(const QWidget& main) {
+    if (!window_)
+        return;
+    window_->move(main.frameGeometry().right() + 16, main.frameGeometry().top());
+    window_->show();
+}
+
+void VirtualBoard::showWindow() {
+    if (!window_)
+        return;
+    window_->show();
+    window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
+    window_->raise();
+    window_->activateWindow();
+}
+
+void VirtualBoard::save() {
+    if (!persisted_)
+        return;
+    savedRevision_ = persisted_->board().revision();
+    if (const auto told = persisted_->save())
+        tell(*told);
+}
+
+void VirtualBoard::portBreak() {
+    if (!link_)
+        return;
+    if (!persisted_->board().powered() && !link_->operationRunning()) {
+        link_->clearReady();
+        return;
+    }
+    link_->portBreak();
+}
+
+void VirtualBoard::portDataArrived() {
+    if (link_)
+        link_->portDataArrived();
+}
+
+void VirtualBoard::portFailed(PortError error) {
+    if (link_)
+        link_->portFailed(error);
+}
+
+void VirtualBoard::tell(const std::string& text) const {
+    if (sessionEnding_) {
+        std::fprintf(stderr, "kestro: %s\n", text.c_str());
+        return;
+    }
+    QMessageBox::warning(nullptr, QStringLiteral("Virtual HC11 board"),
+                         QString::fromStdString(text));
+}
+
+}  // namespace kestro

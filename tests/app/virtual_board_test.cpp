@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The window's virtual board as the program joins it to the main window: its memories kept
+// before every verdict, one program at a time, its window never lost, and its power on the line.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QShortcut>
+#include <QTest>
+#include <csignal>
+#include <cstdlib>
+
+#include "board_window.h"
+#include "main_window.h"
+#include "recorders.h"
+#include "scratch.h"
+#include "srecords.h"
+#include "virtual_board.h"
+#include "virtual_clock.h"
+
+namespace kestro {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kEepromFile = "S107B6000102030438\r\nS9030000FC\r\n";
+
+// The program's window on a virtual clock with the virtual board on Comm 1; boxes are kept.
+struct BoardBench {
+    explicit BoardBench(const fs::path& folder)
+        : settings(QString::fromStdString((folder / "kestro.ini").string()), QSettings::IniFormat),
+          board(clock, port, folder) {
+        link = std::make_unique<LinkState>(port, clock, clock);
+        window = std::make_unique<MainWindow>(*link, settings);
+        link->setView(window.get());
+        port.setListener(link.get());
+        board.attach(*window, *link);
+        window->setMessageSink([this](const Message& m) {
+            messages.push_back(m);
+            if (onMessage)
+                onMessage(m);
+        });
+        window->startup();
+    }
+    ~BoardBench() {
+        window.reset();
+        link.reset();
+    }
+
+    sim::Board& hc11() { return board.persisted()->board(); }
+    QString status() const { return window->findChild<QLabel*>("HC11Stat")->text(); }
+    void reset() {
+        hc11().resetBootstrap();
+        clock.advance(std::chrono::milliseconds(100));
+    }
+    void click(const char* button) { window->findChild<QPushButton*>(button)->click(); }
+    void chooseChip(const char* name) {
+        auto* combo = board.window()->findChild<QComboBox*>("BoardChip");
+        const int index = combo->findText(name);
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+    }
+
+    QSettings settings;
+    VirtualClock clock;
+    VirtualPort port{clock};
+    VirtualBoard board;
+    std::unique_ptr<LinkState> link;
+    std::unique_ptr<MainWindow> window;
+    std::vector<Message> messages;
+    std::function<void(const Message&)> onMessage;
+};
+
+// Run in a process of its own by the test below: programs the EEPROM and is killed as the
+// verdict shows, before anything else can save the board.
+TEST(VirtualBoardCrash, ChildProgramsAndIsKilledAtTheVerdict) {
+    const char* folder = std::getenv("KESTRO_CRASH_FOLDER");
+    if (!folder)
+        GTEST_SKIP() << "run by KilledAfterAProgramKeepsWhatItProgrammed";
+    BoardBench b(folder);
+    b.window->setFileChooser([folder] { return std::string(folder) + "/fw.s19"; });
+    b.onMessage = [](const Message& m) {
+        if (m.text == "Eeprom is program")
+            std::raise(SIGKILL);
+    };
+    b.reset();
+    b.click("EepromProgram");
+    FAIL() << "no verdict";
+}
+
+TEST(VirtualBoard, KilledAfterAProgramKeepsWhatItProgrammed) {
+    testing::ScratchDir dir;
+    dir.write("fw.s19", kEepromFile);
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("KESTRO_CRASH_FOLDER", QString::fromStdString(dir.path.string()));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_filter=VirtualBoardCrash.ChildProgramsAndIsKilledAtTheVerdict"});
+    ASSERT_TRUE(child.waitForFinished(120'000));
+    ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << child.readAll().toStdString();
+
+    VirtualClock clock;
+    VirtualLine line(clock);
+    sim::Board board(clock, line);
+    ASSERT_TRUE(board.load(dir.path));
+    EXPECT_EQ(board.eeprom().array()[0], 0x01);
+    EXPECT_EQ(board.eeprom().array()[3], 0x04);
+}
+
+// Two windows with the same home: the second finds the board held, and Comm 1 is a port in
+// use for it, as a real port that another program holds; the first keeps its board.
+TEST(VirtualBoard, ASecondWindowFindsTheBoardInUse) {
+    testing::ScratchDir dir;
+    BoardBench first(dir.path);
+    ASSERT_NE(first.board.persisted(), nullptr);
+    first.hc11().eeprom().array()[0] = 0x42;
+
+    BoardBench second(dir.path);
+    EXPECT_EQ(second.board.persisted(), nullptr);
+    EXPECT_EQ(second.board.window(), nullptr);
+    ASSERT_TRUE(second.board.refusal());
+    EXPECT_EQ(*second.board.refusal(),
+              "the window's virtual board is in use by process " + std::to_string(::getpid()));
+    ASSERT_EQ(second.messages.size(), 1u);
+    EXPECT_EQ(second.messages[0].text, "No free CommPort!");
+    EXPECT_NE(second.messages[0].detail.find("Comm 1: CommPort already in use"), std::string::npos)
+        << second.messages[0].detail;
+
+    first.board.save();
+    VirtualClock clock;
+    VirtualLine line(clock);
+    sim::Board saved(clock, line);
+    ASSERT_TRUE(saved.load(dir.path));
+    EXPECT_EQ(saved.eeprom().array()[0], 0x42);
+}
+
+// Closing the board's window hides it; Connect on Comm 1 and Ctrl+B bring it back.
+TEST(VirtualBoard, AClosedBoardWindowComesBack) {
+    testing::ScratchDir dir;
+    BoardBench b(dir.path);
+    b.window->show();
+    const std::vector<std::pair<const char*, std::function<void()>>> ways = {
+        {"Connect", [&] { b.click("Connect"); }},
+        {"Ctrl+B",
+         [&] {
+             for (QShortcut* s : b.window->findChildren<QShortcut*>())
+                 if (s->key() == QKeySequence(Qt::CTRL | Qt::Key_B))
+                     emit s->activated();
+         }},
+    };
+    for (const auto& [way, bringBack] : ways) {
+        SCOPED_TRACE(way);
+        b.board.showBeside(*b.window);
+        ASSERT_TRUE(b.board.window()->isVisible());
+        b.board.window()->close();
+        EXPECT_FALSE(b.board.window()->isVisible());
+        bringBack();
+        EXPECT_TRUE(b.board.window()->isVisible());
+    }
+}
+
+// A part change or Factory state is a power cycle: the board's TxD goes low. A job under way
+// ends as on a reset; a target that was ready is no longer.
+TEST(VirtualBoard, APowerCycleShowsOnTheLine) {
+    const std::vector<std::pair<const char*, std::function<void(BoardBench&)>>> cycles = {
+        {"chip",
+         [](BoardBench& b) {
+             b.chooseChip(b.hc11().chip().chip == sim::Chip::A8 ? "MC68HC11E9" : "MC68HC11A8");
+         }},
+        {"factory",
+         [](BoardBench& b) { b.board.window()->findChild<QPushButton*>("BoardFactory")->click(); }},
+    };
+    for (const auto& [what, powerCycle] : cycles) {
+        SCOPED_TRACE(what);
+        testing::ScratchDir dir;
+        dir.write("fw.s19", kEepromFile);
+        BoardBench b(dir.path);
+        b.reset();
+        ASSERT_EQ(b.status(), "Ready");
+        powerCycle(b);
+        b.clock.advance(std::chrono::milliseconds(100));
+        EXPECT_EQ(b.status(), "Not Ready");
+        // Reset brings the power and the boot loader back.
+        b.reset();
+        EXPECT_EQ(b.status(), "Ready");
+
+        // During a job: at 3 s the talker is loaded and the file (4 s of it) under way.
+        std::string file;
+        for (unsigned a = 0xB600; a < 0xB700; a += 16)
+            file += testing::srecord('1', a, Bytes(16, 0x5A)) + "\r\n";
+        dir.write("long.s19", file + "S9030000FC\r\n");
+        b.window->setFileChooser([&] { return (dir.path / "long.s19").string(); });
+        b.clock.schedule(b.clock.now() + std::chrono::seconds(3), [&] { powerCycle(b); });
+        b.messages.clear();
+        b.click("EepromProgram");
+        ASSERT_EQ(b.messages.size(), 1u);
+        EXPECT_EQ(b.messages[0].text, "The HC11 was reset during the job.");
+        EXPECT_EQ(b.status(), "Not Ready");
+        EXPECT_TRUE(b.window->isEnabled());
+    }
+}
+
+}  // namespace
+}  // namespace kestro

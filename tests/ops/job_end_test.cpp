@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A job ends at once when the target can no longer take what follows: the HC11 reset under
+// it (its boot loader would take the rest for a program to run), or the talker's first error
+// (after which it takes nothing more).
+#include <gtest/gtest.h>
+
+#include "ops_bench.h"
+#include "srecords.h"
+
+namespace kestro {
+namespace {
+
+using testing::OpsBench;
+
+// n records of 16 bytes from address on.
+std::string records(unsigned address, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i)
+        out += testing::srecord('1', address + 16u * static_cast<unsigned>(i), Bytes(16, 0x5A)) +
+               "\r\n";
+    return out + "S9030000FC\r\n";
+}
+
+// Reset at a moment of each step of a job: the job ends within a second, nothing more reaches
+// the target after the break, one box says what happened, and the target is not ready.
+TEST(ResetDuringJob, EndsTheJobAtOnceAndSendsNothingMore) {
+    const std::tuple<const char*, Duration> cases[] = {
+        // The talker download takes 2.2 s; then the settle, then the file for 4 s and more.
+        {"EepromProgram", 1s}, {"EepromProgram", 4s}, {"EepromCompare", 5s},   {"ExtRam", 3500ms},
+        {"EepromErase", 3s},   {"DumpStart", 3s},     {"EepromCheck", 2900ms},
+    };
+    for (const auto& [button, at] : cases) {
+        SCOPED_TRACE(std::string(button) + " reset at " + std::to_string(at.count() / 1000000) +
+                     " ms");
+        OpsBench b;
+        b.choose(records(0xB600, 30));
+        ops::Inputs in;
+        in.startAddress = "2000";
+        in.dumpFolder = b.talkerDir;
+        std::size_t receivedAtReset = 0;
+        TimePoint resetAt{};
+        b.clock.schedule(b.clock.now() + at, [&] {
+            b.target.reset();
+            resetAt = b.clock.now();
+            receivedAtReset = b.target.received.size();
+        });
+        b.run(button, in);
+        ASSERT_NE(resetAt, TimePoint{});
+        // The break reaches the PC one character later; a byte on the wire then finishes.
+        EXPECT_LE(b.clock.now() - resetAt, 1s);
+        b.clock.advance(10s);
+        EXPECT_LE(b.target.received.size(), receivedAtReset + 2);
+        ASSERT_EQ(b.ui.messages.size(), 1u);
+        EXPECT_EQ(b.ui.messages[0].text, "The HC11 was reset during the job.");
+        EXPECT_FALSE(b.link.ready());
+        EXPECT_TRUE(b.ui.windowEnabled());
+        EXPECT_EQ(b.ui.progress.back(), std::nullopt);
+    }
+}
+
+// A break before the talker download is the target announcing itself again: the job goes on.
+TEST(ResetDuringJob, ABreakBeforeTheDownloadIsNoReset) {
+    OpsBench b;
+    b.target.sendBreak();
+    b.clock.advance(100ms);
+    b.run("TestComm");
+    ASSERT_EQ(b.ui.messages.size(), 1u);
+    EXPECT_NE(b.ui.messages[0].text, "The HC11 was reset during the job.");
+}
+
+// A talker that refuses the file's first record takes nothing more: the rest of the file stays
+// on the PC and the verdict comes at once, however long the file.
+TEST(TalkerError, StopsTheFileAtTheTalkersFirstAnswer) {
+    const std::tuple<const char*, char, const char*> cases[] = {
+        {"EepromProgram", 'A', "Error in Eeprom"},
+        {"ExtEEprog", 'V', "Error in Eprom"},
+    };
+    for (const auto& [button, letter, verdict] : cases) {
+        SCOPED_TRACE(button);
+        OpsBench b;
+        // About 150 KB: 21 minutes at 1200 baud.
+        b.choose(records(0x1000, 3500));
+        std::size_t sentAtAnswer = 0;
+        // The loader's 257th byte comes first: the file's first byte is the second.
+        b.target.talker = [&, letter, count = 0](Byte) mutable {
+            if (++count != 2)
+                return;
+            b.target.after(1ms, [&, letter] {
+                b.target.send(Byte(letter));
+                sentAtAnswer = b.target.received.size();
+            });
+        };
+        const TimePoint start = b.clock.now();
+        b.run(button);
+        EXPECT_LT(b.clock.now() - start, 10s);
+        b.clock.advance(10s);
+        EXPECT_LE(b.target.received.size(), sentAtAnswer + 2);
+        EXPECT_EQ(b.texts(), std::vector<std::string>{verdict});
+        EXPECT_FALSE(b.link.ready());
+        EXPECT_TRUE(b.ui.windowEnabled());
+    }
+}
+
+}  // namespace
+}  // namespace kestro
