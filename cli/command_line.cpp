@@ -6,6 +6,7 @@
 #include <charconv>
 #include <map>
 
+#include "kestro/sim/board/variant.h"
 #include "persisted_board.h"
 #include "register_bytes.h"
 #include "start_address.h"
@@ -27,6 +28,7 @@ enum Option : unsigned {
     kResetHigh = 1u << 8,
     kPbLam = 1u << 9,
     kProtect = 1u << 10,
+    kSecure = 1u << 11,
 };
 
 struct OptionName {
@@ -39,6 +41,7 @@ constexpr OptionName kOptionNames[] = {
     {kOutput, "--output", true},         {kStart, "--start", true},   {kBits, "--bits", true},
     {kEeBlock, "--ee-block", true},      {kSfr, "--sfr", true},       {kMap, "--map", true},
     {kResetHigh, "--reset-high", false}, {kPbLam, "--pb-lam", false}, {kProtect, "--protect", true},
+    {kSecure, "--secure", false},
 };
 
 // The buttons behind a command, by the memory it works on; the first is the default.
@@ -93,11 +96,13 @@ const std::vector<Command>& commands() {
          "  --range BEGIN-END       whole pages in hex (default: the window's EEPROM range)\n"},
         {"config",
          false,
-         kBits | kEeBlock,
+         kBits | kEeBlock | kSecure,
          {{"", "ConfigProgram"}},
          "program CONFIG (it takes effect at the next reset)",
-         "  --bits LIST             EEON,ROMON,NOCOP,NOSEC or none (default: the window's)\n"
-         "                          Leaving NOSEC out secures the part.\n"
+         "  --bits LIST             EEON,ROMON,NOCOP,NOSEC or none (required)\n"
+         "  --secure                needed when NOSEC is left out: that secures the part,\n"
+         "                          which then erases its EEPROM and CONFIG at every reset\n"
+         "                          into bootstrap mode\n"
          "  --ee-block X800         the 811E2's EEPROM block $X800-$XFFF (default F800)\n"},
         {"ram",
          true,
@@ -196,6 +201,7 @@ std::vector<std::string> splitList(std::string_view s) {
 }
 
 constexpr std::array<std::string_view, 4> kConfigBits = {"EEON", "ROMON", "NOCOP", "NOSEC"};
+constexpr std::size_t kNosec = 3;
 constexpr std::array<std::string_view, 8> kBlocks = {"0", "1", "2", "3", "4", "5", "6", "7"};
 
 // "none" or a comma list of names: which of the names it holds. The first item that is none of
@@ -254,6 +260,7 @@ class StepBuilder {
                 in.startAddress = value;
                 return {};
             case kBits: {
+                bitsGiven_ = true;
                 std::array<bool, 4> bits{};
                 if (const std::string bad = readSet(value, kConfigBits, bits); !bad.empty())
                     return "not a CONFIG bit: " + bad + " (EEON, ROMON, NOCOP, NOSEC)";
@@ -298,6 +305,9 @@ class StepBuilder {
                 if (const std::string bad = readSet(value, kBlocks, in.bpr); !bad.empty())
                     return "not a block number: " + bad + " (0 to 7)";
                 return {};
+            case kSecure:
+                secure_ = true;
+                return {};
         }
         return "unknown option";
     }
@@ -320,6 +330,16 @@ class StepBuilder {
             }
         }
         step_.button = memory->button;
+        if (step_.button == "ConfigProgram") {
+            // The window's saved boxes are no default here: a fresh window's clear NOSEC, and
+            // a secured part wipes its EEPROM at its next reset.
+            if (!bitsGiven_)
+                return "config needs --bits: EEON,ROMON,NOCOP,NOSEC or none";
+            if (step_.inputs.config[kNosec] != 1 && !secure_)
+                return "--bits without NOSEC secures the part, which then erases its EEPROM and "
+                       "CONFIG at every reset into bootstrap mode: add --secure to do that";
+        }
+        step_.rangeGiven = range_.has_value();
         if (range_) {
             const auto range = parseRange(*range_);
             if (!range)
@@ -343,13 +363,69 @@ class StepBuilder {
     Step step_;
     std::optional<std::string> memory_;
     std::optional<std::string> range_;
+    bool bitsGiven_ = false;
+    bool secure_ = false;
 };
 
 bool isOption(const std::string& a) {
     return a.size() > 1 && a[0] == '-';
 }
 
+// The EEPROM of a named part as it leaves the factory; a movable one sits where its factory
+// CONFIG puts it (bits 7-4, $x800).
+std::pair<std::string, std::string> eepromRangeOf(const sim::Variant& v) {
+    const unsigned base = v.eepromMovable ? ((v.factoryConfig >> 4) << 12) | 0x800u : v.eepromBase;
+    return {hex4(base), hex4(base + v.eepromSize - 1)};
+}
+
+// Where a job writes and reads the same file it would destroy its own input.
+bool samePath(const std::filesystem::path& a, const std::filesystem::path& b) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::equivalent(a, b, ec) && !ec)
+        return true;
+    const fs::path ca = fs::weakly_canonical(fs::absolute(a, ec), ec);
+    const fs::path cb = fs::weakly_canonical(fs::absolute(b, ec), ec);
+    return ca == cb;
+}
+
+std::filesystem::path workerOutput(const std::filesystem::path& output, int worker) {
+    std::filesystem::path p = output;
+    p.replace_filename(output.stem().string() + "-" + std::to_string(worker) +
+                       output.extension().string());
+    return p;
+}
+
+// The usage error when an output of the job is also one of its inputs.
+std::string outputsOverInputs(const Plan& plan) {
+    std::vector<std::filesystem::path> outputs;
+    const int copies =
+        plan.worker || plan.ports.size() == 1 ? 1 : static_cast<int>(plan.ports.size());
+    for (const Step& step : plan.steps) {
+        if (step.output.empty())
+            continue;
+        for (int n = 1; n <= copies; ++n)
+            outputs.push_back(copies == 1 ? step.output : workerOutput(step.output, n));
+    }
+    if (plan.trace)
+        for (int n = 1; n <= copies; ++n)
+            outputs.emplace_back(copies == 1 ? *plan.trace : *plan.trace + "." + std::to_string(n));
+    for (const Step& step : plan.steps)
+        for (const std::filesystem::path& out : outputs)
+            if (!step.file.empty() && samePath(step.file, out))
+                return out.string() +
+                       " is both read and written by this job: write to another file";
+    return {};
+}
+
 }  // namespace
+
+std::optional<Exit> exitFromCode(int code) {
+    if ((code >= 0 && code <= static_cast<int>(Exit::Usage)) ||
+        code == static_cast<int>(Exit::Interrupted) || code == static_cast<int>(Exit::Terminated))
+        return static_cast<Exit>(code);
+    return std::nullopt;
+}
 
 std::string PortChoice::label() const {
     switch (kind) {
@@ -567,9 +643,21 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
     if (plan.worker)
         for (Step& step : plan.steps)
             if (!step.output.empty())
-                step.output.replace_filename(step.output.stem().string() + "-" +
-                                             std::to_string(plan.worker) +
-                                             step.output.extension().string());
+                step.output = workerOutput(step.output, plan.worker);
+    if (std::string e = outputsOverInputs(plan); !e.empty())
+        return fail(e);
+    // A named part's EEPROM is where its data is; the window's saved range is for its own part.
+    if (plan.chip)
+        if (const sim::Variant* v = sim::variantNamed(*plan.chip))
+            for (Step& step : plan.steps) {
+                if (step.rangeGiven)
+                    continue;
+                ops::Inputs& in = step.inputs;
+                if (step.button == "EepromCheck" || step.button == "EepromErase")
+                    std::tie(in.eepromBegin, in.eepromEnd) = eepromRangeOf(*v);
+                else if (step.button == "DumpStart")
+                    std::tie(in.dumpBegin, in.dumpEnd) = eepromRangeOf(*v);
+            }
     for (std::size_t a = 0; a < plan.ports.size(); ++a)
         for (std::size_t b = a + 1; b < plan.ports.size(); ++b)
             if (plan.ports[a] == plan.ports[b])
@@ -626,7 +714,11 @@ std::string generalHelp() {
         "  4  the talker download was not echoed\n"
         "  5  file error: a missing or unreadable file, not S-records, a dump not written\n"
         "  6  port error: a port that cannot be opened or failed\n"
-        "  7  usage error\n";
+        "  7  usage error\n"
+        "  130  interrupted by Ctrl-C (SIGINT)\n"
+        "  143  ended by SIGTERM or SIGHUP\n"
+        "Ctrl-C ends a job at once and says what may be partly done; a second Ctrl-C ends\n"
+        "kestro-cli without that.\n";
     return text;
 }
 
