@@ -7,6 +7,7 @@
 
 #include "command_line.h"
 #include "console.h"
+#include "interruption.h"
 #include "parallel.h"
 #include "runner.h"
 #include "settings_inputs.h"
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    cli::catchInterruptions();
     const cli::Environment env{
         .talkerDir = std::filesystem::path(
                          QCoreApplication::applicationDirPath().toLocal8Bit().toStdString()) /

@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "parallel.h"
 
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 #include <QProcess>
 #include <QStringList>
 #include <memory>
 
 #include "event_loop_clock.h"
+#include "interruption.h"
 #include "verdict.h"
 
 namespace kestro::cli {
@@ -14,6 +19,8 @@ namespace {
 
 // A worker may run a long chain of long dumps; the wait only has to end some day.
 constexpr Duration kWorkerLimit = std::chrono::hours(24);
+// An interrupted worker ends within a second; one that has not after this is stuck.
+constexpr Duration kInterruptedLimit = 5s;
 
 // Shows a worker's events on its console row and keeps its last record for the summary.
 class WorkerView final : public Reporter {
@@ -67,6 +74,13 @@ Exit runParallel(const Plan& plan, const std::string& program, Console& console)
         w.view = std::make_unique<WorkerView>(console, i);
         w.process = std::make_unique<QProcess>();
         w.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // A group of its own, so that Ctrl-C reaches a worker once, passed on by this process
+        // (twice would end it at once, untidied); and it ends with this process, however that
+        // ends.
+        w.process->setChildProcessModifier([] {
+            ::setpgid(0, 0);
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        });
         QObject::connect(w.process.get(), &QProcess::readyReadStandardOutput,
                          [&w] { readLines(w); });
         QObject::connect(w.process.get(), &QProcess::finished, [&w, &clock] {
@@ -82,13 +96,24 @@ Exit runParallel(const Plan& plan, const std::string& program, Console& console)
                          });
         w.start = clock.now();
         w.process->start(QString::fromStdString(program), arguments);
+        if (w.process->processId() > 0)
+            addChildProcess(static_cast<pid_t>(w.process->processId()));
     }
-    clock.waitUntil(
-        [&workers] {
-            return std::all_of(workers.begin(), workers.end(),
-                               [](const Worker& w) { return w.finished; });
-        },
-        kWorkerLimit);
+    const auto allFinished = [&workers] {
+        return std::all_of(workers.begin(), workers.end(),
+                           [](const Worker& w) { return w.finished; });
+    };
+    clock.waitUntil([&] { return allFinished() || interruption() != 0; }, kWorkerLimit);
+    if (const int signal = interruption(); signal != 0 && !allFinished()) {
+        for (Worker& w : workers)
+            if (!w.finished && w.process->processId() > 0)
+                ::kill(static_cast<pid_t>(w.process->processId()), signal);
+        if (!clock.waitUntil(allFinished, kInterruptedLimit))
+            for (Worker& w : workers)
+                if (!w.finished)
+                    w.process->kill();
+        clock.waitUntil(allFinished, kInterruptedLimit);
+    }
 
     Exit worst = Exit::Success;
     std::vector<RunRecord> summary;
@@ -99,10 +124,9 @@ Exit runParallel(const Plan& plan, const std::string& program, Console& console)
         RunRecord row;
         row.port = plan.ports[i].label();
         row.seconds = std::chrono::duration<double>(w.end - w.start).count();
-        if (w.process->exitStatus() == QProcess::NormalExit && w.finished && code >= 0 &&
-            code <= static_cast<int>(Exit::Usage) &&
+        if (w.process->exitStatus() == QProcess::NormalExit && w.finished && exitFromCode(code) &&
             w.process->error() != QProcess::FailedToStart) {
-            row.exit = static_cast<Exit>(code);
+            row.exit = *exitFromCode(code);
             if (w.view->last) {
                 row.operation = w.view->last->operation;
                 row.verdict = w.view->last->verdict;
