@@ -100,9 +100,9 @@ const std::vector<Command>& commands() {
          {{"", "ConfigProgram"}},
          "program CONFIG (it takes effect at the next reset)",
          "  --bits LIST             EEON,ROMON,NOCOP,NOSEC or none (required)\n"
-         "  --secure                needed when NOSEC is left out: that secures the part,\n"
-         "                          which then erases its EEPROM and CONFIG at every reset\n"
-         "                          into bootstrap mode\n"
+         "  --secure                needed when NOSEC is left out: that secures the part, and\n"
+         "                          its next reset into bootstrap mode erases its EEPROM and\n"
+         "                          CONFIG\n"
          "  --ee-block X800         the 811E2's EEPROM block $X800-$XFFF (default F800)\n"},
         {"ram",
          true,
@@ -336,8 +336,8 @@ class StepBuilder {
             if (!bitsGiven_)
                 return "config needs --bits: EEON,ROMON,NOCOP,NOSEC or none";
             if (step_.inputs.config[kNosec] != 1 && !secure_)
-                return "--bits without NOSEC secures the part, which then erases its EEPROM and "
-                       "CONFIG at every reset into bootstrap mode: add --secure to do that";
+                return "--bits without NOSEC secures the part: its next reset into bootstrap mode "
+                       "erases its EEPROM and CONFIG; add --secure to do that";
         }
         step_.rangeGiven = range_.has_value();
         if (range_) {

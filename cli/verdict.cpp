@@ -118,7 +118,14 @@ std::string doneText(const Step& step) {
     char hex[8];
     if (step.button == "ConfigProgram") {
         std::snprintf(hex, sizeof hex, "%02X", ops::configByte(in.config5Text, in.config));
-        return std::string("CONFIG $") + hex + " sent; it takes effect at the next reset";
+        std::string text =
+            std::string("CONFIG $") + hex + " sent; it takes effect at the next reset";
+        // NOSEC clear: what the user asked for with --secure, said once more.
+        if (in.config[3] != 1)
+            text +=
+                ", which secures the part: its next reset into bootstrap mode erases its "
+                "EEPROM and CONFIG";
+        return text;
     }
     if (step.button == "ExtRam")
         return "Program sent, to start at " + in.startAddress;

@@ -149,6 +149,17 @@ TEST(Verdicts, ACompareAnswerThatIsNoAddressIsGarbledAndShownEscaped) {
     }
 }
 
+TEST(Verdicts, CONFIGThatSecuresThePartSaysWhatItWillDo) {
+    Step step;
+    step.button = "ConfigProgram";
+    step.inputs.config = {1, 1, 1, 1};
+    EXPECT_EQ(doneText(step), "CONFIG $FF sent; it takes effect at the next reset");
+    step.inputs.config = {1, 0, 0, 0};
+    EXPECT_EQ(doneText(step),
+              "CONFIG $F1 sent; it takes effect at the next reset, which secures the part: its "
+              "next reset into bootstrap mode erases its EEPROM and CONFIG");
+}
+
 struct Recorder final : Reporter {
     void line(Channel, const std::string& text) override { lines.push_back(text); }
     void progress(const std::optional<Transfer>&) override {}
