@@ -45,6 +45,7 @@ struct Worker {
     TimePoint start{0};
     TimePoint end{0};
     bool finished = false;
+    std::string errors;  // the start of a line of its standard error
 };
 
 void readLines(Worker& w) {
@@ -73,7 +74,15 @@ Exit runParallel(const Plan& plan, const std::string& program, Console& console)
                       << QString::fromStdString(*plan.trace + "." + std::to_string(i + 1));
         w.view = std::make_unique<WorkerView>(console, i);
         w.process = std::make_unique<QProcess>();
-        w.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Its standard error comes through this process: in a process group of its own (below),
+        // a worker writing to the terminal itself could be stopped by it.
+        QObject::connect(w.process.get(), &QProcess::readyReadStandardError, [&w] {
+            w.errors += w.process->readAllStandardError().toStdString();
+            for (std::size_t end; (end = w.errors.find('\n')) != std::string::npos;) {
+                w.view->line(Channel::Error, w.errors.substr(0, end));
+                w.errors.erase(0, end + 1);
+            }
+        });
         // A group of its own, so that Ctrl-C reaches a worker once, passed on by this process
         // (twice would end it at once, untidied); and it ends with this process, however that
         // ends.
@@ -120,6 +129,8 @@ Exit runParallel(const Plan& plan, const std::string& program, Console& console)
     for (std::size_t i = 0; i < workers.size(); ++i) {
         Worker& w = workers[i];
         readLines(w);
+        if (!w.errors.empty())
+            w.view->line(Channel::Error, w.errors);
         const int code = w.process->exitCode();
         RunRecord row;
         row.port = plan.ports[i].label();

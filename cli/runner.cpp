@@ -280,7 +280,8 @@ class PortRun {
         Target target{*link_, ui, env_.talkerDir};
         ops::operationFor(step.button)(target, inputs);
         if (board_) {
-            waits_.sleepFor(kVirtualSettle);
+            // The operation has ended and said so: a signal now waits for the next step.
+            clock_.sleepFor(kVirtualSettle);
             board_->board().catchUp();
             if (const auto told = board_->save())
                 reporter_.line(Channel::Error, *told);
