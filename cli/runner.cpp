@@ -2,6 +2,7 @@
 #include "runner.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -274,6 +275,9 @@ class PortRun {
         if (const Exit e = awaitReset(); e != Exit::Success)
             return record(step, e, failure_, 0, start);
 
+        if (board_ && plan_.chip && !step.rangeGiven)
+            boardsOwnRange(step.button, inputs);
+
         CommandUi ui(reporter_, clock_, step.file, sizeOf(step.file));
         if (dump)
             ui.setWording([&dump](std::string text) { return dump->userText(std::move(text)); });
@@ -322,6 +326,21 @@ class PortRun {
             verdict = failure_;
         }
         return record(step, exit, verdict, bytes, start);
+    }
+
+    // A virtual board's EEPROM where its CONFIG has put it at the reset just made (the 811E2's
+    // moves), rather than where the part leaves the factory.
+    void boardsOwnRange(const std::string& button, ops::Inputs& in) {
+        const sim::Board& board = board_->board();
+        const unsigned begin = board.eepromBase();
+        const unsigned end = begin + board.chip().eepromSize - 1;
+        char text[2][8];
+        std::snprintf(text[0], sizeof text[0], "%04X", begin);
+        std::snprintf(text[1], sizeof text[1], "%04X", end);
+        if (button == "EepromCheck" || button == "EepromErase")
+            std::tie(in.eepromBegin, in.eepromEnd) = std::pair{text[0], text[1]};
+        else if (button == "DumpStart")
+            std::tie(in.dumpBegin, in.dumpEnd) = std::pair{text[0], text[1]};
     }
 
     Exit record(const Step& step, Exit exit, std::string verdict, std::int64_t bytes,

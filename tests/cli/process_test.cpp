@@ -197,6 +197,20 @@ TEST(KestroCli, AChainOnTheBoardOfAnotherProcess) {
 }
 #endif
 
+// Without --range, a named part's EEPROM is where that part has it, also once CONFIG has moved
+// the 811E2's.
+TEST(KestroCli, ANamedPartsOwnEeprom) {
+    Home home;
+    home.write("b8.s19", "S107B8000102030436\r\nS9030000FC\r\n");
+    home.expect({
+        {{"--board", "m", "--chip", "811E2", "config", "--bits", "EEON,NOSEC", "--ee-block", "B800",
+          "program", "b8.s19", "status"},
+         1,
+         "CONFIG $B9 sent; it takes effect at the next reset\nEeprom is program\nData\n",
+         {" B/s, "}},
+    });
+}
+
 // A serial port on which no reset ever comes: refusals come before the wait for one.
 TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
     int master = -1, slave = -1;
