@@ -68,7 +68,8 @@ const std::vector<Command>& commands() {
          {{"eeprom", "EepromCheck"}, {"eprom", "EpromCheck"}},
          "check whether a range holds data (exit 1: data)",
          "  --memory eeprom|eprom   which memory (default eeprom)\n"
-         "  --range BEGIN-END       whole pages in hex, e.g. B600-B7FF (default: the window's)\n"},
+         "  --range BEGIN-END       whole pages in hex, e.g. B600-B7FF (default: the window's;\n"
+         "                          with --chip, that part's EEPROM)\n"},
         {"program",
          true,
          kMemory,
@@ -93,7 +94,8 @@ const std::vector<Command>& commands() {
          kRange,
          {{"", "EepromErase"}},
          "erase the internal EEPROM",
-         "  --range BEGIN-END       whole pages in hex (default: the window's EEPROM range)\n"},
+         "  --range BEGIN-END       whole pages in hex (default: the window's EEPROM range;\n"
+         "                          with --chip, that part's EEPROM)\n"},
         {"config",
          false,
          kBits | kEeBlock | kSecure,
@@ -115,9 +117,13 @@ const std::vector<Command>& commands() {
          kRange | kOutput,
          {{"", "DumpStart"}},
          "dump a range into an S-record file (about 5.6 s a page)",
-         "  --range BEGIN-END       whole pages in hex (default: the window's dump range)\n"
+         "  --range BEGIN-END       whole pages in hex (default: the window's dump range;\n"
+         "                          with --chip, that part's EEPROM)\n"
          "  -o, --output FILE       where the records go (default upload.s19 here); with\n"
-         "                          several ports, FILE-N.s19 for the Nth\n"},
+         "                          several ports, FILE-N.s19 for the Nth. Replaced only by a\n"
+         "                          whole dump; a link is followed, a device or FIFO written\n"
+         "                          through; a damaged dump goes beside it (keep.damaged.s19\n"
+         "                          for keep.s19)\n"},
         {"sdp-off",
          false,
          0,
