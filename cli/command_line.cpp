@@ -384,12 +384,13 @@ std::pair<std::string, std::string> eepromRangeOf(const sim::Variant& v) {
     return {hex4(base), hex4(base + v.eepromSize - 1)};
 }
 
-// Where a job writes and reads the same file it would destroy its own input.
+// Where a job writes and reads the same file it would destroy its own input. A device or a
+// pipe read and written (a terminal, /dev/null) loses nothing.
 bool samePath(const std::filesystem::path& a, const std::filesystem::path& b) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (fs::equivalent(a, b, ec) && !ec)
-        return true;
+    if (fs::exists(a, ec) && fs::exists(b, ec))
+        return fs::equivalent(a, b, ec) && !ec && fs::is_regular_file(a, ec);
     const fs::path ca = fs::weakly_canonical(fs::absolute(a, ec), ec);
     const fs::path cb = fs::weakly_canonical(fs::absolute(b, ec), ec);
     return ca == cb;

@@ -83,6 +83,9 @@ TEST(CommandLine, PlansTheOperationsOfTheWindowsButtons) {
          "EepromCheck eeprom F800-FFFF; EepromErase eeprom F800-FFFF; DumpStart -> "
          "/work/upload.s19 dump F800-FFFF; DumpStart -> /work/upload.s19 dump 0000-00FF"},
         {{"--chip", "e9", "status", "--range", "B600-B6FF"}, "EepromCheck eeprom B600-B6FF"},
+        // Read and written, a device loses nothing.
+        {{"program", "/dev/null", "dump", "-o", "/dev/null"},
+         "EepromProgram /dev/null; DumpStart -> /dev/null"},
         // A chain, with global options anywhere.
         {{"--board", "a", "erase", "program", "f.s19", "--json", "compare", "f.s19"},
          "EepromErase; EepromProgram f.s19; EepromCompare f.s19"},
