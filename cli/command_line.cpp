@@ -7,6 +7,7 @@
 #include <charconv>
 #include <map>
 
+#include "kestro/sim/board/variant.h"
 #include "persisted_board.h"
 #include "register_bytes.h"
 #include "start_address.h"
@@ -28,6 +29,7 @@ enum Option : unsigned {
     kResetHigh = 1u << 8,
     kPbLam = 1u << 9,
     kProtect = 1u << 10,
+    kSecure = 1u << 11,
 };
 
 struct OptionName {
@@ -40,6 +42,7 @@ constexpr OptionName kOptionNames[] = {
     {kOutput, "--output", true},         {kStart, "--start", true},   {kBits, "--bits", true},
     {kEeBlock, "--ee-block", true},      {kSfr, "--sfr", true},       {kMap, "--map", true},
     {kResetHigh, "--reset-high", false}, {kPbLam, "--pb-lam", false}, {kProtect, "--protect", true},
+    {kSecure, "--secure", false},
 };
 
 // The buttons behind a command, by the memory it works on; the first is the default.
@@ -66,7 +69,8 @@ const std::vector<Command>& commands() {
          {{"eeprom", "EepromCheck"}, {"eprom", "EpromCheck"}},
          "check whether a range holds data (exit 1: data)",
          "  --memory eeprom|eprom   which memory (default eeprom)\n"
-         "  --range BEGIN-END       whole pages in hex, e.g. B600-B7FF (default: the window's)\n"},
+         "  --range BEGIN-END       whole pages in hex, e.g. B600-B7FF (default: the window's;\n"
+         "                          with --chip, that part's EEPROM)\n"},
         {"program",
          true,
          kMemory,
@@ -91,14 +95,17 @@ const std::vector<Command>& commands() {
          kRange,
          {{"", "EepromErase"}},
          "erase the internal EEPROM",
-         "  --range BEGIN-END       whole pages in hex (default: the window's EEPROM range)\n"},
+         "  --range BEGIN-END       whole pages in hex (default: the window's EEPROM range;\n"
+         "                          with --chip, that part's EEPROM)\n"},
         {"config",
          false,
-         kBits | kEeBlock,
+         kBits | kEeBlock | kSecure,
          {{"", "ConfigProgram"}},
          "program CONFIG (it takes effect at the next reset)",
-         "  --bits LIST             EEON,ROMON,NOCOP,NOSEC or none (default: the window's)\n"
-         "                          Leaving NOSEC out secures the part.\n"
+         "  --bits LIST             EEON,ROMON,NOCOP,NOSEC or none (required)\n"
+         "  --secure                needed when NOSEC is left out: that secures the part, and\n"
+         "                          its next reset into bootstrap mode erases its EEPROM and\n"
+         "                          CONFIG\n"
          "  --ee-block X800         the 811E2's EEPROM block $X800-$XFFF (default F800)\n"},
         {"ram",
          true,
@@ -112,9 +119,13 @@ const std::vector<Command>& commands() {
          kRange | kOutput,
          {{"", "DumpStart"}},
          "dump a range into an S-record file (about 5.6 s a page)",
-         "  --range BEGIN-END       whole pages in hex (default: the window's dump range)\n"
+         "  --range BEGIN-END       whole pages in hex (default: the window's dump range;\n"
+         "                          with --chip, that part's EEPROM)\n"
          "  -o, --output FILE       where the records go (default upload.s19 here); with\n"
-         "                          several ports, FILE-N.s19 for the Nth\n"},
+         "                          several ports, FILE-N.s19 for the Nth. Replaced only by a\n"
+         "                          whole dump; a link is followed, a device or FIFO written\n"
+         "                          through; a damaged dump goes beside it (keep.damaged.s19\n"
+         "                          for keep.s19)\n"},
         {"sdp-off",
          false,
          0,
@@ -210,6 +221,7 @@ std::vector<std::string> splitList(std::string_view s) {
 }
 
 constexpr std::array<std::string_view, 4> kConfigBits = {"EEON", "ROMON", "NOCOP", "NOSEC"};
+constexpr std::size_t kNosec = 3;
 constexpr std::array<std::string_view, 8> kBlocks = {"0", "1", "2", "3", "4", "5", "6", "7"};
 
 // "none" or a comma list of names: which of the names it holds. The first item that is none of
@@ -264,6 +276,7 @@ class StepBuilder {
                 in.startAddress = value;
                 return {};
             case kBits: {
+                bitsGiven_ = true;
                 std::array<bool, 4> bits{};
                 if (const std::string bad = readSet(value, kConfigBits, bits); !bad.empty())
                     return "not a CONFIG bit: " + bad + " (EEON, ROMON, NOCOP, NOSEC)";
@@ -308,6 +321,9 @@ class StepBuilder {
                 if (const std::string bad = readSet(value, kBlocks, in.bpr); !bad.empty())
                     return "not a block number: " + bad + " (0 to 7)";
                 return {};
+            case kSecure:
+                secure_ = true;
+                return {};
         }
         return "unknown option";
     }
@@ -330,6 +346,16 @@ class StepBuilder {
             }
         }
         step_.button = memory->button;
+        if (step_.button == "ConfigProgram") {
+            // The window's saved boxes are no default here: a fresh window's clear NOSEC, and
+            // a secured part wipes its EEPROM at its next reset.
+            if (!bitsGiven_)
+                return "config needs --bits: EEON,ROMON,NOCOP,NOSEC or none";
+            if (step_.inputs.config[kNosec] != 1 && !secure_)
+                return "--bits without NOSEC secures the part: its next reset into bootstrap mode "
+                       "erases its EEPROM and CONFIG; add --secure to do that";
+        }
+        step_.rangeGiven = range_.has_value();
         if (range_) {
             const auto range = parseRange(*range_);
             if (!range)
@@ -353,13 +379,70 @@ class StepBuilder {
     Step step_;
     std::optional<std::string> memory_;
     std::optional<std::string> range_;
+    bool bitsGiven_ = false;
+    bool secure_ = false;
 };
 
 bool isOption(const std::string& a) {
     return a.size() > 1 && a[0] == '-';
 }
 
+// The EEPROM of a named part as it leaves the factory; a movable one sits where its factory
+// CONFIG puts it (bits 7-4, $x800).
+std::pair<std::string, std::string> eepromRangeOf(const sim::Variant& v) {
+    const unsigned base = v.eepromMovable ? ((v.factoryConfig >> 4) << 12) | 0x800u : v.eepromBase;
+    return {hex4(base), hex4(base + v.eepromSize - 1)};
+}
+
+// Where a job writes and reads the same file it would destroy its own input. A device or a
+// pipe read and written (a terminal, /dev/null) loses nothing.
+bool samePath(const std::filesystem::path& a, const std::filesystem::path& b) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::exists(a, ec) && fs::exists(b, ec))
+        return fs::equivalent(a, b, ec) && !ec && fs::is_regular_file(a, ec);
+    const fs::path ca = fs::weakly_canonical(fs::absolute(a, ec), ec);
+    const fs::path cb = fs::weakly_canonical(fs::absolute(b, ec), ec);
+    return ca == cb;
+}
+
+std::filesystem::path workerOutput(const std::filesystem::path& output, int worker) {
+    std::filesystem::path p = output;
+    p.replace_filename(output.stem().string() + "-" + std::to_string(worker) +
+                       output.extension().string());
+    return p;
+}
+
+// The usage error when an output of the job is also one of its inputs.
+std::string outputsOverInputs(const Plan& plan) {
+    std::vector<std::filesystem::path> outputs;
+    const int copies =
+        plan.worker || plan.ports.size() == 1 ? 1 : static_cast<int>(plan.ports.size());
+    for (const Step& step : plan.steps) {
+        if (step.output.empty())
+            continue;
+        for (int n = 1; n <= copies; ++n)
+            outputs.push_back(copies == 1 ? step.output : workerOutput(step.output, n));
+    }
+    if (plan.trace)
+        for (int n = 1; n <= copies; ++n)
+            outputs.emplace_back(copies == 1 ? *plan.trace : *plan.trace + "." + std::to_string(n));
+    for (const Step& step : plan.steps)
+        for (const std::filesystem::path& out : outputs)
+            if (!step.file.empty() && samePath(step.file, out))
+                return out.string() +
+                       " is both read and written by this job: write to another file";
+    return {};
+}
+
 }  // namespace
+
+std::optional<Exit> exitFromCode(int code) {
+    if ((code >= 0 && code <= static_cast<int>(Exit::Usage)) ||
+        code == static_cast<int>(Exit::Interrupted) || code == static_cast<int>(Exit::Terminated))
+        return static_cast<Exit>(code);
+    return std::nullopt;
+}
 
 std::string PortChoice::label() const {
     switch (kind) {
@@ -574,9 +657,21 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
     if (plan.worker)
         for (Step& step : plan.steps)
             if (!step.output.empty())
-                step.output.replace_filename(step.output.stem().string() + "-" +
-                                             std::to_string(plan.worker) +
-                                             step.output.extension().string());
+                step.output = workerOutput(step.output, plan.worker);
+    if (std::string e = outputsOverInputs(plan); !e.empty())
+        return fail(e);
+    // A named part's EEPROM is where its data is; the window's saved range is for its own part.
+    if (plan.chip)
+        if (const sim::Variant* v = sim::variantNamed(*plan.chip))
+            for (Step& step : plan.steps) {
+                if (step.rangeGiven)
+                    continue;
+                ops::Inputs& in = step.inputs;
+                if (step.button == "EepromCheck" || step.button == "EepromErase")
+                    std::tie(in.eepromBegin, in.eepromEnd) = eepromRangeOf(*v);
+                else if (step.button == "DumpStart")
+                    std::tie(in.dumpBegin, in.dumpEnd) = eepromRangeOf(*v);
+            }
     for (std::size_t a = 0; a < plan.ports.size(); ++a)
         for (std::size_t b = a + 1; b < plan.ports.size(); ++b)
             if (plan.ports[a] == plan.ports[b])
@@ -633,7 +728,11 @@ std::string generalHelp() {
         "  4  the talker download was not echoed\n"
         "  5  file error: a missing or unreadable file, not S-records, a dump not written\n"
         "  6  port error: a port that cannot be opened or failed\n"
-        "  7  usage error\n";
+        "  7  usage error\n"
+        "  130  interrupted by Ctrl-C (SIGINT)\n"
+        "  143  ended by SIGTERM or SIGHUP\n"
+        "Ctrl-C ends a job at once and says what may be partly done; a second Ctrl-C ends\n"
+        "kestro-cli without that.\n";
     return text;
 }
 

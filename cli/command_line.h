@@ -21,7 +21,12 @@ enum class Exit : int {
     FileError = 5,
     PortError = 6,
     Usage = 7,
+    Interrupted = 130,  // SIGINT: 128 plus the signal, as a shell counts
+    Terminated = 143,   // SIGTERM or SIGHUP
 };
+
+// The code a run ended with, when it is one of ours.
+std::optional<Exit> exitFromCode(int code);
 
 // Where a job runs.
 struct PortChoice {
@@ -45,6 +50,7 @@ struct Step {
     // dump: the file the records go to.
     std::filesystem::path output;
     ops::Inputs inputs;
+    bool rangeGiven = false;  // --range was typed; otherwise a named part's own may apply
 };
 
 struct Plan {

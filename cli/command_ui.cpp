@@ -13,9 +13,14 @@ void CommandUi::message(const Message& m) {
     std::string text = terminalText(m);
     if (!m.reason.empty())
         text += ": " + m.reason;
+    std::string detail = m.detail;
+    if (wording_) {
+        text = wording_(std::move(text));
+        detail = wording_(std::move(detail));
+    }
     reporter_.line(fromTarget ? Channel::Verdict : Channel::Error, text);
-    if (!m.detail.empty())
-        reporter_.line(fromTarget ? Channel::Info : Channel::Error, m.detail);
+    if (!detail.empty())
+        reporter_.line(fromTarget ? Channel::Info : Channel::Error, detail);
     if (!exit_ || worse(*exit_, e) != *exit_) {
         exit_ = e;
         verdict_ = std::move(text);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,6 +35,12 @@ class CommandUi final : public OperationUi {
     std::string chooseFile() override;
     const std::string* chosenFileContent() const override { return content_; }
 
+    // Turns the operation's words into the user's (a dump's private folder into the file
+    // named with -o); the verdict comes from the operation's own words all the same.
+    void setWording(std::function<std::string(std::string)> wording) {
+        wording_ = std::move(wording);
+    }
+
     // The worst verdict of the boxes shown; nullopt when none was.
     const std::optional<Exit>& exit() const { return exit_; }
     // The text of the box that gave the verdict.
@@ -52,6 +59,7 @@ class CommandUi final : public OperationUi {
     RateMeter meter_;
     std::optional<Exit> exit_;
     std::string verdict_;
+    std::function<std::string(std::string)> wording_;
 };
 
 }  // namespace kestro::cli

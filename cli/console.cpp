@@ -36,13 +36,13 @@ std::optional<QJsonObject> objectOf(const std::string& json) {
 bool recordFrom(const QJsonObject& o, RunRecord& r) {
     if (!o.contains("operation") || !o.contains("exit"))
         return false;
-    const int exit = o.value("exit").toInt(-1);
-    if (exit < 0 || exit > static_cast<int>(Exit::Usage))
+    const auto exit = exitFromCode(o.value("exit").toInt(-1));
+    if (!exit)
         return false;
     r.operation = o.value("operation").toString().toStdString();
     r.port = o.value("port").toString().toStdString();
     r.verdict = o.value("verdict").toString().toStdString();
-    r.exit = static_cast<Exit>(exit);
+    r.exit = *exit;
     r.bytes = static_cast<std::int64_t>(o.value("bytes").toDouble());
     r.seconds = o.value("seconds").toDouble();
     return true;

@@ -8,6 +8,7 @@
 #include "command_line.h"
 #include "console.h"
 #include "input_files.h"
+#include "interruption.h"
 #include "parallel.h"
 #include "runner.h"
 #include "settings_inputs.h"
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
     cli::InputFiles files = plan.worker
                                 ? cli::InputFiles::fromStream(stdin).value_or(cli::InputFiles{})
                                 : cli::InputFiles::read(plan);
+    cli::catchInterruptions();
     const cli::Environment env{
         .talkerDir = std::filesystem::path(
                          QCoreApplication::applicationDirPath().toLocal8Bit().toStdString()) /

@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "parallel.h"
 
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 #include <QProcess>
 #include <QStringList>
 #include <memory>
 
 #include "event_loop_clock.h"
+#include "interruption.h"
 #include "verdict.h"
 
 namespace kestro::cli {
@@ -14,6 +19,8 @@ namespace {
 
 // A worker may run a long chain of long dumps; the wait only has to end some day.
 constexpr Duration kWorkerLimit = std::chrono::hours(24);
+// An interrupted worker ends within a second; one that has not after this is stuck.
+constexpr Duration kInterruptedLimit = 5s;
 
 // Shows a worker's events on its console row and keeps its last record for the summary.
 class WorkerView final : public Reporter {
@@ -38,6 +45,7 @@ struct Worker {
     TimePoint start{0};
     TimePoint end{0};
     bool finished = false;
+    std::string errors;  // the start of a line of its standard error
 };
 
 void readLines(Worker& w) {
@@ -67,7 +75,22 @@ Exit runParallel(const Plan& plan, const std::string& program, Console& console,
                       << QString::fromStdString(*plan.trace + "." + std::to_string(i + 1));
         w.view = std::make_unique<WorkerView>(console, i);
         w.process = std::make_unique<QProcess>();
-        w.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Its standard error comes through this process: in a process group of its own (below),
+        // a worker writing to the terminal itself could be stopped by it.
+        QObject::connect(w.process.get(), &QProcess::readyReadStandardError, [&w] {
+            w.errors += w.process->readAllStandardError().toStdString();
+            for (std::size_t end; (end = w.errors.find('\n')) != std::string::npos;) {
+                w.view->line(Channel::Error, w.errors.substr(0, end));
+                w.errors.erase(0, end + 1);
+            }
+        });
+        // A group of its own, so that Ctrl-C reaches a worker once, passed on by this process
+        // (twice would end it at once, untidied); and it ends with this process, however that
+        // ends.
+        w.process->setChildProcessModifier([] {
+            ::setpgid(0, 0);
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        });
         QObject::connect(w.process.get(), &QProcess::readyReadStandardOutput,
                          [&w] { readLines(w); });
         QObject::connect(w.process.get(), &QProcess::finished, [&w, &clock] {
@@ -85,27 +108,39 @@ Exit runParallel(const Plan& plan, const std::string& program, Console& console,
         w.process->start(QString::fromStdString(program), arguments);
         w.process->write(files.data(), static_cast<qint64>(files.size()));
         w.process->closeWriteChannel();
+        if (w.process->processId() > 0)
+            addChildProcess(static_cast<pid_t>(w.process->processId()));
     }
-    clock.waitUntil(
-        [&workers] {
-            return std::all_of(workers.begin(), workers.end(),
-                               [](const Worker& w) { return w.finished; });
-        },
-        kWorkerLimit);
+    const auto allFinished = [&workers] {
+        return std::all_of(workers.begin(), workers.end(),
+                           [](const Worker& w) { return w.finished; });
+    };
+    clock.waitUntil([&] { return allFinished() || interruption() != 0; }, kWorkerLimit);
+    if (const int signal = interruption(); signal != 0 && !allFinished()) {
+        for (Worker& w : workers)
+            if (!w.finished && w.process->processId() > 0)
+                ::kill(static_cast<pid_t>(w.process->processId()), signal);
+        if (!clock.waitUntil(allFinished, kInterruptedLimit))
+            for (Worker& w : workers)
+                if (!w.finished)
+                    w.process->kill();
+        clock.waitUntil(allFinished, kInterruptedLimit);
+    }
 
     Exit worst = Exit::Success;
     std::vector<RunRecord> summary;
     for (std::size_t i = 0; i < workers.size(); ++i) {
         Worker& w = workers[i];
         readLines(w);
+        if (!w.errors.empty())
+            w.view->line(Channel::Error, w.errors);
         const int code = w.process->exitCode();
         RunRecord row;
         row.port = plan.ports[i].label();
         row.seconds = std::chrono::duration<double>(w.end - w.start).count();
-        if (w.process->exitStatus() == QProcess::NormalExit && w.finished && code >= 0 &&
-            code <= static_cast<int>(Exit::Usage) &&
+        if (w.process->exitStatus() == QProcess::NormalExit && w.finished && exitFromCode(code) &&
             w.process->error() != QProcess::FailedToStart) {
-            row.exit = static_cast<Exit>(code);
+            row.exit = *exitFromCode(code);
             if (w.view->last) {
                 row.operation = w.view->last->operation;
                 row.verdict = w.view->last->verdict;

@@ -3,13 +3,16 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <system_error>
 
 #include "command_ui.h"
+#include "dump_target.h"
 #include "event_loop_clock.h"
+#include "interruption.h"
 #include "link_state.h"
 #include "persisted_board.h"
 #include "termios_port.h"
@@ -31,56 +34,33 @@ constexpr Duration kVirtualResetLimit = 2s;
 // memories are saved.
 constexpr Duration kVirtualSettle = 100ms;
 
-std::int64_t sizeOf(const fs::path& p) {
-    std::error_code ec;
-    const auto size = fs::file_size(p, ec);
-    return ec ? 0 : static_cast<std::int64_t>(size);
-}
-
-// The dump always writes upload.s19 in a folder; another name gets a private folder beside
-// it, so the file appears under its own name only when complete.
-class DumpTarget {
-  public:
-    explicit DumpTarget(const fs::path& output) : output_(output) {
-        const fs::path parent = output.has_parent_path() ? output.parent_path() : fs::path(".");
-        if (output.filename() == "upload.s19") {
-            folder_ = parent;
-            return;
-        }
-        std::string pattern = (parent / ".kestro-dump-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            error_ = "Cannot write in " + parent.string() + ": " + std::strerror(errno) + ".";
-            return;
-        }
-        folder_ = pattern;
-        temporary_ = true;
-    }
-    ~DumpTarget() {
-        if (temporary_) {
-            std::error_code ec;
-            fs::remove_all(folder_, ec);
-        }
-    }
-    DumpTarget(const DumpTarget&) = delete;
-    DumpTarget& operator=(const DumpTarget&) = delete;
-
-    const std::string& error() const { return error_; }
-    const fs::path& folder() const { return folder_; }
-    // Moves a written dump to its name; the error text when it cannot.
-    std::string place() {
-        if (!temporary_)
-            return {};
-        std::error_code ec;
-        fs::rename(folder_ / "upload.s19", output_, ec);
-        return ec ? "Cannot write " + output_.string() + ": " + ec.message() + "." : "";
-    }
-
-  private:
-    fs::path output_;
-    fs::path folder_;
-    bool temporary_ = false;
-    std::string error_;
+// What an operation cut short may have left half done, by the button behind the command.
+struct PartlyDone {
+    std::string_view button;
+    const char* what;
 };
+constexpr PartlyDone kPartlyDone[] = {
+    {"EepromProgram", "the EEPROM may be partly programmed"},
+    {"EpromProgram", "the EPROM may be partly programmed"},
+    {"ExtEEprog", "the external EEPROM may be partly programmed"},
+    {"Xiprog", "the companion chip's EEPROM may be partly programmed"},
+    {"EepromErase", "the EEPROM may be partly erased"},
+    {"ConfigProgram", "CONFIG may be erased or partly programmed"},
+    {"ExtRam", "external RAM may hold part of the program"},
+    {"DumpStart", "no dump was written"},
+    {"XISDPoff", "the companion chip may or may not have taken the command"},
+    {"XIreset", "the companion chip may or may not have taken the command"},
+    {"XISFR", "the companion chip may or may not have taken the command"},
+    {"XIeem", "the companion chip may or may not have taken the command"},
+    {"XIBPR", "the companion chip may or may not have taken the command"},
+};
+
+std::string partlyDone(const std::string& button) {
+    for (const PartlyDone& p : kPartlyDone)
+        if (p.button == button)
+            return p.what;
+    return "no memory was changed";
+}
 
 class PortRun {
   public:
@@ -88,23 +68,11 @@ class PortRun {
         : plan_(plan), choice_(choice), env_(env), reporter_(reporter) {}
 
     Exit run() {
-        if (Exit e = setUp(); e != Exit::Success) {
-            record(plan_.steps.front(), e, "", 0, clock_.now());
-            return e;
+        try {
+            return runSteps();
+        } catch (const Interrupted& i) {
+            return interrupted(i.signal);
         }
-        // Every file is checked before the first reset: a chain should not fail halfway
-        // through for a file that was never usable.
-        for (const Step& step : plan_.steps)
-            if (const Exit e = checkFile(step); e != Exit::Success)
-                return e;
-        Exit worst = Exit::Success;
-        for (const Step& step : plan_.steps) {
-            const Exit e = runStep(step);
-            worst = worse(worst, e);
-            if (e != Exit::Success)
-                break;
-        }
-        return worst;
     }
 
     ~PortRun() {
@@ -116,6 +84,68 @@ class PortRun {
     }
 
   private:
+    Exit runSteps() {
+        if (Exit e = setUp(); e != Exit::Success) {
+            record(plan_.steps.front(), e, failure_, 0, clock_.now());
+            return e;
+        }
+        // Every file is checked before the first reset: a chain should not fail halfway
+        // through for a file that was never usable.
+        for (const Step& step : plan_.steps)
+            if (const Exit e = checkFile(step); e != Exit::Success)
+                return e;
+        Exit worst = Exit::Success;
+        for (const Step& step : plan_.steps) {
+            current_ = &step;
+            stepStart_ = clock_.now();
+            const Exit e = runStep(step);
+            worst = worse(worst, e);
+            if (e != Exit::Success)
+                break;
+        }
+        return worst;
+    }
+
+    // Where the run is, for the user.
+    std::string where() const {
+        if (port_ && choice_.kind != PortChoice::Kind::Virtual)
+            return port_->deviceName(port_->commPort());
+        return choice_.label();
+    }
+
+    // A signal ended the job: nothing more goes to the target, the terminal's bar goes, a
+    // virtual board keeps what it has been given, and the user learns what may be half done.
+    Exit interrupted(int signal) {
+        reporter_.progress(std::nullopt);
+        if (port_)
+            port_->discardOutput();
+        if (board_) {
+            board_->board().catchUp();
+            if (const auto told = board_->save())
+                reporter_.line(Channel::Error, *told);
+        }
+        const Step& step = current_ ? *current_ : plan_.steps.front();
+        const std::string text =
+            "Interrupted during " + step.command + " on " + where() +
+            (awaitingReset_ || !current_ ? ", before the HC11 was reset: nothing was sent."
+                                         : ": " + partlyDone(step.button) + ".");
+        reporter_.line(Channel::Error, text);
+        return record(step, exitForSignal(signal), text, 0, current_ ? stepStart_ : clock_.now());
+    }
+
+    // The trace's first write error, said once; Success while it writes.
+    Exit traceProblem() {
+        if (!trace_)
+            return Exit::Success;
+        trace_->flush();
+        if (trace_->ok())
+            return Exit::Success;
+        failure_ = "Cannot write the trace file " + *plan_.trace + ": " +
+                   std::strerror(trace_->error()) + ".";
+        reporter_.line(Channel::Error, failure_);
+        return Exit::FileError;
+    }
+
     Exit setUp() {
         int n = 1;
         switch (choice_.kind) {
@@ -160,18 +190,21 @@ class PortRun {
         if (plan_.trace) {
             trace_ = std::make_unique<WireTrace>(*plan_.trace, clock_);
             if (!trace_->ok()) {
-                reporter_.line(Channel::Error, "Cannot write the trace file " + *plan_.trace + ".");
+                failure_ = "Cannot write the trace file " + *plan_.trace + ": " +
+                           std::strerror(trace_->error()) + ".";
+                reporter_.line(Channel::Error, failure_);
                 return Exit::FileError;
             }
             port_->setTrace(trace_.get());
         }
-        link_ = std::make_unique<LinkState>(*port_, clock_, clock_);
+        link_ = std::make_unique<LinkState>(*port_, waits_, clock_);
         port_->setListener(link_.get());
         port_->setSettings(LinkState::kStartupSettings);
         port_->setCommPort(n);
         if (const PortError e = port_->open(); e != PortError::None) {
-            reporter_.line(Channel::Error, "Cannot open the serial port " + port_->deviceName(n) +
-                                               ": " + link_->openFailureText(n, e) + ".");
+            failure_ = "Cannot open the serial port " + port_->deviceName(n) + ": " +
+                       link_->openFailureText(n, e) + ".";
+            reporter_.line(Channel::Error, failure_);
             return Exit::PortError;
         }
         return Exit::Success;
@@ -179,9 +212,16 @@ class PortRun {
 
     // Waits for the break of a reset into bootstrap mode.
     Exit awaitReset() {
+        awaitingReset_ = true;
+        const Exit e = resetSeen();
+        awaitingReset_ = false;
+        return e;
+    }
+
+    Exit resetSeen() {
         if (board_) {
             board_->board().resetBootstrap();
-            clock_.waitUntil([this] { return link_->ready(); }, kVirtualResetLimit);
+            waits_.waitUntil([this] { return link_->ready(); }, kVirtualResetLimit);
         } else if (plan_.noWait) {
             link_->portBreak();
         } else if (!link_->ready()) {
@@ -192,19 +232,20 @@ class PortRun {
                                               " s for its "
                                               "break on " +
                                               port_->deviceName(port_->commPort()) + ")");
-            clock_.waitUntil(
+            waits_.waitUntil(
                 [this] { return link_->ready() || port_->failure() != PortError::None; },
                 plan_.resetTimeout);
         }
         if (port_->failure() != PortError::None) {
-            reporter_.line(Channel::Error,
-                           "The serial port " + port_->deviceName(port_->commPort()) + " failed: " +
-                               link_->openFailureText(port_->commPort(), port_->failure()) + ".");
+            failure_ = "The serial port " + port_->deviceName(port_->commPort()) +
+                       " failed: " + link_->openFailureText(port_->commPort(), port_->failure()) +
+                       ".";
+            reporter_.line(Channel::Error, failure_);
             return Exit::PortError;
         }
         if (!link_->ready()) {
-            reporter_.line(Channel::Error,
-                           "No reset seen on " + port_->deviceName(port_->commPort()) + ".");
+            failure_ = "No reset seen on " + port_->deviceName(port_->commPort()) + ".";
+            reporter_.line(Channel::Error, failure_);
             return Exit::NoAnswer;
         }
         return Exit::Success;
@@ -248,12 +289,18 @@ class PortRun {
             inputs.dumpFolder = dump->folder();
         }
         if (const Exit e = awaitReset(); e != Exit::Success)
-            return record(step, e, "", 0, start);
+            return record(step, e, failure_, 0, start);
+
+        if (board_ && plan_.chip && !step.rangeGiven)
+            boardsOwnRange(step.button, inputs);
 
         CommandUi ui(reporter_, clock_, step.file, sent, content);
+        if (dump)
+            ui.setWording([&dump](std::string text) { return dump->userText(std::move(text)); });
         Target target{*link_, ui, env_.talkerDir};
         ops::operationFor(step.button)(target, inputs);
         if (board_) {
+            // The operation has ended and said so: a signal now waits for the next step.
             clock_.sleepFor(kVirtualSettle);
             board_->board().catchUp();
             if (const auto told = board_->save())
@@ -262,6 +309,17 @@ class PortRun {
 
         Exit exit = ui.exit().value_or(Exit::Success);
         std::string verdict = ui.verdict();
+        std::int64_t bytes = sent;
+        if (dump) {
+            // A damaged dump, written beside the good one, is the user's whatever the verdict.
+            if (std::string e = dump->placeBeside(); !e.empty()) {
+                reporter_.line(Channel::Error, e);
+                return record(step, Exit::FileError, e, 0, start);
+            }
+            if (ui.exit() && *ui.exit() != Exit::Success)
+                if (const std::string told = dump->placeDamaged(); !told.empty())
+                    reporter_.line(Channel::Error, told);
+        }
         if (!ui.exit()) {
             if (expectsBox(step.button)) {
                 exit = Exit::TargetError;
@@ -273,14 +331,32 @@ class PortRun {
                         reporter_.line(Channel::Error, e);
                         return record(step, Exit::FileError, e, 0, start);
                     }
+                    bytes = dump->bytes();
                 }
                 verdict = doneText(step);
                 reporter_.line(Channel::Verdict, verdict);
             }
         }
-        const std::int64_t bytes =
-            !step.output.empty() && exit == Exit::Success ? sizeOf(step.output) : sent;
+        if (const Exit e = traceProblem(); e != Exit::Success && exit == Exit::Success) {
+            exit = e;
+            verdict = failure_;
+        }
         return record(step, exit, verdict, bytes, start);
+    }
+
+    // A virtual board's EEPROM where its CONFIG has put it at the reset just made (the 811E2's
+    // moves), rather than where the part leaves the factory.
+    void boardsOwnRange(const std::string& button, ops::Inputs& in) {
+        const sim::Board& board = board_->board();
+        const unsigned begin = board.eepromBase();
+        const unsigned end = begin + board.chip().eepromSize - 1;
+        char text[2][8];
+        std::snprintf(text[0], sizeof text[0], "%04X", begin);
+        std::snprintf(text[1], sizeof text[1], "%04X", end);
+        if (button == "EepromCheck" || button == "EepromErase")
+            std::tie(in.eepromBegin, in.eepromEnd) = std::pair{text[0], text[1]};
+        else if (button == "DumpStart")
+            std::tie(in.dumpBegin, in.dumpEnd) = std::pair{text[0], text[1]};
     }
 
     Exit record(const Step& step, Exit exit, std::string verdict, std::int64_t bytes,
@@ -300,11 +376,18 @@ class PortRun {
     Reporter& reporter_;
     InputFiles ownFiles_;
     EventLoopClock clock_;
+    // The job's waits, which a signal ends.
+    InterruptibleClock waits_{clock_};
     // The board outlives the port that holds its line.
     std::unique_ptr<sim::PersistedBoard> board_;
     std::unique_ptr<SerialPort> port_;
     std::unique_ptr<WireTrace> trace_;
     std::unique_ptr<LinkState> link_;
+    // The last failure said, for the record.
+    std::string failure_;
+    const Step* current_ = nullptr;
+    TimePoint stepStart_{0};
+    bool awaitingReset_ = false;
 };
 
 }  // namespace

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "verdict.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
+#include <optional>
 #include <utility>
 
 #include "register_bytes.h"
@@ -14,6 +17,47 @@ namespace {
 
 bool startsWith(const std::string& s, std::string_view prefix) {
     return s.rfind(prefix, 0) == 0;
+}
+
+constexpr std::string_view kDifference = "Error found at\r\n";
+// Enough of a garbled answer to recognise it; the rest is counted.
+constexpr std::size_t kShownBytes = 64;
+
+// The compare talker's reply to a difference is the address, four hexadecimal digits. Anything
+// else is the line's doing (a byte lost, doubled or changed, a reset under way), not an address.
+std::optional<std::string> garbledAddress(const Message& m) {
+    if (!startsWith(m.text, kDifference))
+        return std::nullopt;
+    const std::string reply = m.text.substr(kDifference.size());
+    const bool address = reply.size() == 4 && std::all_of(reply.begin(), reply.end(), [](char c) {
+                             return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+                         });
+    if (address)
+        return std::nullopt;
+    return reply;
+}
+
+// Bytes as a C string literal would show them, so a terminal shows them and is not driven.
+std::string escaped(std::string_view bytes) {
+    std::string out;
+    for (const char ch : bytes.substr(0, kShownBytes)) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\\' || c == '"') {
+            out += '\\';
+            out += ch;
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c >= 0x20 && c < 0x7F) {
+            out += ch;
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -42,7 +86,7 @@ Exit exitFor(const Message& m) {
         if (m.text == text)
             return exit;
     if (startsWith(m.text, "Error found at"))
-        return Exit::Found;
+        return garbledAddress(m) ? Exit::NoAnswer : Exit::Found;
     if (startsWith(m.text, "The serial port "))
         return Exit::PortError;
     if (startsWith(m.text, "The dump is damaged"))
@@ -56,6 +100,13 @@ Exit exitFor(const Message& m) {
 }
 
 std::string terminalText(const Message& m) {
+    if (const auto reply = garbledAddress(m)) {
+        std::string text = "The HC11's answer to the compare is garbled, not an address: \"" +
+                           escaped(*reply) + "\"";
+        if (reply->size() > kShownBytes)
+            text += " (" + std::to_string(reply->size()) + " bytes in all)";
+        return text;
+    }
     std::string text = m.text;
     for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
         text.replace(at, 2, "\n");
@@ -67,7 +118,14 @@ std::string doneText(const Step& step) {
     char hex[8];
     if (step.button == "ConfigProgram") {
         std::snprintf(hex, sizeof hex, "%02X", ops::configByte(in.config5Text, in.config));
-        return std::string("CONFIG $") + hex + " sent; it takes effect at the next reset";
+        std::string text =
+            std::string("CONFIG $") + hex + " sent; it takes effect at the next reset";
+        // NOSEC clear: what the user asked for with --secure, said once more.
+        if (in.config[3] != 1)
+            text +=
+                ", which secures the part: its next reset into bootstrap mode erases its "
+                "EEPROM and CONFIG";
+        return text;
     }
     if (step.button == "ExtRam")
         return "Program sent, to start at " + in.startAddress;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "wire_trace.h"
 
+#include <cerrno>
+
 namespace kestro {
 
 namespace {
@@ -20,7 +22,12 @@ double seconds(TimePoint t) {
 }  // namespace
 
 WireTrace::WireTrace(const std::string& path, const Clock& clock)
-    : file_(std::fopen(path.c_str(), "a")), clock_(clock) {}
+    : file_(std::fopen(path.c_str(), "a")), clock_(clock), error_(file_ ? 0 : errno) {}
+
+void WireTrace::check(bool failed) {
+    if (failed && error_ == 0)
+        error_ = errno != 0 ? errno : EIO;
+}
 
 WireTrace::~WireTrace() {
     flush();
@@ -40,8 +47,8 @@ void WireTrace::breakReceived() {
     flush();
     if (!file_)
         return;
-    std::fprintf(file_, "%12.6f  %s BREAK\n", seconds(clock_.now()), label(false));
-    std::fflush(file_);
+    check(std::fprintf(file_, "%12.6f  %s BREAK\n", seconds(clock_.now()), label(false)) < 0);
+    check(std::fflush(file_) != 0);
 }
 
 void WireTrace::add(Direction d, ByteView bytes) {
@@ -66,9 +73,9 @@ void WireTrace::add(Direction d, ByteView bytes) {
 void WireTrace::flush() {
     if (!file_ || count_ == 0)
         return;
-    std::fprintf(file_, "%12.6f  %s %-48s %s\n", seconds(lineStart_),
-                 label(direction_ == Direction::Out), hex_.c_str(), text_.c_str());
-    std::fflush(file_);
+    check(std::fprintf(file_, "%12.6f  %s %-48s %s\n", seconds(lineStart_),
+                       label(direction_ == Direction::Out), hex_.c_str(), text_.c_str()) < 0);
+    check(std::fflush(file_) != 0);
     hex_.clear();
     text_.clear();
     count_ = 0;

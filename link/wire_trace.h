@@ -22,7 +22,10 @@ class WireTrace final : public PortTrace {
     WireTrace(const WireTrace&) = delete;
     WireTrace& operator=(const WireTrace&) = delete;
 
-    bool ok() const { return file_ != nullptr; }
+    // False when the file could not be opened or a write to it failed (a full disk).
+    bool ok() const { return file_ != nullptr && error_ == 0; }
+    // Why not: an errno value.
+    int error() const { return error_; }
 
     void sent(ByteView bytes) override;
     void received(ByteView bytes) override;
@@ -33,6 +36,8 @@ class WireTrace final : public PortTrace {
   private:
     enum class Direction { None, Out, In };
     void add(Direction d, ByteView bytes);
+    // Notes the first failure of a write that returned result.
+    void check(bool failed);
 
     std::FILE* file_ = nullptr;
     const Clock& clock_;
@@ -42,6 +47,7 @@ class WireTrace final : public PortTrace {
     std::string hex_;
     std::string text_;
     int count_ = 0;
+    int error_ = 0;
 };
 
 }  // namespace kestro

@@ -66,9 +66,10 @@ TEST(CommandLine, PlansTheOperationsOfTheWindowsButtons) {
         {{"program", "a.s19", "--memory", "xicor"}, "Xiprog a.s19"},
         {{"compare", "a.s19", "--memory", "ext"}, "ExtEEcomp a.s19"},
         {{"erase", "--range", "B700-B7FF"}, "EepromErase eeprom B700-B7FF"},
-        {{"config", "--bits", "eeon,nocop", "--ee-block", "B800"},
+        {{"config", "--bits", "eeon,nocop", "--ee-block", "B800", "--secure"},
          "ConfigProgram config 1010 $B800-$BFFF"},
-        {{"config", "--bits", "none"}, "ConfigProgram config 0000"},
+        {{"config", "--secure", "--bits", "none"}, "ConfigProgram config 0000"},
+        {{"config", "--bits", "NOSEC"}, "ConfigProgram config 0001"},
         {{"ram", "p.s19", "--start", "ffff"}, "ExtRam p.s19 start ffff"},
         {{"ram", "p.s19", "--start", "1"}, "ExtRam p.s19 start 1"},
         {{"ram", "p.s19", "--start=0B60"}, "ExtRam p.s19 start 0B60"},
@@ -79,6 +80,14 @@ TEST(CommandLine, PlansTheOperationsOfTheWindowsButtons) {
         {{"eem", "--map", "2000", "--reset-high", "--pb-lam"},
          "XIeem eem $2000-$3FFF reset-high pb-lam"},
         {{"bpr", "--protect", "0,7"}, "XIBPR bpr 10000001"},
+        // A named part's own EEPROM, wherever --chip stands, unless a range is typed.
+        {{"status", "erase", "dump", "--chip", "811E2", "dump", "--range", "0000-00FF"},
+         "EepromCheck eeprom F800-FFFF; EepromErase eeprom F800-FFFF; DumpStart -> "
+         "/work/upload.s19 dump F800-FFFF; DumpStart -> /work/upload.s19 dump 0000-00FF"},
+        {{"--chip", "e9", "status", "--range", "B600-B6FF"}, "EepromCheck eeprom B600-B6FF"},
+        // Read and written, a device loses nothing.
+        {{"program", "/dev/null", "dump", "-o", "/dev/null"},
+         "EepromProgram /dev/null; DumpStart -> /dev/null"},
         // A chain, with global options anywhere.
         {{"--board", "a", "erase", "program", "f.s19", "--json", "compare", "f.s19"},
          "EepromErase; EepromProgram f.s19; EepromCompare f.s19"},
@@ -161,6 +170,16 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"--no-wait", "erase", "test"}, "--no-wait runs one command"},
         {{"--board", "a", "--board", "a", "test"}, "named twice"},
         {{"--reset-high", "test"}, "unknown option: --reset-high"},
+        // The window's saved boxes clear NOSEC by default: no CONFIG without its bits typed,
+        // and none that secures the part without saying so.
+        {{"config"}, "config needs --bits"},
+        {{"config", "--bits", "EEON,ROMON,NOCOP"}, "add --secure"},
+        // An output over an input of the same job, however it is spelled.
+        {{"program", "same.s19", "dump", "-o", "same.s19"}, "same.s19 is both read and written"},
+        {{"dump", "-o", "x/../f.s19", "program", "./f.s19"}, "is both read and written"},
+        {{"compare", "f.s19", "--trace", "f.s19"}, "is both read and written"},
+        {{"--board", "a", "--board", "b", "program", "f-2.s19", "dump", "-o", "f.s19"},
+         "f-2.s19 is both read and written"},
     };
     for (const auto& [args, error] : cases) {
         const Parsed p = parse(args);

@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <fstream>
+#include <QThread>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -238,6 +239,20 @@ TEST(KestroCli, AChainOnTheBoardOfAnotherProcess) {
 }
 #endif
 
+// Without --range, a named part's EEPROM is where that part has it, also once CONFIG has moved
+// the 811E2's.
+TEST(KestroCli, ANamedPartsOwnEeprom) {
+    Home home;
+    home.write("b8.s19", "S107B8000102030436\r\nS9030000FC\r\n");
+    home.expect({
+        {{"--board", "m", "--chip", "811E2", "config", "--bits", "EEON,NOSEC", "--ee-block", "B800",
+          "program", "b8.s19", "status"},
+         1,
+         "CONFIG $B9 sent; it takes effect at the next reset\nEeprom is program\nData\n",
+         {" B/s, "}},
+    });
+}
+
 // A serial port on which no reset ever comes: refusals come before the wait for one.
 TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
     int master = -1, slave = -1;
@@ -286,6 +301,145 @@ TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
     const Result help = home.run({"compare", "--help"});
     EXPECT_EQ(help.exit, 0);
     EXPECT_TRUE(contains(help.out, "--memory eeprom|eprom|ext|xicor"));
+    ::close(slave);
+    ::close(master);
+}
+
+// The EEPROM of an E9 full of $5A, as 32 records: the program takes some seconds.
+std::string fullEeprom() {
+    std::string text;
+    for (unsigned a = 0xB600; a < 0xB800; a += 16) {
+        char head[16], sum[8];
+        std::snprintf(head, sizeof head, "S113%04X", a);
+        std::snprintf(sum, sizeof sum, "%02X\r\n",
+                      ~(0x13 + (a >> 8) + (a & 0xFF) + 16 * 0x5A) & 0xFF);
+        text += head;
+        for (int i = 0; i < 16; ++i)
+            text += "5A";
+        text += sum;
+    }
+    return text + "S9030000FC\r\n";
+}
+
+// Starts kestro-cli and signals it (or, with several boards, the process that started the
+// workers) once every board's transfer has passed a fifth.
+struct Interrupted {
+    Result result;
+    double afterSignal = 0;  // seconds from the signal to the end
+};
+Interrupted interruptAtAFifth(const Home& home, const std::vector<std::string>& args, int signal,
+                              std::size_t boards) {
+    QProcess cli;
+    home.start(cli, KESTRO_CLI, args);
+    std::string err;
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        cli.waitForReadyRead(100);
+        err += cli.readAllStandardError().toStdString();
+        std::size_t fifths = 0;
+        for (std::size_t at = 0; (at = err.find("20% ", at)) != std::string::npos; ++at)
+            ++fifths;
+        if (fifths >= boards || cli.state() == QProcess::NotRunning || timer.elapsed() > 120'000)
+            break;
+    }
+    QElapsedTimer since;
+    since.start();
+    // A run that ended first has no process to signal (and 0 would signal the tests' group).
+    if (cli.processId() > 0)
+        ::kill(static_cast<pid_t>(cli.processId()), signal);
+    EXPECT_TRUE(cli.state() == QProcess::NotRunning || cli.waitForFinished(30'000));
+    Interrupted r;
+    r.afterSignal = static_cast<double>(since.elapsed()) / 1000;
+    r.result = {.exit = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
+                .out = cli.readAllStandardOutput().toStdString(),
+                .err = err + cli.readAllStandardError().toStdString()};
+    return r;
+}
+
+TEST(KestroCli, ASignalEndsTheJobSaysWhatMayBeHalfDoneAndKeepsWhatWasProgrammed) {
+    Home home;
+    home.write("full.s19", fullEeprom());
+    const Interrupted term =
+        interruptAtAFifth(home, {"--board", "t", "program", "full.s19"}, SIGTERM, 1);
+    EXPECT_EQ(term.result.exit, 143) << term.result.err;
+    // Within a second, with room for a loaded machine.
+    EXPECT_LT(term.afterSignal, 2.0);
+    EXPECT_TRUE(contains(term.result.err,
+                         "Interrupted during program on board t: the EEPROM may "
+                         "be partly programmed.\n"))
+        << term.result.err;
+    // What the board took before the signal stays, as on a chip.
+    const Result status = home.run({"--board", "t", "status", "--range", "B600-B6FF"});
+    EXPECT_EQ(status.out, "Data\n") << status.err;
+
+    // Several boards: every worker ends likewise, with its record and its row.
+    const Interrupted intr = interruptAtAFifth(
+        home, {"--board", "a", "--board", "b", "--json", "program", "full.s19"}, SIGINT, 2);
+    EXPECT_EQ(intr.result.exit, 130) << intr.result.err;
+    EXPECT_LT(intr.afterSignal, 3.0);
+    std::set<std::string> records;
+    std::istringstream lines(intr.result.out);
+    for (std::string line; std::getline(lines, line);) {
+        QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        o.remove("seconds");
+        records.insert(QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString());
+    }
+    EXPECT_EQ(
+        records,
+        (std::set<std::string>{
+            R"({"bytes":0,"exit":130,"operation":"program","port":"board a","verdict":"Interrupted during program on board a: the EEPROM may be partly programmed."})",
+            R"({"bytes":0,"exit":130,"operation":"program","port":"board b","verdict":"Interrupted during program on board b: the EEPROM may be partly programmed."})"}));
+    EXPECT_TRUE(contains(intr.result.err, "board b  130")) << intr.result.err;
+}
+
+// An interrupted dump leaves neither a file nor its private folder.
+TEST(KestroCli, AnInterruptedDumpLeavesNothing) {
+    Home home;
+    QProcess cli;
+    home.start(cli, KESTRO_CLI, {"--board", "d", "dump", "--range", "0000-3FFF", "-o", "keep.s19"});
+    // After the talker's download, during the dump.
+    QThread::msleep(4000);
+    ASSERT_GT(cli.processId(), 0);
+    ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+    ASSERT_TRUE(cli.waitForFinished(30'000));
+    EXPECT_EQ(cli.exitCode(), 130);
+    EXPECT_EQ(cli.readAllStandardError().toStdString(),
+              "Interrupted during dump on board d: no dump was written.\n");
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(home.path))
+        if (entry.path().filename().string().find("keep") != std::string::npos ||
+            entry.path().filename().string().find(".kestro-dump") != std::string::npos)
+            left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{});
+}
+
+// What --json records for failures that come before any box: never an empty verdict.
+TEST(KestroCli, EveryFailureHasItsVerdictAndTheTraceItsWriteErrors) {
+    int master = -1, slave = -1;
+    char tty[64];
+    ASSERT_EQ(::openpty(&master, &slave, tty, nullptr, nullptr), 0);
+    Home home;
+    const struct {
+        std::vector<std::string> args;
+        int exit;
+        std::string verdict;
+    } cases[] = {
+        {{"--port", "/dev/kestro-no-such-port", "test"}, 6, "Cannot open the serial port"},
+        {{"--port", tty, "--reset-timeout", "1", "test"}, 3, "No reset seen on "},
+        {{"--board", "t", "--trace", "/dev/full", "test"},
+         5,
+         "Cannot write the trace file /dev/full: No space left on device."},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("--json");
+        const Result r = home.run(args);
+        EXPECT_EQ(r.exit, c.exit) << r.err;
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).object();
+        EXPECT_TRUE(o.value("verdict").toString().startsWith(QString::fromStdString(c.verdict)))
+            << r.out;
+    }
     ::close(slave);
     ::close(master);
 }

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace kestro::cli {
+
+// Where a dump goes. The operation writes upload.s19 (and any file beside it, such as a
+// damaged dump) in a private folder; the dump reaches the user's name only when it is whole.
+// A regular file there is replaced by a rename, so a failed dump leaves the old one in place;
+// a device or FIFO there is written through, never replaced; a symbolic link is followed to
+// its file. The private folder goes with this object, however the run ends.
+class DumpTarget {
+  public:
+    explicit DumpTarget(std::filesystem::path output);
+    ~DumpTarget();
+    DumpTarget(const DumpTarget&) = delete;
+    DumpTarget& operator=(const DumpTarget&) = delete;
+
+    // Set when the dump cannot go there; nothing to run then.
+    const std::string& error() const { return error_; }
+    // The folder the operation writes in.
+    const std::filesystem::path& folder() const { return folder_; }
+    // The operation's text with the private folder's names made the user's.
+    std::string userText(std::string text) const;
+    // Moves the files written beside the dump to their names; the error text when one cannot.
+    std::string placeBeside();
+    // Moves the dump to its name; the error text when it cannot.
+    std::string place();
+    // A dump written whole but found damaged goes beside the good file, never over it: the
+    // line that says where; empty when there is none.
+    std::string placeDamaged();
+    // The dump's size once placed.
+    std::int64_t bytes() const { return bytes_; }
+
+  private:
+    // Where a file the operation named upload<rest> goes.
+    std::filesystem::path userPath(const std::string& name) const;
+
+    std::filesystem::path output_;  // as the user typed it
+    std::filesystem::path final_;   // the file it names, links followed
+    std::filesystem::path folder_;
+    bool writeThrough_ = false;
+    std::string error_;
+    std::int64_t bytes_ = 0;
+};
+
+}  // namespace kestro::cli

@@ -1,0 +1,223 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What a run leaves behind when it writes a dump or is interrupted, in virtual time: the file
+// the user named (a regular file, a link, a FIFO), the names the user is told, and a job that a
+// signal ends at its next wait with the operation still under way.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "command_ui.h"
+#include "dump_target.h"
+#include "interruption.h"
+#include "kestro/sim/board/board.h"
+#include "operations.h"
+#include "scratch.h"
+#include "verdict.h"
+#include "virtual_clock.h"
+#include "virtual_port.h"
+
+namespace kestro::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Dumped {
+    std::string error;
+    std::string content;  // of the named file afterwards
+    bool leftBehind;      // a private folder stayed
+};
+
+// Dumps "new" to output, as the operation writes it into the private folder.
+Dumped dumpTo(const testing::ScratchDir& scratch, const fs::path& output) {
+    std::string error;
+    {
+        DumpTarget target(output);
+        error = target.error();
+        if (error.empty()) {
+            std::ofstream(target.folder() / "upload.s19") << "new";
+            error = target.place();
+        }
+    }
+    bool left = false;
+    for (const auto& entry : fs::directory_iterator(scratch.path))
+        left = left || entry.path().filename().string().starts_with(".kestro-dump-");
+    return {error, fs::is_regular_file(output) ? testing::slurp(output) : "", left};
+}
+
+TEST(DumpTarget, ReplacesARegularFileFollowsALinkAndNeverReplacesWhatIsNoFile) {
+    const testing::ScratchDir scratch;
+    const fs::path old = scratch.write("old.s19", "old");
+    EXPECT_EQ(dumpTo(scratch, old).content, "new");
+    EXPECT_EQ(dumpTo(scratch, scratch.path / "fresh.s19").content, "new");
+
+    // A link keeps pointing at its file, which gets the dump.
+    const fs::path real = scratch.write("real.s19", "old");
+    fs::create_symlink("real.s19", scratch.path / "link.s19");
+    EXPECT_EQ(dumpTo(scratch, scratch.path / "link.s19").error, "");
+    EXPECT_TRUE(fs::is_symlink(scratch.path / "link.s19"));
+    EXPECT_EQ(testing::slurp(real), "new");
+
+    // A FIFO is written through, and stays one.
+    const fs::path fifo = scratch.path / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    EXPECT_EQ(dumpTo(scratch, fifo).error, "");
+    char got[8] = {};
+    EXPECT_EQ(::read(reader, got, sizeof got), 3);
+    EXPECT_EQ(std::string(got), "new");
+    ::close(reader);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    // Through a link, as /dev/stdout is one.
+    fs::create_symlink(fifo, scratch.path / "to-fifo");
+    const int again = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    EXPECT_EQ(dumpTo(scratch, scratch.path / "to-fifo").error, "");
+    EXPECT_EQ(::read(again, got, sizeof got), 3);
+    ::close(again);
+    EXPECT_TRUE(fs::is_symlink(scratch.path / "to-fifo"));
+    // Nobody reads it: said, not waited for.
+    EXPECT_EQ(dumpTo(scratch, fifo).error,
+              "Cannot write " + fifo.string() + ": nothing reads from it.");
+    EXPECT_TRUE(fs::is_fifo(fifo));
+
+    fs::create_directory(scratch.path / "folder");
+    const Dumped folder = dumpTo(scratch, scratch.path / "folder");
+    EXPECT_NE(folder.error.find("it is a folder"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(scratch.path / "folder"));
+    EXPECT_FALSE(folder.leftBehind);
+}
+
+TEST(DumpTarget, NamesTheUsersFilesAndPlacesADamagedDumpBesideTheGoodOne) {
+    const testing::ScratchDir scratch;
+    const fs::path keep = scratch.write("keep.s19", "good");
+    DumpTarget target(keep);
+    ASSERT_EQ(target.error(), "");
+    const std::string folder = target.folder().string();
+    const std::pair<std::string, std::string> texts[] = {
+        {folder + "/upload.s19 could not be written: No space left on device.",
+         keep.string() + " could not be written: No space left on device."},
+        {"Choose a folder that you may write to on the Dump page.",
+         "Choose a folder that you may write to with -o."},
+        {"The dump is damaged at line 3 of upload.s19: a bad checksum.",
+         "The dump is damaged at line 3 of " + keep.string() + ": a bad checksum."},
+        {"It was written to " + folder + "/upload.damaged.s19.",
+         "It was written to " + (scratch.path / "keep.damaged.s19").string() + "."},
+        {"The HC11 sent nothing, so upload.s19 was not written.",
+         "The HC11 sent nothing, so " + keep.string() + " was not written."},
+        {"Eeprom is program", "Eeprom is program"},
+    };
+    for (const auto& [operation, user] : texts)
+        EXPECT_EQ(target.userText(operation), user);
+
+    // Written beside by the operation, or whole in the dump's place and found damaged.
+    std::ofstream(target.folder() / "upload.damaged.s19") << "damaged";
+    EXPECT_EQ(target.placeBeside(), "");
+    EXPECT_EQ(testing::slurp(scratch.path / "keep.damaged.s19"), "damaged");
+    std::ofstream(target.folder() / "upload.s19") << "damaged too";
+    EXPECT_EQ(target.placeDamaged(), "The damaged dump is in " +
+                                         (scratch.path / "keep.damaged.s19").string() + "; " +
+                                         keep.string() + " is as it was.");
+    EXPECT_EQ(testing::slurp(scratch.path / "keep.damaged.s19"), "damaged too");
+    EXPECT_EQ(testing::slurp(keep), "good");
+}
+
+TEST(Verdicts, ACompareAnswerThatIsNoAddressIsGarbledAndShownEscaped) {
+    const struct {
+        std::string reply;
+        Exit exit;
+        std::string shown;
+    } cases[] = {
+        {"B603", Exit::Found, "Error found at\nB603"},
+        {"b6a3", Exit::Found, "Error found at\nb6a3"},
+        {"@600", Exit::NoAnswer,
+         R"(The HC11's answer to the compare is garbled, not an address: "@600")"},
+        {"B60", Exit::NoAnswer,
+         R"(The HC11's answer to the compare is garbled, not an address: "B60")"},
+        {"B6033", Exit::NoAnswer,
+         R"(The HC11's answer to the compare is garbled, not an address: "B6033")"},
+        {std::string("\x1b[2J\r\n\"\\\0", 9), Exit::NoAnswer,
+         R"(The HC11's answer to the compare is garbled, not an address: "\x1B[2J\r\n\"\\\x00")"},
+        {std::string(300, 'A'), Exit::NoAnswer,
+         "The HC11's answer to the compare is garbled, not an address: \"" + std::string(64, 'A') +
+             "\" (300 bytes in all)"},
+    };
+    for (const auto& c : cases) {
+        const Message m{"Error found at\r\n" + c.reply, "Eeprom", Icon::Critical};
+        EXPECT_EQ(exitFor(m), c.exit) << c.shown;
+        EXPECT_EQ(terminalText(m), c.shown);
+    }
+}
+
+TEST(Verdicts, CONFIGThatSecuresThePartSaysWhatItWillDo) {
+    Step step;
+    step.button = "ConfigProgram";
+    step.inputs.config = {1, 1, 1, 1};
+    EXPECT_EQ(doneText(step), "CONFIG $FF sent; it takes effect at the next reset");
+    step.inputs.config = {1, 0, 0, 0};
+    EXPECT_EQ(doneText(step),
+              "CONFIG $F1 sent; it takes effect at the next reset, which secures the part: its "
+              "next reset into bootstrap mode erases its EEPROM and CONFIG");
+}
+
+struct Recorder final : Reporter {
+    void line(Channel, const std::string& text) override { lines.push_back(text); }
+    void progress(const std::optional<Transfer>&) override {}
+    void record(const RunRecord&) override {}
+    std::vector<std::string> lines;
+};
+
+// A signal during a program on the virtual board: the operation stops at its next wait and
+// says nothing of its own (no box, which would read as the program's verdict).
+TEST(Interruption, EndsTheOperationAtItsNextWaitWithoutABox) {
+    const testing::ScratchDir scratch;
+    std::string records;
+    for (int a = 0xB600; a < 0xB800; a += 16) {
+        char line[64];
+        std::snprintf(line, sizeof line, "S113%04X", a);
+        std::string record = line;
+        unsigned sum = 0x13 + (a >> 8) + (a & 0xFF);
+        for (int i = 0; i < 16; ++i) {
+            record += "5A";
+            sum += 0x5A;
+        }
+        std::snprintf(line, sizeof line, "%02X\r\n", ~sum & 0xFF);
+        records += record + line;
+    }
+    const fs::path file = scratch.write("fw.s19", records + "S9030000FC\r\n");
+
+    VirtualClock clock;
+    InterruptibleClock waits(clock);
+    VirtualLine line{clock};
+    VirtualPort port{clock};
+    port.attach(1, line);
+    sim::Board board(clock, line, sim::BoardOptions{sim::Chip::E9});
+    LinkState link{port, waits, clock};
+    port.setListener(&link);
+    port.setCommPort(1);
+    port.open();
+    board.resetBootstrap();
+    clock.advance(100ms);
+    ASSERT_TRUE(link.ready());
+
+    // While the file goes (the talker alone takes about 2.2 s at 1200 baud).
+    clock.schedule(clock.now() + 4s, [] { noteInterruption(SIGTERM); });
+    Recorder reporter;
+    CommandUi ui(reporter, clock, file, 0);
+    Target target{link, ui, KESTRO_TALKER_DIR};
+    std::optional<int> signal;
+    try {
+        ops::operationFor("EepromProgram")(target, ops::Inputs{});
+    } catch (const Interrupted& i) {
+        signal = i.signal;
+    }
+    noteInterruption(0);
+    EXPECT_EQ(signal, SIGTERM);
+    EXPECT_LE(clock.now(), 4s + 100ms);
+    EXPECT_EQ(reporter.lines, std::vector<std::string>{});
+    EXPECT_EQ(exitForSignal(SIGINT), Exit::Interrupted);
+    EXPECT_EQ(exitForSignal(SIGHUP), Exit::Terminated);
+}
+
+}  // namespace
+}  // namespace kestro::cli
