@@ -2,6 +2,7 @@
 #include "pty_bridge.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -50,6 +51,11 @@ PtyBridge::PtyBridge(Scheduler& scheduler, VirtualLine& line)
     ::cfmakeraw(&t);
     ::cfsetspeed(&t, B1200);
     ::tcsetattr(slave_, TCSANOW, &t);
+    // Packet mode tells the board when a program flushes its output (as kestro-cli does on
+    // Ctrl-C): what the program wrote and the line has not yet carried is then dropped, as an
+    // adapter's flush drops it, instead of reaching the boot loader after the next reset.
+    int on = 1;
+    ::ioctl(master_, TIOCPKT, &on);
     followRate();
 }
 
@@ -77,12 +83,17 @@ void PtyBridge::followRate() {
 
 void PtyBridge::readable() {
     followRate();
-    std::array<Byte, 256> buffer{};
+    // Everything the program wrote is taken at once into the line's queue, so that a flush,
+    // reported ahead of anything written after it, finds all that came before it here.
+    std::array<Byte, 257> buffer{};  // in packet mode a status byte comes first
     for (;;) {
         const ssize_t n = ::read(master_, buffer.data(), buffer.size());
         if (n <= 0)
             return;  // EAGAIN; the slave we hold keeps EIO away
-        toTarget_.queue(ByteView(buffer.data(), static_cast<std::size_t>(n)));
+        if (buffer[0] == TIOCPKT_DATA)
+            toTarget_.queue(ByteView(buffer.data() + 1, static_cast<std::size_t>(n - 1)));
+        else if (buffer[0] & TIOCPKT_FLUSHWRITE)
+            toTarget_.discard();
     }
 }
 

@@ -107,7 +107,7 @@ TEST(EveryOperation, SendsItsFirstByteOnlyAfterTheTalkerHasSettled) {
           "ConfigProgram", "ExtRam", "DumpStart", "XISFR", "XIeem", "XIBPR"}) {
         SCOPED_TRACE(button);
         OpsBench b;
-        b.choose("S1050000860173\r\nS9030000FC\r\n");
+        b.choose("S1052000860153\r\nS9030000FC\r\n");
         std::vector<TimePoint> arrivals;  // of the bytes after the boot loader's 256
         b.target.talker = [&b, &arrivals](Byte) { arrivals.push_back(b.clock.now()); };
         ops::Inputs in;

@@ -501,7 +501,7 @@ TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
 TEST(RamOnBoard, TheStartAddressEndsAfterFiveMillisecondsOfIdleLine) {
     Station s(Chip::E9);
     const Bytes program{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};  // ldaa #$5A; staa $3000; bra .
-    const fs::path file = s.file(srecords(0x2000, program));
+    const std::string file = srecords(0x2000, program);
     s.board.resetBootstrap();
     s.clock.advance(std::chrono::milliseconds(100));
     Frame::run(s.target, "ExtRam", "Download", [&](Frame& f) {
