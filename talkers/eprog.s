@@ -30,6 +30,7 @@
         stab    PPROG
         ldab    PPROG
         beq     nomem
+        clr     PPROG           ; the byte is read next: not while the EPROM is latched
         .endm
 
 ; ELAT, the data to the EPROM address, then EPGM (bit 0) in a second write with +12 V on

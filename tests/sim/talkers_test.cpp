@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "kestro/sim/board/devices.h"
 #include "scratch.h"
 #include "srecords.h"
 #include "station.h"
@@ -607,6 +608,11 @@ TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
         {"external below $2000", Chip::E9, "exteeprg", srecords(0x1040, pattern(4)), "A 1040"},
         {"EPROM checksum", Chip::E9_711, "eprog", srecords(0xE000, Bytes(40, 0xFF), 16, "\r\n", 2),
          "C E020"},
+        // Where nothing answers, a read that happens to match the file is no memory there.
+        {"nothing there, though it reads as the file has it", Chip::A8, "eeprog",
+         srecords(0xC000, Bytes{floatingBus(0xC000)}), "V C000"},
+        {"no EPROM there, though it reads as the file has it", Chip::E9_711, "eprog",
+         srecords(0xC000, Bytes{floatingBus(0xC000)}), "V C000"},
     };
     for (const Reply& r : replies) {
         SCOPED_TRACE(r.what);
