@@ -724,7 +724,7 @@ std::string generalHelp() {
         "  0  success\n"
         "  1  a difference found (compare), or data found (status)\n"
         "  2  the target reported an error\n"
-        "  3  no reset seen, or no answer from the HC11\n"
+        "  3  no reset seen, no answer from the HC11, or the HC11 reset during the job\n"
         "  4  the talker download was not echoed\n"
         "  5  file error: a missing or unreadable file, not S-records, a dump not written\n"
         "  6  port error: a port that cannot be opened or failed\n"

@@ -8,6 +8,7 @@
 #include <optional>
 #include <utility>
 
+#include "frame.h"
 #include "register_bytes.h"
 #include "start_address.h"
 
@@ -63,7 +64,7 @@ std::string escaped(std::string_view bytes) {
 }  // namespace
 
 Exit exitFor(const Message& m) {
-    static const std::array<std::pair<std::string_view, Exit>, 16> kTexts = {{
+    static const std::array<std::pair<std::string_view, Exit>, 17> kTexts = {{
         {"Communication is OK", Exit::Success},
         {"Eeprom is program", Exit::Success},
         {"Eprom is program", Exit::Success},
@@ -80,6 +81,8 @@ Exit exitFor(const Message& m) {
         {"The HC11 did not answer the erase.", Exit::NoAnswer},
         {"The HC11 sent nothing, so upload.s19 was not written.", Exit::NoAnswer},
         {"The talker download was not echoed by the HC11.", Exit::NotEchoed},
+        // Whatever the talker had done, the answer the job waited for never came.
+        {Frame::kResetDuringJob, Exit::NoAnswer},
         {ops::kInvalidStartAddress, Exit::Usage},
     }};
     for (const auto& [text, exit] : kTexts)

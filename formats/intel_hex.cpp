@@ -6,19 +6,13 @@
 #include <cstdio>
 #include <optional>
 
+#include "hex_digit.h"
+
 namespace kestro::formats {
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
+constexpr auto hexValue = hexDigitValue;
 
 struct Record {
     unsigned type = 0;

@@ -3,19 +3,13 @@
 
 #include <vector>
 
+#include "hex_digit.h"
+
 namespace kestro::ops {
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
+constexpr auto hexValue = formats::hexDigitValue;
 
 // The record types a 16-bit target can take: header, data, counts and the 16-bit end record.
 struct RecordType {

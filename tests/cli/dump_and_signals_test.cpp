@@ -147,6 +147,9 @@ TEST(Verdicts, ACompareAnswerThatIsNoAddressIsGarbledAndShownEscaped) {
         EXPECT_EQ(exitFor(m), c.exit) << c.shown;
         EXPECT_EQ(terminalText(m), c.shown);
     }
+    // A reset under the job: the answer it waited for never came.
+    EXPECT_EQ(exitFor({"The HC11 was reset during the job.", "Kestro", Icon::Critical}),
+              Exit::NoAnswer);
 }
 
 TEST(Verdicts, CONFIGThatSecuresThePartSaysWhatItWillDo) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 
 #include "kestro/sim/board/devices.h"
 #include "scratch.h"
@@ -566,7 +567,9 @@ TEST(DumpOnBoard, InternalEepromAndExternalRamAsTheBoardHoldsThem) {
 // the memory as they were: also files the program's own check would stop, sent as another
 // sender (or a noisy line) would send them
 
-std::string talkTo(Station& s, const std::string& talker, const fs::path& file) {
+// What a talker answers, as it reaches the PC, to what send() gives it after its download.
+std::string replyOf(Station& s, const std::string& talker,
+                    const std::function<void(Frame&)>& send) {
     s.board.resetBootstrap();
     s.clock.advance(std::chrono::milliseconds(100));
     std::string reply;
@@ -577,13 +580,17 @@ std::string talkTo(Station& s, const std::string& talker, const fs::path& file) 
         f.waitDrained();
         f.wait(Frame::kSettle);
         f.discardBuffers();
-        f.streamFile(slurp(file));
+        send(f);
         f.waitDrained();
         f.wait(Frame::kReplyWait);
         reply = textOf(f.port().input());
         f.finish();
     });
     return reply;
+}
+
+std::string talkTo(Station& s, const std::string& talker, const fs::path& file) {
+    return replyOf(s, talker, [&](Frame& f) { f.streamFile(slurp(file)); });
 }
 
 TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
@@ -633,23 +640,7 @@ TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
 
 // What a status talker answers to a range command, as it reaches the PC.
 std::string statusReply(Station& s, const char* talker, const char* begin, const char* end) {
-    s.board.resetBootstrap();
-    s.clock.advance(std::chrono::milliseconds(100));
-    std::string reply;
-    Frame::run(s.target, "EepromCheck", "Check Stat", [&](Frame& f) {
-        if (!f.begin())
-            return;
-        f.downloadTalker(talker);
-        f.waitDrained();
-        f.wait(Frame::kSettle);
-        f.discardBuffers();
-        ops::sendRangeCommand(f, begin, end);
-        f.waitDrained();
-        f.wait(Frame::kReplyWait);
-        reply = textOf(f.port().input());
-        f.finish();
-    });
-    return reply;
+    return replyOf(s, talker, [&](Frame& f) { ops::sendRangeCommand(f, begin, end); });
 }
 
 // A status talker names the first address in the range that does not read $FF, odd or even,
