@@ -108,6 +108,7 @@ void Board::setChip(Chip chip) {
     chipChanged();
     devices_.reset();
     sci_.reset(cycle());
+    timer_.reset(cycle());
 }
 
 void Board::factoryReset() {
@@ -121,6 +122,7 @@ void Board::factoryReset() {
     std::fill(ram_.begin(), ram_.end(), std::uint8_t{0});
     configReg_ = static_cast<std::uint8_t>(eeprom_.configCell() & variant_->configMask);
     sci_.reset(cycle());
+    timer_.reset(cycle());
     remap();
     ++revision_;
 }
@@ -187,6 +189,7 @@ void Board::catchUpTo(TimePoint t) {
         cycle_ = std::max(cycle_, target);
     }
     sci_.advanceTo(cycle());
+    timer_.advanceTo(cycle());
     devices_.sync(cycle());
 }
 
@@ -228,6 +231,7 @@ void Board::resetBootstrap() {
         eprom_->reset();
     devices_.reset();
     sci_.reset(cycle_);
+    timer_.reset(cycle_);
     cpu_.setVectorBase(kSpecialVectors);
     cpu_.setTestOpcodeEnabled(false);
     remap();
@@ -463,6 +467,8 @@ std::uint8_t Board::readRegister(std::uint8_t offset) {
     const std::uint64_t c = cycle();
     if (offset >= sci::BAUD && offset <= sci::SCDR)
         return sci_.read(offset, c);
+    if (timer::owns(offset))
+        return timer_.read(offset, c);
     switch (offset) {
         case reg::PPROG:
             return eeprom_.pprog();
@@ -487,6 +493,10 @@ void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
     const std::uint64_t c = cycle();
     if (offset >= sci::BAUD && offset <= sci::SCDR) {
         sci_.write(offset, v, c);
+        return;
+    }
+    if (timer::owns(offset)) {
+        timer_.write(offset, v, c, specialMode());
         return;
     }
     switch (offset) {
@@ -540,7 +550,15 @@ void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
 
 std::optional<std::uint16_t> Board::pendingMaskableVector() const {
     auto* self = const_cast<Board*>(this);
-    if (self->sci_.interruptPending(cycle()))
+    const std::uint64_t c = cycle();
+    // The timer catches up only when something in it may have become due: this runs before
+    // every instruction while the I bit is clear.
+    if (c >= timer_.nextEvent())
+        self->timer_.advanceTo(c);
+    // The timer's sources outrank the SCI (M68HC11E data sheet 5.4).
+    if (const auto v = timer_.pendingVector())
+        return v;
+    if (self->sci_.interruptPending(c))
         return vector::Sci;
     return std::nullopt;
 }

@@ -23,6 +23,7 @@
 #include "kestro/sim/board/devices.h"
 #include "kestro/sim/board/nvm.h"
 #include "kestro/sim/board/sci.h"
+#include "kestro/sim/board/timer.h"
 #include "kestro/sim/board/variant.h"
 #include "kestro/sim/cpu.h"
 #include "virtual_line.h"
@@ -135,6 +136,9 @@ class Board final : private Bus, private InterruptSource {
     std::span<const std::uint8_t> eprom() const;  // empty on parts without EPROM
     Eprom* epromDevice() { return eprom_ ? &*eprom_ : nullptr; }
     Sci& sci() { return sci_; }
+    // The main timer and port A: its pins for a front end, its input pins for a test to drive.
+    Timer& timer() { return timer_; }
+    const Timer& timer() const { return timer_; }
     BoardDevices& devices() { return devices_; }
     const BoardDevices& devices() const { return devices_; }
     std::uint8_t hprio() const { return hprio_; }
@@ -196,6 +200,7 @@ class Board final : private Bus, private InterruptSource {
 
     Cpu cpu_;
     Sci sci_;
+    Timer timer_;
     Eeprom eeprom_;
     std::optional<Eprom> eprom_;
     BoardDevices devices_;

@@ -1,0 +1,309 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "kestro/sim/board/timer.h"
+
+#include <algorithm>
+
+#include "kestro/sim/cpu.h"
+
+namespace kestro::sim {
+
+namespace {
+
+// PR1:PR0 select E/1, E/4, E/8 or E/16 (M68HC11E data sheet 9.1; A8 technical data 8.1.12).
+constexpr std::uint32_t kDivide[4] = {1, 4, 8, 16};
+// The prescaler is a divide-by-16 counter: a new PR value takes over at its next turn.
+constexpr std::uint64_t kPrescalerTurn = 16;
+constexpr std::uint64_t kInitWindow = 64;
+
+// OC2-OC5 drive PA6-PA3; OC1 can drive PA7-PA3 through OC1M/OC1D.
+constexpr std::uint8_t kOcPins = 0xF8;
+constexpr std::uint8_t kOutputOnlyPins = 0x78;  // PA6-PA3
+
+constexpr std::uint8_t ocPin(int x) {  // x = 2..5
+    return static_cast<std::uint8_t>(0x80 >> (x - 1));
+}
+
+}  // namespace
+
+void Timer::reset(std::uint64_t cycle) {
+    reset_ = base_ = synced_ = cycle;
+    baseTick_ = doneTick_ = 0;
+    divide_ = nextDivide_ = 1;
+    prescaleAt_.reset();
+    prWritten_ = false;
+    toc_.fill(0xFFFF);
+    tic_.fill(0);
+    oc1m_ = oc1d_ = tctl1_ = tctl2_ = tmsk1_ = tflg1_ = tmsk2_ = tflg2_ = pactl_ = 0;
+    forced_ = 0;
+    setPins(0, cycle);
+    plan();
+}
+
+std::uint64_t Timer::ticksAt(std::uint64_t cycle) const {
+    if (prescaleAt_ && cycle >= *prescaleAt_) {
+        const std::uint64_t turn = baseTick_ + (*prescaleAt_ - base_) / divide_;
+        return turn + (cycle - *prescaleAt_) / nextDivide_;
+    }
+    return cycle < base_ ? baseTick_ : baseTick_ + (cycle - base_) / divide_;
+}
+
+std::uint64_t Timer::cycleOfTick(std::uint64_t tick) const {
+    if (prescaleAt_) {
+        const std::uint64_t turn = baseTick_ + (*prescaleAt_ - base_) / divide_;
+        if (tick >= turn)
+            return *prescaleAt_ + (tick - turn) * nextDivide_;
+    }
+    return base_ + (tick - baseTick_) * divide_;
+}
+
+std::uint16_t Timer::counterAt(std::uint64_t cycle) const {
+    return static_cast<std::uint16_t>(ticksAt(cycle));
+}
+
+// The first tick after doneTick_ at which the counter overflows, a compare matches or a forced
+// compare is due.
+std::uint64_t Timer::nextEventTick() const {
+    const std::uint64_t low = doneTick_ & 0xFFFF;
+    std::uint64_t next = ((doneTick_ >> 16) + 1) << 16;  // $FFFF -> $0000
+    for (const std::uint16_t toc : toc_)
+        next = std::min(next, doneTick_ + ((toc - low - 1) & 0xFFFF) + 1);
+    if (forced_)
+        next = std::min(next, forceTick_);
+    return next;
+}
+
+void Timer::plan() {
+    nextEvent_ = cycleOfTick(nextEventTick());
+    if (prescaleAt_)
+        nextEvent_ = std::min(nextEvent_, *prescaleAt_);
+}
+
+void Timer::advanceTo(std::uint64_t cycle) {
+    if (cycle < synced_)
+        return;
+    if (prescaleAt_ && cycle >= *prescaleAt_) {
+        const std::uint64_t turn = ticksAt(*prescaleAt_);
+        runTicksTo(turn);
+        base_ = *prescaleAt_;
+        baseTick_ = turn;
+        divide_ = nextDivide_;
+        prescaleAt_.reset();
+    }
+    runTicksTo(ticksAt(cycle));
+    synced_ = cycle;
+    plan();
+}
+
+void Timer::runTicksTo(std::uint64_t tick) {
+    for (std::uint64_t e = nextEventTick(); e <= tick; e = nextEventTick()) {
+        fire(e);
+        doneTick_ = e;
+    }
+    doneTick_ = std::max(doneTick_, tick);
+}
+
+void Timer::fire(std::uint64_t tick) {
+    const std::uint16_t count = static_cast<std::uint16_t>(tick);
+    std::uint8_t match = 0;
+    for (int i = 0; i < 5; ++i)
+        if (toc_[static_cast<std::size_t>(i)] == count)
+            match |= static_cast<std::uint8_t>(0x80 >> i);
+    std::uint8_t act = match;
+    if (forced_ && tick == forceTick_) {
+        // A forced compare acts on the pins as a match would, without setting its flag
+        // (RM 10.4, CFORC).
+        act |= forced_;
+        forced_ = 0;
+    }
+
+    std::uint8_t latch = latch_;
+    for (int x = 2; x <= 5; ++x) {
+        if (!(act & (0x80 >> (x - 1))))
+            continue;
+        const std::uint8_t pin = ocPin(x);
+        switch ((tctl1_ >> (2 * (5 - x))) & 3) {  // OMx:OLx (RM 10.4, TCTL1)
+            case 1:
+                latch ^= pin;
+                break;
+            case 2:
+                latch &= static_cast<std::uint8_t>(~pin);
+                break;
+            case 3:
+                latch |= pin;
+                break;
+            default:
+                break;
+        }
+    }
+    // OC1 comes last: where it and another compare change a pin at once, OC1 wins (RM 10.4).
+    if (act & timer::OC1F)
+        latch = static_cast<std::uint8_t>((latch & ~oc1m_) | (oc1d_ & oc1m_));
+
+    tflg1_ |= match;
+    if (count == 0 && tick != 0)
+        tflg2_ |= timer::TOF;
+    if (act)
+        setPins(latch, cycleOfTick(tick));
+}
+
+std::uint8_t Timer::portAOutputs() const {
+    return static_cast<std::uint8_t>(kOutputOnlyPins | (pactl_ & timer::DDRA7));
+}
+
+std::uint8_t Timer::portAPins() const {
+    const std::uint8_t out = portAOutputs();
+    return static_cast<std::uint8_t>((latch_ & out) | (inputs_ & ~out));
+}
+
+void Timer::setPins(std::uint8_t latch, std::uint64_t cycle) {
+    const std::uint8_t before = portAPins();
+    latch_ = latch;
+    if (onPortA && portAPins() != before)
+        onPortA(cycle, portAPins());
+}
+
+void Timer::setPortAInput(int bit, bool level) {
+    const std::uint8_t m = static_cast<std::uint8_t>(1u << (bit & 7));
+    inputs_ = static_cast<std::uint8_t>(level ? (inputs_ | m) : (inputs_ & ~m));
+}
+
+std::uint8_t Timer::timerDrivenPins() const {
+    std::uint8_t pins = oc1m_;
+    for (int x = 2; x <= 5; ++x)
+        if ((tctl1_ >> (2 * (5 - x))) & 3)
+            pins |= ocPin(x);
+    return pins;
+}
+
+std::uint8_t Timer::read(std::uint8_t offset, std::uint64_t cycle) {
+    advanceTo(cycle);
+    if (offset >= timer::TIC1 && offset < timer::TOC1) {
+        const std::uint16_t v = tic_[static_cast<std::size_t>((offset - timer::TIC1) / 2)];
+        return static_cast<std::uint8_t>((offset & 1) ? v : v >> 8);
+    }
+    if (offset >= timer::TOC1 && offset < timer::TCTL1) {
+        const std::uint16_t v = toc_[static_cast<std::size_t>((offset - timer::TOC1) / 2)];
+        return static_cast<std::uint8_t>((offset & 1) ? v : v >> 8);
+    }
+    switch (offset) {
+        case timer::PORTA:
+            return portAPins();
+        case timer::CFORC:
+            return 0;  // never reads as anything but zero (RM 10.4)
+        case timer::OC1M:
+            return oc1m_;
+        case timer::OC1D:
+            return oc1d_;
+        case timer::TCNT:
+            return static_cast<std::uint8_t>(counterAt(cycle) >> 8);
+        case timer::TCNT + 1:
+            return static_cast<std::uint8_t>(counterAt(cycle));
+        case timer::TCTL1:
+            return tctl1_;
+        case timer::TCTL2:
+            return tctl2_;
+        case timer::TMSK1:
+            return tmsk1_;
+        case timer::TFLG1:
+            return tflg1_;
+        case timer::TMSK2:
+            return tmsk2_;
+        case timer::TFLG2:
+            return tflg2_;
+        case timer::PACTL:
+            return pactl_;
+        default:
+            return 0;
+    }
+}
+
+void Timer::write(std::uint8_t offset, std::uint8_t v, std::uint64_t cycle, bool specialMode) {
+    advanceTo(cycle);
+    if (offset >= timer::TOC1 && offset < timer::TCTL1) {
+        std::uint16_t& toc = toc_[static_cast<std::size_t>((offset - timer::TOC1) / 2)];
+        toc = (offset & 1) ? static_cast<std::uint16_t>((toc & 0xFF00) | v)
+                           : static_cast<std::uint16_t>((toc & 0x00FF) | (v << 8));
+        plan();
+        return;
+    }
+    switch (offset) {
+        case timer::PORTA: {
+            // A pin that a compare controls cannot be written from software (RM 10.4).
+            const std::uint8_t writable = static_cast<std::uint8_t>(kOcPins & ~timerDrivenPins());
+            setPins(static_cast<std::uint8_t>((latch_ & ~writable) | (v & writable)), cycle);
+            break;
+        }
+        case timer::CFORC:
+            // Synchronised to the timer clock: the action comes at the counter's next step.
+            if (v & kOcPins) {
+                forced_ |= static_cast<std::uint8_t>(v & kOcPins);
+                forceTick_ = ticksAt(cycle) + 1;
+            }
+            break;
+        case timer::OC1M:
+            oc1m_ = v & kOcPins;
+            break;
+        case timer::OC1D:
+            oc1d_ = v & kOcPins;
+            break;
+        case timer::TCTL1:
+            tctl1_ = v;
+            break;
+        case timer::TCTL2:
+            tctl2_ = v & 0x3F;
+            break;
+        case timer::TMSK1:
+            tmsk1_ = v;
+            break;
+        case timer::TFLG1:
+            tflg1_ &= static_cast<std::uint8_t>(~v);  // a 1 clears its flag
+            break;
+        case timer::TMSK2: {
+            std::uint8_t pr = tmsk2_ & timer::PR_MASK;
+            // PR1:PR0: any time in the special modes; otherwise only the first write, and only
+            // within 64 E cycles of reset (A8 technical data 8.1.12).
+            if (specialMode || (!prWritten_ && cycle - reset_ < kInitWindow)) {
+                pr = v & timer::PR_MASK;
+                prWritten_ = true;
+            }
+            if (kDivide[pr] != (prescaleAt_ ? nextDivide_ : divide_)) {
+                nextDivide_ = kDivide[pr];
+                prescaleAt_ = reset_ + ((cycle - reset_) / kPrescalerTurn + 1) * kPrescalerTurn;
+            }
+            tmsk2_ = static_cast<std::uint8_t>((v & 0xF0) | pr);
+            break;
+        }
+        case timer::TFLG2:
+            tflg2_ &= static_cast<std::uint8_t>(~(v & 0xF0));
+            break;
+        case timer::PACTL:
+            pactl_ = v & 0xF3;
+            setPins(latch_, cycle);
+            break;
+        default:
+            break;  // TCNT and the input captures are read-only
+    }
+    plan();
+}
+
+std::optional<std::uint16_t> Timer::pendingVector() const {
+    // Priorities after IRQ and RTI (M68HC11E data sheet 5.4): IC1, IC2, IC3, OC1 ... OC5, then
+    // the timer overflow.
+    static constexpr struct {
+        std::uint8_t flag;
+        std::uint16_t vector;
+    } kOrder[] = {
+        {0x04, vector::Tic1}, {0x02, vector::Tic2}, {0x01, vector::Tic3}, {0x80, vector::Toc1},
+        {0x40, vector::Toc2}, {0x20, vector::Toc3}, {0x10, vector::Toc4}, {0x08, vector::Toc5},
+    };
+    if (const std::uint8_t pending = tflg1_ & tmsk1_) {
+        for (const auto& o : kOrder)
+            if (pending & o.flag)
+                return o.vector;
+    }
+    if (tflg2_ & tmsk2_ & timer::TOF)
+        return vector::TimerOverflow;
+    return std::nullopt;
+}
+
+}  // namespace kestro::sim

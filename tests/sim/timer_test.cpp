@@ -1,0 +1,219 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "board_bench.h"
+#include "kestro/sim/board/timer.h"
+#include "talker_loader.h"
+
+namespace kestro::sim {
+namespace {
+
+using namespace timer;
+
+// A timer reset at cycle 0; accesses name their cycle.
+struct Fixture {
+    Fixture() { t.reset(0); }
+    std::uint16_t tcnt(std::uint64_t c) {
+        return static_cast<std::uint16_t>(t.read(TCNT, c) << 8 | t.read(TCNT + 1, c));
+    }
+    void writeToc(int x, std::uint16_t v, std::uint64_t c) {
+        const auto reg = static_cast<std::uint8_t>(TOC1 + 2 * (x - 1));
+        t.write(reg, static_cast<std::uint8_t>(v >> 8), c, false);
+        t.write(static_cast<std::uint8_t>(reg + 1), static_cast<std::uint8_t>(v), c, false);
+    }
+    Timer t;
+};
+
+struct PrescaleCase {
+    std::uint8_t pr;
+    std::uint32_t divide;
+};
+
+// The prescaler divides E by 1, 4, 8 or 16; a new factor takes over at the prescaler's next
+// turn (16 cycles after reset here), and TOF sets when the count passes $FFFF.
+TEST(Timer, CounterFollowsThePrescalerAndOverflows) {
+    for (const PrescaleCase c : {PrescaleCase{0, 1}, {1, 4}, {2, 8}, {3, 16}}) {
+        SCOPED_TRACE(c.divide);
+        Fixture f;
+        f.t.write(TMSK2, c.pr, 10, false);
+        EXPECT_EQ(f.tcnt(15), 15) << "the old rate until the prescaler turns";
+        EXPECT_EQ(f.tcnt(16 + 5 * c.divide), 16 + 5) << "one count every " << c.divide;
+        EXPECT_EQ(f.t.read(TMSK2, 20) & PR_MASK, c.pr);
+        const std::uint64_t overflow = 16 + (65536 - 16) * std::uint64_t{c.divide};
+        EXPECT_EQ(f.t.read(TFLG2, overflow - 1), 0);
+        EXPECT_EQ(f.tcnt(overflow - 1), 0xFFFF);
+        EXPECT_EQ(f.t.read(TFLG2, overflow), TOF);
+        EXPECT_EQ(f.tcnt(overflow), 0x0000);
+    }
+}
+
+struct PrWriteCase {
+    const char* name;
+    std::uint64_t firstAt;  // a first write of PR (none when 0)
+    std::uint64_t writeAt;  // the write under test: PR = 3
+    bool special;
+    std::uint8_t prAfter;
+};
+
+// PR1:PR0 take only the first write within 64 E cycles of reset, except in the special modes.
+TEST(Timer, PrescalerIsWritableOnlyEarlyOrInTheSpecialModes) {
+    const PrWriteCase cases[] = {
+        {"within 64 cycles", 0, 63, false, 3},
+        {"after 64 cycles", 0, 64, false, 0},
+        {"second write", 5, 40, false, 1},
+        {"special mode, late", 0, 100000, true, 3},
+    };
+    for (const PrWriteCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        if (c.firstAt)
+            f.t.write(TMSK2, 1, c.firstAt, false);
+        f.t.write(TMSK2, 0x03, c.writeAt, c.special);
+        EXPECT_EQ(f.t.read(TMSK2, c.writeAt + 1) & PR_MASK, c.prAfter);
+    }
+}
+
+// Every flag clears by writing a 1 to it; a 0 leaves it, and so does a write to another bit.
+TEST(Timer, FlagsClearOnlyByWritingOneToThem) {
+    Fixture f;
+    f.writeToc(2, 100, 0);
+    f.writeToc(3, 100, 0);
+    EXPECT_EQ(f.t.read(TFLG1, 99), 0);
+    EXPECT_EQ(f.t.read(TFLG1, 100), OC2F | OC3F) << "at the cycle the count reaches TOCx";
+    f.t.write(TFLG1, 0x00, 101, false);
+    f.t.write(TFLG1, OC3F, 102, false);
+    EXPECT_EQ(f.t.read(TFLG1, 103), OC2F);
+    f.t.write(TFLG2, TOF, 104, false);
+    EXPECT_EQ(f.t.read(TFLG1, 105), OC2F);
+    EXPECT_EQ(f.t.read(TFLG2, 65536), TOF);
+    f.t.write(TFLG2, 0x7F, 65537, false);
+    EXPECT_EQ(f.t.read(TFLG2, 65538), TOF);
+    f.t.write(TFLG2, TOF, 65539, false);
+    EXPECT_EQ(f.t.read(TFLG2, 65540), 0);
+}
+
+struct PinCase {
+    const char* name;
+    std::uint8_t tctl1;
+    std::uint8_t oc1m;
+    std::uint8_t oc1d;
+    std::uint8_t latch;  // PORTA written first
+    std::uint8_t pins;   // PA7-PA3 after OC1 and OC2-OC5 all match at once
+};
+
+// OMx:OLx pick no action, toggle, clear or set; OC1 sets the OC1M pins to OC1D and wins where it
+// and another compare change a pin at the same moment.
+TEST(Timer, CompareActionsOnPortA) {
+    const PinCase cases[] = {
+        {"disconnected", 0x00, 0x00, 0x00, 0x50, 0x50},
+        {"toggle", 0x55, 0x00, 0x00, 0x50, 0x28},
+        {"clear", 0xAA, 0x00, 0x00, 0x78, 0x00},
+        {"set", 0xFF, 0x00, 0x00, 0x00, 0x78},
+        {"OC1 wins over OC2 and OC5", 0x41, 0x48, 0x00, 0x00, 0x00},
+        {"OC1 alone", 0x00, 0x30, 0x20, 0x10, 0x20},
+    };
+    for (const PinCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.t.write(PORTA, c.latch, 0, false);
+        f.t.write(TCTL1, c.tctl1, 0, false);
+        f.t.write(OC1M, c.oc1m, 0, false);
+        f.t.write(OC1D, c.oc1d, 0, false);
+        for (int x = 1; x <= 5; ++x)
+            f.writeToc(x, 50, 1);
+        EXPECT_EQ(f.t.read(PORTA, 49) & 0x78, c.latch & 0x78);
+        EXPECT_EQ(f.t.read(PORTA, 50) & 0x78, c.pins);
+    }
+}
+
+// A forced compare acts on the pin at the next timer clock without setting the flag; CFORC reads
+// zero; a pin under a compare's control ignores writes to PORTA.
+TEST(Timer, ForcedCompareAndTimerOwnedPins) {
+    Fixture f;
+    f.t.write(TMSK2, 0x03, 0, false);   // E/16 from cycle 16
+    f.t.write(TCTL1, 0x40, 20, false);  // OC2 toggles PA6
+    f.t.write(CFORC, 0x40, 33, false);
+    EXPECT_EQ(f.t.read(CFORC, 33), 0);
+    EXPECT_EQ(f.t.read(PORTA, 47) & 0x40, 0) << "not before the counter's next step";
+    EXPECT_EQ(f.t.read(PORTA, 48) & 0x40, 0x40);
+    EXPECT_EQ(f.t.read(TFLG1, 48), 0);
+    f.t.write(PORTA, 0x00, 50, false);
+    EXPECT_EQ(f.t.read(PORTA, 51) & 0x40, 0x40) << "PA6 belongs to OC2";
+    f.t.write(TCTL1, 0x00, 52, false);
+    f.t.write(PORTA, 0x00, 53, false);
+    EXPECT_EQ(f.t.read(PORTA, 54) & 0x40, 0) << "a plain output again";
+}
+
+// Input pins with nothing driving them read high; PA7 is an output only with DDRA7.
+TEST(Timer, PortADirectionsAndPullUps) {
+    Fixture f;
+    EXPECT_EQ(f.t.portAOutputs(), 0x78);
+    EXPECT_EQ(f.t.read(PORTA, 1) & 0x87, 0x87);
+    f.t.setPortAInput(1, false);
+    EXPECT_EQ(f.t.read(PORTA, 2) & 0x87, 0x85);
+    f.t.write(PORTA, 0x00, 3, false);
+    EXPECT_EQ(f.t.read(PORTA, 4) & 0x80, 0x80) << "PA7 is still an input";
+    f.t.write(PACTL, DDRA7, 5, false);
+    EXPECT_EQ(f.t.portAOutputs(), 0xF8);
+    EXPECT_EQ(f.t.read(PORTA, 6) & 0x80, 0x00) << "the latch now drives PA7";
+}
+
+// With several timer flags pending the manual's order decides: IC1-IC3, OC1-OC5, then TOF.
+TEST(Timer, InterruptsInTheManualsOrder) {
+    Fixture f;
+    f.t.write(TMSK1, 0xFF, 0, false);
+    f.t.write(TMSK2, TOF, 0, false);
+    EXPECT_EQ(f.t.pendingVector(), std::nullopt);
+    f.writeToc(4, 10, 1);
+    f.writeToc(3, 10, 1);
+    f.writeToc(5, 20, 1);
+    f.t.advanceTo(30);
+    EXPECT_EQ(f.t.pendingVector(), vector::Toc3);
+    f.t.write(TFLG1, OC3F, 31, false);
+    EXPECT_EQ(f.t.pendingVector(), vector::Toc4);
+    f.t.write(TFLG1, OC4F, 32, false);
+    EXPECT_EQ(f.t.pendingVector(), vector::Toc5);
+    f.t.write(TMSK1, 0x00, 33, false);
+    f.t.advanceTo(65536);
+    EXPECT_EQ(f.t.pendingVector(), vector::TimerOverflow);
+    EXPECT_EQ(f.t.nextEvent(), 65536 + 10) << "the next thing due: OC3 and OC4 at $000A";
+}
+
+#ifdef KESTRO_TEST_PROGRAMS
+// The LED program: OC2 toggles PA6 every 10 000 E cycles, its interrupt (through the RAM slot
+// of bootstrap mode) moving TOC2 on. Every edge comes exactly one half period after the last,
+// and the handler starts within the instruction under way plus the interrupt's stacking.
+TEST(TimerOnBoard, Oc2BlinksTheLedToTheCycle) {
+    std::string reason;
+    const auto text =
+        readFile(std::filesystem::path(KESTRO_TEST_PROGRAMS) / "oc2_blink.s19", &reason);
+    ASSERT_TRUE(text) << reason;
+    const Bytes image = talkerImage(*text);
+    for (const Chip chip : {Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811}) {
+        SCOPED_TRACE(variant(chip).name);
+        testing::BoardBench b(chip, 7812);
+        std::vector<std::uint64_t> edges;
+        b.board.timer().onPortA = [&](std::uint64_t cycle, std::uint8_t) {
+            edges.push_back(cycle);
+        };
+        Bytes padded = image;
+        padded.resize(variant(chip).ramSize == 256 ? 256 : 257, 0x00);
+        b.bootAndRun(padded);
+        b.clock.advance(std::chrono::milliseconds(100));
+        b.board.catchUp();
+        ASSERT_GE(edges.size(), 19u);
+        for (std::size_t i = 1; i < edges.size(); ++i)
+            EXPECT_EQ(edges[i] - edges[i - 1], 10000u) << "edge " << i;
+        const unsigned latency = b.board.ram()[0x80] << 8 | b.board.ram()[0x81];
+        EXPECT_GT(latency, 0u);
+        EXPECT_LE(latency, 3u + 14u + 5u) << "BRA, the stacking and the vector, LDD TCNT";
+    }
+}
+#endif
+
+}  // namespace
+}  // namespace kestro::sim
