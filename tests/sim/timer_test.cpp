@@ -153,13 +153,49 @@ TEST(Timer, PortADirectionsAndPullUps) {
     Fixture f;
     EXPECT_EQ(f.t.portAOutputs(), 0x78);
     EXPECT_EQ(f.t.read(PORTA, 1) & 0x87, 0x87);
-    f.t.setPortAInput(1, false);
+    f.t.setPortAInput(1, false, 2);
     EXPECT_EQ(f.t.read(PORTA, 2) & 0x87, 0x85);
     f.t.write(PORTA, 0x00, 3, false);
     EXPECT_EQ(f.t.read(PORTA, 4) & 0x80, 0x80) << "PA7 is still an input";
     f.t.write(PACTL, DDRA7, 5, false);
     EXPECT_EQ(f.t.portAOutputs(), 0xF8);
     EXPECT_EQ(f.t.read(PORTA, 6) & 0x80, 0x00) << "the latch now drives PA7";
+}
+
+struct CaptureCase {
+    const char* name;
+    std::uint8_t tctl2;
+    int bit;     // PA2, PA1 or PA0
+    bool level;  // the edge: to high (rising) or to low (falling)
+    std::uint8_t flag;
+};
+
+// TCTL2 picks the edges each capture takes; a capture holds the count of the edge's cycle.
+TEST(Timer, InputCapturesTakeTheEdgesTctl2Selects) {
+    const CaptureCase cases[] = {
+        {"IC1 off", 0x00, 2, false, 0},
+        {"IC1 rising, falling edge", 0x10, 2, false, 0},
+        {"IC1 falling", 0x20, 2, false, IC1F},
+        {"IC2 rising", 0x04, 1, true, IC2F},
+        {"IC2 rising, falling edge", 0x04, 1, false, 0},
+        {"IC3 any, falling", 0x03, 0, false, IC3F},
+        {"IC3 any, rising", 0x03, 0, true, IC3F},
+        {"IC1 any, edge on PA1", 0x30, 1, false, 0},
+    };
+    for (const CaptureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.t.write(TMSK2, 0x02, 0, false);  // E/8: the capture still takes the edge's count
+        f.t.write(TCTL2, c.tctl2, 1, false);
+        if (c.level)
+            f.t.setPortAInput(c.bit, false, 2);  // a rising edge needs the pin low first
+        f.t.write(TFLG1, 0xFF, 3, false);
+        f.t.setPortAInput(c.bit, c.level, 16 + 8 * 1000 + 7);  // the count's last cycle
+        EXPECT_EQ(f.t.read(TFLG1, 9000), c.flag);
+        const auto reg = static_cast<std::uint8_t>(TIC1 + 2 * (2 - c.bit));
+        const unsigned tic = f.t.read(reg, 9000) << 8 | f.t.read(reg + 1, 9000);
+        EXPECT_EQ(tic, c.flag ? 16u + 1000u : 0u);
+    }
 }
 
 // With several timer flags pending the manual's order decides: IC1-IC3, OC1-OC5, then TOF.
@@ -211,6 +247,30 @@ TEST(TimerOnBoard, Oc2BlinksTheLedToTheCycle) {
         const unsigned latency = b.board.ram()[0x80] << 8 | b.board.ram()[0x81];
         EXPECT_GT(latency, 0u);
         EXPECT_LE(latency, 3u + 14u + 5u) << "BRA, the stacking and the vector, LDD TCNT";
+    }
+}
+
+// The pulse program: the test holds PA2 low for 1234 us; the program measures 2468 E cycles.
+TEST(TimerOnBoard, InputCaptureMeasuresAPulseToTheCycle) {
+    std::string reason;
+    const auto text =
+        readFile(std::filesystem::path(KESTRO_TEST_PROGRAMS) / "ic1_pulse.s19", &reason);
+    ASSERT_TRUE(text) << reason;
+    Bytes image = talkerImage(*text);
+    image.resize(256, 0x00);
+    for (const Chip chip : {Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811}) {
+        SCOPED_TRACE(variant(chip).name);
+        testing::BoardBench b(chip, 7812);
+        b.bootAndRun(image);
+        b.clock.advance(std::chrono::microseconds(777));
+        b.board.setPortAInput(2, false);
+        b.clock.advance(std::chrono::microseconds(1234));
+        b.board.setPortAInput(2, true);
+        b.clock.advance(std::chrono::milliseconds(1));
+        b.board.catchUp();
+        const auto ram = b.board.ram();
+        EXPECT_EQ(ram[0x84], 1) << "the program saw both edges";
+        EXPECT_EQ(ram[0x82] << 8 | ram[0x83], 2468);
     }
 }
 #endif

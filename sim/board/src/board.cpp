@@ -193,6 +193,13 @@ void Board::catchUpTo(TimePoint t) {
     devices_.sync(cycle());
 }
 
+void Board::setPortAInput(int bit, bool level) {
+    const TimePoint now = scheduler_.now();
+    catchUpTo(now);
+    // The edge belongs to the line's time, even where the CPU has run an instruction past it.
+    timer_.setPortAInput(bit, level, cycleAt(now));
+}
+
 // ---- reset and the boot loader
 
 void Board::buildBootRom() {

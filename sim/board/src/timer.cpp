@@ -162,9 +162,22 @@ void Timer::setPins(std::uint8_t latch, std::uint64_t cycle) {
         onPortA(cycle, portAPins());
 }
 
-void Timer::setPortAInput(int bit, bool level) {
+void Timer::setPortAInput(int bit, bool level, std::uint64_t cycle) {
+    advanceTo(cycle);
     const std::uint8_t m = static_cast<std::uint8_t>(1u << (bit & 7));
+    const bool was = (inputs_ & m) != 0;
     inputs_ = static_cast<std::uint8_t>(level ? (inputs_ | m) : (inputs_ & ~m));
+    if (was == level || (portAOutputs() & m) || bit > 2)
+        return;
+    // PA2, PA1, PA0 are IC1, IC2, IC3. EDGxB:EDGxA in TCTL2: 01 rising edges, 10 falling, 11
+    // both, 00 none. The count of the edge's cycle goes into TICx (RM 10.5, p. 10-41: the
+    // capture is not delayed by the prescaler).
+    const int ic = 2 - bit;
+    const unsigned edges = (tctl2_ >> (4 - 2 * ic)) & 3;
+    if (edges == 3 || edges == (level ? 1u : 2u)) {
+        tic_[static_cast<std::size_t>(ic)] = counterAt(cycle);
+        tflg1_ |= static_cast<std::uint8_t>(timer::IC1F >> ic);
+    }
 }
 
 std::uint8_t Timer::timerDrivenPins() const {

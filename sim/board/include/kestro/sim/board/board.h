@@ -136,6 +136,9 @@ class Board final : private Bus, private InterruptSource {
     std::span<const std::uint8_t> eprom() const;  // empty on parts without EPROM
     Eprom* epromDevice() { return eprom_ ? &*eprom_ : nullptr; }
     Sci& sci() { return sci_; }
+    // Drives an input pin of port A (PA7 while an input, PA2-PA0) from outside, from the line's
+    // time now on: a test, or a front end's click.
+    void setPortAInput(int bit, bool level);
     // The main timer and port A: its pins for a front end, its input pins for a test to drive.
     Timer& timer() { return timer_; }
     const Timer& timer() const { return timer_; }

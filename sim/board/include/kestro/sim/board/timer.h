@@ -39,6 +39,9 @@ inline constexpr std::uint8_t OC2F = 0x40;
 inline constexpr std::uint8_t OC3F = 0x20;
 inline constexpr std::uint8_t OC4F = 0x10;
 inline constexpr std::uint8_t OC5F = 0x08;
+inline constexpr std::uint8_t IC1F = 0x04;
+inline constexpr std::uint8_t IC2F = 0x02;
+inline constexpr std::uint8_t IC3F = 0x01;
 // TFLG2 / TMSK2.
 inline constexpr std::uint8_t TOF = 0x80;
 inline constexpr std::uint8_t PR_MASK = 0x03;
@@ -81,9 +84,10 @@ class Timer {
     std::uint8_t portAPins() const;
     // The pins driven by the chip (PA6-PA3 always, PA7 with DDRA7).
     std::uint8_t portAOutputs() const;
-    // Drives an input pin (PA7 while an input, PA2-PA0) from outside; the level a pin reads
-    // with nothing driving it is high.
-    void setPortAInput(int bit, bool level);
+    // Drives an input pin (PA7 while an input, PA2-PA0) from outside, from `cycle` on; the
+    // level a pin reads with nothing driving it is high. An edge on PA2, PA1 or PA0 that TCTL2
+    // selects captures the count into TIC1, TIC2 or TIC3 and sets IC1F, IC2F or IC3F.
+    void setPortAInput(int bit, bool level, std::uint64_t cycle);
 
     // Sees every change of port A's output pins at the cycle it happened.
     std::function<void(std::uint64_t cycle, std::uint8_t pins)> onPortA;
