@@ -14,6 +14,9 @@ constexpr std::uint32_t kDivide[4] = {1, 4, 8, 16};
 // The prescaler is a divide-by-16 counter: a new PR value takes over at its next turn.
 constexpr std::uint64_t kPrescalerTurn = 16;
 constexpr std::uint64_t kInitWindow = 64;
+// The real-time interrupt comes every E/2^13, 2^14, 2^15 or 2^16 cycles (RTR1:RTR0), 4.096 ms
+// to 32.768 ms at E = 2 MHz (M68HC11E data sheet 9.6, table 9-5).
+constexpr std::uint64_t kRtiBase = 8192;
 
 // OC2-OC5 drive PA6-PA3; OC1 can drive PA7-PA3 through OC1M/OC1D.
 constexpr std::uint8_t kOcPins = 0xF8;
@@ -35,8 +38,17 @@ void Timer::reset(std::uint64_t cycle) {
     tic_.fill(0);
     oc1m_ = oc1d_ = tctl1_ = tctl2_ = tmsk1_ = tflg1_ = tmsk2_ = tflg2_ = pactl_ = 0;
     forced_ = 0;
+    // A whole period passes before the first RTIF (M68HC11E data sheet 9.6).
+    rtiAt_ = nextRtiAfter(cycle);
     setPins(0, cycle);
     plan();
+}
+
+// The timeouts fall on whole periods of the free-running RTI clock counted from reset, so a
+// period runs from the previous timeout, whenever RTIF was cleared.
+std::uint64_t Timer::nextRtiAfter(std::uint64_t cycle) const {
+    const std::uint64_t period = kRtiBase << (pactl_ & timer::RTR_MASK);
+    return reset_ + ((cycle - reset_) / period + 1) * period;
 }
 
 std::uint64_t Timer::ticksAt(std::uint64_t cycle) const {
@@ -73,7 +85,7 @@ std::uint64_t Timer::nextEventTick() const {
 }
 
 void Timer::plan() {
-    nextEvent_ = cycleOfTick(nextEventTick());
+    nextEvent_ = std::min(cycleOfTick(nextEventTick()), rtiAt_);
     if (prescaleAt_)
         nextEvent_ = std::min(nextEvent_, *prescaleAt_);
 }
@@ -90,6 +102,10 @@ void Timer::advanceTo(std::uint64_t cycle) {
         prescaleAt_.reset();
     }
     runTicksTo(ticksAt(cycle));
+    if (cycle >= rtiAt_) {
+        tflg2_ |= timer::RTIF;
+        rtiAt_ = nextRtiAfter(cycle);
+    }
     synced_ = cycle;
     plan();
 }
@@ -291,6 +307,7 @@ void Timer::write(std::uint8_t offset, std::uint8_t v, std::uint64_t cycle, bool
             break;
         case timer::PACTL:
             pactl_ = v & 0xF3;
+            rtiAt_ = nextRtiAfter(cycle);
             setPins(latch_, cycle);
             break;
         default:
@@ -300,8 +317,8 @@ void Timer::write(std::uint8_t offset, std::uint8_t v, std::uint64_t cycle, bool
 }
 
 std::optional<std::uint16_t> Timer::pendingVector() const {
-    // Priorities after IRQ and RTI (M68HC11E data sheet 5.4): IC1, IC2, IC3, OC1 ... OC5, then
-    // the timer overflow.
+    // Priorities after IRQ (M68HC11E data sheet 5.4): RTI, IC1, IC2, IC3, OC1 ... OC5, then the
+    // timer overflow.
     static constexpr struct {
         std::uint8_t flag;
         std::uint16_t vector;
@@ -309,6 +326,8 @@ std::optional<std::uint16_t> Timer::pendingVector() const {
         {0x04, vector::Tic1}, {0x02, vector::Tic2}, {0x01, vector::Tic3}, {0x80, vector::Toc1},
         {0x40, vector::Toc2}, {0x20, vector::Toc3}, {0x10, vector::Toc4}, {0x08, vector::Toc5},
     };
+    if (tflg2_ & tmsk2_ & timer::RTIF)
+        return vector::RealTime;
     if (const std::uint8_t pending = tflg1_ & tmsk1_) {
         for (const auto& o : kOrder)
             if (pending & o.flag)

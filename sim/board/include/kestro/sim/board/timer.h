@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The HC11's main timer (M68HC11 Reference Manual, section 10; MC68HC11A8 technical data,
 // section 8): the free-running counter TCNT behind its prescaler, the timer overflow, the five
-// output compares with their pin actions on port A, and port A's output pins.
+// output compares with their pin actions on port A, the input captures, the real-time interrupt,
+// and port A's pins.
 //
 // Nothing here runs per E cycle. The counter is a function of the cycle count; the timer
 // catches up lazily, on every access to its registers and whenever the cycle count passes
@@ -44,9 +45,11 @@ inline constexpr std::uint8_t IC2F = 0x02;
 inline constexpr std::uint8_t IC3F = 0x01;
 // TFLG2 / TMSK2.
 inline constexpr std::uint8_t TOF = 0x80;
+inline constexpr std::uint8_t RTIF = 0x40;
 inline constexpr std::uint8_t PR_MASK = 0x03;
 // PACTL.
 inline constexpr std::uint8_t DDRA7 = 0x80;
+inline constexpr std::uint8_t RTR_MASK = 0x03;
 
 // The registers that the timer answers for (PORTA, and CFORC up to PACTL).
 constexpr bool owns(std::uint8_t offset) {
@@ -73,7 +76,7 @@ class Timer {
     std::uint64_t nextEvent() const { return nextEvent_; }
 
     // The normal-mode vector of the highest-priority timer interrupt now pending (flag and
-    // its enable both set), in the manual's order: IC1, IC2, IC3, OC1 ... OC5, TOF.
+    // its enable both set), in the manual's order: RTI, IC1, IC2, IC3, OC1 ... OC5, TOF.
     std::optional<std::uint16_t> pendingVector() const;
 
     // The counter's value at `cycle` (no catching up needed).
@@ -98,6 +101,7 @@ class Timer {
     void runTicksTo(std::uint64_t tick);
     void fire(std::uint64_t tick);
     std::uint64_t nextEventTick() const;
+    std::uint64_t nextRtiAfter(std::uint64_t cycle) const;
     void plan();
     void setPins(std::uint8_t latch, std::uint64_t cycle);
     std::uint8_t timerDrivenPins() const;
@@ -117,6 +121,8 @@ class Timer {
     std::uint64_t synced_ = 0;    // events up to this cycle are applied
     std::uint64_t doneTick_ = 0;  // ticks up to this one are applied
     std::uint64_t nextEvent_ = kNever;
+    // The real-time interrupt's next timeout: its clock runs from reset and cannot be stopped.
+    std::uint64_t rtiAt_ = kNever;
 
     std::array<std::uint16_t, 5> toc_{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
     std::uint8_t oc1m_ = 0;
