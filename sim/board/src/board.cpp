@@ -21,6 +21,9 @@ constexpr std::uint8_t kBaud7812 = 0x22;
 constexpr std::uint8_t kBaud1200 = 0x33;
 constexpr std::uint8_t kSyncByte = 0xFF;
 
+// OPTION bit 5: IRQ takes falling edges only; clear, a low level.
+constexpr std::uint8_t kIrqe = 0x20;
+
 // The boot ROM's vectors lead to three-byte slots in RAM (M68HC11 Reference Manual,
 // bootstrap mode interrupt vectors): from the SCI's at $00C4 up to the clock monitor's at
 // $00FD, one slot per vector in vector order.
@@ -193,6 +196,18 @@ void Board::catchUpTo(TimePoint t) {
     devices_.sync(cycle());
 }
 
+void Board::setIrqLow(bool low) {
+    catchUp();
+    if (low && !irqLow_ && (option_ & kIrqe))
+        irqEdge_ = true;
+    irqLow_ = low;
+}
+
+void Board::setXirqLow(bool low) {
+    catchUp();
+    xirqLow_ = low;
+}
+
 void Board::setPortAInput(int bit, bool level) {
     const TimePoint now = scheduler_.now();
     catchUpTo(now);
@@ -231,6 +246,8 @@ void Board::resetBootstrap() {
     hprio_ = kBootHprio;
     option_ = 0x10;  // DLY set
     initWritten_ = false;
+    optionWritten_ = false;
+    irqEdge_ = false;
     regs_.fill(0);
     resetCycle_ = cycle_;
     eeprom_.reset();
@@ -544,6 +561,11 @@ void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
             }
             return;
         case reg::OPTION:
+            // IRQE is one of OPTION's bits that the normal modes let a program write only once,
+            // within 64 cycles of reset; the special modes at any time.
+            if (!specialMode() && (optionWritten_ || !protectionWindowOpen()))
+                v = static_cast<std::uint8_t>((v & ~kIrqe) | (option_ & kIrqe));
+            optionWritten_ = true;
             option_ = v;
             return;
         case reg::CONFIG:
@@ -558,6 +580,15 @@ void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
 std::optional<std::uint16_t> Board::pendingMaskableVector() const {
     auto* self = const_cast<Board*>(this);
     const std::uint64_t c = cycle();
+    // IRQ first: a low level, or with IRQE a falling edge, whose latch the vector clears.
+    if (option_ & kIrqe) {
+        if (irqEdge_) {
+            self->irqEdge_ = false;
+            return vector::Irq;
+        }
+    } else if (irqLow_) {
+        return vector::Irq;
+    }
     // The timer catches up only when something in it may have become due: this runs before
     // every instruction while the I bit is clear.
     if (c >= timer_.nextEvent())

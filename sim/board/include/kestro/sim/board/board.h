@@ -139,6 +139,12 @@ class Board final : private Bus, private InterruptSource {
     // Drives an input pin of port A (PA7 while an input, PA2-PA0) from outside, from the line's
     // time now on: a test, or a front end's click.
     void setPortAInput(int bit, bool level);
+    // The IRQ and XIRQ pins, driven from outside (true: low, asserted). Undriven, the board's
+    // pull-ups hold them high.
+    void setIrqLow(bool low);
+    void setXirqLow(bool low);
+    bool irqLow() const { return irqLow_; }
+    bool xirqLow() const { return xirqLow_; }
     // The main timer and port A: its pins for a front end, its input pins for a test to drive.
     Timer& timer() { return timer_; }
     const Timer& timer() const { return timer_; }
@@ -165,7 +171,7 @@ class Board final : private Bus, private InterruptSource {
     const std::uint8_t* directReadPage(std::uint8_t page) override;
     std::uint8_t* directWritePage(std::uint8_t page) override;
     // InterruptSource
-    bool xirqPending() const override { return false; }
+    bool xirqPending() const override { return xirqLow_; }
     std::optional<std::uint16_t> pendingMaskableVector() const override;
 
     enum class Area : std::uint8_t { None, Registers, Ram, Eeprom, BootRom, Rom, Eprom, External };
@@ -217,6 +223,10 @@ class Board final : private Bus, private InterruptSource {
     std::uint8_t hprio_ = 0;
     std::uint8_t option_ = 0;
     bool initWritten_ = false;
+    bool optionWritten_ = false;
+    bool irqLow_ = false;
+    bool xirqLow_ = false;
+    bool irqEdge_ = false;  // a falling edge on IRQ waits to be taken (IRQE set)
     std::uint64_t resetCycle_ = 0;
 
     // Time: the cycle counter and the line time of cycle 0. While the CPU runs, the count is
