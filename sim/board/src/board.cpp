@@ -23,6 +23,8 @@ constexpr std::uint8_t kSyncByte = 0xFF;
 
 // OPTION bit 5: IRQ takes falling edges only; clear, a low level.
 constexpr std::uint8_t kIrqe = 0x20;
+// OPTION bits 1:0: CR1:CR0, the COP's rate.
+constexpr std::uint8_t kCopRate = 0x03;
 
 // The boot ROM's vectors lead to three-byte slots in RAM (M68HC11 Reference Manual,
 // bootstrap mode interrupt vectors): from the SCI's at $00C4 up to the clock monitor's at
@@ -185,9 +187,15 @@ void Board::catchUpTo(TimePoint t) {
         return;
     const std::uint64_t target = cycleAt(t);
     if (phase_ == BootPhase::Running) {
-        const std::uint64_t now = cycle();
-        if (target > now)
-            cpu_.run(target - now);
+        // The CPU runs in stretches that end at the COP's deadline, which a service moves on.
+        while (cycle() < target) {
+            const bool cop = copRunning();
+            const std::uint64_t stop = cop ? std::min(target, copDeadline()) : target;
+            if (stop > cycle())
+                cpu_.run(stop - cycle());
+            if (copRunning() && cycle() >= copDeadline())
+                copReset();
+        }
     } else {
         cycle_ = std::max(cycle_, target);
     }
@@ -233,14 +241,8 @@ void Board::buildBootRom() {
     }
 }
 
-void Board::resetBootstrap() {
-    cycle_ = std::max(powered_ ? cycle() : cycle_, cycleAt(scheduler_.now()));
-    powered_ = true;
-    phase_ = BootPhase::AwaitSync;
-    if (bootEvent_)
-        scheduler_.cancel(*bootEvent_);
-    bootEvent_.reset();
-
+// What every reset does to the chip, with the mode pins strapped for special bootstrap.
+void Board::resetChip(std::uint64_t c) {
     configReg_ = static_cast<std::uint8_t>(eeprom_.configCell() & variant_->configMask);
     init_ = 0x01;
     hprio_ = kBootHprio;
@@ -249,17 +251,57 @@ void Board::resetBootstrap() {
     optionWritten_ = false;
     irqEdge_ = false;
     regs_.fill(0);
-    resetCycle_ = cycle_;
+    resetCycle_ = c;
+    copArmed_ = false;
+    copServiced_ = c;
     eeprom_.reset();
     if (eprom_)
         eprom_->reset();
     devices_.reset();
-    sci_.reset(cycle_);
-    timer_.reset(cycle_);
+    sci_.reset(c);
+    timer_.reset(c);
     cpu_.setVectorBase(kSpecialVectors);
     cpu_.setTestOpcodeEnabled(false);
     remap();
     ++revision_;
+}
+
+// ---- the COP watchdog
+
+bool Board::copRunning() const {
+    // Off with NOCOP (latched from CONFIG at reset), and in the special modes, where DISR comes
+    // out of reset set (M68HC11 Reference Manual 5.2.2).
+    return phase_ == BootPhase::Running && !(configReg_ & config::NOCOP) && !specialMode();
+}
+
+std::uint64_t Board::copDeadline() const {
+    // E/2^15 clocks the COP from reset, free-running; a service clears the stages after it, which
+    // then count 1, 4, 16 or 64 of those clocks (CR1:CR0). The timeout is never sooner than that
+    // many periods after the service and at most one period later (RM 5.2.2): the first clock
+    // edge at or after the full time.
+    constexpr std::uint64_t period = std::uint64_t{1} << 15;
+    const std::uint64_t due = copServiced_ + (period << (2 * (option_ & kCopRate)));
+    return resetCycle_ + (due - resetCycle_ + period - 1) / period * period;
+}
+
+void Board::copReset() {
+    // The COP drives RESET low; the chip restarts with its mode pins still in bootstrap and takes
+    // the COP vector, which the boot ROM leads to the RAM slot at $00FA.
+    const std::uint64_t c = cycle();
+    resetChip(c);
+    ++copResets_;
+    cpu_.reset(ResetSource::CopFailure);
+}
+
+void Board::resetBootstrap() {
+    cycle_ = std::max(powered_ ? cycle() : cycle_, cycleAt(scheduler_.now()));
+    powered_ = true;
+    phase_ = BootPhase::AwaitSync;
+    if (bootEvent_)
+        scheduler_.cancel(*bootEvent_);
+    bootEvent_.reset();
+
+    resetChip(cycle_);
 
     if (!sliceEvent_)
         scheduleSlice();
@@ -560,11 +602,22 @@ void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
                 remap();
             }
             return;
+        case reg::COPRST:
+            // $55 arms, $AA then clears the COP (RM 5.2.2).
+            if (v == 0x55) {
+                copArmed_ = true;
+            } else if (v == 0xAA && copArmed_) {
+                copArmed_ = false;
+                copServiced_ = c;
+            }
+            return;
         case reg::OPTION:
             // IRQE is one of OPTION's bits that the normal modes let a program write only once,
             // within 64 cycles of reset; the special modes at any time.
-            if (!specialMode() && (optionWritten_ || !protectionWindowOpen()))
-                v = static_cast<std::uint8_t>((v & ~kIrqe) | (option_ & kIrqe));
+            if (!specialMode() && (optionWritten_ || !protectionWindowOpen())) {
+                constexpr std::uint8_t protect = kIrqe | kCopRate;
+                v = static_cast<std::uint8_t>((v & ~protect) | (option_ & protect));
+            }
             optionWritten_ = true;
             option_ = v;
             return;

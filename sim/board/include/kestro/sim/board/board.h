@@ -152,6 +152,8 @@ class Board final : private Bus, private InterruptSource {
     const BoardDevices& devices() const { return devices_; }
     std::uint8_t hprio() const { return hprio_; }
     bool expanded() const { return (hprio_ & hprio::MDA) != 0; }
+    // How many times the COP watchdog has reset the chip.
+    int copResets() const { return copResets_; }
     // Bytes the boot loader stored (the download, without the sync byte).
     std::size_t loadedBytes() const { return loaded_; }
 
@@ -189,6 +191,10 @@ class Board final : private Bus, private InterruptSource {
     void slice();
     void lineReceived(Byte byte, bool framingError);
     void buildBootRom();
+    void resetChip(std::uint64_t cycle);
+    bool copRunning() const;
+    std::uint64_t copDeadline() const;
+    void copReset();
     void startBoot();
     void announce();
     void loaderByte(Byte byte, bool framingError);
@@ -226,7 +232,10 @@ class Board final : private Bus, private InterruptSource {
     bool optionWritten_ = false;
     bool irqLow_ = false;
     bool xirqLow_ = false;
-    bool irqEdge_ = false;  // a falling edge on IRQ waits to be taken (IRQE set)
+    bool irqEdge_ = false;           // a falling edge on IRQ waits to be taken (IRQE set)
+    bool copArmed_ = false;          // $55 written to COPRST
+    std::uint64_t copServiced_ = 0;  // cycle of the last $AA after $55 (or of the reset)
+    int copResets_ = 0;
     std::uint64_t resetCycle_ = 0;
 
     // Time: the cycle counter and the line time of cycle 0. While the CPU runs, the count is
