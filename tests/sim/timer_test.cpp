@@ -219,6 +219,59 @@ TEST(Timer, RealTimeInterruptKeepsItsPeriodFromReset) {
     }
 }
 
+struct EventCase {
+    const char* name;
+    std::uint8_t pactl;
+    int counted;  // of three pulses low then high on PA7
+};
+
+// Event counting: PEDGE picks falling (clear) or rising (set) edges of PAI; each one counted
+// also sets PAIF. Without PAEN nothing counts.
+TEST(Timer, PulseAccumulatorCountsTheChosenEdges) {
+    const EventCase cases[] = {
+        {"falling", PAEN, 3},
+        {"rising", PAEN | PEDGE, 3},
+        {"off", PEDGE, 0},
+    };
+    for (const EventCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.t.write(PACTL, c.pactl, 1, false);
+        f.t.write(PACNT, 0xFE, 2, false);
+        for (int i = 0; i < 3; ++i) {
+            f.t.setPortAInput(7, false, 10 + 20 * static_cast<std::uint64_t>(i));
+            f.t.setPortAInput(7, true, 20 + 20 * static_cast<std::uint64_t>(i));
+        }
+        EXPECT_EQ(f.t.read(PACNT, 100), static_cast<std::uint8_t>(0xFE + c.counted));
+        EXPECT_EQ(f.t.read(TFLG2, 100) & (PAOVF | PAIF), c.counted ? (PAOVF | PAIF) : 0)
+            << "the overflow from $FF to $00 too";
+    }
+    // PA7 as an output still drives PAI.
+    Fixture f;
+    f.t.write(PORTA, 0x80, 1, false);  // the latch first: PA7 stays high as it turns
+    f.t.write(PACTL, DDRA7 | PAEN, 2, false);
+    f.t.write(PORTA, 0x00, 3, false);
+    EXPECT_EQ(f.t.read(PACNT, 4), 1);
+}
+
+// Gated accumulation counts the E/64 clock (from reset) while PAI is at its active level; the
+// end of the level sets PAIF, and the count carried past $FF sets PAOVF at that clock.
+TEST(Timer, PulseAccumulatorGatesTheE64Clock) {
+    Fixture f;
+    f.t.write(PACTL, PAEN | PAMOD, 10, false);  // PA7 undriven reads high: the gate is open
+    EXPECT_EQ(f.t.read(PACNT, 64 * 5 - 1), 4);
+    EXPECT_EQ(f.t.read(PACNT, 64 * 5), 5);
+    f.t.setPortAInput(7, false, 64 * 5 + 10);
+    EXPECT_EQ(f.t.read(TFLG2, 64 * 5 + 11) & PAIF, PAIF) << "the trailing edge";
+    EXPECT_EQ(f.t.read(PACNT, 64 * 20), 5) << "closed while low";
+    f.t.write(PACNT, 0xFF, 64 * 20, false);
+    f.t.setPortAInput(7, true, 64 * 20 + 1);
+    EXPECT_EQ(f.t.nextEvent(), 64 * 21u);
+    EXPECT_EQ(f.t.read(TFLG2, 64 * 21 - 1) & PAOVF, 0);
+    EXPECT_EQ(f.t.read(TFLG2, 64 * 21) & PAOVF, PAOVF);
+    EXPECT_EQ(f.t.read(PACNT, 64 * 21), 0);
+}
+
 // With several timer flags pending the manual's order decides: IC1-IC3, OC1-OC5, then TOF.
 TEST(Timer, InterruptsInTheManualsOrder) {
     Fixture f;
@@ -240,6 +293,14 @@ TEST(Timer, InterruptsInTheManualsOrder) {
     EXPECT_EQ(f.t.pendingVector(), vector::RealTime) << "RTI outranks the timer's others";
     f.t.write(TFLG2, 0x40, 65536, false);
     EXPECT_EQ(f.t.pendingVector(), vector::TimerOverflow);
+    f.t.write(TMSK2, PAOVF | PAIF, 65536, false);
+    f.t.write(PACTL, PAEN, 65536, false);
+    f.t.write(PACNT, 0xFF, 65536, false);
+    f.t.setPortAInput(7, false, 65537);
+    EXPECT_EQ(f.t.pendingVector(), vector::PulseAccOverflow);
+    f.t.write(TFLG2, PAOVF, 65538, false);
+    EXPECT_EQ(f.t.pendingVector(), vector::PulseAccInput);
+    f.t.write(TMSK2, TOF | 0x40, 65539, false);
     EXPECT_EQ(f.t.nextEvent(), 65536 + 10) << "the next thing due: OC3 and OC4 at $000A";
 }
 

@@ -17,6 +17,8 @@ constexpr std::uint64_t kInitWindow = 64;
 // The real-time interrupt comes every E/2^13, 2^14, 2^15 or 2^16 cycles (RTR1:RTR0), 4.096 ms
 // to 32.768 ms at E = 2 MHz (M68HC11E data sheet 9.6, table 9-5).
 constexpr std::uint64_t kRtiBase = 8192;
+// The gated pulse accumulator counts a free-running E/64 clock (M68HC11 Reference Manual 11.1).
+constexpr std::uint64_t kPaClock = 64;
 
 // OC2-OC5 drive PA6-PA3; OC1 can drive PA7-PA3 through OC1M/OC1D.
 constexpr std::uint8_t kOcPins = 0xF8;
@@ -38,6 +40,7 @@ void Timer::reset(std::uint64_t cycle) {
     tic_.fill(0);
     oc1m_ = oc1d_ = tctl1_ = tctl2_ = tmsk1_ = tflg1_ = tmsk2_ = tflg2_ = pactl_ = 0;
     forced_ = 0;
+    pacnt_ = 0;
     // A whole period passes before the first RTIF (M68HC11E data sheet 9.6).
     rtiAt_ = nextRtiAfter(cycle);
     setPins(0, cycle);
@@ -86,6 +89,12 @@ std::uint64_t Timer::nextEventTick() const {
 
 void Timer::plan() {
     nextEvent_ = std::min(cycleOfTick(nextEventTick()), rtiAt_);
+    if (paGateOpen()) {
+        // The E/64 clock edge that will carry the count over $FF.
+        const std::uint64_t edges = 256u - pacnt_;
+        const std::uint64_t at = reset_ + ((synced_ - reset_) / kPaClock + edges) * kPaClock;
+        nextEvent_ = std::min(nextEvent_, at);
+    }
     if (prescaleAt_)
         nextEvent_ = std::min(nextEvent_, *prescaleAt_);
 }
@@ -106,6 +115,8 @@ void Timer::advanceTo(std::uint64_t cycle) {
         tflg2_ |= timer::RTIF;
         rtiAt_ = nextRtiAfter(cycle);
     }
+    if (paGateOpen())
+        paCount(synced_, cycle);
     synced_ = cycle;
     plan();
 }
@@ -162,6 +173,43 @@ void Timer::fire(std::uint64_t tick) {
         setPins(latch, cycleOfTick(tick));
 }
 
+// ---- pulse accumulator (PA7/PAI)
+
+// Gated mode: PEDGE clear counts while PAI is high, set while it is low.
+bool Timer::paGateOpen() const {
+    if ((pactl_ & (timer::PAEN | timer::PAMOD)) != (timer::PAEN | timer::PAMOD))
+        return false;
+    const bool high = (portAPins() & 0x80) != 0;
+    return high != ((pactl_ & timer::PEDGE) != 0);
+}
+
+// The E/64 clock edges in (from, to], counted from reset.
+void Timer::paCount(std::uint64_t from, std::uint64_t to) {
+    const std::uint64_t edges = (to - reset_) / kPaClock - (from - reset_) / kPaClock;
+    if (pacnt_ + edges > 0xFF)
+        tflg2_ |= timer::PAOVF;
+    pacnt_ = static_cast<std::uint8_t>(pacnt_ + edges);
+}
+
+// PAI follows the PA7 pin, whichever way DDRA7 points (A8 technical data 8.3). The gated count
+// is already up to date when this is called.
+void Timer::paPinChanged(bool level) {
+    if (!(pactl_ & timer::PAEN))
+        return;
+    const bool rising = (pactl_ & timer::PEDGE) != 0;
+    if (!(pactl_ & timer::PAMOD)) {
+        // Event counting: PEDGE picks rising (set) or falling (clear) edges.
+        if (level == rising) {
+            if (++pacnt_ == 0)
+                tflg2_ |= timer::PAOVF;
+            tflg2_ |= timer::PAIF;
+        }
+    } else if (level == rising) {
+        // Gated: the trailing edge of the active level sets PAIF (RM 11.3).
+        tflg2_ |= timer::PAIF;
+    }
+}
+
 std::uint8_t Timer::portAOutputs() const {
     return static_cast<std::uint8_t>(kOutputOnlyPins | (pactl_ & timer::DDRA7));
 }
@@ -174,8 +222,11 @@ std::uint8_t Timer::portAPins() const {
 void Timer::setPins(std::uint8_t latch, std::uint64_t cycle) {
     const std::uint8_t before = portAPins();
     latch_ = latch;
-    if (onPortA && portAPins() != before)
-        onPortA(cycle, portAPins());
+    const std::uint8_t after = portAPins();
+    if ((before ^ after) & 0x80)
+        paPinChanged((after & 0x80) != 0);
+    if (onPortA && after != before)
+        onPortA(cycle, after);
 }
 
 void Timer::setPortAInput(int bit, bool level, std::uint64_t cycle) {
@@ -183,7 +234,14 @@ void Timer::setPortAInput(int bit, bool level, std::uint64_t cycle) {
     const std::uint8_t m = static_cast<std::uint8_t>(1u << (bit & 7));
     const bool was = (inputs_ & m) != 0;
     inputs_ = static_cast<std::uint8_t>(level ? (inputs_ | m) : (inputs_ & ~m));
-    if (was == level || (portAOutputs() & m) || bit > 2)
+    if (was == level || (portAOutputs() & m))
+        return;
+    if (bit == 7) {
+        paPinChanged(level);
+        plan();
+        return;
+    }
+    if (bit > 2)
         return;
     // PA2, PA1, PA0 are IC1, IC2, IC3. EDGxB:EDGxA in TCTL2: 01 rising edges, 10 falling, 11
     // both, 00 none. The count of the edge's cycle goes into TICx (RM 10.5, p. 10-41: the
@@ -241,6 +299,8 @@ std::uint8_t Timer::read(std::uint8_t offset, std::uint64_t cycle) {
             return tflg2_;
         case timer::PACTL:
             return pactl_;
+        case timer::PACNT:
+            return pacnt_;
         default:
             return 0;
     }
@@ -305,10 +365,20 @@ void Timer::write(std::uint8_t offset, std::uint8_t v, std::uint64_t cycle, bool
         case timer::TFLG2:
             tflg2_ &= static_cast<std::uint8_t>(~(v & 0xF0));
             break;
-        case timer::PACTL:
+        case timer::PACTL: {
+            // DDRA7 may hand PA7 to the latch or back to what drives it from outside.
+            const std::uint8_t before = portAPins();
             pactl_ = v & 0xF3;
             rtiAt_ = nextRtiAfter(cycle);
-            setPins(latch_, cycle);
+            const std::uint8_t after = portAPins();
+            if ((before ^ after) & 0x80)
+                paPinChanged((after & 0x80) != 0);
+            if (onPortA && after != before)
+                onPortA(cycle, after);
+            break;
+        }
+        case timer::PACNT:
+            pacnt_ = v;  // readable and writable at any time (RM 11)
             break;
         default:
             break;  // TCNT and the input captures are read-only
@@ -335,6 +405,10 @@ std::optional<std::uint16_t> Timer::pendingVector() const {
     }
     if (tflg2_ & tmsk2_ & timer::TOF)
         return vector::TimerOverflow;
+    if (tflg2_ & tmsk2_ & timer::PAOVF)
+        return vector::PulseAccOverflow;
+    if (tflg2_ & tmsk2_ & timer::PAIF)
+        return vector::PulseAccInput;
     return std::nullopt;
 }
 

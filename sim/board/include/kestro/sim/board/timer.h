@@ -2,7 +2,7 @@
 // The HC11's main timer (M68HC11 Reference Manual, section 10; MC68HC11A8 technical data,
 // section 8): the free-running counter TCNT behind its prescaler, the timer overflow, the five
 // output compares with their pin actions on port A, the input captures, the real-time interrupt,
-// and port A's pins.
+// the pulse accumulator, and port A's pins.
 //
 // Nothing here runs per E cycle. The counter is a function of the cycle count; the timer
 // catches up lazily, on every access to its registers and whenever the cycle count passes
@@ -34,6 +34,7 @@ inline constexpr std::uint8_t TFLG1 = 0x23;
 inline constexpr std::uint8_t TMSK2 = 0x24;
 inline constexpr std::uint8_t TFLG2 = 0x25;
 inline constexpr std::uint8_t PACTL = 0x26;
+inline constexpr std::uint8_t PACNT = 0x27;
 // TFLG1 / TMSK1: OC1F..OC5F in bits 7..3, IC1F..IC3F in bits 2..0.
 inline constexpr std::uint8_t OC1F = 0x80;
 inline constexpr std::uint8_t OC2F = 0x40;
@@ -46,14 +47,19 @@ inline constexpr std::uint8_t IC3F = 0x01;
 // TFLG2 / TMSK2.
 inline constexpr std::uint8_t TOF = 0x80;
 inline constexpr std::uint8_t RTIF = 0x40;
+inline constexpr std::uint8_t PAOVF = 0x20;
+inline constexpr std::uint8_t PAIF = 0x10;
 inline constexpr std::uint8_t PR_MASK = 0x03;
 // PACTL.
 inline constexpr std::uint8_t DDRA7 = 0x80;
+inline constexpr std::uint8_t PAEN = 0x40;
+inline constexpr std::uint8_t PAMOD = 0x20;
+inline constexpr std::uint8_t PEDGE = 0x10;
 inline constexpr std::uint8_t RTR_MASK = 0x03;
 
-// The registers that the timer answers for (PORTA, and CFORC up to PACTL).
+// The registers that the timer answers for (PORTA, and CFORC up to PACNT).
 constexpr bool owns(std::uint8_t offset) {
-    return offset == PORTA || (offset >= CFORC && offset <= PACTL);
+    return offset == PORTA || (offset >= CFORC && offset <= PACNT);
 }
 }  // namespace timer
 
@@ -76,7 +82,8 @@ class Timer {
     std::uint64_t nextEvent() const { return nextEvent_; }
 
     // The normal-mode vector of the highest-priority timer interrupt now pending (flag and
-    // its enable both set), in the manual's order: RTI, IC1, IC2, IC3, OC1 ... OC5, TOF.
+    // its enable both set), in the manual's order: RTI, IC1, IC2, IC3, OC1 ... OC5, TOF, pulse
+    // accumulator overflow, pulse accumulator input edge.
     std::optional<std::uint16_t> pendingVector() const;
 
     // The counter's value at `cycle` (no catching up needed).
@@ -105,6 +112,9 @@ class Timer {
     void plan();
     void setPins(std::uint8_t latch, std::uint64_t cycle);
     std::uint8_t timerDrivenPins() const;
+    bool paGateOpen() const;
+    void paCount(std::uint64_t from, std::uint64_t to);
+    void paPinChanged(bool level);
 
     // The counter: `base_` is the cycle at which tick `baseTick_` began, and the count goes up
     // one every `divide_` cycles from there. TCNT is the tick's low 16 bits. A prescaler
@@ -138,6 +148,9 @@ class Timer {
     // Forced compares (CFORC) wait for the next timer clock: the channels and that tick.
     std::uint8_t forced_ = 0;
     std::uint64_t forceTick_ = 0;
+
+    // The pulse accumulator's count (the gated mode counts E/64 clocks from reset lazily).
+    std::uint8_t pacnt_ = 0;
 
     std::uint8_t latch_ = 0;      // port A output latch, written by software and the compares
     std::uint8_t inputs_ = 0xFF;  // what drives the input pins from outside (pull-ups: high)
