@@ -230,6 +230,7 @@ void Timer::setPins(std::uint8_t latch, std::uint64_t cycle) {
 }
 
 void Timer::setPortAInput(int bit, bool level, std::uint64_t cycle) {
+    cycle = std::max(cycle, reset_);  // an edge from before a reset lands at the reset
     advanceTo(cycle);
     const std::uint8_t m = static_cast<std::uint8_t>(1u << (bit & 7));
     const bool was = (inputs_ & m) != 0;
