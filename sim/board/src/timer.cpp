@@ -387,7 +387,7 @@ void Timer::write(std::uint8_t offset, std::uint8_t v, std::uint64_t cycle, bool
     plan();
 }
 
-std::optional<std::uint16_t> Timer::pendingVector() const {
+std::optional<std::uint16_t> Timer::pendingVectorOf() const {
     // Priorities after IRQ (M68HC11E data sheet 5.4): RTI, IC1, IC2, IC3, OC1 ... OC5, then the
     // timer overflow.
     static constexpr struct {

@@ -84,7 +84,12 @@ class Timer {
     // The normal-mode vector of the highest-priority timer interrupt now pending (flag and
     // its enable both set), in the manual's order: RTI, IC1, IC2, IC3, OC1 ... OC5, TOF, pulse
     // accumulator overflow, pulse accumulator input edge.
-    std::optional<std::uint16_t> pendingVector() const;
+    std::optional<std::uint16_t> pendingVector() const {
+        // Asked before every instruction while the I bit is clear: the common answer is quick.
+        if (!((tflg1_ & tmsk1_) | (tflg2_ & tmsk2_ & 0xF0)))
+            return std::nullopt;
+        return pendingVectorOf();
+    }
 
     // The counter's value at `cycle` (no catching up needed).
     std::uint16_t counterAt(std::uint64_t cycle) const;
@@ -103,6 +108,7 @@ class Timer {
     std::function<void(std::uint64_t cycle, std::uint8_t pins)> onPortA;
 
   private:
+    std::optional<std::uint16_t> pendingVectorOf() const;
     std::uint64_t ticksAt(std::uint64_t cycle) const;
     std::uint64_t cycleOfTick(std::uint64_t tick) const;
     void runTicksTo(std::uint64_t tick);
