@@ -626,8 +626,10 @@ TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
         Station s(r.chip);
         auto registers = [&] {
             Bytes bytes;
+            // All but TCNT ($100E-$100F), which runs on its own.
             for (std::uint16_t a = 0x1000; a < 0x1014; ++a)
-                bytes.push_back(s.board.peek(a));
+                if (a != 0x100E && a != 0x100F)
+                    bytes.push_back(s.board.peek(a));
             return bytes;
         };
         const Bytes before = registers();

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // How much faster than real time the virtual board runs: a bootstrap download of an echo
 // talker, then a continuous stream of bytes at 1200 baud that the talker echoes, all in
-// virtual time. The CPU polls the SCI the whole time, the worst case for the board.
+// virtual time. The CPU polls the SCI the whole time, the worst case for the board. Then the
+// same span with the timer interrupting every 200 E cycles.
 // Usage: kestro_sim_board_bench [virtual seconds]
 #include <chrono>
 #include <cstdio>
@@ -51,5 +52,36 @@ int main(int argc, char** argv) {
     std::printf("  %.1f s of board time in %.3f s of real time: %.0fx real time\n", virt, real,
                 virt / real);
     std::printf("  %.0f E cycles per real second; %ld bytes echoed\n", virt * 2e6 / real, echoed);
+
+    // The timer at work: an output compare interrupt every 200 E cycles that toggles PA6 and
+    // moves TOC2 on (tests/sim/programs/oc2_blink.s with a half period of 200 cycles).
+    const Bytes blink{0xCE, 0x10, 0x00, 0x86, 0x7E, 0x97, 0xDC, 0xCC, 0x00, 0x20, 0xDD, 0xDD, 0x86,
+                      0x40, 0xA7, 0x20, 0xEC, 0x0E, 0xC3, 0x00, 0xC8, 0xED, 0x18, 0x86, 0x40, 0xA7,
+                      0x23, 0xA7, 0x22, 0x0E, 0x20, 0xFE, 0xEC, 0x0E, 0xA3, 0x18, 0xDD, 0x80, 0xEC,
+                      0x18, 0xC3, 0x00, 0xC8, 0xED, 0x18, 0x86, 0x40, 0xA7, 0x23, 0x3B};
+    VirtualClock clock2;
+    VirtualLine line2(clock2);
+    sim::Board board2(clock2, line2, sim::BoardOptions{sim::Chip::E9});
+    Transmitter pc2(line2.toTarget);
+    pc2.setBaud(7812);
+    long toggles = 0;
+    board2.timer().onPortA = [&](std::uint64_t, std::uint8_t) { ++toggles; };
+    board2.resetBootstrap();
+    clock2.advance(50ms);
+    Bytes wire2{0xFF};
+    wire2.insert(wire2.end(), blink.begin(), blink.end());
+    pc2.queue(wire2);
+    clock2.advance(1s);
+    toggles = 0;
+    const auto start2 = std::chrono::steady_clock::now();
+    const TimePoint virtualStart2 = clock2.now();
+    while (clock2.now() - virtualStart2 < span)
+        clock2.advance(1s);
+    const double real2 =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start2).count();
+    const double virt2 = std::chrono::duration<double>(clock2.now() - virtualStart2).count();
+    std::printf("virtual board (MC68HC11E9, an output compare interrupt every 200 E cycles)\n");
+    std::printf("  %.1f s of board time in %.3f s of real time: %.0fx real time; %ld toggles\n",
+                virt2, real2, virt2 / real2, toggles);
     return 0;
 }

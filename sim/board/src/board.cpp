@@ -21,6 +21,11 @@ constexpr std::uint8_t kBaud7812 = 0x22;
 constexpr std::uint8_t kBaud1200 = 0x33;
 constexpr std::uint8_t kSyncByte = 0xFF;
 
+// OPTION bit 5: IRQ takes falling edges only; clear, a low level.
+constexpr std::uint8_t kIrqe = 0x20;
+// OPTION bits 1:0: CR1:CR0, the COP's rate.
+constexpr std::uint8_t kCopRate = 0x03;
+
 // The boot ROM's vectors lead to three-byte slots in RAM (M68HC11 Reference Manual,
 // bootstrap mode interrupt vectors): from the SCI's at $00C4 up to the clock monitor's at
 // $00FD, one slot per vector in vector order.
@@ -111,6 +116,7 @@ void Board::setChip(Chip chip) {
     sci_.reset(cycle());
     if (wasPowered)
         holdTxdLow();
+    timer_.reset(cycle());
 }
 
 void Board::factoryReset() {
@@ -125,6 +131,7 @@ void Board::factoryReset() {
     std::fill(ram_.begin(), ram_.end(), std::uint8_t{0});
     configReg_ = static_cast<std::uint8_t>(eeprom_.configCell() & variant_->configMask);
     sci_.reset(cycle());
+    timer_.reset(cycle());
     remap();
     ++revision_;
     if (wasPowered)
@@ -193,14 +200,40 @@ void Board::catchUpTo(TimePoint t) {
         return;
     const std::uint64_t target = cycleAt(t);
     if (phase_ == BootPhase::Running) {
-        const std::uint64_t now = cycle();
-        if (target > now)
-            cpu_.run(target - now);
+        // The CPU runs in stretches that end at the COP's deadline, which a service moves on.
+        while (cycle() < target) {
+            const bool cop = copRunning();
+            const std::uint64_t stop = cop ? std::min(target, copDeadline()) : target;
+            if (stop > cycle())
+                cpu_.run(stop - cycle());
+            if (copRunning() && cycle() >= copDeadline())
+                copReset();
+        }
     } else {
         cycle_ = std::max(cycle_, target);
     }
     sci_.advanceTo(cycle());
+    timer_.advanceTo(cycle());
     devices_.sync(cycle());
+}
+
+void Board::setIrqLow(bool low) {
+    catchUp();
+    if (low && !irqLow_ && (option_ & kIrqe))
+        irqEdge_ = true;
+    irqLow_ = low;
+}
+
+void Board::setXirqLow(bool low) {
+    catchUp();
+    xirqLow_ = low;
+}
+
+void Board::setPortAInput(int bit, bool level) {
+    const TimePoint now = scheduler_.now();
+    catchUpTo(now);
+    // The edge belongs to the line's time, even where the CPU has run an instruction past it.
+    timer_.setPortAInput(bit, level, cycleAt(now));
 }
 
 // ---- reset and the boot loader
@@ -221,6 +254,58 @@ void Board::buildBootRom() {
     }
 }
 
+// What every reset does to the chip, with the mode pins strapped for special bootstrap.
+void Board::resetChip(std::uint64_t c) {
+    configReg_ = static_cast<std::uint8_t>(eeprom_.configCell() & variant_->configMask);
+    init_ = 0x01;
+    hprio_ = kBootHprio;
+    option_ = 0x10;  // DLY set
+    initWritten_ = false;
+    optionWritten_ = false;
+    irqEdge_ = false;
+    regs_.fill(0);
+    resetCycle_ = c;
+    copArmed_ = false;
+    copServiced_ = c;
+    eeprom_.reset();
+    if (eprom_)
+        eprom_->reset();
+    devices_.reset();
+    sci_.reset(c);
+    timer_.reset(c);
+    cpu_.setVectorBase(kSpecialVectors);
+    cpu_.setTestOpcodeEnabled(false);
+    remap();
+    ++revision_;
+}
+
+// ---- the COP watchdog
+
+bool Board::copRunning() const {
+    // Off with NOCOP (latched from CONFIG at reset), and in the special modes, where DISR comes
+    // out of reset set (M68HC11 Reference Manual 5.2.2).
+    return phase_ == BootPhase::Running && !(configReg_ & config::NOCOP) && !specialMode();
+}
+
+std::uint64_t Board::copDeadline() const {
+    // E/2^15 clocks the COP from reset, free-running; a service clears the stages after it, which
+    // then count 1, 4, 16 or 64 of those clocks (CR1:CR0). The timeout is never sooner than that
+    // many periods after the service and at most one period later (RM 5.2.2): the first clock
+    // edge at or after the full time.
+    constexpr std::uint64_t period = std::uint64_t{1} << 15;
+    const std::uint64_t due = copServiced_ + (period << (2 * (option_ & kCopRate)));
+    return resetCycle_ + (due - resetCycle_ + period - 1) / period * period;
+}
+
+void Board::copReset() {
+    // The COP drives RESET low; the chip restarts with its mode pins still in bootstrap and takes
+    // the COP vector, which the boot ROM leads to the RAM slot at $00FA.
+    const std::uint64_t c = cycle();
+    resetChip(c);
+    ++copResets_;
+    cpu_.reset(ResetSource::CopFailure);
+}
+
 void Board::resetBootstrap() {
     if (txdHeldLow_) {
         // Power comes back: TxD goes high until the boot loader's own break, long enough for
@@ -235,22 +320,7 @@ void Board::resetBootstrap() {
         scheduler_.cancel(*bootEvent_);
     bootEvent_.reset();
 
-    configReg_ = static_cast<std::uint8_t>(eeprom_.configCell() & variant_->configMask);
-    init_ = 0x01;
-    hprio_ = kBootHprio;
-    option_ = 0x10;  // DLY set
-    initWritten_ = false;
-    regs_.fill(0);
-    resetCycle_ = cycle_;
-    eeprom_.reset();
-    if (eprom_)
-        eprom_->reset();
-    devices_.reset();
-    sci_.reset(cycle_);
-    cpu_.setVectorBase(kSpecialVectors);
-    cpu_.setTestOpcodeEnabled(false);
-    remap();
-    ++revision_;
+    resetChip(cycle_);
 
     if (!sliceEvent_)
         scheduleSlice();
@@ -482,6 +552,8 @@ std::uint8_t Board::readRegister(std::uint8_t offset) {
     const std::uint64_t c = cycle();
     if (offset >= sci::BAUD && offset <= sci::SCDR)
         return sci_.read(offset, c);
+    if (timer::owns(offset))
+        return timer_.read(offset, c);
     switch (offset) {
         case reg::PPROG:
             return eeprom_.pprog();
@@ -506,6 +578,10 @@ void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
     const std::uint64_t c = cycle();
     if (offset >= sci::BAUD && offset <= sci::SCDR) {
         sci_.write(offset, v, c);
+        return;
+    }
+    if (timer::owns(offset)) {
+        timer_.write(offset, v, c, specialMode());
         return;
     }
     switch (offset) {
@@ -545,7 +621,23 @@ void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
                 remap();
             }
             return;
+        case reg::COPRST:
+            // $55 arms, $AA then clears the COP (RM 5.2.2).
+            if (v == 0x55) {
+                copArmed_ = true;
+            } else if (v == 0xAA && copArmed_) {
+                copArmed_ = false;
+                copServiced_ = c;
+            }
+            return;
         case reg::OPTION:
+            // IRQE is one of OPTION's bits that the normal modes let a program write only once,
+            // within 64 cycles of reset; the special modes at any time.
+            if (!specialMode() && (optionWritten_ || !protectionWindowOpen())) {
+                constexpr std::uint8_t protect = kIrqe | kCopRate;
+                v = static_cast<std::uint8_t>((v & ~protect) | (option_ & protect));
+            }
+            optionWritten_ = true;
             option_ = v;
             return;
         case reg::CONFIG:
@@ -559,7 +651,24 @@ void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
 
 std::optional<std::uint16_t> Board::pendingMaskableVector() const {
     auto* self = const_cast<Board*>(this);
-    if (self->sci_.interruptPending(cycle()))
+    const std::uint64_t c = cycle();
+    // IRQ first: a low level, or with IRQE a falling edge, whose latch the vector clears.
+    if (option_ & kIrqe) {
+        if (irqEdge_) {
+            self->irqEdge_ = false;
+            return vector::Irq;
+        }
+    } else if (irqLow_) {
+        return vector::Irq;
+    }
+    // The timer catches up only when something in it may have become due: this runs before
+    // every instruction while the I bit is clear.
+    if (c >= timer_.nextEvent())
+        self->timer_.advanceTo(c);
+    // The timer's sources outrank the SCI (M68HC11E data sheet 5.4).
+    if (const auto v = timer_.pendingVector())
+        return v;
+    if (self->sci_.interruptPending(c))
         return vector::Sci;
     return std::nullopt;
 }

@@ -269,6 +269,9 @@ void Sci::received(Byte byte, bool framingError, std::uint64_t cycle, bool noise
 }
 
 bool Sci::interruptPending(std::uint64_t cycle) {
+    // Asked before every instruction while the I bit is clear: without an enable, no question.
+    if (!(sccr2_ & (sci::TIE | sci::TCIE | sci::RIE | sci::ILIE)))
+        return false;
     advanceTo(cycle);
     const std::uint8_t s = status(cycle);
     return ((sccr2_ & sci::TIE) && (s & sci::TDRE)) || ((sccr2_ & sci::TCIE) && (s & sci::TC)) ||

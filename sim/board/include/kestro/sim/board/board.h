@@ -23,6 +23,7 @@
 #include "kestro/sim/board/devices.h"
 #include "kestro/sim/board/nvm.h"
 #include "kestro/sim/board/sci.h"
+#include "kestro/sim/board/timer.h"
 #include "kestro/sim/board/variant.h"
 #include "kestro/sim/cpu.h"
 #include "virtual_line.h"
@@ -135,10 +136,24 @@ class Board final : private Bus, private InterruptSource {
     std::span<const std::uint8_t> eprom() const;  // empty on parts without EPROM
     Eprom* epromDevice() { return eprom_ ? &*eprom_ : nullptr; }
     Sci& sci() { return sci_; }
+    // Drives an input pin of port A (PA7 while an input, PA2-PA0) from outside, from the line's
+    // time now on: a test, or a front end's click.
+    void setPortAInput(int bit, bool level);
+    // The IRQ and XIRQ pins, driven from outside (true: low, asserted). Undriven, the board's
+    // pull-ups hold them high.
+    void setIrqLow(bool low);
+    void setXirqLow(bool low);
+    bool irqLow() const { return irqLow_; }
+    bool xirqLow() const { return xirqLow_; }
+    // The main timer and port A: its pins for a front end, its input pins for a test to drive.
+    Timer& timer() { return timer_; }
+    const Timer& timer() const { return timer_; }
     BoardDevices& devices() { return devices_; }
     const BoardDevices& devices() const { return devices_; }
     std::uint8_t hprio() const { return hprio_; }
     bool expanded() const { return (hprio_ & hprio::MDA) != 0; }
+    // How many times the COP watchdog has reset the chip.
+    int copResets() const { return copResets_; }
     // Bytes the boot loader stored (the download, without the sync byte).
     std::size_t loadedBytes() const { return loaded_; }
 
@@ -158,7 +173,7 @@ class Board final : private Bus, private InterruptSource {
     const std::uint8_t* directReadPage(std::uint8_t page) override;
     std::uint8_t* directWritePage(std::uint8_t page) override;
     // InterruptSource
-    bool xirqPending() const override { return false; }
+    bool xirqPending() const override { return xirqLow_; }
     std::optional<std::uint16_t> pendingMaskableVector() const override;
 
     enum class Area : std::uint8_t { None, Registers, Ram, Eeprom, BootRom, Rom, Eprom, External };
@@ -176,6 +191,10 @@ class Board final : private Bus, private InterruptSource {
     void slice();
     void lineReceived(Byte byte, bool framingError);
     void buildBootRom();
+    void resetChip(std::uint64_t cycle);
+    bool copRunning() const;
+    std::uint64_t copDeadline() const;
+    void copReset();
     void startBoot();
     void announce();
     void loaderByte(Byte byte, bool framingError);
@@ -200,6 +219,7 @@ class Board final : private Bus, private InterruptSource {
 
     Cpu cpu_;
     Sci sci_;
+    Timer timer_;
     Eeprom eeprom_;
     std::optional<Eprom> eprom_;
     BoardDevices devices_;
@@ -213,6 +233,13 @@ class Board final : private Bus, private InterruptSource {
     std::uint8_t hprio_ = 0;
     std::uint8_t option_ = 0;
     bool initWritten_ = false;
+    bool optionWritten_ = false;
+    bool irqLow_ = false;
+    bool xirqLow_ = false;
+    bool irqEdge_ = false;           // a falling edge on IRQ waits to be taken (IRQE set)
+    bool copArmed_ = false;          // $55 written to COPRST
+    std::uint64_t copServiced_ = 0;  // cycle of the last $AA after $55 (or of the reset)
+    int copResets_ = 0;
     std::uint64_t resetCycle_ = 0;
 
     // Time: the cycle counter and the line time of cycle 0. While the CPU runs, the count is
