@@ -30,12 +30,33 @@ PortError PortSwitch::setSettings(std::string_view settings) {
     if (!parsed)
         return PortError::BadSettings;
     settings_ = *parsed;
+    rate_ = 0;
     return current_->setSettings(settings);
+}
+
+LineSettings PortSwitch::settings() const {
+    LineSettings s = settings_;
+    if (rate_ != 0)
+        s.baud = rate_;
+    return s;
+}
+
+RateResult PortSwitch::setRate(int baud) {
+    const RateResult r = current_->setRate(baud);
+    if (r.error == PortError::None)
+        rate_ = r.baud;
+    return r;
+}
+
+void PortSwitch::close() {
+    rate_ = 0;
+    current_->close();
 }
 
 PortError PortSwitch::open() {
     if (current_->isOpen())
         return PortError::InUse;
+    rate_ = 0;
     current_ = &backendFor(port_);
     current_->setCommPort(port_);
     // The backend hears the settings and the read length the program set before the open.

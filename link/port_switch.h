@@ -21,10 +21,11 @@ class PortSwitch final : public SerialPort {
     std::string deviceName(int n) const override { return backendFor(n).deviceName(n); }
 
     PortError setSettings(std::string_view settings) override;
-    LineSettings settings() const override { return settings_; }
+    LineSettings settings() const override;
+    RateResult setRate(int baud) override;
 
     PortError open() override;
-    void close() override { current_->close(); }
+    void close() override;
     bool isOpen() const override { return current_->isOpen(); }
     PortError failure() const override { return current_->failure(); }
     AccessProblem accessProblem() const override { return current_->accessProblem(); }
@@ -55,6 +56,7 @@ class PortSwitch final : public SerialPort {
     std::map<int, SerialPort*> routes_;
     int port_ = 1;
     LineSettings settings_;
+    int rate_ = 0;  // the backend's answer to setRate, until the next open, close or settings
     std::size_t inputLen_ = 0;
     bool loneNulIsBreak_ = false;
 };

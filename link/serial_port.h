@@ -63,6 +63,15 @@ class PortTrace {
     virtual void sent(ByteView bytes) = 0;
     virtual void received(ByteView bytes) = 0;
     virtual void breakReceived() = 0;
+    // A rate asked of the port with setRate: what the port set, or that it refused.
+    virtual void rateChanged(int /*asked*/, int /*inForce*/, bool /*refused*/) {}
+};
+
+// What setRate did: the rate in force afterwards, also when it failed (then the one before).
+struct RateResult {
+    PortError error = PortError::None;  // BadSettings: the port refused that rate
+    int baud = 0;
+    bool operator==(const RateResult&) const = default;
 };
 
 // The serial port as the operations use it: opened by number, text line settings, a queued
@@ -79,7 +88,16 @@ class SerialPort {
 
     // Applies at once when the port is open; the port stays open.
     virtual PortError setSettings(std::string_view settings) = 0;
+    // The rate in force while setRate's rate holds, otherwise the text's.
     virtual LineSettings settings() const = 0;
+    // Asks an open port for a rate in baud, any rate, the rest of the settings kept, and says
+    // which rate the port really set: an adapter may round it, or refuse it (BadSettings, the
+    // rate before stays). Only for as long as the port stays open: the next open and the next
+    // setSettings go back to the settings text. A port that cannot change its rate this way
+    // refuses every rate.
+    virtual RateResult setRate(int /*baud*/) {
+        return {isOpen() ? PortError::BadSettings : PortError::NotOpen, settings().baud};
+    }
 
     virtual PortError open() = 0;
     virtual void close() = 0;

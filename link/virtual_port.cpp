@@ -21,11 +21,39 @@ PortError VirtualPort::setSettings(std::string_view text) {
     if (!parsed)
         return PortError::BadSettings;
     settings_ = *parsed;
-    if (open_) {
-        tx_->setBaud(settings_.baud);
-        open_->toPc.setReceiver(settings_.baud, [this](Byte b, bool fe) { received(b, fe); });
-    }
+    rate_ = 0;
+    if (open_)
+        applyRate();
     return PortError::None;
+}
+
+LineSettings VirtualPort::settings() const {
+    LineSettings s = settings_;
+    if (rate_ != 0)
+        s.baud = rate_;
+    return s;
+}
+
+void VirtualPort::applyRate() {
+    const int baud = settings().baud;
+    tx_->setBaud(baud);
+    open_->toPc.setReceiver(baud, [this](Byte b, bool fe) { received(b, fe); });
+}
+
+RateResult VirtualPort::setRate(int baud) {
+    if (!open_)
+        return {failure_ != PortError::None ? failure_ : PortError::NotOpen, settings().baud};
+    const std::optional<int> set = baud <= 0  ? std::nullopt
+                                   : adapter_ ? adapter_(baud)
+                                              : std::optional<int>(baud);
+    const bool refused = !set || *set <= 0;
+    if (!refused) {
+        rate_ = *set;
+        applyRate();
+    }
+    if (trace_)
+        trace_->rateChanged(baud, settings().baud, refused);
+    return {refused ? PortError::BadSettings : PortError::None, settings().baud};
 }
 
 PortError VirtualPort::open() {
@@ -39,8 +67,7 @@ PortError VirtualPort::open() {
     open_ = it->second.line;
     failure_ = PortError::None;
     tx_ = std::make_unique<Transmitter>(open_->toTarget);
-    tx_->setBaud(settings_.baud);
-    open_->toPc.setReceiver(settings_.baud, [this](Byte b, bool fe) { received(b, fe); });
+    applyRate();
     return PortError::None;
 }
 
@@ -50,6 +77,7 @@ void VirtualPort::close() {
     open_->toPc.setReceiver(0, nullptr);
     tx_.reset();
     open_ = nullptr;
+    rate_ = 0;
     rx_.clear();
 }
 

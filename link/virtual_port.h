@@ -2,6 +2,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -27,13 +28,18 @@ class VirtualPort final : public SerialPort {
     }
     // Simulates a device that disappears under an open port (a USB adapter pulled out).
     void pull();
+    // What the adapter sets for a rate asked with setRate, or nullopt where it refuses the
+    // rate; by default it sets every rate exactly, as the SCI makes any rate it is given.
+    using Adapter = std::function<std::optional<int>(int asked)>;
+    void setAdapter(Adapter adapter) { adapter_ = std::move(adapter); }
 
     void setCommPort(int n) override { port_ = n; }
     int commPort() const override { return port_; }
     std::string deviceName(int n) const override;
 
     PortError setSettings(std::string_view settings) override;
-    LineSettings settings() const override { return settings_; }
+    LineSettings settings() const override;
+    RateResult setRate(int baud) override;
 
     PortError open() override;
     void close() override;
@@ -63,6 +69,8 @@ class VirtualPort final : public SerialPort {
 
   private:
     void received(Byte byte, bool framingError);
+    // Both directions at the rate in force, from now on.
+    void applyRate();
 
     struct Attached {
         VirtualLine* line;
@@ -73,6 +81,8 @@ class VirtualPort final : public SerialPort {
     std::map<int, AccessProblem> accessProblems_;
     int port_ = 1;
     LineSettings settings_;
+    int rate_ = 0;  // set by setRate until the next open or setSettings; 0: the text's
+    Adapter adapter_;
     VirtualLine* open_ = nullptr;
     std::unique_ptr<Transmitter> tx_;
     std::deque<Byte> rx_;

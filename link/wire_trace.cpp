@@ -51,6 +51,21 @@ void WireTrace::breakReceived() {
     check(std::fflush(file_) != 0);
 }
 
+void WireTrace::rateChanged(int asked, int inForce, bool refused) {
+    flush();
+    if (!file_)
+        return;
+    // What the adapter made of the rate asked is what a user needs when a fast rate fails.
+    char what[64] = "";
+    if (refused)
+        std::snprintf(what, sizeof what, ", asked %d: refused", asked);
+    else if (asked != inForce)
+        std::snprintf(what, sizeof what, ", asked %d", asked);
+    check(std::fprintf(file_, "%12.6f  RATE  %d baud%s\n", seconds(clock_.now()), inForce, what) <
+          0);
+    check(std::fflush(file_) != 0);
+}
+
 void WireTrace::add(Direction d, ByteView bytes) {
     if (!file_)
         return;

@@ -14,6 +14,7 @@ namespace kestro {
 //
 //     2.150213  PC>   50 50 55 42 36 30 30 56 42 37 46 46 57     PPUB600VB7FFW
 //     2.163512  <HC11 BREAK
+//     2.170000  RATE  128000 baud, asked 125000
 class WireTrace final : public PortTrace {
   public:
     // Appends to the file; nothing is written when it cannot be opened (see ok()).
@@ -30,6 +31,7 @@ class WireTrace final : public PortTrace {
     void sent(ByteView bytes) override;
     void received(ByteView bytes) override;
     void breakReceived() override;
+    void rateChanged(int asked, int inForce, bool refused) override;
     // Ends the current line, so what follows starts on its own.
     void flush();
 

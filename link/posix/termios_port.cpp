@@ -13,8 +13,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 
 #include "access_check.h"
+#include "driver_rate.h"
 
 namespace kestro {
 
@@ -127,7 +129,10 @@ bool configureTermios(termios& t, const LineSettings& s) {
     t.c_iflag |= PARMRK | INPCK;
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
-    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    // CIBAUD too: an input rate of its own, left by a driver after a custom rate, would stay in
+    // force when only the output rate changes here.
+    t.c_cflag &=
+        ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CIBAUD);
     t.c_cflag |= CLOCAL | CREAD | size | parity | (s.stopBits == 2 ? CSTOPB : 0);
     // VMIN 1 makes an empty non-blocking read fail with EAGAIN, so a read of 0 means hang-up.
     t.c_cc[VMIN] = 1;
@@ -177,7 +182,37 @@ PortError TermiosPort::setSettings(std::string_view text) {
             return PortError::BadSettings;
     }
     settings_ = *parsed;
+    rate_ = 0;
     return PortError::None;
+}
+
+LineSettings TermiosPort::settings() const {
+    LineSettings s = settings_;
+    if (rate_ != 0)
+        s.baud = rate_;
+    return s;
+}
+
+RateResult TermiosPort::setRate(int baud) {
+    if (fd_ < 0)
+        return {failure_ != PortError::None ? failure_ : PortError::NotOpen, settings().baud};
+    if (baud <= 0)
+        return {PortError::BadSettings, settings().baud};
+    const DriverRate set = setDriverRate(fd_, baud);
+    if (set.error != 0 && set.error != EINVAL && set.error != ENOTTY) {
+        const PortError e = settingsFailed(set.error);
+        return {e, settings().baud};
+    }
+    // A driver may make each direction a little differently: the one further off counts. An
+    // input rate of 0 is the output rate.
+    const int in = set.in > 0 ? set.in : set.out;
+    const int inForce = std::abs(in - baud) > std::abs(set.out - baud) ? in : set.out;
+    const bool refused = set.error != 0 || inForce <= 0;
+    if (!refused)
+        rate_ = inForce;
+    if (trace_)
+        trace_->rateChanged(baud, settings().baud, refused);
+    return {refused ? PortError::BadSettings : PortError::None, settings().baud};
 }
 
 PortError TermiosPort::open() {
@@ -256,6 +291,7 @@ void TermiosPort::release() {
     ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
+    rate_ = 0;
     decoder_.reset();
     rx_.clear();
     tx_.clear();
@@ -324,9 +360,9 @@ void TermiosPort::onWritable() {
 }
 
 Duration TermiosPort::frameTime(std::size_t n) const {
-    const std::int64_t bits =
-        1 + settings_.dataBits + (settings_.parity == 'N' ? 0 : 1) + settings_.stopBits;
-    return Duration{static_cast<std::int64_t>(n) * bits * 1'000'000'000LL / settings_.baud};
+    const LineSettings s = settings();
+    const std::int64_t bits = 1 + s.dataBits + (s.parity == 'N' ? 0 : 1) + s.stopBits;
+    return Duration{static_cast<std::int64_t>(n) * bits * 1'000'000'000LL / s.baud};
 }
 
 void TermiosPort::handOver(std::size_t n) {

@@ -45,7 +45,8 @@ class TermiosPort final : public SerialPort {
     std::string deviceName(int n) const override { return deviceFor_(n); }
 
     PortError setSettings(std::string_view settings) override;
-    LineSettings settings() const override { return settings_; }
+    LineSettings settings() const override;
+    RateResult setRate(int baud) override;
 
     PortError open() override;
     void close() override;
@@ -87,6 +88,7 @@ class TermiosPort final : public SerialPort {
     Now now_;
     int port_ = 1;
     LineSettings settings_;
+    int rate_ = 0;  // set by setRate until the next open or setSettings; 0: the text's
     int fd_ = -1;
     std::uint64_t generation_ = 0;  // counts opens, so late news of an old one is ignored
     PortError failure_ = PortError::None;

@@ -11,18 +11,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "driver_rate.h"
+
 namespace kestro::sim {
 
 namespace {
-
-struct Rate {
-    speed_t speed;
-    int baud;
-};
-constexpr std::array kRates{Rate{B300, 300},      Rate{B600, 600},     Rate{B1200, 1200},
-                            Rate{B2400, 2400},    Rate{B4800, 4800},   Rate{B9600, 9600},
-                            Rate{B19200, 19200},  Rate{B38400, 38400}, Rate{B57600, 57600},
-                            Rate{B115200, 115200}};
 
 std::string reason(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
@@ -66,15 +59,10 @@ PtyBridge::~PtyBridge() {
 }
 
 void PtyBridge::followRate() {
-    termios t{};
-    if (::tcgetattr(master_, &t) != 0)
-        return;
-    const speed_t speed = ::cfgetospeed(&t);
-    int baud = 0;
-    for (const Rate& r : kRates)
-        if (r.speed == speed)
-            baud = r.baud;
-    if (baud == 0 || baud == rate_)
+    // Read as termios2 does, in baud: a custom rate (BOTHER) has no B constant to find.
+    const DriverRate set = driverRate(master_);
+    const int baud = set.out;
+    if (set.error != 0 || baud <= 0 || baud == rate_)
         return;
     rate_ = baud;
     toTarget_.setBaud(baud);

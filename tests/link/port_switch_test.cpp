@@ -51,5 +51,33 @@ TEST(PortSwitch, RoutesEachNumberToItsBackendWithTheProgramsSettings) {
     EXPECT_EQ(view.warnings.back(), "virtual port 3 does not exist");
 }
 
+// The program asks the switch for a rate; the backend in use sets it, and says what it set.
+TEST(PortSwitch, PassesARateOnToTheBackendInUseUntilTheNextOpen) {
+    VirtualClock clock;
+    VirtualLine line(clock);
+    VirtualPort board(clock), real(clock);
+    board.attach(1, line);
+    board.setAdapter(
+        [](int baud) { return baud == 125'000 ? std::optional(128'000) : std::nullopt; });
+    PortSwitch port(real);
+    port.route(1, board);
+    port.setCommPort(1);
+    ASSERT_EQ(port.open(), PortError::None);
+    EXPECT_EQ(port.setRate(125'000), (RateResult{PortError::None, 128'000}));
+    EXPECT_EQ(board.settings().baud, 128'000);
+    EXPECT_EQ(port.settings().baud, 128'000);
+    EXPECT_EQ(port.setRate(62'500), (RateResult{PortError::BadSettings, 128'000}));
+    EXPECT_EQ(port.settings().baud, 128'000);
+    port.close();
+    EXPECT_EQ(port.settings().baud, 1200);
+    ASSERT_EQ(port.open(), PortError::None);
+    EXPECT_EQ(board.settings().baud, 1200);
+    // Also when the device went away under the rate and the program opens it again.
+    ASSERT_EQ(port.setRate(125'000).baud, 128'000);
+    board.pull();
+    ASSERT_EQ(port.open(), PortError::None);
+    EXPECT_EQ(port.settings().baud, 1200);
+}
+
 }  // namespace
 }  // namespace kestro

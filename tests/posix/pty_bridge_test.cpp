@@ -6,8 +6,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QTest>
 #include <string>
 
+#include "termios_port.h"
 #include "virtual_clock.h"
 
 namespace kestro::sim {
@@ -40,6 +42,36 @@ TEST(PtyBridge, AFlushTakesBackWhatTheLineHasNotCarried) {
                 arrived == std::string(11, 'S') + "next")
         << arrived;
     ::close(program);
+}
+
+// A pseudo-terminal carries no rate: the board takes the one the program set, custom rates
+// (termios2) as well as the B constants, and talks to it at that rate both ways.
+TEST(PtyBridge, TalksAtTheRateTheProgramSetEvenWithoutABConstant) {
+    for (const int baud : {125'000, 62'500, 9'600}) {
+        SCOPED_TRACE(baud);
+        VirtualClock clock;
+        VirtualLine line(clock);
+        std::string arrived;
+        line.toTarget.setReceiver(baud,
+                                  [&](Byte b, bool fe) { arrived.push_back(fe ? '!' : char(b)); });
+        PtyBridge bridge(clock, line);
+        TermiosPort program([&](int) { return bridge.devicePath(); });
+        ASSERT_EQ(program.open(), PortError::None);
+        ASSERT_EQ(program.setRate(baud), (RateResult{PortError::None, baud}));
+
+        ASSERT_EQ(program.output(std::string_view("fast")), PortError::None);
+        bridge.readable();
+        EXPECT_EQ(bridge.rate(), baud);
+        clock.advance(characterTime(baud, 10));
+        EXPECT_EQ(arrived, "fast");
+
+        Transmitter board(line.toPc);
+        board.setBaud(baud);
+        board.queue(bytesOf("back"));
+        clock.advance(characterTime(baud, 10));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return program.inBufferCount() >= 4; }, 5000));
+        EXPECT_EQ(textOf(program.input()), "back");
+    }
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // target on the master.
 #include "termios_port.h"
 
+#include "driver_rate.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -23,14 +25,16 @@ TEST(ConfigureTermios, LineSettingsAndRawMode) {
         {"2400,n,8,1", B2400, CS8},
         {"9600,e,7,2", B9600, CS7 | PARENB | CSTOPB},
     };
-    constexpr tcflag_t kLine = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CLOCAL | CREAD;
+    constexpr tcflag_t kLine =
+        CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CLOCAL | CREAD | CIBAUD;
     for (const auto& [text, speed, cflag] : cases) {
         SCOPED_TRACE(text);
         // A terminal as it starts, cooked.
         termios t{};
         t.c_iflag = ICRNL | IXON | IGNBRK | BRKINT | ISTRIP;
         t.c_oflag = OPOST | ONLCR;
-        t.c_cflag = CS7 | PARENB | CRTSCTS | CREAD;
+        // CIBAUD: an input rate of its own that a driver left after a custom rate.
+        t.c_cflag = CS7 | PARENB | CRTSCTS | CREAD | CIBAUD;
         t.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
         ASSERT_TRUE(configureTermios(t, *LineSettings::parse(text)));
         EXPECT_EQ(std::pair(cfgetispeed(&t), cfgetospeed(&t)), std::pair(speed, speed));
@@ -119,6 +123,35 @@ TEST_F(PtyPort, OpenAppliesSettingsAndChangesApplyWhileOpen) {
     EXPECT_EQ(port_.settings(), *LineSettings::parse("9600,n,8,1"));
     EXPECT_EQ(rate(), speed_t(B9600));
     EXPECT_TRUE(port_.isOpen());
+}
+
+// Rates without a B constant go through termios2; the port says what the driver really set and
+// times its output by it, until the settings text or the next open takes over again.
+TEST_F(PtyPort, ACustomRateIsSetAndReadBackUntilTheSettingsApplyAgain) {
+    const auto driver = [this] {
+        const DriverRate r = driverRate(slave_);
+        EXPECT_EQ(r.error, 0);
+        EXPECT_EQ(r.in, r.out) << "both directions alike";
+        return r.out;
+    };
+    EXPECT_EQ(port_.setRate(125'000), (RateResult{PortError::None, 125'000}));
+    EXPECT_EQ(driver(), 125'000);
+    EXPECT_EQ(port_.settings().baud, 125'000);
+    ASSERT_EQ(port_.output(Bytes(10, 'f')), PortError::None);
+    EXPECT_EQ(receiveAtTarget(10).size(), 10u);
+    now_ += characterTime(125'000, 10);
+    EXPECT_EQ(port_.outBufferCount(), 0u);
+
+    EXPECT_EQ(port_.setRate(0), (RateResult{PortError::BadSettings, 125'000}));
+    EXPECT_EQ(port_.setRate(9'600), (RateResult{PortError::None, 9'600}));
+    ASSERT_EQ(port_.setSettings("1200,N,8,1"), PortError::None);
+    EXPECT_EQ(driver(), 1'200);
+    EXPECT_EQ(port_.setRate(62'500).baud, 62'500);
+    port_.close();
+    EXPECT_EQ(port_.setRate(62'500), (RateResult{PortError::NotOpen, 1'200}));
+    ASSERT_EQ(port_.open(), PortError::None);
+    EXPECT_EQ(driver(), 1'200);
+    EXPECT_EQ(port_.settings().baud, 1'200);
 }
 
 TEST_F(PtyPort, EveryByteValueGoesBothWaysUnchanged) {

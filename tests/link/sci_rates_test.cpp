@@ -1,0 +1,240 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "sci_rates.h"
+#include "scratch.h"
+#include "scripted_target.h"
+#include "virtual_clock.h"
+#include "virtual_line.h"
+#include "virtual_port.h"
+#include "wire_trace.h"
+
+namespace kestro {
+namespace {
+
+// What an adapter sets for each rate asked: listed rates as given (nullopt: refused), the rest
+// exactly.
+using AdapterTable = std::map<int, std::optional<int>>;
+
+std::optional<int> lookUp(const AdapterTable& table, int asked) {
+    auto it = table.find(asked);
+    return it != table.end() ? it->second : std::optional<int>(asked);
+}
+
+AdapterTable stuckAt(int baud) {
+    AdapterTable t;
+    for (const SciRate& r : kFastRates)
+        t[r.asked] = baud;
+    return t;
+}
+
+// The BAUD values the talkers will write: each row must make, on the chip, a rate the PC's
+// request for it matches.
+TEST(SciRates, EachRowsBaudValueMakesTheRateThePcAsksFor) {
+    const std::pair<SciRate, double> rows[] = {
+        {kFastRates[0], 125'000}, {kFastRates[1], 62'500},   {kFastRates[2], 31'250},
+        {kFastRates[3], 15'625},  {kFastRates[4], 9'615.38}, {kSlowRate, 1'201.92},
+        {kLoaderRate, 7'812.5},
+    };
+    for (const auto& [rate, made] : rows) {
+        SCOPED_TRACE(rate.asked);
+        EXPECT_NEAR(sciRate(rate.baudRegister), made, 0.01);
+        EXPECT_TRUE(withinTolerance(rate, rate.asked));
+    }
+}
+
+// The tolerance agrees with the receiver the board models: every byte from a sender as far off
+// as the tolerance allows arrives whole and without noise; well beyond it, they do not.
+TEST(SciRates, TheBoardsReceiverTakesEverySenderWithinTheTolerance) {
+    const int edge = 125'000 * kSciTolerancePerMille / 1000;
+    const std::tuple<int, bool> senders[] = {
+        {125'000 - edge, true}, {125'000 + edge, true}, {117'500, false}, {132'500, false}};
+    for (const auto& [baud, clean] : senders) {
+        SCOPED_TRACE(baud);
+        ASSERT_EQ(withinTolerance(kFastRates[0], baud), clean);
+        VirtualClock clock;
+        LineDirection line(clock);
+        line.setMajoritySampling(true);
+        Bytes got;
+        bool flawed = false;
+        line.setReceiver(125'000, [&](Byte b, bool fe) {
+            got.push_back(b);
+            flawed = flawed || fe || line.noise();
+        });
+        Transmitter sender(line);
+        sender.setBaud(baud);
+        Bytes all(256);
+        for (int i = 0; i < 256; ++i)
+            all[i] = static_cast<Byte>(i);
+        sender.queue(all);
+        clock.advance(100ms);
+        EXPECT_EQ(got == all && !flawed, clean);
+    }
+}
+
+TEST(RateChoice, TakesTheFastestRateTheAdapterSetsWithinTheSciTolerance) {
+    struct Case {
+        const char* adapter;
+        AdapterTable table;
+        int chosen;   // the rate asked; 1200 when none fits
+        int inForce;  // what the adapter set for it
+        std::vector<int> asked;
+    };
+    const Case cases[] = {
+        {"exact", {}, 125'000, 125'000, {125'000}},
+        {"rounded within", {{125'000, 128'000}}, 125'000, 128'000, {125'000}},
+        {"at the edge, 4.5 % over", {{125'000, 130'625}}, 125'000, 130'625, {125'000}},
+        {"just past it", {{125'000, 130'626}}, 62'500, 62'500, {125'000, 62'500}},
+        {"rounded outside",
+         {{125'000, 115'200}, {62'500, 57'600}},
+         31'250,
+         31'250,
+         {125'000, 62'500, 31'250}},
+        {"refusing",
+         {{125'000, std::nullopt},
+          {62'500, std::nullopt},
+          {31'250, std::nullopt},
+          {15'625, std::nullopt}},
+         9'600,
+         9'600,
+         {125'000, 62'500, 31'250, 15'625, 9'600}},
+        // 9600 is measured against the 9615 the SCI makes, not against the rate asked.
+        {"standard rates only, 9600 high",
+         {{125'000, std::nullopt},
+          {62'500, std::nullopt},
+          {31'250, std::nullopt},
+          {15'625, std::nullopt},
+          {9'600, 10'040}},
+         9'600,
+         10'040,
+         {125'000, 62'500, 31'250, 15'625, 9'600}},
+        {"standard rates only, 9600 low",
+         {{125'000, std::nullopt},
+          {62'500, std::nullopt},
+          {31'250, std::nullopt},
+          {15'625, std::nullopt},
+          {9'600, 9'180}},
+         1'200,
+         0,
+         {125'000, 62'500, 31'250, 15'625, 9'600}},
+        {"stuck at 1200", stuckAt(1'200), 1'200, 0, {125'000, 62'500, 31'250, 15'625, 9'600}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.adapter);
+        std::vector<int> asked;
+        const RateChoice choice = chooseRate([&](int baud) {
+            asked.push_back(baud);
+            const auto set = lookUp(c.table, baud);
+            return set ? RateResult{PortError::None, *set}
+                       : RateResult{PortError::BadSettings, 1200};
+        });
+        EXPECT_EQ(choice.rate.asked, c.chosen);
+        EXPECT_EQ(choice.inForce, c.inForce);
+        EXPECT_EQ(choice.error, PortError::None);
+        EXPECT_EQ(asked, c.asked);
+    }
+}
+
+// A rate that then fails with the talker goes on at the next one down; a port that fails under
+// the choice ends it with its error, and no rate is claimed.
+TEST(RateChoice, GoesOnBelowARateThatFailedAndStopsAtAPortFailure) {
+    const auto exact = [](int baud) { return RateResult{PortError::None, baud}; };
+    RateChoice choice = chooseRate(exact);
+    std::vector<int> chosen;
+    while (choice.inForce != 0) {
+        chosen.push_back(choice.rate.asked);
+        choice = chooseRate(exact, choice.next);
+    }
+    EXPECT_EQ(chosen, (std::vector<int>{125'000, 62'500, 31'250, 15'625, 9'600}));
+    EXPECT_EQ(choice.rate, kSlowRate);
+
+    std::vector<int> asked;
+    choice = chooseRate([&](int baud) {
+        asked.push_back(baud);
+        return baud == 62'500 ? RateResult{PortError::Lost, 1200}
+                              : RateResult{PortError::BadSettings, 1200};
+    });
+    EXPECT_EQ(asked, (std::vector<int>{125'000, 62'500}));
+    EXPECT_EQ(choice.error, PortError::Lost);
+    EXPECT_EQ(choice.rate, kSlowRate);
+    EXPECT_EQ(choice.inForce, 0);
+}
+
+// The virtual port runs at what its adapter sets, for as long as it stays open and its settings
+// text stays; the far end hears it at that rate.
+TEST(VirtualPort, RunsAtTheRateItsAdapterSetsUntilTheSettingsOrTheNextOpen) {
+    VirtualClock clock;
+    VirtualLine line(clock);
+    VirtualPort port(clock);
+    port.attach(1, line);
+    port.setCommPort(1);
+    EXPECT_EQ(port.setRate(125'000), (RateResult{PortError::NotOpen, 1200}));
+    ASSERT_EQ(port.open(), PortError::None);
+    AdapterTable table{{62'500, std::nullopt}, {31'250, 30'000}};
+    port.setAdapter([&](int baud) { return lookUp(table, baud); });
+
+    const std::tuple<int, RateResult> steps[] = {
+        {125'000, {PortError::None, 125'000}},
+        {62'500, {PortError::BadSettings, 125'000}},  // refused: the rate before stays
+        {31'250, {PortError::None, 30'000}},
+        {7'812, {PortError::None, 7'812}},
+        {0, {PortError::BadSettings, 7'812}},
+    };
+    testing::ScriptedTarget target(clock, line);
+    for (const auto& [asked, result] : steps) {
+        SCOPED_TRACE(asked);
+        ASSERT_EQ(port.setRate(asked), result);
+        EXPECT_EQ(port.settings().baud, result.baud);
+        // Both ways at that rate: a target at it hears the bytes and is heard.
+        target.setBaud(result.baud);
+        target.received.clear();
+        port.output(std::string_view("Ok"));
+        target.send(std::string_view("ko"));
+        clock.advance(characterTime(result.baud, 4));
+        EXPECT_EQ(textOf(target.received), "Ok");
+        EXPECT_EQ(textOf(port.input()), "ko");
+    }
+    ASSERT_EQ(port.setSettings("2400,N,8,1"), PortError::None);
+    EXPECT_EQ(port.settings().baud, 2400);
+    ASSERT_EQ(port.setRate(125'000).baud, 125'000);
+    port.close();
+    ASSERT_EQ(port.open(), PortError::None);
+    EXPECT_EQ(port.settings().baud, 2400);
+}
+
+TEST(WireTrace, RecordsEachRateAskedAndWhatThePortSet) {
+    VirtualClock clock;
+    VirtualLine line(clock);
+    VirtualPort port(clock);
+    port.attach(1, line);
+    port.setCommPort(1);
+    ASSERT_EQ(port.open(), PortError::None);
+    port.setAdapter([](int baud) {
+        return lookUp({{125'000, 128'000}, {62'500, std::nullopt}}, baud);
+    });
+    testing::ScratchDir dir;
+    const auto path = dir.path / "trace.txt";
+    {
+        WireTrace trace(path.string(), clock);
+        port.setTrace(&trace);
+        port.output(Byte{0x55});
+        clock.advance(100ms);
+        port.setRate(125'000);
+        clock.advance(100ms);
+        port.setRate(62'500);
+        port.setRate(31'250);
+        port.setTrace(nullptr);
+    }
+    EXPECT_EQ(testing::slurp(path),
+              "    0.000000  PC>   55                                               U\n"
+              "    0.100000  RATE  128000 baud, asked 125000\n"
+              "    0.200000  RATE  128000 baud, asked 62500: refused\n"
+              "    0.200000  RATE  31250 baud\n");
+}
+
+}  // namespace
+}  // namespace kestro
