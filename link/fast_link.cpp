@@ -160,14 +160,14 @@ bool FastLink::ping() {
     throw damagedTooOften();
 }
 
-Bytes FastLink::read(std::uint16_t address, std::size_t count,
+Bytes FastLink::read(Byte command, std::uint16_t address, std::size_t count,
                      const std::function<void(std::size_t)>& progress) {
     Bytes data;
     data.reserve(count);
     while (data.size() < count) {
         const std::size_t n = std::min(kReadBlock, count - data.size());
         const auto at = static_cast<std::uint16_t>(address + data.size());
-        const Answer a = exchange(kRead, at, static_cast<Byte>(n), n);
+        const Answer a = exchange(command, at, static_cast<Byte>(n), n);
         if (a.status != kDone || a.address != at)
             throw damagedTooOften();
         data.insert(data.end(), a.data.begin(), a.data.end());

@@ -17,7 +17,8 @@ Bytes request(Byte command, std::uint16_t address, Byte count);
 
 // The fast talkers' commands and answers (docs/fast-protocol.md).
 inline constexpr Byte kPing = 'P';
-inline constexpr Byte kRead = 'R';
+inline constexpr Byte kRead = 'R';      // through the expanded bus
+inline constexpr Byte kReadChip = 'I';  // the chip's own memories alone
 inline constexpr Byte kDone = 'K';
 inline constexpr Byte kDamaged = 'N';
 inline constexpr Byte kUnknown = 'U';
@@ -46,8 +47,9 @@ class FastLink {
 
     // Whether the talker answers at all: false when nothing came back to a ping.
     bool ping();
-    // count bytes from address on (wrapping past $FFFF), in blocks; progress(n) after each.
-    Bytes read(std::uint16_t address, std::size_t count,
+    // count bytes from address on (wrapping past $FFFF), in blocks, by kRead or kReadChip;
+    // progress(n) after each.
+    Bytes read(Byte command, std::uint16_t address, std::size_t count,
                const std::function<void(std::size_t)>& progress = {});
 
     // One request and its answer, carrying dataBytes when the talker has done it; chipTime is

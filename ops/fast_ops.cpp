@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The operations through the fast protocol (docs/fast-protocol.md): the same files, verdicts
 // and texts as the default path, from binary blocks that are checked on the way.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -80,10 +81,11 @@ void fastDump(Target& target, const Inputs& in) {
         const std::size_t total = r ? r->second : 0;
         const Received whole{.bytes = 0, .total = static_cast<std::int64_t>(total)};
         f.ui().setReceived(whole);
-        const Bytes data = total == 0 ? Bytes{} : link.read(r->first, total, [&](std::size_t n) {
-            f.ui().setReceived(
-                Received{.bytes = static_cast<std::int64_t>(n), .total = whole.total});
-        });
+        const Bytes data =
+            total == 0 ? Bytes{} : link.read(fast::kRead, r->first, total, [&](std::size_t n) {
+                f.ui().setReceived(
+                    Received{.bytes = static_cast<std::int64_t>(n), .total = whole.total});
+            });
         const Bytes title(kDumpTitle.begin(), kDumpTitle.end());
         std::string text = srecord('0', 0, ByteView(title)) + "\r\n";
         for (std::size_t at = 0; at < data.size(); at += kRecordData) {
@@ -125,10 +127,30 @@ std::vector<std::pair<std::uint16_t, Bytes>> s1Data(std::string_view text) {
     return records;
 }
 
-// The compare of the internal EEPROM: the file's bytes read back in file order; the first that
-// differs is named as the compare talker names it.
-void fastCompare(Target& target) {
-    Frame::run(target, "EepromCompare", "Compare", [](Frame& f) {
+// The compares: the file's bytes read back in file order, the first that differs named as the
+// compare talkers name it. The internal memories are read as the chip alone shows them, the
+// external ones through the expanded bus, as the default path's talkers read them.
+struct Compare {
+    std::string_view button;
+    Byte read;
+    const char* title;
+    const char* success;
+};
+constexpr Compare kCompares[] = {
+    {"EepromCompare", fast::kReadChip, "Eeprom", "File equal Eeprom"},
+    {"EpromCompare", fast::kReadChip, "Eprom", "File equal Eprom"},
+    {"ExtEEcomp", fast::kRead, "Eeprom", "File equal Eeprom"},
+    {"Xicomp", fast::kRead, "Eeprom", "File equal Eeprom"},
+};
+
+[[noreturn]] void neverAnswered() {
+    throw LinkError("The HC11 stopped answering.", LinkError::Ending::EndAsFrame,
+                    "The talker did not answer after its download. Reset your HC11 into "
+                    "bootstrap mode and start the job again.");
+}
+
+void fastCompare(const Compare& c, Target& target) {
+    Frame::run(target, std::string(c.button), "Compare", [&c](Frame& f) {
         if (!f.begin())
             return;
         const auto file = chooseSRecordFile(f);
@@ -136,22 +158,47 @@ void fastCompare(Target& target) {
             return;
         fast::FastLink link(f);
         if (!startReader(f, link))
-            throw LinkError("The HC11 stopped answering.", LinkError::Ending::EndAsFrame,
-                            "The talker did not answer after its download. Reset your HC11 into "
-                            "bootstrap mode and start the job again.");
+            neverAnswered();
         for (const auto& [address, bytes] : s1Data(*file)) {
-            const Bytes chip = link.read(address, bytes.size());
+            const Bytes chip = link.read(c.read, address, bytes.size());
             for (std::size_t i = 0; i < bytes.size(); ++i) {
                 if (chip[i] == bytes[i])
                     continue;
                 char at[8];
                 std::snprintf(at, sizeof at, "%04X", static_cast<unsigned>((address + i) & 0xFFFF));
-                f.ui().message({std::string("Error found at\r\n") + at, "Eeprom", Icon::Critical});
+                f.ui().message({std::string("Error found at\r\n") + at, c.title, Icon::Critical});
                 f.finish();
                 return;
             }
         }
-        f.ui().message({"File equal Eeprom", "Eeprom", Icon::Information});
+        f.ui().message({c.success, c.title, Icon::Information});
+        f.finish();
+    });
+}
+
+// The status checks: data where any byte of the range does not read $FF.
+struct Status {
+    std::string_view button;
+    std::string Inputs::*begin;
+    std::string Inputs::*end;
+    const char* title;
+};
+constexpr Status kStatuses[] = {
+    {"EepromCheck", &Inputs::eepromBegin, &Inputs::eepromEnd, "Eeprom"},
+    {"EpromCheck", &Inputs::epromBegin, &Inputs::epromEnd, "Eprom"},
+};
+
+void fastStatus(const Status& s, Target& target, const Inputs& in) {
+    Frame::run(target, std::string(s.button), "Check Stat", [&](Frame& f) {
+        if (!f.begin())
+            return;
+        fast::FastLink link(f);
+        if (!startReader(f, link))
+            neverAnswered();
+        const auto r = range(in.*s.begin, in.*s.end);
+        const Bytes chip = r ? link.read(fast::kReadChip, r->first, r->second) : Bytes{};
+        const bool data = std::any_of(chip.begin(), chip.end(), [](Byte b) { return b != 0xFF; });
+        f.ui().message({data ? "Data" : "No Data", s.title, Icon::Information});
         f.finish();
     });
 }
@@ -159,8 +206,12 @@ void fastCompare(Target& target) {
 }  // namespace
 
 std::vector<ButtonOperation> fastOperations() {
-    return {{"DumpStart", fastDump},
-            {"EepromCompare", [](Target& t, const Inputs&) { fastCompare(t); }}};
+    std::vector<ButtonOperation> ops = {{"DumpStart", fastDump}};
+    for (const Compare& c : kCompares)
+        ops.push_back({c.button, [&c](Target& t, const Inputs&) { fastCompare(c, t); }});
+    for (const Status& s : kStatuses)
+        ops.push_back({s.button, [&s](Target& t, const Inputs& in) { fastStatus(s, t, in); }});
+    return ops;
 }
 
 }  // namespace kestro::ops

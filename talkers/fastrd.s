@@ -4,7 +4,8 @@
 ; answer to every request:
 ;   request  command, address (2, high first), count, CRC (2)
 ;   answer   status, address (2), data (R only, when K), CRC (2)
-; Commands: P (ping: K), R (read count bytes from the address, 0 = 256). Status: K done,
+; Commands: P (ping: K), R (read count bytes from the address, 0 = 256, through the expanded
+; bus), I (read as R, the chip's own memories alone). Status: K done,
 ; N a damaged request (sent once the line has been idle for 20 ms), U a command it does not
 ; know.
 ;
@@ -25,7 +26,6 @@
         .sect .text
         .globl _start
 _start: talker_start
-        expanded_bus            ; a range in external RAM or EEPROM is read as well
         jsr     *drain           ; the boot loader's last fill byte on the 256-byte parts
 
 ; Takes a request: its first byte whenever it comes, the rest without a pause longer than the
@@ -54,7 +54,9 @@ next:   ldx     #blk
         ldx     *blk+1          ; the address
         ldaa    *blk
         cmpa    #'R'
-        beq     read
+        beq     rdbus
+        cmpa    #'I'
+        beq     rdchip
         cmpa    #'P'
         beq     ok
         ldaa    #'U'
@@ -68,6 +70,17 @@ bad:    lds     #STACK
         ldaa    #'N'
         bra     answer
 
+; R reads in special test mode, where the expanded bus answers wherever the chip's own
+; resources do not (a range in external RAM or EEPROM); I in the bootstrap mode itself, the
+; chip's own memories alone, as the compare and status talkers read them. MDA is writable while
+; SMOD is set (M68HC11 Reference Manual, HPRIO).
+rdbus:  ldab    #MDA
+        .byte   0x21            ; brn: skips the next byte
+rdchip: clrb
+        ldaa    HPRIO
+        anda    #~MDA
+        aba
+        staa    HPRIO
 read:   ldaa    #'K'
         jsr     *header
         ldab    *blk+3          ; 0 is 256

@@ -170,27 +170,77 @@ TEST(FastDump, WritesTheDefaultDumpsFileOnEveryPart) {
     }
 }
 
-// A compare gives the default path's verdicts: equal, or the first byte that differs.
-TEST(FastCompare, GivesTheDefaultPathsVerdicts) {
-    for (const Chip chip : {Chip::A8, Chip::E2_811}) {
-        SCOPED_TRACE(variant(chip).name);
-        FastStation s(chip);
-        const unsigned base = s.board.eepromBase();
-        const Bytes data = pattern(300, 3);
-        const fs::path file = s.dir.write("prog.s19", srecords(base + 5, data, 32));
-        std::copy(data.begin(), data.end(), s.board.eeprom().array().begin() + 5);
-        for (int round = 0; round < 2; ++round) {
-            const auto byDefault = s.run("EepromCompare", false, {}, file);
-            EXPECT_EQ(s.run("EepromCompare", true, {}, file), byDefault);
+std::string hex4(unsigned v) {
+    char at[8];
+    std::snprintf(at, sizeof at, "%04X", v & 0xFFFF);
+    return at;
+}
+
+// Compares and status checks give the default path's verdicts on every memory: the file
+// programmed by the default path, then compared as it is and with one byte changed (named as
+// the compare talkers name it), and the range checked before and after. The internal memories
+// are read as the chip alone shows them: a file whose data lies in external RAM is no EEPROM,
+// even where the RAM holds it.
+TEST(FastCompare, GivesTheDefaultPathsVerdictsOnEveryMemory) {
+    struct Case {
+        const char* what;
+        Chip chip;
+        const char* program;  // nullptr: the data is put in external RAM
+        const char* compare;
+        const char* check;  // nullptr: no status check for the memory
+        unsigned address;
+        const char* says;  // of the first compare
+    };
+    const Case cases[] = {
+        {"A8 EEPROM", Chip::A8, "EepromProgram", "EepromCompare", "EepromCheck", 0xB605,
+         "File equal Eeprom"},
+        {"811E2 EEPROM", Chip::E2_811, "EepromProgram", "EepromCompare", "EepromCheck", 0xF810,
+         "File equal Eeprom"},
+        {"711E9 EPROM", Chip::E9_711, "EpromProgram", "EpromCompare", "EpromCheck", 0xE100,
+         "File equal Eprom"},
+        {"external EEPROM", Chip::E9, "ExtEEprog", "ExtEEcomp", nullptr, 0x8010,
+         "File equal Eeprom"},
+        {"external RAM as EEPROM", Chip::E9, nullptr, "EepromCompare", nullptr, 0x2000,
+         "Error found at\r\n2000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FastStation s(c.chip);
+        s.board.setProgrammingVoltage(true);
+        ops::Inputs in;
+        in.epromBegin = hex4(c.address & 0xFF00);
+        in.epromEnd = hex4((c.address & 0xFF00) + 0xFF);
+        in.eepromBegin = in.epromBegin;
+        in.eepromEnd = in.epromEnd;
+        if (c.check) {
+            const auto blank = s.run(c.check, false, in);
+            EXPECT_EQ(s.run(c.check, true, in), blank);
+            EXPECT_EQ(blank.at(0).text, "No Data");
+        }
+        const Bytes data = pattern(120, 3);
+        const fs::path file = s.dir.write("prog.s19", srecords(c.address, data, 32));
+        if (c.program)
+            ASSERT_EQ(s.run(c.program, false, {}, file).at(0).text.find("Error"),
+                      std::string::npos);
+        else
+            std::copy(data.begin(), data.end(), s.board.devices().ram().begin() + c.address);
+        auto changed = data;
+        changed[77] ^= 0x40;
+        changed[99] ^= 0x01;
+        const fs::path other = s.dir.write("other.s19", srecords(c.address, changed, 16));
+        for (const auto& [f, says] :
+             {std::pair{file, std::string(c.says)},
+              std::pair{other, c.program ? "Error found at\r\n" + hex4(c.address + 77)
+                                         : std::string(c.says)}}) {
+            const auto byDefault = s.run(c.compare, false, {}, f);
             ASSERT_EQ(byDefault.size(), 1u);
-            EXPECT_EQ(
-                byDefault[0].text, round == 0 ? "File equal Eeprom" : [&] {
-                    char at[8];
-                    std::snprintf(at, sizeof at, "%04X", base + 5 + 200);
-                    return std::string("Error found at\r\n") + at;
-                }());
-            s.board.eeprom().array()[5 + 200] ^= 0x40;
-            s.board.eeprom().array()[5 + 250] ^= 0x01;
+            EXPECT_EQ(byDefault[0].text, says);
+            EXPECT_EQ(s.run(c.compare, true, {}, f), byDefault);
+        }
+        if (c.check) {
+            const auto data = s.run(c.check, false, in);
+            EXPECT_EQ(s.run(c.check, true, in), data);
+            EXPECT_EQ(data.at(0).text, "Data");
         }
     }
 }
