@@ -19,6 +19,13 @@ LinkError damagedTooOften() {
                      "reset your HC11 into bootstrap mode and start the job again.");
 }
 
+LinkError unknownRequest() {
+    return LinkError("The talker did not know a request of the fast protocol.",
+                     LinkError::Ending::EndAsFrame,
+                     "The talker files in the asm folder may not belong to this version of "
+                     "Kestro.");
+}
+
 }  // namespace
 
 std::uint16_t crc16(ByteView data, std::uint16_t crc) {
@@ -66,8 +73,14 @@ void FastLink::waitQuiet() {
         if (f_.port().inBufferCount() == seen)
             break;
         seen = f_.port().inBufferCount();
-        if (f_.clock().now() > giveUp)
-            silent();
+        if (f_.clock().now() > giveUp) {
+            f_.ui().setProgress(std::nullopt);
+            throw LinkError("The HC11 sent bytes that are not the fast protocol's.",
+                            LinkError::Ending::EndAsFrame,
+                            "It did not stop within a second, so the job was stopped there and "
+                            "may be partly done. Check the cable and the port's settings, then "
+                            "reset your HC11 into bootstrap mode and start the job again.");
+        }
     }
     f_.port().discardInput();
 }
@@ -128,10 +141,7 @@ Answer FastLink::exchange(Byte command, std::uint16_t address, Byte count, std::
         if (answer.status == kDamaged)
             continue;
         if (answer.status == kUnknown)
-            throw LinkError("The talker did not know a request of the fast protocol.",
-                            LinkError::Ending::EndAsFrame,
-                            "The talker files in the asm folder may not belong to this version "
-                            "of Kestro.");
+            throw unknownRequest();
         return answer;
     }
     f_.ui().setProgress(std::nullopt);
@@ -152,6 +162,8 @@ bool FastLink::ping() {
                 waitQuiet();
                 continue;
             case Outcome::Good:
+                if (answer.status == kUnknown)
+                    throw unknownRequest();
                 if (answer.status == kDone)
                     return true;
                 continue;
