@@ -100,8 +100,9 @@ void fastDump(Target& target, const Inputs& in) {
     });
 }
 
-// The bytes a checked S-record file puts in memory, in file order, a record at a time; a
-// record that runs past $FFFF wraps to $0000, as the HC11's address does. Nothing after S9.
+// The bytes a checked S-record file puts in memory, in file order, records that follow on
+// from each other taken together; a record that runs past $FFFF wraps to $0000, as the HC11's
+// address does. Nothing after S9.
 std::vector<std::pair<std::uint16_t, Bytes>> s1Data(std::string_view text) {
     std::vector<std::pair<std::uint16_t, Bytes>> records;
     while (!text.empty()) {
@@ -122,7 +123,13 @@ std::vector<std::pair<std::uint16_t, Bytes>> s1Data(std::string_view text) {
         Bytes data;
         for (std::size_t i = 3; i < count; ++i)
             data.push_back(byteAt(i));
-        records.emplace_back(static_cast<std::uint16_t>(byteAt(1) << 8 | byteAt(2)), data);
+        const auto address = static_cast<std::uint16_t>(byteAt(1) << 8 | byteAt(2));
+        // A record that goes on where the one before ended is read with it.
+        if (!records.empty() &&
+            records.back().first + records.back().second.size() == std::size_t{address})
+            records.back().second.insert(records.back().second.end(), data.begin(), data.end());
+        else
+            records.emplace_back(address, data);
     }
     return records;
 }
@@ -159,18 +166,29 @@ void fastCompare(const Compare& c, Target& target) {
         fast::FastLink link(f);
         if (!startReader(f, link))
             neverAnswered();
-        for (const auto& [address, bytes] : s1Data(*file)) {
-            const Bytes chip = link.read(c.read, address, bytes.size());
+        const auto runs = s1Data(*file);
+        std::size_t total = 0, done = 0;
+        for (const auto& run : runs)
+            total += run.second.size();
+        f.ui().setProgress(1);
+        for (const auto& [address, bytes] : runs) {
+            const Bytes chip = link.read(c.read, address, bytes.size(), [&](std::size_t n) {
+                f.ui().setProgress(
+                    static_cast<int>(std::clamp<std::size_t>((done + n) * 100 / total, 1, 99)));
+            });
+            done += bytes.size();
             for (std::size_t i = 0; i < bytes.size(); ++i) {
                 if (chip[i] == bytes[i])
                     continue;
                 char at[8];
                 std::snprintf(at, sizeof at, "%04X", static_cast<unsigned>((address + i) & 0xFFFF));
+                f.ui().setProgress(std::nullopt);
                 f.ui().message({std::string("Error found at\r\n") + at, c.title, Icon::Critical});
                 f.finish();
                 return;
             }
         }
+        f.ui().setProgress(std::nullopt);
         f.ui().message({c.success, c.title, Icon::Information});
         f.finish();
     });
