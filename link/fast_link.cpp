@@ -12,16 +12,14 @@ constexpr std::size_t kAnswerHead = 3;
 constexpr std::size_t kAnswerCrc = 2;
 
 LinkError damagedTooOften() {
-    return LinkError("The line to the HC11 damaged the same block " +
-                         std::to_string(FastLink::kAttempts) + " times in a row.",
-                     LinkError::Ending::EndAsFrame,
+    static_assert(FastLink::kAttempts == 4, "kDamagedTooOften says how often");
+    return LinkError(kDamagedTooOften, LinkError::Ending::EndAsFrame,
                      "The job was stopped there and may be partly done. Check the cable, then "
                      "reset your HC11 into bootstrap mode and start the job again.");
 }
 
 LinkError unknownRequest() {
-    return LinkError("The talker did not know a request of the fast protocol.",
-                     LinkError::Ending::EndAsFrame,
+    return LinkError(kUnknownRequest, LinkError::Ending::EndAsFrame,
                      "The talker files in the asm folder may not belong to this version of "
                      "Kestro.");
 }
@@ -51,7 +49,7 @@ Duration FastLink::characters(std::size_t n) const {
 
 void FastLink::silent() {
     f_.ui().setProgress(std::nullopt);
-    throw LinkError("The HC11 stopped answering.", LinkError::Ending::EndAsFrame,
+    throw LinkError(kStoppedAnswering, LinkError::Ending::EndAsFrame,
                     "Nothing came back to a request within a second, so the job was stopped "
                     "there and may be partly done. Reset your HC11 into bootstrap mode and start "
                     "the job again.");
@@ -75,8 +73,7 @@ void FastLink::waitQuiet() {
         seen = f_.port().inBufferCount();
         if (f_.clock().now() > giveUp) {
             f_.ui().setProgress(std::nullopt);
-            throw LinkError("The HC11 sent bytes that are not the fast protocol's.",
-                            LinkError::Ending::EndAsFrame,
+            throw LinkError(kNotTheProtocol, LinkError::Ending::EndAsFrame,
                             "It did not stop within a second, so the job was stopped there and "
                             "may be partly done. Check the cable and the port's settings, then "
                             "reset your HC11 into bootstrap mode and start the job again.");

@@ -23,6 +23,15 @@ inline constexpr Byte kDone = 'K';
 inline constexpr Byte kDamaged = 'N';
 inline constexpr Byte kUnknown = 'U';
 
+// How a fast job that failed on the line ends, as the user is told it.
+inline constexpr const char* kStoppedAnswering = "The HC11 stopped answering.";
+inline constexpr const char* kDamagedTooOften =
+    "The line to the HC11 damaged the same block 4 times in a row.";
+inline constexpr const char* kNotTheProtocol =
+    "The HC11 sent bytes that are not the fast protocol's.";
+inline constexpr const char* kUnknownRequest =
+    "The talker did not know a request of the fast protocol.";
+
 struct Answer {
     Byte status = 0;
     std::uint16_t address = 0;

@@ -151,7 +151,7 @@ constexpr Compare kCompares[] = {
 };
 
 [[noreturn]] void neverAnswered() {
-    throw LinkError("The HC11 stopped answering.", LinkError::Ending::EndAsFrame,
+    throw LinkError(fast::kStoppedAnswering, LinkError::Ending::EndAsFrame,
                     "The talker did not answer after its download. Reset your HC11 into "
                     "bootstrap mode and start the job again.");
 }
