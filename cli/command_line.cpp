@@ -601,6 +601,8 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
             plan.chip = std::string(part->name);
         } else if (arg == "--vpp") {
             plan.programmingVoltage = true;
+        } else if (arg == "--fast") {
+            plan.fast = true;
         } else if (arg == "--trace") {
             const auto v = value();
             if (!v || v->empty())
@@ -642,6 +644,8 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
         return result;
     if (std::string e = closeStep(); !e.empty())
         return fail(e);
+    for (Step& step : plan.steps)
+        step.inputs.fast = plan.fast;
     if (plan.steps.empty())
         return fail("no command given");
     if (plan.ports.empty())
@@ -706,6 +710,8 @@ std::string generalHelp() {
         "                        part starts from the factory state)\n"
         "  --vpp                 +12 V on the virtual board's XIRQ/VPPE, to program the EPROM\n"
         "  --trace FILE          append every byte each way to FILE (FILE.N for board N)\n"
+        "  --fast                binary blocks, each checked, where the operation has them\n"
+        "                        (dump, compare, status so far); the others as without it\n"
         "\n"
         "Readiness:\n"
         "  --reset-timeout SEC   how long to wait for the HC11's reset break (default 60)\n"

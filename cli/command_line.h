@@ -58,6 +58,8 @@ struct Plan {
     std::vector<PortChoice> ports;
     std::optional<std::string> chip;  // the virtual board's part, as printed on it
     bool programmingVoltage = false;
+    // The fast protocol where an operation has it (docs/fast-protocol.md).
+    bool fast = false;
     std::optional<std::string> trace;
     Duration resetTimeout = 60s;
     bool noWait = false;

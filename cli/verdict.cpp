@@ -8,6 +8,7 @@
 #include <optional>
 #include <utility>
 
+#include "fast_link.h"
 #include "frame.h"
 #include "register_bytes.h"
 #include "start_address.h"
@@ -64,7 +65,7 @@ std::string escaped(std::string_view bytes) {
 }  // namespace
 
 Exit exitFor(const Message& m) {
-    static const std::array<std::pair<std::string_view, Exit>, 17> kTexts = {{
+    static const std::array<std::pair<std::string_view, Exit>, 21> kTexts = {{
         {"Communication is OK", Exit::Success},
         {"Eeprom is program", Exit::Success},
         {"Eprom is program", Exit::Success},
@@ -84,6 +85,11 @@ Exit exitFor(const Message& m) {
         // Whatever the talker had done, the answer the job waited for never came.
         {Frame::kResetDuringJob, Exit::NoAnswer},
         {ops::kInvalidStartAddress, Exit::Usage},
+        // The fast protocol's line failures: the answers the job waited for never came whole.
+        {fast::kStoppedAnswering, Exit::NoAnswer},
+        {fast::kDamagedTooOften, Exit::NoAnswer},
+        {fast::kNotTheProtocol, Exit::NoAnswer},
+        {fast::kUnknownRequest, Exit::FileError},
     }};
     for (const auto& [text, exit] : kTexts)
         if (m.text == text)

@@ -30,6 +30,8 @@ struct Inputs {
     bool eemRes = false;        // XIEEMres
     std::array<bool, 8> bpr{};  // XIBPR0..XIBPR7
     std::filesystem::path dumpFolder;
+    // Through the fast protocol where the operation has it (docs/fast-protocol.md).
+    bool fast = false;
 };
 
 using Operation = std::function<void(Target& target, const Inputs& inputs)>;
@@ -51,6 +53,8 @@ std::vector<ButtonOperation> configOperations();
 std::vector<ButtonOperation> ramDownloadOperations();
 std::vector<ButtonOperation> memoryDumpOperations();
 std::vector<ButtonOperation> xicorOperations();
+// The operations that the fast protocol serves so far; run when Inputs::fast is set.
+std::vector<ButtonOperation> fastOperations();
 
 // The command message of the talkers that take an address range: "P", "P", "U", begin, "V",
 // end, "W", each item written on its own.

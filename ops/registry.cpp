@@ -16,10 +16,19 @@ Operation operationFor(std::string_view button) {
         commTestOperations, statusCheckOperations, programCompareOperations, eepromEraseOperations,
         configOperations,   ramDownloadOperations, memoryDumpOperations,     xicorOperations,
     };
+    Operation fast;
+    for (ButtonOperation& op : fastOperations())
+        if (op.button == button)
+            fast = std::move(op.run);
     for (Unit unit : kUnits)
         for (ButtonOperation& op : unit())
-            if (op.button == button)
-                return std::move(op.run);
+            if (op.button == button) {
+                if (!fast)
+                    return std::move(op.run);
+                return [slow = std::move(op.run), fast](Target& t, const Inputs& in) {
+                    (in.fast ? fast : slow)(t, in);
+                };
+            }
     return {};
 }
 

@@ -134,6 +134,20 @@ TEST(CommandLine, PortsAndWhatEveryWorkerIsGiven) {
     EXPECT_EQ(parse({"test"}).plan.ports.front().label(), "Comm 1");
 }
 
+// --fast reaches every command wherever it stands, and every worker.
+TEST(CommandLine, FastReachesEveryCommandAndEveryWorker) {
+    for (const auto& args : {std::vector<std::string>{"--fast", "dump", "compare", "f.s19"},
+                             std::vector<std::string>{"dump", "compare", "f.s19", "--fast"}}) {
+        const Parsed p = parse(args);
+        ASSERT_EQ(p.error, "");
+        ASSERT_EQ(p.plan.steps.size(), 2u);
+        for (const Step& step : p.plan.steps)
+            EXPECT_TRUE(step.inputs.fast) << step.command;
+        EXPECT_EQ(std::count(p.plan.jobArguments.begin(), p.plan.jobArguments.end(), "--fast"), 1);
+    }
+    EXPECT_FALSE(parse({"dump"}).plan.steps[0].inputs.fast);
+}
+
 TEST(CommandLine, RefusesWhatItCannotRun) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{}, "no command given"},

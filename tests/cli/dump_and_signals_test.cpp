@@ -10,6 +10,8 @@
 
 #include "command_ui.h"
 #include "dump_target.h"
+#include "fast_link.h"
+#include "fast_link.h"
 #include "interruption.h"
 #include "kestro/sim/board/board.h"
 #include "operations.h"
@@ -150,6 +152,12 @@ TEST(Verdicts, ACompareAnswerThatIsNoAddressIsGarbledAndShownEscaped) {
     // A reset under the job: the answer it waited for never came.
     EXPECT_EQ(exitFor({"The HC11 was reset during the job.", "Kestro", Icon::Critical}),
               Exit::NoAnswer);
+    // The fast protocol's line failures, and talker files that do not know it.
+    for (const auto& [text, exit] : {std::pair{fast::kStoppedAnswering, Exit::NoAnswer},
+                                     std::pair{fast::kDamagedTooOften, Exit::NoAnswer},
+                                     std::pair{fast::kNotTheProtocol, Exit::NoAnswer},
+                                     std::pair{fast::kUnknownRequest, Exit::FileError}})
+        EXPECT_EQ(exitFor({text, "Kestro", Icon::Critical}), exit) << text;
 }
 
 TEST(Verdicts, CONFIGThatSecuresThePartSaysWhatItWillDo) {

@@ -13,8 +13,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <fstream>
 #include <QThread>
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -143,6 +143,29 @@ TEST(KestroCli, TheCommandsWithoutABoxAndTheEpromOfA711E9) {
          "No Data\nEprom is program\nFile equal Eprom\nData\n",
          {" B/s, "}},
     });
+}
+
+// --fast end to end: the default path's verdicts, exit code and dump file.
+TEST(KestroCli, FastGivesTheDefaultPathsVerdictsAndDump) {
+    Home home;
+    ASSERT_EQ(home.run({"--board", "f", "program", "fw.s19"}).exit, 0);
+    std::string dumps[2], outs[2];
+    for (int fast = 0; fast < 2; ++fast) {
+        std::vector<std::string> args = {"--board", "f", "compare", "fw.s19", "dump", "status"};
+        if (fast)
+            args.push_back("--fast");
+        const std::string trace = "trace" + std::to_string(fast) + ".txt";
+        args.insert(args.end(), {"--trace", trace});
+        const Result r = home.run(args);
+        EXPECT_EQ(r.exit, 1) << r.err;
+        outs[fast] = r.out;
+        dumps[fast] = kestro::testing::slurp(home.path / "upload.s19");
+        // The fast protocol's first request, a ping, went out only with --fast.
+        EXPECT_EQ(contains(kestro::testing::slurp(home.path / trace), "50 00 00 00 "), fast == 1);
+    }
+    EXPECT_EQ(outs[1], outs[0]);
+    EXPECT_TRUE(contains(outs[0], "File equal Eeprom")) << outs[0];
+    EXPECT_EQ(dumps[1], dumps[0]);
 }
 
 TEST(KestroCli, ThreeBoardsAtOnceWithOneFailing) {

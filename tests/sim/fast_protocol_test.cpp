@@ -1,0 +1,318 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The fast protocol end to end: the program's fast operations against the virtual board
+// running the fast talker, in virtual time, with a line that can damage a block either way or
+// fall silent.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "fast_link.h"
+#include "kestro/sim/board/board.h"
+#include "operations.h"
+#include "recorders.h"
+#include "scratch.h"
+#include "srecords.h"
+#include "virtual_clock.h"
+#include "virtual_port.h"
+
+namespace kestro::sim {
+namespace {
+
+using kestro::testing::slurp;
+using kestro::testing::srecords;
+namespace fs = std::filesystem;
+
+// The PC's port with a line between it and the board that can change a bit of a request or of
+// an answer, or stop passing answers on.
+class TamperingPort final : public SerialPort {
+  public:
+    explicit TamperingPort(VirtualPort& inner) : inner_(inner) {}
+
+    int requests = 0;              // fast requests sent (six bytes written at once)
+    std::set<int> damageRequests;  // these requests go with a bit changed
+    std::set<int> damageAnswers;   // the answers to these come with a bit changed
+    int deafFrom = 0;              // from this request on, nothing comes back (0: never)
+    TimePoint deafSince{};
+
+    void setCommPort(int n) override { inner_.setCommPort(n); }
+    int commPort() const override { return inner_.commPort(); }
+    std::string deviceName(int n) const override { return inner_.deviceName(n); }
+    PortError setSettings(std::string_view s) override { return inner_.setSettings(s); }
+    LineSettings settings() const override { return inner_.settings(); }
+    PortError open() override { return inner_.open(); }
+    void close() override { inner_.close(); }
+    bool isOpen() const override { return inner_.isOpen(); }
+    PortError failure() const override { return inner_.failure(); }
+    PortError output(ByteView bytes) override {
+        if (bytes.size() != 6)
+            return inner_.output(bytes);
+        ++requests;
+        Bytes b(bytes.begin(), bytes.end());
+        if (damageRequests.contains(requests))
+            b[3] ^= 0x10;
+        damageNextAnswer_ = damageAnswers.contains(requests);
+        if (requests == deafFrom)
+            deafSince = clock_ ? clock_->now() : TimePoint{};
+        return inner_.output(ByteView(b));
+    }
+    std::size_t outBufferCount() override { return inner_.outBufferCount(); }
+    std::size_t outBufferSize() const override { return inner_.outBufferSize(); }
+    void discardOutput() override { inner_.discardOutput(); }
+    Bytes input() override {
+        Bytes b = inner_.input();
+        if (deaf())
+            return {};
+        if (damageNextAnswer_ && !b.empty()) {
+            b.back() ^= 0x01;
+            damageNextAnswer_ = false;
+        }
+        return b;
+    }
+    std::size_t inBufferCount() override { return deaf() ? 0 : inner_.inBufferCount(); }
+    void discardInput() override { inner_.discardInput(); }
+    void setInputLen(std::size_t n) override { inner_.setInputLen(n); }
+    void setListener(PortListener* l) override { inner_.setListener(l); }
+    void setClock(const Clock* c) { clock_ = c; }
+
+  private:
+    bool deaf() const { return deafFrom != 0 && requests >= deafFrom; }
+    VirtualPort& inner_;
+    bool damageNextAnswer_ = false;
+    const Clock* clock_ = nullptr;
+};
+
+struct FastStation {
+    explicit FastStation(Chip chip) : board(clock, line, BoardOptions{chip}) {
+        inner.attach(1, line);
+        port.setListener(&link);
+        port.setClock(&clock);
+        link.setView(&view);
+        link.startupSearch();
+    }
+
+    // Resets the board into bootstrap mode and runs the operation behind a button, by the
+    // fast protocol or the default one. Returns what the run showed.
+    std::vector<Message> run(std::string_view button, bool fast, ops::Inputs in = {},
+                             const fs::path& file = {}) {
+        board.resetBootstrap();
+        clock.advance(std::chrono::milliseconds(100));
+        ui.messages.clear();
+        ui.chooserAnswer = file.empty() ? "Cancel" : file.string();
+        in.fast = fast;
+        in.dumpFolder = dir.path;
+        port.requests = 0;
+        ops::operationFor(button)(target, in);
+        clock.advance(std::chrono::milliseconds(100));
+        board.catchUp();
+        return ui.messages;
+    }
+
+    VirtualClock clock;
+    VirtualLine line{clock};
+    VirtualPort inner{clock};
+    TamperingPort port{inner};
+    LinkState link{port, clock, clock};
+    Board board;
+    kestro::testing::RecordingView view;
+    kestro::testing::RecordingUi ui;
+    Target target{link, ui, KESTRO_TALKER_DIR};
+    kestro::testing::ScratchDir dir;
+};
+
+Bytes pattern(std::size_t n, unsigned seed) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<Byte>((i * 37 + seed * 11) ^ (i >> 3));
+    return b;
+}
+
+ops::Inputs dumpRange(const char* begin, const char* end) {
+    ops::Inputs in;
+    in.dumpBegin = begin;
+    in.dumpEnd = end;
+    return in;
+}
+
+TEST(FastCrc, IsTheCcittFalseCrcAndChecksToZeroWithItsOwnBytes) {
+    const std::string check = "123456789";
+    EXPECT_EQ(fast::crc16(ByteView(reinterpret_cast<const Byte*>(check.data()), check.size())),
+              0x29B1);
+    const Bytes r = fast::request('R', 0xB600, 0);
+    EXPECT_EQ(fast::crc16(ByteView(r)), 0);
+}
+
+// On every part the fast dump writes the very file the default dump writes: the EEPROM, a
+// range the talker's own RAM shares, external RAM and the top of the map.
+TEST(FastDump, WritesTheDefaultDumpsFileOnEveryPart) {
+    struct Case {
+        Chip chip;
+        const char* begin;
+        const char* end;
+    };
+    const Case cases[] = {{Chip::A8, "B600", "B7FF"},
+                          {Chip::E9, "2000", "22FF"},
+                          {Chip::E9_711, "B600", "B6FF"},
+                          {Chip::E2_811, "FE00", "FFFF"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(variant(c.chip).name);
+        FastStation s(c.chip);
+        std::copy_n(pattern(0x300, 5).begin(), 0x300, s.board.devices().ram().begin() + 0x2000);
+        const Bytes ee = pattern(s.board.eeprom().array().size(), 9);
+        std::copy(ee.begin(), ee.end(), s.board.eeprom().array().begin());
+        const ops::Inputs in = dumpRange(c.begin, c.end);
+        TimePoint start = s.clock.now();
+        ASSERT_EQ(s.run("DumpStart", false, in), std::vector<Message>{});
+        const Duration defaultTime = s.clock.now() - start;
+        const std::string byDefault = slurp(s.dir.path / "upload.s19");
+        fs::remove(s.dir.path / "upload.s19");
+        start = s.clock.now();
+        ASSERT_EQ(s.run("DumpStart", true, in), std::vector<Message>{});
+        const Duration fastTime = s.clock.now() - start;
+        EXPECT_EQ(slurp(s.dir.path / "upload.s19"), byDefault);
+        // The same download and settling; then, at 1200 baud, 267 characters for 256 bytes
+        // where the default moves 672, and no closing quiet ticks (512 bytes: 7.1 s against
+        // 15.7 s in all).
+        EXPECT_LT(fastTime, defaultTime / 2);
+        EXPECT_GT(s.port.requests, 1);
+        EXPECT_TRUE(s.ui.windowEnabled());
+    }
+}
+
+std::string hex4(unsigned v) {
+    char at[8];
+    std::snprintf(at, sizeof at, "%04X", v & 0xFFFF);
+    return at;
+}
+
+// Compares and status checks give the default path's verdicts on every memory: the file
+// programmed by the default path, then compared as it is and with one byte changed (named as
+// the compare talkers name it), and the range checked before and after. The internal memories
+// are read as the chip alone shows them: a file whose data lies in external RAM is no EEPROM,
+// even where the RAM holds it.
+TEST(FastCompare, GivesTheDefaultPathsVerdictsOnEveryMemory) {
+    struct Case {
+        const char* what;
+        Chip chip;
+        const char* program;  // nullptr: the data is put in external RAM
+        const char* compare;
+        const char* check;  // nullptr: no status check for the memory
+        unsigned address;
+        const char* says;  // of the first compare
+    };
+    const Case cases[] = {
+        {"A8 EEPROM", Chip::A8, "EepromProgram", "EepromCompare", "EepromCheck", 0xB605,
+         "File equal Eeprom"},
+        {"811E2 EEPROM", Chip::E2_811, "EepromProgram", "EepromCompare", "EepromCheck", 0xF810,
+         "File equal Eeprom"},
+        {"711E9 EPROM", Chip::E9_711, "EpromProgram", "EpromCompare", "EpromCheck", 0xE100,
+         "File equal Eprom"},
+        {"external EEPROM", Chip::E9, "ExtEEprog", "ExtEEcomp", nullptr, 0x8010,
+         "File equal Eeprom"},
+        {"external RAM as EEPROM", Chip::E9, nullptr, "EepromCompare", nullptr, 0x2000,
+         "Error found at\r\n2000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FastStation s(c.chip);
+        s.board.setProgrammingVoltage(true);
+        ops::Inputs in;
+        in.epromBegin = hex4(c.address & 0xFF00);
+        in.epromEnd = hex4((c.address & 0xFF00) + 0xFF);
+        in.eepromBegin = in.epromBegin;
+        in.eepromEnd = in.epromEnd;
+        if (c.check) {
+            const auto blank = s.run(c.check, false, in);
+            EXPECT_EQ(s.run(c.check, true, in), blank);
+            EXPECT_EQ(blank.at(0).text, "No Data");
+        }
+        const Bytes data = pattern(120, 3);
+        const fs::path file = s.dir.write("prog.s19", srecords(c.address, data, 32));
+        if (c.program)
+            ASSERT_EQ(s.run(c.program, false, {}, file).at(0).text.find("Error"),
+                      std::string::npos);
+        else
+            std::copy(data.begin(), data.end(), s.board.devices().ram().begin() + c.address);
+        auto changed = data;
+        changed[77] ^= 0x40;
+        changed[99] ^= 0x01;
+        const fs::path other = s.dir.write("other.s19", srecords(c.address, changed, 16));
+        for (const auto& [f, says] :
+             {std::pair{file, std::string(c.says)},
+              std::pair{other, c.program ? "Error found at\r\n" + hex4(c.address + 77)
+                                         : std::string(c.says)}}) {
+            const auto byDefault = s.run(c.compare, false, {}, f);
+            ASSERT_EQ(byDefault.size(), 1u);
+            EXPECT_EQ(byDefault[0].text, says);
+            EXPECT_EQ(s.run(c.compare, true, {}, f), byDefault);
+        }
+        if (c.check) {
+            const auto data = s.run(c.check, false, in);
+            EXPECT_EQ(s.run(c.check, true, in), data);
+            EXPECT_EQ(data.at(0).text, "Data");
+        }
+    }
+}
+
+// A block damaged on the line, either way, is sent again and the file is whole; one damaged
+// every time ends the job after a bounded number of tries, with no file written.
+TEST(FastDump, ADamagedBlockIsSentAgainABoundedNumberOfTimes) {
+    FastStation s(Chip::A8);
+    const Bytes ee = pattern(512, 4);
+    std::copy(ee.begin(), ee.end(), s.board.eeprom().array().begin());
+    const ops::Inputs in = dumpRange("B600", "B7FF");
+    ASSERT_EQ(s.run("DumpStart", false, in), std::vector<Message>{});
+    const std::string byDefault = slurp(s.dir.path / "upload.s19");
+    fs::remove(s.dir.path / "upload.s19");
+
+    // The ping, then the two blocks of 256 bytes: the first request and the second answer
+    // are damaged once.
+    s.port.damageRequests = {2};
+    s.port.damageAnswers = {4};
+    EXPECT_EQ(s.run("DumpStart", true, in), std::vector<Message>{});
+    EXPECT_EQ(slurp(s.dir.path / "upload.s19"), byDefault);
+    EXPECT_EQ(s.port.requests, 5);
+
+    fs::remove(s.dir.path / "upload.s19");
+    s.port.damageRequests = {2, 3, 4, 5, 6, 7};
+    s.port.damageAnswers = {};
+    const auto shown = s.run("DumpStart", true, in);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "The line to the HC11 damaged the same block 4 times in a row.");
+    EXPECT_EQ(s.port.requests, 1 + fast::FastLink::kAttempts);
+    EXPECT_FALSE(fs::exists(s.dir.path / "upload.s19"));
+    EXPECT_TRUE(s.ui.windowEnabled());
+    EXPECT_FALSE(s.link.ready());
+}
+
+// A talker that falls silent is an error within a second, never a success: no file, no
+// "equal". One that never answered its first request is told as the default dump tells it.
+TEST(FastDump, ATalkerThatFallsSilentIsAnErrorWithinASecond) {
+    struct Case {
+        const char* button;
+        int deafFrom;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"DumpStart", 3, "The HC11 stopped answering."},
+        {"DumpStart", 1, "The HC11 sent nothing, so upload.s19 was not written."},
+        {"EepromCompare", 2, "The HC11 stopped answering."},
+        {"EepromCompare", 1, "The HC11 stopped answering."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.button) + " " + std::to_string(c.deafFrom));
+        FastStation s(Chip::E9);
+        s.port.deafFrom = c.deafFrom;
+        const fs::path file = s.dir.write("prog.s19", srecords(0xB600, Bytes(600, 0xFF), 32));
+        ops::Inputs in = dumpRange("B600", "B7FF");
+        const auto shown = s.run(c.button, true, in, file);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, c.says);
+        // The run's own 100 ms after the job are not the job's.
+        EXPECT_LT(s.clock.now() - s.port.deafSince - 100ms, 1s);
+        EXPECT_FALSE(fs::exists(s.dir.path / "upload.s19"));
+        EXPECT_TRUE(s.ui.windowEnabled());
+    }
+}
+
+}  // namespace
+}  // namespace kestro::sim
