@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The dump's line splitting: whatever a dump talker sends back, cut into lines of 42
-// characters with the rest as the last line, and written to upload.s19 only when something
-// came.
+// characters with the rest as the last line, and written only when something came: to
+// upload.s19 when every record holds, beside it as upload.damaged.s19 when one does not.
 #include <unistd.h>
 
 #include <cstddef>
@@ -37,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 600)  // 5 s of line time; longer replies only repeat what these show
         return 0;
     fs::remove(folder() / "upload.s19");
+    fs::remove(folder() / "upload.damaged.s19");
     VirtualClock clock;
     VirtualLine line(clock);
     VirtualPort port(clock);
@@ -68,7 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             expected.append(reinterpret_cast<const char*>(data) + i, 42).append("\r\n");
         expected.append(reinterpret_cast<const char*>(data) + i, size - i).append("\r\n");
     }
-    std::ifstream in2(folder() / "upload.s19", std::ios::binary);
+    const bool whole = fs::exists(folder() / "upload.s19");
+    const bool damaged = fs::exists(folder() / "upload.damaged.s19");
+    if (whole && damaged)
+        __builtin_trap();
+    std::ifstream in2(folder() / (damaged ? "upload.damaged.s19" : "upload.s19"), std::ios::binary);
     std::stringstream got;
     got << in2.rdbuf();
     if (got.str() != expected)
