@@ -236,6 +236,61 @@ void Board::setPortAInput(int bit, bool level) {
     timer_.setPortAInput(bit, level, cycleAt(now));
 }
 
+PortFunctions Board::portFunctions() {
+    const std::uint8_t sccr2 = sci_.peek(sci::SCCR2, cycle());
+    PortFunctions f;
+    f.expanded = expanded();
+    f.sciTransmits = (sccr2 & sci::TE) != 0;
+    f.sciReceives = (sccr2 & sci::RE) != 0;
+    // TxD idles high between frames; a break held with SBK holds it low. The bits of a frame
+    // under way are not shown on the pin.
+    f.txdLevel = (sccr2 & sci::SBK) == 0;
+    return f;
+}
+
+std::vector<PinState> Board::pins() {
+    catchUp();
+    const PortFunctions f = portFunctions();
+    std::vector<PinState> out;
+    out.reserve(38);
+    const std::uint8_t aOut = timer_.portAOutputs();
+    const std::uint8_t aPins = timer_.portAPins();
+    for (int bit = 0; bit < 8; ++bit) {
+        const bool o = (aOut >> bit) & 1;
+        out.push_back({Ports::pinName('A', bit), 'A', bit,
+                       o ? PinDirection::Output : PinDirection::Input, ((aPins >> bit) & 1) != 0});
+    }
+    for (char port = 'B'; port <= 'E'; ++port) {
+        const std::uint8_t bus = ports_.busPins(port, f);
+        const std::uint8_t o = ports_.outputs(port, f);
+        const std::uint8_t lv = ports_.levels(port, f);
+        for (int bit = 0; bit < 8; ++bit) {
+            const char* name = Ports::pinName(port, bit);
+            if (!name)
+                continue;
+            const PinDirection d = (bus >> bit) & 1 ? PinDirection::Bus
+                                   : (o >> bit) & 1 ? PinDirection::Output
+                                                    : PinDirection::Input;
+            out.push_back({name, port, bit, d, ((lv >> bit) & 1) != 0});
+        }
+    }
+    return out;
+}
+
+bool Board::setPinInput(char port, int bit, bool level) {
+    if (bit < 0 || bit > 7)
+        return false;
+    if (port == 'A') {
+        catchUp();
+        if ((timer_.portAOutputs() >> bit) & 1)
+            return false;
+        setPortAInput(bit, level);
+        return true;
+    }
+    catchUp();
+    return ports_.setInput(port, bit, level, portFunctions());
+}
+
 // ---- reset and the boot loader
 
 void Board::buildBootRom() {
@@ -273,6 +328,7 @@ void Board::resetChip(std::uint64_t c) {
     devices_.reset();
     sci_.reset(c);
     timer_.reset(c);
+    ports_.reset();
     cpu_.setVectorBase(kSpecialVectors);
     cpu_.setTestOpcodeEnabled(false);
     remap();
@@ -554,6 +610,8 @@ std::uint8_t Board::readRegister(std::uint8_t offset) {
         return sci_.read(offset, c);
     if (timer::owns(offset))
         return timer_.read(offset, c);
+    if (ports::owns(offset))
+        return ports_.read(offset, portFunctions());
     switch (offset) {
         case reg::PPROG:
             return eeprom_.pprog();
@@ -582,6 +640,10 @@ void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
     }
     if (timer::owns(offset)) {
         timer_.write(offset, v, c, specialMode());
+        return;
+    }
+    if (ports::owns(offset)) {
+        ports_.write(offset, v);
         return;
     }
     switch (offset) {

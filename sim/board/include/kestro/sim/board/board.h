@@ -22,6 +22,7 @@
 
 #include "kestro/sim/board/devices.h"
 #include "kestro/sim/board/nvm.h"
+#include "kestro/sim/board/ports.h"
 #include "kestro/sim/board/sci.h"
 #include "kestro/sim/board/timer.h"
 #include "kestro/sim/board/variant.h"
@@ -148,6 +149,13 @@ class Board final : private Bus, private InterruptSource {
     // The main timer and port A: its pins for a front end, its input pins for a test to drive.
     Timer& timer() { return timer_; }
     const Timer& timer() const { return timer_; }
+    // Every pin of ports A to E (port D: PD5-PD0), bit 0 of port A first: its name, whether the
+    // chip reads it, drives it or carries the expanded bus on it, and its level now.
+    std::vector<PinState> pins();
+    // Drives an input pin of ports A to E ('A'..'E', bit 0-7) from outside, from the line's
+    // time now on. Returns false, changing nothing, where the pin is no input at the moment.
+    // An input that nothing drives reads high (the board's pull-ups).
+    bool setPinInput(char port, int bit, bool level);
     BoardDevices& devices() { return devices_; }
     const BoardDevices& devices() const { return devices_; }
     std::uint8_t hprio() const { return hprio_; }
@@ -183,6 +191,7 @@ class Board final : private Bus, private InterruptSource {
     void remap();
     bool specialMode() const { return (hprio_ & hprio::SMOD) != 0; }
     bool protectionWindowOpen() const;
+    PortFunctions portFunctions();
 
     std::uint64_t cycleAt(TimePoint t) const;
     TimePoint timeOfCycle(std::uint64_t cycle) const;
@@ -220,6 +229,7 @@ class Board final : private Bus, private InterruptSource {
     Cpu cpu_;
     Sci sci_;
     Timer timer_;
+    Ports ports_;
     Eeprom eeprom_;
     std::optional<Eprom> eprom_;
     BoardDevices devices_;
