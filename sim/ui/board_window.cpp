@@ -15,6 +15,7 @@
 
 #include "combo_selection.h"
 #include "hex_text.h"
+#include "ports_view.h"
 
 namespace kestro::sim {
 
@@ -100,6 +101,9 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
         tabs_->addTab(text, tr(kTabTitles[t]));
         views_.push_back(View{text, {}});
     }
+    // The pins, after the memories: they read the board only while their tab is in view.
+    ports_ = new PortsView(board_, tabs_);
+    tabs_->addTab(ports_, tr("&Ports"));
 
     factory_ = new QPushButton(tr("&Factory state"), this);
     factory_->setObjectName("BoardFactory");
