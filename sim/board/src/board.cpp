@@ -236,6 +236,24 @@ void Board::setPortAInput(int bit, bool level) {
     timer_.setPortAInput(bit, level, cycleAt(now));
 }
 
+bool Board::userProgramRuns() {
+    if (userProgram_ || phase_ != BootPhase::Running)
+        return userProgram_;
+    // Checked only when a byte passes, which a talker in the internal RAM never sends from
+    // anywhere else: the first byte of the program it started is the first one logged.
+    const std::uint16_t ramBase = static_cast<std::uint16_t>((init_ & 0xF0) << 8);
+    const std::uint16_t pc = cpu_.regs.pc;
+    userProgram_ = pc < ramBase || pc - ramBase >= static_cast<int>(ram_.size());
+    return userProgram_;
+}
+
+void Board::logSerial(bool fromBoard, Byte byte) {
+    if (serialLog_.size() == kSerialLogBytes)
+        serialLog_.pop_front();
+    serialLog_.push_back({fromBoard, byte, cycle()});
+    ++serialCount_;
+}
+
 PortFunctions Board::portFunctions() {
     const std::uint8_t sccr2 = sci_.peek(sci::SCCR2, cycle());
     PortFunctions f;
@@ -318,6 +336,7 @@ void Board::resetChip(std::uint64_t c) {
     initWritten_ = false;
     optionWritten_ = false;
     irqEdge_ = false;
+    userProgram_ = false;
     regs_.fill(0);
     resetCycle_ = c;
     copArmed_ = false;
@@ -377,6 +396,7 @@ void Board::resetBootstrap() {
     bootEvent_.reset();
 
     resetChip(cycle_);
+    serialLog_.clear();
 
     if (!sliceEvent_)
         scheduleSlice();
@@ -419,6 +439,8 @@ void Board::lineReceived(Byte byte, bool framingError) {
     catchUpTo(line_.toTarget.sampledAt());
     if (onReceived)
         onReceived(byte, framingError);
+    if (userProgramRuns())
+        logSerial(false, byte);
     sci_.received(byte, framingError, cycle(), line_.toTarget.noise());
     if (phase_ == BootPhase::AwaitSync || phase_ == BootPhase::Loading)
         loaderByte(byte, framingError);
@@ -635,6 +657,8 @@ std::uint8_t Board::readRegister(std::uint8_t offset) {
 void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
     const std::uint64_t c = cycle();
     if (offset >= sci::BAUD && offset <= sci::SCDR) {
+        if (offset == sci::SCDR && userProgramRuns() && (sci_.peek(sci::SCCR2, c) & sci::TE))
+            logSerial(true, v);
         sci_.write(offset, v, c);
         return;
     }

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -76,6 +77,13 @@ struct BoardOptions {
     // The part was made with the security option: only then does NOSEC clear in CONFIG make
     // the boot loader wipe the part (the standard parts ignore NOSEC).
     bool securityOption = false;
+};
+
+// One byte of the SCI's traffic: sent by the board (to the PC) or received from the line.
+struct SerialEvent {
+    bool fromBoard;
+    Byte byte;
+    std::uint64_t cycle;
 };
 
 // What the boot loader is doing, for displays and tests.
@@ -171,6 +179,16 @@ class Board final : private Bus, private InterruptSource {
     // Runs the CPU up to the line's time now (the run slices do this on their own).
     void catchUp();
 
+    // The serial traffic of the user's program: every byte the program writes to SCDR and
+    // every frame that reaches RxD, from the moment the CPU first runs outside the internal
+    // RAM after a reset (a talker there, such as the RAM download's, jumping to the program it
+    // loaded) until the next reset by the user. The last kSerialLogBytes bytes are kept.
+    const std::deque<SerialEvent>& serialLog() const { return serialLog_; }
+    // Grows with every byte logged, also once the oldest are dropped.
+    std::uint64_t serialCount() const { return serialCount_; }
+    void clearSerialLog() { serialLog_.clear(); }
+    static constexpr std::size_t kSerialLogBytes = 4096;
+
     // Sees every frame that reaches the chip's RxD while its receiver is on, as sampled.
     std::function<void(Byte byte, bool framingError)> onReceived;
 
@@ -192,6 +210,8 @@ class Board final : private Bus, private InterruptSource {
     bool specialMode() const { return (hprio_ & hprio::SMOD) != 0; }
     bool protectionWindowOpen() const;
     PortFunctions portFunctions();
+    bool userProgramRuns();
+    void logSerial(bool fromBoard, Byte byte);
 
     std::uint64_t cycleAt(TimePoint t) const;
     TimePoint timeOfCycle(std::uint64_t cycle) const;
@@ -268,6 +288,10 @@ class Board final : private Bus, private InterruptSource {
     TimePoint lastLoaderByte_{0};
 
     std::uint64_t revision_ = 0;
+
+    bool userProgram_ = false;  // the CPU has run outside the internal RAM since the reset
+    std::deque<SerialEvent> serialLog_;
+    std::uint64_t serialCount_ = 0;
 };
 
 }  // namespace kestro::sim
