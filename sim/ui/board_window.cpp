@@ -16,6 +16,7 @@
 #include "combo_selection.h"
 #include "hex_text.h"
 #include "ports_view.h"
+#include "serial_view.h"
 
 namespace kestro::sim {
 
@@ -104,6 +105,7 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     // The pins, after the memories: they read the board only while their tab is in view.
     ports_ = new PortsView(board_, tabs_);
     tabs_->addTab(ports_, tr("&Ports"));
+    tabs_->addTab(new SerialView(board_, tabs_), tr("&Serial"));
 
     factory_ = new QPushButton(tr("&Factory state"), this);
     factory_->setObjectName("BoardFactory");
