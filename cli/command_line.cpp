@@ -692,6 +692,9 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
     for (std::size_t k = 0; k < plan.steps.size(); ++k)
         if (plan.steps[k].terminalBaud && (k + 1 != plan.steps.size() || plan.ports.size() != 1))
             return fail("--terminal ends the job on one port: give it to the last command only");
+    if (plan.json && !plan.steps.empty() && plan.steps.back().terminalBaud)
+        return fail(
+            "--terminal writes what the HC11 sends to the standard output: not with --json");
     // Boards dumped side by side must not write over each other's file: each worker's file
     // gets its place before the extension (upload-2.s19).
     if (plan.worker)

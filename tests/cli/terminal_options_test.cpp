@@ -24,6 +24,7 @@ TEST(TerminalOptions, RamTakesATerminalAtARateAndOnlyAtTheEnd) {
         {{"ram", "p.s19", "--terminal", "--baud", "fast"}, std::nullopt, "not a serial rate"},
         {{"test", "--terminal"}, std::nullopt, "unknown option: --terminal"},
         {{"ram", "p.s19", "--terminal", "test"}, std::nullopt, "--terminal ends the job"},
+        {{"--json", "ram", "p.s19", "--terminal"}, std::nullopt, "--terminal writes"},
         {{"--port", "/dev/a", "--port", "/dev/b", "ram", "p.s19", "--terminal"},
          std::nullopt,
          "--terminal ends the job"},
