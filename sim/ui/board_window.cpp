@@ -104,7 +104,7 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     }
     // The pins, after the memories: they read the board only while their tab is in view.
     ports_ = new PortsView(board_, tabs_);
-    tabs_->addTab(ports_, tr("&Ports"));
+    tabs_->addTab(ports_, tr("P&orts"));
     tabs_->addTab(new SerialView(board_, tabs_), tr("&Serial"));
 
     factory_ = new QPushButton(tr("&Factory state"), this);
