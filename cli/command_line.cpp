@@ -30,6 +30,8 @@ enum Option : unsigned {
     kPbLam = 1u << 9,
     kProtect = 1u << 10,
     kSecure = 1u << 11,
+    kTerminal = 1u << 12,
+    kBaud = 1u << 13,
 };
 
 struct OptionName {
@@ -37,13 +39,16 @@ struct OptionName {
     const char* name;
     bool takesValue;
 };
+// clang-format off
 constexpr OptionName kOptionNames[] = {
     {kMemory, "--memory", true},         {kRange, "--range", true},   {kOutput, "-o", true},
     {kOutput, "--output", true},         {kStart, "--start", true},   {kBits, "--bits", true},
     {kEeBlock, "--ee-block", true},      {kSfr, "--sfr", true},       {kMap, "--map", true},
     {kResetHigh, "--reset-high", false}, {kPbLam, "--pb-lam", false}, {kProtect, "--protect", true},
     {kSecure, "--secure", false},
+    {kTerminal, "--terminal", false},    {kBaud, "--baud", true},
 };
+// clang-format on
 
 // The buttons behind a command, by the memory it works on; the first is the default.
 struct Memory {
@@ -109,11 +114,14 @@ const std::vector<Command>& commands() {
          "  --ee-block X800         the 811E2's EEPROM block $X800-$XFFF (default F800)\n"},
         {"ram",
          true,
-         kStart,
+         kStart | kTerminal | kBaud,
          {{"", "ExtRam"}},
          "download an S-record FILE into external RAM and run it",
          "  --start ADDRESS         one to four hex digits, 0001 to FFFF, sent as typed\n"
-         "                          (default: the window's)\n"},
+         "                          (default: the window's)\n"
+         "  --terminal              then connect this terminal to the serial line, as a\n"
+         "                          terminal program would, until Ctrl-] or the end of input\n"
+         "  --baud RATE             the program's rate on the line (default 9600)\n"},
         {"dump",
          false,
          kRange | kOutput,
@@ -199,6 +207,19 @@ std::optional<unsigned> startAddress(std::string_view s) {
     if (!v || *v == 0)
         return std::nullopt;
     return v;
+}
+
+// The rates a PC's serial port offers, from 300 baud up.
+std::optional<int> terminalRate(std::string_view s) {
+    static constexpr int kRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+    int v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size())
+        return std::nullopt;
+    for (const int r : kRates)
+        if (r == v)
+            return v;
+    return std::nullopt;
 }
 
 std::string hex4(unsigned v) {
@@ -324,6 +345,16 @@ class StepBuilder {
             case kSecure:
                 secure_ = true;
                 return {};
+            case kTerminal:
+                step_.terminalBaud = step_.terminalBaud.value_or(kTerminalBaud);
+                return {};
+            case kBaud: {
+                const auto rate = terminalRate(value);
+                if (!rate)
+                    return "not a serial rate: " + value + " (300 to 115200, e.g. 9600)";
+                baud_ = *rate;
+                return {};
+            }
         }
         return "unknown option";
     }
@@ -346,6 +377,10 @@ class StepBuilder {
             }
         }
         step_.button = memory->button;
+        if (baud_ && !step_.terminalBaud)
+            return "--baud is the terminal's rate: give --terminal with it";
+        if (baud_)
+            step_.terminalBaud = baud_;
         if (step_.button == "ConfigProgram") {
             // The window's saved boxes are no default here: a fresh window's clear NOSEC, and
             // a secured part wipes its EEPROM at its next reset.
@@ -381,6 +416,7 @@ class StepBuilder {
     std::optional<std::string> range_;
     bool bitsGiven_ = false;
     bool secure_ = false;
+    std::optional<int> baud_;
 };
 
 bool isOption(const std::string& a) {
@@ -656,6 +692,13 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
             "--no-wait cannot see");
     if (plan.worker && plan.ports.size() != 1)
         return fail("a worker runs on one port");
+    // The terminal holds this terminal's input and output: one board, and the job's end.
+    for (std::size_t k = 0; k < plan.steps.size(); ++k)
+        if (plan.steps[k].terminalBaud && (k + 1 != plan.steps.size() || plan.ports.size() != 1))
+            return fail("--terminal ends the job on one port: give it to the last command only");
+    if (plan.json && !plan.steps.empty() && plan.steps.back().terminalBaud)
+        return fail(
+            "--terminal writes what the HC11 sends to the standard output: not with --json");
     // Boards dumped side by side must not write over each other's file: each worker's file
     // gets its place before the extension (upload-2.s19).
     if (plan.worker)

@@ -51,7 +51,11 @@ struct Step {
     std::filesystem::path output;
     ops::Inputs inputs;
     bool rangeGiven = false;  // --range was typed; otherwise a named part's own may apply
+    // ram --terminal: after the run, the terminal on the line at this rate.
+    std::optional<int> terminalBaud;
 };
+
+inline constexpr int kTerminalBaud = 9600;
 
 struct Plan {
     std::vector<Step> steps;

@@ -15,6 +15,7 @@
 #include "interruption.h"
 #include "link_state.h"
 #include "persisted_board.h"
+#include "terminal.h"
 #include "termios_port.h"
 #include "verdict.h"
 #include "virtual_port.h"
@@ -102,6 +103,8 @@ class PortRun {
             worst = worse(worst, e);
             if (e != Exit::Success)
                 break;
+            if (step.terminalBaud)
+                return worse(worst, terminal(*step.terminalBaud));
         }
         return worst;
     }
@@ -342,6 +345,24 @@ class PortRun {
             verdict = failure_;
         }
         return record(step, exit, verdict, bytes, start);
+    }
+
+    // ram --terminal: the user's program has started; this terminal talks to it.
+    Exit terminal(int baud) {
+        reporter_.line(Channel::Info, "Terminal on " + where() + " at " + std::to_string(baud) +
+                                          " baud; Ctrl-] ends it.");
+        const PortError e = runTerminal(*port_, waits_, baud);
+        if (board_) {
+            board_->board().catchUp();
+            if (const auto told = board_->save())
+                reporter_.line(Channel::Error, *told);
+        }
+        if (e == PortError::None)
+            return Exit::Success;
+        failure_ = "The serial port " + port_->deviceName(port_->commPort()) +
+                   " failed: " + link_->openFailureText(port_->commPort(), e) + ".";
+        reporter_.line(Channel::Error, failure_);
+        return Exit::PortError;
     }
 
     // A virtual board's EEPROM where its CONFIG has put it at the reset just made (the 811E2's

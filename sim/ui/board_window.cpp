@@ -15,6 +15,8 @@
 
 #include "combo_selection.h"
 #include "hex_text.h"
+#include "ports_view.h"
+#include "serial_view.h"
 
 namespace kestro::sim {
 
@@ -100,6 +102,10 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
         tabs_->addTab(text, tr(kTabTitles[t]));
         views_.push_back(View{text, {}});
     }
+    // The pins, after the memories: they read the board only while their tab is in view.
+    ports_ = new PortsView(board_, tabs_);
+    tabs_->addTab(ports_, tr("P&orts"));
+    tabs_->addTab(new SerialView(board_, tabs_), tr("&Serial"));
 
     factory_ = new QPushButton(tr("&Factory state"), this);
     factory_->setObjectName("BoardFactory");

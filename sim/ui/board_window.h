@@ -15,10 +15,12 @@ class QTimer;
 
 namespace kestro::sim {
 
+class PortsView;
+
 // The "Virtual HC11 board" window: a bootstrap Reset, the part on the board, whether the
 // 711E9's programming voltage is applied, hex views of the memories that follow their changes,
-// and a return to the factory state. Every control is reachable by keyboard and named for
-// screen readers.
+// the pins of ports A to E with IRQ and XIRQ, and a return to the factory state. Every control is
+// reachable by keyboard and named for screen readers.
 class BoardWindow : public QWidget {
     Q_OBJECT
   public:
@@ -50,6 +52,7 @@ class BoardWindow : public QWidget {
     QLabel* phase_;
     QTabWidget* tabs_;
     std::vector<View> views_;
+    PortsView* ports_;
     QPushButton* factory_;
     QTimer* timer_;
 };

@@ -236,6 +236,79 @@ void Board::setPortAInput(int bit, bool level) {
     timer_.setPortAInput(bit, level, cycleAt(now));
 }
 
+bool Board::userProgramRuns() {
+    if (userProgram_ || phase_ != BootPhase::Running)
+        return userProgram_;
+    // Checked only when a byte passes, which a talker in the internal RAM never sends from
+    // anywhere else: the first byte of the program it started is the first one logged.
+    const std::uint16_t ramBase = static_cast<std::uint16_t>((init_ & 0xF0) << 8);
+    const std::uint16_t pc = cpu_.regs.pc;
+    userProgram_ = pc < ramBase || pc - ramBase >= static_cast<int>(ram_.size());
+    return userProgram_;
+}
+
+void Board::logSerial(bool fromBoard, Byte byte) {
+    if (serialLog_.size() == kSerialLogBytes)
+        serialLog_.pop_front();
+    serialLog_.push_back({fromBoard, byte, cycle()});
+    ++serialCount_;
+}
+
+PortFunctions Board::portFunctions() {
+    const std::uint8_t sccr2 = sci_.peek(sci::SCCR2, cycle());
+    PortFunctions f;
+    f.expanded = expanded();
+    f.sciTransmits = (sccr2 & sci::TE) != 0;
+    f.sciReceives = (sccr2 & sci::RE) != 0;
+    // TxD idles high between frames; a break held with SBK holds it low. The bits of a frame
+    // under way are not shown on the pin.
+    f.txdLevel = (sccr2 & sci::SBK) == 0;
+    return f;
+}
+
+std::vector<PinState> Board::pins() {
+    catchUp();
+    const PortFunctions f = portFunctions();
+    std::vector<PinState> out;
+    out.reserve(38);
+    const std::uint8_t aOut = timer_.portAOutputs();
+    const std::uint8_t aPins = timer_.portAPins();
+    for (int bit = 0; bit < 8; ++bit) {
+        const bool o = (aOut >> bit) & 1;
+        out.push_back({Ports::pinName('A', bit), 'A', bit,
+                       o ? PinDirection::Output : PinDirection::Input, ((aPins >> bit) & 1) != 0});
+    }
+    for (char port = 'B'; port <= 'E'; ++port) {
+        const std::uint8_t bus = ports_.busPins(port, f);
+        const std::uint8_t o = ports_.outputs(port, f);
+        const std::uint8_t lv = ports_.levels(port, f);
+        for (int bit = 0; bit < 8; ++bit) {
+            const char* name = Ports::pinName(port, bit);
+            if (!name)
+                continue;
+            const PinDirection d = (bus >> bit) & 1 ? PinDirection::Bus
+                                   : (o >> bit) & 1 ? PinDirection::Output
+                                                    : PinDirection::Input;
+            out.push_back({name, port, bit, d, ((lv >> bit) & 1) != 0});
+        }
+    }
+    return out;
+}
+
+bool Board::setPinInput(char port, int bit, bool level) {
+    if (bit < 0 || bit > 7)
+        return false;
+    if (port == 'A') {
+        catchUp();
+        if ((timer_.portAOutputs() >> bit) & 1)
+            return false;
+        setPortAInput(bit, level);
+        return true;
+    }
+    catchUp();
+    return ports_.setInput(port, bit, level, portFunctions());
+}
+
 // ---- reset and the boot loader
 
 void Board::buildBootRom() {
@@ -263,6 +336,7 @@ void Board::resetChip(std::uint64_t c) {
     initWritten_ = false;
     optionWritten_ = false;
     irqEdge_ = false;
+    userProgram_ = false;
     regs_.fill(0);
     resetCycle_ = c;
     copArmed_ = false;
@@ -273,6 +347,7 @@ void Board::resetChip(std::uint64_t c) {
     devices_.reset();
     sci_.reset(c);
     timer_.reset(c);
+    ports_.reset();
     cpu_.setVectorBase(kSpecialVectors);
     cpu_.setTestOpcodeEnabled(false);
     remap();
@@ -321,6 +396,7 @@ void Board::resetBootstrap() {
     bootEvent_.reset();
 
     resetChip(cycle_);
+    serialLog_.clear();
 
     if (!sliceEvent_)
         scheduleSlice();
@@ -363,6 +439,8 @@ void Board::lineReceived(Byte byte, bool framingError) {
     catchUpTo(line_.toTarget.sampledAt());
     if (onReceived)
         onReceived(byte, framingError);
+    if (userProgramRuns())
+        logSerial(false, byte);
     sci_.received(byte, framingError, cycle(), line_.toTarget.noise());
     if (phase_ == BootPhase::AwaitSync || phase_ == BootPhase::Loading)
         loaderByte(byte, framingError);
@@ -554,6 +632,8 @@ std::uint8_t Board::readRegister(std::uint8_t offset) {
         return sci_.read(offset, c);
     if (timer::owns(offset))
         return timer_.read(offset, c);
+    if (ports::owns(offset))
+        return ports_.read(offset, portFunctions());
     switch (offset) {
         case reg::PPROG:
             return eeprom_.pprog();
@@ -577,11 +657,17 @@ std::uint8_t Board::readRegister(std::uint8_t offset) {
 void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
     const std::uint64_t c = cycle();
     if (offset >= sci::BAUD && offset <= sci::SCDR) {
+        if (offset == sci::SCDR && userProgramRuns() && (sci_.peek(sci::SCCR2, c) & sci::TE))
+            logSerial(true, v);
         sci_.write(offset, v, c);
         return;
     }
     if (timer::owns(offset)) {
         timer_.write(offset, v, c, specialMode());
+        return;
+    }
+    if (ports::owns(offset)) {
+        ports_.write(offset, v);
         return;
     }
     switch (offset) {

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -22,6 +23,7 @@
 
 #include "kestro/sim/board/devices.h"
 #include "kestro/sim/board/nvm.h"
+#include "kestro/sim/board/ports.h"
 #include "kestro/sim/board/sci.h"
 #include "kestro/sim/board/timer.h"
 #include "kestro/sim/board/variant.h"
@@ -75,6 +77,13 @@ struct BoardOptions {
     // The part was made with the security option: only then does NOSEC clear in CONFIG make
     // the boot loader wipe the part (the standard parts ignore NOSEC).
     bool securityOption = false;
+};
+
+// One byte of the SCI's traffic: sent by the board (to the PC) or received from the line.
+struct SerialEvent {
+    bool fromBoard;
+    Byte byte;
+    std::uint64_t cycle;
 };
 
 // What the boot loader is doing, for displays and tests.
@@ -148,6 +157,13 @@ class Board final : private Bus, private InterruptSource {
     // The main timer and port A: its pins for a front end, its input pins for a test to drive.
     Timer& timer() { return timer_; }
     const Timer& timer() const { return timer_; }
+    // Every pin of ports A to E (port D: PD5-PD0), bit 0 of port A first: its name, whether the
+    // chip reads it, drives it or carries the expanded bus on it, and its level now.
+    std::vector<PinState> pins();
+    // Drives an input pin of ports A to E ('A'..'E', bit 0-7) from outside, from the line's
+    // time now on. Returns false, changing nothing, where the pin is no input at the moment.
+    // An input that nothing drives reads high (the board's pull-ups).
+    bool setPinInput(char port, int bit, bool level);
     BoardDevices& devices() { return devices_; }
     const BoardDevices& devices() const { return devices_; }
     std::uint8_t hprio() const { return hprio_; }
@@ -162,6 +178,16 @@ class Board final : private Bus, private InterruptSource {
 
     // Runs the CPU up to the line's time now (the run slices do this on their own).
     void catchUp();
+
+    // The serial traffic of the user's program: every byte the program writes to SCDR and
+    // every frame that reaches RxD, from the moment the CPU first runs outside the internal
+    // RAM after a reset (a talker there, such as the RAM download's, jumping to the program it
+    // loaded) until the next reset by the user. The last kSerialLogBytes bytes are kept.
+    const std::deque<SerialEvent>& serialLog() const { return serialLog_; }
+    // Grows with every byte logged, also once the oldest are dropped.
+    std::uint64_t serialCount() const { return serialCount_; }
+    void clearSerialLog() { serialLog_.clear(); }
+    static constexpr std::size_t kSerialLogBytes = 4096;
 
     // Sees every frame that reaches the chip's RxD while its receiver is on, as sampled.
     std::function<void(Byte byte, bool framingError)> onReceived;
@@ -183,6 +209,9 @@ class Board final : private Bus, private InterruptSource {
     void remap();
     bool specialMode() const { return (hprio_ & hprio::SMOD) != 0; }
     bool protectionWindowOpen() const;
+    PortFunctions portFunctions();
+    bool userProgramRuns();
+    void logSerial(bool fromBoard, Byte byte);
 
     std::uint64_t cycleAt(TimePoint t) const;
     TimePoint timeOfCycle(std::uint64_t cycle) const;
@@ -220,6 +249,7 @@ class Board final : private Bus, private InterruptSource {
     Cpu cpu_;
     Sci sci_;
     Timer timer_;
+    Ports ports_;
     Eeprom eeprom_;
     std::optional<Eprom> eprom_;
     BoardDevices devices_;
@@ -258,6 +288,10 @@ class Board final : private Bus, private InterruptSource {
     TimePoint lastLoaderByte_{0};
 
     std::uint64_t revision_ = 0;
+
+    bool userProgram_ = false;  // the CPU has run outside the internal RAM since the reset
+    std::deque<SerialEvent> serialLog_;
+    std::uint64_t serialCount_ = 0;
 };
 
 }  // namespace kestro::sim
