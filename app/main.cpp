@@ -28,6 +28,10 @@ struct Options {
         QStringLiteral("trace"),
         QStringLiteral("Append every byte each way and every break, with its time, to <file>."),
         QStringLiteral("file")};
+    QCommandLineOption fast{
+        QStringLiteral("fast"),
+        QStringLiteral("Binary blocks, each checked, where the operation has them, as the key "
+                       "fast=true of the settings group [link] does.")};
 
     void describe(QCommandLineParser& parser) const {
         parser.setApplicationDescription(
@@ -37,6 +41,7 @@ struct Options {
         parser.addVersionOption();
         parser.addOption(virtualBoard);
         parser.addOption(trace);
+        parser.addOption(fast);
     }
 };
 
@@ -162,6 +167,7 @@ int main(int argc, char** argv) {
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                      [&window](QSessionManager&) { window.saveSettings(); });
 
+    window.setFast(parser.isSet(options.fast));
     window.startup();
     window.show();
     if (board)

@@ -183,6 +183,7 @@ void MainWindow::restoreSettings() {
     config_->restore(settings_);
     dump_->restore(settings_);
     external_->restore(settings_);
+    fastKey_ = fastLink(settings_.store());
 }
 
 void MainWindow::saveSettings() {
@@ -256,6 +257,7 @@ ops::Inputs MainWindow::inputs() const {
     config_->addTo(in);
     external_->addTo(in);
     xicor_->addTo(in);
+    in.fast = fastOption_ || fastKey_;
     return in;
 }
 

@@ -72,6 +72,8 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     QString sfrText() const;
     QString exeDir() const { return exeDir_; }
     ops::Inputs inputs() const;
+    // The option --fast: the fast protocol for this run, whatever the settings say.
+    void setFast(bool fast) { fastOption_ = fast; }
     int currentPage() const;
     void showPage(int index);
 
@@ -115,6 +117,8 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     bool busy_ = false;
     bool closePending_ = false;
     bool settingsFailureTold_ = false;
+    bool fastOption_ = false;
+    bool fastKey_ = false;  // read at start
 
     TabHeader* tabs_ = nullptr;
     QStackedWidget* pages_ = nullptr;

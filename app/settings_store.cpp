@@ -12,6 +12,7 @@ namespace kestro {
 namespace {
 constexpr auto kStartup = "startup";
 constexpr auto kPorts = "ports";
+constexpr auto kLink = "link";
 
 // QSettings only says that it could not write; the reason is found by trying as it does.
 QString whyNotWritable(const QString& file) {
@@ -42,6 +43,16 @@ std::string deviceForComm(QSettings& settings, int n) {
         settings.value(QStringLiteral("Comm%1").arg(n), fallback).toString().trimmed();
     settings.endGroup();
     return (device.isEmpty() ? fallback : device).toStdString();
+}
+
+bool fastLink(QSettings& settings) {
+    settings.beginGroup(QLatin1String(kLink));
+    const QString value = settings.value(QStringLiteral("fast")).toString().trimmed().toLower();
+    settings.endGroup();
+    for (const char* yes : {"true", "yes", "on", "1"})
+        if (value == QLatin1String(yes))
+            return true;
+    return false;
 }
 
 std::string deviceForComm(int n) {

@@ -18,6 +18,11 @@ std::string deviceForComm(QSettings& settings, int n);
 // The same, read from the user's own store.
 std::string deviceForComm(int n);
 
+// The key "fast" of the group "link": the operations go through the fast protocol. Only the
+// user writes it (true, yes, on or 1, in any case); the window reads it and never writes it, so
+// that a run with the option --fast does not keep the mode for every run after it.
+bool fastLink(QSettings& settings);
+
 // The group "startup" as the window reads and writes it.
 class StartupSettings {
   public:

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <csignal>
 #include <cstdlib>
+#include <sstream>
 
 #include "board_window.h"
 #include "main_window.h"
@@ -111,6 +112,65 @@ TEST(VirtualBoard, KilledAfterAProgramKeepsWhatItProgrammed) {
     ASSERT_TRUE(board.load(dir.path));
     EXPECT_EQ(board.eeprom().array()[0], 0x01);
     EXPECT_EQ(board.eeprom().array()[3], 0x04);
+}
+
+// The talker's first bytes as its S-record file loads them, which stay in RAM after the job.
+Bytes talkerStart(const char* name, std::size_t count) {
+    const fs::path file =
+        fs::path(QCoreApplication::applicationDirPath().toStdString()) / "asm" / name;
+    std::istringstream lines(testing::slurp(file));
+    Bytes image(count, 0);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("S1", 0) != 0 || line.size() < 10)
+            continue;
+        const unsigned length = std::stoul(line.substr(2, 2), nullptr, 16) - 3;
+        const unsigned address = std::stoul(line.substr(4, 4), nullptr, 16);
+        for (unsigned i = 0; i < length; ++i)
+            if (address + i < count)
+                image[address + i] =
+                    static_cast<Byte>(std::stoul(line.substr(8 + 2 * i, 2), nullptr, 16));
+    }
+    return image;
+}
+
+// The settings' key [link] fast, as a user writes it, and the option --fast send the job through
+// the fast protocol: its talker is the one loaded, with the verdict of the default path.
+TEST(VirtualBoard, TheFastKeyAndTheOptionChooseTheFastTalker) {
+    struct Row {
+        const char* key;  // nullptr: no key
+        bool option;
+        const char* talker;
+    };
+    const Row rows[] = {
+        {nullptr, false, "eestat.S19"}, {"false", false, "eestat.S19"}, {"no", false, "eestat.S19"},
+        {"true", false, "fastrd.S19"},  {" Yes ", false, "fastrd.S19"}, {"1", false, "fastrd.S19"},
+        {nullptr, true, "fastrd.S19"},  {"false", true, "fastrd.S19"},
+    };
+    std::vector<std::string> verdicts;
+    for (const Row& r : rows) {
+        const std::string row = std::string(r.key ? r.key : "(none)") + (r.option ? " --fast" : "");
+        testing::ScratchDir dir;
+        if (r.key)
+            QSettings(QString::fromStdString((dir.path / "kestro.ini").string()),
+                      QSettings::IniFormat)
+                .setValue("link/fast", r.key);
+        BoardBench b(dir.path);
+        b.window->setFast(r.option);
+        b.reset();
+        b.click("EepromCheck");
+        Bytes loaded;
+        for (std::uint16_t a = 0; a < 0x30; ++a)
+            loaded.push_back(b.hc11().peek(a));
+        EXPECT_EQ(loaded, talkerStart(r.talker, 0x30)) << row;
+        ASSERT_EQ(b.messages.size(), 1u) << row;
+        verdicts.push_back(b.messages[0].text);
+        // The window never writes the key: what the user wrote stays, and no key appears.
+        b.window->saveSettings();
+        EXPECT_EQ(b.settings.value("link/fast").toString(), r.key ? QString(r.key) : QString())
+            << row;
+    }
+    for (const std::string& v : verdicts)
+        EXPECT_EQ(v, verdicts.front());
 }
 
 // Two windows with the same home: the second finds the board held, and Comm 1 is a port in
