@@ -229,7 +229,10 @@ TEST(SettingsInputs, TheWindowsStoredValuesAndItsDefaults) {
              "ValueConfig4=1;ValueConfig3=x;StartAdress=ffff ;SCsfr=8")
              .split(';'))
         settings.setValue("startup/" + pair.section('=', 0, 0), pair.section('=', 1));
+    // The window's fast key is the window's: a script gets the fast mode from --fast only.
+    settings.setValue("link/fast", "true");
     step.inputs = inputsFromSettings(settings);
+    EXPECT_FALSE(step.inputs.fast);
     EXPECT_EQ(describe(step, ops::Inputs{}),
               " eeprom B700-B7FF eprom E000-E0FF config 1001 start ffff  sfr 8");
 }
