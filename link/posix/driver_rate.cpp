@@ -11,16 +11,10 @@
 
 namespace kestro {
 
-namespace {
-
-#ifdef TCGETS2
-
-// The rates the kernel has a constant for; a driver that knows nothing of BOTHER still takes
-// these.
-tcflag_t constantFor(int baud) {
+unsigned rateConstant(int baud) {
     struct Rate {
         int baud;
-        tcflag_t bits;
+        unsigned bits;
     };
     static constexpr Rate kRates[] = {
         {50, B50},           {75, B75},           {110, B110},         {134, B134},
@@ -35,12 +29,8 @@ tcflag_t constantFor(int baud) {
     for (const Rate& r : kRates)
         if (r.baud == baud)
             return r.bits;
-    return BOTHER;
+    return B0;
 }
-
-#endif
-
-}  // namespace
 
 DriverRate driverRate(int fd) {
 #ifdef TCGETS2
@@ -62,7 +52,9 @@ DriverRate setDriverRate(int fd, int baud) {
     // No input rate of its own (CIBAUD B0): the input follows the output, now and after a
     // later change through plain termios, which cannot say BOTHER.
     t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | CIBAUD);
-    t.c_cflag |= constantFor(baud);
+    // A driver that knows nothing of BOTHER still takes the rates the kernel has a constant for.
+    const unsigned constant = rateConstant(baud);
+    t.c_cflag |= constant != B0 ? constant : BOTHER;
     t.c_ospeed = t.c_ispeed = static_cast<speed_t>(baud);
     if (::ioctl(fd, TCSETS2, &t) != 0) {
         const int error = errno;

@@ -14,6 +14,9 @@ struct DriverRate {
 // every other setting kept, at once; then what the driver really set, read back. Drivers round
 // to what their divisors make, or refuse (EINVAL) and keep the rate before.
 DriverRate setDriverRate(int fd, int baud);
+// The B constant the kernel has for a rate (B9600 for 9600), the same in <termios.h> and in
+// the kernel's headers; 0 (B0) for a rate without one.
+unsigned rateConstant(int baud);
 // The rates the driver reports now. On a pseudo-terminal's master: those its program set.
 DriverRate driverRate(int fd);
 

@@ -11,7 +11,6 @@
 #include "command_ui.h"
 #include "dump_target.h"
 #include "fast_link.h"
-#include "fast_link.h"
 #include "interruption.h"
 #include "kestro/sim/board/board.h"
 #include "operations.h"
