@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "dump_file.h"
-#include "fast_link.h"
+#include "fast_start.h"
 #include "hex_digit.h"
 #include "operations.h"
 
@@ -46,16 +46,6 @@ std::optional<std::pair<std::uint16_t, std::size_t>> range(const std::string& be
     return std::pair{static_cast<std::uint16_t>(b), std::size_t{e - b + 1}};
 }
 
-// The talker download and the settling wait, as the default path has them, then a first
-// request: false when the talker never answered.
-bool startReader(Frame& f, fast::FastLink& link) {
-    f.downloadTalker(kReader);
-    f.waitDrained();
-    f.wait(Frame::kSettle);
-    f.discardBuffers();
-    return link.ping();
-}
-
 void fastDump(Target& target, const Inputs& in) {
     Frame::run(target, "DumpStart", "Start Dump", [&](Frame& f) {
         if (!f.begin())
@@ -70,7 +60,7 @@ void fastDump(Target& target, const Inputs& in) {
         f.ui().setVisible("DumpWarning", true);
         DumpFile file(in.dumpFolder);
         fast::FastLink link(f);
-        if (!startReader(f, link)) {
+        if (!startFastTalker(f, link, kReader)) {
             f.ui().message({"The HC11 sent nothing, so upload.s19 was not written.", kAppTitle,
                             Icon::Exclamation,
                             "Reset your HC11 into bootstrap mode and start the dump again."});
@@ -150,12 +140,6 @@ constexpr Compare kCompares[] = {
     {"Xicomp", fast::kRead, "Eeprom", "File equal Eeprom"},
 };
 
-[[noreturn]] void neverAnswered() {
-    throw LinkError(fast::kStoppedAnswering, LinkError::Ending::EndAsFrame,
-                    "The talker did not answer after its download. Reset your HC11 into "
-                    "bootstrap mode and start the job again.");
-}
-
 void fastCompare(const Compare& c, Target& target) {
     Frame::run(target, std::string(c.button), "Compare", [&c](Frame& f) {
         if (!f.begin())
@@ -164,8 +148,8 @@ void fastCompare(const Compare& c, Target& target) {
         if (!file)
             return;
         fast::FastLink link(f);
-        if (!startReader(f, link))
-            neverAnswered();
+        if (!startFastTalker(f, link, kReader))
+            fastTalkerNeverAnswered();
         const auto runs = s1Data(*file);
         std::size_t total = 0, done = 0;
         for (const auto& run : runs)
@@ -211,8 +195,8 @@ void fastStatus(const Status& s, Target& target, const Inputs& in) {
         if (!f.begin())
             return;
         fast::FastLink link(f);
-        if (!startReader(f, link))
-            neverAnswered();
+        if (!startFastTalker(f, link, kReader))
+            fastTalkerNeverAnswered();
         const auto r = range(in.*s.begin, in.*s.end);
         const Bytes chip = r ? link.read(fast::kReadChip, r->first, r->second) : Bytes{};
         const bool data = std::any_of(chip.begin(), chip.end(), [](Byte b) { return b != 0xFF; });
@@ -223,7 +207,7 @@ void fastStatus(const Status& s, Target& target, const Inputs& in) {
 
 }  // namespace
 
-std::vector<ButtonOperation> fastOperations() {
+std::vector<ButtonOperation> fastReadOperations() {
     std::vector<ButtonOperation> ops = {{"DumpStart", fastDump}};
     for (const Compare& c : kCompares)
         ops.push_back({c.button, [&c](Target& t, const Inputs&) { fastCompare(c, t); }});

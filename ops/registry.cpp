@@ -16,10 +16,13 @@ Operation operationFor(std::string_view button) {
         commTestOperations, statusCheckOperations, programCompareOperations, eepromEraseOperations,
         configOperations,   ramDownloadOperations, memoryDumpOperations,     xicorOperations,
     };
+    // The units of the fast protocol, each serving the buttons it has a fast form for.
+    static constexpr Unit kFastUnits[] = {fastReadOperations};
     Operation fast;
-    for (ButtonOperation& op : fastOperations())
-        if (op.button == button)
-            fast = std::move(op.run);
+    for (Unit unit : kFastUnits)
+        for (ButtonOperation& op : unit())
+            if (op.button == button)
+                fast = std::move(op.run);
     for (Unit unit : kUnits)
         for (ButtonOperation& op : unit())
             if (op.button == button) {
