@@ -765,7 +765,7 @@ std::string generalHelp() {
         "Output:\n"
         "  -q, --quiet           no prompts, progress or verdicts; errors only\n"
         "  --json                one JSON record per command on standard output: operation,\n"
-        "                        port, verdict, exit, bytes, seconds\n"
+        "                        port, verdict, exit, bytes, seconds (with --fast: baud)\n"
         "  -h, --help            this help\n"
         "  --version             the version\n"
         "\n"

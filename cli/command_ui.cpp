@@ -60,6 +60,7 @@ void CommandUi::show(std::optional<Received> amount, int percent) {
     t.percent = percent;
     t.seconds = std::chrono::duration<double>(clock_.now() - *transferStart_).count();
     t.rate = meter_.rate(t.done, t.seconds);
+    t.baud = baud_;
     reporter_.progress(t);
 }
 

@@ -34,6 +34,8 @@ class CommandUi final : public OperationUi {
     void setVisible(std::string_view, bool) override {}
     std::string chooseFile() override;
     const std::string* chosenFileContent() const override { return content_; }
+    void setLineRate(int baud) override { baud_ = baud; }
+    int lineRate() const { return baud_; }
 
     // Turns the operation's words into the user's (a dump's private folder into the file
     // named with -o); the verdict comes from the operation's own words all the same.
@@ -55,6 +57,7 @@ class CommandUi final : public OperationUi {
     std::filesystem::path file_;
     std::int64_t fileSize_;
     const std::string* content_;
+    int baud_ = 0;
     std::optional<TimePoint> transferStart_;
     RateMeter meter_;
     std::optional<Exit> exit_;

@@ -11,7 +11,7 @@ namespace kestro::cli {
 namespace {
 
 QJsonObject recordObject(const RunRecord& r) {
-    return QJsonObject{
+    QJsonObject o{
         {"operation", QString::fromStdString(r.operation)},
         {"port", QString::fromStdString(r.port)},
         {"verdict", QString::fromStdString(r.verdict)},
@@ -19,6 +19,10 @@ QJsonObject recordObject(const RunRecord& r) {
         {"bytes", static_cast<double>(r.bytes)},
         {"seconds", std::round(r.seconds * 1000) / 1000},
     };
+    // Only a fast job agrees on a rate; the default path's record stays as it was.
+    if (r.baud > 0)
+        o.insert("baud", r.baud);
+    return o;
 }
 
 std::string compact(const QJsonObject& o) {
@@ -45,6 +49,7 @@ bool recordFrom(const QJsonObject& o, RunRecord& r) {
     r.exit = *exit;
     r.bytes = static_cast<std::int64_t>(o.value("bytes").toDouble());
     r.seconds = o.value("seconds").toDouble();
+    r.baud = o.value("baud").toInt();
     return true;
 }
 
@@ -189,7 +194,8 @@ void WorkerReporter::progress(const std::optional<Transfer>& t) {
                              {"total", static_cast<double>(t->total)},
                              {"seconds", t->seconds},
                              {"percent", t->percent},
-                             {"rate", t->rate}}));
+                             {"rate", t->rate},
+                             {"baud", t->baud}}));
 }
 
 void WorkerReporter::record(const RunRecord& r) {
@@ -220,7 +226,8 @@ bool replayWorkerLine(const std::string& line, Reporter& reporter) {
                                    .total = static_cast<std::int64_t>(o->value("total").toDouble()),
                                    .seconds = o->value("seconds").toDouble(),
                                    .percent = o->value("percent").toInt(),
-                                   .rate = o->value("rate").toDouble()});
+                                   .rate = o->value("rate").toDouble(),
+                                   .baud = o->value("baud").toInt()});
         return true;
     }
     if (event == "record") {

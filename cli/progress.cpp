@@ -10,13 +10,16 @@ namespace kestro::cli {
 namespace {
 
 std::string rateAndLeft(const Transfer& t) {
-    if (!(t.rate > 0))
-        return "";
-    const auto left = static_cast<long>(
-        std::ceil(static_cast<double>(std::max<std::int64_t>(t.total - t.done, 0)) / t.rate));
-    char text[64];
-    std::snprintf(text, sizeof text, "%.0f B/s, %ld:%02ld left", t.rate, left / 60, left % 60);
-    return text;
+    char text[96] = "";
+    if (t.rate > 0) {
+        const auto left = static_cast<long>(
+            std::ceil(static_cast<double>(std::max<std::int64_t>(t.total - t.done, 0)) / t.rate));
+        std::snprintf(text, sizeof text, "%.0f B/s, %ld:%02ld left", t.rate, left / 60, left % 60);
+    }
+    std::string more = text;
+    if (t.baud > 0)
+        more += (more.empty() ? "" : ", ") + std::to_string(t.baud) + " baud";
+    return more;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ struct Transfer {
     double seconds = 0;  // since the transfer began
     int percent = 0;
     double rate = 0;  // bytes a second as the line carries them; 0 while not known
+    int baud = 0;     // the rate the fast protocol agreed on; 0: none agreed
 };
 
 // What one command did on one port: the --json record and a line of the summary.
@@ -26,6 +27,7 @@ struct RunRecord {
     Exit exit = Exit::Success;
     std::int64_t bytes = 0;
     double seconds = 0;
+    int baud = 0;  // as in Transfer
 };
 
 enum class Channel {

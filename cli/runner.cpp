@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 #include "command_ui.h"
 #include "dump_target.h"
@@ -302,6 +303,7 @@ class PortRun {
             ui.setWording([&dump](std::string text) { return dump->userText(std::move(text)); });
         Target target{*link_, ui, env_.talkerDir};
         ops::operationFor(step.button)(target, inputs);
+        lineRate_ = ui.lineRate();
         if (board_) {
             // The operation has ended and said so: a signal now waits for the next step.
             clock_.sleepFor(kVirtualSettle);
@@ -387,7 +389,8 @@ class PortRun {
                           .verdict = std::move(verdict),
                           .exit = exit,
                           .bytes = bytes,
-                          .seconds = std::chrono::duration<double>(clock_.now() - start).count()});
+                          .seconds = std::chrono::duration<double>(clock_.now() - start).count(),
+                          .baud = std::exchange(lineRate_, 0)});
         return exit;
     }
 
@@ -406,6 +409,8 @@ class PortRun {
     std::unique_ptr<LinkState> link_;
     // The last failure said, for the record.
     std::string failure_;
+    // The rate the step's fast job agreed on, for its record.
+    int lineRate_ = 0;
     const Step* current_ = nullptr;
     TimePoint stepStart_{0};
     bool awaitingReset_ = false;

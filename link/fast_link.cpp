@@ -217,12 +217,12 @@ SciRate FastLink::agreeRate() {
         const RateChoice c = chooseRate([this](int baud) { return f_.port().setRate(baud); }, from);
         if (c.error != PortError::None)
             f_.portFailed(c.error);
-        if (c.inForce == 0) {
+        if (c.inForce == 0)
             setRate(kSlowRate.asked);
-            return kSlowRate;
-        }
-        if (tryRate(c.rate))
+        if (c.inForce == 0 || tryRate(c.rate)) {
+            f_.ui().setLineRate(f_.port().settings().baud);
             return c.rate;
+        }
         from = c.next;
     }
 }

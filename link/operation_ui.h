@@ -38,6 +38,8 @@ class OperationUi {
     // already (the command line reads every file of a job once, before its first reset);
     // nullptr: the operation reads the file itself.
     virtual const std::string* chosenFileContent() const { return nullptr; }
+    // The rate the fast protocol's agreement left the line at, in baud.
+    virtual void setLineRate(int /*baud*/) {}
 };
 
 inline constexpr std::string_view kChooserCancel = "Cancel";

@@ -154,6 +154,36 @@ TEST(Progress, AWorkersLinesAndTransfersReachTheConsoleAsTheyLeftIt) {
     EXPECT_FALSE(replayed.transfers[1]);
 }
 
+// The rate a fast job agreed on ends its progress line and goes into its JSON record, also
+// through a worker; a job without one keeps the record it always had.
+TEST(Progress, AFastJobsLineRateIsShownAndRecorded) {
+    VirtualClock clock;
+    Recorder reporter;
+    CommandUi ui(reporter, clock, "f.s19", 2400);
+    ui.setLineRate(125'000);
+    ui.setProgress(50);
+    EXPECT_EQ(progressLine(*reporter.transfers.at(0)), "50% 1200/2400 B, 125000 baud");
+    EXPECT_EQ(recordJson({.operation = "dump", .exit = Exit::Success}).find("baud"),
+              std::string::npos);
+    const RunRecord fast{.operation = "dump", .exit = Exit::Success, .baud = 62'500};
+    EXPECT_NE(recordJson(fast).find(R"("baud":62500)"), std::string::npos);
+    Streams s;
+    WorkerReporter worker(s.out);
+    worker.progress(*reporter.transfers[0]);
+    worker.record(fast);
+    struct Records final : Reporter {
+        void line(Channel, const std::string&) override {}
+        void progress(const std::optional<Transfer>& t) override { baud.push_back(t->baud); }
+        void record(const RunRecord& r) override { baud.push_back(r.baud); }
+        std::vector<int> baud;
+    } replayed;
+    const std::string out = Streams::written(s.out);
+    std::size_t start = 0;
+    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
+        EXPECT_TRUE(replayWorkerLine(out.substr(start, end - start), replayed));
+    EXPECT_EQ(replayed.baud, (std::vector<int>{125'000, 62'500}));
+}
+
 struct Bench {
     explicit Bench(bool withBoard = true) {
         port.attach(1, line);
