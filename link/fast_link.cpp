@@ -200,15 +200,24 @@ bool FastLink::tryRate(const SciRate& r) {
     Answer answer;
     if (receive(0, characters(3) + kTurnaround, answer) == Outcome::Good && answer.status == kDone)
         return true;
-    setRate(kSlowRate.asked);
-    waitQuiet();
-    if (ping())
+    // The talker is back at 1200, or kept the new rate and its K was lost on the way.
+    if (answersAt(kSlowRate.asked))
         return false;
-    // Silent at 1200: the talker may have kept the new rate, its K lost on the way.
-    setRate(r.asked);
-    if (ping())
+    if (answersAt(r.asked))
         return true;
+    if (answersAt(kSlowRate.asked))
+        return false;
     silent();
+}
+
+bool FastLink::answersAt(int baud) {
+    setRate(baud);
+    waitQuiet();
+    f_.send(ByteView(request(kPing, 0, 0)));
+    f_.waitDrained();
+    Answer answer;
+    return receive(0, kTalkerIdle + characters(3) + kTurnaround, answer) == Outcome::Good &&
+           answer.status == kDone;
 }
 
 SciRate FastLink::agreeRate() {

@@ -81,6 +81,8 @@ class FastLink {
     // B for rate r, the PC's port at 1200: whether the talker then keeps r.
     bool tryRate(const SciRate& r);
     void setRate(int baud);
+    // Whether a ping at this rate comes back K, after the line has been quiet; one try.
+    bool answersAt(int baud);
     Outcome receive(std::size_t dataBytes, Duration firstByteLimit, Answer& answer);
     // Waits until the line has been quiet for longer than the talker waits before it answers a
     // damaged request, then drops what came.

@@ -350,6 +350,7 @@ TEST(FastRate, BothSidesKeepTheHighestRateThatWorks) {
         std::function<std::optional<int>(int)> adapter;
         std::map<int, int> lies;
         std::set<int> damaged;
+        std::set<int> damageAnswers;  // by request: 1 the ping, 2 B at 1200, 3 B at the rate
         int chosen;
         int failed;  // rates tried with the talker that did not hold
     };
@@ -357,19 +358,16 @@ TEST(FastRate, BothSidesKeepTheHighestRateThatWorks) {
         return [top](int asked) { return asked <= top ? std::optional(asked) : std::nullopt; };
     };
     const Case cases[] = {
-        {"takes every rate", true, {}, {}, {}, 125'000, 0},
-        {"refuses the top rates", true, upTo(31'250), {}, {}, 31'250, 0},
-        {"rounds 125000 too far",
-         true,
-         [](int asked) { return std::optional(asked == 125'000 ? 115'200 : asked); },
-         {},
-         {},
-         62'500,
-         0},
-        {"claims 125000, sets 115200", true, {}, {{125'000, 115'200}}, {}, 62'500, 1},
-        {"damages all at the top rates", true, {}, {}, {125'000, 62'500}, 31'250, 2},
-        {"cannot leave 1200", false, {}, {}, {}, 1'200, 0},
-        {"refuses every fast rate", true, upTo(2'400), {}, {}, 1'200, 0},
+        {"takes every rate", true, {}, {}, {}, {}, 125'000, 0},
+        {"loses the K at the new rate", true, {}, {}, {}, {3}, 125'000, 0},
+        {"refuses the top rates", true, upTo(31'250), {}, {}, {}, 31'250, 0},
+        {"rounds 125000 too far", true,
+         [](int asked) { return std::optional(asked == 125'000 ? 115'200 : asked); }, {}, {}, {},
+         62'500, 0},
+        {"claims 125000, sets 115200", true, {}, {{125'000, 115'200}}, {}, {}, 62'500, 1},
+        {"damages all at the top rates", true, {}, {}, {125'000, 62'500}, {}, 31'250, 2},
+        {"cannot leave 1200", false, {}, {}, {}, {}, 1'200, 0},
+        {"refuses every fast rate", true, upTo(2'400), {}, {}, {}, 1'200, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -384,6 +382,7 @@ TEST(FastRate, BothSidesKeepTheHighestRateThatWorks) {
         s.port.rates = c.rates;
         s.port.lies = c.lies;
         s.port.damaged = c.damaged;
+        s.port.damageAnswers = c.damageAnswers;
         ASSERT_EQ(s.run("DumpStart", true, in), std::vector<Message>{});
         EXPECT_EQ(slurp(s.dir.path / "upload.s19"), byDefault);
         EXPECT_EQ(s.port.settings().baud, c.chosen);
