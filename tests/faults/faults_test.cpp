@@ -383,6 +383,9 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
                             fault == Fault::DamagedAnswer;
         const bool recovers =
             fault == Fault::RateRefused || fault == Fault::RateOff || (spoilt && at > *clean.ping);
+        if (fast && spoilt && at > *clean.ping) {
+            EXPECT_GT(o.steps.size(), clean.steps.size()) << "nothing was sent again";
+        }
         if (fast && recovers) {
             EXPECT_TRUE(sameEnd(o, clean))
                 << (o.boxes.empty() ? "no box" : o.boxes[0].text)
