@@ -7,7 +7,8 @@
 // Every button with a fast form (the registry's answer: a run that sends the fast protocol's
 // ping) runs again through the fast protocol, against a floor of its own: the talker download
 // at 1200 baud and the settling wait, the line time of every byte that follows at the rate in
-// force as it passed (the requests, the answers, their CRCs), and the chip's own programming
+// force as it passed (the requests, the answers, their CRCs), the quiet line the rate
+// agreement prescribes before each change of rate, and the chip's own programming
 // time (10 ms an EEPROM cycle, 2 ms an EPROM byte). It must stay within 1.10 of it. The rate is
 // what the run chose, read from the port as each byte went. Then the data phase (all that
 // follows the download) through an adapter that goes no higher than 9600 baud, against the
@@ -103,6 +104,8 @@ struct Wire : PortTrace {
             after = true;
             line += characterTime(baud, static_cast<std::int64_t>(bytes.size()));
             fastest = std::max(fastest, baud);
+            quietFrom = std::max(quietFrom, clock.now()) +
+                        characterTime(baud, static_cast<std::int64_t>(bytes.size()));
         }
         ++writes;
         last = clock.now();
@@ -115,10 +118,19 @@ struct Wire : PortTrace {
     void received(ByteView bytes) override {
         // The boot loader's echo of the download is in before the first request goes. The
         // talker sends at the SCI's own rate (1201.9 baud for 1200), a little faster.
-        if (after)
+        if (after) {
             line += lineTime(sciBaud(port.settings().baud), bytes.size());
+            quietFrom = std::max(quietFrom, clock.now());
+        }
     }
     void breakReceived() override {}
+    // The rate agreement's prescribed wait: the quiet line before the port changes its rate,
+    // while the talker lets its answer leave and switches.
+    void rateChanged(int, int, bool) override {
+        if (after && clock.now() > quietFrom)
+            waits += clock.now() - quietFrom;
+        quietFrom = std::max(quietFrom, clock.now());
+    }
     const Clock& clock;
     const SerialPort& port;
     const Bytes kPing = fast::request(fast::kPing, 0, 0);
@@ -126,7 +138,8 @@ struct Wire : PortTrace {
     int writes = 0;
     TimePoint last{};
     bool after = false;
-    Duration download{}, line{};
+    Duration download{}, line{}, waits{};
+    TimePoint quietFrom{};
     TimePoint downloadEnd{};
     int fastest = 0;  // the highest rate at which the program sent after the download
     bool ping = false;
@@ -137,7 +150,7 @@ struct Run {
     std::string verdict;
     bool fast = false;  // the fast protocol's ping went
     int rate = 0;       // the highest rate the program sent at after the download
-    Duration floor{};   // download, settling, line time after it, programming time
+    Duration floor{};   // download, settling, line time after it, rate waits, programming
     Duration data{};    // from the end of the download to the end of the run
 };
 
@@ -199,7 +212,7 @@ Run runOnce(TheClock& clock, const Operation& op, const fs::path& folder, const 
     Run r{end - start, ui.messages.empty() ? "(no box)" : ui.messages.back().text};
     r.fast = wire.ping;
     r.rate = wire.fastest;
-    r.floor = wire.download + Frame::kSettle + wire.line + programming;
+    r.floor = wire.download + Frame::kSettle + wire.line + wire.waits + programming;
     r.data = end - std::max(start, wire.downloadEnd);
     for (char& c : r.verdict)
         if (c == '\r' || c == '\n')
