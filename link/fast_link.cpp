@@ -56,8 +56,10 @@ void FastLink::silent() {
 }
 
 void FastLink::waitQuiet() {
-    // A flood that never ends is not a talker: give up after a second of it.
-    const TimePoint giveUp = f_.clock().now() + 1s;
+    // A flood that never ends is not a talker: give up after a second more than the longest
+    // answer takes, which a damaged one may still be (over two seconds at 1200 baud).
+    const TimePoint giveUp =
+        f_.clock().now() + characters(kReadBlock + kAnswerHead + kAnswerCrc) + 1s;
     const Duration quiet = kTalkerIdle * 2 + characters(2);
     std::size_t seen = f_.port().inBufferCount();
     while (true) {

@@ -5,12 +5,21 @@
 // before it is sent (it was read when chosen, so the run goes on), a dump folder that fills up.
 // However a run ends, the window comes back usable and captioned as before, at most one box says
 // what happened, a target whose reset was used is not shown ready, and no file is half-written.
+//
+// Every button again through the fast protocol, where the registry gives it a fast form: with
+// a block damaged on the line either way, a talker that hangs after its download and an adapter
+// that refuses or misses the fast rates besides. The blocks are checked and answered, so a
+// damage or garbage is sent again and changes nothing; a talker that stops is told within a
+// second, never taken for a verdict.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <csignal>
 #include <map>
+#include <set>
 
+#include "fast_link.h"
+#include "sci_rates.h"
 #include "station.h"
 
 namespace kestro::sim {
@@ -32,6 +41,7 @@ const std::string kEeprom = "S107B6000102030438\r\nS9030000FC\r\n";
 const std::string kExternal = "S1078010010203045E\r\nS9030000FC\r\n";
 const std::string kRam = "S10720007E2000003A\r\nS9030000FC\r\n";
 
+// One button of each kind for the default path: the buttons of a kind share their steps.
 const Operation kOperations[] = {
     {"TestComm", Chip::E9, ""},           {"EepromCheck", Chip::E9, ""},
     {"EepromProgram", Chip::E9, kEeprom}, {"ExtEEprog", Chip::E9, kExternal},
@@ -41,24 +51,102 @@ const Operation kOperations[] = {
     {"XISDPoff", Chip::E9, ""},           {"XISFR", Chip::E9, ""},
 };
 
-enum class Fault { None, PortLost, Silent, Garbage, Break, FileGone, FolderFull };
+// The fast forms may be any button's, so each has what it needs; the others take an E9 and no
+// file. The EPROM's range is kept to one block.
+const Operation kFastSetUps[] = {
+    {"EepromProgram", Chip::E9, kEeprom},
+    {"EepromCompare", Chip::A8, kEeprom},
+    {"EpromProgram", Chip::E9_711, "S107D000A55A0F0F0B\r\nS9030000FC\r\n"},
+    {"EpromCompare", Chip::E9_711, "S107D000FFFFFFFF2C\r\nS9030000FC\r\n"},
+    {"EpromCheck", Chip::E9_711, ""},
+    {"ExtEEprog", Chip::E9, kExternal},
+    {"ExtEEcomp", Chip::E9, kExternal},
+    {"Xiprog", Chip::E9, "S107E400010203040A\r\nS9030000FC\r\n"},
+    {"Xicomp", Chip::E9, "S107E400FFFFFFFF18\r\nS9030000FC\r\n"},
+    {"EepromErase", Chip::E2_811, ""},
+    {"ExtRam", Chip::A8, kRam},
+};
 
-constexpr const char* kFaultNames[] = {"none",  "port lost", "silent target", "garbage",
-                                       "break", "file gone", "folder full"};
+struct Case {
+    Operation op;
+    bool fast;
+};
 
-// When the program wrote to the port: the first write of each burst begins a step.
+// The default path's buttons, then every button the program has through the fast protocol:
+// which of them has a fast form is the registry's answer when it runs.
+std::vector<Case> cases() {
+    std::vector<Case> all;
+    for (const Operation& op : kOperations)
+        all.push_back({op, false});
+    using Unit = std::vector<ops::ButtonOperation> (*)();
+    for (Unit unit :
+         {ops::commTestOperations, ops::statusCheckOperations, ops::programCompareOperations,
+          ops::eepromEraseOperations, ops::configOperations, ops::ramDownloadOperations,
+          ops::memoryDumpOperations, ops::xicorOperations})
+        for (const ops::ButtonOperation& b : unit()) {
+            Operation op{nullptr, Chip::E9, ""};
+            for (const Operation& s : kFastSetUps)
+                if (b.button == s.button)
+                    op = s;
+            op.button = b.button.data();
+            all.push_back({op, true});
+        }
+    return all;
+}
+
+enum class Fault {
+    None,
+    PortLost,
+    Silent,
+    Garbage,
+    Break,
+    FileGone,
+    FolderFull,
+    // The fast protocol's own
+    DamagedRequest,  // a byte more in a request, as noise on the line makes one
+    DamagedAnswer,   // and in an answer
+    Hung,            // the talker stops: its RAM overwritten by branches to themselves
+    RateRefused,     // the adapter sets no rate but 1200
+    RateOff,         // the adapter sets every fast rate 6 % low, beyond the SCI's tolerance
+};
+
+constexpr const char* kFaultNames[] = {"none",        "port lost",       "silent target",
+                                       "garbage",     "break",           "file gone",
+                                       "folder full", "damaged request", "damaged answer",
+                                       "hung talker", "rates refused",   "rates off"};
+
+// When the program wrote to the port: the first write of each burst begins a step, and once the
+// fast protocol's first request (the ping after the download) has gone, every request does. A
+// fault comes within the step's first character. Also at which rates bytes went.
 struct Steps : PortTrace {
-    explicit Steps(const VirtualClock& clock) : clock(clock) {}
-    void sent(ByteView) override {
-        if (starts.empty() || clock.now() - last > 20ms)
-            starts.push_back(clock.now());
+    Steps(const VirtualClock& clock, const SerialPort& port) : clock(clock), port(port) {}
+    void sent(ByteView bytes) override {
+        if (starts.empty() || ping || clock.now() - last > 20ms)
+            starts.push_back(clock.now() +
+                             std::min<Duration>(1ms, characterTime(port.settings().baud) / 2));
         last = clock.now();
+        rates.insert(port.settings().baud);
+        wire.insert(wire.end(), bytes.begin(), bytes.end());
+        if (!ping && wire.size() >= kPing.size() &&
+            std::equal(kPing.begin(), kPing.end(),
+                       wire.end() - static_cast<std::ptrdiff_t>(kPing.size())))
+            ping = starts.back();
     }
     void received(ByteView) override {}
     void breakReceived() override {}
+    void rateChanged(int, int inForce, bool) override {
+        if (onRate)
+            onRate(inForce);
+    }
+    std::function<void(int)> onRate;
     const VirtualClock& clock;
-    std::vector<TimePoint> starts;
+    const SerialPort& port;
+    std::vector<TimePoint> starts;  // where a fault comes in each step
     TimePoint last{};
+    std::set<int> rates;
+    Bytes wire;
+    std::optional<TimePoint> ping;  // the step that began with it
+    const Bytes kPing = fast::request(fast::kPing, 0, 0);
 };
 
 // The dump folder fills up: every file the process writes stops at a few bytes.
@@ -76,6 +164,7 @@ struct FullDisk {
 
 struct Outcome {
     std::vector<Message> boxes;
+    TimePoint ended{};
     std::string caption;
     bool ready = false;
     bool disconnected = false;
@@ -84,10 +173,13 @@ struct Outcome {
     std::string upload;               // the dump folder's upload.s19 afterwards
     std::string damaged;              // and a damaged dump written beside it
     std::vector<std::string> strays;  // anything else left in the dump folder
+    std::set<int> rates;              // at which the program sent
+    std::optional<TimePoint> ping;    // the fast protocol's first step
 };
 
-Outcome runWith(const Operation& op, Fault fault, TimePoint at) {
+Outcome runWith(const Operation& op, bool fast, Fault fault, TimePoint at) {
     Station s(op.chip);
+    s.board.setProgrammingVoltage(true);
     const fs::path file = op.file.empty() ? fs::path() : s.file(op.file);
     const fs::path dumps = s.dir.path / "dumps";
     fs::create_directories(dumps);
@@ -96,10 +188,21 @@ Outcome runWith(const Operation& op, Fault fault, TimePoint at) {
     inputs.dumpBegin = "B600";
     inputs.dumpEnd = "B6FF";
     inputs.dumpFolder = dumps;
+    inputs.epromBegin = "D000";
+    inputs.epromEnd = "D0FF";
+    inputs.fast = fast;
+    if (fault == Fault::RateRefused)
+        s.port.setAdapter(
+            [](int asked) { return asked == 1200 ? std::optional(asked) : std::nullopt; });
+    if (fault == Fault::RateOff)
+        s.port.setAdapter([](int asked) { return asked == 1200 ? asked : asked / 100 * 94; });
 
-    Steps steps(s.clock);
+    Steps steps(s.clock, s.port);
     s.port.setTrace(&steps);
     Transmitter intruder(s.line.toPc);
+    Transmitter noise(s.line.toTarget);
+    // What the board's side sends goes at the line's rate, as the port changes it.
+    steps.onRate = [&intruder](int baud) { intruder.setBaud(baud); };
     std::function<void()> inject = [&] {
         // The boot loader's break holds the line until the host sends: what else comes from
         // the board's side follows it.
@@ -126,8 +229,31 @@ Outcome runWith(const Operation& op, Fault fault, TimePoint at) {
             case Fault::FileGone:
                 fs::remove(file);
                 break;
+            case Fault::DamagedRequest:
+                // The request being sent gets a byte more.
+                noise.setBaud(s.port.settings().baud);
+                noise.queue(Bytes{0x55});
+                break;
+            case Fault::DamagedAnswer: {
+                // Once the request has gone, a byte more where the answer comes.
+                s.clock.schedule(s.clock.now() + characterTime(s.port.settings().baud, 9),
+                                 [&intruder, &s] {
+                                     intruder.setBaud(s.port.settings().baud);
+                                     intruder.queue(Bytes{0x55});
+                                 });
+                break;
+            }
+            case Fault::Hung: {
+                s.board.catchUp();
+                auto ram = s.board.ram();
+                for (std::size_t i = 0; i < ram.size(); ++i)
+                    ram[i] = i % 2 ? 0xFE : 0x20;  // BRA * (LDX $20FE, then BRA *, when odd)
+                break;
+            }
             case Fault::None:
             case Fault::FolderFull:
+            case Fault::RateRefused:
+            case Fault::RateOff:
                 break;
         }
     };
@@ -137,6 +263,7 @@ Outcome runWith(const Operation& op, Fault fault, TimePoint at) {
         full.emplace();
     Outcome o;
     o.boxes = s.run(op.button, inputs, file);
+    o.ended = s.clock.now() - 100ms;  // the station's own wait after the job
     full.reset();
     s.port.setTrace(nullptr);
 
@@ -145,6 +272,8 @@ Outcome runWith(const Operation& op, Fault fault, TimePoint at) {
     o.disconnected = s.view.disconnected;
     o.windowEnabled = s.ui.windowEnabled();
     o.steps = steps.starts;
+    o.rates = steps.rates;
+    o.ping = steps.ping;
     o.upload = slurp(dumps / "upload.s19");
     for (const auto& e : fs::directory_iterator(dumps))
         if (e.path().filename() == "upload.damaged.s19")
@@ -154,15 +283,37 @@ Outcome runWith(const Operation& op, Fault fault, TimePoint at) {
     return o;
 }
 
-void PrintTo(const Operation& op, std::ostream* os) {
-    *os << op.button;
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.op.button << (c.fast ? " fast" : "");
 }
 
-class EveryStep : public ::testing::TestWithParam<Operation> {};
+bool sameEnd(const Outcome& a, const Outcome& b) {
+    return a.boxes == b.boxes && a.upload == b.upload && a.damaged == b.damaged &&
+           a.caption == b.caption;
+}
+
+// Whether the SCI can make the rate the PC sent at (any of its rates, the boot loader's too).
+bool sciMakes(int baud) {
+    if (withinTolerance(kSlowRate, baud) || withinTolerance(kLoaderRate, baud))
+        return true;
+    return std::any_of(std::begin(kFastRates), std::end(kFastRates),
+                       [baud](const SciRate& r) { return withinTolerance(r, baud); });
+}
+
+class EveryStep : public ::testing::TestWithParam<Case> {};
 
 TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
-    const Operation& op = GetParam();
-    const Outcome clean = runWith(op, Fault::None, TimePoint::max());
+    const Operation& op = GetParam().op;
+    const bool fast = GetParam().fast;
+    const Outcome clean = runWith(op, fast, Fault::None, TimePoint::max());
+    // The buttons that had a fast form first keep it; the registry may give any other one.
+    const std::set<std::string_view> fastFromTheStart = {
+        "DumpStart", "EepromCompare", "EpromCompare", "ExtEEcomp",
+        "Xicomp",    "EepromCheck",   "EpromCheck"};
+    if (fast && !clean.ping) {
+        ASSERT_FALSE(fastFromTheStart.contains(op.button)) << "no fast request went";
+        GTEST_SKIP() << op.button << " has no fast form";
+    }
     ASSERT_FALSE(clean.steps.empty());
     ASSERT_FALSE(clean.caption.empty());
     ASSERT_LE(clean.boxes.size(), 1u);
@@ -171,20 +322,27 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
         << clean.boxes[0].text;
 
     std::vector<std::pair<Fault, TimePoint>> runs;
-    for (const TimePoint step : clean.steps)
+    for (const TimePoint step : clean.steps) {
         for (Fault f : {Fault::PortLost, Fault::Silent, Fault::Garbage, Fault::Break})
-            runs.emplace_back(f, step + 1ms);
+            runs.emplace_back(f, step);
+        if (fast && step >= *clean.ping)
+            for (Fault f : {Fault::DamagedRequest, Fault::DamagedAnswer, Fault::Hung})
+                runs.emplace_back(f, step);
+    }
     if (!op.file.empty())
-        runs.emplace_back(Fault::FileGone, clean.steps.front() + 1ms);
+        runs.emplace_back(Fault::FileGone, clean.steps.front());
     if (std::string_view(op.button) == "DumpStart")
         runs.emplace_back(Fault::FolderFull, TimePoint::max());
+    if (fast)
+        for (Fault f : {Fault::RateRefused, Fault::RateOff})
+            runs.emplace_back(f, TimePoint::max());
 
     for (const auto& [fault, at] : runs) {
         SCOPED_TRACE(
             std::string(kFaultNames[static_cast<int>(fault)]) + " at " +
             std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(at).count()) +
             " ms");
-        const Outcome o = runWith(op, fault, at);
+        const Outcome o = runWith(op, fast, fault, at);
         EXPECT_TRUE(o.windowEnabled);
         EXPECT_EQ(o.caption, clean.caption);
         ASSERT_LE(o.boxes.size(), 1u);
@@ -203,6 +361,9 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
             EXPECT_EQ(o.upload, kPreviousDump);
             EXPECT_TRUE(o.damaged.ends_with("\r\n"));
         }
+        // Nothing goes at a rate the HC11 cannot receive.
+        for (int baud : o.rates)
+            EXPECT_TRUE(sciMakes(baud)) << baud;
 
         // A lost port, a reset under the job and a full folder are each told in a box of their
         // own; the file was read when chosen, so a file gone ends the run as it would have.
@@ -222,11 +383,37 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
             EXPECT_EQ(o.boxes[0].icon, Icon::Critical);
             EXPECT_EQ(o.upload, kPreviousDump);
         }
+
+        // Through the fast protocol a block that the line spoilt is sent again, and the run
+        // ends as the clean one; a talker that no longer answers after its download is told
+        // within a second, and nothing is written.
+        const bool spoilt = fault == Fault::Garbage || fault == Fault::DamagedRequest ||
+                            fault == Fault::DamagedAnswer;
+        const bool recovers =
+            fault == Fault::RateRefused || fault == Fault::RateOff || (spoilt && at >= *clean.ping);
+        if (fast && spoilt && at >= *clean.ping) {
+            EXPECT_GT(o.steps.size(), clean.steps.size()) << "nothing was sent again";
+        }
+        if (fast && recovers) {
+            EXPECT_TRUE(sameEnd(o, clean))
+                << (o.boxes.empty() ? "no box" : o.boxes[0].text)
+                << "; clean: " << (clean.boxes.empty() ? "no box" : clean.boxes[0].text);
+        }
+        const bool stopped = fault == Fault::Hung || (fault == Fault::Silent && at >= *clean.ping);
+        if (fast && stopped) {
+            ASSERT_EQ(o.boxes.size(), 1u);
+            const std::set<std::string> said = {
+                fast::kStoppedAnswering, "The HC11 sent nothing, so upload.s19 was not written."};
+            EXPECT_TRUE(said.contains(o.boxes[0].text)) << o.boxes[0].text;
+            EXPECT_LT(o.ended - at, 1s);
+            EXPECT_EQ(o.upload, kPreviousDump);
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Operations, EveryStep, ::testing::ValuesIn(kOperations),
-                         [](const auto& info) { return std::string(info.param.button); });
+INSTANTIATE_TEST_SUITE_P(Operations, EveryStep, ::testing::ValuesIn(cases()), [](const auto& info) {
+    return std::string(info.param.op.button) + (info.param.fast ? "_fast" : "");
+});
 
 }  // namespace
 }  // namespace kestro::sim
