@@ -112,10 +112,12 @@ void fastProgram(const Program& p, Target& target) {
             const bool inBlock = static_cast<std::uint16_t>(a.address - at) < count;
             if (a.status == fast::kNoMemory && inBlock)
                 return fail(f, p, 'V', a.address);
-            if (a.status != fast::kDone || a.address != past)
+            if (a.status != fast::kDone || a.address != past) {
+                f.ui().setProgress(std::nullopt);
                 throw LinkError(fast::kNotTheProtocol, LinkError::Ending::EndAsFrame,
                                 "The talker files in the asm folder may not belong to this "
                                 "version of Kestro.");
+            }
             i += count;
             f.ui().setProgress(
                 static_cast<int>(std::clamp<std::size_t>(i * 100 / bytes.size(), 1, 99)));

@@ -11,25 +11,22 @@
 ; Where the EEPROM is, from CONFIG as the part shows it, as eeprog decides it: nowhere while
 ; EEON (bit 0) is clear; on the 811E2 at $x800-$xFFF with x from bits 7-4; on the A8, E9 and
 ; 711E9, whose CONFIG shows bits 7-4 as 0, at $B600-$B7FF, and with bits 7-4 at 0 also at
-; $0800-$0FFF (an 811E2 with its EEPROM there, which CONFIG cannot tell apart).
+; $0800-$0FFF (an 811E2 with its EEPROM there, which CONFIG cannot tell apart). The address's
+; high byte with bits 2-0 set must equal CONFIG with bits 3-1 set: EEON clear never does, and
+; $B6-$B7 count as $08 when bits 7-4 are 0.
         .macro in_memory
-        psha
         pshx
         pula                    ; A = the address's high byte
         ins
         ldab    CONFIG
-        bitb    #0x01           ; EEON
-        beq     nomem
-        orab    #0x0F           ; B = bits 7-4, and $F
+        orab    #0x0E
         oraa    #0x01
-        cmpa    #0xB7           ; $B600-$B7FF ...
+        cmpa    #0xB7
         bne     4f
-        cmpb    #0x0F           ; ... with bits 7-4 at 0
-        beq     5f
+        ldaa    #0x08
 4:      oraa    #0x07
-        cba                     ; $x800-$xFFF with x = bits 7-4
+        cba
         bne     nomem
-5:      pula
         .endm
 
 ; A byte erase (BYTE, ERASE, EELAT) only where the value has a 1 over a 0 of the byte, then
