@@ -38,13 +38,6 @@ ops::Inputs fast() {
     return in;
 }
 
-TEST(FastProgram, TheProgrammingTalkersCrcIsTheCrc8WithPolynomial07) {
-    EXPECT_EQ(fast::crc8(bytesOf("123456789")), 0xFB);
-    const Bytes r = fast::request('W', 0xB600, 3, ByteView(Bytes(8, 0x5A)), fast::Check::Crc8);
-    EXPECT_EQ(r.size(), 13u);
-    EXPECT_EQ(fast::crc8(ByteView(r)), 0);
-}
-
 // Over old contents that differ from the file, some bytes needing an erase and some not, the
 // memory ends as the file has it on every part; the EEPROM has gone through one cycle for each
 // byte that differed and one more for each that needed a 0 turned into a 1, and no latch was
