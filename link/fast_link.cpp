@@ -36,7 +36,25 @@ std::uint16_t crc16(ByteView data, std::uint16_t crc) {
 }
 
 Bytes request(Byte command, std::uint16_t address, Byte count) {
+    return request(command, address, count, {}, Check::Crc16);
+}
+
+std::uint8_t crc8(ByteView data, std::uint8_t crc) {
+    for (Byte b : data) {
+        crc = static_cast<std::uint8_t>(crc ^ b);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<std::uint8_t>(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
+    }
+    return crc;
+}
+
+Bytes request(Byte command, std::uint16_t address, Byte count, ByteView data, Check check) {
     Bytes r{command, static_cast<Byte>(address >> 8), static_cast<Byte>(address), count};
+    r.insert(r.end(), data.begin(), data.end());
+    if (check == Check::Crc8) {
+        r.push_back(crc8(ByteView(r)));
+        return r;
+    }
     const std::uint16_t crc = crc16(ByteView(r));
     r.push_back(static_cast<Byte>(crc >> 8));
     r.push_back(static_cast<Byte>(crc));
@@ -88,8 +106,9 @@ FastLink::Outcome FastLink::receive(std::size_t dataBytes, Duration firstByteLim
                                     Answer& answer) {
     Bytes got;
     Duration limit = firstByteLimit;
+    const std::size_t check = check_ == Check::Crc8 ? 1 : kAnswerCrc;
     while (true) {
-        std::size_t need = kAnswerHead + kAnswerCrc;
+        std::size_t need = kAnswerHead + check;
         if (!got.empty() && got[0] == kDone)
             need += dataBytes;
         if (got.size() >= need)
@@ -110,19 +129,27 @@ FastLink::Outcome FastLink::receive(std::size_t dataBytes, Duration firstByteLim
         // Once the talker has begun, the rest follows at the line's pace.
         limit = characters(need - std::min(need, got.size()) + 2) + kTurnaround;
     }
-    const std::size_t length = kAnswerHead + kAnswerCrc + (got[0] == kDone ? dataBytes : 0);
-    const bool known = got[0] == kDone || got[0] == kDamaged || got[0] == kUnknown;
-    if (!known || got.size() != length || crc16(ByteView(got)) != 0)
+    const std::size_t length = kAnswerHead + check + (got[0] == kDone ? dataBytes : 0);
+    const bool known =
+        got[0] == kDone || got[0] == kDamaged || got[0] == kUnknown || got[0] == kNoMemory;
+    const bool checked =
+        check_ == Check::Crc8 ? crc8(ByteView(got)) == 0 : crc16(ByteView(got)) == 0;
+    if (!known || got.size() != length || !checked)
         return Outcome::Damaged;
     answer.status = got[0];
     answer.address = static_cast<std::uint16_t>(got[1] << 8 | got[2]);
-    answer.data.assign(got.begin() + kAnswerHead, got.end() - kAnswerCrc);
+    answer.data.assign(got.begin() + kAnswerHead, got.end() - static_cast<std::ptrdiff_t>(check));
     return Outcome::Good;
 }
 
 Answer FastLink::exchange(Byte command, std::uint16_t address, Byte count, std::size_t dataBytes,
                           Duration chipTime) {
-    const Bytes req = request(command, address, count);
+    return exchange(command, address, count, {}, dataBytes, chipTime);
+}
+
+Answer FastLink::exchange(Byte command, std::uint16_t address, Byte count, ByteView data,
+                          std::size_t dataBytes, Duration chipTime) {
+    const Bytes req = request(command, address, count, data, check_);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         f_.port().discardInput();
         f_.send(ByteView(req));
@@ -148,7 +175,7 @@ Answer FastLink::exchange(Byte command, std::uint16_t address, Byte count, std::
 }
 
 bool FastLink::ping() {
-    const Bytes req = request(kPing, 0, 0);
+    const Bytes req = request(kPing, 0, 0, {}, check_);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         f_.port().discardInput();
         f_.send(ByteView(req));

@@ -16,6 +16,16 @@ std::uint16_t crc16(ByteView data, std::uint16_t crc = 0xFFFF);
 // A request: command, address (high byte first), count, CRC.
 Bytes request(Byte command, std::uint16_t address, Byte count);
 
+// The programming talkers' check: CRC-8 with polynomial $07, initial value $FF, most
+// significant bit first, nothing XORed at the end; a block followed by it gives 0.
+std::uint8_t crc8(ByteView data, std::uint8_t crc = 0xFF);
+
+// Which check a talker's blocks carry: the programming talkers have room for a CRC-8 only.
+enum class Check { Crc16, Crc8 };
+
+// A request with data bytes after the count, and the check given.
+Bytes request(Byte command, std::uint16_t address, Byte count, ByteView data, Check check);
+
 // The fast talkers' commands and answers (docs/fast-protocol.md).
 inline constexpr Byte kPing = 'P';
 inline constexpr Byte kRead = 'R';      // through the expanded bus
@@ -24,6 +34,8 @@ inline constexpr Byte kRate = 'B';      // count: the new BAUD value
 inline constexpr Byte kDone = 'K';
 inline constexpr Byte kDamaged = 'N';
 inline constexpr Byte kUnknown = 'U';
+inline constexpr Byte kWrite = 'W';     // program count of the data bytes from the address on
+inline constexpr Byte kNoMemory = 'V';  // (W) no memory of the kind there, or no read-back
 
 // How a fast job that failed on the line ends, as the user is told it.
 inline constexpr const char* kStoppedAnswering = "The HC11 stopped answering.";
@@ -54,7 +66,7 @@ class FastLink {
     // A read's blocks.
     static constexpr std::size_t kReadBlock = 256;
 
-    explicit FastLink(Frame& f) : f_(f) {}
+    explicit FastLink(Frame& f, Check check = Check::Crc16) : f_(f), check_(check) {}
 
     // Whether the talker answers at all: false when nothing came back to a ping.
     bool ping();
@@ -71,6 +83,9 @@ class FastLink {
     // what the talker spends before it answers.
     Answer exchange(Byte command, std::uint16_t address, Byte count, std::size_t dataBytes,
                     Duration chipTime = {});
+    // The same with data bytes sent after the count.
+    Answer exchange(Byte command, std::uint16_t address, Byte count, ByteView data,
+                    std::size_t dataBytes, Duration chipTime);
 
     // What the PC listens at 1200 after B, beyond the talker's idle time and three characters,
     // for an N that says the talker did not take it: an adapter's latency.
@@ -91,6 +106,7 @@ class FastLink {
     [[noreturn]] void silent();
 
     Frame& f_;
+    Check check_;
 };
 
 }  // namespace kestro::fast

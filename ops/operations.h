@@ -55,7 +55,8 @@ std::vector<ButtonOperation> memoryDumpOperations();
 std::vector<ButtonOperation> xicorOperations();
 // The operations that the fast protocol serves, by unit; run when Inputs::fast is set. A
 // button without a fast form runs the default path.
-std::vector<ButtonOperation> fastReadOperations();  // dump, compares, status checks
+std::vector<ButtonOperation> fastReadOperations();     // dump, compares, status checks
+std::vector<ButtonOperation> fastProgramOperations();  // internal EEPROM, 711E9 EPROM
 
 // The command message of the talkers that take an address range: "P", "P", "U", begin, "V",
 // end, "W", each item written on its own.
@@ -65,6 +66,10 @@ void sendRangeCommand(Frame& f, const std::string& begin, const std::string& end
 // the target: the S-records to send, or nullopt when the user cancelled (the run has then
 // ended). Exactly what was checked is sent, whatever happens to the file afterwards.
 std::optional<std::string> chooseSRecordFile(Frame& f);
+
+// What the default path's programming talker of button says went wrong and where, from its
+// reply ("V B612"): the reason the CLI adds to the failure box.
+std::string programFailureReason(std::string_view button, const std::string& reply);
 
 // The S-records to send for a user's file as read: an S-record file as it stands, an Intel HEX
 // or ELF file (told apart by their content) as S1 records in address order. Throws the

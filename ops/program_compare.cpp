@@ -123,6 +123,13 @@ void programOrCompare(const Member& m, Target& target) {
 
 }  // namespace
 
+std::string programFailureReason(std::string_view button, const std::string& reply) {
+    for (const Member& m : kMembers)
+        if (m.button == button && m.letters != nullptr)
+            return failureReason(*m.letters, reply);
+    return "the talker answered \"" + reply + "\"";
+}
+
 std::vector<ButtonOperation> programCompareOperations() {
     std::vector<ButtonOperation> ops;
     for (const Member& m : kMembers)

@@ -1,0 +1,140 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Programming the internal EEPROM and the 711E9's EPROM through the fast protocol
+// (docs/fast-protocol.md, W): the file's bytes in file order, in blocks of up to 8 that follow
+// on from each other, with the default path's verdicts. The PC refuses the talker's own RAM
+// and the register block (A) as the default talkers do; the talker checks every other address
+// for its memory before it sets a latch (V), erases only where a 0 must become a 1, and reads
+// every byte it wrote back.
+#include <algorithm>
+#include <cstdio>
+
+#include "fast_start.h"
+#include "hex_digit.h"
+#include "operations.h"
+
+namespace kestro::ops {
+
+namespace {
+
+constexpr std::size_t kBlock = 8;
+
+struct Program {
+    std::string_view button;
+    const char* talker;
+    const char* title;
+    const char* success;
+    const char* failure;
+    // The longest a byte can take on the chip: the talker's answer comes after this for each.
+    Duration perByte;
+};
+
+// An EEPROM byte: an erase and a programming cycle of 10.56 ms; an EPROM byte 2.11 ms.
+constexpr Program kPrograms[] = {
+    {"EepromProgram", "fastee.S19", "Eeprom", "Eeprom is program", "Error in Eeprom", 22ms},
+    {"EpromProgram", "fastep.S19", "Eprom", "Eprom is program", "Error in Eprom", 3ms},
+};
+
+struct FileByte {
+    std::uint16_t address;
+    Byte value;
+};
+
+// The data bytes of a checked S-record file in the order the default talkers take them: S1
+// records only, nothing after S9; a record that runs past $FFFF wraps to $0000.
+std::vector<FileByte> fileBytes(std::string_view text) {
+    std::vector<FileByte> bytes;
+    while (!text.empty()) {
+        const auto eol = text.find('\n');
+        const std::string_view line = text.substr(0, eol);
+        text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
+        if (line.starts_with("S9"))
+            break;
+        if (!line.starts_with("S1") || line.size() < 10)
+            continue;
+        auto byteAt = [&line](std::size_t i) {
+            return static_cast<Byte>(formats::hexDigitValue(line[2 + 2 * i]) * 16 +
+                                     formats::hexDigitValue(line[3 + 2 * i]));
+        };
+        const std::size_t count = byteAt(0);
+        const auto address = static_cast<unsigned>(byteAt(1) << 8 | byteAt(2));
+        for (std::size_t i = 3; i < count; ++i)
+            bytes.push_back({static_cast<std::uint16_t>(address + i - 3), byteAt(i)});
+    }
+    return bytes;
+}
+
+// The talker's own RAM ($0000-$01FF, the internal RAM of every part) and the register block,
+// which the default programming talkers refuse.
+bool refused(std::uint16_t a) {
+    return a < 0x0200 || (a >= 0x1000 && a < 0x1040);
+}
+
+void fail(Frame& f, const Program& p, char letter, std::uint16_t address) {
+    char reply[8];
+    std::snprintf(reply, sizeof reply, "%c %04X", letter, static_cast<unsigned>(address));
+    f.ui().setProgress(std::nullopt);
+    Message failed{p.failure, p.title, Icon::Information};
+    failed.reason = programFailureReason(p.button, reply);
+    f.ui().message(failed);
+    f.finish();
+}
+
+void fastProgram(const Program& p, Target& target) {
+    Frame::run(target, std::string(p.button), "Program", [&p](Frame& f) {
+        if (!f.begin())
+            return;
+        const auto file = chooseSRecordFile(f);
+        if (!file)
+            return;
+        fast::FastLink link(f, fast::Check::Crc8);
+        if (!startFastTalker(f, link, p.talker))
+            fastTalkerNeverAnswered();
+        const std::vector<FileByte> bytes = fileBytes(*file);
+        f.ui().setProgress(1);
+        for (std::size_t i = 0; i < bytes.size();) {
+            const std::uint16_t at = bytes[i].address;
+            if (refused(at))
+                return fail(f, p, 'A', at);
+            // A block: bytes that follow on from each other, none refused.
+            Bytes data{bytes[i].value};
+            while (data.size() < kBlock && i + data.size() < bytes.size()) {
+                const FileByte& b = bytes[i + data.size()];
+                if (b.address != static_cast<std::uint16_t>(at + data.size()) || refused(b.address))
+                    break;
+                data.push_back(b.value);
+            }
+            const auto count = static_cast<Byte>(data.size());
+            const std::uint16_t past = static_cast<std::uint16_t>(at + count);
+            data.resize(kBlock, 0xFF);
+            const fast::Answer a =
+                link.exchange(fast::kWrite, at, count, ByteView(data), 0, p.perByte * count);
+            // V names a byte of the block; K the address past its last.
+            const bool inBlock = static_cast<std::uint16_t>(a.address - at) < count;
+            if (a.status == fast::kNoMemory && inBlock)
+                return fail(f, p, 'V', a.address);
+            if (a.status != fast::kDone || a.address != past) {
+                f.ui().setProgress(std::nullopt);
+                throw LinkError(fast::kNotTheProtocol, LinkError::Ending::EndAsFrame,
+                                "The talker files in the asm folder may not belong to this "
+                                "version of Kestro.");
+            }
+            i += count;
+            f.ui().setProgress(
+                static_cast<int>(std::clamp<std::size_t>(i * 100 / bytes.size(), 1, 99)));
+        }
+        f.ui().setProgress(std::nullopt);
+        f.ui().message({p.success, p.title, Icon::Information});
+        f.finish();
+    });
+}
+
+}  // namespace
+
+std::vector<ButtonOperation> fastProgramOperations() {
+    std::vector<ButtonOperation> ops;
+    for (const Program& p : kPrograms)
+        ops.push_back({p.button, [&p](Target& t, const Inputs&) { fastProgram(p, t); }});
+    return ops;
+}
+
+}  // namespace kestro::ops

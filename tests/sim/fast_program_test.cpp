@@ -1,0 +1,263 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Programming the internal EEPROM and the 711E9's EPROM through the fast protocol, against the
+// virtual board in virtual time: the memory ends as the file has it, erased only where a 0 had
+// to become a 1, the default path's verdicts, damaged blocks and a talker gone silent.
+#include <gtest/gtest.h>
+
+#include "fast_link.h"
+#include "srecords.h"
+#include "station.h"
+
+namespace kestro::sim {
+namespace {
+
+using kestro::testing::srecords;
+using station::Station;
+
+Bytes pattern(std::size_t n, unsigned seed) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<Byte>((i * 29 + seed * 13) ^ (i >> 2) ^ seed);
+    return b;
+}
+
+std::vector<Message> says(const char* text, const char* title) {
+    return {Message{text, title, Icon::Information}};
+}
+
+// The cells behind an address: the EEPROM's (wherever CONFIG puts it) or the EPROM's.
+std::uint8_t* cells(Board& b, std::uint16_t address) {
+    if (address >= 0xD000 && b.epromDevice() != nullptr && (address & 0xF800) != b.eepromBase())
+        return b.epromDevice()->array().data() + (address - 0xD000);
+    return b.eeprom().array().data() + (address - b.eepromBase());
+}
+
+ops::Inputs fast() {
+    ops::Inputs in;
+    in.fast = true;
+    return in;
+}
+
+// Over old contents that differ from the file, some bytes needing an erase and some not, the
+// memory ends as the file has it on every part; the EEPROM has gone through one cycle for each
+// byte that differed and one more for each that needed a 0 turned into a 1, and no latch was
+// set where no memory of its kind is.
+TEST(FastProgram, ProgramsOverOldContentsAndErasesOnlyWhereNeeded) {
+    struct Case {
+        const char* what;
+        Chip chip;
+        const char* button;
+        std::uint16_t address;
+        int config;  // the CONFIG cell before the reset; -1: the factory's
+        const char* success;
+        const char* title;
+    };
+    const Case cases[] = {
+        {"A8", Chip::A8, "EepromProgram", 0xB600, -1, "Eeprom is program", "Eeprom"},
+        {"E9", Chip::E9, "EepromProgram", 0xB7C3, -1, "Eeprom is program", "Eeprom"},
+        {"711E9 EEPROM", Chip::E9_711, "EepromProgram", 0xB650, -1, "Eeprom is program", "Eeprom"},
+        {"711E9 EPROM", Chip::E9_711, "EpromProgram", 0xFFC0, -1, "Eprom is program", "Eprom"},
+        {"811E2 at $F800", Chip::E2_811, "EepromProgram", 0xFA05, -1, "Eeprom is program",
+         "Eeprom"},
+        {"811E2 at $0800", Chip::E2_811, "EepromProgram", 0x0C11, 0x0F, "Eeprom is program",
+         "Eeprom"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Station s(c.chip);
+        s.board.setProgrammingVoltage(true);
+        if (c.config >= 0) {
+            s.board.eeprom().setConfigCell(static_cast<Byte>(c.config));
+            s.board.resetBootstrap();
+        }
+        const bool eprom = std::string_view(c.button) == "EpromProgram";
+        const Bytes data = pattern(61, 2);
+        const Bytes old = eprom ? Bytes(data.size(), 0xFF) : pattern(data.size(), 7);
+        std::size_t cycles = 0;
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            cells(s.board, static_cast<std::uint16_t>(c.address + i))[0] = old[i];
+            cycles += (data[i] != old[i]) + ((data[i] & ~old[i]) != 0);
+        }
+        // Records of 13 bytes: the blocks do not follow the records.
+        const auto file = s.file(srecords(c.address, data, 13));
+        const int before = s.board.eeprom().cyclesCompleted();
+        EXPECT_EQ(s.run(c.button, fast(), file), says(c.success, c.title));
+        for (std::size_t i = 0; i < data.size(); ++i)
+            ASSERT_EQ(cells(s.board, static_cast<std::uint16_t>(c.address + i))[0], data[i]) << i;
+        if (!eprom) {
+            EXPECT_EQ(s.board.eeprom().cyclesCompleted() - before, static_cast<int>(cycles));
+        }
+        EXPECT_EQ(s.board.eeprom().strayPulses(), 0);
+        EXPECT_TRUE(s.ui.windowEnabled());
+    }
+}
+
+// Where the default path refuses a byte or finds no memory of the kind, the fast path gives
+// the same boxes and the same letters with the same addresses, and sets no latch there.
+TEST(FastProgram, GivesTheDefaultPathsVerdicts) {
+    struct Case {
+        const char* what;
+        Chip chip;
+        const char* button;
+        std::uint16_t address;
+        int config;
+        bool voltage;
+        const char* reason;  // the start of the reason, with the address
+    };
+    const Case cases[] = {
+        {"the talker's RAM", Chip::A8, "EepromProgram", 0x01F8, -1, true, "$01F8 is the"},
+        {"into the registers", Chip::E2_811, "EepromProgram", 0x0FFC, 0x0F, true, "$1000 is the"},
+        {"no EEPROM there", Chip::E9, "EepromProgram", 0xC000, -1, true, "$C000 did not"},
+        {"past the EEPROM's end", Chip::A8, "EepromProgram", 0xB7FC, -1, true, "$B800 did not"},
+        {"EEON clear", Chip::A8, "EepromProgram", 0xB600, 0x0C, true, "$B600 did not"},
+        {"811E2 EEPROM elsewhere", Chip::E2_811, "EepromProgram", 0xB600, -1, true,
+         "$B600 did not"},
+        {"EPROM without voltage", Chip::E9_711, "EpromProgram", 0xD000, -1, false, "$D000 did not"},
+        {"no EPROM on the E9", Chip::E9, "EpromProgram", 0xE000, -1, true, "$E000 did not"},
+        {"EPROM below $D000", Chip::E9_711, "EpromProgram", 0xCFFC, -1, true, "$CFFC did not"},
+        {"EPROM bit back to 1", Chip::E9_711, "EpromProgram", 0xD100, -1, true, "$D100 did not"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Message> shown[2];
+        for (bool isFast : {false, true}) {
+            Station s(c.chip);
+            s.board.setProgrammingVoltage(c.voltage);
+            if (c.config >= 0)
+                s.board.eeprom().setConfigCell(static_cast<Byte>(c.config));
+            if (s.board.epromDevice() != nullptr)
+                s.board.epromDevice()->array()[0x100] = 0x00;
+            ops::Inputs in;
+            in.fast = isFast;
+            shown[isFast] = s.run(c.button, in, s.file(srecords(c.address, pattern(8, 5))));
+            EXPECT_EQ(s.board.eeprom().strayPulses(), 0);
+        }
+        ASSERT_EQ(shown[true].size(), 1u);
+        EXPECT_EQ(shown[true], shown[false]);
+        EXPECT_EQ(shown[true][0].reason.rfind(c.reason, 0), 0u) << shown[true][0].reason;
+    }
+}
+
+// The PC's port with a line that changes a bit of chosen programming requests or of the
+// answers to them, or stops passing answers on from one of them.
+class FaultyPort final : public SerialPort {
+  public:
+    explicit FaultyPort(SerialPort& inner) : inner_(inner) {}
+    int requests = 0;  // W requests sent
+    std::set<int> damageRequests, damageAnswers;
+    int deafFrom = 0;
+    TimePoint deafSince{};
+    const Clock* clock = nullptr;
+
+    void setCommPort(int n) override { inner_.setCommPort(n); }
+    int commPort() const override { return inner_.commPort(); }
+    std::string deviceName(int n) const override { return inner_.deviceName(n); }
+    PortError setSettings(std::string_view s) override { return inner_.setSettings(s); }
+    LineSettings settings() const override { return inner_.settings(); }
+    PortError open() override { return inner_.open(); }
+    void close() override { inner_.close(); }
+    bool isOpen() const override { return inner_.isOpen(); }
+    PortError failure() const override { return inner_.failure(); }
+    PortError output(ByteView bytes) override {
+        Bytes b(bytes.begin(), bytes.end());
+        if (!b.empty() && b[0] == fast::kWrite && b.size() == 13) {
+            ++requests;
+            if (damageRequests.contains(requests))
+                b[6] ^= 0x08;
+            damageAnswer_ = damageAnswers.contains(requests);
+            if (requests == deafFrom)
+                deafSince = clock->now();
+        }
+        return inner_.output(ByteView(b));
+    }
+    std::size_t outBufferCount() override { return inner_.outBufferCount(); }
+    std::size_t outBufferSize() const override { return inner_.outBufferSize(); }
+    void discardOutput() override { inner_.discardOutput(); }
+    Bytes input() override {
+        Bytes b = inner_.input();
+        if (deaf())
+            return {};
+        if (damageAnswer_ && !b.empty()) {
+            b.back() ^= 0x01;
+            damageAnswer_ = false;
+        }
+        return b;
+    }
+    std::size_t inBufferCount() override { return deaf() ? 0 : inner_.inBufferCount(); }
+    void discardInput() override { inner_.discardInput(); }
+    void setInputLen(std::size_t n) override { inner_.setInputLen(n); }
+    void setListener(PortListener* l) override { inner_.setListener(l); }
+
+  private:
+    bool deaf() const { return deafFrom != 0 && requests >= deafFrom; }
+    SerialPort& inner_;
+    bool damageAnswer_ = false;
+};
+
+struct FaultyStation {
+    explicit FaultyStation(Chip chip) : board(clock, line, BoardOptions{chip}) {
+        inner.attach(1, line);
+        port.clock = &clock;
+        port.setListener(&link);
+        link.startupSearch();
+    }
+    std::vector<Message> run(const std::string& file) {
+        board.resetBootstrap();
+        clock.advance(std::chrono::milliseconds(100));
+        ui.chooserAnswer = dir.write("prog.s19", file).string();
+        ops::operationFor("EepromProgram")(target, fast());
+        clock.advance(std::chrono::milliseconds(100));
+        board.catchUp();
+        return ui.messages;
+    }
+    VirtualClock clock;
+    VirtualLine line{clock};
+    VirtualPort inner{clock};
+    FaultyPort port{inner};
+    LinkState link{port, clock, clock};
+    Board board;
+    kestro::testing::RecordingUi ui;
+    Target target{link, ui, KESTRO_TALKER_DIR};
+    kestro::testing::ScratchDir dir;
+};
+
+// A damaged request or answer is sent again and the memory still ends as the file has it (a
+// request sent again after its bytes were written does no harm); one damaged every time ends
+// the job after a bounded number of tries; a talker that falls silent is an error within a
+// second, never a success.
+TEST(FastProgram, DamagedBlocksAreSentAgainAndSilenceIsAnError) {
+    struct Case {
+        const char* what;
+        std::set<int> damageRequests, damageAnswers;
+        int deafFrom;
+        const char* says;
+        int requests;
+    };
+    const Case cases[] = {
+        {"damaged once each way", {2}, {3}, 0, "Eeprom is program", 6},
+        {"damaged every time", {2, 3, 4, 5}, {}, 0, fast::kDamagedTooOften, 5},
+        {"silent", {}, {}, 3, fast::kStoppedAnswering, 3},
+    };
+    const Bytes data = pattern(32, 9);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FaultyStation s(Chip::A8);
+        s.port.damageRequests = c.damageRequests;
+        s.port.damageAnswers = c.damageAnswers;
+        s.port.deafFrom = c.deafFrom;
+        const auto shown = s.run(srecords(0xB600, data));
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, c.says);
+        EXPECT_EQ(s.port.requests, c.requests);
+        EXPECT_TRUE(s.ui.windowEnabled());
+        if (c.deafFrom == 0 && c.damageRequests.size() == 1) {
+            EXPECT_TRUE(std::equal(data.begin(), data.end(), s.board.eeprom().array().begin()));
+        }
+        if (c.deafFrom != 0) {
+            EXPECT_LT(s.clock.now() - s.port.deafSince, 1s);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestro::sim
