@@ -36,7 +36,12 @@ std::uint16_t crc16(ByteView data, std::uint16_t crc) {
 }
 
 Bytes request(Byte command, std::uint16_t address, Byte count) {
+    return request(command, address, count, {});
+}
+
+Bytes request(Byte command, std::uint16_t address, Byte count, ByteView data) {
     Bytes r{command, static_cast<Byte>(address >> 8), static_cast<Byte>(address), count};
+    r.insert(r.end(), data.begin(), data.end());
     const std::uint16_t crc = crc16(ByteView(r));
     r.push_back(static_cast<Byte>(crc >> 8));
     r.push_back(static_cast<Byte>(crc));
@@ -109,7 +114,8 @@ FastLink::Outcome FastLink::receive(std::size_t dataBytes, Duration firstByteLim
         limit = characters(need - std::min(need, got.size()) + 2) + kTurnaround;
     }
     const std::size_t length = kAnswerHead + kAnswerCrc + (got[0] == kDone ? dataBytes : 0);
-    const bool known = got[0] == kDone || got[0] == kDamaged || got[0] == kUnknown;
+    const bool known =
+        got[0] == kDone || got[0] == kDamaged || got[0] == kUnknown || got[0] == kNoMemory;
     if (!known || got.size() != length || crc16(ByteView(got)) != 0)
         return Outcome::Damaged;
     answer.status = got[0];
@@ -120,7 +126,12 @@ FastLink::Outcome FastLink::receive(std::size_t dataBytes, Duration firstByteLim
 
 Answer FastLink::exchange(Byte command, std::uint16_t address, Byte count, std::size_t dataBytes,
                           Duration chipTime) {
-    const Bytes req = request(command, address, count);
+    return exchange(command, address, count, {}, dataBytes, chipTime);
+}
+
+Answer FastLink::exchange(Byte command, std::uint16_t address, Byte count, ByteView data,
+                          std::size_t dataBytes, Duration chipTime) {
+    const Bytes req = request(command, address, count, data);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         f_.port().discardInput();
         f_.send(ByteView(req));

@@ -14,6 +14,8 @@ std::uint16_t crc16(ByteView data, std::uint16_t crc = 0xFFFF);
 
 // A request: command, address (high byte first), count, CRC.
 Bytes request(Byte command, std::uint16_t address, Byte count);
+// A request with data bytes after the count.
+Bytes request(Byte command, std::uint16_t address, Byte count, ByteView data);
 
 // The fast talkers' commands and answers (docs/fast-protocol.md).
 inline constexpr Byte kPing = 'P';
@@ -22,6 +24,9 @@ inline constexpr Byte kReadChip = 'I';  // the chip's own memories alone
 inline constexpr Byte kDone = 'K';
 inline constexpr Byte kDamaged = 'N';
 inline constexpr Byte kUnknown = 'U';
+inline constexpr Byte kWrite = 'W';     // program count of the data bytes from the address on
+inline constexpr Byte kNoMemory = 'V';  // (W) no memory of the kind there, or no read-back
+inline constexpr Byte kStore = 'S';     // (fastxi) write bytes back to back, then read 8
 
 // How a fast job that failed on the line ends, as the user is told it.
 inline constexpr const char* kStoppedAnswering = "The HC11 stopped answering.";
@@ -65,6 +70,9 @@ class FastLink {
     // what the talker spends before it answers.
     Answer exchange(Byte command, std::uint16_t address, Byte count, std::size_t dataBytes,
                     Duration chipTime = {});
+    // The same with data bytes sent after the count.
+    Answer exchange(Byte command, std::uint16_t address, Byte count, ByteView data,
+                    std::size_t dataBytes, Duration chipTime);
 
   private:
     enum class Outcome { Good, Damaged, Silent };
