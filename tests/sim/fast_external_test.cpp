@@ -59,7 +59,7 @@ class Line final : public SerialPort {
         Bytes b = inner_.input();
         if (deaf())
             return {};
-        if (requests == damageAnswer && !b.empty() && !damaged_) {
+        if (damageAnswer != 0 && requests == damageAnswer && !b.empty() && !damaged_) {
             b.back() ^= 0x01;
             damaged_ = true;
         }
@@ -244,7 +244,7 @@ TEST(FastExternalLine, DamagedBlocksAreSentAgainAndSilenceIsAnError) {
         const char* says;
     };
     const Case cases[] = {
-        {"ExtEEprog", 3, 0, 0, "Eprom is program"},
+        {"ExtEEprog", 6, 0, 0, "Eprom is program"},  // the last W
         {"ExtEEprog", 0, 4, 0, "Eprom is program"},
         {"ExtEEprog", 0, 0, 3, "The HC11 stopped answering."},
         {"ExtEEprog", 0, 0, 1, "The HC11 stopped answering."},
@@ -273,9 +273,31 @@ TEST(FastExternalLine, DamagedBlocksAreSentAgainAndSilenceIsAnError) {
         if (c.deafFrom) {
             EXPECT_LT(s.clock.now() - s.port.deafSince - 100ms, 1s);
         } else if (c.says) {
-            EXPECT_EQ(Bytes(s.cells(false).begin(), s.cells(false).begin() + 40), data);
+            Bytes expected = data;
+            expected.resize(64, 0xFF);  // and nothing written past the file
+            EXPECT_EQ(Bytes(s.cells(false).begin(), s.cells(false).begin() + 64), expected);
         }
         EXPECT_TRUE(s.ui.windowEnabled());
+    }
+}
+
+// One image serves every part: the 256-byte parts take the talkers' last fill byte and their
+// smaller RAM.
+TEST(FastExternalParts, ProgramAndRegistersOnEveryPart) {
+    for (Chip chip : {Chip::A8, Chip::E9_711, Chip::E2_811}) {
+        SCOPED_TRACE(variant(chip).name);
+        Station s(chip);
+        const Bytes data = pattern(16, 9);
+        const fs::path file = s.dir.write("prog.s19", srecords(0x9FF0, data, 16));
+        const auto shown = s.run("ExtEEprog", true, {}, file);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, "Eprom is program");
+        EXPECT_EQ(Bytes(s.cells(false).begin() + 0x1FF0, s.cells(false).end()),
+                  Bytes(data.begin(), data.begin() + 16));
+        ops::Inputs in;
+        in.bpr[7] = true;
+        EXPECT_EQ(s.run("XIBPR", true, in), std::vector<Message>{});
+        EXPECT_EQ(s.board.devices().companion().stored().bpr, 0x80);
     }
 }
 
