@@ -48,8 +48,12 @@ write:  ldx     *blk+1
         beq     ok
         cmpa    #'W'
         beq     write
+        cmpa    #'B'
+        beq     rate
         ldaa    #'U'
         bra     answer
+
+        .include "fastrate.inc"
 
         fast_bad
 

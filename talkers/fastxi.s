@@ -47,8 +47,12 @@ store:  lds     #blk+5
         beq     ok
         cmpa    #'S'
         beq     store
+        cmpa    #'B'
+        beq     rate
         ldaa    #'U'
         bra     answer
+
+        .include "fastrate.inc"
 
         fast_bad
 

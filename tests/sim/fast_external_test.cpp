@@ -25,7 +25,7 @@ class Line final : public SerialPort {
   public:
     explicit Line(VirtualPort& inner) : inner_(inner) {}
 
-    int requests = 0;       // fast requests sent (a block of 6 or 14 bytes)
+    int requests = 0;       // fast requests sent (blocks of 6 or 14 bytes), B not counted
     int damageRequest = 0;  // this one goes with a bit changed
     int damageAnswer = 0;   // the answer to this one comes with a bit changed
     int deafFrom = 0;       // from this request on nothing comes back
@@ -43,7 +43,8 @@ class Line final : public SerialPort {
     bool isOpen() const override { return inner_.isOpen(); }
     PortError failure() const override { return inner_.failure(); }
     PortError output(ByteView bytes) override {
-        if (bytes.size() != 6 && bytes.size() != 14)
+        // The rate agreement's requests are not counted: they come and go with the port's rates.
+        if ((bytes.size() != 6 && bytes.size() != 14) || bytes[0] == fast::kRate)
             return inner_.output(bytes);
         Bytes b(bytes.begin(), bytes.end());
         if (++requests == damageRequest)
@@ -292,12 +293,14 @@ TEST(FastExternalParts, ProgramAndRegistersOnEveryPart) {
         const auto shown = s.run("ExtEEprog", true, {}, file);
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].text, "Eprom is program");
+        EXPECT_EQ(s.port.settings().baud, 125'000);  // the talker took the rate agreement
         EXPECT_EQ(Bytes(s.cells(false).begin() + 0x1FF0, s.cells(false).end()),
                   Bytes(data.begin(), data.begin() + 16));
         ops::Inputs in;
         in.bpr[7] = true;
         EXPECT_EQ(s.run("XIBPR", true, in), std::vector<Message>{});
         EXPECT_EQ(s.board.devices().companion().stored().bpr, 0x80);
+        EXPECT_EQ(s.port.settings().baud, 125'000);
     }
 }
 
