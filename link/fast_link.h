@@ -15,6 +15,8 @@ std::uint16_t crc16(ByteView data, std::uint16_t crc = 0xFFFF);
 
 // A request: command, address (high byte first), count, CRC.
 Bytes request(Byte command, std::uint16_t address, Byte count);
+// A request with data bytes after the count.
+Bytes request(Byte command, std::uint16_t address, Byte count, ByteView data);
 
 // The programming talkers' check: CRC-8 with polynomial $07, initial value $FF, most
 // significant bit first, nothing XORed at the end; a block followed by it gives 0.
@@ -36,6 +38,7 @@ inline constexpr Byte kDamaged = 'N';
 inline constexpr Byte kUnknown = 'U';
 inline constexpr Byte kWrite = 'W';     // program count of the data bytes from the address on
 inline constexpr Byte kNoMemory = 'V';  // (W) no memory of the kind there, or no read-back
+inline constexpr Byte kStore = 'S';     // (fastxi) write bytes back to back, then read 8
 
 // How a fast job that failed on the line ends, as the user is told it.
 inline constexpr const char* kStoppedAnswering = "The HC11 stopped answering.";

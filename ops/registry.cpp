@@ -17,7 +17,8 @@ Operation operationFor(std::string_view button) {
         configOperations,   ramDownloadOperations, memoryDumpOperations,     xicorOperations,
     };
     // The units of the fast protocol, each serving the buttons it has a fast form for.
-    static constexpr Unit kFastUnits[] = {fastReadOperations, fastProgramOperations};
+    static constexpr Unit kFastUnits[] = {fastReadOperations, fastProgramOperations,
+                                           fastExternalOperations};
     Operation fast;
     for (Unit unit : kFastUnits)
         for (ButtonOperation& op : unit())

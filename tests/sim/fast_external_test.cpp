@@ -1,0 +1,308 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The expanded bus through the fast protocol, end to end on the virtual board: the external
+// EEPROM and the companion chip's EEPROM programmed, and the chip's registers and commands,
+// each against the default path on the same board state.
+#include <gtest/gtest.h>
+
+#include "fast_link.h"
+#include "kestro/sim/board/board.h"
+#include "operations.h"
+#include "recorders.h"
+#include "scratch.h"
+#include "srecords.h"
+#include "virtual_clock.h"
+#include "virtual_port.h"
+
+namespace kestro::sim {
+namespace {
+
+using kestro::testing::srecords;
+namespace fs = std::filesystem;
+
+// The PC's port, with a line that can change a bit of a fast request or of its answer, or
+// stop passing answers on from a request on.
+class Line final : public SerialPort {
+  public:
+    explicit Line(VirtualPort& inner) : inner_(inner) {}
+
+    int requests = 0;       // fast requests sent (blocks of 6 or 14 bytes), B not counted
+    int damageRequest = 0;  // this one goes with a bit changed
+    int damageAnswer = 0;   // the answer to this one comes with a bit changed
+    int deafFrom = 0;       // from this request on nothing comes back
+    TimePoint deafSince{};
+    const Clock* clock = nullptr;
+
+    void setCommPort(int n) override { inner_.setCommPort(n); }
+    int commPort() const override { return inner_.commPort(); }
+    std::string deviceName(int n) const override { return inner_.deviceName(n); }
+    PortError setSettings(std::string_view s) override { return inner_.setSettings(s); }
+    LineSettings settings() const override { return inner_.settings(); }
+    RateResult setRate(int baud) override { return inner_.setRate(baud); }
+    PortError open() override { return inner_.open(); }
+    void close() override { inner_.close(); }
+    bool isOpen() const override { return inner_.isOpen(); }
+    PortError failure() const override { return inner_.failure(); }
+    PortError output(ByteView bytes) override {
+        // The rate agreement's requests are not counted: they come and go with the port's rates.
+        if ((bytes.size() != 6 && bytes.size() != 14) || bytes[0] == fast::kRate)
+            return inner_.output(bytes);
+        Bytes b(bytes.begin(), bytes.end());
+        if (++requests == damageRequest)
+            b[3] ^= 0x10;
+        if (requests == deafFrom)
+            deafSince = clock->now();
+        return inner_.output(ByteView(b));
+    }
+    std::size_t outBufferCount() override { return inner_.outBufferCount(); }
+    std::size_t outBufferSize() const override { return inner_.outBufferSize(); }
+    void discardOutput() override { inner_.discardOutput(); }
+    Bytes input() override {
+        Bytes b = inner_.input();
+        if (deaf())
+            return {};
+        if (damageAnswer != 0 && requests == damageAnswer && !b.empty() && !damaged_) {
+            b.back() ^= 0x01;
+            damaged_ = true;
+        }
+        return b;
+    }
+    std::size_t inBufferCount() override { return deaf() ? 0 : inner_.inBufferCount(); }
+    void discardInput() override { inner_.discardInput(); }
+    void setInputLen(std::size_t n) override { inner_.setInputLen(n); }
+    void setListener(PortListener* l) override { inner_.setListener(l); }
+
+  private:
+    bool deaf() const { return deafFrom != 0 && requests >= deafFrom; }
+    VirtualPort& inner_;
+    bool damaged_ = false;
+};
+
+struct Station {
+    explicit Station(Chip chip) : board(clock, wire, BoardOptions{chip}) {
+        inner.attach(1, wire);
+        port.clock = &clock;
+        port.setListener(&link);
+        link.setView(&view);
+        link.startupSearch();
+    }
+
+    std::vector<Message> run(std::string_view button, bool fast, ops::Inputs in = {},
+                             const fs::path& file = {}) {
+        board.resetBootstrap();
+        clock.advance(std::chrono::milliseconds(100));
+        ui.messages.clear();
+        ui.chooserAnswer = file.empty() ? "Cancel" : file.string();
+        in.fast = fast;
+        port.requests = 0;
+        ops::operationFor(button)(target, in);
+        clock.advance(std::chrono::milliseconds(100));
+        board.catchUp();
+        return ui.messages;
+    }
+
+    // The E9 with ROMON clear, so that the companion chip's EEPROM at $E000 answers.
+    void romOff() {
+        ops::Inputs noRom;
+        noRom.config = {1, 0, 1, 1};
+        ASSERT_EQ(run("ConfigProgram", false, noRom), std::vector<Message>{});
+    }
+
+    std::vector<Byte>& cells(bool companion) {
+        return companion ? board.devices().companion().eeprom().cells()
+                         : board.devices().parallelEeprom().cells();
+    }
+
+    VirtualClock clock;
+    VirtualLine wire{clock};
+    VirtualPort inner{clock};
+    Line port{inner};
+    LinkState link{port, clock, clock};
+    Board board;
+    kestro::testing::RecordingView view;
+    kestro::testing::RecordingUi ui;
+    Target target{link, ui, KESTRO_TALKER_DIR};
+    kestro::testing::ScratchDir dir;
+};
+
+Bytes pattern(std::size_t n, unsigned seed) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<Byte>((i * 37 + seed * 11) ^ (i >> 3));
+    return b;
+}
+
+// Programs over other contents give what the default path gives, verdict and cells alike;
+// programs over equal contents write nothing. Refused and failed writes give the default
+// path's letter and address, and change what the default path changes.
+TEST(FastExternalProgram, GivesTheDefaultPathsVerdictsAndCells) {
+    struct Case {
+        const char* what;
+        const char* button;
+        bool companion;
+        unsigned address;  // of the file's data
+        std::size_t length;
+        void (*before)(Board&);  // the board's state before each run
+        const char* says;        // the default path's reason, or its verdict
+    };
+    const Case cases[] = {
+        {"external EEPROM", "ExtEEprog", false, 0x8010, 70, [](Board&) {}, "Eprom is program"},
+        {"companion EEPROM", "Xiprog", true, 0xE3F9, 45, [](Board&) {}, "Eeprom is program"},
+        {"across $FFFF", "Xiprog", true, 0xFFF0, 24, [](Board&) {}, "$0000 is below $2000"},
+        {"below $2000", "ExtEEprog", false, 0x1FFC, 12, [](Board&) {}, "$1FFC is below $2000"},
+        {"data protection on", "ExtEEprog", false, 0x8200, 20,
+         [](Board& b) { b.devices().parallelEeprom().setSdp(true); }, "$8200 did not read back"},
+        {"a protected block", "Xiprog", true, 0xE3F0, 40,
+         [](Board& b) { b.devices().companion().setStored({.bpr = 0x01}); },
+         "$E3F0 did not read back"},
+        {"nothing there", "ExtEEprog", false, 0xA000, 9, [](Board&) {}, "$A000 did not read back"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Station s(Chip::E9);
+        s.romOff();
+        auto& cells = s.cells(c.companion);
+        Bytes old = pattern(cells.size(), 2);
+        const fs::path file =
+            s.dir.write("prog.s19", srecords(c.address, pattern(c.length, 5), 19));
+        std::copy(old.begin(), old.end(), cells.begin());
+        c.before(s.board);
+        const auto byDefault = s.run(c.button, false, {}, file);
+        ASSERT_EQ(byDefault.size(), 1u);
+        EXPECT_TRUE((byDefault[0].text + byDefault[0].reason).find(c.says) != std::string::npos)
+            << byDefault[0].text << byDefault[0].reason;
+        const Bytes programmed = cells;
+        std::copy(old.begin(), old.end(), cells.begin());
+        c.before(s.board);
+        EXPECT_EQ(s.run(c.button, true, {}, file), byDefault);
+        EXPECT_GE(s.port.requests, 1);  // the fast talker's ping at least
+        EXPECT_EQ(cells, programmed);
+        EXPECT_TRUE(s.ui.windowEnabled());
+        if (byDefault.at(0).text.find("Error") != std::string::npos)
+            continue;
+        // Again over what it wrote: equal, so nothing is written.
+        const auto revision = s.board.devices().revision();
+        EXPECT_EQ(s.run(c.button, true, {}, file), byDefault);
+        EXPECT_EQ(s.board.devices().revision(), revision);
+    }
+}
+
+// The companion chip's commands change what the default path's change, step after step on
+// two boards, the registers moving at each reset; and where the default path cannot tell, the
+// fast path says that the chip refused.
+TEST(FastExternalCompanion, ChangesWhatTheDefaultPathChanges) {
+    ops::Inputs sfr, eem, bpr, none;
+    sfr.sfrPosition = 8;  // $2040
+    eem.eemMapText = "$C000-$DFFF";
+    eem.eemLam = true;
+    bpr.bpr = {true, false, true};
+    struct Step {
+        const char* button;
+        const ops::Inputs& in;
+        bool sdpBefore;
+        const char* fastSays;  // nullptr: no box, as the default path
+    };
+    const Step steps[] = {
+        {"XIBPR", bpr, false, nullptr},
+        {"XISFR", sfr, false, nullptr},
+        {"XIeem", eem, false, nullptr},
+        {"XIBPR", none, false, nullptr},  // found where SFR moved it
+        {"XISDPoff", none, true, nullptr},
+        {"XIBPR", bpr, true, "The companion chip refused the write."},
+        {"XIreset", none, true, nullptr},
+        {"XIBPR", bpr, false, nullptr},  // the EEPROM back at $E000
+        {"XISDPoff", none, false, nullptr},
+    };
+    Station slow(Chip::E9), fast(Chip::E9);
+    slow.romOff();
+    fast.romOff();
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.button);
+        auto& a = slow.board.devices().companion();
+        auto& b = fast.board.devices().companion();
+        a.eeprom().setSdp(step.sdpBefore);
+        b.eeprom().setSdp(step.sdpBefore);
+        EXPECT_EQ(slow.run(step.button, false, step.in), std::vector<Message>{});
+        const auto shown = fast.run(step.button, true, step.in);
+        if (step.fastSays)
+            EXPECT_EQ(shown.at(0).text, step.fastSays);
+        else
+            EXPECT_EQ(shown, std::vector<Message>{});
+        EXPECT_EQ(b.stored(), a.stored());
+        EXPECT_EQ(b.eeprom().sdp(), a.eeprom().sdp());
+        EXPECT_EQ(b.registerBase(), a.registerBase());
+        EXPECT_EQ(b.eepromBase(), a.eepromBase());
+        EXPECT_TRUE(fast.ui.windowEnabled());
+    }
+    EXPECT_EQ(fast.board.devices().companion().stored().bpr, 0x05);
+}
+
+// A block damaged on the line, either way, is sent again and the run ends as it would have;
+// a talker that falls silent is an error within a second, never a success.
+TEST(FastExternalLine, DamagedBlocksAreSentAgainAndSilenceIsAnError) {
+    struct Case {
+        const char* button;
+        int damageRequest, damageAnswer, deafFrom;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"ExtEEprog", 6, 0, 0, "Eprom is program"},  // the last W
+        {"ExtEEprog", 0, 4, 0, "Eprom is program"},
+        {"ExtEEprog", 0, 0, 3, "The HC11 stopped answering."},
+        {"ExtEEprog", 0, 0, 1, "The HC11 stopped answering."},
+        {"XIBPR", 2, 3, 0, nullptr},
+        {"XIBPR", 0, 0, 3, "The HC11 stopped answering."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.button) + " " + std::to_string(c.damageRequest) + " " +
+                     std::to_string(c.damageAnswer) + " " + std::to_string(c.deafFrom));
+        Station s(Chip::E9);
+        s.port.damageRequest = c.damageRequest;
+        s.port.damageAnswer = c.damageAnswer;
+        s.port.deafFrom = c.deafFrom;
+        const Bytes data = pattern(40, 7);
+        const fs::path file = s.dir.write("prog.s19", srecords(0x8000, data, 16));
+        ops::Inputs in;
+        in.bpr[3] = true;
+        const auto shown = s.run(c.button, true, in, file);
+        if (!c.says) {
+            EXPECT_EQ(shown, std::vector<Message>{});
+            EXPECT_EQ(s.board.devices().companion().stored().bpr, 0x08);
+        } else {
+            ASSERT_EQ(shown.size(), 1u);
+            EXPECT_EQ(shown[0].text, c.says);
+        }
+        if (c.deafFrom) {
+            EXPECT_LT(s.clock.now() - s.port.deafSince - 100ms, 1s);
+        } else if (c.says) {
+            Bytes expected = data;
+            expected.resize(64, 0xFF);  // and nothing written past the file
+            EXPECT_EQ(Bytes(s.cells(false).begin(), s.cells(false).begin() + 64), expected);
+        }
+        EXPECT_TRUE(s.ui.windowEnabled());
+    }
+}
+
+// One image serves every part: the 256-byte parts take the talkers' last fill byte and their
+// smaller RAM.
+TEST(FastExternalParts, ProgramAndRegistersOnEveryPart) {
+    for (Chip chip : {Chip::A8, Chip::E9_711, Chip::E2_811}) {
+        SCOPED_TRACE(variant(chip).name);
+        Station s(chip);
+        const Bytes data = pattern(16, 9);
+        const fs::path file = s.dir.write("prog.s19", srecords(0x9FF0, data, 16));
+        const auto shown = s.run("ExtEEprog", true, {}, file);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, "Eprom is program");
+        EXPECT_EQ(s.port.settings().baud, 125'000);  // the talker took the rate agreement
+        EXPECT_EQ(Bytes(s.cells(false).begin() + 0x1FF0, s.cells(false).end()),
+                  Bytes(data.begin(), data.begin() + 16));
+        ops::Inputs in;
+        in.bpr[7] = true;
+        EXPECT_EQ(s.run("XIBPR", true, in), std::vector<Message>{});
+        EXPECT_EQ(s.board.devices().companion().stored().bpr, 0x80);
+        EXPECT_EQ(s.port.settings().baud, 125'000);
+    }
+}
+
+}  // namespace
+}  // namespace kestro::sim
