@@ -14,6 +14,8 @@ std::uint16_t crc16(ByteView data, std::uint16_t crc = 0xFFFF);
 
 // A request: command, address (high byte first), count, CRC.
 Bytes request(Byte command, std::uint16_t address, Byte count);
+// A long request: command, address, count, data, CRC.
+Bytes request(Byte command, std::uint16_t address, Byte count, ByteView data);
 
 // The fast talkers' commands and answers (docs/fast-protocol.md).
 inline constexpr Byte kPing = 'P';
@@ -22,6 +24,8 @@ inline constexpr Byte kReadChip = 'I';  // the chip's own memories alone
 inline constexpr Byte kDone = 'K';
 inline constexpr Byte kDamaged = 'N';
 inline constexpr Byte kUnknown = 'U';
+inline constexpr Byte kRefused = 'A';  // the talker's RAM or the register block
+inline constexpr Byte kNotDone = 'V';  // no memory of the kind, or it did not read back
 
 // How a fast job that failed on the line ends, as the user is told it.
 inline constexpr const char* kStoppedAnswering = "The HC11 stopped answering.";
@@ -65,6 +69,8 @@ class FastLink {
     // what the talker spends before it answers.
     Answer exchange(Byte command, std::uint16_t address, Byte count, std::size_t dataBytes,
                     Duration chipTime = {});
+    // The same for a request already made (a long one).
+    Answer exchange(const Bytes& request, std::size_t dataBytes, Duration chipTime = {});
 
   private:
     enum class Outcome { Good, Damaged, Silent };

@@ -56,6 +56,7 @@ std::vector<ButtonOperation> xicorOperations();
 // The operations that the fast protocol serves, by unit; run when Inputs::fast is set. A
 // button without a fast form runs the default path.
 std::vector<ButtonOperation> fastReadOperations();  // dump, compares, status checks
+std::vector<ButtonOperation> fastMiscOperations();  // erase, CONFIG, RAM download and run
 
 // The command message of the talkers that take an address range: "P", "P", "U", begin, "V",
 // end, "W", each item written on its own.

@@ -17,7 +17,7 @@ Operation operationFor(std::string_view button) {
         configOperations,   ramDownloadOperations, memoryDumpOperations,     xicorOperations,
     };
     // The units of the fast protocol, each serving the buttons it has a fast form for.
-    static constexpr Unit kFastUnits[] = {fastReadOperations};
+    static constexpr Unit kFastUnits[] = {fastReadOperations, fastMiscOperations};
     Operation fast;
     for (Unit unit : kFastUnits)
         for (ButtonOperation& op : unit())
