@@ -133,8 +133,9 @@ TEST(FastMisc, GivesTheDefaultPathsBoxesAndBoardOnEveryPart) {
     const std::string registers =
         program.substr(0, program.find("S9")) + regs.substr(regs.find("S1"));
     const Step steps[] = {
-        {"whole EEPROM", "EepromErase"},
         {"a page", "EepromErase", "+100", "+1FF"},
+        {"below $1000", "EepromErase", "0800", "08FF"},
+        {"whole EEPROM", "EepromErase"},
         {"outside", "EepromErase", "C000", "C0FF"},
         {"CONFIG as it is", "ConfigProgram"},
         {"NOCOP cleared", "ConfigProgram", "", "", {1, 1, 0, 1}},
