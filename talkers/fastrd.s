@@ -5,28 +5,29 @@
 ;   request  command, address (2, high first), count, CRC (2)
 ;   answer   status, address (2), data (R only, when K), CRC (2)
 ; Commands: P (ping: K), R (read count bytes from the address, 0 = 256, through the expanded
-; bus), I (read as R, the chip's own memories alone). Status: K done,
+; bus), I (read as R, the chip's own memories alone), B (the rate agreement, fastrate.inc).
+; Status: K done,
 ; N a damaged request (sent once the line has been idle for 20 ms), U a command it does not
 ; know.
 ;
 ; RAM, the same on every part (the A8 and 811E2 have only $0000-$00FF):
-;   $0000 - $00E3    the image
-;   $00E4 - $00E9    the request being received
-;   $00EA - $00ED    the CRC, the answer's address
-;   $00EE - $00FF    stack (8 bytes at most)
+;   $0000 - $00F4    the image
+;   $0000 - $0005    the request being received, over the start-up code that has run by then
+;   $00F5 - $00F6    the CRC
+;   $00F7 - $00FF    stack (9 bytes at most)
         .include "hc11.inc"
 
-        .equ blk, 0xE4          ; command, address, count, CRC
+        .equ blk, 0x00          ; command, address, count, CRC
         .equ REQ, 6
-        .equ crc, 0xEA
-        .equ ans, 0xEC
-        .equ FIRST_VAR, blk
+        .equ crc, 0xF5
+        .equ FIRST_VAR, crc
         .equ IDLE_ROUNDS, 2500  ; of 16 E cycles: 20 ms of idle line ends a request
 
         .sect .text
         .globl _start
 _start: talker_start
         jsr     *drain           ; the boot loader's last fill byte on the 256-byte parts
+        nop                     ; the request buffer ends here
 
 ; Takes a request: its first byte whenever it comes, the rest without a pause longer than the
 ; idle limit.
@@ -59,6 +60,8 @@ next:   ldx     #blk
         beq     rdchip
         cmpa    #'P'
         beq     ok
+        cmpa    #'B'
+        beq     rate
         ldaa    #'U'
         bra     answer
 
@@ -66,7 +69,6 @@ next:   ldx     #blk
 ; next one, then ask for it again.
 bad:    lds     #STACK
         jsr     *drain
-        ldx     *blk+1
         ldaa    #'N'
         bra     answer
 
@@ -103,16 +105,17 @@ trailer:
         jsr     *putraw
         bra     next
 
+        .include "fastrate.inc"
+
 ; Sends the status in A and the address in X, starting the answer's CRC. Keeps X.
-header: stx     *ans
-        psha
-        ldd     #0xFFFF
-        std     *crc
+header: pshx                    ; pulled high byte first
+        ldab    #0xFF
+        stab    *crc
+        stab    *crc+1
+        jsr     *putc
         pula
         jsr     *putc
-        ldaa    *ans
-        jsr     *putc
-        ldaa    *ans+1
+        pula
 ; Sends A and adds it to the CRC. Keeps X; uses B and Y.
 putc:   psha
         jsr     *crcup
@@ -137,8 +140,9 @@ crcup:  eora    *crc
         rts
 
 ; One character into A with carry clear, or carry set when the line stayed idle for 20 ms
-; (2500 rounds of 16 E cycles). Uses Y.
+; (2500 rounds of 16 E cycles; from getcy, Y rounds). Uses A and Y.
 getc:   ldy     #IDLE_ROUNDS
+getcy:
 1:      ldaa    SCSR
         bita    #RDRF
         bne     2f
