@@ -27,7 +27,9 @@
         .globl _start
 _start: talker_start
         jsr     *drain           ; the boot loader's last fill byte on the 256-byte parts
-        nop                     ; the request buffer ends here
+        bra     next            ; its first byte the request buffer's last: run once
+
+        .include "fastrate.inc"
 
 ; Takes a request: its first byte whenever it comes, the rest without a pause longer than the
 ; idle limit.
@@ -99,13 +101,11 @@ ok:     ldaa    #'K'
 answer: lds     #STACK
         jsr     *header
 trailer:
-        ldaa    *crc
-        jsr     *putraw
-        ldaa    *crc+1
+        ldd     *crc
+        jsr     *putraw         ; keeps B
+        tba
         jsr     *putraw
         bra     next
-
-        .include "fastrate.inc"
 
 ; Sends the status in A and the address in X, starting the answer's CRC. Keeps X.
 header: pshx                    ; pulled high byte first
@@ -116,13 +116,12 @@ header: pshx                    ; pulled high byte first
         pula
         jsr     *putc
         pula
-; Sends A and adds it to the CRC. Keeps X; uses B and Y.
+; Sends A and adds it to the CRC. Keeps X; uses B and Y (putraw: neither).
 putc:   psha
         jsr     *crcup
         pula
-putraw: ldab    SCSR
-        bitb    #TDRE
-        beq     putraw
+putraw: tst     SCSR            ; TDRE is bit 7
+        bpl     putraw
         staa    SCDR
         rts
 
