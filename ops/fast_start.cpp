@@ -10,7 +10,10 @@ bool startFastTalker(Frame& f, fast::FastLink& link, std::string_view talker) {
     f.waitDrained();
     f.wait(Frame::kSettle);
     f.discardBuffers();
-    return link.ping();
+    if (!link.ping())
+        return false;
+    link.agreeRate();
+    return true;
 }
 
 void fastTalkerNeverAnswered() {
