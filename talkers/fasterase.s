@@ -22,6 +22,7 @@ _start: talker_start
         jsr     *drain           ; the boot loader's last fill byte on the 256-byte parts
 
         .include "fastmisc.inc"
+        .include "fastio.inc"
 
 dispatch:
         cmpa    #'E'
