@@ -182,64 +182,6 @@ bool FastLink::ping() {
     throw damagedTooOften();
 }
 
-void FastLink::setRate(int baud) {
-    const RateResult r = f_.port().setRate(baud);
-    if (r.error != PortError::None && r.error != PortError::BadSettings)
-        f_.portFailed(r.error);
-}
-
-bool FastLink::tryRate(const SciRate& r) {
-    const Bytes req = request(kRate, 0, r.baudRegister);
-    setRate(kSlowRate.asked);
-    f_.port().discardInput();
-    f_.send(ByteView(req));
-    f_.waitDrained();
-    // The talker switches on B's last byte and says nothing; one that took B for damaged answers
-    // N at 1200 within its idle time. Listening at 1200 until then also lets an adapter finish
-    // shifting B out before its rate changes.
-    f_.clock().waitUntil(
-        [this] { return f_.port().inBufferCount() > 0 || f_.port().failure() != PortError::None; },
-        kTalkerIdle + characters(3) + kRateListen);
-    if (f_.port().failure() != PortError::None)
-        f_.portFailed(f_.port().failure());
-    if (f_.port().inBufferCount() > 0) {
-        waitQuiet();
-        return false;
-    }
-    setRate(r.asked);
-    // The same request at the new rate: the talker answers K there, or goes back to 1200.
-    f_.send(ByteView(req));
-    f_.waitDrained();
-    Answer answer;
-    if (receive(0, characters(3) + kTurnaround, answer) == Outcome::Good && answer.status == kDone)
-        return true;
-    setRate(kSlowRate.asked);
-    waitQuiet();
-    if (ping())
-        return false;
-    // Silent at 1200: the talker may have kept the new rate, its K lost on the way.
-    setRate(r.asked);
-    if (ping())
-        return true;
-    silent();
-}
-
-SciRate FastLink::agreeRate() {
-    std::size_t from = 0;
-    while (true) {
-        const RateChoice c = chooseRate([this](int baud) { return f_.port().setRate(baud); }, from);
-        if (c.error != PortError::None)
-            f_.portFailed(c.error);
-        if (c.inForce == 0) {
-            setRate(kSlowRate.asked);
-            return kSlowRate;
-        }
-        if (tryRate(c.rate))
-            return c.rate;
-        from = c.next;
-    }
-}
-
 Bytes FastLink::read(Byte command, std::uint16_t address, std::size_t count,
                      const std::function<void(std::size_t)>& progress) {
     Bytes data;

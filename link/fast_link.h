@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "frame.h"
-#include "sci_rates.h"
 
 namespace kestro::fast {
 
@@ -22,7 +21,6 @@ Bytes request(Byte command, std::uint16_t address, Byte count, ByteView data);
 inline constexpr Byte kPing = 'P';
 inline constexpr Byte kRead = 'R';      // through the expanded bus
 inline constexpr Byte kReadChip = 'I';  // the chip's own memories alone
-inline constexpr Byte kRate = 'B';      // count: the new BAUD value
 inline constexpr Byte kDone = 'K';
 inline constexpr Byte kDamaged = 'N';
 inline constexpr Byte kUnknown = 'U';
@@ -62,10 +60,6 @@ class FastLink {
 
     // Whether the talker answers at all: false when nothing came back to a ping.
     bool ping();
-    // After the first ping: the highest rate of kFastRates that the port sets within the SCI's
-    // tolerance and that a request and its answer then cross whole; kSlowRate when none does.
-    // A rate that fails puts both sides back to 1200 baud within half a second.
-    SciRate agreeRate();
     // count bytes from address on (wrapping past $FFFF), in blocks, by kRead or kReadChip;
     // progress(n) after each.
     Bytes read(Byte command, std::uint16_t address, std::size_t count,
@@ -78,15 +72,8 @@ class FastLink {
     // The same for a request already made (a long one).
     Answer exchange(const Bytes& request, std::size_t dataBytes, Duration chipTime = {});
 
-    // What the PC listens at 1200 after B, beyond the talker's idle time and three characters,
-    // for an N that says the talker did not take it: an adapter's latency.
-    static constexpr Duration kRateListen = 25ms;
-
   private:
     enum class Outcome { Good, Damaged, Silent };
-    // B for rate r, the PC's port at 1200: whether the talker then keeps r.
-    bool tryRate(const SciRate& r);
-    void setRate(int baud);
     Outcome receive(std::size_t dataBytes, Duration firstByteLimit, Answer& answer);
     // Waits until the line has been quiet for longer than the talker waits before it answers a
     // damaged request, then drops what came.

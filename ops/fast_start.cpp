@@ -10,10 +10,7 @@ bool startFastTalker(Frame& f, fast::FastLink& link, std::string_view talker) {
     f.waitDrained();
     f.wait(Frame::kSettle);
     f.discardBuffers();
-    if (!link.ping())
-        return false;
-    link.agreeRate();
-    return true;
+    return link.ping();
 }
 
 void fastTalkerNeverAnswered() {

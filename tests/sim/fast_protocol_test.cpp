@@ -4,7 +4,6 @@
 // fall silent.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <set>
 
 #include "fast_link.h"
@@ -34,24 +33,6 @@ class TamperingPort final : public SerialPort {
     std::set<int> damageAnswers;   // the answers to these come with a bit changed
     int deafFrom = 0;              // from this request on, nothing comes back (0: never)
     TimePoint deafSince{};
-    // Rate changes: refused unless set; a rate in `lies` is claimed while the other is set;
-    // at a rate in `damaged` every byte either way comes with a bit changed.
-    bool rates = false;
-    std::map<int, int> lies;
-    std::set<int> damaged;
-    std::vector<std::pair<TimePoint, int>> asked;  // when each rate was asked
-
-    RateResult setRate(int baud) override {
-        if (!rates)
-            return SerialPort::setRate(baud);
-        asked.emplace_back(clock_->now(), baud);
-        const auto lie = lies.find(baud);
-        RateResult r = inner_.setRate(lie != lies.end() ? lie->second : baud);
-        if (lie != lies.end() && r.error == PortError::None)
-            r.baud = baud;
-        claimed_ = r.baud;
-        return r;
-    }
 
     void setCommPort(int n) override { inner_.setCommPort(n); }
     int commPort() const override { return inner_.commPort(); }
@@ -67,8 +48,6 @@ class TamperingPort final : public SerialPort {
             return inner_.output(bytes);
         ++requests;
         Bytes b(bytes.begin(), bytes.end());
-        if (rates && damaged.contains(claimed_))
-            b[0] ^= 0x04;
         if (damageRequests.contains(requests))
             b[3] ^= 0x10;
         damageNextAnswer_ = damageAnswers.contains(requests);
@@ -83,8 +62,6 @@ class TamperingPort final : public SerialPort {
         Bytes b = inner_.input();
         if (deaf())
             return {};
-        if (rates && damaged.contains(claimed_) && !b.empty())
-            b.back() ^= 0x01;
         if (damageNextAnswer_ && !b.empty()) {
             b.back() ^= 0x01;
             damageNextAnswer_ = false;
@@ -102,7 +79,6 @@ class TamperingPort final : public SerialPort {
     VirtualPort& inner_;
     bool damageNextAnswer_ = false;
     const Clock* clock_ = nullptr;
-    int claimed_ = 0;
 };
 
 struct FastStation {
@@ -125,7 +101,6 @@ struct FastStation {
         in.fast = fast;
         in.dumpFolder = dir.path;
         port.requests = 0;
-        port.asked.clear();
         ops::operationFor(button)(target, in);
         clock.advance(std::chrono::milliseconds(100));
         board.catchUp();
@@ -336,74 +311,6 @@ TEST(FastDump, ATalkerThatFallsSilentIsAnErrorWithinASecond) {
         EXPECT_LT(s.clock.now() - s.port.deafSince - 100ms, 1s);
         EXPECT_FALSE(fs::exists(s.dir.path / "upload.s19"));
         EXPECT_TRUE(s.ui.windowEnabled());
-    }
-}
-
-// After the first ping both sides agree on the highest rate the adapter sets within the SCI's
-// tolerance and the line carries: a rate refused, rounded too far, claimed but not set, or
-// damaged on the line costs under half a second and the job goes on at the next rate down, with
-// the same file; a port that cannot leave 1200 baud keeps it with the fast protocol.
-TEST(FastRate, BothSidesKeepTheHighestRateThatWorks) {
-    struct Case {
-        const char* what;
-        bool rates;
-        std::function<std::optional<int>(int)> adapter;
-        std::map<int, int> lies;
-        std::set<int> damaged;
-        int chosen;
-        int failed;  // rates tried with the talker that did not hold
-    };
-    const auto upTo = [](int top) {
-        return [top](int asked) { return asked <= top ? std::optional(asked) : std::nullopt; };
-    };
-    const Case cases[] = {
-        {"takes every rate", true, {}, {}, {}, 125'000, 0},
-        {"refuses the top rates", true, upTo(31'250), {}, {}, 31'250, 0},
-        {"rounds 125000 too far",
-         true,
-         [](int asked) { return std::optional(asked == 125'000 ? 115'200 : asked); },
-         {},
-         {},
-         62'500,
-         0},
-        {"claims 125000, sets 115200", true, {}, {{125'000, 115'200}}, {}, 62'500, 1},
-        {"damages all at the top rates", true, {}, {}, {125'000, 62'500}, 31'250, 2},
-        {"cannot leave 1200", false, {}, {}, {}, 1'200, 0},
-        {"refuses every fast rate", true, upTo(2'400), {}, {}, 1'200, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        FastStation s(Chip::A8);
-        const Bytes ee = pattern(512, 6);
-        std::copy(ee.begin(), ee.end(), s.board.eeprom().array().begin());
-        const ops::Inputs in = dumpRange("B600", "B7FF");
-        ASSERT_EQ(s.run("DumpStart", false, in), std::vector<Message>{});
-        const std::string byDefault = slurp(s.dir.path / "upload.s19");
-        fs::remove(s.dir.path / "upload.s19");
-        s.inner.setAdapter(c.adapter);
-        s.port.rates = c.rates;
-        s.port.lies = c.lies;
-        s.port.damaged = c.damaged;
-        ASSERT_EQ(s.run("DumpStart", true, in), std::vector<Message>{});
-        EXPECT_EQ(slurp(s.dir.path / "upload.s19"), byDefault);
-        EXPECT_EQ(s.port.settings().baud, c.chosen);
-        // A rate fails from the moment it was asked for the talker (the second time) to the
-        // next rate asked; at most half a second each.
-        int failed = 0;
-        std::map<int, int> times;
-        for (std::size_t i = 0; i < s.port.asked.size(); ++i) {
-            const auto [at, baud] = s.port.asked[i];
-            if (baud == 1'200 || ++times[baud] != 2)
-                continue;
-            const auto next = std::find_if(
-                s.port.asked.begin() + static_cast<std::ptrdiff_t>(i), s.port.asked.end(),
-                [baud](const auto& a) { return a.second != baud && a.second != 1'200; });
-            if (next == s.port.asked.end())
-                continue;
-            ++failed;
-            EXPECT_LT(next->first - at, 500ms) << baud;
-        }
-        EXPECT_EQ(failed, c.failed);
     }
 }
 

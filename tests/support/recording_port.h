@@ -27,7 +27,6 @@ class RecordingPort final : public SerialPort {
         return inner_.setSettings(s);
     }
     LineSettings settings() const override { return inner_.settings(); }
-    RateResult setRate(int baud) override { return inner_.setRate(baud); }
     PortError open() override { return inner_.open(); }
     void close() override { inner_.close(); }
     bool isOpen() const override { return inner_.isOpen(); }
