@@ -61,6 +61,15 @@ Bytes request(Byte command, std::uint16_t address, Byte count, ByteView data, Ch
     return r;
 }
 
+Bytes request(Byte command, std::uint16_t address, Byte count, ByteView data) {
+    Bytes r{command, static_cast<Byte>(address >> 8), static_cast<Byte>(address), count};
+    r.insert(r.end(), data.begin(), data.end());
+    const std::uint16_t crc = crc16(ByteView(r));
+    r.push_back(static_cast<Byte>(crc >> 8));
+    r.push_back(static_cast<Byte>(crc));
+    return r;
+}
+
 Duration FastLink::characters(std::size_t n) const {
     return characterTime(std::max(f_.port().settings().baud, 1), static_cast<std::int64_t>(n));
 }
@@ -131,7 +140,8 @@ FastLink::Outcome FastLink::receive(std::size_t dataBytes, Duration firstByteLim
     }
     const std::size_t length = kAnswerHead + check + (got[0] == kDone ? dataBytes : 0);
     const bool known =
-        got[0] == kDone || got[0] == kDamaged || got[0] == kUnknown || got[0] == kNoMemory;
+        got[0] == kDone || got[0] == kDamaged || got[0] == kUnknown || got[0] == kNoMemory ||
+        got[0] == kRefused;
     const bool checked =
         check_ == Check::Crc8 ? crc8(ByteView(got)) == 0 : crc16(ByteView(got)) == 0;
     if (!known || got.size() != length || !checked)
@@ -149,7 +159,10 @@ Answer FastLink::exchange(Byte command, std::uint16_t address, Byte count, std::
 
 Answer FastLink::exchange(Byte command, std::uint16_t address, Byte count, ByteView data,
                           std::size_t dataBytes, Duration chipTime) {
-    const Bytes req = request(command, address, count, data, check_);
+    return exchange(request(command, address, count, data, check_), dataBytes, chipTime);
+}
+
+Answer FastLink::exchange(const Bytes& req, std::size_t dataBytes, Duration chipTime) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         f_.port().discardInput();
         f_.send(ByteView(req));

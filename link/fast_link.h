@@ -39,6 +39,7 @@ inline constexpr Byte kUnknown = 'U';
 inline constexpr Byte kWrite = 'W';     // program count of the data bytes from the address on
 inline constexpr Byte kNoMemory = 'V';  // (W) no memory of the kind there, or no read-back
 inline constexpr Byte kStore = 'S';     // (fastxi) write bytes back to back, then read 8
+inline constexpr Byte kRefused = 'A';   // the talker's RAM or the register block
 
 // How a fast job that failed on the line ends, as the user is told it.
 inline constexpr const char* kStoppedAnswering = "The HC11 stopped answering.";
@@ -93,6 +94,8 @@ class FastLink {
     // What the PC listens at 1200 after B, beyond the talker's idle time and three characters,
     // for an N that says the talker did not take it: an adapter's latency.
     static constexpr Duration kRateListen = 25ms;
+    // The same for a request already made (a long one).
+    Answer exchange(const Bytes& request, std::size_t dataBytes, Duration chipTime = {});
 
   private:
     enum class Outcome { Good, Damaged, Silent };

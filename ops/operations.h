@@ -58,6 +58,7 @@ std::vector<ButtonOperation> xicorOperations();
 std::vector<ButtonOperation> fastReadOperations();     // dump, compares, status checks
 std::vector<ButtonOperation> fastProgramOperations();  // internal EEPROM, 711E9 EPROM
 std::vector<ButtonOperation> fastExternalOperations();  // external EEPROM, companion chip
+std::vector<ButtonOperation> fastMiscOperations();      // erase, CONFIG, RAM download and run
 
 // The command message of the talkers that take an address range: "P", "P", "U", begin, "V",
 // end, "W", each item written on its own.

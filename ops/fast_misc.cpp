@@ -1,0 +1,227 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Erase, CONFIG and RAM download and run through the fast protocol (docs/fast-protocol.md):
+// the default path's decisions, boxes and results, from checked blocks.
+#include <algorithm>
+
+#include "fast_start.h"
+#include "hex_digit.h"
+#include "operations.h"
+#include "register_bytes.h"
+#include "start_address.h"
+
+namespace kestro::ops {
+
+namespace {
+
+constexpr Byte kErase = 'E';
+constexpr Byte kConfig = 'C';
+constexpr Byte kRamWrite = 'X';
+constexpr Byte kRun = 'G';
+
+// One EEPROM cycle as the talkers time it (10.85 ms), with room for the talker's own reading.
+constexpr Duration kCycle = 11ms;
+constexpr std::size_t kRamBlock = 8;
+constexpr std::uint16_t kConfigAddress = 0x103F;
+
+// The value of a character as the talkers' hexval reads it: 16 or more for no digit.
+Byte talkerDigit(char c) {
+    Byte v = static_cast<Byte>(c);
+    if (v >= 0x40)
+        v = static_cast<Byte>((v & 0xDF) - 7);
+    return static_cast<Byte>(v - '0');
+}
+
+// ---- Erase -------------------------------------------------------------------------------
+
+// The range exactly as eeerase takes it from the range command "U" begin "V" end "W": four
+// characters each, whatever they are; nullopt when the command is too short for the talker
+// ever to act on it.
+std::optional<std::pair<std::uint16_t, std::uint16_t>> eraseRange(const Inputs& in) {
+    const std::string command = in.eepromBegin + "V" + in.eepromEnd + "W";
+    if (command.size() < 10)
+        return std::nullopt;
+    auto four = [&command](std::size_t at) {
+        unsigned v = 0;
+        for (std::size_t i = at; i < at + 4; ++i)
+            v = (v << 4 | talkerDigit(command[i])) & 0xFFFF;
+        return static_cast<std::uint16_t>(v);
+    };
+    return std::pair{four(0), four(5)};
+}
+
+struct ErasePlan {
+    bool inEeprom = false;
+    Byte rows = 0;  // 0: one bulk erase
+};
+
+// eeerase's decision from CONFIG: whether the range is all EEPROM, and bulk or rows.
+ErasePlan planErase(Byte config, std::uint16_t begin, std::uint16_t end) {
+    if (!(config & 0x01))  // EEON: without it the EEPROM is not in the map
+        return {};
+    const unsigned placement = config & 0xF0;
+    // Bits 7-4 at 0: an 811E2 with its EEPROM at $0800, or a part with it at $B600; the range
+    // says which.
+    const bool e2 = placement != 0 || begin < 0x1000;
+    const unsigned first = e2 ? (placement << 8 | 0x0800) : 0xB600;
+    const unsigned last = first + (e2 ? 0x07FF : 0x01FF);
+    if (begin < first || last < end)
+        return {};
+    if (begin == first && end == last)
+        return {true, 0};
+    return {true, static_cast<Byte>((static_cast<std::uint16_t>(end - begin) >> 4) + 1)};
+}
+
+void fastErase(Target& target, const Inputs& in) {
+    Frame::run(target, "EepromErase", "Erase", [&](Frame& f) {
+        if (!f.begin())
+            return;
+        fast::FastLink link(f);
+        if (!startFastTalker(f, link, "fasterase.S19"))
+            fastTalkerNeverAnswered();
+        const auto range = eraseRange(in);
+        if (!range)
+            throw LinkError("The HC11 did not answer the erase.", LinkError::Ending::EndAsFrame,
+                            "Reset your HC11 into bootstrap mode and try again.");
+        // The ping's answer carries CONFIG.
+        const Byte config = static_cast<Byte>(link.exchange(fast::kPing, 0, 0, 0).address);
+        const auto [begin, end] = *range;
+        const ErasePlan plan = planErase(config, begin, end);
+        bool erased = false;
+        // A range that ends before it begins (rows 0) is refused here: eeerase would erase 256
+        // rows from its start, past the range, before it found the error.
+        if (plan.inEeprom && (plan.rows != 0 || end >= begin)) {
+            const Bytes req =
+                fast::request(kErase, begin, plan.rows,
+                              Bytes{static_cast<Byte>(end >> 8), static_cast<Byte>(end)});
+            const Duration chip = kCycle * std::max(1, int{plan.rows}) + kCycle * 2;
+            erased = link.exchange(req, 0, chip).status == fast::kDone;
+        }
+        if (erased)
+            f.ui().message({"Eeprom Erase", "Eeprom", Icon::Information});
+        else
+            f.ui().message({"Error in Eeprom", "Eeprom", Icon::Information});
+        f.finish();
+    });
+}
+
+// ---- CONFIG ------------------------------------------------------------------------------
+
+void fastConfig(Target& target, const Inputs& in) {
+    Frame::run(target, "ConfigProgram", "Program", [&](Frame& f) {
+        if (!f.begin())
+            return;
+        const Byte value = configByte(in.config5Text, in.config);
+        fast::FastLink link(f);
+        if (!startFastTalker(f, link, "fastcfg.S19"))
+            fastTalkerNeverAnswered();
+        // An erase and a programming cycle at most.
+        link.exchange(kConfig, kConfigAddress, value, 0, kCycle * 2);
+        f.finish();
+    });
+}
+
+// ---- RAM download and run ----------------------------------------------------------------
+
+// ram's refusal, told as the default path tells it.
+constexpr const char* kNothingRun = "The HC11 refused the program, so nothing was run.";
+constexpr const char* kRefusedRecord =
+    "It refused a record in the internal RAM below $0200, where it runs, or in the register "
+    "block at $1000-$103F.";
+
+// The start address as ram reads the text it is sent: characters that are no digit skipped;
+// nullopt for a fifth significant digit, where it runs nothing.
+std::optional<std::uint16_t> talkerStartAddress(std::string_view text) {
+    unsigned value = 0;
+    for (char c : text) {
+        const Byte d = talkerDigit(c);
+        if (d >= 16)
+            continue;
+        if (value & 0xF000)
+            return std::nullopt;
+        value = value << 4 | d;
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+// The data of the file's S1 records in file order, as ram takes them; nothing after S9.
+std::vector<std::pair<std::uint16_t, Bytes>> s1Records(std::string_view text) {
+    std::vector<std::pair<std::uint16_t, Bytes>> records;
+    while (!text.empty()) {
+        const auto eol = text.find('\n');
+        const std::string_view line = text.substr(0, eol);
+        text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
+        if (line.starts_with("S9"))
+            break;
+        if (!line.starts_with("S1") || line.size() < 10)
+            continue;
+        auto byteAt = [&line](std::size_t i) {
+            return static_cast<Byte>(formats::hexDigitValue(line[2 + 2 * i]) * 16 +
+                                     formats::hexDigitValue(line[3 + 2 * i]));
+        };
+        Bytes data;
+        for (std::size_t i = 3; i < byteAt(0) && 3 + 2 * i < line.size(); ++i)
+            data.push_back(byteAt(i));
+        records.emplace_back(static_cast<std::uint16_t>(byteAt(1) << 8 | byteAt(2)), data);
+    }
+    return records;
+}
+
+void fastRam(Target& target, const Inputs& in) {
+    Frame::run(target, "ExtRam", "Download", [&](Frame& f) {
+        if (!f.begin())
+            return;
+        const auto file = chooseSRecordFile(f);
+        if (!file)
+            return;
+        if (!readStartAddress(in.startAddress)) {
+            f.ui().message({kInvalidStartAddress, kAppTitle, Icon::Exclamation});
+            f.cancel();
+            return;
+        }
+        fast::FastLink link(f);
+        if (!startFastTalker(f, link, "fastram.S19"))
+            fastTalkerNeverAnswered();
+        const auto records = s1Records(*file);
+        std::size_t total = 0, done = 0;
+        for (const auto& r : records)
+            total += r.second.size();
+        f.ui().setProgress(1);
+        for (const auto& [address, data] : records)
+            for (std::size_t at = 0; at < data.size(); at += kRamBlock) {
+                const std::size_t n = std::min(kRamBlock, data.size() - at);
+                Bytes block(kRamBlock, 0xFF);
+                std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), n, block.begin());
+                const auto to = static_cast<std::uint16_t>(address + at);
+                const fast::Answer a = link.exchange(
+                    fast::request(kRamWrite, to, static_cast<Byte>(n), ByteView(block)), 0);
+                if (a.status != fast::kDone) {
+                    f.ui().setProgress(std::nullopt);
+                    f.ui().message({kNothingRun, kAppTitle, Icon::Critical, kRefusedRecord});
+                    f.finish();
+                    return;
+                }
+                done += n;
+                f.ui().setProgress(static_cast<int>(
+                    std::clamp<std::size_t>(done * 100 / std::max<std::size_t>(total, 1), 1, 99)));
+            }
+        f.ui().setProgress(std::nullopt);
+        const auto start = talkerStartAddress(in.startAddress);
+        if (!start) {
+            f.ui().message({kNothingRun, kAppTitle, Icon::Critical,
+                            "The start address has more than four significant digits."});
+            f.finish();
+            return;
+        }
+        // The talker answers, then jumps once its answer has left the wire.
+        link.exchange(kRun, *start, 0, 0);
+        f.finish();
+    });
+}
+
+}  // namespace
+
+std::vector<ButtonOperation> fastMiscOperations() {
+    return {{"EepromErase", fastErase}, {"ConfigProgram", fastConfig}, {"ExtRam", fastRam}};
+}
+
+}  // namespace kestro::ops

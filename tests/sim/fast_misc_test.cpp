@@ -1,0 +1,256 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Erase, CONFIG and RAM download and run by the fast protocol against the virtual board: the
+// default path's boxes and the same board afterwards, on every part; a damaged block, a silent
+// talker.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "fast_link.h"
+#include "kestro/sim/board/board.h"
+#include "operations.h"
+#include "recorders.h"
+#include "scratch.h"
+#include "srecords.h"
+#include "virtual_clock.h"
+#include "virtual_port.h"
+
+namespace kestro::sim {
+namespace {
+
+using kestro::testing::srecords;
+namespace fs = std::filesystem;
+
+// The PC's port with a line that damages chosen requests of the fast protocol or stops passing
+// answers on from one of them.
+class Line final : public SerialPort {
+  public:
+    explicit Line(VirtualPort& inner) : inner_(inner) {}
+
+    int fast = 0;          // pings and rate requests sent
+    int requests = 0;      // E, C, X and G sent
+    std::set<int> damage;  // these requests go with a bit changed
+    int deafFrom = 0;      // from this request on, nothing comes back (0: never)
+    TimePoint deafSince{};
+    const Clock* clock = nullptr;
+
+    void setCommPort(int n) override { inner_.setCommPort(n); }
+    int commPort() const override { return inner_.commPort(); }
+    std::string deviceName(int n) const override { return inner_.deviceName(n); }
+    PortError setSettings(std::string_view s) override { return inner_.setSettings(s); }
+    LineSettings settings() const override { return inner_.settings(); }
+    RateResult setRate(int baud) override { return inner_.setRate(baud); }
+    PortError open() override { return inner_.open(); }
+    void close() override { inner_.close(); }
+    bool isOpen() const override { return inner_.isOpen(); }
+    PortError failure() const override { return inner_.failure(); }
+    PortError output(ByteView bytes) override {
+        // The job's own requests, not the ping and the rate agreement that every job starts
+        // with, nor the talker download (which starts with $FF).
+        const auto is = [&bytes](std::string_view letters) {
+            return bytes.size() >= 6 && letters.find(char(bytes[0])) != std::string_view::npos;
+        };
+        fast += is("PB");
+        if (!is("ECXG"))
+            return inner_.output(bytes);
+        Bytes b(bytes.begin(), bytes.end());
+        if (damage.contains(++requests))
+            b[3] ^= 0x10;
+        if (requests == deafFrom)
+            deafSince = clock->now();
+        return inner_.output(ByteView(b));
+    }
+    std::size_t outBufferCount() override { return inner_.outBufferCount(); }
+    std::size_t outBufferSize() const override { return inner_.outBufferSize(); }
+    void discardOutput() override { inner_.discardOutput(); }
+    Bytes input() override { return deaf() ? Bytes{} : inner_.input(); }
+    std::size_t inBufferCount() override { return deaf() ? 0 : inner_.inBufferCount(); }
+    void discardInput() override { inner_.discardInput(); }
+    void setInputLen(std::size_t n) override { inner_.setInputLen(n); }
+    void setListener(PortListener* l) override { inner_.setListener(l); }
+
+  private:
+    bool deaf() const { return deafFrom != 0 && requests >= deafFrom; }
+    VirtualPort& inner_;
+};
+
+struct FastStation {
+    explicit FastStation(Chip chip) : board(clock, wire, BoardOptions{chip}) {
+        inner.attach(1, wire);
+        port.setListener(&link);
+        port.clock = &clock;
+        link.setView(&view);
+        link.startupSearch();
+    }
+
+    std::vector<Message> run(std::string_view button, bool fast, ops::Inputs in,
+                             const fs::path& file = {}) {
+        board.resetBootstrap();
+        clock.advance(std::chrono::milliseconds(100));
+        ui.messages.clear();
+        ui.chooserAnswer = file.empty() ? "Cancel" : file.string();
+        in.fast = fast;
+        port.requests = port.fast = 0;
+        ops::operationFor(button)(target, in);
+        // What the talker or the user's program still does after the PC's verdict.
+        clock.advance(std::chrono::milliseconds(100));
+        board.catchUp();
+        return ui.messages;
+    }
+
+    VirtualClock clock;
+    VirtualLine wire{clock};
+    VirtualPort inner{clock};
+    Line port{inner};
+    LinkState link{port, clock, clock};
+    Board board;
+    kestro::testing::RecordingView view;
+    kestro::testing::RecordingUi ui;
+    Target target{link, ui, KESTRO_TALKER_DIR};
+    kestro::testing::ScratchDir dir;
+};
+
+Bytes pattern(std::size_t n, unsigned seed) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<Byte>((i * 37 + seed * 11) ^ (i >> 3));
+    return b;
+}
+
+// ldaa #$5A; staa $3000; bra .
+const Bytes kMarker{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};
+
+struct Step {
+    const char* what;
+    const char* button;
+    const char* begin = "";  // the EEPROM range; "": the part's whole EEPROM
+    const char* end = "";
+    std::array<int, 4> boxes{1, 1, 1, 1};
+    const char* file = "";  // a program for the RAM download
+};
+
+// One step after another on two boards of the same part, one by the default path and one by
+// the fast one: each shows the same boxes and ends with the same EEPROM, CONFIG and external
+// RAM. The steps erase in bulk, by rows and out of range, leave CONFIG alone, program it,
+// erase it first, and load and run programs, one with a record in the register block.
+TEST(FastMisc, GivesTheDefaultPathsBoxesAndBoardOnEveryPart) {
+    const std::string program = srecords(0x2000, kMarker, 3);
+    const std::string regs = srecords(0x1030, Bytes(4, 0x01));
+    const std::string registers =
+        program.substr(0, program.find("S9")) + regs.substr(regs.find("S1"));
+    const Step steps[] = {
+        {"a page", "EepromErase", "+100", "+1FF"},
+        {"below $1000", "EepromErase", "0800", "08FF"},
+        {"whole EEPROM", "EepromErase"},
+        {"outside", "EepromErase", "C000", "C0FF"},
+        {"CONFIG as it is", "ConfigProgram"},
+        {"NOCOP cleared", "ConfigProgram", "", "", {1, 1, 0, 1}},
+        {"ROMON cleared, NOCOP set", "ConfigProgram", "", "", {1, 0, 1, 1}},
+        {"EEPROM off", "ConfigProgram", "", "", {0, 1, 1, 1}},
+        {"with the EEPROM off", "EepromErase"},
+        {"back on", "ConfigProgram"},
+        {"a program run", "ExtRam", "", "", {}, "program"},
+        {"the registers refused", "ExtRam", "", "", {}, "registers"},
+    };
+    for (Chip chip : {Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811}) {
+        SCOPED_TRACE(variant(chip).name);
+        FastStation byDefault(chip), fast(chip);
+        const Bytes ee = pattern(byDefault.board.eeprom().array().size(), 7);
+        for (FastStation* s : {&byDefault, &fast})
+            std::copy(ee.begin(), ee.end(), s->board.eeprom().array().begin());
+        const unsigned base = byDefault.board.eepromBase();
+        // "": the EEPROM's first or last byte; "+100": from its first; else as it stands.
+        auto at = [base](const std::string& text, unsigned whole) {
+            const unsigned v = text.empty()     ? base + whole
+                               : text[0] == '+' ? base + std::stoul(text.substr(1), nullptr, 16)
+                                                : std::stoul(text, nullptr, 16);
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "%04X", v);
+            return std::string(hex);
+        };
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.what);
+            ops::Inputs in;
+            in.eepromBegin = at(step.begin, 0);
+            in.eepromEnd = at(step.end, byDefault.board.chip().eepromSize - 1);
+            in.config = step.boxes;
+            fs::path file;
+            if (*step.file)
+                file = byDefault.dir.write(
+                    "p.s19", std::string(step.file) == "program" ? program : registers);
+            for (FastStation* s : {&byDefault, &fast})
+                s->board.devices().ram()[0x3000] = 0;
+            const auto shown = byDefault.run(step.button, false, in, file);
+            EXPECT_EQ(fast.run(step.button, true, in, file), shown);
+            EXPECT_GT(fast.port.fast, 0) << "not the fast path";
+            EXPECT_EQ(fast.board.eeprom().array(), byDefault.board.eeprom().array());
+            EXPECT_EQ(fast.board.devices().ram(), byDefault.board.devices().ram());
+            for (FastStation* s : {&byDefault, &fast})
+                s->board.resetBootstrap();
+            EXPECT_EQ(fast.board.config(), byDefault.board.config());
+            EXPECT_TRUE(fast.ui.windowEnabled());
+        }
+        // The program ran, and the one with a refused record did not.
+        EXPECT_EQ(fast.board.devices().ram()[0x2000], 0x86);
+    }
+}
+
+// The user's program runs from the start address on the fast path: the board shows it ran.
+TEST(FastMisc, RunsTheUsersProgramAtTheStartAddress) {
+    FastStation s(Chip::E9);
+    ops::Inputs in;
+    in.startAddress = "2000";
+    const fs::path file = s.dir.write("p.s19", srecords(0x2000, kMarker, 3));
+    EXPECT_EQ(s.run("ExtRam", true, in, file), std::vector<Message>{});
+    EXPECT_EQ(s.board.devices().ram()[0x3000], 0x5A);
+}
+
+// A block damaged on the line is sent again and the job ends as it would have; one damaged
+// every time ends it after a bounded number of tries. A talker that falls silent is an error
+// within a second, never a success.
+TEST(FastMisc, DamagedBlocksAndASilentTalker) {
+    Bytes code = kMarker;
+    code.resize(32, 0x01);
+    const std::string fourBlocks = srecords(0x2000, code, 32);
+    struct Case {
+        const char* button;
+        std::set<int> damage;
+        int deafFrom;
+        const char* says;  // nullptr: the default path's boxes
+    };
+    const Case cases[] = {
+        {"EepromErase", {1}, 0, nullptr},
+        {"ConfigProgram", {1}, 0, nullptr},
+        {"ExtRam", {2, 5, 7}, 0, nullptr},  // the X blocks 2 and 4, then the G
+        {"ExtRam", {2, 3, 4, 5}, 0, fast::kDamagedTooOften},
+        {"EepromErase", {}, 1, fast::kStoppedAnswering},
+        {"ConfigProgram", {}, 1, fast::kStoppedAnswering},
+        {"ExtRam", {}, 2, fast::kStoppedAnswering},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.button) + " " + std::to_string(c.deafFrom));
+        FastStation s(Chip::A8), other(Chip::A8);
+        const fs::path file = s.dir.write("p.s19", fourBlocks);
+        ops::Inputs in;
+        in.config = {1, 1, 0, 1};
+        const auto byDefault = other.run(c.button, false, in, file);
+        s.port.damage = c.damage;
+        s.port.deafFrom = c.deafFrom;
+        const auto shown = s.run(c.button, true, in, file);
+        if (!c.says) {
+            EXPECT_EQ(shown, byDefault);
+            EXPECT_EQ(s.board.eeprom().array(), other.board.eeprom().array());
+            EXPECT_EQ(s.board.devices().ram(), other.board.devices().ram());
+        } else {
+            ASSERT_EQ(shown.size(), 1u);
+            EXPECT_EQ(shown[0].text, c.says);
+        }
+        if (c.deafFrom) {
+            EXPECT_LT(s.clock.now() - s.port.deafSince - 100ms, 1s);
+        }
+        EXPECT_TRUE(s.ui.windowEnabled());
+    }
+}
+
+}  // namespace
+}  // namespace kestro::sim
