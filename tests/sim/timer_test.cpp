@@ -74,25 +74,6 @@ TEST(Timer, PrescalerIsWritableOnlyEarlyOrInTheSpecialModes) {
     }
 }
 
-// Every flag clears by writing a 1 to it; a 0 leaves it, and so does a write to another bit.
-TEST(Timer, FlagsClearOnlyByWritingOneToThem) {
-    Fixture f;
-    f.writeToc(2, 100, 0);
-    f.writeToc(3, 100, 0);
-    EXPECT_EQ(f.t.read(TFLG1, 99), 0);
-    EXPECT_EQ(f.t.read(TFLG1, 100), OC2F | OC3F) << "at the cycle the count reaches TOCx";
-    f.t.write(TFLG1, 0x00, 101, false);
-    f.t.write(TFLG1, OC3F, 102, false);
-    EXPECT_EQ(f.t.read(TFLG1, 103), OC2F);
-    f.t.write(TFLG2, TOF, 104, false);
-    EXPECT_EQ(f.t.read(TFLG1, 105), OC2F);
-    EXPECT_EQ(f.t.read(TFLG2, 65536) & TOF, TOF);
-    f.t.write(TFLG2, 0x7F, 65537, false);
-    EXPECT_EQ(f.t.read(TFLG2, 65538) & TOF, TOF);
-    f.t.write(TFLG2, TOF, 65539, false);
-    EXPECT_EQ(f.t.read(TFLG2, 65540) & TOF, 0);
-}
-
 struct PinCase {
     const char* name;
     std::uint8_t tctl1;
@@ -143,20 +124,6 @@ TEST(Timer, ForcedCompareAndTimerOwnedPins) {
     f.t.write(TCTL1, 0x00, 52, false);
     f.t.write(PORTA, 0x00, 53, false);
     EXPECT_EQ(f.t.read(PORTA, 54) & 0x40, 0) << "a plain output again";
-}
-
-// Input pins with nothing driving them read high; PA7 is an output only with DDRA7.
-TEST(Timer, PortADirectionsAndPullUps) {
-    Fixture f;
-    EXPECT_EQ(f.t.portAOutputs(), 0x78);
-    EXPECT_EQ(f.t.read(PORTA, 1) & 0x87, 0x87);
-    f.t.setPortAInput(1, false, 2);
-    EXPECT_EQ(f.t.read(PORTA, 2) & 0x87, 0x85);
-    f.t.write(PORTA, 0x00, 3, false);
-    EXPECT_EQ(f.t.read(PORTA, 4) & 0x80, 0x80) << "PA7 is still an input";
-    f.t.write(PACTL, DDRA7, 5, false);
-    EXPECT_EQ(f.t.portAOutputs(), 0xF8);
-    EXPECT_EQ(f.t.read(PORTA, 6) & 0x80, 0x00) << "the latch now drives PA7";
 }
 
 struct CaptureCase {
