@@ -152,6 +152,7 @@ TEST(MemoryDump, EndsAfterThreeQuietTicksAndKeepsWhatCameBesideTheGoodFile) {
     ASSERT_EQ(b.ui.messages.size(), 1u);
     EXPECT_EQ(b.ui.messages[0].text,
               "The dump is damaged at line 4 of " + damaged.string() + ": not an S-record.");
+    EXPECT_EQ(b.ui.messages[0].icon, Icon::Exclamation);
     EXPECT_TRUE(b.ui.messages[0].detail.starts_with("upload.s19 was left as it was."));
 
     // A whole dump replaces upload.s19; the damaged one stays until the next damaged dump.
@@ -163,7 +164,6 @@ TEST(MemoryDump, EndsAfterThreeQuietTicksAndKeepsWhatCameBesideTheGoodFile) {
     EXPECT_TRUE(b.ui.messages.empty());
     EXPECT_TRUE(slurp(previous).starts_with("S113B600FFFF"));
     EXPECT_EQ(slurp(damaged), lines);
-    EXPECT_EQ(b.ui.messages[0].icon, Icon::Exclamation);
 }
 
 // Dumps that end without a new file: the previous upload.s19 stays as it was and one box says

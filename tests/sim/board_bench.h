@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "kestro/sim/board/board.h"
+#include "talker_loader.h"
 #include "virtual_clock.h"
 
 namespace kestro::sim::testing {
@@ -59,6 +62,12 @@ struct BoardBench {
         clock.advance(std::chrono::milliseconds(30));
     }
 
+    // Lets `d` of line time pass and brings the board up to it.
+    void run(Duration d) {
+        clock.advance(d);
+        board.catchUp();
+    }
+
     // Resets the board, waits for its break, downloads image and waits until it runs.
     void bootAndRun(const Bytes& image) {
         reset();
@@ -77,5 +86,25 @@ struct BoardBench {
     Board board;
     PcSide pc;
 };
+
+// The parts the board models, for the programs that must run alike on each.
+inline constexpr Chip kEveryPart[] = {Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811};
+
+// A program padded with zeros to `size` bytes: the 256-byte parts' loader waits for all of RAM.
+inline Bytes padded(Bytes program, std::size_t size = 256) {
+    if (program.size() < size)
+        program.resize(size, 0x00);
+    return program;
+}
+
+#ifdef KESTRO_TEST_PROGRAMS
+// One of the test programs as m68hc11-objcopy wrote it, padded to `size` bytes.
+inline Bytes testProgram(const char* name, std::size_t size = 256) {
+    std::string reason;
+    const auto text = readFile(std::filesystem::path(KESTRO_TEST_PROGRAMS) / name, &reason);
+    EXPECT_TRUE(text) << name << ": " << reason;
+    return padded(text ? talkerImage(*text) : Bytes{}, size);
+}
+#endif
 
 }  // namespace kestro::sim::testing

@@ -1,11 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <string>
-
 #include "board_bench.h"
-#include "talker_loader.h"
 
 namespace kestro::sim {
 namespace {
@@ -20,7 +16,7 @@ Bytes counter(Bytes mask, std::uint16_t slot) {
     image.insert(image.end(), {0x20, 0xFE});
     const auto handler = static_cast<Byte>(image.size());
     image.insert(image.end(), {0x7C, 0x00, 0x80, 0x3B});
-    image.resize(256, 0x00);
+    image = testing::padded(image);
     image[slot] = 0x7E;
     image[slot + 1u] = 0x00;
     image[slot + 2u] = handler;
@@ -45,18 +41,15 @@ TEST(Irq, ALowLevelInterruptsForAsLongAsItLasts) {
         SCOPED_TRACE(c.name);
         testing::BoardBench b(Chip::E9, 7812);
         b.bootAndRun(counter(c.mask, c.slot));
-        b.clock.advance(1ms);
-        b.board.catchUp();
+        b.run(1ms);
         EXPECT_EQ(b.board.ram()[0x80], 0) << "nothing while the pin is high";
         c.xirq ? b.board.setXirqLow(true) : b.board.setIrqLow(true);
-        b.clock.advance(100us);
-        b.board.catchUp();
+        b.run(100us);
         EXPECT_GT(b.board.ram()[0x80], 3) << "again and again while low";
         c.xirq ? b.board.setXirqLow(false) : b.board.setIrqLow(false);
         b.board.catchUp();
         const Byte held = b.board.ram()[0x80];
-        b.clock.advance(1ms);
-        b.board.catchUp();
+        b.run(1ms);
         EXPECT_LE(b.board.ram()[0x80], held + 1) << "at most the one under way";
     }
 }
@@ -65,16 +58,10 @@ TEST(Irq, ALowLevelInterruptsForAsLongAsItLasts) {
 // The edge counter: with IRQE the handler runs once per falling edge, however long IRQ stays
 // low, on every part.
 TEST(IrqOnBoard, EdgeSensitiveIrqCountsEachFallingEdgeOnce) {
-    std::string reason;
-    const auto text =
-        readFile(std::filesystem::path(KESTRO_TEST_PROGRAMS) / "irq_count.s19", &reason);
-    ASSERT_TRUE(text) << reason;
-    Bytes image = talkerImage(*text);
-    image.resize(256, 0x00);
-    for (const Chip chip : {Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811}) {
+    for (const Chip chip : testing::kEveryPart) {
         SCOPED_TRACE(variant(chip).name);
         testing::BoardBench b(chip, 7812);
-        b.bootAndRun(image);
+        b.bootAndRun(testing::testProgram("irq_count.s19"));
         b.clock.advance(1ms);
         for (int i = 0; i < 5; ++i) {
             b.board.setIrqLow(true);
@@ -93,12 +80,10 @@ TEST(IrqOnBoard, EdgeSensitiveIrqCountsEachFallingEdgeOnce) {
 TEST(Irq, IrqeIsWritableOnceEarlyInTheNormalModes) {
     // LDX #$1000; LDAA #$0C; STAA HPRIO,X (clear SMOD: normal mode); LDAA #$30; STAA OPTION,X;
     // BRA *. The first write comes long after reset (the download), so it does not take.
-    Bytes image{0xCE, 0x10, 0x00, 0x86, 0x05, 0xA7, 0x3C, 0x86, 0x30, 0xA7, 0x39, 0x20, 0xFE};
-    image.resize(256, 0x00);
     testing::BoardBench b(Chip::E9, 7812);
-    b.bootAndRun(image);
-    b.clock.advance(1ms);
-    b.board.catchUp();
+    b.bootAndRun(testing::padded(
+        {0xCE, 0x10, 0x00, 0x86, 0x05, 0xA7, 0x3C, 0x86, 0x30, 0xA7, 0x39, 0x20, 0xFE}));
+    b.run(1ms);
     EXPECT_EQ(b.board.peek(0x103C) & 0x40, 0) << "in a normal mode now";
     EXPECT_EQ(b.board.peek(0x1039) & 0x20, 0);
 }

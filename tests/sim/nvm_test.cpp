@@ -212,17 +212,5 @@ TEST(Latches, APulseWithNothingLatchedIsCounted) {
     }
 }
 
-// PPROG bit 5 is ELAT on the 711E9 and reads 0 on the parts without EPROM.
-TEST(Latches, PprogBitFiveIsElatOnlyOnThe711E9) {
-    for (const Variant& v : variants()) {
-        Eeprom e(v);
-        Eprom rom(0x3000);
-        if (v.romIsEprom)
-            e.attachEprom(&rom);
-        e.writePprog(0xFF & ~EEPGM & ~EELAT, 0);
-        EXPECT_EQ(e.pprog() & ELAT, v.romIsEprom ? ELAT : 0) << v.name;
-    }
-}
-
 }  // namespace
 }  // namespace kestro::sim

@@ -148,12 +148,10 @@ TEST(PortsOnBoard, EveryPinHasANameADirectionAndALevel) {
     // LDAA #$A5; STAA 4,X (PORTB); BRA *
     const Bytes program{0xCE, 0x10, 0x00, 0x86, 0x0F, 0xA7, 0x07, 0x86, 0x05,
                         0xA7, 0x03, 0x86, 0xA5, 0xA7, 0x04, 0x20, 0xFE};
-    for (const Chip chip : {Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811}) {
+    for (const Chip chip : testing::kEveryPart) {
         SCOPED_TRACE(variant(chip).name);
         testing::BoardBench b(chip, 7812);
-        Bytes image = program;
-        image.resize(256, 0x00);
-        b.bootAndRun(image);
+        b.bootAndRun(testing::padded(program));
         b.clock.advance(std::chrono::milliseconds(1));
         const auto pins = b.board.pins();
         ASSERT_EQ(pins.size(), 38u);

@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "board_bench.h"
-#include "talker_loader.h"
 
 namespace kestro::sim {
 namespace {
@@ -17,19 +15,14 @@ using namespace std::chrono_literals;
 // that turns the expanded bus on and jumps there, as the RAM download's talker does.
 struct EchoBench {
     explicit EchoBench(Chip chip) : b(chip, 7812) {
-        std::string reason;
-        const auto text =
-            readFile(std::filesystem::path(KESTRO_TEST_PROGRAMS) / "upper_echo.s19", &reason);
-        EXPECT_TRUE(text) << reason;
-        const Bytes echo = talkerImage(text ? *text : "");
+        const Bytes echo = testing::testProgram("upper_echo.s19", 0x100);
         std::copy(echo.begin(), echo.end(), b.board.devices().ram().begin() + 0x2000);
         // A byte of its own first, as the talker's last answer: LDAA #'T'; STAA $102F; wait
         // for TC (LDAA $102E; BITA #$40; BEQ); then LDAA $103C; ORAA #$20 (MDA);
         // STAA $103C; JMP $2000
-        Bytes stub{0x86, 0x54, 0xB7, 0x10, 0x2F, 0xB6, 0x10, 0x2E, 0x85, 0x40, 0x27, 0xF9,
-                   0xB6, 0x10, 0x3C, 0x8A, 0x20, 0xB7, 0x10, 0x3C, 0x7E, 0x20, 0x00};
-        stub.resize(256, 0x00);
-        b.bootAndRun(stub);
+        b.bootAndRun(
+            testing::padded({0x86, 0x54, 0xB7, 0x10, 0x2F, 0xB6, 0x10, 0x2E, 0x85, 0x40, 0x27, 0xF9,
+                             0xB6, 0x10, 0x3C, 0x8A, 0x20, 0xB7, 0x10, 0x3C, 0x7E, 0x20, 0x00}));
         b.pc.tx.setBaud(9600);
         b.line.toPc.setReceiver(9600, [this](Byte v, bool fe) {
             b.pc.rx.push_back({v, fe, b.line.toPc.sampledAt()});
@@ -48,7 +41,7 @@ struct EchoBench {
 // What the program sends and receives is logged from its first byte on; what the boot loader
 // and the program in the internal RAM before it sent is not.
 TEST(SerialLog, HoldsTheProgramsTrafficBothWays) {
-    for (const Chip chip : {Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811}) {
+    for (const Chip chip : testing::kEveryPart) {
         SCOPED_TRACE(variant(chip).name);
         EchoBench e(chip);
         e.b.clock.advance(40ms);

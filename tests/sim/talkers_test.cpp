@@ -416,7 +416,10 @@ TEST(CompanionOnBoard, ProgramCompareProtectAndRegisters) {
 // ---- RAM download, dump
 
 // The RAM download's steps without the PC's check of the file: what the talker answers after it.
-std::string ramTalk(Station& s, const std::string& file, const std::string& start) {
+// The start address goes as `start`, then, where given, `more` after a pause of 4.4 ms between
+// the two digits: the last digit's stop bit, 3.4 ms, and 1.04 ms for the next one's frame.
+std::string ramTalk(Station& s, const std::string& file, std::string_view start,
+                    std::string_view more = {}) {
     s.board.resetBootstrap();
     s.clock.advance(std::chrono::milliseconds(100));
     std::string reply;
@@ -426,7 +429,7 @@ std::string ramTalk(Station& s, const std::string& file, const std::string& star
         f.downloadTalker("ram.S19");
         f.waitDrained();
         f.wait(std::chrono::milliseconds(500));
-        f.port().setSettings("9600,n,8,1");
+        ASSERT_EQ(f.port().setSettings("9600,n,8,1"), PortError::None);
         f.discardBuffers();
         f.wait(std::chrono::milliseconds(500));
         f.streamFile(file);
@@ -434,14 +437,18 @@ std::string ramTalk(Station& s, const std::string& file, const std::string& star
         f.wait(Frame::kReplyWait);
         reply = textOf(f.port().input());
         f.send(Byte{0x5A});
-        f.send(std::string_view(start));
+        f.send(start);
         f.waitDrained();
+        if (!more.empty()) {
+            f.wait(std::chrono::microseconds(3400));
+            f.send(more);
+            f.waitDrained();
+        }
         f.finish();
     });
     return reply;
 }
 
-// A program downloaded into the external RAM runs from the start address, all its records
 // A program downloaded into the external RAM runs from the start address, all its records
 // loaded, also on the A8 and 811E2, whose loader starts the talker while its last echo is
 // still going out. A file with a record in the talker's own internal RAM is refused before the
@@ -503,28 +510,7 @@ TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
 TEST(RamOnBoard, TheStartAddressEndsAfterFiveMillisecondsOfIdleLine) {
     Station s(Chip::E9);
     const Bytes program{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};  // ldaa #$5A; staa $3000; bra .
-    const std::string file = srecords(0x2000, program);
-    s.board.resetBootstrap();
-    s.clock.advance(std::chrono::milliseconds(100));
-    Frame::run(s.target, "ExtRam", "Download", [&](Frame& f) {
-        if (!f.begin())
-            return;
-        f.downloadTalker("ram.S19");
-        f.waitDrained();
-        f.wait(std::chrono::milliseconds(500));
-        ASSERT_EQ(f.port().setSettings("9600,n,8,1"), PortError::None);
-        f.discardBuffers();
-        f.streamFile(file);
-        f.waitDrained();
-        f.send(Byte{0x5A});
-        f.send(std::string_view("20"));
-        f.waitDrained();
-        // The last digit's stop bit, 3.4 ms, then 1.04 ms for the next digit's frame.
-        f.wait(std::chrono::microseconds(3400));
-        f.send(std::string_view("00"));
-        f.waitDrained();
-        f.finish();
-    });
+    ramTalk(s, srecords(0x2000, program), "20", "00");
     s.clock.advance(std::chrono::milliseconds(50));
     s.board.catchUp();
     EXPECT_EQ(s.board.devices().ram()[0x3000], 0x5A) << "the program did not run from $2000";

@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <string>
 #include <vector>
 
 #include "board_bench.h"
 #include "kestro/sim/board/timer.h"
-#include "talker_loader.h"
 
 namespace kestro::sim {
 namespace {
@@ -77,25 +74,6 @@ TEST(Timer, PrescalerIsWritableOnlyEarlyOrInTheSpecialModes) {
     }
 }
 
-// Every flag clears by writing a 1 to it; a 0 leaves it, and so does a write to another bit.
-TEST(Timer, FlagsClearOnlyByWritingOneToThem) {
-    Fixture f;
-    f.writeToc(2, 100, 0);
-    f.writeToc(3, 100, 0);
-    EXPECT_EQ(f.t.read(TFLG1, 99), 0);
-    EXPECT_EQ(f.t.read(TFLG1, 100), OC2F | OC3F) << "at the cycle the count reaches TOCx";
-    f.t.write(TFLG1, 0x00, 101, false);
-    f.t.write(TFLG1, OC3F, 102, false);
-    EXPECT_EQ(f.t.read(TFLG1, 103), OC2F);
-    f.t.write(TFLG2, TOF, 104, false);
-    EXPECT_EQ(f.t.read(TFLG1, 105), OC2F);
-    EXPECT_EQ(f.t.read(TFLG2, 65536) & TOF, TOF);
-    f.t.write(TFLG2, 0x7F, 65537, false);
-    EXPECT_EQ(f.t.read(TFLG2, 65538) & TOF, TOF);
-    f.t.write(TFLG2, TOF, 65539, false);
-    EXPECT_EQ(f.t.read(TFLG2, 65540) & TOF, 0);
-}
-
 struct PinCase {
     const char* name;
     std::uint8_t tctl1;
@@ -146,20 +124,6 @@ TEST(Timer, ForcedCompareAndTimerOwnedPins) {
     f.t.write(TCTL1, 0x00, 52, false);
     f.t.write(PORTA, 0x00, 53, false);
     EXPECT_EQ(f.t.read(PORTA, 54) & 0x40, 0) << "a plain output again";
-}
-
-// Input pins with nothing driving them read high; PA7 is an output only with DDRA7.
-TEST(Timer, PortADirectionsAndPullUps) {
-    Fixture f;
-    EXPECT_EQ(f.t.portAOutputs(), 0x78);
-    EXPECT_EQ(f.t.read(PORTA, 1) & 0x87, 0x87);
-    f.t.setPortAInput(1, false, 2);
-    EXPECT_EQ(f.t.read(PORTA, 2) & 0x87, 0x85);
-    f.t.write(PORTA, 0x00, 3, false);
-    EXPECT_EQ(f.t.read(PORTA, 4) & 0x80, 0x80) << "PA7 is still an input";
-    f.t.write(PACTL, DDRA7, 5, false);
-    EXPECT_EQ(f.t.portAOutputs(), 0xF8);
-    EXPECT_EQ(f.t.read(PORTA, 6) & 0x80, 0x00) << "the latch now drives PA7";
 }
 
 struct CaptureCase {
@@ -305,27 +269,23 @@ TEST(Timer, InterruptsInTheManualsOrder) {
 }
 
 #ifdef KESTRO_TEST_PROGRAMS
+using testing::BoardBench;
+using testing::kEveryPart;
+using testing::testProgram;
+
 // The LED program: OC2 toggles PA6 every 10 000 E cycles, its interrupt (through the RAM slot
 // of bootstrap mode) moving TOC2 on. Every edge comes exactly one half period after the last,
 // and the handler starts within the instruction under way plus the interrupt's stacking.
 TEST(TimerOnBoard, Oc2BlinksTheLedToTheCycle) {
-    std::string reason;
-    const auto text =
-        readFile(std::filesystem::path(KESTRO_TEST_PROGRAMS) / "oc2_blink.s19", &reason);
-    ASSERT_TRUE(text) << reason;
-    const Bytes image = talkerImage(*text);
-    for (const Chip chip : {Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811}) {
+    for (const Chip chip : kEveryPart) {
         SCOPED_TRACE(variant(chip).name);
-        testing::BoardBench b(chip, 7812);
+        BoardBench b(chip, 7812);
         std::vector<std::uint64_t> edges;
         b.board.timer().onPortA = [&](std::uint64_t cycle, std::uint8_t) {
             edges.push_back(cycle);
         };
-        Bytes padded = image;
-        padded.resize(variant(chip).ramSize == 256 ? 256 : 257, 0x00);
-        b.bootAndRun(padded);
-        b.clock.advance(std::chrono::milliseconds(100));
-        b.board.catchUp();
+        b.bootAndRun(testProgram("oc2_blink.s19", variant(chip).ramSize == 256 ? 256 : 257));
+        b.run(std::chrono::milliseconds(100));
         ASSERT_GE(edges.size(), 19u);
         for (std::size_t i = 1; i < edges.size(); ++i)
             EXPECT_EQ(edges[i] - edges[i - 1], 10000u) << "edge " << i;
@@ -337,22 +297,15 @@ TEST(TimerOnBoard, Oc2BlinksTheLedToTheCycle) {
 
 // The pulse program: the test holds PA2 low for 1234 us; the program measures 2468 E cycles.
 TEST(TimerOnBoard, InputCaptureMeasuresAPulseToTheCycle) {
-    std::string reason;
-    const auto text =
-        readFile(std::filesystem::path(KESTRO_TEST_PROGRAMS) / "ic1_pulse.s19", &reason);
-    ASSERT_TRUE(text) << reason;
-    Bytes image = talkerImage(*text);
-    image.resize(256, 0x00);
-    for (const Chip chip : {Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811}) {
+    for (const Chip chip : kEveryPart) {
         SCOPED_TRACE(variant(chip).name);
-        testing::BoardBench b(chip, 7812);
-        b.bootAndRun(image);
+        BoardBench b(chip, 7812);
+        b.bootAndRun(testProgram("ic1_pulse.s19"));
         b.clock.advance(std::chrono::microseconds(777));
         b.board.setPortAInput(2, false);
         b.clock.advance(std::chrono::microseconds(1234));
         b.board.setPortAInput(2, true);
-        b.clock.advance(std::chrono::milliseconds(1));
-        b.board.catchUp();
+        b.run(std::chrono::milliseconds(1));
         const auto ram = b.board.ram();
         EXPECT_EQ(ram[0x84], 1) << "the program saw both edges";
         EXPECT_EQ(ram[0x82] << 8 | ram[0x83], 2468);
@@ -361,28 +314,20 @@ TEST(TimerOnBoard, InputCaptureMeasuresAPulseToTheCycle) {
 
 // The RTI counter: in any stretch of ten periods (40.96 ms) the program counts ten interrupts.
 TEST(TimerOnBoard, RealTimeInterruptCountsItsPeriods) {
-    std::string reason;
-    const auto text =
-        readFile(std::filesystem::path(KESTRO_TEST_PROGRAMS) / "rti_count.s19", &reason);
-    ASSERT_TRUE(text) << reason;
-    Bytes image = talkerImage(*text);
-    image.resize(256, 0x00);
     const Duration period = std::chrono::nanoseconds(8192 * 500);
-    for (const Chip chip : {Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811}) {
+    for (const Chip chip : kEveryPart) {
         SCOPED_TRACE(variant(chip).name);
-        testing::BoardBench b(chip, 7812);
-        b.bootAndRun(image);
+        BoardBench b(chip, 7812);
+        b.bootAndRun(testProgram("rti_count.s19"));
         // The bench resets the board at its time 0: the timeouts fall on whole periods from
         // there. Look half-way between two of them.
         const TimePoint from =
             TimePoint{} + period * ((b.clock.now() - TimePoint{}) / period + 2) + period / 2;
-        b.clock.advance(from - b.clock.now());
-        b.board.catchUp();
+        b.run(from - b.clock.now());
         const auto count = [&] { return b.board.ram()[0x80] << 8 | b.board.ram()[0x81]; };
         const int before = count();
         EXPECT_GT(before, 0);
-        b.clock.advance(period * 10);
-        b.board.catchUp();
+        b.run(period * 10);
         EXPECT_EQ(count() - before, 10);
     }
 }

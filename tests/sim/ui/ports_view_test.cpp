@@ -15,9 +15,8 @@ namespace {
 struct PortsBench {
     PortsBench() {
         // LDX #$1000; LDAA #$01; STAA 7,X (DDRC: PC0 an output); STAA 3,X (PORTC); BRA *
-        Bytes image{0xCE, 0x10, 0x00, 0x86, 0x01, 0xA7, 0x07, 0xA7, 0x03, 0x20, 0xFE};
-        image.resize(256, 0x00);
-        bench.bootAndRun(image);
+        bench.bootAndRun(
+            testing::padded({0xCE, 0x10, 0x00, 0x86, 0x01, 0xA7, 0x07, 0xA7, 0x03, 0x20, 0xFE}));
         bench.clock.advance(std::chrono::milliseconds(1));
         window.show();
         tabs = window.findChild<QTabWidget*>("BoardMemories");

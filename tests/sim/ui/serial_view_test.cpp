@@ -39,9 +39,8 @@ TEST(SerialView, FollowsTheLogWhileShownAndClears) {
                         0x80, 0xFC, 0x86, 'k',  0xA7, 0x2F, 0x20, 0xFE};
     std::copy(program.begin(), program.end(), ram.begin() + 0x4000);
     // LDAA $103C; ORAA #$20; STAA $103C; JMP $4000
-    Bytes stub{0xB6, 0x10, 0x3C, 0x8A, 0x20, 0xB7, 0x10, 0x3C, 0x7E, 0x40, 0x00};
-    stub.resize(256, 0x00);
-    bench.bootAndRun(stub);
+    bench.bootAndRun(
+        testing::padded({0xB6, 0x10, 0x3C, 0x8A, 0x20, 0xB7, 0x10, 0x3C, 0x7E, 0x40, 0x00}));
     bench.clock.advance(std::chrono::milliseconds(10));
     view->refresh();
     auto* text = window.findChild<QPlainTextEdit*>("BoardSerialText");
