@@ -139,9 +139,8 @@ FastLink::Outcome FastLink::receive(std::size_t dataBytes, Duration firstByteLim
         limit = characters(need - std::min(need, got.size()) + 2) + kTurnaround;
     }
     const std::size_t length = kAnswerHead + check + (got[0] == kDone ? dataBytes : 0);
-    const bool known =
-        got[0] == kDone || got[0] == kDamaged || got[0] == kUnknown || got[0] == kNoMemory ||
-        got[0] == kRefused;
+    const bool known = got[0] == kDone || got[0] == kDamaged || got[0] == kUnknown ||
+                       got[0] == kNoMemory || got[0] == kRefused;
     const bool checked =
         check_ == Check::Crc8 ? crc8(ByteView(got)) == 0 : crc16(ByteView(got)) == 0;
     if (!known || got.size() != length || !checked)
@@ -164,18 +163,20 @@ Answer FastLink::exchange(Byte command, std::uint16_t address, Byte count, ByteV
 
 Answer FastLink::exchange(const Bytes& req, std::size_t dataBytes, Duration chipTime) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        f_.port().discardInput();
-        f_.send(ByteView(req));
-        f_.waitDrained();
         Answer answer;
-        switch (receive(dataBytes, chipTime + kTalkerIdle + characters(3) + kTurnaround, answer)) {
-            case Outcome::Silent:
-                silent();
-            case Outcome::Damaged:
-                waitQuiet();
-                continue;
-            case Outcome::Good:
-                break;
+        const Outcome o = attemptOnce(req, dataBytes, chipTime, answer);
+        if (o != Outcome::Good && atFastRate()) {
+            // A talker that took the request for damaged went back to 1200 before it said so;
+            // one whose answer was lost or damaged is taken back there by the ping. Either way
+            // the job goes on at the next rate down, and the request is sent again.
+            fallBack();
+            continue;
+        }
+        if (o == Outcome::Silent)
+            silent();
+        if (o == Outcome::Damaged) {
+            waitQuiet();
+            continue;
         }
         if (answer.status == kDamaged)
             continue;
@@ -187,14 +188,19 @@ Answer FastLink::exchange(const Bytes& req, std::size_t dataBytes, Duration chip
     throw damagedTooOften();
 }
 
+FastLink::Outcome FastLink::attemptOnce(const Bytes& req, std::size_t dataBytes, Duration chipTime,
+                                        Answer& answer) {
+    f_.port().discardInput();
+    f_.send(ByteView(req));
+    f_.waitDrained();
+    return receive(dataBytes, chipTime + kTalkerIdle + characters(3) + kTurnaround, answer);
+}
+
 bool FastLink::ping() {
     const Bytes req = request(kPing, 0, 0, {}, check_);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        f_.port().discardInput();
-        f_.send(ByteView(req));
-        f_.waitDrained();
         Answer answer;
-        switch (receive(0, kTalkerIdle + characters(3) + kTurnaround, answer)) {
+        switch (attemptOnce(req, 0, {}, answer)) {
             case Outcome::Silent:
                 return false;
             case Outcome::Damaged:
@@ -211,70 +217,93 @@ bool FastLink::ping() {
     throw damagedTooOften();
 }
 
+FastLink::~FastLink() {
+    // The talker is done with; what the port hears next (a reset's break, the boot loader) comes
+    // at the settings' rate.
+    if (atFastRate())
+        f_.port().setRate(kSlowRate.asked);
+}
+
+bool FastLink::atFastRate() const {
+    return f_.port().isOpen() && f_.port().settings().baud != kSlowRate.asked;
+}
+
 void FastLink::setRate(int baud) {
     const RateResult r = f_.port().setRate(baud);
     if (r.error != PortError::None && r.error != PortError::BadSettings)
         f_.portFailed(r.error);
 }
 
-bool FastLink::tryRate(const SciRate& r) {
-    const Bytes req = request(kRate, 0, r.baudRegister);
+void FastLink::backTo1200() {
     setRate(kSlowRate.asked);
-    f_.port().discardInput();
-    f_.send(ByteView(req));
-    f_.waitDrained();
-    // The talker switches on B's last byte and says nothing; one that took B for damaged answers
-    // N at 1200 within its idle time. Listening at 1200 until then also lets an adapter finish
-    // shifting B out before its rate changes.
-    f_.clock().waitUntil(
-        [this] { return f_.port().inBufferCount() > 0 || f_.port().failure() != PortError::None; },
-        kTalkerIdle + characters(3) + kRateListen);
-    if (f_.port().failure() != PortError::None)
-        f_.portFailed(f_.port().failure());
-    if (f_.port().inBufferCount() > 0) {
-        waitQuiet();
-        return false;
-    }
-    setRate(r.asked);
-    // The same request at the new rate: the talker answers K there, or goes back to 1200.
-    f_.send(ByteView(req));
-    f_.waitDrained();
-    Answer answer;
-    if (receive(0, characters(3) + kTurnaround, answer) == Outcome::Good && answer.status == kDone)
-        return true;
-    // The talker is back at 1200, or kept the new rate and its K was lost on the way.
-    if (answersAt(kSlowRate.asked))
-        return false;
-    if (answersAt(r.asked))
-        return true;
-    if (answersAt(kSlowRate.asked))
-        return false;
+    waitQuiet();
+    // A talker still at the fast rate takes the first ping for damage and goes back to 1200
+    // without a word (an answer at 1200 would reach a PC listening faster as a break, which is
+    // what a reset sends): the second is answered.
+    for (int attempt = 0; attempt < 2; ++attempt)
+        if (ping())
+            return;
     silent();
 }
 
-bool FastLink::answersAt(int baud) {
-    setRate(baud);
-    waitQuiet();
-    f_.send(ByteView(request(kPing, 0, 0)));
-    f_.waitDrained();
-    Answer answer;
-    return receive(0, kTalkerIdle + characters(3) + kTurnaround, answer) == Outcome::Good &&
-           answer.status == kDone;
+void FastLink::fallBack() {
+    const std::size_t from = next_;
+    backTo1200();
+    agreeRate(from);
 }
 
-SciRate FastLink::agreeRate() {
-    std::size_t from = 0;
+FastLink::Trial FastLink::tryRate(const RateChoice& c) {
+    // B goes at 1200; the talker answers K there and takes the new rate once K has left.
+    setRate(kSlowRate.asked);
+    const Bytes req = request(kRate, 0, c.rate.baudRegister, {}, check_);
+    Answer answer;
+    for (int attempt = 0;; ++attempt) {
+        if (attempt == kAttempts) {
+            f_.ui().setProgress(std::nullopt);
+            throw damagedTooOften();
+        }
+        const Outcome o = attemptOnce(req, 0, {}, answer);
+        if (o == Outcome::Silent)
+            silent();
+        if (o == Outcome::Damaged) {
+            // The talker may have taken B and switched: a ping at 1200 brings it back.
+            backTo1200();
+            continue;
+        }
+        if (answer.status == kDone)
+            break;
+        if (answer.status == kUnknown)
+            return Trial::NoRates;  // a talker without B keeps 1200
+    }
+    // The talker takes the new rate once K's stop bit has ended, which the PC may hear before its
+    // end: a character's time at 1200 before the ping.
+    f_.wait(characters(1));
+    setRate(c.rate.asked);
+    const Bytes ping = request(kPing, 0, 0, {}, check_);
+    f_.port().discardInput();
+    f_.send(ByteView(ping));
+    f_.waitDrained();
+    if (receive(0, characters(3) + kTurnaround, answer) == Outcome::Good && answer.status == kDone)
+        return Trial::Kept;
+    backTo1200();
+    return Trial::Failed;
+}
+
+SciRate FastLink::agreeRate(std::size_t from) {
     while (true) {
         const RateChoice c = chooseRate([this](int baud) { return f_.port().setRate(baud); }, from);
         if (c.error != PortError::None)
             f_.portFailed(c.error);
-        if (c.inForce == 0)
-            setRate(kSlowRate.asked);
-        if (c.inForce == 0 || tryRate(c.rate)) {
-            f_.ui().setLineRate(f_.port().settings().baud);
-            return c.rate;
+        const Trial t = c.inForce == 0 ? Trial::NoRates : tryRate(c);
+        if (t == Trial::Failed) {
+            from = c.next;
+            continue;
         }
-        from = c.next;
+        next_ = t == Trial::Kept ? c.next : std::size(kFastRates);
+        if (t == Trial::NoRates)
+            setRate(kSlowRate.asked);
+        f_.ui().setLineRate(f_.port().settings().baud);
+        return t == Trial::Kept ? c.rate : kSlowRate;
     }
 }
 

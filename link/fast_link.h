@@ -71,13 +71,18 @@ class FastLink {
     static constexpr std::size_t kReadBlock = 256;
 
     explicit FastLink(Frame& f, Check check = Check::Crc16) : f_(f), check_(check) {}
+    ~FastLink();
+    FastLink(const FastLink&) = delete;
+    FastLink& operator=(const FastLink&) = delete;
 
     // Whether the talker answers at all: false when nothing came back to a ping.
     bool ping();
     // After the first ping: the highest rate of kFastRates that the port sets within the SCI's
     // tolerance and that a request and its answer then cross whole; kSlowRate when none does.
     // A rate that fails puts both sides back to 1200 baud within half a second.
-    SciRate agreeRate();
+    // A rate that fails, then or later in the job, puts both sides back to 1200 baud, and the
+    // job goes on at the next rate down. from: the first of kFastRates to try.
+    SciRate agreeRate(std::size_t from = 0);
     // count bytes from address on (wrapping past $FFFF), in blocks, by kRead or kReadChip;
     // progress(n) after each.
     Bytes read(Byte command, std::uint16_t address, std::size_t count,
@@ -91,19 +96,23 @@ class FastLink {
     Answer exchange(Byte command, std::uint16_t address, Byte count, ByteView data,
                     std::size_t dataBytes, Duration chipTime);
 
-    // What the PC listens at 1200 after B, beyond the talker's idle time and three characters,
-    // for an N that says the talker did not take it: an adapter's latency.
-    static constexpr Duration kRateListen = 25ms;
     // The same for a request already made (a long one).
     Answer exchange(const Bytes& request, std::size_t dataBytes, Duration chipTime = {});
 
   private:
     enum class Outcome { Good, Damaged, Silent };
-    // B for rate r, the PC's port at 1200: whether the talker then keeps r.
-    bool tryRate(const SciRate& r);
+    enum class Trial { Kept, Failed, NoRates };
+    // One request sent and its answer taken, nothing judged.
+    Outcome attemptOnce(const Bytes& request, std::size_t dataBytes, Duration chipTime,
+                        Answer& answer);
+    // B for the rate chosen, at 1200, then a ping at that rate: kept, or both back at 1200.
+    Trial tryRate(const RateChoice& c);
     void setRate(int baud);
-    // Whether a ping at this rate comes back K, after the line has been quiet; one try.
-    bool answersAt(int baud);
+    bool atFastRate() const;
+    // Both sides back at 1200, checked with a ping; the job ends when the talker is gone.
+    void backTo1200();
+    // A failure at a fast rate: back to 1200, then the next rate down.
+    void fallBack();
     Outcome receive(std::size_t dataBytes, Duration firstByteLimit, Answer& answer);
     // Waits until the line has been quiet for longer than the talker waits before it answers a
     // damaged request, then drops what came.
@@ -113,6 +122,7 @@ class FastLink {
 
     Frame& f_;
     Check check_;
+    std::size_t next_ = std::size(kFastRates);  // where a fall back goes on from
 };
 
 }  // namespace kestro::fast

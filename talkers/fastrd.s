@@ -20,16 +20,18 @@
         .equ blk, 0x00          ; command, address, count, CRC
         .equ REQ, 6
         .equ crc, 0xF5
-        .equ FIRST_VAR, crc
+        .equ baud, 0xF4         ; what BAUD holds once the answer under way has left
+        .equ FIRST_VAR, baud
         .equ IDLE_ROUNDS, 2500  ; of 16 E cycles: 20 ms of idle line ends a request
 
         .sect .text
         .globl _start
 _start: talker_start
         jsr     *drain           ; the boot loader's last fill byte on the 256-byte parts
-        bra     next            ; its first byte the request buffer's last: run once
+        ldaa    #BAUD_1200
+        staa    *baud
+        bra     next
 
-        .include "fastrate.inc"
 
 ; Takes a request: its first byte whenever it comes, the rest without a pause longer than the
 ; idle limit.
@@ -67,11 +69,22 @@ next:   ldx     #blk
         ldaa    #'U'
         bra     answer
 
+; B: K at the old rate, then the new rate once it has left the wire.
+rate:   ldaa    *blk+3
+        staa    *baud
+        bra     ok
+
 ; A damaged request: wait until the line is idle, so that the rest of it is not taken for the
 ; next one, then ask for it again.
 bad:    lds     #STACK
         jsr     *drain
-        ldaa    #'N'
+        ldaa    #BAUD_1200
+        cmpa    *baud
+        beq     8f
+        staa    *baud           ; at another rate: back to 1200 without a word, since an answer
+        staa    BAUD            ; at 1200 would reach a PC listening faster as a break
+        bra     next
+8:      ldaa    #'N'
         bra     answer
 
 ; R reads in special test mode, where the expanded bus answers wherever the chip's own
@@ -105,7 +118,12 @@ trailer:
         jsr     *putraw         ; keeps B
         tba
         jsr     *putraw
-        bra     next
+7:      ldaa    SCSR            ; a BAUD write changes the rate of the character being shifted
+        bita    #TC
+        beq     7b
+        ldaa    *baud
+        staa    BAUD
+        jmp     next
 
 ; Sends the status in A and the address in X, starting the answer's CRC. Keeps X.
 header: pshx                    ; pulled high byte first

@@ -163,9 +163,11 @@ TEST(Progress, AFastJobsLineRateIsShownAndRecorded) {
     ui.setLineRate(125'000);
     ui.setProgress(50);
     EXPECT_EQ(progressLine(*reporter.transfers.at(0)), "50% 1200/2400 B, 125000 baud");
-    EXPECT_EQ(recordJson({.operation = "dump", .exit = Exit::Success}).find("baud"),
+    EXPECT_EQ(recordJson({.operation = "dump", .port = "", .verdict = "", .exit = Exit::Success})
+                  .find("baud"),
               std::string::npos);
-    const RunRecord fast{.operation = "dump", .exit = Exit::Success, .baud = 62'500};
+    const RunRecord fast{
+        .operation = "dump", .port = "", .verdict = "", .exit = Exit::Success, .baud = 62'500};
     EXPECT_NE(recordJson(fast).find(R"("baud":62500)"), std::string::npos);
     Streams s;
     WorkerReporter worker(s.out);
