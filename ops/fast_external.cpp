@@ -114,7 +114,8 @@ void fastProgram(const Member& m, Target& target) {
                                       0, kByteAtMost * static_cast<int>(take));
                     if (a.status == fast::kNoMemory)
                         return fail(a.address, kNotWritten);
-                    if (a.status != fast::kDone || a.address != first)
+                    if (a.status != fast::kDone ||
+                        a.address != static_cast<std::uint16_t>(first + take))
                         throw LinkError(fast::kNotTheProtocol, LinkError::Ending::EndAsFrame);
                 }
                 if (take < n)
@@ -133,7 +134,7 @@ void fastProgram(const Member& m, Target& target) {
 // ---- The companion chip: its register block found, a register written or a command sent
 
 // The chip's register offsets and its STATUS bits (docs/virtual-board.md, "Companion chip").
-constexpr unsigned kEem = 5, kSfr = 6;
+constexpr unsigned kEem = 5, kSfr = 6, kStatus = 7;
 constexpr Byte kBusy = 0x80, kProtected = 0x01;
 // How long the chip's write cycle may run (10 ms at most) before the job gives up on it.
 constexpr Duration kWriteCycleAtMost = 20ms;
@@ -145,7 +146,7 @@ LinkError chipError(const std::string& text, const std::string& detail) {
 }
 
 // One S request: values[i] to `at`, or to `second` where bit i of `where` is set, back to back;
-// then the 8 bytes from at + 1 on.
+// then the 8 bytes from at on.
 Bytes store(FastLink& link, unsigned at, unsigned second, std::initializer_list<Byte> values,
             unsigned where) {
     Bytes data = {static_cast<Byte>(second >> 8), static_cast<Byte>(second)};
@@ -166,7 +167,7 @@ Bytes store(FastLink& link, unsigned at, unsigned second, std::initializer_list<
 std::pair<unsigned, Bytes> findChip(FastLink& link) {
     for (unsigned unit = 1; unit <= 0xF; ++unit) {
         const unsigned base = unit << 12 | 0x40;
-        Bytes regs = store(link, base - 1, 0, {}, 0);
+        Bytes regs = store(link, base, 0, {}, 0);
         if (regs[kSfr] == (0x80 | unit))
             return {base, regs};
     }
@@ -186,7 +187,7 @@ void awaitChip(Frame& f, FastLink& link, unsigned base, const char* refused,
         if (f.clock().now() > giveUp)
             throw chipError("The companion chip's write cycle did not end.",
                             "Its STATUS register still showed a write cycle after 20 ms.");
-        status = store(link, base + kSfr, 0, {}, 0)[0];
+        status = store(link, base + kStatus, 0, {}, 0)[0];
     }
     if (status & kProtected)
         throw chipError(refused, why);

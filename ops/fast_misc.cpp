@@ -75,7 +75,7 @@ void fastErase(Target& target, const Inputs& in) {
     Frame::run(target, "EepromErase", "Erase", [&](Frame& f) {
         if (!f.begin())
             return;
-        fast::FastLink link(f);
+        fast::FastLink link(f, fast::Check::Crc8);
         if (!startFastTalker(f, link, "fasterase.S19"))
             fastTalkerNeverAnswered();
         const auto range = eraseRange(in);
@@ -90,11 +90,10 @@ void fastErase(Target& target, const Inputs& in) {
         // A range that ends before it begins (rows 0) is refused here: eeerase would erase 256
         // rows from its start, past the range, before it found the error.
         if (plan.inEeprom && (plan.rows != 0 || end >= begin)) {
-            const Bytes req =
-                fast::request(kErase, begin, plan.rows,
-                              Bytes{static_cast<Byte>(end >> 8), static_cast<Byte>(end)});
+            const Bytes last{static_cast<Byte>(end >> 8), static_cast<Byte>(end)};
             const Duration chip = kCycle * std::max(1, int{plan.rows}) + kCycle * 2;
-            erased = link.exchange(req, 0, chip).status == fast::kDone;
+            erased = link.exchange(kErase, begin, plan.rows, ByteView(last), 0, chip).status ==
+                     fast::kDone;
         }
         if (erased)
             f.ui().message({"Eeprom Erase", "Eeprom", Icon::Information});
@@ -106,6 +105,22 @@ void fastErase(Target& target, const Inputs& in) {
 
 // ---- CONFIG ------------------------------------------------------------------------------
 
+// config's decision, from the cell as CONFIG shows it: the value's in C requests, $FF for the
+// erase. Nothing when the cell holds the value; an erase only where the value needs a 1 over a
+// 0 of the cell, and then no programming when the value is $FF. Bits 7-4 read 0 on the parts
+// that do not have them: where the value has them all 1 they need no erase.
+std::vector<Byte> configCycles(Byte cell, Byte value) {
+    if ((cell & 0xF0) == 0 && (value & 0xF0) == 0xF0)
+        cell |= 0xF0;
+    if (cell == value)
+        return {};
+    if ((value & ~cell & 0xFF) == 0)
+        return {value};
+    if (value == 0xFF)
+        return {0xFF};
+    return {0xFF, value};
+}
+
 void fastConfig(Target& target, const Inputs& in) {
     Frame::run(target, "ConfigProgram", "Program", [&](Frame& f) {
         if (!f.begin())
@@ -114,8 +129,10 @@ void fastConfig(Target& target, const Inputs& in) {
         fast::FastLink link(f);
         if (!startFastTalker(f, link, "fastcfg.S19"))
             fastTalkerNeverAnswered();
-        // An erase and a programming cycle at most.
-        link.exchange(kConfig, kConfigAddress, value, 0, kCycle * 2);
+        // The ping's answer carries CONFIG in its address's low byte.
+        const auto cell = static_cast<Byte>(link.exchange(fast::kPing, 0, 0, 0).address);
+        for (Byte cycle : configCycles(cell, value))
+            link.exchange(kConfig, kConfigAddress, cycle, 0, kCycle);
         f.finish();
     });
 }
@@ -141,6 +158,11 @@ std::optional<std::uint16_t> talkerStartAddress(std::string_view text) {
         value = value << 4 | d;
     }
     return static_cast<std::uint16_t>(value);
+}
+
+// Where ram refuses to store: its own internal RAM below $0200 and the register block.
+bool ramRefused(unsigned a) {
+    return a < 0x0200 || (a >= 0x1000 && a < 0x1040);
 }
 
 // The data of the file's S1 records in file order, as ram takes them; nothing after S9.
@@ -189,12 +211,19 @@ void fastRam(Target& target, const Inputs& in) {
         for (const auto& [address, data] : records)
             for (std::size_t at = 0; at < data.size(); at += kRamBlock) {
                 const std::size_t n = std::min(kRamBlock, data.size() - at);
+                // As ram: the bytes before the first it refuses are stored.
+                std::size_t take = 0;
+                while (take < n && !ramRefused((address + at + take) & 0xFFFF))
+                    ++take;
                 Bytes block(kRamBlock, 0xFF);
-                std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), n, block.begin());
+                std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), take, block.begin());
                 const auto to = static_cast<std::uint16_t>(address + at);
-                const fast::Answer a = link.exchange(
-                    fast::request(kRamWrite, to, static_cast<Byte>(n), ByteView(block)), 0);
-                if (a.status != fast::kDone) {
+                if (take > 0 && link.exchange(fast::request(kRamWrite, to, static_cast<Byte>(take),
+                                                            ByteView(block)),
+                                              0)
+                                        .status != fast::kDone)
+                    throw LinkError(fast::kNotTheProtocol, LinkError::Ending::EndAsFrame);
+                if (take < n) {
                     f.ui().setProgress(std::nullopt);
                     f.ui().message({kNothingRun, kAppTitle, Icon::Critical, kRefusedRecord});
                     f.finish();

@@ -2,9 +2,10 @@
 // Programming the internal EEPROM and the 711E9's EPROM through the fast protocol
 // (docs/fast-protocol.md, W): the file's bytes in file order, in blocks of up to 8 that follow
 // on from each other, with the default path's verdicts. The PC refuses the talker's own RAM
-// and the register block (A) as the default talkers do; the talker checks every other address
-// for its memory before it sets a latch (V), erases only where a 0 must become a 1, and reads
-// every byte it wrote back.
+// and the register block (A) and decides from the CONFIG that the talker's ping answers where
+// the memory is (V), as the default talkers decide it, before it sends a byte; the talker
+// erases only where a 0 must become a 1, reads every byte it wrote back, and answers V where
+// the part keeps no EPROM latch.
 #include <algorithm>
 #include <cstdio>
 
@@ -26,12 +27,31 @@ struct Program {
     const char* failure;
     // The longest a byte can take on the chip: the talker's answer comes after this for each.
     Duration perByte;
+    // Whether the memory is at the address, from CONFIG as the part shows it.
+    bool (*inMemory)(Byte config, std::uint16_t address);
 };
+
+// eeprog's rule: nowhere while EEON (bit 0) is clear; on the 811E2 at $x800-$xFFF with x from
+// bits 7-4; with bits 7-4 at 0 (the A8, E9 and 711E9 show them so) at $B600-$B7FF and also at
+// $0800-$0FFF, an 811E2 with its EEPROM there, which CONFIG cannot tell apart.
+bool inEeprom(Byte config, std::uint16_t a) {
+    unsigned high = (a >> 8) | 0x01;
+    if (high == 0xB7)
+        high = 0x08;
+    return (high | 0x07) == (config | 0x0Eu);
+}
+
+// eprog's rule: $D000-$FFFF while ROMON (CONFIG bit 1) maps the EPROM. Whether the part keeps
+// the EPROM's latch only the chip can tell: the talker answers V where it does not.
+bool inEprom(Byte config, std::uint16_t a) {
+    return a >= 0xD000 && (config & 0x02) != 0;
+}
 
 // An EEPROM byte: an erase and a programming cycle of 10.56 ms; an EPROM byte 2.11 ms.
 constexpr Program kPrograms[] = {
-    {"EepromProgram", "fastee.S19", "Eeprom", "Eeprom is program", "Error in Eeprom", 22ms},
-    {"EpromProgram", "fastep.S19", "Eprom", "Eprom is program", "Error in Eprom", 3ms},
+    {"EepromProgram", "fastee.S19", "Eeprom", "Eeprom is program", "Error in Eeprom", 22ms,
+     inEeprom},
+    {"EpromProgram", "fastep.S19", "Eprom", "Eprom is program", "Error in Eprom", 3ms, inEprom},
 };
 
 struct FileByte {
@@ -89,17 +109,22 @@ void fastProgram(const Program& p, Target& target) {
         fast::FastLink link(f, fast::Check::Crc8);
         if (!startFastTalker(f, link, p.talker))
             fastTalkerNeverAnswered();
+        // The ping's answer carries CONFIG in its address's low byte.
+        const auto config = static_cast<Byte>(link.exchange(fast::kPing, 0, 0, 0).address);
         const std::vector<FileByte> bytes = fileBytes(*file);
         f.ui().setProgress(1);
         for (std::size_t i = 0; i < bytes.size();) {
             const std::uint16_t at = bytes[i].address;
             if (refused(at))
                 return fail(f, p, 'A', at);
-            // A block: bytes that follow on from each other, none refused.
+            if (!p.inMemory(config, at))
+                return fail(f, p, 'V', at);
+            // A block: bytes that follow on from each other, all in the memory.
             Bytes data{bytes[i].value};
             while (data.size() < kBlock && i + data.size() < bytes.size()) {
                 const FileByte& b = bytes[i + data.size()];
-                if (b.address != static_cast<std::uint16_t>(at + data.size()) || refused(b.address))
+                if (b.address != static_cast<std::uint16_t>(at + data.size()) ||
+                    refused(b.address) || !p.inMemory(config, b.address))
                     break;
                 data.push_back(b.value);
             }

@@ -1,49 +1,73 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
-; Programs the internal EEPROM through the fast protocol (fastprog.inc): a byte is erased
-; first only where its value needs a 1 over a 0.
-
+; Programs the internal EEPROM through the fast protocol (docs/fast-protocol.md), on the block
+; layer of fastcore.inc: P (K with CONFIG, from which the PC decides where the EEPROM is, as
+; eeprog decides it), B, and
+;   W   address, count (1 to 8), 8 data bytes: the first count made to hold their values from
+;       the address on, each erased first only where its value needs a 1 over a 0, and read
+;       back. K with the address past the last; V with a byte that did not read back.
         .include "hc11.inc"
 
-        .macro prepare
-        clr     BPROT           ; bootstrap is a special mode: the bits clear at any time
-        .endm
-
-; Where the EEPROM is, from CONFIG as the part shows it, as eeprog decides it: nowhere while
-; EEON (bit 0) is clear; on the 811E2 at $x800-$xFFF with x from bits 7-4; on the A8, E9 and
-; 711E9, whose CONFIG shows bits 7-4 as 0, at $B600-$B7FF, and with bits 7-4 at 0 also at
-; $0800-$0FFF (an 811E2 with its EEPROM there, which CONFIG cannot tell apart). The address's
-; high byte with bits 2-0 set must equal CONFIG with bits 3-1 set: EEON clear never does, and
-; $B6-$B7 count as $08 when bits 7-4 are 0.
-        .macro in_memory
-        pshx
-        pula                    ; A = the address's high byte
-        ins
-        ldab    CONFIG
-        orab    #0x0E
-        oraa    #0x01
-        cmpa    #0xB7
-        bne     4f
-        ldaa    #0x08
-4:      oraa    #0x07
-        cba
-        bne     nomem
-        .endm
-
-; A byte erase (BYTE, ERASE, EELAT) only where the value has a 1 over a 0 of the byte, then
-; EELAT for programming (MC68HC11A8 technical data 3.5).
-        .macro write_byte
-        ldab    0,x
-        comb
-        andb    0,y             ; the 1s the value needs where the byte holds 0
-        beq     8f
-        ldab    #0x16
-        bsr     cycle
-8:      ldab    #0x02
-        bsr     cycle
-        .endm
-
+        .equ LONG, 'W'
+        .equ LONG_REQ, 13       ; 8 data bytes, the CRC-8
+        .equ PING_CONFIG, 1
+        .equ CRC8, 1
 ; 10 ms at E = 2 MHz for a program or an erase cycle (MC68HC11A8 technical data 3.5), with
 ; 5 % over it: 3520 rounds of 6 E cycles, 10.56 ms.
         .equ ROUNDS, 3520
 
-        .include "fastprog.inc"
+        .include "fastcore.inc"
+
+        .sect .text
+        .globl _start
+_start: talker_start
+        clr     BPROT           ; bootstrap is a special mode: the bits clear at any time
+        fast_start
+
+        fast_core
+
+; Each byte in order: left alone when it holds its value (a request sent again does no harm);
+; otherwise a byte erase (BYTE, ERASE, EELAT) only where the value has a 1 over a 0 of the
+; byte, then EELAT for programming (MC68HC11A8 technical data 3.5); then read back. The data
+; are pulled from the request (the stack pointer over them), the count in Y; what is pushed
+; meanwhile lands on bytes already taken (interrupts are masked).
+dispatch:
+        cmpa    #'W'
+        bne     unknown
+        clra
+        ldab    *blk+3
+        xgdy                    ; Y = the count
+        lds     #blk+3
+1:      pula
+        cmpa    0,x
+        beq     3f
+        tab
+        orab    0,x
+        cmpb    0,x
+        beq     2f              ; no 1 over a 0 of the byte
+        ldab    #0x16
+        bsr     cycle
+2:      ldab    #0x02
+        bsr     cycle
+        cmpa    0,x
+        bne     4f
+3:      inx
+        dey
+        bne     1b
+        bra     ok
+4:      ldaa    #'V'
+        bra     answer
+
+; One cycle: the latch bits in B to PPROG, A to the address, the programming bit set in a
+; second write, held for ROUNDS rounds of 6 E cycles, then PPROG cleared. Keeps A and X.
+cycle:  stab    PPROG
+        staa    0,x
+        inc     PPROG
+        pshx
+        ldx     #ROUNDS
+1:      dex
+        bne     1b
+        pulx
+        clr     PPROG
+        rts
+
+        talker_end

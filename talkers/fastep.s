@@ -1,38 +1,64 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
 ; Programs the EPROM of the MC68HC711E9 ($D000-$FFFF) through the fast protocol
-; (fastprog.inc), as eprog does: ELAT, the data to the address, EPGM with +12 V on XIRQ/VPPE.
-; An EPROM bit only goes from 1 to 0: a value that needs a 1 over a 0 does not read back (V).
-
+; (docs/fast-protocol.md) as eprog does: ELAT, the data to the address, EPGM with +12 V on
+; XIRQ/VPPE. On the block layer of fastcore.inc: P (K with CONFIG, from which the PC sees
+; ROMON), B, and
+;   W   address, count (1 to 8), 8 data bytes: the first count programmed from the address on
+;       and read back. K with the address past the last; V with a byte that did not read back
+;       (an EPROM bit only goes from 1 to 0), or at once where PPROG does not keep ELAT (the
+;       A8's bit 5 always reads 0, MC68HC11A8 technical data 3.5.1; the E9 and 811E2 are taken
+;       to be the same): no EPROM there, and nothing else is latched.
         .include "hc11.inc"
 
+        .equ LONG, 'W'
+        .equ LONG_REQ, 13       ; 8 data bytes, the CRC-8
+        .equ PING_CONFIG, 1
+        .equ CRC8, 1
         .equ ELAT, 0x20         ; PPROG bit 5: the EPROM's latch (711E9; none on the A8)
-
-        .macro prepare
-        .endm
-
-; The EPROM is at $D000-$FFFF while ROMON (CONFIG bit 1) maps it, on the part whose PPROG
-; keeps ELAT (the A8's bit 5 always reads 0, MC68HC11A8 technical data 3.5.1; the E9 and
-; 811E2 are taken to be the same).
-        .macro in_memory
-        cpx     #0xD000
-        blo     nomem
-        ldab    CONFIG
-        bitb    #0x02
-        beq     nomem
-        ldab    #ELAT
-        stab    PPROG
-        ldab    PPROG
-        beq     nomem
-        clr     PPROG           ; the byte is read next: not while the EPROM is latched
-        .endm
-
-        .macro write_byte
-        ldab    #ELAT
-        bsr     cycle
-        .endm
-
 ; 2 ms a byte (eprog's row in docs/hardware-facts.md), with 5 % over it: 700 rounds of 6 E
-; cycles and the cycle's own 25, 2.11 ms.
+; cycles and the cycle's own, 2.11 ms.
         .equ ROUNDS, 700
 
-        .include "fastprog.inc"
+        .include "fastcore.inc"
+
+        .sect .text
+        .globl _start
+_start: talker_start
+        fast_start
+
+        fast_core
+
+; The data are pulled from the request (the stack pointer over them), the count in Y; a push
+; meanwhile lands on bytes already taken (interrupts are masked).
+dispatch:
+        cmpa    #'W'
+        bne     unknown
+        clra
+        ldab    *blk+3
+        xgdy                    ; Y = the count
+        lds     #blk+3
+1:      pula
+        cmpa    0,x
+        beq     3f
+        ldab    #ELAT
+        stab    PPROG
+        tst     PPROG
+        beq     4f              ; PPROG does not keep ELAT: no EPROM on this part
+        staa    0,x
+        inc     PPROG           ; EPGM
+        pshx
+        ldx     #ROUNDS
+2:      dex
+        bne     2b
+        pulx
+        clr     PPROG
+        cmpa    0,x
+        bne     4f
+3:      inx
+        dey
+        bne     1b
+        bra     ok
+4:      ldaa    #'V'
+        bra     answer
+
+        talker_end

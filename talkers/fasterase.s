@@ -1,33 +1,31 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
-; The fast protocol's erase talker (docs/fast-protocol.md). The PC decides as eeerase does,
-; from CONFIG, whether the range is all EEPROM and whether it takes one bulk erase or rows;
-; the talker erases and checks:
-;   P   K, with CONFIG in the address's low byte (the high byte means nothing).
+; The fast protocol's erase talker (docs/fast-protocol.md), on the block layer of fastcore.inc
+; with the CRC-8. The PC decides as eeerase does, from the CONFIG that P answers, whether the
+; range is all EEPROM and whether it takes one bulk erase or rows; the talker erases and checks:
 ;   E   address = the range's first byte, count = rows of 16 from it (0: one bulk erase),
 ;       2 data bytes = the range's last byte. Then every byte of the range is read: K with
 ;       the last address, or V with the first that does not read $FF.
         .include "hc11.inc"
 
+        .equ LONG, 'E'
+        .equ LONG_REQ, 7        ; 2 data bytes, the CRC-8
+        .equ PING_CONFIG, 1
+        .equ CRC8, 1
         .equ BULK, 0x06         ; PPROG: ERASE EELAT
         .equ ROW, 0x0E          ; PPROG: ROW ERASE EELAT
-        .equ REQ_LONG, 8
-        .equ LONG_CMD, 'E'
-        .macro PING_ADDRESS
-        ldx     CONFIG-1            ; TEST1 and CONFIG: two bytes shorter than CONFIG alone
-        .endm
+        .include "fastcore.inc"
 
         .sect .text
         .globl _start
 _start: talker_start
-        jsr     *drain           ; the boot loader's last fill byte on the 256-byte parts
+        clr     BPROT           ; bootstrap is a special mode: the bits clear at any time
+        fast_start
 
-        .include "fastmisc.inc"
-        .include "fastio.inc"
+        fast_core
 
 dispatch:
         cmpa    #'E'
         bne     unknown
-        clr     BPROT           ; bootstrap is a special mode: the bits clear at any time
         ldab    #BULK
         ldaa    *blk+3
         beq     2f
@@ -44,13 +42,11 @@ dispatch:
         inca
         bne     4f
         cpx     *blk+4
-        beq     5f
+        beq     ok
         inx
         bra     3b
 4:      ldaa    #'V'
-        .byte   0x8C            ; cpx #: skips the next instruction
-5:      ldaa    #'K'
-        jmp     answer
+        bra     answer
 
         .include "eecycle.inc"
 

@@ -1,29 +1,25 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
 ; The fast protocol's RAM talker (docs/fast-protocol.md): loads a program into RAM on the
-; expanded bus and runs it, deciding as ram does.
-;   X   address, count (1 to 8), 8 data bytes: the first count stored from the address on. A
-;       byte in the internal RAM below $0200, where the talker runs, or in the register block
-;       ends the request with A and that byte's address; the bytes before it are stored. K
-;       when all are.
+; expanded bus and runs it, deciding as ram does. On the block layer of fastcore.inc:
+;   X   address, count (1 to 8), 8 data bytes: the first count stored from the address on;
+;       K. The PC refuses, as ram does, the internal RAM below $0200 (where the talker runs)
+;       and the register block before it sends them.
 ;   G   answers K, waits until the answer has left the wire (TC), sets the SCI to 9600 baud
 ;       as ram leaves it, and jumps to the address with the expanded bus on.
-;   P   K.
         .include "hc11.inc"
 
-        .equ REQ_LONG, 14
-        .equ LONG_CMD, 'X'
-        .macro PING_ADDRESS
-        .endm
+        .equ LONG, 'X'
+        .equ LONG_REQ, 14
+        .include "fastcore.inc"
 
         .sect .text
         .globl _start
 _start: talker_start
-        ldx     #0x1000         ; the expanded bus (expanded_bus, one byte shorter)
-        bset    HPRIO-0x1000,x #MDA
-        jsr     *drain           ; the boot loader's last fill byte on the 256-byte parts
+        ldx     #0x1000         ; the expanded bus (MDA is writable while SMOD is set, M68HC11
+        bset    HPRIO-0x1000,x,#MDA     ; Reference Manual, HPRIO)
+        fast_start
 
-        .include "fastmisc.inc"
-        .include "fastio.inc"
+        fast_core
 
 dispatch:
         cmpa    #'G'
@@ -32,26 +28,18 @@ dispatch:
         bne     unknown
         ldab    *blk+3          ; the count
         lds     #blk+3          ; the data, taken with PULA; answer sets the stack again
-1:      cpx     #0x0200         ; the internal RAM
-        blo     refuse
-        cpx     #0x1000
-        blo     2f
-        cpx     #0x1040         ; the register block
-        blo     refuse
-2:      pula
+1:      pula
         staa    0,x
         inx
         decb
         bne     1b
-        jmp     ok
-refuse: ldaa    #'A'
-        jmp     answer
+        bra     ok
 
 run:    ldaa    #'K'
         jsr     *reply
 1:      ldaa    SCSR
-        bita    #TC
-        beq     1b
+        asla                    ; TC (bit 6) into the sign
+        bpl     1b
         ldaa    #BAUD_9600
         staa    BAUD
         jmp     0,x

@@ -142,9 +142,10 @@ TEST(VirtualBoard, TheFastKeyAndTheOptionChooseTheFastTalker) {
         const char* talker;
     };
     const Row rows[] = {
-        {nullptr, false, "eestat.S19"}, {"false", false, "eestat.S19"}, {"no", false, "eestat.S19"},
-        {"true", false, "fastrd.S19"},  {" Yes ", false, "fastrd.S19"}, {"1", false, "fastrd.S19"},
-        {nullptr, true, "fastrd.S19"},  {"false", true, "fastrd.S19"},
+        {nullptr, false, "eestat.S19"},   {"false", false, "eestat.S19"},
+        {"no", false, "eestat.S19"},      {"true", false, "faststat.S19"},
+        {" Yes ", false, "faststat.S19"}, {"1", false, "faststat.S19"},
+        {nullptr, true, "faststat.S19"},  {"false", true, "faststat.S19"},
     };
     std::vector<std::string> verdicts;
     for (const Row& r : rows) {
@@ -158,12 +159,12 @@ TEST(VirtualBoard, TheFastKeyAndTheOptionChooseTheFastTalker) {
         b.window->setFast(r.option);
         b.reset();
         b.click("EepromCheck");
-        // From $0006 on: fastrd takes its requests over its first six bytes.
+        // From $0008 on: faststat takes its requests over its first eight bytes.
         Bytes loaded;
-        for (std::uint16_t a = 6; a < 0x30; ++a)
+        for (std::uint16_t a = 8; a < 0x30; ++a)
             loaded.push_back(b.hc11().peek(a));
         const Bytes image = talkerStart(r.talker, 0x30);
-        EXPECT_EQ(loaded, Bytes(image.begin() + 6, image.end())) << row;
+        EXPECT_EQ(loaded, Bytes(image.begin() + 8, image.end())) << row;
         ASSERT_EQ(b.messages.size(), 1u) << row;
         verdicts.push_back(b.messages[0].text);
         // The window never writes the key: what the user wrote stays, and no key appears.

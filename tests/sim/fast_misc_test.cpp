@@ -180,8 +180,13 @@ TEST(FastMisc, GivesTheDefaultPathsBoxesAndBoardOnEveryPart) {
                     "p.s19", std::string(step.file) == "program" ? program : registers);
             for (FastStation* s : {&byDefault, &fast})
                 s->board.devices().ram()[0x3000] = 0;
+            // The same cycles of the EEPROM and the CONFIG cell: none that is not needed.
+            const int cycles[] = {byDefault.board.eeprom().cyclesCompleted(),
+                                  fast.board.eeprom().cyclesCompleted()};
             const auto shown = byDefault.run(step.button, false, in, file);
             EXPECT_EQ(fast.run(step.button, true, in, file), shown);
+            EXPECT_EQ(fast.board.eeprom().cyclesCompleted() - cycles[1],
+                      byDefault.board.eeprom().cyclesCompleted() - cycles[0]);
             EXPECT_GT(fast.port.fast, 0) << "not the fast path";
             EXPECT_EQ(fast.board.eeprom().array(), byDefault.board.eeprom().array());
             EXPECT_EQ(fast.board.devices().ram(), byDefault.board.devices().ram());

@@ -116,6 +116,7 @@ TEST(FastProgram, GivesTheDefaultPathsVerdicts) {
         {"no EPROM on the E9", Chip::E9, "EpromProgram", 0xE000, -1, true, "$E000 did not"},
         {"EPROM below $D000", Chip::E9_711, "EpromProgram", 0xCFFC, -1, true, "$CFFC did not"},
         {"EPROM bit back to 1", Chip::E9_711, "EpromProgram", 0xD100, -1, true, "$D100 did not"},
+        {"ROMON clear", Chip::E9_711, "EpromProgram", 0xD000, 0x0D, true, "$D000 did not"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
