@@ -166,14 +166,20 @@ Answer FastLink::exchange(const Bytes& req, std::size_t dataBytes, Duration chip
         Answer answer;
         const Outcome o = attemptOnce(req, dataBytes, chipTime, answer);
         if (o != Outcome::Good && atFastRate()) {
-            // A talker that took the request for damaged went back to 1200 before it said so;
-            // one whose answer was lost or damaged is taken back there by the ping. Either way
-            // the job goes on at the next rate down, and the request is sent again.
+            // A talker that took the request for damaged went back to 1200 without a word; one
+            // whose answer was lost or damaged is taken back there by the pings. Either way the
+            // job goes on at the next rate down, and the request is sent again.
             fallBack();
             continue;
         }
-        if (o == Outcome::Silent)
-            silent();
+        // A talker says nothing to a request that came damaged: a ping tells whether it is
+        // still there (then the request goes again) before the wait grows past a second.
+        if (o == Outcome::Silent) {
+            Answer pong;
+            if (attemptOnce(request(kPing, 0, 0, {}, check_), 0, {}, pong) != Outcome::Good)
+                silent();
+            continue;
+        }
         if (o == Outcome::Damaged) {
             waitQuiet();
             continue;
@@ -193,16 +199,22 @@ FastLink::Outcome FastLink::attemptOnce(const Bytes& req, std::size_t dataBytes,
     f_.port().discardInput();
     f_.send(ByteView(req));
     f_.waitDrained();
-    return receive(dataBytes, chipTime + kTalkerIdle + characters(3) + kTurnaround, answer);
+    return receive(dataBytes, chipTime + characters(3) + kTurnaround, answer);
 }
 
 bool FastLink::ping() {
     const Bytes req = request(kPing, 0, 0, {}, check_);
+    int silences = 0;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         Answer answer;
-        switch (attemptOnce(req, 0, {}, answer)) {
+        const Outcome o = attemptOnce(req, 0, {}, answer);
+        silences = o == Outcome::Silent ? silences + 1 : 0;
+        switch (o) {
             case Outcome::Silent:
-                return false;
+                // Unanswered: damaged on the way (then the talker says nothing), or no talker.
+                if (silences == 2)
+                    return false;
+                continue;
             case Outcome::Damaged:
                 waitQuiet();
                 continue;
@@ -240,10 +252,8 @@ void FastLink::backTo1200() {
     // A talker still at the fast rate takes the first ping for damage and goes back to 1200
     // without a word (an answer at 1200 would reach a PC listening faster as a break, which is
     // what a reset sends): the second is answered.
-    for (int attempt = 0; attempt < 2; ++attempt)
-        if (ping())
-            return;
-    silent();
+    if (!ping())
+        silent();
 }
 
 void FastLink::fallBack() {
@@ -257,14 +267,18 @@ FastLink::Trial FastLink::tryRate(const RateChoice& c) {
     setRate(kSlowRate.asked);
     const Bytes req = request(kRate, 0, c.rate.baudRegister, {}, check_);
     Answer answer;
+    int silences = 0;
     for (int attempt = 0;; ++attempt) {
         if (attempt == kAttempts) {
             f_.ui().setProgress(std::nullopt);
             throw damagedTooOften();
         }
         const Outcome o = attemptOnce(req, 0, {}, answer);
-        if (o == Outcome::Silent)
+        silences = o == Outcome::Silent ? silences + 1 : 0;
+        if (silences == 2)
             silent();
+        if (o == Outcome::Silent)
+            continue;  // B came damaged: the talker said nothing and stays at 1200
         if (o == Outcome::Damaged) {
             // The talker may have taken B and switched: a ping at 1200 brings it back.
             backTo1200();

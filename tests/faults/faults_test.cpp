@@ -389,8 +389,11 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
         // within a second, and nothing is written.
         const bool spoilt = fault == Fault::Garbage || fault == Fault::DamagedRequest ||
                             fault == Fault::DamagedAnswer;
-        const bool recovers =
-            fault == Fault::RateRefused || fault == Fault::RateOff || (spoilt && at >= *clean.ping);
+        // The run request's answer is the talker's last word before it jumps: spoilt, the PC
+        // cannot vouch that the program started, and says the HC11 stopped answering.
+        const bool lastWord = std::string_view(op.button) == "ExtRam" && at == clean.steps.back();
+        const bool recovers = fault == Fault::RateRefused || fault == Fault::RateOff ||
+                              (spoilt && at >= *clean.ping && !lastWord);
         if (fast && spoilt && at >= *clean.ping) {
             EXPECT_GT(o.steps.size(), clean.steps.size()) << "nothing was sent again";
         }

@@ -91,6 +91,7 @@ struct Station {
         board.resetBootstrap();
         clock.advance(std::chrono::milliseconds(100));
         ui.messages.clear();
+        ui.lineRate = 0;
         ui.chooserAnswer = file.empty() ? "Cancel" : file.string();
         in.fast = fast;
         port.requests = 0;
@@ -293,12 +294,14 @@ TEST(FastExternalParts, ProgramAndRegistersOnEveryPart) {
         const auto shown = s.run("ExtEEprog", true, {}, file);
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].text, "Eprom is program");
+        EXPECT_EQ(s.ui.lineRate, 125'000);  // the talker took the rate agreement
         EXPECT_EQ(Bytes(s.cells(false).begin() + 0x1FF0, s.cells(false).end()),
                   Bytes(data.begin(), data.begin() + 16));
         ops::Inputs in;
         in.bpr[7] = true;
         EXPECT_EQ(s.run("XIBPR", true, in), std::vector<Message>{});
         EXPECT_EQ(s.board.devices().companion().stored().bpr, 0x80);
+        EXPECT_EQ(s.ui.lineRate, 125'000);
     }
 }
 

@@ -48,7 +48,7 @@ class Line final : public SerialPort {
         // The job's own requests, not the ping and the rate agreement that every job starts
         // with, nor the talker download (which starts with $FF).
         const auto is = [&bytes](std::string_view letters) {
-            return bytes.size() >= 6 && letters.find(char(bytes[0])) != std::string_view::npos;
+            return bytes.size() >= 5 && letters.find(char(bytes[0])) != std::string_view::npos;
         };
         fast += is("PB");
         if (!is("ECXG"))

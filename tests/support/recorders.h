@@ -56,6 +56,7 @@ struct RecordingUi : OperationUi {
         captionLog.emplace_back(caption);
     }
     void setProgress(std::optional<int> p) override { progress.push_back(p); }
+    void setLineRate(int baud) override { lineRate = baud; }
     void setVisible(std::string_view control, bool v) override {
         visible[std::string(control)] = v;
     }
@@ -68,6 +69,7 @@ struct RecordingUi : OperationUi {
 
     std::vector<Message> messages;
     std::vector<bool> enabled;
+    int lineRate = 0;  // the rate a fast job agreed on
     std::map<std::string, std::string> captions;
     std::vector<std::string> captionLog;
     std::vector<std::optional<int>> progress;
