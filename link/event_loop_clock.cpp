@@ -67,11 +67,9 @@ void PreciseTimer::stop() {
         fallback_.stop();
         return;
     }
+    // Setting the timer also clears an expiry the loop has not read yet.
     const itimerspec off{};
     ::timerfd_settime(fd_, 0, &off, nullptr);
-    // An expiry not yet read would still wake the loop once: take it.
-    std::uint64_t expiries = 0;
-    [[maybe_unused]] const ssize_t n = ::read(fd_, &expiries, sizeof expiries);
 }
 
 void PreciseTimer::onFired() {
@@ -87,6 +85,7 @@ void PreciseTimer::onFired() {
 EventLoopClock::EventLoopClock()
     : wake_([this] {
           woke_ = now();
+          armedAt_.reset();
           runDue(woke_);
       }) {
     elapsed_.start();
@@ -113,8 +112,15 @@ void EventLoopClock::runDue(TimePoint t) {
 }
 
 void EventLoopClock::arm() {
-    if (const auto first = events_.next())
-        wake_.start(std::max(*first, woke_ + kEventGrain) - now());
+    const auto first = events_.next();
+    const std::optional<TimePoint> at =
+        first ? std::optional(std::max(*first, woke_ + kEventGrain)) : std::nullopt;
+    // A board schedules an event for every character: most leave the wake-up where it was.
+    if (at == armedAt_)
+        return;
+    armedAt_ = at;
+    if (at)
+        wake_.start(*at - now());
     else
         wake_.stop();
 }

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "clock.h"
@@ -71,7 +72,8 @@ class EventLoopClock final : public Clock, public Scheduler {
 
     QElapsedTimer elapsed_;
     PreciseTimer wake_;
-    TimePoint woke_{-1s};  // when wake_ last fired
+    TimePoint woke_{-1s};               // when wake_ last fired
+    std::optional<TimePoint> armedAt_;  // when it fires next
     EventQueue events_;
     bool abandoned_ = false;
     std::vector<QEventLoop*> running_;  // the nested loops of the waits under way
