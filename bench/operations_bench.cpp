@@ -5,14 +5,21 @@
 // cost of its own. A program that sleeps properly stays within 2 % of it.
 //
 // Every button with a fast form (the registry's answer: a run that sends the fast protocol's
-// ping) runs again through the fast protocol, against a floor of its own: the talker download
-// at 1200 baud and the settling wait, the line time of every byte that follows at the rate in
-// force as it passed (the requests, the answers, their CRCs), the quiet line the rate
-// agreement prescribes before each change of rate, and the chip's own programming
-// time (10 ms an EEPROM cycle, 2 ms an EPROM byte). It must stay within 1.10 of it. The rate is
-// what the run chose, read from the port as each byte went. Then the data phase (all that
-// follows the download) through an adapter that goes no higher than 9600 baud, against the
-// default path's: at least 6 times faster. And a dump of all 64 KB, at most 10 s.
+// ping, the reading talkers' or the programming talkers') runs again through the fast
+// protocol, against a floor of its own: the talker download at 1200 baud and the settling
+// wait, the line time of every byte that follows at the rate in force as it passed (the
+// requests, the answers, their CRCs), the quiet line the rate agreement prescribes before each
+// change of rate, and the chip's own programming time (10 ms an EEPROM cycle, 2 ms an EPROM
+// byte). It must stay within 1.10 of it. The rate is what the run chose, read from the port as
+// each byte went.
+//
+// Then transfers of the size users make (the whole EEPROM, a few KB of EPROM, external EEPROM
+// and RAM, a few KB dumped), in virtual time: the data phase (all that follows the download)
+// through an adapter that goes no higher than 9600 baud against the default path's, at least 6
+// times faster. And the issue's own cases: 512 EEPROM bytes over other contents within 1.1 of
+// the chip's own time (10 ms a byte to program, 10 ms more for each byte that needs an erase),
+// the 711E9's 12 KB EPROM within 30 s, a dump of all 64 KB within 10 s at 125,000 baud. A
+// closing table says for each target what was measured and whether it holds.
 // Usage: kestro_operations_bench [button...]   (default: every operation)
 #include <QCoreApplication>
 #include <algorithm>
@@ -20,7 +27,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "event_loop_clock.h"
 #include "fast_link.h"
@@ -39,8 +49,45 @@ namespace fs = std::filesystem;
 struct Operation {
     const char* button;
     sim::Chip chip;
-    const char* file;  // S-record text to choose, or nullptr
+    std::string file;  // S-record text to choose, or empty
+    const char* dumpBegin = "B600";
+    const char* dumpEnd = "B6FF";
 };
+
+// S1 records of 16 bytes, count bytes from first on, each made by byte(i).
+std::string srecords(std::uint16_t first, std::size_t count,
+                     const std::function<std::uint8_t(std::size_t)>& byte) {
+    std::string text;
+    char hex[8];
+    for (std::size_t at = 0; at < count; at += 16) {
+        const std::size_t n = std::min<std::size_t>(16, count - at);
+        const auto address = static_cast<std::uint16_t>(first + at);
+        std::vector<std::uint8_t> body{static_cast<std::uint8_t>(n + 3),
+                                       static_cast<std::uint8_t>(address >> 8),
+                                       static_cast<std::uint8_t>(address)};
+        for (std::size_t i = 0; i < n; ++i)
+            body.push_back(byte(at + i));
+        unsigned sum = 0;
+        text += "S1";
+        for (std::uint8_t b : body) {
+            std::snprintf(hex, sizeof hex, "%02X", b);
+            text += hex;
+            sum += b;
+        }
+        std::snprintf(hex, sizeof hex, "%02X\r\n", ~sum & 0xFF);
+        text += hex;
+    }
+    return text + "S9030000FC\r\n";
+}
+
+std::uint8_t erased(std::size_t) {
+    return 0xFF;
+}
+// Data that is neither erased nor the same from byte to byte.
+std::uint8_t pattern(std::size_t i) {
+    return static_cast<std::uint8_t>(i * 37 + 11) == 0xFF ? 0x5A
+                                                          : static_cast<std::uint8_t>(i * 37 + 11);
+}
 
 // Each run has a fresh board, erased: the programs write, the compares find it erased. The
 // companion's EEPROM lies under the E9's ROM until CONFIG turns the ROM off, so Xiprog's
@@ -51,10 +98,10 @@ const char* const kEepromPage =
 const char* const kErasedPage =
     "S113B600FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF46\r\nS113B610FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF36\r\n"
     "S9030000FC\r\n";
-const Operation kOperations[] = {
-    {"TestComm", sim::Chip::E9, nullptr},
-    {"EepromCheck", sim::Chip::E9, nullptr},
-    {"EpromCheck", sim::Chip::E9_711, nullptr},
+const std::vector<Operation> kOperations = {
+    {"TestComm", sim::Chip::E9, ""},
+    {"EepromCheck", sim::Chip::E9, ""},
+    {"EpromCheck", sim::Chip::E9_711, ""},
     {"EepromProgram", sim::Chip::E9, kEepromPage},
     {"EepromCompare", sim::Chip::E9, kErasedPage},
     {"EpromProgram", sim::Chip::E9_711, "S107D000A55A0F0F0B\r\nS9030000FC\r\n"},
@@ -63,15 +110,35 @@ const Operation kOperations[] = {
     {"ExtEEcomp", sim::Chip::E9, "S1078010FFFFFFFF6C\r\nS9030000FC\r\n"},
     {"Xiprog", sim::Chip::E9, "S107E400010203040A\r\nS9030000FC\r\n"},
     {"Xicomp", sim::Chip::E9, "S107E400FFFFFFFF18\r\nS9030000FC\r\n"},
-    {"EepromErase", sim::Chip::E9, nullptr},
-    {"ConfigProgram", sim::Chip::E9, nullptr},
+    {"EepromErase", sim::Chip::E9, ""},
+    {"ConfigProgram", sim::Chip::E9, ""},
     {"ExtRam", sim::Chip::E9, "S10720007E2000003A\r\nS9030000FC\r\n"},
-    {"DumpStart", sim::Chip::E9, nullptr},
-    {"XISDPoff", sim::Chip::E9, nullptr},
-    {"XIreset", sim::Chip::E9, nullptr},
-    {"XISFR", sim::Chip::E9, nullptr},
-    {"XIeem", sim::Chip::E9, nullptr},
-    {"XIBPR", sim::Chip::E9, nullptr},
+    {"DumpStart", sim::Chip::E9, ""},
+    {"XISDPoff", sim::Chip::E9, ""},
+    {"XIreset", sim::Chip::E9, ""},
+    {"XISFR", sim::Chip::E9, ""},
+    {"XIeem", sim::Chip::E9, ""},
+    {"XIBPR", sim::Chip::E9, ""},
+};
+
+// Transfers of the size users make, for the data phase at 9600 baud against the default
+// path's (in virtual time, which is what the line does): the whole EEPROM, a few KB of EPROM,
+// external EEPROM and RAM, a few KB dumped. Each on a fresh, erased board.
+const std::vector<Operation> kTransfers = {
+    {"EepromProgram", sim::Chip::E9, srecords(0xB600, 512, pattern)},
+    {"EepromCompare", sim::Chip::E9, srecords(0xB600, 512, erased)},
+    {"EpromProgram", sim::Chip::E9_711, srecords(0xD000, 4096, pattern)},
+    {"EpromCompare", sim::Chip::E9_711, srecords(0xD000, 4096, erased)},
+    {"ExtEEprog", sim::Chip::E9, srecords(0x8000, 4096, pattern)},
+    {"ExtEEcomp", sim::Chip::E9, srecords(0x8000, 4096, erased)},
+    // A program that runs: no-operations up to a jump back to its start.
+    {"ExtRam", sim::Chip::E9,
+     srecords(0x2000, 4096,
+              [](std::size_t i) -> std::uint8_t {
+                  static const std::uint8_t jump[] = {0x7E, 0x20, 0x00};
+                  return i >= 4093 ? jump[i - 4093] : 0x01;
+              })},
+    {"DumpStart", sim::Chip::E9, "", "2000", "2FFF"},
 };
 
 // The SCI's rate that a port at baud talks to: the faster, where the two differ.
@@ -110,8 +177,8 @@ struct Wire : PortTrace {
         ++writes;
         last = clock.now();
         seen.insert(seen.end(), bytes.begin(), bytes.end());
-        ping =
-            ping || std::search(seen.begin(), seen.end(), kPing.begin(), kPing.end()) != seen.end();
+        for (const Bytes& p : kPings)
+            ping = ping || std::search(seen.begin(), seen.end(), p.begin(), p.end()) != seen.end();
         if (seen.size() > 64)
             seen.erase(seen.begin(), seen.end() - 8);
     }
@@ -133,7 +200,9 @@ struct Wire : PortTrace {
     }
     const Clock& clock;
     const SerialPort& port;
-    const Bytes kPing = fast::request(fast::kPing, 0, 0);
+    // The reading talkers' ping, and the programming talkers' with its CRC-8.
+    const Bytes kPings[2] = {fast::request(fast::kPing, 0, 0),
+                             fast::request(fast::kPing, 0, 0, {}, fast::Check::Crc8)};
     Bytes seen;
     int writes = 0;
     TimePoint last{};
@@ -156,9 +225,8 @@ struct Run {
 
 struct How {
     bool fast = false;
-    int highestRate = 0;  // the adapter refuses rates above it; 0: none
-    const char* dumpBegin = "B600";
-    const char* dumpEnd = "B6FF";
+    int highestRate = 0;                            // the adapter refuses rates above it; 0: none
+    std::function<void(sim::Board&)> prepare = {};  // contents the board starts with
 };
 
 // One run on a fresh board, from the button to the run's end; the same in either time.
@@ -180,14 +248,16 @@ Run runOnce(TheClock& clock, const Operation& op, const fs::path& folder, const 
     link.startupSearch();
     sim::Board board(clock, line, sim::BoardOptions{op.chip, true, std::chrono::milliseconds(2)});
     board.setProgrammingVoltage(true);
-    if (op.file) {
+    if (how.prepare)
+        how.prepare(board);
+    if (!op.file.empty()) {
         ui.chooserAnswer = (folder / "chosen.s19").string();
         std::ofstream(ui.chooserAnswer, std::ios::binary) << op.file;
     }
     ops::Inputs inputs;
     inputs.dumpFolder = folder;
-    inputs.dumpBegin = how.dumpBegin;
-    inputs.dumpEnd = how.dumpEnd;
+    inputs.dumpBegin = op.dumpBegin;
+    inputs.dumpEnd = op.dumpEnd;
     inputs.epromBegin = "D000";
     inputs.epromEnd = "D0FF";
     inputs.fast = how.fast;
@@ -198,6 +268,7 @@ Run runOnce(TheClock& clock, const Operation& op, const fs::path& folder, const 
     Target target{link, ui, KESTRO_ASM_DIR};
     const int eepromCycles = board.eeprom().cyclesCompleted();
     const std::vector<std::uint8_t> eprom(board.eprom().begin(), board.eprom().end());
+    const std::vector<std::uint8_t> external = board.devices().parallelEeprom().cells();
     port.setTrace(&wire);
     const TimePoint start = clock.now();
     ops::operationFor(op.button)(target, inputs);
@@ -207,8 +278,13 @@ Run runOnce(TheClock& clock, const Operation& op, const fs::path& folder, const 
     std::size_t epromBytes = 0;
     for (std::size_t i = 0; i < eprom.size(); ++i)
         epromBytes += eprom[i] != board.eprom()[i];
+    // The external EEPROM takes each changed byte in a write cycle of its own (5 ms here).
+    std::size_t externalBytes = 0;
+    for (std::size_t i = 0; i < external.size(); ++i)
+        externalBytes += external[i] != board.devices().parallelEeprom().cells()[i];
     const Duration programming = (board.eeprom().cyclesCompleted() - eepromCycles) * 10ms +
-                                 static_cast<std::int64_t>(epromBytes) * 2ms;
+                                 static_cast<std::int64_t>(epromBytes) * 2ms +
+                                 static_cast<std::int64_t>(externalBytes) * 5ms;
     Run r{end - start, ui.messages.empty() ? "(no box)" : ui.messages.back().text};
     r.fast = wire.ping;
     r.rate = wire.fastest;
@@ -226,19 +302,34 @@ double seconds(Duration d) {
 
 }  // namespace
 
+// One line of the closing table: a target of the fast path and whether it holds.
+struct Goal {
+    std::string what, figure;
+    bool holds;
+};
+
+std::string format(const char* f, double a, double b = 0, double c = 0) {
+    char text[160];
+    std::snprintf(text, sizeof text, f, a, b, c);
+    return text;
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    std::vector<const Operation*> chosen;
-    for (const Operation& op : kOperations) {
-        bool wanted = argc == 1;
+    const auto wanted = [&](const Operation& op) {
+        bool yes = argc == 1;
         for (int i = 1; i < argc; ++i)
-            wanted = wanted || op.button == std::string_view(argv[i]);
-        if (wanted)
+            yes = yes || op.button == std::string_view(argv[i]);
+        return yes;
+    };
+    std::vector<const Operation*> chosen;
+    for (const Operation& op : kOperations)
+        if (wanted(op))
             chosen.push_back(&op);
-    }
     const fs::path folder =
         fs::temp_directory_path() / ("kestro-bench-" + std::to_string(::getpid()));
     fs::create_directories(folder);
+    std::vector<Goal> targets;
 
     std::printf("## The default path: real time against the same run in virtual time\n");
     std::printf("%-14s %9s %9s %8s  %s\n", "operation", "floor s", "wall s", "ratio", "verdict");
@@ -259,12 +350,11 @@ int main(int argc, char** argv) {
     std::printf("worst ratio %.4f\n", worst);
     bool met = worst <= 1.02;
 
-    std::printf(
-        "\n## The fast protocol: real time against its floor; the data phase at 9600 baud "
-        "against the default path's\n");
-    std::printf("%-14s %7s %8s %9s %9s %7s  %7s %9s %9s %7s  %s\n", "operation", "baud", "floor s",
-                "virtual s", "wall s", "ratio", "baud", "default s", "fast s", "faster", "verdict");
-    double worstFast = 0, slowest = 1e9;
+    std::printf("\n## The fast protocol: real time against its floor\n");
+    std::printf("%-14s %7s %8s %9s %9s %7s  %s\n", "operation", "baud", "floor s", "virtual s",
+                "wall s", "ratio", "verdict");
+    double worstFast = 0;
+    std::string worstOp;
     for (const auto& [op, byDefault] : defaults) {
         VirtualClock virtualTime;
         const Run v = runOnce(virtualTime, *op, folder, How{.fast = true});
@@ -272,36 +362,109 @@ int main(int argc, char** argv) {
             continue;  // no fast form: the default path ran
         EventLoopClock realTime;
         const Run wall = runOnce(realTime, *op, folder, How{.fast = true});
-        VirtualClock slowTime;
-        const Run at9600 = runOnce(slowTime, *op, folder, How{.fast = true, .highestRate = 9600});
         const double ratio = seconds(wall.took) / seconds(v.floor);
-        const double faster = seconds(byDefault.data) / seconds(at9600.data);
-        worstFast = std::max(worstFast, ratio);
-        slowest = std::min(slowest, faster);
+        if (ratio > worstFast) {
+            worstFast = ratio;
+            worstOp = op->button;
+        }
         const bool same = wall.verdict == byDefault.verdict && v.verdict == byDefault.verdict;
-        std::printf("%-14s %7d %8.3f %9.3f %9.3f %7.4f  %7d %9.3f %9.3f %7.2f  %s%s\n", op->button,
-                    v.rate, seconds(v.floor), seconds(v.took), seconds(wall.took), ratio,
-                    at9600.rate, seconds(byDefault.data), seconds(at9600.data), faster,
+        std::printf("%-14s %7d %8.3f %9.3f %9.3f %7.4f  %s%s\n", op->button, v.rate,
+                    seconds(v.floor), seconds(v.took), seconds(wall.took), ratio,
                     wall.verdict.c_str(), same ? "" : "  (not the default path's!)");
     }
-    if (worstFast > 0) {
+    // Transfers of real size, in virtual time: the default path's data phase against the fast
+    // path's through an adapter that goes no higher than 9600 baud.
+    std::printf(
+        "\n## Transfers of real size: the data phase (after the talker download) at 9600 baud "
+        "against the default path's, in virtual time\n");
+    std::printf("%-14s %6s %9s %7s %9s %7s  %7s %9s %7s  %s\n", "operation", "bytes", "default s",
+                "baud", "fast s", "faster", "baud", "fast s", "x floor", "verdict");
+    double slowest = 1e9, worstLarge = 0;
+    std::string slowestOp, worstLargeOp;
+    for (const Operation& op : kTransfers) {
+        if (!wanted(op))
+            continue;
+        VirtualClock defaultTime, slowTime, fullTime;
+        const Run byDefault = runOnce(defaultTime, op, folder, How{});
+        const Run at9600 = runOnce(slowTime, op, folder, How{.fast = true, .highestRate = 9600});
+        const Run full = runOnce(fullTime, op, folder, How{.fast = true});
+        const double faster = seconds(byDefault.data) / seconds(at9600.data);
+        if (faster < slowest) {
+            slowest = faster;
+            slowestOp = op.button;
+        }
+        const double overFloor = seconds(full.took) / seconds(full.floor);
+        if (overFloor > worstLarge) {
+            worstLarge = overFloor;
+            worstLargeOp = op.button;
+        }
+        const std::size_t bytes =
+            op.file.empty() ? 4096 : std::count(op.file.begin(), op.file.end(), '\n') * 16 - 16;
+        std::printf("%-14s %6zu %9.3f %7d %9.3f %7.2f  %7d %9.3f %7.3f  %s%s\n", op.button, bytes,
+                    seconds(byDefault.data), at9600.rate, seconds(at9600.data), faster, full.rate,
+                    seconds(full.took), overFloor, at9600.verdict.c_str(),
+                    at9600.verdict == byDefault.verdict && full.verdict == byDefault.verdict
+                        ? ""
+                        : "  (not the default path's!)");
+    }
+    if (worstFast > 0 || worstLarge > 0)
+        targets.push_back({"every fast operation within 1.10 x its floor",
+                           format("worst %.3f x", worstFast) + " (" + worstOp + ", real time); " +
+                               format("%.3f x", worstLarge) + " (" + worstLargeOp +
+                               " of real size, virtual time)",
+                           worstFast <= 1.10 && worstLarge <= 1.10});
+    if (slowest < 1e9)
+        targets.push_back(
+            {"at 9,600 baud every transfer's data phase at least 6 x faster than the default "
+             "path's",
+             format("slowest %.2f x", slowest) + " (" + slowestOp + ")", slowest >= 6});
+
+    // The issue's own cases, at the rate each run agrees on.
+    if (wanted({"EepromProgram", sim::Chip::E9, ""})) {
+        // 512 bytes over other contents, most of which need an erase first.
+        const auto old = [](std::size_t i) { return static_cast<std::uint8_t>(i * 11 + 0x3C); };
+        const Operation over{"EepromProgram", sim::Chip::E9, srecords(0xB600, 512, pattern)};
+        Duration chip{};
+        for (std::size_t i = 0; i < 512; ++i) {
+            if (old(i) != pattern(i))
+                chip += 10ms;
+            if (pattern(i) & ~old(i))
+                chip += 10ms;
+        }
+        VirtualClock time;
+        const Run r = runOnce(time, over, folder, How{.fast = true, .prepare = [&](sim::Board& b) {
+                                                          for (std::size_t i = 0; i < 512; ++i)
+                                                              b.eeprom().array()[i] = old(i);
+                                                      }});
+        const double ratio = seconds(r.data) / seconds(chip);
         std::printf(
-            "worst ratio %.4f (at most 1.10), data phase at least %.2f times faster (at "
-            "least 6)\n",
-            worstFast, slowest);
-        met = met && worstFast <= 1.10 && slowest >= 6;
+            "\n## 512 EEPROM bytes over other contents: data phase %.3f s at %d baud (%.3f s "
+            "with the download), the chip's own time %.3f s: %.3f x  %s\n",
+            seconds(r.data), r.rate, seconds(r.took), seconds(chip), ratio, r.verdict.c_str());
+        targets.push_back(
+            {"512 EEPROM bytes over other contents within 1.1 x the chip's own time",
+             format("%.2f s for %.2f s: %.3f x", seconds(r.data), seconds(chip), ratio) +
+                 format(" at %.0f baud", r.rate),
+             ratio <= 1.1 && r.verdict == "Eeprom is program"});
+    }
+    if (wanted({"EpromProgram", sim::Chip::E9, ""})) {
+        const Operation whole{"EpromProgram", sim::Chip::E9_711, srecords(0xD000, 0x3000, pattern)};
+        VirtualClock time;
+        const Run r = runOnce(time, whole, folder, How{.fast = true});
+        std::printf("\n## The 711E9's 12 KB EPROM: %.3f s at %d baud, data phase %.3f s  %s\n",
+                    seconds(r.took), r.rate, seconds(r.data), r.verdict.c_str());
+        targets.push_back({"the 711E9's 12 KB EPROM in at most 30 s",
+                           format("%.1f s", seconds(r.took)) + format(" at %.0f baud", r.rate),
+                           seconds(r.took) <= 30 && r.verdict == "Eprom is program"});
     }
 
     // All 64 KB, at the rate the run chooses. Through the event loop only where that is quick.
-    const bool dumpChosen = std::any_of(chosen.begin(), chosen.end(), [](const Operation* op) {
-        return op->button == std::string_view("DumpStart");
-    });
-    if (dumpChosen) {
-        const Operation whole{"DumpStart", sim::Chip::E9, nullptr};
-        const How all{.fast = true, .dumpBegin = "0000", .dumpEnd = "FFFF"};
+    if (wanted({"DumpStart", sim::Chip::E9, ""})) {
+        const Operation whole{"DumpStart", sim::Chip::E9, "", "0000", "FFFF"};
+        const How all{.fast = true};
         VirtualClock virtualTime;
         const Run v = runOnce(virtualTime, whole, folder, all);
-        std::printf("\n## A dump of all 64 KB through the fast protocol (at most 10 s)\n");
+        std::printf("\n## A dump of all 64 KB through the fast protocol\n");
         std::printf("%7d baud: floor %.3f s, virtual %.3f s", v.rate, seconds(v.floor),
                     seconds(v.took));
         double took = seconds(v.took);
@@ -310,12 +473,23 @@ int main(int argc, char** argv) {
             const Run wall = runOnce(realTime, whole, folder, all);
             took = seconds(wall.took);
             std::printf(", wall %.3f s, ratio %.4f", took, took / seconds(v.floor));
-            met = met && took / seconds(v.floor) <= 1.10;
         } else {
             std::printf(" (not run in real time)");
         }
         std::printf("  %s\n", v.verdict.c_str());
-        met = met && v.fast && took <= 10;
+        targets.push_back({"a dump of all 64 KB in at most 10 s at 125,000 baud",
+                           format("%.2f s", took) + format(" at %.0f baud", v.rate),
+                           v.fast && v.rate >= 125'000 && took <= 10});
+        targets.push_back(
+            {"a dump of all 64 KB within 1.10 x its floor",
+             format("%.3f x (floor %.2f s)", took / seconds(v.floor), seconds(v.floor)),
+             took / seconds(v.floor) <= 1.10});
+    }
+
+    std::printf("\n## The fast path's targets\n\n| target | measured | holds |\n|---|---|---|\n");
+    for (const Goal& t : targets) {
+        std::printf("| %s | %s | %s |\n", t.what.c_str(), t.figure.c_str(), t.holds ? "yes" : "no");
+        met = met && t.holds;
     }
     fs::remove_all(folder);
     return met ? 0 : 1;

@@ -1,17 +1,29 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "event_loop_clock.h"
 
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <QAbstractEventDispatcher>
 #include <QEventLoop>
+#include <QSocketNotifier>
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 
 namespace kestro {
 
 namespace {
 
-// How often a wait looks at its condition when no event has woken it: often enough that a
-// reply is noticed at once, rarely enough that a long transfer costs next to no processor.
+// How often a wait looks at its condition when nothing has woken the loop: a backstop for a
+// condition that changes with no event of its own; rarely enough that a long transfer costs
+// next to no processor.
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
+
+// Scheduled events that fall due close together run together, a wake-up at most this often: a
+// board at 125,000 baud has a character on the line every 80 us, and waking for each one
+// would cost it three times the processor for nothing. A wait's own limit is not held back.
+constexpr Duration kEventGrain = std::chrono::milliseconds(1);
 
 std::chrono::milliseconds toMs(Duration d) {
     return std::chrono::ceil<std::chrono::milliseconds>(std::max(d, Duration{0}));
@@ -19,13 +31,64 @@ std::chrono::milliseconds toMs(Duration d) {
 
 }  // namespace
 
-EventLoopClock::EventLoopClock() {
+PreciseTimer::PreciseTimer(std::function<void()> fired)
+    : fired_(std::move(fired)), fd_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
+    fallback_.setSingleShot(true);
+    fallback_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&fallback_, &QTimer::timeout, [this] { fired_(); });
+}
+
+PreciseTimer::~PreciseTimer() {
+    notifier_.reset();
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void PreciseTimer::start(Duration d) {
+    if (fd_ < 0) {
+        fallback_.start(toMs(d));
+        return;
+    }
+    // Watched from the first start on: a clock may be made before the application's event loop.
+    if (!notifier_) {
+        notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { onFired(); });
+    }
+    // An it_value of zero would disarm the timer: the earliest it can be is a nanosecond.
+    const std::int64_t ns = std::max<std::int64_t>(d.count(), 1);
+    itimerspec spec{};
+    spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    ::timerfd_settime(fd_, 0, &spec, nullptr);
+}
+
+void PreciseTimer::stop() {
+    if (fd_ < 0) {
+        fallback_.stop();
+        return;
+    }
+    // Setting the timer also clears an expiry the loop has not read yet.
+    const itimerspec off{};
+    ::timerfd_settime(fd_, 0, &off, nullptr);
+}
+
+void PreciseTimer::onFired() {
+    std::uint64_t expiries = 0;
+    // Nothing to read: stopped or started anew since the loop saw it fire.
+    if (::read(fd_, &expiries, sizeof expiries) != sizeof expiries)
+        return;
+    fired_();
+}
+
+// Only what was due when the timer fired: a board slower than real time keeps scheduling into
+// the past, and the event loop must still get its turn between rounds.
+EventLoopClock::EventLoopClock()
+    : wake_([this] {
+          woke_ = now();
+          armedAt_.reset();
+          runDue(woke_);
+      }) {
     elapsed_.start();
-    wake_.setSingleShot(true);
-    wake_.setTimerType(Qt::PreciseTimer);
-    // Only what was due when the timer fired: a board slower than real time keeps scheduling
-    // into the past, and the event loop must still get its turn between rounds.
-    QObject::connect(&wake_, &QTimer::timeout, [this] { runDue(now()); });
 }
 
 EventLoopClock::~EventLoopClock() = default;
@@ -49,8 +112,15 @@ void EventLoopClock::runDue(TimePoint t) {
 }
 
 void EventLoopClock::arm() {
-    if (const auto first = events_.next())
-        wake_.start(toMs(*first - now()));
+    const auto first = events_.next();
+    const std::optional<TimePoint> at =
+        first ? std::optional(std::max(*first, woke_ + kEventGrain)) : std::nullopt;
+    // A board schedules an event for every character: most leave the wake-up where it was.
+    if (at == armedAt_)
+        return;
+    armedAt_ = at;
+    if (at)
+        wake_.start(*at - now());
     else
         wake_.stop();
 }
@@ -66,11 +136,8 @@ void EventLoopClock::sleepFor(Duration d) {
         return;
     }
     // Nothing to look at until the time is up: one timer, no polling.
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(toMs(d));
+    PreciseTimer timer([&loop] { loop.quit(); });
+    timer.start(d);
     running_.push_back(&loop);
     loop.exec();
     running_.pop_back();
@@ -89,18 +156,19 @@ bool EventLoopClock::waitUntil(const std::function<bool()>& done, Duration limit
         return done();
     }
     QEventLoop loop;
-    QTimer poll;
-    poll.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        const TimePoint t = now();
-        if (abandoned_ || done() || t >= deadline) {
+    const auto check = [&] {
+        if (abandoned_ || done() || now() >= deadline)
             loop.quit();
-            return;
-        }
-        poll.start(std::min(kPollInterval, toMs(deadline - t)));
-    });
-    poll.setSingleShot(true);
-    poll.start(std::min(kPollInterval, toMs(deadline - now())));
+    };
+    // Whatever woke the loop has been handled when it is about to sleep again: bytes read, an
+    // event run, the port's drain timer. The limit has a timer of its own.
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                     &loop, check);
+    PreciseTimer limitReached(check);
+    limitReached.start(deadline - now());
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, check);
+    poll.start(kPollInterval);
     running_.push_back(&loop);
     loop.exec();
     running_.pop_back();

@@ -269,6 +269,8 @@ void TermiosPort::release() {
         n->deleteLater();
     }
     readNotifier_ = writeNotifier_ = nullptr;
+    if (drainWake_)
+        drainWake_->stop();
     // The exclusive flag belongs to the tty, not to our descriptor: a pseudo-terminal keeps it
     // after we close while its other end stays open, and turns away everyone but root.
     ::ioctl(fd_, TIOCNXCL);
@@ -351,6 +353,20 @@ Duration TermiosPort::frameTime(std::size_t n) const {
 void TermiosPort::handOver(std::size_t n) {
     // Each byte starts once the one before it has gone, or now if the line is idle.
     lineFreeAt_ = std::max(now_(), lineFreeAt_) + frameTime(n);
+    if (!drainWake_)
+        drainWake_ = std::make_unique<PreciseTimer>([this] { onDrainWake(); });
+    drainWake_->start(lineFreeAt_ - now_());
+}
+
+void TermiosPort::onDrainWake() {
+    if (fd_ < 0)
+        return;
+    int driver = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &driver) != 0 || driver <= 0)
+        return;
+    // The driver still holds bytes (a slower line, a peer that reads late): look again when
+    // they can have gone, but at most once a millisecond.
+    drainWake_->start(std::max<Duration>(frameTime(static_cast<std::size_t>(driver)), 1ms));
 }
 
 std::size_t TermiosPort::lineEstimate() const {

@@ -10,6 +10,7 @@
 
 #include "break_decoder.h"
 #include "clock.h"
+#include "event_loop_clock.h"
 #include "serial_port.h"
 
 struct termios;
@@ -99,6 +100,10 @@ class TermiosPort final : public SerialPort {
     std::unique_ptr<QObject> context_;
     QSocketNotifier* readNotifier_ = nullptr;
     QSocketNotifier* writeNotifier_ = nullptr;
+    // Wakes the event loop when what was handed over can have left the wire: the kernel tells
+    // of room in its buffer, never of an empty one, and a wait for the drain ends then.
+    std::unique_ptr<PreciseTimer> drainWake_;
+    void onDrainWake();
 
     BreakDecoder decoder_;
     std::deque<Byte> rx_;

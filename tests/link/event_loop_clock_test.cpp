@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <optional>
 #include <thread>
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include "event_loop_clock.h"
 
@@ -82,6 +87,37 @@ TEST_F(EventLoopClockTest, AfterAStallEveryEventDueBeforeTheWaitsEndHasRunInOrde
         clock.sleepFor(400ms);  // the rest of the chain, before the next case
         EXPECT_GE(ran.size(), 100u);
     }
+}
+
+Duration median(std::vector<Duration> v) {
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
+// A port tells of its bytes through a socket notifier: the wait for an answer must end once
+// the loop has handled it, not at the wait's next look of its own (milliseconds a request at
+// 125,000 baud).
+TEST_F(EventLoopClockTest, AWaitEndsAsSoonAsANotificationMakesItsConditionHold) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::optional<TimePoint> arrived;
+    QSocketNotifier notifier(fds[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        char c;
+        [[maybe_unused]] const ssize_t n = ::read(fds[0], &c, 1);
+        arrived = clock.now();
+    });
+    std::vector<Duration> late;
+    for (int round = 0; round < 5; ++round) {
+        arrived.reset();
+        QTimer::singleShot(25ms,
+                           [&] { [[maybe_unused]] const ssize_t n = ::write(fds[1], "x", 1); });
+        ASSERT_TRUE(clock.waitUntil([&] { return arrived.has_value(); }, 2s));
+        late.push_back(clock.now() - *arrived);
+    }
+    EXPECT_LT(median(late), Duration{2ms});
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
 
 TEST_F(EventLoopClockTest, QuittingAbandonsEveryWaitUnderWay) {

@@ -4,6 +4,7 @@
 #include "termios_port.h"
 
 #include "driver_rate.h"
+#include "event_loop_clock.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -194,6 +195,25 @@ TEST_F(PtyPort, OutCountFollowsTheLineTimeOfWhatWasHandedOver) {
     ASSERT_EQ(port_.output(Bytes(8, 'd')), PortError::None);
     now_ += characterTime(9600, 8);
     EXPECT_EQ(port_.outBufferCount(), 0u);
+}
+
+// Nothing tells the program that its output has drained, so the port wakes the event loop when
+// the last byte can have left: a wait for the drain ends then, not at the wait's next look.
+TEST_F(PtyPort, AWaitForTheDrainEndsWhenTheLastByteCanHaveLeft) {
+    port_.close();
+    TermiosPort port([this](int) { return slavePath_; });  // in real time
+    ASSERT_EQ(port.open(), PortError::None);
+    EventLoopClock clock;
+    std::vector<Duration> late;
+    for (int round = 0; round < 5; ++round) {
+        ASSERT_EQ(port.output(Bytes(3, 'a')), PortError::None);  // 25 ms at 1200 baud
+        const TimePoint start = clock.now();
+        ASSERT_TRUE(clock.waitUntil([&] { return port.outBufferCount() == 0; }, 1s));
+        late.push_back(clock.now() - start - characterTime(1200, 3));
+        receiveAtTarget(3);
+    }
+    std::nth_element(late.begin(), late.begin() + 2, late.end());
+    EXPECT_LT(late[2], Duration{2ms});
 }
 
 TEST_F(PtyPort, OutputBeyondWhatTheDriverTakesWaitsInOrderUntilDiscarded) {
