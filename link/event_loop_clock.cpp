@@ -56,10 +56,10 @@ void PreciseTimer::start(Duration d) {
     }
     // An it_value of zero would disarm the timer: the earliest it can be is a nanosecond.
     const std::int64_t ns = std::max<std::int64_t>(d.count(), 1);
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-    spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-    ::timerfd_settime(fd_, 0, &spec, nullptr);
+    itimerspec timeout{};
+    timeout.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    timeout.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    ::timerfd_settime(fd_, 0, &timeout, nullptr);
 }
 
 void PreciseTimer::stop() {
