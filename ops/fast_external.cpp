@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "fast_start.h"
-#include "hex_digit.h"
 #include "operations.h"
 #include "register_bytes.h"
 
@@ -49,32 +48,6 @@ constexpr const char* kNotWritten =
     " did not read back as the file has it within the write cycle (nothing there, the HC11's "
     "own memory in the way, a protected block, or data protection on)";
 
-// The bytes a checked S-record file puts in memory, in file order, records that follow on from
-// each other taken together; nothing after S9. The talker's addresses wrap past $FFFF.
-std::vector<std::pair<unsigned, Bytes>> s1Runs(std::string_view text) {
-    std::vector<std::pair<unsigned, Bytes>> runs;
-    while (!text.empty()) {
-        const auto eol = text.find('\n');
-        const std::string_view line = text.substr(0, eol);
-        text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
-        if (line.starts_with("S9"))
-            break;
-        if (!line.starts_with("S1") || line.size() < 10)
-            continue;
-        auto byteAt = [&line](std::size_t i) {
-            return static_cast<Byte>(formats::hexDigitValue(line[2 + 2 * i]) * 16 +
-                                     formats::hexDigitValue(line[3 + 2 * i]));
-        };
-        const std::size_t count = byteAt(0);
-        const unsigned address = byteAt(1) << 8 | byteAt(2);
-        if (runs.empty() || runs.back().first + runs.back().second.size() != address)
-            runs.emplace_back(address, Bytes{});
-        for (std::size_t i = 3; i < count; ++i)
-            runs.back().second.push_back(byteAt(i));
-    }
-    return runs;
-}
-
 void fastProgram(const Member& m, Target& target) {
     Frame::run(target, std::string(m.button), "Program", [&m](Frame& f) {
         if (!f.begin())
@@ -88,7 +61,7 @@ void fastProgram(const Member& m, Target& target) {
         const auto runs = s1Runs(*file);
         std::size_t total = 0, done = 0;
         for (const auto& run : runs)
-            total += run.second.size();
+            total += run.bytes.size();
         auto fail = [&](unsigned address, const char* why) {
             f.ui().setProgress(std::nullopt);
             Message failed{m.failure, m.title, Icon::Information};

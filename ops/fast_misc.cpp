@@ -4,10 +4,8 @@
 #include <algorithm>
 
 #include "fast_start.h"
-#include "hex_digit.h"
 #include "operations.h"
 #include "register_bytes.h"
-#include "start_address.h"
 
 namespace kestro::ops {
 
@@ -165,48 +163,18 @@ bool ramRefused(unsigned a) {
     return a < 0x0200 || (a >= 0x1000 && a < 0x1040);
 }
 
-// The data of the file's S1 records in file order, as ram takes them; nothing after S9.
-std::vector<std::pair<std::uint16_t, Bytes>> s1Records(std::string_view text) {
-    std::vector<std::pair<std::uint16_t, Bytes>> records;
-    while (!text.empty()) {
-        const auto eol = text.find('\n');
-        const std::string_view line = text.substr(0, eol);
-        text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
-        if (line.starts_with("S9"))
-            break;
-        if (!line.starts_with("S1") || line.size() < 10)
-            continue;
-        auto byteAt = [&line](std::size_t i) {
-            return static_cast<Byte>(formats::hexDigitValue(line[2 + 2 * i]) * 16 +
-                                     formats::hexDigitValue(line[3 + 2 * i]));
-        };
-        Bytes data;
-        for (std::size_t i = 3; i < byteAt(0) && 3 + 2 * i < line.size(); ++i)
-            data.push_back(byteAt(i));
-        records.emplace_back(static_cast<std::uint16_t>(byteAt(1) << 8 | byteAt(2)), data);
-    }
-    return records;
-}
-
 void fastRam(Target& target, const Inputs& in) {
     Frame::run(target, "ExtRam", "Download", [&](Frame& f) {
-        if (!f.begin())
-            return;
-        const auto file = chooseSRecordFile(f);
+        const auto file = beginRamDownload(f, in.startAddress);
         if (!file)
             return;
-        if (!readStartAddress(in.startAddress)) {
-            f.ui().message({kInvalidStartAddress, kAppTitle, Icon::Exclamation});
-            f.cancel();
-            return;
-        }
         fast::FastLink link(f);
         if (!startFastTalker(f, link, "fastram.S19"))
             fastTalkerNeverAnswered();
         const auto records = s1Records(*file);
         std::size_t total = 0, done = 0;
         for (const auto& r : records)
-            total += r.second.size();
+            total += r.bytes.size();
         f.ui().setProgress(1);
         for (const auto& [address, data] : records)
             for (std::size_t at = 0; at < data.size(); at += kRamBlock) {

@@ -7,7 +7,6 @@
 
 #include "dump_file.h"
 #include "fast_start.h"
-#include "hex_digit.h"
 #include "operations.h"
 
 namespace kestro::ops {
@@ -90,40 +89,6 @@ void fastDump(Target& target, const Inputs& in) {
     });
 }
 
-// The bytes a checked S-record file puts in memory, in file order, records that follow on
-// from each other taken together; a record that runs past $FFFF wraps to $0000, as the HC11's
-// address does. Nothing after S9.
-std::vector<std::pair<std::uint16_t, Bytes>> s1Data(std::string_view text) {
-    std::vector<std::pair<std::uint16_t, Bytes>> records;
-    while (!text.empty()) {
-        const auto eol = text.find('\n');
-        std::string_view line = text.substr(0, eol);
-        text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
-        if (line.starts_with("S9"))
-            break;
-        if (!line.starts_with("S1") || line.size() < 10)
-            continue;
-        auto byteAt = [&line](std::size_t i) {
-            return static_cast<Byte>(formats::hexDigitValue(line[2 + 2 * i]) * 16 +
-                                     formats::hexDigitValue(line[3 + 2 * i]));
-        };
-        const std::size_t count = byteAt(0);
-        if (count < 3)
-            continue;
-        Bytes data;
-        for (std::size_t i = 3; i < count; ++i)
-            data.push_back(byteAt(i));
-        const auto address = static_cast<std::uint16_t>(byteAt(1) << 8 | byteAt(2));
-        // A record that goes on where the one before ended is read with it.
-        if (!records.empty() &&
-            records.back().first + records.back().second.size() == std::size_t{address})
-            records.back().second.insert(records.back().second.end(), data.begin(), data.end());
-        else
-            records.emplace_back(address, data);
-    }
-    return records;
-}
-
 // The compares: the file's bytes read back in file order, the first that differs named as the
 // compare talkers name it. The internal memories are read as the chip alone shows them, the
 // external ones through the expanded bus, as the default path's talkers read them.
@@ -150,10 +115,10 @@ void fastCompare(const Compare& c, Target& target) {
         fast::FastLink link(f);
         if (!startFastTalker(f, link, kReader))
             fastTalkerNeverAnswered();
-        const auto runs = s1Data(*file);
+        const auto runs = s1Runs(*file);
         std::size_t total = 0, done = 0;
         for (const auto& run : runs)
-            total += run.second.size();
+            total += run.bytes.size();
         f.ui().setProgress(1);
         for (const auto& [address, bytes] : runs) {
             const Bytes chip = link.read(c.read, address, bytes.size(), [&](std::size_t n) {

@@ -10,7 +10,6 @@
 #include <cstdio>
 
 #include "fast_start.h"
-#include "hex_digit.h"
 #include "operations.h"
 
 namespace kestro::ops {
@@ -63,23 +62,9 @@ struct FileByte {
 // records only, nothing after S9; a record that runs past $FFFF wraps to $0000.
 std::vector<FileByte> fileBytes(std::string_view text) {
     std::vector<FileByte> bytes;
-    while (!text.empty()) {
-        const auto eol = text.find('\n');
-        const std::string_view line = text.substr(0, eol);
-        text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
-        if (line.starts_with("S9"))
-            break;
-        if (!line.starts_with("S1") || line.size() < 10)
-            continue;
-        auto byteAt = [&line](std::size_t i) {
-            return static_cast<Byte>(formats::hexDigitValue(line[2 + 2 * i]) * 16 +
-                                     formats::hexDigitValue(line[3 + 2 * i]));
-        };
-        const std::size_t count = byteAt(0);
-        const auto address = static_cast<unsigned>(byteAt(1) << 8 | byteAt(2));
-        for (std::size_t i = 3; i < count; ++i)
-            bytes.push_back({static_cast<std::uint16_t>(address + i - 3), byteAt(i)});
-    }
+    for (const auto& [address, data] : s1Records(text))
+        for (std::size_t i = 0; i < data.size(); ++i)
+            bytes.push_back({static_cast<std::uint16_t>(address + i), data[i]});
     return bytes;
 }
 

@@ -55,8 +55,8 @@ std::vector<ButtonOperation> memoryDumpOperations();
 std::vector<ButtonOperation> xicorOperations();
 // The operations that the fast protocol serves, by unit; run when Inputs::fast is set. A
 // button without a fast form runs the default path.
-std::vector<ButtonOperation> fastReadOperations();     // dump, compares, status checks
-std::vector<ButtonOperation> fastProgramOperations();  // internal EEPROM, 711E9 EPROM
+std::vector<ButtonOperation> fastReadOperations();      // dump, compares, status checks
+std::vector<ButtonOperation> fastProgramOperations();   // internal EEPROM, 711E9 EPROM
 std::vector<ButtonOperation> fastExternalOperations();  // external EEPROM, companion chip
 std::vector<ButtonOperation> fastMiscOperations();      // erase, CONFIG, RAM download and run
 
@@ -68,6 +68,11 @@ void sendRangeCommand(Frame& f, const std::string& begin, const std::string& end
 // the target: the S-records to send, or nullopt when the user cancelled (the run has then
 // ended). Exactly what was checked is sent, whatever happens to the file afterwards.
 std::optional<std::string> chooseSRecordFile(Frame& f);
+
+// The RAM download's first steps, on either path: the run begun, the file chosen, then the
+// start address as typed checked. nullopt when the run has ended (the user cancelled, or was
+// told the address is refused).
+std::optional<std::string> beginRamDownload(Frame& f, std::string_view startAddress);
 
 // What the default path's programming talker of button says went wrong and where, from its
 // reply ("V B612"): the reason the CLI adds to the failure box.

@@ -26,6 +26,20 @@ std::optional<std::uint16_t> readStartAddress(std::string_view text) {
     return static_cast<std::uint16_t>(value);
 }
 
+std::optional<std::string> beginRamDownload(Frame& f, std::string_view startAddress) {
+    if (!f.begin())
+        return std::nullopt;
+    auto records = chooseSRecordFile(f);
+    if (!records)
+        return std::nullopt;
+    if (!readStartAddress(startAddress)) {
+        f.ui().message({kInvalidStartAddress, kAppTitle, Icon::Exclamation});
+        f.cancel();
+        return std::nullopt;
+    }
+    return records;
+}
+
 namespace {
 
 constexpr const char* kRamSettings = "9600,n,8,1";
@@ -59,16 +73,9 @@ Message refusedProgram(const std::string& reply) {
 // it at the typed address. Nothing comes back unless the talker refused the file.
 void ramDownload(Target& target, const Inputs& in) {
     Frame::run(target, "ExtRam", "Download", [&](Frame& f) {
-        if (!f.begin())
-            return;
-        const auto records = chooseSRecordFile(f);
+        const auto records = beginRamDownload(f, in.startAddress);
         if (!records)
             return;
-        if (!readStartAddress(in.startAddress)) {
-            f.ui().message({kInvalidStartAddress, kAppTitle, Icon::Exclamation});
-            f.cancel();
-            return;
-        }
         f.downloadTalker("ram.S19");
         f.waitDrained();
         f.wait(kRamTalkerStart);

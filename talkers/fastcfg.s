@@ -11,13 +11,7 @@
         .equ PING_CONFIG, 1
         .include "fastcore.inc"
 
-        .sect .text
-        .globl _start
-_start: talker_start
-        clr     BPROT           ; PTCON protects CONFIG; it clears at any time in bootstrap
-        fast_start
-
-        fast_core
+        fast_talker bprot
 
 dispatch:
         cmpa    #'C'

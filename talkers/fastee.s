@@ -17,13 +17,7 @@
 
         .include "fastcore.inc"
 
-        .sect .text
-        .globl _start
-_start: talker_start
-        clr     BPROT           ; bootstrap is a special mode: the bits clear at any time
-        fast_start
-
-        fast_core
+        fast_talker bprot
 
 ; Each byte in order: left alone when it holds its value (a request sent again does no harm);
 ; otherwise a byte erase (BYTE, ERASE, EELAT) only where the value has a 1 over a 0 of the

@@ -21,12 +21,7 @@
 
         .include "fastcore.inc"
 
-        .sect .text
-        .globl _start
-_start: talker_start
-        fast_start
-
-        fast_core
+        fast_talker
 
 ; The data are pulled from the request (the stack pointer over them), the count in Y; a push
 ; meanwhile lands on bytes already taken (interrupts are masked).

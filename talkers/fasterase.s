@@ -15,13 +15,7 @@
         .equ ROW, 0x0E          ; PPROG: ROW ERASE EELAT
         .include "fastcore.inc"
 
-        .sect .text
-        .globl _start
-_start: talker_start
-        clr     BPROT           ; bootstrap is a special mode: the bits clear at any time
-        fast_start
-
-        fast_core
+        fast_talker bprot
 
 dispatch:
         cmpa    #'E'

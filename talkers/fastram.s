@@ -12,14 +12,7 @@
         .equ LONG_REQ, 14
         .include "fastcore.inc"
 
-        .sect .text
-        .globl _start
-_start: talker_start
-        ldx     #0x1000         ; the expanded bus (MDA is writable while SMOD is set, M68HC11
-        bset    HPRIO-0x1000,x,#MDA     ; Reference Manual, HPRIO)
-        fast_start
-
-        fast_core
+        fast_talker expanded_bus
 
 dispatch:
         cmpa    #'G'

@@ -8,12 +8,7 @@
 
         .include "fastcore.inc"
 
-        .sect .text
-        .globl _start
-_start: talker_start
-        fast_start
-
-        fast_core
+        fast_talker
 
 ; R reads in special test mode, where the expanded bus answers wherever the chip's own
 ; resources do not (a range in external RAM or EEPROM); I in the bootstrap mode itself, the

@@ -10,12 +10,7 @@
         .equ LONG_REQ, 8        ; 2 data bytes
         .include "fastcore.inc"
 
-        .sect .text
-        .globl _start
-_start: talker_start
-        fast_start
-
-        fast_core
+        fast_talker
 
 dispatch:
         cmpa    #'Q'

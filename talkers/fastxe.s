@@ -15,14 +15,7 @@
 
         .include "fastcore.inc"
 
-        .sect .text
-        .globl _start
-_start: talker_start
-        ldx     #0x1000         ; the expanded bus (MDA is writable while SMOD is set, M68HC11
-        bset    HPRIO-0x1000,x,#MDA     ; Reference Manual, HPRIO)
-        fast_start
-
-        fast_core
+        fast_talker expanded_bus
 
 ; Each byte: left alone when it holds its value already; otherwise written on its own and
 ; read back by data polling (bit 7 reads inverted while the write cycle runs), V when it does

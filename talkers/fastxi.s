@@ -15,14 +15,7 @@
 
         .include "fastcore.inc"
 
-        .sect .text
-        .globl _start
-_start: talker_start
-        ldx     #0x1000         ; the expanded bus (MDA is writable while SMOD is set, M68HC11
-        bset    HPRIO-0x1000,x,#MDA     ; Reference Manual, HPRIO)
-        fast_start
-
-        fast_core
+        fast_talker expanded_bus
 
 ; The writes follow each other within 20 E cycles, well inside the 150 us that the chip's
 ; command sequences allow between two bytes. The bytes are pulled from the request with the
