@@ -5,13 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "fast_station.h"
-#include "srecords.h"
 
 namespace kestro::sim {
 namespace {
-
-using kestro::testing::srecords;
-namespace fs = std::filesystem;
 
 struct Station : FastStation {
     explicit Station(Chip chip) : FastStation(chip) {

@@ -5,13 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "fast_station.h"
-#include "srecords.h"
 
 namespace kestro::sim {
 namespace {
-
-using kestro::testing::srecords;
-namespace fs = std::filesystem;
 
 // A station that counts the job's own requests, not the ping and the rate agreement that every
 // job starts with, nor the talker download (which starts with $FF).

@@ -5,20 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "fast_station.h"
-#include "srecords.h"
 
 namespace kestro::sim {
 namespace {
-
-using kestro::testing::srecords;
-using Station = FastStation;
-
-Bytes pattern(std::size_t n, unsigned seed) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = static_cast<Byte>((i * 29 + seed * 13) ^ (i >> 2) ^ seed);
-    return b;
-}
 
 std::vector<Message> says(const char* text, const char* title) {
     return {Message{text, title, Icon::Information}};
@@ -57,7 +46,7 @@ TEST(FastProgram, ProgramsOverOldContentsAndErasesOnlyWhereNeeded) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Station s(c.chip);
+        FastStation s(c.chip);
         s.board.setProgrammingVoltage(true);
         if (c.config >= 0) {
             s.board.eeprom().setConfigCell(static_cast<Byte>(c.config));
@@ -115,7 +104,7 @@ TEST(FastProgram, GivesTheDefaultPathsVerdicts) {
         SCOPED_TRACE(c.what);
         std::vector<Message> shown[2];
         for (bool isFast : {false, true}) {
-            Station s(c.chip);
+            FastStation s(c.chip);
             s.board.setProgrammingVoltage(c.voltage);
             if (c.config >= 0)
                 s.board.eeprom().setConfigCell(static_cast<Byte>(c.config));

@@ -5,14 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "fast_station.h"
-#include "srecords.h"
 
 namespace kestro::sim {
 namespace {
 
 using kestro::testing::slurp;
-using kestro::testing::srecords;
-namespace fs = std::filesystem;
 
 // At 1200 baud unless a test lets the port change rates.
 struct Station : FastStation {

@@ -15,10 +15,14 @@
 #include "recorders.h"
 #include "recording_port.h"
 #include "scratch.h"
+#include "srecords.h"
 #include "virtual_clock.h"
 #include "virtual_port.h"
 
 namespace kestro::sim {
+
+using kestro::testing::srecords;
+namespace fs = std::filesystem;
 
 class FastPort final : public kestro::testing::ForwardingPort {
   public:
