@@ -4,101 +4,17 @@
 // each against the default path on the same board state.
 #include <gtest/gtest.h>
 
-#include "fast_link.h"
-#include "kestro/sim/board/board.h"
-#include "operations.h"
-#include "recorders.h"
-#include "scratch.h"
-#include "srecords.h"
-#include "virtual_clock.h"
-#include "virtual_port.h"
+#include "fast_station.h"
 
 namespace kestro::sim {
 namespace {
 
-using kestro::testing::srecords;
-namespace fs = std::filesystem;
-
-// The PC's port, with a line that can change a bit of a fast request or of its answer, or
-// stop passing answers on from a request on.
-class Line final : public SerialPort {
-  public:
-    explicit Line(VirtualPort& inner) : inner_(inner) {}
-
-    int requests = 0;       // fast requests sent (blocks of 6 or 14 bytes), B not counted
-    int damageRequest = 0;  // this one goes with a bit changed
-    int damageAnswer = 0;   // the answer to this one comes with a bit changed
-    int deafFrom = 0;       // from this request on nothing comes back
-    TimePoint deafSince{};
-    const Clock* clock = nullptr;
-
-    void setCommPort(int n) override { inner_.setCommPort(n); }
-    int commPort() const override { return inner_.commPort(); }
-    std::string deviceName(int n) const override { return inner_.deviceName(n); }
-    PortError setSettings(std::string_view s) override { return inner_.setSettings(s); }
-    LineSettings settings() const override { return inner_.settings(); }
-    RateResult setRate(int baud) override { return inner_.setRate(baud); }
-    PortError open() override { return inner_.open(); }
-    void close() override { inner_.close(); }
-    bool isOpen() const override { return inner_.isOpen(); }
-    PortError failure() const override { return inner_.failure(); }
-    PortError output(ByteView bytes) override {
+struct Station : FastStation {
+    explicit Station(Chip chip) : FastStation(chip) {
         // The rate agreement's requests are not counted: they come and go with the port's rates.
-        if ((bytes.size() != 6 && bytes.size() != 14) || bytes[0] == fast::kRate)
-            return inner_.output(bytes);
-        Bytes b(bytes.begin(), bytes.end());
-        if (++requests == damageRequest)
-            b[3] ^= 0x10;
-        if (requests == deafFrom)
-            deafSince = clock->now();
-        return inner_.output(ByteView(b));
-    }
-    std::size_t outBufferCount() override { return inner_.outBufferCount(); }
-    std::size_t outBufferSize() const override { return inner_.outBufferSize(); }
-    void discardOutput() override { inner_.discardOutput(); }
-    Bytes input() override {
-        Bytes b = inner_.input();
-        if (deaf())
-            return {};
-        if (damageAnswer != 0 && requests == damageAnswer && !b.empty() && !damaged_) {
-            b.back() ^= 0x01;
-            damaged_ = true;
-        }
-        return b;
-    }
-    std::size_t inBufferCount() override { return deaf() ? 0 : inner_.inBufferCount(); }
-    void discardInput() override { inner_.discardInput(); }
-    void setInputLen(std::size_t n) override { inner_.setInputLen(n); }
-    void setListener(PortListener* l) override { inner_.setListener(l); }
-
-  private:
-    bool deaf() const { return deafFrom != 0 && requests >= deafFrom; }
-    VirtualPort& inner_;
-    bool damaged_ = false;
-};
-
-struct Station {
-    explicit Station(Chip chip) : board(clock, wire, BoardOptions{chip}) {
-        inner.attach(1, wire);
-        port.clock = &clock;
-        port.setListener(&link);
-        link.setView(&view);
-        link.startupSearch();
-    }
-
-    std::vector<Message> run(std::string_view button, bool fast, ops::Inputs in = {},
-                             const fs::path& file = {}) {
-        board.resetBootstrap();
-        clock.advance(std::chrono::milliseconds(100));
-        ui.messages.clear();
-        ui.lineRate = 0;
-        ui.chooserAnswer = file.empty() ? "Cancel" : file.string();
-        in.fast = fast;
-        port.requests = 0;
-        ops::operationFor(button)(target, in);
-        clock.advance(std::chrono::milliseconds(100));
-        board.catchUp();
-        return ui.messages;
+        port.isRequest = [](ByteView b) {
+            return (b.size() == 6 || b.size() == 14) && b[0] != fast::kRate;
+        };
     }
 
     // The E9 with ROMON clear, so that the companion chip's EEPROM at $E000 answers.
@@ -112,25 +28,7 @@ struct Station {
         return companion ? board.devices().companion().eeprom().cells()
                          : board.devices().parallelEeprom().cells();
     }
-
-    VirtualClock clock;
-    VirtualLine wire{clock};
-    VirtualPort inner{clock};
-    Line port{inner};
-    LinkState link{port, clock, clock};
-    Board board;
-    kestro::testing::RecordingView view;
-    kestro::testing::RecordingUi ui;
-    Target target{link, ui, KESTRO_TALKER_DIR};
-    kestro::testing::ScratchDir dir;
 };
-
-Bytes pattern(std::size_t n, unsigned seed) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = static_cast<Byte>((i * 37 + seed * 11) ^ (i >> 3));
-    return b;
-}
 
 // Programs over other contents give what the default path gives, verdict and cells alike;
 // programs over equal contents write nothing. Refused and failed writes give the default
@@ -163,8 +61,7 @@ TEST(FastExternalProgram, GivesTheDefaultPathsVerdictsAndCells) {
         s.romOff();
         auto& cells = s.cells(c.companion);
         Bytes old = pattern(cells.size(), 2);
-        const fs::path file =
-            s.dir.write("prog.s19", srecords(c.address, pattern(c.length, 5), 19));
+        const fs::path file = s.file(srecords(c.address, pattern(c.length, 5), 19));
         std::copy(old.begin(), old.end(), cells.begin());
         c.before(s.board);
         const auto byDefault = s.run(c.button, false, {}, file);
@@ -257,11 +154,11 @@ TEST(FastExternalLine, DamagedBlocksAreSentAgainAndSilenceIsAnError) {
         SCOPED_TRACE(std::string(c.button) + " " + std::to_string(c.damageRequest) + " " +
                      std::to_string(c.damageAnswer) + " " + std::to_string(c.deafFrom));
         Station s(Chip::E9);
-        s.port.damageRequest = c.damageRequest;
-        s.port.damageAnswer = c.damageAnswer;
+        s.port.damageRequests = {c.damageRequest};
+        s.port.damageAnswers = {c.damageAnswer};
         s.port.deafFrom = c.deafFrom;
         const Bytes data = pattern(40, 7);
-        const fs::path file = s.dir.write("prog.s19", srecords(0x8000, data, 16));
+        const fs::path file = s.file(srecords(0x8000, data, 16));
         ops::Inputs in;
         in.bpr[3] = true;
         const auto shown = s.run(c.button, true, in, file);
@@ -290,7 +187,7 @@ TEST(FastExternalParts, ProgramAndRegistersOnEveryPart) {
         SCOPED_TRACE(variant(chip).name);
         Station s(chip);
         const Bytes data = pattern(16, 9);
-        const fs::path file = s.dir.write("prog.s19", srecords(0x9FF0, data, 16));
+        const fs::path file = s.file(srecords(0x9FF0, data, 16));
         const auto shown = s.run("ExtEEprog", true, {}, file);
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].text, "Eprom is program");

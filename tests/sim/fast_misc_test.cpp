@@ -4,118 +4,21 @@
 // talker.
 #include <gtest/gtest.h>
 
-#include <set>
-
-#include "fast_link.h"
-#include "kestro/sim/board/board.h"
-#include "operations.h"
-#include "recorders.h"
-#include "scratch.h"
-#include "srecords.h"
-#include "virtual_clock.h"
-#include "virtual_port.h"
+#include "fast_station.h"
 
 namespace kestro::sim {
 namespace {
 
-using kestro::testing::srecords;
-namespace fs = std::filesystem;
-
-// The PC's port with a line that damages chosen requests of the fast protocol or stops passing
-// answers on from one of them.
-class Line final : public SerialPort {
-  public:
-    explicit Line(VirtualPort& inner) : inner_(inner) {}
-
-    int fast = 0;          // pings and rate requests sent
-    int requests = 0;      // E, C, X and G sent
-    std::set<int> damage;  // these requests go with a bit changed
-    int deafFrom = 0;      // from this request on, nothing comes back (0: never)
-    TimePoint deafSince{};
-    const Clock* clock = nullptr;
-
-    void setCommPort(int n) override { inner_.setCommPort(n); }
-    int commPort() const override { return inner_.commPort(); }
-    std::string deviceName(int n) const override { return inner_.deviceName(n); }
-    PortError setSettings(std::string_view s) override { return inner_.setSettings(s); }
-    LineSettings settings() const override { return inner_.settings(); }
-    RateResult setRate(int baud) override { return inner_.setRate(baud); }
-    PortError open() override { return inner_.open(); }
-    void close() override { inner_.close(); }
-    bool isOpen() const override { return inner_.isOpen(); }
-    PortError failure() const override { return inner_.failure(); }
-    PortError output(ByteView bytes) override {
-        // The job's own requests, not the ping and the rate agreement that every job starts
-        // with, nor the talker download (which starts with $FF).
-        const auto is = [&bytes](std::string_view letters) {
-            return bytes.size() >= 5 && letters.find(char(bytes[0])) != std::string_view::npos;
-        };
-        fast += is("PB");
-        if (!is("ECXG"))
-            return inner_.output(bytes);
-        Bytes b(bytes.begin(), bytes.end());
-        if (damage.contains(++requests))
-            b[3] ^= 0x10;
-        if (requests == deafFrom)
-            deafSince = clock->now();
-        return inner_.output(ByteView(b));
+// A station that counts the job's own requests, not the ping and the rate agreement that every
+// job starts with, nor the talker download (which starts with $FF).
+struct Station : FastStation {
+    explicit Station(Chip chip) : FastStation(chip) {
+        port.isRequest = [](ByteView b) { return starts(b, "ECXG"); };
     }
-    std::size_t outBufferCount() override { return inner_.outBufferCount(); }
-    std::size_t outBufferSize() const override { return inner_.outBufferSize(); }
-    void discardOutput() override { inner_.discardOutput(); }
-    Bytes input() override { return deaf() ? Bytes{} : inner_.input(); }
-    std::size_t inBufferCount() override { return deaf() ? 0 : inner_.inBufferCount(); }
-    void discardInput() override { inner_.discardInput(); }
-    void setInputLen(std::size_t n) override { inner_.setInputLen(n); }
-    void setListener(PortListener* l) override { inner_.setListener(l); }
-
-  private:
-    bool deaf() const { return deafFrom != 0 && requests >= deafFrom; }
-    VirtualPort& inner_;
+    static bool starts(ByteView b, std::string_view letters) {
+        return b.size() >= 5 && letters.find(char(b[0])) != std::string_view::npos;
+    }
 };
-
-struct FastStation {
-    explicit FastStation(Chip chip) : board(clock, wire, BoardOptions{chip}) {
-        inner.attach(1, wire);
-        port.setListener(&link);
-        port.clock = &clock;
-        link.setView(&view);
-        link.startupSearch();
-    }
-
-    std::vector<Message> run(std::string_view button, bool fast, ops::Inputs in,
-                             const fs::path& file = {}) {
-        board.resetBootstrap();
-        clock.advance(std::chrono::milliseconds(100));
-        ui.messages.clear();
-        ui.chooserAnswer = file.empty() ? "Cancel" : file.string();
-        in.fast = fast;
-        port.requests = port.fast = 0;
-        ops::operationFor(button)(target, in);
-        // What the talker or the user's program still does after the PC's verdict.
-        clock.advance(std::chrono::milliseconds(100));
-        board.catchUp();
-        return ui.messages;
-    }
-
-    VirtualClock clock;
-    VirtualLine wire{clock};
-    VirtualPort inner{clock};
-    Line port{inner};
-    LinkState link{port, clock, clock};
-    Board board;
-    kestro::testing::RecordingView view;
-    kestro::testing::RecordingUi ui;
-    Target target{link, ui, KESTRO_TALKER_DIR};
-    kestro::testing::ScratchDir dir;
-};
-
-Bytes pattern(std::size_t n, unsigned seed) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = static_cast<Byte>((i * 37 + seed * 11) ^ (i >> 3));
-    return b;
-}
 
 // ldaa #$5A; staa $3000; bra .
 const Bytes kMarker{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};
@@ -154,9 +57,9 @@ TEST(FastMisc, GivesTheDefaultPathsBoxesAndBoardOnEveryPart) {
     };
     for (Chip chip : {Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811}) {
         SCOPED_TRACE(variant(chip).name);
-        FastStation byDefault(chip), fast(chip);
+        Station byDefault(chip), fast(chip);
         const Bytes ee = pattern(byDefault.board.eeprom().array().size(), 7);
-        for (FastStation* s : {&byDefault, &fast})
+        for (Station* s : {&byDefault, &fast})
             std::copy(ee.begin(), ee.end(), s->board.eeprom().array().begin());
         const unsigned base = byDefault.board.eepromBase();
         // "": the EEPROM's first or last byte; "+100": from its first; else as it stands.
@@ -178,7 +81,7 @@ TEST(FastMisc, GivesTheDefaultPathsBoxesAndBoardOnEveryPart) {
             if (*step.file)
                 file = byDefault.dir.write(
                     "p.s19", std::string(step.file) == "program" ? program : registers);
-            for (FastStation* s : {&byDefault, &fast})
+            for (Station* s : {&byDefault, &fast})
                 s->board.devices().ram()[0x3000] = 0;
             // The same cycles of the EEPROM and the CONFIG cell: none that is not needed.
             const int cycles[] = {byDefault.board.eeprom().cyclesCompleted(),
@@ -187,10 +90,12 @@ TEST(FastMisc, GivesTheDefaultPathsBoxesAndBoardOnEveryPart) {
             EXPECT_EQ(fast.run(step.button, true, in, file), shown);
             EXPECT_EQ(fast.board.eeprom().cyclesCompleted() - cycles[1],
                       byDefault.board.eeprom().cyclesCompleted() - cycles[0]);
-            EXPECT_GT(fast.port.fast, 0) << "not the fast path";
+            EXPECT_TRUE(std::ranges::any_of(fast.port.writes, [](const Bytes& b) {
+                return Station::starts(b, "PB");
+            })) << "not the fast path";
             EXPECT_EQ(fast.board.eeprom().array(), byDefault.board.eeprom().array());
             EXPECT_EQ(fast.board.devices().ram(), byDefault.board.devices().ram());
-            for (FastStation* s : {&byDefault, &fast})
+            for (Station* s : {&byDefault, &fast})
                 s->board.resetBootstrap();
             EXPECT_EQ(fast.board.config(), byDefault.board.config());
             EXPECT_TRUE(fast.ui.windowEnabled());
@@ -202,7 +107,7 @@ TEST(FastMisc, GivesTheDefaultPathsBoxesAndBoardOnEveryPart) {
 
 // The user's program runs from the start address on the fast path: the board shows it ran.
 TEST(FastMisc, RunsTheUsersProgramAtTheStartAddress) {
-    FastStation s(Chip::E9);
+    Station s(Chip::E9);
     ops::Inputs in;
     in.startAddress = "2000";
     const fs::path file = s.dir.write("p.s19", srecords(0x2000, kMarker, 3));
@@ -234,12 +139,12 @@ TEST(FastMisc, DamagedBlocksAndASilentTalker) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.button) + " " + std::to_string(c.deafFrom));
-        FastStation s(Chip::A8), other(Chip::A8);
+        Station s(Chip::A8), other(Chip::A8);
         const fs::path file = s.dir.write("p.s19", fourBlocks);
         ops::Inputs in;
         in.config = {1, 1, 0, 1};
         const auto byDefault = other.run(c.button, false, in, file);
-        s.port.damage = c.damage;
+        s.port.damageRequests = c.damage;
         s.port.deafFrom = c.deafFrom;
         const auto shown = s.run(c.button, true, in, file);
         if (!c.says) {

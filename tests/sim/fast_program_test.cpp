@@ -4,22 +4,10 @@
 // to become a 1, the default path's verdicts, damaged blocks and a talker gone silent.
 #include <gtest/gtest.h>
 
-#include "fast_link.h"
-#include "srecords.h"
-#include "station.h"
+#include "fast_station.h"
 
 namespace kestro::sim {
 namespace {
-
-using kestro::testing::srecords;
-using station::Station;
-
-Bytes pattern(std::size_t n, unsigned seed) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = static_cast<Byte>((i * 29 + seed * 13) ^ (i >> 2) ^ seed);
-    return b;
-}
 
 std::vector<Message> says(const char* text, const char* title) {
     return {Message{text, title, Icon::Information}};
@@ -30,12 +18,6 @@ std::uint8_t* cells(Board& b, std::uint16_t address) {
     if (address >= 0xD000 && b.epromDevice() != nullptr && (address & 0xF800) != b.eepromBase())
         return b.epromDevice()->array().data() + (address - 0xD000);
     return b.eeprom().array().data() + (address - b.eepromBase());
-}
-
-ops::Inputs fast() {
-    ops::Inputs in;
-    in.fast = true;
-    return in;
 }
 
 // Over old contents that differ from the file, some bytes needing an erase and some not, the
@@ -64,7 +46,7 @@ TEST(FastProgram, ProgramsOverOldContentsAndErasesOnlyWhereNeeded) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Station s(c.chip);
+        FastStation s(c.chip);
         s.board.setProgrammingVoltage(true);
         if (c.config >= 0) {
             s.board.eeprom().setConfigCell(static_cast<Byte>(c.config));
@@ -81,7 +63,7 @@ TEST(FastProgram, ProgramsOverOldContentsAndErasesOnlyWhereNeeded) {
         // Records of 13 bytes: the blocks do not follow the records.
         const auto file = s.file(srecords(c.address, data, 13));
         const int before = s.board.eeprom().cyclesCompleted();
-        EXPECT_EQ(s.run(c.button, fast(), file), says(c.success, c.title));
+        EXPECT_EQ(s.run(c.button, true, {}, file), says(c.success, c.title));
         for (std::size_t i = 0; i < data.size(); ++i)
             ASSERT_EQ(cells(s.board, static_cast<std::uint16_t>(c.address + i))[0], data[i]) << i;
         if (!eprom) {
@@ -122,15 +104,13 @@ TEST(FastProgram, GivesTheDefaultPathsVerdicts) {
         SCOPED_TRACE(c.what);
         std::vector<Message> shown[2];
         for (bool isFast : {false, true}) {
-            Station s(c.chip);
+            FastStation s(c.chip);
             s.board.setProgrammingVoltage(c.voltage);
             if (c.config >= 0)
                 s.board.eeprom().setConfigCell(static_cast<Byte>(c.config));
             if (s.board.epromDevice() != nullptr)
                 s.board.epromDevice()->array()[0x100] = 0x00;
-            ops::Inputs in;
-            in.fast = isFast;
-            shown[isFast] = s.run(c.button, in, s.file(srecords(c.address, pattern(8, 5))));
+            shown[isFast] = s.run(c.button, isFast, {}, s.file(srecords(c.address, pattern(8, 5))));
             EXPECT_EQ(s.board.eeprom().strayPulses(), 0);
         }
         ASSERT_EQ(shown[true].size(), 1u);
@@ -139,87 +119,17 @@ TEST(FastProgram, GivesTheDefaultPathsVerdicts) {
     }
 }
 
-// The PC's port with a line that changes a bit of chosen programming requests or of the
-// answers to them, or stops passing answers on from one of them.
-class FaultyPort final : public SerialPort {
-  public:
-    explicit FaultyPort(SerialPort& inner) : inner_(inner) {}
-    int requests = 0;  // W requests sent
-    std::set<int> damageRequests, damageAnswers;
-    int deafFrom = 0;
-    TimePoint deafSince{};
-    const Clock* clock = nullptr;
-
-    void setCommPort(int n) override { inner_.setCommPort(n); }
-    int commPort() const override { return inner_.commPort(); }
-    std::string deviceName(int n) const override { return inner_.deviceName(n); }
-    PortError setSettings(std::string_view s) override { return inner_.setSettings(s); }
-    LineSettings settings() const override { return inner_.settings(); }
-    PortError open() override { return inner_.open(); }
-    void close() override { inner_.close(); }
-    bool isOpen() const override { return inner_.isOpen(); }
-    PortError failure() const override { return inner_.failure(); }
-    PortError output(ByteView bytes) override {
-        Bytes b(bytes.begin(), bytes.end());
-        if (!b.empty() && b[0] == fast::kWrite && b.size() == 13) {
-            ++requests;
-            if (damageRequests.contains(requests))
-                b[6] ^= 0x08;
-            damageAnswer_ = damageAnswers.contains(requests);
-            if (requests == deafFrom)
-                deafSince = clock->now();
-        }
-        return inner_.output(ByteView(b));
+// A station whose counted requests are the programming requests; a damaged one has a data bit
+// changed.
+struct FaultyStation : FastStation {
+    explicit FaultyStation(Chip chip) : FastStation(chip) {
+        port.isRequest = [](ByteView b) { return b.size() == 13 && b[0] == fast::kWrite; };
+        port.damageByte = 6;
+        port.damageBits = 0x08;
     }
-    std::size_t outBufferCount() override { return inner_.outBufferCount(); }
-    std::size_t outBufferSize() const override { return inner_.outBufferSize(); }
-    void discardOutput() override { inner_.discardOutput(); }
-    Bytes input() override {
-        Bytes b = inner_.input();
-        if (deaf())
-            return {};
-        if (damageAnswer_ && !b.empty()) {
-            b.back() ^= 0x01;
-            damageAnswer_ = false;
-        }
-        return b;
+    std::vector<Message> run(const std::string& text) {
+        return FastStation::run("EepromProgram", true, {}, file(text));
     }
-    std::size_t inBufferCount() override { return deaf() ? 0 : inner_.inBufferCount(); }
-    void discardInput() override { inner_.discardInput(); }
-    void setInputLen(std::size_t n) override { inner_.setInputLen(n); }
-    void setListener(PortListener* l) override { inner_.setListener(l); }
-
-  private:
-    bool deaf() const { return deafFrom != 0 && requests >= deafFrom; }
-    SerialPort& inner_;
-    bool damageAnswer_ = false;
-};
-
-struct FaultyStation {
-    explicit FaultyStation(Chip chip) : board(clock, line, BoardOptions{chip}) {
-        inner.attach(1, line);
-        port.clock = &clock;
-        port.setListener(&link);
-        link.startupSearch();
-    }
-    std::vector<Message> run(const std::string& file) {
-        board.resetBootstrap();
-        clock.advance(std::chrono::milliseconds(100));
-        ui.chooserAnswer = dir.write("prog.s19", file).string();
-        ops::operationFor("EepromProgram")(target, fast());
-        clock.advance(std::chrono::milliseconds(100));
-        board.catchUp();
-        return ui.messages;
-    }
-    VirtualClock clock;
-    VirtualLine line{clock};
-    VirtualPort inner{clock};
-    FaultyPort port{inner};
-    LinkState link{port, clock, clock};
-    Board board;
-    kestro::testing::RecordingUi ui;
-    Target target{link, ui, KESTRO_TALKER_DIR};
-    kestro::testing::ScratchDir dir;
 };
 
 // A damaged request or answer is sent again and the memory still ends as the file has it (a

@@ -4,154 +4,17 @@
 // fall silent.
 #include <gtest/gtest.h>
 
-#include <map>
-#include <set>
-
-#include "fast_link.h"
-#include "kestro/sim/board/board.h"
-#include "operations.h"
-#include "recorders.h"
-#include "scratch.h"
-#include "srecords.h"
-#include "virtual_clock.h"
-#include "virtual_port.h"
+#include "fast_station.h"
 
 namespace kestro::sim {
 namespace {
 
 using kestro::testing::slurp;
-using kestro::testing::srecords;
-namespace fs = std::filesystem;
 
-// The PC's port with a line between it and the board that can change a bit of a request or of
-// an answer, or stop passing answers on.
-class TamperingPort final : public SerialPort {
-  public:
-    explicit TamperingPort(VirtualPort& inner) : inner_(inner) {}
-
-    int requests = 0;              // fast requests sent (six bytes written at once)
-    std::set<int> damageRequests;  // these requests go with a bit changed
-    std::set<int> damageAnswers;   // the answers to these come with a bit changed
-    int deafFrom = 0;              // from this request on, nothing comes back (0: never)
-    TimePoint deafSince{};
-    // Rate changes: refused unless set; a rate in `lies` is claimed while the other is set;
-    // at a rate in `damaged` every byte either way comes with a bit changed.
-    bool rates = false;
-    std::map<int, int> lies;
-    std::set<int> damaged;
-    std::vector<std::pair<TimePoint, int>> asked;  // when each rate was asked
-    int lastRequestBaud = 0;                       // the rate of the last request sent
-
-    RateResult setRate(int baud) override {
-        if (!rates)
-            return SerialPort::setRate(baud);
-        asked.emplace_back(clock_->now(), baud);
-        const auto lie = lies.find(baud);
-        RateResult r = inner_.setRate(lie != lies.end() ? lie->second : baud);
-        if (lie != lies.end() && r.error == PortError::None)
-            r.baud = baud;
-        claimed_ = r.baud;
-        return r;
-    }
-
-    void setCommPort(int n) override { inner_.setCommPort(n); }
-    int commPort() const override { return inner_.commPort(); }
-    std::string deviceName(int n) const override { return inner_.deviceName(n); }
-    PortError setSettings(std::string_view s) override { return inner_.setSettings(s); }
-    LineSettings settings() const override { return inner_.settings(); }
-    PortError open() override { return inner_.open(); }
-    void close() override { inner_.close(); }
-    bool isOpen() const override { return inner_.isOpen(); }
-    PortError failure() const override { return inner_.failure(); }
-    PortError output(ByteView bytes) override {
-        if (bytes.size() != 6)
-            return inner_.output(bytes);
-        ++requests;
-        lastRequestBaud = inner_.settings().baud;
-        Bytes b(bytes.begin(), bytes.end());
-        if (rates && damaged.contains(claimed_))
-            b[0] ^= 0x04;
-        if (damageRequests.contains(requests))
-            b[3] ^= 0x10;
-        damageNextAnswer_ = damageAnswers.contains(requests);
-        if (requests == deafFrom)
-            deafSince = clock_ ? clock_->now() : TimePoint{};
-        return inner_.output(ByteView(b));
-    }
-    std::size_t outBufferCount() override { return inner_.outBufferCount(); }
-    std::size_t outBufferSize() const override { return inner_.outBufferSize(); }
-    void discardOutput() override { inner_.discardOutput(); }
-    Bytes input() override {
-        Bytes b = inner_.input();
-        if (deaf())
-            return {};
-        if (rates && damaged.contains(claimed_) && !b.empty())
-            b.back() ^= 0x01;
-        if (damageNextAnswer_ && !b.empty()) {
-            b.back() ^= 0x01;
-            damageNextAnswer_ = false;
-        }
-        return b;
-    }
-    std::size_t inBufferCount() override { return deaf() ? 0 : inner_.inBufferCount(); }
-    void discardInput() override { inner_.discardInput(); }
-    void setInputLen(std::size_t n) override { inner_.setInputLen(n); }
-    void setListener(PortListener* l) override { inner_.setListener(l); }
-    void setClock(const Clock* c) { clock_ = c; }
-
-  private:
-    bool deaf() const { return deafFrom != 0 && requests >= deafFrom; }
-    VirtualPort& inner_;
-    bool damageNextAnswer_ = false;
-    const Clock* clock_ = nullptr;
-    int claimed_ = 0;
+// At 1200 baud unless a test lets the port change rates.
+struct Station : FastStation {
+    explicit Station(Chip chip) : FastStation(chip) { port.rates = false; }
 };
-
-struct FastStation {
-    explicit FastStation(Chip chip) : board(clock, line, BoardOptions{chip}) {
-        inner.attach(1, line);
-        port.setListener(&link);
-        port.setClock(&clock);
-        link.setView(&view);
-        link.startupSearch();
-    }
-
-    // Resets the board into bootstrap mode and runs the operation behind a button, by the
-    // fast protocol or the default one. Returns what the run showed.
-    std::vector<Message> run(std::string_view button, bool fast, ops::Inputs in = {},
-                             const fs::path& file = {}) {
-        board.resetBootstrap();
-        clock.advance(std::chrono::milliseconds(100));
-        ui.messages.clear();
-        ui.chooserAnswer = file.empty() ? "Cancel" : file.string();
-        in.fast = fast;
-        in.dumpFolder = dir.path;
-        port.requests = 0;
-        port.asked.clear();
-        ops::operationFor(button)(target, in);
-        clock.advance(std::chrono::milliseconds(100));
-        board.catchUp();
-        return ui.messages;
-    }
-
-    VirtualClock clock;
-    VirtualLine line{clock};
-    VirtualPort inner{clock};
-    TamperingPort port{inner};
-    LinkState link{port, clock, clock};
-    Board board;
-    kestro::testing::RecordingView view;
-    kestro::testing::RecordingUi ui;
-    Target target{link, ui, KESTRO_TALKER_DIR};
-    kestro::testing::ScratchDir dir;
-};
-
-Bytes pattern(std::size_t n, unsigned seed) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = static_cast<Byte>((i * 37 + seed * 11) ^ (i >> 3));
-    return b;
-}
 
 ops::Inputs dumpRange(const char* begin, const char* end) {
     ops::Inputs in;
@@ -182,7 +45,7 @@ TEST(FastDump, WritesTheDefaultDumpsFileOnEveryPart) {
                           {Chip::E2_811, "FE00", "FFFF"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(variant(c.chip).name);
-        FastStation s(c.chip);
+        Station s(c.chip);
         std::copy_n(pattern(0x300, 5).begin(), 0x300, s.board.devices().ram().begin() + 0x2000);
         const Bytes ee = pattern(s.board.eeprom().array().size(), 9);
         std::copy(ee.begin(), ee.end(), s.board.eeprom().array().begin());
@@ -240,7 +103,7 @@ TEST(FastCompare, GivesTheDefaultPathsVerdictsOnEveryMemory) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        FastStation s(c.chip);
+        Station s(c.chip);
         s.board.setProgrammingVoltage(true);
         ops::Inputs in;
         in.epromBegin = hex4(c.address & 0xFF00);
@@ -283,7 +146,7 @@ TEST(FastCompare, GivesTheDefaultPathsVerdictsOnEveryMemory) {
 // A block damaged on the line, either way, is sent again and the file is whole; one damaged
 // every time ends the job after a bounded number of tries, with no file written.
 TEST(FastDump, ADamagedBlockIsSentAgainABoundedNumberOfTimes) {
-    FastStation s(Chip::A8);
+    Station s(Chip::A8);
     const Bytes ee = pattern(512, 4);
     std::copy(ee.begin(), ee.end(), s.board.eeprom().array().begin());
     const ops::Inputs in = dumpRange("B600", "B7FF");
@@ -328,7 +191,7 @@ TEST(FastDump, ATalkerThatFallsSilentIsAnErrorWithinASecond) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.button) + " " + std::to_string(c.deafFrom));
-        FastStation s(Chip::E9);
+        Station s(Chip::E9);
         s.port.deafFrom = c.deafFrom;
         const fs::path file = s.dir.write("prog.s19", srecords(0xB600, Bytes(600, 0xFF), 32));
         ops::Inputs in = dumpRange("B600", "B7FF");
@@ -379,7 +242,7 @@ TEST(FastRate, BothSidesKeepTheHighestRateThatWorks) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        FastStation s(Chip::A8);
+        Station s(Chip::A8);
         const Bytes ee = pattern(512, 6);
         std::copy(ee.begin(), ee.end(), s.board.eeprom().array().begin());
         const ops::Inputs in = dumpRange("B600", "B7FF");
