@@ -194,13 +194,13 @@ Outcome runWith(const Operation& op, bool fast, Fault fault, TimePoint at) {
     inputs.epromEnd = "D0FF";
     inputs.fast = fast;
     if (fault == Fault::RateRefused)
-        s.port.setAdapter(
+        s.inner.setAdapter(
             [](int asked) { return asked == 1200 ? std::optional(asked) : std::nullopt; });
     if (fault == Fault::RateOff)
-        s.port.setAdapter([](int asked) { return asked == 1200 ? asked : asked / 100 * 94; });
+        s.inner.setAdapter([](int asked) { return asked == 1200 ? asked : asked / 100 * 94; });
 
     Steps steps(s.clock, s.port);
-    s.port.setTrace(&steps);
+    s.inner.setTrace(&steps);
     Transmitter intruder(s.line.toPc);
     Transmitter noise(s.line.toTarget);
     // What the board's side sends goes at the line's rate, as the port changes it.
@@ -215,7 +215,7 @@ Outcome runWith(const Operation& op, bool fast, Fault fault, TimePoint at) {
         }
         switch (fault) {
             case Fault::PortLost:
-                s.port.pull();
+                s.inner.pull();
                 break;
             case Fault::Silent:
                 s.line.toTarget.setReceiver(0, {});
@@ -268,7 +268,7 @@ Outcome runWith(const Operation& op, bool fast, Fault fault, TimePoint at) {
     o.boxes = s.run(op.button, inputs, file);
     o.ended = s.clock.now() - 100ms;  // the station's own wait after the job
     full.reset();
-    s.port.setTrace(nullptr);
+    s.inner.setTrace(nullptr);
 
     o.caption = s.ui.captions[op.button];
     o.ready = s.link.ready();
