@@ -18,7 +18,7 @@ Operation operationFor(std::string_view button) {
     };
     // The units of the fast protocol, each serving the buttons it has a fast form for.
     static constexpr Unit kFastUnits[] = {fastReadOperations, fastProgramOperations,
-                                           fastExternalOperations, fastMiscOperations};
+                                          fastExternalOperations, fastMiscOperations};
     Operation fast;
     for (Unit unit : kFastUnits)
         for (ButtonOperation& op : unit())
