@@ -19,21 +19,11 @@
 
         fast_talker bprot
 
-; Each byte in order: left alone when it holds its value (a request sent again does no harm);
-; otherwise a byte erase (BYTE, ERASE, EELAT) only where the value has a 1 over a 0 of the
-; byte, then EELAT for programming (MC68HC11A8 technical data 3.5); then read back. The data
-; are pulled from the request (the stack pointer over them), the count in Y; what is pushed
-; meanwhile lands on bytes already taken (interrupts are masked).
+; Each byte in order (w_each_byte): a byte erase (BYTE, ERASE, EELAT) only where the value has
+; a 1 over a 0 of the byte, then EELAT for programming (MC68HC11A8 technical data 3.5); then
+; read back.
 dispatch:
-        cmpa    #'W'
-        bne     unknown
-        clra
-        ldab    *blk+3
-        xgdy                    ; Y = the count
-        lds     #blk+3
-1:      pula
-        cmpa    0,x
-        beq     3f
+        w_each_byte
         tab
         orab    0,x
         cmpb    0,x

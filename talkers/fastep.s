@@ -23,18 +23,8 @@
 
         fast_talker
 
-; The data are pulled from the request (the stack pointer over them), the count in Y; a push
-; meanwhile lands on bytes already taken (interrupts are masked).
 dispatch:
-        cmpa    #'W'
-        bne     unknown
-        clra
-        ldab    *blk+3
-        xgdy                    ; Y = the count
-        lds     #blk+3
-1:      pula
-        cmpa    0,x
-        beq     3f
+        w_each_byte
         ldab    #ELAT
         stab    PPROG
         tst     PPROG
