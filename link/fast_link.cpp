@@ -176,7 +176,7 @@ Answer FastLink::exchange(const Bytes& req, std::size_t dataBytes, Duration chip
         // still there (then the request goes again) before the wait grows past a second.
         if (o == Outcome::Silent) {
             Answer pong;
-            if (attemptOnce(request(kPing, 0, 0, {}, check_), 0, {}, pong) != Outcome::Good)
+            if (attemptOnce(pingRequest(), 0, {}, pong) != Outcome::Good)
                 silent();
             continue;
         }
@@ -202,8 +202,12 @@ FastLink::Outcome FastLink::attemptOnce(const Bytes& req, std::size_t dataBytes,
     return receive(dataBytes, chipTime + characters(3) + kTurnaround, answer);
 }
 
+Bytes FastLink::pingRequest() const {
+    return request(kPing, 0, 0, {}, check_);
+}
+
 bool FastLink::ping() {
-    const Bytes req = request(kPing, 0, 0, {}, check_);
+    const Bytes req = pingRequest();
     int silences = 0;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         Answer answer;
@@ -293,11 +297,7 @@ FastLink::Trial FastLink::tryRate(const RateChoice& c) {
     // end: a character's time at 1200 before the ping.
     f_.wait(characters(1));
     setRate(c.rate.asked);
-    const Bytes ping = request(kPing, 0, 0, {}, check_);
-    f_.port().discardInput();
-    f_.send(ByteView(ping));
-    f_.waitDrained();
-    if (receive(0, characters(3) + kTurnaround, answer) == Outcome::Good && answer.status == kDone)
+    if (attemptOnce(pingRequest(), 0, {}, answer) == Outcome::Good && answer.status == kDone)
         return Trial::Kept;
     backTo1200();
     return Trial::Failed;

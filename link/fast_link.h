@@ -109,6 +109,7 @@ class FastLink {
     Trial tryRate(const RateChoice& c);
     void setRate(int baud);
     bool atFastRate() const;
+    Bytes pingRequest() const;
     // Both sides back at 1200, checked with a ping; the job ends when the talker is gone.
     void backTo1200();
     // A failure at a fast rate: back to 1200, then the next rate down.
