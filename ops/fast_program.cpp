@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Programming the internal EEPROM and the 711E9's EPROM through the fast protocol
-// (docs/fast-protocol.md, W): the file's bytes in file order, in blocks of up to 8 that follow
-// on from each other, with the default path's verdicts. The PC refuses the talker's own RAM
-// and the register block (A) and decides from the CONFIG that the talker's ping answers where
-// the memory is (V), as the default talkers decide it, before it sends a byte; the talker
-// erases only where a 0 must become a 1, reads every byte it wrote back, and answers V where
+// (docs/fast-protocol.md, W): the file's bytes in file order, in blocks that follow on from
+// each other (up to the talker's block size), with the default path's verdicts. The PC refuses the
+// talker's own RAM and the register block (A) and decides from the CONFIG that the talker's ping
+// answers where the memory is (V), as the default talkers decide it, before it sends a byte; the
+// talker erases only where a 0 must become a 1, reads every byte it wrote back, and answers V where
 // the part keeps no EPROM latch.
 #include <algorithm>
 #include <cstdio>
@@ -16,8 +16,6 @@ namespace kestro::ops {
 
 namespace {
 
-constexpr std::size_t kBlock = 8;
-
 struct Program {
     std::string_view button;
     const char* talker;
@@ -26,6 +24,9 @@ struct Program {
     const char* failure;
     // The longest a byte can take on the chip: the talker's answer comes after this for each.
     Duration perByte;
+    // The data bytes of the talker's W: the EPROM's 2 ms a byte leave the line's time a larger
+    // share, which longer blocks shrink.
+    std::size_t block;
     // Whether the memory is at the address, from CONFIG as the part shows it.
     bool (*inMemory)(Byte config, std::uint16_t address);
 };
@@ -48,9 +49,9 @@ bool inEprom(Byte config, std::uint16_t a) {
 
 // An EEPROM byte: an erase and a programming cycle of 10.56 ms; an EPROM byte 2.11 ms.
 constexpr Program kPrograms[] = {
-    {"EepromProgram", "fastee.S19", "Eeprom", "Eeprom is program", "Error in Eeprom", 22ms,
+    {"EepromProgram", "fastee.S19", "Eeprom", "Eeprom is program", "Error in Eeprom", 22ms, 8,
      inEeprom},
-    {"EpromProgram", "fastep.S19", "Eprom", "Eprom is program", "Error in Eprom", 3ms, inEprom},
+    {"EpromProgram", "fastep.S19", "Eprom", "Eprom is program", "Error in Eprom", 3ms, 16, inEprom},
 };
 
 struct FileByte {
@@ -106,7 +107,7 @@ void fastProgram(const Program& p, Target& target) {
                 return fail(f, p, 'V', at);
             // A block: bytes that follow on from each other, all in the memory.
             Bytes data{bytes[i].value};
-            while (data.size() < kBlock && i + data.size() < bytes.size()) {
+            while (data.size() < p.block && i + data.size() < bytes.size()) {
                 const FileByte& b = bytes[i + data.size()];
                 if (b.address != static_cast<std::uint16_t>(at + data.size()) ||
                     refused(b.address) || !p.inMemory(config, b.address))
@@ -115,7 +116,7 @@ void fastProgram(const Program& p, Target& target) {
             }
             const auto count = static_cast<Byte>(data.size());
             const std::uint16_t past = static_cast<std::uint16_t>(at + count);
-            data.resize(kBlock, 0xFF);
+            data.resize(p.block, 0xFF);
             const fast::Answer a =
                 link.exchange(fast::kWrite, at, count, ByteView(data), 0, p.perByte * count);
             // V names a byte of the block; K the address past its last.

@@ -3,7 +3,7 @@
 ; (docs/fast-protocol.md) as eprog does: ELAT, the data to the address, EPGM with +12 V on
 ; XIRQ/VPPE. On the block layer of fastcore.inc: P (K with CONFIG, from which the PC sees
 ; ROMON), B, and
-;   W   address, count (1 to 8), 8 data bytes: the first count programmed from the address on
+;   W   address, count (1 to 16), 16 data bytes: the first count programmed from the address on
 ;       and read back. K with the address past the last; V with a byte that did not read back
 ;       (an EPROM bit only goes from 1 to 0), or at once where PPROG does not keep ELAT (the
 ;       A8's bit 5 always reads 0, MC68HC11A8 technical data 3.5.1; the E9 and 811E2 are taken
@@ -11,7 +11,8 @@
         .include "hc11.inc"
 
         .equ LONG, 'W'
-        .equ LONG_REQ, 13       ; 8 data bytes, the CRC-8
+        .equ LONG_REQ, 21       ; 16 data bytes, the CRC-8: a block's 34 ms of programming
+                                ; carry its 1.7 ms of line time at 125,000 baud
         .equ PING_CONFIG, 1
         .equ CRC8, 1
         .equ ELAT, 0x20         ; PPROG bit 5: the EPROM's latch (711E9; none on the A8)
