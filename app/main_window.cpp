@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
 #include <QProgressBar>
@@ -329,6 +330,9 @@ void MainWindow::message(const Message& m) {
 
 void MainWindow::setWindowEnabled(bool enabled) {
     setEnabled(enabled);
+    // A job starts at the boot loader's rate: the bars name a rate only once one is agreed.
+    if (!enabled)
+        setLineRate(0);
 }
 
 void MainWindow::setCaption(std::string_view button, std::string_view caption) {
@@ -352,6 +356,16 @@ void MainWindow::setProgress(std::optional<int> percent) {
     bars_[3]->setValue(bars_[2]->value());
     for (QProgressBar* bar : bars_) {
         bar->show();
+    }
+}
+
+void MainWindow::setLineRate(int baud) {
+    // Grouped as the help page and the command line write rates ("125,000 baud").
+    const QString rate =
+        baud > 0 ? QLocale(QLocale::English).toString(baud) + QStringLiteral(" baud") : QString();
+    for (QProgressBar* bar : bars_) {
+        bar->setFormat(baud > 0 ? QStringLiteral("%p% at ") + rate : QStringLiteral("%p%"));
+        bar->setAccessibleDescription(rate);
     }
 }
 

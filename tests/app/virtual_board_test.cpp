@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
@@ -167,6 +168,11 @@ TEST(VirtualBoard, TheFastKeyAndTheOptionChooseTheFastTalker) {
         EXPECT_EQ(loaded, Bytes(image.begin() + 8, image.end())) << row;
         ASSERT_EQ(b.messages.size(), 1u) << row;
         verdicts.push_back(b.messages[0].text);
+        // The bars name the rate a fast job agreed on, to the eye and to a screen reader.
+        const bool fast = std::string_view(r.talker) == "faststat.S19";
+        const auto* bar = b.window->findChild<QProgressBar*>("EepromBar");
+        EXPECT_EQ(bar->format(), fast ? "%p% at 125,000 baud" : "%p%") << row;
+        EXPECT_EQ(bar->accessibleDescription(), fast ? "125,000 baud" : "") << row;
         // The window never writes the key: what the user wrote stays, and no key appears.
         b.window->saveSettings();
         EXPECT_EQ(b.settings.value("link/fast").toString(), r.key ? QString(r.key) : QString())
