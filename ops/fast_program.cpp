@@ -47,7 +47,7 @@ bool inEprom(Byte config, std::uint16_t a) {
     return a >= 0xD000 && (config & 0x02) != 0;
 }
 
-// An EEPROM byte: an erase and a programming cycle of 10.56 ms; an EPROM byte 2.11 ms.
+// An EEPROM byte: an erase and a programming cycle of 10.51 ms; an EPROM byte 2.11 ms.
 constexpr Program kPrograms[] = {
     {"EepromProgram", "fastee.S19", "Eeprom", "Eeprom is program", "Error in Eeprom", 22ms, 8,
      inEeprom},
