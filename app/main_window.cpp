@@ -330,7 +330,8 @@ void MainWindow::message(const Message& m) {
 
 void MainWindow::setWindowEnabled(bool enabled) {
     setEnabled(enabled);
-    // A job starts at the boot loader's rate: the bars name a rate only once one is agreed.
+    // A job starts at the boot loader's rate: the bars name a rate only once one is agreed, and
+    // stay plain as they always were on the default path.
     if (!enabled)
         setLineRate(0);
 }
@@ -365,6 +366,7 @@ void MainWindow::setLineRate(int baud) {
         baud > 0 ? QLocale(QLocale::English).toString(baud) + QStringLiteral(" baud") : QString();
     for (QProgressBar* bar : bars_) {
         bar->setFormat(baud > 0 ? QStringLiteral("%p% at ") + rate : QStringLiteral("%p%"));
+        bar->setTextVisible(baud > 0);
         bar->setAccessibleDescription(rate);
     }
 }

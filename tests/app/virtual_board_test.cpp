@@ -173,6 +173,7 @@ TEST(VirtualBoard, TheFastKeyAndTheOptionChooseTheFastTalker) {
         const auto* bar = b.window->findChild<QProgressBar*>("EepromBar");
         EXPECT_EQ(bar->format(), fast ? "%p% at 125,000 baud" : "%p%") << row;
         EXPECT_EQ(bar->accessibleDescription(), fast ? "125,000 baud" : "") << row;
+        EXPECT_EQ(bar->isTextVisible(), fast) << row;
         // The window never writes the key: what the user wrote stays, and no key appears.
         b.window->saveSettings();
         EXPECT_EQ(b.settings.value("link/fast").toString(), r.key ? QString(r.key) : QString())
