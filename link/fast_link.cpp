@@ -311,8 +311,11 @@ FastLink::Trial FastLink::tryRate(const RateChoice& c) {
             return Trial::NoRates;  // a talker without B keeps 1200
     }
     // The talker takes the new rate once K's stop bit has ended, which the PC may hear before its
-    // end: a character's time at 1200 before the ping.
-    f_.wait(characters(1));
+    // end: a character's time at the old rate before the ping, and never less than one at 1200
+    // (8.3 ms), the time a talker has always had: a talker that writes BAUD late (the virtual
+    // board, which runs its chip in slices behind the line in real time) would take the ping's
+    // first bytes at the old rate.
+    f_.wait(std::max(characters(1), characterTime(kSlowRate.asked)));
     setRate(c.rate.asked);
     if (attemptOnce(pingRequest(), 0, {}, answer) == Outcome::Good && answer.status == kDone)
         return Trial::Kept;
