@@ -6,12 +6,13 @@
 //
 // Every button with a fast form (the registry's answer: a run that sends the fast protocol's
 // ping, the reading talkers' or the programming talkers') runs again through the fast
-// protocol, against a floor of its own: the talker download at 1200 baud and the settling
-// wait, the line time of every byte that follows at the rate in force as it passed (the
-// requests, the answers, their CRCs), the quiet line the rate agreement prescribes before each
-// change of rate, and the chip's own programming time (10 ms an EEPROM cycle, 2 ms an EPROM
-// byte). It must stay within 1.10 of it. The rate is what the run chose, read from the port as
-// each byte went.
+// protocol, against a floor of its own: the talker download at the rate it went (the boot
+// loader's 7812 baud where the port sets it) and the settling wait that rate needs, the line
+// time of every byte that follows at the rate in force as it passed (the requests, the
+// answers, their CRCs), the quiet line the rate agreement prescribes before each change of
+// rate, and the chip's own programming time (10 ms an EEPROM cycle, 2 ms an EPROM byte). It
+// must stay within 1.10 of it. The rate is what the run chose, read from the port as each byte
+// went.
 //
 // Then transfers of the size users make (the whole EEPROM, a few KB of EPROM, external EEPROM
 // and RAM, a few KB dumped), in virtual time: the data phase (all that follows the download)
@@ -164,6 +165,7 @@ struct Wire : PortTrace {
     void sent(ByteView bytes) override {
         const int baud = port.settings().baud;
         if (!after && (writes == 0 || clock.now() - last <= 20ms)) {
+            downloadBaud = baud;
             download += characterTime(baud, static_cast<std::int64_t>(bytes.size()));
             downloadEnd = std::max(downloadEnd, clock.now()) +
                           characterTime(baud, static_cast<std::int64_t>(bytes.size()));
@@ -210,6 +212,7 @@ struct Wire : PortTrace {
     Duration download{}, line{}, waits{};
     TimePoint quietFrom{};
     TimePoint downloadEnd{};
+    int downloadBaud = 0;
     int fastest = 0;  // the highest rate at which the program sent after the download
     bool ping = false;
 };
@@ -220,6 +223,7 @@ struct Run {
     bool fast = false;  // the fast protocol's ping went
     int rate = 0;       // the highest rate the program sent at after the download
     Duration floor{};   // download, settling, line time after it, rate waits, programming
+                        // (of a fast run: its settling is the fast path's)
     Duration data{};    // from the end of the download to the end of the run
 };
 
@@ -291,7 +295,8 @@ Run runOnce(TheClock& clock, const Operation& op, const fs::path& folder, const 
     Run r{end - start, ui.messages.empty() ? "(no box)" : ui.messages.back().text};
     r.fast = wire.ping;
     r.rate = wire.fastest;
-    r.floor = wire.download + Frame::kSettle + wire.line + wire.waits + programming;
+    r.floor = wire.download + fast::FastLink::settleAfterDownload(wire.downloadBaud) + wire.line +
+              wire.waits + programming;
     r.data = end - std::max(start, wire.downloadEnd);
     for (char& c : r.verdict)
         if (c == '\r' || c == '\n')

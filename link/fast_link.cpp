@@ -70,6 +70,10 @@ Bytes request(Byte command, std::uint16_t address, Byte count, ByteView data) {
     return r;
 }
 
+Duration FastLink::settleAfterDownload(int downloadBaud) {
+    return characterTime(downloadBaud, 4) + kTalkerIdle + kSettleMargin;
+}
+
 Duration FastLink::characters(std::size_t n) const {
     return characterTime(std::max(f_.port().settings().baud, 1), static_cast<std::int64_t>(n));
 }
@@ -199,7 +203,10 @@ FastLink::Outcome FastLink::attemptOnce(const Bytes& req, std::size_t dataBytes,
     f_.port().discardInput();
     f_.send(ByteView(req));
     f_.waitDrained();
-    return receive(dataBytes, chipTime + characters(3) + kTurnaround, answer);
+    const Outcome o = receive(dataBytes, chipTime + characters(3) + kTurnaround, answer);
+    if (o == Outcome::Good)
+        talkerBaud_ = f_.port().settings().baud;
+    return o;
 }
 
 Bytes FastLink::pingRequest() const {
@@ -212,6 +219,9 @@ bool FastLink::ping() {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         Answer answer;
         const Outcome o = attemptOnce(req, 0, {}, answer);
+        // At a fast rate a ping that came damaged sent the talker back to 1200, as any request.
+        if (o != Outcome::Good && atFastRate())
+            return lookAt1200();
         silences = o == Outcome::Silent ? silences + 1 : 0;
         switch (o) {
             case Outcome::Silent:
@@ -250,13 +260,17 @@ void FastLink::setRate(int baud) {
         f_.portFailed(r.error);
 }
 
-void FastLink::backTo1200() {
+bool FastLink::lookAt1200() {
     setRate(kSlowRate.asked);
     waitQuiet();
     // A talker still at the fast rate takes the first ping for damage and goes back to 1200
     // without a word (an answer at 1200 would reach a PC listening faster as a break, which is
     // what a reset sends): the second is answered.
-    if (!ping())
+    return ping();
+}
+
+void FastLink::backTo1200() {
+    if (!lookAt1200())
         silent();
 }
 
@@ -267,8 +281,8 @@ void FastLink::fallBack() {
 }
 
 FastLink::Trial FastLink::tryRate(const RateChoice& c) {
-    // B goes at 1200; the talker answers K there and takes the new rate once K has left.
-    setRate(kSlowRate.asked);
+    // B goes at the talker's rate (1200, or the boot loader's 7812 after a download at it); the
+    // talker answers K there and takes the new rate once K has left.
     const Bytes req = request(kRate, 0, c.rate.baudRegister, {}, check_);
     Answer answer;
     int silences = 0;
@@ -277,15 +291,18 @@ FastLink::Trial FastLink::tryRate(const RateChoice& c) {
             f_.ui().setProgress(std::nullopt);
             throw damagedTooOften();
         }
+        setRate(talkerBaud_);
         const Outcome o = attemptOnce(req, 0, {}, answer);
         silences = o == Outcome::Silent ? silences + 1 : 0;
         if (silences == 2)
             silent();
-        if (o == Outcome::Silent)
+        if (o == Outcome::Silent && !atFastRate())
             continue;  // B came damaged: the talker said nothing and stays at 1200
-        if (o == Outcome::Damaged) {
-            // The talker may have taken B and switched: a ping at 1200 brings it back.
+        if (o != Outcome::Good) {
+            // The talker may have taken B and switched, or taken it for damaged and gone back
+            // to 1200: a ping at 1200 finds it there.
             backTo1200();
+            silences = 0;
             continue;
         }
         if (answer.status == kDone)
@@ -294,8 +311,11 @@ FastLink::Trial FastLink::tryRate(const RateChoice& c) {
             return Trial::NoRates;  // a talker without B keeps 1200
     }
     // The talker takes the new rate once K's stop bit has ended, which the PC may hear before its
-    // end: a character's time at 1200 before the ping.
-    f_.wait(characters(1));
+    // end: a character's time at the old rate before the ping, and never less than one at 1200
+    // (8.3 ms), the time a talker has always had: a talker that writes BAUD late (the virtual
+    // board, which runs its chip in slices behind the line in real time) would take the ping's
+    // first bytes at the old rate.
+    f_.wait(std::max(characters(1), characterTime(kSlowRate.asked)));
     setRate(c.rate.asked);
     if (attemptOnce(pingRequest(), 0, {}, answer) == Outcome::Good && answer.status == kDone)
         return Trial::Kept;
@@ -315,9 +335,11 @@ SciRate FastLink::agreeRate(std::size_t from) {
         }
         next_ = t == Trial::Kept ? c.next : std::size(kFastRates);
         if (t == Trial::NoRates)
-            setRate(kSlowRate.asked);
+            setRate(talkerBaud_);
         f_.ui().setLineRate(f_.port().settings().baud);
-        return t == Trial::Kept ? c.rate : kSlowRate;
+        if (t == Trial::Kept)
+            return c.rate;
+        return withinTolerance(kLoaderRate, talkerBaud_) ? kLoaderRate : kSlowRate;
     }
 }
 

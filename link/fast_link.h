@@ -69,19 +69,32 @@ class FastLink {
     static constexpr Duration kTurnaround = 150ms;
     // A read's blocks.
     static constexpr std::size_t kReadBlock = 256;
+    // What the port's count of bytes gone may be ahead of the line: a USB adapter starts what
+    // the driver took at its next bus frame and sends it from a FIFO the driver no longer
+    // counts, a loaded PC hands the write over late. The talker's download is over 250 bytes,
+    // so this is added once, not per character.
+    static constexpr Duration kSettleMargin = 15ms;
+
+    // How long the first request waits once a talker download at downloadBaud has left the
+    // port: the E9 family's boot loader jumps to the talker after four idle characters at the
+    // download's rate (AN1060; the 256-byte parts jump at their last byte), then every fast
+    // talker waits for kTalkerIdle of idle line before it takes a request; and kSettleMargin.
+    static Duration settleAfterDownload(int downloadBaud);
 
     explicit FastLink(Frame& f, Check check = Check::Crc16) : f_(f), check_(check) {}
     ~FastLink();
     FastLink(const FastLink&) = delete;
     FastLink& operator=(const FastLink&) = delete;
 
-    // Whether the talker answers at all: false when nothing came back to a ping.
+    // Whether the talker answers at all, at the port's rate or, when that is a fast one (the
+    // boot loader's 7812 after a download at it), at 1200 where a talker goes when a request
+    // reaches it damaged: false when nothing came back to a ping.
     bool ping();
     // After the first ping: the highest rate of kFastRates that the port sets within the SCI's
-    // tolerance and that a request and its answer then cross whole; kSlowRate when none does.
-    // A rate that fails puts both sides back to 1200 baud within half a second.
-    // A rate that fails, then or later in the job, puts both sides back to 1200 baud, and the
-    // job goes on at the next rate down. from: the first of kFastRates to try.
+    // tolerance and that a request and its answer then cross whole; the rate the talker answered
+    // the ping at when none does. A rate that fails, then or later in the job, puts both sides
+    // back to 1200 baud within half a second, and the job goes on at the next rate down.
+    // from: the first of kFastRates to try.
     SciRate agreeRate(std::size_t from = 0);
     // count bytes from address on (wrapping past $FFFF), in blocks, by kRead or kReadChip;
     // progress(n) after each.
@@ -105,12 +118,15 @@ class FastLink {
     // One request sent and its answer taken, nothing judged.
     Outcome attemptOnce(const Bytes& request, std::size_t dataBytes, Duration chipTime,
                         Answer& answer);
-    // B for the rate chosen, at 1200, then a ping at that rate: kept, or both back at 1200.
+    // B for the rate chosen, at the talker's rate, then a ping at the new one: kept, or both
+    // back at 1200.
     Trial tryRate(const RateChoice& c);
     void setRate(int baud);
     bool atFastRate() const;
     Bytes pingRequest() const;
-    // Both sides back at 1200, checked with a ping; the job ends when the talker is gone.
+    // Both sides back at 1200: whether the talker answers a ping there.
+    bool lookAt1200();
+    // The same; the job ends when the talker is gone.
     void backTo1200();
     // A failure at a fast rate: back to 1200, then the next rate down.
     void fallBack();
@@ -124,6 +140,7 @@ class FastLink {
     Frame& f_;
     Check check_;
     std::size_t next_ = std::size(kFastRates);  // where a fall back goes on from
+    int talkerBaud_ = kSlowRate.asked;          // the port's rate when the talker last answered
 };
 
 }  // namespace kestro::fast

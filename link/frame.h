@@ -70,13 +70,20 @@ class Frame {
     // Lets the user choose a file and reads it; on Cancel the run ends quietly and nullopt
     // comes back.
     std::optional<ChosenFile> chooseFile();
-    // Sends the talker through the bootstrap loader, at the loader's line settings.
-    void downloadTalker(const std::string& talkerFile);
+    // At which rate a talker download goes: the settings' 1200 baud, or the boot loader's own
+    // 7812 where the port sets it within the SCI's tolerance (1200 otherwise).
+    enum class DownloadRate { Settings, LoaderWherePossible };
+    // Sends the talker through the bootstrap loader, at the loader's line settings or, when
+    // asked, at the boot loader's own rate; returns the rate in force for it.
+    int downloadTalker(const std::string& talkerFile, DownloadRate rate = DownloadRate::Settings);
     // Waits until everything queued has left the PC, within a limit that a working line never
     // reaches.
     void waitDrained();
     // The wait routine.
     void wait(Duration d);
+    // Waits until the boot loader's echo of the talker has come whole, or the line has brought
+    // nothing for gap.
+    void waitForEcho(Duration gap);
     // Checks the boot loader's echo of the talker, then discards both buffers.
     void discardBuffers();
     void checkTalkerEcho();
@@ -118,6 +125,8 @@ class Frame {
     bool resetSeen() const;
     // Sends nothing more and ends the job.
     [[noreturn]] void resetDuringJob();
+    // Whether what came since the talker download holds its echo.
+    bool echoSeen() const;
 
     Target& target_;
     JobClock clock_{*this};
@@ -125,6 +134,7 @@ class Frame {
     std::string button_;
     std::string restingCaption_;
     Bytes expectedEcho_;
+    Bytes received_;  // since the talker download, until its echo is checked
     bool echoChecked_ = true;
     // Set as the first byte of a talker download goes out: from then on the boot loader no
     // longer waits for a download, so however the run ends, the next one needs a new reset.

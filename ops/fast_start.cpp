@@ -8,9 +8,12 @@
 namespace kestro::ops {
 
 bool startFastTalker(Frame& f, fast::FastLink& link, std::string_view talker) {
-    f.downloadTalker(std::string(talker));
+    const int baud =
+        f.downloadTalker(std::string(talker), Frame::DownloadRate::LoaderWherePossible);
     f.waitDrained();
-    f.wait(Frame::kSettle);
+    f.wait(fast::FastLink::settleAfterDownload(baud));
+    // The echo's last bytes may still wait in a USB adapter, as an answer's may.
+    f.waitForEcho(fast::FastLink::kTurnaround);
     f.discardBuffers();
     if (!link.ping())
         return false;

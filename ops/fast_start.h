@@ -10,8 +10,9 @@
 
 namespace kestro::ops {
 
-// The talker download and the settling wait, as the default path has them, then a first
-// request: false when the talker never answered.
+// The talker download, at the boot loader's 7812 baud where the port sets it, and the wait
+// until the talker takes requests, then a first request and the rate agreement: false when the
+// talker never answered.
 bool startFastTalker(Frame& f, fast::FastLink& link, std::string_view talker);
 
 // How a job ends whose talker never answered after its download.

@@ -103,17 +103,19 @@ enum class Fault {
     FileGone,
     FolderFull,
     // The fast protocol's own
-    DamagedRequest,  // a byte more in a request, as noise on the line makes one
-    DamagedAnswer,   // and in an answer
-    Hung,            // the talker stops: its RAM overwritten by branches to themselves
-    RateRefused,     // the adapter sets no rate but 1200
-    RateOff,         // the adapter sets every fast rate 6 % low, beyond the SCI's tolerance
+    DamagedRequest,     // a byte more in a request, as noise on the line makes one
+    DamagedAnswer,      // and in an answer
+    Hung,               // the talker stops: its RAM overwritten by branches to themselves
+    RateRefused,        // the adapter sets no rate but 1200
+    RateOff,            // the adapter sets every fast rate 6 % low, beyond the SCI's tolerance
+    LoaderRateRefused,  // the adapter refuses the boot loader's 7812 alone
+    DamagedEcho,        // the boot loader's echo of the download comes with a bit changed
 };
 
-constexpr const char* kFaultNames[] = {"none",        "port lost",       "silent target",
-                                       "garbage",     "break",           "file gone",
-                                       "folder full", "damaged request", "damaged answer",
-                                       "hung talker", "rates refused",   "rates off"};
+constexpr const char* kFaultNames[] = {
+    "none",          "port lost",   "silent target",   "garbage",        "break",
+    "file gone",     "folder full", "damaged request", "damaged answer", "hung talker",
+    "rates refused", "rates off",   "7812 refused",    "damaged echo"};
 
 // When the program wrote to the port: the first write of each burst begins a step, and once the
 // fast protocol's first request (the ping after the download) has gone, every request does. A
@@ -198,6 +200,11 @@ Outcome runWith(const Operation& op, bool fast, Fault fault, TimePoint at) {
             [](int asked) { return asked == 1200 ? std::optional(asked) : std::nullopt; });
     if (fault == Fault::RateOff)
         s.inner.setAdapter([](int asked) { return asked == 1200 ? asked : asked / 100 * 94; });
+    if (fault == Fault::LoaderRateRefused)
+        s.inner.setAdapter([](int asked) {
+            return asked == kLoaderRate.asked ? std::nullopt : std::optional(asked);
+        });
+    s.port.damageEcho = fault == Fault::DamagedEcho;
 
     Steps steps(s.clock, s.port);
     s.inner.setTrace(&steps);
@@ -257,6 +264,8 @@ Outcome runWith(const Operation& op, bool fast, Fault fault, TimePoint at) {
             case Fault::FolderFull:
             case Fault::RateRefused:
             case Fault::RateOff:
+            case Fault::LoaderRateRefused:
+            case Fault::DamagedEcho:
                 break;
         }
     };
@@ -316,6 +325,8 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
         GTEST_SKIP() << op.button << " has no fast form";
     }
     ASSERT_FALSE(clean.steps.empty());
+    // A fast job downloads its talker at the boot loader's 7812 baud; the default path never.
+    EXPECT_EQ(clean.rates.contains(kLoaderRate.asked), fast);
     ASSERT_FALSE(clean.caption.empty());
     ASSERT_LE(clean.boxes.size(), 1u);
     ASSERT_TRUE(clean.boxes.empty() || clean.boxes[0].icon != Icon::Critical ||
@@ -335,8 +346,9 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
     if (std::string_view(op.button) == "DumpStart")
         runs.emplace_back(Fault::FolderFull, TimePoint::max());
     if (fast)
-        for (Fault f : {Fault::RateRefused, Fault::RateOff})
+        for (Fault f : {Fault::RateRefused, Fault::RateOff, Fault::LoaderRateRefused})
             runs.emplace_back(f, TimePoint::max());
+    runs.emplace_back(Fault::DamagedEcho, TimePoint::max());
 
     for (const auto& [fault, at] : runs) {
         SCOPED_TRACE(
@@ -362,16 +374,22 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
             EXPECT_EQ(o.upload, kPreviousDump);
             EXPECT_TRUE(o.damaged.ends_with("\r\n"));
         }
-        // Nothing goes at a rate the HC11 cannot receive.
+        // Nothing goes at a rate the HC11 cannot receive; a download the port cannot make at
+        // 7812 goes at 1200.
         for (int baud : o.rates)
             EXPECT_TRUE(sciMakes(baud)) << baud;
+        if (fault == Fault::RateRefused || fault == Fault::RateOff ||
+            fault == Fault::LoaderRateRefused) {
+            EXPECT_FALSE(o.rates.contains(kLoaderRate.asked));
+        }
 
         // A lost port, a reset under the job and a full folder are each told in a box of their
         // own; the file was read when chosen, so a file gone ends the run as it would have.
         const std::map<Fault, const char*> told = {
             {Fault::PortLost, "virtual port 1 failed: it was lost"},
             {Fault::Break, "The HC11 was reset during the job."},
-            {Fault::FolderFull, "upload.s19"}};
+            {Fault::FolderFull, "upload.s19"},
+            {Fault::DamagedEcho, "The talker download was not echoed by the HC11."}};
         if (fault == Fault::FileGone) {
             EXPECT_EQ(o.boxes, clean.boxes);
         }
@@ -394,6 +412,7 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
         // cannot vouch that the program started, and says the HC11 stopped answering.
         const bool lastWord = std::string_view(op.button) == "ExtRam" && at == clean.steps.back();
         const bool recovers = fault == Fault::RateRefused || fault == Fault::RateOff ||
+                              fault == Fault::LoaderRateRefused ||
                               (spoilt && at >= *clean.ping && !lastWord);
         if (fast && spoilt && at >= *clean.ping) {
             EXPECT_GT(o.steps.size(), clean.steps.size()) << "nothing was sent again";

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fast_station.h"
+#include "sci_rates.h"
 
 namespace kestro::sim {
 namespace {
@@ -21,6 +22,17 @@ ops::Inputs dumpRange(const char* begin, const char* end) {
     in.dumpBegin = begin;
     in.dumpEnd = end;
     return in;
+}
+
+// The EEPROM filled with a pattern and dumped by the default path: the file it wrote, removed
+// for the fast path to write again.
+std::string defaultDump(FastStation& s, const ops::Inputs& in, unsigned seed) {
+    const Bytes ee = pattern(s.board.eeprom().array().size(), seed);
+    std::copy(ee.begin(), ee.end(), s.board.eeprom().array().begin());
+    EXPECT_EQ(s.run("DumpStart", false, in), std::vector<Message>{});
+    const std::string text = slurp(s.dir.path / "upload.s19");
+    fs::remove(s.dir.path / "upload.s19");
+    return text;
 }
 
 TEST(FastCrc, IsTheCcittFalseCrcAndChecksToZeroWithItsOwnBytes) {
@@ -147,12 +159,8 @@ TEST(FastCompare, GivesTheDefaultPathsVerdictsOnEveryMemory) {
 // every time ends the job after a bounded number of tries, with no file written.
 TEST(FastDump, ADamagedBlockIsSentAgainABoundedNumberOfTimes) {
     Station s(Chip::A8);
-    const Bytes ee = pattern(512, 4);
-    std::copy(ee.begin(), ee.end(), s.board.eeprom().array().begin());
     const ops::Inputs in = dumpRange("B600", "B7FF");
-    ASSERT_EQ(s.run("DumpStart", false, in), std::vector<Message>{});
-    const std::string byDefault = slurp(s.dir.path / "upload.s19");
-    fs::remove(s.dir.path / "upload.s19");
+    const std::string byDefault = defaultDump(s, in, 4);
 
     // The ping, then the two blocks of 256 bytes: the first request and the second answer
     // are damaged once.
@@ -208,7 +216,8 @@ TEST(FastDump, ATalkerThatFallsSilentIsAnErrorWithinASecond) {
 // After the first ping both sides agree on the highest rate the adapter sets within the SCI's
 // tolerance and the line carries: a rate refused, rounded too far, claimed but not set, or
 // damaged on the line costs under half a second and the job goes on at the next rate down, with
-// the same file; a port that cannot leave 1200 baud keeps it with the fast protocol.
+// the same file; a port that cannot leave 1200 baud keeps it with the fast protocol, one that
+// goes no higher than the boot loader's 7812 keeps that.
 TEST(FastRate, BothSidesKeepTheHighestRateThatWorks) {
     struct Case {
         const char* what;
@@ -216,7 +225,7 @@ TEST(FastRate, BothSidesKeepTheHighestRateThatWorks) {
         std::function<std::optional<int>(int)> adapter;
         std::map<int, int> lies;
         std::set<int> damaged;
-        std::set<int> damageAnswers;  // by request: 1 the ping, 2 B at 1200, 3 B at the rate
+        std::set<int> damageAnswers;  // by request: 1 the ping, 2 B, 3 the ping at the new rate
         int chosen;
         int failed;  // rates tried with the talker that did not hold
     };
@@ -239,16 +248,13 @@ TEST(FastRate, BothSidesKeepTheHighestRateThatWorks) {
         {"damages all at the top rates", true, {}, {}, {125'000, 62'500}, {}, 31'250, 2},
         {"cannot leave 1200", false, {}, {}, {}, {}, 1'200, 0},
         {"refuses every fast rate", true, upTo(2'400), {}, {}, {}, 1'200, 0},
+        {"goes no higher than 7812", true, upTo(7'812), {}, {}, {}, 7'812, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Station s(Chip::A8);
-        const Bytes ee = pattern(512, 6);
-        std::copy(ee.begin(), ee.end(), s.board.eeprom().array().begin());
         const ops::Inputs in = dumpRange("B600", "B7FF");
-        ASSERT_EQ(s.run("DumpStart", false, in), std::vector<Message>{});
-        const std::string byDefault = slurp(s.dir.path / "upload.s19");
-        fs::remove(s.dir.path / "upload.s19");
+        const std::string byDefault = defaultDump(s, in, 6);
         s.inner.setAdapter(c.adapter);
         s.port.rates = c.rates;
         s.port.lies = c.lies;
@@ -264,7 +270,8 @@ TEST(FastRate, BothSidesKeepTheHighestRateThatWorks) {
         std::map<int, int> times;
         for (std::size_t i = 0; i < s.port.asked.size(); ++i) {
             const auto [at, baud] = s.port.asked[i];
-            if (baud == 1'200 || ++times[baud] != 2)
+            // The boot loader's rate is no candidate: asked for the download, then for B.
+            if (baud == 1'200 || baud == kLoaderRate.asked || ++times[baud] != 2)
                 continue;
             const auto next = std::find_if(
                 s.port.asked.begin() + static_cast<std::ptrdiff_t>(i), s.port.asked.end(),
@@ -275,6 +282,129 @@ TEST(FastRate, BothSidesKeepTheHighestRateThatWorks) {
             EXPECT_LT(next->first - at, 500ms) << baud;
         }
         EXPECT_EQ(failed, c.failed);
+    }
+}
+
+// A fast job downloads its talker at the boot loader's own 7812 baud on every part, where the
+// port sets it within the SCI's tolerance, and pings and sends B at that rate, first time; a
+// port that refuses 7812 or sets it too far off downloads at 1200 as the default path does. A
+// first ping gone wrong at 7812 finds the talker at 1200, where it goes on a damaged request; a
+// damaged echo or a talker that never answers ends the job as the default path would, with no
+// file and within a second of the ping.
+TEST(FastDownload, GoesAtTheLoadersRateWhereThePortSetsIt) {
+    constexpr const char* kNotEchoed = "The talker download was not echoed by the HC11.";
+    constexpr const char* kNothing = "The HC11 sent nothing, so upload.s19 was not written.";
+    struct Case {
+        const char* what;
+        Chip chip;
+        std::function<std::optional<int>(int)> adapter;
+        bool damageEcho;
+        std::set<int> damageRequests;
+        std::set<int> damageAnswers;
+        int deafFrom;
+        int download;               // the rate of the download
+        std::vector<int> requests;  // the rate of each request, up to the read's
+        const char* says;           // nullptr: the default dump's file
+    };
+    const auto refuse7812 = [](int asked) {
+        return asked == 7'812 ? std::nullopt : std::optional(asked);
+    };
+    const std::vector<int> atOnce = {7'812, 7'812, 125'000, 125'000};
+    const Case cases[] = {
+        {"A8", Chip::A8, {}, false, {}, {}, 0, 7'812, atOnce, nullptr},
+        {"E9", Chip::E9, {}, false, {}, {}, 0, 7'812, atOnce, nullptr},
+        {"711E9", Chip::E9_711, {}, false, {}, {}, 0, 7'812, atOnce, nullptr},
+        {"811E2", Chip::E2_811, {}, false, {}, {}, 0, 7'812, atOnce, nullptr},
+        {"refuses 7812",
+         Chip::E9,
+         refuse7812,
+         false,
+         {},
+         {},
+         0,
+         1'200,
+         {1'200, 1'200, 125'000, 125'000},
+         nullptr},
+        {"sets 7812 5 % low",
+         Chip::A8,
+         [](int asked) { return std::optional(asked == 7'812 ? 7'420 : asked); },
+         false,
+         {},
+         {},
+         0,
+         1'200,
+         {1'200, 1'200, 125'000, 125'000},
+         nullptr},
+        {"damaged echo, E9", Chip::E9, {}, true, {}, {}, 0, 7'812, {}, kNotEchoed},
+        {"damaged echo, A8", Chip::A8, {}, true, {}, {}, 0, 7'812, {}, kNotEchoed},
+        // The talker takes the ping for damaged and goes to 1200: the PC's ping there is answered.
+        {"first ping damaged",
+         Chip::E9,
+         {},
+         false,
+         {1},
+         {},
+         0,
+         7'812,
+         {7'812, 1'200, 1'200, 125'000, 125'000},
+         nullptr},
+        // The talker stays at 7812: it takes the first ping at 1200 for damaged, answers the next.
+        {"first answer damaged",
+         Chip::A8,
+         {},
+         false,
+         {},
+         {1},
+         0,
+         7'812,
+         {7'812, 1'200, 1'200, 1'200, 125'000, 125'000},
+         nullptr},
+        {"no answer to the first ping",
+         Chip::E9,
+         {},
+         false,
+         {},
+         {},
+         1,
+         7'812,
+         {7'812, 1'200, 1'200},
+         kNothing},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FastStation s(c.chip);
+        const ops::Inputs in =
+            c.chip == Chip::E2_811 ? dumpRange("F800", "F8FF") : dumpRange("B600", "B6FF");
+        const std::string byDefault = defaultDump(s, in, 2);
+        EXPECT_EQ(s.port.downloadBaud, 1'200) << "the default path";
+
+        s.inner.setAdapter(c.adapter);
+        s.port.damageEcho = c.damageEcho;
+        s.port.damageRequests = c.damageRequests;
+        s.port.damageAnswers = c.damageAnswers;
+        s.port.deafFrom = c.deafFrom;
+        const TimePoint start = s.clock.now();
+        const auto shown = s.run("DumpStart", true, in);
+        EXPECT_EQ(s.port.downloadBaud, c.download);
+        EXPECT_EQ(s.port.requestBauds, c.requests);
+        EXPECT_TRUE(s.ui.windowEnabled());
+        EXPECT_FALSE(s.link.ready());
+        EXPECT_EQ(s.port.settings().baud, 1'200) << "the job's end leaves the settings' rate";
+        if (c.says) {
+            ASSERT_EQ(shown.size(), 1u);
+            EXPECT_EQ(shown[0].text, c.says);
+            EXPECT_FALSE(fs::exists(s.dir.path / "upload.s19"));
+            if (c.deafFrom) {
+                EXPECT_LT(s.clock.now() - 100ms - s.port.deafSince, 1s);
+            }
+            continue;
+        }
+        EXPECT_EQ(shown, std::vector<Message>{});
+        EXPECT_EQ(slurp(s.dir.path / "upload.s19"), byDefault);
+        // 258 characters and the talker's settling: under 0.4 s at 7812, 2.2 s at 1200.
+        if (c.download == 7'812) {
+            EXPECT_LT(s.port.firstRequestAt - start - 100ms, 400ms);
+        }
     }
 }
 

@@ -37,6 +37,7 @@ class FastPort final : public kestro::testing::ForwardingPort {
     int requests = 0;              // requests sent
     std::set<int> damageRequests;  // these requests go with a bit changed
     std::set<int> damageAnswers;   // the answers to these come with a bit changed
+    bool damageEcho = false;       // the boot loader's first echoed byte comes with a bit changed
     int deafFrom = 0;              // from this request on, nothing comes back (0: never)
     TimePoint deafSince{};
     // Rate changes: taken unless cleared; a rate in `lies` is claimed while the other is set;
@@ -46,6 +47,9 @@ class FastPort final : public kestro::testing::ForwardingPort {
     std::set<int> damaged;
     std::vector<std::pair<TimePoint, int>> asked;  // when each rate was asked
     int lastRequestBaud = 0;                       // the rate of the last request sent
+    int downloadBaud = 0;                          // the rate of the run's first write
+    std::vector<int> requestBauds;                 // the rate of each request sent
+    TimePoint firstRequestAt{};
 
     RateResult setRate(int baud) override {
         if (!rates)
@@ -59,11 +63,15 @@ class FastPort final : public kestro::testing::ForwardingPort {
         return r;
     }
     PortError output(ByteView bytes) override {
+        if (writes.empty())
+            downloadBaud = inner_.settings().baud;
         writes.emplace_back(bytes.begin(), bytes.end());
         if (!isRequest(bytes))
             return inner_.output(bytes);
-        ++requests;
+        if (++requests == 1)
+            firstRequestAt = clock_.now();
         lastRequestBaud = inner_.settings().baud;
+        requestBauds.push_back(lastRequestBaud);
         Bytes b(bytes.begin(), bytes.end());
         if (rates && damaged.contains(claimed_))
             b[0] ^= 0x04;
@@ -79,6 +87,10 @@ class FastPort final : public kestro::testing::ForwardingPort {
         Bytes b = inner_.input();
         if (deaf())
             return {};
+        if (damageEcho && requests == 0 && !b.empty()) {
+            b.front() ^= 0x01;
+            damageEcho = false;
+        }
         if (rates && damaged.contains(claimed_) && !b.empty())
             b.back() ^= 0x01;
         if (damageNextAnswer_ && !b.empty()) {
@@ -119,6 +131,7 @@ struct FastStation {
         port.requests = 0;
         port.writes.clear();
         port.asked.clear();
+        port.requestBauds.clear();
         if (link.ready())
             ops::operationFor(button)(target, in);
         else
