@@ -415,27 +415,44 @@ TEST(CompanionOnBoard, ProgramCompareProtectAndRegisters) {
 
 // ---- RAM download, dump
 
+// What a talker answers, as it reaches the PC, to what send() gives it after its download; then
+// `after` sends what follows the answer.
+std::string replyOf(Station& s, const std::string& talker, const std::function<void(Frame&)>& send,
+                    const std::function<void(Frame&)>& after = {}) {
+    s.board.resetBootstrap();
+    s.clock.advance(std::chrono::milliseconds(100));
+    std::string reply;
+    Frame::run(s.target, "EepromProgram", "Program", [&](Frame& f) {
+        if (!f.begin())
+            return;
+        f.downloadTalker(talker);
+        f.waitDrained();
+        f.wait(Frame::kSettle);
+        f.discardBuffers();
+        send(f);
+        f.waitDrained();
+        f.wait(Frame::kReplyWait);
+        reply = textOf(f.port().input());
+        if (after)
+            after(f);
+        f.finish();
+    });
+    return reply;
+}
+
 // The RAM download's steps without the PC's check of the file: what the talker answers after it.
 // The start address goes as `start`, then, where given, `more` after a pause of 4.4 ms between
 // the two digits: the last digit's stop bit, 3.4 ms, and 1.04 ms for the next one's frame.
 std::string ramTalk(Station& s, const std::string& file, std::string_view start,
                     std::string_view more = {}) {
-    s.board.resetBootstrap();
-    s.clock.advance(std::chrono::milliseconds(100));
-    std::string reply;
-    Frame::run(s.target, "ExtRam", "Download", [&](Frame& f) {
-        if (!f.begin())
-            return;
-        f.downloadTalker("ram.S19");
-        f.waitDrained();
-        f.wait(std::chrono::milliseconds(500));
+    const auto sendFile = [&](Frame& f) {
+        f.wait(std::chrono::milliseconds(250));  // half a second after the download in all
         ASSERT_EQ(f.port().setSettings("9600,n,8,1"), PortError::None);
         f.discardBuffers();
         f.wait(std::chrono::milliseconds(500));
         f.streamFile(file);
-        f.waitDrained();
-        f.wait(Frame::kReplyWait);
-        reply = textOf(f.port().input());
+    };
+    return replyOf(s, "ram.S19", sendFile, [&](Frame& f) {
         f.send(Byte{0x5A});
         f.send(start);
         f.waitDrained();
@@ -444,9 +461,7 @@ std::string ramTalk(Station& s, const std::string& file, std::string_view start,
             f.send(more);
             f.waitDrained();
         }
-        f.finish();
     });
-    return reply;
 }
 
 // A program downloaded into the external RAM runs from the start address, all its records
@@ -552,28 +567,6 @@ TEST(DumpOnBoard, InternalEepromAndExternalRamAsTheBoardHoldsThem) {
 // ---- what the talkers answer, seen on the line, leaving the registers and (where they refuse)
 // the memory as they were: also files the program's own check would stop, sent as another
 // sender (or a noisy line) would send them
-
-// What a talker answers, as it reaches the PC, to what send() gives it after its download.
-std::string replyOf(Station& s, const std::string& talker,
-                    const std::function<void(Frame&)>& send) {
-    s.board.resetBootstrap();
-    s.clock.advance(std::chrono::milliseconds(100));
-    std::string reply;
-    Frame::run(s.target, "EepromProgram", "Program", [&](Frame& f) {
-        if (!f.begin())
-            return;
-        f.downloadTalker(talker);
-        f.waitDrained();
-        f.wait(Frame::kSettle);
-        f.discardBuffers();
-        send(f);
-        f.waitDrained();
-        f.wait(Frame::kReplyWait);
-        reply = textOf(f.port().input());
-        f.finish();
-    });
-    return reply;
-}
 
 std::string talkTo(Station& s, const std::string& talker, const fs::path& file) {
     return replyOf(s, talker, [&](Frame& f) { f.streamFile(slurp(file)); });
