@@ -1,17 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a user and a script learn from a run, in virtual time: a transfer as bytes, a rate and
-// the time left, on a terminal and elsewhere; and the exit codes the real operations' boxes
-// give when the talkers run on the virtual board.
+// the time left, on a terminal and elsewhere; the exit codes the real operations' boxes give
+// when the talkers run on the virtual board; and such an operation ended by a signal.
 #include <gtest/gtest.h>
+
+#include <signal.h>
 
 #include <cstdio>
 
 #include "command_ui.h"
 #include "console.h"
+#include "interruption.h"
 #include "kestro/sim/board/board.h"
 #include "operations.h"
 #include "progress.h"
 #include "scratch.h"
+#include "srecords.h"
 #include "streamer.h"
 #include "virtual_clock.h"
 #include "virtual_port.h"
@@ -197,24 +201,26 @@ struct Bench {
     }
     // Runs the operation behind button after a reset; the exit code its boxes give.
     std::optional<Exit> run(std::string_view button, const fs::path& file = {},
-                            fs::path talkers = KESTRO_TALKER_DIR) {
+                            const ops::Inputs& in = {}, fs::path talkers = KESTRO_TALKER_DIR) {
         if (board)
             board->resetBootstrap();
         else
             link.portBreak();
         clock.advance(100ms);
-        Recorder reporter;
+        reporter = {};
         CommandUi ui(reporter, clock, file, 0);
         Target target{link, ui, std::move(talkers)};
-        ops::operationFor(button)(target, ops::Inputs{});
+        ops::operationFor(button)(target, in);
         return ui.exit();
     }
 
     VirtualClock clock;
+    InterruptibleClock waits{clock};
     VirtualLine line{clock};
     VirtualPort port{clock};
-    LinkState link{port, clock, clock};
+    LinkState link{port, waits, clock};
     std::optional<sim::Board> board;
+    Recorder reporter;
 };
 
 // The dump's bar counts the bytes of the range as their records come, at the line's rate: at
@@ -222,17 +228,12 @@ struct Bench {
 TEST(Progress, TheDumpCountsTheBytesOfTheRange) {
     const testing::ScratchDir scratch;
     Bench bench;
-    Recorder reporter;
-    CommandUi ui(reporter, bench.clock, {}, 0);
     ops::Inputs in;
     in.dumpFolder = scratch.path;
     in.dumpBegin = "B600";
     in.dumpEnd = "B6FF";
-    bench.board->resetBootstrap();
-    bench.clock.advance(100ms);
-    Target target{bench.link, ui, KESTRO_TALKER_DIR};
-    ops::operationFor("DumpStart")(target, in);
-    ASSERT_FALSE(ui.exit()) << ui.verdict();  // a dump that worked shows no box
+    ASSERT_FALSE(bench.run("DumpStart", {}, in));  // a dump that worked shows no box
+    const auto& reporter = bench.reporter;
     std::vector<std::int64_t> amounts;
     for (const auto& t : reporter.transfers) {
         if (!t) {
@@ -279,12 +280,34 @@ TEST(Verdicts, ThoseOfTheLinkTheFilesAndTheInstallation) {
     // A file that is no longer one of S-records when the operation reads it.
     EXPECT_EQ(bench.run("EepromCompare", scratch.write("binary.s19", "\177ELF\001\002")),
               Exit::FileError);
-    EXPECT_EQ(bench.run("EepromErase", {}, "/nonexistent"), Exit::FileError);
+    EXPECT_EQ(bench.run("EepromErase", {}, {}, "/nonexistent"), Exit::FileError);
     // The adapter pulled in the middle of the talker download (before it, the port's loss
     // takes the readiness with it, and the run asks for a reset).
     bench.clock.schedule(bench.clock.now() + 1s, [&] { bench.port.pull(); });
     EXPECT_EQ(bench.run("TestComm"), Exit::PortError);
     EXPECT_EQ(Bench(false).run("TestComm"), Exit::NotEchoed);
+}
+
+// A signal during a program on the virtual board: the operation stops at its next wait and
+// says nothing of its own (no box, which would read as the program's verdict).
+TEST(Interruption, EndsTheOperationAtItsNextWaitWithoutABox) {
+    const testing::ScratchDir scratch;
+    Bench bench;
+    // While the file goes (the talker alone takes about 2.2 s at 1200 baud).
+    bench.clock.schedule(bench.clock.now() + 4100ms, [] { noteInterruption(SIGTERM); });
+    std::optional<int> signal;
+    try {
+        bench.run("EepromProgram",
+                  scratch.write("fw.s19", testing::srecords(0xB600, Bytes(512, 0x5A))));
+    } catch (const Interrupted& i) {
+        signal = i.signal;
+    }
+    noteInterruption(0);
+    EXPECT_EQ(signal, SIGTERM);
+    EXPECT_LE(bench.clock.now(), 4s + 100ms);
+    EXPECT_TRUE(bench.reporter.lines.empty());
+    EXPECT_EQ(exitForSignal(SIGINT), Exit::Interrupted);
+    EXPECT_EQ(exitForSignal(SIGHUP), Exit::Terminated);
 }
 
 }  // namespace
