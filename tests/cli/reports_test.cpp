@@ -255,25 +255,9 @@ TEST(Progress, TheDumpCountsTheBytesOfTheRange) {
     EXPECT_NE(reporter.transfers[15]->rate, 0);
 }
 
-// What the talkers answer decides the exit code: a difference or data found is 1, a byte that
-// did not program 2.
-TEST(Verdicts, ThoseOfTheTalkersReplies) {
-    const testing::ScratchDir scratch;
-    Bench bench;
-    const fs::path data = scratch.write("data.s19", "S107B6000102030438\r\nS9030000FC\r\n");
-    const fs::path erased = scratch.write("erased.s19", "S107B600FFFFFFFF46\r\nS9030000FC\r\n");
-    const fs::path rom = scratch.write("rom.s19", "S107E000010203040E\r\nS9030000FC\r\n");
-    const std::tuple<const char*, fs::path, Exit> runs[] = {
-        {"EepromCheck", {}, Exit::Success},       {"EepromCompare", data, Exit::Found},
-        {"EepromCompare", erased, Exit::Success}, {"EepromProgram", data, Exit::Success},
-        {"EepromCheck", {}, Exit::Found},         {"EepromProgram", rom, Exit::TargetError},
-    };
-    for (const auto& [button, file, exit] : runs)
-        EXPECT_EQ(bench.run(button, file), exit) << button << " " << file;
-}
-
-// The runs of kestro-cli meet the other verdicts: their board always answers, and they check
-// the files before they start.
+// The talkers' replies give their exit codes in the runs of kestro-cli as a process; these are
+// the verdicts those runs never meet: their board always answers, and they check the files
+// before they start.
 TEST(Verdicts, ThoseOfTheLinkTheFilesAndTheInstallation) {
     const testing::ScratchDir scratch;
     Bench bench;
