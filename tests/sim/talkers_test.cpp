@@ -219,27 +219,10 @@ TEST(EepromOnBoard, The811E2sEepromAt0800) {
               says("File equal Eeprom", "Eeprom"));
 }
 
-// Files as m68hc11-objcopy writes them from an assembler source: an S9 with the entry address,
-// records of 16 bytes or of 40, either line end.
-TEST(EepromOnBoardFiles, AssembledFilesProgramAndCompareAsTheFileSays) {
-    Bytes expected = {0x00, 0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x7F,
-                      0xBF, 0xDF, 0xEF, 0xF7, 0xFB, 0xFD, 0xFE, 0x55, 0xAA, 0x5A};
-    for (char c : std::string("Kestro EEPROM test data\x12\xFF"))
-        expected.push_back(static_cast<Byte>(c));
-    for (const char* name : {"eeprom_data.s19", "eeprom_data_lf.s19", "eeprom_data_long.s19"}) {
-        SCOPED_TRACE(name);
-        Station s(Chip::E9);
-        const fs::path file = fs::path(KESTRO_TEST_PROGRAMS) / name;
-        EXPECT_EQ(s.run("EepromProgram", {}, file), says("Eeprom is program", "Eeprom"));
-        EXPECT_EQ(slice(s.board.eeprom().array(), 0, expected.size()), expected);
-        EXPECT_EQ(s.run("EepromCompare", {}, file), says("File equal Eeprom", "Eeprom"));
-    }
-}
-
 #ifdef KESTRO_USER_PROGRAMS
-// A user's program as the linker wrote it, as objcopy's Intel HEX of it and as its S-records:
-// each programs the EEPROM alike, leaving what lies between its sections erased, and compares
-// equal with the others.
+// A user's program as the linker wrote it, as objcopy's Intel HEX of it and as its S-records
+// (a named S0 header, an S9 with the entry address): each programs the EEPROM alike, leaving
+// what lies between its sections erased, and compares equal with the others.
 TEST(EepromOnBoardFiles, ElfIntelHexAndSRecordsOfOneProgramProgramTheEepromAlike) {
     const fs::path dir = KESTRO_USER_PROGRAMS;
     const char* names[] = {"user_program.s19", "user_program.elf", "user_program.hex"};
