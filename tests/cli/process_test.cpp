@@ -267,14 +267,15 @@ TEST(KestroCli, AChainOnTheBoardOfAnotherProcess) {
 #endif
 
 // Without --range, a named part's EEPROM is where that part has it, also once CONFIG has moved
-// the 811E2's.
+// the 811E2's: the erase finds it there (where it is not, the talker answers E).
 TEST(KestroCli, ANamedPartsOwnEeprom) {
     Home home;
     home.write("b8.s19", "S107B8000102030436\r\nS9030000FC\r\n");
     home.expect({{{"--board", "m", "--chip", "811E2", "config", "--bits", "EEON,NOSEC",
-                   "--ee-block", "B800", "program", "b8.s19", "status"},
-                  1,
-                  "CONFIG $B9 sent; it takes effect at the next reset\nEeprom is program\nData\n",
+                   "--ee-block", "B800", "program", "b8.s19", "erase"},
+                  0,
+                  "CONFIG $B9 sent; it takes effect at the next reset\nEeprom is program\n"
+                  "Eeprom Erase\n",
                   {" B/s, "}}});
 }
 
