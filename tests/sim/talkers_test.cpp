@@ -288,35 +288,6 @@ TEST(EepromOnBoard, EraseErasesItsRangeOrAnswersE) {
     }
 }
 
-// ---- the EPROM of the 711E9
-
-TEST(EpromOnBoard, ProgramsOnlyWithProgrammingVoltage) {
-    for (bool voltage : {false, true}) {
-        SCOPED_TRACE(voltage ? "with +12 V" : "without +12 V");
-        Station s(Chip::E9_711);
-        s.board.setProgrammingVoltage(voltage);
-        const Bytes data = pattern(40);
-        const fs::path file = s.file(srecords(0xE100, data));
-        EXPECT_EQ(s.run("EpromCheck"), says("No Data", "Eprom"));
-        EXPECT_EQ(s.run("EpromProgram", {}, file),
-                  voltage ? says("Eprom is program", "Eprom")
-                          : failed("Error in Eprom", "Eprom",
-                                   "$E100 did not read back as the file has it (the EPROM needs "
-                                   "+12 V on XIRQ/VPPE, and a bit once 0 stays 0)"));
-        Bytes expected(s.board.eprom().size(), 0xFF);
-        if (voltage)
-            std::copy(data.begin(), data.end(), expected.begin() + 0x1100);
-        EXPECT_EQ(slice(s.board.eprom(), 0, expected.size()), expected);
-        if (!voltage)
-            continue;
-        EXPECT_EQ(s.run("EpromCompare", {}, file), says("File equal Eprom", "Eprom"));
-        EXPECT_EQ(s.run("EpromCheck"), says("Data", "Eprom"));
-        s.board.epromDevice()->array()[0x1100 + 39] = 0x00;
-        EXPECT_EQ(s.run("EpromCompare", {}, file),
-                  says("Error found at\r\nE127", "Eprom", Icon::Critical));
-    }
-}
-
 // ---- the EEPROMs on the expanded bus
 
 TEST(ExternalEepromOnBoard, ProgramAndCompare) {
