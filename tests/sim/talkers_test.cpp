@@ -288,31 +288,7 @@ TEST(EepromOnBoard, EraseErasesItsRangeOrAnswersE) {
     }
 }
 
-// ---- the EEPROMs on the expanded bus
-
-TEST(ExternalEepromOnBoard, ProgramAndCompare) {
-    Station s(Chip::E9);
-    const Bytes data = pattern(70);
-    const fs::path file = s.file(srecords(0x8010, data, 32));
-    EXPECT_EQ(s.run("ExtEEprog", {}, file), says("Eprom is program", "Eprom"));
-    auto& cells = s.board.devices().parallelEeprom().cells();
-    Bytes expected = data;
-    expected.insert(expected.begin(), 0xFF);
-    expected.push_back(0xFF);
-    EXPECT_EQ(slice(cells, 0x0F, expected.size()), expected);
-    EXPECT_EQ(s.run("ExtEEcomp", {}, file), says("File equal Eeprom", "Eeprom"));
-    cells[0x10 + 64] ^= 0x01;
-    EXPECT_EQ(s.run("ExtEEcomp", {}, file),
-              says("Error found at\r\n8050", "Eeprom", Icon::Critical));
-
-    // With software data protection on, a plain write changes nothing.
-    s.board.devices().parallelEeprom().setSdp(true);
-    const Bytes before = cells;
-    const fs::path other = s.file(srecords(0x8200, pattern(8)));
-    EXPECT_EQ(s.run("ExtEEprog", {}, other),
-              failed("Error in Eprom", "Eprom", "$8200" + kExternalReadBack));
-    EXPECT_EQ(cells, before);
-}
+// ---- the companion chip on the expanded bus
 
 // The companion chip's EEPROM sits at $E000, under the E9's ROM until CONFIG turns it off.
 TEST(CompanionOnBoard, ProgramCompareProtectAndRegisters) {
