@@ -140,39 +140,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Part{Chip::E2_811, {1, 0, 1, 1}, "$B800-$BFFF", 0xBD, 0xB800, 252, "\r\n"}),
     [](const auto& info) { return std::string(variant(info.param.chip).name); });
 
-// CONFIG on every part: left alone when the cell holds the value already, programmed alone
-// where the value only clears bits, erased first only where it needs a 1 over a 0; the cell's
-// cycles are few. The window's boxes are EEON, ROMON, NOCOP, NOSEC; the 811E2's EEPROM stays
-// at $F800, which the other parts' CONFIG does not show.
-TEST(ConfigOnBoard, ErasesOnlyWhereTheValueNeedsItAndLeavesAnEqualCellAlone) {
-    struct Step {
-        std::array<int, 4> boxes;
-        int cycles;  // erase and program cycles of the cell
-        Byte low;    // CONFIG's bits 3-0 after the next reset
-    };
-    const Step steps[] = {
-        {{1, 1, 1, 1}, 0, 0x0F},  // as the factory left it
-        {{1, 1, 0, 1}, 1, 0x0B},  // NOCOP cleared: programmed only
-        {{1, 1, 0, 1}, 0, 0x0B},  // again: nothing to do
-        {{1, 0, 1, 1}, 2, 0x0D},  // NOCOP set, ROMON cleared: erased, then programmed
-        {{1, 1, 1, 1}, 1, 0x0F},  // all set: the erase alone
-    };
-    for (Chip chip : {Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811}) {
-        SCOPED_TRACE(variant(chip).name);
-        Station s(chip);
-        const Byte high = chip == Chip::E2_811 ? 0xF0 : 0x00;
-        for (const Step& step : steps) {
-            ops::Inputs in;
-            in.config = step.boxes;
-            const int before = s.board.eeprom().cyclesCompleted();
-            EXPECT_EQ(s.run("ConfigProgram", in), kNoBox);
-            EXPECT_EQ(s.board.eeprom().cyclesCompleted() - before, step.cycles);
-            s.board.resetBootstrap();
-            EXPECT_EQ(s.board.config(), high | step.low);
-        }
-    }
-}
-
 // The 811E2's EEPROM moved to $0800, below the registers: programmed, compared, checked and
 // erased there, a page and then whole, with the registers still refused; then moved on to
 // $1800.
