@@ -310,7 +310,7 @@ TEST(CompanionOnBoard, ProgramCompareProtectAndRegisters) {
     EXPECT_FALSE(chip.eeprom().sdp());
 }
 
-// ---- RAM download, dump
+// ---- RAM download
 
 // What a talker answers, as it reaches the PC, to what send() gives it after its download; then
 // `after` sends what follows the answer.
@@ -426,39 +426,6 @@ TEST(RamOnBoard, TheStartAddressEndsAfterFiveMillisecondsOfIdleLine) {
     s.clock.advance(std::chrono::milliseconds(50));
     s.board.catchUp();
     EXPECT_EQ(s.board.devices().ram()[0x3000], 0x5A) << "the program did not run from $2000";
-}
-
-TEST(DumpOnBoard, InternalEepromAndExternalRamAsTheBoardHoldsThem) {
-    struct Case {
-        const char* what;
-        Chip chip;
-        const char* begin;
-        const char* end;
-    };
-    const Case cases[] = {
-        {"EEPROM", Chip::A8, "B600", "B6FF"},
-        {"external RAM", Chip::E9, "2000", "21FF"},
-        {"the top of the map", Chip::E2_811, "FF00", "FFFF"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Station s(c.chip);
-        const unsigned begin = std::stoul(c.begin, nullptr, 16);
-        const unsigned end = std::stoul(c.end, nullptr, 16);
-        const Bytes data = pattern(end - begin + 1, 5);
-        auto into = begin < 0x8000
-                        ? s.board.devices().ram().begin() + begin
-                        : s.board.eeprom().array().begin() + (begin - s.board.eepromBase());
-        std::copy(data.begin(), data.end(), into);
-        ops::Inputs in;
-        in.dumpBegin = c.begin;
-        in.dumpEnd = c.end;
-        in.dumpFolder = s.dir.path;
-        EXPECT_EQ(s.run("DumpStart", in), kNoBox);
-        // A header, exactly the records the range holds, one a line, and the end.
-        EXPECT_EQ(slurp(s.dir.path / "upload.s19"),
-                  srecords(begin, data, 16, "\r\n", -1, "HC11 memory dump"));
-    }
 }
 
 // ---- what the talkers answer, seen on the line, leaving the registers and (where they refuse)
