@@ -28,10 +28,20 @@ namespace fs = std::filesystem;
 struct Recorder final : Reporter {
     void line(Channel c, const std::string& text) override { lines.emplace_back(c, text); }
     void progress(const std::optional<Transfer>& t) override { transfers.push_back(t); }
-    void record(const RunRecord&) override {}
+    void record(const RunRecord& r) override { records.push_back(r); }
     std::vector<std::pair<Channel, std::string>> lines;
     std::vector<std::optional<Transfer>> transfers;
+    std::vector<RunRecord> records;
 };
+
+// What the console makes of a worker's output, line by line.
+Recorder replayed(const std::string& out) {
+    Recorder r;
+    std::size_t start = 0;
+    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
+        EXPECT_TRUE(replayWorkerLine(out.substr(start, end - start), r));
+    return r;
+}
 
 // Captures what a Console writes to its two streams.
 struct Streams {
@@ -143,19 +153,15 @@ TEST(Progress, AWorkersLinesAndTransfersReachTheConsoleAsTheyLeftIt) {
     worker.line(Channel::Info, "Reset the HC11");
     worker.progress(Transfer{.done = 5, .total = 10, .seconds = 2, .percent = 50, .rate = 2.5});
     worker.progress(std::nullopt);
-    const std::string out = Streams::written(s.out);
-    Recorder replayed;
-    std::size_t start = 0;
-    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
-        EXPECT_TRUE(replayWorkerLine(out.substr(start, end - start), replayed));
-    EXPECT_FALSE(replayWorkerLine("Segmentation fault", replayed));
-    EXPECT_EQ(replayed.lines,
+    Recorder replay = replayed(Streams::written(s.out));
+    EXPECT_FALSE(replayWorkerLine("Segmentation fault", replay));
+    EXPECT_EQ(replay.lines,
               (std::vector<std::pair<Channel, std::string>>{{Channel::Verdict, "File equal Eeprom"},
                                                             {Channel::Info, "Reset the HC11"}}));
-    ASSERT_EQ(replayed.transfers.size(), 2u);
-    EXPECT_EQ(replayed.transfers[0]->done, 5);
-    EXPECT_EQ(replayed.transfers[0]->rate, 2.5);
-    EXPECT_FALSE(replayed.transfers[1]);
+    ASSERT_EQ(replay.transfers.size(), 2u);
+    EXPECT_EQ(replay.transfers[0]->done, 5);
+    EXPECT_EQ(replay.transfers[0]->rate, 2.5);
+    EXPECT_FALSE(replay.transfers[1]);
 }
 
 // The rate a fast job agreed on ends its progress line and goes into its JSON record, also
@@ -177,17 +183,10 @@ TEST(Progress, AFastJobsLineRateIsShownAndRecorded) {
     WorkerReporter worker(s.out);
     worker.progress(*reporter.transfers[0]);
     worker.record(fast);
-    struct Records final : Reporter {
-        void line(Channel, const std::string&) override {}
-        void progress(const std::optional<Transfer>& t) override { baud.push_back(t->baud); }
-        void record(const RunRecord& r) override { baud.push_back(r.baud); }
-        std::vector<int> baud;
-    } replayed;
-    const std::string out = Streams::written(s.out);
-    std::size_t start = 0;
-    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
-        EXPECT_TRUE(replayWorkerLine(out.substr(start, end - start), replayed));
-    EXPECT_EQ(replayed.baud, (std::vector<int>{125'000, 62'500}));
+    const Recorder replay = replayed(Streams::written(s.out));
+    ASSERT_EQ(replay.transfers.size() + replay.records.size(), 2u);
+    EXPECT_EQ(replay.transfers.at(0)->baud, 125'000);
+    EXPECT_EQ(replay.records.at(0).baud, 62'500);
 }
 
 struct Bench {
