@@ -87,8 +87,9 @@ class BoardProcess {
     }
     // Writes text to its standard input, which then ends.
     void type(const std::string& text) {
-        if (in_ >= 0)
-            (void)!::write(in_, text.data(), text.size());
+        if (in_ < 0)
+            return;
+        (void)!::write(in_, text.data(), text.size());
         ::close(std::exchange(in_, -1));
     }
     // Ends it with the signal and returns its exit code (-1 when the signal ended it).
