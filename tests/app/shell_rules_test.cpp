@@ -33,15 +33,10 @@ TEST(SfrText, TwoDigitsAtLeastAndThreeAtTheTop) {
 // The window's tests give an exponent and one past the top; these are the ends of the range and
 // the other texts a hand-edited file may hold.
 TEST(StoredNumber, AnythingButAnInRangeDecimalGivesTheFallback) {
-    for (const auto& [text, expected] :
-         std::initializer_list<std::pair<const char*, int>>{{"0", 0},
-                                                            {"255", 255},
-                                                            {"256", 7},
-                                                            {"-1", 7},
-                                                            {"", 7},
-                                                            {" 12", 7},
-                                                            {"12x", 7},
-                                                            {"99999999999999999999", 7}}) {
+    const std::pair<const char*, int> cases[] = {
+        {"0", 0}, {"255", 255}, {"256", 7}, {"-1", 7},
+        {"", 7},  {" 12", 7},   {"12x", 7}, {"99999999999999999999", 7}};
+    for (const auto& [text, expected] : cases) {
         SCOPED_TRACE(text);
         EXPECT_EQ(storedNumber(text, 0, 255, 7), expected);
     }

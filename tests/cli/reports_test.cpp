@@ -1,17 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a user and a script learn from a run, in virtual time: a transfer as bytes, a rate and
-// the time left, on a terminal and elsewhere; and the exit codes the real operations' boxes
-// give when the talkers run on the virtual board.
+// the time left, on a terminal and elsewhere; the exit codes the real operations' boxes give
+// when the talkers run on the virtual board; and such an operation ended by a signal.
 #include <gtest/gtest.h>
+
+#include <signal.h>
 
 #include <cstdio>
 
 #include "command_ui.h"
 #include "console.h"
+#include "interruption.h"
 #include "kestro/sim/board/board.h"
 #include "operations.h"
 #include "progress.h"
 #include "scratch.h"
+#include "srecords.h"
 #include "streamer.h"
 #include "virtual_clock.h"
 #include "virtual_port.h"
@@ -24,10 +28,20 @@ namespace fs = std::filesystem;
 struct Recorder final : Reporter {
     void line(Channel c, const std::string& text) override { lines.emplace_back(c, text); }
     void progress(const std::optional<Transfer>& t) override { transfers.push_back(t); }
-    void record(const RunRecord&) override {}
+    void record(const RunRecord& r) override { records.push_back(r); }
     std::vector<std::pair<Channel, std::string>> lines;
     std::vector<std::optional<Transfer>> transfers;
+    std::vector<RunRecord> records;
 };
+
+// What the console makes of a worker's output, line by line.
+Recorder replayed(const std::string& out) {
+    Recorder r;
+    std::size_t start = 0;
+    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
+        EXPECT_TRUE(replayWorkerLine(out.substr(start, end - start), r));
+    return r;
+}
 
 // Captures what a Console writes to its two streams.
 struct Streams {
@@ -139,19 +153,15 @@ TEST(Progress, AWorkersLinesAndTransfersReachTheConsoleAsTheyLeftIt) {
     worker.line(Channel::Info, "Reset the HC11");
     worker.progress(Transfer{.done = 5, .total = 10, .seconds = 2, .percent = 50, .rate = 2.5});
     worker.progress(std::nullopt);
-    const std::string out = Streams::written(s.out);
-    Recorder replayed;
-    std::size_t start = 0;
-    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
-        EXPECT_TRUE(replayWorkerLine(out.substr(start, end - start), replayed));
-    EXPECT_FALSE(replayWorkerLine("Segmentation fault", replayed));
-    EXPECT_EQ(replayed.lines,
+    Recorder replay = replayed(Streams::written(s.out));
+    EXPECT_FALSE(replayWorkerLine("Segmentation fault", replay));
+    EXPECT_EQ(replay.lines,
               (std::vector<std::pair<Channel, std::string>>{{Channel::Verdict, "File equal Eeprom"},
                                                             {Channel::Info, "Reset the HC11"}}));
-    ASSERT_EQ(replayed.transfers.size(), 2u);
-    EXPECT_EQ(replayed.transfers[0]->done, 5);
-    EXPECT_EQ(replayed.transfers[0]->rate, 2.5);
-    EXPECT_FALSE(replayed.transfers[1]);
+    ASSERT_EQ(replay.transfers.size(), 2u);
+    EXPECT_EQ(replay.transfers[0]->done, 5);
+    EXPECT_EQ(replay.transfers[0]->rate, 2.5);
+    EXPECT_FALSE(replay.transfers[1]);
 }
 
 // The rate a fast job agreed on ends its progress line and goes into its JSON record, also
@@ -173,17 +183,10 @@ TEST(Progress, AFastJobsLineRateIsShownAndRecorded) {
     WorkerReporter worker(s.out);
     worker.progress(*reporter.transfers[0]);
     worker.record(fast);
-    struct Records final : Reporter {
-        void line(Channel, const std::string&) override {}
-        void progress(const std::optional<Transfer>& t) override { baud.push_back(t->baud); }
-        void record(const RunRecord& r) override { baud.push_back(r.baud); }
-        std::vector<int> baud;
-    } replayed;
-    const std::string out = Streams::written(s.out);
-    std::size_t start = 0;
-    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
-        EXPECT_TRUE(replayWorkerLine(out.substr(start, end - start), replayed));
-    EXPECT_EQ(replayed.baud, (std::vector<int>{125'000, 62'500}));
+    const Recorder replay = replayed(Streams::written(s.out));
+    ASSERT_EQ(replay.transfers.size() + replay.records.size(), 2u);
+    EXPECT_EQ(replay.transfers.at(0)->baud, 125'000);
+    EXPECT_EQ(replay.records.at(0).baud, 62'500);
 }
 
 struct Bench {
@@ -197,24 +200,26 @@ struct Bench {
     }
     // Runs the operation behind button after a reset; the exit code its boxes give.
     std::optional<Exit> run(std::string_view button, const fs::path& file = {},
-                            fs::path talkers = KESTRO_TALKER_DIR) {
+                            const ops::Inputs& in = {}, fs::path talkers = KESTRO_TALKER_DIR) {
         if (board)
             board->resetBootstrap();
         else
             link.portBreak();
         clock.advance(100ms);
-        Recorder reporter;
+        reporter = {};
         CommandUi ui(reporter, clock, file, 0);
         Target target{link, ui, std::move(talkers)};
-        ops::operationFor(button)(target, ops::Inputs{});
+        ops::operationFor(button)(target, in);
         return ui.exit();
     }
 
     VirtualClock clock;
+    InterruptibleClock waits{clock};
     VirtualLine line{clock};
     VirtualPort port{clock};
-    LinkState link{port, clock, clock};
+    LinkState link{port, waits, clock};
     std::optional<sim::Board> board;
+    Recorder reporter;
 };
 
 // The dump's bar counts the bytes of the range as their records come, at the line's rate: at
@@ -222,17 +227,12 @@ struct Bench {
 TEST(Progress, TheDumpCountsTheBytesOfTheRange) {
     const testing::ScratchDir scratch;
     Bench bench;
-    Recorder reporter;
-    CommandUi ui(reporter, bench.clock, {}, 0);
     ops::Inputs in;
     in.dumpFolder = scratch.path;
     in.dumpBegin = "B600";
     in.dumpEnd = "B6FF";
-    bench.board->resetBootstrap();
-    bench.clock.advance(100ms);
-    Target target{bench.link, ui, KESTRO_TALKER_DIR};
-    ops::operationFor("DumpStart")(target, in);
-    ASSERT_FALSE(ui.exit()) << ui.verdict();  // a dump that worked shows no box
+    ASSERT_FALSE(bench.run("DumpStart", {}, in));  // a dump that worked shows no box
+    const auto& reporter = bench.reporter;
     std::vector<std::int64_t> amounts;
     for (const auto& t : reporter.transfers) {
         if (!t) {
@@ -254,37 +254,43 @@ TEST(Progress, TheDumpCountsTheBytesOfTheRange) {
     EXPECT_NE(reporter.transfers[15]->rate, 0);
 }
 
-// What the talkers answer decides the exit code: a difference or data found is 1, a byte that
-// did not program 2.
-TEST(Verdicts, ThoseOfTheTalkersReplies) {
-    const testing::ScratchDir scratch;
-    Bench bench;
-    const fs::path data = scratch.write("data.s19", "S107B6000102030438\r\nS9030000FC\r\n");
-    const fs::path erased = scratch.write("erased.s19", "S107B600FFFFFFFF46\r\nS9030000FC\r\n");
-    const fs::path rom = scratch.write("rom.s19", "S107E000010203040E\r\nS9030000FC\r\n");
-    const std::tuple<const char*, fs::path, Exit> runs[] = {
-        {"EepromCheck", {}, Exit::Success},       {"EepromCompare", data, Exit::Found},
-        {"EepromCompare", erased, Exit::Success}, {"EepromProgram", data, Exit::Success},
-        {"EepromCheck", {}, Exit::Found},         {"EepromProgram", rom, Exit::TargetError},
-    };
-    for (const auto& [button, file, exit] : runs)
-        EXPECT_EQ(bench.run(button, file), exit) << button << " " << file;
-}
-
-// The runs of kestro-cli meet the other verdicts: their board always answers, and they check
-// the files before they start.
+// The talkers' replies give their exit codes in the runs of kestro-cli as a process; these are
+// the verdicts those runs never meet: their board always answers, and they check the files
+// before they start.
 TEST(Verdicts, ThoseOfTheLinkTheFilesAndTheInstallation) {
     const testing::ScratchDir scratch;
     Bench bench;
     // A file that is no longer one of S-records when the operation reads it.
     EXPECT_EQ(bench.run("EepromCompare", scratch.write("binary.s19", "\177ELF\001\002")),
               Exit::FileError);
-    EXPECT_EQ(bench.run("EepromErase", {}, "/nonexistent"), Exit::FileError);
+    EXPECT_EQ(bench.run("EepromErase", {}, {}, "/nonexistent"), Exit::FileError);
     // The adapter pulled in the middle of the talker download (before it, the port's loss
     // takes the readiness with it, and the run asks for a reset).
     bench.clock.schedule(bench.clock.now() + 1s, [&] { bench.port.pull(); });
     EXPECT_EQ(bench.run("TestComm"), Exit::PortError);
     EXPECT_EQ(Bench(false).run("TestComm"), Exit::NotEchoed);
+}
+
+// A signal during a program on the virtual board: the operation stops at its next wait and
+// says nothing of its own (no box, which would read as the program's verdict).
+TEST(Interruption, EndsTheOperationAtItsNextWaitWithoutABox) {
+    const testing::ScratchDir scratch;
+    Bench bench;
+    // While the file goes (the talker alone takes about 2.2 s at 1200 baud).
+    bench.clock.schedule(bench.clock.now() + 4100ms, [] { noteInterruption(SIGTERM); });
+    std::optional<int> signal;
+    try {
+        bench.run("EepromProgram",
+                  scratch.write("fw.s19", testing::srecords(0xB600, Bytes(512, 0x5A))));
+    } catch (const Interrupted& i) {
+        signal = i.signal;
+    }
+    noteInterruption(0);
+    EXPECT_EQ(signal, SIGTERM);
+    EXPECT_LE(bench.clock.now(), 4s + 100ms);
+    EXPECT_TRUE(bench.reporter.lines.empty());
+    EXPECT_EQ(exitForSignal(SIGINT), Exit::Interrupted);
+    EXPECT_EQ(exitForSignal(SIGHUP), Exit::Terminated);
 }
 
 }  // namespace

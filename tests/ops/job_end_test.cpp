@@ -12,15 +12,6 @@ namespace {
 
 using testing::OpsBench;
 
-// n records of 16 bytes from address on.
-std::string records(unsigned address, int n) {
-    std::string out;
-    for (int i = 0; i < n; ++i)
-        out += testing::srecord('1', address + 16u * static_cast<unsigned>(i), Bytes(16, 0x5A)) +
-               "\r\n";
-    return out + "S9030000FC\r\n";
-}
-
 // Reset at a moment of each step of a job: the job ends within a second, nothing more reaches
 // the target after the break, one box says what happened, and the target is not ready.
 TEST(ResetDuringJob, EndsTheJobAtOnceAndSendsNothingMore) {
@@ -33,7 +24,7 @@ TEST(ResetDuringJob, EndsTheJobAtOnceAndSendsNothingMore) {
         SCOPED_TRACE(std::string(button) + " reset at " + std::to_string(at.count() / 1000000) +
                      " ms");
         OpsBench b;
-        b.choose(records(0xB600, 30));
+        b.choose(testing::srecords(0xB600, Bytes(16 * 30, 0x5A)));
         ops::Inputs in;
         in.startAddress = "2000";
         in.dumpFolder = b.talkerDir;
@@ -79,7 +70,7 @@ TEST(TalkerError, StopsTheFileAtTheTalkersFirstAnswer) {
         SCOPED_TRACE(button);
         OpsBench b;
         // About 150 KB: 21 minutes at 1200 baud.
-        b.choose(records(0x1000, 3500));
+        b.choose(testing::srecords(0x1000, Bytes(16 * 3500, 0x5A)));
         std::size_t sentAtAnswer = 0;
         // The loader's 257th byte comes first: the file's first byte is the second.
         b.target.talker = [&, letter, count = 0](Byte) mutable {

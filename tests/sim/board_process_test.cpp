@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The built kestro-board as a user runs it, each test in a home of its own: one program at a
-// time on a board, and a --link that never destroys what stands at its path.
+// The built kestro-board and kestro-cli as a user runs them, each test in a home of its own: one
+// program at a time on a board, a --link that never destroys what stands at its path, and the
+// terminal of a RAM download.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -25,14 +26,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A program (kestro-board unless told) started with a home of its own and nothing on its
-// standard input.
+// A program (kestro-board unless told) started with a home of its own and, unless it is to be
+// typed to, nothing on its standard input.
 class BoardProcess {
   public:
     BoardProcess(const fs::path& home, const std::vector<std::string>& args,
-                 const char* program = KESTRO_BOARD) {
-        int out[2], err[2];
-        if (::pipe(out) != 0 || ::pipe(err) != 0)
+                 const char* program = KESTRO_BOARD, bool typedTo = false) {
+        int in[2], out[2], err[2];
+        if (::pipe(in) != 0 || ::pipe(out) != 0 || ::pipe(err) != 0)
             throw std::runtime_error("pipe");
         pid_ = ::fork();
         if (pid_ == 0) {
@@ -41,8 +42,8 @@ class BoardProcess {
             ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
             ::dup2(out[1], STDOUT_FILENO);
             ::dup2(err[1], STDERR_FILENO);
-            const int none = ::open("/dev/null", O_RDONLY);
-            ::dup2(none, STDIN_FILENO);
+            ::dup2(typedTo ? in[0] : ::open("/dev/null", O_RDONLY), STDIN_FILENO);
+            ::close(in[1]);
             std::vector<char*> argv{const_cast<char*>(program)};
             for (const std::string& a : args)
                 argv.push_back(const_cast<char*>(a.c_str()));
@@ -50,28 +51,46 @@ class BoardProcess {
             ::execv(program, argv.data());
             ::_exit(127);
         }
+        ::close(in[0]);
         ::close(out[1]);
         ::close(err[1]);
+        in_ = in[1];
         out_ = out[0];
         err_ = err[0];
+        if (!typedTo)
+            type("");
     }
     ~BoardProcess() {
         if (!ended_)
             end(SIGKILL);
+        type("");
         ::close(out_);
         ::close(err_);
     }
 
     pid_t pid() const { return pid_; }
 
-    // The device it prints once it runs; empty when it ended first.
-    std::string device() {
-        std::string line;
+    // Its standard output up to the first `mark`, or until it ends.
+    std::string readUntil(std::string_view mark = {}) {
+        std::string text;
         char c = 0;
         pollfd p{out_, POLLIN, 0};
-        while (::poll(&p, 1, 30'000) == 1 && ::read(out_, &c, 1) == 1 && c != '\n')
-            line.push_back(c);
-        return line;
+        while ((mark.empty() || !text.ends_with(mark)) && ::poll(&p, 1, 60'000) == 1 &&
+               ::read(out_, &c, 1) == 1)
+            text.push_back(c);
+        return text;
+    }
+    // The device it prints once it runs; empty when it ended first.
+    std::string device() {
+        const std::string line = readUntil("\n");
+        return line.substr(0, line.find('\n'));
+    }
+    // Writes text to its standard input, which then ends.
+    void type(const std::string& text) {
+        if (in_ < 0)
+            return;
+        (void)!::write(in_, text.data(), text.size());
+        ::close(std::exchange(in_, -1));
     }
     // Ends it with the signal and returns its exit code (-1 when the signal ended it).
     int end(int signal = SIGTERM) {
@@ -105,6 +124,7 @@ class BoardProcess {
 
   private:
     pid_t pid_ = -1;
+    int in_ = -1;
     int out_ = -1;
     int err_ = -1;
     bool ended_ = false;
@@ -206,6 +226,34 @@ TEST(KestroBoard, TheLinkNeverReplacesAFileAndGoesAtTheEnd) {
         EXPECT_FALSE(fs::exists(fs::symlink_status(at)));
     }
 }
+
+#if defined(KESTRO_CLI) && defined(KESTRO_TEST_PROGRAMS)
+// kestro-cli ram --terminal on a virtual board: the program it starts greets, then echoes every
+// typed letter in upper case until the input ends and the answers are in; Ctrl-] ends the
+// terminal at once, and neither it nor what follows is sent.
+TEST(Terminal, TalksToTheProgramTheRamDownloadStarted) {
+    const std::pair<std::string, std::string> cases[] = {{"hello, world 42\n", "HELLO, WORLD 42\n"},
+                                                         {"\x1Dmore\n", ""}};
+    const std::string greeting = "Hello from the HC11\r\n";
+    for (const auto& [typed, echoed] : cases) {
+        SCOPED_TRACE(typed);
+        testing::ScratchDir home;
+        BoardProcess cli(
+            home.path,
+            {"--board", "term", "ram", (fs::path(KESTRO_TEST_PROGRAMS) / "upper_echo.s19").string(),
+             "--start", "2000", "--terminal", "--baud", "9600"},
+            KESTRO_CLI, true);
+        const std::string before = cli.readUntil(greeting);
+        cli.type(typed);
+        const std::string after = cli.readUntil();
+        EXPECT_EQ(cli.wait(), 0);
+        const std::string err = cli.errors();
+        EXPECT_TRUE(before.ends_with(greeting)) << before << err;
+        EXPECT_EQ(after, echoed);
+        EXPECT_NE(err.find("Ctrl-] ends it"), std::string::npos) << err;
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace kestro::sim

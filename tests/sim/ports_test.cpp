@@ -38,46 +38,25 @@ constexpr PortFunctions kExpanded{true, false, false, true};
 
 // What each port register reads: outputs their latch, inputs their pin, undriven inputs high.
 TEST(Ports, RegistersReadLatchesForOutputsAndPinsForInputs) {
+    // clang-format off
     const ReadCase cases[] = {
         {"PORTB reads its latch", kSingleChip, {{PORTB, 0xA5}}, {}, PORTB, 0xA5},
-        {"PORTC inputs after reset read the pull-ups",
-         kSingleChip,
-         {{PORTC, 0x00}},
-         {},
-         PORTC,
-         0xFF},
-        {"PORTC mixes latch and pins under DDRC",
-         kSingleChip,
-         {{DDRC, 0x0F}, {PORTC, 0x50}},
-         {{'C', 7, false}},
-         PORTC,
-         0x70},
+        {"PORTC inputs read the pull-ups", kSingleChip, {{PORTC, 0x00}}, {}, PORTC, 0xFF},
+        {"PORTC mixes latch and pins under DDRC", kSingleChip, {{DDRC, 0x0F}, {PORTC, 0x50}},
+         {{'C', 7, false}}, PORTC, 0x70},
         {"DDRC reads back", kSingleChip, {{DDRC, 0x3C}}, {}, DDRC, 0x3C},
         {"PORTD has six pins", kSingleChip, {{DDRD, 0xFF}, {PORTD, 0xFF}}, {}, PORTD, 0x3F},
         {"DDRD has six bits", kSingleChip, {{DDRD, 0xFF}}, {}, DDRD, 0x3F},
         {"PORTD input driven low", kSingleChip, {}, {{'D', 4, false}}, PORTD, 0x2F},
-        {"PD1 as TxD reads the idle line where DDRD1 is clear",
-         kSci,
-         {{PORTD, 0x00}},
-         {},
-         PORTD,
-         0x3F},
+        {"PD1 as TxD reads the idle line, DDRD1 clear", kSci, {{PORTD, 0x00}}, {}, PORTD, 0x3F},
         {"PD1 as TxD reads a held break", kSciBreak, {}, {}, PORTD, 0x3D},
-        {"PD1 as TxD reads the latch where DDRD1 is set",
-         kSci,
-         {{DDRD, 0x02}, {PORTD, 0x00}},
-         {},
-         PORTD,
-         0x3D},
+        {"PD1 as TxD reads the latch where DDRD1 is set", kSci, {{DDRD, 0x02}, {PORTD, 0x00}}, {},
+         PORTD, 0x3D},
         {"PORTE reads its pins", kSingleChip, {}, {{'E', 0, false}, {'E', 6, false}}, PORTE, 0xBE},
         {"PORTE cannot be written", kSingleChip, {{PORTE, 0x00}}, {}, PORTE, 0xFF},
-        {"PORTB keeps its latch in the expanded modes",
-         kExpanded,
-         {{PORTB, 0x12}},
-         {},
-         PORTB,
-         0x12},
+        {"PORTB keeps its latch when expanded", kExpanded, {{PORTB, 0x12}}, {}, PORTB, 0x12},
     };
+    // clang-format on
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.name);
         Ports p;

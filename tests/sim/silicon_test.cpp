@@ -10,13 +10,6 @@ namespace {
 
 using testing::BoardBench;
 
-// A download: the program, padded for the 256-byte parts whose loader waits for all of RAM.
-Bytes image(Chip chip, Bytes program) {
-    if (variant(chip).loaderEnd == LoaderEnd::RamFull)
-        program.resize(variant(chip).ramSize, 0x01);  // NOPs after the program's BRA *
-    return program;
-}
-
 // LDAA #$20; STAA $10<reg>; LDAA #$5A; STAA $D000; LDAB $D000; STAB $0080; LDAA #$21;
 // STAA $10<reg>; LDX #1000; DEX; BNE -3 (6000 E cycles: 3 ms); CLR $10<reg>; BRA *
 Bytes eprogramOnce(std::uint8_t reg) {
@@ -42,7 +35,7 @@ TEST(Silicon, The711E9EpromProgramsOnlyThroughPprogWithItsVoltage) {
         BoardOptions options{Chip::E9_711};
         options.programmingVoltage = c.voltage;
         BoardBench b(options, 7812);
-        b.bootAndRun(image(Chip::E9_711, eprogramOnce(c.reg)));
+        b.bootAndRun(testing::padded(eprogramOnce(c.reg)));
         b.clock.advance(std::chrono::milliseconds(20));
         EXPECT_EQ(b.board.eprom()[0], c.expected);
         EXPECT_EQ(b.board.eeprom().array(), Bytes(512, 0xFF)) << "nothing went to the EEPROM";
@@ -68,7 +61,7 @@ TEST(Silicon, ConfigTakesANewValueOnlyAtTheNextReset) {
                             0xC6, 0x03,  0xF7, 0x10, 0x3B, 0xCE, 0x0F, 0xA0, 0x09, 0x26, 0xFD,
                             0x7F, 0x10,  0x3B, 0xF6, 0x10, 0x3F, 0xF7, 0x00, 0x81, 0x20, 0xFE};
         BoardBench b(v.chip, 7812);
-        b.bootAndRun(image(v.chip, program));
+        b.bootAndRun(testing::padded(program));
         b.clock.advance(std::chrono::milliseconds(40));
         EXPECT_EQ(b.board.ram()[0x80], v.factoryConfig) << "a plain write changed CONFIG";
         EXPECT_EQ(b.board.ram()[0x81], v.factoryConfig) << "the cell shows before a reset";
@@ -95,7 +88,7 @@ TEST(Silicon, NothingThereNeverReadsAsErased) {
         BoardBench b(c.chip, 7812);
         // LDAA #$E5 (RBOOT, SMOD, MDA: special test, expanded); STAA $103C; BRA *
         const Bytes expand{0x86, 0xE5, 0xB7, 0x10, 0x3C, 0x20, 0xFE};
-        b.bootAndRun(image(c.chip, c.expanded ? expand : Bytes{0x20, 0xFE}));
+        b.bootAndRun(testing::padded(c.expanded ? expand : Bytes{0x20, 0xFE}));
         b.clock.advance(std::chrono::milliseconds(1));
         ASSERT_EQ(b.board.expanded(), c.expanded);
         for (unsigned a = c.from; a <= c.to; ++a) {

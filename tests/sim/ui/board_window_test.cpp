@@ -7,10 +7,13 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTest>
 
 #include "../board_bench.h"
 #include "board_window.h"
+#include "ports_view.h"
 #include "screen_reader.h"
+#include "serial_view.h"
 
 namespace kestro::sim {
 namespace {
@@ -21,6 +24,14 @@ struct WindowBench {
         T* w = window.findChild<T*>(name);
         EXPECT_NE(w, nullptr) << name;
         return w;
+    }
+    // Shows the window with the tab `name` in view.
+    template <class T>
+    T* show(const char* name) {
+        window.show();
+        T* view = find<T>(name);
+        find<QTabWidget>("BoardMemories")->setCurrentWidget(view);
+        return view;
     }
     testing::BoardBench bench{Chip::E9};
     BoardWindow window{bench.board};
@@ -52,14 +63,13 @@ TEST(BoardWindow, TheChipComboChangesThePartAndAsksForASave) {
 
 TEST(BoardWindow, ViewsFollowTheMemories) {
     WindowBench w;
-    auto* tabs = w.find<QTabWidget>("BoardMemories");
     auto* eeprom = w.find<QPlainTextEdit>("BoardView0");
     EXPECT_TRUE(eeprom->toPlainText().startsWith("B600  FF FF"));
     w.bench.board.eeprom().array()[1] = 0x5A;
     w.window.refresh();
     EXPECT_TRUE(eeprom->toPlainText().startsWith("B600  FF 5A FF"))
         << eeprom->toPlainText().left(40).toStdString();
-    tabs->setCurrentIndex(5);
+    w.find<QTabWidget>("BoardMemories")->setCurrentIndex(5);
     w.bench.board.devices().companion().eeprom().cells()[0] = 0x11;
     w.window.refresh();
     const QString companion = w.find<QPlainTextEdit>("BoardView5")->toPlainText();
@@ -73,6 +83,107 @@ TEST(BoardWindow, FactoryStateErasesAndAsksForASave) {
     w.find<QPushButton>("BoardFactory")->click();
     EXPECT_EQ(w.bench.board.eeprom().array()[0], 0xFF);
     EXPECT_EQ(saved.count(), 1);
+}
+
+// ---- the pins
+
+// The ports tab over a program that makes PC0 an output and sets it.
+struct PortsBench : WindowBench {
+    PortsBench() {
+        // LDX #$1000; LDAA #$01; STAA 7,X (DDRC: PC0 an output); STAA 3,X (PORTC); BRA *
+        bench.bootAndRun(
+            testing::padded({0xCE, 0x10, 0x00, 0x86, 0x01, 0xA7, 0x07, 0xA7, 0x03, 0x20, 0xFE}));
+        bench.clock.advance(std::chrono::milliseconds(1));
+        view = show<PortsView>("BoardPorts");
+    }
+    PortsView* view = nullptr;
+};
+
+// Every pin is a lamp with its name and state; a click on an input toggles its level, and the
+// program reads it.
+TEST(PortsView, LampsShowThePinsAndAClickTogglesAnInput) {
+    PortsBench w;
+    EXPECT_EQ(w.view->findChildren<QPushButton*>(QRegularExpression("^Pin")).size(), 38);
+    auto* c0 = w.find<QPushButton>("PinC0");
+    auto* e3 = w.find<QPushButton>("PinE3");
+    EXPECT_EQ(c0->accessibleName(), "PC0/ADDR0/DATA0, output, high");
+    EXPECT_FALSE(c0->isEnabled());
+    EXPECT_EQ(e3->accessibleName(), "PE3/AN3, input, high");
+    QTest::mouseClick(e3, Qt::LeftButton);
+    EXPECT_EQ(e3->accessibleName(), "PE3/AN3, input, low");
+    EXPECT_EQ(w.bench.board.peek(0x100A), 0xF7);
+    // By keyboard: focus and the space bar.
+    e3->setFocus();
+    QTest::keyClick(e3, Qt::Key_Space);
+    EXPECT_EQ(w.bench.board.peek(0x100A), 0xFF);
+    EXPECT_EQ(e3->accessibleName(), "PE3/AN3, input, high");
+}
+
+TEST(PortsView, IrqAndXirqButtonsHoldThePinsLow) {
+    PortsBench w;
+    auto* irq = w.find<QPushButton>("BoardIrq");
+    auto* xirq = w.find<QPushButton>("BoardXirq");
+    EXPECT_FALSE(irq->accessibleName().isEmpty());
+    irq->click();
+    EXPECT_TRUE(w.bench.board.irqLow());
+    irq->click();
+    EXPECT_FALSE(w.bench.board.irqLow());
+    xirq->setFocus();
+    QTest::keyClick(xirq, Qt::Key_Space);
+    EXPECT_TRUE(w.bench.board.xirqLow());
+}
+
+// The tab reads the board at most every 50 ms, and not at all while another tab is in view.
+TEST(PortsView, ReadsTheBoardOnlyWhileShownAndAtAHumanRate) {
+    PortsBench w;
+    w.find<QTabWidget>("BoardMemories")->setCurrentIndex(0);
+    const int hidden = w.view->reads();
+    QTest::qWait(300);
+    EXPECT_EQ(w.view->reads(), hidden) << "hidden";
+    w.show<PortsView>("BoardPorts");
+    const int shown = w.view->reads();
+    QTest::qWait(500);
+    const int n = w.view->reads() - shown;
+    EXPECT_GE(n, 2);
+    EXPECT_LE(n, 500 / PortsView::kRefreshMs + 2) << "at most 20 a second";
+    w.window.hide();
+    const int closed = w.view->reads();
+    QTest::qWait(200);
+    EXPECT_EQ(w.view->reads(), closed) << "window hidden";
+}
+
+// ---- the serial log
+
+// One line per run of bytes in one direction, and a new line after a line end; what cannot be
+// printed as it is shows as an escape.
+TEST(SerialView, ShowsEachDirectionOnItsOwnLines) {
+    const std::deque<SerialEvent> log{
+        {true, 'H', 0},  {true, 'i', 1},   {true, '\r', 2},  {true, '\n', 3}, {true, 'o', 4},
+        {false, 'a', 5}, {false, 0x01, 6}, {false, '\\', 7}, {true, 'A', 8},  {true, 0xFF, 9},
+    };
+    EXPECT_EQ(SerialView::textOf(log).toStdString(),
+              "HC11 > Hi\\r\\n\nHC11 > o\nPC   > a\\x01\\\\\nHC11 > A\\xFF\n");
+}
+
+// The tab shows the board's log while in view, and Clear empties it.
+TEST(SerialView, FollowsTheLogWhileShownAndClears) {
+    WindowBench w;
+    auto* view = w.show<SerialView>("BoardSerial");
+    // A program in the external RAM that sends "ok", started from the internal RAM.
+    // LDX #$1000; LDAA #'o'; STAA $2F,X; (wait TDRE) LDAA #'k'; STAA $2F,X; BRA *
+    const Bytes program{0xCE, 0x10, 0x00, 0x86, 'o',  0xA7, 0x2F, 0x1F, 0x2E,
+                        0x80, 0xFC, 0x86, 'k',  0xA7, 0x2F, 0x20, 0xFE};
+    std::copy(program.begin(), program.end(), w.bench.board.devices().ram().begin() + 0x4000);
+    // LDAA $103C; ORAA #$20; STAA $103C; JMP $4000
+    w.bench.bootAndRun(
+        testing::padded({0xB6, 0x10, 0x3C, 0x8A, 0x20, 0xB7, 0x10, 0x3C, 0x7E, 0x40, 0x00}));
+    w.bench.clock.advance(std::chrono::milliseconds(10));
+    view->refresh();
+    auto* text = w.find<QPlainTextEdit>("BoardSerialText");
+    EXPECT_EQ(text->toPlainText(), "HC11 > ok\n");
+    w.find<QPushButton>("BoardSerialClear")->click();
+    EXPECT_EQ(text->toPlainText(), "");
+    EXPECT_FALSE(text->accessibleName().isEmpty());
 }
 
 }  // namespace

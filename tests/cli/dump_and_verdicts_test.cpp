@@ -1,23 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What a run leaves behind when it writes a dump or is interrupted, in virtual time: the file
-// the user named (a regular file, a link, a FIFO), the names the user is told, and a job that a
-// signal ends at its next wait with the operation still under way.
+// What a run leaves behind when it writes a dump: the file the user named (a regular file, a link,
+// a FIFO) and the names the user is told; and the verdicts of replies and settings.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "command_ui.h"
 #include "dump_target.h"
 #include "fast_link.h"
-#include "interruption.h"
-#include "kestro/sim/board/board.h"
-#include "operations.h"
 #include "scratch.h"
 #include "verdict.h"
-#include "virtual_clock.h"
-#include "virtual_port.h"
 
 namespace kestro::cli {
 namespace {
@@ -168,65 +161,6 @@ TEST(Verdicts, CONFIGThatSecuresThePartSaysWhatItWillDo) {
     EXPECT_EQ(doneText(step),
               "CONFIG $F1 sent; it takes effect at the next reset, which secures the part: its "
               "next reset into bootstrap mode erases its EEPROM and CONFIG");
-}
-
-struct Recorder final : Reporter {
-    void line(Channel, const std::string& text) override { lines.push_back(text); }
-    void progress(const std::optional<Transfer>&) override {}
-    void record(const RunRecord&) override {}
-    std::vector<std::string> lines;
-};
-
-// A signal during a program on the virtual board: the operation stops at its next wait and
-// says nothing of its own (no box, which would read as the program's verdict).
-TEST(Interruption, EndsTheOperationAtItsNextWaitWithoutABox) {
-    const testing::ScratchDir scratch;
-    std::string records;
-    for (int a = 0xB600; a < 0xB800; a += 16) {
-        char line[64];
-        std::snprintf(line, sizeof line, "S113%04X", a);
-        std::string record = line;
-        unsigned sum = 0x13 + (a >> 8) + (a & 0xFF);
-        for (int i = 0; i < 16; ++i) {
-            record += "5A";
-            sum += 0x5A;
-        }
-        std::snprintf(line, sizeof line, "%02X\r\n", ~sum & 0xFF);
-        records += record + line;
-    }
-    const fs::path file = scratch.write("fw.s19", records + "S9030000FC\r\n");
-
-    VirtualClock clock;
-    InterruptibleClock waits(clock);
-    VirtualLine line{clock};
-    VirtualPort port{clock};
-    port.attach(1, line);
-    sim::Board board(clock, line, sim::BoardOptions{sim::Chip::E9});
-    LinkState link{port, waits, clock};
-    port.setListener(&link);
-    port.setCommPort(1);
-    port.open();
-    board.resetBootstrap();
-    clock.advance(100ms);
-    ASSERT_TRUE(link.ready());
-
-    // While the file goes (the talker alone takes about 2.2 s at 1200 baud).
-    clock.schedule(clock.now() + 4s, [] { noteInterruption(SIGTERM); });
-    Recorder reporter;
-    CommandUi ui(reporter, clock, file, 0);
-    Target target{link, ui, KESTRO_TALKER_DIR};
-    std::optional<int> signal;
-    try {
-        ops::operationFor("EepromProgram")(target, ops::Inputs{});
-    } catch (const Interrupted& i) {
-        signal = i.signal;
-    }
-    noteInterruption(0);
-    EXPECT_EQ(signal, SIGTERM);
-    EXPECT_LE(clock.now(), 4s + 100ms);
-    EXPECT_EQ(reporter.lines, std::vector<std::string>{});
-    EXPECT_EQ(exitForSignal(SIGINT), Exit::Interrupted);
-    EXPECT_EQ(exitForSignal(SIGHUP), Exit::Terminated);
 }
 
 }  // namespace
