@@ -66,9 +66,7 @@ TEST(FastMisc, GivesTheDefaultPathsBoxesAndBoardOnEveryPart) {
             const unsigned v = text.empty()     ? base + whole
                                : text[0] == '+' ? base + std::stoul(text.substr(1), nullptr, 16)
                                                 : std::stoul(text, nullptr, 16);
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "%04X", v);
-            return std::string(hex);
+            return hex4(v);
         };
         for (const Step& step : steps) {
             SCOPED_TRACE(step.what);

@@ -35,14 +35,6 @@ std::string defaultDump(FastStation& s, const ops::Inputs& in, unsigned seed) {
     return text;
 }
 
-TEST(FastCrc, IsTheCcittFalseCrcAndChecksToZeroWithItsOwnBytes) {
-    const std::string check = "123456789";
-    EXPECT_EQ(fast::crc16(ByteView(reinterpret_cast<const Byte*>(check.data()), check.size())),
-              0x29B1);
-    const Bytes r = fast::request('R', 0xB600, 0);
-    EXPECT_EQ(fast::crc16(ByteView(r)), 0);
-}
-
 // On every part the fast dump writes the very file the default dump writes: the EEPROM, a
 // range the talker's own RAM shares, external RAM and the top of the map.
 TEST(FastDump, WritesTheDefaultDumpsFileOnEveryPart) {
@@ -78,12 +70,6 @@ TEST(FastDump, WritesTheDefaultDumpsFileOnEveryPart) {
         EXPECT_GT(s.port.requests, 1);
         EXPECT_TRUE(s.ui.windowEnabled());
     }
-}
-
-std::string hex4(unsigned v) {
-    char at[8];
-    std::snprintf(at, sizeof at, "%04X", v & 0xFFFF);
-    return at;
 }
 
 // Compares and status checks give the default path's verdicts on every memory: the file

@@ -4,10 +4,12 @@
 // lie about rates.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
+#include <string>
 
 #include "fast_link.h"
 #include "kestro/sim/board/board.h"
@@ -158,6 +160,12 @@ struct FastStation {
     Target target{link, ui, KESTRO_TALKER_DIR};
     kestro::testing::ScratchDir dir;
 };
+
+inline std::string hex4(unsigned v) {
+    char at[8];
+    std::snprintf(at, sizeof at, "%04X", v & 0xFFFF);
+    return at;
+}
 
 inline Bytes pattern(std::size_t n, unsigned seed) {
     Bytes b(n);
