@@ -222,7 +222,7 @@ TEST(FastRate, BothSidesKeepTheHighestRateThatWorks) {
         s.port.damageAnswers = c.damageAnswers;
         ASSERT_EQ(s.run("DumpStart", true, in), std::vector<Message>{});
         EXPECT_EQ(slurp(s.dir.path / "upload.s19"), byDefault);
-        EXPECT_EQ(s.port.lastRequestBaud, c.chosen);
+        EXPECT_EQ(s.port.requestBauds.back(), c.chosen);
         EXPECT_EQ(s.port.settings().baud, 1'200) << "the job's end leaves the settings' rate";
         // A rate fails from the moment it was asked for the talker (the second time) to the
         // next rate asked; at most half a second each.

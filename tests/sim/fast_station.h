@@ -48,7 +48,6 @@ class FastPort final : public kestro::testing::ForwardingPort {
     std::map<int, int> lies;
     std::set<int> damaged;
     std::vector<std::pair<TimePoint, int>> asked;  // when each rate was asked
-    int lastRequestBaud = 0;                       // the rate of the last request sent
     int downloadBaud = 0;                          // the rate of the run's first write
     std::vector<int> requestBauds;                 // the rate of each request sent
     TimePoint firstRequestAt{};
@@ -72,8 +71,7 @@ class FastPort final : public kestro::testing::ForwardingPort {
             return inner_.output(bytes);
         if (++requests == 1)
             firstRequestAt = clock_.now();
-        lastRequestBaud = inner_.settings().baud;
-        requestBauds.push_back(lastRequestBaud);
+        requestBauds.push_back(inner_.settings().baud);
         Bytes b(bytes.begin(), bytes.end());
         if (rates && damaged.contains(claimed_))
             b[0] ^= 0x04;
