@@ -134,29 +134,25 @@ TEST(FastExternalCompanion, ChangesWhatTheDefaultPathChanges) {
     EXPECT_EQ(fast.board.devices().companion().stored().bpr, 0x05);
 }
 
-// A block damaged on the line, either way, is sent again and the run ends as it would have;
-// a talker that falls silent is an error within a second, never a success.
-TEST(FastExternalLine, DamagedBlocksAreSentAgainAndSilenceIsAnError) {
+// A block damaged on the line, either way, is sent again and the run ends as it would have,
+// with nothing written past the file.
+TEST(FastExternalLine, DamagedBlocksAreSentAgain) {
     struct Case {
         const char* button;
-        int damageRequest, damageAnswer, deafFrom;
+        int damageRequest, damageAnswer;
         const char* says;
     };
     const Case cases[] = {
-        {"ExtEEprog", 6, 0, 0, "Eprom is program"},  // the last W
-        {"ExtEEprog", 0, 4, 0, "Eprom is program"},
-        {"ExtEEprog", 0, 0, 3, "The HC11 stopped answering."},
-        {"ExtEEprog", 0, 0, 1, "The HC11 stopped answering."},
-        {"XIBPR", 2, 3, 0, nullptr},
-        {"XIBPR", 0, 0, 3, "The HC11 stopped answering."},
+        {"ExtEEprog", 6, 0, "Eprom is program"},  // the last W
+        {"ExtEEprog", 0, 4, "Eprom is program"},
+        {"XIBPR", 2, 3, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.button) + " " + std::to_string(c.damageRequest) + " " +
-                     std::to_string(c.damageAnswer) + " " + std::to_string(c.deafFrom));
+                     std::to_string(c.damageAnswer));
         Station s(Chip::E9);
         s.port.damageRequests = {c.damageRequest};
         s.port.damageAnswers = {c.damageAnswer};
-        s.port.deafFrom = c.deafFrom;
         const Bytes data = pattern(40, 7);
         const fs::path file = s.file(srecords(0x8000, data, 16));
         ops::Inputs in;
@@ -168,10 +164,6 @@ TEST(FastExternalLine, DamagedBlocksAreSentAgainAndSilenceIsAnError) {
         } else {
             ASSERT_EQ(shown.size(), 1u);
             EXPECT_EQ(shown[0].text, c.says);
-        }
-        if (c.deafFrom) {
-            EXPECT_LT(s.clock.now() - s.port.deafSince - 100ms, 1s);
-        } else if (c.says) {
             Bytes expected = data;
             expected.resize(64, 0xFF);  // and nothing written past the file
             EXPECT_EQ(Bytes(s.cells(false).begin(), s.cells(false).begin() + 64), expected);

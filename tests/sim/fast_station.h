@@ -4,10 +4,12 @@
 // lie about rates.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
+#include <string>
 
 #include "fast_link.h"
 #include "kestro/sim/board/board.h"
@@ -46,7 +48,6 @@ class FastPort final : public kestro::testing::ForwardingPort {
     std::map<int, int> lies;
     std::set<int> damaged;
     std::vector<std::pair<TimePoint, int>> asked;  // when each rate was asked
-    int lastRequestBaud = 0;                       // the rate of the last request sent
     int downloadBaud = 0;                          // the rate of the run's first write
     std::vector<int> requestBauds;                 // the rate of each request sent
     TimePoint firstRequestAt{};
@@ -70,8 +71,7 @@ class FastPort final : public kestro::testing::ForwardingPort {
             return inner_.output(bytes);
         if (++requests == 1)
             firstRequestAt = clock_.now();
-        lastRequestBaud = inner_.settings().baud;
-        requestBauds.push_back(lastRequestBaud);
+        requestBauds.push_back(inner_.settings().baud);
         Bytes b(bytes.begin(), bytes.end());
         if (rates && damaged.contains(claimed_))
             b[0] ^= 0x04;
@@ -158,6 +158,12 @@ struct FastStation {
     Target target{link, ui, KESTRO_TALKER_DIR};
     kestro::testing::ScratchDir dir;
 };
+
+inline std::string hex4(unsigned v) {
+    char at[8];
+    std::snprintf(at, sizeof at, "%04X", v & 0xFFFF);
+    return at;
+}
 
 inline Bytes pattern(std::size_t n, unsigned seed) {
     Bytes b(n);
