@@ -18,7 +18,8 @@ constexpr Byte kRun = 'G';
 
 // One EEPROM cycle as the talkers time it (10.85 ms), with room for the talker's own reading.
 constexpr Duration kCycle = 11ms;
-constexpr std::size_t kRamBlock = 8;
+// fastram's X: as many data bytes as its 256 bytes of RAM leave room for.
+constexpr std::size_t kRamBlock = 24;
 constexpr std::uint16_t kConfigAddress = 0x103F;
 
 // The value of a character as the talkers' hexval reads it: 16 or more for no digit.
@@ -171,7 +172,9 @@ void fastRam(Target& target, const Inputs& in) {
         fast::FastLink link(f);
         if (!startFastTalker(f, link, "fastram.S19"))
             fastTalkerNeverAnswered();
-        const auto records = s1Records(*file);
+        // Records that follow on from each other go in the same blocks: bytes are refused one
+        // by one, so that the same bytes are stored before a refusal as record by record.
+        const auto records = s1Runs(*file);
         std::size_t total = 0, done = 0;
         for (const auto& r : records)
             total += r.bytes.size();

@@ -1,7 +1,7 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
 ; The fast protocol's RAM talker (docs/fast-protocol.md): loads a program into RAM on the
 ; expanded bus and runs it, deciding as ram does. On the block layer of fastcore.inc:
-;   X   address, count (1 to 8), 8 data bytes: the first count stored from the address on;
+;   X   address, count (1 to 24), 24 data bytes: the first count stored from the address on;
 ;       K. The PC refuses, as ram does, the internal RAM below $0200 (where the talker runs)
 ;       and the register block before it sends them.
 ;   G   answers K, waits until the answer has left the wire (TC), sets the SCI to 9600 baud
@@ -9,7 +9,8 @@
         .include "hc11.inc"
 
         .equ LONG, 'X'
-        .equ LONG_REQ, 14
+        .equ LONG_REQ, 30       ; 24 data bytes, all that the image leaves room for: at 9600
+                                ; baud the line is the whole cost of a RAM download
         .include "fastcore.inc"
 
         fast_talker expanded_bus

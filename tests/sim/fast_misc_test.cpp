@@ -116,7 +116,7 @@ TEST(FastMisc, RunsTheUsersProgramAtTheStartAddress) {
 // too; one damaged every time ends it after a bounded number of tries.
 TEST(FastMisc, DamagedBlocksAreSentAgainABoundedNumberOfTimes) {
     Bytes code = kMarker;
-    code.resize(32, 0x01);
+    code.resize(96, 0x01);  // three records that follow on: four X blocks of 24
     const std::string fourBlocks = srecords(0x2000, code, 32);
     struct Case {
         const char* button;
