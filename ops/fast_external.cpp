@@ -23,7 +23,8 @@ std::string hex4(unsigned v) {
 
 // ---- Programming: the data of W requests, the answers that end a run
 
-constexpr std::size_t kWriteData = 8;
+// fastxe's W: as many data bytes as its 256 bytes of RAM leave room for.
+constexpr std::size_t kWriteData = 24;
 // exteeprg refuses every address below this one: the HC11's own RAM and registers.
 constexpr unsigned kLowestExternal = 0x2000;
 // What fastxe spends on a byte at most: its data polling gives up after 17.08 ms.
@@ -111,7 +112,8 @@ constexpr unsigned kEem = 5, kSfr = 6, kStatus = 7;
 constexpr Byte kBusy = 0x80, kProtected = 0x01;
 // How long the chip's write cycle may run (10 ms at most) before the job gives up on it.
 constexpr Duration kWriteCycleAtMost = 20ms;
-// The bytes an S request reads back.
+// The data bytes of fastxi's S request, and the bytes it reads back.
+constexpr std::size_t kStoreData = 8;
 constexpr std::size_t kStoreRead = 8;
 
 LinkError chipError(const std::string& text, const std::string& detail) {
@@ -124,7 +126,7 @@ Bytes store(FastLink& link, unsigned at, unsigned second, std::initializer_list<
             unsigned where) {
     Bytes data = {static_cast<Byte>(second >> 8), static_cast<Byte>(second)};
     data.insert(data.end(), values.begin(), values.end());
-    data.resize(kWriteData, 0);
+    data.resize(kStoreData, 0);
     // The count: one bit for each value, least significant first, and a 1 above the last.
     const auto count = static_cast<Byte>(where | 1u << values.size());
     const auto address = static_cast<std::uint16_t>(at);
