@@ -145,6 +145,7 @@ int Frame::downloadTalker(const std::string& talkerFile, DownloadRate rate) {
             portFailed(e);
     }
     expectedEcho_.assign(wire.begin() + 1, wire.begin() + 1 + kEchoChecked);
+    received_.clear();
     echoChecked_ = false;
     return port().settings().baud;
 }
