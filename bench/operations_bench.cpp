@@ -10,8 +10,9 @@
 // loader's 7812 baud where the port sets it) and the settling wait that rate needs, the line
 // time of every byte that follows at the rate in force as it passed (the requests, the
 // answers, their CRCs), the quiet line the rate agreement prescribes before each change of
-// rate, and the chip's own programming time (10 ms an EEPROM cycle, 2 ms an EPROM byte). It
-// must stay within 1.10 of it. The rate is what the run chose, read from the port as each byte
+// rate, and the chip's own programming time (10 ms an EEPROM cycle, 2 ms an EPROM byte, 5.15 ms
+// a write cycle of an EEPROM on the expanded bus with its load window). It must stay within
+// 1.10 of it. The rate is what the run chose, read from the port as each byte
 // went.
 //
 // Then transfers of the size users make (the whole EEPROM, a few KB of EPROM, external EEPROM
@@ -220,11 +221,12 @@ struct Wire : PortTrace {
 struct Run {
     Duration took{};
     std::string verdict;
-    bool fast = false;  // the fast protocol's ping went
-    int rate = 0;       // the highest rate the program sent at after the download
-    Duration floor{};   // download, settling, line time after it, rate waits, programming
-                        // (of a fast run: its settling is the fast path's)
-    Duration data{};    // from the end of the download to the end of the run
+    bool fast = false;       // the fast protocol's ping went
+    int rate = 0;            // the highest rate the program sent at after the download
+    Duration floor{};        // download, settling, line time after it, rate waits, programming
+                             // (of a fast run: its settling is the fast path's)
+    Duration data{};         // from the end of the download to the end of the run
+    Duration programming{};  // the chip's own time in it
 };
 
 struct How {
@@ -275,7 +277,8 @@ Run runOnce(TheClock& clock, const Operation& op, const fs::path& folder, const 
     Target target{link, ui, KESTRO_ASM_DIR};
     const int eepromCycles = board.eeprom().cyclesCompleted();
     const std::vector<std::uint8_t> eprom(board.eprom().begin(), board.eprom().end());
-    const std::vector<std::uint8_t> external = board.devices().parallelEeprom().cells();
+    const std::uint64_t externalCycles = board.devices().parallelEeprom().writeCycles() +
+                                         board.devices().companion().eeprom().writeCycles();
     port.setTrace(&wire);
     const TimePoint start = clock.now();
     ops::operationFor(op.button)(target, inputs);
@@ -285,19 +288,21 @@ Run runOnce(TheClock& clock, const Operation& op, const fs::path& folder, const 
     std::size_t epromBytes = 0;
     for (std::size_t i = 0; i < eprom.size(); ++i)
         epromBytes += eprom[i] != board.eprom()[i];
-    // The external EEPROM takes each changed byte in a write cycle of its own (5 ms here).
-    std::size_t externalBytes = 0;
-    for (std::size_t i = 0; i < external.size(); ++i)
-        externalBytes += external[i] != board.devices().parallelEeprom().cells()[i];
-    const Duration programming = (board.eeprom().cyclesCompleted() - eepromCycles) * 10ms +
-                                 static_cast<std::int64_t>(epromBytes) * 2ms +
-                                 static_cast<std::int64_t>(externalBytes) * 5ms;
+    // An EEPROM on the expanded bus waits out its load window, then runs its write cycle.
+    const std::uint64_t cycles = board.devices().parallelEeprom().writeCycles() +
+                                 board.devices().companion().eeprom().writeCycles() -
+                                 externalCycles;
+    const Duration programming =
+        (board.eeprom().cyclesCompleted() - eepromCycles) * 10ms +
+        static_cast<std::int64_t>(epromBytes) * 2ms +
+        static_cast<std::int64_t>(cycles) * std::chrono::microseconds(5150);
     Run r{end - start, ui.messages.empty() ? "(no box)" : ui.messages.back().text};
     r.fast = wire.ping;
     r.rate = wire.fastest;
     r.floor = wire.download + fast::FastLink::settleAfterDownload(wire.downloadBaud) + wire.line +
               wire.waits + programming;
     r.data = end - std::max(start, wire.downloadEnd);
+    r.programming = programming;
     for (char& c : r.verdict)
         if (c == '\r' || c == '\n')
             c = ' ';
@@ -385,10 +390,16 @@ int main(int argc, char** argv) {
     std::printf(
         "\n## Transfers of real size: the data phase (after the talker download) at 9600 baud "
         "against the default path's, in virtual time\n");
-    std::printf("%-14s %6s %9s %7s %9s %7s  %7s %9s %7s  %s\n", "operation", "bytes", "default s",
-                "baud", "fast s", "faster", "baud", "fast s", "x floor", "verdict");
+    std::printf("%-14s %6s %9s %7s %9s %7s %7s %7s  %7s %9s %7s  %s\n", "operation", "bytes",
+                "default s", "baud", "fast s", "faster", "x floor", "at most", "baud", "fast s",
+                "x floor", "verdict");
     double slowest = 1e9, worstLarge = 0;
     std::string slowestOp, worstLargeOp;
+    // Where 6 x cannot be had: the transfer's own bytes alone at 9600 baud and the chip's own
+    // time leave less to gain than that, whatever a protocol does. There the run must come
+    // within 1.10 x of its floor at 9600 instead.
+    std::string bounded;
+    bool boundedHold = true;
     for (const Operation& op : kTransfers) {
         if (!wanted(op))
             continue;
@@ -408,9 +419,19 @@ int main(int argc, char** argv) {
         }
         const std::size_t bytes =
             op.file.empty() ? 4096 : std::count(op.file.begin(), op.file.end(), '\n') * 16 - 16;
-        std::printf("%-14s %6zu %9.3f %7d %9.3f %7.2f  %7d %9.3f %7.3f  %s%s\n", op.button, bytes,
-                    seconds(byDefault.data), at9600.rate, seconds(at9600.data), faster, full.rate,
-                    seconds(full.took), overFloor, at9600.verdict.c_str(),
+        const double atMost =
+            seconds(byDefault.data) / seconds(lineTime(9600, bytes) + at9600.programming);
+        const double overFloor9600 = seconds(at9600.took) / seconds(at9600.floor);
+        if (faster < 6) {
+            bounded += (bounded.empty() ? "" : ", ") + std::string(op.button) +
+                       format(" %.2f x of %.1f x at most, %.3f x its floor", faster, atMost,
+                              overFloor9600);
+            boundedHold = boundedHold && atMost < 6 && overFloor9600 <= 1.10;
+        }
+        std::printf("%-14s %6zu %9.3f %7d %9.3f %7.2f %7.3f %7.1f  %7d %9.3f %7.3f  %s%s\n",
+                    op.button, bytes, seconds(byDefault.data), at9600.rate, seconds(at9600.data),
+                    faster, overFloor9600, atMost, full.rate, seconds(full.took), overFloor,
+                    at9600.verdict.c_str(),
                     at9600.verdict == byDefault.verdict && full.verdict == byDefault.verdict
                         ? ""
                         : "  (not the default path's!)");
@@ -426,6 +447,11 @@ int main(int argc, char** argv) {
             {"at 9,600 baud every transfer's data phase at least 6 x faster than the default "
              "path's",
              format("slowest %.2f x", slowest) + " (" + slowestOp + ")", slowest >= 6});
+    if (slowest < 1e9)
+        targets.push_back(
+            {"where 6 x lies beyond what the bytes alone at 9,600 baud and the chip's own time "
+             "allow: within 1.10 x of the floor at 9,600",
+             bounded.empty() ? "none such" : bounded, boundedHold});
 
     // The issue's own cases, at the rate each run agrees on.
     if (wanted({"EepromProgram", sim::Chip::E9, ""})) {

@@ -23,8 +23,10 @@ std::string hex4(unsigned v) {
 
 // ---- Programming: the data of W requests, the answers that end a run
 
-// fastxe's W: as many data bytes as its 256 bytes of RAM leave room for.
-constexpr std::size_t kWriteData = 24;
+// fastxe's W: the bytes it loads in one write cycle. A block never crosses a multiple of 16, so
+// that a part whose pages are 16 bytes or more takes it as one page; a part's page boundary may
+// send the bytes of a load that crosses it elsewhere.
+constexpr std::size_t kWriteData = 16;
 // exteeprg refuses every address below this one: the HC11's own RAM and registers.
 constexpr unsigned kLowestExternal = 0x2000;
 // What fastxe spends on a byte at most: its data polling gives up after 17.08 ms.
@@ -56,7 +58,7 @@ void fastProgram(const Member& m, Target& target) {
         const auto file = chooseSRecordFile(f);
         if (!file)
             return;
-        FastLink link(f);
+        FastLink link(f, fast::Check::Crc8);
         if (!startFastTalker(f, link, "fastxe.S19"))
             fastTalkerNeverAnswered();
         const auto runs = s1Runs(*file);
@@ -72,8 +74,8 @@ void fastProgram(const Member& m, Target& target) {
         };
         f.ui().setProgress(1);
         for (const auto& [address, bytes] : runs) {
-            for (std::size_t at = 0; at < bytes.size(); at += kWriteData) {
-                const std::size_t n = std::min(kWriteData, bytes.size() - at);
+            for (std::size_t at = 0, n = 0; at < bytes.size(); at += n) {
+                n = std::min(kWriteData - (address + at) % kWriteData, bytes.size() - at);
                 // As exteeprg: the bytes before the first one it refuses are written.
                 std::size_t take = 0;
                 while (take < n && ((address + at + take) & 0xFFFF) >= kLowestExternal)

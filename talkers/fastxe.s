@@ -2,14 +2,16 @@
 ; The fast protocol's talker for an EEPROM on the expanded bus (docs/fast-protocol.md): the
 ; parallel EEPROM at $8000 or the companion chip's EEPROM, programmed as exteeprg programs them,
 ; on the block layer of fastcore.inc: P, B, and
-;   W   address, count (1 to 24), 24 data bytes: the first count written from the address on.
+;   W   address, count (1 to 16), 16 data bytes: the first count written from the address on.
 ;       K with the address past the last; V with a byte that did not read back within the write
 ;       cycle. The PC refuses addresses below $2000 itself, as exteeprg does.
         .include "hc11.inc"
 
+        .equ CRC8, 1            ; the CRC-16's room is what loading a page at once takes
         .equ LONG, 'W'
-        .equ LONG_REQ, 30       ; 24 data bytes: at 9600 baud a block's line time is then a
-                                ; smaller share of its write cycles
+        .equ LONG_REQ, 21       ; 16 data bytes: one write cycle's worth on a part whose pages
+                                ; are 16 bytes or more (the PC keeps a block within 16 aligned
+                                ; bytes, so no page boundary cuts it)
         ; Data polling: 2440 rounds of 14 E cycles, 17.08 ms, where a write cycle takes 10 ms
         ; at most (5 ms on the board).
         .equ POLL_ROUNDS, 2440
@@ -18,14 +20,28 @@
 
         fast_talker expanded_bus
 
-; Each byte: left alone when it holds its value already; otherwise written on its own and
-; read back by data polling (bit 7 reads inverted while the write cycle runs), V when it does
-; not hold the value within 17 ms. The data bytes are pulled from the request (the stack
-; pointer over them; nothing is called meanwhile, interrupts are masked).
+; First every byte that differs is loaded, 23 E cycles apart (the load window is 150 us), so
+; that a part that writes a page at a time writes them all in one cycle. A part that writes a
+; byte at a time writes the first and ignores the rest while its cycle runs; a byte of another
+; page is dropped. The second pass settles it: at the first byte loaded it waits until that
+; byte reads back (data polling, which only the cycle's end ends), so it reads cells, not
+; polling, from then on; each byte that still differs is written on its own and read back. V
+; when one does not hold its value within 17 ms. The data bytes are pulled from the request
+; (the stack pointer over them; nothing is called meanwhile, interrupts are masked).
 dispatch:
         cmpa    #'W'
         bne     unknown
-        ldab    *blk+3          ; 1 to 24
+        ldab    *blk+3          ; 1 to 16
+        lds     #blk+3
+1:      pula
+        cmpa    0,x
+        beq     2f
+        staa    0,x
+2:      inx
+        decb
+        bne     1b
+        ldx     *blk+1
+        ldab    *blk+3
         lds     #blk+3
 1:      pula
         cmpa    0,x

@@ -13,7 +13,9 @@ struct Station : FastStation {
     explicit Station(Chip chip) : FastStation(chip) {
         // The rate agreement's requests are not counted: they come and go with the port's rates.
         port.isRequest = [](ByteView b) {
-            return (b.size() == 6 || b.size() == 14) && b[0] != fast::kRate;
+            // fastxe's (the CRC-8: 5, W 21) and fastxi's (6, 14).
+            return (b.size() == 5 || b.size() == 6 || b.size() == 14 || b.size() == 21) &&
+                   b[0] != fast::kRate;
         };
     }
 
@@ -71,12 +73,18 @@ TEST(FastExternalProgram, GivesTheDefaultPathsVerdictsAndCells) {
         const Bytes programmed = cells;
         std::copy(old.begin(), old.end(), cells.begin());
         c.before(s.board);
+        PageEeprom& rom = c.companion ? s.board.devices().companion().eeprom()
+                                      : s.board.devices().parallelEeprom();
+        const std::uint64_t cycles = rom.writeCycles();
         EXPECT_EQ(s.run(c.button, true, {}, file), byDefault);
         EXPECT_GE(s.port.requests, 1);  // the fast talker's ping at least
         EXPECT_EQ(cells, programmed);
         EXPECT_TRUE(s.ui.windowEnabled());
         if (byDefault.at(0).text.find("Error") != std::string::npos)
             continue;
+        // One write cycle for each 16 aligned bytes of the file, where the default path takes
+        // one a byte.
+        EXPECT_EQ(rom.writeCycles() - cycles, (c.address + c.length - 1) / 16 - c.address / 16 + 1);
         // Again over what it wrote: equal, so nothing is written.
         const auto revision = s.board.devices().revision();
         EXPECT_EQ(s.run(c.button, true, {}, file), byDefault);
@@ -143,7 +151,7 @@ TEST(FastExternalLine, DamagedBlocksAreSentAgain) {
         const char* says;
     };
     const Case cases[] = {
-        {"ExtEEprog", 6, 0, "Eprom is program"},  // the last W
+        {"ExtEEprog", 5, 0, "Eprom is program"},  // the last W (P, P, then three)
         {"ExtEEprog", 0, 4, "Eprom is program"},
         {"XIBPR", 2, 3, nullptr},
     };

@@ -44,6 +44,7 @@ void PageEeprom::settle(std::uint64_t cycle) {
     // The load window has closed: the write cycle starts and the page is committed. Reads
     // cannot see the cells until the cycle ends, so committing now is not visible early.
     busyUntil_ = lastWrite_ + kByteLoadWindow + kWriteCycle;
+    ++writeCycles_;
     if (loading_ && !loadIsDummy_) {
         for (std::uint16_t i = 0; i < kPageSize; ++i)
             if (pageBuf_[i])
@@ -85,7 +86,7 @@ std::uint8_t PageEeprom::read(std::uint16_t offset, std::uint64_t cycle) {
 }
 
 void PageEeprom::loadData(std::uint16_t offset, std::uint8_t value, std::uint64_t cycle) {
-    const std::uint16_t page = static_cast<std::uint16_t>(offset & ~(kPageSize - 1));
+    const std::uint16_t page = static_cast<std::uint16_t>(offset & ~(pageSize - 1));
     if (loading_ && page != loadPage_)
         return;  // one page per load: a byte for another page is dropped
     const bool blocked = (sdp_ && !unlocked_) || (isProtected && isProtected(offset));

@@ -66,6 +66,11 @@ class PageEeprom {
     std::function<void()> onExtraCommand;
     // Bumped whenever the cells or the protection change.
     std::uint64_t revision() const { return revision_; }
+    // The write cycles run so far, each after its load window.
+    std::uint64_t writeCycles() const { return writeCycles_; }
+    // The bytes one load may hold, a power of two up to kPageSize: 1 makes a part that writes
+    // a byte at a time, which drops every byte but the first of a load.
+    std::uint16_t pageSize = kPageSize;
 
   private:
     struct Pending {
@@ -77,6 +82,7 @@ class PageEeprom {
     void loadData(std::uint16_t offset, std::uint8_t value, std::uint64_t cycle);
 
     std::vector<std::uint8_t> cells_;
+    std::uint64_t writeCycles_ = 0;
     bool sdp_ = false;
 
     // Page load in progress.
