@@ -22,10 +22,11 @@
 
 ; First every byte that differs is loaded, 23 E cycles apart (the load window is 150 us), so
 ; that a part that writes a page at a time writes them all in one cycle. A part that writes a
-; byte at a time writes the first and ignores the rest while its cycle runs; a byte of another
-; page is dropped. The second pass settles it: at the first byte loaded it waits until that
-; byte reads back (data polling, which only the cycle's end ends), so it reads cells, not
-; polling, from then on; each byte that still differs is written on its own and read back. V
+; byte at a time writes the first and ignores the rest while its cycle runs. (A byte of another
+; page would land in the load's own page: the PC keeps a block within 16 aligned bytes.) The
+; second pass settles it: at the first byte loaded it waits until that byte reads back (data
+; polling, which only the cycle's end ends), so it reads cells, not polling, from then on; each
+; byte that still differs is written on its own and read back. V
 ; when one does not hold its value within 17 ms. The data bytes are pulled from the request
 ; (the stack pointer over them; nothing is called meanwhile, interrupts are masked).
 dispatch:

@@ -6,6 +6,7 @@
 namespace kestro::sim {
 namespace {
 
+using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint64_t kWindow = PageEeprom::kByteLoadWindow;
 constexpr std::uint64_t kCycle = PageEeprom::kWriteCycle;
 
@@ -15,20 +16,29 @@ std::uint64_t cycleEnd(std::uint64_t last) {
 }
 
 // A load of one page is written in one cycle once the line has been quiet for the load window;
-// writes to another page or during the cycle are lost.
+// a write to another page lands in the load's own page, and writes during the cycle are lost.
 TEST(PageEeprom, OnePageLoadOneCycle) {
     PageEeprom e;
     e.write(0x0000, 0x11, 0);
-    e.write(0x0040, 0x22, 10);                // another page, same load
-    e.write(0x0001, 0x33, 20);                // back on the page: still loading
-    e.write(0x0002, 0x44, 20 + kWindow + 5);  // the cycle has started
+    e.write(0x0041, 0x22, 10);                // another page, same load: over $0001
+    e.write(0x0002, 0x33, 20);                // back on the page: still loading
+    e.write(0x0003, 0x44, 20 + kWindow + 5);  // the cycle has started
     const std::uint64_t end = cycleEnd(20);
     EXPECT_TRUE(e.busy(end - 1));
     EXPECT_FALSE(e.busy(end));
-    EXPECT_EQ(e.read(0x0000, end), 0x11);
-    EXPECT_EQ(e.read(0x0001, end), 0x33);
-    EXPECT_EQ(e.read(0x0040, end), 0xFF);
-    EXPECT_EQ(e.read(0x0002, end), 0xFF);
+    EXPECT_EQ(Bytes(e.cells().begin(), e.cells().begin() + 4), (Bytes{0x11, 0x22, 0x33, 0xFF}));
+    EXPECT_EQ(e.read(0x0041, end), 0xFF);
+    EXPECT_EQ(e.writeCycles(), 1u);
+
+    // A part that writes a byte at a time starts its cycle with the write.
+    PageEeprom b;
+    b.pageSize = 1;
+    b.write(0x0000, 0x11, 0);
+    b.write(0x0001, 0x22, 10);  // during the cycle: lost
+    EXPECT_TRUE(b.busy(kCycle - 1));
+    EXPECT_EQ(b.read(0x0001, 20) & 0x80, 0x80) << "polling from the write on";
+    EXPECT_FALSE(b.busy(kCycle));
+    EXPECT_EQ(Bytes(b.cells().begin(), b.cells().begin() + 2), (Bytes{0x11, 0xFF}));
 }
 
 TEST(Companion, RegistersMoveTheBlocksAtTheNextReset) {

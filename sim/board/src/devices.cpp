@@ -39,11 +39,11 @@ void PageEeprom::reset() {
 }
 
 void PageEeprom::settle(std::uint64_t cycle) {
-    if (!(loading_ || enableAfterCycle_) || cycle < lastWrite_ + kByteLoadWindow)
+    if (!(loading_ || enableAfterCycle_) || cycle < lastWrite_ + loadWindow())
         return;
     // The load window has closed: the write cycle starts and the page is committed. Reads
     // cannot see the cells until the cycle ends, so committing now is not visible early.
-    busyUntil_ = lastWrite_ + kByteLoadWindow + kWriteCycle;
+    busyUntil_ = lastWrite_ + loadWindow() + kWriteCycle;
     ++writeCycles_;
     if (loading_ && !loadIsDummy_) {
         for (std::uint16_t i = 0; i < kPageSize; ++i)
@@ -86,9 +86,11 @@ std::uint8_t PageEeprom::read(std::uint16_t offset, std::uint64_t cycle) {
 }
 
 void PageEeprom::loadData(std::uint16_t offset, std::uint8_t value, std::uint64_t cycle) {
+    // The load's first write latches the page (A6-A12 on a 64-byte part) until its cycle
+    // ends: a byte for another page lands in the latched one, at its place within a page.
+    if (loading_)
+        offset = static_cast<std::uint16_t>(loadPage_ + (offset & (pageSize - 1)));
     const std::uint16_t page = static_cast<std::uint16_t>(offset & ~(pageSize - 1));
-    if (loading_ && page != loadPage_)
-        return;  // one page per load: a byte for another page is dropped
     const bool blocked = (sdp_ && !unlocked_) || (isProtected && isProtected(offset));
     if (!loading_) {
         loading_ = true;

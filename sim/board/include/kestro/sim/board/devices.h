@@ -69,7 +69,8 @@ class PageEeprom {
     // The write cycles run so far, each after its load window.
     std::uint64_t writeCycles() const { return writeCycles_; }
     // The bytes one load may hold, a power of two up to kPageSize: 1 makes a part that writes
-    // a byte at a time, which drops every byte but the first of a load.
+    // a byte at a time, whose cycle starts with the write, so that it ignores the rest of a
+    // load.
     std::uint16_t pageSize = kPageSize;
 
   private:
@@ -78,6 +79,7 @@ class PageEeprom {
         std::uint8_t value;
     };
     void settle(std::uint64_t cycle);
+    std::uint64_t loadWindow() const { return pageSize == 1 ? 0 : kByteLoadWindow; }
     void flushSequenceAsData(std::uint64_t cycle);
     void loadData(std::uint16_t offset, std::uint8_t value, std::uint64_t cycle);
 
