@@ -9,10 +9,6 @@
 namespace kestro::sim {
 namespace {
 
-std::vector<Message> says(const char* text, const char* title) {
-    return {Message{text, title, Icon::Information}};
-}
-
 // The cells behind an address: the EEPROM's (wherever CONFIG puts it) or the EPROM's.
 std::uint8_t* cells(Board& b, std::uint16_t address) {
     if (address >= 0xD000 && b.epromDevice() != nullptr && (address & 0xF800) != b.eepromBase())
@@ -75,7 +71,9 @@ TEST(FastProgram, ProgramsOverOldContentsAndErasesOnlyWhereNeeded) {
 }
 
 // Where the default path refuses a byte or finds no memory of the kind, the fast path gives
-// the same boxes and the same letters with the same addresses, and sets no latch there.
+// the same boxes and the same letters with the same addresses, and sets no latch there. Where
+// no memory of the kind is at the file's first byte, no programming voltage is switched on
+// either: PPROG stays clear while the file comes, and the EEPROM stays as it was.
 TEST(FastProgram, GivesTheDefaultPathsVerdicts) {
     struct Case {
         const char* what;
@@ -84,20 +82,30 @@ TEST(FastProgram, GivesTheDefaultPathsVerdicts) {
         std::uint16_t address;
         int config;
         bool voltage;
-        const char* reason;  // the start of the reason, with the address
+        const char* reason;    // the start of the reason, with the address
+        bool latches = false;  // a memory of the kind takes the file's first bytes
     };
     const Case cases[] = {
         {"the talker's RAM", Chip::A8, "EepromProgram", 0x01F8, -1, true, "$01F8 is the"},
-        {"into the registers", Chip::E2_811, "EepromProgram", 0x0FFC, 0x0F, true, "$1000 is the"},
+        {"into the registers", Chip::E2_811, "EepromProgram", 0x0FFC, 0x0F, true, "$1000 is the",
+         true},
         {"no EEPROM there", Chip::E9, "EepromProgram", 0xC000, -1, true, "$C000 did not"},
-        {"past the EEPROM's end", Chip::A8, "EepromProgram", 0xB7FC, -1, true, "$B800 did not"},
+        {"the A8's ROM", Chip::A8, "EepromProgram", 0xE000, -1, true, "$E000 did not"},
+        {"an 811E2's placement on the A8", Chip::A8, "EepromProgram", 0xF800, -1, true,
+         "$F800 did not"},
+        {"past the EEPROM's end", Chip::A8, "EepromProgram", 0xB7FC, -1, true, "$B800 did not",
+         true},
         {"EEON clear", Chip::A8, "EepromProgram", 0xB600, 0x0C, true, "$B600 did not"},
         {"811E2 EEPROM elsewhere", Chip::E2_811, "EepromProgram", 0xB600, -1, true,
          "$B600 did not"},
-        {"EPROM without voltage", Chip::E9_711, "EpromProgram", 0xD000, -1, false, "$D000 did not"},
+        {"EPROM without voltage", Chip::E9_711, "EpromProgram", 0xD000, -1, false, "$D000 did not",
+         true},
         {"no EPROM on the E9", Chip::E9, "EpromProgram", 0xE000, -1, true, "$E000 did not"},
+        {"no EPROM on the A8", Chip::A8, "EpromProgram", 0xE000, -1, true, "$E000 did not"},
+        {"no EPROM on the 811E2", Chip::E2_811, "EpromProgram", 0xE000, -1, true, "$E000 did not"},
         {"EPROM below $D000", Chip::E9_711, "EpromProgram", 0xCFFC, -1, true, "$CFFC did not"},
-        {"EPROM bit back to 1", Chip::E9_711, "EpromProgram", 0xD100, -1, true, "$D100 did not"},
+        {"EPROM bit back to 1", Chip::E9_711, "EpromProgram", 0xD100, -1, true, "$D100 did not",
+         true},
         {"ROMON clear", Chip::E9_711, "EpromProgram", 0xD000, 0x0D, true, "$D000 did not"},
     };
     for (const Case& c : cases) {
@@ -110,8 +118,14 @@ TEST(FastProgram, GivesTheDefaultPathsVerdicts) {
                 s.board.eeprom().setConfigCell(static_cast<Byte>(c.config));
             if (s.board.epromDevice() != nullptr)
                 s.board.epromDevice()->array()[0x100] = 0x00;
+            int latched = 0;  // bytes that came while PPROG was set
+            s.board.onReceived = [&](Byte, bool) { latched += s.board.peek(0x103B) != 0; };
             shown[isFast] = s.run(c.button, isFast, {}, s.file(srecords(c.address, pattern(8, 5))));
             EXPECT_EQ(s.board.eeprom().strayPulses(), 0);
+            if (!c.latches) {
+                EXPECT_EQ(latched, 0) << "PPROG was set while the file came";
+                EXPECT_EQ(s.board.eeprom().array(), Bytes(s.board.eeprom().array().size(), 0xFF));
+            }
         }
         ASSERT_EQ(shown[true].size(), 1u);
         EXPECT_EQ(shown[true], shown[false]);

@@ -165,11 +165,17 @@ inline std::string hex4(unsigned v) {
     return at;
 }
 
-inline Bytes pattern(std::size_t n, unsigned seed) {
+inline Bytes pattern(std::size_t n, unsigned seed = 7) {
     Bytes b(n);
     for (std::size_t i = 0; i < n; ++i)
         b[i] = static_cast<Byte>((i * 37 + seed * 11) ^ (i >> 3));
     return b;
+}
+
+// What a run shows: one box.
+inline std::vector<Message> says(std::string text, std::string title,
+                                 Icon icon = Icon::Information) {
+    return {{std::move(text), std::move(title), icon}};
 }
 
 }  // namespace kestro::sim

@@ -19,24 +19,6 @@ using kestro::testing::srecords;
 using station::Station;
 namespace fs = std::filesystem;
 
-std::string hex(unsigned v, int digits = 4) {
-    char s[8];
-    std::snprintf(s, sizeof s, "%0*X", digits, v & 0xFFFF);
-    return s;
-}
-
-Bytes pattern(std::size_t n, unsigned seed = 7) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = static_cast<Byte>((i * 37 + seed * 11) ^ (i >> 3));
-    return b;
-}
-
-// What a run shows: one box.
-std::vector<Message> says(std::string text, std::string title, Icon icon = Icon::Information) {
-    return {{std::move(text), std::move(title), icon}};
-}
-
 const std::vector<Message> kNoBox;
 
 // A programming talker's failure: the window's box, and what the command line adds to it.
@@ -93,7 +75,7 @@ TEST_P(EveryPart, CommTestEepromAndConfig) {
     const unsigned base = s.board.eepromBase();
     const Bytes data = pattern(300, 3);
     const fs::path file = s.file(srecords(base + 5, data, p.recordLength, p.eol));
-    const ops::Inputs in = eepromRange(hex(base), hex(base + s.board.chip().eepromSize - 1));
+    const ops::Inputs in = eepromRange(hex4(base), hex4(base + s.board.chip().eepromSize - 1));
     EXPECT_EQ(s.run("EepromCheck", in), says("No Data", "Eeprom"));
     EXPECT_EQ(s.run("EepromProgram", in, file), says("Eeprom is program", "Eeprom"));
     Bytes expected(s.board.eeprom().array().size(), 0xFF);
@@ -105,12 +87,12 @@ TEST_P(EveryPart, CommTestEepromAndConfig) {
               failed("Error in Eeprom", "Eeprom", "$E000" + kReadBack));
     s.board.eeprom().array()[5 + 13] ^= 0x40;
     EXPECT_EQ(s.run("EepromCompare", in, file),
-              says("Error found at\r\n" + hex(base + 5 + 13), "Eeprom", Icon::Critical));
+              says("Error found at\r\n" + hex4(base + 5 + 13), "Eeprom", Icon::Critical));
     EXPECT_EQ(s.run("EepromErase", in), says("Eeprom Erase", "Eeprom"));
     EXPECT_EQ(s.board.eeprom().array(), Bytes(expected.size(), 0xFF));
     EXPECT_EQ(s.run("EepromCheck", in), says("No Data", "Eeprom"));
 
-    ops::Inputs moved = eepromRange(hex(p.eeprom), hex(p.eeprom + 0x1FF));
+    ops::Inputs moved = eepromRange(hex4(p.eeprom), hex4(p.eeprom + 0x1FF));
     moved.config = p.boxes;
     moved.config5Text = p.map;
     const Byte before = s.board.config();
@@ -450,46 +432,6 @@ TEST(TalkerReplies, TheStatusTalkersNameTheFirstByteWithData) {
                 s.board.eeprom().array()[at - 0xB600] = 0x00;
         }
         EXPECT_EQ(statusReply(s, c.talker, c.begin, c.end), c.reply);
-    }
-}
-
-// Where no memory of the talker's kind is, nothing is latched and no programming voltage is
-// switched on: PPROG stays clear while the file comes, and the talker answers V at once.
-TEST(TalkerReplies, NoLatchWhereNoMemoryOfTheKindIs) {
-    struct Case {
-        const char* what;
-        Chip chip;
-        const char* talker;
-        Byte config;  // the CONFIG cell before the reset
-        unsigned at;
-    };
-    const Case cases[] = {
-        {"EEPROM: the A8's ROM", Chip::A8, "eeprog", 0x0F, 0xE000},
-        {"EEPROM: $B600 on an 811E2 with it at $F800", Chip::E2_811, "eeprog", 0xFF, 0xB600},
-        {"EEPROM: EEON clear", Chip::E9, "eeprog", 0x0E, 0xB600},
-        {"EEPROM: an 811E2's placement on another part", Chip::A8, "eeprog", 0x0F, 0xF800},
-        {"EPROM: the A8 has none", Chip::A8, "eprog", 0x0F, 0xE000},
-        {"EPROM: the 811E2 has none", Chip::E2_811, "eprog", 0xFF, 0xE000},
-        {"EPROM: ROMON clear", Chip::E9_711, "eprog", 0x0D, 0xE000},
-        {"EPROM: below it", Chip::E9_711, "eprog", 0x0F, 0xB000},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Station s(c.chip);
-        s.board.setProgrammingVoltage(true);
-        s.board.eeprom().setConfigCell(c.config);
-        int seen = 0;
-        s.board.onReceived = [&](Byte, bool) {
-            if (s.board.peek(0x103B) != 0)
-                ++seen;
-        };
-        char at[8];
-        std::snprintf(at, sizeof at, "V %04X", c.at);
-        EXPECT_EQ(talkTo(s, std::string(c.talker) + ".S19", s.file(srecords(c.at, pattern(20)))),
-                  at);
-        EXPECT_EQ(seen, 0) << "PPROG was set while the file came";
-        EXPECT_EQ(s.board.eeprom().strayPulses(), 0);
-        EXPECT_EQ(s.board.eeprom().array(), Bytes(s.board.eeprom().array().size(), 0xFF));
     }
 }
 
