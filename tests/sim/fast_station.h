@@ -172,6 +172,9 @@ inline Bytes pattern(std::size_t n, unsigned seed = 7) {
     return b;
 }
 
+// A user's program that shows it ran: ldaa #$5A; staa $3000; bra .
+inline const Bytes kMarker{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};
+
 // What a run shows: one box.
 inline std::vector<Message> says(std::string text, std::string title,
                                  Icon icon = Icon::Information) {
