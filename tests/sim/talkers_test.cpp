@@ -3,7 +3,6 @@
 // the virtual board running the real talkers, in virtual time.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 
 #include "kestro/sim/board/devices.h"
@@ -14,10 +13,7 @@
 namespace kestro::sim {
 namespace {
 
-using kestro::testing::slurp;
-using kestro::testing::srecords;
 using station::Station;
-namespace fs = std::filesystem;
 
 const std::vector<Message> kNoBox;
 
@@ -163,34 +159,6 @@ TEST(EepromOnBoard, The811E2sEepromAt0800) {
     EXPECT_EQ(s.run("EepromCompare", eepromRange("1800", "1FFF"), high),
               says("File equal Eeprom", "Eeprom"));
 }
-
-#ifdef KESTRO_USER_PROGRAMS
-// A user's program as the linker wrote it, as objcopy's Intel HEX of it and as its S-records
-// (a named S0 header, an S9 with the entry address): each programs the EEPROM alike, leaving
-// what lies between its sections erased, and compares equal with the others.
-TEST(EepromOnBoardFiles, ElfIntelHexAndSRecordsOfOneProgramProgramTheEepromAlike) {
-    const fs::path dir = KESTRO_USER_PROGRAMS;
-    const char* names[] = {"user_program.s19", "user_program.elf", "user_program.hex"};
-    std::optional<Bytes> programmed;
-    for (const char* name : names) {
-        SCOPED_TRACE(name);
-        Station s(Chip::E9);
-        EXPECT_EQ(s.run("EepromProgram", {}, dir / name), says("Eeprom is program", "Eeprom"));
-        const Bytes eeprom = slice(s.board.eeprom().array(), 0, 0x200);
-        if (programmed) {
-            EXPECT_EQ(eeprom, *programmed);
-        }
-        programmed = eeprom;
-        for (const char* other : names)
-            EXPECT_EQ(s.run("EepromCompare", {}, dir / other), says("File equal Eeprom", "Eeprom"))
-                << other;
-    }
-    // The code's last byte, the erased room after it, the table, and the data stored after it.
-    EXPECT_EQ(slice(*programmed, 0x16, 2), (Bytes{0xE9, 0xFF}));
-    EXPECT_EQ(slice(*programmed, 0x100, 2), (Bytes{0x00, 0x01}));
-    EXPECT_EQ(slice(*programmed, 0x180, 5), (Bytes{0x12, 0x34, 0x56, 0x78, 0xFF}));
-}
-#endif
 
 // ---- failures the talkers report, leaving the memory as it was
 
@@ -342,10 +310,6 @@ TEST(RamOnBoard, TheStartAddressEndsAfterFiveMillisecondsOfIdleLine) {
 // the memory as they were: also files the program's own check would stop, sent as another
 // sender (or a noisy line) would send them
 
-std::string talkTo(Station& s, const std::string& talker, const fs::path& file) {
-    return replyOf(s, talker, [&](Frame& f) { f.streamFile(slurp(file)); });
-}
-
 TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
     struct Reply {
         const char* what;
@@ -361,13 +325,8 @@ TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
          ""},
         {"compare checksum", Chip::A8, "eecomp", srecords(0xB600, Bytes(40, 0xFF), 16, "\r\n", 2),
          "B620"},
-        {"external below $2000", Chip::E9, "exteeprg", srecords(0x1040, pattern(4)), "A 1040"},
-        {"EPROM checksum", Chip::E9_711, "eprog", srecords(0xE000, Bytes(40, 0xFF), 16, "\r\n", 2),
-         "C E020"},
         // Where nothing answers, a read that happens to match the file is no memory there.
         {"nothing there, though it reads as the file has it", Chip::A8, "eeprog",
-         srecords(0xC000, Bytes{floatingBus(0xC000)}), "V C000"},
-        {"no EPROM there, though it reads as the file has it", Chip::E9_711, "eprog",
          srecords(0xC000, Bytes{floatingBus(0xC000)}), "V C000"},
     };
     for (const Reply& r : replies) {
@@ -382,16 +341,13 @@ TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
             return bytes;
         };
         const Bytes before = registers();
-        EXPECT_EQ(talkTo(s, std::string(r.talker) + ".S19", s.file(r.file)), r.reply);
+        EXPECT_EQ(
+            replyOf(s, std::string(r.talker) + ".S19", [&](Frame& f) { f.streamFile(r.file); }),
+            r.reply);
         EXPECT_EQ(registers(), before);
         const bool refused = r.reply[0] == 'A' || r.reply[0] == 'V';
         EXPECT_TRUE(!refused || s.board.eeprom().array() == Bytes(512, 0xFF));
     }
-}
-
-// What a status talker answers to a range command, as it reaches the PC.
-std::string statusReply(Station& s, const char* talker, const char* begin, const char* end) {
-    return replyOf(s, talker, [&](Frame& f) { ops::sendRangeCommand(f, begin, end); });
 }
 
 // A status talker names the first address in the range that does not read $FF, odd or even,
@@ -425,7 +381,8 @@ TEST(TalkerReplies, TheStatusTalkersNameTheFirstByteWithData) {
             else
                 s.board.eeprom().array()[at - 0xB600] = 0x00;
         }
-        EXPECT_EQ(statusReply(s, c.talker, c.begin, c.end), c.reply);
+        EXPECT_EQ(replyOf(s, c.talker, [&](Frame& f) { ops::sendRangeCommand(f, c.begin, c.end); }),
+                  c.reply);
     }
 }
 
