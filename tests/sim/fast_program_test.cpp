@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Programming the internal EEPROM and the 711E9's EPROM through the fast protocol, against the
 // virtual board in virtual time: the memory ends as the file has it, erased only where a 0 had
-// to become a 1, the default path's verdicts and damaged blocks.
+// to become a 1, and the default path's verdicts. (Damaged blocks go through the link every fast
+// job shares: the other fast jobs' tests and the block layer's own test run them.)
 #include <gtest/gtest.h>
 
 #include "fast_station.h"
@@ -130,50 +131,6 @@ TEST(FastProgram, GivesTheDefaultPathsVerdicts) {
         ASSERT_EQ(shown[true].size(), 1u);
         EXPECT_EQ(shown[true], shown[false]);
         EXPECT_EQ(shown[true][0].reason.rfind(c.reason, 0), 0u) << shown[true][0].reason;
-    }
-}
-
-// A station whose counted requests are the programming requests; a damaged one has a data bit
-// changed.
-struct FaultyStation : FastStation {
-    explicit FaultyStation(Chip chip) : FastStation(chip) {
-        port.isRequest = [](ByteView b) { return b.size() == 13 && b[0] == fast::kWrite; };
-        port.damageByte = 6;
-        port.damageBits = 0x08;
-    }
-    std::vector<Message> run(const std::string& text) {
-        return FastStation::run("EepromProgram", true, {}, file(text));
-    }
-};
-
-// A damaged request or answer is sent again and the memory still ends as the file has it (a
-// request sent again after its bytes were written does no harm); one damaged every time ends
-// the job after a bounded number of tries.
-TEST(FastProgram, DamagedBlocksAreSentAgainABoundedNumberOfTimes) {
-    struct Case {
-        const char* what;
-        std::set<int> damageRequests, damageAnswers;
-        const char* says;
-        int requests;
-    };
-    const Case cases[] = {
-        {"damaged once each way", {2}, {3}, "Eeprom is program", 6},
-        {"damaged every time", {2, 3, 4, 5}, {}, fast::kDamagedTooOften, 5},
-    };
-    const Bytes data = pattern(32, 9);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        FaultyStation s(Chip::A8);
-        s.port.damageRequests = c.damageRequests;
-        s.port.damageAnswers = c.damageAnswers;
-        const auto shown = s.run(srecords(0xB600, data));
-        ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].text, c.says);
-        EXPECT_EQ(s.port.requests, c.requests);
-        EXPECT_TRUE(s.ui.windowEnabled());
-        if (c.damageRequests.size() == 1) {
-            EXPECT_TRUE(std::equal(data.begin(), data.end(), s.board.eeprom().array().begin()));
-        }
     }
 }
 
