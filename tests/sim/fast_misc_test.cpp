@@ -19,9 +19,6 @@ struct Station : FastStation {
     }
 };
 
-// ldaa #$5A; staa $3000; bra .
-const Bytes kMarker{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};
-
 struct Step {
     const char* what;
     const char* button;

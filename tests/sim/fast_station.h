@@ -165,11 +165,20 @@ inline std::string hex4(unsigned v) {
     return at;
 }
 
-inline Bytes pattern(std::size_t n, unsigned seed) {
+inline Bytes pattern(std::size_t n, unsigned seed = 7) {
     Bytes b(n);
     for (std::size_t i = 0; i < n; ++i)
         b[i] = static_cast<Byte>((i * 37 + seed * 11) ^ (i >> 3));
     return b;
+}
+
+// A user's program that shows it ran: ldaa #$5A; staa $3000; bra .
+inline const Bytes kMarker{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};
+
+// What a run shows: one box.
+inline std::vector<Message> says(std::string text, std::string title,
+                                 Icon icon = Icon::Information) {
+    return {{std::move(text), std::move(title), icon}};
 }
 
 }  // namespace kestro::sim

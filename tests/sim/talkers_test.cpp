@@ -3,7 +3,6 @@
 // the virtual board running the real talkers, in virtual time.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 
 #include "kestro/sim/board/devices.h"
@@ -14,28 +13,7 @@
 namespace kestro::sim {
 namespace {
 
-using kestro::testing::slurp;
-using kestro::testing::srecords;
 using station::Station;
-namespace fs = std::filesystem;
-
-std::string hex(unsigned v, int digits = 4) {
-    char s[8];
-    std::snprintf(s, sizeof s, "%0*X", digits, v & 0xFFFF);
-    return s;
-}
-
-Bytes pattern(std::size_t n, unsigned seed = 7) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = static_cast<Byte>((i * 37 + seed * 11) ^ (i >> 3));
-    return b;
-}
-
-// What a run shows: one box.
-std::vector<Message> says(std::string text, std::string title, Icon icon = Icon::Information) {
-    return {{std::move(text), std::move(title), icon}};
-}
 
 const std::vector<Message> kNoBox;
 
@@ -93,8 +71,7 @@ TEST_P(EveryPart, CommTestEepromAndConfig) {
     const unsigned base = s.board.eepromBase();
     const Bytes data = pattern(300, 3);
     const fs::path file = s.file(srecords(base + 5, data, p.recordLength, p.eol));
-    const ops::Inputs in = eepromRange(hex(base), hex(base + s.board.chip().eepromSize - 1));
-    EXPECT_EQ(s.run("EepromCheck", in), says("No Data", "Eeprom"));
+    const ops::Inputs in = eepromRange(hex4(base), hex4(base + s.board.chip().eepromSize - 1));
     EXPECT_EQ(s.run("EepromProgram", in, file), says("Eeprom is program", "Eeprom"));
     Bytes expected(s.board.eeprom().array().size(), 0xFF);
     std::copy(data.begin(), data.end(), expected.begin() + 5);
@@ -105,12 +82,12 @@ TEST_P(EveryPart, CommTestEepromAndConfig) {
               failed("Error in Eeprom", "Eeprom", "$E000" + kReadBack));
     s.board.eeprom().array()[5 + 13] ^= 0x40;
     EXPECT_EQ(s.run("EepromCompare", in, file),
-              says("Error found at\r\n" + hex(base + 5 + 13), "Eeprom", Icon::Critical));
+              says("Error found at\r\n" + hex4(base + 5 + 13), "Eeprom", Icon::Critical));
     EXPECT_EQ(s.run("EepromErase", in), says("Eeprom Erase", "Eeprom"));
     EXPECT_EQ(s.board.eeprom().array(), Bytes(expected.size(), 0xFF));
     EXPECT_EQ(s.run("EepromCheck", in), says("No Data", "Eeprom"));
 
-    ops::Inputs moved = eepromRange(hex(p.eeprom), hex(p.eeprom + 0x1FF));
+    ops::Inputs moved = eepromRange(hex4(p.eeprom), hex4(p.eeprom + 0x1FF));
     moved.config = p.boxes;
     moved.config5Text = p.map;
     const Byte before = s.board.config();
@@ -151,7 +128,6 @@ TEST(EepromOnBoard, The811E2sEepromAt0800) {
     const ops::Inputs whole = eepromRange("0800", "0FFF");
     const Bytes data = pattern(300, 5);
     const fs::path file = s.file(srecords(0x08F0, data, 32));
-    EXPECT_EQ(s.run("EepromCheck", whole), says("No Data", "Eeprom"));
     EXPECT_EQ(s.run("EepromProgram", whole, file), says("Eeprom is program", "Eeprom"));
     EXPECT_EQ(slice(s.board.eeprom().array(), 0xF0, data.size()), data);
     EXPECT_EQ(s.run("EepromCompare", whole, file), says("File equal Eeprom", "Eeprom"));
@@ -181,34 +157,6 @@ TEST(EepromOnBoard, The811E2sEepromAt0800) {
     EXPECT_EQ(s.run("EepromCompare", eepromRange("1800", "1FFF"), high),
               says("File equal Eeprom", "Eeprom"));
 }
-
-#ifdef KESTRO_USER_PROGRAMS
-// A user's program as the linker wrote it, as objcopy's Intel HEX of it and as its S-records
-// (a named S0 header, an S9 with the entry address): each programs the EEPROM alike, leaving
-// what lies between its sections erased, and compares equal with the others.
-TEST(EepromOnBoardFiles, ElfIntelHexAndSRecordsOfOneProgramProgramTheEepromAlike) {
-    const fs::path dir = KESTRO_USER_PROGRAMS;
-    const char* names[] = {"user_program.s19", "user_program.elf", "user_program.hex"};
-    std::optional<Bytes> programmed;
-    for (const char* name : names) {
-        SCOPED_TRACE(name);
-        Station s(Chip::E9);
-        EXPECT_EQ(s.run("EepromProgram", {}, dir / name), says("Eeprom is program", "Eeprom"));
-        const Bytes eeprom = slice(s.board.eeprom().array(), 0, 0x200);
-        if (programmed) {
-            EXPECT_EQ(eeprom, *programmed);
-        }
-        programmed = eeprom;
-        for (const char* other : names)
-            EXPECT_EQ(s.run("EepromCompare", {}, dir / other), says("File equal Eeprom", "Eeprom"))
-                << other;
-    }
-    // The code's last byte, the erased room after it, the table, and the data stored after it.
-    EXPECT_EQ(slice(*programmed, 0x16, 2), (Bytes{0xE9, 0xFF}));
-    EXPECT_EQ(slice(*programmed, 0x100, 2), (Bytes{0x00, 0x01}));
-    EXPECT_EQ(slice(*programmed, 0x180, 5), (Bytes{0x12, 0x34, 0x56, 0x78, 0xFF}));
-}
-#endif
 
 // ---- failures the talkers report, leaving the memory as it was
 
@@ -315,8 +263,7 @@ std::string ramTalk(Station& s, const std::string& file, std::string_view start,
 // talker (and if the talker is sent one all the same, it answers A and runs nothing). The
 // fast path's tests run the other parts and the register block's refusal on the default path.
 TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
-    const Bytes program{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};  // ldaa #$5A; staa $3000; bra .
-    const std::string text = srecords(0x2000, program, 3, "\n");
+    const std::string text = srecords(0x2000, kMarker, 3, "\n");
     const std::string withoutS9 = text.substr(0, text.find("S9"));
     const std::string intoTalker = srecords(0x0100, Bytes(4, 0x01));
     for (const bool refused : {false, true}) {
@@ -351,8 +298,7 @@ TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
 // between its digits (the PC's own send stalling) still counts as one address.
 TEST(RamOnBoard, TheStartAddressEndsAfterFiveMillisecondsOfIdleLine) {
     Station s(Chip::E9);
-    const Bytes program{0x86, 0x5A, 0xB7, 0x30, 0x00, 0x20, 0xFE};  // ldaa #$5A; staa $3000; bra .
-    ramTalk(s, srecords(0x2000, program), "20", "00");
+    ramTalk(s, srecords(0x2000, kMarker), "20", "00");
     s.clock.advance(std::chrono::milliseconds(50));
     s.board.catchUp();
     EXPECT_EQ(s.board.devices().ram()[0x3000], 0x5A) << "the program did not run from $2000";
@@ -361,10 +307,6 @@ TEST(RamOnBoard, TheStartAddressEndsAfterFiveMillisecondsOfIdleLine) {
 // ---- what the talkers answer, seen on the line, leaving the registers and (where they refuse)
 // the memory as they were: also files the program's own check would stop, sent as another
 // sender (or a noisy line) would send them
-
-std::string talkTo(Station& s, const std::string& talker, const fs::path& file) {
-    return replyOf(s, talker, [&](Frame& f) { f.streamFile(slurp(file)); });
-}
 
 TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
     struct Reply {
@@ -376,22 +318,13 @@ TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
     };
     const Reply replies[] = {
         {"checksum", Chip::A8, "eeprog", srecords(0xB600, pattern(40), 16, "\r\n", 1), "C B610"},
-        {"ROM: no EEPROM there", Chip::A8, "eeprog", srecords(0xE000, pattern(20)), "V E000"},
-        {"the talker's own RAM", Chip::A8, "eeprog", srecords(0x0040, pattern(20)), "A 0040"},
-        {"internal RAM", Chip::E9, "eeprog", srecords(0x0180, pattern(4)), "A 0180"},
-        {"registers", Chip::A8, "eeprog", srecords(0x1000, pattern(20)), "A 1000"},
         {"past the registers", Chip::A8, "eeprog", srecords(0x1040, pattern(4)), "V 1040"},
         {"record after S9", Chip::E9, "eeprog", srecords(0xB600, pattern(4)) + "S1050180FFFF7A\r\n",
          ""},
         {"compare checksum", Chip::A8, "eecomp", srecords(0xB600, Bytes(40, 0xFF), 16, "\r\n", 2),
          "B620"},
-        {"external below $2000", Chip::E9, "exteeprg", srecords(0x1040, pattern(4)), "A 1040"},
-        {"EPROM checksum", Chip::E9_711, "eprog", srecords(0xE000, Bytes(40, 0xFF), 16, "\r\n", 2),
-         "C E020"},
         // Where nothing answers, a read that happens to match the file is no memory there.
         {"nothing there, though it reads as the file has it", Chip::A8, "eeprog",
-         srecords(0xC000, Bytes{floatingBus(0xC000)}), "V C000"},
-        {"no EPROM there, though it reads as the file has it", Chip::E9_711, "eprog",
          srecords(0xC000, Bytes{floatingBus(0xC000)}), "V C000"},
     };
     for (const Reply& r : replies) {
@@ -406,16 +339,13 @@ TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
             return bytes;
         };
         const Bytes before = registers();
-        EXPECT_EQ(talkTo(s, std::string(r.talker) + ".S19", s.file(r.file)), r.reply);
+        EXPECT_EQ(
+            replyOf(s, std::string(r.talker) + ".S19", [&](Frame& f) { f.streamFile(r.file); }),
+            r.reply);
         EXPECT_EQ(registers(), before);
         const bool refused = r.reply[0] == 'A' || r.reply[0] == 'V';
         EXPECT_TRUE(!refused || s.board.eeprom().array() == Bytes(512, 0xFF));
     }
-}
-
-// What a status talker answers to a range command, as it reaches the PC.
-std::string statusReply(Station& s, const char* talker, const char* begin, const char* end) {
-    return replyOf(s, talker, [&](Frame& f) { ops::sendRangeCommand(f, begin, end); });
 }
 
 // A status talker names the first address in the range that does not read $FF, odd or even,
@@ -449,47 +379,8 @@ TEST(TalkerReplies, TheStatusTalkersNameTheFirstByteWithData) {
             else
                 s.board.eeprom().array()[at - 0xB600] = 0x00;
         }
-        EXPECT_EQ(statusReply(s, c.talker, c.begin, c.end), c.reply);
-    }
-}
-
-// Where no memory of the talker's kind is, nothing is latched and no programming voltage is
-// switched on: PPROG stays clear while the file comes, and the talker answers V at once.
-TEST(TalkerReplies, NoLatchWhereNoMemoryOfTheKindIs) {
-    struct Case {
-        const char* what;
-        Chip chip;
-        const char* talker;
-        Byte config;  // the CONFIG cell before the reset
-        unsigned at;
-    };
-    const Case cases[] = {
-        {"EEPROM: the A8's ROM", Chip::A8, "eeprog", 0x0F, 0xE000},
-        {"EEPROM: $B600 on an 811E2 with it at $F800", Chip::E2_811, "eeprog", 0xFF, 0xB600},
-        {"EEPROM: EEON clear", Chip::E9, "eeprog", 0x0E, 0xB600},
-        {"EEPROM: an 811E2's placement on another part", Chip::A8, "eeprog", 0x0F, 0xF800},
-        {"EPROM: the A8 has none", Chip::A8, "eprog", 0x0F, 0xE000},
-        {"EPROM: the 811E2 has none", Chip::E2_811, "eprog", 0xFF, 0xE000},
-        {"EPROM: ROMON clear", Chip::E9_711, "eprog", 0x0D, 0xE000},
-        {"EPROM: below it", Chip::E9_711, "eprog", 0x0F, 0xB000},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Station s(c.chip);
-        s.board.setProgrammingVoltage(true);
-        s.board.eeprom().setConfigCell(c.config);
-        int seen = 0;
-        s.board.onReceived = [&](Byte, bool) {
-            if (s.board.peek(0x103B) != 0)
-                ++seen;
-        };
-        char at[8];
-        std::snprintf(at, sizeof at, "V %04X", c.at);
-        EXPECT_EQ(talkTo(s, std::string(c.talker) + ".S19", s.file(srecords(c.at, pattern(20)))),
-                  at);
-        EXPECT_EQ(seen, 0) << "PPROG was set while the file came";
-        EXPECT_EQ(s.board.eeprom().strayPulses(), 0);
-        EXPECT_EQ(s.board.eeprom().array(), Bytes(s.board.eeprom().array().size(), 0xFF));
+        EXPECT_EQ(replyOf(s, c.talker, [&](Frame& f) { ops::sendRangeCommand(f, c.begin, c.end); }),
+                  c.reply);
     }
 }
 
