@@ -17,10 +17,10 @@ std::uint8_t* cells(Board& b, std::uint16_t address) {
     return b.eeprom().array().data() + (address - b.eepromBase());
 }
 
-// Over old contents that differ from the file, some bytes needing an erase and some not, the
-// memory ends as the file has it on every part; the EEPROM has gone through one cycle for each
-// byte that differed and one more for each that needed a 0 turned into a 1, and no latch was
-// set where no memory of its kind is.
+// Over old contents that differ from the file, some bytes needing an erase and some not, and
+// some equal to it, the memory ends as the file has it on every part; the EEPROM has gone
+// through one cycle for each byte that differed and one more for each that needed a 0 turned
+// into a 1, and no latch was set where no memory of its kind is.
 TEST(FastProgram, ProgramsOverOldContentsAndErasesOnlyWhereNeeded) {
     struct Case {
         const char* what;
@@ -51,7 +51,9 @@ TEST(FastProgram, ProgramsOverOldContentsAndErasesOnlyWhereNeeded) {
         }
         const bool eprom = std::string_view(c.button) == "EpromProgram";
         const Bytes data = pattern(61, 2);
-        const Bytes old = eprom ? Bytes(data.size(), 0xFF) : pattern(data.size(), 7);
+        Bytes old = eprom ? Bytes(data.size(), 0xFF) : pattern(data.size(), 7);
+        for (std::size_t i = 0; !eprom && i < data.size(); i += 5)
+            old[i] = data[i];  // bytes that hold their value already: no cycle for them
         std::size_t cycles = 0;
         for (std::size_t i = 0; i < data.size(); ++i) {
             cells(s.board, static_cast<std::uint16_t>(c.address + i))[0] = old[i];
