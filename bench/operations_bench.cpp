@@ -12,8 +12,7 @@
 // answers, their CRCs), the quiet line the rate agreement prescribes before each change of
 // rate, and the chip's own programming time (10 ms an EEPROM cycle, 2 ms an EPROM byte, 5.15 ms
 // a write cycle of an EEPROM on the expanded bus with its load window). It must stay within
-// 1.10 of it. The rate is what the run chose, read from the port as each byte
-// went.
+// 1.10 of it. The rate is what the run chose, read from the port as each byte went.
 //
 // Then transfers of the size users make (the whole EEPROM, a few KB of EPROM, external EEPROM
 // and RAM, a few KB dumped), in virtual time: the data phase (all that follows the download)
@@ -277,8 +276,11 @@ Run runOnce(TheClock& clock, const Operation& op, const fs::path& folder, const 
     Target target{link, ui, KESTRO_ASM_DIR};
     const int eepromCycles = board.eeprom().cyclesCompleted();
     const std::vector<std::uint8_t> eprom(board.eprom().begin(), board.eprom().end());
-    const std::uint64_t externalCycles = board.devices().parallelEeprom().writeCycles() +
-                                         board.devices().companion().eeprom().writeCycles();
+    const auto externalCycles = [&board] {
+        return board.devices().parallelEeprom().writeCycles() +
+               board.devices().companion().eeprom().writeCycles();
+    };
+    const std::uint64_t externalBefore = externalCycles();
     port.setTrace(&wire);
     const TimePoint start = clock.now();
     ops::operationFor(op.button)(target, inputs);
@@ -288,14 +290,14 @@ Run runOnce(TheClock& clock, const Operation& op, const fs::path& folder, const 
     std::size_t epromBytes = 0;
     for (std::size_t i = 0; i < eprom.size(); ++i)
         epromBytes += eprom[i] != board.eprom()[i];
-    // An EEPROM on the expanded bus waits out its load window, then runs its write cycle.
-    const std::uint64_t cycles = board.devices().parallelEeprom().writeCycles() +
-                                 board.devices().companion().eeprom().writeCycles() -
-                                 externalCycles;
+    // An EEPROM on the expanded bus waits out its load window, then runs its write cycle (E
+    // cycles of 500 ns at E = 2 MHz).
+    constexpr auto kExternalCycle = std::chrono::nanoseconds(
+        500 * (sim::PageEeprom::kByteLoadWindow + sim::PageEeprom::kWriteCycle));
     const Duration programming =
         (board.eeprom().cyclesCompleted() - eepromCycles) * 10ms +
         static_cast<std::int64_t>(epromBytes) * 2ms +
-        static_cast<std::int64_t>(cycles) * std::chrono::microseconds(5150);
+        static_cast<std::int64_t>(externalCycles() - externalBefore) * kExternalCycle;
     Run r{end - start, ui.messages.empty() ? "(no box)" : ui.messages.back().text};
     r.fast = wire.ping;
     r.rate = wire.fastest;
