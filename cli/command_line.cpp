@@ -83,7 +83,7 @@ const std::vector<Command>& commands() {
           {"eprom", "EpromProgram"},
           {"ext", "ExtEEprog"},
           {"xicor", "Xiprog"}},
-         "program a memory with an S-record FILE",
+         "program a memory with an S-record, Intel HEX or ELF FILE",
          "  --memory eeprom|eprom|ext|xicor   internal EEPROM (default), the 711E9's EPROM,\n"
          "                          the external EEPROM, the companion chip's EEPROM\n"},
         {"compare",
@@ -93,7 +93,7 @@ const std::vector<Command>& commands() {
           {"eprom", "EpromCompare"},
           {"ext", "ExtEEcomp"},
           {"xicor", "Xicomp"}},
-         "compare a memory with an S-record FILE (exit 1: a difference)",
+         "compare a memory with an S-record, Intel HEX or ELF FILE",
          "  --memory eeprom|eprom|ext|xicor   as for program\n"},
         {"erase",
          false,
@@ -116,7 +116,7 @@ const std::vector<Command>& commands() {
          true,
          kStart | kTerminal | kBaud,
          {{"", "ExtRam"}},
-         "download an S-record FILE into external RAM and run it",
+         "run an S-record, Intel HEX or ELF FILE from external RAM",
          "  --start ADDRESS         one to four hex digits, 0001 to FFFF, sent as typed\n"
          "                          (default: the window's)\n"
          "  --terminal              then connect this terminal to the serial line, as a\n"
@@ -362,7 +362,7 @@ class StepBuilder {
     // The step as the command's options make it, or the error text.
     std::string finish(Step& out) {
         if (wantsFile())
-            return std::string(command_.name) + " needs an S-record file";
+            return std::string(command_.name) + " needs an S-record, Intel HEX or ELF file";
         const Memory* memory = &command_.memories.front();
         if (memory_) {
             memory = nullptr;
@@ -775,7 +775,8 @@ std::string generalHelp() {
         "  2  the target reported an error\n"
         "  3  no reset seen, no answer from the HC11, or the HC11 reset during the job\n"
         "  4  the talker download was not echoed\n"
-        "  5  file error: a missing or unreadable file, not S-records, a dump not written\n"
+        "  5  file error: a missing or unreadable file, not a file for the HC11, a dump not "
+        "written\n"
         "  6  port error: a port that cannot be opened or failed\n"
         "  7  usage error\n"
         "  130  interrupted by Ctrl-C (SIGINT)\n"

@@ -21,6 +21,66 @@ Problem damaged(const std::string& what) {
     return Problem{0, "it is a damaged ELF file: " + what};
 }
 
+// The processors a file brought by mistake is most likely for, as their makers name them.
+struct Machine {
+    unsigned number;
+    const char* name;
+};
+constexpr Machine kMachines[] = {
+    {EM_SPARC, "SPARC"},
+    {EM_386, "Intel 80386"},
+    {EM_68K, "Motorola 68000"},
+    {EM_MIPS, "MIPS"},
+    {EM_PPC, "PowerPC"},
+    {EM_PPC64, "64-bit PowerPC"},
+    {EM_S390, "IBM S/390"},
+    {EM_ARM, "ARM"},
+    {EM_SH, "SuperH"},
+    {EM_68HC12, "68HC12"},
+    {EM_X86_64, "x86-64"},
+    {EM_68HC16, "68HC16"},
+    {EM_68HC08, "68HC08"},
+    {EM_68HC05, "68HC05"},
+    {EM_AVR, "AVR"},
+    {EM_XTENSA, "Xtensa"},
+    {EM_MSP430, "MSP430"},
+    {EM_AARCH64, "AArch64"},
+    {EM_RISCV, "RISC-V"},
+    {EM_LOONGARCH, "LoongArch"},
+};
+
+std::string machineName(unsigned number) {
+    for (const Machine& m : kMachines)
+        if (m.number == number)
+            return m.name;
+    return "machine number " + std::to_string(number);
+}
+
+struct Range {
+    GElf_Off begin;
+    GElf_Off end;
+};
+
+// The parts of [begin, end) of the file that none of the ranges covers.
+std::vector<Range> outside(Range whole, const std::vector<Range>& ranges) {
+    std::vector<Range> left{whole};
+    for (const Range& cut : ranges) {
+        std::vector<Range> next;
+        for (const Range& r : left) {
+            if (cut.end <= r.begin || cut.begin >= r.end) {
+                next.push_back(r);
+                continue;
+            }
+            if (r.begin < cut.begin)
+                next.push_back({r.begin, cut.begin});
+            if (cut.end < r.end)
+                next.push_back({cut.end, r.end});
+        }
+        left = std::move(next);
+    }
+    return left;
+}
+
 }  // namespace
 
 Result<Image> readElf(std::string_view content) {
@@ -36,8 +96,7 @@ Result<Image> readElf(std::string_view content) {
     if (gelf_getehdr(elf.get(), &header) == nullptr)
         return damaged(elf_errmsg(-1));
     if (header.e_machine != EM_68HC11)
-        return Problem{0, "it is for another processor (ELF machine " +
-                              std::to_string(header.e_machine) + "), not the 68HC11"};
+        return Problem{0, "not an HC11 ELF file: " + machineName(header.e_machine)};
     std::size_t count = 0;
     if (elf_getphdrnum(elf.get(), &count) != 0)
         return damaged(elf_errmsg(-1));
@@ -55,7 +114,8 @@ Result<Image> readElf(std::string_view content) {
     // The parts of the file to load: each section with contents that lies in a loadable
     // segment, at the segment's load address. The linker fills the room between two sections
     // of one segment; that filler is no part of the program and must not overwrite what the
-    // memory holds there. A file without a section table loads its segments whole.
+    // memory holds there. A file without a section table loads its segments but for the file's
+    // own headers, which the first segment often covers and which are no part of the program.
     struct Part {
         GElf_Off offset;
         GElf_Xword size;
@@ -66,8 +126,12 @@ Result<Image> readElf(std::string_view content) {
     if (elf_getshdrnum(elf.get(), &sections) != 0)
         return damaged(elf_errmsg(-1));
     if (sections == 0) {
+        const std::vector<Range> headers{
+            {0, header.e_ehsize},
+            {header.e_phoff, header.e_phoff + GElf_Off{header.e_phentsize} * count}};
         for (const GElf_Phdr& s : segments)
-            parts.push_back({s.p_offset, s.p_filesz, s.p_paddr});
+            for (const Range& r : outside({s.p_offset, s.p_offset + s.p_filesz}, headers))
+                parts.push_back({r.begin, r.end - r.begin, s.p_paddr + (r.begin - s.p_offset)});
     }
     for (Elf_Scn* scn = nullptr; sections != 0 && (scn = elf_nextscn(elf.get(), scn)) != nullptr;) {
         GElf_Shdr section;

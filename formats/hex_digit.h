@@ -1,6 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
 namespace kestro::formats {
 
 // The value of one hexadecimal digit, either case; -1 for any other character.
@@ -12,6 +18,39 @@ constexpr int hexDigitValue(char c) {
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
     return -1;
+}
+
+// Takes from text the next line that holds more than blanks, without its end (CR LF and LF
+// both do) or the blanks an editor leaves at it; lineNumber counts every line taken. False
+// when text holds no more.
+inline bool nextRecordLine(std::string_view& text, std::string_view& line, int& lineNumber) {
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        ++lineNumber;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.remove_suffix(1);
+        if (!line.empty())
+            return true;
+    }
+    return false;
+}
+
+// The bytes that a record's pairs of hexadecimal digits spell, or why the text is not that.
+inline std::variant<std::vector<std::uint8_t>, std::string> hexBytes(std::string_view hex) {
+    if (hex.size() % 2 != 0)
+        return std::string("odd number of hexadecimal digits");
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(hex.size() / 2);
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int hi = hexDigitValue(hex[i]);
+        const int lo = hexDigitValue(hex[i + 1]);
+        if (hi < 0 || lo < 0)
+            return std::string("a character that is not a hexadecimal digit");
+        bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+    }
+    return bytes;
 }
 
 }  // namespace kestro::formats

@@ -12,8 +12,6 @@ namespace kestro::formats {
 
 namespace {
 
-constexpr auto hexValue = hexDigitValue;
-
 struct Record {
     unsigned type = 0;
     std::uint32_t offset = 0;
@@ -24,18 +22,10 @@ struct Record {
 std::variant<Record, std::string> readRecord(std::string_view line) {
     if (line.empty() || line[0] != ':')
         return std::string("not an Intel HEX record");
-    const std::string_view hex = line.substr(1);
-    if (hex.size() % 2 != 0)
-        return std::string("odd number of hexadecimal digits");
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(hex.size() / 2);
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const int hi = hexValue(hex[i]);
-        const int lo = hexValue(hex[i + 1]);
-        if (hi < 0 || lo < 0)
-            return std::string("a character that is not a hexadecimal digit");
-        bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
-    }
+    auto read = hexBytes(line.substr(1));
+    if (auto* why = std::get_if<std::string>(&read))
+        return std::move(*why);
+    const std::vector<std::uint8_t>& bytes = std::get<std::vector<std::uint8_t>>(read);
     // Count, address (two bytes), type, the data, checksum.
     if (bytes.size() < 5)
         return std::string("too short for a record");
@@ -69,19 +59,15 @@ Result<Image> readIntelHex(std::string_view text) {
         text.remove_suffix(1);
     Image image;
     std::uint32_t base = 0;  // from the last extended segment address record
-    bool ended = false;
+    int endLine = 0;         // the line of the end-of-file record, once there is one
     int lineNumber = 0;
-    while (!text.empty()) {
-        const auto end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-        ++lineNumber;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-            line.remove_suffix(1);
-        if (line.empty())
-            continue;
-        if (ended)
-            return Problem{lineNumber, "a record after the end-of-file record"};
+    for (std::string_view line; nextRecordLine(text, line, lineNumber);) {
+        if (endLine != 0)
+            return Problem{lineNumber, "a record after the end-of-file record of line " +
+                                           std::to_string(endLine) +
+                                           ", as when two files are joined; delete every "
+                                           "end-of-file record but the last, or send the files "
+                                           "one by one"};
         auto read = readRecord(line);
         if (const auto* why = std::get_if<std::string>(&read))
             return Problem{lineNumber, *why};
@@ -99,7 +85,7 @@ Result<Image> readIntelHex(std::string_view text) {
             case 0x01:
                 if (!r.data.empty() || r.offset != 0)
                     return Problem{lineNumber, "a damaged end-of-file record"};
-                ended = true;
+                endLine = lineNumber;
                 break;
             case 0x02: {
                 const auto segment = addressValue(r);
@@ -131,7 +117,7 @@ Result<Image> readIntelHex(std::string_view text) {
             }
         }
     }
-    if (!ended)
+    if (endLine == 0)
         return Problem{0, "it has no end-of-file record (type 01), so it may be cut short"};
     return image;
 }

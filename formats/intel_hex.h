@@ -11,7 +11,8 @@ namespace kestro::formats {
 // extended linear (04) records set, up to the end-of-file record (01); a start address (05,
 // or 03 as the HC11 toolchain's objcopy writes it) is no data. Every record's count and
 // checksum must hold. An extended linear address other than 0, any other type, data past
-// $FFFF, a record after the end and a file without one (cut short) are problems.
+// $FFFF, a record after the end (two files joined, whose second half a talker would never
+// take) and a file without one (cut short) are problems.
 Result<Image> readIntelHex(std::string_view text);
 
 }  // namespace kestro::formats

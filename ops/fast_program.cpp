@@ -59,8 +59,8 @@ struct FileByte {
     Byte value;
 };
 
-// The data bytes of a checked S-record file in the order the default talkers take them: S1
-// records only, nothing after S9; a record that runs past $FFFF wraps to $0000.
+// The data bytes of the S1 records a file is sent as, in the order the default talkers take
+// them.
 std::vector<FileByte> fileBytes(std::string_view text) {
     std::vector<FileByte> bytes;
     for (const auto& [address, data] : s1Records(text))

@@ -4,7 +4,7 @@
 
 #include "dump_file.h"
 #include "operations.h"
-#include "srecord_check.h"
+#include "srecord.h"
 
 namespace kestro::ops {
 
@@ -100,7 +100,8 @@ void memoryDump(Target& target, const Inputs& in) {
             file.write(kLineEnd);
             // A damaged dump is kept, as what came may still be of use, but beside the good
             // file: it is not the memory.
-            const auto problem = checkSRecordFile(dumped + rest);
+            const auto read = formats::readSRecords(dumped + rest);
+            const auto* problem = std::get_if<formats::Problem>(&read);
             file.commit(problem ? kDamagedFile : kDumpFile);
             if (problem)
                 f.ui().message({"The dump is damaged at line " + std::to_string(problem->line) +

@@ -78,8 +78,8 @@ std::optional<std::string> beginRamDownload(Frame& f, std::string_view startAddr
 // reply ("V B612"): the reason the CLI adds to the failure box.
 std::string programFailureReason(std::string_view button, const std::string& reply);
 
-// The S-records to send for a user's file as read: an S-record file as it stands, an Intel HEX
-// or ELF file (told apart by their content) as S1 records in address order. Throws the
+// The S-records to send for a user's file as read: an S-record, Intel HEX or ELF file (told
+// apart by their content) as S1 records in address order. Throws the
 // LinkError, as the user is told it (a run that meets it keeps the target), when the file
 // cannot go to the operation behind button.
 std::string recordsToSend(std::string_view button, const std::string& name,

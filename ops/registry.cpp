@@ -6,7 +6,7 @@
 #include "elf_image.h"
 #include "intel_hex.h"
 #include "memory_image.h"
-#include "srecord_check.h"
+#include "srecord.h"
 
 namespace kestro::ops {
 
@@ -85,45 +85,45 @@ constexpr LowestAddress kLowestAddresses[] = {
      "there and runs nothing."},
 };
 
+// The lowest address an image puts a byte at.
+std::uint32_t lowest(const formats::Image& blocks) {
+    std::uint32_t at = formats::kAddressSpace;
+    for (const formats::Block& b : blocks)
+        if (!b.bytes.empty())
+            at = std::min(at, b.address);
+    return at;
+}
+
 }  // namespace
 
 std::string recordsToSend(std::string_view button, const std::string& name,
                           std::string_view content) {
+    // Every kind goes out as S1 records made of what its reader took, so that what is checked,
+    // sent, programmed and compared is one set of bytes: a talker stops at the first end
+    // record and skips what it does not know (lower case, S2 and S3 records).
     const formats::Kind kind = formats::kindOf(content);
-    std::string records;
-    if (kind == formats::Kind::SRecord) {
-        if (const auto problem = checkSRecordFile(content)) {
-            // A file whose first line is no record at all may be meant as another kind.
-            const bool noRecordAtAll =
-                problem->what == "not an S-record" && problem->line == firstTextLine(content);
-            throw refusal(name, kind, problem->line, problem->what,
-                          noRecordAtAll ? " Kestro takes S-record, Intel HEX and ELF files." : "");
-        }
-        // Sent as it stands.
-        records = std::string(content);
-    } else {
-        const auto image = kind == formats::Kind::IntelHex ? formats::readIntelHex(content)
-                                                           : formats::readElf(content);
-        if (const auto* problem = std::get_if<formats::Problem>(&image))
-            throw refusal(name, kind, problem->line, problem->what);
-        auto converted = formats::s1Records(std::get<formats::Image>(image));
-        if (const auto* problem = std::get_if<formats::Problem>(&converted))
-            throw refusal(name, kind, problem->line, problem->what);
-        records = std::move(std::get<std::string>(converted));
-        // The same rules as a chosen S-record file, on what goes out.
-        if (const auto problem = checkSRecordFile(records))
-            throw refusal(name, kind, 0, problem->what);
+    const auto image = kind == formats::Kind::SRecord    ? formats::readSRecords(content)
+                       : kind == formats::Kind::IntelHex ? formats::readIntelHex(content)
+                                                         : formats::readElf(content);
+    if (const auto* problem = std::get_if<formats::Problem>(&image)) {
+        // A file whose first line is no record at all may be meant as another kind.
+        const bool noRecordAtAll = kind == formats::Kind::SRecord &&
+                                   problem->what == "not an S-record" &&
+                                   problem->line == firstTextLine(content);
+        throw refusal(name, kind, problem->line, problem->what,
+                      noRecordAtAll ? " Kestro takes S-record, Intel HEX and ELF files." : "");
     }
-    for (const LowestAddress& rule : kLowestAddresses) {
-        if (rule.button != button)
-            continue;
-        const auto lowest = lowestDataAddress(records);
-        if (lowest && *lowest < rule.lowest)
-            throw LinkError("The file " + name + " has data at " + formats::hexAddress(*lowest) +
+    const formats::Image& blocks = std::get<formats::Image>(image);
+    auto converted = formats::s1Records(blocks);
+    if (const auto* problem = std::get_if<formats::Problem>(&converted))
+        throw refusal(name, kind, problem->line, problem->what);
+    const std::uint32_t first = lowest(blocks);
+    for (const LowestAddress& rule : kLowestAddresses)
+        if (rule.button == button && first < rule.lowest)
+            throw LinkError("The file " + name + " has data at " + formats::hexAddress(first) +
                                 ", below " + formats::hexAddress(rule.lowest) + ".",
                             LinkError::Ending::KeepTarget, rule.why);
-    }
-    return records;
+    return std::move(std::get<std::string>(converted));
 }
 
 std::optional<LinkError> userFileProblem(std::string_view button, const std::string& name,

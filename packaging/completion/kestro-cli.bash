@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # bash completion for kestro-cli: its commands, options, each command's own options and their
-# values, S-record files for FILE and serial devices for --port. The table below is made from
+# values, the files it reads (by their content) for FILE and serial devices for --port. The table below is made from
 # kestro-cli's own --help when Kestro is built.
 
 _kestro_cli_table='
@@ -29,6 +29,18 @@ _kestro_cli_words() {
     done <<<"$_kestro_cli_table"
 }
 
+# Whether file $1 is one kestro-cli reads, told by its first bytes as kestro-cli tells the kinds
+# apart (an ELF header, then text whose first record is S-record or Intel HEX), whatever its
+# name.
+_kestro_cli_takes() {
+    local head=
+    [[ -f $1 && -r $1 ]] || return 1
+    IFS= read -r -d '' -n 64 head <"$1" 2>/dev/null
+    [[ $head == $'\x7f'ELF* ]] && return 0
+    head=${head#"${head%%[![:space:]]*}"}
+    [[ $head == :* || $head == [Ss][0-9]* ]]
+}
+
 _kestro_cli_add() {
     local item
     while IFS= read -r item; do
@@ -48,11 +60,8 @@ _kestro_cli_value() {
             ;;
         srec)
             compopt -o filenames 2>/dev/null
-            local extensions ext
-            extensions=" $(_kestro_cli_words 'extensions ') "
             while IFS= read -r f; do
-                ext=${f##*.}
-                if [[ -d $f ]] || [[ $f == *.* && $extensions == *" ${ext,,} "* ]]; then
+                if [[ -d $f ]] || _kestro_cli_takes "$f"; then
                     COMPREPLY+=("$f")
                 fi
             done < <(compgen -f -- "$cur")

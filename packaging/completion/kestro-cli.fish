@@ -25,6 +25,16 @@ function __kestro_cli_kind -a command option
     end
 end
 
+# Whether a file is one kestro-cli reads, told by its first bytes as kestro-cli tells the kinds
+# apart (an ELF header, then text whose first record is S-record or Intel HEX), whatever its
+# name.
+function __kestro_cli_takes -a path
+    test -f "$path" -a -r "$path"; or return 1
+    set -l head (head -c 64 -- $path 2>/dev/null | tr -d '\000' | string collect)
+    string match -q -- \x7fELF'*' "$head"; and return 0
+    string match -qr -- '^\s*(:|[Ss][0-9])' "$head"
+end
+
 function __kestro_cli_value -a kind current
     set -l cells (string split ' ' -- $kind)
     switch $cells[1]
@@ -33,8 +43,12 @@ function __kestro_cli_value -a kind current
         case file
             __fish_complete_path $current
         case srec
-            set -l extensions (string split ' ' -- (string replace -f 'extensions ' '' (__kestro_cli_rows)))
-            __fish_complete_path $current | string match -rie -- '(?:/|\.(?:'(string join '|' $extensions)'))(?:\t.*)?$'
+            for found in (__fish_complete_path $current)
+                set -l path (string split -f1 \t -- $found)
+                if string match -q -- '*/' $path; or __kestro_cli_takes $path
+                    echo $found
+                end
+            end
         case device
             set -l found
             for pattern in (string split ' ' -- (string replace -f 'devices ' '' (__kestro_cli_rows)))

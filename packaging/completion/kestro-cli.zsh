@@ -1,7 +1,7 @@
 #compdef kestro-cli
 # SPDX-License-Identifier: GPL-3.0-or-later
 # zsh completion for kestro-cli: its commands, options, each command's own options and their
-# values, S-record files for FILE and serial devices for --port. The table below is made from
+# values, the files it reads (by their content) for FILE and serial devices for --port. The table below is made from
 # kestro-cli's own --help when Kestro is built.
 
 local table='
@@ -11,7 +11,7 @@ local table='
 local dev=${_kestro_cli_dev:-/dev}
 
 local row
-local -a cells cliCommands fileCommands extensions devices
+local -a cells cliCommands fileCommands devices
 local -A kinds
 for row in ${(f)table}; do
     cells=(${=row})
@@ -21,7 +21,6 @@ for row in ${(f)table}; do
             [[ $cells[3] == srec ]] && fileCommands+=($cells[2])
             ;;
         option) kinds[$cells[2]:$cells[3]]=${(j: :)cells[4,-1]} ;;
-        extensions) extensions=($cells[2,-1]) ;;
         devices) devices=($cells[2,-1]) ;;
     esac
 done
@@ -85,7 +84,17 @@ done
 if [[ $cur == -* ]]; then
     compadd -- $cliOptions
 elif (( needsFile )); then
-    _files -g "*.(#i)(${(j:|:)extensions})(-.)"
+    # A file kestro-cli reads, told by its first bytes as kestro-cli tells the kinds apart (an
+    # ELF header, then text whose first record is S-record or Intel HEX), whatever its name.
+    _kestro_cli_takes() {
+        local head
+        [[ -r $REPLY ]] || return 1
+        head=$(LC_ALL=C head -c 64 -- $REPLY 2>/dev/null | tr -d '\0')
+        [[ $head == $'\x7f'ELF* ]] && return 0
+        while [[ $head == [[:space:]]* ]]; do head=${head:1}; done
+        [[ $head == :* || $head == [Ss][0-9]* ]]
+    }
+    _files -g "*(-.+_kestro_cli_takes)"
 else
     compadd -- $cliCommands
 fi

@@ -153,7 +153,7 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{}, "no command given"},
         {{"flash"}, "unknown command: flash"},
         {{"test", "--range", "B600-B7FF"}, "unknown option: --range"},
-        {{"program"}, "program needs an S-record file"},
+        {{"program"}, "program needs an S-record, Intel HEX or ELF file"},
         {{"test", "extra"}, "unexpected argument: extra"},
         {{"status", "--memory", "ext"}, "no memory ext for status (eeprom, eprom)"},
         {{"erase", "--range", "B601-B7FF"}, "not a range of whole pages"},

@@ -13,12 +13,14 @@
 #include "memory_image.h"
 #include "operations.h"
 #include "scratch.h"
+#include "srecord.h"
 #include "srecords.h"
 
 namespace kestro::formats {
 namespace {
 
 using testing::slurp;
+using testing::srecords;
 
 // One Intel HEX record with its count and checksum as a tool writes them.
 std::string hexRecord(unsigned type, unsigned offset, const std::vector<std::uint8_t>& data) {
@@ -73,6 +75,13 @@ TEST(IntelHex, ReadsTheRecordsAnHc11CanTakeAndRefusesTheRest) {
          Image{{0xB600, abc}}},
         {"a segment address moves what follows",
          hexRecord(2, 0, {0x01, 0x00}) + hexRecord(0, 0x0010, abc) + kEnd, Image{{0x1010, abc}}},
+        // Whichever of the two address records came last sets the base.
+        {"an upper address after a segment address",
+         hexRecord(2, 0, {0x01, 0x00}) + hexRecord(4, 0, {0, 0}) + hexRecord(0, 0xB600, abc) + kEnd,
+         Image{{0xB600, abc}}},
+        {"a segment address after an upper address",
+         hexRecord(4, 0, {0, 0}) + hexRecord(2, 0, {0x0B, 0x00}) + hexRecord(0, 0x0600, abc) + kEnd,
+         Image{{0xB600, abc}}},
         {"upper address 0, start addresses of both kinds",
          hexRecord(4, 0, {0, 0}) + hexRecord(3, 0, {0, 0, 0xB6, 0}) + hexRecord(0, 0xFFFD, abc) +
              hexRecord(5, 0, {0, 0, 0xB6, 0}) + kEnd,
@@ -92,8 +101,11 @@ TEST(IntelHex, ReadsTheRecordsAnHc11CanTakeAndRefusesTheRest) {
         {"a damaged end", ":00000101FE\n", Problem{1, "a damaged end-of-file record"}},
         {"cut short", hexRecord(0, 0xB600, abc),
          Problem{0, "it has no end-of-file record (type 01), so it may be cut short"}},
-        {"something after the end", kEnd + hexRecord(0, 0xB600, abc),
-         Problem{2, "a record after the end-of-file record"}},
+        {"two files joined", hexRecord(0, 0xB600, abc) + kEnd + hexRecord(0, 0xB700, abc) + kEnd,
+         Problem{3,
+                 "a record after the end-of-file record of line 2, as when two files are "
+                 "joined; delete every end-of-file record but the last, or send the files "
+                 "one by one"}},
         {"a letter", ":03B600000A0B0G6A\n",
          Problem{1, "a character that is not a hexadecimal digit"}},
         {"a digit lost", ":03B600000A0B0C6\n", Problem{1, "odd number of hexadecimal digits"}},
@@ -103,6 +115,74 @@ TEST(IntelHex, ReadsTheRecordsAnHc11CanTakeAndRefusesTheRest) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(readIntelHex(c.text), c.expected);
+    }
+}
+
+// What S-record text puts where, whatever the width of its addresses or the case it is written
+// in, or why it is refused.
+TEST(SRecords, ReadsTheRecordsAnHc11CanTakeAndRefusesTheRest) {
+    const std::vector<std::uint8_t> two{0x86, 0x01};
+    const std::string b600 = "S105B6008601BD\n";
+    struct Case {
+        const char* what;
+        std::string text;
+        Result<Image> expected;
+    };
+    const Case cases[] = {
+        {"header, data, count and end",
+         "S00600004844521B\r\n" + b600 + "S5030001FB\r\nS9030000FC\r\n", Image{{0xB600, two}}},
+        {"blank lines and blanks at line ends, no end record", "\n" + b600.substr(0, 14) + "  \n\n",
+         Image{{0xB600, two}}},
+        {"lower case", lower(b600 + "S9030000FC\n"), Image{{0xB600, two}}},
+        {"S2 and S3 records within 64 KB, an S8 end",
+         "S20600B6008601BC\nS3070000B6028601B9\nS804000000FB\n",
+         Image{{0xB600, two}, {0xB602, two}}},
+        {"an S7 end", b600 + "S70500000000FA\n", Image{{0xB600, two}}},
+        {"an S2 record past 64 KB", "S2050100008673\n",
+         Problem{1, "data at $10000, beyond the HC11's 64 KB"}},
+        {"an S3 record across $FFFF", "S3070000FFFF860173\n",
+         Problem{1, "data at $10000, beyond the HC11's 64 KB"}},
+        {"an S1 record across $FFFF", "S105FFFF860175\n",
+         Problem{1, "data at $10000, beyond the HC11's 64 KB"}},
+        {"two files joined", srecords(0xB600, two) + srecords(0xB700, two),
+         Problem{4,
+                 "a record after the end record of line 3, as when two files are joined; "
+                 "delete every end record but the last, or send the files one by one"}},
+        {"no data", "S00600004844521B\nS9030000FC\n", Problem{0, "it holds no data record"}},
+        {"nothing", "", Problem{0, "it holds no data record"}},
+        {"a wrong checksum", "S105B6008601BE\n", Problem{1, "wrong checksum"}},
+        {"a wrong count", "S106B6008601BD\n",
+         Problem{1, "the byte count says 6 but the record holds 5"}},
+        {"an ELF file", "\177ELF\002\001", Problem{1, "not an S-record"}},
+        {"a digit lost", "S105B6008601B\n", Problem{1, "odd number of hexadecimal digits"}},
+        {"a letter", "S105B6008G01BD\n", Problem{1, "a character that is not a hexadecimal digit"}},
+        {"a type no tool writes", "S4030000FC\n", Problem{1, "unknown record type S4"}},
+        {"too short", "S10200FD\n", Problem{1, "too short for its address"}},
+        // The DOS end-of-file mark that some tools still write: one, at the very end.
+        {"a DOS end mark", b600 + "S9030000FC\x1A", Image{{0xB600, two}}},
+        {"two DOS end marks", b600 + "\x1A\x1A", Problem{2, "not an S-record"}},
+        {"a DOS end mark inside", b600 + "\x1A\nS9030000FC\n", Problem{2, "not an S-record"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(readSRecords(c.text), c.expected);
+    }
+}
+
+// Every kind goes to the talkers as the S1 records of what was read, so that a talker, which
+// takes upper-case S1 records up to the first end, gets every byte; a byte given twice is
+// refused, as it is for the other kinds.
+TEST(SRecords, GoOutAsS1RecordsOfWhatWasRead) {
+    const std::string b600four =
+        testing::srecord('1', 0xB600, Bytes{0x86, 0x01, 0x86, 0x01}) + "\r\nS9030000FC\r\n";
+    EXPECT_EQ(ops::recordsToSend("EepromProgram", "f", "S20600B6008601BC\nS3070000B6028601B9\n"),
+              b600four);
+    EXPECT_EQ(ops::recordsToSend("EepromProgram", "f", lower(b600four)), b600four);
+    try {
+        ops::recordsToSend("EepromProgram", "f", "S105B6008601BD\nS104B60155EF\n");
+        ADD_FAILURE() << "a byte given twice was taken";
+    } catch (const LinkError& e) {
+        EXPECT_EQ(e.detail, "It gives the byte at $B601 twice.");
     }
 }
 
@@ -178,16 +258,15 @@ TEST(ToolchainFiles, AnElfFileThatCannotGoIsRefusedWithTheReason) {
         std::string problem;  // the start of what the reader says
     };
     std::string otherMachine = elf, beyond = elf, noSections = elf;
-    put(otherMachine, kMachine, 2, 53);
+    put(otherMachine, kMachine, 2, 62);
     put(beyond, kSecondSegment + 12, 4, 0x1B780);  // its physical address
     put(noSections, kSectionCount, 2, 0);
     const Case cases[] = {
         {"cut in its header", elf.substr(0, 40), "it is a damaged ELF file"},
         {"cut before its data", elf.substr(0, 0x1002),
          "it is a damaged ELF file: a loadable segment lies past the end of the file"},
-        {"for another processor", otherMachine,
-         "it is for another processor (ELF machine 53), not the 68HC11"},
-        {"the PC's own program", slurp("/proc/self/exe"), "it is for another processor"},
+        {"for another processor", otherMachine, "not an HC11 ELF file: x86-64"},
+        {"the PC's own program", slurp("/proc/self/exe"), "not an HC11 ELF file: "},
         {"an object file", slurp(kPrograms / "user_program.o"),
          "it is an object file that was not linked"},
         {"loaded past 64 KB", beyond, "it has data at $1B780, beyond the HC11's 64 KB"},
@@ -199,12 +278,17 @@ TEST(ToolchainFiles, AnElfFileThatCannotGoIsRefusedWithTheReason) {
         EXPECT_EQ(std::get<Problem>(read).what.substr(0, c.problem.size()), c.problem)
             << std::get<Problem>(read).what;
     }
-    // Without a section table the segments load whole, the headers the first one covers
-    // included: nothing tells the program from the filler.
+    // Without a section table the segments load whole, but for the file's own headers, which
+    // the first segment covers and which are no part of the program.
     const auto memory = memoryOf(recordsOf(readElf(noSections)));
     ASSERT_FALSE(memory.empty());
-    EXPECT_EQ(memory.begin()->first, 0xB000u);
-    EXPECT_EQ(memory.begin()->second, 0x7F);
+    constexpr std::size_t kSegmentCount = 44;
+    const unsigned headers = 52 + 32 * (static_cast<unsigned char>(elf[kSegmentCount]) << 8 |
+                                        static_cast<unsigned char>(elf[kSegmentCount + 1]));
+    EXPECT_EQ(memory.begin()->first, 0xB000u + headers);
+    EXPECT_EQ(memory.count(0xB000), 0u);
+    for (const auto& [address, byte] : memoryOf(slurp(kPrograms / "user_program.s19")))
+        EXPECT_EQ(memory.at(address), byte) << hexAddress(address);
 }
 #endif
 

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "ops_bench.h"
+#include "srecords.h"
 
 namespace kestro {
 namespace {
@@ -54,15 +55,16 @@ TEST(ChosenFile, AFileThatCannotGoIsRefusedBeforeTheTalker) {
         }
 }
 
-// The file goes out as it stands, a DOS end-of-file mark and all, then one zero byte beyond its
-// end, in pieces the size of the port's buffer, the bars rising steadily below 100.
+// The file goes out whole (as the S1 records it was read as: the DOS end-of-file mark stays
+// behind), then one zero byte beyond its end, in pieces the size of the port's buffer, the bars
+// rising steadily below 100.
 TEST(ProgramCompareFile, GoesOutWholeInBufferSizedPiecesWithProgress) {
     OpsBench b;
     std::string file;
-    while (file.size() < 20000)
-        file += "S1130000000102030405060708090A0B0C0D0E0F74\r\n";
-    file += "\x1A";
-    b.choose(file);
+    for (unsigned at = 0x2000; file.size() < 20000; at += 16)
+        file += testing::srecord('1', at, Bytes(16, static_cast<Byte>(at >> 4))) + "\r\n";
+    file += "S9030000FC\r\n";
+    b.choose(file + "\x1A");
     b.run("EepromProgram");
     const auto writes = b.writesAfterDownload();
     ASSERT_EQ(writes.size(), file.size() / 512 + 1);
@@ -138,7 +140,10 @@ TEST(ProgramFailure, TheLetterAndAddressSayWhatWentWrongAndWhere) {
 // The file is read once, when chosen: what was checked is what goes out, whatever happens to the
 // file during the talker download.
 TEST(ChosenFile, WhatWasCheckedIsSentWhateverHappensToTheFileLater) {
-    const std::string file = "S107B6000102030438\r\nS107B6040506070824\r\nS9030000FC\r\n";
+    // As the S1 records it is sent as.
+    const std::string file = testing::srecord('1', 0xB600, Bytes{1, 2, 3, 4}) + "\r\n" +
+                             testing::srecord('1', 0xB610, Bytes{5, 6, 7, 8}) +
+                             "\r\nS9030000FC\r\n";
     const std::pair<const char*, std::function<void(const std::filesystem::path&)>> changes[] = {
         {"overwritten with text",
          [](const auto& p) { std::ofstream(p, std::ios::trunc) << "my notes\n"; }},

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "register_bytes.h"
-#include "srecord_check.h"
 #include "start_address.h"
 
 namespace kestro::ops {
@@ -49,39 +48,6 @@ TEST(StartAddress, OnlyOneToFfffRuns) {
         EXPECT_EQ(readStartAddress(text), address) << text;
     for (const char* text : {"10000", "10001", "0", "0000", "", "XYZ", "123456789ABCDEF"})
         EXPECT_EQ(readStartAddress(text), std::nullopt) << text;
-}
-
-// Each file with the line and the reason it is refused for; no reason: accepted.
-TEST(SRecordCheck, AcceptsSixteenBitRecordFilesOnly) {
-    const std::tuple<std::string, int, std::string> cases[] = {
-        {"S00600004844521B\r\nS1130000000102030405060708090A0B0C0D0E0F74\r\nS5030001FB\r\n", 0, ""},
-        {"S1050000860173\nS9030000FC\n", 0, ""},
-        {"\nS1050000860173  \n\n", 0, ""},
-        {"S1050000a60153\n", 0, ""},
-        {"S00600004844521B\nS9030000FC\n", 0, "it holds no S1 data record"},
-        {"", 0, "it holds no S1 data record"},
-        {"S1050000860175\n", 1, "wrong checksum"},
-        {"S1060000860174\n", 1, "the byte count says 6 but the record holds 5"},
-        {"S1050000860173\nS206000000860173\n", 2,
-         "an S2 record has a 24-bit address, beyond the HC11's 64 KB"},
-        {"S30700000000860172\n", 1, "an S3 record has a 32-bit address, beyond the HC11's 64 KB"},
-        {"\177ELF\002\001", 1, "not an S-record"},
-        {"S105000086017\n", 1, "odd number of hexadecimal digits"},
-        {"S10500008G0174\n", 1, "a character that is not a hexadecimal digit"},
-        {"S4030000FC\n", 1, "unknown record type S4"},
-        {"S10200FD\n", 1, "too short for its address"},
-        // The DOS end-of-file mark that some tools still write: one, at the very end.
-        {"S1050000860173\r\nS9030000FC\r\n\x1A", 0, ""},
-        {"S1050000860173\nS9030000FC\x1A", 0, ""},
-        {"S1050000860173\n\x1A\x1A", 2, "not an S-record"},
-        {"S1050000860173\n\x1A\nS9030000FC\n", 2, "not an S-record"},
-    };
-    for (const auto& [content, line, what] : cases) {
-        const auto got = checkSRecordFile(content);
-        EXPECT_EQ(got ? std::pair(got->line, got->what) : std::pair(0, std::string()),
-                  std::pair(line, what))
-            << content;
-    }
 }
 
 }  // namespace

@@ -50,7 +50,6 @@ TEST(FastExternalProgram, GivesTheDefaultPathsVerdictsAndCells) {
     const Case cases[] = {
         {"external EEPROM", "ExtEEprog", false, 0x8010, 70, [](Board&) {}, "Eprom is program"},
         {"companion EEPROM", "Xiprog", true, 0xE3F9, 45, [](Board&) {}, "Eeprom is program"},
-        {"across $FFFF", "Xiprog", true, 0xFFF0, 24, [](Board&) {}, "$0000 is below $2000"},
         {"below $2000", "ExtEEprog", false, 0x1FFC, 12, [](Board&) {}, "$1FFC is below $2000"},
         {"data protection on", "ExtEEprog", false, 0x8200, 20,
          [](Board& b) { b.devices().parallelEeprom().setSdp(true); }, "$8200 did not read back"},
