@@ -183,7 +183,12 @@ class PortRun {
                                        *error);
                 sim::Board& board = board_->board();
                 if (plan_.chip && board.chip().name != *plan_.chip) {
-                    board.setChip(sim::variantNamed(*plan_.chip)->chip);
+                    if (auto lost =
+                            board_->setPart(*sim::variantNamed(*plan_.chip), choice_.board)) {
+                        (*lost)[0] =
+                            static_cast<char>(std::toupper(static_cast<unsigned char>((*lost)[0])));
+                        reporter_.line(Channel::Error, *lost + ".");
+                    }
                     board_->save();
                 }
                 board.setProgrammingVoltage(plan_.programmingVoltage);
@@ -295,7 +300,9 @@ class PortRun {
         if (const Exit e = awaitReset(); e != Exit::Success)
             return record(step, e, failure_, 0, start);
 
-        if (board_ && plan_.chip && !step.rangeGiven)
+        // A named board is of the part it was saved as; the window's settings are for the
+        // window's board.
+        if (board_ && (plan_.chip || !choice_.board.empty()) && !step.rangeGiven)
             boardsOwnRange(step.button, inputs);
 
         CommandUi ui(reporter_, clock_, step.file, sent, content);

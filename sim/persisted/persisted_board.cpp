@@ -115,7 +115,23 @@ PersistedBoard::PersistedBoard(Scheduler& scheduler, VirtualPort& port, int n, s
     port.attach(n, line_, std::move(portName));
     std::error_code ec;
     std::filesystem::create_directories(keeper_.folder(), ec);
+    const bool saved = std::filesystem::exists(
+        std::filesystem::symlink_status(keeper_.folder() / Board::kStateFile, ec));
     loadError_ = keeper_.restore();
+    restored_ = saved && !loadError_;
+}
+
+std::optional<std::string> PersistedBoard::setPart(const Variant& part, std::string_view label) {
+    const Variant& was = board_.chip();
+    if (was.chip == part.chip)
+        return std::nullopt;
+    board_.setChip(part.chip);
+    if (!restored_)
+        return std::nullopt;
+    const std::string board = label.empty() ? "the window's virtual board"
+                                            : "the virtual board `" + std::string(label) + "`";
+    return board + " was an " + std::string(was.name) + ": as an " + std::string(part.name) +
+           " its EEPROM, CONFIG and EPROM start as the factory leaves them";
 }
 
 PersistedBoard::~PersistedBoard() {

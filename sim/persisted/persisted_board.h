@@ -75,6 +75,11 @@ class PersistedBoard {
     // save has succeeded in between); the board goes on working.
     std::optional<std::string> save() { return keeper_.save(); }
 
+    // Makes the board the part given. The memories a saved state held for another part are
+    // lost (another part has other memories): the text says so, in one line; nullopt when
+    // nothing was lost. label names the board, as for inUseText().
+    std::optional<std::string> setPart(const Variant& part, std::string_view label);
+
     Board& board() { return board_; }
     // The board's serial cable; the port end is the one attached to the virtual port.
     VirtualLine& line() { return line_; }
@@ -89,6 +94,7 @@ class PersistedBoard {
     Board board_;
     BoardKeeper keeper_;
     std::optional<std::string> loadError_;
+    bool restored_ = false;  // a saved state was loaded
 };
 
 }  // namespace kestro::sim

@@ -45,18 +45,27 @@ void catchSignals() {
 // would point at a device that is gone, or at another program's.
 class DeviceLink {
   public:
-    // Refuses anything at path but a link to a pseudo-terminal (a board's link left behind by
-    // one that was killed): a file or folder given by mistake is the user's.
+    // Refuses anything at path but a link to a pseudo-terminal that is gone (a board's link
+    // left behind by one that was killed): a file or folder given by mistake is the user's, and
+    // a pseudo-terminal that is still there is open, most likely a running board's, which would
+    // lose its link (and take this board's with it when it ends).
     static std::string refusal(const std::filesystem::path& path) {
         std::error_code ec;
         const auto status = std::filesystem::symlink_status(path, ec);
         if (!std::filesystem::exists(status))
             return {};
-        if (std::filesystem::is_symlink(status) &&
-            std::filesystem::read_symlink(path, ec).string().starts_with("/dev/pts/") && !ec)
-            return {};
-        return path.string() + " is already there and is not a link to a pseudo-terminal: " +
-               "choose a path where nothing is";
+        const std::filesystem::path target = std::filesystem::is_symlink(status)
+                                                 ? std::filesystem::read_symlink(path, ec)
+                                                 : std::filesystem::path();
+        if (ec || !target.string().starts_with("/dev/pts/"))
+            return path.string() + " is already there and is not a link to a pseudo-terminal: " +
+                   "choose a path where nothing is";
+        // A pseudo-terminal's device is there as long as something holds it open.
+        if (std::filesystem::exists(std::filesystem::symlink_status(target, ec)))
+            return path.string() + " is already there, a link to " + target.string() +
+                   ", which is open (another board running?): end that board or choose another "
+                   "path";
+        return {};
     }
 
     DeviceLink(std::filesystem::path at, const std::string& device, std::string& error)
@@ -105,11 +114,15 @@ int main(int argc, char** argv) {
         "Enter, SIGTERM or Ctrl-C end it, its memories saved. A pseudo-terminal carries no break: "
         "the board's reset break comes as a lone NUL byte."));
     parser.addHelpOption();
-    parser.addVersionOption();
+    // Not Qt's own: that names the application, which is Kestro's, for its data folder.
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Displays version information."));
+    parser.addOption(version);
     const QCommandLineOption chip(
         QStringLiteral("chip"),
         QStringLiteral("The part: A8, E9, 711E9 or 811E2, or its full name (MC68HC11A8 ...), "
-                       "as kestro-cli --chip takes it."),
+                       "as kestro-cli --chip takes it. Without it, the part the board was saved "
+                       "as; another part starts its memories afresh, and says so."),
         QStringLiteral("part"));
     const QCommandLineOption vpp(QStringLiteral("vpp"),
                                  QStringLiteral("+12 V on XIRQ/VPPE (the 711E9's EPROM)."));
@@ -121,12 +134,22 @@ int main(int argc, char** argv) {
     const QCommandLineOption link(
         QStringLiteral("link"),
         QStringLiteral("Also make <path> a link to the device, removed at the end; "
-                       "never over a file or folder."),
+                       "never over a file or folder, nor over a link to a pseudo-terminal "
+                       "still open (another board's)."),
         QStringLiteral("path"));
     const QCommandLineOption reset(QStringLiteral("reset"),
                                    QStringLiteral("Reset into bootstrap mode at once."));
     parser.addOptions({chip, vpp, board, link, reset});
     parser.process(app);
+    if (parser.isSet(version)) {
+        std::printf("kestro-board %s\n", KESTRO_VERSION);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "kestro-board: unexpected argument: %s (see kestro-board --help)\n",
+                     qPrintable(parser.positionalArguments().front()));
+        return 1;
+    }
 
     const std::string name = parser.value(board).toStdString();
     if (parser.isSet(board) && !kestro::sim::PersistedBoard::validBoardName(name)) {
@@ -166,8 +189,9 @@ int main(int argc, char** argv) {
     if (const auto& told = persisted.loadError())
         std::fprintf(stderr, "kestro-board: %s\n", told->c_str());
     kestro::sim::Board& hc11 = persisted.board();
-    if (part && part->chip != hc11.chip().chip)
-        hc11.setChip(part->chip);
+    if (part)
+        if (const auto lost = persisted.setPart(*part, name))
+            std::fprintf(stderr, "kestro-board: %s\n", lost->c_str());
     hc11.setProgrammingVoltage(parser.isSet(vpp));
 
     std::unique_ptr<kestro::sim::PtyBridge> bridge;

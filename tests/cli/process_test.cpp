@@ -267,7 +267,8 @@ TEST(KestroCli, AChainOnTheBoardOfAnotherProcess) {
 #endif
 
 // Without --range, a named part's EEPROM is where that part has it, also once CONFIG has moved
-// the 811E2's: the erase finds it there (where it is not, the talker answers E).
+// the 811E2's: the erase finds it there (where it is not, the talker answers E). Without --chip
+// a named board is the part it was saved as; another part costs it its memories, and says so.
 TEST(KestroCli, ANamedPartsOwnEeprom) {
     Home home;
     home.write("b8.s19", "S107B8000102030436\r\nS9030000FC\r\n");
@@ -276,7 +277,18 @@ TEST(KestroCli, ANamedPartsOwnEeprom) {
                   0,
                   "CONFIG $B9 sent; it takes effect at the next reset\nEeprom is program\n"
                   "Eeprom Erase\n",
-                  {" B/s, "}}});
+                  {" B/s, "}},
+                 {{"--board", "m", "--fast", "dump", "-o", "m.s19"},
+                  0,
+                  "Dump written to m.s19\n",
+                  {"/2048 B"}},
+                 {{"--board", "m", "--chip", "E9", "test"},
+                  0,
+                  "Communication is OK\n",
+                  {"The virtual board `m` was an MC68HC811E2: as an MC68HC11E9 its EEPROM, "
+                   "CONFIG and EPROM start as the factory leaves them.\n"}}});
+    const std::string dump = kestro::testing::slurp(home.path / "m.s19");
+    EXPECT_EQ(dump.substr(dump.find('\n') + 1, 8), "S113B800") << dump.substr(0, 200);
 }
 
 // A serial port on which no reset ever comes: refusals come before the wait for one.
@@ -289,6 +301,7 @@ TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
     home.write("notes.s19", "these are my notes\n");
     home.write("cut.hex", ":03B600000A0B0C26\n");
     home.write("low.s19", "S107010001020304ED\r\nS9030000FC\r\n");
+    home.write("joined.s19", "S107B6000102030438\r\nS9030000FC\r\nS107B7000102030437\r\n");
     // Comm 2 as the window's port map has it.
     std::filesystem::create_directories(home.path / ".config/kestro");
     home.write(".config/kestro/kestro.ini", "[ports]\nComm2=" + name + "\n");
@@ -302,6 +315,10 @@ TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
          {"The file notes.s19 is not an S-record file for the HC11."}},
         {{"--comm", "2", "program", "cut.hex"}, 5, "",
          {"The file cut.hex is not an Intel HEX file for the HC11.", "may be cut short"}},
+        // Two files joined: the second half is refused, never dropped.
+        {{"--comm", "2", "program", "joined.s19"}, 5, "",
+         {"The file joined.s19 is not an S-record file for the HC11.",
+          "Line 3: a record after the end record of line 2, as when two files are joined"}},
         {{"--comm", "2", "ram", "low.s19", "--start", "2000"}, 5, "",
          {"The file low.s19 has data at $0100, below $0200."}},
         {{"--comm", "2", "program", "/dev/zero"}, 5, "", {"/dev/zero: it holds more than 8 MB"}},

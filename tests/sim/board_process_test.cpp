@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -188,9 +189,15 @@ TEST(KestroBoard, ASecondProgramOnTheSameBoardIsRefused) {
 }
 
 // --link makes its link only where nothing stands, or over a link to a pseudo-terminal that an
-// earlier board left; the link goes when the board ends.
+// earlier board left; the link goes when the board ends. A pseudo-terminal still open (a board
+// that still runs) keeps its link.
 TEST(KestroBoard, TheLinkNeverReplacesAFileAndGoesAtTheEnd) {
+    int master = -1, slave = -1;
+    char open[64];
+    ASSERT_EQ(::openpty(&master, &slave, open, nullptr, nullptr), 0);
     const std::tuple<const char*, std::function<void(const fs::path&)>, bool> cases[] = {
+        {"a running board's link", [&open](const fs::path& at) { fs::create_symlink(open, at); },
+         false},
         {"nothing there", [](const fs::path&) {}, true},
         {"a board's link left behind",
          [](const fs::path& at) { fs::create_symlink("/dev/pts/999", at); }, true},
@@ -209,11 +216,15 @@ TEST(KestroBoard, TheLinkNeverReplacesAFileAndGoesAtTheEnd) {
         const fs::path at = home.path / "hc11";
         prepare(at);
         const auto before = fs::symlink_status(at).type();
+        const fs::path pointedAt = before == fs::file_type::symlink ? fs::read_symlink(at) : "";
         BoardProcess board(home.path, {"--board", "b", "--link", at.string()});
         if (!made) {
             EXPECT_EQ(board.wait(), 2);
             EXPECT_NE(board.errors().find("is already there"), std::string::npos);
             EXPECT_EQ(fs::symlink_status(at).type(), before);
+            if (fs::is_symlink(fs::symlink_status(at))) {
+                EXPECT_EQ(fs::read_symlink(at), pointedAt);
+            }
             if (fs::is_regular_file(fs::symlink_status(at))) {
                 EXPECT_EQ(testing::slurp(at), "notes\n");
             }
@@ -224,6 +235,32 @@ TEST(KestroBoard, TheLinkNeverReplacesAFileAndGoesAtTheEnd) {
         EXPECT_EQ(fs::read_symlink(at), device);
         EXPECT_EQ(board.end(), 0);
         EXPECT_FALSE(fs::exists(fs::symlink_status(at)));
+    }
+    ::close(slave);
+    ::close(master);
+}
+
+// A board is the part it was saved as, and another part says what it costs.
+TEST(KestroBoard, IsThePartItWasSavedAs) {
+    testing::ScratchDir home;
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"--board", "p", "--chip", "811E2"}, "MC68HC811E2 on /dev/pts/"},
+        {{"--board", "p"}, "MC68HC811E2 on /dev/pts/"},
+        {{"--board", "p", "--chip", "E9"},
+         "kestro-board: the virtual board `p` was an MC68HC811E2: as an MC68HC11E9 its EEPROM, "
+         "CONFIG and EPROM start as the factory leaves them\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        BoardProcess board(home.path, c.args);
+        EXPECT_FALSE(board.device().empty());
+        EXPECT_EQ(board.end(), 0);
+        const std::string err = board.errors();
+        EXPECT_NE(err.find(c.err), std::string::npos) << err;
     }
 }
 
