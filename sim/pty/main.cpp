@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "event_loop_clock.h"
@@ -100,6 +101,65 @@ class DeviceLink {
     bool made_ = false;
 };
 
+// A whole number from 1 to max, or nullopt.
+std::optional<std::uint64_t> wholeNumber(const QString& text, std::uint64_t max) {
+    bool ok = false;
+    const qulonglong n = text.toULongLong(&ok);
+    if (!ok || n < 1 || n > max)
+        return std::nullopt;
+    return n;
+}
+
+// The line faults the options ask for, or what is wrong with them.
+std::string readFaults(const QCommandLineParser& parser, kestro::sim::LineFaults& faults,
+                       const QCommandLineOption& refuseRates, const QCommandLineOption& roundRates,
+                       const QCommandLineOption& rateError, const QCommandLineOption& flipEvery,
+                       const QCommandLineOption& silentAfter, const QCommandLineOption& silentAt) {
+    constexpr std::uint64_t kMaxRate = 4'000'000;
+    auto rate = [](const QString& text) { return wholeNumber(text, kMaxRate); };
+    for (const QString& r : parser.value(refuseRates).split(',', Qt::SkipEmptyParts)) {
+        const auto baud = rate(r);
+        if (!baud)
+            return "--refuse-rates takes rates in baud, e.g. 125000,62500";
+        faults.refused.push_back(static_cast<int>(*baud));
+    }
+    for (const QString& pair : parser.value(roundRates).split(',', Qt::SkipEmptyParts)) {
+        const QStringList parts = pair.split(':');
+        const auto set = parts.size() == 2 ? rate(parts[0]) : std::nullopt;
+        const auto made = parts.size() == 2 ? rate(parts[1]) : std::nullopt;
+        if (!set || !made)
+            return "--round-rates takes SET:MADE pairs of rates, e.g. 7812:7692";
+        faults.rounded.emplace_back(static_cast<int>(*set), static_cast<int>(*made));
+    }
+    if (parser.isSet(rateError)) {
+        bool ok = false;
+        faults.rateError = parser.value(rateError).toDouble(&ok);
+        if (!ok || faults.rateError <= -50 || faults.rateError >= 50)
+            return "--rate-error takes per cent between -50 and 50, e.g. 3 or -2.5";
+    }
+    if (parser.isSet(flipEvery)) {
+        const auto n = wholeNumber(parser.value(flipEvery), UINT32_MAX);
+        if (!n)
+            return "--flip-every takes a number of bytes from 1";
+        faults.flipEvery = *n;
+    }
+    if (parser.isSet(silentAfter)) {
+        bool ok = false;
+        faults.silentAfter = parser.value(silentAfter).toULongLong(&ok);
+        if (!ok)
+            return "--silent-after takes a number of bytes";
+    }
+    if (parser.isSet(silentAt)) {
+        bool ok = false;
+        const double seconds = parser.value(silentAt).toDouble(&ok);
+        if (!ok || seconds < 0 || seconds > 1e6)
+            return "--silent-at takes seconds, e.g. 2.5";
+        faults.silentAt =
+            std::chrono::duration_cast<kestro::Duration>(std::chrono::duration<double>(seconds));
+    }
+    return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,7 +199,37 @@ int main(int argc, char** argv) {
         QStringLiteral("path"));
     const QCommandLineOption reset(QStringLiteral("reset"),
                                    QStringLiteral("Reset into bootstrap mode at once."));
-    parser.addOptions({chip, vpp, board, link, reset});
+    // A poor adapter or cable, for seeing what a program does on a bad line.
+    const QCommandLineOption refuseRates(
+        QStringLiteral("refuse-rates"),
+        QStringLiteral("Rates the adapter cannot make (e.g. 125000,62500): the line keeps the "
+                       "rate it had, and the device is set back to it."),
+        QStringLiteral("list"));
+    const QCommandLineOption roundRates(
+        QStringLiteral("round-rates"),
+        QStringLiteral("Rates the adapter makes another of, as SET:MADE (e.g. 7812:7692): the "
+                       "line runs at MADE when a program sets SET."),
+        QStringLiteral("list"));
+    const QCommandLineOption rateError(
+        QStringLiteral("rate-error"),
+        QStringLiteral(
+            "The line runs this many per cent off the rate made (e.g. 3, or below 0 for slower), "
+            "as an adapter's divider does."),
+        QStringLiteral("percent"));
+    const QCommandLineOption flipEvery(
+        QStringLiteral("flip-every"),
+        QStringLiteral("Flips a bit of every Nth byte the line carries, either way."),
+        QStringLiteral("n"));
+    const QCommandLineOption silentAfter(
+        QStringLiteral("silent-after"),
+        QStringLiteral("The line carries N bytes, either way, then nothing more."),
+        QStringLiteral("n"));
+    const QCommandLineOption silentAt(
+        QStringLiteral("silent-at"),
+        QStringLiteral("The line carries nothing from this many seconds after the start."),
+        QStringLiteral("seconds"));
+    parser.addOptions({chip, vpp, board, link, reset, refuseRates, roundRates, rateError, flipEvery,
+                       silentAfter, silentAt});
     parser.process(app);
     if (parser.isSet(version)) {
         std::printf("kestro-board %s\n", KESTRO_VERSION);
@@ -164,6 +254,14 @@ int main(int argc, char** argv) {
                          qPrintable(parser.value(chip)));
             return 2;
         }
+    }
+
+    kestro::sim::LineFaults faults;
+    if (const std::string wrong = readFaults(parser, faults, refuseRates, roundRates, rateError,
+                                             flipEvery, silentAfter, silentAt);
+        !wrong.empty()) {
+        std::fprintf(stderr, "kestro-board: %s\n", wrong.c_str());
+        return 1;
     }
 
     if (parser.isSet(link)) {
@@ -196,7 +294,7 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<kestro::sim::PtyBridge> bridge;
     try {
-        bridge = std::make_unique<kestro::sim::PtyBridge>(clock, persisted.line());
+        bridge = std::make_unique<kestro::sim::PtyBridge>(clock, persisted.line(), faults);
     } catch (const kestro::sim::PtyError& e) {
         std::fprintf(stderr, "kestro-board: %s\n", e.what());
         return 1;

@@ -6,8 +6,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,8 +25,12 @@ std::string reason(const char* what) {
 
 }  // namespace
 
-PtyBridge::PtyBridge(Scheduler& scheduler, VirtualLine& line)
-    : scheduler_(scheduler), line_(line), toTarget_(line.toTarget) {
+PtyBridge::PtyBridge(Scheduler& scheduler, VirtualLine& line, LineFaults faults)
+    : scheduler_(scheduler),
+      line_(line),
+      toTarget_(line.toTarget),
+      faults_(std::move(faults)),
+      start_(scheduler.now()) {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (master_ < 0)
         throw PtyError(reason("No pseudo-terminal"));
@@ -64,9 +70,32 @@ void PtyBridge::followRate() {
     const int baud = set.out;
     if (set.error != 0 || baud <= 0 || baud == rate_)
         return;
+    int made = baud;
+    if (std::ranges::find(faults_.refused, baud) != faults_.refused.end() && lineRate_ != 0) {
+        // An adapter that cannot make the rate keeps the one before, and says so to a program
+        // that reads its settings back.
+        setDriverRate(slave_, rate_);
+        return;
+    }
+    for (const auto& [asked, rounded] : faults_.rounded)
+        if (asked == baud)
+            made = rounded;
+    made = static_cast<int>(std::lround(made * (1 + faults_.rateError / 100)));
     rate_ = baud;
-    toTarget_.setBaud(baud);
-    line_.toPc.setReceiver(baud, [this](Byte b, bool fe) { received(b, fe); });
+    lineRate_ = made;
+    toTarget_.setBaud(made);
+    line_.toPc.setReceiver(made, [this](Byte b, bool fe) { received(b, fe); });
+}
+
+std::optional<Byte> PtyBridge::carry(Byte byte) {
+    const bool silent = (faults_.silentAfter && carried_ >= *faults_.silentAfter) ||
+                        (faults_.silentAt && scheduler_.now() - start_ >= *faults_.silentAt);
+    if (silent)
+        return std::nullopt;
+    ++carried_;
+    if (faults_.flipEvery != 0 && carried_ % faults_.flipEvery == 0)
+        byte ^= static_cast<Byte>(1u << (carried_ / faults_.flipEvery % 8));
+    return byte;
 }
 
 void PtyBridge::readable() {
@@ -78,9 +107,13 @@ void PtyBridge::readable() {
         const ssize_t n = ::read(master_, buffer.data(), buffer.size());
         if (n <= 0)
             return;  // EAGAIN; the slave we hold keeps EIO away
-        if (buffer[0] == TIOCPKT_DATA)
-            toTarget_.queue(ByteView(buffer.data() + 1, static_cast<std::size_t>(n - 1)));
-        else if (buffer[0] & TIOCPKT_FLUSHWRITE)
+        if (buffer[0] == TIOCPKT_DATA) {
+            Bytes through;
+            for (ssize_t i = 1; i < n; ++i)
+                if (const auto b = carry(buffer[static_cast<std::size_t>(i)]))
+                    through.push_back(*b);
+            toTarget_.queue(ByteView(through));
+        } else if (buffer[0] & TIOCPKT_FLUSHWRITE)
             toTarget_.discard();
     }
 }
@@ -89,7 +122,9 @@ void PtyBridge::received(Byte byte, bool) {
     // A break (a NUL with a framing error) goes on as a lone NUL: a pseudo-terminal carries no
     // break, and a program that watches for one on such a line takes a lone NUL for it.
     // Nobody reading is no fault of the line: what does not fit is lost, as on a cable.
-    [[maybe_unused]] const ssize_t n = ::write(master_, &byte, 1);
+    const auto through = carry(byte);
+    if (through) [[maybe_unused]]
+        const ssize_t n = ::write(master_, &*through, 1);
 }
 
 }  // namespace kestro::sim

@@ -4,8 +4,12 @@
 // end, the virtual board, as through a cable.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "virtual_line.h"
 
@@ -17,10 +21,21 @@ class PtyError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// What makes the line a poor adapter or cable, none of it by default. The faults hit both
+// directions alike, the reset's NUL included.
+struct LineFaults {
+    std::vector<int> refused;                  // rates the adapter keeps the rate before for
+    std::vector<std::pair<int, int>> rounded;  // a rate set, and the rate the adapter makes of it
+    double rateError = 0;                      // per cent off the rate the adapter makes
+    std::uint64_t flipEvery = 0;               // a bit flipped in every Nth byte carried
+    std::optional<std::uint64_t> silentAfter;  // bytes carried, then nothing more
+    std::optional<Duration> silentAt;          // from the start, then nothing more
+};
+
 class PtyBridge {
   public:
     // Opens a pseudo-terminal whose device stands for the PC's end of line. Throws PtyError.
-    PtyBridge(Scheduler& scheduler, VirtualLine& line);
+    PtyBridge(Scheduler& scheduler, VirtualLine& line, LineFaults faults = {});
     ~PtyBridge();
     PtyBridge(const PtyBridge&) = delete;
     PtyBridge& operator=(const PtyBridge&) = delete;
@@ -39,6 +54,8 @@ class PtyBridge {
 
   private:
     void received(Byte byte, bool framingError);
+    // The byte as the faults let it through the line; nullopt once the line is silent.
+    std::optional<Byte> carry(Byte byte);
 
     Scheduler& scheduler_;
     VirtualLine& line_;
@@ -46,7 +63,11 @@ class PtyBridge {
     int master_ = -1;
     int slave_ = -1;  // held open so that the master never reads as hung up between programs
     std::string path_;
-    int rate_ = 0;
+    int rate_ = 0;      // as the program set it
+    int lineRate_ = 0;  // as the adapter makes it
+    LineFaults faults_;
+    TimePoint start_;
+    std::uint64_t carried_ = 0;
 };
 
 }  // namespace kestro::sim

@@ -237,17 +237,22 @@ TEST(KestroCli, InputsAreReadOnceWhateverKindTheyAre) {
 }
 
 #ifdef KESTRO_BOARD
-// kestro-board's pseudo-terminal as a serial port, and its user resetting it at each prompt.
-TEST(KestroCli, AChainOnTheBoardOfAnotherProcess) {
-    Home home;
+// kestro-cli on the pseudo-terminal of a kestro-board started with boardArgs, whose user resets
+// it at each of kestro-cli's prompts.
+Result onBoardOfItsOwn(const Home& home, const std::vector<std::string>& boardArgs,
+                       const std::vector<std::string>& cliArgs) {
     QProcess board;
-    // The part as kestro-cli names it.
-    home.start(board, KESTRO_BOARD, {"--board", "pty", "--chip", "a8"});
-    ASSERT_TRUE(board.waitForReadyRead(10'000)) << board.readAllStandardError().toStdString();
+    home.start(board, KESTRO_BOARD, boardArgs);
+    if (!board.waitForReadyRead(10'000)) {
+        Result failed;
+        failed.err = board.readAllStandardError().toStdString();
+        return failed;
+    }
+    std::vector<std::string> args{"--port", board.readLine().trimmed().toStdString(),
+                                  "--reset-timeout", "20"};
+    args.insert(args.end(), cliArgs.begin(), cliArgs.end());
     QProcess cli;
-    home.start(cli, KESTRO_CLI,
-               {"--port", board.readLine().trimmed().toStdString(), "--reset-timeout", "20", "test",
-                "program", "fw.s19", "compare", "fw.s19"});
+    home.start(cli, KESTRO_CLI, args);
     std::string err;
     std::size_t resets = 0;
     while (cli.state() != QProcess::NotRunning && !cli.waitForFinished(50)) {
@@ -258,11 +263,69 @@ TEST(KestroCli, AChainOnTheBoardOfAnotherProcess) {
         for (; resets < prompts; ++resets)
             ::kill(static_cast<pid_t>(board.processId()), SIGUSR1);
     }
-    EXPECT_EQ(cli.exitCode(), 0) << err << cli.readAllStandardError().toStdString();
-    EXPECT_EQ(cli.readAllStandardOutput().toStdString(),
-              "Communication is OK\nEeprom is program\nFile equal Eeprom\n");
+    Result r{.exit = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
+             .out = cli.readAllStandardOutput().toStdString(),
+             .err = err + cli.readAllStandardError().toStdString()};
     board.terminate();
     board.waitForFinished(10'000);
+    return r;
+}
+
+// kestro-board's pseudo-terminal as a serial port, and its user resetting it at each prompt.
+TEST(KestroCli, AChainOnTheBoardOfAnotherProcess) {
+    Home home;
+    // The part as kestro-cli names it.
+    const Result r = onBoardOfItsOwn(home, {"--board", "pty", "--chip", "a8"},
+                                     {"test", "program", "fw.s19", "compare", "fw.s19"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out, "Communication is OK\nEeprom is program\nFile equal Eeprom\n");
+}
+
+// kestro-board as a poor adapter or cable, and what kestro-cli makes of each fault: a job that
+// can be done is done, on the fast path at a rate the line carries, and one that cannot is
+// told, never taken for a verdict.
+TEST(KestroCli, OnAPoorLineEveryJobEndsWithTheTruth) {
+    struct Case {
+        std::vector<std::string> board;
+        std::vector<std::string> cli;
+        std::set<int> exits;
+        std::string out;  // a part of standard output
+        std::string err;  // a part of standard error
+    };
+    const std::vector<std::string> dump = {"--fast", "dump", "--range", "B600-B7FF"};
+    const Case cases[] = {
+        // A divider a little slow, which the boot loader's echo keeps up with, and one a
+        // little fast, which it cannot: the loader has no time to spare.
+        {{"--rate-error", "-2"}, {"test"}, {0}, "Communication is OK\n", ""},
+        {{"--rate-error", "1"}, {"test"}, {4}, "", "The talker download was not echoed"},
+        // Rates the adapter cannot make, or makes too far off: the fast path agrees a lower one.
+        {{"--refuse-rates", "125000,62500"},
+         {"--fast", "--json", "status"},
+         {0},
+         "\"baud\":31250",
+         ""},
+        {{"--round-rates", "125000:115200"},
+         {"--fast", "--json", "status"},
+         {0},
+         "\"baud\":62500",
+         ""},
+        // A damaged block is sent again, at a lower rate.
+        {{"--flip-every", "700"}, dump, {0}, "Dump written to", "62500 baud"},
+        // A cable that dies, after so many bytes or at a time (in the download, or before the
+        // reset when the machine is slow).
+        {{"--silent-after", "700"}, dump, {3}, "", "The HC11 stopped answering."},
+        {{"--silent-at", "1"}, {"test"}, {3, 4}, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.board));
+        Home home;
+        std::vector<std::string> board{"--board", "poor"};
+        board.insert(board.end(), c.board.begin(), c.board.end());
+        const Result r = onBoardOfItsOwn(home, board, c.cli);
+        EXPECT_TRUE(c.exits.contains(r.exit)) << r.exit << r.err;
+        EXPECT_TRUE(c.out.empty() ? r.out.empty() : contains(r.out, c.out)) << r.out;
+        EXPECT_TRUE(contains(r.err, c.err)) << r.err;
+    }
 }
 #endif
 
