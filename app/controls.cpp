@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSvgRenderer>
 #include <memory>
@@ -24,6 +25,8 @@ QPushButton* Controls::button(QWidget* parent, const char* name, const char* cap
                               const char* tip) const {
     auto* button = new QPushButton(QString::fromUtf8(caption), parent);
     button->setObjectName(QString::fromLatin1(name));
+    // A job's end gives the button back its caption without its underlined letter.
+    button->setProperty(kRestingText, button->text());
     button->setAutoDefault(false);
     button->setToolTip(QString::fromUtf8(tip));
     button->setAccessibleDescription(QString::fromUtf8(tip));
@@ -97,6 +100,11 @@ QFrame* Controls::verticalLine(QWidget* parent) const {
     line->setFrameShape(QFrame::VLine);
     line->setFrameShadow(QFrame::Sunken);
     return line;
+}
+
+QString withoutMnemonic(QString text) {
+    static const QRegularExpression single(QStringLiteral("&(.)"));
+    return text.replace(single, QStringLiteral("\\1"));
 }
 
 void keepPlaceWhenHidden(QWidget* w) {

@@ -14,11 +14,14 @@
 #include <QScreen>
 #include <QStackedWidget>
 #include <QSvgRenderer>
+#include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <exception>
 #include <utility>
 
+#include "accessible_frame.h"
+#include "button_keys.h"
 #include "comm_page.h"
 #include "config_page.h"
 #include "controls.h"
@@ -87,6 +90,8 @@ const QStringList& MainWindow::pageCaptions() {
 
 MainWindow::MainWindow(LinkState& link, QSettings& settings, QWidget* parent)
     : QWidget(parent), link_(link), settings_(settings) {
+    // Before anything asks for its accessible interface, which Qt then keeps.
+    widgets::readAsFrame(this);
     initKestroResources();
     installTabAccessibility();
     setObjectName(QStringLiteral("Form1"));
@@ -96,6 +101,7 @@ MainWindow::MainWindow(LinkState& link, QSettings& settings, QWidget* parent)
     QFont base = font();
     base.setPointSizeF(8.25);
     setFont(base);
+    widgets::enterPressesButtons(this);
 
     const QScreen* screen = QGuiApplication::primaryScreen();
     controls_ = std::make_unique<Controls>(screen != nullptr ? screen->logicalDotsPerInch() : 96.0,
@@ -113,7 +119,13 @@ MainWindow::MainWindow(LinkState& link, QSettings& settings, QWidget* parent)
     auto* tabLayout = new QVBoxLayout(tabControl);
     tabLayout->setContentsMargins(c.px(45), c.px(45), c.px(45), 0);
     tabLayout->setSpacing(0);
-    tabs_ = new TabHeader(pageCaptions(), tabControl);
+    // Each tab's underlined letter (Alt+letter) differs from every other letter the window
+    // underlines on any page.
+    static const QStringList kTabTexts = {
+        QStringLiteral("Comm Por&t"), QStringLiteral("Con&fig Regs"), QStringLiteral("&Eeprom"),
+        QStringLiteral("E&prom"),     QStringLiteral("Externa&l"),    QStringLiteral("X&icor"),
+        QStringLiteral("D&ump"),      QStringLiteral("Mi&sc")};
+    tabs_ = new TabHeader(kTabTexts, tabControl);
     tabs_->setObjectName(QStringLiteral("SSTab1Tabs"));
     pages_ = new QStackedWidget(tabControl);
     pages_->setObjectName(QStringLiteral("SSTab1Pages"));
@@ -339,7 +351,11 @@ void MainWindow::setWindowEnabled(bool enabled) {
 void MainWindow::setCaption(std::string_view button, std::string_view caption) {
     const QString name = QString::fromUtf8(button.data(), static_cast<qsizetype>(button.size()));
     if (auto* b = findChild<QAbstractButton*>(name)) {
-        b->setText(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+        const QString text =
+            QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
+        // The caption at rest keeps its underlined letter.
+        const QString resting = b->property(kRestingText).toString();
+        b->setText(withoutMnemonic(resting) == text ? resting : text);
     }
 }
 
@@ -389,11 +405,28 @@ std::string MainWindow::chooseFile() {
 
 void MainWindow::helpClicked() {
     const QUrl url = QUrl::fromLocalFile(exeDir_ + QStringLiteral("/help/kestro.htm"));
-    if (urlOpener_) {
-        urlOpener_(url);
-    } else {
-        QDesktopServices::openUrl(url);
+    const bool shown = urlOpener_ ? urlOpener_(url) : QDesktopServices::openUrl(url);
+    if (!shown) {
+        showHelpWindow(url);
     }
+}
+
+void MainWindow::showHelpWindow(const QUrl& url) {
+    // A desktop with no viewer for HTML (or none at all) still gets the help, in a window of
+    // our own; its links to the web go to the browser, if there is one.
+    if (helpWindow_ == nullptr) {
+        helpWindow_ = new QTextBrowser(this);
+        helpWindow_->setWindowFlags(Qt::Window);
+        helpWindow_->setObjectName(QStringLiteral("HelpWindow"));
+        helpWindow_->setWindowTitle(QStringLiteral("Kestro help"));
+        helpWindow_->setAccessibleName(QStringLiteral("Kestro help"));
+        helpWindow_->setOpenExternalLinks(true);
+        helpWindow_->resize(controls_->px(9000), controls_->px(7000));
+    }
+    helpWindow_->setSource(url);
+    helpWindow_->show();
+    helpWindow_->raise();
+    helpWindow_->activateWindow();
 }
 
 void MainWindow::aboutClicked() {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "board_window.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -13,6 +14,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "accessible_frame.h"
+#include "announce.h"
+#include "button_keys.h"
 #include "combo_selection.h"
 #include "hex_text.h"
 #include "ports_view.h"
@@ -58,9 +62,12 @@ std::string hexByte(std::uint8_t v) {
 }  // namespace
 
 BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board_(board) {
+    // Before anything asks for its accessible interface, which Qt then keeps.
+    widgets::readAsFrame(this);
     setObjectName("VirtualBoard");
     setWindowTitle(tr("Virtual HC11 board"));
     setAccessibleName(tr("Virtual HC11 board"));
+    widgets::enterPressesButtons(this);
 
     reset_ = new QPushButton(tr("&Reset"), this);
     reset_->setObjectName("BoardReset");
@@ -83,9 +90,11 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     vppe_->setToolTip(tr("+12 V for programming the EPROM of the MC68HC711E9"));
     vppe_->setChecked(board_.programmingVoltage());
 
+    // Read by its text, which a screen reader announces as it changes; what the line is comes
+    // with it as its description.
     phase_ = new QLabel(this);
     phase_->setObjectName("BoardPhase");
-    phase_->setAccessibleName(tr("Board state"));
+    phase_->setAccessibleDescription(tr("Board state"));
 
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName("BoardMemories");
@@ -214,8 +223,13 @@ void BoardWindow::refreshView(int tab) {
 }
 
 void BoardWindow::refresh() {
-    phase_->setText(board_.powered() ? phaseText(board_.phase())
-                                     : tr("Waiting for a reset: press Reset"));
+    const QString phase =
+        board_.powered() ? phaseText(board_.phase()) : tr("Waiting for a reset: press Reset");
+    if (phase != phase_->text()) {
+        phase_->setText(phase);
+        QAccessibleEvent changed(phase_, QAccessible::NameChanged);
+        widgets::announce(changed);
+    }
     const int index = chip_->findData(static_cast<int>(board_.chip().chip));
     if (chip_->currentIndex() != index)
         chip_->setCurrentIndex(index);

@@ -78,7 +78,7 @@ inline QString describeKeyboardOrder(QWidget* window) {
         auto* tab = window->findChild<QAbstractButton*>(QStringLiteral("tab%1").arg(page));
         tab->click();
         tab->setFocus();
-        out += tab->text() + ":";
+        out += QString(tab->text()).remove(QLatin1Char('&')) + ":";
         for (int stop = 0; stop < 40; ++stop) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QWidget* w = QApplication::focusWidget();

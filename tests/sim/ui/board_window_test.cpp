@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -37,14 +38,24 @@ struct WindowBench {
     BoardWindow window{bench.board};
 };
 
-TEST(BoardWindow, ResetMakesTheBoardSendItsBreak) {
+// A screen reader finds the window as a frame, reads the state line by its text and hears it
+// change; Enter presses the focused button.
+TEST(BoardWindow, AScreenReaderHearsTheStateAndEnterPressesAButton) {
     WindowBench w;
-    EXPECT_EQ(w.find<QLabel>("BoardPhase")->text(), "Waiting for a reset: press Reset");
-    w.find<QPushButton>("BoardReset")->click();
+    kestro::testing::HeardEvents heard;
+    w.window.show();
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&w.window)->role(), QAccessible::Window);
+    auto* phase = w.find<QLabel>("BoardPhase");
+    QAccessibleInterface* line = QAccessible::queryAccessibleInterface(phase);
+    EXPECT_EQ(line->text(QAccessible::Name), "Waiting for a reset: press Reset");
+    auto* reset = w.find<QPushButton>("BoardReset");
+    reset->setFocus();
+    QTest::keyClick(reset, Qt::Key_Return);
     w.bench.clock.advance(std::chrono::milliseconds(30));
     EXPECT_EQ(w.bench.pc.breaks(), 1);
     w.window.refresh();
-    EXPECT_TRUE(w.find<QLabel>("BoardPhase")->text().contains("waiting for the PC"));
+    EXPECT_TRUE(line->text(QAccessible::Name).contains("waiting for the PC"));
+    EXPECT_GE(heard.count(phase, QAccessible::NameChanged), 1);
 }
 
 // A choice in the list (here a screen reader's "Toggle" on a row of the closed list) changes the
