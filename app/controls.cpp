@@ -89,6 +89,14 @@ QProgressBar* Controls::progressBar(QBoxLayout* box, QWidget* parent, const char
     bar->setRange(0, 100);
     bar->setTextVisible(false);
     bar->setAccessibleName(QStringLiteral("Progress"));
+    // The window is disabled while a job runs; its progress is what the user watches then,
+    // so the bar keeps its enabled colours.
+    QPalette readable = bar->palette();
+    for (const auto role : {QPalette::Text, QPalette::WindowText, QPalette::HighlightedText,
+                            QPalette::Highlight, QPalette::Base, QPalette::Window}) {
+        readable.setColor(QPalette::Disabled, role, readable.color(QPalette::Active, role));
+    }
+    bar->setPalette(readable);
     keepPlaceWhenHidden(bar);
     bar->hide();
     box->addWidget(bar);

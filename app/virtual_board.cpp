@@ -4,8 +4,10 @@
 #include <QKeySequence>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 
 #include "board_window.h"
@@ -87,7 +89,31 @@ void VirtualBoard::sessionEnding() {
 void VirtualBoard::showBeside(const QWidget& main) {
     if (!window_)
         return;
-    window_->move(main.frameGeometry().right() + 16, main.frameGeometry().top());
+    // On the main window's screen and within it (a large scale factor makes both windows
+    // large): to the right of the main window where there is room, else to its left, else
+    // as far right as the screen allows; made smaller where the screen is.
+    const QRect mainFrame = main.frameGeometry();
+    const QMargins frame(
+        main.geometry().left() - mainFrame.left(), main.geometry().top() - mainFrame.top(),
+        mainFrame.right() - main.geometry().right(), mainFrame.bottom() - main.geometry().bottom());
+    const QScreen* screen = main.screen();
+    const QRect area = screen != nullptr ? screen->availableGeometry() : QRect();
+    QSize outer = window_->size().grownBy(frame);
+    if (area.isValid())
+        outer = outer.boundedTo(area.size());
+    constexpr int kGap = 16;
+    int left = mainFrame.right() + 1 + kGap;
+    int top = mainFrame.top();
+    if (area.isValid()) {
+        if (left + outer.width() > area.right() + 1)
+            left = mainFrame.left() - kGap - outer.width() >= area.left()
+                       ? mainFrame.left() - kGap - outer.width()
+                       : area.right() + 1 - outer.width();
+        left = std::max(left, area.left());
+        top = std::clamp(top, area.top(), std::max(area.top(), area.bottom() + 1 - outer.height()));
+    }
+    window_->resize(outer.shrunkBy(frame));
+    window_->move(left, top);
     window_->show();
 }
 

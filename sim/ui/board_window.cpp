@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -112,8 +113,14 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
         views_.push_back(View{text, {}});
     }
     // The pins, after the memories: they read the board only while their tab is in view.
-    ports_ = new PortsView(board_, tabs_);
-    tabs_->addTab(ports_, tr("P&orts"));
+    // The lamps keep their names whole; a window narrower than their rows scrolls them.
+    ports_ = new PortsView(board_);
+    auto* portsArea = new QScrollArea(tabs_);
+    portsArea->setObjectName("BoardPortsArea");
+    portsArea->setFrameShape(QFrame::NoFrame);
+    portsArea->setWidgetResizable(true);
+    portsArea->setWidget(ports_);
+    tabs_->addTab(portsArea, tr("P&orts"));
     tabs_->addTab(new SerialView(board_, tabs_), tr("&Serial"));
 
     factory_ = new QPushButton(tr("&Factory state"), this);
@@ -154,7 +161,13 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     timer_->setInterval(kRefreshMs);
     connect(timer_, &QTimer::timeout, this, &BoardWindow::refresh);
     timer_->start();
-    resize(720, 420);
+    // Every tab in full at the opening size; where the screen is narrower (a large scale
+    // factor), the captions shorten rather than hide tabs behind scroll arrows.
+    tabs_->setUsesScrollButtons(false);
+    tabs_->setElideMode(Qt::ElideRight);
+    const QMargins margins = layout->contentsMargins();
+    resize(qMax(720, tabs_->tabBar()->sizeHint().width() + margins.left() + margins.right() + 8),
+           420);
     refresh();
 }
 

@@ -419,10 +419,18 @@ TEST_F(WindowTest, OperationsReadTheControlsAndEveryProgressBarShowsTheRun) {
     EXPECT_EQ(in.bpr, (std::array<bool, 8>{true, false, false, false, false, false, false, true}));
     testing::selectByScreenReader(find<QComboBox>("XIEEMmap"), 6);
     EXPECT_EQ(window->inputs().eemMapText, "$C000-$DFFF");
+    window->setWindowEnabled(false);
     window->setProgress(37);
     for (const char* name : {"EepromBar", "EpromBar", "RamBar", "xibar"}) {
-        EXPECT_EQ(find<QProgressBar>(name)->value(), 37) << name;
+        auto* progress = find<QProgressBar>(name);
+        EXPECT_EQ(progress->value(), 37) << name;
+        // Drawn as readable as ever while the job keeps the window disabled.
+        for (const auto role : {QPalette::Text, QPalette::Highlight, QPalette::HighlightedText})
+            EXPECT_EQ(progress->palette().color(QPalette::Disabled, role),
+                      progress->palette().color(QPalette::Active, role))
+                << name << " " << role;
     }
+    window->setWindowEnabled(true);
 }
 
 TEST_F(WindowTest, HelpOpensThePageBesideTheProgramAndAboutGivesTheVersion) {

@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -31,7 +32,10 @@ struct WindowBench {
     T* show(const char* name) {
         window.show();
         T* view = find<T>(name);
-        find<QTabWidget>("BoardMemories")->setCurrentWidget(view);
+        auto* tabs = find<QTabWidget>("BoardMemories");
+        for (QWidget* w = view; w != nullptr; w = w->parentWidget())
+            if (tabs->indexOf(w) >= 0)
+                tabs->setCurrentWidget(w);
         return view;
     }
     testing::BoardBench bench{Chip::E9};
@@ -56,6 +60,10 @@ TEST(BoardWindow, AScreenReaderHearsTheStateAndEnterPressesAButton) {
     w.window.refresh();
     EXPECT_TRUE(line->text(QAccessible::Name).contains("waiting for the PC"));
     EXPECT_GE(heard.count(phase, QAccessible::NameChanged), 1);
+    // At the opening size every tab shows its caption whole, none behind scroll arrows.
+    QTabBar* bar = w.find<QTabWidget>("BoardMemories")->tabBar();
+    EXPECT_GE(bar->width(), bar->sizeHint().width());
+    EXPECT_LE(bar->tabRect(bar->count() - 1).right(), bar->width());
 }
 
 // A choice in the list (here a screen reader's "Toggle" on a row of the closed list) changes the
@@ -128,6 +136,18 @@ TEST(PortsView, LampsShowThePinsAndAClickTogglesAnInput) {
     QTest::keyClick(e3, Qt::Key_Space);
     EXPECT_EQ(w.bench.board.peek(0x100A), 0xFF);
     EXPECT_EQ(e3->accessibleName(), "PE3/AN3, input, high");
+    // The SCI receives on PD0/RxD: the serial line drives it, so the keyboard passes it by
+    // and a screen reader is told why.
+    auto* rxd = w.find<QPushButton>("PinD0");
+    EXPECT_EQ(rxd->focusPolicy(), Qt::NoFocus);
+    EXPECT_TRUE(rxd->accessibleDescription().contains("serial line"));
+    // Every name whole, in the bold of a high output too.
+    for (auto* lamp : w.view->findChildren<QPushButton*>(QRegularExpression("^Pin"))) {
+        QFont bold = lamp->font();
+        bold.setBold(true);
+        EXPECT_GE(lamp->width(), QFontMetrics(bold).horizontalAdvance(lamp->text()) + 8)
+            << lamp->text().toStdString();
+    }
 }
 
 TEST(PortsView, IrqAndXirqButtonsHoldThePinsLow) {

@@ -128,6 +128,8 @@ class Board final : private Bus, private InterruptSource {
 
     // ---- inspection
     BootPhase phase() const { return phase_; }
+    // Whether the SCI's receiver has PD0/RxD (SCCR2 RE): the serial line then drives the pin.
+    bool sciReceives() { return portFunctions().sciReceives; }
     // False from construction, a part change or a factory reset until the next reset.
     bool powered() const { return powered_; }
     Cpu& cpu() { return cpu_; }
