@@ -387,6 +387,10 @@ void MainWindow::setLineRate(int baud) {
     }
 }
 
+void MainWindow::setReceived(std::optional<Received> received) {
+    dump_->showReceived(received);
+}
+
 void MainWindow::setVisible(std::string_view control, bool visible) {
     const QString name = QString::fromUtf8(control.data(), static_cast<qsizetype>(control.size()));
     if (auto* w = findChild<QWidget*>(name)) {

@@ -92,6 +92,7 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     void setCaption(std::string_view button, std::string_view caption) override;
     void setProgress(std::optional<int> percent) override;
     void setLineRate(int baud) override;
+    void setReceived(std::optional<Received> received) override;
     void setVisible(std::string_view control, bool visible) override;
     using QWidget::setVisible;
     std::string chooseFile() override;

@@ -430,6 +430,11 @@ TEST_F(WindowTest, OperationsReadTheControlsAndEveryProgressBarShowsTheRun) {
                       progress->palette().color(QPalette::Active, role))
                 << name << " " << role;
     }
+    // The dump counts the bytes of its range as they come.
+    window->setReceived(Received{1024, 8192});
+    EXPECT_EQ(find<QProgressBar>("DumpBar")->text(), "1,024 of 8,192 bytes");
+    window->setReceived(std::nullopt);
+    EXPECT_TRUE(find("DumpBar")->isHidden());
     window->setWindowEnabled(true);
 }
 
