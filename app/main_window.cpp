@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QSvgRenderer>
 #include <QTextBrowser>
@@ -107,12 +108,29 @@ MainWindow::MainWindow(LinkState& link, QSettings& settings, QWidget* parent)
     controls_ = std::make_unique<Controls>(screen != nullptr ? screen->logicalDotsPerInch() : 96.0,
                                            devicePixelRatioF());
     const Controls& c = *controls_;
-    setFixedSize(c.px(kWidthTwips), c.px(kHeightTwips));
+    // The pages keep their places; a window made smaller than they are (by the desktop, or
+    // by a screen that a large scale factor leaves small) scrolls them rather than cutting
+    // them off, down to half their size in each direction.
+    const QSize full(c.px(kWidthTwips), c.px(kHeightTwips));
+    setMaximumSize(full);
+    setMinimumSize(full / 2);
+    resize(full);
+    auto* scroller = new QScrollArea(this);
+    scroller->setObjectName(QStringLiteral("Scroller"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setFocusPolicy(Qt::NoFocus);
+    auto* content = new QWidget;
+    content->setObjectName(QStringLiteral("Content"));
+    content->setFixedSize(full);
+    scroller->setWidget(content);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroller);
     const QIcon icon = drawnIcon();
     setWindowIcon(icon);
     QGuiApplication::setWindowIcon(icon);
 
-    auto* tabControl = new QWidget(this);
+    auto* tabControl = new QWidget(content);
     tabControl->setObjectName(QStringLiteral("SSTab1"));
     tabControl->setAccessibleName(QStringLiteral("Pages"));
     tabControl->setGeometry(0, 0, c.px(kWidthTwips), c.px(4935));
@@ -160,7 +178,7 @@ MainWindow::MainWindow(LinkState& link, QSettings& settings, QWidget* parent)
     // Created last, the strip comes last in the keyboard order: the page tabs, the controls of
     // the page shown, then Disconnect, Exit and Connect.
     strip_ = new StatusStrip(
-        this, c,
+        content, c,
         {[this] { link_.disconnect(); }, [this] { exitClicked(); }, [this] { link_.connect(); }});
 }
 
@@ -181,6 +199,8 @@ void MainWindow::startup() {
         this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
     if (screen != nullptr) {
         const QRect area = screen->geometry();
+        // A screen smaller than the window (in its own pixels) gets a window that fits it.
+        resize(size().boundedTo(screen->availableGeometry().size()));
         const double dpi = controls_->dpi();
         const auto at =
             shell::placeWindow(shell::pixelsToTwips(area.width(), dpi),

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStyle>
@@ -335,6 +336,24 @@ TEST_F(WindowTest, AScreenReaderHearsAddressesAndPortFailuresInAFrame) {
     QTest::mouseClick(find<QRadioButton>("Comm3"), Qt::LeftButton);
     EXPECT_EQ(heard.count(find("CommUseTXT"), QAccessible::Alert), 1);
     EXPECT_EQ(find("CommUseIMG")->accessibleName(), "Port not opened");
+}
+
+// A window the desktop makes smaller than its pages scrolls them, down to half its size.
+TEST_F(WindowTest, ASmallWindowScrollsItsPagesRatherThanCuttingThemOff) {
+    start();
+    window->show();
+    const QSize full = window->size();
+    window->resize(full.width() * 3 / 4, full.height() * 3 / 4);
+    QApplication::processEvents();
+    EXPECT_EQ(window->size(), QSize(full.width() * 3 / 4, full.height() * 3 / 4));
+    auto* scroller = find<QScrollArea>("Scroller");
+    for (QScrollBar* bar : {scroller->horizontalScrollBar(), scroller->verticalScrollBar()})
+        EXPECT_TRUE(bar->isVisible() && bar->maximum() > 0);
+    // Everything can be brought into view, the strip's last button too.
+    scroller->ensureWidgetVisible(find("Connect"));
+    EXPECT_FALSE(find("Connect")->visibleRegion().isEmpty());
+    window->resize(10, 10);
+    EXPECT_EQ(window->size(), full / 2);
 }
 
 // ---- link display and operations ---------------------------------------------------------
