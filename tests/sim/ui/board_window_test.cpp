@@ -4,6 +4,7 @@
 #include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -212,6 +213,16 @@ TEST(SerialView, FollowsTheLogWhileShownAndClears) {
     view->refresh();
     auto* text = w.find<QPlainTextEdit>("BoardSerialText");
     EXPECT_EQ(text->toPlainText(), "HC11 > ok\n");
+    // A line typed below goes to the program at the rate chosen, Enter as a carriage return.
+    auto* input = w.find<QLineEdit>("BoardSerialInput");
+    EXPECT_TRUE(input->isEnabled());
+    w.find<QComboBox>("BoardSerialBaud")->setCurrentText("7812");
+    QTest::keyClicks(input, "hi");
+    QTest::keyClick(input, Qt::Key_Return);
+    w.bench.clock.advance(std::chrono::milliseconds(10));
+    view->refresh();
+    EXPECT_EQ(text->toPlainText(), "HC11 > ok\nPC   > hi\\r\n");
+    EXPECT_TRUE(input->text().isEmpty());
     w.find<QPushButton>("BoardSerialClear")->click();
     EXPECT_EQ(text->toPlainText(), "");
     EXPECT_FALSE(text->accessibleName().isEmpty());
