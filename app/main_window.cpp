@@ -18,6 +18,7 @@
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -205,7 +206,9 @@ void MainWindow::startup() {
         const auto at =
             shell::placeWindow(shell::pixelsToTwips(area.width(), dpi),
                                shell::pixelsToTwips(area.height(), dpi), kWidthTwips, kHeightTwips);
-        move(area.left() + controls_->px(at.left), area.top() + controls_->px(at.top));
+        // Never above or left of the screen, where its title bar could not be reached.
+        move(std::max(area.left(), area.left() + controls_->px(at.left)),
+             std::max(area.top(), area.top() + controls_->px(at.top)));
     }
 }
 

@@ -90,8 +90,9 @@ void VirtualBoard::showBeside(const QWidget& main) {
     if (!window_)
         return;
     // On the main window's screen and within it (a large scale factor makes both windows
-    // large): to the right of the main window where there is room, else to its left, else
-    // as far right as the screen allows; made smaller where the screen is.
+    // large): to the right of the main window, else to its left, narrowed down to its
+    // minimum where that makes it fit; where neither side has room, as far right as the
+    // screen allows. Never larger than the screen.
     const QRect mainFrame = main.frameGeometry();
     const QMargins frame(
         main.geometry().left() - mainFrame.left(), main.geometry().top() - mainFrame.top(),
@@ -99,17 +100,21 @@ void VirtualBoard::showBeside(const QWidget& main) {
     const QScreen* screen = main.screen();
     const QRect area = screen != nullptr ? screen->availableGeometry() : QRect();
     QSize outer = window_->size().grownBy(frame);
-    if (area.isValid())
-        outer = outer.boundedTo(area.size());
     constexpr int kGap = 16;
     int left = mainFrame.right() + 1 + kGap;
     int top = mainFrame.top();
     if (area.isValid()) {
-        if (left + outer.width() > area.right() + 1)
-            left = mainFrame.left() - kGap - outer.width() >= area.left()
-                       ? mainFrame.left() - kGap - outer.width()
-                       : area.right() + 1 - outer.width();
-        left = std::max(left, area.left());
+        outer = outer.boundedTo(area.size());
+        const int narrowest = window_->minimumSizeHint().width() + frame.left() + frame.right();
+        const int roomRight = area.right() + 1 - left;
+        const int roomLeft = mainFrame.left() - kGap - area.left();
+        if (roomRight >= narrowest || roomLeft >= narrowest) {
+            const bool right = roomRight >= narrowest;
+            outer.setWidth(std::min(outer.width(), right ? roomRight : roomLeft));
+            left = right ? left : mainFrame.left() - kGap - outer.width();
+        } else {
+            left = std::max(area.left(), area.right() + 1 - outer.width());
+        }
         top = std::clamp(top, area.top(), std::max(area.top(), area.bottom() + 1 - outer.height()));
     }
     window_->resize(outer.shrunkBy(frame));

@@ -40,6 +40,10 @@ enum Tab {
 
 const char* const kTabTitles[kTabs] = {"Internal EEPROM", "CONFIG",          "EPROM",
                                        "External RAM",    "External EEPROM", "Companion EEPROM"};
+// Short enough that the whole row, Ports and Serial included, fits beside the main window on
+// a common screen; the tooltips and the views' accessible names give the titles in full.
+const char* const kTabCaptions[kTabs] = {"EEPROM",   "CONFIG",      "EPROM",
+                                         "Ext. RAM", "Ext. EEPROM", "Companion"};
 
 QString phaseText(BootPhase p) {
     switch (p) {
@@ -109,7 +113,8 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
         text->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
         text->setObjectName(QString("BoardView%1").arg(t));
         text->setAccessibleName(tr(kTabTitles[t]));
-        tabs_->addTab(text, tr(kTabTitles[t]));
+        tabs_->addTab(text, tr(kTabCaptions[t]));
+        tabs_->setTabToolTip(t, tr(kTabTitles[t]));
         views_.push_back(View{text, {}});
     }
     // The pins, after the memories: they read the board only while their tab is in view.
