@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "comm_page.h"
 
+#include <QAccessible>
 #include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -9,10 +10,15 @@
 #include <QVBoxLayout>
 #include <utility>
 
+#include "announce.h"
 #include "controls.h"
 #include "link_state.h"
 
 namespace kestro {
+
+namespace {
+constexpr const char* kInUse = "CommPort already in use";
+}
 
 CommPage::CommPage(LinkState& link, const Controls& controls, const RunOperation& run)
     : link_(link) {
@@ -26,7 +32,7 @@ CommPage::CommPage(LinkState& link, const Controls& controls, const RunOperation
     group_ = new QButtonGroup(this);
     group_->setExclusive(true);
     for (int n = 1; n <= LinkState::kPorts; ++n) {
-        auto* radio = new QRadioButton(QStringLiteral("Comm %1").arg(n), this);
+        auto* radio = new QRadioButton(QStringLiteral("Comm &%1").arg(n), this);
         radio->setObjectName(QStringLiteral("Comm%1").arg(n));
         const QString device = QString::fromStdString(link_.port().deviceName(n));
         radio->setToolTip(device);
@@ -60,8 +66,8 @@ CommPage::CommPage(LinkState& link, const Controls& controls, const RunOperation
 
     useImg_ = controls.picture(this, "CommUseIMG", ":/kestro/port_in_use.svg", controls.px(600),
                                QStringLiteral("Port in use"));
-    useTxt_ = controls.label(this, "CommUseTXT", QStringLiteral("CommPort already in use"), 9.75,
-                             true, Qt::AlignHCenter | Qt::AlignTop);
+    useTxt_ = controls.label(this, "CommUseTXT", QString::fromLatin1(kInUse), 9.75, true,
+                             Qt::AlignHCenter | Qt::AlignTop);
     useTxt_->setWordWrap(true);
     useTxt_->setMinimumHeight(useTxt_->fontMetrics().lineSpacing() * 2);
     for (QWidget* w : {static_cast<QWidget*>(useImg_), static_cast<QWidget*>(useTxt_)}) {
@@ -89,9 +95,17 @@ void CommPage::selectComm(int n) {
 
 void CommPage::showPortWarning(const std::optional<std::string>& text) {
     if (text) {
-        useTxt_->setText(QString::fromStdString(*text));
+        const QString warning = QString::fromStdString(*text);
+        useTxt_->setText(warning);
+        // The padlock stands for every port that would not open; its name says which case.
+        useImg_->setAccessibleName(warning == QLatin1String(kInUse)
+                                       ? QStringLiteral("Port in use")
+                                       : QStringLiteral("Port not opened"));
         useTxt_->show();
         useImg_->show();
+        // Shown for a moment only: a screen reader hears it at once, as an alert.
+        QAccessibleEvent alert(useTxt_, QAccessible::Alert);
+        widgets::announce(alert);
     } else {
         useTxt_->hide();
         useImg_->hide();

@@ -27,7 +27,7 @@ ConfigPage::ConfigPage(const Controls& controls, const RunOperation& run) {
     auto* row = new QHBoxLayout;
 
     auto* checks = new QVBoxLayout;
-    const char* captions[] = {"EEprom ON", "Rom ON", "No COP", "No SEC"};
+    const char* captions[] = {"EEp&rom ON", "Ro&m ON", "No &COP", "N&o SEC"};
     const char* tips[] = {"Check to enable internal EEprom of your HC11",
                           "Check to enable internal Rom of your HC11",
                           "Check to disable COP watch dog function of your HC11",

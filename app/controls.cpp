@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSvgRenderer>
 #include <memory>
@@ -24,6 +25,8 @@ QPushButton* Controls::button(QWidget* parent, const char* name, const char* cap
                               const char* tip) const {
     auto* button = new QPushButton(QString::fromUtf8(caption), parent);
     button->setObjectName(QString::fromLatin1(name));
+    // A job's end gives the button back its caption without its underlined letter.
+    button->setProperty(kRestingText, button->text());
     button->setAutoDefault(false);
     button->setToolTip(QString::fromUtf8(tip));
     button->setAccessibleDescription(QString::fromUtf8(tip));
@@ -86,6 +89,14 @@ QProgressBar* Controls::progressBar(QBoxLayout* box, QWidget* parent, const char
     bar->setRange(0, 100);
     bar->setTextVisible(false);
     bar->setAccessibleName(QStringLiteral("Progress"));
+    // The window is disabled while a job runs; its progress is what the user watches then,
+    // so the bar keeps its enabled colours.
+    QPalette readable = bar->palette();
+    for (const auto role : {QPalette::Text, QPalette::WindowText, QPalette::HighlightedText,
+                            QPalette::Highlight, QPalette::Base, QPalette::Window}) {
+        readable.setColor(QPalette::Disabled, role, readable.color(QPalette::Active, role));
+    }
+    bar->setPalette(readable);
     keepPlaceWhenHidden(bar);
     bar->hide();
     box->addWidget(bar);
@@ -97,6 +108,11 @@ QFrame* Controls::verticalLine(QWidget* parent) const {
     line->setFrameShape(QFrame::VLine);
     line->setFrameShadow(QFrame::Sunken);
     return line;
+}
+
+QString withoutMnemonic(QString text) {
+    static const QRegularExpression single(QStringLiteral("&(.)"));
+    return text.replace(single, QStringLiteral("\\1"));
 }
 
 void keepPlaceWhenHidden(QWidget* w) {

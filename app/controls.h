@@ -45,6 +45,11 @@ class Controls {
     double ratio_;
 };
 
+// The property of a button made by Controls that holds its caption with its underlined letter.
+inline constexpr const char* kRestingText = "restingText";
+// A caption as it reads: "Pro&gram" is "Program", "&&" is "&".
+QString withoutMnemonic(QString text);
+
 // Keeps the layout from closing up when the widget is hidden.
 void keepPlaceWhenHidden(QWidget* w);
 

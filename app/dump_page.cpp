@@ -5,8 +5,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "controls.h"
 #include "drive_list.h"
@@ -51,6 +54,9 @@ DumpPage::DumpPage(StartupSettings& settings, const Controls& controls, const Ru
     keepPlaceWhenHidden(warning);
     warning->hide();
     right->addWidget(warning);
+    // What has come of the range: a dump of all 64 KB at 1200 baud takes some 24 minutes.
+    received_ = controls.progressBar(right, this, "DumpBar");
+    received_->setAccessibleName(QStringLiteral("Bytes received"));
     layout->addLayout(right, 1);
 
     connect(dir_, &FolderList::pathChanged, this, &DumpPage::folderChanged);
@@ -73,6 +79,21 @@ void DumpPage::addTo(ops::Inputs& in) const {
     in.dumpBegin = range_->text(0).toStdString();
     in.dumpEnd = range_->text(1).toStdString();
     in.dumpFolder = std::filesystem::path(QFile::encodeName(dir_->path()).toStdString());
+}
+
+void DumpPage::showReceived(std::optional<Received> received) {
+    if (!received || received->total <= 0) {
+        received_->hide();
+        return;
+    }
+    const QLocale english(QLocale::English);
+    received_->setRange(0, static_cast<int>(received->total));
+    received_->setValue(static_cast<int>(std::min(received->bytes, received->total)));
+    received_->setFormat(QStringLiteral("%1 of %2 bytes")
+                             .arg(english.toString(static_cast<qlonglong>(received->bytes)),
+                                  english.toString(static_cast<qlonglong>(received->total))));
+    received_->setTextVisible(true);
+    received_->show();
 }
 
 void DumpPage::folderChanged(const QString& folder) {

@@ -2,9 +2,13 @@
 #pragma once
 
 #include <QWidget>
+#include <optional>
 
 #include "operation_buttons.h"
+#include "operation_ui.h"
 #include "range_selector.h"
+
+class QProgressBar;
 
 namespace kestro {
 
@@ -26,6 +30,8 @@ class DumpPage : public QWidget {
     RangeSelector* range() const { return range_; }
     void restore(const StartupSettings& settings);
     void addTo(ops::Inputs& in) const;
+    // How much of the range has come in; nullopt hides it.
+    void showReceived(std::optional<Received> received);
 
   private:
     void folderChanged(const QString& folder);
@@ -36,6 +42,7 @@ class DumpPage : public QWidget {
     RangeSelector* range_ = nullptr;
     FolderList* dir_ = nullptr;
     DriveList* drive_ = nullptr;
+    QProgressBar* received_ = nullptr;
 };
 
 }  // namespace kestro

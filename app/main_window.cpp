@@ -12,13 +12,18 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QSvgRenderer>
+#include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 #include <utility>
 
+#include "accessible_frame.h"
+#include "button_keys.h"
 #include "comm_page.h"
 #include "config_page.h"
 #include "controls.h"
@@ -87,6 +92,8 @@ const QStringList& MainWindow::pageCaptions() {
 
 MainWindow::MainWindow(LinkState& link, QSettings& settings, QWidget* parent)
     : QWidget(parent), link_(link), settings_(settings) {
+    // Before anything asks for its accessible interface, which Qt then keeps.
+    widgets::readAsFrame(this);
     initKestroResources();
     installTabAccessibility();
     setObjectName(QStringLiteral("Form1"));
@@ -96,24 +103,48 @@ MainWindow::MainWindow(LinkState& link, QSettings& settings, QWidget* parent)
     QFont base = font();
     base.setPointSizeF(8.25);
     setFont(base);
+    widgets::enterPressesButtons(this);
 
     const QScreen* screen = QGuiApplication::primaryScreen();
     controls_ = std::make_unique<Controls>(screen != nullptr ? screen->logicalDotsPerInch() : 96.0,
                                            devicePixelRatioF());
     const Controls& c = *controls_;
-    setFixedSize(c.px(kWidthTwips), c.px(kHeightTwips));
+    // The pages keep their places; a window made smaller than they are (by the desktop, or
+    // by a screen that a large scale factor leaves small) scrolls them rather than cutting
+    // them off, down to half their size in each direction.
+    const QSize full(c.px(kWidthTwips), c.px(kHeightTwips));
+    setMaximumSize(full);
+    setMinimumSize(full / 2);
+    resize(full);
+    auto* scroller = new QScrollArea(this);
+    scroller->setObjectName(QStringLiteral("Scroller"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setFocusPolicy(Qt::NoFocus);
+    auto* content = new QWidget;
+    content->setObjectName(QStringLiteral("Content"));
+    content->setFixedSize(full);
+    scroller->setWidget(content);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroller);
     const QIcon icon = drawnIcon();
     setWindowIcon(icon);
     QGuiApplication::setWindowIcon(icon);
 
-    auto* tabControl = new QWidget(this);
+    auto* tabControl = new QWidget(content);
     tabControl->setObjectName(QStringLiteral("SSTab1"));
     tabControl->setAccessibleName(QStringLiteral("Pages"));
     tabControl->setGeometry(0, 0, c.px(kWidthTwips), c.px(4935));
     auto* tabLayout = new QVBoxLayout(tabControl);
     tabLayout->setContentsMargins(c.px(45), c.px(45), c.px(45), 0);
     tabLayout->setSpacing(0);
-    tabs_ = new TabHeader(pageCaptions(), tabControl);
+    // Each tab's underlined letter (Alt+letter) differs from every other letter the window
+    // underlines on any page.
+    static const QStringList kTabTexts = {
+        QStringLiteral("Comm Por&t"), QStringLiteral("Con&fig Regs"), QStringLiteral("&Eeprom"),
+        QStringLiteral("E&prom"),     QStringLiteral("Externa&l"),    QStringLiteral("X&icor"),
+        QStringLiteral("D&ump"),      QStringLiteral("Mi&sc")};
+    tabs_ = new TabHeader(kTabTexts, tabControl);
     tabs_->setObjectName(QStringLiteral("SSTab1Tabs"));
     pages_ = new QStackedWidget(tabControl);
     pages_->setObjectName(QStringLiteral("SSTab1Pages"));
@@ -148,7 +179,7 @@ MainWindow::MainWindow(LinkState& link, QSettings& settings, QWidget* parent)
     // Created last, the strip comes last in the keyboard order: the page tabs, the controls of
     // the page shown, then Disconnect, Exit and Connect.
     strip_ = new StatusStrip(
-        this, c,
+        content, c,
         {[this] { link_.disconnect(); }, [this] { exitClicked(); }, [this] { link_.connect(); }});
 }
 
@@ -169,11 +200,15 @@ void MainWindow::startup() {
         this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
     if (screen != nullptr) {
         const QRect area = screen->geometry();
+        // A screen smaller than the window (in its own pixels) gets a window that fits it.
+        resize(size().boundedTo(screen->availableGeometry().size()));
         const double dpi = controls_->dpi();
         const auto at =
             shell::placeWindow(shell::pixelsToTwips(area.width(), dpi),
                                shell::pixelsToTwips(area.height(), dpi), kWidthTwips, kHeightTwips);
-        move(area.left() + controls_->px(at.left), area.top() + controls_->px(at.top));
+        // Never above or left of the screen, where its title bar could not be reached.
+        move(std::max(area.left(), area.left() + controls_->px(at.left)),
+             std::max(area.top(), area.top() + controls_->px(at.top)));
     }
 }
 
@@ -339,7 +374,11 @@ void MainWindow::setWindowEnabled(bool enabled) {
 void MainWindow::setCaption(std::string_view button, std::string_view caption) {
     const QString name = QString::fromUtf8(button.data(), static_cast<qsizetype>(button.size()));
     if (auto* b = findChild<QAbstractButton*>(name)) {
-        b->setText(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+        const QString text =
+            QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
+        // The caption at rest keeps its underlined letter.
+        const QString resting = b->property(kRestingText).toString();
+        b->setText(withoutMnemonic(resting) == text ? resting : text);
     }
 }
 
@@ -371,6 +410,10 @@ void MainWindow::setLineRate(int baud) {
     }
 }
 
+void MainWindow::setReceived(std::optional<Received> received) {
+    dump_->showReceived(received);
+}
+
 void MainWindow::setVisible(std::string_view control, bool visible) {
     const QString name = QString::fromUtf8(control.data(), static_cast<qsizetype>(control.size()));
     if (auto* w = findChild<QWidget*>(name)) {
@@ -389,11 +432,28 @@ std::string MainWindow::chooseFile() {
 
 void MainWindow::helpClicked() {
     const QUrl url = QUrl::fromLocalFile(exeDir_ + QStringLiteral("/help/kestro.htm"));
-    if (urlOpener_) {
-        urlOpener_(url);
-    } else {
-        QDesktopServices::openUrl(url);
+    const bool shown = urlOpener_ ? urlOpener_(url) : QDesktopServices::openUrl(url);
+    if (!shown) {
+        showHelpWindow(url);
     }
+}
+
+void MainWindow::showHelpWindow(const QUrl& url) {
+    // A desktop with no viewer for HTML (or none at all) still gets the help, in a window of
+    // our own; its links to the web go to the browser, if there is one.
+    if (helpWindow_ == nullptr) {
+        helpWindow_ = new QTextBrowser(this);
+        helpWindow_->setWindowFlags(Qt::Window);
+        helpWindow_->setObjectName(QStringLiteral("HelpWindow"));
+        helpWindow_->setWindowTitle(QStringLiteral("Kestro help"));
+        helpWindow_->setAccessibleName(QStringLiteral("Kestro help"));
+        helpWindow_->setOpenExternalLinks(true);
+        helpWindow_->resize(controls_->px(9000), controls_->px(7000));
+    }
+    helpWindow_->setSource(url);
+    helpWindow_->show();
+    helpWindow_->raise();
+    helpWindow_->activateWindow();
 }
 
 void MainWindow::aboutClicked() {

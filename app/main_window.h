@@ -16,6 +16,7 @@
 
 class QProgressBar;
 class QStackedWidget;
+class QTextBrowser;
 class QUrl;
 
 namespace kestro {
@@ -61,7 +62,8 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     void setMessageSink(MessageSink sink) { messageSink_ = std::move(sink); }
     // Runs before every box, sink or not: what a verdict reports is kept before it is shown.
     void setBeforeMessage(std::function<void()> hook) { beforeMessage_ = std::move(hook); }
-    void setUrlOpener(std::function<void(const QUrl&)> opener) { urlOpener_ = std::move(opener); }
+    // Opens a page in the desktop's viewer; false when no viewer took it.
+    void setUrlOpener(std::function<bool(const QUrl&)> opener) { urlOpener_ = std::move(opener); }
     // Runs when the window has closed for good; the program ends every wait and quits there.
     void setQuitHook(std::function<void()> hook) { quitHook_ = std::move(hook); }
     // Replaces the file chooser dialog.
@@ -90,6 +92,7 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     void setCaption(std::string_view button, std::string_view caption) override;
     void setProgress(std::optional<int> percent) override;
     void setLineRate(int baud) override;
+    void setReceived(std::optional<Received> received) override;
     void setVisible(std::string_view control, bool visible) override;
     using QWidget::setVisible;
     std::string chooseFile() override;
@@ -102,6 +105,7 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     void restoreSettings();
     void runOperation(const QString& button);
     void helpClicked();
+    void showHelpWindow(const QUrl& url);
     void aboutClicked();
     void exitClicked();
 
@@ -110,7 +114,7 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     std::unique_ptr<Controls> controls_;
     MessageSink messageSink_;
     std::function<void()> beforeMessage_;
-    std::function<void(const QUrl&)> urlOpener_;
+    std::function<bool(const QUrl&)> urlOpener_;
     std::function<void()> quitHook_;
     std::function<std::string()> chooser_;
 
@@ -132,6 +136,7 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     DumpPage* dump_ = nullptr;
     std::array<QProgressBar*, 4> bars_{};  // EepromBar, EpromBar, RamBar, xibar
     StatusStrip* strip_ = nullptr;
+    QTextBrowser* helpWindow_ = nullptr;  // made when no viewer shows the help
 };
 
 }  // namespace kestro

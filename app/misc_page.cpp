@@ -35,8 +35,8 @@ MiscPage::MiscPage(const Controls& controls, const std::function<void()>& help,
     layout->addLayout(row, 1);
 
     auto* buttons = new QHBoxLayout;
-    auto* helpButton = controls.button(this, "help", "Help", "Real help");
-    auto* aboutButton = controls.button(this, "About", "About", "Check your Kestro version");
+    auto* helpButton = controls.button(this, "help", "&Help", "Real help");
+    auto* aboutButton = controls.button(this, "About", "&About", "Check your Kestro version");
     connect(helpButton, &QPushButton::clicked, this, help);
     connect(aboutButton, &QPushButton::clicked, this, about);
     for (auto* b : {helpButton, aboutButton}) {

@@ -1,10 +1,47 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "page_bar.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QMouseEvent>
 #include <algorithm>
 
+#include "announce.h"
+
 namespace kestro {
+
+namespace {
+
+// A scroll bar to screen readers, its value read as the address the bar shows.
+class PageBarAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+  public:
+    explicit PageBarAccessible(PageBar* bar) : QAccessibleWidget(bar, QAccessible::ScrollBar) {}
+    PageBar* bar() const { return static_cast<PageBar*>(widget()); }
+
+    void* interface_cast(QAccessible::InterfaceType t) override {
+        if (t == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value && !bar()->valueText().isEmpty())
+            return bar()->valueText();
+        return QAccessibleWidget::text(t);
+    }
+    QVariant currentValue() const override { return bar()->value(); }
+    void setCurrentValue(const QVariant& value) override { bar()->setValue(value.toInt()); }
+    QVariant maximumValue() const override { return bar()->maximum(); }
+    QVariant minimumValue() const override { return bar()->minimum(); }
+    QVariant minimumStepSize() const override { return bar()->singleStep(); }
+};
+
+QAccessibleInterface* pageBarFactory(const QString& key, QObject* object) {
+    if (key == QLatin1String("kestro::PageBar"))
+        return new PageBarAccessible(static_cast<PageBar*>(object));
+    return nullptr;
+}
+
+}  // namespace
 
 PageBar::PageBar(int maximum, int pageStep, int value, QWidget* parent)
     : QScrollBar(Qt::Vertical, parent) {
@@ -15,7 +52,20 @@ PageBar::PageBar(int maximum, int pageStep, int value, QWidget* parent)
     setInvertedAppearance(true);
     setInvertedControls(false);
     setFocusPolicy(Qt::StrongFocus);
+    static const bool installed = [] {
+        QAccessible::installFactory(pageBarFactory);
+        return true;
+    }();
+    (void)installed;
     connect(this, &QAbstractSlider::actionTriggered, this, &PageBar::mirrorMouseAction);
+}
+
+void PageBar::setValueText(const QString& text) {
+    if (text == valueText_)
+        return;
+    valueText_ = text;
+    QAccessibleValueChangeEvent changed(this, value());
+    widgets::announce(changed);
 }
 
 void PageBar::mousePressEvent(QMouseEvent* event) {

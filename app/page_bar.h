@@ -15,6 +15,11 @@ class PageBar : public QScrollBar {
   public:
     PageBar(int maximum, int pageStep, int value, QWidget* parent = nullptr);
 
+    // What a screen reader reads as the bar's value: the address it stands for ("$B600"),
+    // not its page number.
+    QString valueText() const { return valueText_; }
+    void setValueText(const QString& text);
+
   protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -23,6 +28,7 @@ class PageBar : public QScrollBar {
     void mirrorMouseAction(int action);
 
     bool mouseHeld_ = false;
+    QString valueText_;
 };
 
 }  // namespace kestro

@@ -55,13 +55,16 @@ RangeSelector::RangeSelector(AddressRange range, const Controls& controls, QWidg
         e.bar->setObjectName(QString::fromLatin1(e.row->barName));
         e.bar->setMinimumHeight(controls.px(2000));
         e.bar->setFixedWidth(qMax(e.bar->sizeHint().width(), controls.px(255)));
-        e.bar->setAccessibleName(caption->text() + QStringLiteral(" page"));
-        caption->setBuddy(e.bar);
+        e.bar->setAccessibleName(caption->text() + QStringLiteral(" address"));
         whenSettled(this, e.bar, [this, side] { moved(side); });
         e.label = controls.label(this, e.row->labelName, QStringLiteral("$") + e.text, 0, false,
                                  Qt::AlignCenter);
         e.label->setMinimumWidth(
             e.label->fontMetrics().horizontalAdvance(QStringLiteral("$FFFFF")));
+        // Both the caption and the address under the bar label it for screen readers.
+        caption->setBuddy(e.bar);
+        e.label->setBuddy(e.bar);
+        e.bar->setValueText(e.label->text());
         grid->addWidget(caption, 0, side, Qt::AlignHCenter);
         grid->addWidget(e.bar, 1, side, Qt::AlignHCenter);
         grid->addWidget(e.label, 2, side, Qt::AlignHCenter);
@@ -85,6 +88,7 @@ void RangeSelector::restore(const StartupSettings& settings) {
     }
     for (End& e : ends_) {
         e.label->setText(QStringLiteral("$") + e.text);
+        e.bar->setValueText(e.label->text());
     }
     // Each bar that moves runs its change handler, which may push the End bar.
     for (End& e : ends_) {
@@ -103,6 +107,7 @@ void RangeSelector::moved(int side) {
     End& e = ends_[side];
     e.text = selectorText(side, e.bar->value());
     e.label->setText(QString::fromStdString(shell::rangeLabel(e.text.toStdString())));
+    e.bar->setValueText(e.label->text());
     if (const auto end = shell::correctedEnd(ends_[0].bar->value(), ends_[1].bar->value())) {
         ends_[1].bar->setValue(*end);
     }

@@ -46,10 +46,10 @@ StatusStrip::StatusStrip(QWidget* window, const Controls& controls, const Action
     place(hc11Stat_, 4020, 5660, 1800, 400);
 
     auto* disconnect =
-        controls.button(window, "Disconnect", "Disconnect", "Disconnect Kestro from your comport");
-    auto* exitButton = controls.button(window, "Exit", "Exit", "Exit Kestro");
+        controls.button(window, "Disconnect", "&Disconnect", "Disconnect Kestro from your comport");
+    auto* exitButton = controls.button(window, "Exit", "E&xit", "Exit Kestro");
     auto* connectButton =
-        controls.button(window, "Connect", "Connect", "Connect Kestro to your comport");
+        controls.button(window, "Connect", "Co&nnect", "Connect Kestro to your comport");
     place(disconnect, 720, 6360, 1215, 375);
     place(exitButton, 2160, 6360, 1695, 375);
     place(connectButton, 4320, 6360, 1215, 375);

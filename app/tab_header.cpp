@@ -5,6 +5,7 @@
 #include <QAccessibleWidget>
 #include <QButtonGroup>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QPainter>
 #include <QShortcut>
@@ -31,6 +32,29 @@ QSize TabButton::sizeHint() const {
     const QSize text = fontMetrics().size(Qt::TextShowMnemonic, option.text);
     return style()->sizeFromContents(QStyle::CT_TabBarTab, &option,
                                      QSize(text.width() + 8, text.height() + 6), this);
+}
+
+void TabButton::keyPressEvent(QKeyEvent* event) {
+    // The arrows go through both rows: Right from the last tab of a row goes on to the first
+    // of the next, Up and Down go to the tab above or below.
+    auto* header = qobject_cast<TabHeader*>(parentWidget());
+    const int step = event->key() == Qt::Key_Right  ? 1
+                     : event->key() == Qt::Key_Left ? -1
+                     : event->key() == Qt::Key_Down ? TabHeader::kColumns
+                     : event->key() == Qt::Key_Up   ? -TabHeader::kColumns
+                                                    : 0;
+    if (header == nullptr || step == 0 || event->modifiers() != Qt::NoModifier) {
+        QAbstractButton::keyPressEvent(event);
+        return;
+    }
+    const int count = header->count();
+    int here = 0;
+    while (here < count && header->tab(here) != this) {
+        ++here;
+    }
+    const int next = (here + step + count) % count;
+    header->setCurrentIndex(next);
+    header->tab(next)->setFocus(Qt::TabFocusReason);
 }
 
 void TabButton::paintEvent(QPaintEvent*) {
@@ -66,7 +90,7 @@ TabHeader::TabHeader(const QStringList& captions, QWidget* parent)
     for (int i = 0; i < captions.size(); ++i) {
         auto* tab = new TabButton(captions.at(i), i % kColumns, kColumns, this);
         tab->setObjectName(QStringLiteral("tab%1").arg(i));
-        tab->setAccessibleName(captions.at(i));
+        tab->setAccessibleName(QString(captions.at(i)).remove(QLatin1Char('&')));
         grid->addWidget(tab, i / kColumns, i % kColumns);
         group_->addButton(tab, i);
         tabs_ << tab;

@@ -18,6 +18,7 @@ class TabButton : public QAbstractButton {
     QSize minimumSizeHint() const override { return sizeHint(); }
 
   protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
   private:

@@ -35,6 +35,8 @@ XicorPage::XicorPage(const Controls& controls, const RunOperation& run) {
     label17->setBuddy(scSfr_);
     sfr->addWidget(scSfr_, 1, Qt::AlignHCenter);
     leSfr_ = controls.label(this, "XIleSFR", QStringLiteral("$0400"), 0, false, Qt::AlignCenter);
+    leSfr_->setBuddy(scSfr_);
+    scSfr_->setValueText(leSfr_->text());
     sfr->addWidget(leSfr_);
     addOperationButtons(controls, sfr, this, ButtonGroup::XiSfr, run);
     whenSettled(this, scSfr_, [this] { sfrChanged(); });
@@ -55,7 +57,7 @@ XicorPage::XicorPage(const Controls& controls, const RunOperation& run) {
     eem->addWidget(eemMap_);
     eemLam_ =
         controls.check(this, "XIEEMLAM", "PB LAM", "Xicor port B is low address byte (A7-A0)");
-    eemRes_ = controls.check(this, "XIEEMres", "Reset HI", "Xicor reset active hi");
+    eemRes_ = controls.check(this, "XIEEMres", "Reset &HI", "Xicor reset active hi");
     eem->addWidget(eemLam_);
     eem->addWidget(eemRes_);
     eem->addStretch();
@@ -106,6 +108,7 @@ void XicorPage::fillBlocks() {
 void XicorPage::restore(const StartupSettings& settings) {
     sfrText_ = settings.text("SFR", QStringLiteral("0400"));
     leSfr_->setText(QStringLiteral("$") + sfrText_);
+    scSfr_->setValueText(leSfr_->text());
     scSfr_->setValue(settings.number("SCsfr", 0, 64, 4));
 }
 
@@ -128,6 +131,7 @@ void XicorPage::sfrChanged() {
     const int position = scSfr_->value();
     sfrText_ = QString::fromStdString(shell::sfrText(position));
     leSfr_->setText(QString::fromStdString(shell::sfrLabel(position)));
+    scSfr_->setValueText(leSfr_->text());
 }
 
 }  // namespace kestro

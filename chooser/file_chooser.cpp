@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -51,8 +52,8 @@ FileChooser::FileChooser(QSettings& settings, QWidget* parent)
     };
     setFixedSize(px(kWidthTwips), px(kHeightTwips));
 
+    // A name or a path may be typed here as well as picked from the list.
     text1_ = new QLineEdit(this);
-    text1_->setReadOnly(true);
     place(text1_, "Text1", 240, 360, 1935, 315);
     auto* label6 = new QLabel(QStringLiteral("The file must be a S-RECORD"), this);
     QFont bold = label6->font();
@@ -71,6 +72,9 @@ FileChooser::FileChooser(QSettings& settings, QWidget* parent)
     place(cancel_, "Cancel", 4560, 1680, 1095, 375);
     combo1_ = new QComboBox(this);
     combo1_->setEditable(true);
+    // A typed pattern filters the list as it is typed; it does not join the three offered.
+    combo1_->setInsertPolicy(QComboBox::NoInsert);
+    combo1_->lineEdit()->installEventFilter(this);
     widgets::takeSelectionAsChoice(combo1_);
     place(combo1_, "Combo1", 240, 3960, 1935, 375);
     drive1_ = new DriveList(this);
@@ -94,13 +98,14 @@ FileChooser::FileChooser(QSettings& settings, QWidget* parent)
         c.buddy->setAccessibleName(label->text());
     }
 
-    // Keyboard order: folders, pattern, name, Ok, Cancel, drives, files.
-    setTabOrder(dir1_, combo1_);
-    setTabOrder(combo1_, text1_);
-    setTabOrder(text1_, ok_);
+    // Keyboard order as the dialog reads, row by row: name, folders, files, Ok, Cancel,
+    // pattern, drives.
+    setTabOrder(text1_, dir1_);
+    setTabOrder(dir1_, file1_);
+    setTabOrder(file1_, ok_);
     setTabOrder(ok_, cancel_);
-    setTabOrder(cancel_, drive1_);
-    setTabOrder(drive1_, file1_);
+    setTabOrder(cancel_, combo1_);
+    setTabOrder(combo1_, drive1_);
 
     connect(drive1_, &DriveList::driveChanged, this, &FileChooser::driveChanged);
     connect(dir1_, &FolderList::pathChanged, this, &FileChooser::folderChanged);
@@ -190,13 +195,41 @@ void FileChooser::fileActivated(const QString& name) {
         QString::fromStdString(shell::joinPath(dir1_->path().toStdString(), name.toStdString())));
 }
 
+bool FileChooser::eventFilter(QObject* watched, QEvent* event) {
+    // Enter in the pattern box applies the typed pattern; in a dialog it would press Ok.
+    if (watched == combo1_->lineEdit() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            file1_->setPattern(combo1_->currentText());
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void FileChooser::okClicked() {
-    const QString name = text1_->text();
+    QString name = text1_->text();
     if (name.isEmpty()) {
         result_ = QString::fromLatin1(kCancel);
         done_ = true;
         QDialog::reject();
         return;
+    }
+    // A typed path: relative to the folder shown, or from the root. A folder is opened, as
+    // Enter on it in the folder list would; a file's folder becomes the one remembered.
+    if (name.contains(QLatin1Char('/'))) {
+        const QFileInfo typed(QDir(dir1_->path()), name);
+        if (typed.isDir()) {
+            if (dir1_->setPath(typed.absoluteFilePath())) {
+                text1_->clear();
+            }
+            return;
+        }
+        if (!dir1_->setPath(typed.absolutePath())) {
+            return;  // no such folder: the name stays for the user to mend
+        }
+        name = typed.fileName();
+        text1_->setText(name);
     }
     chooseAndClose(
         QString::fromStdString(shell::joinPath(dir1_->path().toStdString(), name.toStdString())));

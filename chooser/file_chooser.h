@@ -36,6 +36,9 @@ class FileChooser : public QDialog {
   public slots:
     void reject() override;
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void load();
     void fallBack();

@@ -18,13 +18,21 @@ class FolderList : public QListWidget {
     // Moves to folder; false, and nothing changes, when it is not a readable folder.
     bool setPath(const QString& folder);
 
+    // Type-ahead on the folders' names: the rows are indented by depth.
+    void keyboardSearch(const QString& search) override;
+
   signals:
     void pathChanged(const QString& path);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void fill();
 
     QString path_;
+    QString typed_;
+    qint64 typedAt_ = 0;
 };
 
 }  // namespace kestro

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "board_window.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -8,11 +9,15 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "accessible_frame.h"
+#include "announce.h"
+#include "button_keys.h"
 #include "combo_selection.h"
 #include "hex_text.h"
 #include "ports_view.h"
@@ -35,6 +40,10 @@ enum Tab {
 
 const char* const kTabTitles[kTabs] = {"Internal EEPROM", "CONFIG",          "EPROM",
                                        "External RAM",    "External EEPROM", "Companion EEPROM"};
+// Short enough that the whole row, Ports and Serial included, fits beside the main window on
+// a common screen; the tooltips and the views' accessible names give the titles in full.
+const char* const kTabCaptions[kTabs] = {"EEPROM",   "CONFIG",      "EPROM",
+                                         "Ext. RAM", "Ext. EEPROM", "Companion"};
 
 QString phaseText(BootPhase p) {
     switch (p) {
@@ -58,9 +67,12 @@ std::string hexByte(std::uint8_t v) {
 }  // namespace
 
 BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board_(board) {
+    // Before anything asks for its accessible interface, which Qt then keeps.
+    widgets::readAsFrame(this);
     setObjectName("VirtualBoard");
     setWindowTitle(tr("Virtual HC11 board"));
     setAccessibleName(tr("Virtual HC11 board"));
+    widgets::enterPressesButtons(this);
 
     reset_ = new QPushButton(tr("&Reset"), this);
     reset_->setObjectName("BoardReset");
@@ -83,9 +95,11 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     vppe_->setToolTip(tr("+12 V for programming the EPROM of the MC68HC711E9"));
     vppe_->setChecked(board_.programmingVoltage());
 
+    // Read by its text, which a screen reader announces as it changes; what the line is comes
+    // with it as its description.
     phase_ = new QLabel(this);
     phase_->setObjectName("BoardPhase");
-    phase_->setAccessibleName(tr("Board state"));
+    phase_->setAccessibleDescription(tr("Board state"));
 
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName("BoardMemories");
@@ -99,12 +113,19 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
         text->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
         text->setObjectName(QString("BoardView%1").arg(t));
         text->setAccessibleName(tr(kTabTitles[t]));
-        tabs_->addTab(text, tr(kTabTitles[t]));
+        tabs_->addTab(text, tr(kTabCaptions[t]));
+        tabs_->setTabToolTip(t, tr(kTabTitles[t]));
         views_.push_back(View{text, {}});
     }
     // The pins, after the memories: they read the board only while their tab is in view.
-    ports_ = new PortsView(board_, tabs_);
-    tabs_->addTab(ports_, tr("P&orts"));
+    // The lamps keep their names whole; a window narrower than their rows scrolls them.
+    ports_ = new PortsView(board_);
+    auto* portsArea = new QScrollArea(tabs_);
+    portsArea->setObjectName("BoardPortsArea");
+    portsArea->setFrameShape(QFrame::NoFrame);
+    portsArea->setWidgetResizable(true);
+    portsArea->setWidget(ports_);
+    tabs_->addTab(portsArea, tr("P&orts"));
     tabs_->addTab(new SerialView(board_, tabs_), tr("&Serial"));
 
     factory_ = new QPushButton(tr("&Factory state"), this);
@@ -145,7 +166,13 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     timer_->setInterval(kRefreshMs);
     connect(timer_, &QTimer::timeout, this, &BoardWindow::refresh);
     timer_->start();
-    resize(720, 420);
+    // Every tab in full at the opening size; where the screen is narrower (a large scale
+    // factor), the captions shorten rather than hide tabs behind scroll arrows.
+    tabs_->setUsesScrollButtons(false);
+    tabs_->setElideMode(Qt::ElideRight);
+    const QMargins margins = layout->contentsMargins();
+    resize(qMax(720, tabs_->tabBar()->sizeHint().width() + margins.left() + margins.right() + 8),
+           420);
     refresh();
 }
 
@@ -214,8 +241,13 @@ void BoardWindow::refreshView(int tab) {
 }
 
 void BoardWindow::refresh() {
-    phase_->setText(board_.powered() ? phaseText(board_.phase())
-                                     : tr("Waiting for a reset: press Reset"));
+    const QString phase =
+        board_.powered() ? phaseText(board_.phase()) : tr("Waiting for a reset: press Reset");
+    if (phase != phase_->text()) {
+        phase_->setText(phase);
+        QAccessibleEvent changed(phase_, QAccessible::NameChanged);
+        widgets::announce(changed);
+    }
     const int index = chip_->findData(static_cast<int>(board_.chip().chip));
     if (chip_->currentIndex() != index)
         chip_->setCurrentIndex(index);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ports_view.h"
 
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -54,7 +55,12 @@ PortsView::PortsView(Board& board, QWidget* parent) : QWidget(parent), board_(bo
                 continue;
             auto* b = new QPushButton(QString::fromLatin1(p.name), this);
             b->setObjectName(QString("Pin%1%2").arg(QChar(port)).arg(p.bit));
-            b->setMinimumWidth(64);
+            // Room for the whole name in bold (a high output), inside the lamp's border and
+            // padding.
+            QFont bold = b->font();
+            bold.setBold(true);
+            b->setMinimumWidth(
+                qMax(64, QFontMetrics(bold).horizontalAdvance(b->text()) + 2 * (2 + 2) + 8));
             // Bit 7 on the left, as the register reads.
             grid->addWidget(b, row, 8 - p.bit);
             const std::size_t index = lamps_.size();
@@ -120,6 +126,17 @@ void PortsView::lampClicked(std::size_t index) {
     refresh();
 }
 
+void PortsView::showReceiverOwnership(QPushButton* rxd) {
+    // While the SCI receives, the PC's serial line drives PD0/RxD and a click cannot change
+    // it: the lamp is shown, not offered.
+    const bool owned = board_.sciReceives();
+    rxd->setFocusPolicy(owned ? Qt::NoFocus : Qt::StrongFocus);
+    rxd->setAccessibleDescription(
+        owned ? tr("Driven by the serial line from the PC while the SCI receives; a click "
+                   "cannot change it")
+              : QString());
+}
+
 void PortsView::refresh() {
     ++reads_;
     const auto pins = board_.pins();
@@ -128,6 +145,8 @@ void PortsView::refresh() {
             if (p.port != lamp.port || p.bit != lamp.bit)
                 continue;
             const int state = stateOf(p);
+            if (p.port == 'D' && p.bit == 0)
+                showReceiverOwnership(lamp.button);
             if (state == lamp.state)
                 break;
             lamp.state = state;
@@ -143,6 +162,8 @@ void PortsView::refresh() {
                                         : words);
             // Only an input can be driven from outside; the others are shown, not pressed.
             lamp.button->setEnabled(p.direction == PinDirection::Input);
+            if (lamp.button->focusPolicy() == Qt::NoFocus)
+                lamp.button->setToolTip(lamp.button->accessibleDescription());
             break;
         }
     }

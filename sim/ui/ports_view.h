@@ -38,6 +38,7 @@ class PortsView : public QWidget {
         int state;  // what the lamp shows now; -1 before the first read
     };
     void lampClicked(std::size_t index);
+    void showReceiverOwnership(QPushButton* rxd);
 
     Board& board_;
     std::vector<Lamp> lamps_;

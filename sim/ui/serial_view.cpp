@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial_view.h"
 
+#include <QComboBox>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -89,14 +91,35 @@ SerialView::SerialView(Board& board, QWidget* parent) : QWidget(parent), board_(
         board_.clearSerialLog();
         refresh();
     });
+    // Typed text goes to the running program at the rate it set up, with Enter as a
+    // terminal sends it (CR).
+    auto* sendLabel = new QLabel(tr("Sen&d:"), this);
+    input_ = new QLineEdit(this);
+    input_->setObjectName("BoardSerialInput");
+    input_->setAccessibleName(tr("Send to the program"));
+    input_->setToolTip(tr("Text for the running program; Enter sends it with a carriage return"));
+    sendLabel->setBuddy(input_);
+    baud_ = new QComboBox(this);
+    baud_->setObjectName("BoardSerialBaud");
+    baud_->setAccessibleName(tr("Rate of what is sent, in baud"));
+    for (const int rate :
+         {300, 1200, 2400, 4800, 7812, 9600, 19200, 38400, 57600, 62500, 115200, 125000})
+        baud_->addItem(QString::number(rate), rate);
+    baud_->setCurrentText(QStringLiteral("9600"));
+    connect(input_, &QLineEdit::returnPressed, this, &SerialView::send);
     auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
+    buttons->addWidget(sendLabel);
+    buttons->addWidget(input_, 1);
+    buttons->addWidget(baud_);
+    buttons->addWidget(new QLabel(tr("baud"), this));
     buttons->addWidget(clear_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(about);
     layout->addWidget(text_, 1);
     layout->addLayout(buttons);
-    setTabOrder(text_, clear_);
+    setTabOrder(text_, input_);
+    setTabOrder(input_, baud_);
+    setTabOrder(baud_, clear_);
 
     timer_ = new QTimer(this);
     timer_->setInterval(kRefreshMs);
@@ -114,8 +137,20 @@ void SerialView::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
 }
 
+void SerialView::send() {
+    if (board_.phase() != BootPhase::Running)
+        return;
+    const int rate = baud_->currentData().toInt();
+    const QByteArray bytes = input_->text().toLatin1() + '\r';
+    for (const char c : bytes)
+        board_.line().toTarget.startFrame(static_cast<Byte>(c), rate);
+    input_->clear();
+}
+
 void SerialView::refresh() {
     board_.catchUp();
+    // Only a program that runs can take what is typed.
+    input_->setEnabled(board_.phase() == BootPhase::Running);
     const auto& log = board_.serialLog();
     if (board_.serialCount() == shown_ && log.size() == shownSize_)
         return;

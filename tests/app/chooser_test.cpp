@@ -206,6 +206,77 @@ TEST_F(ChooserTest, ANewOrLostPlaceOpensAtHomeWithTheS19PatternAsRecorded) {
     }
 }
 
+// Enter, type-ahead, a typed path and Tab do by keyboard what the mouse does, and Enter only
+// closes the dialog where it means Ok.
+TEST_F(ChooserTest, TheKeyboardAloneOpensFoldersAppliesPatternsAndTypesPaths) {
+    QDir(folder_).mkpath("sub/deeper");
+    const auto dir = [this] { return find<FolderList>("Dir1"); };
+    const auto enterIn = [](QWidget* w) { QTest::keyClick(w, Qt::Key_Return); };
+    const auto typeIn = [this](const char* path) {
+        find<QLineEdit>("Text1")->setText(QString::fromLatin1(path));
+        QTest::keyClick(find<QLineEdit>("Text1"), Qt::Key_Return);
+    };
+    const struct {
+        const char* what;
+        std::function<void()> keys;
+        QString folder;  // where the folder list is after
+        QString result;  // empty: the dialog stays open
+    } cases[] = {
+        {"Enter on a folder opens it",
+         [&] {
+             dir()->setCurrentItem(dir()->findItems("sub", Qt::MatchEndsWith).front());
+             enterIn(dir());
+         },
+         folder_ + "/sub",
+         {}},
+        {"type-ahead finds an indented folder",
+         [&] {
+             dir()->setFocus();
+             QTest::keyClicks(dir(), "su");
+             enterIn(dir());
+         },
+         folder_ + "/sub",
+         {}},
+        {"Enter in the pattern box applies the pattern",
+         [&] {
+             auto* edit = find<QComboBox>("Combo1")->lineEdit();
+             edit->clear();
+             QTest::keyClicks(edit, "*.hex");
+             enterIn(edit);
+             EXPECT_EQ(listed(), QStringList{"table.hex"});
+         },
+         folder_,
+         {}},
+        {"a typed folder opens", [&] { typeIn("sub/deeper/"); }, folder_ + "/sub/deeper", {}},
+        {"a typed path chooses its file", [&] { typeIn("sub/x.s19"); }, folder_ + "/sub",
+         folder_ + "/sub/x.s19"},
+        {"a path from the root", [&] { typeIn(qPrintable(folder_ + "/eeprom.s19")); }, folder_,
+         folder_ + "/eeprom.s19"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        open(folder_).show();
+        c.keys();
+        EXPECT_EQ(dir()->path(), c.folder);
+        EXPECT_EQ(d_->isDone(), !c.result.isEmpty());
+        if (!c.result.isEmpty()) {
+            EXPECT_EQ(d_->result(), c.result);
+            EXPECT_EQ(keys().at("startup/dirpath"), c.folder);
+        }
+    }
+    // Tab goes as the dialog reads: row by row, left to right.
+    open(folder_).show();
+    find<QLineEdit>("Text1")->setFocus();
+    QStringList order;
+    for (int i = 0; i < 7; ++i) {
+        QTest::keyClick(d_->focusWidget(), Qt::Key_Tab);
+        QWidget* w = d_->focusWidget();
+        order
+            << (qobject_cast<QComboBox*>(w->parentWidget()) ? w->parentWidget() : w)->objectName();
+    }
+    EXPECT_EQ(order, QStringList({"Dir1", "File1", "Ok", "Cancel", "Combo1", "Drive1", "Text1"}));
+}
+
 TEST_F(ChooserTest, TheFolderListMovesOnActivationOnly) {
     FolderList list;
     ASSERT_TRUE(list.setPath(folder_));

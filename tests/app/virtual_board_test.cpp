@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QTest>
@@ -228,6 +229,11 @@ TEST(VirtualBoard, AClosedBoardWindowComesBack) {
         SCOPED_TRACE(way);
         b.board.showBeside(*b.window);
         ASSERT_TRUE(b.board.window()->isVisible());
+        // Beside the main window on its screen, and within it, however large the windows are
+        // for the screen.
+        const QRect area = b.window->screen()->availableGeometry();
+        EXPECT_TRUE(area.contains(b.board.window()->frameGeometry()))
+            << b.board.window()->frameGeometry().x() << " " << b.board.window()->width();
         b.board.window()->close();
         EXPECT_FALSE(b.board.window()->isVisible());
         bringBack();

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollArea>
 #include <QTest>
 #include <QWidget>
 #include <functional>
@@ -61,6 +62,11 @@ inline QString describeWidgets(const QWidget* root) {
     // with what the list holds.
     std::function<void(const QWidget*, int)> walk = [&](const QWidget* w, int depth) {
         line(w, depth);
+        // A scroll area of our own holds a page: what it shows is ours.
+        if (const auto* area = qobject_cast<const QScrollArea*>(w); area && area->widget()) {
+            walk(area->widget(), depth + 1);
+            return;
+        }
         if (qobject_cast<const QAbstractScrollArea*>(w) || qobject_cast<const QComboBox*>(w))
             return;
         for (const QWidget* child : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
@@ -78,7 +84,7 @@ inline QString describeKeyboardOrder(QWidget* window) {
         auto* tab = window->findChild<QAbstractButton*>(QStringLiteral("tab%1").arg(page));
         tab->click();
         tab->setFocus();
-        out += tab->text() + ":";
+        out += QString(tab->text()).remove(QLatin1Char('&')) + ":";
         for (int stop = 0; stop < 40; ++stop) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QWidget* w = QApplication::focusWidget();

@@ -33,7 +33,10 @@ struct WindowBench {
         link->setView(window.get());
         port.setListener(link.get());
         window->setMessageSink([this](const Message& m) { messages.push_back(m); });
-        window->setUrlOpener([this](const QUrl& url) { opened.push_back(url); });
+        window->setUrlOpener([this](const QUrl& url) {
+            opened.push_back(url);
+            return viewer;
+        });
         window->startup();
     }
 
@@ -45,6 +48,7 @@ struct WindowBench {
     std::unique_ptr<MainWindow> window;
     std::vector<Message> messages;
     std::vector<QUrl> opened;
+    bool viewer = true;  // whether the desktop has a viewer for the help
 };
 
 }  // namespace kestro::testing

@@ -12,15 +12,18 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <csignal>
 #include <functional>
 
+#include "controls.h"
 #include "drive_list.h"
 #include "folder_list.h"
 #include "main_window.h"
@@ -310,6 +313,49 @@ TEST_F(WindowTest, TheTopArrowAndTheUpKeyRaiseTheAddress) {
     EXPECT_EQ(end->value(), 185);
 }
 
+// What a screen reader finds: the window as a frame, each range bar's address as its value
+// with its labels, and a port that would not open told at once and named for what it is.
+TEST_F(WindowTest, AScreenReaderHearsAddressesAndPortFailuresInAFrame) {
+    start();
+    testing::HeardEvents heard;
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window.get())->role(), QAccessible::Window);
+    QScrollBar* begin = bar("ScEepromBegin");
+    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(begin);
+    EXPECT_EQ(read->text(QAccessible::Value), "$B600");
+    QStringList labels;
+    for (const auto& [label, relation] : read->relations(QAccessible::Label))
+        labels << label->text(QAccessible::Name);
+    labels.sort();
+    EXPECT_EQ(labels, QStringList({"$B600", "Begin"}));
+    begin->setValue(183);
+    EXPECT_EQ(read->text(QAccessible::Value), "$B700");
+    EXPECT_GE(heard.count(begin, QAccessible::ValueChanged), 1);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(bar("XIscSFR"))->text(QAccessible::Value),
+              "$1000");
+    // Comm 3 has no device.
+    QTest::mouseClick(find<QRadioButton>("Comm3"), Qt::LeftButton);
+    EXPECT_EQ(heard.count(find("CommUseTXT"), QAccessible::Alert), 1);
+    EXPECT_EQ(find("CommUseIMG")->accessibleName(), "Port not opened");
+}
+
+// A window the desktop makes smaller than its pages scrolls them, down to half its size.
+TEST_F(WindowTest, ASmallWindowScrollsItsPagesRatherThanCuttingThemOff) {
+    start();
+    window->show();
+    const QSize full = window->size();
+    window->resize(full.width() * 3 / 4, full.height() * 3 / 4);
+    QApplication::processEvents();
+    EXPECT_EQ(window->size(), QSize(full.width() * 3 / 4, full.height() * 3 / 4));
+    auto* scroller = find<QScrollArea>("Scroller");
+    for (QScrollBar* bar : {scroller->horizontalScrollBar(), scroller->verticalScrollBar()})
+        EXPECT_TRUE(bar->isVisible() && bar->maximum() > 0);
+    // Everything can be brought into view, the strip's last button too.
+    scroller->ensureWidgetVisible(find("Connect"));
+    EXPECT_FALSE(find("Connect")->visibleRegion().isEmpty());
+    window->resize(10, 10);
+    EXPECT_EQ(window->size(), full / 2);
+}
+
 // ---- link display and operations ---------------------------------------------------------
 
 TEST_F(WindowTest, TheLinkIsShownAndPortClicksChangeThePort) {
@@ -392,10 +438,23 @@ TEST_F(WindowTest, OperationsReadTheControlsAndEveryProgressBarShowsTheRun) {
     EXPECT_EQ(in.bpr, (std::array<bool, 8>{true, false, false, false, false, false, false, true}));
     testing::selectByScreenReader(find<QComboBox>("XIEEMmap"), 6);
     EXPECT_EQ(window->inputs().eemMapText, "$C000-$DFFF");
+    window->setWindowEnabled(false);
     window->setProgress(37);
     for (const char* name : {"EepromBar", "EpromBar", "RamBar", "xibar"}) {
-        EXPECT_EQ(find<QProgressBar>(name)->value(), 37) << name;
+        auto* progress = find<QProgressBar>(name);
+        EXPECT_EQ(progress->value(), 37) << name;
+        // Drawn as readable as ever while the job keeps the window disabled.
+        for (const auto role : {QPalette::Text, QPalette::Highlight, QPalette::HighlightedText})
+            EXPECT_EQ(progress->palette().color(QPalette::Disabled, role),
+                      progress->palette().color(QPalette::Active, role))
+                << name << " " << role;
     }
+    // The dump counts the bytes of its range as they come.
+    window->setReceived(Received{1024, 8192});
+    EXPECT_EQ(find<QProgressBar>("DumpBar")->text(), "1,024 of 8,192 bytes");
+    window->setReceived(std::nullopt);
+    EXPECT_TRUE(find("DumpBar")->isHidden());
+    window->setWindowEnabled(true);
 }
 
 TEST_F(WindowTest, HelpOpensThePageBesideTheProgramAndAboutGivesTheVersion) {
@@ -403,6 +462,15 @@ TEST_F(WindowTest, HelpOpensThePageBesideTheProgramAndAboutGivesTheVersion) {
     find<QPushButton>("help")->click();
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].toLocalFile(), QCoreApplication::applicationDirPath() + "/help/kestro.htm");
+    EXPECT_EQ(window->findChild<QTextBrowser*>("HelpWindow"), nullptr);
+    // With no viewer on the desktop, the window shows the page itself.
+    viewer = false;
+    find<QPushButton>("help")->click();
+    auto* own = window->findChild<QTextBrowser*>("HelpWindow");
+    ASSERT_NE(own, nullptr);
+    EXPECT_TRUE(own->isVisible());
+    EXPECT_EQ(own->source(), opened[1]);
+    EXPECT_TRUE(own->toPlainText().contains("Kestro"));
     find<QPushButton>("About")->click();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], (Message{"Kestro Ver:" KESTRO_VERSION, "About", Icon::Information}));
@@ -413,19 +481,64 @@ TEST_F(WindowTest, HelpOpensThePageBesideTheProgramAndAboutGivesTheVersion) {
 TEST_F(WindowTest, TheKeyboardReachesTheTabsAndEveryControlOfAPageInOrder) {
     start();
     ASSERT_NO_FATAL_FAILURE(activate());
-    // The page tabs are one stop, as in a tab bar: the arrow keys move between them.
-    find("tab0")->setFocus();
-    QTest::keyClick(find("tab0"), Qt::Key_Right);
-    EXPECT_EQ(window->currentPage(), 1);
+    // The page tabs are one stop, as in a tab bar: the arrow keys move between them, through
+    // both rows.
+    for (const auto& [from, key, to] : {std::tuple{0, Qt::Key_Right, 1},
+                                        {3, Qt::Key_Right, 4},
+                                        {4, Qt::Key_Left, 3},
+                                        {0, Qt::Key_Left, 7},
+                                        {1, Qt::Key_Down, 5},
+                                        {6, Qt::Key_Up, 2}}) {
+        QWidget* tab = find(QString("tab%1").arg(from));
+        tab->setFocus();
+        QTest::keyClick(tab, key);
+        EXPECT_EQ(window->currentPage(), to) << from << " " << key;
+        EXPECT_TRUE(find(QString("tab%1").arg(to))->hasFocus());
+    }
     // Each page's tab as a screen reader names it (its caption is recorded with the window), and
     // the page's controls in keyboard order.
     for (int page = 0; page < 8; ++page) {
         auto* tab = find<QAbstractButton>(QString("tab%1").arg(page));
         QAccessibleInterface* named = QAccessible::queryAccessibleInterface(tab);
         EXPECT_EQ(named->role(), QAccessible::PageTab);
-        EXPECT_EQ(named->text(QAccessible::Name), tab->text());
+        EXPECT_EQ(named->text(QAccessible::Name), withoutMnemonic(tab->text()));
     }
     expectAsRecorded(describeKeyboardOrder(window.get()), "window_keyboard.txt");
+}
+
+// Every tab, button and check box on view has its own Alt+letter, and Enter presses the
+// focused button as Space does.
+TEST_F(WindowTest, AltLettersNeverClashAndEnterPressesTheFocusedButton) {
+    start();
+    ASSERT_NO_FATAL_FAILURE(activate());
+    // The Xicor page has more controls than letters to go round; these do without.
+    const QStringList without = {"XIEEMLAM", "XIBPR0", "XIBPR1", "XIBPR2", "XIBPR3",
+                                 "XIBPR4",   "XIBPR5", "XIBPR6", "XIBPR7"};
+    for (int page = 0; page < 8; ++page) {
+        window->showPage(page);
+        QApplication::processEvents();
+        std::map<QKeySequence, QString> taken;
+        for (auto* b : window->findChildren<QAbstractButton*>()) {
+            if (!b->isVisible() || without.contains(b->objectName()))
+                continue;
+            const QKeySequence key = QKeySequence::mnemonic(b->text());
+            EXPECT_FALSE(key.isEmpty()) << qPrintable(b->objectName());
+            const auto [at, fresh] = taken.emplace(key, b->objectName());
+            EXPECT_TRUE(fresh || key.isEmpty()) << qPrintable(
+                b->objectName() + " and " + at->second + " on page " + QString::number(page));
+        }
+    }
+    QTest::keyClick(window.get(), Qt::Key_P, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return window->currentPage() == 3; }));
+    // The caption a job gives back keeps its letter.
+    window->setCaption("EpromProgram", "Program");
+    EXPECT_EQ(find<QAbstractButton>("EpromProgram")->text(), "Pro&gram");
+    window->showPage(7);
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        find("About")->setFocus();
+        QTest::keyClick(find("About"), key);
+    }
+    EXPECT_EQ(messages.size(), 2u);
 }
 
 }  // namespace

@@ -66,7 +66,7 @@ TEST(NewUser, ProgramsTheEepromThenDumpsTwoPages) {
     // In the folder the settings name; the ops tests check the records themselves.
     EXPECT_TRUE(testing::slurp(dir / "upload.s19").starts_with("S113B600FFFF"));
     EXPECT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(window->findChild<QPushButton*>("DumpStart")->text(), "Start Dump");
+    EXPECT_EQ(window->findChild<QPushButton*>("DumpStart")->text(), "St&art Dump");
     EXPECT_TRUE(window->isEnabled());
     std::filesystem::remove_all(asmDir);
 }

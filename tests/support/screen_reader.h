@@ -8,6 +8,10 @@
 #include <QAccessible>
 #include <QComboBox>
 
+#include <utility>
+#include <vector>
+#include "announce.h"
+
 namespace kestro::testing {
 
 // Selects a row of a list the way a screen reader does: "Toggle" on the row.
@@ -25,5 +29,28 @@ inline void selectByScreenReader(QAbstractItemView* view, int row) {
 inline void selectByScreenReader(QComboBox* combo, int row) {
     selectByScreenReader(combo->view(), row);
 }
+
+// The events the windows announce to screen readers while this lives.
+class HeardEvents {
+  public:
+    HeardEvents() {
+        widgets::announceWatcher() = [this](const QAccessibleEvent& e) {
+            seen_.emplace_back(e.object(), e.type());
+        };
+    }
+    ~HeardEvents() { widgets::announceWatcher() = nullptr; }
+    HeardEvents(const HeardEvents&) = delete;
+    HeardEvents& operator=(const HeardEvents&) = delete;
+
+    int count(const QObject* object, QAccessible::Event type) const {
+        int n = 0;
+        for (const auto& [o, t] : seen_)
+            n += o == object && t == type ? 1 : 0;
+        return n;
+    }
+
+  private:
+    std::vector<std::pair<const QObject*, QAccessible::Event>> seen_;
+};
 
 }  // namespace kestro::testing

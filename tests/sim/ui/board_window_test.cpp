@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -30,21 +33,38 @@ struct WindowBench {
     T* show(const char* name) {
         window.show();
         T* view = find<T>(name);
-        find<QTabWidget>("BoardMemories")->setCurrentWidget(view);
+        auto* tabs = find<QTabWidget>("BoardMemories");
+        for (QWidget* w = view; w != nullptr; w = w->parentWidget())
+            if (tabs->indexOf(w) >= 0)
+                tabs->setCurrentWidget(w);
         return view;
     }
     testing::BoardBench bench{Chip::E9};
     BoardWindow window{bench.board};
 };
 
-TEST(BoardWindow, ResetMakesTheBoardSendItsBreak) {
+// A screen reader finds the window as a frame, reads the state line by its text and hears it
+// change; Enter presses the focused button.
+TEST(BoardWindow, AScreenReaderHearsTheStateAndEnterPressesAButton) {
     WindowBench w;
-    EXPECT_EQ(w.find<QLabel>("BoardPhase")->text(), "Waiting for a reset: press Reset");
-    w.find<QPushButton>("BoardReset")->click();
+    kestro::testing::HeardEvents heard;
+    w.window.show();
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&w.window)->role(), QAccessible::Window);
+    auto* phase = w.find<QLabel>("BoardPhase");
+    QAccessibleInterface* line = QAccessible::queryAccessibleInterface(phase);
+    EXPECT_EQ(line->text(QAccessible::Name), "Waiting for a reset: press Reset");
+    auto* reset = w.find<QPushButton>("BoardReset");
+    reset->setFocus();
+    QTest::keyClick(reset, Qt::Key_Return);
     w.bench.clock.advance(std::chrono::milliseconds(30));
     EXPECT_EQ(w.bench.pc.breaks(), 1);
     w.window.refresh();
-    EXPECT_TRUE(w.find<QLabel>("BoardPhase")->text().contains("waiting for the PC"));
+    EXPECT_TRUE(line->text(QAccessible::Name).contains("waiting for the PC"));
+    EXPECT_GE(heard.count(phase, QAccessible::NameChanged), 1);
+    // At the opening size every tab shows its caption whole, none behind scroll arrows.
+    QTabBar* bar = w.find<QTabWidget>("BoardMemories")->tabBar();
+    EXPECT_GE(bar->width(), bar->sizeHint().width());
+    EXPECT_LE(bar->tabRect(bar->count() - 1).right(), bar->width());
 }
 
 // A choice in the list (here a screen reader's "Toggle" on a row of the closed list) changes the
@@ -117,6 +137,18 @@ TEST(PortsView, LampsShowThePinsAndAClickTogglesAnInput) {
     QTest::keyClick(e3, Qt::Key_Space);
     EXPECT_EQ(w.bench.board.peek(0x100A), 0xFF);
     EXPECT_EQ(e3->accessibleName(), "PE3/AN3, input, high");
+    // The SCI receives on PD0/RxD: the serial line drives it, so the keyboard passes it by
+    // and a screen reader is told why.
+    auto* rxd = w.find<QPushButton>("PinD0");
+    EXPECT_EQ(rxd->focusPolicy(), Qt::NoFocus);
+    EXPECT_TRUE(rxd->accessibleDescription().contains("serial line"));
+    // Every name whole, in the bold of a high output too.
+    for (auto* lamp : w.view->findChildren<QPushButton*>(QRegularExpression("^Pin"))) {
+        QFont bold = lamp->font();
+        bold.setBold(true);
+        EXPECT_GE(lamp->width(), QFontMetrics(bold).horizontalAdvance(lamp->text()) + 8)
+            << lamp->text().toStdString();
+    }
 }
 
 TEST(PortsView, IrqAndXirqButtonsHoldThePinsLow) {
@@ -181,6 +213,16 @@ TEST(SerialView, FollowsTheLogWhileShownAndClears) {
     view->refresh();
     auto* text = w.find<QPlainTextEdit>("BoardSerialText");
     EXPECT_EQ(text->toPlainText(), "HC11 > ok\n");
+    // A line typed below goes to the program at the rate chosen, Enter as a carriage return.
+    auto* input = w.find<QLineEdit>("BoardSerialInput");
+    EXPECT_TRUE(input->isEnabled());
+    w.find<QComboBox>("BoardSerialBaud")->setCurrentText("7812");
+    QTest::keyClicks(input, "hi");
+    QTest::keyClick(input, Qt::Key_Return);
+    w.bench.clock.advance(std::chrono::milliseconds(10));
+    view->refresh();
+    EXPECT_EQ(text->toPlainText(), "HC11 > ok\nPC   > hi\\r\n");
+    EXPECT_TRUE(input->text().isEmpty());
     w.find<QPushButton>("BoardSerialClear")->click();
     EXPECT_EQ(text->toPlainText(), "");
     EXPECT_FALSE(text->accessibleName().isEmpty());

@@ -128,6 +128,8 @@ class Board final : private Bus, private InterruptSource {
 
     // ---- inspection
     BootPhase phase() const { return phase_; }
+    // Whether the SCI's receiver has PD0/RxD (SCCR2 RE): the serial line then drives the pin.
+    bool sciReceives() { return portFunctions().sciReceives; }
     // False from construction, a part change or a factory reset until the next reset.
     bool powered() const { return powered_; }
     Cpu& cpu() { return cpu_; }
@@ -178,6 +180,8 @@ class Board final : private Bus, private InterruptSource {
 
     // Runs the CPU up to the line's time now (the run slices do this on their own).
     void catchUp();
+    // The serial line the board hangs on: its toTarget direction carries what the PC sends.
+    VirtualLine& line() { return line_; }
 
     // The serial traffic of the user's program: every byte the program writes to SCDR and
     // every frame that reaches RxD, from the moment the CPU first runs outside the internal
