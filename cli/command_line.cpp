@@ -7,6 +7,7 @@
 #include <charconv>
 #include <map>
 
+#include "dump_target.h"
 #include "kestro/sim/board/variant.h"
 #include "persisted_board.h"
 #include "register_bytes.h"
@@ -129,11 +130,13 @@ const std::vector<Command>& commands() {
          "dump a range into an S-record file (about 5.6 s a page)",
          "  --range BEGIN-END       whole pages in hex (default: the window's dump range;\n"
          "                          with --chip, that part's EEPROM)\n"
-         "  -o, --output FILE       where the records go (default upload.s19 here); with\n"
-         "                          several ports, FILE-N.s19 for the Nth. Replaced only by a\n"
-         "                          whole dump; a link is followed, a device or FIFO written\n"
-         "                          through; a damaged dump goes beside it (keep.damaged.s19\n"
-         "                          for keep.s19)\n"},
+         "  -o, --output FILE       where the records go (default upload.s19 here; - for the\n"
+         "                          standard output, not with --json); with several ports, a\n"
+         "                          file, the Nth board's with -N before its extension\n"
+         "                          (upload-2.s19). Replaced only by a whole dump, which keeps\n"
+         "                          its mode and owner; a link is followed, a device or FIFO\n"
+         "                          written through (one nobody reads is refused at once); a\n"
+         "                          damaged dump goes beside it (keep.damaged.s19 for keep.s19)\n"},
         {"sdp-off",
          false,
          0,
@@ -434,6 +437,9 @@ std::pair<std::string, std::string> eepromRangeOf(const sim::Variant& v) {
 // pipe read and written (a terminal, /dev/null) loses nothing.
 bool samePath(const std::filesystem::path& a, const std::filesystem::path& b) {
     namespace fs = std::filesystem;
+    // "-": the standard input as a file, the standard output as -o.
+    if (a == "-" || b == "-")
+        return false;
     std::error_code ec;
     if (fs::exists(a, ec) && fs::exists(b, ec))
         return fs::equivalent(a, b, ec) && !ec && fs::is_regular_file(a, ec);
@@ -449,25 +455,53 @@ std::filesystem::path workerOutput(const std::filesystem::path& output, int work
     return p;
 }
 
-// The usage error when an output of the job is also one of its inputs.
+// The usage error when an output of the job is also one of its inputs, or the trace is also
+// a dump (appended to as the dump is replaced: one of them would be lost).
 std::string outputsOverInputs(const Plan& plan) {
-    std::vector<std::filesystem::path> outputs;
+    std::vector<std::filesystem::path> dumps, traces;
     const int copies =
         plan.worker || plan.ports.size() == 1 ? 1 : static_cast<int>(plan.ports.size());
     for (const Step& step : plan.steps) {
         if (step.output.empty())
             continue;
         for (int n = 1; n <= copies; ++n)
-            outputs.push_back(copies == 1 ? step.output : workerOutput(step.output, n));
+            dumps.push_back(copies == 1 ? step.output : workerOutput(step.output, n));
     }
     if (plan.trace)
         for (int n = 1; n <= copies; ++n)
-            outputs.emplace_back(copies == 1 ? *plan.trace : *plan.trace + "." + std::to_string(n));
+            traces.emplace_back(copies == 1 ? *plan.trace : *plan.trace + "." + std::to_string(n));
     for (const Step& step : plan.steps)
-        for (const std::filesystem::path& out : outputs)
-            if (!step.file.empty() && samePath(step.file, out))
-                return out.string() +
-                       " is both read and written by this job: write to another file";
+        for (const auto* outputs : {&dumps, &traces})
+            for (const std::filesystem::path& out : *outputs)
+                if (!step.file.empty() && samePath(step.file, out))
+                    return out.string() +
+                           " is both read and written by this job: write to another file";
+    for (const std::filesystem::path& trace : traces)
+        for (const std::filesystem::path& dump : dumps)
+            if (samePath(trace, dump))
+                return trace.string() +
+                       " is both the trace and a dump of this job: write to another file";
+    return {};
+}
+
+// The usage error when a dump would go where it cannot: among the --json records, or with
+// several boards into one device or pipe (each board's file is FILE-N).
+std::string dumpsWhereTheyCannotGo(const Plan& plan) {
+    namespace fs = std::filesystem;
+    for (const Step& step : plan.steps) {
+        if (step.output.empty())
+            continue;
+        if (plan.json && isStandardOutput(step.output))
+            return "--json writes its records to the standard output: dump -o " +
+                   step.output.string() + " would mix the S-records into them";
+        std::error_code ec;
+        const fs::file_type type = fs::status(step.output, ec).type();
+        if (plan.ports.size() > 1 && (step.output == "-" || type == fs::file_type::character ||
+                                      type == fs::file_type::block || type == fs::file_type::fifo))
+            return "with several ports, each board's dump goes to a file of its own "
+                   "(FILE-N): -o " +
+                   step.output.string() + " is no file";
+    }
     return {};
 }
 
@@ -701,6 +735,9 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
             "--terminal writes what the HC11 sends to the standard output: not with --json");
     // Boards dumped side by side must not write over each other's file: each worker's file
     // gets its place before the extension (upload-2.s19).
+    if (!plan.worker)
+        if (std::string e = dumpsWhereTheyCannotGo(plan); !e.empty())
+            return fail(e);
     if (plan.worker)
         for (Step& step : plan.steps)
             if (!step.output.empty())
@@ -732,7 +769,7 @@ std::string generalHelp() {
         "\n"
         "Runs Kestro's operations on a 68HC11 in bootstrap mode from a shell. Several commands\n"
         "run in order, each after its own reset of the HC11; the first whose exit code is not 0\n"
-        "ends the job.\n"
+        "ends the job. A FILE of - is the standard input.\n"
         "\n"
         "Commands (kestro-cli COMMAND --help for each one's options):\n";
     for (const Command& c : commands()) {

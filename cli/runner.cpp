@@ -9,6 +9,7 @@
 #include <memory>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "command_ui.h"
 #include "dump_target.h"
@@ -96,6 +97,16 @@ class PortRun {
         for (const Step& step : plan_.steps)
             if (const Exit e = checkFile(step); e != Exit::Success)
                 return e;
+        // Likewise every dump's place, a FIFO with nobody reading included.
+        for (const Step& step : plan_.steps) {
+            if (step.output.empty())
+                continue;
+            auto& dump = dumps_.emplace_back(&step, std::make_unique<DumpTarget>(step.output));
+            if (const std::string& e = dump.second->error(); !e.empty()) {
+                reporter_.line(Channel::Error, e);
+                return record(step, Exit::FileError, e, 0, clock_.now());
+            }
+        }
         Exit worst = Exit::Success;
         for (const Step& step : plan_.steps) {
             current_ = &step;
@@ -282,16 +293,13 @@ class PortRun {
             content ? static_cast<std::int64_t>(
                           ops::recordsToSend(step.button, step.file.string(), *content).size())
                     : 0;
-        std::optional<DumpTarget> dump;
+        DumpTarget* dump = nullptr;
+        for (auto& [of, target] : dumps_)
+            if (of == &step)
+                dump = target.get();
         ops::Inputs inputs = step.inputs;
-        if (!step.output.empty()) {
-            dump.emplace(step.output);
-            if (!dump->error().empty()) {
-                reporter_.line(Channel::Error, dump->error());
-                return record(step, Exit::FileError, dump->error(), 0, start);
-            }
+        if (dump)
             inputs.dumpFolder = dump->folder();
-        }
         if (const Exit e = awaitReset(); e != Exit::Success)
             return record(step, e, failure_, 0, start);
 
@@ -300,7 +308,7 @@ class PortRun {
 
         CommandUi ui(reporter_, clock_, step.file, sent, content);
         if (dump)
-            ui.setWording([&dump](std::string text) { return dump->userText(std::move(text)); });
+            ui.setWording([dump](std::string text) { return dump->userText(std::move(text)); });
         Target target{*link_, ui, env_.talkerDir};
         ops::operationFor(step.button)(target, inputs);
         lineRate_ = ui.lineRate();
@@ -339,7 +347,9 @@ class PortRun {
                     bytes = dump->bytes();
                 }
                 verdict = doneText(step);
-                reporter_.line(Channel::Verdict, verdict);
+                // Not among the records on the standard output.
+                reporter_.line(dump && dump->toStandardOutput() ? Channel::Info : Channel::Verdict,
+                               verdict);
             }
         }
         if (const Exit e = traceProblem(); e != Exit::Success && exit == Exit::Success) {
@@ -407,6 +417,8 @@ class PortRun {
     std::unique_ptr<SerialPort> port_;
     std::unique_ptr<WireTrace> trace_;
     std::unique_ptr<LinkState> link_;
+    // Each dump's place, taken before the first reset.
+    std::vector<std::pair<const Step*, std::unique_ptr<DumpTarget>>> dumps_;
     // The last failure said, for the record.
     std::string failure_;
     // The rate the step's fast job agreed on, for its record.

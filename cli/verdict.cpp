@@ -139,7 +139,8 @@ std::string doneText(const Step& step) {
     if (step.button == "ExtRam")
         return "Program sent, to start at " + in.startAddress;
     if (step.button == "DumpStart")
-        return "Dump written to " + step.output.string();
+        return "Dump written to " +
+               (step.output == "-" ? std::string("the standard output") : step.output.string());
     if (step.button == "XISDPoff")
         return "SDP off sent";
     if (step.button == "XIreset")

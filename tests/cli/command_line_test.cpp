@@ -194,11 +194,19 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"compare", "f.s19", "--trace", "f.s19"}, "is both read and written"},
         {{"--board", "a", "--board", "b", "program", "f-2.s19", "dump", "-o", "f.s19"},
          "f-2.s19 is both read and written"},
+        {{"dump", "-o", "t.s19", "--trace", "./t.s19"}, "t.s19 is both the trace and a dump"},
+        // The records on the standard output are JSON's, and each board's dump is a file.
+        {{"--json", "dump", "-o", "-"}, "--json writes its records to the standard output"},
+        {{"--json", "dump", "-o", "/dev/stdout"}, "would mix the S-records into them"},
+        {{"--board", "a", "--board", "b", "dump", "-o", "-"}, "-o - is no file"},
+        {{"--board", "a", "--board", "b", "dump", "-o", "/dev/null"}, "a file of its own"},
     };
     for (const auto& [args, error] : cases) {
         const Parsed p = parse(args);
         EXPECT_NE(p.error.find(error), std::string::npos) << p.error << " for " << error;
     }
+    // "-" reads the standard input and writes the standard output: no clash between them.
+    EXPECT_EQ(parse({"program", "-", "dump", "-o", "-"}).error, "");
 }
 
 // kestro-board takes the same names, so a command line can be copied from one to the other.

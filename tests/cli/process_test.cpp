@@ -206,13 +206,19 @@ TEST(KestroCli, ThreeBoardsAtOnceWithOneFailing) {
 TEST(KestroCli, InputsAreReadOnceWhateverKindTheyAre) {
     Home home;
     QProcess shell;
+    // "-": the standard input as a file, the standard output as -o, where the dump's verdict
+    // does not join its records.
     home.start(shell, "/bin/bash",
                {"-c", std::string(KESTRO_CLI) +
-                          " --board s program <(cat fw.s19) compare <(cat fw.s19) 2>/dev/null"});
+                          " --board s program <(cat fw.s19) compare - dump --range B600-B6FF -o -"
+                          " <fw.s19 2>err.txt"});
     ASSERT_TRUE(shell.waitForFinished(300'000));
     EXPECT_EQ(shell.exitCode(), 0);
-    EXPECT_EQ(shell.readAllStandardOutput().toStdString(),
-              "Eeprom is program\nFile equal Eeprom\n");
+    const std::string out = shell.readAllStandardOutput().toStdString();
+    EXPECT_TRUE(out.starts_with("Eeprom is program\nFile equal Eeprom\nS0")) << out;
+    EXPECT_TRUE(contains(out, "\nS113B60001020304FFFFFFFFFFFFFFFFFFFFFFFF38\r\n")) << out;
+    EXPECT_TRUE(contains(kestro::testing::slurp(home.path / "err.txt"),
+                         "Dump written to the standard output\n"));
 
     const std::filesystem::path fifo = home.path / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
