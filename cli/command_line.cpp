@@ -154,7 +154,8 @@ const std::vector<Command>& commands() {
          kSfr,
          {{"", "XISFR"}},
          "place the companion chip's register block",
-         "  --sfr ADDRESS           hex, a multiple of 400 up to 10000 (default: the window's)\n"},
+         "  --sfr ADDRESS           hex, 1000, 2000, ... F000: the places where every command\n"
+         "                          looks for the chip (default: the window's, if one of them)\n"},
         {"eem",
          false,
          kMap | kResetHigh | kPbLam,
@@ -231,6 +232,13 @@ std::string hex4(unsigned v) {
     for (int i = 3; i >= 0; --i, v >>= 4)
         s[static_cast<std::size_t>(i)] = kDigits[v & 0xF];
     return s;
+}
+
+// Where the talkers look for the companion chip's register block: $x040 for x = 1 to $F
+// (talkers/xicor.inc). A block at $0000 or past $FFFF, or between two of them, is never found.
+constexpr const char* kSfrPlaces = "1000, 2000, ... F000";
+bool sfrFindable(unsigned place) {
+    return place % 0x1000 == 0 && place >= 0x1000 && place <= 0xF000;
 }
 
 std::vector<std::string> splitList(std::string_view s) {
@@ -321,10 +329,11 @@ class StepBuilder {
                 return "not an 811E2 EEPROM block: " + value + " (0800, 1800, ... F800)";
             }
             case kSfr: {
+                // Only a place every talker's search finds the chip at again; the window's
+                // finer steps would be rounded to one of them, or lose the chip.
                 const auto v = hexNumber(value);
-                if (!v || *v % 0x400 != 0 || *v > 0x10000)
-                    return "not a register block location: " + value +
-                           " (a multiple of 400 up to 10000)";
+                if (!v || !sfrFindable(*v))
+                    return "not a register block location: " + value + " (" + kSfrPlaces + ")";
                 in.sfrPosition = static_cast<int>(*v / 0x400);
                 return {};
             }
@@ -393,6 +402,13 @@ class StepBuilder {
                 return "--bits without NOSEC secures the part: its next reset into bootstrap mode "
                        "erases its EEPROM and CONFIG; add --secure to do that";
         }
+        // The window's own place, when it sends one that no command finds the chip at again.
+        if (const unsigned place = static_cast<unsigned>(step_.inputs.sfrPosition) * 0x400;
+            step_.button == "XISFR" && !sfrFindable(place))
+            return "the window's register block location $" +
+                   (place > 0xFFFF ? std::string("10000") : hex4(place)) +
+                   " is one where no command finds the companion chip again: give --sfr (" +
+                   kSfrPlaces + ")";
         step_.rangeGiven = range_.has_value();
         if (range_) {
             const auto range = parseRange(*range_);
