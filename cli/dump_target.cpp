@@ -54,8 +54,7 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 }
 
 // Writes the content into a file that stays what it is (a device, a FIFO); the error text.
-std::string writeThrough(int fd, const fs::path& from, const std::string& name,
-                         std::int64_t& bytes) {
+std::string writeThrough(int fd, const fs::path& from, const std::string& name) {
     std::ifstream in(from, std::ios::binary);
     const std::string content((std::istreambuf_iterator<char>(in)), {});
     // Opened without blocking, to find a FIFO nobody reads; written blocking, or a reader
@@ -70,7 +69,6 @@ std::string writeThrough(int fd, const fs::path& from, const std::string& name,
             return "Cannot write " + name + ": " + reason(n < 0 ? errno : EIO) + ".";
         rest.remove_prefix(static_cast<std::size_t>(n));
     }
-    bytes = static_cast<std::int64_t>(content.size());
     return {};
 }
 
@@ -268,9 +266,7 @@ std::string DumpTarget::place() {
     std::error_code ec;
     if (writeThrough_)
         return writeThrough(fd_, written,
-                            output_ == "-" ? std::string("the standard output") : output_.string(),
-                            bytes_);
-    bytes_ = static_cast<std::int64_t>(fs::file_size(written, ec));
+                            output_ == "-" ? std::string("the standard output") : output_.string());
     takeModeAndOwner(written, final_);
     fs::rename(written, final_, ec);
     return ec ? "Cannot write " + output_.string() + ": " + ec.message() + "." : "";

@@ -33,8 +33,6 @@ class DumpTarget {
     // A dump written whole but found damaged goes beside the good file, never over it: the
     // line that says where; empty when there is none.
     std::string placeDamaged();
-    // The dump's size once placed.
-    std::int64_t bytes() const { return bytes_; }
     // The records go to the standard output, where the verdicts would join them.
     bool toStandardOutput() const { return toStandardOutput_; }
 
@@ -49,7 +47,6 @@ class DumpTarget {
     bool toStandardOutput_ = false;
     int fd_ = -1;  // a device's or FIFO's, open from the start
     std::string error_;
-    std::int64_t bytes_ = 0;
 };
 
 // Whether a dump to output would reach this process's standard output: "-", or a name for the

@@ -119,7 +119,7 @@ TEST(KestroCli, ANewUserProgramsComparesChecksAndDumpsTheEepromInChains) {
         {{"--board", "u", "program", "fw.s19", "compare", "fw.s19"}, 0,
          "Eeprom is program\nFile equal Eeprom\n", {" B/s, "}},
         // The file stops where the talker answered.
-        {{"--board", "u", "compare", "other.s19"}, 1, "Error found at\nB603\n", {"/32 B"}},
+        {{"--board", "u", "compare", "other.s19"}, 1, "Error found at\nB603\n", {"/4 B"}},
         {{"--board", "u", "status", "--range", "B600-B6FF", "--quiet"}, 1, "", {}},
         // A chain stops at its first failure.
         {{"--board", "c", "erase", "program", "fw.s19", "program", "other.s19", "test"}, 2,
@@ -146,7 +146,7 @@ TEST(KestroCli, TheCommandsWithoutABoxAndTheEpromOfA711E9) {
          "SDP off sent\nXicor reset sent\nSFR $81 sent\nEEM $07 sent\nBPR $00 sent\n"
          "CONFIG $F9 sent; it takes effect at the next reset\nProgram sent, to start at 2000\n",
          // 32 bytes at 9600 baud leave between two looks of the streamer: no rate to tell.
-         {"99% 31/32 B"}},
+         {"99% 3/4 B"}},
         {{"--board", "e", "--chip", "711E9", "--vpp", "status", "--memory", "eprom", "--range",
           "D000-D0FF", "program", "eprom.s19", "--memory", "eprom", "compare", "eprom.s19",
           "--memory", "eprom", "status", "--memory", "eprom", "--range", "D000-D0FF"}, 1,
@@ -189,9 +189,9 @@ TEST(KestroCli, ThreeBoardsAtOnceWithOneFailing) {
     EXPECT_EQ(
         records(r.out, &busy),
         (std::set<std::string>{
-            R"({"bytes":32,"exit":0,"operation":"compare","port":"board x","verdict":"File equal Eeprom"})",
-            R"({"bytes":32,"exit":1,"operation":"compare","port":"board y","verdict":"Error found at\nB600"})",
-            R"({"bytes":32,"exit":0,"operation":"compare","port":"board z","verdict":"File equal Eeprom"})"}));
+            R"({"bytes":4,"exit":0,"operation":"compare","port":"board x","verdict":"File equal Eeprom"})",
+            R"({"bytes":4,"exit":1,"operation":"compare","port":"board y","verdict":"Error found at\nB600"})",
+            R"({"bytes":4,"exit":0,"operation":"compare","port":"board z","verdict":"File equal Eeprom"})"}));
     // The boards ran side by side: their times add up to more than the wall time, which one
     // after the other they could not (how much more depends on the machine's load).
     EXPECT_GT(busy, r.seconds);
@@ -270,6 +270,35 @@ TEST(KestroCli, AChainOnTheBoardOfAnotherProcess) {
     board.terminate();
     board.waitForFinished(10'000);
 }
+
+// The board gone in the middle of a program: the port is lost, and the user learns what may be
+// half done.
+TEST(KestroCli, APortLostMidProgramSaysWhatMayBePartlyProgrammed) {
+    Home home;
+    home.write("full.s19", kestro::testing::srecords(0xB600, kestro::Bytes(512, 0x5A)));
+    QProcess board;
+    home.start(board, KESTRO_BOARD, {"--board", "lost", "--chip", "e9"});
+    ASSERT_TRUE(board.waitForReadyRead(10'000)) << board.readAllStandardError().toStdString();
+    QProcess cli;
+    home.start(cli, KESTRO_CLI,
+               {"--port", board.readLine().trimmed().toStdString(), "--reset-timeout", "20",
+                "program", "full.s19"});
+    std::string err;
+    bool reset = false;
+    while (cli.state() != QProcess::NotRunning && !cli.waitForFinished(50)) {
+        err += cli.readAllStandardError().toStdString();
+        if (!reset && contains(err, "Reset the HC11"))
+            reset = ::kill(static_cast<pid_t>(board.processId()), SIGUSR1) == 0;
+        if (contains(err, "20% ") && board.state() != QProcess::NotRunning) {
+            board.kill();
+            board.waitForFinished(10'000);
+        }
+    }
+    err += cli.readAllStandardError().toStdString();
+    EXPECT_EQ(cli.exitCode(), 6) << err;
+    EXPECT_TRUE(contains(err, "failed: ")) << err;
+    EXPECT_TRUE(contains(err, "\nThe EEPROM may be partly programmed.\n")) << err;
+}
 #endif
 
 // Without --range, a named part's EEPROM is where that part has it, also once CONFIG has moved
@@ -336,7 +365,7 @@ struct Interrupted {
     double afterSignal = 0;  // seconds from the signal to the end
 };
 Interrupted interruptAtAFifth(const Home& home, const std::vector<std::string>& args, int signal,
-                              std::size_t boards) {
+                              std::size_t boards, bool firstWorker = false) {
     QProcess cli;
     home.start(cli, KESTRO_CLI, args);
     std::string err;
@@ -354,8 +383,15 @@ Interrupted interruptAtAFifth(const Home& home, const std::vector<std::string>& 
     QElapsedTimer since;
     since.start();
     // A run that ended first has no process to signal (and 0 would signal the tests' group).
-    if (cli.processId() > 0)
-        ::kill(static_cast<pid_t>(cli.processId()), signal);
+    pid_t pid = static_cast<pid_t>(cli.processId());
+    if (firstWorker && pid > 0) {
+        std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                               "/children");
+        pid = 0;
+        children >> pid;
+    }
+    if (pid > 0)
+        ::kill(pid, signal);
     EXPECT_TRUE(cli.state() == QProcess::NotRunning || cli.waitForFinished(30'000));
     Interrupted r;
     r.afterSignal = static_cast<double>(since.elapsed()) / 1000;
@@ -393,6 +429,28 @@ TEST(KestroCli, ASignalEndsTheJobSaysWhatMayBeHalfDoneAndKeepsWhatWasProgrammed)
             R"({"bytes":0,"exit":130,"operation":"program","port":"board a","verdict":"Interrupted during program on board a: the EEPROM may be partly programmed."})",
             R"({"bytes":0,"exit":130,"operation":"program","port":"board b","verdict":"Interrupted during program on board b: the EEPROM may be partly programmed."})"}));
     EXPECT_TRUE(contains(intr.result.err, "board b  130")) << intr.result.err;
+}
+
+// A worker killed outright still has its record, written for it by the process that started
+// it, with what may be half done; the other board's counts the bytes it programmed.
+TEST(KestroCli, AKilledWorkerStillHasItsRecord) {
+    Home home;
+    home.write("full.s19", kestro::testing::srecords(0xB600, kestro::Bytes(512, 0x5A)));
+    const Interrupted killed = interruptAtAFifth(
+        home, {"--board", "a", "--board", "b", "--json", "program", "full.s19"}, SIGKILL, 2, true);
+    EXPECT_EQ(killed.result.exit, 6) << killed.result.err;
+    std::multiset<std::string> got;
+    for (std::string r : records(killed.result.out)) {
+        for (const char* port : {"board a", "board b"})
+            if (const auto at = r.find(port); at != std::string::npos)
+                r.replace(at, 7, "board");
+        got.insert(r);
+    }
+    EXPECT_EQ(
+        got,
+        (std::multiset<std::string>{
+            R"({"bytes":0,"exit":6,"operation":"program","port":"board","verdict":"The run ended abnormally (SIGKILL) during program: the EEPROM may be partly programmed."})",
+            R"({"bytes":512,"exit":0,"operation":"program","port":"board","verdict":"Eeprom is program"})"}));
 }
 
 // An interrupted dump leaves neither a file nor its private folder.
