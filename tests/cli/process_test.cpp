@@ -124,7 +124,9 @@ TEST(KestroCli, ANewUserProgramsComparesChecksAndDumpsTheEepromInChains) {
         // A chain stops at its first failure.
         {{"--board", "c", "erase", "program", "fw.s19", "program", "other.s19", "test"}, 2,
          "Eeprom Erase\nEeprom is program\nError in Eeprom: $B603 did not read back as the "
-         "file has it (erase first where the file needs a 1 over a 0)\n", {" B/s, "}},
+         "file has it: it is outside the EEPROM the part has at the CONFIG it has ($B600-$B7FF on "
+         "the A8, E9 and 711E9, $x800-$xFFF on the 811E2 with x from CONFIG bits 7-4, none while "
+         "EEON is clear), or within it a bit needs a 1 over a 0 (erase first)\n", {" B/s, "}},
         {{"--board", "u", "dump", "--range", "B600-B6FF"}, 0,
          "Dump written to " + (home.path / "upload.s19").string() + "\n",
          {"93% 240/256 B, ", " B/s, "}},
@@ -312,6 +314,14 @@ TEST(KestroCli, ANamedPartsOwnEeprom) {
                   "CONFIG $B9 sent; it takes effect at the next reset\nEeprom is program\n"
                   "Eeprom Erase\n",
                   {" B/s, "}}});
+    // A file for the E9's EEPROM on this 811E2: the fast path knows CONFIG, and says the
+    // address is outside the EEPROM; no erase would help.
+    const Result r = home.run({"--board", "m", "--fast", "program", "fw.s19"});
+    EXPECT_EQ(r.exit, 2) << r.err;
+    EXPECT_EQ(r.out,
+              "Error in Eeprom: $B600 is outside the EEPROM the part has at the CONFIG it has: "
+              "$B600-$B7FF on the A8, E9 and 711E9, $x800-$xFFF on the 811E2 with x from CONFIG "
+              "bits 7-4, none while EEON is clear\n");
 }
 
 // A serial port on which no reset ever comes: refusals come before the wait for one.
