@@ -109,9 +109,9 @@ const std::vector<Command>& commands() {
          {{"", "ConfigProgram"}},
          "program CONFIG (it takes effect at the next reset)",
          "  --bits LIST             EEON,ROMON,NOCOP,NOSEC or none (required)\n"
-         "  --secure                needed when NOSEC is left out: that secures the part, and\n"
-         "                          its next reset into bootstrap mode erases its EEPROM and\n"
-         "                          CONFIG\n"
+         "  --secure                needed when NOSEC is left out: that secures a part made\n"
+         "                          with the security option, whose next reset into bootstrap\n"
+         "                          mode erases its EEPROM and CONFIG (other parts ignore it)\n"
          "  --ee-block X800         the 811E2's EEPROM block $X800-$XFFF (default F800)\n"},
         {"ram",
          true,
@@ -399,8 +399,9 @@ class StepBuilder {
             if (!bitsGiven_)
                 return "config needs --bits: EEON,ROMON,NOCOP,NOSEC or none";
             if (step_.inputs.config[kNosec] != 1 && !secure_)
-                return "--bits without NOSEC secures the part: its next reset into bootstrap mode "
-                       "erases its EEPROM and CONFIG; add --secure to do that";
+                return "--bits without NOSEC secures a part made with the security option: its "
+                       "next reset into bootstrap mode erases its EEPROM and CONFIG; add --secure "
+                       "to do that";
         }
         // The window's own place, when it sends one that no command finds the chip at again.
         if (const unsigned place = static_cast<unsigned>(step_.inputs.sfrPosition) * 0x400;

@@ -339,6 +339,7 @@ class PortRun {
             boardsOwnRange(step.button, inputs);
 
         CommandUi ui(reporter_, clock_, step.file, sent, content);
+        ui.setMemory(memoryName(step.button));
         if (dump)
             ui.setWording([dump](std::string text) { return dump->userText(std::move(text)); });
         Target target{*link_, ui, env_.talkerDir};

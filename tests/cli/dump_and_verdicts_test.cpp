@@ -14,6 +14,7 @@
 #include "fast_link.h"
 #include "scratch.h"
 #include "verdict.h"
+#include "virtual_clock.h"
 
 namespace kestro::cli {
 namespace {
@@ -203,6 +204,40 @@ TEST(Verdicts, ACompareAnswerThatIsNoAddressIsGarbledAndShownEscaped) {
         EXPECT_EQ(exitFor({text, "Kestro", Icon::Critical}), exit) << text;
 }
 
+// Where the window's words name the memory loosely, the command line adds its real name to a
+// result, before the talker's reason; a difference's address stays the talker's answer.
+TEST(Verdicts, TheExternalMemoriesAreNamed) {
+    struct Reporter final : cli::Reporter {
+        void line(Channel, const std::string& text) override { lines.push_back(text); }
+        void progress(const std::optional<Transfer>&) override {}
+        void record(const RunRecord&) override {}
+        std::vector<std::string> lines;
+    };
+    const struct {
+        const char* button;
+        Message box;
+        const char* shown;
+    } cases[] = {
+        {"ExtEEprog", {"Eprom is program", "Eprom"}, "Eprom is program (the external EEPROM)"},
+        {"ExtEEprog",
+         {.text = "Error in Eprom", .title = "Eprom", .reason = "$8200 did not read back"},
+         "Error in Eprom (the external EEPROM): $8200 did not read back"},
+        {"Xicomp",
+         {"File equal Eeprom", "Eeprom"},
+         "File equal Eeprom (the companion chip's EEPROM)"},
+        {"Xicomp", {"Error found at\r\nE003", "Eeprom"}, "Error found at\nE003"},
+        {"EpromProgram", {"Eprom is program", "Eprom"}, "Eprom is program"},
+    };
+    for (const auto& c : cases) {
+        Reporter reporter;
+        VirtualClock clock;
+        CommandUi ui(reporter, clock, "f.s19", 0);
+        ui.setMemory(memoryName(c.button));
+        ui.message(c.box);
+        EXPECT_EQ(reporter.lines, std::vector<std::string>{c.shown}) << c.button;
+    }
+}
+
 TEST(Verdicts, CONFIGThatSecuresThePartSaysWhatItWillDo) {
     Step step;
     step.button = "ConfigProgram";
@@ -210,8 +245,9 @@ TEST(Verdicts, CONFIGThatSecuresThePartSaysWhatItWillDo) {
     EXPECT_EQ(doneText(step), "CONFIG $FF sent; it takes effect at the next reset");
     step.inputs.config = {1, 0, 0, 0};
     EXPECT_EQ(doneText(step),
-              "CONFIG $F1 sent; it takes effect at the next reset, which secures the part: its "
-              "next reset into bootstrap mode erases its EEPROM and CONFIG");
+              "CONFIG $F1 sent; it takes effect at the next reset, which secures a part made with "
+              "the security option: its next reset into bootstrap mode erases its EEPROM and "
+              "CONFIG (a part without the option ignores NOSEC)");
 }
 
 }  // namespace
