@@ -7,6 +7,7 @@
 #include <charconv>
 #include <map>
 
+#include "dump_target.h"
 #include "kestro/sim/board/variant.h"
 #include "persisted_board.h"
 #include "register_bytes.h"
@@ -108,9 +109,9 @@ const std::vector<Command>& commands() {
          {{"", "ConfigProgram"}},
          "program CONFIG (it takes effect at the next reset)",
          "  --bits LIST             EEON,ROMON,NOCOP,NOSEC or none (required)\n"
-         "  --secure                needed when NOSEC is left out: that secures the part, and\n"
-         "                          its next reset into bootstrap mode erases its EEPROM and\n"
-         "                          CONFIG\n"
+         "  --secure                needed when NOSEC is left out: that secures a part made\n"
+         "                          with the security option, whose next reset into bootstrap\n"
+         "                          mode erases its EEPROM and CONFIG (other parts ignore it)\n"
          "  --ee-block X800         the 811E2's EEPROM block $X800-$XFFF (default F800)\n"},
         {"ram",
          true,
@@ -129,11 +130,13 @@ const std::vector<Command>& commands() {
          "dump a range into an S-record file (about 5.6 s a page)",
          "  --range BEGIN-END       whole pages in hex (default: the window's dump range;\n"
          "                          with --chip, that part's EEPROM)\n"
-         "  -o, --output FILE       where the records go (default upload.s19 here); with\n"
-         "                          several ports, FILE-N.s19 for the Nth. Replaced only by a\n"
-         "                          whole dump; a link is followed, a device or FIFO written\n"
-         "                          through; a damaged dump goes beside it (keep.damaged.s19\n"
-         "                          for keep.s19)\n"},
+         "  -o, --output FILE       where the records go (default upload.s19 here; - for the\n"
+         "                          standard output, not with --json); with several ports, a\n"
+         "                          file, the Nth board's with -N before its extension\n"
+         "                          (upload-2.s19). Replaced only by a whole dump, which keeps\n"
+         "                          its mode and owner; a link is followed, a device or FIFO\n"
+         "                          written through (one nobody reads is refused at once); a\n"
+         "                          damaged dump goes beside it (keep.damaged.s19 for keep.s19)\n"},
         {"sdp-off",
          false,
          0,
@@ -151,7 +154,8 @@ const std::vector<Command>& commands() {
          kSfr,
          {{"", "XISFR"}},
          "place the companion chip's register block",
-         "  --sfr ADDRESS           hex, a multiple of 400 up to 10000 (default: the window's)\n"},
+         "  --sfr ADDRESS           hex, 1000, 2000, ... F000: the places where every command\n"
+         "                          looks for the chip (default: the window's, if one of them)\n"},
         {"eem",
          false,
          kMap | kResetHigh | kPbLam,
@@ -228,6 +232,13 @@ std::string hex4(unsigned v) {
     for (int i = 3; i >= 0; --i, v >>= 4)
         s[static_cast<std::size_t>(i)] = kDigits[v & 0xF];
     return s;
+}
+
+// Where the talkers look for the companion chip's register block: $x040 for x = 1 to $F
+// (talkers/xicor.inc). A block at $0000 or past $FFFF, or between two of them, is never found.
+constexpr const char* kSfrPlaces = "1000, 2000, ... F000";
+bool sfrFindable(unsigned place) {
+    return place % 0x1000 == 0 && place >= 0x1000 && place <= 0xF000;
 }
 
 std::vector<std::string> splitList(std::string_view s) {
@@ -318,10 +329,11 @@ class StepBuilder {
                 return "not an 811E2 EEPROM block: " + value + " (0800, 1800, ... F800)";
             }
             case kSfr: {
+                // Only a place every talker's search finds the chip at again; the window's
+                // finer steps would be rounded to one of them, or lose the chip.
                 const auto v = hexNumber(value);
-                if (!v || *v % 0x400 != 0 || *v > 0x10000)
-                    return "not a register block location: " + value +
-                           " (a multiple of 400 up to 10000)";
+                if (!v || !sfrFindable(*v))
+                    return "not a register block location: " + value + " (" + kSfrPlaces + ")";
                 in.sfrPosition = static_cast<int>(*v / 0x400);
                 return {};
             }
@@ -387,9 +399,17 @@ class StepBuilder {
             if (!bitsGiven_)
                 return "config needs --bits: EEON,ROMON,NOCOP,NOSEC or none";
             if (step_.inputs.config[kNosec] != 1 && !secure_)
-                return "--bits without NOSEC secures the part: its next reset into bootstrap mode "
-                       "erases its EEPROM and CONFIG; add --secure to do that";
+                return "--bits without NOSEC secures a part made with the security option: its "
+                       "next reset into bootstrap mode erases its EEPROM and CONFIG; add --secure "
+                       "to do that";
         }
+        // The window's own place, when it sends one that no command finds the chip at again.
+        if (const unsigned place = static_cast<unsigned>(step_.inputs.sfrPosition) * 0x400;
+            step_.button == "XISFR" && !sfrFindable(place))
+            return "the window's register block location $" +
+                   (place > 0xFFFF ? std::string("10000") : hex4(place)) +
+                   " is one where no command finds the companion chip again: give --sfr (" +
+                   kSfrPlaces + ")";
         step_.rangeGiven = range_.has_value();
         if (range_) {
             const auto range = parseRange(*range_);
@@ -434,6 +454,9 @@ std::pair<std::string, std::string> eepromRangeOf(const sim::Variant& v) {
 // pipe read and written (a terminal, /dev/null) loses nothing.
 bool samePath(const std::filesystem::path& a, const std::filesystem::path& b) {
     namespace fs = std::filesystem;
+    // "-": the standard input as a file, the standard output as -o.
+    if (a == "-" || b == "-")
+        return false;
     std::error_code ec;
     if (fs::exists(a, ec) && fs::exists(b, ec))
         return fs::equivalent(a, b, ec) && !ec && fs::is_regular_file(a, ec);
@@ -449,25 +472,53 @@ std::filesystem::path workerOutput(const std::filesystem::path& output, int work
     return p;
 }
 
-// The usage error when an output of the job is also one of its inputs.
+// The usage error when an output of the job is also one of its inputs, or the trace is also
+// a dump (appended to as the dump is replaced: one of them would be lost).
 std::string outputsOverInputs(const Plan& plan) {
-    std::vector<std::filesystem::path> outputs;
+    std::vector<std::filesystem::path> dumps, traces;
     const int copies =
         plan.worker || plan.ports.size() == 1 ? 1 : static_cast<int>(plan.ports.size());
     for (const Step& step : plan.steps) {
         if (step.output.empty())
             continue;
         for (int n = 1; n <= copies; ++n)
-            outputs.push_back(copies == 1 ? step.output : workerOutput(step.output, n));
+            dumps.push_back(copies == 1 ? step.output : workerOutput(step.output, n));
     }
     if (plan.trace)
         for (int n = 1; n <= copies; ++n)
-            outputs.emplace_back(copies == 1 ? *plan.trace : *plan.trace + "." + std::to_string(n));
+            traces.emplace_back(copies == 1 ? *plan.trace : *plan.trace + "." + std::to_string(n));
     for (const Step& step : plan.steps)
-        for (const std::filesystem::path& out : outputs)
-            if (!step.file.empty() && samePath(step.file, out))
-                return out.string() +
-                       " is both read and written by this job: write to another file";
+        for (const auto* outputs : {&dumps, &traces})
+            for (const std::filesystem::path& out : *outputs)
+                if (!step.file.empty() && samePath(step.file, out))
+                    return out.string() +
+                           " is both read and written by this job: write to another file";
+    for (const std::filesystem::path& trace : traces)
+        for (const std::filesystem::path& dump : dumps)
+            if (samePath(trace, dump))
+                return trace.string() +
+                       " is both the trace and a dump of this job: write to another file";
+    return {};
+}
+
+// The usage error when a dump would go where it cannot: among the --json records, or with
+// several boards into one device or pipe (each board's file is FILE-N).
+std::string dumpsWhereTheyCannotGo(const Plan& plan) {
+    namespace fs = std::filesystem;
+    for (const Step& step : plan.steps) {
+        if (step.output.empty())
+            continue;
+        if (plan.json && isStandardOutput(step.output))
+            return "--json writes its records to the standard output: dump -o " +
+                   step.output.string() + " would mix the S-records into them";
+        std::error_code ec;
+        const fs::file_type type = fs::status(step.output, ec).type();
+        if (plan.ports.size() > 1 && (step.output == "-" || type == fs::file_type::character ||
+                                      type == fs::file_type::block || type == fs::file_type::fifo))
+            return "with several ports, each board's dump goes to a file of its own "
+                   "(FILE-N): -o " +
+                   step.output.string() + " is no file";
+    }
     return {};
 }
 
@@ -701,6 +752,9 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
             "--terminal writes what the HC11 sends to the standard output: not with --json");
     // Boards dumped side by side must not write over each other's file: each worker's file
     // gets its place before the extension (upload-2.s19).
+    if (!plan.worker)
+        if (std::string e = dumpsWhereTheyCannotGo(plan); !e.empty())
+            return fail(e);
     if (plan.worker)
         for (Step& step : plan.steps)
             if (!step.output.empty())
@@ -732,7 +786,7 @@ std::string generalHelp() {
         "\n"
         "Runs Kestro's operations on a 68HC11 in bootstrap mode from a shell. Several commands\n"
         "run in order, each after its own reset of the HC11; the first whose exit code is not 0\n"
-        "ends the job.\n"
+        "ends the job. A FILE of - is the standard input.\n"
         "\n"
         "Commands (kestro-cli COMMAND --help for each one's options):\n";
     for (const Command& c : commands()) {
@@ -759,13 +813,14 @@ std::string generalHelp() {
         "Readiness:\n"
         "  --reset-timeout SEC   how long to wait for the HC11's reset break (default 60)\n"
         "  --no-wait             take the HC11 as just reset, for adapters that cannot report\n"
-        "                        a break; one command only\n"
-        "                        A virtual board is reset by kestro-cli itself.\n"
+        "                        a break; one command only. A virtual board is reset by\n"
+        "                        kestro-cli itself.\n"
         "\n"
         "Output:\n"
         "  -q, --quiet           no prompts, progress or verdicts; errors only\n"
         "  --json                one JSON record per command on standard output: operation,\n"
-        "                        port, verdict, exit, bytes, seconds (with --fast: baud)\n"
+        "                        port, verdict, exit, bytes (the memory bytes the file\n"
+        "                        carries, or the dump's range), seconds (with --fast: baud)\n"
         "  -h, --help            this help\n"
         "  --version             the version\n"
         "\n"

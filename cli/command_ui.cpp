@@ -11,6 +11,9 @@ void CommandUi::message(const Message& m) {
     // port and the files to standard error.
     const bool fromTarget = e == Exit::Success || e == Exit::Found || e == Exit::TargetError;
     std::string text = terminalText(m);
+    // A difference's address is the talker's answer: nothing goes after it.
+    if (!memory_.empty() && (e == Exit::Success || e == Exit::TargetError))
+        text += " (" + memory_ + ")";
     if (!m.reason.empty())
         text += ": " + m.reason;
     std::string detail = m.detail;

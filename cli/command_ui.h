@@ -43,6 +43,10 @@ class CommandUi final : public OperationUi {
         wording_ = std::move(wording);
     }
 
+    // The memory's real name, added to the window's words of a result ("Eprom is program (the
+    // external EEPROM)"); empty: none added.
+    void setMemory(std::string name) { memory_ = std::move(name); }
+
     // The worst verdict of the boxes shown; nullopt when none was.
     const std::optional<Exit>& exit() const { return exit_; }
     // The text of the box that gave the verdict.
@@ -63,6 +67,7 @@ class CommandUi final : public OperationUi {
     std::optional<Exit> exit_;
     std::string verdict_;
     std::function<std::string(std::string)> wording_;
+    std::string memory_;
 };
 
 }  // namespace kestro::cli

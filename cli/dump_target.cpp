@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -53,30 +54,45 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 }
 
 // Writes the content into a file that stays what it is (a device, a FIFO); the error text.
-std::string writeThrough(const fs::path& from, const fs::path& to, std::int64_t& bytes) {
+std::string writeThrough(int fd, const fs::path& from, const std::string& name) {
     std::ifstream in(from, std::ios::binary);
     const std::string content((std::istreambuf_iterator<char>(in)), {});
-    // Not blocking: a FIFO that nobody reads would hold the run for ever.
-    const int fd = ::open(to.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return "Cannot write " + to.string() + ": " +
-               (errno == ENXIO ? std::string("nothing reads from it") : reason(errno)) + ".";
+    // Opened without blocking, to find a FIFO nobody reads; written blocking, or a reader
+    // slower than the pipe's buffer would end the dump with EAGAIN.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::string_view rest = content;
     while (!rest.empty()) {
         const ssize_t n = ::write(fd, rest.data(), rest.size());
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            const int e = n < 0 ? errno : EIO;
-            ::close(fd);
-            return "Cannot write " + to.string() + ": " + reason(e) + ".";
-        }
+        if (n <= 0)
+            return "Cannot write " + name + ": " + reason(n < 0 ? errno : EIO) + ".";
         rest.remove_prefix(static_cast<std::size_t>(n));
     }
-    ::close(fd);
-    bytes = static_cast<std::int64_t>(content.size());
     return {};
+}
+
+// The file that replaces another takes its mode and, where this user may give it, its owner:
+// a private dump stays private.
+void takeModeAndOwner(const fs::path& written, const fs::path& replaced) {
+    struct stat old {};
+    if (::stat(replaced.c_str(), &old) != 0 || !S_ISREG(old.st_mode))
+        return;
+    if (::chown(written.c_str(), old.st_uid, old.st_gid) != 0)
+        (void)::chown(written.c_str(), static_cast<uid_t>(-1), old.st_gid);
+    ::chmod(written.c_str(), old.st_mode & 07777);
+}
+
+// A name the file system takes: a stem too long for the ending cut at a character's start,
+// so that a damaged dump still finds a place.
+std::string fitName(std::string stem, const std::string& ending) {
+    constexpr std::size_t kNameMax = NAME_MAX;
+    if (stem.size() + ending.size() <= kNameMax)
+        return stem + ending;
+    std::size_t keep = ending.size() < kNameMax ? kNameMax - ending.size() : 0;
+    while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80)
+        --keep;
+    return stem.substr(0, keep) + ending;
 }
 
 // Where a file name in a sentence ends: at a space, a colon, a comma, a quote, or a full stop
@@ -97,10 +113,21 @@ std::size_t nameEnd(const std::string& text, std::size_t at) {
 
 DumpTarget::DumpTarget(fs::path output) : output_(std::move(output)) {
     std::error_code ec;
+    if (output_ == "-") {
+        fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (fd_ < 0) {
+            error_ = "Cannot write to the standard output: " + reason(errno) + ".";
+            return;
+        }
+        final_ = output_;
+        writeThrough_ = toStandardOutput_ = true;
+    }
     // What the kernel finds at the name, through every link (also those of /proc, such as
     // /dev/stdout's, which name no file).
-    const fs::file_status status = fs::status(output_, ec);
-    switch (status.type()) {
+    const fs::file_type type = writeThrough_ ? fs::file_type::none : fs::status(output_, ec).type();
+    switch (type) {
+        case fs::file_type::none:  // the standard output, open already
+            break;
         case fs::file_type::regular:
             final_ = fs::canonical(output_, ec);
             if (ec)
@@ -121,6 +148,15 @@ DumpTarget::DumpTarget(fs::path output) : output_(std::move(output)) {
         case fs::file_type::fifo:
             final_ = output_;
             writeThrough_ = true;
+            toStandardOutput_ = isStandardOutput(output_);
+            // Not blocking: a FIFO that nobody reads would hold the run for ever.
+            fd_ = ::open(output_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+            if (fd_ < 0) {
+                error_ = "Cannot write " + output_.string() + ": " +
+                         (errno == ENXIO ? std::string("nothing reads from it") : reason(errno)) +
+                         ".";
+                return;
+            }
             break;
         case fs::file_type::directory:
             error_ = "Cannot write " + output_.string() + ": it is a folder.";
@@ -144,6 +180,8 @@ DumpTarget::DumpTarget(fs::path output) : output_(std::move(output)) {
 }
 
 DumpTarget::~DumpTarget() {
+    if (fd_ >= 0)
+        ::close(fd_);
     if (!folder_.empty()) {
         std::error_code ec;
         fs::remove_all(folder_, ec);
@@ -157,8 +195,7 @@ fs::path DumpTarget::userPath(const std::string& name) const {
     // Beside a device there is no folder of the user's: the current one takes it.
     if (writeThrough_)
         return fs::path(name);
-    const fs::path stem = output_.stem();
-    return output_.parent_path() / (stem.string() + rest);
+    return output_.parent_path() / fitName(output_.stem().string(), rest);
 }
 
 std::string DumpTarget::userText(std::string text) const {
@@ -228,10 +265,20 @@ std::string DumpTarget::place() {
     const fs::path written = folder_ / kDumpName;
     std::error_code ec;
     if (writeThrough_)
-        return writeThrough(written, final_, bytes_);
-    bytes_ = static_cast<std::int64_t>(fs::file_size(written, ec));
+        return writeThrough(fd_, written,
+                            output_ == "-" ? std::string("the standard output") : output_.string());
+    takeModeAndOwner(written, final_);
     fs::rename(written, final_, ec);
     return ec ? "Cannot write " + output_.string() + ": " + ec.message() + "." : "";
+}
+
+bool isStandardOutput(const fs::path& output) {
+    if (output == "-")
+        return true;
+    struct stat out {
+    }, named{};
+    return ::fstat(STDOUT_FILENO, &out) == 0 && ::stat(output.c_str(), &named) == 0 &&
+           out.st_dev == named.st_dev && out.st_ino == named.st_ino;
 }
 
 }  // namespace kestro::cli

@@ -9,8 +9,10 @@ namespace kestro::cli {
 // Where a dump goes. The operation writes upload.s19 (and any file beside it, such as a
 // damaged dump) in a private folder; the dump reaches the user's name only when it is whole.
 // A regular file there is replaced by a rename, so a failed dump leaves the old one in place;
-// a device or FIFO there is written through, never replaced; a symbolic link is followed to
-// its file. The private folder goes with this object, however the run ends.
+// the file put in its place keeps the old one's mode and owner. A device or FIFO there is
+// written through, never replaced, and opened at once, so that a FIFO nobody reads is found
+// before the job; "-" is the standard output. A symbolic link is followed to its file. The
+// private folder goes with this object, however the run ends.
 class DumpTarget {
   public:
     explicit DumpTarget(std::filesystem::path output);
@@ -31,8 +33,8 @@ class DumpTarget {
     // A dump written whole but found damaged goes beside the good file, never over it: the
     // line that says where; empty when there is none.
     std::string placeDamaged();
-    // The dump's size once placed.
-    std::int64_t bytes() const { return bytes_; }
+    // The records go to the standard output, where the verdicts would join them.
+    bool toStandardOutput() const { return toStandardOutput_; }
 
   private:
     // Where a file the operation named upload<rest> goes.
@@ -42,8 +44,13 @@ class DumpTarget {
     std::filesystem::path final_;   // the file it names, links followed
     std::filesystem::path folder_;
     bool writeThrough_ = false;
+    bool toStandardOutput_ = false;
+    int fd_ = -1;  // a device's or FIFO's, open from the start
     std::string error_;
-    std::int64_t bytes_ = 0;
 };
+
+// Whether a dump to output would reach this process's standard output: "-", or a name for the
+// same file (/dev/stdout, the terminal's device).
+bool isStandardOutput(const std::filesystem::path& output);
 
 }  // namespace kestro::cli

@@ -48,7 +48,8 @@ const InputFiles::File& InputFiles::get(const std::filesystem::path& path) {
     if (const auto found = files_.find(key); found != files_.end())
         return found->second;
     File f;
-    f.content = readFile(path, &f.reason);
+    // "-" is the standard input, as in every shell tool; read once however often it is named.
+    f.content = readFile(path == "-" ? std::filesystem::path("/dev/stdin") : path, &f.reason);
     return files_.emplace(key, std::move(f)).first->second;
 }
 

@@ -7,10 +7,13 @@
 
 #include <QProcess>
 #include <QStringList>
+#include <algorithm>
 #include <memory>
+#include <string>
 
 #include "event_loop_clock.h"
 #include "interruption.h"
+#include "runner.h"
 #include "verdict.h"
 
 namespace kestro::cli {
@@ -30,9 +33,11 @@ class WorkerView final : public Reporter {
     void progress(const std::optional<Transfer>& t) override { console_.progress(port_, t); }
     void record(const RunRecord& r) override {
         last = r;
+        ++records;
         console_.record(port_, r);
     }
     std::optional<RunRecord> last;
+    std::size_t records = 0;  // one a command that ended
 
   private:
     Console& console_;
@@ -47,6 +52,13 @@ struct Worker {
     bool finished = false;
     std::string errors;  // the start of a line of its standard error
 };
+
+// "SIGKILL", as a shell user knows the signal.
+std::string signalName(int signal) {
+    if (const char* abbrev = ::sigabbrev_np(signal))
+        return std::string("SIG") + abbrev;
+    return "signal " + std::to_string(signal);
+}
 
 void readLines(Worker& w) {
     while (w.process->canReadLine()) {
@@ -146,10 +158,25 @@ Exit runParallel(const Plan& plan, const std::string& program, Console& console,
                 row.verdict = w.view->last->verdict;
             }
         } else {
-            // The worker died: whatever it did to its port is unknown.
+            // The worker died: whatever it did to its port is unknown, and the command it was
+            // running gets its record here, as a script counts on one for every command it ran.
+            const Step& step = plan.steps[std::min(w.view->records, plan.steps.size() - 1)];
             row.exit = Exit::PortError;
-            row.verdict = "The run ended abnormally.";
+            row.operation = step.command;
+            if (w.process->error() == QProcess::FailedToStart) {
+                row.verdict = "The run could not start: nothing was sent.";
+            } else {
+                row.verdict = "The run ended abnormally";
+                if (w.process->exitStatus() == QProcess::CrashExit && w.finished)
+                    row.verdict += std::string(" (") + signalName(w.process->exitCode()) + ")";
+                row.verdict += " during " + step.command + ": " + partlyDone(step.button) + ".";
+            }
             console.line(i, Channel::Error, row.verdict);
+            // Unless its last record already ended its job (a failure, or the last command).
+            const bool jobEnded = w.view->last && (w.view->last->exit != Exit::Success ||
+                                                   w.view->records >= plan.steps.size());
+            if (!jobEnded)
+                console.record(i, row);
         }
         worst = worse(worst, row.exit);
         summary.push_back(row);

@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "runner.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "command_ui.h"
 #include "dump_target.h"
@@ -57,12 +60,43 @@ constexpr PartlyDone kPartlyDone[] = {
     {"XIBPR", "the companion chip may or may not have taken the command"},
 };
 
+// The memory bytes S-records carry: each data record's count less its address and checksum.
+std::int64_t dataBytes(std::string_view records) {
+    std::int64_t total = 0;
+    for (std::size_t at = 0; at < records.size();) {
+        const std::size_t end = std::min(records.find('\n', at), records.size());
+        const std::string_view line = records.substr(at, end - at);
+        at = end + 1;
+        if (line.size() < 4 || std::toupper(static_cast<unsigned char>(line[0])) != 'S' ||
+            line[1] < '1' || line[1] > '3')
+            continue;
+        unsigned count = 0;
+        if (std::from_chars(line.data() + 2, line.data() + 4, count, 16).ptr != line.data() + 4)
+            continue;
+        const unsigned overhead = static_cast<unsigned>(line[1] - '0') + 2;
+        total += count > overhead ? count - overhead : 0;
+    }
+    return total;
+}
+
+// The bytes of a range of whole pages as the inputs give it ("B600", "B6FF").
+std::int64_t rangeBytes(const std::string& begin, const std::string& end) {
+    unsigned b = 0, e = 0;
+    std::from_chars(begin.data(), begin.data() + begin.size(), b, 16);
+    std::from_chars(end.data(), end.data() + end.size(), e, 16);
+    return e >= b ? static_cast<std::int64_t>(e - b) + 1 : 0;
+}
+
+}  // namespace
+
 std::string partlyDone(const std::string& button) {
     for (const PartlyDone& p : kPartlyDone)
         if (p.button == button)
             return p.what;
     return "no memory was changed";
 }
+
+namespace {
 
 class PortRun {
   public:
@@ -96,6 +130,16 @@ class PortRun {
         for (const Step& step : plan_.steps)
             if (const Exit e = checkFile(step); e != Exit::Success)
                 return e;
+        // Likewise every dump's place, a FIFO with nobody reading included.
+        for (const Step& step : plan_.steps) {
+            if (step.output.empty())
+                continue;
+            auto& dump = dumps_.emplace_back(&step, std::make_unique<DumpTarget>(step.output));
+            if (const std::string& e = dump.second->error(); !e.empty()) {
+                reporter_.line(Channel::Error, e);
+                return record(step, Exit::FileError, e, 0, clock_.now());
+            }
+        }
         Exit worst = Exit::Success;
         for (const Step& step : plan_.steps) {
             current_ = &step;
@@ -283,20 +327,16 @@ class PortRun {
         const TimePoint start = clock_.now();
         // The file as it was read and checked before the first reset, and what goes out for it.
         const std::string* content = step.file.empty() ? nullptr : &*files().get(step.file).content;
+        // What --json and the bars count: the memory bytes the file carries.
         const std::int64_t sent =
-            content ? static_cast<std::int64_t>(
-                          ops::recordsToSend(step.button, step.file.string(), *content).size())
-                    : 0;
-        std::optional<DumpTarget> dump;
+            content ? dataBytes(ops::recordsToSend(step.button, step.file.string(), *content)) : 0;
+        DumpTarget* dump = nullptr;
+        for (auto& [of, target] : dumps_)
+            if (of == &step)
+                dump = target.get();
         ops::Inputs inputs = step.inputs;
-        if (!step.output.empty()) {
-            dump.emplace(step.output);
-            if (!dump->error().empty()) {
-                reporter_.line(Channel::Error, dump->error());
-                return record(step, Exit::FileError, dump->error(), 0, start);
-            }
+        if (dump)
             inputs.dumpFolder = dump->folder();
-        }
         if (const Exit e = awaitReset(); e != Exit::Success)
             return record(step, e, failure_, 0, start);
 
@@ -306,8 +346,9 @@ class PortRun {
             boardsOwnRange(step.button, inputs);
 
         CommandUi ui(reporter_, clock_, step.file, sent, content);
+        ui.setMemory(memoryName(step.button));
         if (dump)
-            ui.setWording([&dump](std::string text) { return dump->userText(std::move(text)); });
+            ui.setWording([dump](std::string text) { return dump->userText(std::move(text)); });
         Target target{*link_, ui, env_.talkerDir};
         ops::operationFor(step.button)(target, inputs);
         lineRate_ = ui.lineRate();
@@ -321,6 +362,13 @@ class PortRun {
 
         Exit exit = ui.exit().value_or(Exit::Success);
         std::string verdict = ui.verdict();
+        // A port lost under the job: what it may have left half done, as for a signal.
+        if (exit == Exit::PortError) {
+            std::string what = partlyDone(step.button);
+            what[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(what[0])));
+            reporter_.line(Channel::Error, what + ".");
+            verdict += " " + what + ".";
+        }
         std::int64_t bytes = sent;
         if (dump) {
             // A damaged dump, written beside the good one, is the user's whatever the verdict.
@@ -343,10 +391,12 @@ class PortRun {
                         reporter_.line(Channel::Error, e);
                         return record(step, Exit::FileError, e, 0, start);
                     }
-                    bytes = dump->bytes();
+                    bytes = rangeBytes(inputs.dumpBegin, inputs.dumpEnd);
                 }
                 verdict = doneText(step);
-                reporter_.line(Channel::Verdict, verdict);
+                // Not among the records on the standard output.
+                reporter_.line(dump && dump->toStandardOutput() ? Channel::Info : Channel::Verdict,
+                               verdict);
             }
         }
         if (const Exit e = traceProblem(); e != Exit::Success && exit == Exit::Success) {
@@ -414,6 +464,8 @@ class PortRun {
     std::unique_ptr<SerialPort> port_;
     std::unique_ptr<WireTrace> trace_;
     std::unique_ptr<LinkState> link_;
+    // Each dump's place, taken before the first reset.
+    std::vector<std::pair<const Step*, std::unique_ptr<DumpTarget>>> dumps_;
     // The last failure said, for the record.
     std::string failure_;
     // The rate the step's fast job agreed on, for its record.

@@ -18,6 +18,10 @@ struct Environment {
     InputFiles* files = nullptr;
 };
 
+// What an operation cut short may have left half done, by the button behind its command: "the
+// EEPROM may be partly programmed".
+std::string partlyDone(const std::string& button);
+
 // Runs the plan's commands in order on one port, each after its own reset, and stops at the
 // first that does not succeed. Needs a Qt event loop's thread (the waits run nested loops).
 Exit runOnPort(const Plan& plan, const PortChoice& choice, const Environment& env,

@@ -129,17 +129,20 @@ std::string doneText(const Step& step) {
         std::snprintf(hex, sizeof hex, "%02X", ops::configByte(in.config5Text, in.config));
         std::string text =
             std::string("CONFIG $") + hex + " sent; it takes effect at the next reset";
-        // NOSEC clear: what the user asked for with --secure, said once more.
+        // NOSEC clear: what the user asked for with --secure, said once more. Only a part made
+        // with the security option heeds it (M68HC11 Reference Manual p. 4-15).
         if (in.config[3] != 1)
             text +=
-                ", which secures the part: its next reset into bootstrap mode erases its "
-                "EEPROM and CONFIG";
+                ", which secures a part made with the security option: its next reset into "
+                "bootstrap mode erases its EEPROM and CONFIG (a part without the option ignores "
+                "NOSEC)";
         return text;
     }
     if (step.button == "ExtRam")
         return "Program sent, to start at " + in.startAddress;
     if (step.button == "DumpStart")
-        return "Dump written to " + step.output.string();
+        return "Dump written to " +
+               (step.output == "-" ? std::string("the standard output") : step.output.string());
     if (step.button == "XISDPoff")
         return "SDP off sent";
     if (step.button == "XIreset")
@@ -156,6 +159,19 @@ std::string doneText(const Step& step) {
         std::snprintf(hex, sizeof hex, "%02X", ops::bprByte(in.bpr));
         return std::string("BPR $") + hex + " sent";
     }
+    return {};
+}
+
+std::string memoryName(const std::string& button) {
+    static constexpr std::pair<std::string_view, const char*> kNames[] = {
+        {"ExtEEprog", "the external EEPROM"},
+        {"ExtEEcomp", "the external EEPROM"},
+        {"Xiprog", "the companion chip's EEPROM"},
+        {"Xicomp", "the companion chip's EEPROM"},
+    };
+    for (const auto& [b, name] : kNames)
+        if (b == button)
+            return name;
     return {};
 }
 

@@ -25,6 +25,11 @@ std::string terminalText(const Message& m);
 // nothing, so the line says what was sent, not that the chip took it.
 std::string doneText(const Step& step);
 
+// The memory a button works on where the window's texts name it loosely ("Eprom is program"
+// for the external EEPROM, "Eeprom" for the companion chip's): the command line adds it to
+// them. Empty where the window's words say it.
+std::string memoryName(const std::string& button);
+
 // Operations that always end with a box when the talker answered as it should: ending without
 // one means the reply was none the window knows.
 bool expectsBox(const std::string& button);

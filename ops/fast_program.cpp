@@ -3,7 +3,7 @@
 // (docs/fast-protocol.md, W): the file's bytes in file order, in blocks that follow on from
 // each other (up to the talker's block size), with the default path's verdicts. The PC refuses the
 // talker's own RAM and the register block (A) and decides from the CONFIG that the talker's ping
-// answers where the memory is (V), as the default talkers decide it, before it sends a byte; the
+// answers where the memory is (M), as the default talkers decide it, before it sends a byte; the
 // talker erases only where a 0 must become a 1, reads every byte it wrote back, and answers V where
 // the part keeps no EPROM latch.
 #include <algorithm>
@@ -104,7 +104,7 @@ void fastProgram(const Program& p, Target& target) {
             if (refused(at))
                 return fail(f, p, 'A', at);
             if (!p.inMemory(config, at))
-                return fail(f, p, 'V', at);
+                return fail(f, p, 'M', at);
             // A block: bytes that follow on from each other, all in the memory.
             Bytes data{bytes[i].value};
             while (data.size() < p.block && i + data.size() < bytes.size()) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
 
 namespace kestro::ops {
 
@@ -14,19 +15,45 @@ enum class Kind { Program, Compare };
 struct Letters {
     const char* refused;   // A
     const char* readBack;  // V
+    // M (the fast path, which knows CONFIG), and V where no part has the memory: no erase or
+    // voltage would help there.
+    const char* absent = nullptr;
+    bool (*somePartHas)(unsigned address) = nullptr;
 };
 
 constexpr const char* kChecksum =
     "a record's checksum failed on the line, in the record at $%s (a character was lost or "
     "changed on the way)";
 
+// $B600-$B7FF on the A8, E9 and 711E9; $x800-$xFFF on the 811E2.
+bool someEeprom(unsigned a) {
+    return (a >= 0xB600 && a <= 0xB7FF) || (a & 0x0800) != 0;
+}
+// Only the 711E9's, at $D000-$FFFF.
+bool someEprom(unsigned a) {
+    return a >= 0xD000;
+}
+
+// The default talkers answer V both where the memory is not (they decide it from CONFIG, which
+// the PC does not see) and where a byte did not read back: the reason names both.
 constexpr Letters kInternal = {
     "$%s is the talker's own RAM or the register block, which it does not program",
-    "$%s did not read back as the file has it (erase first where the file needs a 1 over a 0)"};
+    "$%s did not read back as the file has it: it is outside the EEPROM the part has at the "
+    "CONFIG it has ($B600-$B7FF on the A8, E9 and 711E9, $x800-$xFFF on the 811E2 with x from "
+    "CONFIG bits 7-4, none while EEON is clear), or within it a bit needs a 1 over a 0 (erase "
+    "first)",
+    "$%s is outside the EEPROM the part has at the CONFIG it has: $B600-$B7FF on the A8, E9 "
+    "and 711E9, $x800-$xFFF on the 811E2 with x from CONFIG bits 7-4, none while EEON is "
+    "clear",
+    someEeprom};
 constexpr Letters kEprom = {
     "$%s is the talker's own RAM or the register block, which it does not program",
-    "$%s did not read back as the file has it (the EPROM needs +12 V on XIRQ/VPPE, and a bit "
-    "once 0 stays 0)"};
+    "$%s did not read back as the file has it: the part has no EPROM there at the CONFIG it has "
+    "(only the 711E9 has one, at $D000-$FFFF while ROMON is set), or the EPROM needs +12 V on "
+    "XIRQ/VPPE, and a bit once 0 stays 0",
+    "$%s is outside the EPROM the part has at the CONFIG it has: only the 711E9 has one, at "
+    "$D000-$FFFF while ROMON is set",
+    someEprom};
 constexpr Letters kExternal = {
     "$%s is below $2000, where the HC11's own RAM and registers are, which the talker does not "
     "program",
@@ -74,7 +101,13 @@ std::string failureReason(const Letters& letters, const std::string& reply) {
                 form = letters.refused;
                 break;
             case 'V':
-                form = letters.readBack;
+                form = letters.somePartHas && !letters.somePartHas(static_cast<unsigned>(
+                                                  std::stoul(reply.substr(2), nullptr, 16)))
+                           ? letters.absent
+                           : letters.readBack;
+                break;
+            case 'M':
+                form = letters.absent;
                 break;
             case 'C':
                 form = kChecksum;

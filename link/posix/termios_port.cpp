@@ -225,6 +225,7 @@ PortError TermiosPort::open() {
     termios t{};
     if (::tcgetattr(fd, &t) != 0)
         return refuse(PortError::Io);
+    found_ = std::make_unique<termios>(t);
     if (!configureTermios(t, settings_))
         return refuse(PortError::BadSettings);
     if (::tcsetattr(fd, TCSANOW, &t) != 0)
@@ -255,6 +256,8 @@ void TermiosPort::close() {
         return;
     // Flushed first: closing a tty waits until its output has drained, up to half a minute.
     ::tcflush(fd_, TCIOFLUSH);
+    if (found_)
+        ::tcsetattr(fd_, TCSANOW, found_.get());
     release();
 }
 

@@ -97,6 +97,10 @@ class TermiosPort final : public SerialPort {
     PortListener* listener_ = nullptr;
     bool loneNulIsBreak_ = false;
 
+    // The device's settings as the port found them, given back when it closes: the next
+    // program on the port may set only raw mode and would get our break marking (0xFF doubled).
+    std::unique_ptr<termios> found_;
+
     std::unique_ptr<QObject> context_;
     QSocketNotifier* readNotifier_ = nullptr;
     QSocketNotifier* writeNotifier_ = nullptr;

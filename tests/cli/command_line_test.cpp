@@ -76,7 +76,7 @@ TEST(CommandLine, PlansTheOperationsOfTheWindowsButtons) {
         {{"dump", "-o", "x/out.s19", "--range", "0000-00FF"},
          "DumpStart -> x/out.s19 dump 0000-00FF"},
         {{"sfr", "--sfr", "$1000"}, "XISFR sfr 4"},
-        {{"sfr", "--sfr", "10000"}, "XISFR sfr 64"},
+        {{"sfr", "--sfr", "F000"}, "XISFR sfr 60"},
         {{"eem", "--map", "2000", "--reset-high", "--pb-lam"},
          "XIeem eem $2000-$3FFF reset-high pb-lam"},
         {{"bpr", "--protect", "0,7"}, "XIBPR bpr 10000001"},
@@ -172,7 +172,14 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"ram", "p.s19", "--start="}, "Invalid start adress: "},
         {{"config", "--bits", "EEON,FAST"}, "not a CONFIG bit: FAST"},
         {{"config", "--ee-block", "B000"}, "not an 811E2 EEPROM block"},
-        {{"sfr", "--sfr", "1100"}, "not a register block location"},
+        // Only where the talkers find the companion chip again, never rounded to it; the
+        // window's place too ($0000 in these tests).
+        {{"sfr", "--sfr", "1100"}, "not a register block location: 1100 (1000, 2000, ... F000)"},
+        {{"sfr", "--sfr", "1400"}, "not a register block location"},
+        {{"sfr", "--sfr", "400"}, "not a register block location"},
+        {{"sfr", "--sfr", "0"}, "not a register block location"},
+        {{"sfr", "--sfr", "10000"}, "not a register block location"},
+        {{"sfr"}, "the window's register block location $0000 is one where no command finds"},
         {{"eem", "--map", "3000"}, "not an 8 KB block"},
         {{"bpr", "--protect", "8"}, "not a block number: 8"},
         {{"--comm", "5", "test"}, "--comm needs a port number from 1 to 4"},
@@ -194,11 +201,19 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"compare", "f.s19", "--trace", "f.s19"}, "is both read and written"},
         {{"--board", "a", "--board", "b", "program", "f-2.s19", "dump", "-o", "f.s19"},
          "f-2.s19 is both read and written"},
+        {{"dump", "-o", "t.s19", "--trace", "./t.s19"}, "t.s19 is both the trace and a dump"},
+        // The records on the standard output are JSON's, and each board's dump is a file.
+        {{"--json", "dump", "-o", "-"}, "--json writes its records to the standard output"},
+        {{"--json", "dump", "-o", "/dev/stdout"}, "would mix the S-records into them"},
+        {{"--board", "a", "--board", "b", "dump", "-o", "-"}, "-o - is no file"},
+        {{"--board", "a", "--board", "b", "dump", "-o", "/dev/null"}, "a file of its own"},
     };
     for (const auto& [args, error] : cases) {
         const Parsed p = parse(args);
         EXPECT_NE(p.error.find(error), std::string::npos) << p.error << " for " << error;
     }
+    // "-" reads the standard input and writes the standard output: no clash between them.
+    EXPECT_EQ(parse({"program", "-", "dump", "-o", "-"}).error, "");
 }
 
 // kestro-board takes the same names, so a command line can be copied from one to the other.

@@ -6,11 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
+#include <thread>
+
 #include "command_ui.h"
 #include "dump_target.h"
 #include "fast_link.h"
 #include "scratch.h"
 #include "verdict.h"
+#include "virtual_clock.h"
 
 namespace kestro::cli {
 namespace {
@@ -43,7 +47,19 @@ Dumped dumpTo(const testing::ScratchDir& scratch, const fs::path& output) {
 TEST(DumpTarget, ReplacesARegularFileFollowsALinkAndNeverReplacesWhatIsNoFile) {
     const testing::ScratchDir scratch;
     const fs::path old = scratch.write("old.s19", "old");
+    // A private file stays private, and its owner's where the user may give it.
+    ASSERT_EQ(::chmod(old.c_str(), 0600), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(old.c_str(), 4242, 4343), 0);
+    }
     EXPECT_EQ(dumpTo(scratch, old).content, "new");
+    struct stat st {};
+    ASSERT_EQ(::stat(old.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    if (root) {
+        EXPECT_EQ(std::pair(st.st_uid, st.st_gid), std::pair(uid_t{4242}, gid_t{4343}));
+    }
     EXPECT_EQ(dumpTo(scratch, scratch.path / "fresh.s19").content, "new");
 
     // A link keeps pointing at its file, which gets the dump.
@@ -82,6 +98,33 @@ TEST(DumpTarget, ReplacesARegularFileFollowsALinkAndNeverReplacesWhatIsNoFile) {
     EXPECT_FALSE(folder.leftBehind);
 }
 
+// A reader slower than the pipe's buffer takes the whole dump: the FIFO is written blocking.
+TEST(DumpTarget, AFifosSlowReaderGetsTheWholeDump) {
+    const testing::ScratchDir scratch;
+    const fs::path fifo = scratch.path / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::optional<DumpTarget> target(fifo);
+    ASSERT_EQ(target->error(), "");
+    const std::string dump(1 << 20, 'S');
+    std::ofstream(target->folder() / "upload.s19") << dump;
+    std::size_t got = 0;
+    std::thread slow([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ::fcntl(reader, F_SETFL, 0);
+        char piece[4096];
+        for (ssize_t n; (n = ::read(reader, piece, sizeof piece)) > 0;)
+            got += static_cast<std::size_t>(n);
+    });
+    const std::string error = target->place();
+    target.reset();  // the reader's end of file
+    slow.join();
+    ::close(reader);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(got, dump.size());
+}
+
 TEST(DumpTarget, NamesTheUsersFilesAndPlacesADamagedDumpBesideTheGoodOne) {
     const testing::ScratchDir scratch;
     const fs::path keep = scratch.write("keep.s19", "good");
@@ -114,6 +157,15 @@ TEST(DumpTarget, NamesTheUsersFilesAndPlacesADamagedDumpBesideTheGoodOne) {
                                          keep.string() + " is as it was.");
     EXPECT_EQ(testing::slurp(scratch.path / "keep.damaged.s19"), "damaged too");
     EXPECT_EQ(testing::slurp(keep), "good");
+
+    // A name the file system takes, however long the good one's is, cut at a character.
+    const std::string stem = std::string(242, 'k') + "\u00e9\u00e9\u00e9\u00e9k";
+    DumpTarget longer(scratch.write(stem + ".s19", "good"));
+    std::ofstream(longer.folder() / "upload.s19") << "damaged";
+    const std::string told = longer.placeDamaged();
+    const fs::path beside = scratch.path / (stem.substr(0, 242) + ".damaged.s19");
+    EXPECT_EQ(told.find("The damaged dump is in " + beside.string()), 0u) << told;
+    EXPECT_EQ(testing::slurp(beside), "damaged");
 }
 
 TEST(Verdicts, ACompareAnswerThatIsNoAddressIsGarbledAndShownEscaped) {
@@ -152,6 +204,40 @@ TEST(Verdicts, ACompareAnswerThatIsNoAddressIsGarbledAndShownEscaped) {
         EXPECT_EQ(exitFor({text, "Kestro", Icon::Critical}), exit) << text;
 }
 
+// Where the window's words name the memory loosely, the command line adds its real name to a
+// result, before the talker's reason; a difference's address stays the talker's answer.
+TEST(Verdicts, TheExternalMemoriesAreNamed) {
+    struct Reporter final : cli::Reporter {
+        void line(Channel, const std::string& text) override { lines.push_back(text); }
+        void progress(const std::optional<Transfer>&) override {}
+        void record(const RunRecord&) override {}
+        std::vector<std::string> lines;
+    };
+    const struct {
+        const char* button;
+        Message box;
+        const char* shown;
+    } cases[] = {
+        {"ExtEEprog", {"Eprom is program", "Eprom"}, "Eprom is program (the external EEPROM)"},
+        {"ExtEEprog",
+         {.text = "Error in Eprom", .title = "Eprom", .reason = "$8200 did not read back"},
+         "Error in Eprom (the external EEPROM): $8200 did not read back"},
+        {"Xicomp",
+         {"File equal Eeprom", "Eeprom"},
+         "File equal Eeprom (the companion chip's EEPROM)"},
+        {"Xicomp", {"Error found at\r\nE003", "Eeprom"}, "Error found at\nE003"},
+        {"EpromProgram", {"Eprom is program", "Eprom"}, "Eprom is program"},
+    };
+    for (const auto& c : cases) {
+        Reporter reporter;
+        VirtualClock clock;
+        CommandUi ui(reporter, clock, "f.s19", 0);
+        ui.setMemory(memoryName(c.button));
+        ui.message(c.box);
+        EXPECT_EQ(reporter.lines, std::vector<std::string>{c.shown}) << c.button;
+    }
+}
+
 TEST(Verdicts, CONFIGThatSecuresThePartSaysWhatItWillDo) {
     Step step;
     step.button = "ConfigProgram";
@@ -159,8 +245,9 @@ TEST(Verdicts, CONFIGThatSecuresThePartSaysWhatItWillDo) {
     EXPECT_EQ(doneText(step), "CONFIG $FF sent; it takes effect at the next reset");
     step.inputs.config = {1, 0, 0, 0};
     EXPECT_EQ(doneText(step),
-              "CONFIG $F1 sent; it takes effect at the next reset, which secures the part: its "
-              "next reset into bootstrap mode erases its EEPROM and CONFIG");
+              "CONFIG $F1 sent; it takes effect at the next reset, which secures a part made with "
+              "the security option: its next reset into bootstrap mode erases its EEPROM and "
+              "CONFIG (a part without the option ignores NOSEC)");
 }
 
 }  // namespace

@@ -119,12 +119,14 @@ TEST(KestroCli, ANewUserProgramsComparesChecksAndDumpsTheEepromInChains) {
         {{"--board", "u", "program", "fw.s19", "compare", "fw.s19"}, 0,
          "Eeprom is program\nFile equal Eeprom\n", {" B/s, "}},
         // The file stops where the talker answered.
-        {{"--board", "u", "compare", "other.s19"}, 1, "Error found at\nB603\n", {"/32 B"}},
+        {{"--board", "u", "compare", "other.s19"}, 1, "Error found at\nB603\n", {"/4 B"}},
         {{"--board", "u", "status", "--range", "B600-B6FF", "--quiet"}, 1, "", {}},
         // A chain stops at its first failure.
         {{"--board", "c", "erase", "program", "fw.s19", "program", "other.s19", "test"}, 2,
          "Eeprom Erase\nEeprom is program\nError in Eeprom: $B603 did not read back as the "
-         "file has it (erase first where the file needs a 1 over a 0)\n", {" B/s, "}},
+         "file has it: it is outside the EEPROM the part has at the CONFIG it has ($B600-$B7FF on "
+         "the A8, E9 and 711E9, $x800-$xFFF on the 811E2 with x from CONFIG bits 7-4, none while "
+         "EEON is clear), or within it a bit needs a 1 over a 0 (erase first)\n", {" B/s, "}},
         {{"--board", "u", "dump", "--range", "B600-B6FF"}, 0,
          "Dump written to " + (home.path / "upload.s19").string() + "\n",
          {"93% 240/256 B, ", " B/s, "}},
@@ -146,7 +148,7 @@ TEST(KestroCli, TheCommandsWithoutABoxAndTheEpromOfA711E9) {
          "SDP off sent\nXicor reset sent\nSFR $81 sent\nEEM $07 sent\nBPR $00 sent\n"
          "CONFIG $F9 sent; it takes effect at the next reset\nProgram sent, to start at 2000\n",
          // 32 bytes at 9600 baud leave between two looks of the streamer: no rate to tell.
-         {"99% 31/32 B"}},
+         {"99% 3/4 B"}},
         {{"--board", "e", "--chip", "711E9", "--vpp", "status", "--memory", "eprom", "--range",
           "D000-D0FF", "program", "eprom.s19", "--memory", "eprom", "compare", "eprom.s19",
           "--memory", "eprom", "status", "--memory", "eprom", "--range", "D000-D0FF"}, 1,
@@ -189,9 +191,9 @@ TEST(KestroCli, ThreeBoardsAtOnceWithOneFailing) {
     EXPECT_EQ(
         records(r.out, &busy),
         (std::set<std::string>{
-            R"({"bytes":32,"exit":0,"operation":"compare","port":"board x","verdict":"File equal Eeprom"})",
-            R"({"bytes":32,"exit":1,"operation":"compare","port":"board y","verdict":"Error found at\nB600"})",
-            R"({"bytes":32,"exit":0,"operation":"compare","port":"board z","verdict":"File equal Eeprom"})"}));
+            R"({"bytes":4,"exit":0,"operation":"compare","port":"board x","verdict":"File equal Eeprom"})",
+            R"({"bytes":4,"exit":1,"operation":"compare","port":"board y","verdict":"Error found at\nB600"})",
+            R"({"bytes":4,"exit":0,"operation":"compare","port":"board z","verdict":"File equal Eeprom"})"}));
     // The boards ran side by side: their times add up to more than the wall time, which one
     // after the other they could not (how much more depends on the machine's load).
     EXPECT_GT(busy, r.seconds);
@@ -206,13 +208,19 @@ TEST(KestroCli, ThreeBoardsAtOnceWithOneFailing) {
 TEST(KestroCli, InputsAreReadOnceWhateverKindTheyAre) {
     Home home;
     QProcess shell;
+    // "-": the standard input as a file, the standard output as -o, where the dump's verdict
+    // does not join its records.
     home.start(shell, "/bin/bash",
                {"-c", std::string(KESTRO_CLI) +
-                          " --board s program <(cat fw.s19) compare <(cat fw.s19) 2>/dev/null"});
+                          " --board s program <(cat fw.s19) compare - dump --range B600-B6FF -o -"
+                          " <fw.s19 2>err.txt"});
     ASSERT_TRUE(shell.waitForFinished(300'000));
     EXPECT_EQ(shell.exitCode(), 0);
-    EXPECT_EQ(shell.readAllStandardOutput().toStdString(),
-              "Eeprom is program\nFile equal Eeprom\n");
+    const std::string out = shell.readAllStandardOutput().toStdString();
+    EXPECT_TRUE(out.starts_with("Eeprom is program\nFile equal Eeprom\nS0")) << out;
+    EXPECT_TRUE(contains(out, "\nS113B60001020304FFFFFFFFFFFFFFFFFFFFFFFF38\r\n")) << out;
+    EXPECT_TRUE(contains(kestro::testing::slurp(home.path / "err.txt"),
+                         "Dump written to the standard output\n"));
 
     const std::filesystem::path fifo = home.path / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -327,6 +335,35 @@ TEST(KestroCli, OnAPoorLineEveryJobEndsWithTheTruth) {
         EXPECT_TRUE(contains(r.err, c.err)) << r.err;
     }
 }
+
+// The board gone in the middle of a program: the port is lost, and the user learns what may be
+// half done.
+TEST(KestroCli, APortLostMidProgramSaysWhatMayBePartlyProgrammed) {
+    Home home;
+    home.write("full.s19", kestro::testing::srecords(0xB600, kestro::Bytes(512, 0x5A)));
+    QProcess board;
+    home.start(board, KESTRO_BOARD, {"--board", "lost", "--chip", "e9"});
+    ASSERT_TRUE(board.waitForReadyRead(10'000)) << board.readAllStandardError().toStdString();
+    QProcess cli;
+    home.start(cli, KESTRO_CLI,
+               {"--port", board.readLine().trimmed().toStdString(), "--reset-timeout", "20",
+                "program", "full.s19"});
+    std::string err;
+    bool reset = false;
+    while (cli.state() != QProcess::NotRunning && !cli.waitForFinished(50)) {
+        err += cli.readAllStandardError().toStdString();
+        if (!reset && contains(err, "Reset the HC11"))
+            reset = ::kill(static_cast<pid_t>(board.processId()), SIGUSR1) == 0;
+        if (contains(err, "20% ") && board.state() != QProcess::NotRunning) {
+            board.kill();
+            board.waitForFinished(10'000);
+        }
+    }
+    err += cli.readAllStandardError().toStdString();
+    EXPECT_EQ(cli.exitCode(), 6) << err;
+    EXPECT_TRUE(contains(err, "failed: ")) << err;
+    EXPECT_TRUE(contains(err, "\nThe EEPROM may be partly programmed.\n")) << err;
+}
 #endif
 
 // Without --range, a named part's EEPROM is where that part has it, also once CONFIG has moved
@@ -344,14 +381,22 @@ TEST(KestroCli, ANamedPartsOwnEeprom) {
                  {{"--board", "m", "--fast", "dump", "-o", "m.s19"},
                   0,
                   "Dump written to m.s19\n",
-                  {"/2048 B"}},
-                 {{"--board", "m", "--chip", "E9", "test"},
+                  {"/2048 B"}}});
+    const std::string dump = kestro::testing::slurp(home.path / "m.s19");
+    EXPECT_EQ(dump.substr(dump.find('\n') + 1, 8), "S113B800") << dump.substr(0, 200);
+    // A file for the E9's EEPROM on this 811E2: the fast path knows CONFIG, and says the
+    // address is outside the EEPROM; no erase would help.
+    const Result r = home.run({"--board", "m", "--fast", "program", "fw.s19"});
+    EXPECT_EQ(r.exit, 2) << r.err;
+    EXPECT_EQ(r.out,
+              "Error in Eeprom: $B600 is outside the EEPROM the part has at the CONFIG it has: "
+              "$B600-$B7FF on the A8, E9 and 711E9, $x800-$xFFF on the 811E2 with x from CONFIG "
+              "bits 7-4, none while EEON is clear\n");
+    home.expect({{{"--board", "m", "--chip", "E9", "test"},
                   0,
                   "Communication is OK\n",
                   {"The virtual board `m` was an MC68HC811E2: as an MC68HC11E9 its EEPROM, "
                    "CONFIG and EPROM start as the factory leaves them.\n"}}});
-    const std::string dump = kestro::testing::slurp(home.path / "m.s19");
-    EXPECT_EQ(dump.substr(dump.find('\n') + 1, 8), "S113B800") << dump.substr(0, 200);
 }
 
 // A serial port on which no reset ever comes: refusals come before the wait for one.
@@ -410,7 +455,7 @@ struct Interrupted {
     double afterSignal = 0;  // seconds from the signal to the end
 };
 Interrupted interruptAtAFifth(const Home& home, const std::vector<std::string>& args, int signal,
-                              std::size_t boards) {
+                              std::size_t boards, bool firstWorker = false) {
     QProcess cli;
     home.start(cli, KESTRO_CLI, args);
     std::string err;
@@ -428,8 +473,15 @@ Interrupted interruptAtAFifth(const Home& home, const std::vector<std::string>& 
     QElapsedTimer since;
     since.start();
     // A run that ended first has no process to signal (and 0 would signal the tests' group).
-    if (cli.processId() > 0)
-        ::kill(static_cast<pid_t>(cli.processId()), signal);
+    pid_t pid = static_cast<pid_t>(cli.processId());
+    if (firstWorker && pid > 0) {
+        std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                               "/children");
+        pid = 0;
+        children >> pid;
+    }
+    if (pid > 0)
+        ::kill(pid, signal);
     EXPECT_TRUE(cli.state() == QProcess::NotRunning || cli.waitForFinished(30'000));
     Interrupted r;
     r.afterSignal = static_cast<double>(since.elapsed()) / 1000;
@@ -467,6 +519,28 @@ TEST(KestroCli, ASignalEndsTheJobSaysWhatMayBeHalfDoneAndKeepsWhatWasProgrammed)
             R"({"bytes":0,"exit":130,"operation":"program","port":"board a","verdict":"Interrupted during program on board a: the EEPROM may be partly programmed."})",
             R"({"bytes":0,"exit":130,"operation":"program","port":"board b","verdict":"Interrupted during program on board b: the EEPROM may be partly programmed."})"}));
     EXPECT_TRUE(contains(intr.result.err, "board b  130")) << intr.result.err;
+}
+
+// A worker killed outright still has its record, written for it by the process that started
+// it, with what may be half done; the other board's counts the bytes it programmed.
+TEST(KestroCli, AKilledWorkerStillHasItsRecord) {
+    Home home;
+    home.write("full.s19", kestro::testing::srecords(0xB600, kestro::Bytes(512, 0x5A)));
+    const Interrupted killed = interruptAtAFifth(
+        home, {"--board", "a", "--board", "b", "--json", "program", "full.s19"}, SIGKILL, 2, true);
+    EXPECT_EQ(killed.result.exit, 6) << killed.result.err;
+    std::multiset<std::string> got;
+    for (std::string r : records(killed.result.out)) {
+        for (const char* port : {"board a", "board b"})
+            if (const auto at = r.find(port); at != std::string::npos)
+                r.replace(at, 7, "board");
+        got.insert(r);
+    }
+    EXPECT_EQ(
+        got,
+        (std::multiset<std::string>{
+            R"({"bytes":0,"exit":6,"operation":"program","port":"board","verdict":"The run ended abnormally (SIGKILL) during program: the EEPROM may be partly programmed."})",
+            R"({"bytes":512,"exit":0,"operation":"program","port":"board","verdict":"Eeprom is program"})"}));
 }
 
 // An interrupted dump leaves neither a file nor its private folder.

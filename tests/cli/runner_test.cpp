@@ -3,14 +3,18 @@
 // that ends at its first failure, and the reset of a virtual board on a loaded machine.
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <thread>
 
 #include "event_loop_clock.h"
+#include "interruption.h"
 #include "kestro/sim/board/board.h"
 #include "link_state.h"
 #include "runner.h"
+#include "scratch.h"
 #include "virtual_port.h"
 
 namespace kestro::cli {
@@ -21,26 +25,58 @@ struct Records final : Reporter {
     void progress(const std::optional<Transfer>&) override {}
     void record(const RunRecord& r) override {
         commands.push_back(r.operation + " " + std::to_string(static_cast<int>(r.exit)));
+        verdicts.push_back(r.verdict);
     }
     std::vector<std::string> commands;
+    std::vector<std::string> verdicts;
+};
+
+// A job on a pseudo-terminal where no reset ever comes.
+struct Unanswered {
+    Unanswered() { EXPECT_EQ(::openpty(&master, &slave, tty, nullptr, nullptr), 0); }
+    ~Unanswered() {
+        ::close(slave);
+        ::close(master);
+    }
+    Exit run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--port", tty, "--reset-timeout", "1"});
+        const Parsed parsed = parseCommandLine(args, ops::Inputs{});
+        EXPECT_EQ(parsed.error, "");
+        const Environment env{.talkerDir = KESTRO_TALKER_DIR, .deviceForComm = {}};
+        return runOnPort(parsed.plan, parsed.plan.ports.front(), env, records);
+    }
+    int master = -1, slave = -1;
+    char tty[64] = {};
+    Records records;
 };
 
 // The first command that does not succeed ends the job: the commands after it never ask for
-// a reset. (A dump whose folder cannot be written fails before its own reset.)
+// a reset. Every dump's place is found usable before the first reset, a FIFO nobody reads
+// included.
 TEST(Chain, EndsAtItsFirstFailure) {
-    int master = -1, slave = -1;
-    char tty[64];
-    ASSERT_EQ(::openpty(&master, &slave, tty, nullptr, nullptr), 0);
-    const Parsed parsed = parseCommandLine({"--port", tty, "--reset-timeout", "1", "dump", "-o",
-                                            "/nonexistent/kestro/d.s19", "test", "erase"},
-                                           ops::Inputs{});
-    ASSERT_EQ(parsed.error, "");
-    Records records;
-    const Environment env{.talkerDir = KESTRO_TALKER_DIR, .deviceForComm = {}};
-    EXPECT_EQ(runOnPort(parsed.plan, parsed.plan.ports.front(), env, records), Exit::FileError);
-    EXPECT_EQ(records.commands, std::vector<std::string>{"dump 5"});
-    ::close(slave);
-    ::close(master);
+    const testing::ScratchDir scratch;
+    const std::filesystem::path fifo = scratch.path / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"dump", "-o", "/nonexistent/kestro/d.s19", "test", "erase"},
+          std::vector<std::string>{"test", "dump", "-o", fifo.string()}}) {
+        Unanswered job;
+        EXPECT_EQ(job.run(args), Exit::FileError);
+        EXPECT_EQ(job.records.commands, std::vector<std::string>{"dump 5"});
+    }
+}
+
+// A signal while the job waits for the reset: nothing has gone to the HC11, and the user is
+// told so rather than what may be half done.
+TEST(Chain, InterruptedBeforeTheResetNothingWasSent) {
+    Unanswered job;
+    noteInterruption(SIGINT);
+    const Exit exit = job.run({"erase"});
+    noteInterruption(0);
+    EXPECT_EQ(exit, Exit::Interrupted);
+    ASSERT_EQ(job.records.verdicts.size(), 1u);
+    EXPECT_EQ(job.records.verdicts[0], "Interrupted during erase on " + std::string(job.tty) +
+                                           ", before the HC11 was reset: nothing was sent.");
 }
 
 // kestro-cli resets a virtual board and waits a little for its break. A process held up for

@@ -283,6 +283,25 @@ TEST_F(PtyPort, APortHeldByAnotherIsInUseUntilClosed) {
     EXPECT_EQ(other.open(), PortError::None);
 }
 
+// The port gives the device back as it found it: a program after us that only sets raw mode
+// would otherwise get our break marking, every 0xFF doubled.
+TEST_F(PtyPort, ClosingGivesBackTheSettingsItFound) {
+    port_.close();
+    termios cooked{};
+    ASSERT_EQ(::tcgetattr(slave_, &cooked), 0);
+    cooked.c_iflag = ICRNL | IXON;
+    cooked.c_lflag = ICANON | ECHO;
+    cfsetspeed(&cooked, B38400);
+    ASSERT_EQ(::tcsetattr(slave_, TCSANOW, &cooked), 0);
+    ASSERT_EQ(port_.open(), PortError::None);
+    port_.close();
+    termios after{};
+    ASSERT_EQ(::tcgetattr(slave_, &after), 0);
+    EXPECT_EQ(after.c_iflag, cooked.c_iflag);
+    EXPECT_EQ(after.c_lflag, cooked.c_lflag);
+    EXPECT_EQ(cfgetospeed(&after), speed_t{B38400});
+}
+
 TEST_F(PtyPort, HangUpIsALostDevice) {
     closeMaster();
     ASSERT_TRUE(waitForFailure());
