@@ -33,6 +33,7 @@ enum Option : unsigned {
     kSecure = 1u << 11,
     kTerminal = 1u << 12,
     kBaud = 1u << 13,
+    kNoVerify = 1u << 14,
 };
 
 struct OptionName {
@@ -46,7 +47,7 @@ constexpr OptionName kOptionNames[] = {
     {kOutput, "--output", true},         {kStart, "--start", true},   {kBits, "--bits", true},
     {kEeBlock, "--ee-block", true},      {kSfr, "--sfr", true},       {kMap, "--map", true},
     {kResetHigh, "--reset-high", false}, {kPbLam, "--pb-lam", false}, {kProtect, "--protect", true},
-    {kSecure, "--secure", false},
+    {kSecure, "--secure", false},        {kNoVerify, "--no-verify", false},
     {kTerminal, "--terminal", false},    {kBaud, "--baud", true},
 };
 // clang-format on
@@ -105,14 +106,17 @@ const std::vector<Command>& commands() {
          "                          with --chip, that part's EEPROM)\n"},
         {"config",
          false,
-         kBits | kEeBlock | kSecure,
+         kBits | kEeBlock | kSecure | kNoVerify,
          {{"", "ConfigProgram"}},
-         "program CONFIG (it takes effect at the next reset)",
+         "program CONFIG, then read it after the next reset (it takes effect then)",
          "  --bits LIST             EEON,ROMON,NOCOP,NOSEC or none (required)\n"
          "  --secure                needed when NOSEC is left out: that secures a part made\n"
          "                          with the security option, whose next reset into bootstrap\n"
-         "                          mode erases its EEPROM and CONFIG (other parts ignore it)\n"
-         "  --ee-block X800         the 811E2's EEPROM block $X800-$XFFF (default F800)\n"},
+         "                          mode erases its EEPROM and CONFIG (other parts ignore it);\n"
+         "                          CONFIG is then not read back\n"
+         "  --ee-block X800         the 811E2's EEPROM block $X800-$XFFF (default F800)\n"
+         "  --no-verify             do not wait for the next reset to read CONFIG back (for\n"
+         "                          adapters or scripts that cannot reset the HC11 twice)\n"},
         {"ram",
          true,
          kStart | kTerminal | kBaud,
@@ -357,6 +361,9 @@ class StepBuilder {
             case kSecure:
                 secure_ = true;
                 return {};
+            case kNoVerify:
+                noVerify_ = true;
+                return {};
             case kTerminal:
                 step_.terminalBaud = step_.terminalBaud.value_or(kTerminalBaud);
                 return {};
@@ -402,6 +409,9 @@ class StepBuilder {
                 return "--bits without NOSEC secures a part made with the security option: its "
                        "next reset into bootstrap mode erases its EEPROM and CONFIG; add --secure "
                        "to do that";
+            // Only a reset shows what the cell holds; a secured part's next bootstrap reset
+            // would wipe what it secures, so that one is not asked for.
+            step_.readBack = !noVerify_ && step_.inputs.config[kNosec] == 1;
         }
         // The window's own place, when it sends one that no command finds the chip at again.
         if (const unsigned place = static_cast<unsigned>(step_.inputs.sfrPosition) * 0x400;
@@ -436,6 +446,7 @@ class StepBuilder {
     std::optional<std::string> range_;
     bool bitsGiven_ = false;
     bool secure_ = false;
+    bool noVerify_ = false;
     std::optional<int> baud_;
 };
 
@@ -741,6 +752,12 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
         return fail(
             "--no-wait runs one command: each further one needs a reset that "
             "--no-wait cannot see");
+    if (plan.noWait)
+        for (const Step& step : plan.steps)
+            if (step.readBack)
+                return fail(
+                    "config reads CONFIG back after the next reset, which --no-wait cannot see: "
+                    "add --no-verify");
     if (plan.worker && plan.ports.size() != 1)
         return fail("a worker runs on one port");
     // The terminal holds this terminal's input and output: one board, and the job's end.
@@ -811,10 +828,11 @@ std::string generalHelp() {
         "                        at the highest rate the adapter and the HC11 share\n"
         "\n"
         "Readiness:\n"
-        "  --reset-timeout SEC   how long to wait for the HC11's reset break (default 60)\n"
+        "  --reset-timeout SEC   how long to wait for each reset break of the HC11, config's\n"
+        "                        second one included (default 60)\n"
         "  --no-wait             take the HC11 as just reset, for adapters that cannot report\n"
-        "                        a break; one command only. A virtual board is reset by\n"
-        "                        kestro-cli itself.\n"
+        "                        a break; one command only (config with --no-verify).\n"
+        "                        A virtual board is reset by kestro-cli itself.\n"
         "\n"
         "Output:\n"
         "  -q, --quiet           no prompts, progress or verdicts; errors only\n"
@@ -827,7 +845,7 @@ std::string generalHelp() {
         "Exit codes (with several boards, the highest wins):\n"
         "  0  success\n"
         "  1  a difference found (compare), or data found (status)\n"
-        "  2  the target reported an error\n"
+        "  2  the target reported an error (CONFIG not read back as sent included)\n"
         "  3  no reset seen, no answer from the HC11, or the HC11 reset during the job\n"
         "  4  the talker download was not echoed\n"
         "  5  file error: a missing or unreadable file, not a file for the HC11, a dump not "

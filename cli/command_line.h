@@ -53,6 +53,8 @@ struct Step {
     bool rangeGiven = false;  // --range was typed; otherwise a named part's own may apply
     // ram --terminal: after the run, the terminal on the line at this rate.
     std::optional<int> terminalBaud;
+    // config: CONFIG read after the next reset and compared with the value sent.
+    bool readBack = false;
 };
 
 inline constexpr int kTerminalBaud = 9600;

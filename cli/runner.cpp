@@ -19,6 +19,7 @@
 #include "interruption.h"
 #include "link_state.h"
 #include "persisted_board.h"
+#include "register_bytes.h"
 #include "terminal.h"
 #include "termios_port.h"
 #include "verdict.h"
@@ -175,8 +176,9 @@ class PortRun {
         const Step& step = current_ ? *current_ : plan_.steps.front();
         const std::string text =
             "Interrupted during " + step.command + " on " + where() +
-            (awaitingReset_ || !current_ ? ", before the HC11 was reset: nothing was sent."
-                                         : ": " + partlyDone(step.button) + ".");
+            (secondReset_ ? ", before the reset that reads CONFIG back: CONFIG was sent."
+             : awaitingReset_ || !current_ ? ", before the HC11 was reset: nothing was sent."
+                                           : ": " + partlyDone(step.button) + ".");
         reporter_.line(Channel::Error, text);
         return record(step, exitForSignal(signal), text, 0, current_ ? stepStart_ : clock_.now());
     }
@@ -280,10 +282,13 @@ class PortRun {
         } else if (!link_->ready()) {
             const auto seconds =
                 std::chrono::duration_cast<std::chrono::seconds>(plan_.resetTimeout);
-            reporter_.line(Channel::Info, "Reset the HC11 into bootstrap mode (waiting up to " +
-                                              std::to_string(seconds.count()) +
-                                              " s for its "
-                                              "break on " +
+            reporter_.line(Channel::Info, std::string(secondReset_ ? "Reset the HC11 into "
+                                                                     "bootstrap mode again to "
+                                                                     "read CONFIG back"
+                                                                   : "Reset the HC11 into "
+                                                                     "bootstrap mode") +
+                                              " (waiting up to " + std::to_string(seconds.count()) +
+                                              " s for its break on " +
                                               port_->deviceName(port_->commPort()) + ")");
             waits_.waitUntil(
                 [this] { return link_->ready() || port_->failure() != PortError::None; },
@@ -297,7 +302,11 @@ class PortRun {
             return Exit::PortError;
         }
         if (!link_->ready()) {
-            failure_ = "No reset seen on " + port_->deviceName(port_->commPort()) + ".";
+            failure_ = secondReset_
+                           ? "No second reset seen on " + port_->deviceName(port_->commPort()) +
+                                 ": CONFIG was sent but not read back (--no-verify "
+                                 "leaves the read back out)."
+                           : "No reset seen on " + port_->deviceName(port_->commPort()) + ".";
             reporter_.line(Channel::Error, failure_);
             return Exit::NoAnswer;
         }
@@ -399,11 +408,47 @@ class PortRun {
                                verdict);
             }
         }
+        if (exit == Exit::Success && step.readBack)
+            exit = readConfigBack(step, verdict);
         if (const Exit e = traceProblem(); e != Exit::Success && exit == Exit::Success) {
             exit = e;
             verdict = failure_;
         }
         return record(step, exit, verdict, bytes, start);
+    }
+
+    // config: the cell becomes CONFIG only at a reset, so the value is confirmed only by
+    // reading $103F after the next one. verdict: the step's, replaced by the read back's.
+    Exit readConfigBack(const Step& step, std::string& verdict) {
+        const Byte sent = ops::configByte(step.inputs.config5Text, step.inputs.config);
+        secondReset_ = true;
+        const Exit reset = awaitReset();
+        secondReset_ = false;
+        if (reset != Exit::Success) {
+            verdict = failure_;
+            return reset;
+        }
+        CommandUi ui(reporter_, clock_, {}, 0);
+        Target target{*link_, ui, env_.talkerDir};
+        const std::optional<Byte> read = ops::readConfigRegister(target);
+        if (board_)
+            board_->board().catchUp();
+        if (!read) {
+            verdict = ui.verdict();
+            return ui.exit().value_or(Exit::NoAnswer);
+        }
+        char text[64];
+        if (!ops::configReadsAsSent(*read, sent)) {
+            std::snprintf(text, sizeof text, "CONFIG reads $%02X after the reset, not $%02X",
+                          unsigned{*read}, unsigned{sent});
+            verdict = text;
+            reporter_.line(Channel::Error, verdict);
+            return Exit::TargetError;
+        }
+        std::snprintf(text, sizeof text, "CONFIG reads $%02X after the reset", unsigned{*read});
+        verdict = text;
+        reporter_.line(Channel::Verdict, verdict);
+        return Exit::Success;
     }
 
     // ram --terminal: the user's program has started; this terminal talks to it.
@@ -473,6 +518,8 @@ class PortRun {
     const Step* current_ = nullptr;
     TimePoint stepStart_{0};
     bool awaitingReset_ = false;
+    // The reset awaited is the one after config, for its read back.
+    bool secondReset_ = false;
 };
 
 }  // namespace

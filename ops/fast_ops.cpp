@@ -14,6 +14,7 @@ namespace kestro::ops {
 namespace {
 
 constexpr const char* kReader = "fastrd.S19";
+constexpr std::uint16_t kConfigRegister = 0x103F;
 constexpr std::size_t kRecordData = 16;
 constexpr std::string_view kDumpTitle = "HC11 memory dump";
 
@@ -187,6 +188,26 @@ void fastStatus(const Status& s, Target& target, const Inputs& in) {
 }
 
 }  // namespace
+
+std::optional<std::uint8_t> readConfigRegister(Target& target) {
+    std::optional<std::uint8_t> config;
+    Frame::run(target, "ConfigProgram", "Program", [&config](Frame& f) {
+        if (!f.begin())
+            return;
+        fast::FastLink link(f);
+        if (!startFastTalker(f, link, kReader))
+            fastTalkerNeverAnswered();
+        config = link.read(fast::kReadChip, kConfigRegister, 1).at(0);
+        f.finish();
+    });
+    return config;
+}
+
+bool configReadsAsSent(std::uint8_t read, std::uint8_t sent) {
+    if ((read & 0xF0) == 0 && (sent & 0xF0) == 0xF0)
+        return (read & 0x0F) == (sent & 0x0F);
+    return read == sent;
+}
 
 std::vector<ButtonOperation> fastReadOperations() {
     std::vector<ButtonOperation> ops = {{"DumpStart", fastDump}};

@@ -60,6 +60,14 @@ std::vector<ButtonOperation> fastProgramOperations();   // internal EEPROM, 711E
 std::vector<ButtonOperation> fastExternalOperations();  // external EEPROM, companion chip
 std::vector<ButtonOperation> fastMiscOperations();      // erase, CONFIG, RAM download and run
 
+// CONFIG ($103F) as the HC11 shows it after a reset, read by the fast read talker: nullopt
+// when the read failed, which the target's UI has then been told.
+std::optional<std::uint8_t> readConfigRegister(Target& target);
+
+// Whether CONFIG read after a reset holds the value sent. Bits 7-4 that read 0 where the value
+// has them all 1 are bits the part does not have (the A8, E9, 711E9), as config takes them.
+bool configReadsAsSent(std::uint8_t read, std::uint8_t sent);
+
 // The command message of the talkers that take an address range: "P", "P", "U", begin, "V",
 // end, "W", each item written on its own.
 void sendRangeCommand(Frame& f, const std::string& begin, const std::string& end);

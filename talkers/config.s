@@ -3,7 +3,12 @@
 ; CONFIG cell: it does nothing when the cell holds it already, erases the cell only when the
 ; value needs a 1 where the cell holds a 0, and programs the value's 0s. The chip copies the
 ; cell into CONFIG at reset, so the new value takes effect at the next reset (MC68HC11A8
-; technical data 3.5). No answer.
+; technical data 3.5). No answer: the PC reads CONFIG after the next reset.
+;
+; The erase is the bulk-erase mode with CONFIG's address latched, not a byte erase: that a
+; byte erase reaches CONFIG is not found for the A8 in the manual's pages read, and the E
+; series is said to need another procedure; the bulk-erase mode addressed to CONFIG is the
+; one taken for every part (docs/hardware-facts.md, CONFIG).
 ;
 ; A read of CONFIG at this point shows the cell: the copy the chip took of it at this reset,
 ; which nothing has changed since. Bits that a part does not have read 0: CONFIG's bits 7-4
@@ -39,7 +44,7 @@ _start: talker_start
         comb
         andb    *val            ; a 1 over a 0 of the cell
         beq     4f
-        ldab    #0x16           ; BYTE ERASE EELAT
+        ldab    #0x06           ; ERASE EELAT: the bulk-erase mode, addressed to CONFIG
         bsr     cycle
         ldaa    *val
         inca

@@ -2,7 +2,9 @@
 ; The fast protocol's CONFIG talker (docs/fast-protocol.md), on the block layer of
 ; fastcore.inc. P answers CONFIG, from which the PC decides as config does which cycles the
 ; new value needs, and asks for each:
-;   C   count $FF: the CONFIG cell erased (BYTE ERASE EELAT); any other count: that value's
+;   C   count $FF: the CONFIG cell erased (the bulk-erase mode, ERASE EELAT, with CONFIG's
+;       address latched: as config, the one mode taken to erase CONFIG on every part); any
+;       other count: that value's
 ;       0s programmed (EELAT). K with $103F once the cycle is done. The chip copies the cell
 ;       into CONFIG at reset, so the value takes effect at the next one (MC68HC11A8 technical
 ;       data 3.5).
@@ -18,7 +20,7 @@ dispatch:
         bne     unknown
         ldx     #CONFIG
         ldaa    *blk+3          ; the value
-        ldab    #0x16           ; BYTE ERASE EELAT
+        ldab    #0x06           ; ERASE EELAT: the bulk-erase mode, addressed to CONFIG
         inca
         beq     1f              ; $FF: the erase
         deca

@@ -46,6 +46,8 @@ std::string describe(const Step& s, const ops::Inputs& given) {
                                         "bpr " + bpr};
     };
     std::string text = s.button;
+    if (s.readBack)
+        text += " read-back";
     if (!s.file.empty())
         text += " " + s.file.string();
     if (!s.output.empty())
@@ -66,10 +68,14 @@ TEST(CommandLine, PlansTheOperationsOfTheWindowsButtons) {
         {{"program", "a.s19", "--memory", "xicor"}, "Xiprog a.s19"},
         {{"compare", "a.s19", "--memory", "ext"}, "ExtEEcomp a.s19"},
         {{"erase", "--range", "B700-B7FF"}, "EepromErase eeprom B700-B7FF"},
+        // CONFIG read back after the next reset, unless told not to or secured (a secured
+        // part's next bootstrap reset wipes what it secures).
         {{"config", "--bits", "eeon,nocop", "--ee-block", "B800", "--secure"},
          "ConfigProgram config 1010 $B800-$BFFF"},
         {{"config", "--secure", "--bits", "none"}, "ConfigProgram config 0000"},
-        {{"config", "--bits", "NOSEC"}, "ConfigProgram config 0001"},
+        {{"config", "--bits", "NOSEC"}, "ConfigProgram read-back config 0001"},
+        {{"config", "--bits", "NOSEC", "--no-verify"}, "ConfigProgram config 0001"},
+        {{"--no-wait", "config", "--no-verify", "--bits", "NOSEC"}, "ConfigProgram config 0001"},
         {{"ram", "p.s19", "--start", "ffff"}, "ExtRam p.s19 start ffff"},
         {{"ram", "p.s19", "--start", "1"}, "ExtRam p.s19 start 1"},
         {{"ram", "p.s19", "--start=0B60"}, "ExtRam p.s19 start 0B60"},
@@ -189,6 +195,8 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"--chip", "HC711E9", "test"}, "--chip needs a part"},
         {{"--reset-timeout", "0", "test"}, "--reset-timeout needs seconds"},
         {{"--no-wait", "erase", "test"}, "--no-wait runs one command"},
+        {{"--no-wait", "config", "--bits", "NOSEC"}, "which --no-wait cannot see: add --no-verify"},
+        {{"test", "--no-verify"}, "unknown option: --no-verify"},
         {{"--board", "a", "--board", "a", "test"}, "named twice"},
         {{"--reset-high", "test"}, "unknown option: --reset-high"},
         // The window's saved boxes clear NOSEC by default: no CONFIG without its bits typed,

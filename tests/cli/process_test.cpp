@@ -146,7 +146,8 @@ TEST(KestroCli, TheCommandsWithoutABoxAndTheEpromOfA711E9) {
           "bpr", "--protect", "none", "config", "--bits", "EEON,NOSEC", "ram", "ram.s19", "--start",
           "2000"}, 0,
          "SDP off sent\nXicor reset sent\nSFR $81 sent\nEEM $07 sent\nBPR $00 sent\n"
-         "CONFIG $F9 sent; it takes effect at the next reset\nProgram sent, to start at 2000\n",
+         "CONFIG $F9 sent; it takes effect at the next reset\nCONFIG reads $09 after the reset\n"
+         "Program sent, to start at 2000\n",
          // 32 bytes at 9600 baud leave between two looks of the streamer: no rate to tell.
          {"99% 3/4 B"}},
         {{"--board", "e", "--chip", "711E9", "--vpp", "status", "--memory", "eprom", "--range",
@@ -364,6 +365,58 @@ TEST(KestroCli, APortLostMidProgramSaysWhatMayBePartlyProgrammed) {
     EXPECT_TRUE(contains(err, "failed: ")) << err;
     EXPECT_TRUE(contains(err, "\nThe EEPROM may be partly programmed.\n")) << err;
 }
+
+// On a real port kestro-cli asks for the reset after config and reads CONFIG then; a reset
+// that never comes is said, with its own exit code, on every part.
+TEST(KestroCli, ConfigIsReadBackAtTheNextResetOrSaysThereWasNone) {
+    struct Case {
+        const char* part;
+        std::size_t resets;
+        int exit;
+        const char* out;
+    };
+    const char* sent = "CONFIG $F9 sent; it takes effect at the next reset\n";
+    const Case cases[] = {
+        {"A8", 2, 0, "CONFIG reads $09 after the reset\n"},
+        {"E9", 1, 3, ""},
+        {"811E2", 2, 0, "CONFIG reads $F9 after the reset\n"},
+        {"711E9", 1, 3, ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.part) + ", resets " + std::to_string(c.resets));
+        Home home;
+        QProcess board;
+        home.start(board, KESTRO_BOARD, {"--board", "pty", "--chip", c.part});
+        ASSERT_TRUE(board.waitForReadyRead(10'000)) << board.readAllStandardError().toStdString();
+        const std::string port = board.readLine().trimmed().toStdString();
+        QProcess cli;
+        home.start(
+            cli, KESTRO_CLI,
+            {"--port", port, "--reset-timeout", "2", "--fast", "config", "--bits", "EEON,NOSEC"});
+        std::string err;
+        std::size_t resets = 0;
+        while (cli.state() != QProcess::NotRunning && !cli.waitForFinished(50)) {
+            err += cli.readAllStandardError().toStdString();
+            std::size_t prompts = 0;
+            for (std::size_t at = 0; (at = err.find("Reset the HC11", at)) != std::string::npos;
+                 ++at)
+                ++prompts;
+            for (; resets < std::min(prompts, c.resets); ++resets)
+                ::kill(static_cast<pid_t>(board.processId()), SIGUSR1);
+        }
+        err += cli.readAllStandardError().toStdString();
+        EXPECT_EQ(cli.exitCode(), c.exit) << err;
+        EXPECT_EQ(cli.readAllStandardOutput().toStdString(), sent + std::string(c.out));
+        EXPECT_TRUE(contains(err, "Reset the HC11 into bootstrap mode again to read CONFIG back"))
+            << err;
+        if (c.exit != 0) {
+            EXPECT_TRUE(contains(
+                err, "No second reset seen on " + port + ": CONFIG was sent but not read back"))
+                << err;
+        }
+        board.terminate();
+        board.waitForFinished(10'000);
+    }
+}
 #endif
 
 // Without --range, a named part's EEPROM is where that part has it, also once CONFIG has moved
@@ -375,8 +428,8 @@ TEST(KestroCli, ANamedPartsOwnEeprom) {
     home.expect({{{"--board", "m", "--chip", "811E2", "config", "--bits", "EEON,NOSEC",
                    "--ee-block", "B800", "program", "b8.s19", "erase"},
                   0,
-                  "CONFIG $B9 sent; it takes effect at the next reset\nEeprom is program\n"
-                  "Eeprom Erase\n",
+                  "CONFIG $B9 sent; it takes effect at the next reset\n"
+                  "CONFIG reads $B9 after the reset\nEeprom is program\nEeprom Erase\n",
                   {" B/s, "}},
                  {{"--board", "m", "--fast", "dump", "-o", "m.s19"},
                   0,

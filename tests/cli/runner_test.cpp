@@ -105,5 +105,56 @@ TEST(VirtualBoard, ItsResetIsSeenHoweverLongTheProcessIsHeldUp) {
     port.close();
 }
 
+// CONFIG is read back after the reset that follows its programming, which kestro-cli makes on
+// a virtual board itself: as sent on every part, through either CONFIG talker; not as sent
+// where the talker left the cell as it was (here the link test's talker stands in for config).
+TEST(ConfigReadBack, EqualOrDifferentOnEveryPart) {
+    kestro::testing::ScratchDir home;
+    ::setenv("XDG_DATA_HOME", home.path.c_str(), 1);
+    const std::filesystem::path idle = home.path / "asm";
+    std::filesystem::copy(KESTRO_TALKER_DIR, idle);
+    std::filesystem::copy_file(idle / "testcom.S19", idle / "config.S19",
+                               std::filesystem::copy_options::overwrite_existing);
+    struct Case {
+        const char* part;
+        std::vector<std::string> options;
+        bool idleTalker;
+        Exit exit;
+        const char* verdict;
+    };
+    const std::vector<std::string> fast = {"--fast"};
+    const Case cases[] = {
+        {"A8", fast, false, Exit::Success, "CONFIG reads $09 after the reset"},
+        {"A8", {}, true, Exit::TargetError, "CONFIG reads $09 after the reset, not $FB"},
+        {"E9", {}, false, Exit::Success, "CONFIG reads $09 after the reset"},
+        {"E9", {}, true, Exit::TargetError, "CONFIG reads $09 after the reset, not $FB"},
+        {"711E9", fast, false, Exit::Success, "CONFIG reads $09 after the reset"},
+        {"711E9", {}, true, Exit::TargetError, "CONFIG reads $09 after the reset, not $FB"},
+        {"811E2", fast, false, Exit::Success, "CONFIG reads $F9 after the reset"},
+        {"811E2", {}, true, Exit::TargetError, "CONFIG reads $F9 after the reset, not $FB"},
+    };
+    for (const Case& c : cases) {
+        // The first of each part's two runs sends EEON and NOSEC, the second ROMON besides.
+        std::vector<std::string> args = {"--board", c.part, "--chip", c.part};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        for (const char* a : {"config", "--bits", c.idleTalker ? "EEON,ROMON,NOSEC" : "EEON,NOSEC"})
+            args.emplace_back(a);
+        const Parsed parsed = parseCommandLine(args, ops::Inputs{});
+        ASSERT_EQ(parsed.error, "");
+        struct Verdicts final : Reporter {
+            void line(Channel, const std::string&) override {}
+            void progress(const std::optional<Transfer>&) override {}
+            void record(const RunRecord& r) override { verdict = r.verdict; }
+            std::string verdict;
+        } reporter;
+        const Environment env{.talkerDir = c.idleTalker ? idle : KESTRO_TALKER_DIR,
+                              .deviceForComm = {}};
+        EXPECT_EQ(runOnPort(parsed.plan, parsed.plan.ports.front(), env, reporter), c.exit)
+            << c.part << " " << reporter.verdict;
+        EXPECT_EQ(reporter.verdict, c.verdict) << c.part;
+    }
+    ::unsetenv("XDG_DATA_HOME");
+}
+
 }  // namespace
 }  // namespace kestro::cli

@@ -117,17 +117,28 @@ TEST(Eeprom, BprotGuardsItsBlocksUntilCleared) {
     EXPECT_EQ(e.bprotReg(), 0x1F);
 }
 
+// CONFIG is erased only by the bulk-erase mode addressed to it, on every part, and that erase
+// leaves the array alone; a byte or row erase addressed to it changes nothing.
 TEST(Eeprom, ConfigIsACellOfItsOwn) {
-    Eeprom e = unprotected(variant(Chip::E9));
-    e.writeBprot(bprot::PTCON, true);
-    eepromCycle(e, 0, kConfig, 0x05, 0);
-    EXPECT_EQ(e.configCell(), 0x0F) << "PTCON protects CONFIG";
-    e.writeBprot(0, true);
-    eepromCycle(e, 0, kConfig, 0x05, 40'000);
-    EXPECT_EQ(e.configCell(), 0x05);
-    EXPECT_EQ(e.array()[0], 0xFF) << "the array is untouched";
-    eepromCycle(e, ERASE | BYTE, kConfig, 0x00, 80'000);
-    EXPECT_EQ(e.configCell(), 0xFF);
+    for (const Variant& v : variants()) {
+        Eeprom e = unprotected(v);
+        e.writeBprot(bprot::PTCON, true);
+        eepromCycle(e, 0, kConfig, 0x05, 0);
+        EXPECT_EQ(e.configCell(), v.factoryConfig) << v.name << ": PTCON protects CONFIG";
+        e.writeBprot(0, true);
+        eepromCycle(e, 0, kConfig, 0x05, 40'000);
+        const auto programmed = static_cast<std::uint8_t>(v.factoryConfig & 0x05);
+        EXPECT_EQ(e.configCell(), programmed) << v.name;
+        e.array()[7] = 0x00;
+        std::uint64_t t = 80'000;
+        for (const std::uint8_t mode : {ERASE | BYTE, ERASE | ROW, ERASE | BYTE | ROW}) {
+            eepromCycle(e, mode, kConfig, 0x00, t += 40'000);
+            EXPECT_EQ(e.configCell(), programmed) << v.name << " mode " << int{mode};
+        }
+        eepromCycle(e, ERASE, kConfig, 0x00, t += 40'000);
+        EXPECT_EQ(e.configCell(), 0xFF) << v.name;
+        EXPECT_EQ(e.array()[7], 0x00) << v.name << ": the array is untouched";
+    }
 }
 
 // The 711E9's EPROM, driven by PPROG: ELAT with the data write, then EPGM in a second write for

@@ -59,15 +59,25 @@ TEST(Sci, TransmitterFlagsFollowTheShiftRegister) {
 
 // A second byte before the first is read is lost (overrun); RDRF and OR clear only when SCSR
 // then SCDR are read.
+// A byte not yet read, or one received with a framing error, blocks the characters after it
+// (lost, OR set) until SCSR and then SCDR are read; a read of SCDR alone unblocks nothing.
 TEST(Sci, AByteReadTooLateIsAnOverrun) {
-    SciBench s;
-    s.sci.write(sci::SCCR2, sci::RE, 0);
-    s.sci.received('a', false, 100);
-    s.sci.received('b', false, 200);
-    EXPECT_EQ(s.sci.read(sci::SCDR, 250), 'a');  // no SCSR read first: the flags stay
-    EXPECT_EQ(s.status(300) & (sci::RDRF | sci::OR), sci::RDRF | sci::OR);
-    EXPECT_EQ(s.sci.read(sci::SCDR, 301), 'a');  // the first byte stays, the second is lost
-    EXPECT_EQ(s.status(302) & (sci::RDRF | sci::OR), 0);
+    for (const bool framingError : {false, true}) {
+        SCOPED_TRACE(framingError ? "framing error" : "good frame");
+        SciBench s;
+        s.sci.write(sci::SCCR2, sci::RE, 0);
+        s.sci.received('a', framingError, 100);
+        s.sci.received('b', false, 200);
+        EXPECT_EQ(s.sci.read(sci::SCDR, 250), 'a');  // no SCSR read first: the flags stay
+        s.sci.received('c', false, 260);
+        const std::uint8_t fe = framingError ? sci::FE : 0;
+        EXPECT_EQ(s.status(300) & (sci::RDRF | sci::OR | sci::FE), sci::RDRF | sci::OR | fe);
+        EXPECT_EQ(s.sci.read(sci::SCDR, 301), 'a');  // the first byte stays, the others are lost
+        EXPECT_EQ(s.status(302) & (sci::RDRF | sci::OR | sci::FE), 0);
+        s.sci.received('d', false, 400);
+        EXPECT_EQ(s.status(401) & (sci::RDRF | sci::FE), sci::RDRF);
+        EXPECT_EQ(s.sci.read(sci::SCDR, 402), 'd');
+    }
 }
 
 TEST(Sci, BreakReadsAsZeroWithAFramingErrorAndIdleFollows) {

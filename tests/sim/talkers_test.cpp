@@ -104,6 +104,25 @@ TEST_P(EveryPart, CommTestEepromAndConfig) {
     EXPECT_EQ(s.board.peek(static_cast<std::uint16_t>(p.eeprom + 0x1E0)), pattern(32)[0]);
     EXPECT_EQ(s.run("EepromErase", moved), says("Eeprom Erase", "Eeprom"));
     EXPECT_EQ(s.board.eeprom().array()[0x1E0], 0xFF);
+
+    // Fewer 1s, then the part's own value again: a 1 over a 0 of the cell, which only the
+    // erase mode that reaches CONFIG on every part gives back; on either path, the EEPROM
+    // left as it was.
+    s.board.eeprom().array()[0x20] = 0x5A;
+    for (const bool fast : {false, true}) {
+        ops::Inputs fewer = moved;
+        fewer.config = {0, 0, 0, 1};
+        fewer.fast = fast;
+        EXPECT_EQ(s.run("ConfigProgram", fewer), kNoBox);
+        s.board.resetBootstrap();
+        EXPECT_EQ(s.board.config() & 0x0F, 0x08) << (fast ? "fastcfg" : "config");
+        ops::Inputs again = moved;
+        again.fast = fast;
+        EXPECT_EQ(s.run("ConfigProgram", again), kNoBox);
+        s.board.resetBootstrap();
+        EXPECT_EQ(s.board.config(), p.config) << (fast ? "fastcfg" : "config");
+        EXPECT_EQ(s.board.eeprom().array()[0x20], 0x5A) << (fast ? "fastcfg" : "config");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -20,6 +20,9 @@ constexpr std::uint8_t kBootHprio = hprio::RBOOT | hprio::SMOD | 0x05;
 constexpr std::uint8_t kBaud7812 = 0x22;
 constexpr std::uint8_t kBaud1200 = 0x33;
 constexpr std::uint8_t kSyncByte = 0xFF;
+// What the boot loader leaves on its stack at the top of RAM: the board's choice of return
+// addresses into the boot ROM ($BF40-$BFFF), never $00 or $FF.
+constexpr std::array<std::uint8_t, 4> kLoaderStack = {0xBF, 0x5A, 0xBF, 0x7D};
 
 // OPTION bit 5: IRQ takes falling edges only; clear, a low level.
 constexpr std::uint8_t kIrqe = 0x20;
@@ -428,6 +431,13 @@ void Board::resetBootstrap() {
 void Board::announce() {
     phase_ = BootPhase::AwaitSync;
     loaded_ = 0;
+    // The loader sets its stack at the top of RAM and pushes there before the download, so
+    // RAM the download does not reach is not what it was. What it pushes and how much is not
+    // in the pages read: the board writes kLoaderStack bytes of a boot ROM address, which a
+    // full download overwrites and a short one (the E9 family's) leaves.
+    for (std::size_t i = 0; i < kLoaderStack.size(); ++i)
+        ram_[ram_.size() - kLoaderStack.size() + i] = kLoaderStack[i];
+    ++revision_;
     const std::uint64_t c = cycle();
     sci_.write(sci::BAUD, kBaud7812, c);
     // The break goes on until the host starts to send: RxD low ends it.

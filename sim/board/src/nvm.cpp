@@ -120,6 +120,11 @@ void Eeprom::finishCycle(std::uint64_t cycle) {
     if (latched_ == Target::Config) {
         if (bprot_ & bprot::PTCON)
             return;
+        // No page read says that a byte or row erase reaches CONFIG on every part (the A8's
+        // CONFIG paragraphs were not found, and the E series is said to differ), so only the
+        // bulk-erase mode addressed to CONFIG erases it, and it erases CONFIG alone.
+        if (erase && (pprog_ & (pprog::BYTE | pprog::ROW)))
+            return;
         config_ = erase ? std::uint8_t{0xFF} : static_cast<std::uint8_t>(config_ & latchData_);
         return;
     }

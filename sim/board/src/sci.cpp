@@ -27,7 +27,7 @@ Sci::Sci(LineDirection& toLine, LineDirection& fromLine, std::uint32_t eClockHz,
 }
 
 void Sci::reset(std::uint64_t cycle) {
-    baud_ = 0x04;
+    baud_ = kResetBaud;
     sccr1_ = 0;
     sccr2_ = 0;
     tdrFull_ = false;

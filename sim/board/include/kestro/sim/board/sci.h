@@ -51,7 +51,11 @@ class Sci {
     Sci(const Sci&) = delete;
     Sci& operator=(const Sci&) = delete;
 
-    // Reset values: BAUD $04 (E/16/1/16), everything off, TDRE and TC set.
+    // BAUD after reset: SCP1:SCP0 clear, SCR2-0 undefined (M68HC11 Reference Manual, BAUD's
+    // reset row). The board takes SCR = 7, E/16/128 (976 baud at 2 MHz), a rate no program
+    // can take for the loader's or any it might expect.
+    static constexpr std::uint8_t kResetBaud = 0x07;
+    // Reset values: BAUD kResetBaud, everything off, TDRE and TC set.
     void reset(std::uint64_t cycle);
 
     std::uint8_t read(std::uint8_t reg, std::uint64_t cycle);
@@ -95,7 +99,7 @@ class Sci {
     std::uint32_t eClock_;
     LineReceive onLine_;
 
-    std::uint8_t baud_ = 0x04;
+    std::uint8_t baud_ = kResetBaud;
     std::uint8_t sccr1_ = 0;
     std::uint8_t sccr2_ = 0;
 
