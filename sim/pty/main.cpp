@@ -125,8 +125,23 @@ int main(int argc, char** argv) {
         QStringLiteral("path"));
     const QCommandLineOption reset(QStringLiteral("reset"),
                                    QStringLiteral("Reset into bootstrap mode at once."));
-    parser.addOptions({chip, vpp, board, link, reset});
+    const QCommandLineOption pullUp(
+        QStringLiteral("txd-pull-up"),
+        QStringLiteral("The pull-up in ohms that TxD rises through while the boot loader leaves "
+                       "it open-drain (default 200000, an adapter's own weak one: characters "
+                       "above 120,000 baud arrive damaged; 4700 limits nothing)."),
+        QStringLiteral("ohms"));
+    parser.addOptions({chip, vpp, board, link, reset, pullUp});
     parser.process(app);
+    double pullUpOhms = kestro::sim::BoardOptions{}.txdPullUpOhms;
+    if (parser.isSet(pullUp)) {
+        bool ok = false;
+        pullUpOhms = parser.value(pullUp).toDouble(&ok);
+        if (!ok || !(pullUpOhms > 0) || pullUpOhms > 1e9) {
+            std::fprintf(stderr, "kestro-board: --txd-pull-up takes ohms above 0, up to 1e9\n");
+            return 2;
+        }
+    }
 
     const std::string name = parser.value(board).toStdString();
     if (parser.isSet(board) && !kestro::sim::PersistedBoard::validBoardName(name)) {
@@ -169,6 +184,7 @@ int main(int argc, char** argv) {
     if (part && part->chip != hc11.chip().chip)
         hc11.setChip(part->chip);
     hc11.setProgrammingVoltage(parser.isSet(vpp));
+    hc11.setTxdPullUp(pullUpOhms);
 
     std::unique_ptr<kestro::sim::PtyBridge> bridge;
     try {

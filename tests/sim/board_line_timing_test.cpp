@@ -82,6 +82,8 @@ TEST(BoardLineTiming, TxdRisesThroughThePullUpWhileTheLoadersWiredOrLasts) {
     EXPECT_EQ(b.line.toPc.riseDelay(), txdRiseTime(weak));
     b.bootAndRun(testing::testProgram("upper_echo.s19"));
     EXPECT_EQ(b.line.toPc.riseDelay(), txdRiseTime(weak)) << "a program that leaves SPCR alone";
+    b.board.setTxdPullUp(4'700);
+    EXPECT_EQ(b.line.toPc.riseDelay(), txdRiseTime(4'700));
 }
 
 }  // namespace

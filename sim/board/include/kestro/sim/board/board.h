@@ -128,6 +128,11 @@ class Board final : private Bus, private InterruptSource {
     const Variant& chip() const { return *variant_; }
 
     void setProgrammingVoltage(bool on) { options_.programmingVoltage = on; }
+    // The pull-up TxD rises through while DWOM is set (BoardOptions::txdPullUpOhms).
+    void setTxdPullUp(double ohms) {
+        options_.txdPullUpOhms = ohms;
+        updateTxd();
+    }
     bool programmingVoltage() const { return options_.programmingVoltage; }
 
     // ---- persistence: the non-volatile memories (internal EEPROM and CONFIG, EPROM, the
