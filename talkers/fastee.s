@@ -5,7 +5,7 @@
 ;   W   address, count (1 to 8), 8 data bytes: the first count made to hold their values from
 ;       the address on, each erased first only where its value needs a 1 over a 0, and read
 ;       back. K with the address past the last; V with a byte that did not read back; N for a
-;       count of none or over 8.
+;       count of none or over 8, or bytes past $FFFF.
         .include "hc11.inc"
 
         .equ LONG, 'W'

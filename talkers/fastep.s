@@ -7,7 +7,8 @@
 ;       and read back. K with the address past the last; V with a byte that did not read back
 ;       (an EPROM bit only goes from 1 to 0), or at once where PPROG does not keep ELAT (the
 ;       A8's bit 5 always reads 0, MC68HC11A8 technical data 3.5.1; the E9 and 811E2 are taken
-;       to be the same): no EPROM there, and nothing else is latched.
+;       to be the same): no EPROM there, and nothing else is latched. N for a count of none or
+;       over 16, or bytes past $FFFF.
         .include "hc11.inc"
 
         .equ LONG, 'W'

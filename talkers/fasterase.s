@@ -5,7 +5,7 @@
 ;   E   address = the range's first byte, count = rows of 16 from it (0: one bulk erase),
 ;       2 data bytes = the range's last byte. Then every byte of the range is read: K with
 ;       the last address, or V with the first that does not read $FF. N for a range that ends
-;       before it begins, or 128 rows or more.
+;       before it begins, 128 rows or more, or rows that would run past $FFFF.
         .include "hc11.inc"
 
         .equ LONG, 'E'
@@ -28,6 +28,11 @@ dispatch:
         ldaa    *blk+3
         beq     2f
         bmi     refuse          ; more rows than the largest EEPROM, 2 KB, has
+        deca
+        ldab    #16
+        mul
+        addd    *blk+1          ; the last row's first byte
+        bcs     refuse          ; past $FFFF, into the talker's own RAM
 1:      ldab    #ROW
         bsr     cycle
         ldab    #16

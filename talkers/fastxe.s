@@ -4,7 +4,8 @@
 ; on the block layer of fastcore.inc: P, B, and
 ;   W   address, count (1 to 16), 16 data bytes: the first count written from the address on.
 ;       K with the address past the last; V with a byte that did not read back within the write
-;       cycle; N for a count of none or over 16. The PC refuses addresses below $2000 itself, as
+;       cycle; N for a count of none or over 16, or bytes that cross a 256-byte page (the PC
+;       keeps a block within 16 aligned bytes). The PC refuses addresses below $2000 itself, as
 ;       exteeprg does.
         .include "hc11.inc"
 
@@ -41,6 +42,9 @@ dispatch:
         decb                    ; 0 to 15, or a count the request does not carry
         cmpb    #15
         bhi     refuse
+        ldaa    *blk+2
+        aba                     ; the last byte's place in its 256: past it, a block that
+        bcs     refuse          ; crosses a 256-byte page, and past $FFFF into the HC11's RAM
         lds     #blk+3
 1:      pula
         cmpa    0,x
@@ -67,6 +71,6 @@ dispatch:
 3:      inx
         decb
         bne     1b
-        bra     ok
+        jmp     ok              ; out of a branch's reach
 
         talker_end
