@@ -277,7 +277,9 @@ void LineDirection::added() {
 void LineDirection::prune() {
     const TimePoint pivot =
         rxBaud_ != 0 ? std::min(watchFrom_, scheduler_.now()) : scheduler_.now();
-    while (frames_.size() > 1 && frames_[1].end() + riseDelay_ <= pivot)
+    // What the receiver may still sample reaches back a rise before the pivot (taken off the
+    // pivot: a held break ends at TimePoint::max()).
+    while (frames_.size() > 1 && frames_[1].end() <= pivot - riseDelay_)
         frames_.pop_front();
 }
 
