@@ -124,6 +124,15 @@ void LineDirection::setReceiver(int baud, Receive receive, TimePoint from) {
 }
 
 int LineDirection::levelAt(TimePoint t) const {
+    const int level = driveAt(t);
+    if (level == 0 || riseDelay_ <= Duration{0})
+        return level;
+    // High only once the line has been let go for the whole rise: a 1 that follows a 0 by less
+    // than the rise still reads 0.
+    return driveAt(t - riseDelay_) & driveAt(t - riseDelay_ / 2);
+}
+
+int LineDirection::driveAt(TimePoint t) const {
     for (const Frame& f : frames_) {
         if (t < f.start())
             break;
@@ -268,7 +277,9 @@ void LineDirection::added() {
 void LineDirection::prune() {
     const TimePoint pivot =
         rxBaud_ != 0 ? std::min(watchFrom_, scheduler_.now()) : scheduler_.now();
-    while (frames_.size() > 1 && frames_[1].end() <= pivot)
+    // What the receiver may still sample reaches back a rise before the pivot (taken off the
+    // pivot: a held break ends at TimePoint::max()).
+    while (frames_.size() > 1 && frames_[1].end() <= pivot - riseDelay_)
         frames_.pop_front();
 }
 

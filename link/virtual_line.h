@@ -66,6 +66,11 @@ class LineDirection {
     void endBreak(TimePoint at, Duration markAfter);
     // TimePoint::max() while a break is held.
     TimePoint idleAt() const { return idleAt_; }
+    // An open-drain sender rising through a pull-up: the line reaches the receiver's threshold
+    // this long after the sender lets go (falling edges are driven and stay sharp). 0: a driven
+    // output.
+    void setRiseDelay(Duration d) { riseDelay_ = d; }
+    Duration riseDelay() const { return riseDelay_; }
 
     // --- receiver side. Baud 0 means nobody listens (a closed port): frames are lost. The
     // receiver looks for start bits from `from` on (by default now): a receiver switched in
@@ -115,6 +120,7 @@ class LineDirection {
 
     void added();
     int levelAt(TimePoint t) const;
+    int driveAt(TimePoint t) const;
     std::optional<TimePoint> fallingEdgeFrom(TimePoint from) const;
     void arm();
     void sample();
@@ -131,6 +137,7 @@ class LineDirection {
     TimePoint samplingAt_{0};
     std::optional<Scheduler::EventId> sampling_;
     RateTrack rxTrack_;  // the frame being sampled: its start edge and the receiver's rate
+    Duration riseDelay_{0};
     bool majority_ = false;
     bool noise_ = false;
     bool inSample_ = false;

@@ -32,6 +32,10 @@ class VirtualPort final : public SerialPort {
     // rate; by default it sets every rate exactly, as the SCI makes any rate it is given.
     using Adapter = std::function<std::optional<int>(int asked)>;
     void setAdapter(Adapter adapter) { adapter_ = std::move(adapter); }
+    // An adapter whose driver counts a byte as sent once it has gone into the adapter's own
+    // FIFO of this many bytes (the ch341's does): the last of a write leaves the wire up to that
+    // many characters after the port says it has gone. 0: the port counts what is on the wire.
+    void setAdapterFifo(std::size_t bytes) { adapterFifo_ = bytes; }
 
     void setCommPort(int n) override { port_ = n; }
     int commPort() const override { return port_; }
@@ -52,7 +56,10 @@ class VirtualPort final : public SerialPort {
 
     PortError output(ByteView bytes) override;
     using SerialPort::output;
-    std::size_t outBufferCount() override { return tx_ ? tx_->pending() : 0; }
+    std::size_t outBufferCount() override {
+        const std::size_t pending = tx_ ? tx_->pending() : 0;
+        return pending > adapterFifo_ ? pending - adapterFifo_ : 0;
+    }
     std::size_t outBufferSize() const override { return kOutBufferSize; }
     void discardOutput() override;
 
@@ -83,6 +90,7 @@ class VirtualPort final : public SerialPort {
     LineSettings settings_;
     int rate_ = 0;  // set by setRate until the next open or setSettings; 0: the text's
     Adapter adapter_;
+    std::size_t adapterFifo_ = 0;
     VirtualLine* open_ = nullptr;
     std::unique_ptr<Transmitter> tx_;
     std::deque<Byte> rx_;

@@ -11,9 +11,12 @@ bool startFastTalker(Frame& f, fast::FastLink& link, std::string_view talker) {
     const int baud =
         f.downloadTalker(std::string(talker), Frame::DownloadRate::LoaderWherePossible);
     f.waitDrained();
-    f.wait(fast::FastLink::settleAfterDownload(baud));
-    // The echo's last bytes may still wait in a USB adapter, as an answer's may.
+    // A driver may count the download as gone while the adapter's FIFO still holds its last
+    // bytes: only the whole echo shows that the loader has them. The wait for the talker's start
+    // counts from there, so that the first P reaches neither the E9 loader's idle window (where
+    // it would be stored and echoed) nor the talker's own start-up wait (which would swallow it).
     f.waitForEcho(fast::FastLink::kTurnaround);
+    f.wait(fast::FastLink::settleAfterDownload(baud));
     f.discardBuffers();
     if (!link.ping())
         return false;

@@ -4,13 +4,17 @@
 ; eeprog decides it), B, and
 ;   W   address, count (1 to 8), 8 data bytes: the first count made to hold their values from
 ;       the address on, each erased first only where its value needs a 1 over a 0, and read
-;       back. K with the address past the last; V with a byte that did not read back.
+;       back. K with the address past the last; V with a byte that did not read back; N for a
+;       count of none or over 8, or bytes past $FFFF.
         .include "hc11.inc"
 
         .equ LONG, 'W'
         .equ LONG_REQ, 13       ; 8 data bytes, the CRC-8
         .equ PING_CONFIG, 1
         .equ CRC8, 1
+        .equ VERIFIES, 1
+        .equ MAX_COUNT, 8
+        .equ NEAR_NEXT, 1
 ; 10 ms at E = 2 MHz for a program or an erase cycle (MC68HC11A8 technical data 3.5), with
 ; 5 % over it: 3500 rounds of 6 E cycles and the cycle's own, 10.51 ms.
         .equ ROUNDS, 3500
@@ -33,13 +37,11 @@ dispatch:
 2:      ldab    #0x02
         bsr     cycle
         cmpa    0,x
-        bne     4f
+        bne     fail
 3:      inx
-        dey
-        bne     1b
+        dec     left
+        bpl     1b
         bra     ok
-4:      ldaa    #'V'
-        bra     answer
 
 ; One cycle: the latch bits in B to PPROG, A to the address, the programming bit set in a
 ; second write, held for ROUNDS rounds of 6 E cycles, then PPROG cleared. Keeps A and X.

@@ -7,7 +7,8 @@
 ;       and read back. K with the address past the last; V with a byte that did not read back
 ;       (an EPROM bit only goes from 1 to 0), or at once where PPROG does not keep ELAT (the
 ;       A8's bit 5 always reads 0, MC68HC11A8 technical data 3.5.1; the E9 and 811E2 are taken
-;       to be the same): no EPROM there, and nothing else is latched.
+;       to be the same): no EPROM there, and nothing else is latched. N for a count of none or
+;       over 16, or bytes past $FFFF.
         .include "hc11.inc"
 
         .equ LONG, 'W'
@@ -15,6 +16,8 @@
                                 ; carry its 1.7 ms of line time at 125,000 baud
         .equ PING_CONFIG, 1
         .equ CRC8, 1
+        .equ VERIFIES, 1
+        .equ MAX_COUNT, 16
         .equ ELAT, 0x20         ; PPROG bit 5: the EPROM's latch (711E9; none on the A8)
 ; 2 ms a byte (eprog's row in docs/hardware-facts.md), with 5 % over it: 700 rounds of 6 E
 ; cycles and the cycle's own, 2.11 ms.
@@ -29,7 +32,7 @@ dispatch:
         ldab    #ELAT
         stab    PPROG
         tst     PPROG
-        beq     4f              ; PPROG does not keep ELAT: no EPROM on this part
+        beq     fail            ; PPROG does not keep ELAT: no EPROM on this part
         staa    0,x
         inc     PPROG           ; EPGM
         pshx
@@ -39,12 +42,10 @@ dispatch:
         pulx
         clr     PPROG
         cmpa    0,x
-        bne     4f
+        bne     fail
 3:      inx
-        dey
-        bne     1b
+        dec     left
+        bpl     1b
         bra     ok
-4:      ldaa    #'V'
-        bra     answer
 
         talker_end

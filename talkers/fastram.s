@@ -20,13 +20,16 @@ dispatch:
         beq     run
         cmpa    #'X'
         bne     unknown
-        ldab    *blk+3          ; the count
+        ldab    *blk+3
+        decb                    ; the count less 1: 0 to 23, or one the request does not carry
+        cmpb    #23
+        bhi     refuse
         lds     #blk+3          ; the data, taken with PULA; answer sets the stack again
 1:      pula
         staa    0,x
         inx
         decb
-        bne     1b
+        bpl     1b
         bra     ok
 
 run:    ldaa    #'K'

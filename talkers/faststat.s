@@ -8,6 +8,7 @@
 
         .equ LONG, 'Q'
         .equ LONG_REQ, 8        ; 2 data bytes
+        .equ VERIFIES, 1
         .include "fastcore.inc"
 
         fast_talker
@@ -15,14 +16,14 @@
 dispatch:
         cmpa    #'Q'
         bne     unknown
+        cpx     *blk+4
+        bhi     refuse          ; a range that ends before it begins
 1:      ldaa    0,x
         inca
-        bne     2f
+        bne     fail
         cpx     *blk+4
         beq     ok
         inx
         bra     1b
-2:      ldaa    #'V'
-        bra     answer
 
         talker_end

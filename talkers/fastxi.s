@@ -23,6 +23,8 @@
 dispatch:
         cmpa    #'S'
         bne     unknown
+        ldab    *blk+3
+        bmi     refuse          ; a seventh byte: the request carries six
         lds     #blk+5
 1:      ldx     *blk+1
         lsr     blk+3           ; carry: this byte's bit; zero: that was the last bit

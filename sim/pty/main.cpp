@@ -228,8 +228,14 @@ int main(int argc, char** argv) {
         QStringLiteral("silent-at"),
         QStringLiteral("The line carries nothing from this many seconds after the start."),
         QStringLiteral("seconds"));
+    const QCommandLineOption pullUp(
+        QStringLiteral("txd-pull-up"),
+        QStringLiteral("The pull-up in ohms that TxD rises through while the boot loader leaves "
+                       "it open-drain (default 200000, an adapter's own weak one: characters "
+                       "above 120,000 baud arrive damaged; 4700 limits nothing)."),
+        QStringLiteral("ohms"));
     parser.addOptions({chip, vpp, board, link, reset, refuseRates, roundRates, rateError, flipEvery,
-                       silentAfter, silentAt});
+                       silentAfter, silentAt, pullUp});
     parser.process(app);
     if (parser.isSet(version)) {
         std::printf("kestro-board %s\n", KESTRO_VERSION);
@@ -239,6 +245,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kestro-board: unexpected argument: %s (see kestro-board --help)\n",
                      qPrintable(parser.positionalArguments().front()));
         return 1;
+    }
+    double pullUpOhms = kestro::sim::BoardOptions{}.txdPullUpOhms;
+    if (parser.isSet(pullUp)) {
+        bool ok = false;
+        pullUpOhms = parser.value(pullUp).toDouble(&ok);
+        if (!ok || !(pullUpOhms > 0) || pullUpOhms > 1e9) {
+            std::fprintf(stderr, "kestro-board: --txd-pull-up takes ohms above 0, up to 1e9\n");
+            return 2;
+        }
     }
 
     const std::string name = parser.value(board).toStdString();
@@ -291,6 +306,7 @@ int main(int argc, char** argv) {
         if (const auto lost = persisted.setPart(*part, name))
             std::fprintf(stderr, "kestro-board: %s\n", lost->c_str());
     hc11.setProgrammingVoltage(parser.isSet(vpp));
+    hc11.setTxdPullUp(pullUpOhms);
 
     std::unique_ptr<kestro::sim::PtyBridge> bridge;
     try {

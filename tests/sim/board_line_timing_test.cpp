@@ -42,5 +42,49 @@ TEST(BoardLineTiming, LateEventsNeitherSplitTheResetBreakNorDelayTheEcho) {
     }
 }
 
+// The boot loader leaves port D wired-OR: TxD only pulls low and rises through the board's
+// pull-up, so that a 1 after a 0 reads as a 0 once half a bit no longer covers the rise. With an
+// adapter's weak pull-up (the board's default) that is below 125,000 baud; a program that
+// clears DWOM, as every fast talker does before it goes faster, drives TxD both ways.
+TEST(BoardLineTiming, TxdRisesThroughThePullUpWhileTheLoadersWiredOrLasts) {
+    const double weak = BoardOptions{}.txdPullUpOhms;
+    EXPECT_GT(txdLimitBaud(weak), 62'500);
+    EXPECT_LT(txdLimitBaud(weak), 125'000);
+    struct Case {
+        double pullUp;
+        int baud;
+        bool intact;
+    };
+    const Case cases[] = {
+        {weak, 62'500, true},
+        {weak, 125'000, false},
+        {weak, static_cast<int>(txdLimitBaud(weak) * 0.97), true},
+        {weak, static_cast<int>(txdLimitBaud(weak) * 1.03), false},
+        {4'700, 125'000, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.pullUp) + " ohms, " + std::to_string(c.baud) + " baud");
+        VirtualClock clock;
+        VirtualLine line(clock);
+        testing::PcSide pc(line, c.baud);
+        line.toPc.setRiseDelay(txdRiseTime(c.pullUp));
+        Transmitter board(line.toPc);
+        board.setBaud(c.baud);
+        const Bytes sent{0x55, 0xA5, 0x0F, 0x80};
+        board.queue(sent);
+        clock.advance(10ms);
+        EXPECT_EQ(pc.data() == sent, c.intact);
+    }
+
+    // The loader sets DWOM; a reset and a fast talker's start clear it.
+    testing::BoardBench b(Chip::E9, 1200);
+    b.reset();
+    EXPECT_EQ(b.line.toPc.riseDelay(), txdRiseTime(weak));
+    b.bootAndRun(testing::testProgram("upper_echo.s19"));
+    EXPECT_EQ(b.line.toPc.riseDelay(), txdRiseTime(weak)) << "a program that leaves SPCR alone";
+    b.board.setTxdPullUp(4'700);
+    EXPECT_EQ(b.line.toPc.riseDelay(), txdRiseTime(4'700));
+}
+
 }  // namespace
 }  // namespace kestro::sim

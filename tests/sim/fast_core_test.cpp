@@ -6,6 +6,7 @@
 
 #include "board_bench.h"
 #include "fast_link.h"
+#include "fast_station.h"
 #include "talker_loader.h"
 
 namespace kestro::sim {
@@ -60,6 +61,7 @@ TEST(FastCore, EveryTalkerAgreesARateAndGoesBackTo1200OnADamagedRequest) {
             testing::BoardBench b(chip, 1200);
             b.bootAndRun(image(t.name));
             b.run(40ms);  // its 20 ms of idle line after the loader's last byte
+            EXPECT_EQ(b.line.toPc.riseDelay(), Duration{0}) << "TxD still wired-OR";
             const Bytes rate = fast::request('B', 0x1234, kBaud125k, {}, t.check);
             const Bytes ping = fast::request('P', 0, 0, {}, t.check);
             // B: K at the old rate; then the talker listens at the new one.
@@ -78,6 +80,89 @@ TEST(FastCore, EveryTalkerAgreesARateAndGoesBackTo1200OnADamagedRequest) {
             EXPECT_EQ(exchange(b, t, ping, 1200), 0);
             EXPECT_EQ(exchange(b, t, ping, 1200), 'K');
         }
+    }
+}
+
+// The idle line that ends a request (20 ms) must outlast a pause inside one, such as a USB
+// adapter's latency between two of its packets; a longer pause cuts the request, which is then
+// damaged: no answer, and the next request is taken.
+TEST(FastCore, APauseInsideARequestShorterThanTheIdleLimitKeepsItWhole) {
+    const Talker fastrd = kTalkers[0];
+    testing::BoardBench b(Chip::E9, 1200);
+    b.bootAndRun(image(fastrd.name));
+    b.run(40ms);
+    ASSERT_EQ(exchange(b, fastrd, fast::request('B', 0, 0x00, {}, fastrd.check), 1200), 'K');
+    pcAt(b, 125'000);
+    const Bytes ping = fast::request('P', 0, 0, {}, fastrd.check);
+    for (const auto& [pause, answered] : {std::pair{15ms, true}, std::pair{30ms, false}}) {
+        SCOPED_TRACE(pause.count());
+        b.pc.rx.clear();
+        b.pc.send(Bytes(ping.begin(), ping.begin() + 3));
+        b.run(pause);
+        // A cut request sends the talker back to 1200 baud.
+        const int at = answered ? 125'000 : 1'200;
+        EXPECT_EQ(exchange(b, fastrd, Bytes(ping.begin() + 3, ping.end()), at), answered ? 'K' : 0);
+        pcAt(b, at);
+    }
+    EXPECT_EQ(exchange(b, fastrd, ping, 1200), 'K');
+}
+
+// A request whose CRC holds but whose count or range lies outside what the command may touch (a
+// damaged one that the CRC let through) is answered N with nothing done: a W with count 0 once
+// ran over all 65,536 addresses and rewrote the EEPROM with the RAM's contents.
+TEST(FastCore, RequestsOutOfBoundsAreRefusedWithNothingTouched) {
+    struct Case {
+        const char* what;
+        Talker talker;
+        Byte command;
+        std::uint16_t address;
+        Byte count;
+        Bytes data;
+    };
+    const Talker fastxi = kTalkers[2], fastee = kTalkers[3], fastep = kTalkers[4],
+                 fasterase = kTalkers[5], fastram = kTalkers[7], faststat = kTalkers[8],
+                 fastxe = kTalkers[1];
+    const Bytes d8 = pattern(8), d16 = pattern(16), d24 = pattern(24);
+    const Case cases[] = {
+        {"fastee, no bytes", fastee, 'W', 0xB600, 0, d8},
+        {"fastee, 9 bytes", fastee, 'W', 0xB600, 9, d8},
+        {"fastee, past $FFFF", fastee, 'W', 0xFFFC, 8, d8},
+        {"fastep, no bytes", fastep, 'W', 0xD000, 0, d16},
+        {"fastep, 17 bytes", fastep, 'W', 0xD000, 17, d16},
+        {"fastep, past $FFFF", fastep, 'W', 0xFFF8, 16, d16},
+        {"fastxe, no bytes", fastxe, 'W', 0x8000, 0, d16},
+        {"fastxe, 17 bytes", fastxe, 'W', 0x8000, 17, d16},
+        {"fastxe, across a 256-byte page", fastxe, 'W', 0x80F8, 16, d16},
+        {"fastxe, past $FFFF", fastxe, 'W', 0xFFF8, 16, d16},
+        {"fasterase, a range that ends before it begins", fasterase, 'E', 0xB7F0, 1, {0xB6, 0x00}},
+        {"fasterase, 128 rows", fasterase, 'E', 0xB600, 128, {0xBF, 0xFF}},
+        {"fasterase, rows past $FFFF", fasterase, 'E', 0xFF80, 16, {0xFF, 0xFF}},
+        {"faststat, a range that ends before it begins", faststat, 'Q', 0xB601, 0, {0xB6, 0x00}},
+        {"fastxi, seven bytes", fastxi, 'S', 0x8000, 0xFF, pattern(8)},
+        {"fastram, no bytes", fastram, 'X', 0x2000, 0, d24},
+        {"fastram, 25 bytes", fastram, 'X', 0x2000, 25, d24},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::BoardBench b(Chip::E9_711, 1200);
+        auto& eeprom = b.board.eeprom().array();
+        auto& rom = b.board.devices().parallelEeprom().cells();
+        auto& ram = b.board.devices().ram();
+        const Bytes eeprom0 = pattern(eeprom.size(), 3), rom0 = pattern(rom.size(), 5),
+                    ram0 = pattern(ram.size(), 9);
+        std::copy(eeprom0.begin(), eeprom0.end(), eeprom.begin());
+        std::copy(rom0.begin(), rom0.end(), rom.begin());
+        std::copy(ram0.begin(), ram0.end(), ram.begin());
+        b.bootAndRun(image(c.talker.name));
+        b.run(40ms);
+        const Bytes request =
+            fast::request(c.command, c.address, c.count, ByteView(c.data), c.talker.check);
+        EXPECT_EQ(exchange(b, c.talker, request, 1200), 'N');
+        b.run(100ms);
+        EXPECT_EQ(Bytes(eeprom.begin(), eeprom.end()), eeprom0);
+        EXPECT_EQ(Bytes(rom.begin(), rom.end()), rom0);
+        EXPECT_EQ(Bytes(ram.begin(), ram.end()), ram0);
+        EXPECT_EQ(exchange(b, c.talker, fast::request('P', 0, 0, {}, c.talker.check), 1200), 'K');
     }
 }
 
@@ -114,6 +199,40 @@ TEST(FastExternalTalker, WritesTheWholeBlockWhateverTheLoadTook) {
         std::copy(data.begin(), data.end(), expected.begin() + c.offset);
         EXPECT_EQ(rom.cells(), expected);
         EXPECT_EQ(rom.writeCycles(), c.cycles);
+    }
+}
+
+// No manual says what a page-writing part returns for a read inside its byte-load window. One
+// that put out the byte just loaded would have fastxe take a block as written before its write
+// cycle had begun, and the next block, loaded into a busy part, would be lost: fastxe waits
+// until the window has closed, whatever the part shows inside it.
+TEST(FastExternalTalker, ReadsNothingInsideTheByteLoadWindow) {
+    const Talker fastxe{"fastxe", Check::Crc8};
+    for (const auto shows : {PageEeprom::WindowRead::Undefined, PageEeprom::WindowRead::Loaded}) {
+        SCOPED_TRACE(static_cast<int>(shows));
+        testing::BoardBench b(Chip::E9, 1200);
+        PageEeprom& rom = b.board.devices().parallelEeprom();
+        rom.windowRead = shows;
+        b.bootAndRun(image(fastxe.name));
+        b.run(40ms);
+        ASSERT_EQ(exchange(b, fastxe, fast::request('B', 0, 0x00, {}, Check::Crc8), 1200), 'K');
+        pcAt(b, 125'000);
+        // Block after block, each sent as soon as the answer to the one before has come; blocks
+        // of 8, whose settling pass would end inside the window.
+        const Bytes data = pattern(64);
+        for (std::uint16_t at = 0; at < data.size(); at += 8) {
+            Bytes block(data.begin() + at, data.begin() + at + 8);
+            block.resize(16, 0xFF);
+            b.pc.rx.clear();
+            b.pc.send(fast::request('W', static_cast<std::uint16_t>(0x8000 + at), 8,
+                                    ByteView(block), Check::Crc8));
+            for (int i = 0; i < 400 && b.pc.data().size() < 4; ++i)
+                b.run(100us);
+            ASSERT_EQ(b.pc.data().size(), 4u);
+            EXPECT_EQ(b.pc.data()[0], 'K') << at;
+        }
+        b.run(20ms);
+        EXPECT_EQ(Bytes(rom.cells().begin(), rom.cells().begin() + 64), data);
     }
 }
 

@@ -2,6 +2,7 @@
 #include "kestro/sim/board/board.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace kestro::sim {
 
@@ -351,6 +352,7 @@ void Board::resetChip(std::uint64_t c) {
     sci_.reset(c);
     timer_.reset(c);
     ports_.reset();
+    updateTxd();  // SPCR's reset value has DWOM clear
     cpu_.setVectorBase(kSpecialVectors);
     cpu_.setTestOpcodeEnabled(false);
     remap();
@@ -428,6 +430,21 @@ void Board::resetBootstrap() {
     announce();
 }
 
+Duration txdRiseTime(double pullUpOhms) {
+    if (pullUpOhms <= 0)
+        return Duration::max() / 4;  // nothing pulls it up
+    return Duration{static_cast<std::int64_t>(pullUpOhms * kTxdLoadFarads * std::log(2.0) * 1e9)};
+}
+
+double txdLimitBaud(double pullUpOhms) {
+    return 1e9 / (2.0 * static_cast<double>(txdRiseTime(pullUpOhms).count()));
+}
+
+void Board::updateTxd() {
+    line_.toPc.setRiseDelay((regs_[reg::SPCR] & kDwom) ? txdRiseTime(options_.txdPullUpOhms)
+                                                       : Duration{0});
+}
+
 void Board::announce() {
     phase_ = BootPhase::AwaitSync;
     loaded_ = 0;
@@ -438,6 +455,10 @@ void Board::announce() {
     for (std::size_t i = 0; i < kLoaderStack.size(); ++i)
         ram_[ram_.size() - kLoaderStack.size() + i] = kLoaderStack[i];
     ++revision_;
+    // The loader leaves port D wired-OR: TxD is open-drain until a program clears DWOM (AN1060,
+    // the loader's initialisation and "Common Bootstrap Mode Problems").
+    regs_[reg::SPCR] |= kDwom;
+    updateTxd();
     const std::uint64_t c = cycle();
     sci_.write(sci::BAUD, kBaud7812, c);
     // The break goes on until the host starts to send: RxD low ends it.
@@ -738,6 +759,10 @@ void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
             return;
         case reg::CONFIG:
             eeprom_.writeConfig(v, c);
+            return;
+        case reg::SPCR:
+            regs_[offset] = v;
+            updateTxd();
             return;
         default:
             regs_[offset] = v;

@@ -75,7 +75,18 @@ std::uint8_t PageEeprom::peek(std::uint16_t offset, std::uint64_t cycle) {
         return static_cast<std::uint8_t>((~lastData_ & 0x80) | (toggle_ ? 0x40 : 0) |
                                          (lastData_ & 0x3F));
     }
-    return cells_[offset % kSize];
+    offset %= kSize;
+    const std::uint8_t cell = cells_[offset];
+    if (!loading_ || loadWindow() == 0)
+        return cell;
+    // Inside the byte-load window.
+    const std::uint16_t at = static_cast<std::uint16_t>(offset - loadPage_);
+    const bool inLoad = offset >= loadPage_ && at < pageSize && pageBuf_[at];
+    const std::uint8_t loaded = inLoad ? *pageBuf_[at] : cell;
+    if (windowRead == WindowRead::Loaded)
+        return loaded;
+    const auto v = static_cast<std::uint8_t>(cell ^ 0x5A);
+    return v != loaded ? v : static_cast<std::uint8_t>(cell ^ 0xA5);
 }
 
 std::uint8_t PageEeprom::read(std::uint16_t offset, std::uint64_t cycle) {

@@ -40,6 +40,7 @@ class BoardError : public std::runtime_error {
 
 // Register offsets in the 64-byte register block that the board itself handles.
 namespace reg {
+inline constexpr std::uint8_t SPCR = 0x28;
 inline constexpr std::uint8_t BPROT = 0x35;
 inline constexpr std::uint8_t EPROG = 0x36;  // reserved on the four parts modelled
 inline constexpr std::uint8_t OPTION = 0x39;
@@ -59,6 +60,9 @@ inline constexpr std::uint8_t MDA = 0x20;
 inline constexpr std::uint8_t IRV = 0x10;
 }  // namespace hprio
 
+// SPCR's port D wire-OR mode: TxD (PD1) only pulls low and rises through the board's pull-up.
+inline constexpr std::uint8_t kDwom = 0x20;
+
 // Where the RAM pseudo-vectors of bootstrap mode are: each interrupt vector of the boot ROM
 // leads to a three-byte slot in RAM where a program puts a JMP (M68HC11 Reference Manual,
 // bootstrap mode; the same table on all parts here).
@@ -77,7 +81,19 @@ struct BoardOptions {
     // The part was made with the security option: only then does NOSEC clear in CONFIG make
     // the boot loader wipe the part (the standard parts ignore NOSEC).
     bool securityOption = false;
+    // The pull-up TxD rises through while port D is wired-OR (SPCR DWOM, which the boot loader
+    // sets), into kTxdLoadFarads of pin, cable and adapter input. The default is an adapter's
+    // own weak input pull-up, which is all most users have: it damages characters above
+    // txdLimitBaud() (docs/virtual-board.md). 0: a board with no pull-up at all, TxD never rises.
+    double txdPullUpOhms = 200'000;
 };
+
+inline constexpr double kTxdLoadFarads = 30e-12;
+// How long TxD takes to rise to half the supply (where the PC's receiver takes it as a 1) with
+// DWOM set, and the highest rate at which a 1 after a 0 still reads as a 1 in the middle of its
+// bit: half a bit must cover the rise.
+Duration txdRiseTime(double pullUpOhms);
+double txdLimitBaud(double pullUpOhms);
 
 // One byte of the SCI's traffic: sent by the board (to the PC) or received from the line.
 struct SerialEvent {
@@ -112,6 +128,11 @@ class Board final : private Bus, private InterruptSource {
     const Variant& chip() const { return *variant_; }
 
     void setProgrammingVoltage(bool on) { options_.programmingVoltage = on; }
+    // The pull-up TxD rises through while DWOM is set (BoardOptions::txdPullUpOhms).
+    void setTxdPullUp(double ohms) {
+        options_.txdPullUpOhms = ohms;
+        updateTxd();
+    }
     bool programmingVoltage() const { return options_.programmingVoltage; }
 
     // ---- persistence: the non-volatile memories (internal EEPROM and CONFIG, EPROM, the
@@ -230,6 +251,7 @@ class Board final : private Bus, private InterruptSource {
     void copReset();
     void startBoot();
     void announce();
+    void updateTxd();
     void loaderByte(Byte byte, bool framingError);
     void scheduleIdleEnd();
     void startProgram(std::uint16_t pc);

@@ -72,6 +72,12 @@ class PageEeprom {
     // a byte at a time, whose cycle starts with the write, so that it ignores the rest of a
     // load.
     std::uint16_t pageSize = kPageSize;
+    // What a read inside a page load's byte-load window returns. No data sheet read says, so the
+    // board answers a value that is neither the cell nor the byte loaded for it (Undefined): a
+    // talker that reads there is visibly wrong. Loaded shows what a part that put out the byte
+    // just loaded would do to such a talker.
+    enum class WindowRead : std::uint8_t { Undefined, Loaded };
+    WindowRead windowRead = WindowRead::Undefined;
 
   private:
     struct Pending {
