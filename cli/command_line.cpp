@@ -197,18 +197,6 @@ std::optional<unsigned> hexNumber(std::string_view s) {
     return v;
 }
 
-// The RAM start address: one to four hex digits, for $0001 to $FFFF. The talker reads it as
-// sent, so nothing else may stand in it.
-std::optional<unsigned> startAddress(std::string_view s) {
-    if (s.empty() || s.size() > 4 ||
-        !std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isxdigit(c); }))
-        return std::nullopt;
-    const auto v = hexNumber(s);
-    if (!v || *v == 0)
-        return std::nullopt;
-    return v;
-}
-
 // The rates a PC's serial port offers, from 300 baud up.
 std::optional<int> terminalRate(std::string_view s) {
     static constexpr int kRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
@@ -289,9 +277,7 @@ class StepBuilder {
                 step_.output = value;
                 return {};
             case kStart:
-                // Stricter than the window's field, which reads up to the first character
-                // that is no hex digit: a typed "9Z00" must not run the program at $0009.
-                if (!startAddress(value))
+                if (!ops::readStartAddress(value))
                     return std::string(ops::kInvalidStartAddress) + ": " + value +
                            " (one to four hex digits, 0001 to FFFF)";
                 in.startAddress = value;

@@ -303,6 +303,10 @@ class PortRun {
             ui.setWording([&dump](std::string text) { return dump->userText(std::move(text)); });
         Target target{*link_, ui, env_.talkerDir};
         ops::operationFor(step.button)(target, inputs);
+        // The program has started and may talk at once: the terminal's rate before anything
+        // else, the board's settling wait included.
+        if (step.terminalBaud && !ui.exit())
+            port_->setSettings(std::to_string(*step.terminalBaud) + ",N,8,1");
         lineRate_ = ui.lineRate();
         if (board_) {
             // The operation has ended and said so: a signal now waits for the next step.

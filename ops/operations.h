@@ -60,6 +60,22 @@ std::vector<ButtonOperation> fastProgramOperations();   // internal EEPROM, 711E
 std::vector<ButtonOperation> fastExternalOperations();  // external EEPROM, companion chip
 std::vector<ButtonOperation> fastMiscOperations();      // erase, CONFIG, RAM download and run
 
+// The answer with which a default-path talker ends a job that went well (docs/talkers.md).
+inline constexpr char kJobDone = 'O';
+
+// A job whose end the talker did not confirm. A line that died after the talker download is as
+// silent as a talker with nothing to say, so silence is never taken for success.
+inline constexpr const char* kNotConfirmed = "the HC11 did not confirm the end of the job";
+inline constexpr const char* kPartlyProgrammed = "the memory may be partly programmed";
+// The box of such a job, for the jobs without a failure box of their own; writes: whether the
+// job changes a memory.
+Message notConfirmed(bool writes);
+// The box of a RAM download whose start the talker did not confirm.
+Message notStarted();
+// The reply of a talker that ends with kJobDone alone: what came after its download when the
+// job runs without a message of the PC (checked echo), or after what the PC sent.
+bool confirmed(const std::string& reply);
+
 // The command message of the talkers that take an address range: "P", "P", "U", begin, "V",
 // end, "W", each item written on its own.
 void sendRangeCommand(Frame& f, const std::string& begin, const std::string& end);

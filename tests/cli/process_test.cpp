@@ -117,14 +117,14 @@ TEST(KestroCli, ANewUserProgramsComparesChecksAndDumpsTheEepromInChains) {
     // clang-format off
     home.expect({
         {{"--board", "u", "program", "fw.s19", "compare", "fw.s19"}, 0,
-         "Eeprom is program\nFile equal Eeprom\n", {" B/s, "}},
+         "Eeprom is program\nFile equal Eeprom\n", {"/32 B"}},
         // The file stops where the talker answered.
         {{"--board", "u", "compare", "other.s19"}, 1, "Error found at\nB603\n", {"/32 B"}},
         {{"--board", "u", "status", "--range", "B600-B6FF", "--quiet"}, 1, "", {}},
         // A chain stops at its first failure.
         {{"--board", "c", "erase", "program", "fw.s19", "program", "other.s19", "test"}, 2,
          "Eeprom Erase\nEeprom is program\nError in Eeprom: $B603 did not read back as the "
-         "file has it (erase first where the file needs a 1 over a 0)\n", {" B/s, "}},
+         "file has it (erase first where the file needs a 1 over a 0)\n", {"/32 B"}},
         {{"--board", "u", "dump", "--range", "B600-B6FF"}, 0,
          "Dump written to " + (home.path / "upload.s19").string() + "\n",
          {"93% 240/256 B, ", " B/s, "}},
@@ -150,7 +150,7 @@ TEST(KestroCli, TheCommandsWithoutABoxAndTheEpromOfA711E9) {
         {{"--board", "e", "--chip", "711E9", "--vpp", "status", "--memory", "eprom", "--range",
           "D000-D0FF", "program", "eprom.s19", "--memory", "eprom", "compare", "eprom.s19",
           "--memory", "eprom", "status", "--memory", "eprom", "--range", "D000-D0FF"}, 1,
-         "No Data\nEprom is program\nFile equal Eprom\nData\n", {" B/s, "}},
+         "No Data\nEprom is program\nFile equal Eprom\nData\n", {"/32 B"}},
     });
     // clang-format on
 }
@@ -276,7 +276,7 @@ TEST(KestroCli, ANamedPartsOwnEeprom) {
                   0,
                   "CONFIG $B9 sent; it takes effect at the next reset\nEeprom is program\n"
                   "Eeprom Erase\n",
-                  {" B/s, "}}});
+                  {"/32 B"}}});
 }
 
 // A serial port on which no reset ever comes: refusals come before the wait for one.

@@ -54,8 +54,9 @@ TEST(ChosenFile, AFileThatCannotGoIsRefusedBeforeTheTalker) {
         }
 }
 
-// The file goes out as it stands, a DOS end-of-file mark and all, then one zero byte beyond its
-// end, in pieces the size of the port's buffer, the bars rising steadily below 100.
+// The file goes out as it stands, a DOS end-of-file mark and all, with the end record the talker
+// answers at where it has none, then one zero byte beyond its end, in pieces the size of the
+// port's buffer, the bars rising steadily below 100.
 TEST(ProgramCompareFile, GoesOutWholeInBufferSizedPiecesWithProgress) {
     OpsBench b;
     std::string file;
@@ -63,12 +64,14 @@ TEST(ProgramCompareFile, GoesOutWholeInBufferSizedPiecesWithProgress) {
         file += "S1130000000102030405060708090A0B0C0D0E0F74\r\n";
     file += "\x1A";
     b.choose(file);
+    b.confirmAt(0, "O 0000");
     b.run("EepromProgram");
+    const std::string sent = file + "\r\nS9030000FC\r\n";
     const auto writes = b.writesAfterDownload();
-    ASSERT_EQ(writes.size(), file.size() / 512 + 1);
+    ASSERT_EQ(writes.size(), sent.size() / 512 + 1);
     for (std::size_t i = 0; i + 1 < writes.size(); ++i)
         EXPECT_EQ(writes[i].size(), 512u);
-    Bytes expected = bytesOf(file);
+    Bytes expected = bytesOf(sent);
     expected.push_back(0x00);
     EXPECT_EQ(b.sentToTalker(), expected);
     EXPECT_GT(b.clock.now(), Duration{160s});
@@ -87,6 +90,7 @@ TEST(ProgramCompareFile, GoesOutWholeInBufferSizedPiecesWithProgress) {
 
 // A programming talker's letter and address become the reason the command line adds to the
 // window's box; the box itself stays as it was. Each member words the letters for its memory.
+// Only the talker's "O" is a success: silence is a line that died as well as a job done.
 TEST(ProgramFailure, TheLetterAndAddressSayWhatWentWrongAndWhere) {
     const std::string file = "S107B6000102030438\r\nS9030000FC\r\n";
     struct Case {
@@ -114,6 +118,9 @@ TEST(ProgramFailure, TheLetterAndAddressSayWhatWentWrongAndWhere) {
          "$E000 did not read back as the file has it within the write cycle (nothing there, the "
          "HC11's own memory in the way, a protected block, or data protection on)"},
         {"EepromProgram", "V", "Error in Eeprom", "the talker answered \"V\""},
+        {"ExtEEprog", "", "Error in Eprom",
+         "the HC11 did not confirm the end of the job; the memory may be partly programmed"},
+        {"EpromProgram", "O D004", "Eprom is program", ""},
         {"EepromProgram", "X 1234", "Error in Eeprom", "the talker answered \"X 1234\""},
     };
     for (const Case& c : cases) {
@@ -149,6 +156,7 @@ TEST(ChosenFile, WhatWasCheckedIsSentWhateverHappensToTheFileLater) {
         SCOPED_TRACE(what);
         OpsBench b;
         b.choose(file);
+        b.confirmAt(0, "O B608");
         b.clock.schedule(b.clock.now() + 300ms,
                          [&, change = change] { change(b.ui.chooserAnswer); });
         b.run("EepromProgram");
@@ -157,14 +165,20 @@ TEST(ChosenFile, WhatWasCheckedIsSentWhateverHappensToTheFileLater) {
     }
 }
 
-// An Intel HEX or ELF file goes out as the S1 records of what it holds, in address order.
+// An Intel HEX or ELF file goes out as the S1 records of what it holds, in address order. A
+// compare is equal only where the talker says so: not when it falls silent.
 TEST(ChosenFile, IntelHexGoesOutAsTheS1RecordsOfWhatItHolds) {
-    OpsBench b;
-    b.choose(":03B610000A0B0C16\n:02B60000123402\n:00000001FF\n", "app.s19");
-    b.run("EepromCompare");
-    EXPECT_EQ(textOf(b.sentToTalker()),
-              std::string("S105B6001234FE\r\nS106B6100A0B0C12\r\nS9030000FC\r\n") + '\0');
-    EXPECT_EQ(b.texts(), std::vector<std::string>{"File equal Eeprom"});
+    for (const char* reply : {"O", ""}) {
+        OpsBench b;
+        b.choose(":03B610000A0B0C16\n:02B60000123402\n:00000001FF\n", "app.s19");
+        b.confirmAt(0, reply);
+        b.run("EepromCompare");
+        EXPECT_EQ(textOf(b.sentToTalker()),
+                  std::string("S105B6001234FE\r\nS106B6100A0B0C12\r\nS9030000FC\r\n") + '\0');
+        EXPECT_EQ(b.texts(), std::vector<std::string>{*reply ? "File equal Eeprom"
+                                                             : "The HC11 did not confirm the end "
+                                                               "of the job."});
+    }
 }
 
 }  // namespace

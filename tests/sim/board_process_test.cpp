@@ -230,19 +230,34 @@ TEST(KestroBoard, TheLinkNeverReplacesAFileAndGoesAtTheEnd) {
 #if defined(KESTRO_CLI) && defined(KESTRO_TEST_PROGRAMS)
 // kestro-cli ram --terminal on a virtual board: the program it starts greets, then echoes every
 // typed letter in upper case until the input ends and the answers are in; Ctrl-] ends the
-// terminal at once, and neither it nor what follows is sent.
+// terminal at once, and neither it nor what follows is sent. What was typed before the program
+// ran waits until the HC11 has taken the start address, and a program that greets at 1200 baud
+// at once is heard whole.
 TEST(Terminal, TalksToTheProgramTheRamDownloadStarted) {
-    const std::pair<std::string, std::string> cases[] = {{"hello, world 42\n", "HELLO, WORLD 42\n"},
-                                                         {"\x1Dmore\n", ""}};
+    struct Case {
+        std::string typed;
+        bool early;  // typed before the job begins
+        const char* program;
+        const char* baud;
+        std::string echoed;
+    };
+    const Case cases[] = {
+        {"hello, world 42\n", false, "upper_echo.s19", "9600", "HELLO, WORLD 42\n"},
+        {"\x1Dmore\n", false, "upper_echo.s19", "9600", ""},
+        {"typed ahead\n", true, "upper_echo.s19", "9600", "TYPED AHEAD\n"},
+        {"slow\n", false, "upper_echo_1200.s19", "1200", "SLOW\n"},
+    };
     const std::string greeting = "Hello from the HC11\r\n";
-    for (const auto& [typed, echoed] : cases) {
+    for (const auto& [typed, early, program, baud, echoed] : cases) {
         SCOPED_TRACE(typed);
         testing::ScratchDir home;
         BoardProcess cli(
             home.path,
-            {"--board", "term", "ram", (fs::path(KESTRO_TEST_PROGRAMS) / "upper_echo.s19").string(),
-             "--start", "2000", "--terminal", "--baud", "9600"},
+            {"--board", "term", "ram", (fs::path(KESTRO_TEST_PROGRAMS) / program).string(),
+             "--start", "2000", "--terminal", "--baud", baud},
             KESTRO_CLI, true);
+        if (early)
+            cli.type(typed);
         const std::string before = cli.readUntil(greeting);
         cli.type(typed);
         const std::string after = cli.readUntil();
