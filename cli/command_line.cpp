@@ -120,7 +120,8 @@ const std::vector<Command>& commands() {
          "  --start ADDRESS         one to four hex digits, 0001 to FFFF, sent as typed\n"
          "                          (default: the window's)\n"
          "  --terminal              then connect this terminal to the serial line, as a\n"
-         "                          terminal program would, until Ctrl-] or the end of input\n"
+         "                          terminal program would, until Ctrl-] or the end of input;\n"
+         "                          what is typed before the HC11 confirms the start waits\n"
          "  --baud RATE             the program's rate on the line (default 9600)\n"},
         {"dump",
          false,
@@ -759,7 +760,8 @@ std::string generalHelp() {
         "  0  success\n"
         "  1  a difference found (compare), or data found (status)\n"
         "  2  the target reported an error\n"
-        "  3  no reset seen, no answer from the HC11, or the HC11 reset during the job\n"
+        "  3  no reset seen, no answer from the HC11, the HC11 reset during the job, or the\n"
+        "     end of the job (the program's start) not confirmed by the HC11\n"
         "  4  the talker download was not echoed\n"
         "  5  file error: a missing or unreadable file, not S-records, a dump not written\n"
         "  6  port error: a port that cannot be opened or failed\n"
