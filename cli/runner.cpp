@@ -357,6 +357,8 @@ class PortRun {
     Exit terminal(int baud) {
         reporter_.line(Channel::Info, "Terminal on " + where() + " at " + std::to_string(baud) +
                                           " baud; Ctrl-] ends it.");
+        // What was typed ahead goes once the program runs, not into the talker's last wait.
+        waits_.sleepFor(ops::kRamRunDelay + 10ms);
         const PortError e = runTerminal(*port_, waits_, baud);
         if (board_) {
             board_->board().catchUp();

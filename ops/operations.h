@@ -62,6 +62,9 @@ std::vector<ButtonOperation> fastMiscOperations();      // erase, CONFIG, RAM do
 
 // The answer with which a default-path talker ends a job that went well (docs/talkers.md).
 inline constexpr char kJobDone = 'O';
+// How long after its answer the RAM talker runs the program: time for the PC to set the rate
+// the program talks at. What the PC sends meanwhile reaches no one.
+inline constexpr Duration kRamRunDelay = 50ms;
 
 // A job whose end the talker did not confirm. A line that died after the talker download is as
 // silent as a talker with nothing to say, so silence is never taken for success.
