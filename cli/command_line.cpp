@@ -125,7 +125,8 @@ const std::vector<Command>& commands() {
          "  --start ADDRESS         one to four hex digits, 0001 to FFFF, sent as typed\n"
          "                          (default: the window's)\n"
          "  --terminal              then connect this terminal to the serial line, as a\n"
-         "                          terminal program would, until Ctrl-] or the end of input\n"
+         "                          terminal program would, until Ctrl-] or the end of input;\n"
+         "                          what is typed before the HC11 confirms the start waits\n"
          "  --baud RATE             the program's rate on the line (default 9600)\n"},
         {"dump",
          false,
@@ -201,18 +202,6 @@ std::optional<unsigned> hexNumber(std::string_view s) {
     unsigned v = 0;
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, 16);
     if (ec != std::errc() || end != s.data() + s.size())
-        return std::nullopt;
-    return v;
-}
-
-// The RAM start address: one to four hex digits, for $0001 to $FFFF. The talker reads it as
-// sent, so nothing else may stand in it.
-std::optional<unsigned> startAddress(std::string_view s) {
-    if (s.empty() || s.size() > 4 ||
-        !std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isxdigit(c); }))
-        return std::nullopt;
-    const auto v = hexNumber(s);
-    if (!v || *v == 0)
         return std::nullopt;
     return v;
 }
@@ -304,9 +293,7 @@ class StepBuilder {
                 step_.output = value;
                 return {};
             case kStart:
-                // Stricter than the window's field, which reads up to the first character
-                // that is no hex digit: a typed "9Z00" must not run the program at $0009.
-                if (!startAddress(value))
+                if (!ops::readStartAddress(value))
                     return std::string(ops::kInvalidStartAddress) + ": " + value +
                            " (one to four hex digits, 0001 to FFFF)";
                 in.startAddress = value;
@@ -846,7 +833,8 @@ std::string generalHelp() {
         "  0  success\n"
         "  1  a difference found (compare), or data found (status)\n"
         "  2  the target reported an error (CONFIG not read back as sent included)\n"
-        "  3  no reset seen, no answer from the HC11, or the HC11 reset during the job\n"
+        "  3  no reset seen, no answer from the HC11, the HC11 reset during the job, or the\n"
+        "     end of the job (the program's start) not confirmed by the HC11\n"
         "  4  the talker download was not echoed\n"
         "  5  file error: a missing or unreadable file, not a file for the HC11, a dump not "
         "written\n"

@@ -360,6 +360,10 @@ class PortRun {
             ui.setWording([dump](std::string text) { return dump->userText(std::move(text)); });
         Target target{*link_, ui, env_.talkerDir};
         ops::operationFor(step.button)(target, inputs);
+        // The program has started and may talk at once: the terminal's rate before anything
+        // else, the board's settling wait included.
+        if (step.terminalBaud && !ui.exit())
+            port_->setSettings(std::to_string(*step.terminalBaud) + ",N,8,1");
         lineRate_ = ui.lineRate();
         if (board_) {
             // The operation has ended and said so: a signal now waits for the next step.
@@ -455,6 +459,8 @@ class PortRun {
     Exit terminal(int baud) {
         reporter_.line(Channel::Info, "Terminal on " + where() + " at " + std::to_string(baud) +
                                           " baud; Ctrl-] ends it.");
+        // What was typed ahead goes once the program runs, not into the talker's last wait.
+        waits_.sleepFor(ops::kRamRunDelay + 10ms);
         const PortError e = runTerminal(*port_, waits_, baud);
         if (board_) {
             board_->board().catchUp();

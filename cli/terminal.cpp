@@ -73,8 +73,12 @@ std::optional<Bytes> readWaiting(int fd) {
 }  // namespace
 
 PortError runTerminal(SerialPort& port, Clock& clock, int baud, TerminalEnds ends) {
-    if (const PortError e = port.setSettings(std::to_string(baud) + ",N,8,1"); e != PortError::None)
-        return e;
+    // Set again only when it differs: the program may be talking already, and a port set anew
+    // may lose the character it is receiving.
+    const std::string settings = std::to_string(baud) + ",N,8,1";
+    if (port.settings() != LineSettings::parse(settings))
+        if (const PortError e = port.setSettings(settings); e != PortError::None)
+            return e;
     std::fflush(stdout);
     RawMode raw(ends.in);
     // After the end of the input the answers to its last bytes still come in: the terminal

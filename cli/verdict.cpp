@@ -10,6 +10,7 @@
 
 #include "fast_link.h"
 #include "frame.h"
+#include "operations.h"
 #include "register_bytes.h"
 #include "start_address.h"
 
@@ -91,6 +92,9 @@ Exit exitFor(const Message& m) {
         {fast::kNotTheProtocol, Exit::NoAnswer},
         {fast::kUnknownRequest, Exit::FileError},
     }};
+    // A job whose end the talker never confirmed, whatever box the window shows for it.
+    if (startsWith(m.reason, ops::kNotConfirmed) || startsWith(m.text, "The HC11 did not confirm"))
+        return Exit::NoAnswer;
     for (const auto& [text, exit] : kTexts)
         if (m.text == text)
             return exit;

@@ -198,6 +198,31 @@ Answer FastLink::exchange(const Bytes& req, std::size_t dataBytes, Duration chip
     throw damagedTooOften();
 }
 
+std::optional<Answer> FastLink::lastExchange(Byte command, std::uint16_t address, Byte count) {
+    const std::size_t length = kAnswerHead + (check_ == Check::Crc8 ? 1 : kAnswerCrc);
+    f_.port().discardInput();
+    f_.send(ByteView(request(command, address, count, {}, check_)));
+    f_.waitDrained();
+    // The link's own clock: a break that follows the answer is the program talking.
+    f_.link().clock().waitUntil(
+        [this, length] {
+            return f_.port().inBufferCount() >= length || f_.port().failure() != PortError::None;
+        },
+        characters(length + 3) + kTurnaround);
+    if (f_.port().failure() != PortError::None)
+        f_.portFailed(f_.port().failure());
+    f_.port().setInputLen(length);
+    const Bytes got = f_.port().input();
+    f_.port().setInputLen(0);
+    const bool checked =
+        check_ == Check::Crc8 ? crc8(ByteView(got)) == 0 : crc16(ByteView(got)) == 0;
+    if (got.size() == length && got[0] == kDone && checked)
+        return Answer{got[0], static_cast<std::uint16_t>(got[1] << 8 | got[2]), {}};
+    // No answer, or a damaged one: a reset under the job is told as one.
+    f_.wait(Duration{0});
+    return std::nullopt;
+}
+
 FastLink::Outcome FastLink::attemptOnce(const Bytes& req, std::size_t dataBytes, Duration chipTime,
                                         Answer& answer) {
     f_.port().discardInput();

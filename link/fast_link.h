@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "frame.h"
 #include "sci_rates.h"
@@ -111,6 +112,12 @@ class FastLink {
 
     // The same for a request already made (a long one).
     Answer exchange(const Bytes& request, std::size_t dataBytes, Duration chipTime = {});
+
+    // The job's last request, after which the talker no longer listens (G: it runs the
+    // program): sent once and never again, its answer taken from the first bytes that come.
+    // What follows is not the talker's: a program that talks at once, at a rate the PC may
+    // hear as garbage or breaks. nullopt when no good answer came.
+    std::optional<Answer> lastExchange(Byte command, std::uint16_t address, Byte count);
 
   private:
     enum class Outcome { Good, Damaged, Silent };

@@ -209,6 +209,38 @@ void Frame::checkTalkerEcho() {
                         "into bootstrap mode and try again.");
 }
 
+Bytes Frame::afterEcho() {
+    checkTalkerEcho();
+    auto from =
+        std::search(received_.begin(), received_.end(), expectedEcho_.begin(), expectedEcho_.end());
+    from += static_cast<std::ptrdiff_t>(expectedEcho_.size());
+    while (from != received_.end() && *from == 0)
+        ++from;
+    return Bytes(from, received_.end());
+}
+
+std::string Frame::awaitReply() {
+    const auto came = [this](std::size_t had) {
+        return [this, had] {
+            return port().failure() != PortError::None || port().inBufferCount() > had;
+        };
+    };
+    clock().waitUntil(came(0), kReplyWait);
+    // The rest of a longer answer, or garbage after it, follows at the line's pace.
+    const Duration quiet = characterTime(std::max(port().settings().baud, 1), 3);
+    const TimePoint giveUp = clock().now() + 1s;
+    for (std::size_t had = port().inBufferCount(); had != 0 && clock().now() < giveUp;) {
+        if (!clock().waitUntil(came(had), quiet))
+            break;
+        if (port().failure() != PortError::None)
+            break;
+        had = port().inBufferCount();
+    }
+    if (port().failure() != PortError::None)
+        portFailed(port().failure());
+    return textOf(port().input());
+}
+
 void Frame::discardBuffers() {
     checkTalkerEcho();
     port().discardOutput();

@@ -87,6 +87,12 @@ class Frame {
     // Checks the boot loader's echo of the talker, then discards both buffers.
     void discardBuffers();
     void checkTalkerEcho();
+    // Checks the echo, then what the talker sent after it (the boot loader's echo of its $00
+    // fill left out): the answer of a talker that takes no message.
+    Bytes afterEcho();
+    // Waits until an answer comes, within kReplyWait, and then for the line to be quiet for a
+    // few characters: the answer, empty when none came.
+    std::string awaitReply();
     void send(ByteView bytes);
     void send(std::string_view text);
     void send(Byte b);

@@ -6,7 +6,7 @@ namespace kestro::ops {
 
 namespace {
 
-// Sends the CONFIG byte behind $FF $AA; the talker answers nothing, so no reply is awaited.
+// Sends the CONFIG byte behind $FF $AA; the talker answers once its cycles are done.
 void configProgram(Target& target, const Inputs& in) {
     Frame::run(target, "ConfigProgram", "Program", [&](Frame& f) {
         if (!f.begin())
@@ -20,6 +20,8 @@ void configProgram(Target& target, const Inputs& in) {
         f.send(Byte{0xAA});
         f.send(value);
         f.waitDrained();
+        if (!confirmed(f.awaitReply()))
+            f.ui().message(notConfirmed(true));
         f.finish();
     });
 }

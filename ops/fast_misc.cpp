@@ -212,8 +212,10 @@ void fastRam(Target& target, const Inputs& in) {
             f.finish();
             return;
         }
-        // The talker answers, then jumps once its answer has left the wire.
-        link.exchange(kRun, *start, 0, 0);
+        // The talker answers, then jumps once its answer has left the wire: G goes once, and
+        // nothing after it.
+        if (!link.lastExchange(kRun, *start, 0))
+            f.ui().message(notStarted());
         f.finish();
     });
 }

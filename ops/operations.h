@@ -68,6 +68,25 @@ std::optional<std::uint8_t> readConfigRegister(Target& target);
 // has them all 1 are bits the part does not have (the A8, E9, 711E9), as config takes them.
 bool configReadsAsSent(std::uint8_t read, std::uint8_t sent);
 
+// The answer with which a default-path talker ends a job that went well (docs/talkers.md).
+inline constexpr char kJobDone = 'O';
+// How long after its answer the RAM talker runs the program: time for the PC to set the rate
+// the program talks at. What the PC sends meanwhile reaches no one.
+inline constexpr Duration kRamRunDelay = 50ms;
+
+// A job whose end the talker did not confirm. A line that died after the talker download is as
+// silent as a talker with nothing to say, so silence is never taken for success.
+inline constexpr const char* kNotConfirmed = "the HC11 did not confirm the end of the job";
+inline constexpr const char* kPartlyProgrammed = "the memory may be partly programmed";
+// The box of such a job, for the jobs without a failure box of their own; writes: whether the
+// job changes a memory.
+Message notConfirmed(bool writes);
+// The box of a RAM download whose start the talker did not confirm.
+Message notStarted();
+// The reply of a talker that ends with kJobDone alone: what came after its download when the
+// job runs without a message of the PC (checked echo), or after what the PC sent.
+bool confirmed(const std::string& reply);
+
 // The command message of the talkers that take an address range: "P", "P", "U", begin, "V",
 // end, "W", each item written on its own.
 void sendRangeCommand(Frame& f, const std::string& begin, const std::string& end);

@@ -87,15 +87,20 @@ constexpr Member kMembers[] = {
     {"Xicomp", "exteecmp.S19", Kind::Compare, "Eeprom", "File equal Eeprom", "Error found at"},
 };
 
-// What a programming talker's reply says went wrong and where: its letter, a blank and the
-// address as four hexadecimal digits. A reply of another shape is quoted as it came.
+// A programming talker's last word: a letter, a blank and an address as four hexadecimal digits.
+bool shaped(const std::string& reply) {
+    return reply.size() == 6 && reply[1] == ' ' &&
+           std::all_of(reply.begin() + 2, reply.end(),
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// What a programming talker's reply says went wrong and where. A reply of another shape is
+// quoted as it came.
 std::string failureReason(const Letters& letters, const std::string& reply) {
-    const bool shaped = reply.size() == 6 && reply[1] == ' ' &&
-                        std::all_of(reply.begin() + 2, reply.end(), [](char c) {
-                            return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-                        });
+    if (reply.empty())
+        return std::string(kNotConfirmed) + "; " + kPartlyProgrammed;
     const char* form = nullptr;
-    if (shaped) {
+    if (shaped(reply)) {
         switch (reply[0]) {
             case 'A':
                 form = letters.refused;
@@ -123,6 +128,15 @@ std::string failureReason(const Letters& letters, const std::string& reply) {
     return text;
 }
 
+// The talkers answer at the file's S9: a file that has none gets one, after all it holds.
+std::string withEndRecord(std::string records) {
+    if (records.find("S9") != std::string::npos)
+        return records;
+    if (!records.empty() && records.back() != '\n')
+        records += "\r\n";
+    return records + "S9030000FC\r\n";
+}
+
 void programOrCompare(const Member& m, Target& target) {
     const char* idle = m.kind == Kind::Program ? "Program" : "Compare";
     Frame::run(target, std::string(m.button), idle, [&m](Frame& f) {
@@ -135,19 +149,22 @@ void programOrCompare(const Member& m, Target& target) {
         f.waitDrained();
         f.wait(Frame::kSettle);
         f.discardBuffers();
-        f.streamFile(*file);
+        f.streamFile(withEndRecord(*file));
         f.waitDrained();
         f.wait(Frame::kReplyWait);
-        if (f.port().inBufferCount() == 0) {
+        const std::string reply = textOf(f.port().input());
+        const bool done =
+            m.kind == Kind::Program ? shaped(reply) && reply[0] == kJobDone : confirmed(reply);
+        if (done) {
             f.ui().message({m.success, m.title, Icon::Information});
         } else if (m.kind == Kind::Program) {
-            // The window's box shows the failure alone; the talker's bytes stay for the next
-            // run to discard.
+            // The window's box shows the failure alone.
             Message failed{m.failure, m.title, Icon::Information};
-            failed.reason = failureReason(*m.letters, textOf(f.port().input()));
+            failed.reason = failureReason(*m.letters, reply);
             f.ui().message(failed);
+        } else if (reply.empty()) {
+            f.ui().message(notConfirmed(false));
         } else {
-            const std::string reply = textOf(f.port().input());
             f.ui().message({std::string(m.failure) + "\r\n" + reply, m.title, Icon::Critical});
         }
         f.finish();

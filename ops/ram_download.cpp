@@ -1,27 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "hex_digit.h"
 #include "operations.h"
 #include "start_address.h"
 
 namespace kestro::ops {
 
 std::optional<std::uint16_t> readStartAddress(std::string_view text) {
-    std::uint32_t value = 0;
+    if (text.empty() || text.size() > 4)
+        return std::nullopt;
+    unsigned value = 0;
     for (char c : text) {
-        if (c == ' ' || c == '\t')
-            continue;
-        int digit = -1;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
+        const int digit = formats::hexDigitValue(c);
         if (digit < 0)
-            break;
-        // Past 16 bits the value can only be refused; stop it growing without bound.
-        value = std::min<std::uint32_t>(value * 16 + static_cast<std::uint32_t>(digit), 0x10000);
+            return std::nullopt;
+        value = value * 16 + static_cast<unsigned>(digit);
     }
-    if (value == 0 || value > 0xFFFF)
+    if (value == 0)
         return std::nullopt;
     return static_cast<std::uint16_t>(value);
 }
@@ -57,6 +51,9 @@ constexpr Refusal kRefusals[] = {
     {'C',
      "A record's checksum did not hold when it arrived: a character was lost or changed on "
      "the line."},
+    {'Z',
+     "It refused the start address as it arrived: a character was changed or added on the "
+     "line."},
 };
 constexpr const char* kNothingRun = "The HC11 refused the program, so nothing was run.";
 
@@ -70,7 +67,8 @@ Message refusedProgram(const std::string& reply) {
 }
 
 // Loads a file into external RAM through the RAM talker at 9600 baud, then has the talker run
-// it at the typed address. Nothing comes back unless the talker refused the file.
+// it at the typed address. The talker answers only to refuse the file, and once it has the
+// address: to refuse it, or to confirm the start.
 void ramDownload(Target& target, const Inputs& in) {
     Frame::run(target, "ExtRam", "Download", [&](Frame& f) {
         const auto records = beginRamDownload(f, in.startAddress);
@@ -98,6 +96,20 @@ void ramDownload(Target& target, const Inputs& in) {
         f.send(std::string_view(in.startAddress));
         // Until the address has left, a lost port means the program may not have started.
         f.waitDrained();
+        // The talker answers once the line has been idle after the address, and jumps 50 ms
+        // later: its answer is the first byte, and what follows is the program's own.
+        f.clock().waitUntil(
+            [&f] { return f.port().inBufferCount() != 0 || f.port().failure() != PortError::None; },
+            Frame::kReplyWait);
+        if (f.port().failure() != PortError::None)
+            f.portFailed(f.port().failure());
+        f.port().setInputLen(1);
+        const std::string answer = textOf(f.port().input());
+        f.port().setInputLen(0);
+        if (answer.empty())
+            f.ui().message(notStarted());
+        else if (!confirmed(answer))
+            f.ui().message(refusedProgram(answer));
         f.finish();
     });
 }

@@ -36,6 +36,26 @@ Operation operationFor(std::string_view button) {
     return {};
 }
 
+Message notConfirmed(bool writes) {
+    std::string text = kNotConfirmed;
+    text[0] = 'T';
+    if (writes)
+        text += std::string("; ") + kPartlyProgrammed;
+    return {text + ".", kAppTitle, Icon::Critical,
+            "Check the line to the HC11, then reset your HC11 into bootstrap mode and start the "
+            "job again."};
+}
+
+Message notStarted() {
+    return {"The HC11 did not confirm the start of the program.", kAppTitle, Icon::Critical,
+            "The program may or may not be running. Check the line to the HC11, then reset your "
+            "HC11 into bootstrap mode and start the job again."};
+}
+
+bool confirmed(const std::string& reply) {
+    return reply == std::string(1, kJobDone);
+}
+
 void sendRangeCommand(Frame& f, const std::string& begin, const std::string& end) {
     f.send(Byte{'P'});
     f.send(Byte{'P'});

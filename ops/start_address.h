@@ -7,9 +7,9 @@
 
 namespace kestro::ops {
 
-// Reads the RAM start address as the user typed it: blanks and tabs are ignored wherever they
-// stand, reading stops at the first character that is no hex digit, and a text that does not
-// begin with one reads as 0. Only 1 to $FFFF is an address the HC11 can run from.
+// Reads the RAM start address as the user typed it: one to four hex digits (either case) and
+// nothing else, for $0001 to $FFFF. The talker reads the text as it is sent, so a letter O
+// for a 0 or a stray blank must stop here rather than run the program somewhere else.
 std::optional<std::uint16_t> readStartAddress(std::string_view text);
 
 // What the user is told when readStartAddress refuses the text.

@@ -18,7 +18,8 @@ constexpr Member kMembers[] = {
     {"EpromCheck", "estat.S19", &Inputs::epromBegin, &Inputs::epromEnd, "Eprom"},
 };
 
-// Asks a status talker whether the range holds data: any reply means it does.
+// Asks a status talker whether the range holds data: its confirmation alone means it does not,
+// any other reply that it does.
 void checkStatus(const Member& m, Target& target, const Inputs& in) {
     Frame::run(target, std::string(m.button), "Check Stat", [&](Frame& f) {
         if (!f.begin())
@@ -30,8 +31,11 @@ void checkStatus(const Member& m, Target& target, const Inputs& in) {
         sendRangeCommand(f, in.*m.begin, in.*m.end);
         f.waitDrained();
         f.wait(Frame::kReplyWait);
-        f.ui().message(
-            {f.port().inBufferCount() != 0 ? "Data" : "No Data", m.title, Icon::Information});
+        const std::string reply = textOf(f.port().input());
+        if (reply.empty())
+            f.ui().message(notConfirmed(false));
+        else
+            f.ui().message({confirmed(reply) ? "No Data" : "Data", m.title, Icon::Information});
         f.finish();
     });
 }

@@ -6,7 +6,8 @@ namespace kestro::ops {
 
 namespace {
 
-// Talkers that act as soon as they run: the PC sends nothing and gives them half a second.
+// Talkers that act as soon as they run: the PC sends nothing and gives them half a second to
+// answer after their download's echo.
 struct Command {
     std::string_view button;
     const char* caption;
@@ -24,7 +25,8 @@ void runCommand(const Command& c, Target& target) {
         f.downloadTalker(c.talker);
         f.waitDrained();
         f.wait(Frame::kReplyWait);
-        f.checkTalkerEcho();
+        if (!confirmed(textOf(f.afterEcho())))
+            f.ui().message(notConfirmed(true));
         f.finish();
     });
 }
@@ -58,7 +60,8 @@ void programRegister(const Register& r, Target& target, const Inputs& in) {
         f.send(value);
         f.send(Byte{'W'});
         f.waitDrained();
-        f.wait(Frame::kReplyWait);
+        if (!confirmed(f.awaitReply()))
+            f.ui().message(notConfirmed(true));
         f.finish();
     });
 }

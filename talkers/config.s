@@ -3,7 +3,8 @@
 ; CONFIG cell: it does nothing when the cell holds it already, erases the cell only when the
 ; value needs a 1 where the cell holds a 0, and programs the value's 0s. The chip copies the
 ; cell into CONFIG at reset, so the new value takes effect at the next reset (MC68HC11A8
-; technical data 3.5). No answer: the PC reads CONFIG after the next reset.
+; technical data 3.5). It answers "O" once it is done; the PC reads CONFIG
+; after the next reset.
 ;
 ; The erase is the bulk-erase mode with CONFIG's address latched, not a byte erase: that a
 ; byte erase reaches CONFIG is not found for the A8 in the manual's pages read, and the E
@@ -40,7 +41,7 @@ _start: talker_start
         bne     3f
         orab    #0xF0           ; bits 7-4 the part does not show, left at 1
 3:      cmpb    *val
-        beq     idle            ; the cell holds the value already
+        beq     done            ; the cell holds the value already
         comb
         andb    *val            ; a 1 over a 0 of the cell
         beq     4f
@@ -48,14 +49,15 @@ _start: talker_start
         bsr     cycle
         ldaa    *val
         inca
-        beq     idle            ; the erased cell holds $FF
+        beq     done            ; the erased cell holds $FF
 4:      ldaa    *val
         ldab    #0x02           ; EELAT
         bsr     cycle
-idle:   bra     idle
+        confirm_end
 
         .include "eecycle.inc"
 
         .include "getc.inc"
+        .include "putc.inc"
 
         talker_end

@@ -1,7 +1,7 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
 ; Programs the internal EEPROM from the S-record file that the PC streams after the talker.
-; Silent on success; on the first error it sends one letter and the address it concerns, and
-; takes nothing more: "A" the talker's own RAM or the register block, "V" a byte that did not
+; At the file's S9 it answers "O" and an address; at the first error one letter and the
+; address it concerns, and it takes nothing more: "A" the talker's own RAM or the register block, "V" a byte that did not
 ; read back as the file has it (no EEPROM there, or a bit that needs erasing first), "C" a
 ; record whose checksum does not hold.
 ;
@@ -20,7 +20,6 @@
 ; EEPROM at $0800: the talker cannot tell the two apart, so with bits 7-4 at 0 it takes both
 ; $0800-$0FFF and $B600-$B7FF for EEPROM (the file says which part it is meant for).
         .macro in_memory
-        psha
         pshx
         pula                    ; A = the address's high byte
         ins
@@ -36,7 +35,7 @@
 4:      oraa    #0x07
         cba                     ; $x800-$xFFF with x = bits 7-4
         bne     nomem
-5:      pula
+5:
         .endm
 
 ; EELAT, the data, then EEPGM in a second write for 10.56 ms at least, where the manual asks

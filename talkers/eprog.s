@@ -1,7 +1,7 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
 ; Programs the EPROM of the MC68HC711E9 ($D000-$FFFF) from the S-record file that the PC
-; streams after the talker. Silent on success; on the first error it sends one letter and the
-; address it concerns, and takes nothing more: "A" the talker's own RAM or the register block,
+; streams after the talker. At the file's S9 it answers "O" and an address; at the first error
+; one letter and the address it concerns, and it takes nothing more: "A" the talker's own RAM or the register block,
 ; "V" a byte that did not read back as the file has it (no EPROM there, no programming
 ; voltage, or a bit that would need a 1 over a 0), "C" a record whose checksum does not hold.
 ;

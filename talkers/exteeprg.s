@@ -1,7 +1,8 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
 ; Programs an EEPROM on the expanded bus (a 28C64-style part, or the companion chip's EEPROM)
-; from the S-record file that the PC streams after the talker. Silent on success; on the
-; first error it sends one letter and the address it concerns, and takes nothing more: "A" an
+; from the S-record file that the PC streams after the talker. At the file's S9 it answers "O"
+; and an address; at the first error one letter and the address it concerns, and it takes
+; nothing more: "A" an
 ; address below $2000 (the chip's own RAM and registers, and the companion chip's registers
 ; where they are by default), "V" a byte that did not read back as the file has
 ; it within 17 ms (nothing there, the chip's own memory in the way, a protected block, or

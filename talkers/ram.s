@@ -2,14 +2,14 @@
 ; Loads an S-record file into RAM on the expanded bus at 9600 baud, then runs it. After the
 ; file (its S9, or the $5A itself in a file without S9) it waits for $5A and the start
 ; address as hexadecimal text with no terminator: the text ends when the line has been idle
-; for 5 ms (about five characters), and the talker jumps there. Blanks in the text are
-; skipped. It runs nothing when a record was refused (the internal RAM below $0200, which
-; holds the talker, or the register block), a checksum did not hold, or the address has more
-; than four significant digits; then it sends that record's letter ("A", "C") or "Z" for the
-; address, and falls silent.
+; for 5 ms (about five characters). It then answers "O" and jumps there 50 ms later, time for
+; the PC to read the answer and set the rate the program talks at. It runs nothing when a
+; record was refused (the internal RAM below $0200, which holds the talker, or the register
+; block), a checksum did not hold, or the address is not one to four significant hexadecimal
+; digits (any other character, a blank included, a fifth digit, or none but 0); then it sends
+; that record's letter ("A", "C") or "Z" for the address, and falls silent.
 
         .include "hc11.inc"
-        .equ OWN_END, 1
         .equ RUN_MARK, 0x5A
         .equ FIRST_VAR, val
         .include "record.inc"
@@ -52,12 +52,23 @@ run_mark:
         dey
         bne     3b
         ldx     *val            ; the line is idle: the address is complete
+        beq     5f
+        ldaa    #DONE
+        bsr     putc
+        ldy     #14286          ; 14286 rounds of 7 E cycles: 50 ms, the answer long gone
+6:      dey
+        bne     6b
         jmp     0,x
-4:      ldaa    SCDR
-        jsr     *hexval
-        cmpa    #16
-        bhs     2b              ; a blank
-        psha
+4:      ldaa    SCDR            ; strictly a digit: what hexval skips or folds runs nothing
+        suba    #'0'
+        cmpa    #10
+        blo     7f
+        anda    #0xDF           ; either case
+        suba    #'A'-'0'
+        cmpa    #6
+        bhs     5f
+        adda    #10
+7:      psha
         ldd     *val
         bita    #0xF0
         bne     5f              ; a fifth significant digit
@@ -72,12 +83,11 @@ run_mark:
         bra     2b
 5:      ldaa    #'Z'
 
-; Sends the letter in A and takes nothing more: the PC does not read it.
-fail:   ldab    SCSR
-        bitb    #TDRE
-        beq     fail
-        staa    SCDR
+; Sends the letter in A and takes nothing more.
+fail:   bsr     putc
 idle:   bra     idle
+
+        .include "putc.inc"
 
         .include "srec.inc"
 

@@ -117,7 +117,7 @@ TEST(KestroCli, ANewUserProgramsComparesChecksAndDumpsTheEepromInChains) {
     // clang-format off
     home.expect({
         {{"--board", "u", "program", "fw.s19", "compare", "fw.s19"}, 0,
-         "Eeprom is program\nFile equal Eeprom\n", {" B/s, "}},
+         "Eeprom is program\nFile equal Eeprom\n", {"/4 B"}},
         // The file stops where the talker answered.
         {{"--board", "u", "compare", "other.s19"}, 1, "Error found at\nB603\n", {"/4 B"}},
         {{"--board", "u", "status", "--range", "B600-B6FF", "--quiet"}, 1, "", {}},
@@ -126,7 +126,7 @@ TEST(KestroCli, ANewUserProgramsComparesChecksAndDumpsTheEepromInChains) {
          "Eeprom Erase\nEeprom is program\nError in Eeprom: $B603 did not read back as the "
          "file has it: it is outside the EEPROM the part has at the CONFIG it has ($B600-$B7FF on "
          "the A8, E9 and 711E9, $x800-$xFFF on the 811E2 with x from CONFIG bits 7-4, none while "
-         "EEON is clear), or within it a bit needs a 1 over a 0 (erase first)\n", {" B/s, "}},
+         "EEON is clear), or within it a bit needs a 1 over a 0 (erase first)\n", {"/4 B"}},
         {{"--board", "u", "dump", "--range", "B600-B6FF"}, 0,
          "Dump written to " + (home.path / "upload.s19").string() + "\n",
          {"93% 240/256 B, ", " B/s, "}},
@@ -153,7 +153,7 @@ TEST(KestroCli, TheCommandsWithoutABoxAndTheEpromOfA711E9) {
         {{"--board", "e", "--chip", "711E9", "--vpp", "status", "--memory", "eprom", "--range",
           "D000-D0FF", "program", "eprom.s19", "--memory", "eprom", "compare", "eprom.s19",
           "--memory", "eprom", "status", "--memory", "eprom", "--range", "D000-D0FF"}, 1,
-         "No Data\nEprom is program\nFile equal Eprom\nData\n", {" B/s, "}},
+         "No Data\nEprom is program\nFile equal Eprom\nData\n", {"/4 B"}},
     });
     // clang-format on
 }
@@ -430,7 +430,7 @@ TEST(KestroCli, ANamedPartsOwnEeprom) {
                   0,
                   "CONFIG $B9 sent; it takes effect at the next reset\n"
                   "CONFIG reads $B9 after the reset\nEeprom is program\nEeprom Erase\n",
-                  {" B/s, "}},
+                  {"/4 B"}},
                  {{"--board", "m", "--fast", "dump", "-o", "m.s19"},
                   0,
                   "Dump written to m.s19\n",

@@ -269,6 +269,25 @@ TEST(Verdicts, ThoseOfTheLinkTheFilesAndTheInstallation) {
     bench.clock.schedule(bench.clock.now() + 1s, [&] { bench.port.pull(); });
     EXPECT_EQ(bench.run("TestComm"), Exit::PortError);
     EXPECT_EQ(Bench(false).run("TestComm"), Exit::NotEchoed);
+    // The line to the HC11 dies once the talker is in: the job's end is never confirmed, and
+    // silence is no success.
+    const std::pair<const char*, std::string> silenced[] = {
+        {"EepromProgram",
+         "Error in Eeprom: the HC11 did not confirm the end of the job; the memory may be partly "
+         "programmed"},
+        {"ConfigProgram",
+         "The HC11 did not confirm the end of the job; the memory may be partly programmed."},
+    };
+    for (const auto& [button, said] : silenced) {
+        Bench dies;
+        dies.clock.schedule(dies.clock.now() + 2500ms,
+                            [&dies] { dies.line.toTarget.setReceiver(0, {}); });
+        EXPECT_EQ(dies.run(button, scratch.write("fw.s19", "S107B6000102030438\r\nS9030000FC\r\n")),
+                  Exit::NoAnswer)
+            << button;
+        ASSERT_FALSE(dies.reporter.lines.empty());
+        EXPECT_EQ(dies.reporter.lines[0], std::pair(Channel::Error, said));
+    }
 }
 
 // A signal during a program on the virtual board: the operation stops at its next wait and

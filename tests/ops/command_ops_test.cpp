@@ -78,24 +78,32 @@ TEST(EepromErase, WaitsLongForTheVerdictCharacter) {
     }
 }
 
-// What the operations send their talkers, each item a write of its own. The status talkers
-// answer only where the range holds data: any reply at all means data. A talker sent nothing
-// is given half a second to act.
-TEST(TalkerCommands, GoOutInWritesOfTheirOwn) {
+// What the operations send their talkers, each item a write of its own. The talkers end the job
+// with "O" (a status talker names the first byte with data instead), and a job whose end they
+// did not confirm failed, whether it reads or writes. A talker sent nothing is given half a
+// second to act.
+TEST(TalkerCommands, GoOutInWritesOfTheirOwnAndEndConfirmed) {
+    const std::string reads = "The HC11 did not confirm the end of the job.";
+    const std::string changes =
+        "The HC11 did not confirm the end of the job; the memory may be partly programmed.";
     const std::tuple<const char*, const char*, std::vector<Bytes>, const char*> cases[] = {
-        {"EepromCheck", "x", rangeCommand("B600", "B7FF"), "Data"},
-        {"EpromCheck", "", rangeCommand("D000", "FFFF"), "No Data"},
-        {"ConfigProgram", "", {{0xFF}, {0xAA}, {0xF0}}, nullptr},
-        {"XISFR", "", {{'P'}, {'P'}, {'U'}, {0x81}, {'W'}}, nullptr},
-        {"XISDPoff", "", {}, nullptr},
-        {"XIreset", "", {}, nullptr},
+        {"EepromCheck", "B6F0", rangeCommand("B600", "B7FF"), "Data"},
+        {"EpromCheck", "O", rangeCommand("D000", "FFFF"), "No Data"},
+        {"EpromCheck", "", rangeCommand("D000", "FFFF"), reads.c_str()},
+        {"ConfigProgram", "O", {{0xFF}, {0xAA}, {0xF0}}, nullptr},
+        {"ConfigProgram", "", {{0xFF}, {0xAA}, {0xF0}}, changes.c_str()},
+        {"XISFR", "O", {{'P'}, {'P'}, {'U'}, {0x81}, {'W'}}, nullptr},
+        {"XIBPR", "", {{'P'}, {'P'}, {'U'}, {0x00}, {'W'}}, changes.c_str()},
+        {"XISDPoff", "O", {}, nullptr},
+        {"XIreset", "", {}, changes.c_str()},
     };
     for (const auto& [button, reply, writes, verdict] : cases) {
+        SCOPED_TRACE(std::string(button) + " " + reply);
         OpsBench b;
-        b.target.talker = [&b, reply](Byte x) {
-            if (x == 'W')
-                b.target.send(std::string_view(reply));
-        };
+        std::size_t last = 1;  // the loader's 257th byte, then the command
+        for (const Bytes& w : writes)
+            last += w.size();
+        b.confirmAt(last, reply);
         const TimePoint start = b.clock.now();
         b.run(button);
         EXPECT_EQ(b.writesAfterDownload(), writes) << button;

@@ -28,6 +28,18 @@ struct OpsBench : Bench {
         return toTalker.empty() ? Bytes{} : Bytes(toTalker.begin() + 1, toTalker.end());
     }
 
+    // The talker records what it is sent and, as ours do, confirms the end of the job with
+    // reply once the nth byte has come (the loader's 257th first), or with n 0 once the byte
+    // beyond a file's end has.
+    void confirmAt(std::size_t n, std::string reply) {
+        target.talker = [this, n, reply = std::move(reply), ended = false](Byte b) mutable {
+            ended = ended || (b == '9' && !toTalker.empty() && toTalker.back() == 'S');
+            toTalker.push_back(b);
+            if (n != 0 ? toTalker.size() == n : ended && b == 0)
+                target.send(std::string_view(reply));
+        };
+    }
+
     // The chooser answers with a file of this content.
     void choose(const std::string& content, const std::string& name = "app.s19") {
         ui.chooserAnswer = scratch.write(name, content).string();

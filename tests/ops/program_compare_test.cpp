@@ -65,12 +65,14 @@ TEST(ProgramCompareFile, GoesOutWholeInBufferSizedPiecesWithProgress) {
         file += testing::srecord('1', at, Bytes(16, static_cast<Byte>(at >> 4))) + "\r\n";
     file += "S9030000FC\r\n";
     b.choose(file + "\x1A");
+    b.confirmAt(0, "O 0000");
     b.run("EepromProgram");
+    const std::string& sent = file;
     const auto writes = b.writesAfterDownload();
-    ASSERT_EQ(writes.size(), file.size() / 512 + 1);
+    ASSERT_EQ(writes.size(), sent.size() / 512 + 1);
     for (std::size_t i = 0; i + 1 < writes.size(); ++i)
         EXPECT_EQ(writes[i].size(), 512u);
-    Bytes expected = bytesOf(file);
+    Bytes expected = bytesOf(sent);
     expected.push_back(0x00);
     EXPECT_EQ(b.sentToTalker(), expected);
     EXPECT_GT(b.clock.now(), Duration{160s});
@@ -89,6 +91,7 @@ TEST(ProgramCompareFile, GoesOutWholeInBufferSizedPiecesWithProgress) {
 
 // A programming talker's letter and address become the reason the command line adds to the
 // window's box; the box itself stays as it was. Each member words the letters for its memory.
+// Only the talker's "O" is a success: silence is a line that died as well as a job done.
 TEST(ProgramFailure, TheLetterAndAddressSayWhatWentWrongAndWhere) {
     const std::string file = "S107B6000102030438\r\nS9030000FC\r\n";
     struct Case {
@@ -131,6 +134,9 @@ TEST(ProgramFailure, TheLetterAndAddressSayWhatWentWrongAndWhere) {
          "$E000 did not read back as the file has it within the write cycle (nothing there, the "
          "HC11's own memory in the way, a protected block, or data protection on)"},
         {"EepromProgram", "V", "Error in Eeprom", "the talker answered \"V\""},
+        {"ExtEEprog", "", "Error in Eprom",
+         "the HC11 did not confirm the end of the job; the memory may be partly programmed"},
+        {"EpromProgram", "O D004", "Eprom is program", ""},
         {"EepromProgram", "X 1234", "Error in Eeprom", "the talker answered \"X 1234\""},
     };
     for (const Case& c : cases) {
@@ -169,6 +175,7 @@ TEST(ChosenFile, WhatWasCheckedIsSentWhateverHappensToTheFileLater) {
         SCOPED_TRACE(what);
         OpsBench b;
         b.choose(file);
+        b.confirmAt(0, "O B608");
         b.clock.schedule(b.clock.now() + 300ms,
                          [&, change = change] { change(b.ui.chooserAnswer); });
         b.run("EepromProgram");
@@ -181,6 +188,7 @@ TEST(ChosenFile, WhatWasCheckedIsSentWhateverHappensToTheFileLater) {
 TEST(ChosenFile, IntelHexGoesOutAsTheS1RecordsOfWhatItHolds) {
     OpsBench b;
     b.choose(":03B610000A0B0C16\n:02B60000123402\n:00000001FF\n", "app.s19");
+    b.confirmAt(0, "O");
     b.run("EepromCompare");
     EXPECT_EQ(textOf(b.sentToTalker()),
               std::string("S105B6001234FE\r\nS106B6100A0B0C12\r\nS9030000FC\r\n") + '\0');

@@ -40,13 +40,15 @@ TEST(EemByte, BlockIndexPlusWiringOptions) {
         EXPECT_EQ(eemByte(map, lam, res), byte) << map;
 }
 
-TEST(StartAddress, OnlyOneToFfffRuns) {
+// One to four hex digits and nothing else: the talker reads the text as sent, so a letter O
+// typed for a 0 or an "@" must not run the program somewhere else.
+TEST(StartAddress, OnlyOneToFourHexDigitsForOneToFfffRun) {
     const std::pair<const char*, std::uint16_t> runs[] = {
-        {"2000", 0x2000}, {"ffff", 0xFFFF},     {"FFFF", 0xFFFF}, {"2000 ", 0x2000},
-        {"1", 0x0001},    {" 2 0\t00", 0x2000}, {"12G4", 0x0012}};
+        {"2000", 0x2000}, {"ffff", 0xFFFF}, {"FFFF", 0xFFFF}, {"1", 0x0001}, {"0200", 0x0200}};
     for (const auto& [text, address] : runs)
         EXPECT_EQ(readStartAddress(text), address) << text;
-    for (const char* text : {"10000", "10001", "0", "0000", "", "XYZ", "123456789ABCDEF"})
+    for (const char* text : {"2O00", "2@00", "2000 ", " 2 0\t00", "12G4", "10000", "0", "0000", "",
+                             "XYZ", "123456789ABCDEF"})
         EXPECT_EQ(readStartAddress(text), std::nullopt) << text;
 }
 

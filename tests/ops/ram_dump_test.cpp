@@ -13,34 +13,40 @@ using testing::slurp;
 
 const std::string kFile = "S1132000000102030405060708090A0B0C0D0E0F54\r\nS9030000FC\r\n";
 
-// An address the HC11 cannot run from is refused before the talker, so the reset is kept. The
-// file goes at 9600 baud, then Z and the start address exactly as typed, for the talker reads
-// the text itself; the next run starts at 1200 baud again.
+// Only one to four hex digits, $0001 to $FFFF, are an address: anything else is refused
+// before the talker, so the reset is kept (the talker reads the text itself, and a letter O
+// typed for a 0 would run the program somewhere else). The file goes at 9600 baud, then Z and
+// the start address exactly as typed; the next run starts at 1200 baud again.
 TEST(RamDownload, FileAtNineThousandSixHundredThenZAndTheAddressAsTyped) {
     OpsBench b;
     b.choose(kFile);
     ops::Inputs in;
-    in.startAddress = "10000";
-    b.run("ExtRam", in);
-    EXPECT_EQ(b.ui.messages,
-              (std::vector{Message{"Invalid start adress", kAppTitle, Icon::Exclamation}}));
+    for (const char* refused : {"10000", "2O00"}) {
+        in.startAddress = refused;
+        b.run("ExtRam", in);
+        EXPECT_EQ(b.ui.messages,
+                  (std::vector{Message{"Invalid start adress", kAppTitle, Icon::Exclamation}}))
+            << refused;
+        b.ui.messages.clear();
+    }
     EXPECT_TRUE(b.wire.writes.empty());
-    b.ui.messages.clear();
 
     // The RAM talker moves to 9600 baud half a second after it starts, as the PC does.
     b.target.talker = [&b, started = false](Byte x) mutable {
         if (!std::exchange(started, true))
             b.target.after(400ms, [&b] { b.target.setBaud(9600); });
+        if (x == 'Z')
+            b.target.after(10ms, [&b] { b.target.send(Byte{'O'}); });
         b.toTalker.push_back(x);
     };
-    in.startAddress = "ffff ";
+    in.startAddress = "ffff";
     b.run("ExtRam", in);
     b.clock.advance(1s);
-    EXPECT_EQ(b.sentToTalker(), bytesOf(kFile + std::string(1, '\0') + "Zffff "));
+    EXPECT_EQ(b.sentToTalker(), bytesOf(kFile + std::string(1, '\0') + "Zffff"));
     const auto writes = b.writesAfterDownload();
     ASSERT_EQ(writes.size(), 3u);
     EXPECT_EQ(writes[1], Bytes{'Z'});
-    EXPECT_EQ(writes[2], bytesOf("ffff "));
+    EXPECT_EQ(writes[2], bytesOf("ffff"));
     EXPECT_TRUE(b.ui.messages.empty());
 
     b.target.setBaud(1200);
@@ -73,21 +79,26 @@ TEST(RamDownload, AFileWithDataBelowTwoHundredIsRefusedBeforeTheTalker) {
 }
 
 // A talker that refused the file anyway (a character changed on the line) runs nothing: it is not
-// sent the start address, and the user is told, not that the program was sent.
-TEST(RamDownload, TheTalkersErrorLetterEndsTheRun) {
-    const std::pair<char, const char*> letters[] = {
-        {'A', "It refused a record in the internal RAM below $0200"},
-        {'C', "A record's checksum did not hold"},
-        {'\x13', "Its answer is none of the talker's error letters"}};
-    for (const auto& [letter, detail] : letters) {
+// sent the start address, and the user is told, not that the program was sent. After the
+// address only the talker's "O" is a start: a refusal is told as one, silence as no start.
+TEST(RamDownload, OnlyTheTalkersConfirmationIsAStart) {
+    const std::string refused = "The HC11 refused the program, so nothing was run.";
+    const std::tuple<char, char, std::string, const char*> cases[] = {
+        {'A', '\n', refused, "It refused a record in the internal RAM below $0200"},
+        {'C', '\n', refused, "A record's checksum did not hold"},
+        {'\x13', '\n', refused, "Its answer is none of the talker's error letters"},
+        {'Z', 'Z', refused, "It refused the start address"},
+        {'\0', 'Z', "The HC11 did not confirm the start of the program.", "The program may or"},
+    };
+    for (const auto& [letter, at, text, detail] : cases) {
         SCOPED_TRACE(letter);
         OpsBench b;
-        b.target.talker = [&b, letter = letter, started = false, told = false](Byte x) mutable {
+        b.target.talker = [&, started = false, told = false](Byte x) mutable {
             if (!std::exchange(started, true))
                 b.target.after(400ms, [&b] { b.target.setBaud(9600); });
-            // At the end of the first record.
-            if (x == '\n' && !std::exchange(told, true))
-                b.target.send(Byte(letter));
+            // At the end of the first record, or once the address has come.
+            if (x == at && letter && !std::exchange(told, true))
+                b.target.after(at == 'Z' ? 10ms : 0ms, [&] { b.target.send(Byte(letter)); });
             b.toTalker.push_back(x);
         };
         b.choose(kFile);
@@ -95,10 +106,10 @@ TEST(RamDownload, TheTalkersErrorLetterEndsTheRun) {
         b.clock.advance(1s);
         // The file stops at the answer; the start address never follows.
         const Bytes sent = b.sentToTalker(), whole = bytesOf(kFile + std::string(1, '\0'));
-        EXPECT_TRUE(sent.size() <= whole.size() &&
-                    std::equal(sent.begin(), sent.end(), whole.begin()));
+        EXPECT_TRUE(at == 'Z' || (sent.size() <= whole.size() &&
+                                  std::equal(sent.begin(), sent.end(), whole.begin())));
         ASSERT_EQ(b.ui.messages.size(), 1u);
-        EXPECT_EQ(b.ui.messages[0].text, "The HC11 refused the program, so nothing was run.");
+        EXPECT_EQ(b.ui.messages[0].text, text);
         EXPECT_EQ(b.ui.messages[0].detail.substr(0, std::string(detail).size()), detail);
         EXPECT_FALSE(b.link.ready());
     }

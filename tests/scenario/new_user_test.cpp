@@ -39,7 +39,12 @@ TEST(NewUser, ProgramsTheEepromThenDumpsTwoPages) {
     auto* status = window->findChild<QLabel*>("HC11Stat");
 
     Bytes programmed;
-    board.talker = [&](Byte b) { programmed.push_back(b); };
+    // The talker confirms the file's end once all of it, and the byte beyond, has come.
+    board.talker = [&](Byte b) {
+        programmed.push_back(b);
+        if (b == 0 && programmed.size() > 1)
+            board.send(std::string_view("O B604"));
+    };
     board.reset();
     clock.advance(100ms);
     EXPECT_EQ(status->text(), "Ready");

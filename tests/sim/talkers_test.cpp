@@ -253,11 +253,13 @@ std::string replyOf(Station& s, const std::string& talker, const std::function<v
     return reply;
 }
 
-// The RAM download's steps without the PC's check of the file: what the talker answers after it.
-// The start address goes as `start`, then, where given, `more` after a pause of 4.4 ms between
-// the two digits: the last digit's stop bit, 3.4 ms, and 1.04 ms for the next one's frame.
+// The RAM download's steps without the PC's check of the file or the address: what the talker
+// answers after the file, then after the address. The start address goes as `start`, then,
+// where given, `more` after a pause of 4.4 ms between the two digits: the last digit's stop
+// bit, 3.4 ms, and 1.04 ms for the next one's frame.
 std::string ramTalk(Station& s, const std::string& file, std::string_view start,
                     std::string_view more = {}) {
+    std::string started;
     const auto sendFile = [&](Frame& f) {
         f.wait(std::chrono::milliseconds(250));  // half a second after the download in all
         ASSERT_EQ(f.port().setSettings("9600,n,8,1"), PortError::None);
@@ -265,16 +267,20 @@ std::string ramTalk(Station& s, const std::string& file, std::string_view start,
         f.wait(std::chrono::milliseconds(500));
         f.streamFile(file);
     };
-    return replyOf(s, "ram.S19", sendFile, [&](Frame& f) {
-        f.send(Byte{0x5A});
-        f.send(start);
-        f.waitDrained();
-        if (!more.empty()) {
-            f.wait(std::chrono::microseconds(3400));
-            f.send(more);
-            f.waitDrained();
-        }
-    });
+    return replyOf(s, "ram.S19", sendFile,
+                   [&](Frame& f) {
+                       f.send(Byte{0x5A});
+                       f.send(start);
+                       f.waitDrained();
+                       if (!more.empty()) {
+                           f.wait(std::chrono::microseconds(3400));
+                           f.send(more);
+                           f.waitDrained();
+                       }
+                       f.wait(Frame::kReplyWait);
+                       started = textOf(f.port().input());
+                   }) +
+           started;
 }
 
 // A program downloaded into the external RAM runs from the start address, all its records
@@ -314,14 +320,23 @@ TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
     }
 }
 
-// The start address is complete after 5 ms of idle line, not before: a pause of 4.4 ms
-// between its digits (the PC's own send stalling) still counts as one address.
-TEST(RamOnBoard, TheStartAddressEndsAfterFiveMillisecondsOfIdleLine) {
-    Station s(Chip::E9);
-    ramTalk(s, srecords(0x2000, kMarker), "20", "00");
-    s.clock.advance(std::chrono::milliseconds(50));
-    s.board.catchUp();
-    EXPECT_EQ(s.board.devices().ram()[0x3000], 0x5A) << "the program did not run from $2000";
+// The start address is one to four hex digits, complete after 5 ms of idle line, not before: a
+// pause of 4.4 ms between its digits (the PC's own send stalling) still counts as one address.
+// The talker confirms it before it runs the program; anything else it refuses and runs nothing:
+// a letter O typed for a 0, an "@" (which the records' digit reading folds into a 9), a blank,
+// a fifth significant digit, no digit at all.
+TEST(RamOnBoard, RunsOnlyAStartAddressOfOneToFourHexDigits) {
+    const std::tuple<std::string_view, std::string_view, const char*> cases[] = {
+        {"20", "00", "O"},  {"02000", "", "O"}, {"2O00", "", "Z"}, {"2@00", "", "Z"},
+        {"2000 ", "", "Z"}, {"12000", "", "Z"}, {"", "", "Z"},
+    };
+    for (const auto& [start, more, answer] : cases) {
+        SCOPED_TRACE(std::string(start) + "|" + std::string(more));
+        Station s(Chip::E9);
+        EXPECT_EQ(ramTalk(s, srecords(0x2000, kMarker), start, more), answer);
+        s.board.catchUp();
+        EXPECT_EQ(s.board.devices().ram()[0x3000], *answer == 'O' ? 0x5A : 0x00);
+    }
 }
 
 // ---- what the talkers answer, seen on the line, leaving the registers and (where they refuse)
@@ -340,7 +355,7 @@ TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
         {"checksum", Chip::A8, "eeprog", srecords(0xB600, pattern(40), 16, "\r\n", 1), "C B610"},
         {"past the registers", Chip::A8, "eeprog", srecords(0x1040, pattern(4)), "V 1040"},
         {"record after S9", Chip::E9, "eeprog", srecords(0xB600, pattern(4)) + "S1050180FFFF7A\r\n",
-         ""},
+         "O B604"},
         {"compare checksum", Chip::A8, "eecomp", srecords(0xB600, Bytes(40, 0xFF), 16, "\r\n", 2),
          "B620"},
         // Where nothing answers, a read that happens to match the file is no memory there.
@@ -369,7 +384,7 @@ TEST(TalkerReplies, OnTheLineTellWhatWentWrong) {
 }
 
 // A status talker names the first address in the range that does not read $FF, odd or even,
-// and says nothing when every byte of the range is erased; its answer at the end of the
+// and answers "O" when every byte of the range is erased; its answer at the end of the
 // EPROM's whole range comes within the PC's reply wait.
 TEST(TalkerReplies, TheStatusTalkersNameTheFirstByteWithData) {
     struct Case {
@@ -380,13 +395,13 @@ TEST(TalkerReplies, TheStatusTalkersNameTheFirstByteWithData) {
         std::string reply;
     };
     const Case cases[] = {
-        {"eestat.S19", "B600", "B7FF", {}, ""},
+        {"eestat.S19", "B600", "B7FF", {}, "O"},
         {"eestat.S19", "B600", "B7FF", {0xB603}, "B603"},
         {"eestat.S19", "B600", "B7FF", {0xB602}, "B602"},
         {"eestat.S19", "B600", "B7FF", {0xB6A1, 0xB6A2}, "B6A1"},
         {"eestat.S19", "B600", "B7FF", {0xB7FF}, "B7FF"},
         {"eestat.S19", "B700", "B7FF", {0xB6FF, 0xB701}, "B701"},
-        {"eestat.S19", "B600", "B6FF", {0xB700}, ""},
+        {"eestat.S19", "B600", "B6FF", {0xB700}, "O"},
         {"estat.S19", "D000", "D0FF", {0xD0F1}, "D0F1"},
         {"estat.S19", "D000", "FFFF", {0xFFFF}, "FFFF"},
     };

@@ -1,6 +1,7 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
-; Sends a greeting at 9600 baud, then echoes every byte it receives, a lower-case letter in
-; upper case. Runs from wherever it is placed (the RAM download starts it at $2000).
+; Sends a greeting at 9600 baud (at another rate with BAUD_VALUE set), then echoes every byte
+; it receives, a lower-case letter in upper case. Runs from wherever it is placed (the RAM
+; download starts it at $2000).
         .sect .text
         .globl _start
         BAUD   = 0x2B
@@ -11,8 +12,12 @@
         TDRE   = 0x80
         RDRF   = 0x20
 
+        .ifndef BAUD_VALUE
+        BAUD_VALUE = 0x30       ; E/16/1/13: 9615 baud
+        .endif
+
 _start: ldx     #0x1000
-        ldaa    #0x30           ; E/16/1/13: 9615 baud
+        ldaa    #BAUD_VALUE
         staa    BAUD,x
         clr     SCCR1,x
         ldaa    #0x0C           ; TE and RE
