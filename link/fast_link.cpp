@@ -136,6 +136,10 @@ FastLink::Outcome FastLink::receive(std::size_t dataBytes, Duration firstByteLim
         if (f_.port().failure() != PortError::None)
             f_.portFailed(f_.port().failure());
         const Bytes more = f_.port().input();
+        // No answer starts with a NUL, and a boot loader holds its break until the PC sends:
+        // a NUL and then silence is a reset, on a line that brings a break as a NUL.
+        if (more.empty() && got == Bytes{0})
+            f_.resetOnLine();
         if (more.empty())
             return got.empty() ? Outcome::Silent : Outcome::Damaged;
         got.insert(got.end(), more.begin(), more.end());

@@ -161,6 +161,7 @@ void LinkState::clearReady() {
 void LinkState::setOperationRunning(bool running) {
     operationRunning_ = running;
     port_.setLoneNulIsBreak(!running);
+    port_.setTextAnswers(false);
 }
 
 void LinkState::portBreak() {

@@ -63,7 +63,8 @@ class LinkState : public PortListener {
     void refresh();
     // Ends a use of the target: the next operation needs a new reset.
     void clearReady();
-    // While an operation runs, a lone NUL is data, never a break.
+    // While an operation runs, a lone NUL is data, never a break; every job starts with its
+    // answers taken as bytes, not text.
     void setOperationRunning(bool running);
     bool operationRunning() const { return operationRunning_; }
 

@@ -14,7 +14,7 @@ bool startFastTalker(Frame& f, fast::FastLink& link, std::string_view talker) {
     f.wait(fast::FastLink::settleAfterDownload(baud));
     // The echo's last bytes may still wait in a USB adapter, as an answer's may.
     f.waitForEcho(fast::FastLink::kTurnaround);
-    f.discardBuffers();
+    f.discardBuffers(Frame::Answers::Binary);
     if (!link.ping())
         return false;
     link.agreeRate();
