@@ -196,6 +196,8 @@ Answer FastLink::exchange(const Bytes& req, std::size_t dataBytes, Duration chip
             continue;
         if (answer.status == kUnknown)
             throw unknownRequest();
+        if (atFastRate() && ++clean_ >= kCleanRun && next_ >= 2 && next_ - 1 > fastest_)
+            stepUp();
         return answer;
     }
     f_.ui().setProgress(std::nullopt);
@@ -279,9 +281,17 @@ void FastLink::backTo1200() {
 }
 
 void FastLink::fallBack() {
-    const std::size_t from = next_;
+    // One damaged block is noise: the rate that carried the others is kept.
+    const std::size_t from = clean_ >= kCleanRun && next_ > 0 ? next_ - 1 : next_;
+    clean_ = 0;
     backTo1200();
     agreeRate(from);
+}
+
+void FastLink::stepUp() {
+    clean_ = 0;
+    // The rate above failed here before: agreeing from it goes on down to this one.
+    agreeRate(next_ - 2);
 }
 
 FastLink::Trial FastLink::tryRate(const RateChoice& c) {
@@ -338,6 +348,8 @@ SciRate FastLink::agreeRate(std::size_t from) {
             continue;
         }
         next_ = t == Trial::Kept ? c.next : std::size(kFastRates);
+        if (t == Trial::Kept)
+            fastest_ = std::min(fastest_, c.next - 1);
         if (t == Trial::NoRates)
             setRate(talkerBaud_);
         f_.ui().setLineRate(f_.port().settings().baud);

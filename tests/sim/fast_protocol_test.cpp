@@ -330,3 +330,33 @@ TEST(FastDownload, GoesAtTheLoadersRateWhereThePortSetsIt) {
 
 }  // namespace
 }  // namespace kestro::sim
+
+namespace kestro::sim {
+namespace {
+
+// One damaged block is noise: it goes again at the rate that carried the others. Damage again
+// within a clean run steps the rate down, and a clean run after it steps it back up.
+TEST(FastRates, OneDamageKeepsTheRateAndACleanLineWinsItBack) {
+    const std::tuple<const char*, std::set<int>, bool> cases[] = {
+        {"one damaged block", {6}, false},
+        {"two close together", {6, 9}, true},
+    };
+    for (const auto& [what, damaged, steppedDown] : cases) {
+        SCOPED_TRACE(what);
+        FastStation s(Chip::A8);
+        s.port.damageRequests = damaged;
+        // 32 blocks of 256 bytes.
+        ops::Inputs in;
+        in.dumpBegin = "E000";
+        in.dumpEnd = "FFFF";
+        in.fast = true;
+        EXPECT_EQ(s.run("DumpStart", true, in), std::vector<Message>{});
+        const auto& bauds = s.port.requestBauds;
+        EXPECT_EQ(std::count(bauds.begin(), bauds.end(), 62'500) != 0, steppedDown);
+        EXPECT_EQ(bauds.back(), 125'000);
+        EXPECT_GE(std::count(bauds.begin(), bauds.end(), 125'000), 20);
+    }
+}
+
+}  // namespace
+}  // namespace kestro::sim
