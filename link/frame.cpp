@@ -162,7 +162,8 @@ int Frame::downloadTalker(const std::string& talkerFile, DownloadRate rate) {
 
     if (const PortError e = port().setSettings(kTalkerSettings); e != PortError::None)
         portFailed(e);
-    if (rate == DownloadRate::LoaderWherePossible) {
+    // A line that damaged a download at 7812 before gets the next ones at 1200.
+    if (rate == DownloadRate::LoaderWherePossible && !link().loaderRateFailed()) {
         // The sync byte $FF at 7812 keeps the boot loader at 7812 (M68HC11 Reference Manual
         // 3.5.4.1): the download takes a sixth of its time at 1200. Judged, as the rate
         // agreement judges its rates, on what the port says it set.
@@ -171,6 +172,7 @@ int Frame::downloadTalker(const std::string& talkerFile, DownloadRate rate) {
             chooseRate([this](int baud) { return port().setRate(baud); }, 0, loader);
         if (c.error != PortError::None)
             portFailed(c.error);
+        atLoaderRate_ = c.inForce != 0;
         if (c.inForce == 0) {
             if (const PortError e = port().setSettings(kTalkerSettings); e != PortError::None)
                 portFailed(e);
@@ -242,6 +244,15 @@ void Frame::checkTalkerEcho() {
     // Bytes left over from an earlier run may come first: look for the echo as one block.
     const Bytes more = port().input();
     received_.insert(received_.end(), more.begin(), more.end());
+    if (!echoSeen() && atLoaderRate_) {
+        // The boot loader has taken the damaged bytes: only a new reset lets it take them again.
+        link().setLoaderRateFailed(true);
+        throw LinkError("The talker download was not echoed by the HC11.",
+                        LinkError::Ending::EndAsFrame,
+                        "It went at the boot loader's 7812 baud, which the line did not carry "
+                        "whole. Reset your HC11 into bootstrap mode and start the job again: "
+                        "the download then goes at 1200 baud.");
+    }
     if (!echoSeen())
         throw LinkError("The talker download was not echoed by the HC11.",
                         LinkError::Ending::EndAsFrame,

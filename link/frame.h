@@ -152,6 +152,7 @@ class Frame {
     Bytes expectedEcho_;
     Bytes received_;  // since the talker download, until its echo is checked
     bool echoChecked_ = true;
+    bool atLoaderRate_ = false;  // the talker download went at the boot loader's 7812
     // Set as the first byte of a talker download goes out: from then on the boot loader no
     // longer waits for a download, so however the run ends, the next one needs a new reset.
     bool targetUsed_ = false;

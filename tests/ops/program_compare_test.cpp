@@ -116,6 +116,9 @@ TEST(ProgramFailure, TheLetterAndAddressSayWhatWentWrongAndWhere) {
          "HC11's own memory in the way, a protected block, or data protection on)"},
         {"EepromProgram", "V", "Error in Eeprom", "the talker answered \"V\""},
         {"EepromProgram", "X 1234", "Error in Eeprom", "the talker answered \"X 1234\""},
+        // Bytes that are not text are shown, never passed on to a terminal.
+        {"EepromProgram", "V\x01\"\x7F", "Error in Eeprom",
+         "the talker answered \"V\\x01\\x22\\x7F\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.button) + " " + c.reply);
