@@ -347,8 +347,9 @@ TEST(FastDownload, OneDamagedAtTheLoadersRateGoesAt1200TheNextTime) {
         << first[0].detail;
     EXPECT_EQ(s.port.downloadBaud, 8'200);
 
-    EXPECT_EQ(s.run("DumpStart", true, in), std::vector<Message>{});
+    ASSERT_EQ(s.run("DumpStart", true, in), std::vector<Message>{});
     EXPECT_EQ(s.port.downloadBaud, 1'200);
+    ASSERT_FALSE(s.port.requestBauds.empty());
     EXPECT_EQ(s.port.requestBauds.back(), 125'000);
 }
 
