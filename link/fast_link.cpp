@@ -136,6 +136,10 @@ FastLink::Outcome FastLink::receive(std::size_t dataBytes, Duration firstByteLim
         if (f_.port().failure() != PortError::None)
             f_.portFailed(f_.port().failure());
         const Bytes more = f_.port().input();
+        // No answer starts with a NUL, and a boot loader holds its break until the PC sends:
+        // a NUL and then silence is a reset, on a line that brings a break as a NUL.
+        if (more.empty() && got == Bytes{0})
+            f_.resetOnLine();
         if (more.empty())
             return got.empty() ? Outcome::Silent : Outcome::Damaged;
         got.insert(got.end(), more.begin(), more.end());
@@ -192,6 +196,8 @@ Answer FastLink::exchange(const Bytes& req, std::size_t dataBytes, Duration chip
             continue;
         if (answer.status == kUnknown)
             throw unknownRequest();
+        if (atFastRate() && ++clean_ >= kCleanRun && next_ >= 2 && next_ - 1 > fastest_)
+            stepUp();
         return answer;
     }
     f_.ui().setProgress(std::nullopt);
@@ -300,9 +306,17 @@ void FastLink::backTo1200() {
 }
 
 void FastLink::fallBack() {
-    const std::size_t from = next_;
+    // One damaged block is noise: the rate that carried the others is kept.
+    const std::size_t from = clean_ >= kCleanRun && next_ > 0 ? next_ - 1 : next_;
+    clean_ = 0;
     backTo1200();
     agreeRate(from);
+}
+
+void FastLink::stepUp() {
+    clean_ = 0;
+    // The rate above failed here before: agreeing from it goes on down to this one.
+    agreeRate(next_ - 2);
 }
 
 FastLink::Trial FastLink::tryRate(const RateChoice& c) {
@@ -359,6 +373,8 @@ SciRate FastLink::agreeRate(std::size_t from) {
             continue;
         }
         next_ = t == Trial::Kept ? c.next : std::size(kFastRates);
+        if (t == Trial::Kept)
+            fastest_ = std::min(fastest_, c.next - 1);
         if (t == Trial::NoRates)
             setRate(talkerBaud_);
         f_.ui().setLineRate(f_.port().settings().baud);

@@ -70,6 +70,10 @@ class FastLink {
     static constexpr Duration kTurnaround = 150ms;
     // A read's blocks.
     static constexpr std::size_t kReadBlock = 256;
+    // Answers that come whole in a row before a line that damaged a block counts as clean
+    // again: a second damage within them steps the rate down, and after them the job tries
+    // the rate above again.
+    static constexpr int kCleanRun = 16;
     // What the port's count of bytes gone may be ahead of the line: a USB adapter starts what
     // the driver took at its next bus frame and sends it from a FIFO the driver no longer
     // counts, a loaded PC hands the write over late. The talker's download is over 250 bytes,
@@ -135,8 +139,11 @@ class FastLink {
     bool lookAt1200();
     // The same; the job ends when the talker is gone.
     void backTo1200();
-    // A failure at a fast rate: back to 1200, then the next rate down.
+    // A failure at a fast rate: back to 1200, then the same rate again the first time, the next
+    // one down when the line damaged a block within kCleanRun answers before.
     void fallBack();
+    // A clean run at a rate below the job's first: the rate above is tried again.
+    void stepUp();
     Outcome receive(std::size_t dataBytes, Duration firstByteLimit, Answer& answer);
     // Waits until the line has been quiet for longer than the talker waits before it answers a
     // damaged request, then drops what came.
@@ -146,8 +153,10 @@ class FastLink {
 
     Frame& f_;
     Check check_;
-    std::size_t next_ = std::size(kFastRates);  // where a fall back goes on from
-    int talkerBaud_ = kSlowRate.asked;          // the port's rate when the talker last answered
+    std::size_t next_ = std::size(kFastRates);     // where a fall back goes on from
+    std::size_t fastest_ = std::size(kFastRates);  // the first rate the job agreed
+    int clean_ = kCleanRun;  // answers whole in a row since the last damage at a fast rate
+    int talkerBaud_ = kSlowRate.asked;  // the port's rate when the talker last answered
 };
 
 }  // namespace kestro::fast

@@ -20,6 +20,25 @@ Duration drainLimit(std::size_t queued, int baud) {
 // How long one round of the streamer lets events run before it moves the bars again.
 constexpr Duration kProgressRound = 100ms;
 
+// What a USB adapter may still send after the driver counts nothing queued: it starts at its
+// next bus frame, from a FIFO the driver no longer counts.
+constexpr Duration kAdapterLag = 20ms;
+
+// The reset box's detail, by whether bytes of the job can have followed the reset.
+struct ResetDetail {
+    bool sentAfter;
+    const char* text;
+};
+constexpr ResetDetail kResetDetails[] = {
+    {false,
+     "Nothing more was sent to it, and what the job was doing may be partly done. Reset your "
+     "HC11 into bootstrap mode and start the job again."},
+    {true,
+     "What the job was doing may be partly done. The boot loader may have taken bytes sent "
+     "after its reset as a program: reset your HC11 into bootstrap mode again before the next "
+     "job."},
+};
+
 }  // namespace
 
 Frame::Frame(Target& target, std::string button, std::string restingCaption)
@@ -54,13 +73,33 @@ bool Frame::resetSeen() const {
     return targetUsed_ && target_.link.breaks() != breaksAtDownload_;
 }
 
+bool Frame::sentAfterReset() {
+    // The break began at least a character before the PC read it (a break cut short by the
+    // PC's next byte reads as a character too).
+    const Duration character = characterTime(std::max(port().settings().baud, 1));
+    return port().outBufferCount() != 0 || sendingUntil_ + kAdapterLag > clock_.now() - character;
+}
+
+void Frame::handedOver() {
+    const Duration queued = characterTime(std::max(port().settings().baud, 1),
+                                          static_cast<std::int64_t>(port().outBufferCount()));
+    sendingUntil_ = std::max(sendingUntil_, link().clock().now() + queued);
+}
+
 void Frame::resetDuringJob() {
+    const bool sentAfter = sentAfterReset();
     // What is still queued would reach a boot loader that takes it for a program to run.
     port().discardOutput();
     ui().setProgress(std::nullopt);
-    throw LinkError(kResetDuringJob, LinkError::Ending::EndAsFrame,
-                    "Nothing more was sent to it, and what the job was doing may be partly done. "
-                    "Reset your HC11 into bootstrap mode and start the job again.");
+    const auto* detail =
+        std::find_if(std::begin(kResetDetails), std::end(kResetDetails),
+                     [sentAfter](const ResetDetail& d) { return d.sentAfter == sentAfter; });
+    throw LinkError(kResetDuringJob, LinkError::Ending::EndAsFrame, detail->text);
+}
+
+void Frame::resetOnLine() {
+    link().portBreak();
+    resetDuringJob();
 }
 
 void Frame::run(Target& target, std::string button, std::string restingCaption, const Body& body) {
@@ -123,7 +162,8 @@ int Frame::downloadTalker(const std::string& talkerFile, DownloadRate rate) {
 
     if (const PortError e = port().setSettings(kTalkerSettings); e != PortError::None)
         portFailed(e);
-    if (rate == DownloadRate::LoaderWherePossible) {
+    // A line that damaged a download at 7812 before gets the next ones at 1200.
+    if (rate == DownloadRate::LoaderWherePossible && !link().loaderRateFailed()) {
         // The sync byte $FF at 7812 keeps the boot loader at 7812 (M68HC11 Reference Manual
         // 3.5.4.1): the download takes a sixth of its time at 1200. Judged, as the rate
         // agreement judges its rates, on what the port says it set.
@@ -132,6 +172,7 @@ int Frame::downloadTalker(const std::string& talkerFile, DownloadRate rate) {
             chooseRate([this](int baud) { return port().setRate(baud); }, 0, loader);
         if (c.error != PortError::None)
             portFailed(c.error);
+        atLoaderRate_ = c.inForce != 0;
         if (c.inForce == 0) {
             if (const PortError e = port().setSettings(kTalkerSettings); e != PortError::None)
                 portFailed(e);
@@ -144,6 +185,7 @@ int Frame::downloadTalker(const std::string& talkerFile, DownloadRate rate) {
         if (const PortError e = port().output(b); e != PortError::None)
             portFailed(e);
     }
+    handedOver();
     expectedEcho_.assign(wire.begin() + 1, wire.begin() + 1 + kEchoChecked);
     received_.clear();
     echoChecked_ = false;
@@ -202,6 +244,15 @@ void Frame::checkTalkerEcho() {
     // Bytes left over from an earlier run may come first: look for the echo as one block.
     const Bytes more = port().input();
     received_.insert(received_.end(), more.begin(), more.end());
+    if (!echoSeen() && atLoaderRate_) {
+        // The boot loader has taken the damaged bytes: only a new reset lets it take them again.
+        link().setLoaderRateFailed(true);
+        throw LinkError("The talker download was not echoed by the HC11.",
+                        LinkError::Ending::EndAsFrame,
+                        "It went at the boot loader's 7812 baud, which the line did not carry "
+                        "whole. Reset your HC11 into bootstrap mode and start the job again: "
+                        "the download then goes at 1200 baud.");
+    }
     if (!echoSeen())
         throw LinkError("The talker download was not echoed by the HC11.",
                         LinkError::Ending::EndAsFrame,
@@ -241,15 +292,17 @@ std::string Frame::awaitReply() {
     return textOf(port().input());
 }
 
-void Frame::discardBuffers() {
+void Frame::discardBuffers(Answers answers) {
     checkTalkerEcho();
     port().discardOutput();
     port().discardInput();
+    port().setTextAnswers(answers == Answers::Text);
 }
 
 void Frame::send(ByteView bytes) {
     if (const PortError e = port().output(bytes); e != PortError::None)
         portFailed(e);
+    handedOver();
 }
 
 void Frame::send(std::string_view text) {
@@ -263,8 +316,10 @@ void Frame::send(Byte b) {
 
 void Frame::streamFile(std::string_view content) {
     const std::size_t length = content.size();
-    const std::size_t room =
-        port().outBufferSize() - std::min(port().outBufferSize(), port().outBufferCount());
+    const std::size_t ahead = static_cast<std::size_t>(std::max<std::int64_t>(
+        1, kQueuedAhead / characterTime(std::max(port().settings().baud, 1))));
+    const std::size_t room = std::min(
+        ahead, port().outBufferSize() - std::min(port().outBufferSize(), port().outBufferCount()));
     ui().setProgress(1);
     std::size_t read = 0;
     // A talker answers during the file only with an error, after which it takes nothing more.

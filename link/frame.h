@@ -84,8 +84,11 @@ class Frame {
     // Waits until the boot loader's echo of the talker has come whole, or the line has brought
     // nothing for gap.
     void waitForEcho(Duration gap);
-    // Checks the boot loader's echo of the talker, then discards both buffers.
-    void discardBuffers();
+    // What the talker sends back: the default path's talkers only text, the fast ones bytes.
+    enum class Answers { Text, Binary };
+    // Checks the boot loader's echo of the talker, then discards both buffers; from then on a
+    // byte that reads as a break is the HC11's reset where the talker answers in text.
+    void discardBuffers(Answers answers = Answers::Text);
     void checkTalkerEcho();
     // Checks the echo, then what the talker sent after it (the boot loader's echo of its $00
     // fill left out): the answer of a talker that takes no message.
@@ -96,6 +99,10 @@ class Frame {
     void send(ByteView bytes);
     void send(std::string_view text);
     void send(Byte b);
+    // At most this much line time is queued ahead of the wire while a file goes: what the PC
+    // has handed over still reaches the boot loader after a reset, and an adapter's FIFO cannot
+    // be called back.
+    static constexpr Duration kQueuedAhead = 20ms;
     // Sends a user's file, as read and checked, with progress on the bars.
     void streamFile(std::string_view content);
     // The frame's last steps: target not ready, caption back, window enabled.
@@ -110,6 +117,9 @@ class Frame {
     [[noreturn]] void portFailed(PortError error);
 
     static constexpr const char* kResetDuringJob = "The HC11 was reset during the job.";
+    // A reset that the line shows other than as a break (a NUL alone where no talker sends
+    // one): ends the job as a break would.
+    [[noreturn]] void resetOnLine();
 
   private:
     // The link's clock, whose waits end when the target is reset under the job.
@@ -131,17 +141,24 @@ class Frame {
     bool resetSeen() const;
     // Sends nothing more and ends the job.
     [[noreturn]] void resetDuringJob();
+    // Whether bytes of the job can have reached the boot loader after its reset.
+    bool sentAfterReset();
+    // Notes when what was just handed over can have left the wire.
+    void handedOver();
     // Whether what came since the talker download holds its echo.
     bool echoSeen() const;
 
     Target& target_;
     JobClock clock_{*this};
     std::uint64_t breaksAtDownload_ = 0;
+    // When what the job last handed to the port can have left the wire.
+    TimePoint sendingUntil_{0};
     std::string button_;
     std::string restingCaption_;
     Bytes expectedEcho_;
     Bytes received_;  // since the talker download, until its echo is checked
     bool echoChecked_ = true;
+    bool atLoaderRate_ = false;  // the talker download went at the boot loader's 7812
     // Set as the first byte of a talker download goes out: from then on the boot loader no
     // longer waits for a download, so however the run ends, the next one needs a new reset.
     bool targetUsed_ = false;

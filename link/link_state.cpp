@@ -83,6 +83,7 @@ void LinkState::startupSearch() {
 
 void LinkState::changePort(int n) {
     const int old = portNumber_;
+    loaderRateFailed_ = false;
     port_.close();
     portNumber_ = n;
     PortError e = port_.setSettings(kChangeSettings);
@@ -113,6 +114,7 @@ void LinkState::changePort(int n) {
 void LinkState::connect() {
     if (port_.isOpen())
         return;
+    loaderRateFailed_ = false;
     port_.setSettings(kStartupSettings);
     if (portNumber_ < 1 || portNumber_ > kPorts) {
         // No port was ever found: look again at the ports the user can choose, never beyond.
@@ -161,6 +163,7 @@ void LinkState::clearReady() {
 void LinkState::setOperationRunning(bool running) {
     operationRunning_ = running;
     port_.setLoneNulIsBreak(!running);
+    port_.setTextAnswers(false);
 }
 
 void LinkState::portBreak() {

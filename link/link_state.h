@@ -63,9 +63,15 @@ class LinkState : public PortListener {
     void refresh();
     // Ends a use of the target: the next operation needs a new reset.
     void clearReady();
-    // While an operation runs, a lone NUL is data, never a break.
+    // While an operation runs, a lone NUL is data, never a break; every job starts with its
+    // answers taken as bytes, not text.
     void setOperationRunning(bool running);
     bool operationRunning() const { return operationRunning_; }
+
+    // Set when a talker download at the boot loader's 7812 baud came back damaged: the jobs
+    // after it download at 1200 until the port changes.
+    void setLoaderRateFailed(bool failed) { loaderRateFailed_ = failed; }
+    bool loaderRateFailed() const { return loaderRateFailed_; }
 
     void setTimerEnabled(bool enabled);
     void resetTicks() { ticks_ = 0; }
@@ -93,6 +99,7 @@ class LinkState : public PortListener {
     int ticks_ = 0;
     bool operationRunning_ = false;
     bool failureShown_ = false;
+    bool loaderRateFailed_ = false;
     std::uint64_t breaks_ = 0;
     std::optional<Scheduler::EventId> timer_;
     TimePoint nextTick_{0};

@@ -67,6 +67,7 @@ PortError PortSwitch::open() {
         return e;
     current_->setInputLen(inputLen_);
     current_->setLoneNulIsBreak(loneNulIsBreak_);
+    current_->setTextAnswers(textAnswers_);
     return current_->open();
 }
 
@@ -82,6 +83,11 @@ void PortSwitch::setListener(PortListener* listener) {
 void PortSwitch::setLoneNulIsBreak(bool enabled) {
     loneNulIsBreak_ = enabled;
     current_->setLoneNulIsBreak(enabled);
+}
+
+void PortSwitch::setTextAnswers(bool enabled) {
+    textAnswers_ = enabled;
+    current_->setTextAnswers(enabled);
 }
 
 void PortSwitch::setTraceAll(PortTrace* trace) {

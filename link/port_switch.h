@@ -43,6 +43,7 @@ class PortSwitch final : public SerialPort {
 
     void setListener(PortListener* listener) override;
     void setLoneNulIsBreak(bool enabled) override;
+    void setTextAnswers(bool enabled) override;
     // The trace follows whichever backend is in use.
     void setTraceAll(PortTrace* trace);
 
@@ -59,6 +60,7 @@ class PortSwitch final : public SerialPort {
     int rate_ = 0;  // the backend's answer to setRate, until the next open, close or settings
     std::size_t inputLen_ = 0;
     bool loneNulIsBreak_ = false;
+    bool textAnswers_ = false;
 };
 
 }  // namespace kestro

@@ -10,6 +10,15 @@
 
 namespace kestro {
 
+// What a UART makes of a low level that starts with a start bit and ends before the stop bit:
+// 0 bits from bit 0 up, then 1 bits ($00, $80, $C0 ... $FE, $FF). The boot loader holds its
+// break after a reset only until the PC's next byte, so a PC that is sending reads it as such a
+// byte and not as a break (M68HC11 Reference Manual 3.5.4.1). No text character has this shape.
+inline bool readsAsBreak(Byte b) {
+    const unsigned ones = static_cast<Byte>(~b);
+    return b == 0 || (ones & (ones + 1)) == 0;
+}
+
 // Why a port operation failed. Callers decide what to show; the port never builds text.
 enum class PortError {
     None,
@@ -126,6 +135,9 @@ class SerialPort {
     // such a port reports a NUL that arrives on its own as a break; the link switches this off
     // while an operation talks to the target, where NUL is ordinary data.
     virtual void setLoneNulIsBreak(bool /*enabled*/) {}
+    // While the target answers only in text, a byte that reads as a break (see readsAsBreak)
+    // is one, wherever it comes: the link switches this on once a talker that speaks text runs.
+    virtual void setTextAnswers(bool /*enabled*/) {}
 
     void setTrace(PortTrace* trace) { trace_ = trace; }
 

@@ -115,7 +115,7 @@ void VirtualPort::received(Byte byte, bool framingError) {
     // A UART reads a break as a NUL whose stop bit is missing; some adapters hand it on as a
     // NUL alone, which counts as a break only while the link asks for that.
     const bool loneNul = loneNulIsBreak_ && byte == 0 && rx_.empty();
-    if ((framingError && byte == 0) || loneNul) {
+    if ((framingError && byte == 0) || loneNul || (textAnswers_ && readsAsBreak(byte))) {
         if (trace_)
             trace_->breakReceived();
         if (listener_)

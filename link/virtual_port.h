@@ -71,6 +71,7 @@ class VirtualPort final : public SerialPort {
     void setListener(PortListener* listener) override { listener_ = listener; }
     // As an adapter that passes a break on as a plain NUL: see SerialPort.
     void setLoneNulIsBreak(bool enabled) override { loneNulIsBreak_ = enabled; }
+    void setTextAnswers(bool enabled) override { textAnswers_ = enabled; }
 
     static constexpr std::size_t kOutBufferSize = 512;
 
@@ -98,6 +99,7 @@ class VirtualPort final : public SerialPort {
     PortError failure_ = PortError::None;
     PortListener* listener_ = nullptr;
     bool loneNulIsBreak_ = false;
+    bool textAnswers_ = false;
 };
 
 }  // namespace kestro

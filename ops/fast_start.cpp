@@ -17,7 +17,7 @@ bool startFastTalker(Frame& f, fast::FastLink& link, std::string_view talker) {
     // it would be stored and echoed) nor the talker's own start-up wait (which would swallow it).
     f.waitForEcho(fast::FastLink::kTurnaround);
     f.wait(fast::FastLink::settleAfterDownload(baud));
-    f.discardBuffers();
+    f.discardBuffers(Frame::Answers::Binary);
     if (!link.ping())
         return false;
     link.agreeRate();

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <cstdio>
 
 namespace kestro::ops {
 
@@ -87,6 +88,19 @@ constexpr Member kMembers[] = {
     {"Xicomp", "exteecmp.S19", Kind::Compare, "Eeprom", "File equal Eeprom", "Error found at"},
 };
 
+// A talker's reply as the user is shown it: a byte that is not text, as \xHH, so that a line's
+// garbage neither drives a terminal nor breaks a JSON record.
+std::string quoted(const std::string& reply) {
+    std::string out = "\"";
+    for (const char ch : reply) {
+        const auto c = static_cast<unsigned char>(ch);
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        out += c >= 0x20 && c < 0x7F && c != '\\' && c != '"' ? std::string(1, ch) : hex;
+    }
+    return out + "\"";
+}
+
 // A programming talker's last word: a letter, a blank and an address as four hexadecimal digits.
 bool shaped(const std::string& reply) {
     return reply.size() == 6 && reply[1] == ' ' &&
@@ -122,7 +136,7 @@ std::string failureReason(const Letters& letters, const std::string& reply) {
         }
     }
     if (form == nullptr)
-        return "the talker answered \"" + reply + "\"";
+        return "the talker answered " + quoted(reply);
     std::string text = form;
     text.replace(text.find("%s"), 2, reply.substr(2));
     return text;
@@ -177,7 +191,7 @@ std::string programFailureReason(std::string_view button, const std::string& rep
     for (const Member& m : kMembers)
         if (m.button == button && m.letters != nullptr)
             return failureReason(*m.letters, reply);
-    return "the talker answered \"" + reply + "\"";
+    return "the talker answered " + quoted(reply);
 }
 
 std::vector<ButtonOperation> programCompareOperations() {

@@ -459,6 +459,12 @@ void TermiosPort::deliver(std::vector<BreakDecoder::Item>& items) {
     // on its own, into an empty receive queue, is taken for such a break and not queued.
     if (loneNulIsBreak_ && rx_.empty() && items.size() == 1 && items[0] == Item::data(0))
         items[0] = Item::brk();
+    // A line that carries no break (a pseudo-terminal, an adapter without line status) brings
+    // one as the byte a receiver read: a NUL, or less where the PC's sending cut the break short.
+    if (textAnswers_)
+        for (Item& item : items)
+            if (!item.isBreak() && readsAsBreak(item.byte))
+                item = Item::brk();
 
     // The listener may close or reopen the port; whatever is left then belongs to nobody.
     const auto generation = generation_;

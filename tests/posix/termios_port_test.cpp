@@ -239,20 +239,27 @@ TEST_F(PtyPort, DiscardInputAndReadsOfAGivenLength) {
     EXPECT_EQ(textOf(port_.input()), "xyz");
 }
 
-// Adapters without line status pass a break on as a NUL.
-TEST_F(PtyPort, LoneNulCountsAsABreakOnlyWhenAskedAndAlone) {
-    // The rule, what already waits in the receive queue, what arrives, what waits afterwards.
-    const std::tuple<bool, Bytes, Bytes, std::size_t, const char*> cases[] = {
-        {true, {}, {0}, 0, "break"},   {false, {}, {0}, 1, "data"},
-        {true, {}, {0, 0}, 2, "data"}, {true, {}, {'a', 0}, 2, "data"},
-        {true, {'z'}, {0}, 2, "data"},
+// Adapters without line status, and a board behind a pseudo-terminal, pass a break on as a NUL;
+// one that the PC's sending cut short as the rest of a character. While a talker answers in text
+// neither can be an answer.
+TEST_F(PtyPort, ABreakAsAByteCountsOnlyWhenAskedAndAlone) {
+    // The lone NUL rule, text answers, what already waits in the receive queue, what arrives,
+    // what waits afterwards.
+    const std::tuple<bool, bool, Bytes, Bytes, std::size_t, const char*> cases[] = {
+        {true, false, {}, {0}, 0, "break"},       {false, false, {}, {0}, 1, "data"},
+        {true, false, {}, {0, 0}, 2, "data"},     {true, false, {}, {'a', 0}, 2, "data"},
+        {true, false, {'z'}, {0}, 2, "data"},     {false, true, {'z'}, {0}, 1, "break"},
+        {false, true, {'V'}, {0xE0}, 1, "break"}, {false, true, {}, {0xFC}, 0, "break"},
+        {false, false, {}, {0xE0}, 1, "data"},    {false, true, {}, {0xE1}, 1, "data"},
     };
-    for (const auto& [rule, before, arriving, queued, event] : cases) {
+    for (const auto& [rule, text, before, arriving, queued, event] : cases) {
         SCOPED_TRACE(::testing::PrintToString(before) + " then " +
-                     ::testing::PrintToString(arriving) + (rule ? ", rule on" : ", rule off"));
+                     ::testing::PrintToString(arriving) + (rule ? ", rule on" : ", rule off") +
+                     (text ? ", text" : ""));
         port_.close();
         ASSERT_EQ(port_.open(), PortError::None);
         port_.setLoneNulIsBreak(rule);
+        port_.setTextAnswers(text);
         if (!before.empty()) {
             sendFromTarget(before);
             ASSERT_TRUE(waitForInput(before.size()));

@@ -337,3 +337,52 @@ TEST(FastDownload, GoesAtTheLoadersRateWhereThePortSetsIt) {
 
 }  // namespace
 }  // namespace kestro::sim
+
+namespace kestro::sim {
+namespace {
+
+// A port that claims 7812 and sets another rate damages the download: the box says so and that
+// the next job downloads at 1200, and the next job does, the fast protocol's rates and all.
+TEST(FastDownload, OneDamagedAtTheLoadersRateGoesAt1200TheNextTime) {
+    FastStation s(Chip::E9);
+    s.port.lies[7'812] = 8'200;
+    ops::Inputs in = dumpRange("B600", "B6FF");
+    const auto first = s.run("DumpStart", true, in);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].text, "The talker download was not echoed by the HC11.");
+    EXPECT_NE(first[0].detail.find("the download then goes at 1200 baud"), std::string::npos)
+        << first[0].detail;
+    EXPECT_EQ(s.port.downloadBaud, 8'200);
+
+    ASSERT_EQ(s.run("DumpStart", true, in), std::vector<Message>{});
+    EXPECT_EQ(s.port.downloadBaud, 1'200);
+    ASSERT_FALSE(s.port.requestBauds.empty());
+    EXPECT_EQ(s.port.requestBauds.back(), 125'000);
+}
+
+// One damaged block is noise: it goes again at the rate that carried the others. Damage again
+// within a clean run steps the rate down, and a clean run after it steps it back up.
+TEST(FastRates, OneDamageKeepsTheRateAndACleanLineWinsItBack) {
+    const std::tuple<const char*, std::set<int>, bool> cases[] = {
+        {"one damaged block", {6}, false},
+        {"two close together", {6, 9}, true},
+    };
+    for (const auto& [what, damaged, steppedDown] : cases) {
+        SCOPED_TRACE(what);
+        FastStation s(Chip::A8);
+        s.port.damageRequests = damaged;
+        // 32 blocks of 256 bytes.
+        ops::Inputs in;
+        in.dumpBegin = "E000";
+        in.dumpEnd = "FFFF";
+        in.fast = true;
+        EXPECT_EQ(s.run("DumpStart", true, in), std::vector<Message>{});
+        const auto& bauds = s.port.requestBauds;
+        EXPECT_EQ(std::count(bauds.begin(), bauds.end(), 62'500) != 0, steppedDown);
+        EXPECT_EQ(bauds.back(), 125'000);
+        EXPECT_GE(std::count(bauds.begin(), bauds.end(), 125'000), 20);
+    }
+}
+
+}  // namespace
+}  // namespace kestro::sim

@@ -35,6 +35,7 @@ class ForwardingPort : public SerialPort {
     void setInputLen(std::size_t n) override { inner_.setInputLen(n); }
     void setListener(PortListener* l) override { inner_.setListener(l); }
     void setLoneNulIsBreak(bool on) override { inner_.setLoneNulIsBreak(on); }
+    void setTextAnswers(bool on) override { inner_.setTextAnswers(on); }
 
   protected:
     SerialPort& inner_;
