@@ -45,6 +45,13 @@ QAccessibleInterface* pageBarFactory(const QString& key, QObject* object) {
 
 PageBar::PageBar(int maximum, int pageStep, int value, QWidget* parent)
     : QScrollBar(Qt::Vertical, parent) {
+    // Before the first setValue: a screen reader that is listening makes Qt build (and keep)
+    // the bar's accessible interface at its first value change.
+    static const bool installed = [] {
+        QAccessible::installFactory(pageBarFactory);
+        return true;
+    }();
+    (void)installed;
     setRange(0, maximum);
     setSingleStep(1);
     setPageStep(pageStep);
@@ -52,11 +59,6 @@ PageBar::PageBar(int maximum, int pageStep, int value, QWidget* parent)
     setInvertedAppearance(true);
     setInvertedControls(false);
     setFocusPolicy(Qt::StrongFocus);
-    static const bool installed = [] {
-        QAccessible::installFactory(pageBarFactory);
-        return true;
-    }();
-    (void)installed;
     connect(this, &QAbstractSlider::actionTriggered, this, &PageBar::mirrorMouseAction);
 }
 
