@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
 #include <thread>
 
 #include "event_loop_clock.h"
@@ -15,6 +16,7 @@
 #include "link_state.h"
 #include "runner.h"
 #include "scratch.h"
+#include "srecords.h"
 #include "virtual_port.h"
 
 namespace kestro::cli {
@@ -107,14 +109,24 @@ TEST(VirtualBoard, ItsResetIsSeenHoweverLongTheProcessIsHeldUp) {
 
 // CONFIG is read back after the reset that follows its programming, which kestro-cli makes on
 // a virtual board itself: as sent on every part, through either CONFIG talker; not as sent
-// where the talker left the cell as it was (here the link test's talker stands in for config).
+// where the talker left the cell as it was (here a talker that only confirms stands in for
+// config).
 TEST(ConfigReadBack, EqualOrDifferentOnEveryPart) {
     kestro::testing::ScratchDir home;
     ::setenv("XDG_DATA_HOME", home.path.c_str(), 1);
     const std::filesystem::path idle = home.path / "asm";
     std::filesystem::copy(KESTRO_TALKER_DIR, idle);
-    std::filesystem::copy_file(idle / "testcom.S19", idle / "config.S19",
-                               std::filesystem::copy_options::overwrite_existing);
+    // A config that confirms without touching the cell: it waits for $AA and the value, then
+    // answers O and idles (getc reads SCSR before SCDR, as RDRF's clearing needs).
+    const kestro::Bytes confirmsOnly = {
+        0x8D, 0x0D, 0x81, 0xAA, 0x26, 0xFA,        // wait: bsr getc; cmpa #$AA; bne wait
+        0x8D, 0x07, 0x86, 0x4F, 0xB7, 0x10, 0x2F,  // bsr getc; ldaa #'O'; staa SCDR
+        0x20, 0xFE,                                // bra .
+        0xB6, 0x10, 0x2E, 0x84, 0x20, 0x27, 0xF9,  // getc: ldaa SCSR; anda #RDRF; beq getc
+        0xB6, 0x10, 0x2F, 0x39};                   // ldaa SCDR; rts
+    std::filesystem::remove(idle / "config.S19");
+    std::ofstream(idle / "config.S19") << kestro::testing::srecord('1', 0, confirmsOnly)
+                                       << "\r\nS9030000FC\r\n";
     struct Case {
         const char* part;
         std::vector<std::string> options;

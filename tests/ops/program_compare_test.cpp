@@ -70,9 +70,11 @@ TEST(ProgramCompareFile, GoesOutWholeInSmallPiecesWithProgress) {
     b.run("EepromProgram");
     const std::string& sent = file;
     const auto writes = b.writesAfterDownload();
-    ASSERT_EQ(writes.size(), (sent.size() + 2) / 2);
+    // The zero byte goes with the last piece.
+    ASSERT_EQ(writes.size(), (sent.size() + 1) / 2);
     for (std::size_t i = 0; i + 1 < writes.size(); ++i)
         ASSERT_EQ(writes[i].size(), 2u);
+    EXPECT_LE(writes.back().size(), 3u);
     Bytes expected = bytesOf(sent);
     expected.push_back(0x00);
     EXPECT_EQ(b.sentToTalker(), expected);
