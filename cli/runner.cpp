@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -346,20 +347,35 @@ class PortRun {
         ops::Inputs inputs = step.inputs;
         if (dump)
             inputs.dumpFolder = dump->folder();
-        if (const Exit e = awaitReset(); e != Exit::Success)
-            return record(step, e, failure_, 0, start);
+        std::optional<CommandUi> attempt;
+        while (true) {
+            if (const Exit e = awaitReset(); e != Exit::Success) {
+                // Without the retry's reset the job's failure is still the damaged download.
+                if (attempt)
+                    return record(step, worse(e, attempt->exit().value_or(e)),
+                                  attempt->verdict() + " " + failure_, 0, start);
+                return record(step, e, failure_, 0, start);
+            }
 
-        // A named board is of the part it was saved as; the window's settings are for the
-        // window's board.
-        if (board_ && (plan_.chip || !choice_.board.empty()) && !step.rangeGiven)
-            boardsOwnRange(step.button, inputs);
+            // A named board is of the part it was saved as; the window's settings are for the
+            // window's board.
+            if (board_ && (plan_.chip || !choice_.board.empty()) && !step.rangeGiven)
+                boardsOwnRange(step.button, inputs);
 
-        CommandUi ui(reporter_, clock_, step.file, sent, content);
-        ui.setMemory(memoryName(step.button));
-        if (dump)
-            ui.setWording([dump](std::string text) { return dump->userText(std::move(text)); });
-        Target target{*link_, ui, env_.talkerDir};
-        ops::operationFor(step.button)(target, inputs);
+            CommandUi& ui = attempt.emplace(reporter_, clock_, step.file, sent, content);
+            ui.setMemory(memoryName(step.button));
+            if (dump)
+                ui.setWording([dump](std::string text) { return dump->userText(std::move(text)); });
+            Target target{*link_, ui, env_.talkerDir};
+            const bool loaderRateFailed = link_->loaderRateFailed();
+            ops::operationFor(step.button)(target, inputs);
+            // A download damaged at 7812 has used up the reset but nothing else: the job goes
+            // again after a new one, its download at 1200 from now on, so never more than once.
+            if (loaderRateFailed || !link_->loaderRateFailed())
+                break;
+            reporter_.line(Channel::Info, "kestro-cli retries the talker download at 1200 baud.");
+        }
+        CommandUi& ui = *attempt;
         // The program has started and may talk at once: the terminal's rate before anything
         // else, the board's settling wait included.
         if (step.terminalBaud && !ui.exit())

@@ -318,6 +318,13 @@ TEST(KestroCli, OnAPoorLineEveryJobEndsWithTheTruth) {
          {0},
          "\"baud\":62500",
          ""},
+        // An adapter that makes 8200 of 7812 damages the fast download: it goes again after
+        // a new reset, at 1200.
+        {{"--round-rates", "7812:8200"},
+         dump,
+         {0},
+         "Dump written to",
+         "retries the talker download at 1200 baud"},
         // A damaged block is sent again, at a lower rate.
         {{"--flip-every", "700"}, dump, {0}, "Dump written to", "62500 baud"},
         // A cable that dies, after so many bytes or at a time (in the download, or before the
