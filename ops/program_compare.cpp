@@ -3,8 +3,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <string>
 #include <cstdio>
+#include <optional>
+#include <string>
 
 namespace kestro::ops {
 
@@ -151,6 +152,36 @@ std::string withEndRecord(std::string records) {
     return records + "S9030000FC\r\n";
 }
 
+// Where a programming talker's "O" says the file ended: the address after the last S1 record's
+// data. A record whose S or type a bit error changed is skipped by the talker, and an S9 made
+// of a 1 ends the file early: the "O" then names another address than the file's own end.
+std::optional<unsigned> fileEnd(const std::string& records) {
+    std::optional<unsigned> end;
+    std::size_t at = 0;
+    while ((at = records.find("S1", at)) != std::string::npos) {
+        const std::string count = records.substr(at + 2, 2);
+        const std::string address = records.substr(at + 4, 4);
+        at += 2;
+        if (count.size() != 2 || address.size() != 4 ||
+            !std::all_of(count.begin(), count.end(), ::isxdigit) ||
+            !std::all_of(address.begin(), address.end(), ::isxdigit))
+            continue;
+        const unsigned n = static_cast<unsigned>(std::stoul(count, nullptr, 16));
+        if (n >= 3)
+            end = (static_cast<unsigned>(std::stoul(address, nullptr, 16)) + n - 3) & 0xFFFFu;
+    }
+    return end;
+}
+
+// The reason of an "O" at another address than the file's end.
+std::string endedElsewhere(const std::string& reply, unsigned end) {
+    char expected[8];
+    std::snprintf(expected, sizeof expected, "%04X", end);
+    return std::string(kNotConfirmed) + " as the file's: it answered its end at $" +
+           reply.substr(2) + ", where the file ends at $" + expected +
+           " (a record was damaged on the line); " + kPartlyProgrammed;
+}
+
 void programOrCompare(const Member& m, Target& target) {
     const char* idle = m.kind == Kind::Program ? "Program" : "Compare";
     Frame::run(target, std::string(m.button), idle, [&m](Frame& f) {
@@ -167,14 +198,20 @@ void programOrCompare(const Member& m, Target& target) {
         f.waitDrained();
         f.wait(Frame::kReplyWait);
         const std::string reply = textOf(f.port().input());
-        const bool done =
-            m.kind == Kind::Program ? shaped(reply) && reply[0] == kJobDone : confirmed(reply);
+        const auto end = m.kind == Kind::Program ? fileEnd(*file) : std::nullopt;
+        const bool endsElsewhere =
+            shaped(reply) && reply[0] == kJobDone && end &&
+            static_cast<unsigned>(std::stoul(reply.substr(2), nullptr, 16)) != *end;
+        const bool done = m.kind == Kind::Program
+                              ? shaped(reply) && reply[0] == kJobDone && !endsElsewhere
+                              : confirmed(reply);
         if (done) {
             f.ui().message({m.success, m.title, Icon::Information});
         } else if (m.kind == Kind::Program) {
             // The window's box shows the failure alone.
             Message failed{m.failure, m.title, Icon::Information};
-            failed.reason = failureReason(*m.letters, reply);
+            failed.reason =
+                endsElsewhere ? endedElsewhere(reply, *end) : failureReason(*m.letters, reply);
             f.ui().message(failed);
         } else if (reply.empty()) {
             f.ui().message(notConfirmed(false));
