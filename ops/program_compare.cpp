@@ -91,15 +91,19 @@ constexpr Member kMembers[] = {
 
 // A talker's reply as the user is shown it: a byte that is not text, as \xHH, so that a line's
 // garbage neither drives a terminal nor breaks a JSON record.
-std::string quoted(const std::string& reply) {
-    std::string out = "\"";
+std::string printable(const std::string& reply) {
+    std::string out;
     for (const char ch : reply) {
         const auto c = static_cast<unsigned char>(ch);
         char hex[8];
         std::snprintf(hex, sizeof hex, "\\x%02X", c);
         out += c >= 0x20 && c < 0x7F && c != '\\' && c != '"' ? std::string(1, ch) : hex;
     }
-    return out + "\"";
+    return out;
+}
+
+std::string quoted(const std::string& reply) {
+    return "\"" + printable(reply) + "\"";
 }
 
 // A programming talker's last word: a letter, a blank and an address as four hexadecimal digits.
@@ -216,7 +220,8 @@ void programOrCompare(const Member& m, Target& target) {
         } else if (reply.empty()) {
             f.ui().message(notConfirmed(false));
         } else {
-            f.ui().message({std::string(m.failure) + "\r\n" + reply, m.title, Icon::Critical});
+            f.ui().message(
+                {std::string(m.failure) + "\r\n" + printable(reply), m.title, Icon::Critical});
         }
         f.finish();
     });

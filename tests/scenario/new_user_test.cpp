@@ -43,7 +43,7 @@ TEST(NewUser, ProgramsTheEepromThenDumpsTwoPages) {
     board.talker = [&](Byte b) {
         programmed.push_back(b);
         if (b == 0 && programmed.size() > 1)
-            board.send(std::string_view("O B604"));
+            board.send(std::string_view("O 0010"));
     };
     board.reset();
     clock.advance(100ms);
