@@ -146,10 +146,4 @@ std::string memoryName(const std::string& button) {
     return {};
 }
 
-bool expectsBox(const std::string& button) {
-    Step step;
-    step.button = button;
-    return doneText(step).empty();
-}
-
 }  // namespace kestro::cli
