@@ -306,6 +306,7 @@ void MainWindow::runOperation(const QString& button) {
         return;
     }
     busy_ = true;
+    jobEnd_.clear();
     Target target{link_, *this,
                   std::filesystem::path(QFile::encodeName(exeDir_).toStdString()) / "asm"};
     try {
@@ -316,6 +317,9 @@ void MainWindow::runOperation(const QString& button) {
         setWindowEnabled(true);
     }
     busy_ = false;
+    // Only what the job reported: a job that said nothing (a cancelled file choice) leaves the
+    // line empty rather than seeming to have gone well.
+    strip_->showJobEnd(jobEnd_);
     if (closePending_) {
         closePending_ = false;
         close();
@@ -345,6 +349,10 @@ void MainWindow::selectComm(int n) {
 }
 
 void MainWindow::message(const Message& m) {
+    if (busy_) {
+        // The box's text on one line: "Error found at" and its address belong together.
+        jobEnd_ = qs(m.text).simplified();
+    }
     if (beforeMessage_)
         beforeMessage_();
     if (messageSink_) {
@@ -426,6 +434,10 @@ std::string MainWindow::chooseFile() {
         return chooser_();
     }
     return FileChooser::choose(settings_.store(), this).toStdString();
+}
+
+void MainWindow::jobDone(std::string_view what) {
+    jobEnd_ = QString::fromUtf8(what.data(), static_cast<qsizetype>(what.size()));
 }
 
 // ---- help, about, exit ---------------------------------------------------------------------

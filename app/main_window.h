@@ -96,6 +96,7 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     void setVisible(std::string_view control, bool visible) override;
     using QWidget::setVisible;
     std::string chooseFile() override;
+    void jobDone(std::string_view what) override;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -124,6 +125,9 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     bool settingsFailureTold_ = false;
     bool fastOption_ = false;
     bool fastKey_ = false;  // read at start
+    // What the job under way has reported of its end: its box's text, or what it did where it
+    // ends without one. Empty until it reports.
+    QString jobEnd_;
 
     TabHeader* tabs_ = nullptr;
     QStackedWidget* pages_ = nullptr;

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "announce.h"
 #include "controls.h"
 
 namespace kestro {
@@ -33,6 +34,15 @@ StatusStrip::StatusStrip(QWidget* window, const Controls& controls, const Action
     disconnectReason_->setWordWrap(true);
     place(disconnectReason_, 2040, 5650, 2010, 690);
     disconnectReason_->hide();
+
+    // In the middle, where the closed port's picture and reason go: a job's end is told with
+    // the port open, and a port that closes under a job says so there instead.
+    jobEnd_ =
+        controls.label(window, "JobEnd", QString(), 7, false, Qt::AlignHCenter | Qt::AlignTop);
+    jobEnd_->setWordWrap(true);
+    jobEnd_->setAccessibleDescription(QStringLiteral("What the last job did"));
+    place(jobEnd_, 2040, 5000, 1980, 1320);
+    jobEnd_->hide();
 
     image1_ = controls.picture(window, "Image1", ":/kestro/not_ready.svg", controls.px(640),
                                QStringLiteral("Not Ready"));
@@ -79,6 +89,39 @@ void StatusStrip::showDisconnected(bool shown, const std::string& reason) {
     disconnectReason_->setText(text);
     disconnectReason_->setToolTip(text);
     disconnectReason_->setVisible(shown && !text.isEmpty());
+    jobEnd_->setVisible(!shown && !jobEnd_->accessibleName().isEmpty());
+}
+
+void StatusStrip::showJobEnd(const QString& text) {
+    // Cut at the end, a word or a character at a time, until it fits the label's lines.
+    const QFontMetrics metrics(jobEnd_->font());
+    const QRect room = jobEnd_->contentsRect();
+    auto fits = [&](const QString& t) {
+        return metrics
+                   .boundingRect(QRect(0, 0, room.width(), 1 << 20),
+                                 Qt::TextWordWrap | Qt::TextWrapAnywhere, t)
+                   .height() <= room.height();
+    };
+    QString shown = text;
+    if (!fits(shown)) {
+        qsizetype lo = 0, hi = text.size();
+        while (lo < hi) {
+            const qsizetype mid = (lo + hi + 1) / 2;
+            if (fits(text.left(mid) + QChar(0x2026)))
+                lo = mid;
+            else
+                hi = mid - 1;
+        }
+        shown = text.left(lo).trimmed() + QChar(0x2026);
+    }
+    jobEnd_->setText(shown);
+    jobEnd_->setToolTip(text);
+    jobEnd_->setAccessibleName(text);
+    jobEnd_->setVisible(!text.isEmpty() && picDisconnect_->isHidden());
+    if (!text.isEmpty()) {
+        QAccessibleEvent changed(jobEnd_, QAccessible::NameChanged);
+        widgets::announce(changed);
+    }
 }
 
 }  // namespace kestro

@@ -36,6 +36,9 @@ class CommandUi final : public OperationUi {
     const std::string* chosenFileContent() const override { return content_; }
     void setLineRate(int baud) override { baud_ = baud; }
     int lineRate() const { return baud_; }
+    void jobDone(std::string_view) override { done_ = true; }
+    // Whether the operation said that a job without a box ended as it should.
+    bool done() const { return done_; }
 
     // Turns the operation's words into the user's (a dump's private folder into the file
     // named with -o); the verdict comes from the operation's own words all the same.
@@ -62,6 +65,7 @@ class CommandUi final : public OperationUi {
     std::int64_t fileSize_;
     const std::string* content_;
     int baud_ = 0;
+    bool done_ = false;
     std::optional<TimePoint> transferStart_;
     RateMeter meter_;
     std::optional<Exit> exit_;

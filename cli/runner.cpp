@@ -410,7 +410,8 @@ class PortRun {
                     reporter_.line(Channel::Error, told);
         }
         if (!ui.exit()) {
-            if (expectsBox(step.button)) {
+            // Only the operation's word makes a job without a box one that went well.
+            if (!ui.done()) {
                 exit = Exit::TargetError;
                 verdict = "The HC11 answered with nothing Kestro knows.";
                 reporter_.line(Channel::Error, verdict);

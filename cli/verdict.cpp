@@ -11,7 +11,6 @@
 #include "fast_link.h"
 #include "frame.h"
 #include "operations.h"
-#include "register_bytes.h"
 #include "start_address.h"
 
 namespace kestro::cli {
@@ -127,43 +126,11 @@ std::string terminalText(const Message& m) {
 }
 
 std::string doneText(const Step& step) {
-    const ops::Inputs& in = step.inputs;
-    char hex[8];
-    if (step.button == "ConfigProgram") {
-        std::snprintf(hex, sizeof hex, "%02X", ops::configByte(in.config5Text, in.config));
-        std::string text =
-            std::string("CONFIG $") + hex + " sent; it takes effect at the next reset";
-        // NOSEC clear: what the user asked for with --secure, said once more. Only a part made
-        // with the security option heeds it (M68HC11 Reference Manual p. 4-15).
-        if (in.config[3] != 1)
-            text +=
-                ", which secures a part made with the security option: its next reset into "
-                "bootstrap mode erases its EEPROM and CONFIG (a part without the option ignores "
-                "NOSEC)";
-        return text;
-    }
-    if (step.button == "ExtRam")
-        return "Program sent, to start at " + in.startAddress;
+    // The dump goes where the command line was told, not to the folder the operation writes in.
     if (step.button == "DumpStart")
         return "Dump written to " +
                (step.output == "-" ? std::string("the standard output") : step.output.string());
-    if (step.button == "XISDPoff")
-        return "SDP off sent";
-    if (step.button == "XIreset")
-        return "Xicor reset sent";
-    if (step.button == "XISFR") {
-        std::snprintf(hex, sizeof hex, "%02X", ops::sfrByte(in.sfrPosition));
-        return std::string("SFR $") + hex + " sent";
-    }
-    if (step.button == "XIeem") {
-        std::snprintf(hex, sizeof hex, "%02X", ops::eemByte(in.eemMapText, in.eemLam, in.eemRes));
-        return std::string("EEM $") + hex + " sent";
-    }
-    if (step.button == "XIBPR") {
-        std::snprintf(hex, sizeof hex, "%02X", ops::bprByte(in.bpr));
-        return std::string("BPR $") + hex + " sent";
-    }
-    return {};
+    return ops::doneText(step.button, step.inputs);
 }
 
 std::string memoryName(const std::string& button) {
@@ -177,12 +144,6 @@ std::string memoryName(const std::string& button) {
         if (b == button)
             return name;
     return {};
-}
-
-bool expectsBox(const std::string& button) {
-    Step step;
-    step.button = button;
-    return doneText(step).empty();
 }
 
 }  // namespace kestro::cli

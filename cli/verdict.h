@@ -20,18 +20,14 @@ inline Exit worse(Exit a, Exit b) {
 // A box's text as one line or more for a terminal: the window's line breaks become "\n".
 std::string terminalText(const Message& m);
 
-// The line that reports a command whose operation shows no box when it went well, as the window
-// shows none; empty for commands whose operation always ends with a box. These talkers answer
-// nothing, so the line says what was sent, not that the chip took it.
+// The line that reports a command whose operation shows no box when it went well and said so,
+// as the window's strip does; empty for commands whose operation always ends with a box. The
+// talkers confirm their end, not the chip's, so the line says what was sent.
 std::string doneText(const Step& step);
 
 // The memory a button works on where the window's texts name it loosely ("Eprom is program"
 // for the external EEPROM, "Eeprom" for the companion chip's): the command line adds it to
 // them. Empty where the window's words say it.
 std::string memoryName(const std::string& button);
-
-// Operations that always end with a box when the talker answered as it should: ending without
-// one means the reply was none the window knows.
-bool expectsBox(const std::string& button);
 
 }  // namespace kestro::cli

@@ -38,6 +38,9 @@ class OperationUi {
     // already (the command line reads every file of a job once, before its first reset);
     // nullptr: the operation reads the file itself.
     virtual const std::string* chosenFileContent() const { return nullptr; }
+    // A job that shows no box when it went well has ended so, confirmed by the talker: what it
+    // did, in one line. Never called for a job that failed or whose end was not confirmed.
+    virtual void jobDone(std::string_view /*what*/) {}
     // The rate the fast protocol's agreement left the line at, in baud.
     virtual void setLineRate(int /*baud*/) {}
 };

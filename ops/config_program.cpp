@@ -22,6 +22,8 @@ void configProgram(Target& target, const Inputs& in) {
         f.waitDrained();
         if (!confirmed(f.awaitReply()))
             f.ui().message(notConfirmed(true));
+        else
+            reportDone(f, in);
         f.finish();
     });
 }

@@ -209,6 +209,7 @@ void fastXicor(const XiCommand& c, Target& target, const Inputs& in) {
                           ": the HC11's own ROM may lie over it while ROMON is set (clear ROMON "
                           "in CONFIG first, or move the EEPROM with EEM).");
         }
+        reportDone(f, in);
         f.finish();
     });
 }

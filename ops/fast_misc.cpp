@@ -132,6 +132,7 @@ void fastConfig(Target& target, const Inputs& in) {
         const auto cell = static_cast<Byte>(link.exchange(fast::kPing, 0, 0, 0).address);
         for (Byte cycle : configCycles(cell, value))
             link.exchange(kConfig, kConfigAddress, cycle, 0, kCycle);
+        reportDone(f, in);
         f.finish();
     });
 }
@@ -216,6 +217,8 @@ void fastRam(Target& target, const Inputs& in) {
         // nothing after it.
         if (!link.lastExchange(kRun, *start, 0))
             f.ui().message(notStarted());
+        else
+            reportDone(f, in);
         f.finish();
     });
 }

@@ -86,6 +86,7 @@ void fastDump(Target& target, const Inputs& in) {
         }
         file.write(text + srecord('9', 0, {}) + "\r\n");
         file.commit(kDumpFile);
+        reportDone(f, in);
         f.finish();
     });
 }

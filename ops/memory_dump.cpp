@@ -111,6 +111,8 @@ void memoryDump(Target& target, const Inputs& in) {
                                 "upload.s19 was left as it was. The line brought bytes the HC11 "
                                 "did not send, or lost some. Check the cable, then reset your "
                                 "HC11 and dump again."});
+            else
+                reportDone(f, in);
         }
         f.finish();
     });

@@ -87,6 +87,14 @@ Message notStarted();
 // job runs without a message of the PC (checked echo), or after what the PC sent.
 bool confirmed(const std::string& reply);
 
+// What a job that shows no box when it went well did, in one line ("CONFIG $F9 sent; it takes
+// effect at the next reset"); empty for the jobs that always end with a box. These talkers
+// confirm that they ended, not that the chip took the value, so the line says what was sent.
+std::string doneText(std::string_view button, const Inputs& in);
+// Tells the front end, in those words, that the job the frame runs ended as it should: called
+// only once the talker (or, for a dump, the file's check) has said so.
+void reportDone(Frame& f, const Inputs& in);
+
 // The command message of the talkers that take an address range: "P", "P", "U", begin, "V",
 // end, "W", each item written on its own.
 void sendRangeCommand(Frame& f, const std::string& begin, const std::string& end);

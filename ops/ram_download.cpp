@@ -110,6 +110,8 @@ void ramDownload(Target& target, const Inputs& in) {
             f.ui().message(notStarted());
         else if (!confirmed(answer))
             f.ui().message(refusedProgram(answer));
+        else
+            reportDone(f, in);
         f.finish();
     });
 }

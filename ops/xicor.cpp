@@ -18,8 +18,8 @@ constexpr Command kCommands[] = {
     {"XIreset", "Reset", "xireset.S19"},
 };
 
-void runCommand(const Command& c, Target& target) {
-    Frame::run(target, std::string(c.button), c.caption, [&c](Frame& f) {
+void runCommand(const Command& c, Target& target, const Inputs& in) {
+    Frame::run(target, std::string(c.button), c.caption, [&](Frame& f) {
         if (!f.begin())
             return;
         f.downloadTalker(c.talker);
@@ -27,6 +27,8 @@ void runCommand(const Command& c, Target& target) {
         f.wait(Frame::kReplyWait);
         if (!confirmed(textOf(f.afterEcho())))
             f.ui().message(notConfirmed(true));
+        else
+            reportDone(f, in);
         f.finish();
     });
 }
@@ -62,6 +64,8 @@ void programRegister(const Register& r, Target& target, const Inputs& in) {
         f.waitDrained();
         if (!confirmed(f.awaitReply()))
             f.ui().message(notConfirmed(true));
+        else
+            reportDone(f, in);
         f.finish();
     });
 }
@@ -71,7 +75,7 @@ void programRegister(const Register& r, Target& target, const Inputs& in) {
 std::vector<ButtonOperation> xicorOperations() {
     std::vector<ButtonOperation> ops;
     for (const Command& c : kCommands)
-        ops.push_back({c.button, [&c](Target& t, const Inputs&) { runCommand(c, t); }});
+        ops.push_back({c.button, [&c](Target& t, const Inputs& in) { runCommand(c, t, in); }});
     for (const Register& r : kRegisters)
         ops.push_back({r.button, [&r](Target& t, const Inputs& in) { programRegister(r, t, in); }});
     return ops;

@@ -21,6 +21,7 @@
 #include "main_window.h"
 #include "recorders.h"
 #include "scratch.h"
+#include "screen_reader.h"
 #include "srecords.h"
 #include "virtual_board.h"
 #include "virtual_clock.h"
@@ -182,6 +183,73 @@ TEST(VirtualBoard, TheFastKeyAndTheOptionChooseTheFastTalker) {
     }
     for (const std::string& v : verdicts)
         EXPECT_EQ(v, verdicts.front());
+}
+
+// Every job leaves a line in the strip, to the eye and to a screen reader: what a job that
+// shows no box did, by its operation's word, or its box's text on one line; a job that reported
+// nothing (a file choice cancelled) leaves none, rather than the last job's.
+TEST(VirtualBoard, TheStripSaysWhatEachJobDid) {
+    testing::ScratchDir dir;
+    dir.write("prog.s19", "S10720007E2000003A\r\nS9030000FC\r\n");
+    dir.write("fw.s19", kEepromFile);
+    QSettings(QString::fromStdString((dir.path / "kestro.ini").string()), QSettings::IniFormat)
+        .setValue("startup/dumpdir", QString::fromStdString(dir.path.string()));
+    BoardBench b(dir.path);
+    std::string chosen;
+    b.window->setFileChooser([&chosen] { return chosen; });
+    auto* line = b.window->findChild<QLabel*>("JobEnd");
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->accessibleDescription(), "What the last job did");
+    struct Row {
+        const char* button;
+        const char* file;  // chosen, in the scratch folder
+        bool reset;
+        const char* box;  // the job's box; nullptr: none, and the operation's own line
+        const char* said;
+    };
+    const Row rows[] = {
+        {"ConfigProgram", "", true, nullptr, nullptr},
+        {"XISFR", "", true, nullptr, nullptr},
+        {"ExtRam", "prog.s19", true, nullptr, "Program sent, to start at 2000"},
+        {"DumpStart", "", true, nullptr, nullptr},
+        {"EepromCheck", "", true, "Data", "Data"},
+        {"EepromCompare", "fw.s19", true, "Error found at\r\nB600", "Error found at B600"},
+        {"EepromCheck", "", false, "Please reset your HC11", "Please reset your HC11"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.button);
+        testing::HeardEvents heard;
+        b.messages.clear();
+        chosen = (dir.path / r.file).string();
+        if (r.reset)
+            b.reset();
+        b.click(r.button);
+        const std::string said = r.said ? r.said : ops::doneText(r.button, b.window->inputs());
+        ASSERT_FALSE(said.empty());
+        ASSERT_EQ(b.messages.size(), r.box ? 1u : 0u) << b.messages[0].text;
+        if (r.box) {
+            EXPECT_EQ(b.messages[0].text, r.box);
+        }
+        EXPECT_EQ(line->accessibleName().toStdString(), said);
+        EXPECT_EQ(line->toolTip().toStdString(), said);
+        EXPECT_FALSE(line->isHidden());
+        EXPECT_EQ(heard.count(line, QAccessible::NameChanged), 1);
+        // Shortened where it does not fit, never otherwise changed.
+        const QString shown = line->text();
+        EXPECT_TRUE(
+            shown.toStdString() == said ||
+            (shown.endsWith(QChar(0x2026)) && said.starts_with(shown.chopped(1).toStdString())))
+            << shown.toStdString();
+    }
+    EXPECT_TRUE(fs::exists(dir.path / "upload.s19"));
+
+    chosen = "Cancel";
+    b.messages.clear();
+    b.reset();
+    b.click("EepromProgram");
+    EXPECT_TRUE(b.messages.empty()) << b.messages[0].text;
+    EXPECT_EQ(line->accessibleName(), "");
+    EXPECT_TRUE(line->isHidden());
 }
 
 // Two windows with the same home: the second finds the board held, and Comm 1 is a port in

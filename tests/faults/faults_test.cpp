@@ -168,6 +168,8 @@ struct FullDisk {
 
 struct Outcome {
     std::vector<Message> boxes;
+    std::vector<std::string> done;  // what a job that ends without a box said it did
+    ops::Inputs inputs;
     TimePoint ended{};
     std::string caption;
     bool ready = false;
@@ -279,6 +281,8 @@ Outcome runWith(const Operation& op, bool fast, Fault fault, TimePoint at) {
     full.reset();
     s.inner.setTrace(nullptr);
 
+    o.done = s.ui.done;
+    o.inputs = inputs;
     o.caption = s.ui.captions[op.button];
     o.ready = s.link.ready();
     o.disconnected = s.view.disconnected;
@@ -329,6 +333,9 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
     EXPECT_EQ(clean.rates.contains(kLoaderRate.asked), fast);
     ASSERT_FALSE(clean.caption.empty());
     ASSERT_LE(clean.boxes.size(), 1u);
+    // A clean run ends with its box, or says what it did where it ends without one.
+    EXPECT_EQ(clean.done, clean.boxes.empty() ? std::vector{ops::doneText(op.button, clean.inputs)}
+                                              : std::vector<std::string>{});
     ASSERT_TRUE(clean.boxes.empty() || clean.boxes[0].icon != Icon::Critical ||
                 clean.boxes[0].text.starts_with("Error"))
         << clean.boxes[0].text;
@@ -359,6 +366,11 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
         EXPECT_TRUE(o.windowEnabled);
         EXPECT_EQ(o.caption, clean.caption);
         ASSERT_LE(o.boxes.size(), 1u);
+        // Never a job done beside a failure, and never other than what was asked.
+        if (!o.done.empty()) {
+            EXPECT_TRUE(o.boxes.empty()) << o.boxes[0].text;
+            EXPECT_EQ(o.done, std::vector{ops::doneText(op.button, o.inputs)});
+        }
         for (const Message& m : o.boxes) {
             EXPECT_FALSE(m.text.empty());
             EXPECT_FALSE(m.title.empty());

@@ -60,6 +60,7 @@ struct RecordingUi : OperationUi {
     void setVisible(std::string_view control, bool v) override {
         visible[std::string(control)] = v;
     }
+    void jobDone(std::string_view what) override { done.emplace_back(what); }
     std::string chooseFile() override {
         ++chooserOpened;
         return chooserAnswer;
@@ -68,6 +69,7 @@ struct RecordingUi : OperationUi {
     bool windowEnabled() const { return enabled.empty() || enabled.back(); }
 
     std::vector<Message> messages;
+    std::vector<std::string> done;  // what jobs that end without a box said they did
     std::vector<bool> enabled;
     int lineRate = 0;  // the rate a fast job agreed on
     std::map<std::string, std::string> captions;
