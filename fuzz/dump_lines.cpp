@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The dump's line splitting: whatever a dump talker sends back, cut into lines of 42
 // characters with the rest as the last line, and written only when something came: to
-// upload.s19 when every record holds, beside it as upload.damaged.s19 when one does not.
+// upload.s19 when every record holds, beside it as upload.damaged.s19 when one does not. A byte
+// that reads as a break is the HC11's reset: the dump then writes nothing.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include "operations.h"
 #include "recorders.h"
 #include "scripted_target.h"
+#include "serial_port.h"
 #include "virtual_clock.h"
 #include "virtual_port.h"
 
@@ -73,6 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool damaged = fs::exists(folder() / "upload.damaged.s19");
     if (whole && damaged)
         __builtin_trap();
+    if (std::any_of(reply.begin(), reply.end(), readsAsBreak)) {
+        if (whole || damaged)
+            __builtin_trap();
+        return 0;
+    }
     std::ifstream in2(folder() / (damaged ? "upload.damaged.s19" : "upload.s19"), std::ios::binary);
     std::stringstream got;
     got << in2.rdbuf();
