@@ -5,7 +5,7 @@
 ;   W   address, count (1 to 8), 8 data bytes: the first count made to hold their values from
 ;       the address on, each erased first only where its value needs a 1 over a 0, and read
 ;       back. K with the address past the last; V with a byte that did not read back; N for a
-;       count of none or over 8, or bytes past $FFFF.
+;       count of none or over 8, or bytes in page $00 or $10 or past $FFFF.
         .include "hc11.inc"
 
         .equ LONG, 'W'
@@ -38,10 +38,7 @@ dispatch:
         bsr     cycle
         cmpa    0,x
         bne     fail
-3:      inx
-        dec     left
-        bpl     1b
-        bra     ok
+        w_next_byte
 
 ; One cycle: the latch bits in B to PPROG, A to the address, the programming bit set in a
 ; second write, held for ROUNDS rounds of 6 E cycles, then PPROG cleared. Keeps A and X.

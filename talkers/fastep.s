@@ -8,7 +8,7 @@
 ;       (an EPROM bit only goes from 1 to 0), or at once where PPROG does not keep ELAT (the
 ;       A8's bit 5 always reads 0, MC68HC11A8 technical data 3.5.1; the E9 and 811E2 are taken
 ;       to be the same): no EPROM there, and nothing else is latched. N for a count of none or
-;       over 16, or bytes past $FFFF.
+;       over 16, or bytes in page $00 or $10 or past $FFFF.
         .include "hc11.inc"
 
         .equ LONG, 'W'
@@ -43,9 +43,6 @@ dispatch:
         clr     PPROG
         cmpa    0,x
         bne     fail
-3:      inx
-        dec     left
-        bpl     1b
-        bra     ok
+        w_next_byte jmp
 
         talker_end

@@ -109,7 +109,9 @@ TEST(FastCore, APauseInsideARequestShorterThanTheIdleLimitKeepsItWhole) {
 
 // A request whose CRC holds but whose count or range lies outside what the command may touch (a
 // damaged one that the CRC let through) is answered N with nothing done: a W with count 0 once
-// ran over all 65,536 addresses and rewrote the EEPROM with the RAM's contents.
+// ran over all 65,536 addresses and rewrote the EEPROM with the RAM's contents, and a W in page
+// $00 or $10 would overwrite the talker or program the register block, CONFIG (which can secure
+// the part) among it.
 TEST(FastCore, RequestsOutOfBoundsAreRefusedWithNothingTouched) {
     struct Case {
         const char* what;
@@ -127,6 +129,10 @@ TEST(FastCore, RequestsOutOfBoundsAreRefusedWithNothingTouched) {
         {"fastee, no bytes", fastee, 'W', 0xB600, 0, d8},
         {"fastee, 9 bytes", fastee, 'W', 0xB600, 9, d8},
         {"fastee, past $FFFF", fastee, 'W', 0xFFFC, 8, d8},
+        {"fastee, over its own stack", fastee, 'W', 0x00F0, 8, d8},
+        {"fastee, CONFIG", fastee, 'W', 0x103F, 1, Bytes(8, 0x00)},
+        {"fastee, into the registers from below", fastee, 'W', 0x0FFC, 8, d8},
+        {"fastep, out of the register page", fastep, 'W', 0x10F8, 16, d16},
         {"fastep, no bytes", fastep, 'W', 0xD000, 0, d16},
         {"fastep, 17 bytes", fastep, 'W', 0xD000, 17, d16},
         {"fastep, past $FFFF", fastep, 'W', 0xFFF8, 16, d16},
@@ -155,10 +161,23 @@ TEST(FastCore, RequestsOutOfBoundsAreRefusedWithNothingTouched) {
         std::copy(ram0.begin(), ram0.end(), ram.begin());
         b.bootAndRun(image(c.talker.name));
         b.run(40ms);
+        // The registers a stray write would change and that nothing else does meanwhile: the
+        // ports, the SCI's set-up, BPROT to CONFIG.
+        const auto registers = [&b] {
+            Bytes r;
+            for (const std::uint16_t a : {0x1000, 0x1004, 0x1007, 0x1008, 0x1028, 0x102B, 0x102C,
+                                          0x102D, 0x1035, 0x1039, 0x103B, 0x103C, 0x103F})
+                r.push_back(b.board.peek(a));
+            return r;
+        };
+        const Bytes registers0 = registers();
+        const Byte config0 = b.board.eeprom().configCell();
         const Bytes request =
             fast::request(c.command, c.address, c.count, ByteView(c.data), c.talker.check);
         EXPECT_EQ(exchange(b, c.talker, request, 1200), 'N');
         b.run(100ms);
+        EXPECT_EQ(registers(), registers0);
+        EXPECT_EQ(b.board.eeprom().configCell(), config0);
         EXPECT_EQ(Bytes(eeprom.begin(), eeprom.end()), eeprom0);
         EXPECT_EQ(Bytes(rom.begin(), rom.end()), rom0);
         EXPECT_EQ(Bytes(ram.begin(), ram.end()), ram0);
