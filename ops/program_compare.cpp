@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "hex_digit.h"
+
 namespace kestro::ops {
 
 namespace {
@@ -147,32 +149,20 @@ std::string failureReason(const Letters& letters, const std::string& reply) {
     return text;
 }
 
-// The talkers answer at the file's S9: a file that has none gets one, after all it holds.
-std::string withEndRecord(std::string records) {
-    if (records.find("S9") != std::string::npos)
-        return records;
-    if (!records.empty() && records.back() != '\n')
-        records += "\r\n";
-    return records + "S9030000FC\r\n";
-}
-
 // Where a programming talker's "O" says the file ended: the address after the last S1 record's
 // data. A record whose S or type a bit error changed is skipped by the talker, and an S9 made
 // of a 1 ends the file early: the "O" then names another address than the file's own end.
-std::optional<unsigned> fileEnd(const std::string& records) {
+std::optional<unsigned> fileEnd(std::string_view records) {
     std::optional<unsigned> end;
-    std::size_t at = 0;
-    while ((at = records.find("S1", at)) != std::string::npos) {
-        const std::string count = records.substr(at + 2, 2);
-        const std::string address = records.substr(at + 4, 4);
-        at += 2;
-        if (count.size() != 2 || address.size() != 4 ||
-            !std::all_of(count.begin(), count.end(), ::isxdigit) ||
-            !std::all_of(address.begin(), address.end(), ::isxdigit))
+    std::string_view line;
+    for (int number = 0; formats::nextRecordLine(records, line, number);) {
+        if (!line.starts_with("S1"))
             continue;
-        const unsigned n = static_cast<unsigned>(std::stoul(count, nullptr, 16));
-        if (n >= 3)
-            end = (static_cast<unsigned>(std::stoul(address, nullptr, 16)) + n - 3) & 0xFFFFu;
+        const auto bytes = formats::hexBytes(line.substr(2));
+        const auto* b = std::get_if<std::vector<std::uint8_t>>(&bytes);
+        // Count, address and checksum: the readers made these records, whole.
+        if (b != nullptr && b->size() >= 4 && (*b)[0] >= 3)
+            end = (((*b)[1] << 8 | (*b)[2]) + (*b)[0] - 3) & 0xFFFFu;
     }
     return end;
 }
@@ -198,7 +188,7 @@ void programOrCompare(const Member& m, Target& target) {
         f.waitDrained();
         f.wait(Frame::kSettle);
         f.discardBuffers();
-        f.streamFile(withEndRecord(*file));
+        f.streamFile(*file);
         f.waitDrained();
         f.wait(Frame::kReplyWait);
         const std::string reply = textOf(f.port().input());

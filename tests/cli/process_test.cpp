@@ -383,11 +383,10 @@ TEST(KestroCli, ConfigIsReadBackAtTheNextResetOrSaysThereWasNone) {
         const char* out;
     };
     const char* sent = "CONFIG $F9 sent; it takes effect at the next reset\n";
-    const Case cases[] = {
-        {"A8", 2, 0, "CONFIG reads $09 after the reset\n"},
-        {"E9", 1, 3, ""},
-        {"811E2", 2, 0, "CONFIG reads $F9 after the reset\n"},
-        {"711E9", 1, 3, ""}};
+    const Case cases[] = {{"A8", 2, 0, "CONFIG reads $09 after the reset\n"},
+                          {"E9", 1, 3, ""},
+                          {"811E2", 2, 0, "CONFIG reads $F9 after the reset\n"},
+                          {"711E9", 1, 3, ""}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.part) + ", resets " + std::to_string(c.resets));
         Home home;

@@ -125,8 +125,8 @@ TEST(ConfigReadBack, EqualOrDifferentOnEveryPart) {
         0xB6, 0x10, 0x2E, 0x84, 0x20, 0x27, 0xF9,  // getc: ldaa SCSR; anda #RDRF; beq getc
         0xB6, 0x10, 0x2F, 0x39};                   // ldaa SCDR; rts
     std::filesystem::remove(idle / "config.S19");
-    std::ofstream(idle / "config.S19") << kestro::testing::srecord('1', 0, confirmsOnly)
-                                       << "\r\nS9030000FC\r\n";
+    std::ofstream(idle / "config.S19")
+        << kestro::testing::srecord('1', 0, confirmsOnly) << "\r\nS9030000FC\r\n";
     struct Case {
         const char* part;
         std::vector<std::string> options;

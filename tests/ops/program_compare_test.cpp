@@ -153,7 +153,10 @@ TEST(ProgramFailure, TheLetterAndAddressSayWhatWentWrongAndWhere) {
         // Bytes that are not text are shown, never passed on to a terminal.
         {"EepromProgram", "V\x01\"\x7F", "Error in Eeprom",
          "the talker answered \"V\\x01\\x22\\x7F\""},
-        {"EepromCompare", "B6\x01" "3", "Error found at\r\nB6\\x013", ""},
+        {"EepromCompare",
+         "B6\x01"
+         "3",
+         "Error found at\r\nB6\\x013", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.button) + " " + c.reply);
