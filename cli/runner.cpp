@@ -62,25 +62,6 @@ constexpr PartlyDone kPartlyDone[] = {
     {"XIBPR", "the companion chip may or may not have taken the command"},
 };
 
-// The memory bytes S-records carry: each data record's count less its address and checksum.
-std::int64_t dataBytes(std::string_view records) {
-    std::int64_t total = 0;
-    for (std::size_t at = 0; at < records.size();) {
-        const std::size_t end = std::min(records.find('\n', at), records.size());
-        const std::string_view line = records.substr(at, end - at);
-        at = end + 1;
-        if (line.size() < 4 || std::toupper(static_cast<unsigned char>(line[0])) != 'S' ||
-            line[1] < '1' || line[1] > '3')
-            continue;
-        unsigned count = 0;
-        if (std::from_chars(line.data() + 2, line.data() + 4, count, 16).ptr != line.data() + 4)
-            continue;
-        const unsigned overhead = static_cast<unsigned>(line[1] - '0') + 2;
-        total += count > overhead ? count - overhead : 0;
-    }
-    return total;
-}
-
 // The bytes of a range of whole pages as the inputs give it ("B600", "B6FF").
 std::int64_t rangeBytes(const std::string& begin, const std::string& end) {
     unsigned b = 0, e = 0;
@@ -339,7 +320,10 @@ class PortRun {
         const std::string* content = step.file.empty() ? nullptr : &*files().get(step.file).content;
         // What --json and the bars count: the memory bytes the file carries.
         const std::int64_t sent =
-            content ? dataBytes(ops::recordsToSend(step.button, step.file.string(), *content)) : 0;
+            content
+                ? ops::recordsSpan(ops::recordsToSend(step.button, step.file.string(), *content))
+                      .bytes
+                : 0;
         DumpTarget* dump = nullptr;
         for (auto& [of, target] : dumps_)
             if (of == &step)

@@ -120,6 +120,14 @@ std::string programFailureReason(std::string_view button, const std::string& rep
 std::string recordsToSend(std::string_view button, const std::string& name,
                           std::string_view content);
 
+// What S1 records as recordsToSend makes them carry: their data bytes, and the address after the
+// last record's data (nullopt without a data record).
+struct RecordsSpan {
+    std::int64_t bytes = 0;
+    std::optional<unsigned> end;
+};
+RecordsSpan recordsSpan(std::string_view records);
+
 // As recordsToSend, for a front end that knows its files before any reset: why the file cannot
 // go, or nullopt when it can.
 std::optional<LinkError> userFileProblem(std::string_view button, const std::string& name,

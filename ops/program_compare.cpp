@@ -7,8 +7,6 @@
 #include <optional>
 #include <string>
 
-#include "hex_digit.h"
-
 namespace kestro::ops {
 
 namespace {
@@ -149,23 +147,9 @@ std::string failureReason(const Letters& letters, const std::string& reply) {
     return text;
 }
 
-// Where a programming talker's "O" says the file ended: the address after the last S1 record's
-// data. A record whose S or type a bit error changed is skipped by the talker, and an S9 made
-// of a 1 ends the file early: the "O" then names another address than the file's own end.
-std::optional<unsigned> fileEnd(std::string_view records) {
-    std::optional<unsigned> end;
-    std::string_view line;
-    for (int number = 0; formats::nextRecordLine(records, line, number);) {
-        if (!line.starts_with("S1"))
-            continue;
-        const auto bytes = formats::hexBytes(line.substr(2));
-        const auto* b = std::get_if<std::vector<std::uint8_t>>(&bytes);
-        // Count, address and checksum: the readers made these records, whole.
-        if (b != nullptr && b->size() >= 4 && (*b)[0] >= 3)
-            end = (((*b)[1] << 8 | (*b)[2]) + (*b)[0] - 3) & 0xFFFFu;
-    }
-    return end;
-}
+// A programming talker's "O" names the address after the last record's data it took
+// (recordsSpan's end). A record whose S or type a bit error changed is skipped by the talker,
+// and an S9 made of a 1 ends the file early: the "O" then names another address.
 
 // The reason of an "O" at another address than the file's end.
 std::string endedElsewhere(const std::string& reply, unsigned end) {
@@ -192,7 +176,7 @@ void programOrCompare(const Member& m, Target& target) {
         f.waitDrained();
         f.wait(Frame::kReplyWait);
         const std::string reply = textOf(f.port().input());
-        const auto end = m.kind == Kind::Program ? fileEnd(*file) : std::nullopt;
+        const auto end = m.kind == Kind::Program ? recordsSpan(*file).end : std::nullopt;
         const bool endsElsewhere =
             shaped(reply) && reply[0] == kJobDone && end &&
             static_cast<unsigned>(std::stoul(reply.substr(2), nullptr, 16)) != *end;

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "elf_image.h"
+#include "hex_digit.h"
 #include "intel_hex.h"
 #include "memory_image.h"
 #include "srecord.h"
@@ -144,6 +145,23 @@ std::string recordsToSend(std::string_view button, const std::string& name,
                                 ", below " + formats::hexAddress(rule.lowest) + ".",
                             LinkError::Ending::KeepTarget, rule.why);
     return std::move(std::get<std::string>(converted));
+}
+
+RecordsSpan recordsSpan(std::string_view records) {
+    RecordsSpan span;
+    std::string_view line;
+    for (int number = 0; formats::nextRecordLine(records, line, number);) {
+        if (!line.starts_with("S1"))
+            continue;
+        const auto bytes = formats::hexBytes(line.substr(2));
+        const auto* b = std::get_if<std::vector<std::uint8_t>>(&bytes);
+        // Count, address and checksum: the readers made these records, whole.
+        if (b == nullptr || b->size() < 4 || (*b)[0] < 3)
+            continue;
+        span.bytes += (*b)[0] - 3;
+        span.end = (((*b)[1] << 8 | (*b)[2]) + (*b)[0] - 3) & 0xFFFFu;
+    }
+    return span;
 }
 
 std::optional<LinkError> userFileProblem(std::string_view button, const std::string& name,
