@@ -7,7 +7,7 @@
 namespace kestro::sim {
 namespace {
 
-constexpr std::uint32_t kE = 2'000'000;
+constexpr EClock kE{8'000'000};  // E = 2 MHz
 
 // An SCI on its own, cycles counted from the clock's time (500 ns each).
 struct SciBench {
@@ -159,6 +159,25 @@ TEST(Sci, AFrameAtTheWrongRateReadsAsTheSamplesMakeIt) {
         EXPECT_EQ(status & (sci::FE | sci::NF), c.flags);
         EXPECT_EQ(s.sci.read(sci::SCDR, s.cycleNow()), c.reads);
         EXPECT_EQ(s.status(s.cycleNow()) & (sci::FE | sci::NF), 0) << "cleared by SCSR, SCDR";
+    }
+}
+
+}  // namespace
+}  // namespace kestro::sim
+
+namespace kestro::sim {
+namespace {
+
+TEST(EClockTest, CyclesAndLineTimeConvertWithoutDriftAtAnyCrystal) {
+    for (const std::uint32_t crystal : {4'915'200u, 7'372'800u, 8'000'000u, 12'000'000u}) {
+        const EClock e{crystal};
+        SCOPED_TRACE(crystal);
+        // An hour of E cycles is an hour of line time, to the nanosecond.
+        EXPECT_EQ(e.cyclesIn(std::chrono::hours(1)), std::uint64_t{crystal} / 4 * 3600);
+        for (const std::uint64_t c : {1ULL, 3ULL, 1'000'003ULL, 123'456'789'012ULL}) {
+            EXPECT_EQ(e.cyclesIn(e.timeOf(c)), c);
+            EXPECT_EQ(e.cyclesIn(e.timeOf(c) - Duration{1}), c - 1);
+        }
     }
 }
 

@@ -58,7 +58,7 @@ Board::Board(Scheduler& scheduler, VirtualLine& line, BoardOptions options)
       options_(options),
       variant_(&variant(options.chip)),
       cpu_(*this, this),
-      sci_(line.toPc, line.toTarget, variant_->eClockHz,
+      sci_(line.toPc, line.toTarget, EClock{options.crystalHz},
            [this](Byte b, bool fe) { lineReceived(b, fe); }),
       eeprom_(*variant_) {
     epoch_ = scheduler_.now();
@@ -167,14 +167,11 @@ std::uint64_t Board::cycle() const {
 }
 
 std::uint64_t Board::cycleAt(TimePoint t) const {
-    const std::int64_t ns = (t - epoch_).count();
-    const std::int64_t nsPerCycle = 1'000'000'000LL / variant_->eClockHz;
-    return ns <= 0 ? 0 : static_cast<std::uint64_t>(ns / nsPerCycle);
+    return EClock{options_.crystalHz}.cyclesIn(t - epoch_);
 }
 
 TimePoint Board::timeOfCycle(std::uint64_t cycle) const {
-    const std::int64_t nsPerCycle = 1'000'000'000LL / variant_->eClockHz;
-    return epoch_ + Duration{static_cast<std::int64_t>(cycle) * nsPerCycle};
+    return epoch_ + EClock{options_.crystalHz}.timeOf(cycle);
 }
 
 // ---- time

@@ -19,8 +19,8 @@ std::uint32_t bitCyclesOf(std::uint8_t baud) {
 
 }  // namespace
 
-Sci::Sci(LineDirection& toLine, LineDirection& fromLine, std::uint32_t eClockHz, LineReceive onLine)
-    : toLine_(toLine), fromLine_(fromLine), eClock_(eClockHz), onLine_(std::move(onLine)) {
+Sci::Sci(LineDirection& toLine, LineDirection& fromLine, EClock eClock, LineReceive onLine)
+    : toLine_(toLine), fromLine_(fromLine), eClock_(eClock), onLine_(std::move(onLine)) {
     // The SCI takes three samples of each bit and votes (M68HC11 Reference Manual, SCI
     // receiver): noise and a rate that does not fit show as the chip would show them.
     fromLine_.setMajoritySampling(true);
@@ -49,7 +49,7 @@ std::uint32_t Sci::bitCycles() const {
 }
 
 double Sci::rate() const {
-    return static_cast<double>(eClock_) / bitCycles();
+    return eClock_.hz() / bitCycles();
 }
 
 int Sci::lineBaud() const {
@@ -57,7 +57,7 @@ int Sci::lineBaud() const {
 }
 
 Duration Sci::cyclesToDuration(std::uint64_t cycles) const {
-    return Duration{static_cast<std::int64_t>(cycles * 1'000'000'000ULL / eClock_)};
+    return eClock_.timeOf(cycles);
 }
 
 TimePoint Sci::lineTimeOf(std::uint64_t cycle) const {

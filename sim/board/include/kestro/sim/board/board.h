@@ -86,6 +86,9 @@ struct BoardOptions {
     // own weak input pull-up, which is all most users have: it damages characters above
     // txdLimitBaud() (docs/virtual-board.md). 0: a board with no pull-up at all, TxD never rises.
     double txdPullUpOhms = 200'000;
+    // The crystal: E, and with it the boot loader's rates, the SCI and the timer, is a quarter
+    // of it.
+    std::uint32_t crystalHz = 8'000'000;
 };
 
 inline constexpr double kTxdLoadFarads = 30e-12;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "kestro/sim/board/e_clock.h"
 #include "virtual_line.h"
 
 namespace kestro::sim {
@@ -47,7 +48,7 @@ class Sci {
     // the line's time and then hands the byte to received().
     using LineReceive = std::function<void(Byte byte, bool framingError)>;
 
-    Sci(LineDirection& toLine, LineDirection& fromLine, std::uint32_t eClockHz, LineReceive onLine);
+    Sci(LineDirection& toLine, LineDirection& fromLine, EClock eClock, LineReceive onLine);
     Sci(const Sci&) = delete;
     Sci& operator=(const Sci&) = delete;
 
@@ -96,7 +97,7 @@ class Sci {
 
     LineDirection& toLine_;
     LineDirection& fromLine_;
-    std::uint32_t eClock_;
+    EClock eClock_;
     LineReceive onLine_;
 
     std::uint8_t baud_ = kResetBaud;

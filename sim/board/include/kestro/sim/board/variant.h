@@ -34,8 +34,6 @@ struct Variant {
     // CONFIG bits that exist on the part; the others read as their factory value.
     std::uint8_t configMask;
     LoaderEnd loaderEnd;
-    // E clock in Hz: 8 MHz crystal / 4.
-    std::uint32_t eClockHz;
 };
 
 // CONFIG bits.
