@@ -16,7 +16,7 @@ using namespace pprog;
 // PPROG.
 constexpr int kConfig = -1;
 void eepromCycle(Eeprom& e, std::uint8_t mode, int offset, std::uint8_t data, std::uint64_t start,
-                 std::uint64_t length = Eeprom::kCycleTime) {
+                 std::uint64_t length = Eeprom::cycleTimeAt({})) {
     e.writePprog(mode | EELAT, start);
     if (offset == kConfig)
         e.writeConfig(data, start + 1);
@@ -35,12 +35,49 @@ Eeprom unprotected(const Variant& v) {
 // Programming only clears bits, and only a full 10 ms cycle at 2 MHz does anything.
 TEST(Eeprom, ProgrammingClearsBitsInTenMilliseconds) {
     Eeprom e = unprotected(variant(Chip::E9));
-    eepromCycle(e, 0, 0x10, 0x5A, 0, Eeprom::kCycleTime - 1);
+    eepromCycle(e, 0, 0x10, 0x5A, 0, 20'000 - 1);
     EXPECT_EQ(e.read(0x10), 0xFF) << "a cycle cut short changes nothing";
     eepromCycle(e, 0, 0x10, 0x5A, 100'000);
     EXPECT_EQ(e.read(0x10), 0x5A);
     eepromCycle(e, 0, 0x10, 0xF0, 200'000);
     EXPECT_EQ(e.read(0x10), 0x50);
+}
+
+// The programming times are times, not E cycles: a talker that counts the 10 ms of a 2 MHz E
+// programs nothing at 3 MHz, and below 2 MHz the EEPROM asks for 20 ms. Below 1 MHz no cycle
+// is long enough (the R-C clock that CSEL selects is not modelled).
+TEST(Eeprom, ProgrammingTimesFollowTheCrystal) {
+    struct CrystalCase {
+        std::uint32_t crystalHz;
+        std::uint64_t eepromCycles;  // 0: never
+        std::uint64_t epromCycles;
+    };
+    const CrystalCase cases[] = {{12'000'000, 30'000, 6'000},
+                                 {8'000'000, 20'000, 4'000},
+                                 {7'372'800, 36'864, 3'687},
+                                 {4'915'200, 24'576, 2'458},
+                                 {3'686'400, 0, 1'844}};
+    for (const CrystalCase& c : cases) {
+        const EClock clock{c.crystalHz};
+        for (const bool full : {false, true}) {
+            Eeprom e(variant(Chip::E9_711), clock);
+            e.writeBprot(0, true);
+            Eprom rom(0x3000);
+            e.attachEprom(&rom);
+            const std::uint64_t length = !c.eepromCycles ? 1'000'000'000
+                                         : full          ? c.eepromCycles
+                                                         : c.eepromCycles - 1;
+            eepromCycle(e, 0, 0x10, 0x5A, 0, length);
+            EXPECT_EQ(e.read(0x10), full && c.eepromCycles ? 0x5A : 0xFF)
+                << c.crystalHz << " Hz, " << length;
+            const std::uint64_t pulse = full ? c.epromCycles : c.epromCycles - 1;
+            e.writePprog(ELAT, 2'000'000'000, true);
+            rom.writeArray(0x10, 0x3C);
+            e.writePprog(ELAT | EPGM, 2'000'000'001, true);
+            e.writePprog(0, 2'000'000'001 + pulse, true);
+            EXPECT_EQ(rom.read(0x10), full ? 0x3C : 0xFF) << c.crystalHz << " Hz, EPROM " << pulse;
+        }
+    }
 }
 
 TEST(Eeprom, EraseModesEraseTheirRangeToFF) {
@@ -144,6 +181,7 @@ TEST(Eeprom, ConfigIsACellOfItsOwn) {
 // The 711E9's EPROM, driven by PPROG: ELAT with the data write, then EPGM in a second write for
 // the full time, with the programming voltage throughout.
 TEST(Eprom, ProgramsThroughPprogOnlyWithVoltageAndTime) {
+    const std::uint64_t kEpromTime = 4'000;  // 2 ms at E = 2 MHz
     struct EpromCase {
         const char* name;
         std::uint8_t first;   // the write that opens the latch
@@ -153,12 +191,12 @@ TEST(Eprom, ProgramsThroughPprogOnlyWithVoltageAndTime) {
         std::uint8_t expected;
     };
     const EpromCase cases[] = {
-        {"programs", ELAT, ELAT | EPGM, Eprom::kCycleTime, true, 0x34},
-        {"too short", ELAT, ELAT | EPGM, Eprom::kCycleTime - 1, true, 0xF7},
-        {"no voltage", ELAT, ELAT | EPGM, Eprom::kCycleTime, false, 0xF7},
-        {"ELAT with EPGM", ELAT | EPGM, ELAT, Eprom::kCycleTime, true, 0xF7},
-        {"ELAT with EELAT", ELAT | EELAT, ELAT | EPGM, Eprom::kCycleTime, true, 0xF7},
-        {"EELAT for the EPROM", EELAT, EELAT | EPGM, Eprom::kCycleTime, true, 0xF7}};
+        {"programs", ELAT, ELAT | EPGM, kEpromTime, true, 0x34},
+        {"too short", ELAT, ELAT | EPGM, kEpromTime - 1, true, 0xF7},
+        {"no voltage", ELAT, ELAT | EPGM, kEpromTime, false, 0xF7},
+        {"ELAT with EPGM", ELAT | EPGM, ELAT, kEpromTime, true, 0xF7},
+        {"ELAT with EELAT", ELAT | EELAT, ELAT | EPGM, kEpromTime, true, 0xF7},
+        {"EELAT for the EPROM", EELAT, EELAT | EPGM, kEpromTime, true, 0xF7}};
     for (const EpromCase& c : cases) {
         Eeprom e = unprotected(variant(Chip::E9_711));
         Eprom rom(0x3000);

@@ -60,7 +60,7 @@ Board::Board(Scheduler& scheduler, VirtualLine& line, BoardOptions options)
       cpu_(*this, this),
       sci_(line.toPc, line.toTarget, EClock{options.crystalHz},
            [this](Byte b, bool fe) { lineReceived(b, fe); }),
-      eeprom_(*variant_) {
+      eeprom_(*variant_, EClock{options.crystalHz}) {
     epoch_ = scheduler_.now();
     // While waiting (WAI, STOP) the CPU reports idle time in steps of a few cycles.
     cpu_.setIdleCycles(8);

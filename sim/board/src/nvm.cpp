@@ -2,12 +2,41 @@
 #include "kestro/sim/board/nvm.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace kestro::sim {
 
 // ---- EEPROM
 
-Eeprom::Eeprom(const Variant& v) : v_(&v), array_(v.eepromSize, 0xFF), config_(v.factoryConfig) {}
+namespace {
+
+// The cycles of E in a span of milliseconds, rounded up: E is a quarter of the crystal.
+std::uint64_t cyclesOfMs(EClock clock, std::uint64_t ms) {
+    return (std::uint64_t{clock.crystalHz} * ms + 3999) / 4000;
+}
+
+}  // namespace
+
+std::uint64_t Eeprom::cycleTimeAt(EClock clock) {
+    if (clock.crystalHz >= 8'000'000)
+        return cyclesOfMs(clock, 10);
+    if (clock.crystalHz >= 4'000'000)
+        return cyclesOfMs(clock, 20);
+    return std::numeric_limits<std::uint64_t>::max();
+}
+
+std::uint64_t Eprom::cycleTimeAt(EClock clock) {
+    return cyclesOfMs(clock, 2);
+}
+
+Eeprom::Eeprom(const Variant& v, EClock clock)
+    : v_(&v), clock_(clock), array_(v.eepromSize, 0xFF), config_(v.factoryConfig) {}
+
+void Eeprom::attachEprom(Eprom* eprom) {
+    eprom_ = eprom;
+    if (eprom_)
+        eprom_->setClock(clock_);
+}
 
 void Eeprom::setVariant(const Variant& v) {
     v_ = &v;
@@ -108,7 +137,7 @@ void Eeprom::writePprog(std::uint8_t value, std::uint64_t cycle, bool programmin
 
 void Eeprom::finishCycle(std::uint64_t cycle) {
     // A cycle that was cut short leaves the cells as they were.
-    if (cycle - pgmStart_ < kCycleTime)
+    if (cycle - pgmStart_ < cycleTime())
         return;
     const bool erase = pprog_ & pprog::ERASE;
     if (latched_ == Target::None) {
@@ -167,7 +196,7 @@ void Eeprom::eraseAllForSecurity() {
 
 // ---- EPROM
 
-Eprom::Eprom(std::uint32_t size) : array_(size, 0xFF) {}
+Eprom::Eprom(std::uint32_t size, EClock clock) : array_(size, 0xFF), clock_(clock) {}
 
 void Eprom::factoryReset() {
     std::fill(array_.begin(), array_.end(), std::uint8_t{0xFF});
@@ -199,7 +228,7 @@ void Eprom::control(bool elat, bool epgm, std::uint64_t cycle, bool programmingV
     }
     if (epgm_ && !epgm) {
         voltageThroughout_ = voltageThroughout_ && programmingVoltage;
-        if (latched_ && voltageThroughout_ && cycle - pgmStart_ >= kCycleTime &&
+        if (latched_ && voltageThroughout_ && cycle - pgmStart_ >= cycleTime() &&
             latchOffset_ < array_.size())
             array_[latchOffset_] &= latchData_;  // an EPROM cell only goes from 1 to 0
     }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The chip's own non-volatile memories: the EEPROM with its CONFIG cell and the EPROM of the
-// 711E9, both programmed through PPROG. Both count time in E cycles.
+// 711E9, both programmed through PPROG. Both count time in E cycles and ask for their
+// programming time in time, at the board's E.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "kestro/sim/board/e_clock.h"
 #include "kestro/sim/board/variant.h"
 
 namespace kestro::sim {
@@ -39,19 +41,26 @@ class Eprom;
 // EPROM (ELAT, EPGM): attach it with attachEprom().
 class Eeprom {
   public:
-    // 10 ms at E = 2 MHz: the programming and erase time the data sheet asks for.
-    static constexpr std::uint64_t kCycleTime = 20'000;
     static constexpr int kRowBytes = 16;
 
-    explicit Eeprom(const Variant& v);
+    // The E cycles a program or erase cycle must last at a crystal (MC68HC11A8 technical data
+    // 3.5, p. 3-6): 10 ms at E = 2 MHz, where the charge pump is driven by E. Below 2 MHz the
+    // pump is weaker and the manual asks for "as much as" 20 ms: the board asks for all 20.
+    // Below 1 MHz the pump wants the R-C clock (CSEL in OPTION), which the board does not
+    // model: no cycle there is ever long enough. Above 2 MHz nothing is said: 10 ms still.
+    static std::uint64_t cycleTimeAt(EClock clock);
+    std::uint64_t cycleTime() const { return cycleTimeAt(clock_); }
+
+    explicit Eeprom(const Variant& v, EClock clock = {});
     // Another part on the board: its array size and factory CONFIG, erased.
     void setVariant(const Variant& v);
 
     void factoryReset();  // erased array, factory CONFIG
     void reset();         // PPROG cleared, BPROT all set; any cycle in progress is abandoned
 
-    // The EPROM that PPROG's ELAT and EPGM drive (the 711E9's), or nullptr.
-    void attachEprom(Eprom* eprom) { eprom_ = eprom; }
+    // The EPROM that PPROG's ELAT and EPGM drive (the 711E9's), or nullptr. It runs from the
+    // same E.
+    void attachEprom(Eprom* eprom);
 
     // What a read of a cell returns while its array is latched for programming: the data sheets
     // leave it undefined (the array is cut off from the bus). The board answers the cell's
@@ -101,6 +110,7 @@ class Eeprom {
     std::uint8_t erased(std::size_t offset) const;
 
     const Variant* v_;
+    EClock clock_;
     Eprom* eprom_ = nullptr;
     std::map<std::uint16_t, std::uint8_t> worn_;
     std::vector<std::uint8_t> array_;
@@ -120,10 +130,12 @@ class Eeprom {
 // XIRQ/VPPE; without it a cycle changes nothing. The Eeprom that owns PPROG drives it.
 class Eprom {
   public:
-    // 2 ms per byte at E = 2 MHz.
-    static constexpr std::uint64_t kCycleTime = 4'000;
+    // 2 ms a byte, in time whatever E is: nothing read ties the EPROM's programming time to E.
+    static std::uint64_t cycleTimeAt(EClock clock);
+    std::uint64_t cycleTime() const { return cycleTimeAt(clock_); }
 
-    explicit Eprom(std::uint32_t size);
+    explicit Eprom(std::uint32_t size, EClock clock = {});
+    void setClock(EClock clock) { clock_ = clock; }
     void factoryReset();  // erased: every byte $FF
     void reset();
 
@@ -139,6 +151,7 @@ class Eprom {
 
   private:
     std::vector<std::uint8_t> array_;
+    EClock clock_;
     bool elat_ = false;
     bool epgm_ = false;
     bool latched_ = false;
