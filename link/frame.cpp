@@ -6,6 +6,7 @@
 #include "sci_rates.h"
 #include "streamer.h"
 #include "talker_loader.h"
+#include "talker_waits.h"
 
 namespace kestro {
 
@@ -157,6 +158,13 @@ int Frame::downloadTalker(const std::string& talkerFile, DownloadRate rate) {
         throw LinkError("Cannot read the talker file " + path.string() + ": " + reason + ".",
                         LinkError::Ending::KeepTarget,
                         "Kestro looks for its talkers in the asm folder beside the program.");
+    // The talkers count their waits for E = 2 MHz; the counts for the board's E go in before
+    // the download, and an E no count serves is refused before anything is sent.
+    const auto image = withWaitsFor(std::filesystem::path(talkerFile).stem().string(),
+                                    talkerImage(*text), kSciEClockHz, &reason);
+    if (!image)
+        throw LinkError("The talker " + talkerFile + " cannot run at this crystal: " + reason + ".",
+                        LinkError::Ending::KeepTarget);
     if (!port().isOpen())
         portFailed(port().failure());
 
@@ -178,7 +186,7 @@ int Frame::downloadTalker(const std::string& talkerFile, DownloadRate rate) {
                 portFailed(e);
         }
     }
-    const Bytes wire = talkerWireBytes(talkerImage(*text));
+    const Bytes wire = talkerWireBytes(*image);
     targetUsed_ = true;
     breaksAtDownload_ = link().breaks();
     for (Byte b : wire) {

@@ -15,8 +15,11 @@ _start: talker_start
         jsr     *getrange
         ; The PC clears what it has received right after the command has left it, a few
         ; milliseconds late when it is busy: the first record must not come before that.
-        ldy     #57200          ; 57200 rounds of 7 E cycles: 200 ms
-1:      dey
+        ldy     #25025          ; 25025 rounds of 16 E cycles: 200 ms
+count_start = . - 2             ; the PC writes the count for its E
+1:      pshx                    ; a round long enough for 200 ms at E = 3 MHz in 16 bits
+        pulx
+        dey
         bne     1b
         ldx     #0              ; the header, address 0
         stx     *adr

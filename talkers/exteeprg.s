@@ -27,6 +27,7 @@
         .macro write_byte
         staa    0,x
         ldy     #1100
+count_poll = . - 2              ; the PC writes the count for its E
 1:      bsr     poll
         cmpa    0,x
         beq     2f

@@ -47,6 +47,7 @@ cycle:  stab    PPROG
         inc     PPROG
         pshx
         ldx     #ROUNDS
+count_cycle = . - 2
 1:      dex
         bne     1b
         pulx

@@ -37,6 +37,7 @@ dispatch:
         inc     PPROG           ; EPGM
         pshx
         ldx     #ROUNDS
+count_cycle = . - 2
 2:      dex
         bne     2b
         pulx

@@ -63,6 +63,7 @@ dispatch:
         beq     3f
         staa    0,x
         ldy     #POLL_ROUNDS
+count_poll = . - 2
 2:      cmpa    0,x
         beq     3f
         dey

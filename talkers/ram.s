@@ -46,6 +46,7 @@ srec_end:
         bne     1b
 run_mark:
 2:      ldy     #625            ; 625 rounds of 16 E cycles: 5 ms
+count_idle = . - 2
 3:      ldaa    SCSR
         bita    #RDRF
         bne     4f
@@ -56,6 +57,7 @@ run_mark:
         ldaa    #DONE
         bsr     putc
         ldy     #14286          ; 14286 rounds of 7 E cycles: 50 ms, the answer long gone
+count_jump = . - 2
 6:      dey
         bne     6b
         jmp     0,x

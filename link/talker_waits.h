@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "bytes.h"
+
+namespace kestro {
+
+// A wait a talker counts in rounds of a loop: the time it stands for, so that the PC can write
+// the count for the E clock of the board it talks to. The talkers are assembled with the
+// counts for E = 2 MHz (an 8 MHz crystal).
+struct CountedWait {
+    std::string_view label;         // the talker's symbol at the count's immediate operand
+    int width;                      // bytes of the count, high byte first
+    std::uint64_t nanoseconds;      // what the count stands for: the fact with the talker's margin
+    std::uint64_t factNanoseconds;  // the least the manual or the other end asks for
+    std::uint32_t cyclesPerRound;   // E cycles of the loop's shortest round
+    // The EEPROM's charge pump: twice the time below E = 2 MHz, and no count below 1 MHz,
+    // where the pump wants the R-C clock (MC68HC11A8 technical data 3.5, p. 3-6).
+    bool eepromPump;
+};
+
+// One count in one talker's image.
+struct PatchPoint {
+    std::string_view talker;  // the file's name without .S19
+    const CountedWait* wait;
+    std::uint16_t offset;  // in the image, which the boot loader stores from $0000
+};
+
+// Every count in every talker; a talker that is not named counts no time.
+std::span<const PatchPoint> patchPoints();
+
+// The talker's patch points, in the table's order.
+std::vector<PatchPoint> patchPointsOf(std::string_view talker);
+
+// The count a wait needs at an E clock (Hz), rounded up: never shorter than what it stands for.
+// nullopt with the reason where no count serves (it would overflow its width, or the E clock
+// is one the wait cannot be made at).
+std::optional<std::uint32_t> waitCount(const CountedWait& wait, double eClockHz,
+                                       std::string* reason);
+
+// The E clock the talkers' sources count for: an 8 MHz crystal.
+inline constexpr double kAssembledForHz = 2e6;
+
+// The talker's image with every count written for the E clock; nullopt with the reason where
+// one cannot be, or where a count that must change is not where the table places it.
+std::optional<Bytes> withWaitsFor(std::string_view talker, Bytes image, double eClockHz,
+                                  std::string* reason);
+
+}  // namespace kestro
