@@ -153,17 +153,12 @@ TEST(ConfigReadBack, EqualOrDifferentOnEveryPart) {
             args.emplace_back(a);
         const Parsed parsed = parseCommandLine(args, ops::Inputs{});
         ASSERT_EQ(parsed.error, "");
-        struct Verdicts final : Reporter {
-            void line(Channel, const std::string&) override {}
-            void progress(const std::optional<Transfer>&) override {}
-            void record(const RunRecord& r) override { verdict = r.verdict; }
-            std::string verdict;
-        } reporter;
+        Records reporter;
         const Environment env{.talkerDir = c.idleTalker ? idle : KESTRO_TALKER_DIR,
                               .deviceForComm = {}};
         EXPECT_EQ(runOnPort(parsed.plan, parsed.plan.ports.front(), env, reporter), c.exit)
-            << c.part << " " << reporter.verdict;
-        EXPECT_EQ(reporter.verdict, c.verdict) << c.part;
+            << c.part;
+        EXPECT_EQ(reporter.verdicts, std::vector<std::string>{c.verdict}) << c.part;
     }
     ::unsetenv("XDG_DATA_HOME");
 }
