@@ -15,7 +15,6 @@
 #include <QTest>
 #include <csignal>
 #include <cstdlib>
-#include <sstream>
 
 #include "board_window.h"
 #include "main_window.h"
@@ -23,6 +22,7 @@
 #include "scratch.h"
 #include "screen_reader.h"
 #include "srecords.h"
+#include "talker_loader.h"
 #include "virtual_board.h"
 #include "virtual_clock.h"
 
@@ -117,22 +117,11 @@ TEST(VirtualBoard, KilledAfterAProgramKeepsWhatItProgrammed) {
     EXPECT_EQ(board.eeprom().array()[3], 0x04);
 }
 
-// The talker's first bytes as its S-record file loads them, which stay in RAM after the job.
+// The talker's first bytes as the boot loader stores them, which stay in RAM after the job.
 Bytes talkerStart(const char* name, std::size_t count) {
-    const fs::path file =
-        fs::path(QCoreApplication::applicationDirPath().toStdString()) / "asm" / name;
-    std::istringstream lines(testing::slurp(file));
-    Bytes image(count, 0);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("S1", 0) != 0 || line.size() < 10)
-            continue;
-        const unsigned length = std::stoul(line.substr(2, 2), nullptr, 16) - 3;
-        const unsigned address = std::stoul(line.substr(4, 4), nullptr, 16);
-        for (unsigned i = 0; i < length; ++i)
-            if (address + i < count)
-                image[address + i] =
-                    static_cast<Byte>(std::stoul(line.substr(8 + 2 * i, 2), nullptr, 16));
-    }
+    Bytes image = talkerImage(testing::slurp(
+        fs::path(QCoreApplication::applicationDirPath().toStdString()) / "asm" / name));
+    image.resize(count, 0);
     return image;
 }
 

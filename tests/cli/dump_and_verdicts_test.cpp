@@ -12,6 +12,7 @@
 #include "command_ui.h"
 #include "dump_target.h"
 #include "fast_link.h"
+#include "recording_reporter.h"
 #include "scratch.h"
 #include "verdict.h"
 #include "virtual_clock.h"
@@ -207,12 +208,6 @@ TEST(Verdicts, ACompareAnswerThatIsNoAddressIsGarbledAndShownEscaped) {
 // Where the window's words name the memory loosely, the command line adds its real name to a
 // result, before the talker's reason; a difference's address stays the talker's answer.
 TEST(Verdicts, TheExternalMemoriesAreNamed) {
-    struct Reporter final : cli::Reporter {
-        void line(Channel, const std::string& text) override { lines.push_back(text); }
-        void progress(const std::optional<Transfer>&) override {}
-        void record(const RunRecord&) override {}
-        std::vector<std::string> lines;
-    };
     const struct {
         const char* button;
         Message box;
@@ -229,12 +224,12 @@ TEST(Verdicts, TheExternalMemoriesAreNamed) {
         {"EpromProgram", {"Eprom is program", "Eprom"}, "Eprom is program"},
     };
     for (const auto& c : cases) {
-        Reporter reporter;
+        testing::RecordingReporter reporter;
         VirtualClock clock;
         CommandUi ui(reporter, clock, "f.s19", 0);
         ui.setMemory(memoryName(c.button));
         ui.message(c.box);
-        EXPECT_EQ(reporter.lines, std::vector<std::string>{c.shown}) << c.button;
+        EXPECT_EQ(reporter.texts(), std::vector<std::string>{c.shown}) << c.button;
     }
 }
 

@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QThread>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -158,29 +159,6 @@ TEST(KestroCli, TheCommandsWithoutABoxAndTheEpromOfA711E9) {
     // clang-format on
 }
 
-// --fast end to end: the default path's verdicts, exit code and dump file.
-TEST(KestroCli, FastGivesTheDefaultPathsVerdictsAndDump) {
-    Home home;
-    ASSERT_EQ(home.run({"--board", "f", "program", "fw.s19"}).exit, 0);
-    std::string dumps[2], outs[2];
-    for (int fast = 0; fast < 2; ++fast) {
-        std::vector<std::string> args = {"--board", "f", "compare", "fw.s19", "dump", "status"};
-        if (fast)
-            args.push_back("--fast");
-        const std::string trace = "trace" + std::to_string(fast) + ".txt";
-        args.insert(args.end(), {"--trace", trace});
-        const Result r = home.run(args);
-        EXPECT_EQ(r.exit, 1) << r.err;
-        outs[fast] = r.out;
-        dumps[fast] = kestro::testing::slurp(home.path / "upload.s19");
-        // The fast protocol's first request, a ping, went out only with --fast.
-        EXPECT_EQ(contains(kestro::testing::slurp(home.path / trace), "50 00 00 00 "), fast == 1);
-    }
-    EXPECT_EQ(outs[1], outs[0]);
-    EXPECT_TRUE(contains(outs[0], "File equal Eeprom")) << outs[0];
-    EXPECT_EQ(dumps[1], dumps[0]);
-}
-
 TEST(KestroCli, ThreeBoardsAtOnceWithOneFailing) {
     Home home;
     ASSERT_EQ(home.run({"--board", "x", "--board", "z", "program", "fw.s19"}).exit, 0);
@@ -204,8 +182,7 @@ TEST(KestroCli, ThreeBoardsAtOnceWithOneFailing) {
 }
 
 // Every file of a job is read once, before the first reset: a process substitution and a named
-// pipe work in a chain and with several boards, and the toolchain's ELF and Intel HEX files go as
-// its S-records do.
+// pipe work in a chain and with several boards.
 TEST(KestroCli, InputsAreReadOnceWhateverKindTheyAre) {
     Home home;
     QProcess shell;
@@ -235,21 +212,16 @@ TEST(KestroCli, InputsAreReadOnceWhateverKindTheyAre) {
         writer.join();
         EXPECT_EQ(r.exit, 0) << r.err;
     }
-#ifdef KESTRO_USER_PROGRAMS
-    const std::string programs = KESTRO_USER_PROGRAMS;
-    home.expect({{{"--board", "t", "program", programs + "/user_program.elf", "compare",
-                   programs + "/user_program.hex", "compare", programs + "/user_program.s19"},
-                  0,
-                  "Eeprom is program\nFile equal Eeprom\nFile equal Eeprom\n",
-                  {" B/s, "}}});
-#endif
 }
 
 #ifdef KESTRO_BOARD
 // kestro-cli on the pseudo-terminal of a kestro-board started with boardArgs, whose user resets
-// it at each of kestro-cli's prompts.
+// it at kestro-cli's prompts, up to `resets` of them; `meanwhile` sees standard error as it
+// comes, beside the board.
 Result onBoardOfItsOwn(const Home& home, const std::vector<std::string>& boardArgs,
-                       const std::vector<std::string>& cliArgs) {
+                       const std::vector<std::string>& cliArgs,
+                       std::size_t resets = std::string::npos, const char* resetTimeout = "20",
+                       const std::function<void(const std::string&, QProcess&)>& meanwhile = {}) {
     QProcess board;
     home.start(board, KESTRO_BOARD, boardArgs);
     if (!board.waitForReadyRead(10'000)) {
@@ -258,19 +230,21 @@ Result onBoardOfItsOwn(const Home& home, const std::vector<std::string>& boardAr
         return failed;
     }
     std::vector<std::string> args{"--port", board.readLine().trimmed().toStdString(),
-                                  "--reset-timeout", "20"};
+                                  "--reset-timeout", resetTimeout};
     args.insert(args.end(), cliArgs.begin(), cliArgs.end());
     QProcess cli;
     home.start(cli, KESTRO_CLI, args);
     std::string err;
-    std::size_t resets = 0;
+    std::size_t made = 0;
     while (cli.state() != QProcess::NotRunning && !cli.waitForFinished(50)) {
         err += cli.readAllStandardError().toStdString();
         std::size_t prompts = 0;
         for (std::size_t at = 0; (at = err.find("Reset the HC11", at)) != std::string::npos; ++at)
             ++prompts;
-        for (; resets < prompts; ++resets)
+        for (; made < std::min(prompts, resets); ++made)
             ::kill(static_cast<pid_t>(board.processId()), SIGUSR1);
+        if (meanwhile)
+            meanwhile(err, board);
     }
     Result r{.exit = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
              .out = cli.readAllStandardOutput().toStdString(),
@@ -278,16 +252,6 @@ Result onBoardOfItsOwn(const Home& home, const std::vector<std::string>& boardAr
     board.terminate();
     board.waitForFinished(10'000);
     return r;
-}
-
-// kestro-board's pseudo-terminal as a serial port, and its user resetting it at each prompt.
-TEST(KestroCli, AChainOnTheBoardOfAnotherProcess) {
-    Home home;
-    // The part as kestro-cli names it.
-    const Result r = onBoardOfItsOwn(home, {"--board", "pty", "--chip", "a8"},
-                                     {"test", "program", "fw.s19", "compare", "fw.s19"});
-    EXPECT_EQ(r.exit, 0) << r.err;
-    EXPECT_EQ(r.out, "Communication is OK\nEeprom is program\nFile equal Eeprom\n");
 }
 
 // kestro-board as a poor adapter or cable, and what kestro-cli makes of each fault: a job that
@@ -303,9 +267,14 @@ TEST(KestroCli, OnAPoorLineEveryJobEndsWithTheTruth) {
     };
     const std::vector<std::string> dump = {"--fast", "dump", "--range", "B600-B7FF"};
     const Case cases[] = {
-        // A divider a little slow, which the boot loader's echo keeps up with, and one a
-        // little fast, which it cannot: the loader has no time to spare.
-        {{"--rate-error", "-2"}, {"test"}, {0}, "Communication is OK\n", ""},
+        // A divider a little slow, which the boot loader's echo keeps up with (a chain, and the
+        // part as kestro-cli names it), and one a little fast, which it cannot: the loader has
+        // no time to spare.
+        {{"--rate-error", "-2", "--chip", "a8"},
+         {"test", "program", "fw.s19", "compare", "fw.s19"},
+         {0},
+         "Communication is OK\nEeprom is program\nFile equal Eeprom\n",
+         ""},
         {{"--rate-error", "1"}, {"test"}, {4}, "", "The talker download was not echoed"},
         // Rates the adapter cannot make, or makes too far off: the fast path agrees a lower one.
         {{"--refuse-rates", "125000,62500"},
@@ -349,32 +318,22 @@ TEST(KestroCli, OnAPoorLineEveryJobEndsWithTheTruth) {
 TEST(KestroCli, APortLostMidProgramSaysWhatMayBePartlyProgrammed) {
     Home home;
     home.write("full.s19", kestro::testing::srecords(0xB600, kestro::Bytes(512, 0x5A)));
-    QProcess board;
-    home.start(board, KESTRO_BOARD, {"--board", "lost", "--chip", "e9"});
-    ASSERT_TRUE(board.waitForReadyRead(10'000)) << board.readAllStandardError().toStdString();
-    QProcess cli;
-    home.start(cli, KESTRO_CLI,
-               {"--port", board.readLine().trimmed().toStdString(), "--reset-timeout", "20",
-                "program", "full.s19"});
-    std::string err;
-    bool reset = false;
-    while (cli.state() != QProcess::NotRunning && !cli.waitForFinished(50)) {
-        err += cli.readAllStandardError().toStdString();
-        if (!reset && contains(err, "Reset the HC11"))
-            reset = ::kill(static_cast<pid_t>(board.processId()), SIGUSR1) == 0;
-        if (contains(err, "20% ") && board.state() != QProcess::NotRunning) {
-            board.kill();
-            board.waitForFinished(10'000);
-        }
-    }
-    err += cli.readAllStandardError().toStdString();
-    EXPECT_EQ(cli.exitCode(), 6) << err;
-    EXPECT_TRUE(contains(err, "failed: ")) << err;
-    EXPECT_TRUE(contains(err, "\nThe EEPROM may be partly programmed.\n")) << err;
+    const Result r =
+        onBoardOfItsOwn(home, {"--board", "lost", "--chip", "e9"}, {"program", "full.s19"}, 1, "20",
+                        [](const std::string& err, QProcess& board) {
+                            if (contains(err, "20% ") && board.state() != QProcess::NotRunning) {
+                                board.kill();
+                                board.waitForFinished(10'000);
+                            }
+                        });
+    EXPECT_EQ(r.exit, 6) << r.err;
+    EXPECT_TRUE(contains(r.err, "failed: ")) << r.err;
+    EXPECT_TRUE(contains(r.err, "\nThe EEPROM may be partly programmed.\n")) << r.err;
 }
 
 // On a real port kestro-cli asks for the reset after config and reads CONFIG then; a reset
-// that never comes is said, with its own exit code, on every part.
+// that never comes is said, with its own exit code. (What each part reads back: the runner's
+// test.)
 TEST(KestroCli, ConfigIsReadBackAtTheNextResetOrSaysThereWasNone) {
     struct Case {
         const char* part;
@@ -383,44 +342,19 @@ TEST(KestroCli, ConfigIsReadBackAtTheNextResetOrSaysThereWasNone) {
         const char* out;
     };
     const char* sent = "CONFIG $F9 sent; it takes effect at the next reset\n";
-    const Case cases[] = {{"A8", 2, 0, "CONFIG reads $09 after the reset\n"},
-                          {"E9", 1, 3, ""},
-                          {"811E2", 2, 0, "CONFIG reads $F9 after the reset\n"},
-                          {"711E9", 1, 3, ""}};
+    const Case cases[] = {{"811E2", 2, 0, "CONFIG reads $F9 after the reset\n"}, {"E9", 1, 3, ""}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.part) + ", resets " + std::to_string(c.resets));
         Home home;
-        QProcess board;
-        home.start(board, KESTRO_BOARD, {"--board", "pty", "--chip", c.part});
-        ASSERT_TRUE(board.waitForReadyRead(10'000)) << board.readAllStandardError().toStdString();
-        const std::string port = board.readLine().trimmed().toStdString();
-        QProcess cli;
-        home.start(
-            cli, KESTRO_CLI,
-            {"--port", port, "--reset-timeout", "2", "--fast", "config", "--bits", "EEON,NOSEC"});
-        std::string err;
-        std::size_t resets = 0;
-        while (cli.state() != QProcess::NotRunning && !cli.waitForFinished(50)) {
-            err += cli.readAllStandardError().toStdString();
-            std::size_t prompts = 0;
-            for (std::size_t at = 0; (at = err.find("Reset the HC11", at)) != std::string::npos;
-                 ++at)
-                ++prompts;
-            for (; resets < std::min(prompts, c.resets); ++resets)
-                ::kill(static_cast<pid_t>(board.processId()), SIGUSR1);
-        }
-        err += cli.readAllStandardError().toStdString();
-        EXPECT_EQ(cli.exitCode(), c.exit) << err;
-        EXPECT_EQ(cli.readAllStandardOutput().toStdString(), sent + std::string(c.out));
-        EXPECT_TRUE(contains(err, "Reset the HC11 into bootstrap mode again to read CONFIG back"))
-            << err;
-        if (c.exit != 0) {
-            EXPECT_TRUE(contains(
-                err, "No second reset seen on " + port + ": CONFIG was sent but not read back"))
-                << err;
-        }
-        board.terminate();
-        board.waitForFinished(10'000);
+        const Result r =
+            onBoardOfItsOwn(home, {"--board", "pty", "--chip", c.part},
+                            {"--fast", "config", "--bits", "EEON,NOSEC"}, c.resets, "2");
+        EXPECT_EQ(r.exit, c.exit) << r.err;
+        EXPECT_EQ(r.out, sent + std::string(c.out));
+        EXPECT_TRUE(contains(r.err, "Reset the HC11 into bootstrap mode again to read CONFIG back"))
+            << r.err;
+        EXPECT_EQ(contains(r.err, "No second reset seen on /dev/pts/"), c.exit != 0) << r.err;
+        EXPECT_EQ(contains(r.err, ": CONFIG was sent but not read back"), c.exit != 0) << r.err;
     }
 }
 #endif
@@ -491,7 +425,6 @@ TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
         {{"--comm", "2", "program", "/dev/zero"}, 5, "", {"/dev/zero: it holds more than 8 MB"}},
         {{"--port", name, "dump", "-o", "no/such/folder/d.s19"}, 5, "",
          {"Cannot write in no/such/folder"}},
-        {{"--port", name, "ram", "ram.s19", "--start", "9Z00"}, 7, "", {"Invalid start adress"}},
         {{"--port", "/dev/kestro-no-such-port", "test"}, 6, "",
          {"/dev/kestro-no-such-port does not exist"}},
         // A chain whose last file is unusable does not start.
@@ -503,6 +436,23 @@ TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
     const Result help = home.run({"compare", "--help"});
     EXPECT_EQ(help.exit, 0);
     EXPECT_TRUE(contains(help.out, "--memory eeprom|eprom|ext|xicor"));
+    // What --json records for failures that come before any box: never an empty verdict; the
+    // trace's own write errors among them.
+    const std::tuple<std::vector<std::string>, int, std::string> recorded[] = {
+        {{"--port", "/dev/kestro-no-such-port", "test"}, 6, "Cannot open the serial port"},
+        {{"--port", name, "--reset-timeout", "1", "test"}, 3, "No reset seen on "},
+        {{"--board", "t", "--trace", "/dev/full", "test"},
+         5,
+         "Cannot write the trace file /dev/full: No space left on device."},
+    };
+    for (auto [args, exit, verdict] : recorded) {
+        args.push_back("--json");
+        const Result r = home.run(args);
+        EXPECT_EQ(r.exit, exit) << r.err;
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).object();
+        EXPECT_TRUE(o.value("verdict").toString().startsWith(QString::fromStdString(verdict)))
+            << r.out;
+    }
     ::close(slave);
     ::close(master);
 }
@@ -623,36 +573,6 @@ TEST(KestroCli, AnInterruptedDumpLeavesNothing) {
             entry.path().filename().string().find(".kestro-dump") != std::string::npos)
             left.push_back(entry.path().filename().string());
     EXPECT_EQ(left, std::vector<std::string>{});
-}
-
-// What --json records for failures that come before any box: never an empty verdict.
-TEST(KestroCli, EveryFailureHasItsVerdictAndTheTraceItsWriteErrors) {
-    int master = -1, slave = -1;
-    char tty[64];
-    ASSERT_EQ(::openpty(&master, &slave, tty, nullptr, nullptr), 0);
-    Home home;
-    const struct {
-        std::vector<std::string> args;
-        int exit;
-        std::string verdict;
-    } cases[] = {
-        {{"--port", "/dev/kestro-no-such-port", "test"}, 6, "Cannot open the serial port"},
-        {{"--port", tty, "--reset-timeout", "1", "test"}, 3, "No reset seen on "},
-        {{"--board", "t", "--trace", "/dev/full", "test"},
-         5,
-         "Cannot write the trace file /dev/full: No space left on device."},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::string> args = c.args;
-        args.push_back("--json");
-        const Result r = home.run(args);
-        EXPECT_EQ(r.exit, c.exit) << r.err;
-        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).object();
-        EXPECT_TRUE(o.value("verdict").toString().startsWith(QString::fromStdString(c.verdict)))
-            << r.out;
-    }
-    ::close(slave);
-    ::close(master);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "kestro/sim/board/board.h"
 #include "operations.h"
 #include "progress.h"
+#include "recording_reporter.h"
 #include "scratch.h"
 #include "srecords.h"
 #include "streamer.h"
@@ -25,14 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Recorder final : Reporter {
-    void line(Channel c, const std::string& text) override { lines.emplace_back(c, text); }
-    void progress(const std::optional<Transfer>& t) override { transfers.push_back(t); }
-    void record(const RunRecord& r) override { records.push_back(r); }
-    std::vector<std::pair<Channel, std::string>> lines;
-    std::vector<std::optional<Transfer>> transfers;
-    std::vector<RunRecord> records;
-};
+using Recorder = testing::RecordingReporter;
 
 // What the console makes of a worker's output, line by line.
 Recorder replayed(const std::string& out) {

@@ -14,6 +14,7 @@
 #include "interruption.h"
 #include "kestro/sim/board/board.h"
 #include "link_state.h"
+#include "recording_reporter.h"
 #include "runner.h"
 #include "scratch.h"
 #include "srecords.h"
@@ -22,16 +23,7 @@
 namespace kestro::cli {
 namespace {
 
-struct Records final : Reporter {
-    void line(Channel, const std::string&) override {}
-    void progress(const std::optional<Transfer>&) override {}
-    void record(const RunRecord& r) override {
-        commands.push_back(r.operation + " " + std::to_string(static_cast<int>(r.exit)));
-        verdicts.push_back(r.verdict);
-    }
-    std::vector<std::string> commands;
-    std::vector<std::string> verdicts;
-};
+using Records = testing::RecordingReporter;
 
 // A job on a pseudo-terminal where no reset ever comes.
 struct Unanswered {
@@ -64,7 +56,9 @@ TEST(Chain, EndsAtItsFirstFailure) {
           std::vector<std::string>{"test", "dump", "-o", fifo.string()}}) {
         Unanswered job;
         EXPECT_EQ(job.run(args), Exit::FileError);
-        EXPECT_EQ(job.records.commands, std::vector<std::string>{"dump 5"});
+        ASSERT_EQ(job.records.records.size(), 1u);
+        EXPECT_EQ(job.records.records[0].operation, "dump");
+        EXPECT_EQ(job.records.records[0].exit, Exit::FileError);
     }
 }
 
@@ -76,9 +70,9 @@ TEST(Chain, InterruptedBeforeTheResetNothingWasSent) {
     const Exit exit = job.run({"erase"});
     noteInterruption(0);
     EXPECT_EQ(exit, Exit::Interrupted);
-    ASSERT_EQ(job.records.verdicts.size(), 1u);
-    EXPECT_EQ(job.records.verdicts[0], "Interrupted during erase on " + std::string(job.tty) +
-                                           ", before the HC11 was reset: nothing was sent.");
+    EXPECT_EQ(job.records.verdicts(),
+              std::vector<std::string>{"Interrupted during erase on " + std::string(job.tty) +
+                                       ", before the HC11 was reset: nothing was sent."});
 }
 
 // kestro-cli resets a virtual board and waits a little for its break. A process held up for
@@ -153,17 +147,12 @@ TEST(ConfigReadBack, EqualOrDifferentOnEveryPart) {
             args.emplace_back(a);
         const Parsed parsed = parseCommandLine(args, ops::Inputs{});
         ASSERT_EQ(parsed.error, "");
-        struct Verdicts final : Reporter {
-            void line(Channel, const std::string&) override {}
-            void progress(const std::optional<Transfer>&) override {}
-            void record(const RunRecord& r) override { verdict = r.verdict; }
-            std::string verdict;
-        } reporter;
+        Records reporter;
         const Environment env{.talkerDir = c.idleTalker ? idle : KESTRO_TALKER_DIR,
                               .deviceForComm = {}};
         EXPECT_EQ(runOnPort(parsed.plan, parsed.plan.ports.front(), env, reporter), c.exit)
-            << c.part << " " << reporter.verdict;
-        EXPECT_EQ(reporter.verdict, c.verdict) << c.part;
+            << c.part;
+        EXPECT_EQ(reporter.verdicts(), std::vector<std::string>{c.verdict}) << c.part;
     }
     ::unsetenv("XDG_DATA_HOME");
 }
