@@ -167,6 +167,7 @@ TEST(FastCore, RequestsOutOfBoundsAreRefusedWithNothingTouched) {
          {0x00, 0x40, 1, 2, 0, 0, 0, 0}},
         {"fastram, no bytes", fastram, 'X', 0x2000, 0, d24},
         {"fastram, 25 bytes", fastram, 'X', 0x2000, 25, d24},
+        {"fastram, over its own code", fastram, 'X', 0x0040, 24, d24},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
