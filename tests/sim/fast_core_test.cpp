@@ -83,6 +83,25 @@ TEST(FastCore, EveryTalkerAgreesARateAndGoesBackTo1200OnADamagedRequest) {
     }
 }
 
+// A rate whose value has BAUD's test bits (TCLR, bit 6, RCKB) is refused where the talker has
+// room for the check: taken, it would leave the SCI where neither the PC nor the talker's way
+// back to 1200 baud could reach it.
+TEST(FastCore, ARateWithTheSciTestBitsIsRefused) {
+    const Talker checked[] = {kTalkers[0], kTalkers[6], kTalkers[8]};  // fastrd, fastcfg, faststat
+    for (const Talker& t : checked) {
+        for (const Byte value : {Byte{0x80}, Byte{0x40}, Byte{0x08}}) {
+            SCOPED_TRACE(std::string(t.name) + " " + std::to_string(value));
+            testing::BoardBench b(Chip::E9, 1200);
+            b.bootAndRun(image(t.name));
+            b.run(40ms);
+            const Byte baud = b.board.peek(0x102B);
+            EXPECT_EQ(exchange(b, t, fast::request('B', 0, value, {}, t.check), 1200), 'N');
+            EXPECT_EQ(b.board.peek(0x102B), baud);
+            EXPECT_EQ(exchange(b, t, fast::request('P', 0, 0, {}, t.check), 1200), 'K');
+        }
+    }
+}
+
 // The idle line that ends a request (20 ms) must outlast a pause inside one, such as a USB
 // adapter's latency between two of its packets; a longer pause cuts the request, which is then
 // damaged: no answer, and the next request is taken.
