@@ -84,8 +84,8 @@ TEST(FastCore, EveryTalkerAgreesARateAndGoesBackTo1200OnADamagedRequest) {
 }
 
 // A rate whose value has BAUD's test bits (TCLR, bit 6, RCKB) is refused where the talker has
-// room for the check: taken, it would leave the SCI where neither the PC nor the talker's way
-// back to 1200 baud could reach it.
+// room for the check, with BAUD left as it was: taken, it would put the SCI in a state that no
+// manual page read describes, which a damaged B must not reach.
 TEST(FastCore, ARateWithTheSciTestBitsIsRefused) {
     const Talker checked[] = {kTalkers[0], kTalkers[6], kTalkers[8]};  // fastrd, fastcfg, faststat
     for (const Talker& t : checked) {
