@@ -21,10 +21,11 @@
 ; The writes follow each other within 27 E cycles, well inside the 150 us that the chip's
 ; command sequences allow between two bytes. The bytes are pulled from the request with the
 ; stack pointer over them (nothing is called meanwhile, interrupts are masked). Both addresses
-; are checked before the first write: below $0200 lie the talker, its CRC and stack (the
+; are checked before the first write: below $0200 lies the internal RAM, the talker, its CRC and
+; stack among it (the
 ; register block $1000-$103F is left to the CRC: the chip's registers start at $1040 at the
 ; lowest and its command addresses within a window, so that the PC sends nothing there either,
-; but no room is left to say so).
+; but the check would take more room than is left).
 dispatch:
         cmpa    #'S'
         bne     unknown
