@@ -22,10 +22,9 @@
 ; command sequences allow between two bytes. The bytes are pulled from the request with the
 ; stack pointer over them (nothing is called meanwhile, interrupts are masked). Both addresses
 ; are checked before the first write: below $0200 lies the internal RAM, the talker, its CRC and
-; stack among it (the
-; register block $1000-$103F is left to the CRC: the chip's registers start at $1040 at the
-; lowest and its command addresses within a window, so that the PC sends nothing there either,
-; but the check would take more room than is left).
+; stack among it. The register block $1000-$103F is left to the CRC: the chip's registers start
+; at $1040 at the lowest and its command addresses lie at $x555 and $xAAA, so that the PC sends
+; nothing there either, but the check would take more room than is left.
 dispatch:
         cmpa    #'S'
         bne     unknown
