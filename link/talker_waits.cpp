@@ -41,29 +41,35 @@ constexpr CountedWait kRamJump{"count_jump", 2, 50'001 * kUs, 50 * kMs, 7, false
 // dey 4, bne 3).
 constexpr CountedWait kDumpStart{"count_start", 2, 200'200 * kUs, 200 * kMs, 16, false};
 
+// xisdpoff and xireset: the companion chip's write cycle after a command, 10 ms at most
+// (docs/hardware-facts.md), waited out with dex 3, bne 3.
+constexpr CountedWait kCompanionCycle{"count_xcycle", 2, 10'500 * kUs, 10 * kMs, 6, false};
+
 constexpr PatchPoint kPatchPoints[] = {
     {"eeprog", &kEepromPolled, 0x66},
     {"eprog", &kEpromPolled, 0x61},
-    {"eeerase", &kEepromCycle, 0x8D},
-    {"config", &kEepromCycle, 0x50},
+    {"eeerase", &kEepromCycle, 0x8C},
+    {"config", &kEepromCycle, 0x4F},
     {"exteeprg", &kExternalPolled, 0x3E},
     {"ram", &kRamIdle, 0x73},
     {"ram", &kRamJump, 0x8A},
     {"dump", &kDumpStart, 0x0F},
-    {"fastee", &kFastIdle, 0x0F},
-    {"fastee", &kEepromFast, 0xED},
+    {"fastee", &kFastIdle, 0x11},
+    {"fastee", &kEepromFast, 0xEC},
     {"fastep", &kFastIdle, 0x17},
-    {"fastep", &kEpromFast, 0xE2},
+    {"fastep", &kEpromFast, 0xDF},
     {"fastxe", &kFastIdle, 0x17},
-    {"fastxe", &kExternalFast, 0xE1},
-    {"fasterase", &kFastIdle, 0x10},
-    {"fasterase", &kEepromCycle, 0xEC},
-    {"fastcfg", &kFastIdle, 0x10},
-    {"fastcfg", &kEepromCycle, 0xD6},
+    {"fastxe", &kExternalFast, 0xE3},
+    {"fasterase", &kFastIdle, 0x11},
+    {"fasterase", &kEepromCycle, 0xEB},
+    {"fastcfg", &kFastIdle, 0x12},
+    {"fastcfg", &kEepromCycle, 0xDA},
     {"fastram", &kFastIdle, 0x20},
-    {"faststat", &kFastIdle, 0x0D},
-    {"fastxi", &kFastIdle, 0x13},
-    {"fastrd", &kFastIdle, 0x0D},
+    {"faststat", &kFastIdle, 0x0F},
+    {"fastxi", &kFastIdle, 0x15},
+    {"fastrd", &kFastIdle, 0x0F},
+    {"xisdpoff", &kCompanionCycle, 0x3B},
+    {"xireset", &kCompanionCycle, 0x3B},
 };
 
 std::string megahertz(double hz) {

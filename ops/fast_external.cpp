@@ -123,9 +123,12 @@ LinkError chipError(const std::string& text, const std::string& detail) {
 }
 
 // One S request: values[i] to `at`, or to `second` where bit i of `where` is set, back to back;
-// then the 8 bytes from at on.
+// then the 8 bytes from at on. Where no value goes to `second`, `at` stands for it: the talker
+// refuses a second address below $0200 whether a byte goes there or not.
 Bytes store(FastLink& link, unsigned at, unsigned second, std::initializer_list<Byte> values,
             unsigned where) {
+    if (where == 0)
+        second = at;
     Bytes data = {static_cast<Byte>(second >> 8), static_cast<Byte>(second)};
     data.insert(data.end(), values.begin(), values.end());
     data.resize(kStoreData, 0);

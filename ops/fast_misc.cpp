@@ -63,7 +63,9 @@ ErasePlan planErase(Byte config, std::uint16_t begin, std::uint16_t end) {
     const bool e2 = placement != 0 || begin < 0x1000;
     const unsigned first = e2 ? (placement << 8 | 0x0800) : 0xB600;
     const unsigned last = first + (e2 ? 0x07FF : 0x01FF);
-    if (begin < first || last < end)
+    // A range that ends before it begins is no EEPROM range: as the default path, an error box
+    // and nothing erased, not a request the talker refuses until the line is blamed.
+    if (begin < first || last < end || end < begin)
         return {};
     if (begin == first && end == last)
         return {true, 0};

@@ -11,6 +11,7 @@
         .include "hc11.inc"
 
         .equ PING_CONFIG, 1
+        .equ RATE_CHECKED, 1
         .include "fastcore.inc"
 
         fast_talker bprot

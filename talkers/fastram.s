@@ -3,7 +3,9 @@
 ; expanded bus and runs it, deciding as ram does. On the block layer of fastcore.inc:
 ;   X   address, count (1 to 24), 24 data bytes: the first count stored from the address on;
 ;       K. The PC refuses, as ram does, the internal RAM below $0200 (where the talker runs)
-;       and the register block before it sends them.
+;       and the register block before it sends them; the talker answers N to a block that
+;       starts in page $00, its own code, CRC and stack (the full check of the PC's bounds
+;       takes some 20 bytes, which the 24 data bytes leave no room for).
 ;   G   answers K, waits until the answer has left the wire (TC), sets the SCI to 9600 baud
 ;       as ram leaves it, and jumps to the address with the expanded bus on.
         .include "hc11.inc"
@@ -24,6 +26,8 @@ dispatch:
         decb                    ; the count less 1: 0 to 23, or one the request does not carry
         cmpb    #23
         bhi     refuse
+        ldaa    *blk+1
+        beq     refuse          ; page $00: the talker itself
         lds     #blk+3          ; the data, taken with PULA; answer sets the stack again
 1:      pula
         staa    0,x

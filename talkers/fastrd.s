@@ -5,6 +5,7 @@
 ;   I   as R, the chip's own memories alone
         .include "hc11.inc"
         .equ WITH_DATA, 1
+        .equ RATE_CHECKED, 1
 
         .include "fastcore.inc"
 

@@ -9,6 +9,7 @@
         .equ LONG, 'Q'
         .equ LONG_REQ, 8        ; 2 data bytes
         .equ VERIFIES, 1
+        .equ RATE_CHECKED, 1
         .include "fastcore.inc"
 
         fast_talker

@@ -4,9 +4,9 @@
 ; on the block layer of fastcore.inc: P, B, and
 ;   W   address, count (1 to 16), 16 data bytes: the first count written from the address on.
 ;       K with the address past the last; V with a byte that did not read back within the write
-;       cycle; N for a count of none or over 16, or bytes that cross a 256-byte page (the PC
-;       keeps a block within 16 aligned bytes). The PC refuses addresses below $2000 itself, as
-;       exteeprg does.
+;       cycle; N for a count of none or over 16, bytes that cross a 256-byte page (the PC
+;       keeps a block within 16 aligned bytes), or an address below $2000, which exteeprg
+;       refuses too: the HC11's own RAM and registers (CONFIG among them) lie there.
         .include "hc11.inc"
 
         .equ CRC8, 1            ; the CRC-16's room is what loading a page at once takes
@@ -45,6 +45,8 @@ dispatch:
         ldaa    *blk+2
         aba                     ; the last byte's place in its 256: past it, a block that
         bcs     refuse          ; crosses a 256-byte page, and past $FFFF into the HC11's RAM
+        cpx     #0x2000         ; within a page: its first byte says where all of it lies
+        blo     refuse
         lds     #blk+3
 1:      pula
         cmpa    0,x

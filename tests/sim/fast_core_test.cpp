@@ -83,6 +83,25 @@ TEST(FastCore, EveryTalkerAgreesARateAndGoesBackTo1200OnADamagedRequest) {
     }
 }
 
+// A rate whose value has BAUD's test bits (TCLR, bit 6, RCKB) is refused where the talker has
+// room for the check, with BAUD left as it was: taken, it would put the SCI in a state that no
+// manual page read describes, which a damaged B must not reach.
+TEST(FastCore, ARateWithTheSciTestBitsIsRefused) {
+    const Talker checked[] = {kTalkers[0], kTalkers[6], kTalkers[8]};  // fastrd, fastcfg, faststat
+    for (const Talker& t : checked) {
+        for (const Byte value : {Byte{0x80}, Byte{0x40}, Byte{0x08}}) {
+            SCOPED_TRACE(std::string(t.name) + " " + std::to_string(value));
+            testing::BoardBench b(Chip::E9, 1200);
+            b.bootAndRun(image(t.name));
+            b.run(40ms);
+            const Byte baud = b.board.peek(0x102B);
+            EXPECT_EQ(exchange(b, t, fast::request('B', 0, value, {}, t.check), 1200), 'N');
+            EXPECT_EQ(b.board.peek(0x102B), baud);
+            EXPECT_EQ(exchange(b, t, fast::request('P', 0, 0, {}, t.check), 1200), 'K');
+        }
+    }
+}
+
 // The idle line that ends a request (20 ms) must outlast a pause inside one, such as a USB
 // adapter's latency between two of its packets; a longer pause cuts the request, which is then
 // damaged: no answer, and the next request is taken.
@@ -140,13 +159,34 @@ TEST(FastCore, RequestsOutOfBoundsAreRefusedWithNothingTouched) {
         {"fastxe, 17 bytes", fastxe, 'W', 0x8000, 17, d16},
         {"fastxe, across a 256-byte page", fastxe, 'W', 0x80F8, 16, d16},
         {"fastxe, past $FFFF", fastxe, 'W', 0xFFF8, 16, d16},
+        {"fastxe, CONFIG", fastxe, 'W', 0x103F, 1, Bytes(16, 0x00)},
+        {"fastxe, its own RAM", fastxe, 'W', 0x0040, 16, d16},
+        {"fastxe, the last page below $2000", fastxe, 'W', 0x1FF0, 16, d16},
         {"fasterase, a range that ends before it begins", fasterase, 'E', 0xB7F0, 1, {0xB6, 0x00}},
         {"fasterase, 128 rows", fasterase, 'E', 0xB600, 128, {0xBF, 0xFF}},
-        {"fasterase, rows past $FFFF", fasterase, 'E', 0xFF80, 16, {0xFF, 0xFF}},
+        {"fasterase, bulk addressed to CONFIG", fasterase, 'E', 0x103F, 0, {0x10, 0x3F}},
+        {"fasterase, a row of registers", fasterase, 'E', 0x1020, 1, {0x10, 0x2F}},
+        {"fasterase, rows from $0800 into the registers", fasterase, 'E', 0x0FF0, 2, {0x10, 0x0F}},
+        {"fasterase, rows over its own start", fasterase, 'E', 0x0000, 1, {0x00, 0x0F}},
+        {"fasterase, rows across 2 KB", fasterase, 'E', 0x0F00, 127, {0x17, 0xEF}},
         {"faststat, a range that ends before it begins", faststat, 'Q', 0xB601, 0, {0xB6, 0x00}},
-        {"fastxi, seven bytes", fastxi, 'S', 0x8000, 0xFF, pattern(8)},
+        // S: the second address, then six values; count bit n: value n to the second address.
+        {"fastxi, seven bytes", fastxi, 'S', 0x8000, 0xFF, {0x80, 0x40, 1, 2, 3, 4, 5, 6}},
+        {"fastxi, a byte over its own code",
+         fastxi,
+         'S',
+         0x0080,
+         0x02,
+         {0x80, 0x40, 1, 0, 0, 0, 0, 0}},
+        {"fastxi, the second byte into its RAM",
+         fastxi,
+         'S',
+         0x8000,
+         0x06,
+         {0x00, 0x40, 1, 2, 0, 0, 0, 0}},
         {"fastram, no bytes", fastram, 'X', 0x2000, 0, d24},
         {"fastram, 25 bytes", fastram, 'X', 0x2000, 25, d24},
+        {"fastram, over its own code", fastram, 'X', 0x0040, 24, d24},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -40,6 +40,8 @@ TEST(FastMisc, GivesTheDefaultPathsBoxesAndBoardOnEveryPart) {
     const Step steps[] = {
         {"a page", "EepromErase", "+100", "+1FF"},
         {"below $1000", "EepromErase", "0800", "08FF"},
+        {"all but its ends (128 rows on the 811E2)", "EepromErase", "+001", "+7FE"},
+        {"its last rows, up to $FFFF on the 811E2", "EepromErase", "+7E0", ""},
         {"whole EEPROM", "EepromErase"},
         {"outside", "EepromErase", "C000", "C0FF"},
         {"CONFIG as it is", "ConfigProgram"},

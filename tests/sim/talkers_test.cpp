@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "board_bench.h"
 #include "kestro/sim/board/devices.h"
 #include "scratch.h"
 #include "srecords.h"
@@ -224,6 +225,37 @@ TEST(CompanionOnBoard, ProgramAndCompare) {
     EXPECT_EQ(s.run("Xiprog", {}, file), says("Eeprom is program", "Eeprom"));
     EXPECT_EQ(slice(s.board.devices().companion().eeprom().cells(), 0x400, data.size()), data);
     EXPECT_EQ(s.run("Xicomp", {}, file), says("File equal Eeprom", "Eeprom"));
+}
+
+// The companion chip's commands answer O only once the command's write cycle is over: a job
+// that went on at once (the next command, a register write) would be ignored by the busy chip.
+// The restore of the defaults also stores SFR's default before the block moves, where a talker
+// that looked for the chip again would never answer.
+TEST(CompanionOnBoard, CommandsAnswerOnlyOnceTheWriteCycleIsOver) {
+    for (const char* talker : {"xisdpoff", "xireset"}) {
+        SCOPED_TRACE(talker);
+        testing::BoardBench b(Chip::E9, 1200);
+        b.board.eeprom().setConfigCell(0x0D);  // ROMON clear: the chip's EEPROM at $E000
+        auto& chip = b.board.devices().companion();
+        chip.eeprom().setSdp(true);
+        std::string reason;
+        const auto text = readFile(
+            std::filesystem::path(KESTRO_TALKER_DIR) / (std::string(talker) + ".S19"), &reason);
+        ASSERT_TRUE(text) << reason;
+        b.bootAndRun(testing::padded(talkerImage(*text)));
+        // The board's cycle (5 ms) ends before an O at 1200 baud has arrived whole: what
+        // counts is when its start bit went out.
+        std::optional<TimePoint> lastBusy;
+        for (int i = 0; i < 1000 && b.pc.rx.empty(); ++i) {
+            b.run(std::chrono::microseconds(50));
+            if (chip.eeprom().busy(b.board.cycle()))
+                lastBusy = b.clock.now();
+        }
+        ASSERT_EQ(b.pc.data(), Bytes{'O'});
+        ASSERT_TRUE(lastBusy);
+        EXPECT_GT(b.pc.rx[0].at - characterTime(1200, 1), *lastBusy);
+        EXPECT_FALSE(chip.eeprom().sdp());
+    }
 }
 
 // ---- RAM download
