@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "command_line.h"
+#include "part_check.h"
 
 #include <algorithm>
 #include <array>
@@ -444,7 +445,7 @@ bool isOption(const std::string& a) {
 // The EEPROM of a named part as it leaves the factory; a movable one sits where its factory
 // CONFIG puts it (bits 7-4, $x800).
 std::pair<std::string, std::string> eepromRangeOf(const sim::Variant& v) {
-    const unsigned base = v.eepromMovable ? ((v.factoryConfig >> 4) << 12) | 0x800u : v.eepromBase;
+    const unsigned base = v.eepromBaseFor(v.factoryConfig);
     return {hex4(base), hex4(base + v.eepromSize - 1)};
 }
 
@@ -682,7 +683,7 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
             const auto v = value();
             const sim::Variant* part = v ? sim::PersistedBoard::partNamed(*v) : nullptr;
             if (!part)
-                return fail("--chip needs a part: A8, E9, 711E9 or 811E2");
+                return fail("--chip needs a part: " + std::string(sim::partList()));
             plan.chip = std::string(part->name);
         } else if (arg == "--vpp") {
             plan.programmingVoltage = true;
@@ -777,6 +778,10 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
                 else if (step.button == "DumpStart")
                     std::tie(in.dumpBegin, in.dumpEnd) = eepromRangeOf(*v);
             }
+    if (plan.chip)
+        if (const sim::Variant* v = sim::variantNamed(*plan.chip))
+            if (std::string e = partRefusal(*v, std::nullopt, plan.steps); !e.empty())
+                return fail(e);
     for (std::size_t a = 0; a < plan.ports.size(); ++a)
         for (std::size_t b = a + 1; b < plan.ports.size(); ++b)
             if (plan.ports[a] == plan.ports[b])
@@ -807,8 +812,10 @@ std::string generalHelp() {
         "  --virtual-board       the window's virtual HC11 board and its saved memories\n"
         "  --board NAME          a named virtual board with memories of its own (several\n"
         "                        at once for tests and demonstrations)\n"
-        "  --chip PART           the virtual board's part: A8, E9, 711E9 or 811E2 (a new\n"
-        "                        part starts from the factory state)\n"
+        "  --chip PART           the part: A0, A1, A8, E0, E1, E9, E20, 711E9, 711E20,\n"
+        "                        811E2 or F1 (a virtual board of another part starts\n"
+        "                        from the factory state; an operation on a memory the\n"
+        "                        part lacks is refused)\n"
         "  --vpp                 +12 V on the virtual board's XIRQ/VPPE, to program the EPROM\n"
         "  --trace FILE          append every byte each way to FILE (FILE.N for board N)\n"
         "  --fast                every job but the link test in binary blocks, each checked,\n"

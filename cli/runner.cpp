@@ -19,6 +19,7 @@
 #include "event_loop_clock.h"
 #include "interruption.h"
 #include "link_state.h"
+#include "part_check.h"
 #include "persisted_board.h"
 #include "register_bytes.h"
 #include "terminal.h"
@@ -218,6 +219,14 @@ class PortRun {
                         reporter_.line(Channel::Error, *lost + ".");
                     }
                     board_->save();
+                }
+                // The board's own part and CONFIG: a memory it lacks is refused before the reset.
+                if (std::string e =
+                        partRefusal(board.chip(), board.eeprom().configCell(), plan_.steps);
+                    !e.empty()) {
+                    failure_ = e;
+                    reporter_.line(Channel::Error, failure_);
+                    return Exit::Usage;
                 }
                 board.setProgrammingVoltage(plan_.programmingVoltage);
                 port_ = std::move(port);

@@ -91,6 +91,8 @@ TEST(CommandLine, PlansTheOperationsOfTheWindowsButtons) {
          "EepromCheck eeprom F800-FFFF; EepromErase eeprom F800-FFFF; DumpStart -> "
          "/work/upload.s19 dump F800-FFFF; DumpStart -> /work/upload.s19 dump 0000-00FF"},
         {{"--chip", "e9", "status", "--range", "B600-B6FF"}, "EepromCheck eeprom B600-B6FF"},
+        {{"--chip", "F1", "status"}, "EepromCheck eeprom FE00-FFFF"},
+        {{"--chip", "711E20", "compare", "f.s19", "--memory", "eprom"}, "EpromCompare f.s19"},
         // Read and written, a device loses nothing.
         {{"program", "/dev/null", "dump", "-o", "/dev/null"},
          "EepromProgram /dev/null; DumpStart -> /dev/null"},
@@ -190,10 +192,19 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"bpr", "--protect", "8"}, "not a block number: 8"},
         {{"--comm", "5", "test"}, "--comm needs a port number from 1 to 4"},
         {{"--board", "../x", "test"}, "--board needs a name"},
-        {{"--chip", "F1", "test"}, "--chip needs a part"},
+        {{"--chip", "F2", "test"}, "--chip needs a part: A0, A1, A8, E0, E1, E9, E20"},
         {{"--chip", "11A8", "test"}, "--chip needs a part"},
         {{"--chip", "HC711E9", "test"}, "--chip needs a part"},
         {{"--reset-timeout", "0", "test"}, "--reset-timeout needs seconds"},
+        // A memory the named part lacks, refused by its name before any reset.
+        {{"--chip", "A0", "program", "f.s19"},
+         "'program' on the EEPROM is refused: the MC68HC11A0 is sold without EEPROM"},
+        {{"test", "erase", "--chip", "e0"}, "the MC68HC11E0 is sold without EEPROM"},
+        {{"--chip", "E9", "program", "f.s19", "--memory", "eprom"},
+         "'program' on the EPROM is refused: the MC68HC11E9 has no EPROM"},
+        {{"--chip", "E1", "status", "--memory", "eprom"}, "the MC68HC11E1 has no EPROM"},
+        {{"--chip", "711E20", "program", "f.s19", "--memory", "eprom"},
+         "through its own register (EPROG)"},
         {{"--no-wait", "erase", "test"}, "--no-wait runs one command"},
         {{"--no-wait", "config", "--bits", "NOSEC"}, "which --no-wait cannot see: add --no-verify"},
         {{"test", "--no-verify"}, "unknown option: --no-verify"},
@@ -231,6 +242,8 @@ TEST(CommandLine, APartByItsShortOrItsFullNameInEitherCase) {
         {"711E9", "MC68HC711E9"},       {"811e2", "MC68HC811E2"},
         {"MC68HC11A8", "MC68HC11A8"},   {"mc68hc11e9", "MC68HC11E9"},
         {"MC68HC711E9", "MC68HC711E9"}, {"MC68HC811E2", "MC68HC811E2"},
+        {"a0", "MC68HC11A0"},           {"E20", "MC68HC11E20"},
+        {"711e20", "MC68HC711E20"},     {"f1", "MC68HC11F1"},
     };
     for (const auto& [typed, part] : cases) {
         const Parsed p = parse({"--chip", typed, "test"});

@@ -14,6 +14,7 @@
 #include "interruption.h"
 #include "kestro/sim/board/board.h"
 #include "link_state.h"
+#include "part_check.h"
 #include "runner.h"
 #include "scratch.h"
 #include "srecords.h"
@@ -166,6 +167,47 @@ TEST(ConfigReadBack, EqualOrDifferentOnEveryPart) {
         EXPECT_EQ(reporter.verdict, c.verdict) << c.part;
     }
     ::unsetenv("XDG_DATA_HOME");
+}
+
+// A board whose CONFIG cell has EEON clear comes out of its reset without EEPROM in the map:
+// a command on the EEPROM is refused before the reset, with the reason, unless a config
+// command of the same job comes before it.
+TEST(PartRefusals, EeonClearInTheBoardsConfig) {
+    kestro::testing::ScratchDir home;
+    ::setenv("XDG_DATA_HOME", home.path.c_str(), 1);
+    struct Case {
+        std::vector<std::string> args;
+        bool refused;
+    };
+    const Case cases[] = {
+        {{"--board", "p", "--chip", "A1", "--fast", "config", "--bits", "NOSEC", "--no-verify"},
+         false},
+        {{"--board", "p", "status"}, true},
+    };
+    for (const Case& c : cases) {
+        const Parsed parsed = parseCommandLine(c.args, ops::Inputs{});
+        ASSERT_EQ(parsed.error, "");
+        Records records;
+        const Environment env{.talkerDir = KESTRO_TALKER_DIR, .deviceForComm = {}};
+        const Exit exit = runOnPort(parsed.plan, parsed.plan.ports.front(), env, records);
+        EXPECT_EQ(exit == Exit::Usage, c.refused) << c.args.back();
+        if (c.refused) {
+            ASSERT_EQ(records.verdicts.size(), 1u);
+            EXPECT_NE(records.verdicts[0].find("the board's CONFIG has EEON clear"),
+                      std::string::npos)
+                << records.verdicts[0];
+        }
+    }
+    ::unsetenv("XDG_DATA_HOME");
+    // A dump reads any address; a config command first makes the next reset's CONFIG unknown.
+    const sim::Variant& a1 = sim::variant(sim::Chip::A1);
+    const auto steps = [](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--board", "p"});
+        return parseCommandLine(args, ops::Inputs{}).plan.steps;
+    };
+    EXPECT_EQ(partRefusal(a1, 0x0C, steps({"dump", "--range", "B600-B6FF"})), "");
+    EXPECT_EQ(partRefusal(a1, 0x0C, steps({"config", "--bits", "EEON,NOSEC", "erase"})), "");
+    EXPECT_NE(partRefusal(a1, 0x0C, steps({"erase", "config", "--bits", "EEON,NOSEC"})), "");
 }
 
 }  // namespace
