@@ -136,7 +136,8 @@ INSTANTIATE_TEST_SUITE_P(
 // The parts added to the A8, E9, 711E9 and 811E2: the comm test on each (the talkers run from
 // every loader, whatever its RAM and its end), and every memory the part has programmed (where
 // a talker can), compared and dumped, on the default and the fast path. The 711E20's EPROM
-// is compared and dumped only: its register is not the one the EPROM talkers drive.
+// is compared and dumped only: its register is not the one the EPROM talkers drive. The
+// EEPROM is erased whole at the end, with no programming voltage where it is not.
 TEST(NewParts, EveryMemoryProgrammedComparedAndDumped) {
     struct Case {
         Chip chip;
@@ -180,6 +181,14 @@ TEST(NewParts, EveryMemoryProgrammedComparedAndDumped) {
                   std::string::npos)
             << dumped.substr(0, 200);
         fs::remove(s.dir.path / "upload.s19");
+        if (memory == "Eeprom") {
+            const unsigned base = s.board.eepromBase();
+            in.eepromBegin = hex4(base);
+            in.eepromEnd = hex4(base + v.eepromSize - 1);
+            EXPECT_EQ(s.run("EepromErase", in), says("Eeprom Erase", "Eeprom"));
+            EXPECT_EQ(s.board.eeprom().array(), Bytes(v.eepromSize, 0xFF));
+            EXPECT_EQ(s.board.eeprom().strayPulses(), 0);
+        }
     }
 }
 
