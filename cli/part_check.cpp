@@ -2,6 +2,8 @@
 #include "part_check.h"
 
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 namespace kestro::cli {
@@ -25,7 +27,7 @@ constexpr std::array kNeeds{
 };
 
 // Why a part cannot serve a command, one text per case; %p is the part's name.
-enum class Why { NoEeprom, NoEprom, EeonClear, EpromRegister };
+enum class Why { NoEeprom, NoEprom, EeonClear, EpromRegister, OutsideEeprom };
 struct Reason {
     Why why;
     std::string_view text;
@@ -40,16 +42,36 @@ constexpr std::array kReasons{
     Reason{Why::EpromRegister,
            "the %p programs its EPROM through its own register (EPROG), which the EPROM talker "
            "does not drive"},
+    // A bulk erase latches the range's first address: where the part has no EEPROM there, the
+    // programming voltage would go on with nothing latched.
+    Reason{Why::OutsideEeprom, "the range %r is not within the %p's EEPROM at %e"},
 };
 
-std::string sentence(const Step& step, const Need& need, Why why, std::string_view part) {
+void fill(std::string& text, std::string_view key, std::string_view value) {
+    if (const auto at = text.find(key); at != std::string::npos)
+        text.replace(at, key.size(), value);
+}
+
+std::string sentence(const Step& step, const Need& need, Why why, const sim::Variant& part,
+                     std::string_view range = {}, std::string_view eeprom = {}) {
     std::string text;
     for (const Reason& r : kReasons)
         if (r.why == why)
             text = r.text;
-    if (const auto at = text.find("%p"); at != std::string::npos)
-        text.replace(at, 2, part);
+    fill(text, "%p", part.name);
+    fill(text, "%r", range);
+    fill(text, "%e", eeprom);
     return "'" + step.command + "' on " + std::string(need.what) + " is refused: " + text + ".";
+}
+
+unsigned hexValue(const std::string& text) {
+    return static_cast<unsigned>(std::strtoul(text.c_str(), nullptr, 16));
+}
+
+std::string hex4(unsigned v) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", v & 0xFFFFu);
+    return text;
 }
 
 }  // namespace
@@ -68,12 +90,24 @@ std::string partRefusal(const sim::Variant& part, std::optional<std::uint8_t> co
         if (!part.sells(need->memory))
             return sentence(step, *need,
                             need->memory == sim::memory::Eeprom ? Why::NoEeprom : Why::NoEprom,
-                            part.name);
+                            part);
         if (need->memory == sim::memory::Eeprom && configCell &&
             !(*configCell & part.configMask & sim::config::EEON))
-            return sentence(step, *need, Why::EeonClear, part.name);
+            return sentence(step, *need, Why::EeonClear, part);
         if (step.button == "EpromProgram" && part.epromControl == sim::EpromControl::Eprog)
-            return sentence(step, *need, Why::EpromRegister, part.name);
+            return sentence(step, *need, Why::EpromRegister, part);
+        // Where the EEPROM is: fixed, or from the CONFIG the next reset brings where known.
+        if (step.button == "EepromErase" && (!part.eepromMovable || configCell)) {
+            const unsigned base =
+                part.eepromBaseFor(configCell.value_or(part.factoryConfig) & part.configMask);
+            const unsigned last = base + part.eepromSize - 1;
+            const unsigned begin = hexValue(step.inputs.eepromBegin);
+            const unsigned end = hexValue(step.inputs.eepromEnd);
+            if (begin < base || end > last)
+                return sentence(step, *need, Why::OutsideEeprom, part,
+                                "$" + hex4(begin) + "-$" + hex4(end),
+                                "$" + hex4(base) + "-$" + hex4(last));
+        }
     }
     return {};
 }

@@ -205,6 +205,8 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"--chip", "E1", "status", "--memory", "eprom"}, "the MC68HC11E1 has no EPROM"},
         {{"--chip", "711E20", "program", "f.s19", "--memory", "eprom"},
          "through its own register (EPROG)"},
+        {{"--chip", "A8", "erase", "--range", "F800-FFFF"},
+         "the range $F800-$FFFF is not within the MC68HC11A8's EEPROM at $B600-$B7FF"},
         {{"--no-wait", "erase", "test"}, "--no-wait runs one command"},
         {{"--no-wait", "config", "--bits", "NOSEC"}, "which --no-wait cannot see: add --no-verify"},
         {{"test", "--no-verify"}, "unknown option: --no-verify"},

@@ -169,20 +169,24 @@ TEST(ConfigReadBack, EqualOrDifferentOnEveryPart) {
     ::unsetenv("XDG_DATA_HOME");
 }
 
-// A board whose CONFIG cell has EEON clear comes out of its reset without EEPROM in the map:
-// a command on the EEPROM is refused before the reset, with the reason, unless a config
-// command of the same job comes before it.
-TEST(PartRefusals, EeonClearInTheBoardsConfig) {
+// A board whose CONFIG cell has EEON clear comes out of its reset without EEPROM in the map,
+// and one whose CONFIG places the EEPROM elsewhere than a range: a command on the EEPROM is
+// refused before the reset, with the reason, unless a config command of the job comes first.
+TEST(PartRefusals, ByTheBoardsOwnConfig) {
     kestro::testing::ScratchDir home;
     ::setenv("XDG_DATA_HOME", home.path.c_str(), 1);
     struct Case {
         std::vector<std::string> args;
-        bool refused;
+        const char* reason;  // nullptr: not refused
     };
     const Case cases[] = {
         {{"--board", "p", "--chip", "A1", "--fast", "config", "--bits", "NOSEC", "--no-verify"},
-         false},
-        {{"--board", "p", "status"}, true},
+         nullptr},
+        {{"--board", "p", "status"}, "the board's CONFIG has EEON clear"},
+        // An erase whose range the F1's EEPROM does not hold: its bulk erase would latch an
+        // address where the part has none.
+        {{"--board", "f", "--chip", "F1", "erase", "--range", "F800-FFFF"},
+         "the range $F800-$FFFF is not within the MC68HC11F1's EEPROM at $FE00-$FFFF"},
     };
     for (const Case& c : cases) {
         const Parsed parsed = parseCommandLine(c.args, ops::Inputs{});
@@ -190,12 +194,10 @@ TEST(PartRefusals, EeonClearInTheBoardsConfig) {
         Records records;
         const Environment env{.talkerDir = KESTRO_TALKER_DIR, .deviceForComm = {}};
         const Exit exit = runOnPort(parsed.plan, parsed.plan.ports.front(), env, records);
-        EXPECT_EQ(exit == Exit::Usage, c.refused) << c.args.back();
-        if (c.refused) {
+        EXPECT_EQ(exit == Exit::Usage, c.reason != nullptr) << c.args.back();
+        if (c.reason) {
             ASSERT_EQ(records.verdicts.size(), 1u);
-            EXPECT_NE(records.verdicts[0].find("the board's CONFIG has EEON clear"),
-                      std::string::npos)
-                << records.verdicts[0];
+            EXPECT_NE(records.verdicts[0].find(c.reason), std::string::npos) << records.verdicts[0];
         }
     }
     ::unsetenv("XDG_DATA_HOME");
