@@ -115,7 +115,9 @@ const std::vector<Command>& commands() {
          "                          with the security option, whose next reset into bootstrap\n"
          "                          mode erases its EEPROM and CONFIG (other parts ignore it);\n"
          "                          CONFIG is then not read back\n"
-         "  --ee-block X800         the 811E2's EEPROM block $X800-$XFFF (default F800)\n"
+         "  --ee-block X800         where CONFIG bits 7-4 put the EEPROM: the 811E2's\n"
+         "                          $X800-$XFFF, or the F1's $XE00-$XFFF given as XE00\n"
+         "                          (default F800)\n"
          "  --no-verify             do not wait for the next reset to read CONFIG back (for\n"
          "                          adapters or scripts that cannot reset the HC11 twice)\n"},
         {"ram",
@@ -309,7 +311,12 @@ class StepBuilder {
                 return {};
             }
             case kEeBlock: {
-                const std::string v = upper(value);
+                std::string v = upper(value);
+                // The F1's 512 bytes sit at the top of the same 4 KB block: CONFIG bits 7-4 place
+                // both parts' EEPROM, so $XE00 names the 811E2's $X800 row.
+                if (const auto at = v.find("E00");
+                    at != std::string::npos && at + 3 == v.size() && at >= 1 && at <= 2)
+                    v.replace(at, 3, "800");
                 const auto& rows = ops::configLocationRows();
                 for (const std::string& row : rows) {
                     // "$F800-$FFFF", "$F800", "F800"
@@ -318,7 +325,8 @@ class StepBuilder {
                         return {};
                     }
                 }
-                return "not an 811E2 EEPROM block: " + value + " (0800, 1800, ... F800)";
+                return "not an EEPROM block: " + value +
+                       " (0800, 1800, ... F800 on the 811E2; 0E00, 1E00, ... FE00 on the F1)";
             }
             case kSfr: {
                 // Only a place every talker's search finds the chip at again; the window's

@@ -72,6 +72,8 @@ TEST(CommandLine, PlansTheOperationsOfTheWindowsButtons) {
         // part's next bootstrap reset wipes what it secures).
         {{"config", "--bits", "eeon,nocop", "--ee-block", "B800", "--secure"},
          "ConfigProgram config 1010 $B800-$BFFF"},
+        {{"config", "--bits", "eeon,nocop", "--ee-block", "$1e00", "--secure"},
+         "ConfigProgram config 1010 $1800-$1FFF"},
         {{"config", "--secure", "--bits", "none"}, "ConfigProgram config 0000"},
         {{"config", "--bits", "NOSEC"}, "ConfigProgram read-back config 0001"},
         {{"config", "--bits", "NOSEC", "--no-verify"}, "ConfigProgram config 0001"},
@@ -179,7 +181,8 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"ram", "p.s19", "--start", "$2000"}, "Invalid start adress: $2000"},
         {{"ram", "p.s19", "--start="}, "Invalid start adress: "},
         {{"config", "--bits", "EEON,FAST"}, "not a CONFIG bit: FAST"},
-        {{"config", "--ee-block", "B000"}, "not an 811E2 EEPROM block"},
+        {{"config", "--ee-block", "B000"}, "not an EEPROM block"},
+        {{"config", "--ee-block", "BE01"}, "not an EEPROM block"},
         // Only where the talkers find the companion chip again, never rounded to it; the
         // window's place too ($0000 in these tests).
         {{"sfr", "--sfr", "1100"}, "not a register block location: 1100 (1000, 2000, ... F000)"},
