@@ -26,8 +26,9 @@ std::vector<Message> failed(std::string text, std::string title, std::string rea
 
 // Where no part has EEPROM: outside it, whatever the part and its CONFIG.
 const std::string kNoEeprom =
-    " is outside the EEPROM the part has at the CONFIG it has: $B600-$B7FF on the A8, E9 and "
-    "711E9, $x800-$xFFF on the 811E2 with x from CONFIG bits 7-4, none while EEON is clear";
+    " is outside the EEPROM the part has at the CONFIG it has: $B600-$B7FF on the A and E "
+    "series, $x800-$xFFF on the 811E2 and $xE00-$xFFF on the F1 with x from CONFIG bits 7-4, "
+    "none while EEON is clear";
 
 Bytes slice(std::span<const Byte> memory, std::size_t at, std::size_t n) {
     return Bytes(memory.begin() + static_cast<std::ptrdiff_t>(at),
