@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "command_line.h"
+#include "part_check.h"
 
 #include <algorithm>
 #include <array>
@@ -114,7 +115,9 @@ const std::vector<Command>& commands() {
          "                          with the security option, whose next reset into bootstrap\n"
          "                          mode erases its EEPROM and CONFIG (other parts ignore it);\n"
          "                          CONFIG is then not read back\n"
-         "  --ee-block X800         the 811E2's EEPROM block $X800-$XFFF (default F800)\n"
+         "  --ee-block X800         where CONFIG bits 7-4 put the EEPROM: the 811E2's\n"
+         "                          $X800-$XFFF, or the F1's $XE00-$XFFF given as XE00\n"
+         "                          (default F800)\n"
          "  --no-verify             do not wait for the next reset to read CONFIG back (for\n"
          "                          adapters or scripts that cannot reset the HC11 twice)\n"},
         {"ram",
@@ -308,7 +311,12 @@ class StepBuilder {
                 return {};
             }
             case kEeBlock: {
-                const std::string v = upper(value);
+                std::string v = upper(value);
+                // The F1's 512 bytes sit at the top of the same 4 KB block: CONFIG bits 7-4 place
+                // both parts' EEPROM, so $XE00 names the 811E2's $X800 row.
+                if (const auto at = v.find("E00");
+                    at != std::string::npos && at + 3 == v.size() && at >= 1 && at <= 2)
+                    v.replace(at, 3, "800");
                 const auto& rows = ops::configLocationRows();
                 for (const std::string& row : rows) {
                     // "$F800-$FFFF", "$F800", "F800"
@@ -317,7 +325,8 @@ class StepBuilder {
                         return {};
                     }
                 }
-                return "not an 811E2 EEPROM block: " + value + " (0800, 1800, ... F800)";
+                return "not an EEPROM block: " + value +
+                       " (0800, 1800, ... F800 on the 811E2; 0E00, 1E00, ... FE00 on the F1)";
             }
             case kSfr: {
                 // Only a place every talker's search finds the chip at again; the window's
@@ -444,7 +453,7 @@ bool isOption(const std::string& a) {
 // The EEPROM of a named part as it leaves the factory; a movable one sits where its factory
 // CONFIG puts it (bits 7-4, $x800).
 std::pair<std::string, std::string> eepromRangeOf(const sim::Variant& v) {
-    const unsigned base = v.eepromMovable ? ((v.factoryConfig >> 4) << 12) | 0x800u : v.eepromBase;
+    const unsigned base = v.eepromBaseFor(v.factoryConfig);
     return {hex4(base), hex4(base + v.eepromSize - 1)};
 }
 
@@ -682,7 +691,7 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
             const auto v = value();
             const sim::Variant* part = v ? sim::PersistedBoard::partNamed(*v) : nullptr;
             if (!part)
-                return fail("--chip needs a part: A8, E9, 711E9 or 811E2");
+                return fail("--chip needs a part: " + std::string(sim::partList()));
             plan.chip = std::string(part->name);
         } else if (arg == "--vpp") {
             plan.programmingVoltage = true;
@@ -777,6 +786,10 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
                 else if (step.button == "DumpStart")
                     std::tie(in.dumpBegin, in.dumpEnd) = eepromRangeOf(*v);
             }
+    if (plan.chip)
+        if (const sim::Variant* v = sim::variantNamed(*plan.chip))
+            if (std::string e = partRefusal(*v, std::nullopt, plan.steps); !e.empty())
+                return fail(e);
     for (std::size_t a = 0; a < plan.ports.size(); ++a)
         for (std::size_t b = a + 1; b < plan.ports.size(); ++b)
             if (plan.ports[a] == plan.ports[b])
@@ -807,8 +820,10 @@ std::string generalHelp() {
         "  --virtual-board       the window's virtual HC11 board and its saved memories\n"
         "  --board NAME          a named virtual board with memories of its own (several\n"
         "                        at once for tests and demonstrations)\n"
-        "  --chip PART           the virtual board's part: A8, E9, 711E9 or 811E2 (a new\n"
-        "                        part starts from the factory state)\n"
+        "  --chip PART           the part: A0, A1, A8, E0, E1, E9, E20, 711E9, 711E20,\n"
+        "                        811E2 or F1 (a virtual board of another part starts\n"
+        "                        from the factory state; an operation on a memory the\n"
+        "                        part lacks is refused)\n"
         "  --vpp                 +12 V on the virtual board's XIRQ/VPPE, to program the EPROM\n"
         "  --trace FILE          append every byte each way to FILE (FILE.N for board N)\n"
         "  --fast                every job but the link test in binary blocks, each checked,\n"

@@ -19,6 +19,7 @@
 #include "event_loop_clock.h"
 #include "interruption.h"
 #include "link_state.h"
+#include "part_check.h"
 #include "persisted_board.h"
 #include "register_bytes.h"
 #include "terminal.h"
@@ -218,6 +219,20 @@ class PortRun {
                         reporter_.line(Channel::Error, *lost + ".");
                     }
                     board_->save();
+                }
+                // The board's own part and CONFIG: a memory it lacks is refused before the reset,
+                // judged on the ranges the steps will have after it.
+                const std::uint8_t cell = board.eeprom().configCell();
+                std::vector<Step> steps = plan_.steps;
+                if (plan_.chip || !choice_.board.empty())
+                    for (Step& step : steps)
+                        if (!step.rangeGiven)
+                            ownRange(board.chip().eepromBaseFor(cell & board.chip().configMask),
+                                     board.chip().eepromSize, step.button, step.inputs);
+                if (std::string e = partRefusal(board.chip(), cell, steps); !e.empty()) {
+                    failure_ = e;
+                    reporter_.line(Channel::Error, failure_);
+                    return Exit::Usage;
                 }
                 board.setProgrammingVoltage(plan_.programmingVoltage);
                 port_ = std::move(port);
@@ -477,11 +492,15 @@ class PortRun {
     }
 
     // A virtual board's EEPROM where its CONFIG has put it at the reset just made (the 811E2's
-    // moves), rather than where the part leaves the factory.
+    // and F1's move), rather than where the part leaves the factory.
     void boardsOwnRange(const std::string& button, ops::Inputs& in) {
         const sim::Board& board = board_->board();
-        const unsigned begin = board.eepromBase();
-        const unsigned end = begin + board.chip().eepromSize - 1;
+        ownRange(board.eepromBase(), board.chip().eepromSize, button, in);
+    }
+
+    static void ownRange(unsigned begin, unsigned size, const std::string& button,
+                         ops::Inputs& in) {
+        const unsigned end = begin + size - 1;
         char text[2][8];
         std::snprintf(text[0], sizeof text[0], "%04X", begin);
         std::snprintf(text[1], sizeof text[1], "%04X", end);

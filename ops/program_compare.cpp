@@ -27,13 +27,13 @@ constexpr const char* kChecksum =
     "a record's checksum failed on the line, in the record at $%s (a character was lost or "
     "changed on the way)";
 
-// $B600-$B7FF on the A8, E9 and 711E9; $x800-$xFFF on the 811E2.
+// $B600-$B7FF on the A and E series; $x800-$xFFF on the 811E2, $xE00-$xFFF on the F1.
 bool someEeprom(unsigned a) {
     return (a >= 0xB600 && a <= 0xB7FF) || (a & 0x0800) != 0;
 }
-// Only the 711E9's, at $D000-$FFFF.
+// The 711E9's at $D000-$FFFF; the 711E20's there and at $9000-$AFFF.
 bool someEprom(unsigned a) {
-    return a >= 0xD000;
+    return a >= 0xD000 || (a >= 0x9000 && a <= 0xAFFF);
 }
 
 // The default talkers answer V both where the memory is not (they decide it from CONFIG, which
@@ -41,20 +41,21 @@ bool someEprom(unsigned a) {
 constexpr Letters kInternal = {
     "$%s is the talker's own RAM or the register block, which it does not program",
     "$%s did not read back as the file has it: it is outside the EEPROM the part has at the "
-    "CONFIG it has ($B600-$B7FF on the A8, E9 and 711E9, $x800-$xFFF on the 811E2 with x from "
-    "CONFIG bits 7-4, none while EEON is clear), or within it a bit needs a 1 over a 0 (erase "
-    "first)",
-    "$%s is outside the EEPROM the part has at the CONFIG it has: $B600-$B7FF on the A8, E9 "
-    "and 711E9, $x800-$xFFF on the 811E2 with x from CONFIG bits 7-4, none while EEON is "
-    "clear",
+    "CONFIG it has ($B600-$B7FF on the A and E series, $x800-$xFFF on the 811E2 and "
+    "$xE00-$xFFF on the F1 with x from CONFIG bits 7-4, none while EEON is clear), or within "
+    "it a bit needs a 1 over a 0 (erase first)",
+    "$%s is outside the EEPROM the part has at the CONFIG it has: $B600-$B7FF on the A and E "
+    "series, $x800-$xFFF on the 811E2 and $xE00-$xFFF on the F1 with x from CONFIG bits 7-4, "
+    "none while EEON is clear",
     someEeprom};
 constexpr Letters kEprom = {
     "$%s is the talker's own RAM or the register block, which it does not program",
     "$%s did not read back as the file has it: the part has no EPROM there at the CONFIG it has "
-    "(only the 711E9 has one, at $D000-$FFFF while ROMON is set), or the EPROM needs +12 V on "
-    "XIRQ/VPPE, and a bit once 0 stays 0",
-    "$%s is outside the EPROM the part has at the CONFIG it has: only the 711E9 has one, at "
-    "$D000-$FFFF while ROMON is set",
+    "(the 711E9 has one at $D000-$FFFF while ROMON is set; the 711E20's, there and at "
+    "$9000-$AFFF, answers to a register the talker does not drive), or the EPROM needs +12 V "
+    "on XIRQ/VPPE, and a bit once 0 stays 0",
+    "$%s is outside the EPROM the part has at the CONFIG it has: only the 711E9 and 711E20 have "
+    "one, at $D000-$FFFF (the 711E20's also at $9000-$AFFF) while ROMON is set",
     someEprom};
 constexpr Letters kExternal = {
     "$%s is below $2000, where the HC11's own RAM and registers are, which the talker does not "

@@ -37,16 +37,7 @@ bool PersistedBoard::validBoardName(std::string_view name) {
 }
 
 const Variant* PersistedBoard::partNamed(std::string_view name) {
-    // The parts as people call them, without the maker's prefix.
-    static constexpr std::pair<std::string_view, Chip> kShortNames[] = {
-        {"A8", Chip::A8}, {"E9", Chip::E9}, {"711E9", Chip::E9_711}, {"811E2", Chip::E2_811}};
-    std::string upper(name);
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    for (const auto& [shortName, chip] : kShortNames)
-        if (upper == shortName)
-            return &variant(chip);
-    return variantNamed(upper);
+    return variantNamed(name);
 }
 
 BoardLock::BoardLock(const std::filesystem::path& folder) {

@@ -180,7 +180,8 @@ int main(int argc, char** argv) {
     parser.addOption(version);
     const QCommandLineOption chip(
         QStringLiteral("chip"),
-        QStringLiteral("The part: A8, E9, 711E9 or 811E2, or its full name (MC68HC11A8 ...), "
+        QStringLiteral("The part: A0, A1, A8, E0, E1, E9, E20, 711E9, 711E20, 811E2 or F1, or "
+                       "its full name (MC68HC11A8 ...), "
                        "as kestro-cli --chip takes it. Without it, the part the board was saved "
                        "as; another part starts its memories afresh, and says so."),
         QStringLiteral("part"));
@@ -265,8 +266,8 @@ int main(int argc, char** argv) {
     if (parser.isSet(chip)) {
         part = kestro::sim::PersistedBoard::partNamed(parser.value(chip).toStdString());
         if (!part) {
-            std::fprintf(stderr, "kestro-board: no such part: %s (A8, E9, 711E9 or 811E2)\n",
-                         qPrintable(parser.value(chip)));
+            std::fprintf(stderr, "kestro-board: no such part: %s (%s)\n",
+                         qPrintable(parser.value(chip)), kestro::sim::partList().data());
             return 2;
         }
     }

@@ -208,7 +208,7 @@ std::string BoardWindow::memoryText(int tab) {
         case TabEprom:
             if (board_.eprom().empty())
                 return "This part has no EPROM.\n";
-            return hexDump(board_.eprom(), board_.chip().romBase);
+            return hexDump(board_.eprom(), board_.chip().rom[0].base);
         case TabExternalRam:
             return hexDump(board_.devices().ram(), 0x0000);
         case TabExternalEeprom:

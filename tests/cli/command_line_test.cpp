@@ -72,6 +72,8 @@ TEST(CommandLine, PlansTheOperationsOfTheWindowsButtons) {
         // part's next bootstrap reset wipes what it secures).
         {{"config", "--bits", "eeon,nocop", "--ee-block", "B800", "--secure"},
          "ConfigProgram config 1010 $B800-$BFFF"},
+        {{"config", "--bits", "eeon,nocop", "--ee-block", "$1e00", "--secure"},
+         "ConfigProgram config 1010 $1800-$1FFF"},
         {{"config", "--secure", "--bits", "none"}, "ConfigProgram config 0000"},
         {{"config", "--bits", "NOSEC"}, "ConfigProgram read-back config 0001"},
         {{"config", "--bits", "NOSEC", "--no-verify"}, "ConfigProgram config 0001"},
@@ -91,6 +93,8 @@ TEST(CommandLine, PlansTheOperationsOfTheWindowsButtons) {
          "EepromCheck eeprom F800-FFFF; EepromErase eeprom F800-FFFF; DumpStart -> "
          "/work/upload.s19 dump F800-FFFF; DumpStart -> /work/upload.s19 dump 0000-00FF"},
         {{"--chip", "e9", "status", "--range", "B600-B6FF"}, "EepromCheck eeprom B600-B6FF"},
+        {{"--chip", "F1", "status"}, "EepromCheck eeprom FE00-FFFF"},
+        {{"--chip", "711E20", "compare", "f.s19", "--memory", "eprom"}, "EpromCompare f.s19"},
         // Read and written, a device loses nothing.
         {{"program", "/dev/null", "dump", "-o", "/dev/null"},
          "EepromProgram /dev/null; DumpStart -> /dev/null"},
@@ -177,7 +181,8 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"ram", "p.s19", "--start", "$2000"}, "Invalid start adress: $2000"},
         {{"ram", "p.s19", "--start="}, "Invalid start adress: "},
         {{"config", "--bits", "EEON,FAST"}, "not a CONFIG bit: FAST"},
-        {{"config", "--ee-block", "B000"}, "not an 811E2 EEPROM block"},
+        {{"config", "--ee-block", "B000"}, "not an EEPROM block"},
+        {{"config", "--ee-block", "BE01"}, "not an EEPROM block"},
         // Only where the talkers find the companion chip again, never rounded to it; the
         // window's place too ($0000 in these tests).
         {{"sfr", "--sfr", "1100"}, "not a register block location: 1100 (1000, 2000, ... F000)"},
@@ -190,10 +195,21 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"bpr", "--protect", "8"}, "not a block number: 8"},
         {{"--comm", "5", "test"}, "--comm needs a port number from 1 to 4"},
         {{"--board", "../x", "test"}, "--board needs a name"},
-        {{"--chip", "F1", "test"}, "--chip needs a part"},
+        {{"--chip", "F2", "test"}, "--chip needs a part: A0, A1, A8, E0, E1, E9, E20"},
         {{"--chip", "11A8", "test"}, "--chip needs a part"},
         {{"--chip", "HC711E9", "test"}, "--chip needs a part"},
         {{"--reset-timeout", "0", "test"}, "--reset-timeout needs seconds"},
+        // A memory the named part lacks, refused by its name before any reset.
+        {{"--chip", "A0", "program", "f.s19"},
+         "'program' on the EEPROM is refused: the MC68HC11A0 is sold without EEPROM"},
+        {{"test", "erase", "--chip", "e0"}, "the MC68HC11E0 is sold without EEPROM"},
+        {{"--chip", "E9", "program", "f.s19", "--memory", "eprom"},
+         "'program' on the EPROM is refused: the MC68HC11E9 has no EPROM"},
+        {{"--chip", "E1", "status", "--memory", "eprom"}, "the MC68HC11E1 has no EPROM"},
+        {{"--chip", "711E20", "program", "f.s19", "--memory", "eprom"},
+         "through its own register (EPROG)"},
+        {{"--chip", "A8", "erase", "--range", "F800-FFFF"},
+         "the range $F800-$FFFF is not within the MC68HC11A8's EEPROM at $B600-$B7FF"},
         {{"--no-wait", "erase", "test"}, "--no-wait runs one command"},
         {{"--no-wait", "config", "--bits", "NOSEC"}, "which --no-wait cannot see: add --no-verify"},
         {{"test", "--no-verify"}, "unknown option: --no-verify"},
@@ -231,6 +247,8 @@ TEST(CommandLine, APartByItsShortOrItsFullNameInEitherCase) {
         {"711E9", "MC68HC711E9"},       {"811e2", "MC68HC811E2"},
         {"MC68HC11A8", "MC68HC11A8"},   {"mc68hc11e9", "MC68HC11E9"},
         {"MC68HC711E9", "MC68HC711E9"}, {"MC68HC811E2", "MC68HC811E2"},
+        {"a0", "MC68HC11A0"},           {"E20", "MC68HC11E20"},
+        {"711e20", "MC68HC711E20"},     {"f1", "MC68HC11F1"},
     };
     for (const auto& [typed, part] : cases) {
         const Parsed p = parse({"--chip", typed, "test"});

@@ -126,8 +126,10 @@ TEST(KestroCli, ANewUserProgramsComparesChecksAndDumpsTheEepromInChains) {
         {{"--board", "c", "erase", "program", "fw.s19", "program", "other.s19", "test"}, 2,
          "Eeprom Erase\nEeprom is program\nError in Eeprom: $B603 did not read back as the "
          "file has it: it is outside the EEPROM the part has at the CONFIG it has ($B600-$B7FF on "
-         "the A8, E9 and 711E9, $x800-$xFFF on the 811E2 with x from CONFIG bits 7-4, none while "
-         "EEON is clear), or within it a bit needs a 1 over a 0 (erase first)\n", {"/4 B"}},
+         "the A and E series, $x800-$xFFF on the 811E2 and $xE00-$xFFF on the F1 with x from "
+         "CONFIG bits 7-4, none while EEON is clear), or within it a bit needs a 1 over a 0 "
+         "(erase first)\n",
+         {"/4 B"}},
         {{"--board", "u", "dump", "--range", "B600-B6FF"}, 0,
          "Dump written to " + (home.path / "upload.s19").string() + "\n",
          {"93% 240/256 B, ", " B/s, "}},
@@ -383,8 +385,8 @@ TEST(KestroCli, ANamedPartsOwnEeprom) {
     EXPECT_EQ(r.exit, 2) << r.err;
     EXPECT_EQ(r.out,
               "Error in Eeprom: $B600 is outside the EEPROM the part has at the CONFIG it has: "
-              "$B600-$B7FF on the A8, E9 and 711E9, $x800-$xFFF on the 811E2 with x from CONFIG "
-              "bits 7-4, none while EEON is clear\n");
+              "$B600-$B7FF on the A and E series, $x800-$xFFF on the 811E2 and $xE00-$xFFF on "
+              "the F1 with x from CONFIG bits 7-4, none while EEON is clear\n");
     home.expect({{{"--board", "m", "--chip", "E9", "test"},
                   0,
                   "Communication is OK\n",

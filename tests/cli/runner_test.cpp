@@ -14,6 +14,7 @@
 #include "interruption.h"
 #include "kestro/sim/board/board.h"
 #include "link_state.h"
+#include "part_check.h"
 #include "recording_reporter.h"
 #include "runner.h"
 #include "scratch.h"
@@ -155,6 +156,49 @@ TEST(ConfigReadBack, EqualOrDifferentOnEveryPart) {
         EXPECT_EQ(reporter.verdicts(), std::vector<std::string>{c.verdict}) << c.part;
     }
     ::unsetenv("XDG_DATA_HOME");
+}
+
+// A board whose CONFIG cell has EEON clear comes out of its reset without EEPROM in the map,
+// and one whose CONFIG places the EEPROM elsewhere than a range: a command on the EEPROM is
+// refused before the reset, with the reason, unless a config command of the job comes first.
+TEST(PartRefusals, ByTheBoardsOwnConfig) {
+    kestro::testing::ScratchDir home;
+    ::setenv("XDG_DATA_HOME", home.path.c_str(), 1);
+    struct Case {
+        std::vector<std::string> args;
+        const char* reason;  // nullptr: not refused
+    };
+    const Case cases[] = {
+        {{"--board", "p", "--chip", "A1", "--fast", "config", "--bits", "NOSEC", "--no-verify"},
+         nullptr},
+        {{"--board", "p", "status"}, "the board's CONFIG has EEON clear"},
+        // An erase whose range the F1's EEPROM does not hold: its bulk erase would latch an
+        // address where the part has none.
+        {{"--board", "f", "--chip", "F1", "erase", "--range", "F800-FFFF"},
+         "the range $F800-$FFFF is not within the MC68HC11F1's EEPROM at $FE00-$FFFF"},
+    };
+    for (const Case& c : cases) {
+        const Parsed parsed = parseCommandLine(c.args, ops::Inputs{});
+        ASSERT_EQ(parsed.error, "");
+        Records records;
+        const Environment env{.talkerDir = KESTRO_TALKER_DIR, .deviceForComm = {}};
+        const Exit exit = runOnPort(parsed.plan, parsed.plan.ports.front(), env, records);
+        EXPECT_EQ(exit == Exit::Usage, c.reason != nullptr) << c.args.back();
+        if (c.reason) {
+            ASSERT_EQ(records.verdicts().size(), 1u);
+            EXPECT_NE(records.verdicts()[0].find(c.reason), std::string::npos) << records.verdicts()[0];
+        }
+    }
+    ::unsetenv("XDG_DATA_HOME");
+    // A dump reads any address; a config command first makes the next reset's CONFIG unknown.
+    const sim::Variant& a1 = sim::variant(sim::Chip::A1);
+    const auto steps = [](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--board", "p"});
+        return parseCommandLine(args, ops::Inputs{}).plan.steps;
+    };
+    EXPECT_EQ(partRefusal(a1, 0x0C, steps({"dump", "--range", "B600-B6FF"})), "");
+    EXPECT_EQ(partRefusal(a1, 0x0C, steps({"config", "--bits", "EEON,NOSEC", "erase"})), "");
+    EXPECT_NE(partRefusal(a1, 0x0C, steps({"erase", "config", "--bits", "EEON,NOSEC"})), "");
 }
 
 }  // namespace

@@ -109,9 +109,9 @@ TEST(ProgramFailure, TheLetterAndAddressSayWhatWentWrongAndWhere) {
     const Case cases[] = {
         {"EepromProgram", "V B612", "Error in Eeprom",
          "$B612 did not read back as the file has it: it is outside the EEPROM the part has at the "
-         "CONFIG it has ($B600-$B7FF on the A8, E9 and 711E9, $x800-$xFFF on the 811E2 with x from "
-         "CONFIG bits 7-4, none while EEON is clear), or within it a bit needs a 1 over a 0 (erase "
-         "first)"},
+         "CONFIG it has ($B600-$B7FF on the A and E series, $x800-$xFFF on the 811E2 and "
+         "$xE00-$xFFF on the F1 with x from CONFIG bits 7-4, none while EEON is clear), or "
+         "within it a bit needs a 1 over a 0 (erase first)"},
         {"EepromProgram", "A 00F0", "Error in Eeprom",
          "$00F0 is the talker's own RAM or the register block, which it does not program"},
         {"EepromProgram", "C b610", "Error in Eeprom",
@@ -119,20 +119,21 @@ TEST(ProgramFailure, TheLetterAndAddressSayWhatWentWrongAndWhere) {
          "or changed on the way)"},
         {"EpromProgram", "V D000", "Error in Eprom",
          "$D000 did not read back as the file has it: the part has no EPROM there at the CONFIG "
-         "it has (only the 711E9 has one, at $D000-$FFFF while ROMON is set), or the EPROM needs "
+         "it has (the 711E9 has one at $D000-$FFFF while ROMON is set; the 711E20's, there and "
+         "at $9000-$AFFF, answers to a register the talker does not drive), or the EPROM needs "
          "+12 V on XIRQ/VPPE, and a bit once 0 stays 0"},
         // Where no part has the memory, or where the fast path's CONFIG says it is not (M): no
         // erase or voltage would help.
         {"EepromProgram", "V C000", "Error in Eeprom",
-         "$C000 is outside the EEPROM the part has at the CONFIG it has: $B600-$B7FF on the A8, "
-         "E9 and 711E9, $x800-$xFFF on the 811E2 with x from CONFIG bits 7-4, none while EEON is "
-         "clear"},
+         "$C000 is outside the EEPROM the part has at the CONFIG it has: $B600-$B7FF on the A "
+         "and E series, $x800-$xFFF on the 811E2 and $xE00-$xFFF on the F1 with x from CONFIG "
+         "bits 7-4, none while EEON is clear"},
         {"EpromProgram", "V B600", "Error in Eprom",
-         "$B600 is outside the EPROM the part has at the CONFIG it has: only the 711E9 has one, at "
-         "$D000-$FFFF while ROMON is set"},
+         "$B600 is outside the EPROM the part has at the CONFIG it has: only the 711E9 and "
+         "711E20 have one, at $D000-$FFFF (the 711E20's also at $9000-$AFFF) while ROMON is set"},
         {"EpromProgram", "M D000", "Error in Eprom",
-         "$D000 is outside the EPROM the part has at the CONFIG it has: only the 711E9 has one, at "
-         "$D000-$FFFF while ROMON is set"},
+         "$D000 is outside the EPROM the part has at the CONFIG it has: only the 711E9 and "
+         "711E20 have one, at $D000-$FFFF (the 711E20's also at $9000-$AFFF) while ROMON is set"},
         {"ExtEEprog", "A 1040", "Error in Eprom",
          "$1040 is below $2000, where the HC11's own RAM and registers are, which the talker does "
          "not program"},

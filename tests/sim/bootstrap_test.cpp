@@ -63,7 +63,11 @@ INSTANTIATE_TEST_SUITE_P(
         DownloadCase{"E2At1200", Chip::E2_811, 1200, 257, 256, 0x33},
         DownloadCase{"E9At1200", Chip::E9, 1200, 257, 257, 0x33},
         DownloadCase{"E9At7812FullRam", Chip::E9, 7812, 512, 512, 0x22},
-        DownloadCase{"E711At1200", Chip::E9_711, 1200, 257, 257, 0x33}),
+        DownloadCase{"E711At1200", Chip::E9_711, 1200, 257, 257, 0x33},
+        // The larger RAMs take a download as long as themselves, and nothing beyond.
+        DownloadCase{"E20At7812FullRam", Chip::E20, 7812, 769, 768, 0x22},
+        DownloadCase{"F1At7812FullRam", Chip::F1, 7812, 1025, 1024, 0x22},
+        DownloadCase{"A0At1200", Chip::A0, 1200, 257, 256, 0x33}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The E9 family ends a download after four character times of idle line; the A8 waits for its

@@ -69,7 +69,8 @@ TEST_P(Persistence, RoundTripsEveryNonVolatileMemoryWhateverTheLineEnds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllParts, Persistence,
-                         ::testing::Values(Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811),
+                         ::testing::Values(Chip::A8, Chip::E9, Chip::E9_711, Chip::E2_811,
+                                           Chip::E20_711, Chip::F1),
                          [](const auto& info) { return std::string(variant(info.param).name); });
 
 // text with the line that starts with key replaced by line.

@@ -27,8 +27,9 @@ std::vector<Message> failed(std::string text, std::string title, std::string rea
 
 // Where no part has EEPROM: outside it, whatever the part and its CONFIG.
 const std::string kNoEeprom =
-    " is outside the EEPROM the part has at the CONFIG it has: $B600-$B7FF on the A8, E9 and "
-    "711E9, $x800-$xFFF on the 811E2 with x from CONFIG bits 7-4, none while EEON is clear";
+    " is outside the EEPROM the part has at the CONFIG it has: $B600-$B7FF on the A and E "
+    "series, $x800-$xFFF on the 811E2 and $xE00-$xFFF on the F1 with x from CONFIG bits 7-4, "
+    "none while EEON is clear";
 
 Bytes slice(std::span<const Byte> memory, std::size_t at, std::size_t n) {
     return Bytes(memory.begin() + static_cast<std::ptrdiff_t>(at),
@@ -133,6 +134,65 @@ INSTANTIATE_TEST_SUITE_P(
                       Part{Chip::E9_711, {1, 1, 0, 1}, "$F800-$FFFF", 0x0B, 0xB600, 32, "\r\n"},
                       Part{Chip::E2_811, {1, 0, 1, 1}, "$B800-$BFFF", 0xBD, 0xB800, 252, "\r\n"}),
     [](const auto& info) { return std::string(variant(info.param.chip).name); });
+
+// The parts added to the A8, E9, 711E9 and 811E2: the comm test on each (the talkers run from
+// every loader, whatever its RAM and its end), and every memory the part has programmed (where
+// a talker can), compared and dumped, on the default and the fast path. The 711E20's EPROM
+// is compared and dumped only: its register is not the one the EPROM talkers drive. The
+// EEPROM is erased whole at the end, with no programming voltage where it is not.
+TEST(NewParts, EveryMemoryProgrammedComparedAndDumped) {
+    struct Case {
+        Chip chip;
+        const char* memory;     // "Eeprom", "Eprom" or nullptr: the comm test alone
+        std::uint16_t address;  // 16-byte aligned: the dump's record for it holds the data
+        bool fast;
+    };
+    const Case cases[] = {
+        {Chip::A0, nullptr, 0, false},           {Chip::E0, nullptr, 0, false},
+        {Chip::A1, "Eeprom", 0xB610, false},     {Chip::E1, "Eeprom", 0xB7C0, true},
+        {Chip::E20, "Eeprom", 0xB600, false},    {Chip::E20_711, "Eeprom", 0xB650, true},
+        {Chip::F1, "Eeprom", 0xFE10, false},     {Chip::F1, "Eeprom", 0xFFC0, true},
+        {Chip::E20_711, "Eprom", 0x9000, false}, {Chip::E20_711, "Eprom", 0xFFC0, true},
+    };
+    for (const Case& c : cases) {
+        const Variant& v = variant(c.chip);
+        SCOPED_TRACE(std::string(v.name) + " " + (c.memory ? c.memory : "comm") +
+                     (c.fast ? " fast" : ""));
+        Station s(c.chip);
+        EXPECT_EQ(s.run("TestComm"), says("Communication is OK", kAppTitle, Icon::Exclamation));
+        if (!c.memory)
+            continue;
+        const std::string memory = c.memory;
+        const Bytes data = pattern(48, static_cast<unsigned>(c.address));
+        const fs::path file = s.file(srecords(c.address, data));
+        ops::Inputs in;
+        in.fast = c.fast;
+        if (memory == "Eeprom") {
+            EXPECT_EQ(s.run("EepromProgram", in, file), says("Eeprom is program", "Eeprom"));
+            EXPECT_EQ(slice(s.board.eeprom().array(), c.address - s.board.eepromBase(), 48), data);
+        } else {
+            const std::uint32_t at = *v.romOffset(c.address);
+            std::copy(data.begin(), data.end(), s.board.epromDevice()->array().begin() + at);
+        }
+        EXPECT_EQ(s.run(memory + "Compare", in, file), says("File equal " + memory, memory));
+        in.dumpBegin = hex4(c.address & 0xFF00u);
+        in.dumpEnd = hex4(c.address | 0x00FFu);
+        EXPECT_EQ(s.run("DumpStart", in), kNoBox);
+        const std::string dumped = kestro::testing::slurp(s.dir.path / "upload.s19");
+        EXPECT_NE(dumped.find(kestro::testing::srecord('1', c.address, ByteView(data).first(16))),
+                  std::string::npos)
+            << dumped.substr(0, 200);
+        fs::remove(s.dir.path / "upload.s19");
+        if (memory == "Eeprom") {
+            const unsigned base = s.board.eepromBase();
+            in.eepromBegin = hex4(base);
+            in.eepromEnd = hex4(base + v.eepromSize - 1);
+            EXPECT_EQ(s.run("EepromErase", in), says("Eeprom Erase", "Eeprom"));
+            EXPECT_EQ(s.board.eeprom().array(), Bytes(v.eepromSize, 0xFF));
+            EXPECT_EQ(s.board.eeprom().strayPulses(), 0);
+        }
+    }
+}
 
 // The 811E2's EEPROM moved to $0800, below the registers: programmed, compared, checked and
 // erased there, a page and then whole, with the registers still refused; then moved on to

@@ -4,53 +4,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "board_internal.h"
+
 namespace kestro::sim {
 
-namespace {
-
-constexpr std::uint16_t kBootRomBase = 0xBF00;
-constexpr std::uint16_t kSpecialVectors = 0xBFC0;
-constexpr std::uint16_t kNormalVectors = 0xFFC0;
-constexpr std::uint16_t kBootRomEntry = 0xBF00;
-
-// HPRIO after a reset into bootstrap mode: RBOOT and SMOD set, MDA and IRV clear, IRQ as the
-// highest-priority I-masked source (PSEL = %0101).
-constexpr std::uint8_t kBootHprio = hprio::RBOOT | hprio::SMOD | 0x05;
-
-// BAUD values of the boot loader at E = 2 MHz: E/16/4/4 = 7812 baud, and E/16/13/8 = 1200.
-constexpr std::uint8_t kBaud7812 = 0x22;
-constexpr std::uint8_t kBaud1200 = 0x33;
-constexpr std::uint8_t kSyncByte = 0xFF;
-// What the boot loader leaves on its stack at the top of RAM: the board's choice of return
-// addresses into the boot ROM ($BF40-$BFFF), never $00 or $FF.
-constexpr std::array<std::uint8_t, 4> kLoaderStack = {0xBF, 0x5A, 0xBF, 0x7D};
-
-// OPTION bit 5: IRQ takes falling edges only; clear, a low level.
-constexpr std::uint8_t kIrqe = 0x20;
-// OPTION bits 1:0: CR1:CR0, the COP's rate.
-constexpr std::uint8_t kCopRate = 0x03;
-
-// The boot ROM's vectors lead to three-byte slots in RAM (M68HC11 Reference Manual,
-// bootstrap mode interrupt vectors): from the SCI's at $00C4 up to the clock monitor's at
-// $00FD, one slot per vector in vector order.
-constexpr PseudoVector kPseudoVectors[] = {
-    {vector::Sci, 0x00C4},           {vector::Spi, 0x00C7},
-    {vector::PulseAccInput, 0x00CA}, {vector::PulseAccOverflow, 0x00CD},
-    {vector::TimerOverflow, 0x00D0}, {vector::Toc5, 0x00D3},
-    {vector::Toc4, 0x00D6},          {vector::Toc3, 0x00D9},
-    {vector::Toc2, 0x00DC},          {vector::Toc1, 0x00DF},
-    {vector::Tic3, 0x00E2},          {vector::Tic2, 0x00E5},
-    {vector::Tic1, 0x00E8},          {vector::RealTime, 0x00EB},
-    {vector::Irq, 0x00EE},           {vector::Xirq, 0x00F1},
-    {vector::Swi, 0x00F4},           {vector::IllegalOpcode, 0x00F7},
-    {vector::CopFailure, 0x00FA},    {vector::ClockMonitor, 0x00FD},
-};
-
-}  // namespace
-
-std::span<const PseudoVector> pseudoVectors() {
-    return kPseudoVectors;
-}
+using namespace detail;
 
 Board::Board(Scheduler& scheduler, VirtualLine& line, BoardOptions options)
     : scheduler_(scheduler),
@@ -93,13 +51,15 @@ void Board::cancelEvents() {
 
 void Board::chipChanged() {
     ram_.assign(variant_->ramSize, 0x00);
-    rom_.assign(variant_->romIsEprom ? 0 : variant_->romSize, 0xFF);
+    rom_.assign(variant_->romIsEprom ? 0 : variant_->romSize(), 0xFF);
     if (variant_->romIsEprom)
-        eprom_.emplace(variant_->romSize);
+        eprom_.emplace(variant_->romSize());
     else
         eprom_.reset();
     eeprom_.setVariant(*variant_);
-    eeprom_.attachEprom(eprom_ ? &*eprom_ : nullptr);
+    // Only where PPROG drives the EPROM; the 711E20's has its own register.
+    eeprom_.attachEprom(eprom_ && variant_->epromControl == EpromControl::Pprog ? &*eprom_
+                                                                                : nullptr);
     configReg_ = static_cast<std::uint8_t>(eeprom_.configCell() & variant_->configMask);
     init_ = 0x01;
     hprio_ = kBootHprio;
@@ -150,10 +110,8 @@ void Board::holdTxdLow() {
 }
 
 std::uint16_t Board::eepromBase() const {
-    if (!variant_->eepromMovable)
-        return variant_->eepromBase;
-    // 811E2: CONFIG bits 7-4 select the 4 KB boundary; the 2 KB array sits in its upper half.
-    return static_cast<std::uint16_t>(((configReg_ >> 4) << 12) | 0x0800);
+    // On the 811E2 and F1 CONFIG bits 7-4 pick the EEPROM's 4 KB boundary.
+    return variant_->eepromBaseFor(configReg_);
 }
 
 std::span<const std::uint8_t> Board::eprom() const {
@@ -310,24 +268,6 @@ bool Board::setPinInput(char port, int bit, bool level) {
     return ports_.setInput(port, bit, level, portFunctions());
 }
 
-// ---- reset and the boot loader
-
-void Board::buildBootRom() {
-    // Our boot ROM holds no code: the loader runs natively. Only its vector table is real
-    // data, so that interrupts in bootstrap mode reach the RAM pseudo-vectors. Everything
-    // else reads as $00, which is an illegal opcode outside the special test mode.
-    bootRom_.fill(0x00);
-    for (std::uint16_t v = kSpecialVectors; v < 0xC000; v = static_cast<std::uint16_t>(v + 2)) {
-        const std::uint16_t normal = static_cast<std::uint16_t>(kNormalVectors | (v & 0x3F));
-        std::uint16_t target = kBootRomEntry;
-        for (const PseudoVector& p : kPseudoVectors)
-            if (p.vector == normal)
-                target = p.ram;
-        bootRom_[v - kBootRomBase] = static_cast<std::uint8_t>(target >> 8);
-        bootRom_[v - kBootRomBase + 1] = static_cast<std::uint8_t>(target);
-    }
-}
-
 // What every reset does to the chip, with the mode pins strapped for special bootstrap.
 void Board::resetChip(std::uint64_t c) {
     configReg_ = static_cast<std::uint8_t>(eeprom_.configCell() & variant_->configMask);
@@ -339,6 +279,7 @@ void Board::resetChip(std::uint64_t c) {
     irqEdge_ = false;
     userProgram_ = false;
     regs_.fill(0);
+    eprog_ = 0;
     resetCycle_ = c;
     copArmed_ = false;
     copServiced_ = c;
@@ -383,50 +324,6 @@ void Board::copReset() {
     cpu_.reset(ResetSource::CopFailure);
 }
 
-void Board::resetBootstrap() {
-    if (txdHeldLow_) {
-        // Power comes back: TxD goes high until the boot loader's own break, long enough for
-        // the PC to see that break begin.
-        line_.toPc.endBreak(scheduler_.now(), kPowerUpMark);
-        txdHeldLow_ = false;
-    }
-    cycle_ = std::max(powered_ ? cycle() : cycle_, cycleAt(scheduler_.now()));
-    powered_ = true;
-    phase_ = BootPhase::AwaitSync;
-    if (bootEvent_)
-        scheduler_.cancel(*bootEvent_);
-    bootEvent_.reset();
-
-    resetChip(cycle_);
-    serialLog_.clear();
-
-    if (!sliceEvent_)
-        scheduleSlice();
-
-    if (options_.securityOption && !(configReg_ & config::NOSEC)) {
-        // A secured part announces itself only after wiping what it protects: it sends $FF,
-        // erases the EEPROM, fills RAM with $FF and erases CONFIG (two 10 ms cycles). NOSEC
-        // clear engages security only on a part made with the security option (M68HC11
-        // Reference Manual p. 4-15, security option); the standard parts ignore it.
-        phase_ = BootPhase::SecureErase;
-        sci_.write(sci::BAUD, kBaud7812, cycle_);
-        sci_.write(sci::SCCR2, sci::TE, cycle_);
-        sci_.write(sci::SCDR, 0xFF, cycle_);
-        eeprom_.eraseAllForSecurity();
-        std::fill(ram_.begin(), ram_.end(), std::uint8_t{0xFF});
-        ++revision_;
-        const Duration wipe = std::chrono::milliseconds(2 * 10) + characterTime(7812, 2);
-        const TimePoint wiped = timeOfCycle(cycle_) + wipe;
-        bootEvent_ = scheduler_.schedule(wiped, [this, wiped] {
-            bootEvent_.reset();
-            catchUpTo(wiped);
-            announce();
-        });
-        return;
-    }
-    announce();
-}
-
 Duration txdRiseTime(double pullUpOhms) {
     if (pullUpOhms <= 0)
         return Duration::max() / 4;  // nothing pulls it up
@@ -440,331 +337,6 @@ double txdLimitBaud(double pullUpOhms) {
 void Board::updateTxd() {
     line_.toPc.setRiseDelay((regs_[reg::SPCR] & kDwom) ? txdRiseTime(options_.txdPullUpOhms)
                                                        : Duration{0});
-}
-
-void Board::announce() {
-    phase_ = BootPhase::AwaitSync;
-    loaded_ = 0;
-    // The loader sets its stack at the top of RAM and pushes there before the download, so
-    // RAM the download does not reach is not what it was. What it pushes and how much is not
-    // in the pages read: the board writes kLoaderStack bytes of a boot ROM address, which a
-    // full download overwrites and a short one (the E9 family's) leaves.
-    for (std::size_t i = 0; i < kLoaderStack.size(); ++i)
-        ram_[ram_.size() - kLoaderStack.size() + i] = kLoaderStack[i];
-    ++revision_;
-    // The loader leaves port D wired-OR: TxD is open-drain until a program clears DWOM (AN1060,
-    // the loader's initialisation and "Common Bootstrap Mode Problems").
-    regs_[reg::SPCR] |= kDwom;
-    updateTxd();
-    const std::uint64_t c = cycle();
-    sci_.write(sci::BAUD, kBaud7812, c);
-    // The break goes on until the host starts to send: RxD low ends it.
-    sci_.write(sci::SCCR2, sci::TE | sci::RE | sci::SBK, c);
-}
-
-void Board::lineReceived(Byte byte, bool framingError) {
-    // Up to the byte's stop bit, not to now: the event that brings it may run late.
-    catchUpTo(line_.toTarget.sampledAt());
-    if (onReceived)
-        onReceived(byte, framingError);
-    if (userProgramRuns())
-        logSerial(false, byte);
-    sci_.received(byte, framingError, cycle(), line_.toTarget.noise());
-    if (phase_ == BootPhase::AwaitSync || phase_ == BootPhase::Loading)
-        loaderByte(byte, framingError);
-}
-
-void Board::loaderByte(Byte, bool) {
-    const std::uint64_t c = cycle();
-    // As the ROM would: SCSR then SCDR, which also clears RDRF.
-    const std::uint8_t status = sci_.read(sci::SCSR, c);
-    if (!(status & sci::RDRF))
-        return;
-    const std::uint8_t data = sci_.read(sci::SCDR, c);
-
-    if (phase_ == BootPhase::AwaitSync) {
-        sci_.write(sci::SCCR2, sci::TE | sci::RE, c);  // end of the break
-        if (data == 0x00 && (status & sci::FE)) {
-            // A break instead of the sync byte: run the program in EEPROM.
-            startProgram(eepromBase());
-            return;
-        }
-        if (data != kSyncByte)
-            sci_.write(sci::BAUD, kBaud1200, c);  // $FF sent at 1200 baud reads as $C0/$E0
-        phase_ = BootPhase::Loading;
-        lastLoaderByte_ = timeOfCycle(c);
-        if (variant_->loaderEnd == LoaderEnd::RamFullOrIdleLine)
-            scheduleIdleEnd();
-        return;
-    }
-
-    ram_[loaded_++] = data;
-    sci_.write(sci::SCDR, data, c);  // the echo
-    ++revision_;
-    if (loaded_ == ram_.size()) {
-        startProgram(0x0000);
-        return;
-    }
-    lastLoaderByte_ = timeOfCycle(c);
-    if (variant_->loaderEnd == LoaderEnd::RamFullOrIdleLine)
-        scheduleIdleEnd();
-}
-
-void Board::scheduleIdleEnd() {
-    if (bootEvent_)
-        scheduler_.cancel(*bootEvent_);
-    const Duration fourCharacters{static_cast<std::int64_t>(40.0 * 1e9 / sci_.rate())};
-    const TimePoint end = lastLoaderByte_ + fourCharacters;
-    bootEvent_ = scheduler_.schedule(end, [this, end] {
-        bootEvent_.reset();
-        catchUpTo(end);
-        if (phase_ == BootPhase::Loading)
-            startProgram(0x0000);
-    });
-}
-
-void Board::startProgram(std::uint16_t pc) {
-    if (bootEvent_)
-        scheduler_.cancel(*bootEvent_);
-    bootEvent_.reset();
-    const std::uint64_t c = cycle();
-    phase_ = BootPhase::Running;
-    cpu_.resetAt(pc);
-    cpu_.regs.sp = static_cast<std::uint16_t>(ram_.size() - 1);
-    cpu_.regs.x = 0x1000;
-    cpuOffset_ = c - cpu_.cycles();
-}
-
-// ---- memory map
-
-Board::Area Board::areaOf(std::uint16_t a) const {
-    const std::uint16_t regBase = static_cast<std::uint16_t>((init_ & 0x0F) << 12);
-    if ((a & 0xFFC0) == regBase)
-        return Area::Registers;
-    const std::uint16_t ramBase = static_cast<std::uint16_t>((init_ & 0xF0) << 8);
-    if (a >= ramBase && a - ramBase < static_cast<int>(ram_.size()))
-        return Area::Ram;
-    if (configReg_ & config::EEON) {
-        const std::uint16_t eb = eepromBase();
-        if (a >= eb && a - eb < variant_->eepromSize)
-            return Area::Eeprom;
-    }
-    if ((hprio_ & hprio::RBOOT) && (a & 0xFF00) == kBootRomBase)
-        return Area::BootRom;
-    if (variant_->romSize != 0 && (configReg_ & config::ROMON) && a >= variant_->romBase)
-        return variant_->romIsEprom ? Area::Eprom : Area::Rom;
-    if (expanded())
-        return Area::External;
-    return Area::None;
-}
-
-void Board::remap() {
-    for (unsigned p = 0; p < 256; ++p) {
-        const std::uint16_t base = static_cast<std::uint16_t>(p << 8);
-        const Area first = areaOf(base);
-        bool uniform = true;
-        for (unsigned i = 1; i < 256 && uniform; ++i)
-            uniform = areaOf(static_cast<std::uint16_t>(base + i)) == first;
-        pageArea_[p] = uniform ? first : Area::None;
-        if (!uniform)
-            pageArea_[p] = Area::Registers;  // mixed page: no fast path
-    }
-    mapReady_ = true;
-    cpu_.remapMemory();
-}
-
-const std::uint8_t* Board::directReadPage(std::uint8_t page) {
-    return directWritePage(page);
-}
-
-std::uint8_t* Board::directWritePage(std::uint8_t page) {
-    if (!mapReady_)
-        return nullptr;
-    const std::uint16_t base = static_cast<std::uint16_t>(page << 8);
-    switch (pageArea_[page]) {
-        case Area::Ram:
-            return &ram_[base - ((init_ & 0xF0) << 8)];
-        case Area::External:
-            return devices_.ramPage(page);
-        default:
-            return nullptr;
-    }
-}
-
-std::uint8_t Board::read(std::uint16_t a) {
-    switch (areaOf(a)) {
-        case Area::Registers:
-            return readRegister(static_cast<std::uint8_t>(a & 0x3F));
-        case Area::Ram:
-            return ram_[a - ((init_ & 0xF0) << 8)];
-        case Area::Eeprom:
-            return eeprom_.read(static_cast<std::uint16_t>(a - eepromBase()));
-        case Area::BootRom:
-            return bootRom_[a - kBootRomBase];
-        case Area::Rom:
-            return rom_[a - variant_->romBase];
-        case Area::Eprom:
-            return eprom_->read(static_cast<std::uint16_t>(a - variant_->romBase));
-        case Area::External:
-            return devices_.read(a, cycle());
-        case Area::None:
-            break;
-    }
-    return floatingBus(a);
-}
-
-std::uint8_t Board::peek(std::uint16_t a) {
-    switch (areaOf(a)) {
-        case Area::Registers: {
-            const std::uint8_t offset = a & 0x3F;
-            if (offset >= sci::BAUD && offset <= sci::SCDR)
-                return sci_.peek(offset, cycle());
-            return readRegister(offset);
-        }
-        case Area::External:
-            return devices_.peek(a, cycle());
-        default:
-            return read(a);
-    }
-}
-
-void Board::write(std::uint16_t a, std::uint8_t v) {
-    switch (areaOf(a)) {
-        case Area::Registers:
-            writeRegister(static_cast<std::uint8_t>(a & 0x3F), v);
-            return;
-        case Area::Ram:
-            ram_[a - ((init_ & 0xF0) << 8)] = v;
-            return;
-        case Area::Eeprom:
-            eeprom_.writeArray(static_cast<std::uint16_t>(a - eepromBase()), v, cycle());
-            return;
-        case Area::Eprom:
-            eprom_->writeArray(static_cast<std::uint16_t>(a - variant_->romBase), v);
-            return;
-        case Area::External:
-            devices_.write(a, v, cycle());
-            return;
-        default:
-            return;  // ROM and nothing at all
-    }
-}
-
-bool Board::protectionWindowOpen() const {
-    return specialMode() || cycle() - resetCycle_ < 64;
-}
-
-std::uint8_t Board::readRegister(std::uint8_t offset) {
-    const std::uint64_t c = cycle();
-    if (offset >= sci::BAUD && offset <= sci::SCDR)
-        return sci_.read(offset, c);
-    if (timer::owns(offset))
-        return timer_.read(offset, c);
-    if (ports::owns(offset))
-        return ports_.read(offset, portFunctions());
-    switch (offset) {
-        case reg::PPROG:
-            return eeprom_.pprog();
-        case reg::BPROT:
-            return eeprom_.bprotReg();
-        case reg::EPROG:
-            return 0x00;  // reserved on these parts (EPROG belongs to the 711E20)
-        case reg::HPRIO:
-            return hprio_;
-        case reg::INIT:
-            return init_;
-        case reg::OPTION:
-            return option_;
-        case reg::CONFIG:
-            return configReg_;
-        default:
-            return regs_[offset];
-    }
-}
-
-void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
-    const std::uint64_t c = cycle();
-    if (offset >= sci::BAUD && offset <= sci::SCDR) {
-        if (offset == sci::SCDR && userProgramRuns() && (sci_.peek(sci::SCCR2, c) & sci::TE))
-            logSerial(true, v);
-        sci_.write(offset, v, c);
-        return;
-    }
-    if (timer::owns(offset)) {
-        timer_.write(offset, v, c, specialMode());
-        return;
-    }
-    if (ports::owns(offset)) {
-        ports_.write(offset, v);
-        return;
-    }
-    switch (offset) {
-        case reg::PPROG:
-            eeprom_.writePprog(v, c, options_.programmingVoltage);
-            ++revision_;
-            return;
-        case reg::BPROT:
-            eeprom_.writeBprot(v, protectionWindowOpen());
-            return;
-        case reg::EPROG:
-            // Reserved on all four parts, the 711E9 included: its EPROM is programmed through
-            // PPROG (M68HC11E family data sheet). A write does nothing.
-            return;
-        case reg::HPRIO: {
-            std::uint8_t next = hprio_;
-            if (specialMode()) {
-                // RBOOT, MDA and IRV are writable in the special modes only; SMOD can be
-                // cleared (leaving the special modes for good) but never set.
-                const std::uint8_t free = hprio::RBOOT | hprio::MDA | hprio::IRV;
-                next = static_cast<std::uint8_t>((next & ~free) | (v & free));
-                if (!(v & hprio::SMOD))
-                    next &= static_cast<std::uint8_t>(~hprio::SMOD);
-            }
-            next = static_cast<std::uint8_t>((next & 0xF0) | (v & 0x0F));
-            hprio_ = next;
-            cpu_.setVectorBase(specialMode() ? kSpecialVectors : kNormalVectors);
-            cpu_.setTestOpcodeEnabled(specialMode() && expanded());
-            remap();
-            return;
-        }
-        case reg::INIT:
-            // Once within 64 cycles of reset in the normal modes; any time in special modes.
-            if (specialMode() || (!initWritten_ && protectionWindowOpen())) {
-                init_ = v;
-                initWritten_ = true;
-                remap();
-            }
-            return;
-        case reg::COPRST:
-            // $55 arms, $AA then clears the COP (RM 5.2.2).
-            if (v == 0x55) {
-                copArmed_ = true;
-            } else if (v == 0xAA && copArmed_) {
-                copArmed_ = false;
-                copServiced_ = c;
-            }
-            return;
-        case reg::OPTION:
-            // IRQE is one of OPTION's bits that the normal modes let a program write only once,
-            // within 64 cycles of reset; the special modes at any time.
-            if (!specialMode() && (optionWritten_ || !protectionWindowOpen())) {
-                constexpr std::uint8_t protect = kIrqe | kCopRate;
-                v = static_cast<std::uint8_t>((v & ~protect) | (option_ & protect));
-            }
-            optionWritten_ = true;
-            option_ = v;
-            return;
-        case reg::CONFIG:
-            eeprom_.writeConfig(v, c);
-            return;
-        case reg::SPCR:
-            regs_[offset] = v;
-            updateTxd();
-            return;
-        default:
-            regs_[offset] = v;
-            return;
-    }
 }
 
 std::optional<std::uint16_t> Board::pendingMaskableVector() const {

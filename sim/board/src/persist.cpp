@@ -41,7 +41,7 @@ std::size_t longestLine() {
     for (const Variant& v : variants()) {
         bytes = std::max<std::size_t>(bytes, v.eepromSize);
         if (v.romIsEprom)
-            bytes = std::max<std::size_t>(bytes, v.romSize);
+            bytes = std::max<std::size_t>(bytes, v.romSize());
     }
     std::size_t key = 0;
     for (std::string_view k : kKeys)
@@ -251,7 +251,7 @@ bool Board::load(const std::filesystem::path& folder) {
     const auto eeprom = hex("eeprom", v->eepromSize);
     std::vector<std::uint8_t> eprom;
     if (v->romIsEprom)
-        eprom = hex("eprom", v->romSize);
+        eprom = hex("eprom", v->romSize());
     const auto parallel = hex("parallel-eeprom", PageEeprom::kSize);
     const bool parallelSdp = flag("parallel-eeprom-sdp");
     const auto companion = hex("companion-eeprom", PageEeprom::kSize);

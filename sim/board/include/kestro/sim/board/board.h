@@ -38,11 +38,11 @@ class BoardError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Register offsets in the 64-byte register block that the board itself handles.
+// Register offsets in the register block (64 bytes, 96 on the F1) that the board itself handles.
 namespace reg {
 inline constexpr std::uint8_t SPCR = 0x28;
 inline constexpr std::uint8_t BPROT = 0x35;
-inline constexpr std::uint8_t EPROG = 0x36;  // reserved on the four parts modelled
+inline constexpr std::uint8_t EPROG = 0x36;  // the 711E20's EPROM register; reserved elsewhere
 inline constexpr std::uint8_t OPTION = 0x39;
 inline constexpr std::uint8_t COPRST = 0x3A;
 inline constexpr std::uint8_t PPROG = 0x3B;
@@ -51,6 +51,17 @@ inline constexpr std::uint8_t INIT = 0x3D;
 inline constexpr std::uint8_t TEST1 = 0x3E;
 inline constexpr std::uint8_t CONFIG = 0x3F;
 }  // namespace reg
+
+// EPROG bits (711E20): the EPROM's latch and programming voltage. MBE, EXCOL and EXROW are
+// kept as written and do nothing on the board: they serve the factory's tests.
+namespace eprog {
+inline constexpr std::uint8_t MBE = 0x80;
+inline constexpr std::uint8_t ELAT = 0x20;
+inline constexpr std::uint8_t EXCOL = 0x10;
+inline constexpr std::uint8_t EXROW = 0x08;
+inline constexpr std::uint8_t EPGM = 0x01;
+inline constexpr std::uint8_t Writable = MBE | ELAT | EXCOL | EXROW | EPGM;
+}  // namespace eprog
 
 // HPRIO bits.
 namespace hprio {
@@ -232,6 +243,8 @@ class Board final : private Bus, private InterruptSource {
 
     enum class Area : std::uint8_t { None, Registers, Ram, Eeprom, BootRom, Rom, Eprom, External };
     Area areaOf(std::uint16_t address) const;
+    std::uint8_t registerOffset(std::uint16_t address) const;
+    void writeEprog(std::uint8_t value, std::uint64_t cycle);
     std::uint8_t readRegister(std::uint8_t offset);
     void writeRegister(std::uint8_t offset, std::uint8_t value);
     void remap();
@@ -286,7 +299,8 @@ class Board final : private Bus, private InterruptSource {
     std::vector<std::uint8_t> ram_;
     std::vector<std::uint8_t> rom_;  // mask ROM: contents unknown to us, reads $FF
     std::array<std::uint8_t, 256> bootRom_{};
-    std::array<std::uint8_t, 64> regs_{};
+    std::array<std::uint8_t, 96> regs_{};  // the F1's block is the largest
+    std::uint8_t eprog_ = 0;
     std::uint8_t configReg_ = 0;
     std::uint8_t init_ = 0x01;
     std::uint8_t hprio_ = 0;

@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "part_check.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+namespace kestro::cli {
+
+namespace {
+
+// The operations on the chip's own non-volatile memories and the memory each needs.
+struct Need {
+    std::string_view button;
+    std::uint8_t memory;
+    std::string_view what;
+};
+constexpr std::array kNeeds{
+    Need{"EepromCheck", sim::memory::Eeprom, "the EEPROM"},
+    Need{"EepromProgram", sim::memory::Eeprom, "the EEPROM"},
+    Need{"EepromCompare", sim::memory::Eeprom, "the EEPROM"},
+    Need{"EepromErase", sim::memory::Eeprom, "the EEPROM"},
+    Need{"EpromCheck", sim::memory::Eprom, "the EPROM"},
+    Need{"EpromProgram", sim::memory::Eprom, "the EPROM"},
+    Need{"EpromCompare", sim::memory::Eprom, "the EPROM"},
+};
+
+// Why a part cannot serve a command, one text per case; %p is the part's name.
+enum class Why { NoEeprom, NoEprom, EeonClear, EpromRegister, OutsideEeprom };
+struct Reason {
+    Why why;
+    std::string_view text;
+};
+constexpr std::array kReasons{
+    Reason{Why::NoEeprom,
+           "the %p is sold without EEPROM (it leaves the factory with EEON clear in CONFIG)"},
+    Reason{Why::NoEprom, "the %p has no EPROM (mask ROM or none)"},
+    Reason{Why::EeonClear,
+           "the board's CONFIG has EEON clear, so the EEPROM is not in the memory map; program "
+           "CONFIG with EEON first (config --bits EEON,...)"},
+    Reason{Why::EpromRegister,
+           "the %p programs its EPROM through its own register (EPROG), which the EPROM talker "
+           "does not drive"},
+    // A bulk erase latches the range's first address: where the part has no EEPROM there, the
+    // programming voltage would go on with nothing latched.
+    Reason{Why::OutsideEeprom, "the range %r is not within the %p's EEPROM at %e"},
+};
+
+void fill(std::string& text, std::string_view key, std::string_view value) {
+    if (const auto at = text.find(key); at != std::string::npos)
+        text.replace(at, key.size(), value);
+}
+
+std::string sentence(const Step& step, const Need& need, Why why, const sim::Variant& part,
+                     std::string_view range = {}, std::string_view eeprom = {}) {
+    std::string text;
+    for (const Reason& r : kReasons)
+        if (r.why == why)
+            text = r.text;
+    fill(text, "%p", part.name);
+    fill(text, "%r", range);
+    fill(text, "%e", eeprom);
+    return "'" + step.command + "' on " + std::string(need.what) + " is refused: " + text + ".";
+}
+
+unsigned hexValue(const std::string& text) {
+    return static_cast<unsigned>(std::strtoul(text.c_str(), nullptr, 16));
+}
+
+std::string hex4(unsigned v) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", v & 0xFFFFu);
+    return text;
+}
+
+}  // namespace
+
+std::string partRefusal(const sim::Variant& part, std::optional<std::uint8_t> configCell,
+                        const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
+        if (step.button == "ConfigProgram")
+            configCell.reset();  // what the next reset brings is no longer known
+        const Need* need = nullptr;
+        for (const Need& n : kNeeds)
+            if (n.button == step.button)
+                need = &n;
+        if (!need)
+            continue;
+        if (!part.sells(need->memory))
+            return sentence(step, *need,
+                            need->memory == sim::memory::Eeprom ? Why::NoEeprom : Why::NoEprom,
+                            part);
+        if (need->memory == sim::memory::Eeprom && configCell &&
+            !(*configCell & part.configMask & sim::config::EEON))
+            return sentence(step, *need, Why::EeonClear, part);
+        if (step.button == "EpromProgram" && part.epromControl == sim::EpromControl::Eprog)
+            return sentence(step, *need, Why::EpromRegister, part);
+        // Where the EEPROM is: fixed, or from the CONFIG the next reset brings where known.
+        if (step.button == "EepromErase" && (!part.eepromMovable || configCell)) {
+            const unsigned base =
+                part.eepromBaseFor(configCell.value_or(part.factoryConfig) & part.configMask);
+            const unsigned last = base + part.eepromSize - 1;
+            const unsigned begin = hexValue(step.inputs.eepromBegin);
+            const unsigned end = hexValue(step.inputs.eepromEnd);
+            if (begin < base || end > last)
+                return sentence(step, *need, Why::OutsideEeprom, part,
+                                "$" + hex4(begin) + "-$" + hex4(end),
+                                "$" + hex4(base) + "-$" + hex4(last));
+        }
+    }
+    return {};
+}
+
+}  // namespace kestro::cli
