@@ -9,7 +9,8 @@
 ;       $x800-$xFFF, as every EEPROM does) clear of $0000-$07FF and $1000-$17FF, where no part
 ;       has EEPROM and the talker and the register block (CONFIG at $103F) lie. Rows are
 ;       erased from the address on, 16 bytes apart, as long as they start within the range:
-;       the rows the count says for a range the PC sent, and never a byte outside the range.
+;       the rows the count says for a range the PC sent. A row erase takes the whole 16-byte row of
+;       its address (MC68HC11A8 technical data 3.5.1, ROW): the PC sends whole rows.
         .include "hc11.inc"
 
         .equ LONG, 'E'

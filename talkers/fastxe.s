@@ -27,7 +27,7 @@
 ; that a part that writes a page at a time writes them all in one cycle. A part that writes a
 ; byte at a time writes the first and ignores the rest while its cycle runs. (A byte of another
 ; page would land in the load's own page: the PC keeps a block within 16 aligned bytes.) Then
-; 640 us pass, past the longest byte-load window of such parts (200 us): what a read returns
+; 637.5 us pass, past the longest byte-load window of such parts (200 us): what a read returns
 ; inside it is not said anywhere, and a part that showed the byte just loaded would let the
 ; talker answer before its write cycle has begun. The second pass settles it: at the first byte
 ; that differs it waits until that byte reads back (data polling, which only the cycle's end
