@@ -7,8 +7,8 @@ namespace kestro::sim {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-constexpr std::uint64_t kWindow = PageEeprom::kByteLoadWindow;
-constexpr std::uint64_t kCycle = PageEeprom::kWriteCycle;
+const std::uint64_t kWindow = PageEeprom{}.loadWindowCycles();
+const std::uint64_t kCycle = PageEeprom{}.writeCycleCycles();
 
 // The end of the write cycle that a load ending at `last` (cycle of the last write) starts.
 std::uint64_t cycleEnd(std::uint64_t last) {

@@ -30,6 +30,7 @@ Board::Board(Scheduler& scheduler, VirtualLine& line, BoardOptions options)
         catchUpTo(due && *due < t ? *due : t);
     });
     devices_.onMapChanged = [this] { remap(); };
+    devices_.setEClock(EClock{options_.crystalHz});
     chipChanged();
 }
 

@@ -43,7 +43,7 @@ void PageEeprom::settle(std::uint64_t cycle) {
         return;
     // The load window has closed: the write cycle starts and the page is committed. Reads
     // cannot see the cells until the cycle ends, so committing now is not visible early.
-    busyUntil_ = lastWrite_ + loadWindow() + kWriteCycle;
+    busyUntil_ = lastWrite_ + loadWindow() + cycleCycles_;
     ++writeCycles_;
     if (loading_ && !loadIsDummy_) {
         for (std::uint16_t i = 0; i < kPageSize; ++i)
@@ -131,7 +131,7 @@ void PageEeprom::write(std::uint16_t offset, std::uint8_t value, std::uint64_t c
     settle(cycle);
     if (cycle < busyUntil_)
         return;  // ignored during a write cycle
-    if (!sequence_.empty() && cycle >= lastWrite_ + kByteLoadWindow)
+    if (!sequence_.empty() && cycle >= lastWrite_ + windowCycles_)
         sequence_.clear();
 
     // The command sequences: AA to $1555, 55 to $0AAA, then A0 (protect and write) or
@@ -176,7 +176,7 @@ void PageEeprom::write(std::uint16_t offset, std::uint8_t value, std::uint64_t c
             extraCommand.reset();
         }
         // The command itself takes a write cycle.
-        busyUntil_ = cycle + kWriteCycle;
+        busyUntil_ = cycle + cycleCycles_;
         lastData_ = value;
         return;
     }
@@ -272,7 +272,7 @@ void Companion::writeRegister(std::uint8_t offset, std::uint8_t value, std::uint
         stored_.eem = static_cast<std::uint8_t>(value & 0x2F);
     else
         stored_.sfr = value;
-    regBusyUntil_ = cycle + PageEeprom::kWriteCycle;
+    regBusyUntil_ = cycle + eeprom_.writeCycleCycles();
     ++revision_;
 }
 

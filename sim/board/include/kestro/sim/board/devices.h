@@ -12,6 +12,8 @@
 #include <span>
 #include <vector>
 
+#include "kestro/sim/board/e_clock.h"
+
 namespace kestro::sim {
 
 // What a read returns where nothing answers: no memory inside the chip in single-chip mode,
@@ -31,8 +33,9 @@ class PageEeprom {
     static constexpr std::uint16_t kSize = 0x2000;
     static constexpr std::uint16_t kPageSize = 64;
     // A page load ends when no byte follows within 150 us; the write cycle then takes 5 ms.
-    static constexpr std::uint64_t kByteLoadWindow = 300;
-    static constexpr std::uint64_t kWriteCycle = 10'000;
+    // Both are times, whatever E the board's crystal gives: the part has its own clock.
+    static constexpr Duration kByteLoadWindow = std::chrono::microseconds(150);
+    static constexpr Duration kWriteCycle = std::chrono::milliseconds(5);
     // Command addresses of the JEDEC sequences, adapted to 13 address lines.
     static constexpr std::uint16_t kCmd1 = 0x1555;
     static constexpr std::uint16_t kCmd2 = 0x0AAA;
@@ -41,6 +44,13 @@ class PageEeprom {
     enum class Command : std::uint8_t { None, SdpOn, SdpOff, Extra };
 
     PageEeprom();
+    // The board's E, in which the cycles given to every call are counted.
+    void setEClock(EClock e) {
+        windowCycles_ = e.cyclesIn(kByteLoadWindow);
+        cycleCycles_ = e.cyclesIn(kWriteCycle);
+    }
+    std::uint64_t loadWindowCycles() const { return windowCycles_; }
+    std::uint64_t writeCycleCycles() const { return cycleCycles_; }
     void factoryReset();
     // Power-on or board reset: an interrupted page load is lost; a write cycle in progress
     // completes (it has already been committed).
@@ -85,12 +95,14 @@ class PageEeprom {
         std::uint8_t value;
     };
     void settle(std::uint64_t cycle);
-    std::uint64_t loadWindow() const { return pageSize == 1 ? 0 : kByteLoadWindow; }
+    std::uint64_t loadWindow() const { return pageSize == 1 ? 0 : windowCycles_; }
     void flushSequenceAsData(std::uint64_t cycle);
     void loadData(std::uint16_t offset, std::uint8_t value, std::uint64_t cycle);
 
     std::vector<std::uint8_t> cells_;
     std::uint64_t writeCycles_ = 0;
+    std::uint64_t windowCycles_ = EClock{}.cyclesIn(kByteLoadWindow);
+    std::uint64_t cycleCycles_ = EClock{}.cyclesIn(kWriteCycle);
     bool sdp_ = false;
 
     // Page load in progress.
@@ -191,6 +203,10 @@ class BoardDevices {
     const PageEeprom& parallelEeprom() const { return eeprom_; }
     Companion& companion() { return companion_; }
     const Companion& companion() const { return companion_; }
+    void setEClock(EClock e) {
+        eeprom_.setEClock(e);
+        companion_.eeprom().setEClock(e);
+    }
 
     // Commits what the EEPROMs' page loads hold once their windows have closed, so that
     // displays and saved states see it; the board calls this every run slice.
