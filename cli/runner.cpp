@@ -236,7 +236,7 @@ class PortRun {
         }
         link_ = std::make_unique<LinkState>(*port_, waits_, clock_);
         port_->setListener(link_.get());
-        port_->setSettings(LinkState::kStartupSettings);
+        port_->setSettings(link_->startupSettings());
         port_->setCommPort(n);
         if (const PortError e = port_->open(); e != PortError::None) {
             failure_ = "Cannot open the serial port " + port_->deviceName(n) + ": " +
@@ -353,11 +353,14 @@ class PortRun {
             Target target{*link_, ui, env_.talkerDir};
             const bool loaderRateFailed = link_->loaderRateFailed();
             ops::operationFor(step.button)(target, inputs);
-            // A download damaged at 7812 has used up the reset but nothing else: the job goes
-            // again after a new one, its download at 1200 from now on, so never more than once.
+            // A download damaged at the boot loader's rate has used up the reset but nothing
+            // else: the job goes again after a new one, its download at the talker's rate from
+            // now on, so never more than once.
             if (loaderRateFailed || !link_->loaderRateFailed())
                 break;
-            reporter_.line(Channel::Info, "kestro-cli retries the talker download at 1200 baud.");
+            reporter_.line(Channel::Info, "kestro-cli retries the talker download at " +
+                                              std::to_string(link_->sciClock().talkerRate().asked) +
+                                              " baud.");
         }
         CommandUi& ui = *attempt;
         // The program has started and may talk at once: the terminal's rate before anything

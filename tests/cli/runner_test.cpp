@@ -93,7 +93,7 @@ TEST(VirtualBoard, ItsResetIsSeenHoweverLongTheProcessIsHeldUp) {
         sim::BoardOptions{.chip = sim::Chip::E9_711, .slice = std::chrono::milliseconds(2)});
     LinkState link{port, clock, clock};
     port.setListener(&link);
-    port.setSettings(LinkState::kStartupSettings);
+    port.setSettings("1200,N,8,1");
     ASSERT_EQ(port.open(), PortError::None);
     // Where in the board's first slices the process is held up matters to a clock that has
     // the fault: three resets, three places.
