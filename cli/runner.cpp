@@ -196,7 +196,7 @@ class PortRun {
                         choice_.board.empty() ? "virtual HC11 board"
                                               : "virtual board " + choice_.board,
                         sim::PersistedBoard::folderFor(choice_.board), std::chrono::milliseconds(2),
-                        choice_.board);
+                        choice_.board, plan_.crystalHz);
                 } catch (const sim::BoardInUse& e) {
                     // As a real port in use: refused before any reset.
                     std::string text = e.what();
@@ -235,6 +235,7 @@ class PortRun {
             port_->setTrace(trace_.get());
         }
         link_ = std::make_unique<LinkState>(*port_, waits_, clock_);
+        link_->setSciClock(SciClock(plan_.crystalHz));
         port_->setListener(link_.get());
         port_->setSettings(link_->startupSettings());
         port_->setCommPort(n);
@@ -244,6 +245,30 @@ class PortRun {
             reporter_.line(Channel::Error, failure_);
             return Exit::PortError;
         }
+        return ratesMade();
+    }
+
+    // Whether the port makes the rates the job will ask for at the crystal, found out before
+    // the first reset: a job that could never talk to the HC11 must not use one up.
+    Exit ratesMade() {
+        const SciClock& sci = link_->sciClock();
+        std::vector<SciRate> needed{sci.talkerRate()};
+        for (const Step& step : plan_.steps)
+            if (step.button == "ExtRam" && !plan_.fast)
+                needed.push_back(sci.ramRate());
+        for (const SciRate& r : needed) {
+            const PortError e = setPortRate(*port_, sci, r);
+            if (e == PortError::None)
+                continue;
+            const std::string device = port_->deviceName(port_->commPort());
+            failure_ = e == PortError::BadSettings
+                           ? rateUnmadeText(device, sci, r)
+                           : "The serial port " + device +
+                                 " failed: " + link_->openFailureText(port_->commPort(), e) + ".";
+            reporter_.line(Channel::Error, failure_);
+            return Exit::PortError;
+        }
+        port_->setSettings(link_->startupSettings());
         return Exit::Success;
     }
 
@@ -289,6 +314,12 @@ class PortRun {
                                  ": CONFIG was sent but not read back (--no-verify "
                                  "leaves the read back out)."
                            : "No reset seen on " + port_->deviceName(port_->commPort()) + ".";
+            // Bytes without a break are what a reset looks like from a board at another rate:
+            // its break is shorter than a character here.
+            if (port_->inBufferCount() != 0)
+                failure_ += " Bytes came, but no break: the HC11's crystal may not be the " +
+                            link_->sciClock().crystalText() +
+                            " MHz set; give its crystal with --crystal.";
             reporter_.line(Channel::Error, failure_);
             return Exit::NoAnswer;
         }

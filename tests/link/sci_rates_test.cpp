@@ -198,6 +198,38 @@ TEST(RateChoice, GoesOnBelowARateThatFailedAndStopsAtAPortFailure) {
     EXPECT_EQ(choice.inForce, 0);
 }
 
+// A port is put at an SCI rate through a standard rate's settings, then the rate itself where it
+// is another; one it cannot make within the tolerance is refused, whatever the adapter claims.
+TEST(SciClock, APortIsPutAtTheRateOrRefusedWhereItCannotMakeIt) {
+    struct Case {
+        std::uint32_t crystal;
+        AdapterTable adapter;
+        PortError result;
+        int inForce;
+    };
+    const Case cases[] = {
+        {8'000'000, {{1'200, std::nullopt}}, PortError::None, 1'200},  // never asked: standard
+        {4'915'200, {}, PortError::None, 738},
+        {4'915'200, {{738, 741}}, PortError::None, 741},
+        {4'915'200, {{738, 700}}, PortError::BadSettings, 700},
+        {4'915'200, {{738, std::nullopt}}, PortError::BadSettings, 1'200},
+        {12'000'000, {{1'800, std::nullopt}}, PortError::None, 1'800},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.crystal);
+        VirtualClock clock;
+        VirtualLine line(clock);
+        VirtualPort port(clock);
+        port.attach(1, line);
+        port.setCommPort(1);
+        ASSERT_EQ(port.open(), PortError::None);
+        port.setAdapter([&](int baud) { return lookUp(c.adapter, baud); });
+        const SciClock sci(c.crystal);
+        EXPECT_EQ(setPortRate(port, sci, sci.talkerRate()), c.result);
+        EXPECT_EQ(port.settings().baud, c.inForce);
+    }
+}
+
 // The virtual port runs at what its adapter sets, for as long as it stays open and its settings
 // text stays; the far end hears it at that rate.
 TEST(VirtualPort, RunsAtTheRateItsAdapterSetsUntilTheSettingsOrTheNextOpen) {
