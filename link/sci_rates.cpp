@@ -59,9 +59,9 @@ std::string SciClock::baseSettings(const SciRate& r) const {
     return std::to_string(base) + ",n,8,1";
 }
 
-std::string SciClock::crystalText() const {
-    std::string text = std::to_string(crystalHz_ / 1'000'000);
-    std::string fraction = std::to_string(crystalHz_ % 1'000'000 + 1'000'000).substr(1);
+std::string SciClock::mhzText(std::uint32_t hz) {
+    std::string text = std::to_string(hz / 1'000'000);
+    std::string fraction = std::to_string(hz % 1'000'000 + 1'000'000).substr(1);
     while (!fraction.empty() && fraction.back() == '0')
         fraction.pop_back();
     return fraction.empty() ? text : text + "." + fraction;

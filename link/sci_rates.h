@@ -68,7 +68,9 @@ class SciClock {
     // character at that rate, so the port hears it as one.
     std::string baseSettings(const SciRate& r) const;
     // The crystal in MHz, as the user writes it: "8", "7.3728".
-    std::string crystalText() const;
+    std::string crystalText() const { return mhzText(crystalHz_); }
+    // Hertz as megahertz, to the hertz and without trailing zeros.
+    static std::string mhzText(std::uint32_t hz);
 
     bool operator==(const SciClock&) const = default;
 
