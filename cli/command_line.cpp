@@ -568,9 +568,9 @@ std::optional<std::pair<std::string, std::string>> parseRange(std::string_view t
 }
 
 std::uint32_t fastestCrystalHz(const sim::Variant&) {
-    // The parts named here are the 2 MHz grades as their technical data lists them first (E up
-    // to 2 MHz, an 8 MHz crystal; MC68HC11A8 Technical Data, table A-7); a board with a 3 MHz
-    // grade is used without --chip.
+    // The parts come in grades timed for E of 1, 2 and 3 MHz (MC68HC11A8 Technical Data, table
+    // A-7) that their names do not tell apart: a named part is taken as the common 2 MHz grade,
+    // an 8 MHz crystal at most, and a 3 MHz board is used without --chip.
     return 8'000'000;
 }
 
