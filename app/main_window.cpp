@@ -477,6 +477,9 @@ void MainWindow::showHelpWindow(const QUrl& url) {
 }
 
 void MainWindow::preferencesClicked() {
+    // A job reads the crystal as it goes: it keeps the one it started with.
+    if (busy_)
+        return;
     auto* dialog = new PreferencesDialog({link_.sciClock(), fastOption_ || fastKey_}, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
