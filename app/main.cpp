@@ -126,8 +126,14 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<kestro::VirtualBoard> board;
     if (parser.isSet(virtualBoard)) {
-        board = std::make_unique<kestro::VirtualBoard>(clock, virtualPorts,
-                                                       kestro::sim::PersistedBoard::folderFor());
+        // The board starts with the crystal the link is set for, so that the two agree until
+        // the board window's list puts another on it.
+        const auto crystal = kestro::linkCrystal(*settings);
+        board = std::make_unique<kestro::VirtualBoard>(
+            clock, virtualPorts, kestro::sim::PersistedBoard::folderFor(),
+            crystal
+                ? kestro::parseCrystalMHz(*crystal).value_or(kestro::SciClock::kDefaultCrystalHz)
+                : kestro::SciClock::kDefaultCrystalHz);
         port.route(1, virtualPorts);
     }
 

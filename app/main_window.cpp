@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QSvgRenderer>
 #include <QTextBrowser>
@@ -32,6 +33,7 @@
 #include "file_chooser.h"
 #include "memory_page.h"
 #include "misc_page.h"
+#include "preferences_dialog.h"
 #include "range_selector.h"
 #include "status_strip.h"
 #include "tab_header.h"
@@ -163,7 +165,9 @@ MainWindow::MainWindow(LinkState& link, QSettings& settings, QWidget* parent)
     xicor_ = new XicorPage(c, run);
     dump_ = new DumpPage(settings_, c, run);
     auto* misc = new MiscPage(
-        c, [this] { helpClicked(); }, [this] { aboutClicked(); });
+        c, [this] { helpClicked(); }, [this] { preferencesClicked(); }, [this] { aboutClicked(); });
+    auto* preferences = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), this);
+    connect(preferences, &QShortcut::activated, this, [this] { preferencesClicked(); });
     const std::array<QWidget*, 8> pages = {comm_,     config_, eeprom_, eprom_,
                                            external_, xicor_,  dump_,   misc};
     for (int i = 0; i < static_cast<int>(pages.size()); ++i) {
@@ -220,6 +224,10 @@ void MainWindow::restoreSettings() {
     dump_->restore(settings_);
     external_->restore(settings_);
     fastKey_ = fastLink(settings_.store());
+    // A crystal the file does not hold as one leaves 8 MHz; Preferences shows which is in force.
+    if (const auto text = linkCrystal(settings_.store()))
+        if (const auto hz = parseCrystalMHz(*text))
+            link_.setSciClock(SciClock(*hz));
 }
 
 void MainWindow::saveSettings() {
@@ -466,6 +474,28 @@ void MainWindow::showHelpWindow(const QUrl& url) {
     helpWindow_->show();
     helpWindow_->raise();
     helpWindow_->activateWindow();
+}
+
+void MainWindow::preferencesClicked() {
+    // A job reads the crystal as it goes: it keeps the one it started with.
+    if (busy_)
+        return;
+    auto* dialog = new PreferencesDialog({link_.sciClock(), fastOption_ || fastKey_}, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        const auto choice = dialog->choice();
+        if (!choice)
+            return;
+        // From the next job on; the option --fast gives way to what was chosen here.
+        link_.setSciClock(choice->crystal);
+        fastKey_ = choice->fast;
+        fastOption_ = false;
+        setLinkPreferences(settings_.store(), choice->crystal.crystalText(), choice->fast);
+        if (const auto failure = settings_.sync())
+            message({failure->toStdString(), kAppTitle, Icon::Exclamation,
+                     "The crystal and the fast mode hold for this run only."});
+    });
+    dialog->open();
 }
 
 void MainWindow::aboutClicked() {

@@ -107,6 +107,8 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     void runOperation(const QString& button);
     void helpClicked();
     void showHelpWindow(const QUrl& url);
+    // The crystal and the fast mode, in a dialog of their own.
+    void preferencesClicked();
     void aboutClicked();
     void exitClicked();
 

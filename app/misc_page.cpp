@@ -15,7 +15,7 @@
 namespace kestro {
 
 MiscPage::MiscPage(const Controls& controls, const std::function<void()>& help,
-                   const std::function<void()>& about) {
+                   const std::function<void()>& preferences, const std::function<void()>& about) {
     auto* layout = new QVBoxLayout(this);
     auto* row = new QHBoxLayout;
     row->addWidget(controls.picture(this, "MiscPicture", ":/kestro/logo.svg", controls.px(2200),
@@ -36,14 +36,19 @@ MiscPage::MiscPage(const Controls& controls, const std::function<void()>& help,
 
     auto* buttons = new QHBoxLayout;
     auto* helpButton = controls.button(this, "help", "&Help", "Real help");
+    auto* preferencesButton = controls.button(this, "Preferences", "P&references",
+                                              "The board's crystal and the fast mode (Ctrl+,)");
     auto* aboutButton = controls.button(this, "About", "&About", "Check your Kestro version");
     connect(helpButton, &QPushButton::clicked, this, help);
+    connect(preferencesButton, &QPushButton::clicked, this, preferences);
     connect(aboutButton, &QPushButton::clicked, this, about);
-    for (auto* b : {helpButton, aboutButton}) {
+    for (auto* b : {helpButton, preferencesButton, aboutButton}) {
         b->setMinimumWidth(controls.px(1300));
     }
     buttons->addStretch();
     buttons->addWidget(helpButton);
+    buttons->addSpacing(controls.px(360));
+    buttons->addWidget(preferencesButton);
     buttons->addSpacing(controls.px(360));
     buttons->addWidget(aboutButton);
     buttons->addStretch();

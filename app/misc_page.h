@@ -8,12 +8,12 @@ namespace kestro {
 
 class Controls;
 
-// The "Misc" page: what the program is, and the Help and About buttons.
+// The "Misc" page: what the program is, and the Help, Preferences and About buttons.
 class MiscPage : public QWidget {
     Q_OBJECT
   public:
     MiscPage(const Controls& controls, const std::function<void()>& help,
-             const std::function<void()>& about);
+             const std::function<void()>& preferences, const std::function<void()>& about);
 };
 
 }  // namespace kestro

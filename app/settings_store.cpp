@@ -55,6 +55,23 @@ bool fastLink(QSettings& settings) {
     return false;
 }
 
+std::optional<std::string> linkCrystal(QSettings& settings) {
+    settings.beginGroup(QLatin1String(kLink));
+    const QVariant value = settings.value(QStringLiteral("crystal"));
+    settings.endGroup();
+    if (!value.isValid())
+        return std::nullopt;
+    return value.toString().trimmed().toStdString();
+}
+
+void setLinkPreferences(QSettings& settings, const std::string& crystal, bool fast) {
+    settings.beginGroup(QLatin1String(kLink));
+    settings.setValue(QStringLiteral("crystal"), QString::fromStdString(crystal));
+    settings.setValue(QStringLiteral("fast"),
+                      fast ? QStringLiteral("true") : QStringLiteral("false"));
+    settings.endGroup();
+}
+
 std::string deviceForComm(int n) {
     const auto settings = openUserSettings();
     return deviceForComm(*settings, n);

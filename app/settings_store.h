@@ -18,10 +18,15 @@ std::string deviceForComm(QSettings& settings, int n);
 // The same, read from the user's own store.
 std::string deviceForComm(int n);
 
-// The key "fast" of the group "link": the operations go through the fast protocol. Only the
-// user writes it (true, yes, on or 1, in any case); the window reads it and never writes it, so
-// that a run with the option --fast does not keep the mode for every run after it.
+// The key "fast" of the group "link": the operations go through the fast protocol (true, yes,
+// on or 1, in any case). The window reads it at start and writes it only from its Preferences,
+// so that a run with the option --fast does not keep the mode for every run after it.
 bool fastLink(QSettings& settings);
+// The key "crystal" of the group "link": the HC11 board's crystal in MHz, as written ("7.3728");
+// nullopt where there is none. The reader parses it and says what is wrong with it.
+std::optional<std::string> linkCrystal(QSettings& settings);
+// What the window's Preferences set: both keys of the group "link".
+void setLinkPreferences(QSettings& settings, const std::string& crystal, bool fast);
 
 // The group "startup" as the window reads and writes it.
 class StartupSettings {

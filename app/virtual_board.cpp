@@ -15,13 +15,14 @@
 
 namespace kestro {
 
-VirtualBoard::VirtualBoard(Scheduler& scheduler, VirtualPort& port, std::filesystem::path folder)
+VirtualBoard::VirtualBoard(Scheduler& scheduler, VirtualPort& port, std::filesystem::path folder,
+                           std::uint32_t crystalHz)
     : port_(port) {
     try {
         // One timer per slice: a few milliseconds keep the event loop light and bytes on time.
-        persisted_ =
-            std::make_unique<sim::PersistedBoard>(scheduler, port, 1, "virtual HC11 board",
-                                                  std::move(folder), std::chrono::milliseconds(2));
+        persisted_ = std::make_unique<sim::PersistedBoard>(
+            scheduler, port, 1, "virtual HC11 board", std::move(folder),
+            std::chrono::milliseconds(2), std::string_view{}, crystalHz);
     } catch (const sim::BoardInUse& e) {
         // As a real port that another program holds: Comm 1 opens as in use, and the board's
         // memories stay the other program's.

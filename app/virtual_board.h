@@ -31,8 +31,10 @@ class VirtualBoard : public QObject, private PortListener {
   public:
     static constexpr int kSaveIntervalMs = 1000;
 
-    // port: the virtual ports, of which the board takes Comm 1; folder: where its memories are.
-    VirtualBoard(Scheduler& scheduler, VirtualPort& port, std::filesystem::path folder);
+    // port: the virtual ports, of which the board takes Comm 1; folder: where its memories are;
+    // crystalHz: the crystal it starts with.
+    VirtualBoard(Scheduler& scheduler, VirtualPort& port, std::filesystem::path folder,
+                 std::uint32_t crystalHz = SciClock::kDefaultCrystalHz);
     ~VirtualBoard() override;
 
     // Joins the main window and the link: saving before every box, Connect on Comm 1 and

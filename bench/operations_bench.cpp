@@ -143,12 +143,12 @@ const std::vector<Operation> kTransfers = {
 };
 
 // The SCI's rate that a port at baud talks to: the faster, where the two differ.
-double sciBaud(int baud) {
-    for (const SciRate& r : kFastRates)
-        if (withinTolerance(r, baud))
-            return std::max<double>(baud, sciRate(r.baudRegister));
-    return withinTolerance(kSlowRate, baud)
-               ? std::max<double>(baud, sciRate(kSlowRate.baudRegister))
+double sciBaud(int baud, const SciClock& sci = {}) {
+    for (const SciRate& r : sci.fastRates())
+        if (sci.withinTolerance(r, baud))
+            return std::max<double>(baud, sci.made(r.baudRegister));
+    return sci.withinTolerance(sci.talkerRate(), baud)
+               ? std::max<double>(baud, sci.made(SciClock::kTalkerBaud))
                : baud;
 }
 

@@ -576,9 +576,17 @@ std::optional<std::pair<std::string, std::string>> parseRange(std::string_view t
     return std::pair{hex4(*begin), hex4(*end)};
 }
 
-Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs& defaults) {
+std::uint32_t fastestCrystalHz(const sim::Variant& part) {
+    // E is a quarter of the crystal; the part's row gives the fastest E of its fastest grade
+    // (docs/hardware-facts.md, the parts): a slower grade of the same name is the user's to know.
+    return 4 * part.maxEClockHz;
+}
+
+Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs& defaults,
+                        const std::optional<std::string>& settingsCrystal) {
     Parsed result;
     Plan& plan = result.plan;
+    bool crystalGiven = false;
     std::optional<StepBuilder> current;
     auto fail = [&result](std::string text) {
         result.error = std::move(text);
@@ -697,6 +705,16 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
             plan.programmingVoltage = true;
         } else if (arg == "--fast") {
             plan.fast = true;
+        } else if (arg == "--crystal") {
+            const auto v = value();
+            const auto hz = v ? parseCrystalMHz(*v) : std::nullopt;
+            if (!hz)
+                return fail("--crystal needs the crystal in MHz from " +
+                            std::to_string(kCrystalMinMHz) + " to " +
+                            std::to_string(kCrystalMaxMHz) + ", e.g. 7.3728" +
+                            (v ? ", not " + *v : std::string()));
+            plan.crystalHz = *hz;
+            crystalGiven = true;
         } else if (arg == "--trace") {
             const auto v = value();
             if (!v || v->empty())
@@ -740,6 +758,22 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
         return fail(e);
     for (Step& step : plan.steps)
         step.inputs.fast = plan.fast;
+    if (!crystalGiven && settingsCrystal) {
+        const auto hz = parseCrystalMHz(*settingsCrystal);
+        if (!hz)
+            return fail(
+                "the settings' crystal (group [link], key crystal) is not a crystal in "
+                "MHz from " +
+                std::to_string(kCrystalMinMHz) + " to " + std::to_string(kCrystalMaxMHz) + ": " +
+                *settingsCrystal + "; give --crystal");
+        plan.crystalHz = *hz;
+    }
+    if (plan.chip)
+        if (const sim::Variant* v = sim::variantNamed(*plan.chip);
+            v && plan.crystalHz > fastestCrystalHz(*v))
+            return fail("the " + std::string(v->name) + " runs from a crystal of " +
+                        SciClock(fastestCrystalHz(*v)).crystalText() + " MHz at the most, not " +
+                        SciClock(plan.crystalHz).crystalText() + " MHz");
     if (plan.steps.empty())
         return fail("no command given");
     if (plan.ports.empty())
@@ -828,6 +862,9 @@ std::string generalHelp() {
         "  --trace FILE          append every byte each way to FILE (FILE.N for board N)\n"
         "  --fast                every job but the link test in binary blocks, each checked,\n"
         "                        at the highest rate the adapter and the HC11 share\n"
+        "  --crystal MHZ         the HC11's crystal in MHz, e.g. 7.3728 (default 8, or the\n"
+        "                        settings' [link] crystal): every rate on the line follows\n"
+        "                        it, and a virtual board runs from it\n"
         "\n"
         "Readiness:\n"
         "  --reset-timeout SEC   how long to wait for each reset break of the HC11, config's\n"

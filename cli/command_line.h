@@ -8,6 +8,11 @@
 
 #include "clock.h"
 #include "operations.h"
+#include "sci_rates.h"
+
+namespace kestro::sim {
+struct Variant;
+}
 
 namespace kestro::cli {
 
@@ -66,6 +71,8 @@ struct Plan {
     bool programmingVoltage = false;
     // The fast protocol where an operation has it (docs/fast-protocol.md).
     bool fast = false;
+    // The HC11's crystal: every rate on the line follows it, and a virtual board runs at it.
+    std::uint32_t crystalHz = SciClock::kDefaultCrystalHz;
     std::optional<std::string> trace;
     Duration resetTimeout = 60s;
     bool noWait = false;
@@ -86,8 +93,13 @@ struct Parsed {
 };
 
 // Reads the arguments (without the program name). defaults: what the window's settings give
-// every control; the current folder for the dump.
-Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs& defaults);
+// every control; the current folder for the dump. settingsCrystal: the settings' crystal, taken
+// where --crystal is not given.
+Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs& defaults,
+                        const std::optional<std::string>& settingsCrystal = std::nullopt);
+
+// The fastest crystal a part runs from: E is a quarter of it.
+std::uint32_t fastestCrystalHz(const sim::Variant& part);
 
 // "B600-B7FF" as the window's selectors make them: whole pages, begin not above end.
 std::optional<std::pair<std::string, std::string>> parseRange(std::string_view text);

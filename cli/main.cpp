@@ -26,8 +26,8 @@ int main(int argc, char** argv) {
     std::error_code ec;
     defaults.dumpFolder = std::filesystem::current_path(ec);
 
-    const cli::Parsed parsed =
-        cli::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), defaults);
+    const cli::Parsed parsed = cli::parseCommandLine(
+        std::vector<std::string>(argv + 1, argv + argc), defaults, linkCrystal(*settings));
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "kestro-cli: %s\nTry 'kestro-cli --help'.\n", parsed.error.c_str());
         return static_cast<int>(cli::Exit::Usage);

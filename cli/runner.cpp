@@ -197,7 +197,7 @@ class PortRun {
                         choice_.board.empty() ? "virtual HC11 board"
                                               : "virtual board " + choice_.board,
                         sim::PersistedBoard::folderFor(choice_.board), std::chrono::milliseconds(2),
-                        choice_.board);
+                        choice_.board, plan_.crystalHz);
                 } catch (const sim::BoardInUse& e) {
                     // As a real port in use: refused before any reset.
                     std::string text = e.what();
@@ -250,8 +250,9 @@ class PortRun {
             port_->setTrace(trace_.get());
         }
         link_ = std::make_unique<LinkState>(*port_, waits_, clock_);
+        link_->setSciClock(SciClock(plan_.crystalHz));
         port_->setListener(link_.get());
-        port_->setSettings(LinkState::kStartupSettings);
+        port_->setSettings(link_->startupSettings());
         port_->setCommPort(n);
         if (const PortError e = port_->open(); e != PortError::None) {
             failure_ = "Cannot open the serial port " + port_->deviceName(n) + ": " +
@@ -259,6 +260,30 @@ class PortRun {
             reporter_.line(Channel::Error, failure_);
             return Exit::PortError;
         }
+        return ratesMade();
+    }
+
+    // Whether the port makes the rates the job will ask for at the crystal, found out before
+    // the first reset: a job that could never talk to the HC11 must not use one up.
+    Exit ratesMade() {
+        const SciClock& sci = link_->sciClock();
+        std::vector<SciRate> needed{sci.talkerRate()};
+        for (const Step& step : plan_.steps)
+            if (step.button == "ExtRam" && !plan_.fast)
+                needed.push_back(sci.ramRate());
+        for (const SciRate& r : needed) {
+            const PortError e = setPortRate(*port_, sci, r);
+            if (e == PortError::None)
+                continue;
+            const std::string device = port_->deviceName(port_->commPort());
+            failure_ = e == PortError::BadSettings
+                           ? rateUnmadeText(device, sci, r)
+                           : "The serial port " + device +
+                                 " failed: " + link_->openFailureText(port_->commPort(), e) + ".";
+            reporter_.line(Channel::Error, failure_);
+            return Exit::PortError;
+        }
+        port_->setSettings(link_->startupSettings());
         return Exit::Success;
     }
 
@@ -304,6 +329,12 @@ class PortRun {
                                  ": CONFIG was sent but not read back (--no-verify "
                                  "leaves the read back out)."
                            : "No reset seen on " + port_->deviceName(port_->commPort()) + ".";
+            // Bytes without a break are what a reset looks like from a board at another rate:
+            // its break is shorter than a character here.
+            if (port_->inBufferCount() != 0)
+                failure_ += " Bytes came, but no break: the HC11's crystal may not be the " +
+                            link_->sciClock().crystalText() +
+                            " MHz set; give its crystal with --crystal.";
             reporter_.line(Channel::Error, failure_);
             return Exit::NoAnswer;
         }
@@ -368,11 +399,14 @@ class PortRun {
             Target target{*link_, ui, env_.talkerDir};
             const bool loaderRateFailed = link_->loaderRateFailed();
             ops::operationFor(step.button)(target, inputs);
-            // A download damaged at 7812 has used up the reset but nothing else: the job goes
-            // again after a new one, its download at 1200 from now on, so never more than once.
+            // A download damaged at the boot loader's rate has used up the reset but nothing
+            // else: the job goes again after a new one, its download at the talker's rate from
+            // now on, so never more than once.
             if (loaderRateFailed || !link_->loaderRateFailed())
                 break;
-            reporter_.line(Channel::Info, "kestro-cli retries the talker download at 1200 baud.");
+            reporter_.line(Channel::Info, "kestro-cli retries the talker download at " +
+                                              std::to_string(link_->sciClock().talkerRate().asked) +
+                                              " baud.");
         }
         CommandUi& ui = *attempt;
         // The program has started and may talk at once: the terminal's rate before anything

@@ -74,6 +74,10 @@ Duration FastLink::settleAfterDownload(int downloadBaud) {
     return characterTime(downloadBaud, 4) + kTalkerIdle + kSettleMargin;
 }
 
+SciRate FastLink::talkerRate() const {
+    return f_.link().sciClock().talkerRate();
+}
+
 Duration FastLink::characters(std::size_t n) const {
     return characterTime(std::max(f_.port().settings().baud, 1), static_cast<std::int64_t>(n));
 }
@@ -174,9 +178,9 @@ Answer FastLink::exchange(const Bytes& req, std::size_t dataBytes, Duration chip
         Answer answer;
         const Outcome o = attemptOnce(req, dataBytes, chipTime, answer);
         if (o != Outcome::Good && atFastRate()) {
-            // A talker that took the request for damaged went back to 1200 without a word; one
-            // whose answer was lost or damaged is taken back there by the pings. Either way the
-            // job goes on at the next rate down, and the request is sent again.
+            // A talker that took the request for damaged went back to the talker's rate without a
+            // word; one whose answer was lost or damaged is taken back there by the pings. Either
+            // way the job goes on at the next rate down, and the request is sent again.
             fallBack();
             continue;
         }
@@ -250,9 +254,10 @@ bool FastLink::ping() {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         Answer answer;
         const Outcome o = attemptOnce(req, 0, {}, answer);
-        // At a fast rate a ping that came damaged sent the talker back to 1200, as any request.
+        // At a fast rate a ping that came damaged sent the talker back to the talker's rate, as any
+        // request.
         if (o != Outcome::Good && atFastRate())
-            return lookAt1200();
+            return lookAtTalkerRate();
         silences = o == Outcome::Silent ? silences + 1 : 0;
         switch (o) {
             case Outcome::Silent:
@@ -278,11 +283,13 @@ FastLink::~FastLink() {
     // The talker is done with; what the port hears next (a reset's break, the boot loader) comes
     // at the settings' rate.
     if (atFastRate())
-        f_.port().setRate(kSlowRate.asked);
+        f_.port().setRate(talkerRate().asked);
 }
 
 bool FastLink::atFastRate() const {
-    return f_.port().isOpen() && f_.port().settings().baud != kSlowRate.asked;
+    // The talker's rate as the port made it, which may be a little off the rate asked.
+    return f_.port().isOpen() &&
+           !f_.link().sciClock().withinTolerance(talkerRate(), f_.port().settings().baud);
 }
 
 void FastLink::setRate(int baud) {
@@ -291,17 +298,17 @@ void FastLink::setRate(int baud) {
         f_.portFailed(r.error);
 }
 
-bool FastLink::lookAt1200() {
-    setRate(kSlowRate.asked);
+bool FastLink::lookAtTalkerRate() {
+    setRate(talkerRate().asked);
     waitQuiet();
-    // A talker still at the fast rate takes the first ping for damage and goes back to 1200
-    // without a word (an answer at 1200 would reach a PC listening faster as a break, which is
-    // what a reset sends): the second is answered.
+    // A talker still at the fast rate takes the first ping for damage and goes back to the talker's
+    // rate without a word (an answer at the talker's rate would reach a PC listening faster as a
+    // break, which is what a reset sends): the second is answered.
     return ping();
 }
 
-void FastLink::backTo1200() {
-    if (!lookAt1200())
+void FastLink::backToTalkerRate() {
+    if (!lookAtTalkerRate())
         silent();
 }
 
@@ -309,7 +316,7 @@ void FastLink::fallBack() {
     // One damaged block is noise: the rate that carried the others is kept.
     const std::size_t from = clean_ >= kCleanRun && next_ > 0 ? next_ - 1 : next_;
     clean_ = 0;
-    backTo1200();
+    backToTalkerRate();
     agreeRate(from);
 }
 
@@ -320,8 +327,8 @@ void FastLink::stepUp() {
 }
 
 FastLink::Trial FastLink::tryRate(const RateChoice& c) {
-    // B goes at the talker's rate (1200, or the boot loader's 7812 after a download at it); the
-    // talker answers K there and takes the new rate once K has left.
+    // B goes at the talker's rate (E/16/13/8, or the boot loader's E/16/16 after a download at it);
+    // the talker answers K there and takes the new rate once K has left.
     const Bytes req = request(kRate, 0, c.rate.baudRegister, {}, check_);
     Answer answer;
     int silences = 0;
@@ -336,35 +343,38 @@ FastLink::Trial FastLink::tryRate(const RateChoice& c) {
         if (silences == 2)
             silent();
         if (o == Outcome::Silent && !atFastRate())
-            continue;  // B came damaged: the talker said nothing and stays at 1200
+            continue;  // B came damaged: the talker said nothing and stays at its rate
         if (o != Outcome::Good) {
             // The talker may have taken B and switched, or taken it for damaged and gone back
-            // to 1200: a ping at 1200 finds it there.
-            backTo1200();
+            // to its rate: a ping at the talker's rate finds it there.
+            backToTalkerRate();
             silences = 0;
             continue;
         }
         if (answer.status == kDone)
             break;
         if (answer.status == kUnknown)
-            return Trial::NoRates;  // a talker without B keeps 1200
+            return Trial::NoRates;  // a talker without B keeps its rate
     }
     // The talker takes the new rate once K's stop bit has ended, which the PC may hear before its
-    // end: a character's time at the old rate before the ping, and never less than one at 1200
-    // (8.3 ms), the time a talker has always had: a talker that writes BAUD late (the virtual
-    // board, which runs its chip in slices behind the line in real time) would take the ping's
-    // first bytes at the old rate.
-    f_.wait(std::max(characters(1), characterTime(kSlowRate.asked)));
+    // end: a character's time at the old rate before the ping, and never less than one at the
+    // talker's rate (8.3 ms at 1200 baud), the time a talker has always had: a talker that writes
+    // BAUD late (the virtual board, which runs its chip in slices behind the line in real time)
+    // would take the ping's first bytes at the old rate.
+    f_.wait(std::max(characters(1), characterTime(talkerRate().asked)));
     setRate(c.rate.asked);
     if (attemptOnce(pingRequest(), 0, {}, answer) == Outcome::Good && answer.status == kDone)
         return Trial::Kept;
-    backTo1200();
+    backToTalkerRate();
     return Trial::Failed;
 }
 
 SciRate FastLink::agreeRate(std::size_t from) {
     while (true) {
-        const RateChoice c = chooseRate([this](int baud) { return f_.port().setRate(baud); }, from);
+        const SciClock& sci = f_.link().sciClock();
+        const auto rates = sci.fastRates();
+        const RateChoice c =
+            chooseRate([this](int baud) { return f_.port().setRate(baud); }, sci, rates, from);
         if (c.error != PortError::None)
             f_.portFailed(c.error);
         const Trial t = c.inForce == 0 ? Trial::NoRates : tryRate(c);
@@ -372,7 +382,7 @@ SciRate FastLink::agreeRate(std::size_t from) {
             from = c.next;
             continue;
         }
-        next_ = t == Trial::Kept ? c.next : std::size(kFastRates);
+        next_ = t == Trial::Kept ? c.next : rates.size();
         if (t == Trial::Kept)
             fastest_ = std::min(fastest_, c.next - 1);
         if (t == Trial::NoRates)
@@ -380,7 +390,7 @@ SciRate FastLink::agreeRate(std::size_t from) {
         f_.ui().setLineRate(f_.port().settings().baud);
         if (t == Trial::Kept)
             return c.rate;
-        return withinTolerance(kLoaderRate, talkerBaud_) ? kLoaderRate : kSlowRate;
+        return sci.withinTolerance(sci.loaderRate(), talkerBaud_) ? sci.loaderRate() : talkerRate();
     }
 }
 

@@ -86,20 +86,21 @@ class FastLink {
     // talker waits for kTalkerIdle of idle line before it takes a request; and kSettleMargin.
     static Duration settleAfterDownload(int downloadBaud);
 
-    explicit FastLink(Frame& f, Check check = Check::Crc16) : f_(f), check_(check) {}
+    explicit FastLink(Frame& f, Check check = Check::Crc16)
+        : f_(f), check_(check), talkerBaud_(talkerRate().asked) {}
     ~FastLink();
     FastLink(const FastLink&) = delete;
     FastLink& operator=(const FastLink&) = delete;
 
     // Whether the talker answers at all, at the port's rate or, when that is a fast one (the
-    // boot loader's 7812 after a download at it), at 1200 where a talker goes when a request
-    // reaches it damaged: false when nothing came back to a ping.
+    // boot loader's own after a download at it), at the talker's rate, where it goes when a
+    // request reaches it damaged: false when nothing came back to a ping.
     bool ping();
-    // After the first ping: the highest rate of kFastRates that the port sets within the SCI's
-    // tolerance and that a request and its answer then cross whole; the rate the talker answered
-    // the ping at when none does. A rate that fails, then or later in the job, puts both sides
-    // back to 1200 baud within half a second, and the job goes on at the next rate down.
-    // from: the first of kFastRates to try.
+    // After the first ping: the highest of the clock's fast rates that the port sets within the
+    // SCI's tolerance and that a request and its answer then cross whole; the rate the talker
+    // answered the ping at when none does. A rate that fails, then or later in the job, puts both
+    // sides back to the talker's rate within half a second, and the job goes on at the next rate
+    // down. from: the first of the fast rates to try.
     SciRate agreeRate(std::size_t from = 0);
     // count bytes from address on (wrapping past $FFFF), in blocks, by kRead or kReadChip;
     // progress(n) after each.
@@ -130,17 +131,17 @@ class FastLink {
     Outcome attemptOnce(const Bytes& request, std::size_t dataBytes, Duration chipTime,
                         Answer& answer);
     // B for the rate chosen, at the talker's rate, then a ping at the new one: kept, or both
-    // back at 1200.
+    // back at the talker's rate.
     Trial tryRate(const RateChoice& c);
     void setRate(int baud);
     bool atFastRate() const;
     Bytes pingRequest() const;
-    // Both sides back at 1200: whether the talker answers a ping there.
-    bool lookAt1200();
+    // Both sides back at the talker's rate: whether the talker answers a ping there.
+    bool lookAtTalkerRate();
     // The same; the job ends when the talker is gone.
-    void backTo1200();
-    // A failure at a fast rate: back to 1200, then the same rate again the first time, the next
-    // one down when the line damaged a block within kCleanRun answers before.
+    void backToTalkerRate();
+    // A failure at a fast rate: back to the talker's rate, then the same rate again the first time,
+    // the next one down when the line damaged a block within kCleanRun answers before.
     void fallBack();
     // A clean run at a rate below the job's first: the rate above is tried again.
     void stepUp();
@@ -149,14 +150,16 @@ class FastLink {
     // damaged request, then drops what came.
     void waitQuiet();
     Duration characters(std::size_t n) const;
+    // Where every talker starts and goes back to after a damaged request.
+    SciRate talkerRate() const;
     [[noreturn]] void silent();
 
     Frame& f_;
     Check check_;
-    std::size_t next_ = std::size(kFastRates);     // where a fall back goes on from
-    std::size_t fastest_ = std::size(kFastRates);  // the first rate the job agreed
+    std::size_t next_ = SciClock::kFastBauds.size();     // where a fall back goes on from
+    std::size_t fastest_ = SciClock::kFastBauds.size();  // the first rate the job agreed
     int clean_ = kCleanRun;  // answers whole in a row since the last damage at a fast rate
-    int talkerBaud_ = kSlowRate.asked;  // the port's rate when the talker last answered
+    int talkerBaud_;         // the port's rate when the talker last answered
 };
 
 }  // namespace kestro::fast

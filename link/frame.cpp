@@ -161,30 +161,29 @@ int Frame::downloadTalker(const std::string& talkerFile, DownloadRate rate) {
     // The talkers count their waits for E = 2 MHz; the counts for the board's E go in before
     // the download, and an E no count serves is refused before anything is sent.
     const auto image = withWaitsFor(std::filesystem::path(talkerFile).stem().string(),
-                                    talkerImage(*text), kSciEClockHz, &reason);
+                                    talkerImage(*text), link().sciClock().eHz(), &reason);
     if (!image)
         throw LinkError("The talker " + talkerFile + " cannot run at this crystal: " + reason + ".",
                         LinkError::Ending::KeepTarget);
     if (!port().isOpen())
         portFailed(port().failure());
 
-    if (const PortError e = port().setSettings(kTalkerSettings); e != PortError::None)
-        portFailed(e);
-    // A line that damaged a download at 7812 before gets the next ones at 1200.
+    const SciClock& sci = link().sciClock();
+    setLineRate(sci.talkerRate());
+    // A line that damaged a download at the boot loader's rate before gets the next ones at the
+    // talker's.
     if (rate == DownloadRate::LoaderWherePossible && !link().loaderRateFailed()) {
-        // The sync byte $FF at 7812 keeps the boot loader at 7812 (M68HC11 Reference Manual
-        // 3.5.4.1): the download takes a sixth of its time at 1200. Judged, as the rate
-        // agreement judges its rates, on what the port says it set.
-        const SciRate loader[] = {kLoaderRate};
+        // The sync byte $FF at E/16/16 keeps the boot loader there (M68HC11 Reference Manual
+        // 3.5.4.1): the download takes a sixth of its time at the talker's rate. Judged, as the
+        // rate agreement judges its rates, on what the port says it set.
+        const SciRate loader[] = {sci.loaderRate()};
         const RateChoice c =
-            chooseRate([this](int baud) { return port().setRate(baud); }, 0, loader);
+            chooseRate([this](int baud) { return port().setRate(baud); }, sci, loader);
         if (c.error != PortError::None)
             portFailed(c.error);
         atLoaderRate_ = c.inForce != 0;
-        if (c.inForce == 0) {
-            if (const PortError e = port().setSettings(kTalkerSettings); e != PortError::None)
-                portFailed(e);
-        }
+        if (c.inForce == 0)
+            setLineRate(sci.talkerRate());
     }
     const Bytes wire = talkerWireBytes(*image);
     targetUsed_ = true;
@@ -198,6 +197,17 @@ int Frame::downloadTalker(const std::string& talkerFile, DownloadRate rate) {
     received_.clear();
     echoChecked_ = false;
     return port().settings().baud;
+}
+
+void Frame::setLineRate(const SciRate& r) {
+    const PortError e = setPortRate(port(), link().sciClock(), r);
+    if (e == PortError::BadSettings)
+        throw LinkError(rateUnmadeText(port().deviceName(port().commPort()), link().sciClock(), r),
+                        LinkError::Ending::KeepTarget,
+                        "Check the crystal set for the HC11; some adapters make only the "
+                        "standard rates.");
+    if (e != PortError::None)
+        portFailed(e);
 }
 
 void Frame::waitDrained() {
@@ -252,18 +262,28 @@ void Frame::checkTalkerEcho() {
     // Bytes left over from an earlier run may come first: look for the echo as one block.
     const Bytes more = port().input();
     received_.insert(received_.end(), more.begin(), more.end());
+    const SciClock& sci = link().sciClock();
     if (!echoSeen() && atLoaderRate_) {
         // The boot loader has taken the damaged bytes: only a new reset lets it take them again.
         link().setLoaderRateFailed(true);
-        throw LinkError("The talker download was not echoed by the HC11.",
-                        LinkError::Ending::EndAsFrame,
-                        "It went at the boot loader's 7812 baud, which the line did not carry "
-                        "whole. Reset your HC11 into bootstrap mode and start the job again: "
-                        "the download then goes at 1200 baud.");
+        throw LinkError(kNotEchoed, LinkError::Ending::EndAsFrame,
+                        "It went at the boot loader's " + std::to_string(sci.loaderRate().asked) +
+                            " baud, which the line did not carry whole. Reset your HC11 into "
+                            "bootstrap mode and start the job again: the download then goes at " +
+                            std::to_string(sci.talkerRate().asked) + " baud.");
     }
+    if (!echoSeen() && !received_.empty())
+        // Something came back, so the line is there: an SCI at another rate hears the download
+        // as garbage and echoes garbage, which is what a board with another crystal does.
+        throw LinkError(kNotEchoed, LinkError::Ending::EndAsFrame,
+                        "What came back was not the echo. The HC11's crystal may not be the " +
+                            sci.crystalText() +
+                            " MHz Kestro is set for, which puts the two ends at different "
+                            "rates: set the board's crystal (--crystal on the command line, "
+                            "Preferences in the window), then reset your HC11 into bootstrap "
+                            "mode and try again.");
     if (!echoSeen())
-        throw LinkError("The talker download was not echoed by the HC11.",
-                        LinkError::Ending::EndAsFrame,
+        throw LinkError(kNotEchoed, LinkError::Ending::EndAsFrame,
                         "Check the wiring between the port and the HC11, then reset your HC11 "
                         "into bootstrap mode and try again.");
 }

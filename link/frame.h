@@ -48,7 +48,6 @@ class Frame {
     static constexpr Duration kSettle = 250ms;
     static constexpr Duration kReplyWait = 500ms;
     static constexpr const char* kBusyCaption = "Please Wait";
-    static constexpr const char* kTalkerSettings = "1200,n,8,1";
 
     using Body = std::function<void(Frame&)>;
     // Runs body inside the frame for the named button; body starts with begin().
@@ -70,12 +69,16 @@ class Frame {
     // Lets the user choose a file and reads it; on Cancel the run ends quietly and nullopt
     // comes back.
     std::optional<ChosenFile> chooseFile();
-    // At which rate a talker download goes: the settings' 1200 baud, or the boot loader's own
-    // 7812 where the port sets it within the SCI's tolerance (1200 otherwise).
+    // At which rate a talker download goes: the talker's rate (1200 baud at an 8 MHz crystal),
+    // or the boot loader's own (7812 there) where the port sets it within the SCI's tolerance
+    // (the talker's rate otherwise).
     enum class DownloadRate { Settings, LoaderWherePossible };
     // Sends the talker through the bootstrap loader, at the loader's line settings or, when
     // asked, at the boot loader's own rate; returns the rate in force for it.
     int downloadTalker(const std::string& talkerFile, DownloadRate rate = DownloadRate::Settings);
+    // Puts the port at one of the SCI's rates; a port that cannot make it ends the job, saying
+    // so.
+    void setLineRate(const SciRate& r);
     // Waits until everything queued has left the PC, within a limit that a working line never
     // reaches.
     void waitDrained();
@@ -116,6 +119,7 @@ class Frame {
     // A port failure as the user is told it.
     [[noreturn]] void portFailed(PortError error);
 
+    static constexpr const char* kNotEchoed = "The talker download was not echoed by the HC11.";
     static constexpr const char* kResetDuringJob = "The HC11 was reset during the job.";
     // A reset that the line shows other than as a break (a NUL alone where no talker sends
     // one): ends the job as a break would.
@@ -158,7 +162,7 @@ class Frame {
     Bytes expectedEcho_;
     Bytes received_;  // since the talker download, until its echo is checked
     bool echoChecked_ = true;
-    bool atLoaderRate_ = false;  // the talker download went at the boot loader's 7812
+    bool atLoaderRate_ = false;  // the talker download went at the boot loader's own rate
     // Set as the first byte of a talker download goes out: from then on the boot loader no
     // longer waits for a download, so however the run ends, the next one needs a new reset.
     bool targetUsed_ = false;

@@ -8,6 +8,15 @@ LinkState::LinkState(SerialPort& port, Clock& clock, Scheduler& scheduler)
     port_.setLoneNulIsBreak(true);
 }
 
+std::string LinkState::startupSettings() const {
+    return sciClock_.baseSettings(sciClock_.talkerRate());
+}
+
+std::string LinkState::changeSettings() const {
+    const SciRate talker = sciClock_.talkerRate();
+    return sciClock_.baseSettings({2 * talker.asked, talker.baudRegister});
+}
+
 LinkState::~LinkState() {
     setTimerEnabled(false);
 }
@@ -63,7 +72,7 @@ std::optional<int> LinkState::openFirstFree(std::string& reasons, std::string_vi
 
 void LinkState::startupSearch() {
     portNumber_ = 0;
-    port_.setSettings(kStartupSettings);
+    port_.setSettings(startupSettings());
     std::string reasons;
     const std::optional<int> opened = openFirstFree(reasons, "\n");
     portNumber_ = opened.value_or(kNoPort);
@@ -86,7 +95,7 @@ void LinkState::changePort(int n) {
     loaderRateFailed_ = false;
     port_.close();
     portNumber_ = n;
-    PortError e = port_.setSettings(kChangeSettings);
+    PortError e = port_.setSettings(changeSettings());
     port_.setCommPort(n);
     if (e == PortError::None)
         e = port_.open();
@@ -94,7 +103,7 @@ void LinkState::changePort(int n) {
         if (view_)
             view_->showPortWarning(openFailureText(n, e));
         portNumber_ = old;
-        port_.setSettings(kChangeSettings);
+        port_.setSettings(changeSettings());
         port_.setCommPort(old);
         port_.open();  // failing again here changes nothing more
     }
@@ -115,7 +124,7 @@ void LinkState::connect() {
     if (port_.isOpen())
         return;
     loaderRateFailed_ = false;
-    port_.setSettings(kStartupSettings);
+    port_.setSettings(startupSettings());
     if (portNumber_ < 1 || portNumber_ > kPorts) {
         // No port was ever found: look again at the ports the user can choose, never beyond.
         std::string reasons;

@@ -8,6 +8,7 @@
 
 #include "clock.h"
 #include "messages.h"
+#include "sci_rates.h"
 #include "serial_port.h"
 
 namespace kestro {
@@ -36,8 +37,6 @@ class LinkState : public PortListener {
   public:
     static constexpr int kPorts = 4;
     static constexpr int kNoPort = 5;
-    static constexpr const char* kStartupSettings = "1200,N,8,1";
-    static constexpr const char* kChangeSettings = "2400,n,8,1";
     static constexpr Duration kTickInterval = 500ms;
     static constexpr Duration kPortChangePause = 2000ms;
 
@@ -47,6 +46,15 @@ class LinkState : public PortListener {
     ~LinkState() override;
 
     SerialPort& port() { return port_; }
+    // The board's SCI at its crystal: every rate the link asks for and every wait it counts in
+    // characters come from it. Set before the port opens; a change holds from the next job.
+    const SciClock& sciClock() const { return sciClock_; }
+    void setSciClock(const SciClock& clock) { sciClock_ = clock; }
+    // What the port listens at for the boot loader's break, and after a change of port (twice
+    // the talker's rate, at 8 MHz 2400 baud): at or above the rate the break is sent at, so that
+    // it lasts a whole character.
+    std::string startupSettings() const;
+    std::string changeSettings() const;
     Clock& clock() { return clock_; }
     int portNumber() const { return portNumber_; }
     bool ready() const { return ready_; }
@@ -92,6 +100,7 @@ class LinkState : public PortListener {
 
     SerialPort& port_;
     Clock& clock_;
+    SciClock sciClock_;
     Scheduler& scheduler_;
     LinkView* view_ = nullptr;
     int portNumber_ = 0;

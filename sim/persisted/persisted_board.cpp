@@ -95,11 +95,15 @@ std::string PersistedBoard::inUseText(std::string_view name, long holder) {
 }
 
 PersistedBoard::PersistedBoard(Scheduler& scheduler, VirtualPort& port, int n, std::string portName,
-                               std::filesystem::path folder, Duration slice, std::string_view label)
+                               std::filesystem::path folder, Duration slice, std::string_view label,
+                               std::uint32_t crystalHz)
     : lock_(folder),
       line_(scheduler),
       board_(scheduler, line_,
-             BoardOptions{.chip = Chip::E9, .programmingVoltage = false, .slice = slice}),
+             BoardOptions{.chip = Chip::E9,
+                          .programmingVoltage = false,
+                          .slice = slice,
+                          .crystalHz = crystalHz}),
       keeper_(board_, std::move(folder)) {
     if (!lock_.held())
         throw BoardInUse(inUseText(label, lock_.holder()), lock_.holder());

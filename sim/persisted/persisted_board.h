@@ -61,8 +61,10 @@ class PersistedBoard {
 
     // Throws BoardInUse, before anything is loaded or attached, when another program holds the
     // board in folder; label names the board in that text.
+    // crystalHz: the crystal the board runs from.
     PersistedBoard(Scheduler& scheduler, VirtualPort& port, int n, std::string portName,
-                   std::filesystem::path folder, Duration slice, std::string_view label = {});
+                   std::filesystem::path folder, Duration slice, std::string_view label = {},
+                   std::uint32_t crystalHz = BoardOptions{}.crystalHz);
     ~PersistedBoard();
     PersistedBoard(const PersistedBoard&) = delete;
     PersistedBoard& operator=(const PersistedBoard&) = delete;

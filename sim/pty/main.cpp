@@ -19,6 +19,7 @@
 #include "event_loop_clock.h"
 #include "persisted_board.h"
 #include "pty_bridge.h"
+#include "sci_rates.h"
 #include "virtual_port.h"
 
 namespace {
@@ -235,8 +236,13 @@ int main(int argc, char** argv) {
                        "it open-drain (default 200000, an adapter's own weak one: characters "
                        "above 120,000 baud arrive damaged; 4700 limits nothing)."),
         QStringLiteral("ohms"));
-    parser.addOptions({chip, vpp, board, link, reset, refuseRates, roundRates, rateError, flipEvery,
-                       silentAfter, silentAt, pullUp});
+    const QCommandLineOption crystal(
+        QStringLiteral("crystal"),
+        QStringLiteral("The crystal in MHz (default 8): E, the boot loader's rates, the SCI and "
+                       "the timer follow it, as kestro-cli --crystal sets the PC's side."),
+        QStringLiteral("mhz"));
+    parser.addOptions({chip, vpp, board, link, reset, crystal, refuseRates, roundRates, rateError,
+                       flipEvery, silentAfter, silentAt, pullUp});
     parser.process(app);
     if (parser.isSet(version)) {
         std::printf("kestro-board %s\n", KESTRO_VERSION);
@@ -255,6 +261,17 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "kestro-board: --txd-pull-up takes ohms above 0, up to 1e9\n");
             return 2;
         }
+    }
+
+    std::uint32_t crystalHz = kestro::sim::BoardOptions{}.crystalHz;
+    if (parser.isSet(crystal)) {
+        const auto hz = kestro::parseCrystalMHz(parser.value(crystal).toStdString());
+        if (!hz) {
+            std::fprintf(stderr, "kestro-board: --crystal takes MHz from %d to %d, e.g. 7.3728\n",
+                         kestro::kCrystalMinMHz, kestro::kCrystalMaxMHz);
+            return 2;
+        }
+        crystalHz = *hz;
     }
 
     const std::string name = parser.value(board).toStdString();
@@ -294,7 +311,7 @@ int main(int argc, char** argv) {
     try {
         held = std::make_unique<kestro::sim::PersistedBoard>(
             clock, unused, 1, "pseudo-terminal", kestro::sim::PersistedBoard::folderFor(name),
-            std::chrono::milliseconds(2), name);
+            std::chrono::milliseconds(2), name, crystalHz);
     } catch (const kestro::sim::BoardInUse& e) {
         std::fprintf(stderr, "kestro-board: %s\n", e.what());
         return 1;

@@ -45,6 +45,19 @@ const char* const kTabTitles[kTabs] = {"Internal EEPROM", "CONFIG",          "EP
 const char* const kTabCaptions[kTabs] = {"EEPROM",   "CONFIG",      "EPROM",
                                          "Ext. RAM", "Ext. EEPROM", "Companion"};
 
+// The crystals boards are most often built with: those that make standard rates from the boot
+// loader's dividers, and the 8 and 12 MHz of the 2 and 3 MHz parts.
+constexpr std::uint32_t kCrystals[] = {4'915'200, 7'372'800, 8'000'000, 9'830'400, 12'000'000};
+
+QString crystalText(std::uint32_t hz) {
+    QString mhz = QString::number(hz / 1e6, 'f', 6);
+    while (mhz.endsWith('0'))
+        mhz.chop(1);
+    if (mhz.endsWith('.'))
+        mhz.chop(1);
+    return mhz + " MHz";
+}
+
 QString phaseText(BootPhase p) {
     switch (p) {
         case BootPhase::SecureErase:
@@ -88,6 +101,18 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
         chip_->addItem(QString::fromUtf8(v.name.data(), static_cast<int>(v.name.size())),
                        static_cast<int>(v.chip));
     chip_->setCurrentIndex(chip_->findData(static_cast<int>(board_.chip().chip)));
+
+    auto* crystalLabel = new QLabel(tr("Cr&ystal:"), this);
+    crystal_ = new QComboBox(this);
+    crystal_->setObjectName("BoardCrystal");
+    crystal_->setAccessibleName(tr("Crystal on the board"));
+    crystal_->setToolTip(tr("E is a quarter of it; the boot loader's rates and the SCI follow it"));
+    crystalLabel->setBuddy(crystal_);
+    for (const std::uint32_t hz : kCrystals)
+        crystal_->addItem(crystalText(hz), hz);
+    if (crystal_->findData(board_.crystalHz()) < 0)
+        crystal_->addItem(crystalText(board_.crystalHz()), board_.crystalHz());
+    crystal_->setCurrentIndex(crystal_->findData(board_.crystalHz()));
 
     vppe_ = new QCheckBox(tr("&Programming voltage on XIRQ/VPPE"), this);
     vppe_->setObjectName("BoardVppe");
@@ -139,6 +164,8 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     top->addWidget(reset_);
     top->addWidget(chipLabel);
     top->addWidget(chip_);
+    top->addWidget(crystalLabel);
+    top->addWidget(crystal_);
     top->addWidget(vppe_);
     top->addStretch();
     auto* bottom = new QHBoxLayout;
@@ -150,13 +177,16 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     layout->addLayout(bottom);
 
     setTabOrder(reset_, chip_);
-    setTabOrder(chip_, vppe_);
+    setTabOrder(chip_, crystal_);
+    setTabOrder(crystal_, vppe_);
     setTabOrder(vppe_, tabs_);
     setTabOrder(tabs_, factory_);
 
     connect(reset_, &QPushButton::clicked, this, &BoardWindow::resetClicked);
     connect(chip_, &QComboBox::activated, this, &BoardWindow::chipChosen);
     widgets::takeSelectionAsChoice(chip_);
+    connect(crystal_, &QComboBox::activated, this, &BoardWindow::crystalChosen);
+    widgets::takeSelectionAsChoice(crystal_);
     connect(vppe_, &QCheckBox::toggled, this,
             [this](bool on) { board_.setProgrammingVoltage(on); });
     connect(factory_, &QPushButton::clicked, this, &BoardWindow::factoryClicked);
@@ -188,6 +218,11 @@ void BoardWindow::chipChosen(int index) {
     board_.setChip(chip);
     refresh();
     emit nonVolatileChanged();
+}
+
+void BoardWindow::crystalChosen(int index) {
+    board_.setCrystal(crystal_->itemData(index).toUInt());
+    refresh();
 }
 
 void BoardWindow::factoryClicked() {

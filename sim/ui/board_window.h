@@ -17,7 +17,8 @@ namespace kestro::sim {
 
 class PortsView;
 
-// The "Virtual HC11 board" window: a bootstrap Reset, the part on the board, whether the
+// The "Virtual HC11 board" window: a bootstrap Reset, the part on the board and its crystal,
+// whether the
 // 711E9's programming voltage is applied, hex views of the memories that follow their changes,
 // the pins of ports A to E with IRQ and XIRQ, and a return to the factory state. Every control is
 // reachable by keyboard and named for screen readers.
@@ -41,6 +42,7 @@ class BoardWindow : public QWidget {
     };
     void resetClicked();
     void chipChosen(int index);
+    void crystalChosen(int index);
     void factoryClicked();
     void refreshView(int tab);
     std::string memoryText(int tab);
@@ -48,6 +50,7 @@ class BoardWindow : public QWidget {
     Board& board_;
     QPushButton* reset_;
     QComboBox* chip_;
+    QComboBox* crystal_;
     QCheckBox* vppe_;
     QLabel* phase_;
     QTabWidget* tabs_;

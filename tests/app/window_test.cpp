@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -474,6 +476,81 @@ TEST_F(WindowTest, HelpOpensThePageBesideTheProgramAndAboutGivesTheVersion) {
     find<QPushButton>("About")->click();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], (Message{"Kestro Ver:" KESTRO_VERSION, "About", Icon::Information}));
+}
+
+// Preferences, by Ctrl+, or by its button on the Misc page: the crystal in force and the fast
+// mode, a crystal that is none refused as typed, Enter keeping both keys and Escape nothing.
+TEST_F(WindowTest, PreferencesSetTheCrystalAndTheFastModeAndKeepBoth) {
+    struct Case {
+        const char* stored;  // the settings' crystal; nullptr: none
+        bool byKey;
+        const char* shown;
+        QString typed;
+        bool fast;  // ticked by its Alt letter
+        Qt::Key end;
+        std::uint32_t crystal;  // in force afterwards
+        const char* kept;       // the key afterwards; nullptr: none
+    };
+    const Case cases[] = {
+        {nullptr, true, "8", "7.3728", true, Qt::Key_Return, 7'372'800, "7.3728"},
+        {"4.9152", false, "4.9152", "12", false, Qt::Key_Escape, 4'915'200, "4.9152"},
+        // A crystal that is no crystal leaves 8 MHz in force, and the dialog says so.
+        {"7,3728", true, "8", "9.8304", false, Qt::Key_Enter, 9'830'400, "9.8304"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        settings_->clear();
+        if (c.stored)
+            settings_->setValue("link/crystal", c.stored);
+        start();
+        activate();
+        if (c.byKey) {
+            QTest::keyClick(window.get(), Qt::Key_Comma, Qt::ControlModifier);
+        } else {
+            window->showPage(7);
+            find<QPushButton>("Preferences")->click();
+        }
+        auto* dialog = window->findChild<QDialog*>("Preferences");
+        ASSERT_NE(dialog, nullptr);
+        QApplication::setActiveWindow(dialog);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+        auto* crystal = dialog->findChild<QComboBox*>("PreferencesCrystal");
+        EXPECT_EQ(crystal->currentText(), c.shown);
+        EXPECT_EQ(crystal->accessibleName(), "Crystal in MHz");
+        EXPECT_TRUE(crystal->hasFocus())
+            << QApplication::focusWidget()->metaObject()->className() << " "
+            << QApplication::focusWidget()->objectName().toStdString();
+        auto* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+        // Typed as a word processor would write it: no crystal, and OK waits for one.
+        crystal->lineEdit()->selectAll();
+        QTest::keyClicks(crystal->lineEdit(), "7,3728");
+        EXPECT_FALSE(ok->isEnabled());
+        EXPECT_TRUE(dialog->findChild<QLabel*>("PreferencesCrystalEffect")
+                        ->text()
+                        .contains("Not a crystal"));
+        crystal->lineEdit()->selectAll();
+        QTest::keyClicks(crystal->lineEdit(), c.typed);
+        EXPECT_TRUE(ok->isEnabled());
+        if (c.typed == "7.3728") {
+            EXPECT_TRUE(crystal->accessibleDescription().contains("1107 baud"))
+                << crystal->accessibleDescription().toStdString();
+        }
+        if (c.fast) {
+            // A button's letter clicks it as a press would, a moment later.
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_M, Qt::AltModifier);
+            auto* fast = dialog->findChild<QCheckBox*>("PreferencesFast");
+            EXPECT_TRUE(QTest::qWaitFor([fast] { return fast->isChecked(); }));
+        }
+        QTest::keyClick(QApplication::focusWidget(), c.end);
+        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_EQ(link->sciClock().crystalHz(), c.crystal);
+        EXPECT_EQ(window->inputs().fast, c.fast);
+        EXPECT_EQ(settings_->value("link/crystal").toString(), c.kept);
+        EXPECT_EQ(settings_->value("link/fast").toString(), c.end == Qt::Key_Escape ? ""
+                                                            : c.fast                ? "true"
+                                                                                    : "false");
+        stop();
+    }
 }
 
 // ---- keyboard ----------------------------------------------------------------------------

@@ -240,6 +240,49 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
     EXPECT_EQ(parse({"program", "-", "dump", "-o", "-"}).error, "");
 }
 
+// The crystal from --crystal, else from the settings, else 8 MHz; what no part or no HC11 runs
+// from is refused before anything is opened, and every worker is given it.
+TEST(CommandLine, TheCrystalFromTheOptionOrTheSettings) {
+    struct Case {
+        std::vector<std::string> args;
+        std::optional<std::string> settings;
+        std::uint32_t crystal;  // 0: refused
+        std::string error;
+    };
+    const Case cases[] = {
+        {{"test"}, std::nullopt, 8'000'000, ""},
+        {{"--crystal", "7.3728", "test"}, std::nullopt, 7'372'800, ""},
+        {{"test", "--crystal=4.9152"}, std::nullopt, 4'915'200, ""},
+        {{"test"}, "4.9152", 4'915'200, ""},
+        {{"--crystal", "12", "test"}, "4.9152", 12'000'000, ""},
+        {{"--crystal", "12", "test"}, "rubbish", 12'000'000, ""},
+        {{"--chip", "A8", "--crystal", "8", "test"}, std::nullopt, 8'000'000, ""},
+        {{"test"}, "7,3728", 0, "the settings' crystal (group [link], key crystal) is not"},
+        {{"--crystal", "7,3728", "test"}, std::nullopt, 0, "--crystal needs the crystal in MHz"},
+        {{"--crystal", "test"}, std::nullopt, 0, "--crystal needs the crystal in MHz"},
+        {{"--crystal", "0.5", "test"}, std::nullopt, 0, "from 1 to 40"},
+        {{"--chip", "E9", "--crystal", "12", "test"}, std::nullopt, 12'000'000, ""},
+        {{"--chip", "A8", "--crystal", "12", "test"},
+         std::nullopt,
+         0,
+         "the MC68HC11A8 runs from a crystal of 8 MHz at the most, not 12 MHz"},
+        {{"--chip", "811E2", "test"}, "9.8304", 0, "not 9.8304 MHz"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const Parsed p = parseCommandLine(c.args, windowInputs(), c.settings);
+        if (c.crystal == 0) {
+            EXPECT_NE(p.error.find(c.error), std::string::npos) << p.error;
+            continue;
+        }
+        ASSERT_EQ(p.error, "");
+        EXPECT_EQ(p.plan.crystalHz, c.crystal);
+        const bool typed = std::count(c.args.begin(), c.args.end(), "--crystal") == 1;
+        EXPECT_EQ(std::count(p.plan.jobArguments.begin(), p.plan.jobArguments.end(), "--crystal"),
+                  typed ? 1 : 0);
+    }
+}
+
 // kestro-board takes the same names, so a command line can be copied from one to the other.
 TEST(CommandLine, APartByItsShortOrItsFullNameInEitherCase) {
     const std::pair<std::string, std::string> cases[] = {

@@ -63,6 +63,28 @@ TEST(Chain, EndsAtItsFirstFailure) {
     }
 }
 
+// Bytes with no break while the job waits for the reset are what a board at another crystal
+// sends as its break: the verdict names the crystal; silence does not.
+TEST(Chain, BytesWithoutABreakNameTheCrystal) {
+    for (const bool bytes : {true, false}) {
+        Unanswered job;
+        std::thread board([&job, bytes] {
+            std::this_thread::sleep_for(300ms);
+            if (bytes) {
+                EXPECT_EQ(::write(job.master, "\xE0\xF8", 2), 2);
+            }
+        });
+        EXPECT_EQ(job.run({"--crystal", "7.3728", "test"}), Exit::NoAnswer);
+        board.join();
+        ASSERT_EQ(job.records.verdicts().size(), 1u);
+        EXPECT_EQ(
+            job.records.verdicts()[0].find("the HC11's crystal may not be the 7.3728 MHz set; "
+                                           "give its crystal with --crystal") != std::string::npos,
+            bytes)
+            << job.records.verdicts()[0];
+    }
+}
+
 // A signal while the job waits for the reset: nothing has gone to the HC11, and the user is
 // told so rather than what may be half done.
 TEST(Chain, InterruptedBeforeTheResetNothingWasSent) {
@@ -88,7 +110,7 @@ TEST(VirtualBoard, ItsResetIsSeenHoweverLongTheProcessIsHeldUp) {
         sim::BoardOptions{.chip = sim::Chip::E9_711, .slice = std::chrono::milliseconds(2)});
     LinkState link{port, clock, clock};
     port.setListener(&link);
-    port.setSettings(LinkState::kStartupSettings);
+    port.setSettings("1200,N,8,1");
     ASSERT_EQ(port.open(), PortError::None);
     // Where in the board's first slices the process is held up matters to a clock that has
     // the fault: three resets, three places.
@@ -186,7 +208,8 @@ TEST(PartRefusals, ByTheBoardsOwnConfig) {
         EXPECT_EQ(exit == Exit::Usage, c.reason != nullptr) << c.args.back();
         if (c.reason) {
             ASSERT_EQ(records.verdicts().size(), 1u);
-            EXPECT_NE(records.verdicts()[0].find(c.reason), std::string::npos) << records.verdicts()[0];
+            EXPECT_NE(records.verdicts()[0].find(c.reason), std::string::npos)
+                << records.verdicts()[0];
         }
     }
     ::unsetenv("XDG_DATA_HOME");

@@ -204,7 +204,7 @@ Outcome runWith(const Operation& op, bool fast, Fault fault, TimePoint at) {
         s.inner.setAdapter([](int asked) { return asked == 1200 ? asked : asked / 100 * 94; });
     if (fault == Fault::LoaderRateRefused)
         s.inner.setAdapter([](int asked) {
-            return asked == kLoaderRate.asked ? std::nullopt : std::optional(asked);
+            return asked == SciClock{}.loaderRate().asked ? std::nullopt : std::optional(asked);
         });
     s.port.damageEcho = fault == Fault::DamagedEcho;
 
@@ -310,10 +310,12 @@ bool sameEnd(const Outcome& a, const Outcome& b) {
 
 // Whether the SCI can make the rate the PC sent at (any of its rates, the boot loader's too).
 bool sciMakes(int baud) {
-    if (withinTolerance(kSlowRate, baud) || withinTolerance(kLoaderRate, baud))
+    const SciClock sci;
+    if (sci.withinTolerance(sci.talkerRate(), baud) || sci.withinTolerance(sci.loaderRate(), baud))
         return true;
-    return std::any_of(std::begin(kFastRates), std::end(kFastRates),
-                       [baud](const SciRate& r) { return withinTolerance(r, baud); });
+    const auto fast = sci.fastRates();
+    return std::any_of(fast.begin(), fast.end(),
+                       [&](const SciRate& r) { return sci.withinTolerance(r, baud); });
 }
 
 class EveryStep : public ::testing::TestWithParam<Case> {};
@@ -330,7 +332,7 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
     }
     ASSERT_FALSE(clean.steps.empty());
     // A fast job downloads its talker at the boot loader's 7812 baud; the default path never.
-    EXPECT_EQ(clean.rates.contains(kLoaderRate.asked), fast);
+    EXPECT_EQ(clean.rates.contains(SciClock{}.loaderRate().asked), fast);
     ASSERT_FALSE(clean.caption.empty());
     ASSERT_LE(clean.boxes.size(), 1u);
     // A clean run ends with its box, or says what it did where it ends without one.
@@ -393,7 +395,7 @@ TEST_P(EveryStep, AFaultEndsTheRunSoundly) {
         const bool adapter = fault == Fault::RateRefused || fault == Fault::RateOff ||
                              fault == Fault::LoaderRateRefused;
         if (adapter) {
-            EXPECT_FALSE(o.rates.contains(kLoaderRate.asked));
+            EXPECT_FALSE(o.rates.contains(SciClock{}.loaderRate().asked));
         }
 
         // A lost port, a reset under the job and a full folder are each told in a box of their

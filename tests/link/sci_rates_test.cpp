@@ -27,7 +27,7 @@ std::optional<int> lookUp(const AdapterTable& table, int asked) {
 
 AdapterTable stuckAt(std::optional<int> baud) {
     AdapterTable t;
-    for (const SciRate& r : kFastRates)
+    for (const SciRate& r : SciClock{}.fastRates())
         t[r.asked] = baud;
     return t;
 }
@@ -39,19 +39,60 @@ AdapterTable noFast(std::optional<int> at9600 = 9'600) {
     return t;
 }
 
-// The BAUD values the talkers will write: each row must make, on the chip, a rate the PC's
-// request for it matches.
-TEST(SciRates, EachRowsBaudValueMakesTheRateThePcAsksFor) {
-    const std::pair<SciRate, double> rows[] = {
-        {kFastRates[0], 125'000}, {kFastRates[1], 62'500},   {kFastRates[2], 31'250},
-        {kFastRates[3], 15'625},  {kFastRates[4], 9'615.38}, {kSlowRate, 1'201.92},
-        {kLoaderRate, 7'812.5},
+// The rates at each crystal boards are sold with: what the PC asks its port for must be what
+// the BAUD value makes at that E, within the SCI's tolerance, and a standard rate where one is
+// that close (an adapter makes those exactly).
+TEST(SciClock, EveryRateFollowsTheCrystal) {
+    struct Row {
+        std::uint32_t crystal;
+        int talker, loader, ram;
+        std::array<int, 5> fast;
     };
-    for (const auto& [rate, made] : rows) {
-        SCOPED_TRACE(rate.asked);
-        EXPECT_NEAR(sciRate(rate.baudRegister), made, 0.01);
-        EXPECT_TRUE(withinTolerance(rate, rate.asked));
+    const Row rows[] = {
+        {8'000'000, 1'200, 7'812, 9'600, {125'000, 62'500, 31'250, 15'625, 9'600}},
+        {4'915'200, 738, 4'800, 5'907, {76'800, 38'400, 19'200, 9'600, 5'907}},
+        {7'372'800, 1'107, 7'200, 8'861, {115'200, 57'600, 28'800, 14'400, 8'861}},
+        {9'830'400, 1'476, 9'600, 11'815, {153'600, 76'800, 38'400, 19'200, 11'815}},
+        {12'000'000, 1'800, 11'718, 14'423, {187'500, 93'750, 46'875, 23'437, 14'423}},
+    };
+    for (const Row& row : rows) {
+        const SciClock sci(row.crystal);
+        SCOPED_TRACE(sci.crystalText());
+        EXPECT_EQ(sci.talkerRate(), (SciRate{row.talker, 0x33}));
+        EXPECT_EQ(sci.loaderRate(), (SciRate{row.loader, 0x22}));
+        EXPECT_EQ(sci.ramRate(), (SciRate{row.ram, 0x30}));
+        const auto fast = sci.fastRates();
+        for (std::size_t i = 0; i < fast.size(); ++i) {
+            EXPECT_EQ(fast[i].asked, row.fast[i]);
+            EXPECT_TRUE(sci.withinTolerance(fast[i], fast[i].asked));
+        }
+        for (const SciRate& r : {sci.talkerRate(), sci.loaderRate(), sci.ramRate()})
+            EXPECT_TRUE(sci.withinTolerance(r, r.asked));
+        // A PC that kept the 8 MHz rates would talk to none of them.
+        EXPECT_EQ(sci.withinTolerance(sci.talkerRate(), 1'200), row.crystal == 8'000'000);
     }
+    EXPECT_NEAR(SciClock{}.made(0x33), 1'201.92, 0.01);
+}
+
+// The port listens for the boot loader's break at a rate its settings text takes, at or above
+// the break's own, so that the break lasts a whole character there.
+TEST(SciClock, ListensAtAStandardRateAtOrAboveTheTalkersAndReadsTheCrystalAsTyped) {
+    const std::tuple<std::uint32_t, const char*, const char*> rows[] = {
+        {8'000'000, "1200,n,8,1", "8"},
+        {4'915'200, "1200,n,8,1", "4.9152"},
+        {12'000'000, "1800,n,8,1", "12"},
+        {9'830'400, "1800,n,8,1", "9.8304"},
+    };
+    for (const auto& [crystal, settings, text] : rows) {
+        const SciClock sci(crystal);
+        EXPECT_EQ(sci.baseSettings(sci.talkerRate()), settings);
+        EXPECT_EQ(sci.crystalText(), text);
+        EXPECT_EQ(parseCrystalMHz(text), crystal);
+    }
+    for (const char* wrong :
+         {"", "8.", ".5", "8,0", "7.37280001", "0.5", "41", "-8", "8 MHz", "1e1", "4096"})
+        EXPECT_EQ(parseCrystalMHz(wrong), std::nullopt) << wrong;
+    EXPECT_EQ(parseCrystalMHz("007.3728"), 7'372'800u);
 }
 
 // The tolerance agrees with the receiver the board models: every byte from a sender as far off
@@ -62,7 +103,7 @@ TEST(SciRates, TheBoardsReceiverTakesEverySenderWithinTheTolerance) {
         {125'000 - edge, true}, {125'000 + edge, true}, {117'500, false}, {132'500, false}};
     for (const auto& [baud, clean] : senders) {
         SCOPED_TRACE(baud);
-        ASSERT_EQ(withinTolerance(kFastRates[0], baud), clean);
+        ASSERT_EQ(SciClock{}.withinTolerance(SciClock{}.fastRates()[0], baud), clean);
         VirtualClock clock;
         LineDirection line(clock);
         line.setMajoritySampling(true);
@@ -92,6 +133,8 @@ TEST(RateChoice, TakesTheFastestRateTheAdapterSetsWithinTheSciTolerance) {
         std::vector<int> asked;
     };
     const std::vector<int> all = {125'000, 62'500, 31'250, 15'625, 9'600};
+    const SciClock sci;
+    const auto rates = sci.fastRates();
     const Case cases[] = {
         {"exact", {}, 125'000, 125'000, {125'000}},
         {"rounded within", {{125'000, 128'000}}, 125'000, 128'000, {125'000}},
@@ -111,12 +154,14 @@ TEST(RateChoice, TakesTheFastestRateTheAdapterSetsWithinTheSciTolerance) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.adapter);
         std::vector<int> asked;
-        const RateChoice choice = chooseRate([&](int baud) {
-            asked.push_back(baud);
-            const auto set = lookUp(c.table, baud);
-            return set ? RateResult{PortError::None, *set}
-                       : RateResult{PortError::BadSettings, 1200};
-        });
+        const RateChoice choice = chooseRate(
+            [&](int baud) {
+                asked.push_back(baud);
+                const auto set = lookUp(c.table, baud);
+                return set ? RateResult{PortError::None, *set}
+                           : RateResult{PortError::BadSettings, 1200};
+            },
+            sci, rates);
         EXPECT_EQ(choice.rate.asked, c.chosen);
         EXPECT_EQ(choice.inForce, c.inForce);
         EXPECT_EQ(choice.error, PortError::None);
@@ -128,25 +173,61 @@ TEST(RateChoice, TakesTheFastestRateTheAdapterSetsWithinTheSciTolerance) {
 // the choice ends it with its error, and no rate is claimed.
 TEST(RateChoice, GoesOnBelowARateThatFailedAndStopsAtAPortFailure) {
     const auto exact = [](int baud) { return RateResult{PortError::None, baud}; };
-    RateChoice choice = chooseRate(exact);
+    const SciClock sci;
+    const auto rates = sci.fastRates();
+    RateChoice choice = chooseRate(exact, sci, rates);
     std::vector<int> chosen;
     while (choice.inForce != 0) {
         chosen.push_back(choice.rate.asked);
-        choice = chooseRate(exact, choice.next);
+        choice = chooseRate(exact, sci, rates, choice.next);
     }
     EXPECT_EQ(chosen, (std::vector<int>{125'000, 62'500, 31'250, 15'625, 9'600}));
-    EXPECT_EQ(choice.rate, kSlowRate);
+    EXPECT_EQ(choice.rate, sci.talkerRate());
 
     std::vector<int> asked;
-    choice = chooseRate([&](int baud) {
-        asked.push_back(baud);
-        return baud == 62'500 ? RateResult{PortError::Lost, 1200}
-                              : RateResult{PortError::BadSettings, 1200};
-    });
+    choice = chooseRate(
+        [&](int baud) {
+            asked.push_back(baud);
+            return baud == 62'500 ? RateResult{PortError::Lost, 1200}
+                                  : RateResult{PortError::BadSettings, 1200};
+        },
+        sci, rates);
     EXPECT_EQ(asked, (std::vector<int>{125'000, 62'500}));
     EXPECT_EQ(choice.error, PortError::Lost);
-    EXPECT_EQ(choice.rate, kSlowRate);
+    EXPECT_EQ(choice.rate, sci.talkerRate());
     EXPECT_EQ(choice.inForce, 0);
+}
+
+// A port is put at an SCI rate through a standard rate's settings, then the rate itself where it
+// is another; one it cannot make within the tolerance is refused, whatever the adapter claims.
+TEST(SciClock, APortIsPutAtTheRateOrRefusedWhereItCannotMakeIt) {
+    struct Case {
+        std::uint32_t crystal;
+        AdapterTable adapter;
+        PortError result;
+        int inForce;
+    };
+    const Case cases[] = {
+        {8'000'000, {{1'200, std::nullopt}}, PortError::None, 1'200},  // never asked: standard
+        {4'915'200, {}, PortError::None, 738},
+        {4'915'200, {{738, 741}}, PortError::None, 741},
+        {4'915'200, {{738, 700}}, PortError::BadSettings, 700},
+        {4'915'200, {{738, std::nullopt}}, PortError::BadSettings, 1'200},
+        {12'000'000, {{1'800, std::nullopt}}, PortError::None, 1'800},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.crystal);
+        VirtualClock clock;
+        VirtualLine line(clock);
+        VirtualPort port(clock);
+        port.attach(1, line);
+        port.setCommPort(1);
+        ASSERT_EQ(port.open(), PortError::None);
+        port.setAdapter([&](int baud) { return lookUp(c.adapter, baud); });
+        const SciClock sci(c.crystal);
+        EXPECT_EQ(setPortRate(port, sci, sci.talkerRate()), c.result);
+        EXPECT_EQ(port.settings().baud, c.inForce);
+    }
 }
 
 // The virtual port runs at what its adapter sets, for as long as it stays open and its settings

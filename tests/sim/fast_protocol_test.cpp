@@ -231,7 +231,7 @@ TEST(FastRate, BothSidesKeepTheHighestRateThatWorks) {
         for (std::size_t i = 0; i < s.port.asked.size(); ++i) {
             const auto [at, baud] = s.port.asked[i];
             // The boot loader's rate is no candidate: asked for the download, then for B.
-            if (baud == 1'200 || baud == kLoaderRate.asked || ++times[baud] != 2)
+            if (baud == 1'200 || baud == SciClock{}.loaderRate().asked || ++times[baud] != 2)
                 continue;
             const auto next = std::find_if(
                 s.port.asked.begin() + static_cast<std::ptrdiff_t>(i), s.port.asked.end(),

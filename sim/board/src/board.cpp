@@ -364,4 +364,30 @@ std::optional<std::uint16_t> Board::pendingMaskableVector() const {
     return std::nullopt;
 }
 
+// ---- the crystal
+
+void Board::setCrystal(std::uint32_t crystalHz) {
+    if (crystalHz == options_.crystalHz)
+        return;
+    const bool wasPowered = powered_;
+    cancelEvents();
+    powered_ = false;
+    phase_ = BootPhase::AwaitSync;
+    // Cycles count again from now at the new E: every count kept in cycles starts over at the
+    // reset that follows, as it does after power comes back.
+    options_.crystalHz = crystalHz;
+    epoch_ = scheduler_.now();
+    cycle_ = 0;
+    sci_.setEClock(EClock{crystalHz});
+    sci_.setEpoch(epoch_);
+    eeprom_.setClock(EClock{crystalHz});
+    devices_.setEClock(EClock{crystalHz});
+    devices_.reset();
+    sci_.reset(0);
+    timer_.reset(0);
+    if (wasPowered)
+        holdTxdLow();
+    ++revision_;
+}
+
 }  // namespace kestro::sim

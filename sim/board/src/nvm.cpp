@@ -38,6 +38,12 @@ void Eeprom::attachEprom(Eprom* eprom) {
         eprom_->setClock(clock_);
 }
 
+void Eeprom::setClock(EClock clock) {
+    clock_ = clock;
+    if (eprom_)
+        eprom_->setClock(clock_);
+}
+
 void Eeprom::setVariant(const Variant& v) {
     v_ = &v;
     array_.assign(v.eepromSize, 0xFF);

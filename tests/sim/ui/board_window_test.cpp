@@ -81,6 +81,25 @@ TEST(BoardWindow, TheChipComboChangesThePartAndAsksForASave) {
     EXPECT_EQ(saved.count(), 1);
 }
 
+// Another crystal chosen in the list cuts the board's power; after the next reset its boot
+// loader takes a download at the rate of that crystal (4800 baud at 4.9152 MHz, where at 8 MHz
+// it takes 7812), and memories are not touched, so nothing asks for a save.
+TEST(BoardWindow, TheCrystalComboRunsTheBoardFromTheCrystalChosen) {
+    testing::BoardBench bench{Chip::E9, 4'800};
+    BoardWindow window{bench.board};
+    QSignalSpy saved(&window, &BoardWindow::nonVolatileChanged);
+    auto* combo = window.findChild<QComboBox*>("BoardCrystal");
+    ASSERT_NE(combo, nullptr);
+    EXPECT_EQ(combo->currentText(), "8 MHz");
+    EXPECT_EQ(combo->accessibleName(), "Crystal on the board");
+    bench.reset();
+    kestro::testing::selectByScreenReader(combo, combo->findText("4.9152 MHz"));
+    EXPECT_EQ(bench.board.crystalHz(), 4'915'200u);
+    EXPECT_FALSE(bench.board.powered());
+    bench.bootAndRun(testing::padded({0x20, 0xFE}));
+    EXPECT_EQ(saved.count(), 0);
+}
+
 TEST(BoardWindow, ViewsFollowTheMemories) {
     WindowBench w;
     auto* eeprom = w.find<QPlainTextEdit>("BoardView0");

@@ -141,6 +141,12 @@ class Board final : private Bus, private InterruptSource {
     void setChip(Chip chip);
     const Variant& chip() const { return *variant_; }
 
+    // Puts another crystal on the board, with the power off as one would: memories keep their
+    // contents, and the board waits for a reset, after which E and everything it clocks run at
+    // a quarter of the new crystal.
+    void setCrystal(std::uint32_t crystalHz);
+    std::uint32_t crystalHz() const { return options_.crystalHz; }
+
     void setProgrammingVoltage(bool on) { options_.programmingVoltage = on; }
     // The pull-up TxD rises through while DWOM is set (BoardOptions::txdPullUpOhms).
     void setTxdPullUp(double ohms) {

@@ -61,6 +61,8 @@ class Eeprom {
     // The EPROM that PPROG's ELAT and EPGM drive (the 711E9's), or nullptr. It runs from the
     // same E.
     void attachEprom(Eprom* eprom);
+    // Another crystal: the cycles of a programming time follow it, the attached EPROM's too.
+    void setClock(EClock clock);
 
     // What a read of a cell returns while its array is latched for programming: the data sheets
     // leave it undefined (the array is cut off from the bus). The board answers the cell's

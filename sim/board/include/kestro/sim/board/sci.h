@@ -81,6 +81,7 @@ class Sci {
     // The line time of cycle 0. Frames, breaks and receiver changes reach the line at the
     // time of their cycle, not when the board gets round to running it.
     void setEpoch(TimePoint epoch) { epoch_ = epoch; }
+    void setEClock(EClock eClock) { eClock_ = eClock; }
 
     int framesSent() const { return framesSent_; }
     int breaksSent() const { return breaksSent_; }
