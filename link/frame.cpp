@@ -342,19 +342,28 @@ void Frame::send(Byte b) {
     send(ByteView(&b, 1));
 }
 
-void Frame::streamFile(std::string_view content) {
+void Frame::streamFile(std::string_view content, Duration perCharacter) {
     const std::size_t length = content.size();
-    const std::size_t ahead = static_cast<std::size_t>(std::max<std::int64_t>(
-        1, kQueuedAhead / characterTime(std::max(port().settings().baud, 1))));
+    // Paced: one character at a time, each at least perCharacter after the one before, where
+    // the line alone would bring them faster than the talker takes them.
+    const bool paced = perCharacter > characterTime(std::max(port().settings().baud, 1));
+    const std::size_t ahead =
+        paced ? 1
+              : static_cast<std::size_t>(std::max<std::int64_t>(
+                    1, kQueuedAhead / characterTime(std::max(port().settings().baud, 1))));
     const std::size_t room = std::min(
         ahead, port().outBufferSize() - std::min(port().outBufferSize(), port().outBufferCount()));
+    TimePoint nextSend = clock().now();
     ui().setProgress(1);
     std::size_t read = 0;
     // A talker answers during the file only with an error, after which it takes nothing more.
     auto answered = [this] { return port().inBufferCount() != 0; };
     for (const std::size_t piece : streamPieces(length, room)) {
+        if (paced && clock().now() < nextSend)
+            clock().waitUntil(answered, nextSend - clock().now());
         if (answered())
             break;
+        nextSend = std::max(nextSend, clock().now()) + perCharacter;
         Bytes bytes(piece, kBeyondEndByte);
         const std::size_t fromFile = std::min(piece, length - read);
         std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(read), fromFile, bytes.begin());

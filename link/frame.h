@@ -106,8 +106,9 @@ class Frame {
     // has handed over still reaches the boot loader after a reset, and an adapter's FIFO cannot
     // be called back.
     static constexpr Duration kQueuedAhead = 20ms;
-    // Sends a user's file, as read and checked, with progress on the bars.
-    void streamFile(std::string_view content);
+    // Sends a user's file, as read and checked, with progress on the bars; no faster than a
+    // character every perCharacter, for a talker that takes longer than the line over each.
+    void streamFile(std::string_view content, Duration perCharacter = Duration::zero());
     // The frame's last steps: target not ready, caption back, window enabled.
     void finish();
     // Ends a run that has not used the target: caption back, window enabled.

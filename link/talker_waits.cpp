@@ -72,6 +72,19 @@ constexpr PatchPoint kPatchPoints[] = {
     {"xireset", &kCompanionCycle, 0x3B},
 };
 
+// The waits a programming talker spends on each byte of the file, and whether it polls until
+// the part is done (data polling ends at the part's own write cycle, 10 ms at most).
+struct ByteWait {
+    std::string_view talker;
+    const CountedWait* wait;
+    bool endsWhenDone;
+};
+constexpr ByteWait kByteWaits[] = {
+    {"eeprog", &kEepromPolled, false},
+    {"eprog", &kEpromPolled, false},
+    {"exteeprg", &kExternalPolled, true},
+};
+
 std::string megahertz(double hz) {
     char text[32];
     std::snprintf(text, sizeof text, "%g MHz", hz / 1e6);
@@ -120,6 +133,33 @@ std::optional<std::uint32_t> waitCount(const CountedWait& wait, double eClockHz,
                       std::string(wait.label) + " needs " + std::to_string(count) +
                       " rounds, more than its " + std::to_string(8 * wait.width) + " bits hold");
     return static_cast<std::uint32_t>(count);
+}
+
+std::optional<Duration> countedWaitAt(std::string_view talker, std::string_view label,
+                                      double eClockHz) {
+    for (const PatchPoint& p : kPatchPoints) {
+        if (p.talker != talker || p.wait->label != label)
+            continue;
+        const auto count = waitCount(*p.wait, eClockHz, nullptr);
+        if (!count)
+            return std::nullopt;
+        return Duration{
+            static_cast<std::int64_t>(std::ceil(1e9 * *count * p.wait->cyclesPerRound / eClockHz))};
+    }
+    return std::nullopt;
+}
+
+std::optional<Duration> byteWaitAt(std::string_view talker, double eClockHz) {
+    for (const ByteWait& b : kByteWaits) {
+        if (b.talker != talker)
+            continue;
+        if (b.endsWhenDone)
+            return waitCount(*b.wait, eClockHz, nullptr)
+                       ? std::optional(Duration{static_cast<std::int64_t>(b.wait->factNanoseconds)})
+                       : std::nullopt;
+        return countedWaitAt(talker, b.wait->label, eClockHz);
+    }
+    return std::nullopt;
 }
 
 std::optional<Bytes> withWaitsFor(std::string_view talker, Bytes image, double eClockHz,

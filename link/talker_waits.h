@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "bytes.h"
+#include "clock.h"
 
 namespace kestro {
 
@@ -43,6 +44,17 @@ std::vector<PatchPoint> patchPointsOf(std::string_view talker);
 // is one the wait cannot be made at).
 std::optional<std::uint32_t> waitCount(const CountedWait& wait, double eClockHz,
                                        std::string* reason);
+
+// How long the talker's wait at that label lasts with its count for an E clock (Hz); nullopt
+// where the talker has no such wait or no count serves.
+std::optional<Duration> countedWaitAt(std::string_view talker, std::string_view label,
+                                      double eClockHz);
+
+// How long a programming talker may spend on each byte of the file at an E clock (Hz): the
+// programming wait as counted for that E, or, for a talker that polls until the part is done,
+// the longest the part may take. nullopt for a talker that programs nothing, or at an E no
+// count serves.
+std::optional<Duration> byteWaitAt(std::string_view talker, double eClockHz);
 
 // The E clock the talkers' sources count for: an 8 MHz crystal.
 inline constexpr double kAssembledForHz = 2e6;

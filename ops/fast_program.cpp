@@ -11,6 +11,7 @@
 
 #include "fast_start.h"
 #include "operations.h"
+#include "talker_waits.h"
 
 namespace kestro::ops {
 
@@ -22,8 +23,10 @@ struct Program {
     const char* title;
     const char* success;
     const char* failure;
-    // The longest a byte can take on the chip: the talker's answer comes after this for each.
-    Duration perByte;
+    // The longest a byte can take on the chip, the talker's answer coming after it for each:
+    // so many of its counted cycles (count_cycle), at the E in use, and the talker's own work.
+    int cyclesPerByte;
+    Duration workPerByte;
     // The data bytes of the talker's W: the EPROM's 2 ms a byte leave the line's time a larger
     // share, which longer blocks shrink.
     std::size_t block;
@@ -49,9 +52,10 @@ bool inEprom(Byte config, std::uint16_t a) {
 
 // An EEPROM byte: an erase and a programming cycle of 10.51 ms; an EPROM byte 2.11 ms.
 constexpr Program kPrograms[] = {
-    {"EepromProgram", "fastee.S19", "Eeprom", "Eeprom is program", "Error in Eeprom", 22ms, 8,
+    {"EepromProgram", "fastee.S19", "Eeprom", "Eeprom is program", "Error in Eeprom", 2, 1ms, 8,
      inEeprom},
-    {"EpromProgram", "fastep.S19", "Eprom", "Eprom is program", "Error in Eprom", 3ms, 16, inEprom},
+    {"EpromProgram", "fastep.S19", "Eprom", "Eprom is program", "Error in Eprom", 1, 900us, 16,
+     inEprom},
 };
 
 struct FileByte {
@@ -98,6 +102,12 @@ void fastProgram(const Program& p, Target& target) {
         // The ping's answer carries CONFIG in its address's low byte.
         const auto config = static_cast<Byte>(link.exchange(fast::kPing, 0, 0, 0).address);
         const std::vector<FileByte> bytes = fileBytes(*file);
+        const std::string_view talker(p.talker);
+        const Duration perByte = countedWaitAt(talker.substr(0, talker.find('.')), "count_cycle",
+                                               f.link().sciClock().eHz())
+                                         .value_or(Duration::zero()) *
+                                     p.cyclesPerByte +
+                                 p.workPerByte;
         f.ui().setProgress(1);
         for (std::size_t i = 0; i < bytes.size();) {
             const std::uint16_t at = bytes[i].address;
@@ -118,7 +128,7 @@ void fastProgram(const Program& p, Target& target) {
             const std::uint16_t past = static_cast<std::uint16_t>(at + count);
             data.resize(p.block, 0xFF);
             const fast::Answer a =
-                link.exchange(fast::kWrite, at, count, ByteView(data), 0, p.perByte * count);
+                link.exchange(fast::kWrite, at, count, ByteView(data), 0, perByte * count);
             // V names a byte of the block; K the address past its last.
             const bool inBlock = static_cast<std::uint16_t>(a.address - at) < count;
             if (a.status == fast::kNoMemory && inBlock)

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "talker_waits.h"
+
 namespace kestro::ops {
 
 namespace {
@@ -161,6 +163,16 @@ std::string endedElsewhere(const std::string& reply, unsigned end) {
            " (a record was damaged on the line); " + kPartlyProgrammed;
 }
 
+// A programming talker holds two characters while it programs a byte (talkers/poll.inc): where
+// its wait for the byte outlasts the two characters that carry the next one (an E below 2 MHz
+// doubles the EEPROM's time; a slow crystal slows the line less), the file goes no faster than
+// half that wait a character, with a millisecond for the talker's own work on each byte.
+Duration characterPace(const Member& m, const SciClock& sci) {
+    const std::string_view file(m.talker);
+    const auto wait = byteWaitAt(file.substr(0, file.find('.')), sci.eHz());
+    return wait ? (*wait + 1ms) / 2 : Duration::zero();
+}
+
 void programOrCompare(const Member& m, Target& target) {
     const char* idle = m.kind == Kind::Program ? "Program" : "Compare";
     Frame::run(target, std::string(m.button), idle, [&m](Frame& f) {
@@ -173,7 +185,7 @@ void programOrCompare(const Member& m, Target& target) {
         f.waitDrained();
         f.wait(Frame::kSettle);
         f.discardBuffers();
-        f.streamFile(*file);
+        f.streamFile(*file, characterPace(m, f.link().sciClock()));
         f.waitDrained();
         f.wait(Frame::kReplyWait);
         const std::string reply = textOf(f.port().input());

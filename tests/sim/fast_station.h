@@ -109,7 +109,9 @@ class FastPort final : public kestro::testing::ForwardingPort {
 };
 
 struct FastStation {
-    explicit FastStation(Chip chip) : board(clock, line, BoardOptions{chip}) {
+    explicit FastStation(Chip chip, std::uint32_t crystalHz = SciClock::kDefaultCrystalHz)
+        : board(clock, line, BoardOptions{.chip = chip, .crystalHz = crystalHz}) {
+        link.setSciClock(SciClock(crystalHz));
         inner.attach(1, line);
         port.setListener(&link);
         link.setView(&view);
