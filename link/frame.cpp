@@ -283,9 +283,16 @@ void Frame::checkTalkerEcho() {
                             "Preferences in the window), then reset your HC11 into bootstrap "
                             "mode and try again.");
     if (!echoSeen())
+        // Nothing at all: the wiring, or a boot loader at another rate, which hears the start
+        // bit of the download's first byte as a break and runs its EEPROM instead (AN1060).
         throw LinkError(kNotEchoed, LinkError::Ending::EndAsFrame,
-                        "Check the wiring between the port and the HC11, then reset your HC11 "
-                        "into bootstrap mode and try again.");
+                        "Check the wiring between the port and the HC11. If it is sound, the "
+                        "HC11's crystal may not be the " +
+                            sci.crystalText() +
+                            " MHz Kestro is set for: a boot loader at another rate can take the "
+                            "download for a break and run its EEPROM instead. Set the board's "
+                            "crystal (--crystal on the command line, Preferences in the window), "
+                            "then reset your HC11 into bootstrap mode and try again.");
 }
 
 Bytes Frame::afterEcho() {

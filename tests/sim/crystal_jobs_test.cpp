@@ -48,3 +48,54 @@ TEST(SlowCrystal, EepromJobsWaitForTheLongerCycles) {
 
 }  // namespace
 }  // namespace kestro::sim
+
+namespace kestro::sim {
+namespace {
+
+// Every EEPROM job, the dump and CONFIG on boards at 4.9152 and 12 MHz give what they give at
+// 8 MHz, on both paths: the boxes, the cells, CONFIG and the dump file.
+TEST(AnyCrystal, EveryJobGivesWhatItGivesAtEightMegahertz) {
+    std::string file;
+    for (unsigned a = 0xB600; a < 0xB620; a += 16)
+        file += testing::srecord('1', a, Bytes(16, 0x3C)) + "\r\n";
+    file += "S9030000FC\r\n";
+    const char* const jobs[] = {"EepromProgram", "EepromCompare", "EepromCheck",  "DumpStart",
+                                "EepromErase",   "EepromCheck",   "ConfigProgram"};
+    struct Outcome {
+        std::vector<std::string> boxes;
+        Bytes eeprom;
+        std::uint8_t config;
+        std::string dump;
+        bool operator==(const Outcome&) const = default;
+    };
+    for (const bool fast : {false, true}) {
+        std::optional<Outcome> at8;
+        for (const std::uint32_t crystal : {8'000'000u, 4'915'200u, 12'000'000u}) {
+            SCOPED_TRACE(std::to_string(crystal) + (fast ? " fast" : " default"));
+            Station s(Chip::E9, crystal);
+            const auto path = s.file(file);
+            Outcome o;
+            for (const char* job : jobs) {
+                ops::Inputs in;
+                in.fast = fast;
+                in.dumpBegin = "B600";
+                in.dumpEnd = "B6FF";
+                in.config = {1, 1, 0, 1};
+                for (const Message& m : s.run(job, in, path))
+                    o.boxes.push_back(std::string(job) + ": " + m.text + " " + m.reason);
+            }
+            s.board.resetBootstrap();
+            s.clock.advance(std::chrono::milliseconds(100));
+            o.eeprom = s.board.eeprom().array();
+            o.config = s.board.eeprom().configCell();
+            o.dump = testing::slurp(s.dir.path / "upload.s19");
+            if (!at8)
+                at8 = o;
+            else
+                EXPECT_EQ(o, *at8) << ::testing::PrintToString(o.boxes);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestro::sim
