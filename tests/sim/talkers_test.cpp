@@ -217,6 +217,8 @@ TEST(EpromOnBoard, The711E20sRangesAndRegisterFollowTheNamedPart) {
         {"the lower range's end", true, -1, 0xAFF8, 8, "$B000" + outside},
         {"below the lower range", true, -1, 0x8FF8, 0, "$8FF8" + outside},
         {"the gap below $D000", true, -1, 0xCFF0, 0, "$CFF0" + outside},
+        // The EEPROM lies in the gap: bytes it holds already must not pass for EPROM.
+        {"the EEPROM in the gap", true, -1, 0xB600, 0, "$B600" + outside},
         {"the upper range whole", true, -1, 0xFFF0, 16, ""},
         {"the part not named", false, -1, 0x9000, 0, "$9000 did not read back", "$9000" + outside},
         {"the part not named, upper range", false, -1, 0xD000, 0, "$D000 did not read back"},
@@ -237,6 +239,9 @@ TEST(EpromOnBoard, The711E20sRangesAndRegisterFollowTheNamedPart) {
                 latched += s.board.peek(0x1036) != 0 || s.board.peek(0x103B) != 0;
             };
             const Bytes data = pattern(16, c.address);
+            for (std::size_t i = 0; i < data.size(); ++i)
+                if (const unsigned a = c.address + i; a >= 0xB600 && a <= 0xB7FF)
+                    s.board.eeprom().array()[a - 0xB600] = data[i];
             ops::Inputs in;
             in.fast = fast;
             const auto shown = s.run("EpromProgram", in, s.file(srecords(c.address, data)));
