@@ -27,7 +27,7 @@ constexpr std::array kNeeds{
 };
 
 // Why a part cannot serve a command, one text per case; %p is the part's name.
-enum class Why { NoEeprom, NoEprom, EeonClear, EpromRegister, OutsideEeprom };
+enum class Why { NoEeprom, NoEprom, EeonClear, OutsideEeprom };
 struct Reason {
     Why why;
     std::string_view text;
@@ -39,9 +39,6 @@ constexpr std::array kReasons{
     Reason{Why::EeonClear,
            "the board's CONFIG has EEON clear, so the EEPROM is not in the memory map; program "
            "CONFIG with EEON first (config --bits EEON,...)"},
-    Reason{Why::EpromRegister,
-           "the %p programs its EPROM through its own register (EPROG), which the EPROM talker "
-           "does not drive"},
     // A bulk erase latches the range's first address: where the part has no EEPROM there, the
     // programming voltage would go on with nothing latched.
     Reason{Why::OutsideEeprom, "the range %r is not within the %p's EEPROM at %e"},
@@ -94,8 +91,6 @@ std::string partRefusal(const sim::Variant& part, std::optional<std::uint8_t> co
         if (need->memory == sim::memory::Eeprom && configCell &&
             !(*configCell & part.configMask & sim::config::EEON))
             return sentence(step, *need, Why::EeonClear, part);
-        if (step.button == "EpromProgram" && part.epromControl == sim::EpromControl::Eprog)
-            return sentence(step, *need, Why::EpromRegister, part);
         // Where the EEPROM is: fixed, or from the CONFIG the next reset brings where known.
         if (step.button == "EepromErase" && (!part.eepromMovable || configCell)) {
             const unsigned base =

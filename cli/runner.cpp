@@ -251,6 +251,8 @@ class PortRun {
         }
         link_ = std::make_unique<LinkState>(*port_, waits_, clock_);
         link_->setSciClock(SciClock(plan_.crystalHz));
+        // The talkers are set up for the part named, or for the virtual board's own part.
+        link_->setPart(board_ ? std::string(board_->board().chip().name) : plan_.chip.value_or(""));
         port_->setListener(link_.get());
         port_->setSettings(link_->startupSettings());
         port_->setCommPort(n);

@@ -6,6 +6,7 @@
 #include "sci_rates.h"
 #include "streamer.h"
 #include "talker_loader.h"
+#include "talker_parts.h"
 #include "talker_waits.h"
 
 namespace kestro {
@@ -160,10 +161,16 @@ int Frame::downloadTalker(const std::string& talkerFile, DownloadRate rate) {
                         "Kestro looks for its talkers in the asm folder beside the program.");
     // The talkers count their waits for E = 2 MHz; the counts for the board's E go in before
     // the download, and an E no count serves is refused before anything is sent.
-    const auto image = withWaitsFor(std::filesystem::path(talkerFile).stem().string(),
-                                    talkerImage(*text), link().sciClock().eHz(), &reason);
+    const std::string talker = std::filesystem::path(talkerFile).stem().string();
+    auto image = withWaitsFor(talker, talkerImage(*text), link().sciClock().eHz(), &reason);
     if (!image)
         throw LinkError("The talker " + talkerFile + " cannot run at this crystal: " + reason + ".",
+                        LinkError::Ending::KeepTarget);
+    // A named part's registers and ranges where they differ from those assembled.
+    image = withOperandsFor(talker, std::move(*image), link().part(), &reason);
+    if (!image)
+        throw LinkError("The talker " + talkerFile + " cannot be set up for the " + link().part() +
+                            ": " + reason + ".",
                         LinkError::Ending::KeepTarget);
     if (!port().isOpen())
         portFailed(port().failure());

@@ -50,6 +50,10 @@ class LinkState : public PortListener {
     // characters come from it. Set before the port opens; a change holds from the next job.
     const SciClock& sciClock() const { return sciClock_; }
     void setSciClock(const SciClock& clock) { sciClock_ = clock; }
+    // The part the user named, as printed on it ("MC68HC711E20"); empty where none is named. The
+    // talkers' operands that differ between parts are written for it (talker_parts.h).
+    const std::string& part() const { return part_; }
+    void setPart(std::string part) { part_ = std::move(part); }
     // What the port listens at for the boot loader's break, and after a change of port (twice
     // the talker's rate, at 8 MHz 2400 baud): at or above the rate the break is sent at, so that
     // it lasts a whole character.
@@ -101,6 +105,7 @@ class LinkState : public PortListener {
     SerialPort& port_;
     Clock& clock_;
     SciClock sciClock_;
+    std::string part_;
     Scheduler& scheduler_;
     LinkView* view_ = nullptr;
     int portNumber_ = 0;

@@ -30,24 +30,40 @@ struct Program {
     // The data bytes of the talker's W: the EPROM's 2 ms a byte leave the line's time a larger
     // share, which longer blocks shrink.
     std::size_t block;
-    // Whether the memory is at the address, from CONFIG as the part shows it.
-    bool (*inMemory)(Byte config, std::uint16_t address);
+    // Whether the memory is at the address, from CONFIG as the part shows it and the part
+    // named (empty: none).
+    bool (*inMemory)(Byte config, std::uint16_t address, std::string_view part);
 };
 
 // eeprog's rule: nowhere while EEON (bit 0) is clear; on the 811E2 at $x800-$xFFF with x from
 // bits 7-4; with bits 7-4 at 0 (the A8, E9 and 711E9 show them so) at $B600-$B7FF and also at
 // $0800-$0FFF, an 811E2 with its EEPROM there, which CONFIG cannot tell apart.
-bool inEeprom(Byte config, std::uint16_t a) {
+bool inEeprom(Byte config, std::uint16_t a, std::string_view) {
     unsigned high = (a >> 8) | 0x01;
     if (high == 0xB7)
         high = 0x08;
     return (high | 0x07) == (config | 0x0Eu);
 }
 
-// eprog's rule: $D000-$FFFF while ROMON (CONFIG bit 1) maps the EPROM. Whether the part keeps
-// the EPROM's latch only the chip can tell: the talker answers V where it does not.
-bool inEprom(Byte config, std::uint16_t a) {
-    return a >= 0xD000 && (config & 0x02) != 0;
+// The EPROM a named part holds beside $D000-$FFFF (docs/hardware-facts.md, EPROM); eprog has
+// the same bounds written into it for that part (link/talker_parts.cpp).
+struct LowerEprom {
+    std::string_view part;
+    std::uint16_t first;
+    std::uint16_t last;
+};
+constexpr LowerEprom kLowerEproms[] = {{"MC68HC711E20", 0x9000, 0xAFFF}};
+
+// eprog's rule: $D000-$FFFF, and a named part's lower range, while ROMON (CONFIG bit 1) maps
+// the EPROM. Whether the part keeps the EPROM's latch only the chip can tell: the talker
+// answers V where it does not.
+bool inEprom(Byte config, std::uint16_t a, std::string_view part) {
+    if (!(config & 0x02))
+        return false;
+    for (const LowerEprom& e : kLowerEproms)
+        if (e.part == part && a >= e.first && a <= e.last)
+            return true;
+    return a >= 0xD000;
 }
 
 // An EEPROM byte: an erase and a programming cycle of 10.51 ms; an EPROM byte 2.11 ms.
@@ -113,14 +129,14 @@ void fastProgram(const Program& p, Target& target) {
             const std::uint16_t at = bytes[i].address;
             if (refused(at))
                 return fail(f, p, 'A', at);
-            if (!p.inMemory(config, at))
+            if (!p.inMemory(config, at, f.link().part()))
                 return fail(f, p, 'M', at);
             // A block: bytes that follow on from each other, all in the memory.
             Bytes data{bytes[i].value};
             while (data.size() < p.block && i + data.size() < bytes.size()) {
                 const FileByte& b = bytes[i + data.size()];
                 if (b.address != static_cast<std::uint16_t>(at + data.size()) ||
-                    refused(b.address) || !p.inMemory(config, b.address))
+                    refused(b.address) || !p.inMemory(config, b.address, f.link().part()))
                     break;
                 data.push_back(b.value);
             }

@@ -54,8 +54,8 @@ constexpr Letters kEprom = {
     "$%s is the talker's own RAM or the register block, which it does not program",
     "$%s did not read back as the file has it: the part has no EPROM there at the CONFIG it has "
     "(the 711E9 has one at $D000-$FFFF while ROMON is set; the 711E20's, there and at "
-    "$9000-$AFFF, answers to a register the talker does not drive), or the EPROM needs +12 V "
-    "on XIRQ/VPPE, and a bit once 0 stays 0",
+    "$9000-$AFFF, is programmed only where the part is named as the 711E20), or the EPROM "
+    "needs +12 V on XIRQ/VPPE, and a bit once 0 stays 0",
     "$%s is outside the EPROM the part has at the CONFIG it has: only the 711E9 and 711E20 have "
     "one, at $D000-$FFFF (the 711E20's also at $9000-$AFFF) while ROMON is set",
     someEprom};

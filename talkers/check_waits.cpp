@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Run by the build over each assembled talker: every count the PC rewrites for its E clock
-// (link/talker_waits.cpp) must stand where the talker's label says and hold the count the
-// talker was assembled with, and every label of a counted wait must have its row, so that
-// a talker changed without its table fails the build instead of a board.
+// (link/talker_waits.cpp) and every operand it rewrites for a named part
+// (link/talker_parts.cpp) must stand where the talker's label says and hold what the talker
+// was assembled with, and every such label must have its row, so that a talker changed
+// without its table fails the build instead of a board.
 //
 // check_waits <talker> <S19 file> <m68hc11-nm> <ELF file> <stamp file>
 
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "talker_loader.h"
+#include "talker_parts.h"
 #include "talker_waits.h"
 
 namespace {
@@ -43,8 +45,8 @@ int main(int argc, char** argv) {
         return fail(talker, std::string("cannot read ") + argv[2] + ": " + reason);
     const kestro::Bytes image = kestro::talkerImage(*text);
 
-    // The labels of counted waits, by name: "count_" and the wait's.
-    std::map<std::string, unsigned> labels;
+    // The labels of counted waits ("count_" and the wait's) and of part operands ("part_").
+    std::map<std::string, unsigned> labels, parts;
     const std::string nm = std::string("'") + argv[3] + "' '" + argv[4] + "'";
     const std::unique_ptr<FILE, int (*)(FILE*)> symbols(::popen(nm.c_str(), "r"), ::pclose);
     if (!symbols)
@@ -57,8 +59,12 @@ int main(int argc, char** argv) {
     for (std::string line; std::getline(lines, line);) {
         std::istringstream fields(line);
         std::string address, type, name;
-        if (fields >> address >> type >> name && name.rfind("count_", 0) == 0)
+        if (!(fields >> address >> type >> name))
+            continue;
+        if (name.rfind("count_", 0) == 0)
             labels[name] = static_cast<unsigned>(std::stoul(address, nullptr, 16));
+        else if (name.rfind("part_", 0) == 0)
+            parts[name] = static_cast<unsigned>(std::stoul(address, nullptr, 16));
     }
 
     const auto points = kestro::patchPointsOf(talker);
@@ -92,6 +98,31 @@ int main(int argc, char** argv) {
                                     " rounds, its row stands for " + std::to_string(*count) +
                                     " at E = 2 MHz");
     }
-    std::ofstream(argv[5]) << points.size() << " counts checked\n";
+
+    std::size_t operands = 0;
+    for (const auto& [name, address] : parts) {
+        bool listed = false;
+        for (const auto& o : kestro::partOperands())
+            listed = listed || (o.talker == talker && o.label == name);
+        if (!listed)
+            return fail(talker, "the label " + name + " at " + hex(address) + " has no row");
+    }
+    for (const auto& o : kestro::partOperands()) {
+        if (o.talker != talker)
+            continue;
+        const std::string name(o.label);
+        const auto label = parts.find(name);
+        if (label == parts.end())
+            return fail(talker, "no label " + name + " in the talker");
+        if (label->second != o.offset)
+            return fail(talker,
+                        name + " is at " + hex(label->second) + ", its row says " + hex(o.offset));
+        if (o.offset + 2u > image.size() ||
+            (image[o.offset] << 8 | image[o.offset + 1u]) != o.assembled)
+            return fail(talker, name + " does not hold " + hex(o.assembled) + " as its row says");
+        ++operands;
+    }
+    std::ofstream(argv[5]) << points.size() << " counts and " << operands
+                           << " part operands checked\n";
     return 0;
 }

@@ -1,7 +1,8 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
 ; Programs the EPROM of the MC68HC711E9 ($D000-$FFFF) through the fast protocol
 ; (docs/fast-protocol.md) as eprog does: ELAT, the data to the address, EPGM with +12 V on
-; XIRQ/VPPE. On the block layer of fastcore.inc: P (K with CONFIG, from which the PC sees
+; XIRQ/VPPE. The register is PPROG as assembled; the PC writes EPROG ($1036) into its four
+; operands for the MC68HC711E20, whose ranges it judges itself (link/talker_parts.cpp). On the block layer of fastcore.inc: P (K with CONFIG, from which the PC sees
 ; ROMON), B, and
 ;   W   address, count (1 to 16), 16 data bytes: the first count programmed from the address on
 ;       and read back. K with the address past the last; V with a byte that did not read back
@@ -31,10 +32,13 @@ dispatch:
         w_each_byte
         ldab    #ELAT
         stab    PPROG
+part_reg_latch = . - 2
         tst     PPROG
+part_reg_probe = . - 2
         beq     fail            ; PPROG does not keep ELAT: no EPROM on this part
         staa    0,x
         inc     PPROG           ; EPGM
+part_reg_pgm = . - 2
         pshx
         ldx     #ROUNDS
 count_cycle = . - 2
@@ -42,6 +46,7 @@ count_cycle = . - 2
         bne     2b
         pulx
         clr     PPROG
+part_reg_off = . - 2
         cmpa    0,x
         bne     fail
         w_next_byte jmp

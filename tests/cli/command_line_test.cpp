@@ -206,8 +206,6 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"--chip", "E9", "program", "f.s19", "--memory", "eprom"},
          "'program' on the EPROM is refused: the MC68HC11E9 has no EPROM"},
         {{"--chip", "E1", "status", "--memory", "eprom"}, "the MC68HC11E1 has no EPROM"},
-        {{"--chip", "711E20", "program", "f.s19", "--memory", "eprom"},
-         "through its own register (EPROG)"},
         {{"--chip", "A8", "erase", "--range", "F800-FFFF"},
          "the range $F800-$FFFF is not within the MC68HC11A8's EEPROM at $B600-$B7FF"},
         {{"--no-wait", "erase", "test"}, "--no-wait runs one command"},

@@ -54,6 +54,9 @@ struct Home : kestro::testing::ScratchDir {
         write("other.s19", "S107B6000102030537\r\nS9030000FC\r\n");
         write("ram.s19", "S10720007E2000003A\r\nS9030000FC\r\n");
         write("eprom.s19", "S107D000A55A0F0F0B\r\nS9030000FC\r\n");
+        // Both of the 711E20's EPROM ranges, the lower one to its last byte.
+        write("e20.s19",
+              "S1079000A55A0F0F4B\r\nS107AFFC0102030443\r\nS107D000A55A0F0F0B\r\nS9030000FC\r\n");
     }
 
     // Starts a program in this home.
@@ -142,7 +145,7 @@ TEST(KestroCli, ANewUserProgramsComparesChecksAndDumpsTheEepromInChains) {
               "S113B60001020304FFFFFFFFFFFFFFFFFFFFFFFF38\r\n");
 }
 
-TEST(KestroCli, TheCommandsWithoutABoxAndTheEpromOfA711E9) {
+TEST(KestroCli, TheCommandsWithoutABoxAndTheEpromsOfA711E9AndA711E20) {
     Home home;
     // clang-format off
     home.expect({
@@ -158,8 +161,15 @@ TEST(KestroCli, TheCommandsWithoutABoxAndTheEpromOfA711E9) {
           "D000-D0FF", "program", "eprom.s19", "--memory", "eprom", "compare", "eprom.s19",
           "--memory", "eprom", "status", "--memory", "eprom", "--range", "D000-D0FF"}, 1,
          "No Data\nEprom is program\nFile equal Eprom\nData\n", {"/4 B"}},
+        {{"--board", "t", "--chip", "711E20", "--vpp", "program", "e20.s19", "--memory", "eprom",
+          "compare", "e20.s19", "--memory", "eprom", "dump", "--range", "9000-90FF"}, 0,
+         "Eprom is program\nFile equal Eprom\nDump written to " +
+             (home.path / "upload.s19").string() + "\n", {"/12 B"}},
     });
     // clang-format on
+    const std::string dump = kestro::testing::slurp(home.path / "upload.s19");
+    EXPECT_EQ(dump.substr(dump.find('\n') + 1, 44),
+              "S1139000A55A0F0FFFFFFFFFFFFFFFFFFFFFFFFF4B\r\n");
 }
 
 // A board with another crystal, and kestro-cli told its crystal: the same verdicts, and dumps

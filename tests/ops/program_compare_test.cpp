@@ -120,8 +120,8 @@ TEST(ProgramFailure, TheLetterAndAddressSayWhatWentWrongAndWhere) {
         {"EpromProgram", "V D000", "Error in Eprom",
          "$D000 did not read back as the file has it: the part has no EPROM there at the CONFIG "
          "it has (the 711E9 has one at $D000-$FFFF while ROMON is set; the 711E20's, there and "
-         "at $9000-$AFFF, answers to a register the talker does not drive), or the EPROM needs "
-         "+12 V on XIRQ/VPPE, and a bit once 0 stays 0"},
+         "at $9000-$AFFF, is programmed only where the part is named as the 711E20), or the "
+         "EPROM needs +12 V on XIRQ/VPPE, and a bit once 0 stays 0"},
         // Where no part has the memory, or where the fast path's CONFIG says it is not (M): no
         // erase or voltage would help.
         {"EepromProgram", "V C000", "Error in Eeprom",

@@ -137,9 +137,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The parts added to the A8, E9, 711E9 and 811E2: the comm test on each (the talkers run from
 // every loader, whatever its RAM and its end), and every memory the part has programmed (where
-// a talker can), compared and dumped, on the default and the fast path. The 711E20's EPROM
-// is compared and dumped only: its register is not the one the EPROM talkers drive. The
-// EEPROM is erased whole at the end, with no programming voltage where it is not.
+// a talker can), compared and dumped, on the default and the fast path; the 711E20's EPROM
+// at both its ranges, through EPROG, once the PC knows the part. The EEPROM is erased whole at
+// the end, with no programming voltage where it is not.
 TEST(NewParts, EveryMemoryProgrammedComparedAndDumped) {
     struct Case {
         Chip chip;
@@ -152,7 +152,9 @@ TEST(NewParts, EveryMemoryProgrammedComparedAndDumped) {
         {Chip::A1, "Eeprom", 0xB610, false},     {Chip::E1, "Eeprom", 0xB7C0, true},
         {Chip::E20, "Eeprom", 0xB600, false},    {Chip::E20_711, "Eeprom", 0xB650, true},
         {Chip::F1, "Eeprom", 0xFE10, false},     {Chip::F1, "Eeprom", 0xFFC0, true},
-        {Chip::E20_711, "Eprom", 0x9000, false}, {Chip::E20_711, "Eprom", 0xFFC0, true},
+        {Chip::E20_711, "Eprom", 0x9000, false}, {Chip::E20_711, "Eprom", 0xAFD0, false},
+        {Chip::E20_711, "Eprom", 0xD000, false}, {Chip::E20_711, "Eprom", 0xFFC0, true},
+        {Chip::E20_711, "Eprom", 0x9FF0, true},
     };
     for (const Case& c : cases) {
         const Variant& v = variant(c.chip);
@@ -171,8 +173,10 @@ TEST(NewParts, EveryMemoryProgrammedComparedAndDumped) {
             EXPECT_EQ(s.run("EepromProgram", in, file), says("Eeprom is program", "Eeprom"));
             EXPECT_EQ(slice(s.board.eeprom().array(), c.address - s.board.eepromBase(), 48), data);
         } else {
-            const std::uint32_t at = *v.romOffset(c.address);
-            std::copy(data.begin(), data.end(), s.board.epromDevice()->array().begin() + at);
+            s.link.setPart(std::string(v.name));
+            s.board.setProgrammingVoltage(true);
+            EXPECT_EQ(s.run("EpromProgram", in, file), says("Eprom is program", "Eprom"));
+            EXPECT_EQ(slice(s.board.eprom(), *v.romOffset(c.address), 48), data);
         }
         EXPECT_EQ(s.run(memory + "Compare", in, file), says("File equal " + memory, memory));
         in.dumpBegin = hex4(c.address & 0xFF00u);
@@ -192,6 +196,73 @@ TEST(NewParts, EveryMemoryProgrammedComparedAndDumped) {
             EXPECT_EQ(s.board.eeprom().strayPulses(), 0);
         }
     }
+}
+
+// The 711E20's EPROM at the edges of its two ranges, on both paths: what lies between them, or
+// below the lower one, is refused before anything is latched; a 711E20 the PC was not told of
+// gets the 711E9's talkers, which find no EPROM there; with ROMON clear neither range answers
+// (the fast path sees it in CONFIG).
+TEST(EpromOnBoard, The711E20sRangesAndRegisterFollowTheNamedPart) {
+    struct Case {
+        const char* what;
+        bool named;
+        int config;  // CONFIG's cell, or -1: the factory's
+        std::uint16_t address;
+        std::size_t programmed;       // of the 16 bytes, from the address on
+        std::string reason;           // the verdict's reason from its start; empty: programmed
+        std::string fastReason = {};  // where the fast path's differs
+    };
+    const std::string outside = " is outside the EPROM the part has at the CONFIG it has";
+    const Case cases[] = {
+        {"the lower range's end", true, -1, 0xAFF8, 8, "$B000" + outside},
+        {"below the lower range", true, -1, 0x8FF8, 0, "$8FF8" + outside},
+        {"the gap below $D000", true, -1, 0xCFF0, 0, "$CFF0" + outside},
+        // The EEPROM lies in the gap: bytes it holds already must not pass for EPROM.
+        {"the EEPROM in the gap", true, -1, 0xB600, 0, "$B600" + outside},
+        {"the upper range whole", true, -1, 0xFFF0, 16, ""},
+        {"the part not named", false, -1, 0x9000, 0, "$9000 did not read back", "$9000" + outside},
+        {"the part not named, upper range", false, -1, 0xD000, 0, "$D000 did not read back"},
+        {"ROMON clear", true, 0x0D, 0x9000, 0, "$9000 did not read back", "$9000" + outside},
+    };
+    for (const Case& c : cases)
+        for (const bool fast : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (fast ? " fast" : ""));
+            Station s(Chip::E20_711);
+            const Variant& v = s.board.chip();
+            if (c.named)
+                s.link.setPart(std::string(v.name));
+            if (c.config >= 0)
+                s.board.eeprom().setConfigCell(static_cast<Byte>(c.config));
+            s.board.setProgrammingVoltage(true);
+            int latched = 0;  // bytes that came while a register held the latch
+            s.board.onReceived = [&](Byte, bool) {
+                latched += s.board.peek(0x1036) != 0 || s.board.peek(0x103B) != 0;
+            };
+            const Bytes data = pattern(16, c.address);
+            for (std::size_t i = 0; i < data.size(); ++i)
+                if (const unsigned a = c.address + i; a >= 0xB600 && a <= 0xB7FF)
+                    s.board.eeprom().array()[a - 0xB600] = data[i];
+            ops::Inputs in;
+            in.fast = fast;
+            const auto shown = s.run("EpromProgram", in, s.file(srecords(c.address, data)));
+            const std::string& reason = fast && !c.fastReason.empty() ? c.fastReason : c.reason;
+            if (reason.empty()) {
+                EXPECT_EQ(shown, says("Eprom is program", "Eprom"));
+            } else {
+                ASSERT_EQ(shown.size(), 1u);
+                EXPECT_EQ(shown[0].reason.rfind(reason, 0), 0u) << shown[0].reason;
+            }
+            for (std::size_t i = 0; i < data.size(); ++i) {
+                const auto at = v.romOffset(static_cast<std::uint16_t>(c.address + i));
+                if (at) {
+                    EXPECT_EQ(s.board.eprom()[*at], i < c.programmed ? data[i] : 0xFF) << i;
+                }
+            }
+            EXPECT_EQ(s.board.eeprom().strayPulses(), 0);
+            if (c.programmed == 0) {
+                EXPECT_EQ(latched, 0) << "a register held the latch while the file came";
+            }
+        }
 }
 
 // The 811E2's EEPROM moved to $0800, below the registers: programmed, compared, checked and
