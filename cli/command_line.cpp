@@ -71,6 +71,12 @@ struct Command {
 const std::vector<Command>& commands() {
     static const std::vector<Command> kCommands = {
         {"test", false, 0, {{"", "TestComm"}}, "test the link: the HC11 echoes the alphabet", ""},
+        {"identify",
+         false,
+         0,
+         {{"", "Identify"}},
+         "tell which part answers: CONFIG bit by bit, its memory map, the rates",
+         "  Writes no non-volatile memory. With --chip, says when the part answers as another.\n"},
         {"status",
          false,
          kMemory | kRange,

@@ -17,6 +17,7 @@
 #include "command_ui.h"
 #include "dump_target.h"
 #include "event_loop_clock.h"
+#include "identity_record.h"
 #include "interruption.h"
 #include "link_state.h"
 #include "part_check.h"
@@ -41,6 +42,8 @@ constexpr Duration kVirtualResetLimit = 2s;
 // What the talker may still do after the PC's verdict (CONFIG's last cycle) before the board's
 // memories are saved.
 constexpr Duration kVirtualSettle = 100ms;
+// The button behind identify: it runs no operation of the window's.
+constexpr std::string_view kIdentify = "Identify";
 
 // What an operation cut short may have left half done, by the button behind the command.
 struct PartlyDone {
@@ -330,6 +333,8 @@ class PortRun {
     }
 
     Exit runStep(const Step& step) {
+        if (step.button == kIdentify)
+            return identify(step);
         const TimePoint start = clock_.now();
         // The file as it was read and checked before the first reset, and what goes out for it.
         const std::string* content = step.file.empty() ? nullptr : &*files().get(step.file).content;
@@ -437,6 +442,35 @@ class PortRun {
         return record(step, exit, verdict, bytes, start);
     }
 
+    // identify: ident's reading, decoded by the parts' rows, printed and in the record. A part
+    // named with --chip that the reading rules out is a warning: the job itself went well.
+    Exit identify(const Step& step) {
+        const TimePoint start = clock_.now();
+        if (const Exit e = awaitReset(); e != Exit::Success)
+            return record(step, e, failure_, 0, start);
+        CommandUi ui(reporter_, clock_, {}, 0);
+        Target target{*link_, ui, env_.talkerDir};
+        const auto reading = ops::readIdentity(target);
+        lineRate_ = ui.lineRate();
+        if (board_)
+            board_->board().catchUp();
+        if (!reading)
+            return record(step, ui.exit().value_or(Exit::NoAnswer), ui.verdict(), 0, start);
+        const ops::Identity id = ops::identify(*reading, sim::variants());
+        const auto lines = ops::identityReport(id, *reading, lineRate_);
+        for (const std::string& line : lines)
+            reporter_.line(Channel::Verdict, line);
+        if (plan_.chip)
+            if (const sim::Variant* named = sim::variantNamed(*plan_.chip))
+                if (std::string w = ops::namedPartWarning(id, *named); !w.empty())
+                    reporter_.line(Channel::Error, "Warning: " + w);
+        const Exit exit = id.candidates.empty() ? Exit::TargetError : Exit::Success;
+        identity_ = identityJson(id, *reading, lineRate_);
+        if (const Exit e = traceProblem(); e != Exit::Success)
+            return record(step, e, failure_, 0, start);
+        return record(step, exit, lines.front(), 0, start);
+    }
+
     // config: the cell becomes CONFIG only at a reset, so the value is confirmed only by
     // reading $103F after the next one. verdict: the step's, replaced by the read back's.
     Exit readConfigBack(const Step& step, std::string& verdict) {
@@ -518,7 +552,8 @@ class PortRun {
                           .exit = exit,
                           .bytes = bytes,
                           .seconds = std::chrono::duration<double>(clock_.now() - start).count(),
-                          .baud = std::exchange(lineRate_, 0)});
+                          .baud = std::exchange(lineRate_, 0),
+                          .identity = std::exchange(identity_, {})});
         return exit;
     }
 
@@ -541,6 +576,8 @@ class PortRun {
     std::string failure_;
     // The rate the step's fast job agreed on, for its record.
     int lineRate_ = 0;
+    // What identify found, for its record.
+    std::string identity_;
     const Step* current_ = nullptr;
     TimePoint stepStart_{0};
     bool awaitingReset_ = false;

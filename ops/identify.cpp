@@ -157,21 +157,6 @@ std::string romName(const sim::Variant& v) {
     return v.romIsEprom ? "EPROM" : "ROM";
 }
 
-// The parts the report describes: the one identified, or the first of each die among those it
-// cannot tell apart (the one CONFIG fits as it leaves the factory where there is one).
-std::vector<const sim::Variant*> described(const Identity& id) {
-    if (id.part)
-        return {id.part};
-    std::vector<const sim::Variant*> out;
-    for (const auto& die : dies(id.candidates)) {
-        auto fits = std::find_if(die.begin(), die.end(), [&id](const sim::Variant* v) {
-            return asFromTheFactory(id.config, *v);
-        });
-        out.push_back(fits != die.end() ? *fits : die.front());
-    }
-    return out;
-}
-
 }  // namespace
 
 std::optional<IdentReading> readIdentity(Target& target) {
@@ -253,6 +238,23 @@ Identity identify(const IdentReading& reading, std::span<const sim::Variant> par
     return id;
 }
 
+std::vector<const sim::Variant*> describedParts(const Identity& id) {
+    if (id.part)
+        return {id.part};
+    std::vector<const sim::Variant*> out;
+    for (const auto& die : dies(id.candidates)) {
+        auto fits = std::find_if(die.begin(), die.end(), [&id](const sim::Variant* v) {
+            return asFromTheFactory(id.config, *v);
+        });
+        out.push_back(fits != die.end() ? *fits : die.front());
+    }
+    return out;
+}
+
+long crystalHz() {
+    return kSciEClockHz * 4;
+}
+
 std::vector<ConfigBit> configBits(std::uint8_t config, const sim::Variant& part) {
     std::vector<ConfigBit> bits;
     if (part.eepromMovable)
@@ -298,12 +300,18 @@ std::vector<std::string> identityReport(const Identity& id, const IdentReading& 
     else if (id.part)
         lines.push_back("Part: " + std::string(id.part->name) + " (" +
                         std::string(id.part->shortName) + ")");
-    else
-        lines.push_back("Part: the " + names(id.candidates) + " cannot be told apart");
+    else {
+        // One of each die: the dies' sisters are named in the reasons below.
+        const auto parts = describedParts(id);
+        lines.push_back(parts.size() == 2
+                            ? "Part: cannot tell the " + std::string(parts[0]->shortName) +
+                                  " from the " + std::string(parts[1]->shortName)
+                            : "Part: cannot tell the " + names(parts) + " apart");
+    }
     for (const std::string& why : id.why)
         lines.push_back("  " + why + ".");
     lines.push_back("CONFIG: " + hex2(id.config));
-    const auto parts = described(id);
+    const auto parts = describedParts(id);
     for (const sim::Variant* v : parts) {
         const std::string as = parts.size() > 1 ? "  as the " + std::string(v->shortName) : "";
         if (!as.empty())
@@ -321,7 +329,7 @@ std::vector<std::string> identityReport(const Identity& id, const IdentReading& 
     std::snprintf(text, sizeof text,
                   "Crystal %g MHz (E = %g MHz): the talker went down at %d baud and answered at "
                   "%d baud",
-                  kSciEClockHz * 4 / 1e6, kSciEClockHz / 1e6, reading.downloadBaud,
+                  crystalHz() / 1e6, crystalHz() / 4e6, reading.downloadBaud,
                   lineBaud != 0 ? lineBaud : reading.downloadBaud);
     lines.push_back(text);
     return lines;

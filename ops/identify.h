@@ -44,6 +44,13 @@ struct Identity {
 
 Identity identify(const IdentReading& reading, std::span<const sim::Variant> parts);
 
+// The parts a report describes: the one identified, or one of each die among those it cannot
+// tell apart (the one whose factory CONFIG fits, where there is one).
+std::vector<const sim::Variant*> describedParts(const Identity& id);
+
+// The crystal the PC's rates are computed for, and E = crystal / 4.
+long crystalHz();
+
 // The report, a line each: the part, CONFIG bit by bit, the memory map in use, the crystal and
 // rates. lineBaud: the rate the talker and the PC agreed on.
 std::vector<std::string> identityReport(const Identity& id, const IdentReading& reading,

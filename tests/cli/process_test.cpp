@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -426,6 +427,42 @@ TEST(KestroCli, ConfigIsReadBackAtTheNextResetOrSaysThereWasNone) {
     }
 }
 #endif
+
+// identify prints the part and, with --json, the same as one record; a part named with --chip
+// that the HC11 does not answer as is a warning on a port where --chip cannot change the part.
+TEST(KestroCli, IdentifyTellsThePartAndWarnsOfAnotherNamed) {
+    Home home;
+    const Result text = home.run({"--board", "id", "--chip", "711E9", "identify"});
+    EXPECT_EQ(text.exit, 0) << text.err;
+    EXPECT_TRUE(contains(text.out, "Part: MC68HC711E9 (711E9)\nCONFIG: $0F\n")) << text.out;
+    EXPECT_TRUE(contains(text.out, "\n  EPROM $D000-$FFFF\n")) << text.out;
+
+    const Result json = home.run({"--board", "id", "--chip", "F1", "--json", "identify"});
+    EXPECT_EQ(json.exit, 0) << json.err;
+    const QJsonObject record =
+        QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+    EXPECT_EQ(record.value("verdict").toString(), "Part: MC68HC11F1 (F1)");
+    const QJsonObject id = record.value("identity").toObject();
+    EXPECT_EQ(id.value("part").toString(), "MC68HC11F1");
+    EXPECT_EQ(id.value("config").toInt(), 0xFF);
+    EXPECT_EQ(id.value("ramBytes").toInt(), 1024);
+    EXPECT_EQ(id.value("registerBytes").toInt(), 96);
+    EXPECT_EQ(id.value("crystalHz").toDouble(), 8e6);
+    const QJsonObject f1 = id.value("described").toArray().at(0).toObject();
+    EXPECT_EQ(f1.value("configBits").toArray().at(0).toObject().value("meaning").toString(),
+              "EEPROM at $FE00");
+    EXPECT_EQ(f1.value("memoryMap").toArray().last().toObject().value("begin").toInt(), 0xFE00);
+#ifdef KESTRO_BOARD
+    const Result named =
+        onBoardOfItsOwn(home, {"--board", "pty", "--chip", "a8"}, {"--chip", "E9", "identify"});
+    EXPECT_EQ(named.exit, 0) << named.err;
+    EXPECT_TRUE(contains(named.err,
+                         "Warning: The part named is the E9, but the HC11 answers as "
+                         "one of the A0, A1, A8 and 811E2: 256 bytes of RAM answer "
+                         "where the E9 has 512."))
+        << named.err;
+#endif
+}
 
 // Without --range, a named part's EEPROM is where that part has it, also once CONFIG has moved
 // the 811E2's: the erase finds it there (where it is not, the talker answers E). Without --chip
