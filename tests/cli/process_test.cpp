@@ -464,6 +464,31 @@ TEST(KestroCli, IdentifyTellsThePartAndWarnsOfAnotherNamed) {
 #endif
 }
 
+// --chip auto: a job without --range takes the EEPROM of the part identify finds (the window's
+// board, whose range from the settings is the A8's), and one whose parts cannot be told apart
+// and would run it differently runs nothing.
+TEST(KestroCli, ChipAutoTakesTheIdentifiedPartsEepromOrRunsNothing) {
+    Home home;
+    ASSERT_EQ(home.run({"--virtual-board", "--chip", "F1", "test"}).exit, 0);
+    const Result f1 = home.run({"--virtual-board", "--chip", "auto", "--fast", "--json", "dump"});
+    EXPECT_EQ(f1.exit, 0) << f1.err;
+    EXPECT_TRUE(contains(f1.out, R"("bytes":512)")) << f1.out;
+    EXPECT_TRUE(contains(kestro::testing::slurp(home.path / "upload.s19"), "\nS113FE00"))
+        << kestro::testing::slurp(home.path / "upload.s19");
+
+    ASSERT_EQ(home.run({"--virtual-board", "--chip", "811E2", "config", "--bits",
+                        "EEON,ROMON,NOCOP,NOSEC", "--ee-block", "0800"})
+                  .exit,
+              0);
+    const Result e2 = home.run({"--virtual-board", "--chip", "auto", "erase"});
+    EXPECT_EQ(e2.exit, 7);
+    EXPECT_TRUE(contains(e2.err,
+                         "--chip auto: the HC11 answers as one of the A0, A1, A8 and "
+                         "811E2, which this job would treat differently"))
+        << e2.err;
+    EXPECT_EQ(e2.out, "");
+}
+
 // Without --range, a named part's EEPROM is where that part has it, also once CONFIG has moved
 // the 811E2's: the erase finds it there (where it is not, the talker answers E). Without --chip
 // a named board is the part it was saved as; another part costs it its memories, and says so.
