@@ -448,20 +448,34 @@ class PortRun {
         return record(step, exit, verdict, bytes, start);
     }
 
+    // A reset, then ident's reading and the rate it agreed on; nullopt, with the step's record
+    // made and failed set, when either did not come.
+    std::optional<ops::IdentReading> identReading(const Step& step, TimePoint start, Exit& failed) {
+        if (failed = awaitReset(); failed != Exit::Success) {
+            record(step, failed, failure_, 0, start);
+            return std::nullopt;
+        }
+        CommandUi ui(reporter_, clock_, {}, 0);
+        Target target{*link_, ui, env_.talkerDir};
+        auto reading = ops::readIdentity(target);
+        lineRate_ = ui.lineRate();
+        if (board_)
+            board_->board().catchUp();
+        if (!reading) {
+            failed = ui.exit().value_or(Exit::NoAnswer);
+            record(step, failed, ui.verdict(), 0, start);
+        }
+        return reading;
+    }
+
     // identify: ident's reading, decoded by the parts' rows, printed and in the record. A part
     // named with --chip that the reading rules out is a warning: the job itself went well.
     Exit identify(const Step& step) {
         const TimePoint start = clock_.now();
-        if (const Exit e = awaitReset(); e != Exit::Success)
-            return record(step, e, failure_, 0, start);
-        CommandUi ui(reporter_, clock_, {}, 0);
-        Target target{*link_, ui, env_.talkerDir};
-        const auto reading = ops::readIdentity(target);
-        lineRate_ = ui.lineRate();
-        if (board_)
-            board_->board().catchUp();
+        Exit failed = Exit::Success;
+        const auto reading = identReading(step, start, failed);
         if (!reading)
-            return record(step, ui.exit().value_or(Exit::NoAnswer), ui.verdict(), 0, start);
+            return failed;
         const ops::Identity id = ops::identify(*reading, sim::variants());
         const auto lines = ops::identityReport(id, *reading, lineRate_);
         for (const std::string& line : lines)
@@ -484,15 +498,11 @@ class PortRun {
     Exit identifyPart() {
         const Step& first = plan_.steps.front();
         const TimePoint start = clock_.now();
-        if (const Exit e = awaitReset(); e != Exit::Success)
-            return record(first, e, failure_, 0, start);
-        CommandUi ui(reporter_, clock_, {}, 0);
-        Target target{*link_, ui, env_.talkerDir};
-        const auto reading = ops::readIdentity(target);
-        if (board_)
-            board_->board().catchUp();
+        Exit failed = Exit::Success;
+        const auto reading = identReading(first, start, failed);
         if (!reading)
-            return record(first, ui.exit().value_or(Exit::NoAnswer), ui.verdict(), 0, start);
+            return failed;
+        lineRate_ = 0;  // the rate of the steps' own talkers goes in their records
         const ops::Identity id = ops::identify(*reading, sim::variants());
         std::vector<const sim::Variant*> parts = id.candidates;
         if (id.part)
