@@ -480,6 +480,15 @@ TEST(KestroCli, ChipAutoTakesTheIdentifiedPartsEepromOrRunsNothing) {
                         "EEON,ROMON,NOCOP,NOSEC", "--ee-block", "0800"})
                   .exit,
               0);
+#ifdef KESTRO_BOARD
+    // On a serial port, where nothing but identify knows the part.
+    std::filesystem::remove(home.path / "upload.s19");
+    const Result pty = onBoardOfItsOwn(home, {"--board", "pty", "--chip", "f1"},
+                                       {"--chip", "auto", "--fast", "--json", "dump"});
+    EXPECT_EQ(pty.exit, 0) << pty.err;
+    EXPECT_TRUE(contains(pty.out, R"("bytes":512)")) << pty.out;
+    EXPECT_TRUE(contains(kestro::testing::slurp(home.path / "upload.s19"), "\nS113FE00"));
+#endif
     const Result e2 = home.run({"--virtual-board", "--chip", "auto", "erase"});
     EXPECT_EQ(e2.exit, 7);
     EXPECT_TRUE(contains(e2.err,
