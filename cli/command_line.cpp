@@ -76,7 +76,7 @@ const std::vector<Command>& commands() {
          0,
          {{"", "Identify"}},
          "tell which part answers: CONFIG bit by bit, its memory map, the rates",
-         "  Writes no non-volatile memory. With --chip, says when the part answers as another.\n"},
+         ""},
         {"status",
          false,
          kMemory | kRange,
