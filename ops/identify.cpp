@@ -62,7 +62,8 @@ std::string mismatch(const Identity& id, const sim::Variant& v) {
     if (e.ramSize != id.ramSize)
         std::snprintf(text, sizeof text, "%u bytes of RAM answer where the %s has %u", id.ramSize,
                       std::string(v.shortName).c_str(), e.ramSize);
-    else if (e.pastRegisters != (id.registerBlockSize > 64))
+    else if (e.pastRegisters !=
+             (id.registerBlockSize > kProbes[kPastRegisters].address - kRegisterBase))
         std::snprintf(text, sizeof text, "the register block is %u bytes where the %s has %u",
                       id.registerBlockSize, std::string(v.shortName).c_str(),
                       unsigned{v.registerBlockSize});

@@ -437,6 +437,14 @@ TEST(KestroCli, IdentifyTellsThePartAndWarnsOfAnotherNamed) {
     EXPECT_TRUE(contains(text.out, "Part: MC68HC711E9 (711E9)\nCONFIG: $0F\n")) << text.out;
     EXPECT_TRUE(contains(text.out, "\n  EPROM $D000-$FFFF\n")) << text.out;
 
+    // Parts it cannot tell apart: one of each die in the verdict, the reasons after it.
+    const Result a8 = home.run({"--board", "id", "--chip", "A8", "identify"});
+    EXPECT_EQ(a8.exit, 0) << a8.err;
+    EXPECT_TRUE(contains(a8.out,
+                         "Part: cannot tell the A8 from the 811E2\n  The A0, A1 and A8 "
+                         "are one die"))
+        << a8.out;
+
     const Result json = home.run({"--board", "id", "--chip", "F1", "--json", "identify"});
     EXPECT_EQ(json.exit, 0) << json.err;
     const QJsonObject record =
