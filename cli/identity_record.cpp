@@ -45,8 +45,8 @@ std::string identityJson(const ops::Identity& id, const ops::IdentReading& readi
         {"ramBytes", static_cast<int>(id.ramSize)},
         {"registerBytes", static_cast<int>(id.registerBlockSize)},
         {"described", parts},
-        {"crystalHz", static_cast<double>(ops::crystalHz())},
-        {"eClockHz", static_cast<double>(ops::crystalHz() / 4)},
+        {"crystalHz", static_cast<double>(reading.crystalHz)},
+        {"eClockHz", static_cast<double>(reading.crystalHz) / 4},
         {"downloadBaud", reading.downloadBaud},
         {"baud", lineBaud != 0 ? lineBaud : reading.downloadBaud},
     };

@@ -166,6 +166,8 @@ std::optional<IdentReading> readIdentity(Target& target) {
         if (!f.begin())
             return;
         IdentReading r;
+        // The link's SCI runs from an 8 MHz crystal: E = 2 MHz (sci_rates.h).
+        r.crystalHz = kSciEClockHz * 4;
         fast::FastLink link(f, fast::Check::Crc8);
         if (!startFastTalker(f, link, "ident.S19", &r.downloadBaud))
             fastTalkerNeverAnswered();
@@ -252,10 +254,6 @@ std::vector<const sim::Variant*> describedParts(const Identity& id) {
     return out;
 }
 
-long crystalHz() {
-    return kSciEClockHz * 4;
-}
-
 std::vector<ConfigBit> configBits(std::uint8_t config, const sim::Variant& part) {
     std::vector<ConfigBit> bits;
     if (part.eepromMovable)
@@ -330,7 +328,7 @@ std::vector<std::string> identityReport(const Identity& id, const IdentReading& 
     std::snprintf(text, sizeof text,
                   "Crystal %g MHz (E = %g MHz): the talker went down at %d baud and answered at "
                   "%d baud",
-                  crystalHz() / 1e6, crystalHz() / 4e6, reading.downloadBaud,
+                  reading.crystalHz / 1e6, reading.crystalHz / 4e6, reading.downloadBaud,
                   lineBaud != 0 ? lineBaud : reading.downloadBaud);
     lines.push_back(text);
     return lines;

@@ -22,6 +22,7 @@ struct IdentReading {
     // Each probe's two read-backs, in the talker's order (kProbes in identify.cpp).
     std::array<std::array<std::uint8_t, 2>, 6> probes{};
     int downloadBaud = 0;  // the rate the talker went down at
+    long crystalHz = 0;    // the crystal the link's rates were made for
 };
 
 // ident run on the target: nullopt when it did not answer, which the target's UI has been told.
@@ -47,9 +48,6 @@ Identity identify(const IdentReading& reading, std::span<const sim::Variant> par
 // The parts a report describes: the one identified, or one of each die among those it cannot
 // tell apart (the one whose factory CONFIG fits, where there is one).
 std::vector<const sim::Variant*> describedParts(const Identity& id);
-
-// The crystal the PC's rates are computed for, and E = crystal / 4.
-long crystalHz();
 
 // The report, a line each: the part, CONFIG bit by bit, the memory map in use, the crystal and
 // rates. lineBaud: the rate the talker and the PC agreed on.
