@@ -71,6 +71,12 @@ struct Command {
 const std::vector<Command>& commands() {
     static const std::vector<Command> kCommands = {
         {"test", false, 0, {{"", "TestComm"}}, "test the link: the HC11 echoes the alphabet", ""},
+        {"identify",
+         false,
+         0,
+         {{"", "Identify"}},
+         "tell which part answers: CONFIG bit by bit, its memory map, the rates",
+         ""},
         {"status",
          false,
          kMemory | kRange,
@@ -697,6 +703,14 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
             addPort(PortChoice::Kind::Virtual, 1, {}, *v);
         } else if (arg == "--chip") {
             const auto v = value();
+            if (v && (*v == "auto" || *v == "AUTO")) {
+                plan.chip.reset();
+                plan.chipAuto = true;
+                for (std::size_t k = first; k <= i; ++k)
+                    plan.jobArguments.push_back(args[k]);
+                continue;
+            }
+            plan.chipAuto = false;
             const sim::Variant* part = v ? sim::PersistedBoard::partNamed(*v) : nullptr;
             if (!part)
                 return fail("--chip needs a part: " + std::string(sim::partList()));
@@ -857,7 +871,8 @@ std::string generalHelp() {
         "  --chip PART           the part: A0, A1, A8, E0, E1, E9, E20, 711E9, 711E20,\n"
         "                        811E2 or F1 (a virtual board of another part starts\n"
         "                        from the factory state; an operation on a memory the\n"
-        "                        part lacks is refused)\n"
+        "                        part lacks is refused), or auto: the part identify\n"
+        "                        finds, after one reset more\n"
         "  --vpp                 +12 V on the virtual board's XIRQ/VPPE, to program the EPROM\n"
         "  --trace FILE          append every byte each way to FILE (FILE.N for board N)\n"
         "  --fast                every job but the link test in binary blocks, each checked,\n"

@@ -68,6 +68,8 @@ struct Plan {
     std::vector<Step> steps;
     std::vector<PortChoice> ports;
     std::optional<std::string> chip;  // the virtual board's part, as printed on it
+    // --chip auto: the part identify finds on each board, for the commands that depend on it.
+    bool chipAuto = false;
     bool programmingVoltage = false;
     // The fast protocol where an operation has it (docs/fast-protocol.md).
     bool fast = false;

@@ -22,6 +22,9 @@ QJsonObject recordObject(const RunRecord& r) {
     // Only a fast job agrees on a rate; the default path's record stays as it was.
     if (r.baud > 0)
         o.insert("baud", r.baud);
+    if (!r.identity.empty())
+        o.insert("identity",
+                 QJsonDocument::fromJson(QByteArray::fromStdString(r.identity)).object());
     return o;
 }
 
@@ -50,6 +53,8 @@ bool recordFrom(const QJsonObject& o, RunRecord& r) {
     r.bytes = static_cast<std::int64_t>(o.value("bytes").toDouble());
     r.seconds = o.value("seconds").toDouble();
     r.baud = o.value("baud").toInt();
+    if (o.value("identity").isObject())
+        r.identity = compact(o.value("identity").toObject());
     return true;
 }
 

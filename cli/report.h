@@ -28,6 +28,8 @@ struct RunRecord {
     std::int64_t bytes = 0;
     double seconds = 0;
     int baud = 0;  // as in Transfer
+    // identify: what it found, one JSON object; empty for the other commands.
+    std::string identity{};
 };
 
 enum class Channel {

@@ -17,6 +17,7 @@
 #include "command_ui.h"
 #include "dump_target.h"
 #include "event_loop_clock.h"
+#include "identity_record.h"
 #include "interruption.h"
 #include "link_state.h"
 #include "part_check.h"
@@ -41,6 +42,8 @@ constexpr Duration kVirtualResetLimit = 2s;
 // What the talker may still do after the PC's verdict (CONFIG's last cycle) before the board's
 // memories are saved.
 constexpr Duration kVirtualSettle = 100ms;
+// The button behind identify: it runs no operation of the window's.
+constexpr std::string_view kIdentify = "Identify";
 
 // What an operation cut short may have left half done, by the button behind the command.
 struct PartlyDone {
@@ -124,6 +127,9 @@ class PortRun {
                 return record(step, Exit::FileError, e, 0, clock_.now());
             }
         }
+        if (plan_.chipAuto)
+            if (const Exit e = identifyPart(); e != Exit::Success)
+                return e;
         Exit worst = Exit::Success;
         for (const Step& step : plan_.steps) {
             current_ = &step;
@@ -224,7 +230,7 @@ class PortRun {
                 // judged on the ranges the steps will have after it.
                 const std::uint8_t cell = board.eeprom().configCell();
                 std::vector<Step> steps = plan_.steps;
-                if (plan_.chip || !choice_.board.empty())
+                if (plan_.chip || plan_.chipAuto || !choice_.board.empty())
                     for (Step& step : steps)
                         if (!step.rangeGiven)
                             ownRange(board.chip().eepromBaseFor(cell & board.chip().configMask),
@@ -363,6 +369,8 @@ class PortRun {
     }
 
     Exit runStep(const Step& step) {
+        if (step.button == kIdentify)
+            return identify(step);
         const TimePoint start = clock_.now();
         // The file as it was read and checked before the first reset, and what goes out for it.
         const std::string* content = step.file.empty() ? nullptr : &*files().get(step.file).content;
@@ -391,8 +399,11 @@ class PortRun {
 
             // A named board is of the part it was saved as; the window's settings are for the
             // window's board.
-            if (board_ && (plan_.chip || !choice_.board.empty()) && !step.rangeGiven)
+            if (board_ && (plan_.chip || plan_.chipAuto || !choice_.board.empty()) &&
+                !step.rangeGiven)
                 boardsOwnRange(step.button, inputs);
+            else if (autoPart_ && !step.rangeGiven)
+                autoRange(*autoPart_, step.button, inputs);
 
             CommandUi& ui = attempt.emplace(reporter_, clock_, step.file, sent, content);
             ui.setMemory(memoryName(step.button));
@@ -471,6 +482,132 @@ class PortRun {
             verdict = failure_;
         }
         return record(step, exit, verdict, bytes, start);
+    }
+
+    // A reset, then ident's reading and the rate it agreed on; nullopt, with the step's record
+    // made and failed set, when either did not come.
+    std::optional<ops::IdentReading> identReading(const Step& step, TimePoint start, Exit& failed) {
+        if (failed = awaitReset(); failed != Exit::Success) {
+            record(step, failed, failure_, 0, start);
+            return std::nullopt;
+        }
+        CommandUi ui(reporter_, clock_, {}, 0);
+        Target target{*link_, ui, env_.talkerDir};
+        auto reading = ops::readIdentity(target);
+        lineRate_ = ui.lineRate();
+        if (board_)
+            board_->board().catchUp();
+        if (!reading) {
+            failed = ui.exit().value_or(Exit::NoAnswer);
+            record(step, failed, ui.verdict(), 0, start);
+        }
+        return reading;
+    }
+
+    // identify: ident's reading, decoded by the parts' rows, printed and in the record. A part
+    // named with --chip that the reading rules out is a warning: the job itself went well.
+    Exit identify(const Step& step) {
+        const TimePoint start = clock_.now();
+        Exit failed = Exit::Success;
+        const auto reading = identReading(step, start, failed);
+        if (!reading)
+            return failed;
+        const ops::Identity id = ops::identify(*reading, sim::variants());
+        const auto lines = ops::identityReport(id, *reading, lineRate_);
+        for (const std::string& line : lines)
+            reporter_.line(Channel::Verdict, line);
+        if (plan_.chip)
+            if (const sim::Variant* named = sim::variantNamed(*plan_.chip))
+                if (std::string w = ops::namedPartWarning(id, *named); !w.empty())
+                    reporter_.line(Channel::Error, "Warning: " + w);
+        const Exit exit = id.candidates.empty() ? Exit::TargetError : Exit::Success;
+        identity_ = identityJson(id, *reading, lineRate_);
+        if (const Exit e = traceProblem(); e != Exit::Success)
+            return record(step, e, failure_, 0, start);
+        return record(step, exit, lines.front(), 0, start);
+    }
+
+    // --chip auto: identify first, after a reset of its own; the steps then take the part it
+    // finds where they depend on it (the EEPROM's range without --range, the refusals of a
+    // memory the part lacks). Where it cannot tell the parts apart and they would run the job
+    // differently, nothing runs: guessing would put a range or a latch where the part has none.
+    Exit identifyPart() {
+        const Step& first = plan_.steps.front();
+        const TimePoint start = clock_.now();
+        Exit failed = Exit::Success;
+        const auto reading = identReading(first, start, failed);
+        if (!reading)
+            return failed;
+        lineRate_ = 0;  // the rate of the steps' own talkers goes in their records
+        const ops::Identity id = ops::identify(*reading, sim::variants());
+        std::vector<const sim::Variant*> parts = id.candidates;
+        if (id.part)
+            parts = {id.part};
+        std::optional<std::vector<Step>> agreed;
+        std::string refusal;
+        for (const sim::Variant* v : parts) {
+            const AutoPart part{v, id.config};
+            std::vector<Step> steps = plan_.steps;
+            for (Step& step : steps)
+                if (!step.rangeGiven)
+                    autoRange(part, step.button, step.inputs);
+            const std::string why = partRefusal(*v, id.config, steps);
+            if (!agreed) {
+                agreed = steps;
+                refusal = why;
+                autoPart_ = part;
+            } else if (!sameRanges(*agreed, steps) || refusal.empty() != why.empty()) {
+                failure_ = "--chip auto: the HC11 answers as one of the " + partNames(parts) +
+                           ", which this job would treat differently; name the part with --chip.";
+                reporter_.line(Channel::Error, failure_);
+                return record(first, Exit::Usage, failure_, 0, start);
+            }
+        }
+        if (!agreed) {
+            failure_ = "--chip auto: the HC11 answers as no part Kestro knows.";
+            reporter_.line(Channel::Error, failure_);
+            return record(first, Exit::TargetError, failure_, 0, start);
+        }
+        if (!refusal.empty()) {
+            failure_ = refusal;
+            reporter_.line(Channel::Error, failure_);
+            return record(first, Exit::Usage, failure_, 0, start);
+        }
+        reporter_.line(
+            Channel::Info,
+            "--chip auto: the HC11 answers as the " +
+                (id.part ? std::string(id.part->name) : "one of the " + partNames(parts)) + ".");
+        return Exit::Success;
+    }
+
+    struct AutoPart {
+        const sim::Variant* part;
+        std::uint8_t config;
+    };
+
+    static void autoRange(const AutoPart& p, const std::string& button, ops::Inputs& in) {
+        ownRange(p.part->eepromBaseFor(p.config & p.part->configMask), p.part->eepromSize, button,
+                 in);
+    }
+
+    static bool sameRanges(const std::vector<Step>& a, const std::vector<Step>& b) {
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            const ops::Inputs &x = a[i].inputs, &y = b[i].inputs;
+            if (x.eepromBegin != y.eepromBegin || x.eepromEnd != y.eepromEnd ||
+                x.dumpBegin != y.dumpBegin || x.dumpEnd != y.dumpEnd)
+                return false;
+        }
+        return true;
+    }
+
+    static std::string partNames(const std::vector<const sim::Variant*>& parts) {
+        std::string s;
+        for (std::size_t i = 0; i < parts.size(); ++i)
+            s += (i == 0                  ? ""
+                  : i + 1 == parts.size() ? " and "
+                                          : ", ") +
+                 std::string(parts[i]->shortName);
+        return s;
     }
 
     // config: the cell becomes CONFIG only at a reset, so the value is confirmed only by
@@ -554,7 +691,8 @@ class PortRun {
                           .exit = exit,
                           .bytes = bytes,
                           .seconds = std::chrono::duration<double>(clock_.now() - start).count(),
-                          .baud = std::exchange(lineRate_, 0)});
+                          .baud = std::exchange(lineRate_, 0),
+                          .identity = std::exchange(identity_, {})});
         return exit;
     }
 
@@ -577,6 +715,10 @@ class PortRun {
     std::string failure_;
     // The rate the step's fast job agreed on, for its record.
     int lineRate_ = 0;
+    // What identify found, for its record.
+    std::string identity_;
+    // --chip auto: the part identify found before the steps.
+    std::optional<AutoPart> autoPart_;
     const Step* current_ = nullptr;
     TimePoint stepStart_{0};
     bool awaitingReset_ = false;

@@ -7,9 +7,11 @@
 
 namespace kestro::ops {
 
-bool startFastTalker(Frame& f, fast::FastLink& link, std::string_view talker) {
+bool startFastTalker(Frame& f, fast::FastLink& link, std::string_view talker, int* downloadBaud) {
     const int baud =
         f.downloadTalker(std::string(talker), Frame::DownloadRate::LoaderWherePossible);
+    if (downloadBaud)
+        *downloadBaud = baud;
     f.waitDrained();
     // A driver may count the download as gone while the adapter's FIFO still holds its last
     // bytes: only the whole echo shows that the loader has them. The wait for the talker's start

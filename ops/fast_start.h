@@ -12,8 +12,9 @@ namespace kestro::ops {
 
 // The talker download, at the boot loader's 7812 baud where the port sets it, and the wait
 // until the talker takes requests, then a first request and the rate agreement: false when the
-// talker never answered.
-bool startFastTalker(Frame& f, fast::FastLink& link, std::string_view talker);
+// talker never answered. downloadBaud, when given, gets the rate the download went at.
+bool startFastTalker(Frame& f, fast::FastLink& link, std::string_view talker,
+                     int* downloadBaud = nullptr);
 
 // How a job ends whose talker never answered after its download.
 [[noreturn]] void fastTalkerNeverAnswered();

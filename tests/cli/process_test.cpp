@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -447,6 +448,84 @@ TEST(KestroCli, ConfigIsReadBackAtTheNextResetOrSaysThereWasNone) {
     }
 }
 #endif
+
+// identify prints the part and, with --json, the same as one record; a part named with --chip
+// that the HC11 does not answer as is a warning on a port where --chip cannot change the part.
+TEST(KestroCli, IdentifyTellsThePartAndWarnsOfAnotherNamed) {
+    Home home;
+    const Result text = home.run({"--board", "id", "--chip", "711E9", "identify"});
+    EXPECT_EQ(text.exit, 0) << text.err;
+    EXPECT_TRUE(contains(text.out, "Part: MC68HC711E9 (711E9)\nCONFIG: $0F\n")) << text.out;
+    EXPECT_TRUE(contains(text.out, "\n  EPROM $D000-$FFFF\n")) << text.out;
+
+    // Parts it cannot tell apart: one of each die in the verdict, the reasons after it.
+    const Result a8 = home.run({"--board", "id", "--chip", "A8", "identify"});
+    EXPECT_EQ(a8.exit, 0) << a8.err;
+    EXPECT_TRUE(contains(a8.out,
+                         "Part: cannot tell the A8 from the 811E2\n  The A0, A1 and A8 "
+                         "are one die"))
+        << a8.out;
+
+    const Result json = home.run({"--board", "id", "--chip", "F1", "--json", "identify"});
+    EXPECT_EQ(json.exit, 0) << json.err;
+    const QJsonObject record =
+        QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+    EXPECT_EQ(record.value("verdict").toString(), "Part: MC68HC11F1 (F1)");
+    const QJsonObject id = record.value("identity").toObject();
+    EXPECT_EQ(id.value("part").toString(), "MC68HC11F1");
+    EXPECT_EQ(id.value("config").toInt(), 0xFF);
+    EXPECT_EQ(id.value("ramBytes").toInt(), 1024);
+    EXPECT_EQ(id.value("registerBytes").toInt(), 96);
+    EXPECT_EQ(id.value("crystalHz").toDouble(), 8e6);
+    const QJsonObject f1 = id.value("described").toArray().at(0).toObject();
+    EXPECT_EQ(f1.value("configBits").toArray().at(0).toObject().value("meaning").toString(),
+              "EEPROM at $FE00");
+    EXPECT_EQ(f1.value("memoryMap").toArray().last().toObject().value("begin").toInt(), 0xFE00);
+#ifdef KESTRO_BOARD
+    const Result named =
+        onBoardOfItsOwn(home, {"--board", "pty", "--chip", "a8"}, {"--chip", "E9", "identify"});
+    EXPECT_EQ(named.exit, 0) << named.err;
+    EXPECT_TRUE(contains(named.err,
+                         "Warning: The part named is the E9, but the HC11 answers as "
+                         "one of the A0, A1, A8 and 811E2: 256 bytes of RAM answer "
+                         "where the E9 has 512."))
+        << named.err;
+#endif
+}
+
+// --chip auto: a job without --range takes the EEPROM of the part identify finds (the window's
+// board, whose range from the settings is the A8's), and one whose parts cannot be told apart
+// and would run it differently runs nothing.
+TEST(KestroCli, ChipAutoTakesTheIdentifiedPartsEepromOrRunsNothing) {
+    Home home;
+    ASSERT_EQ(home.run({"--virtual-board", "--chip", "F1", "test"}).exit, 0);
+    const Result f1 = home.run({"--virtual-board", "--chip", "auto", "--fast", "--json", "dump"});
+    EXPECT_EQ(f1.exit, 0) << f1.err;
+    EXPECT_TRUE(contains(f1.out, R"("bytes":512)")) << f1.out;
+    EXPECT_TRUE(contains(kestro::testing::slurp(home.path / "upload.s19"), "\nS113FE00"))
+        << kestro::testing::slurp(home.path / "upload.s19");
+
+    ASSERT_EQ(home.run({"--virtual-board", "--chip", "811E2", "config", "--bits",
+                        "EEON,ROMON,NOCOP,NOSEC", "--ee-block", "0800"})
+                  .exit,
+              0);
+#ifdef KESTRO_BOARD
+    // On a serial port, where nothing but identify knows the part.
+    std::filesystem::remove(home.path / "upload.s19");
+    const Result pty = onBoardOfItsOwn(home, {"--board", "pty", "--chip", "f1"},
+                                       {"--chip", "auto", "--fast", "--json", "dump"});
+    EXPECT_EQ(pty.exit, 0) << pty.err;
+    EXPECT_TRUE(contains(pty.out, R"("bytes":512)")) << pty.out;
+    EXPECT_TRUE(contains(kestro::testing::slurp(home.path / "upload.s19"), "\nS113FE00"));
+#endif
+    const Result e2 = home.run({"--virtual-board", "--chip", "auto", "erase"});
+    EXPECT_EQ(e2.exit, 7);
+    EXPECT_TRUE(contains(e2.err,
+                         "--chip auto: the HC11 answers as one of the A0, A1, A8 and "
+                         "811E2, which this job would treat differently"))
+        << e2.err;
+    EXPECT_EQ(e2.out, "");
+}
 
 // Without --range, a named part's EEPROM is where that part has it, also once CONFIG has moved
 // the 811E2's: the erase finds it there (where it is not, the talker answers E). Without --chip

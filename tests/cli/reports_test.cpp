@@ -159,7 +159,7 @@ TEST(Progress, AWorkersLinesAndTransfersReachTheConsoleAsTheyLeftIt) {
 }
 
 // The rate a fast job agreed on ends its progress line and goes into its JSON record, also
-// through a worker; a job without one keeps the record it always had.
+// through a worker, as identify's findings do; a job without one keeps the record it always had.
 TEST(Progress, AFastJobsLineRateIsShownAndRecorded) {
     VirtualClock clock;
     Recorder reporter;
@@ -170,8 +170,12 @@ TEST(Progress, AFastJobsLineRateIsShownAndRecorded) {
     EXPECT_EQ(recordJson({.operation = "dump", .port = "", .verdict = "", .exit = Exit::Success})
                   .find("baud"),
               std::string::npos);
-    const RunRecord fast{
-        .operation = "dump", .port = "", .verdict = "", .exit = Exit::Success, .baud = 62'500};
+    const RunRecord fast{.operation = "dump",
+                         .port = "",
+                         .verdict = "",
+                         .exit = Exit::Success,
+                         .baud = 62'500,
+                         .identity = R"({"part":"MC68HC11E9"})"};
     EXPECT_NE(recordJson(fast).find(R"("baud":62500)"), std::string::npos);
     Streams s;
     WorkerReporter worker(s.out);
@@ -181,6 +185,8 @@ TEST(Progress, AFastJobsLineRateIsShownAndRecorded) {
     ASSERT_EQ(replay.transfers.size() + replay.records.size(), 2u);
     EXPECT_EQ(replay.transfers.at(0)->baud, 125'000);
     EXPECT_EQ(replay.records.at(0).baud, 62'500);
+    // identify's object comes through a worker whole.
+    EXPECT_EQ(replay.records.at(0).identity, fast.identity);
 }
 
 struct Bench {
