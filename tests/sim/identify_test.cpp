@@ -18,9 +18,9 @@ struct IdentRun {
     std::uint32_t strayPulses = 0;
 };
 
-IdentRun identifyOn(Chip chip, std::optional<std::uint8_t> config = std::nullopt,
-                    int deafFrom = 0) {
-    Station s(chip);
+IdentRun identifyOn(Chip chip, std::optional<std::uint8_t> config = std::nullopt, int deafFrom = 0,
+                    std::uint32_t crystalHz = SciClock::kDefaultCrystalHz) {
+    Station s(chip, crystalHz);
     s.port.deafFrom = deafFrom;
     s.port.isRequest = [](ByteView b) { return b.size() == 5; };  // the CRC-8's
     if (config)
@@ -45,6 +45,7 @@ TEST(Identify, EveryPartAndTheConfigValuesThatChangeTheAnswer) {
         const char* part;        // nullptr: not told apart
         const char* candidates;  // short names, space-separated
         const char* map;         // "NAME BEGIN-END" each, ';'-separated
+        std::uint32_t crystalHz = SciClock::kDefaultCrystalHz;
     };
     const Case cases[] = {
         // With EEON clear only the A0 leaves the factory so; an 811E2 at $0800 could.
@@ -93,12 +94,29 @@ TEST(Identify, EveryPartAndTheConfigValuesThatChangeTheAnswer) {
         // as the E1 it cannot be told from.
         {Chip::E9, 0x0D, "E1", "E0 E1 E9", "RAM 0000-01FF;Registers 1000-103F;EEPROM B600-B7FF"},
         {Chip::F1, 0xFE, "F1", "F1", "RAM 0000-03FF;Registers 1000-105F"},
+        // The same reading at other crystals, the rates and waits following E.
+        {Chip::E9,
+         {},
+         "E9",
+         "E0 E1 E9",
+         "RAM 0000-01FF;Registers 1000-103F;EEPROM B600-B7FF;ROM D000-FFFF",
+         4'915'200},
+        {Chip::E20_711,
+         {},
+         "711E20",
+         "711E20",
+         "RAM 0000-02FF;Registers 1000-103F;EPROM 9000-AFFF;EEPROM B600-B7FF;EPROM D000-FFFF",
+         12'000'000},
+        {Chip::E2_811, 0xBF, "811E2", "811E2", "RAM 0000-00FF;Registers 1000-103F;EEPROM B800-BFFF",
+         7'372'800},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(variant(c.chip).shortName) +
-                     (c.config ? " CONFIG " + std::to_string(*c.config) : ""));
-        const IdentRun r = identifyOn(c.chip, c.config);
+                     (c.config ? " CONFIG " + std::to_string(*c.config) : "") + " at " +
+                     std::to_string(c.crystalHz));
+        const IdentRun r = identifyOn(c.chip, c.config, 0, c.crystalHz);
         ASSERT_TRUE(r.reading);
+        EXPECT_EQ(r.reading->crystalHz, c.crystalHz);
         EXPECT_TRUE(r.messages.empty());
         // Both latches back as reset left them.
         EXPECT_EQ(r.pprogAfter, 0);
