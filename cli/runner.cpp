@@ -573,6 +573,9 @@ class PortRun {
             reporter_.line(Channel::Error, failure_);
             return record(first, Exit::Usage, failure_, 0, start);
         }
+        // The talkers that differ by part (the 711E20's EPROM register) follow the part read.
+        if (id.part && link_)
+            link_->setPart(std::string(id.part->name));
         reporter_.line(
             Channel::Info,
             "--chip auto: the HC11 answers as the " +

@@ -517,6 +517,12 @@ TEST(KestroCli, ChipAutoTakesTheIdentifiedPartsEepromOrRunsNothing) {
     EXPECT_EQ(pty.exit, 0) << pty.err;
     EXPECT_TRUE(contains(pty.out, R"("bytes":512)")) << pty.out;
     EXPECT_TRUE(contains(kestro::testing::slurp(home.path / "upload.s19"), "\nS113FE00"));
+    // The part read also sets up the talkers that differ by part: the 711E20's EPROM register.
+    home.write("e20.s19", "S1139000000102030405060708090A0B0C0D0E0FE4\r\nS9030000FC\r\n");
+    const Result e20 =
+        onBoardOfItsOwn(home, {"--board", "e20", "--chip", "711E20", "--vpp"},
+                        {"--chip", "auto", "--fast", "program", "e20.s19", "--memory", "eprom"});
+    EXPECT_EQ(e20.exit, 0) << e20.err;
 #endif
     const Result e2 = home.run({"--virtual-board", "--chip", "auto", "erase"});
     EXPECT_EQ(e2.exit, 7);
