@@ -147,6 +147,9 @@ void VirtualBoard::portBreak() {
         link_->clearReady();
         return;
     }
+    // The talkers that differ by part (the 711E20's EPROM register) follow the board's part,
+    // as they follow a part named on the command line.
+    link_->setPart(std::string(persisted_->board().chip().name));
     link_->portBreak();
 }
 

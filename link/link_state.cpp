@@ -93,6 +93,8 @@ void LinkState::startupSearch() {
 void LinkState::changePort(int n) {
     const int old = portNumber_;
     loaderRateFailed_ = false;
+    // Another port's HC11 has not said what it is: no part is taken for it until one is named.
+    part_.clear();
     port_.close();
     portNumber_ = n;
     PortError e = port_.setSettings(changeSettings());

@@ -241,6 +241,22 @@ TEST(VirtualBoard, TheStripSaysWhatEachJobDid) {
     EXPECT_TRUE(line->isHidden());
 }
 
+// The window's own board tells the talkers its part: the 711E20's EPROM programs through its
+// own register, where the 711E9's talker would answer V.
+TEST(VirtualBoard, The711E20sEpromProgramsFromTheWindow) {
+    testing::ScratchDir dir;
+    dir.write("e20.s19", "S1139000000102030405060708090A0B0C0D0E0FE4\r\nS9030000FC\r\n");
+    BoardBench b(dir.path);
+    b.window->setFileChooser([&dir] { return (dir.path / "e20.s19").string(); });
+    b.chooseChip("MC68HC711E20");
+    b.hc11().setProgrammingVoltage(true);
+    b.reset();
+    b.click("EpromProgram");
+    ASSERT_EQ(b.messages.size(), 1u);
+    EXPECT_EQ(b.messages[0].text, "Eprom is program") << b.messages[0].reason;
+    EXPECT_EQ(b.hc11().peek(0x900F), 0x0F);
+}
+
 // Two windows with the same home: the second finds the board held, and Comm 1 is a port in
 // use for it, as a real port that another program holds; the first keeps its board.
 TEST(VirtualBoard, ASecondWindowFindsTheBoardInUse) {
