@@ -33,6 +33,11 @@ struct PatchPoint {
     std::uint16_t offset;  // in the image, which the boot loader stores from $0000
 };
 
+// A talker's name in the tables: its file's name without the extension ("fastee.S19").
+inline std::string_view talkerName(std::string_view file) {
+    return file.substr(0, file.find('.'));
+}
+
 // Every count in every talker; a talker that is not named counts no time.
 std::span<const PatchPoint> patchPoints();
 

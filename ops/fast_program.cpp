@@ -118,12 +118,11 @@ void fastProgram(const Program& p, Target& target) {
         // The ping's answer carries CONFIG in its address's low byte.
         const auto config = static_cast<Byte>(link.exchange(fast::kPing, 0, 0, 0).address);
         const std::vector<FileByte> bytes = fileBytes(*file);
-        const std::string_view talker(p.talker);
-        const Duration perByte = countedWaitAt(talker.substr(0, talker.find('.')), "count_cycle",
-                                               f.link().sciClock().eHz())
-                                         .value_or(Duration::zero()) *
-                                     p.cyclesPerByte +
-                                 p.workPerByte;
+        const Duration perByte =
+            countedWaitAt(talkerName(p.talker), "count_cycle", f.link().sciClock().eHz())
+                    .value_or(Duration::zero()) *
+                p.cyclesPerByte +
+            p.workPerByte;
         f.ui().setProgress(1);
         for (std::size_t i = 0; i < bytes.size();) {
             const std::uint16_t at = bytes[i].address;

@@ -168,8 +168,7 @@ std::string endedElsewhere(const std::string& reply, unsigned end) {
 // doubles the EEPROM's time; a slow crystal slows the line less), the file goes no faster than
 // half that wait a character, with a millisecond for the talker's own work on each byte.
 Duration characterPace(const Member& m, const SciClock& sci) {
-    const std::string_view file(m.talker);
-    const auto wait = byteWaitAt(file.substr(0, file.find('.')), sci.eHz());
+    const auto wait = byteWaitAt(talkerName(m.talker), sci.eHz());
     return wait ? (*wait + 1ms) / 2 : Duration::zero();
 }
 
