@@ -91,17 +91,28 @@ std::string partRefusal(const sim::Variant& part, std::optional<std::uint8_t> co
         if (need->memory == sim::memory::Eeprom && configCell &&
             !(*configCell & part.configMask & sim::config::EEON))
             return sentence(step, *need, Why::EeonClear, part);
+        if (step.button != "EepromErase")
+            continue;
         // Where the EEPROM is: fixed, or from the CONFIG the next reset brings where known.
-        if (step.button == "EepromErase" && (!part.eepromMovable || configCell)) {
-            const unsigned base =
-                part.eepromBaseFor(configCell.value_or(part.factoryConfig) & part.configMask);
-            const unsigned last = base + part.eepromSize - 1;
-            const unsigned begin = hexValue(step.inputs.eepromBegin);
-            const unsigned end = hexValue(step.inputs.eepromEnd);
-            if (begin < base || end > last)
-                return sentence(step, *need, Why::OutsideEeprom, part,
-                                "$" + hex4(begin) + "-$" + hex4(end),
-                                "$" + hex4(base) + "-$" + hex4(last));
+        // A movable one whose CONFIG is unknown may sit in any 4 KB page, but always at the
+        // same place within it: a range no placement holds is never all EEPROM (the F1's
+        // $F800-$FFFF is the 811E2's 2 KB, of which the F1 has the top 512 bytes).
+        const unsigned begin = hexValue(step.inputs.eepromBegin);
+        const unsigned end = hexValue(step.inputs.eepromEnd);
+        const bool placementUnknown = part.eepromMovable && !configCell;
+        const std::uint8_t config =
+            placementUnknown ? static_cast<std::uint8_t>(begin >> 12 << 4)
+                             : static_cast<std::uint8_t>(configCell.value_or(part.factoryConfig) &
+                                                         part.configMask);
+        const unsigned base = part.eepromBaseFor(config);
+        const unsigned last = base + part.eepromSize - 1;
+        if (begin < base || end > last) {
+            const std::string place = placementUnknown
+                                          ? "$x" + hex4(base).substr(1) + "-$x" +
+                                                hex4(last).substr(1) + " (x from CONFIG bits 7-4)"
+                                          : "$" + hex4(base) + "-$" + hex4(last);
+            return sentence(step, *need, Why::OutsideEeprom, part,
+                            "$" + hex4(begin) + "-$" + hex4(end), place);
         }
     }
     return {};

@@ -15,7 +15,8 @@ namespace kestro::cli {
 
 // The first refusal for the steps on this part, as one sentence; empty when every step can run.
 // configCell: the CONFIG the part will come out of its next reset with, where it is known (a
-// virtual board's); a step after a config command is not judged by it.
+// virtual board's); unknown, a movable EEPROM may be at its place in any 4 KB page. A step
+// after a config command is not judged by it.
 std::string partRefusal(const sim::Variant& part, std::optional<std::uint8_t> configCell,
                         const std::vector<Step>& steps);
 

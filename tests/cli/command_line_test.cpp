@@ -94,6 +94,8 @@ TEST(CommandLine, PlansTheOperationsOfTheWindowsButtons) {
          "/work/upload.s19 dump F800-FFFF; DumpStart -> /work/upload.s19 dump 0000-00FF"},
         {{"--chip", "e9", "status", "--range", "B600-B6FF"}, "EepromCheck eeprom B600-B6FF"},
         {{"--chip", "F1", "status"}, "EepromCheck eeprom FE00-FFFF"},
+        // Where CONFIG is unknown, a range at the part's place in any 4 KB page.
+        {{"--chip", "F1", "erase", "--range", "3E00-3FFF"}, "EepromErase eeprom 3E00-3FFF"},
         {{"--chip", "711E20", "compare", "f.s19", "--memory", "eprom"}, "EpromCompare f.s19"},
         // Read and written, a device loses nothing.
         {{"program", "/dev/null", "dump", "-o", "/dev/null"},
@@ -208,6 +210,12 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"--chip", "E1", "status", "--memory", "eprom"}, "the MC68HC11E1 has no EPROM"},
         {{"--chip", "A8", "erase", "--range", "F800-FFFF"},
          "the range $F800-$FFFF is not within the MC68HC11A8's EEPROM at $B600-$B7FF"},
+        // No CONFIG puts the F1's 512 bytes below $xE00, nor the 811E2's 2 KB below $x800:
+        // the bulk erase would latch an address where the part has none.
+        {{"--chip", "F1", "erase", "--range", "F800-FFFF"},
+         "the range $F800-$FFFF is not within the MC68HC11F1's EEPROM at $xE00-$xFFF (x from "
+         "CONFIG bits 7-4)"},
+        {{"--chip", "811E2", "erase", "--range", "B600-B7FF"}, "EEPROM at $x800-$xFFF"},
         {{"--no-wait", "erase", "test"}, "--no-wait runs one command"},
         {{"--no-wait", "config", "--bits", "NOSEC"}, "which --no-wait cannot see: add --no-verify"},
         {{"test", "--no-verify"}, "unknown option: --no-verify"},
