@@ -147,38 +147,35 @@ TEST(TalkerWaits, ProgrammingAtAnotherCrystalNeedsWhatThePcWritesForIt) {
     const Bytes data = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0x01};
     for (const Case& c : cases) {
         const bool patched = c.image == Image::ForTheCrystal;
-        {
-            SCOPED_TRACE(std::string(c.talker) + " at " + std::to_string(c.crystal) + " Hz, " +
-                         std::to_string(static_cast<int>(c.image)));
-            BoardOptions options{Chip::E9_711};
-            options.crystalHz = c.crystal;
-            options.programmingVoltage = true;
-            testing::BoardBench b(options, SciClock(c.crystal).talkerRate().asked);
-            Bytes image = talker(c.talker);
-            if (c.image != Image::Assembled) {
-                std::string reason;
-                const auto counts = withWaitsFor(c.talker, image, c.crystal / 4.0, &reason);
-                ASSERT_TRUE(counts) << reason;
-                image = *counts;
-                if (c.image == Image::WithoutCsel)
-                    image.at(pumpClocks()[0].offset) = 0x00;
-            }
-            b.bootAndRun(testing::padded(image));
-            b.pc.send(bytesOf(kestro::testing::srecords(c.address, data, 16, "\r\n")));
-            b.run(c.crystal < 4'000'000 ? 4s : 2s);
-            std::string reply = textOf(b.pc.data());
-            std::erase_if(reply, [](char ch) { return ch == ' ' || ch == '\r' || ch == '\n'; });
-            const std::span<const Byte> memory =
-                c.address == 0xB600 ? std::span<const Byte>(b.board.eeprom().array())
-                                    : b.board.eprom();
-            const Bytes cells(memory.begin(), memory.begin() + 8);
-            if (patched) {
-                EXPECT_EQ(reply, c.done);
-                EXPECT_EQ(cells, data);
-            } else {
-                EXPECT_EQ(reply.substr(0, 1), "V") << reply;
-                EXPECT_NE(cells, data);
-            }
+        SCOPED_TRACE(std::string(c.talker) + " at " + std::to_string(c.crystal) + " Hz, " +
+                     std::to_string(static_cast<int>(c.image)));
+        BoardOptions options{Chip::E9_711};
+        options.crystalHz = c.crystal;
+        options.programmingVoltage = true;
+        testing::BoardBench b(options, SciClock(c.crystal).talkerRate().asked);
+        Bytes image = talker(c.talker);
+        if (c.image != Image::Assembled) {
+            std::string reason;
+            const auto counts = withWaitsFor(c.talker, image, c.crystal / 4.0, &reason);
+            ASSERT_TRUE(counts) << reason;
+            image = *counts;
+            if (c.image == Image::WithoutCsel)
+                image.at(pumpClocks()[0].offset) = 0x00;
+        }
+        b.bootAndRun(testing::padded(image));
+        b.pc.send(bytesOf(kestro::testing::srecords(c.address, data, 16, "\r\n")));
+        b.run(c.crystal < 4'000'000 ? 4s : 2s);
+        std::string reply = textOf(b.pc.data());
+        std::erase_if(reply, [](char ch) { return ch == ' ' || ch == '\r' || ch == '\n'; });
+        const std::span<const Byte> memory =
+            c.address == 0xB600 ? std::span<const Byte>(b.board.eeprom().array()) : b.board.eprom();
+        const Bytes cells(memory.begin(), memory.begin() + 8);
+        if (patched) {
+            EXPECT_EQ(reply, c.done);
+            EXPECT_EQ(cells, data);
+        } else {
+            EXPECT_EQ(reply.substr(0, 1), "V") << reply;
+            EXPECT_NE(cells, data);
         }
     }
 }
