@@ -42,8 +42,8 @@ constexpr CountedWait kRamJump{"count_jump", 2, 50'001 * kUs, 50 * kMs, 7, false
 constexpr CountedWait kDumpStart{"count_start", 2, 200'200 * kUs, 200 * kMs, 16, false};
 
 // The 10 ms the charge pump takes to settle after CSEL is set (MC68HC11A8 technical data 3.5,
-// p. 3-6), waited at the start of every talker that sets it (pump_clock in talkers/hc11.inc):
-// dex 3, bne 3.
+// p. 3-6), waited at the start of eeprog, eeerase and config (pump_clock in talkers/hc11.inc):
+// dex 3, bne 3. fastcfg takes no request before 20 ms of idle line, which outlast it.
 constexpr CountedWait kPumpSettle{"count_settle", 2, 10'500 * kUs, 10 * kMs, 6, false};
 
 // xisdpoff and xireset: the companion chip's write cycle after a command, 10 ms at most
@@ -81,6 +81,8 @@ constexpr PatchPoint kPatchPoints[] = {
     {"xireset", &kCompanionCycle, 0x3B},
 };
 
+// The OPTION masks, checked at build time as the counts are. fastee and fasterase have no room
+// for one (docs/talkers.md): below E = 1 MHz they are refused.
 constexpr PumpClock kPumpClocks[] = {
     {"eeprog", 0x0B},
     {"eeerase", 0x08},

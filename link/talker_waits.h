@@ -57,7 +57,7 @@ inline constexpr std::string_view kPumpClockLabel = "pump_csel";
 inline constexpr Byte kCsel = 0x40;  // OPTION bit 6
 std::span<const PumpClock> pumpClocks();
 
-// Below E = 1 MHz the EEPROM's pump wants CSEL: whether the talker sets it there.
+// Whether the EEPROM's pump wants its R-C clock at an E clock (Hz): below 1 MHz.
 bool needsPumpClockAt(double eClockHz);
 
 // The count a wait needs at an E clock (Hz), rounded up: never shorter than what it stands for.
