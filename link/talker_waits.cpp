@@ -41,15 +41,23 @@ constexpr CountedWait kRamJump{"count_jump", 2, 50'001 * kUs, 50 * kMs, 7, false
 // dey 4, bne 3).
 constexpr CountedWait kDumpStart{"count_start", 2, 200'200 * kUs, 200 * kMs, 16, false};
 
+// The 10 ms the charge pump takes to settle after CSEL is set (MC68HC11A8 technical data 3.5,
+// p. 3-6), waited at the start of eeprog, eeerase and config (pump_clock in talkers/hc11.inc):
+// dex 3, bne 3. fastcfg takes no request before 20 ms of idle line, which outlast it.
+constexpr CountedWait kPumpSettle{"count_settle", 2, 10'500 * kUs, 10 * kMs, 6, false};
+
 // xisdpoff and xireset: the companion chip's write cycle after a command, 10 ms at most
 // (docs/hardware-facts.md), waited out with dex 3, bne 3.
 constexpr CountedWait kCompanionCycle{"count_xcycle", 2, 10'500 * kUs, 10 * kMs, 6, false};
 
 constexpr PatchPoint kPatchPoints[] = {
-    {"eeprog", &kEepromPolled, 0x66},
+    {"eeprog", &kPumpSettle, 0x0D},
+    {"eeprog", &kEepromPolled, 0x68},
     {"eprog", &kEpromPolled, 0x61},
-    {"eeerase", &kEepromCycle, 0x8C},
-    {"config", &kEepromCycle, 0x4F},
+    {"eeerase", &kPumpSettle, 0x0A},
+    {"eeerase", &kEepromCycle, 0x98},
+    {"config", &kPumpSettle, 0x0A},
+    {"config", &kEepromCycle, 0x5B},
     {"exteeprg", &kExternalPolled, 0x3E},
     {"ram", &kRamIdle, 0x73},
     {"ram", &kRamJump, 0x8A},
@@ -62,8 +70,8 @@ constexpr PatchPoint kPatchPoints[] = {
     {"fastxe", &kExternalFast, 0xE3},
     {"fasterase", &kFastIdle, 0x11},
     {"fasterase", &kEepromCycle, 0xEB},
-    {"fastcfg", &kFastIdle, 0x12},
-    {"fastcfg", &kEepromCycle, 0xDA},
+    {"fastcfg", &kFastIdle, 0x18},
+    {"fastcfg", &kEepromCycle, 0xE0},
     {"fastram", &kFastIdle, 0x20},
     {"faststat", &kFastIdle, 0x0F},
     {"fastxi", &kFastIdle, 0x15},
@@ -71,6 +79,15 @@ constexpr PatchPoint kPatchPoints[] = {
     {"ident", &kFastIdle, 0x0E},
     {"xisdpoff", &kCompanionCycle, 0x3B},
     {"xireset", &kCompanionCycle, 0x3B},
+};
+
+// The OPTION masks, checked at build time as the counts are. fastee and fasterase have no room
+// for one (docs/talkers.md): below E = 1 MHz they are refused.
+constexpr PumpClock kPumpClocks[] = {
+    {"eeprog", 0x0B},
+    {"eeerase", 0x08},
+    {"config", 0x08},
+    {"fastcfg", 0x0E},
 };
 
 // The waits a programming talker spends on each byte of the file, and whether it polls until
@@ -92,10 +109,39 @@ std::string megahertz(double hz) {
     return text;
 }
 
+const PumpClock* pumpClockOf(std::string_view talker) {
+    for (const PumpClock& p : kPumpClocks)
+        if (p.talker == talker)
+            return &p;
+    return nullptr;
+}
+
+// A talker that counts an EEPROM cycle at an E where the pump wants the R-C clock, and cannot
+// select it: the reason, or empty.
+std::string pumpRefusal(std::string_view talker, double eClockHz) {
+    if (!needsPumpClockAt(eClockHz) || pumpClockOf(talker))
+        return {};
+    for (const PatchPoint& p : kPatchPoints)
+        if (p.talker == talker && p.wait->eepromPump)
+            return "at an E clock of " + megahertz(eClockHz) +
+                   " (below 1 MHz) the EEPROM's charge pump needs its R-C clock (CSEL in "
+                   "OPTION), which the talker " +
+                   std::string(talker) + " has no room to select; the default path's talkers do";
+    return {};
+}
+
 }  // namespace
 
 std::span<const PatchPoint> patchPoints() {
     return kPatchPoints;
+}
+
+std::span<const PumpClock> pumpClocks() {
+    return kPumpClocks;
+}
+
+bool needsPumpClockAt(double eClockHz) {
+    return eClockHz < 1e6;
 }
 
 std::vector<PatchPoint> patchPointsOf(std::string_view talker) {
@@ -116,13 +162,8 @@ std::optional<std::uint32_t> waitCount(const CountedWait& wait, double eClockHz,
     if (!std::isfinite(eClockHz) || eClockHz < 1e3 || eClockHz > 1e8)
         return refuse("an E clock of " + megahertz(eClockHz) + " is no HC11's");
     std::uint64_t ns = wait.nanoseconds;
-    if (wait.eepromPump && eClockHz < 2e6) {
-        if (eClockHz < 1e6)
-            return refuse("at an E clock of " + megahertz(eClockHz) +
-                          " (below 1 MHz) the EEPROM's charge pump needs its R-C clock (CSEL "
-                          "in OPTION), which the talkers do not select");
+    if (wait.eepromPump && eClockHz < 2e6)
         ns *= 2;
-    }
     // A fraction of a hertz up: a longer count, never a shorter one. The product stays far
     // below 2^64 (at most a second of waiting at 100 MHz).
     const auto hz = static_cast<std::uint64_t>(std::ceil(eClockHz));
@@ -141,6 +182,8 @@ std::optional<Duration> countedWaitAt(std::string_view talker, std::string_view 
     for (const PatchPoint& p : kPatchPoints) {
         if (p.talker != talker || p.wait->label != label)
             continue;
+        if (!pumpRefusal(talker, eClockHz).empty())
+            return std::nullopt;
         const auto count = waitCount(*p.wait, eClockHz, nullptr);
         if (!count)
             return std::nullopt;
@@ -165,6 +208,22 @@ std::optional<Duration> byteWaitAt(std::string_view talker, double eClockHz) {
 
 std::optional<Bytes> withWaitsFor(std::string_view talker, Bytes image, double eClockHz,
                                   std::string* reason) {
+    if (std::string why = pumpRefusal(talker, eClockHz); !why.empty()) {
+        if (reason)
+            *reason = std::move(why);
+        return std::nullopt;
+    }
+    const std::string anotherVersion =
+        " where this program's table places it (a talker of another version?)";
+    if (const PumpClock* pump = pumpClockOf(talker); pump && needsPumpClockAt(eClockHz)) {
+        // Only over the mask the talker was assembled with, as the counts below.
+        if (pump->offset >= image.size() || image[pump->offset] != 0x00) {
+            if (reason)
+                *reason = "the talker file does not hold its OPTION mask" + anotherVersion;
+            return std::nullopt;
+        }
+        image[pump->offset] = kCsel;
+    }
     for (const PatchPoint& p : kPatchPoints) {
         if (p.talker != talker)
             continue;
@@ -186,7 +245,7 @@ std::optional<Bytes> withWaitsFor(std::string_view talker, Bytes image, double e
         if (at + width > image.size() || held != *assembled) {
             if (reason)
                 *reason = "the talker file does not hold its wait " + std::string(p.wait->label) +
-                          " where this program's table places it (a talker of another version?)";
+                          anotherVersion;
             return std::nullopt;
         }
         for (std::size_t i = 0; i < width; ++i)

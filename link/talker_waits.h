@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bytes.h"
 #include "clock.h"
@@ -21,8 +22,9 @@ struct CountedWait {
     std::uint64_t nanoseconds;      // what the count stands for: the fact with the talker's margin
     std::uint64_t factNanoseconds;  // the least the manual or the other end asks for
     std::uint32_t cyclesPerRound;   // E cycles of the loop's shortest round
-    // The EEPROM's charge pump: twice the time below E = 2 MHz, and no count below 1 MHz,
-    // where the pump wants the R-C clock (MC68HC11A8 technical data 3.5, p. 3-6).
+    // The EEPROM's charge pump: twice the time below E = 2 MHz, where it is weaker, and below
+    // 1 MHz, where it runs from the R-C clock that CSEL selects (MC68HC11A8 technical data 3.5,
+    // p. 3-6; no time is given there for that clock, so the longest named, 20 ms).
     bool eepromPump;
 };
 
@@ -43,6 +45,20 @@ std::span<const PatchPoint> patchPoints();
 
 // The talker's patch points, in the table's order.
 std::vector<PatchPoint> patchPointsOf(std::string_view talker);
+
+// Where a talker that programs or erases the EEPROM puts its charge pump on the R-C clock: the
+// mask of a BSET on OPTION, assembled 0, which the PC makes CSEL below E = 1 MHz. A talker with
+// an EEPROM wait and no such point is refused there.
+struct PumpClock {
+    std::string_view talker;  // the file's name without .S19
+    std::uint16_t offset;     // of the mask in the image
+};
+inline constexpr std::string_view kPumpClockLabel = "pump_csel";
+inline constexpr Byte kCsel = 0x40;  // OPTION bit 6
+std::span<const PumpClock> pumpClocks();
+
+// Whether the EEPROM's pump wants its R-C clock at an E clock (Hz): below 1 MHz.
+bool needsPumpClockAt(double eClockHz);
 
 // The count a wait needs at an E clock (Hz), rounded up: never shorter than what it stands for.
 // nullopt with the reason where no count serves (it would overflow its width, or the E clock

@@ -38,6 +38,12 @@ bool someEprom(unsigned a) {
     return a >= 0xD000 || (a >= 0x9000 && a <= 0xAFFF);
 }
 
+// The register block at $1000-$103F, where it stands after reset: eeprog and eprog answer V
+// there, as at every address without their memory, before a latch is set.
+bool registerBlock(unsigned a) {
+    return a >= 0x1000 && a <= 0x103F;
+}
+
 // The default talkers answer V both where the memory is not (they decide it from CONFIG, which
 // the PC does not see) and where a byte did not read back: the reason names both.
 constexpr Letters kInternal = {
@@ -127,12 +133,13 @@ std::string failureReason(const Letters& letters, const std::string& reply) {
             case 'A':
                 form = letters.refused;
                 break;
-            case 'V':
-                form = letters.somePartHas && !letters.somePartHas(static_cast<unsigned>(
-                                                  std::stoul(reply.substr(2), nullptr, 16)))
-                           ? letters.absent
-                           : letters.readBack;
+            case 'V': {
+                const auto at = static_cast<unsigned>(std::stoul(reply.substr(2), nullptr, 16));
+                form = registerBlock(at)                                 ? letters.refused
+                       : letters.somePartHas && !letters.somePartHas(at) ? letters.absent
+                                                                         : letters.readBack;
                 break;
+            }
             case 'M':
                 form = letters.absent;
                 break;

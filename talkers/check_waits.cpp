@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Run by the build over each assembled talker: every count the PC rewrites for its E clock
 // (link/talker_waits.cpp) and every operand it rewrites for a named part
-// (link/talker_parts.cpp) must stand where the talker's label says and hold what the talker
-// was assembled with, and every such label must have its row, so that a talker changed
-// without its table fails the build instead of a board.
+// (link/talker_parts.cpp), and the OPTION mask it writes CSEL into below E = 1 MHz, must stand
+// where the talker's label says and hold what the talker was assembled with, and every such label
+// must have its row, so that a talker changed without its table fails the build instead of a board.
 //
 // check_waits <talker> <S19 file> <m68hc11-nm> <ELF file> <stamp file>
 
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
     const kestro::Bytes image = kestro::talkerImage(*text);
 
     // The labels of counted waits ("count_" and the wait's) and of part operands ("part_").
-    std::map<std::string, unsigned> labels, parts;
+    std::map<std::string, unsigned> labels, parts, pumps;
     const std::string nm = std::string("'") + argv[3] + "' '" + argv[4] + "'";
     const std::unique_ptr<FILE, int (*)(FILE*)> symbols(::popen(nm.c_str(), "r"), ::pclose);
     if (!symbols)
@@ -65,6 +65,8 @@ int main(int argc, char** argv) {
             labels[name] = static_cast<unsigned>(std::stoul(address, nullptr, 16));
         else if (name.rfind("part_", 0) == 0)
             parts[name] = static_cast<unsigned>(std::stoul(address, nullptr, 16));
+        else if (name.rfind("pump_", 0) == 0)
+            pumps[name] = static_cast<unsigned>(std::stoul(address, nullptr, 16));
     }
 
     const auto points = kestro::patchPointsOf(talker);
@@ -97,6 +99,24 @@ int main(int argc, char** argv) {
             return fail(talker, name + " holds " + std::to_string(held) +
                                     " rounds, its row stands for " + std::to_string(*count) +
                                     " at E = 2 MHz");
+    }
+
+    const kestro::PumpClock* pump = nullptr;
+    for (const auto& p : kestro::pumpClocks())
+        pump = p.talker == talker ? &p : pump;
+    for (const auto& [name, address] : pumps)
+        if (name != kestro::kPumpClockLabel || !pump)
+            return fail(talker, "the label " + name + " at " + hex(address) + " has no row");
+    if (pump) {
+        const std::string name(kestro::kPumpClockLabel);
+        const auto label = pumps.find(name);
+        if (label == pumps.end())
+            return fail(talker, "no label " + name + " in the talker");
+        if (label->second != pump->offset)
+            return fail(talker, name + " is at " + hex(label->second) + ", its row says " +
+                                    hex(pump->offset));
+        if (pump->offset >= image.size() || image[pump->offset] != 0x00)
+            return fail(talker, name + " does not hold the mask 0x00");
     }
 
     std::size_t operands = 0;

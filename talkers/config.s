@@ -23,6 +23,7 @@
         .sect .text
         .globl _start
 _start: talker_start
+        pump_clock
 1:      bsr     getc
 2:      cmpa    #0xFF
         bne     1b

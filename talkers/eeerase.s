@@ -16,6 +16,7 @@
         .sect .text
         .globl _start
 _start: talker_start
+        pump_clock
         clr     BPROT           ; bootstrap is a special mode: the bits clear at any time
         jsr     *getrange
         ldaa    CONFIG

@@ -12,7 +12,12 @@
 
         .macro prepare
         clr     BPROT           ; bootstrap is a special mode: the bits clear at any time
+        pump_clock
         .endm
+
+; The register block answers "V" as every address without EEPROM does, before a latch is set:
+; the PC names it (ops/program_compare.cpp).
+        .equ REFUSE_BELOW, 0x0200
 
 ; Where the EEPROM is, from CONFIG as the part shows it: nowhere while EEON (bit 0) is clear;
 ; on the 811E2 at $x800-$xFFF with x from bits 7-4; on the A8, E9 and 711E9, whose CONFIG

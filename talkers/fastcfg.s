@@ -12,6 +12,7 @@
 
         .equ PING_CONFIG, 1
         .equ RATE_CHECKED, 1
+        .equ PUMP_CLOCK, 1
         .include "fastcore.inc"
 
         fast_talker bprot

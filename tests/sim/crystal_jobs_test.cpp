@@ -13,8 +13,9 @@ namespace {
 using station::Station;
 
 // Every EEPROM job, the dump and CONFIG on boards at 4.9152, 7.3728 and 12 MHz give what they
-// give at 8 MHz, on both paths: the boxes, the cells, CONFIG and the dump file. The erase's
-// range stops short of the EEPROM's ends, so that it goes in 32 rows, a cycle each.
+// give at 8 MHz, on both paths: the boxes, the cells, CONFIG and the dump file; at 3.6864 MHz
+// (E below 1 MHz, the pump on its R-C clock) on the default path. The erase's range stops
+// short of the EEPROM's ends, so that it goes in 32 rows, a cycle each.
 TEST(AnyCrystal, EveryJobGivesWhatItGivesAtEightMegahertz) {
     std::string file;
     for (unsigned a = 0xB600; a < 0xB620; a += 16)
@@ -31,7 +32,10 @@ TEST(AnyCrystal, EveryJobGivesWhatItGivesAtEightMegahertz) {
     };
     for (const bool fast : {false, true}) {
         std::optional<Outcome> at8;
-        for (const std::uint32_t crystal : {8'000'000u, 4'915'200u, 7'372'800u, 12'000'000u}) {
+        for (const std::uint32_t crystal :
+             {8'000'000u, 4'915'200u, 7'372'800u, 12'000'000u, 3'686'400u}) {
+            if (fast && crystal < 4'000'000)
+                continue;
             SCOPED_TRACE(std::to_string(crystal) + (fast ? " fast" : " default"));
             Station s(Chip::E9, crystal);
             const auto path = s.file(file);
@@ -58,6 +62,27 @@ TEST(AnyCrystal, EveryJobGivesWhatItGivesAtEightMegahertz) {
                 EXPECT_EQ(o, *at8) << ::testing::PrintToString(o.boxes);
         }
     }
+}
+
+// Below E = 1 MHz the fast talkers that have no room to put the pump on its R-C clock are
+// refused before anything is sent, with the reason; CONFIG goes through the fast path still.
+TEST(AnyCrystal, TheFastPathBelowOneMegahertzSaysWhatItCannotDo) {
+    Station s(Chip::E9, 3'686'400);
+    const auto path = s.file(testing::srecord('1', 0xB600, Bytes{0x3C}) + "\r\nS9030000FC\r\n");
+    ops::Inputs in;
+    in.fast = true;
+    in.eepromBegin = "B600";
+    in.eepromEnd = "B7FF";
+    in.config = {1, 1, 0, 1};
+    for (const char* job : {"EepromProgram", "EepromErase"}) {
+        SCOPED_TRACE(job);
+        const auto shown = s.run(job, in, path);
+        ASSERT_FALSE(shown.empty());
+        EXPECT_NE(shown.back().text.find("CSEL"), std::string::npos) << shown.back().text;
+    }
+    EXPECT_EQ(s.board.eeprom().cyclesCompleted(), 0);
+    s.run("ConfigProgram", in, path);
+    EXPECT_EQ(s.board.eeprom().configCell(), 0x0B);  // NOCOP programmed
 }
 
 }  // namespace

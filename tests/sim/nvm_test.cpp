@@ -45,7 +45,7 @@ TEST(Eeprom, ProgrammingClearsBitsInTenMilliseconds) {
 
 // The programming times are times, not E cycles: a talker that counts the 10 ms of a 2 MHz E
 // programs nothing at 3 MHz, and below 2 MHz the EEPROM asks for 20 ms. Below 1 MHz no cycle
-// is long enough (the R-C clock that CSEL selects is not modelled).
+// on E is long enough: the pump wants the R-C clock that CSEL selects.
 TEST(Eeprom, ProgrammingTimesFollowTheCrystal) {
     struct CrystalCase {
         std::uint32_t crystalHz;
@@ -77,6 +77,45 @@ TEST(Eeprom, ProgrammingTimesFollowTheCrystal) {
             e.writePprog(0, 2'000'000'001 + pulse, true);
             EXPECT_EQ(rom.read(0x10), full ? 0x3C : 0xFF) << c.crystalHz << " Hz, EPROM " << pulse;
         }
+    }
+}
+
+// On the R-C clock a cycle counts only once the pump has settled, 10 ms after CSEL was set,
+// and lasts 20 ms in time, at any E; a change of clock during a cycle spoils it.
+TEST(Eeprom, TheRcClockWantsItsSettlingAndItsTime) {
+    struct RcCase {
+        const char* what;
+        std::uint32_t crystalHz;
+        double settledMs;  // from CSEL set to the cycle's start
+        double cycleMs;
+        int cselOffMs;  // CSEL cleared this long into the cycle; -1: kept
+        bool programs;
+    };
+    const RcCase cases[] = {
+        {"settled, full time", 3'686'400, 10, 20, -1, true},
+        {"settled a cycle short", 3'686'400, 10, 19.99, -1, false},
+        {"not yet settled", 3'686'400, 9.99, 20, -1, false},
+        {"CSEL cleared during the cycle", 3'686'400, 10, 20, 5, false},
+        {"at E = 2 MHz on the R-C clock the 10 ms of E do not do", 8'000'000, 10, 10.6, -1, false},
+        {"at E = 2 MHz on the R-C clock", 8'000'000, 10, 20, -1, true},
+    };
+    for (const RcCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const EClock clock{c.crystalHz};
+        const auto cycles = [&](double ms) {
+            return static_cast<std::uint64_t>(ms * c.crystalHz / 4000.0 + 0.5);
+        };
+        Eeprom e(variant(Chip::E9), clock);
+        e.writeBprot(0, true);
+        e.selectPumpClock(true, 1'000);
+        const std::uint64_t start = 1'000 + cycles(c.settledMs);
+        e.writePprog(EELAT, start - 2);
+        e.writeArray(0x10, 0x5A, start - 1);
+        e.writePprog(EELAT | EEPGM, start);
+        if (c.cselOffMs >= 0)
+            e.selectPumpClock(false, start + cycles(c.cselOffMs));
+        e.writePprog(0, start + cycles(c.cycleMs));
+        EXPECT_EQ(e.read(0x10), c.programs ? 0x5A : 0xFF);
     }
 }
 

@@ -28,6 +28,8 @@ inline constexpr std::array<std::uint8_t, 4> kLoaderStack = {0xBF, 0x5A, 0xBF, 0
 
 // OPTION bit 5: IRQ takes falling edges only; clear, a low level.
 inline constexpr std::uint8_t kIrqe = 0x20;
+// OPTION bit 6: CSEL, the EEPROM's charge pump (and the A/D) on the on-chip R-C clock.
+inline constexpr std::uint8_t kCsel = 0x40;
 // OPTION bits 1:0: CR1:CR0, the COP's rate.
 inline constexpr std::uint8_t kCopRate = 0x03;
 

@@ -248,6 +248,8 @@ void Board::writeRegister(std::uint8_t offset, std::uint8_t v) {
             }
             optionWritten_ = true;
             option_ = v;
+            // CSEL is not among the bits the manuals make write-once: writable at any time.
+            eeprom_.selectPumpClock(option_ & kCsel, c);
             return;
         case reg::CONFIG:
             eeprom_.writeConfig(v, c);

@@ -25,6 +25,14 @@ std::uint64_t Eeprom::cycleTimeAt(EClock clock) {
     return std::numeric_limits<std::uint64_t>::max();
 }
 
+std::uint64_t Eeprom::rcSettleTimeAt(EClock clock) {
+    return cyclesOfMs(clock, 10);
+}
+
+std::uint64_t Eeprom::rcCycleTimeAt(EClock clock) {
+    return cyclesOfMs(clock, 20);
+}
+
 std::uint64_t Eprom::cycleTimeAt(EClock clock) {
     return cyclesOfMs(clock, 2);
 }
@@ -59,6 +67,7 @@ void Eeprom::factoryReset() {
 
 void Eeprom::reset() {
     pprog_ = 0;
+    rcClock_ = false;  // OPTION's reset value has CSEL clear
     bprot_ = bprot::ALL;
     latched_ = Target::None;
     latchData_ = 0xFF;
@@ -127,6 +136,7 @@ void Eeprom::writePprog(std::uint8_t value, std::uint64_t cycle, bool programmin
         finishCycle(cycle);
     if (!wasPgm && (next & pprog::EEPGM)) {
         pgmStart_ = cycle;
+        pumpClockChanged_ = false;
         const bool nothing =
             (next & pprog::EELAT) ? latched_ == Target::None : !(eprom_ && eprom_->latched());
         stray_ += nothing ? 1 : 0;
@@ -141,9 +151,28 @@ void Eeprom::writePprog(std::uint8_t value, std::uint64_t cycle, bool programmin
                         cycle, programmingVoltage);
 }
 
+void Eeprom::selectPumpClock(bool rcClock, std::uint64_t cycle) {
+    if (rcClock == rcClock_)
+        return;
+    rcClock_ = rcClock;
+    rcSince_ = cycle;
+    if (busy())
+        pumpClockChanged_ = true;
+}
+
+bool Eeprom::cycleLongEnough(std::uint64_t end) const {
+    if (pumpClockChanged_)
+        return false;
+    if (!rcClock_)
+        return end - pgmStart_ >= cycleTime();
+    return pgmStart_ >= rcSince_ + rcSettleTimeAt(clock_) &&
+           end - pgmStart_ >= rcCycleTimeAt(clock_);
+}
+
 void Eeprom::finishCycle(std::uint64_t cycle) {
-    // A cycle that was cut short leaves the cells as they were.
-    if (cycle - pgmStart_ < cycleTime())
+    // A cycle that was cut short, or whose pump had not settled on its clock, leaves the
+    // cells as they were.
+    if (!cycleLongEnough(cycle))
         return;
     const bool erase = pprog_ & pprog::ERASE;
     if (latched_ == Target::None) {

@@ -46,9 +46,14 @@ class Eeprom {
     // The E cycles a program or erase cycle must last at a crystal (MC68HC11A8 technical data
     // 3.5, p. 3-6): 10 ms at E = 2 MHz, where the charge pump is driven by E. Below 2 MHz the
     // pump is weaker and the manual asks for "as much as" 20 ms: the board asks for all 20.
-    // Below 1 MHz the pump wants the R-C clock (CSEL in OPTION), which the board does not
-    // model: no cycle there is ever long enough. Above 2 MHz nothing is said: 10 ms still.
+    // Below 1 MHz the pump wants the R-C clock (CSEL in OPTION): on E there no cycle is ever
+    // long enough. Above 2 MHz nothing is said: 10 ms still.
     static std::uint64_t cycleTimeAt(EClock clock);
+    // On the R-C clock (CSEL set, at any E): the pump counts only from 10 ms after CSEL was set
+    // (A8 technical data 3.5, p. 3-6), and, no time being given for a cycle on that clock, a
+    // cycle lasts the longest the manual names, 20 ms. Both in time, as E cycles of the board.
+    static std::uint64_t rcSettleTimeAt(EClock clock);
+    static std::uint64_t rcCycleTimeAt(EClock clock);
     std::uint64_t cycleTime() const { return cycleTimeAt(clock_); }
 
     explicit Eeprom(const Variant& v, EClock clock = {});
@@ -77,6 +82,11 @@ class Eeprom {
     std::uint8_t pprog() const { return pprog_; }
     // programmingVoltage: +12 V on XIRQ/VPPE, which only the 711E9's EPROM needs.
     void writePprog(std::uint8_t value, std::uint64_t cycle, bool programmingVoltage = false);
+
+    // OPTION's CSEL as written at a cycle: the charge pump on the R-C clock or on E. A change
+    // while the programming voltage is on spoils that cycle.
+    void selectPumpClock(bool rcClock, std::uint64_t cycle);
+    bool pumpOnRcClock() const { return rcClock_; }
 
     std::uint8_t bprotReg() const { return bprot_; }
     // canClear: within the 64 cycles after reset, or any time in a special mode.
@@ -108,6 +118,7 @@ class Eeprom {
   private:
     enum class Target { None, Array, Config };
     bool protectedOffset(std::uint16_t offset) const;
+    bool cycleLongEnough(std::uint64_t end) const;
     void finishCycle(std::uint64_t cycle);
     std::uint8_t erased(std::size_t offset) const;
 
@@ -123,6 +134,9 @@ class Eeprom {
     std::uint16_t latchOffset_ = 0;
     std::uint8_t latchData_ = 0xFF;
     std::uint64_t pgmStart_ = 0;
+    bool rcClock_ = false;
+    std::uint64_t rcSince_ = 0;
+    bool pumpClockChanged_ = false;  // during the cycle under way
     int completed_ = 0;
     int stray_ = 0;
 };
