@@ -109,13 +109,6 @@ std::string megahertz(double hz) {
     return text;
 }
 
-const PumpClock* pumpClockOf(std::string_view talker) {
-    for (const PumpClock& p : kPumpClocks)
-        if (p.talker == talker)
-            return &p;
-    return nullptr;
-}
-
 // A talker that counts an EEPROM cycle at an E where the pump wants the R-C clock, and cannot
 // select it: the reason, or empty.
 std::string pumpRefusal(std::string_view talker, double eClockHz) {
@@ -138,6 +131,13 @@ std::span<const PatchPoint> patchPoints() {
 
 std::span<const PumpClock> pumpClocks() {
     return kPumpClocks;
+}
+
+const PumpClock* pumpClockOf(std::string_view talker) {
+    for (const PumpClock& p : kPumpClocks)
+        if (p.talker == talker)
+            return &p;
+    return nullptr;
 }
 
 bool needsPumpClockAt(double eClockHz) {

@@ -56,6 +56,8 @@ struct PumpClock {
 inline constexpr std::string_view kPumpClockLabel = "pump_csel";
 inline constexpr Byte kCsel = 0x40;  // OPTION bit 6
 std::span<const PumpClock> pumpClocks();
+// The talker's row, or nullptr where it has none.
+const PumpClock* pumpClockOf(std::string_view talker);
 
 // Whether the EEPROM's pump wants its R-C clock at an E clock (Hz): below 1 MHz.
 bool needsPumpClockAt(double eClockHz);

@@ -101,9 +101,7 @@ int main(int argc, char** argv) {
                                     " at E = 2 MHz");
     }
 
-    const kestro::PumpClock* pump = nullptr;
-    for (const auto& p : kestro::pumpClocks())
-        pump = p.talker == talker ? &p : pump;
+    const kestro::PumpClock* pump = kestro::pumpClockOf(talker);
     for (const auto& [name, address] : pumps)
         if (name != kestro::kPumpClockLabel || !pump)
             return fail(talker, "the label " + name + " at " + hex(address) + " has no row");
