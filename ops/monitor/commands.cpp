@@ -38,13 +38,13 @@ const std::vector<CommandHelp> kHelp = {
     {"md", "[ADDR [LEN]]", "display memory: address, 16 bytes in hex, ASCII",
      "  LEN in hex, default 40 (64 bytes); without ADDR, the bytes after the last display.\n"},
     {"mm", "ADDR BYTE...", "write bytes from ADDR on, each read back", ""},
-    {"rd", "", "display the registers, the flags spelled out (a clear flag as .)",
+    {"rd", "", "display the registers, the flags spelled out (a clear one as .)",
      "  A=xx B=xx X=xxxx Y=xxxx SP=xxxx PC=xxxx CCR=xx SXHINZVC, and PC's symbol.\n"},
     {"rm", "REG VALUE", "set a register of the stopped program: A B X Y SP PC CCR", ""},
     {"br", "ADDR", "set a breakpoint (RAM or EEPROM)", ""},
     {"bc", "ADDR", "clear a breakpoint", ""},
     {"bl", "", "list the breakpoints", ""},
-    {"go", "[ADDR]", "run from ADDR (or PC) until a breakpoint, the program's SWI or Ctrl-C",
+    {"go", "[ADDR]", "run from ADDR (or PC) until a breakpoint, its own SWI or Ctrl-C",
      "  Prints why the program stopped, the registers and the next instruction.\n"},
     {"step", "[N]", "run N instructions (default 1), branches, JSR and RTS followed", ""},
     {"run", "[ADDR]", "start the program from ADDR (or PC) and return at once", ""},
@@ -178,11 +178,9 @@ std::vector<std::string> helpLines() {
     std::vector<std::string> lines;
     for (const CommandHelp& h : kHelp) {
         std::string usage = std::string(h.name) + " " + std::string(h.arguments);
-        usage.resize(std::max<std::size_t>(usage.size() + 1, 20), ' ');
+        usage.resize(std::max<std::size_t>(usage.size() + 2, 20), ' ');
         lines.push_back(usage + std::string(h.summary));
     }
-    lines.push_back("Numbers are hex ($B600, B600, 0xB600); with symbols, ADDR may be name or");
-    lines.push_back("name+offset.");
     return lines;
 }
 
@@ -635,6 +633,7 @@ Outcome Interpreter::help(const Args& a) {
     if (a.words.empty()) {
         for (const std::string& line : helpLines())
             io_.line(line);
+        io_.line(std::string(kNumbersNote));
         return Outcome::Done;
     }
     const std::string name = lower(a.words[0]);

@@ -48,8 +48,11 @@ struct CommandHelp {
 };
 const std::vector<CommandHelp>& commandHelp();
 
-// The whole table as `help` prints it, one command a line.
+// The whole table as `help` prints it, one command a line, and what it says of numbers.
 std::vector<std::string> helpLines();
+inline constexpr std::string_view kNumbersNote =
+    "Numbers are hex ($B600, B600, 0xB600); with the program's symbols, ADDR may also be a "
+    "name or name+offset.";
 
 class Interpreter {
   public:

@@ -1,0 +1,277 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "monitor_prompt.h"
+
+#include <readline/history.h>
+#include <readline/readline.h>
+#include <sys/select.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+#include "interruption.h"
+
+namespace kestro::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+using ops::monitor::Outcome;
+
+constexpr int kHistoryLines = 1000;
+
+// The session over the resident monitor talker, on the link just reset.
+std::unique_ptr<ops::monitor::Monitor> openSession(Target&, Clock&) {
+    // TODO: open the talker's session here (TalkerMonitor, ops/monitor/session.h).
+    throw LinkError("This kestro-cli cannot start the monitor talker yet.",
+                    LinkError::Ending::KeepTarget);
+}
+
+// Where the history of earlier sessions is kept: the XDG state folder.
+fs::path historyFile() {
+    fs::path base;
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && fs::path(state).is_absolute())
+        base = state;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = fs::path(home) / ".local" / "state";
+    else
+        return {};
+    return base / "kestro" / "monitor_history";
+}
+
+// What readline's line handler hands over to the loop that runs the command.
+struct PromptLine {
+    bool ready = false;
+    bool endOfInput = false;
+    std::string text;
+};
+PromptLine g_line;
+
+void takeLine(char* text) {
+    g_line.ready = true;
+    g_line.endOfInput = text == nullptr;
+    g_line.text = text ? text : "";
+    std::free(text);
+    // The prompt comes back only once the command's output is written.
+    rl_callback_handler_remove();
+}
+
+// The prompt's line after Ctrl-C: empty, on a line of its own, ready for the next command.
+void clearLine() {
+    rl_free_line_state();
+    rl_callback_sigcleanup();
+    rl_replace_line("", 0);
+    rl_crlf();
+    rl_on_new_line();
+    rl_redisplay();
+}
+
+}  // namespace
+
+ops::monitor::InterpreterIo MonitorConsole::io(std::function<bool()> stopRequested) {
+    return {
+        .line =
+            [this](const std::string& text) {
+                freshLine();
+                std::fprintf(out_, "%s\n", text.c_str());
+                std::fflush(out_);
+            },
+        .error = [this](const std::string& text) { error(text); },
+        .programOutput =
+            [this](ByteView bytes) {
+                if (bytes.empty())
+                    return;
+                std::fwrite(bytes.data(), 1, bytes.size(), out_);
+                std::fflush(out_);
+                atLineStart_ = bytes.back() == '\n';
+            },
+        .stopRequested = std::move(stopRequested),
+    };
+}
+
+void MonitorConsole::echo(const std::string& line) {
+    freshLine();
+    std::fprintf(out_, "%s%s\n", kMonitorPrompt.data(), line.c_str());
+    std::fflush(out_);
+}
+
+void MonitorConsole::error(const std::string& text) {
+    freshLine();
+    std::fprintf(err_, "%s\n", text.c_str());
+    std::fflush(err_);
+}
+
+void MonitorConsole::freshLine() {
+    // The program's output may end mid-line; the monitor's words start on their own.
+    if (!atLineStart_) {
+        std::fputc('\n', out_);
+        atLineStart_ = true;
+    }
+}
+
+Exit exitFor(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Done:
+        case Outcome::Quit:
+            return Exit::Success;
+        case Outcome::Usage:
+            return Exit::Usage;
+        case Outcome::File:
+            return Exit::FileError;
+        case Outcome::Refused:
+            return Exit::TargetError;
+        case Outcome::Ended:
+            return Exit::NoAnswer;
+    }
+    return Exit::TargetError;
+}
+
+Exit runMonitorScript(ops::monitor::Interpreter& interpreter, MonitorConsole& console,
+                      std::istream& script, const std::string& name) {
+    std::string line;
+    for (int number = 1; std::getline(script, line); ++number) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos)
+            continue;
+        console.echo(line);
+        const Outcome outcome = interpreter.run(line);
+        // Ctrl-C has stopped a running program through the interpreter; the script ends.
+        if (const int signal = interruption(); signal != 0) {
+            console.error("Interrupted at line " + std::to_string(number) + " of " + name + ".");
+            return exitForSignal(signal);
+        }
+        if (outcome == Outcome::Quit)
+            return Exit::Success;
+        if (outcome != Outcome::Done) {
+            console.error("The script stops at line " + std::to_string(number) + " of " + name +
+                          ": " + line);
+            return exitFor(outcome);
+        }
+    }
+    if (script.bad()) {
+        console.error("Cannot read " + name + " to its end.");
+        return Exit::FileError;
+    }
+    return Exit::Success;
+}
+
+Exit runMonitorPrompt(ops::monitor::Interpreter& interpreter, MonitorConsole& console) {
+    const fs::path history = historyFile();
+    std::error_code ec;
+    if (!history.empty())
+        fs::create_directories(history.parent_path(), ec);
+    using_history();
+    stifle_history(kHistoryLines);
+    if (!history.empty())
+        read_history(history.c_str());
+    // Ctrl-C is kestro-cli's to catch: readline must not take the handler over.
+    rl_catch_signals = 0;
+    const std::string prompt(kMonitorPrompt);
+    console.error("Monitor commands: help lists them, quit or Ctrl-D ends the session.");
+    while (true) {
+        g_line = {};
+        rl_callback_handler_install(prompt.c_str(), takeLine);
+        while (!g_line.ready) {
+            fd_set in;
+            FD_ZERO(&in);
+            FD_SET(STDIN_FILENO, &in);
+            if (::select(STDIN_FILENO + 1, &in, nullptr, nullptr, nullptr) < 0) {
+                if (errno != EINTR)
+                    break;
+                const int signal = interruption();
+                if (signal == SIGINT) {
+                    noteInterruption(0);
+                    clearLine();
+                } else if (signal != 0) {
+                    rl_callback_handler_remove();
+                    return exitForSignal(signal);
+                }
+                continue;
+            }
+            rl_callback_read_char();
+        }
+        if (!g_line.ready || g_line.endOfInput) {
+            rl_callback_handler_remove();
+            std::fputc('\n', stdout);
+            return Exit::Success;
+        }
+        const std::string line = g_line.text;
+        if (line.find_first_not_of(" \t") != std::string::npos) {
+            const HIST_ENTRY* last = history_length > 0 ? history_get(history_length) : nullptr;
+            if (!last || line != last->line) {
+                add_history(line.c_str());
+                if (!history.empty())
+                    write_history(history.c_str());
+            }
+        }
+        const Outcome outcome = interpreter.run(line);
+        // Ctrl-C stopped what ran; the prompt goes on. Other signals end the session.
+        if (const int signal = interruption(); signal == SIGINT)
+            noteInterruption(0);
+        else if (signal != 0)
+            return exitForSignal(signal);
+        if (outcome == Outcome::Quit)
+            return Exit::Success;
+        if (outcome == Outcome::Ended)
+            return exitFor(outcome);
+    }
+}
+
+MonitorInputs readMonitorInputs(const Step& step, bool standardInputIsTerminal) {
+    MonitorInputs inputs;
+    if (!step.symbols.empty()) {
+        const std::string name = step.symbols.string();
+        std::ifstream in(step.symbols, std::ios::binary);
+        const std::string content{std::istreambuf_iterator<char>(in), {}};
+        if (!in.is_open() || in.bad()) {
+            inputs.error = "Cannot read the symbols' file " + name + ".";
+            return inputs;
+        }
+        try {
+            inputs.symbols = ops::monitor::Symbols::fromElf(name, content);
+        } catch (const LinkError& e) {
+            inputs.error = e.what();
+            return inputs;
+        }
+    }
+    if (!step.script.empty() && step.script != "-") {
+        auto file = std::make_unique<std::ifstream>(step.script);
+        if (!file->is_open()) {
+            inputs.error = "Cannot read the script " + step.script.string() + ".";
+            return inputs;
+        }
+        inputs.script = std::move(file);
+        inputs.scriptName = step.script.string();
+    } else if (!step.script.empty() || !standardInputIsTerminal) {
+        // Not owned: the standard input outlives the session.
+        inputs.script = std::make_unique<std::istream>(std::cin.rdbuf());
+        inputs.scriptName = "the standard input";
+    }
+    return inputs;
+}
+
+Exit runMonitor(Target& target, Clock& clock, MonitorInputs& inputs, Reporter& reporter) {
+    std::unique_ptr<ops::monitor::Monitor> session;
+    try {
+        session = openSession(target, clock);
+    } catch (const LinkError& e) {
+        reporter.line(Channel::Error, e.what());
+        if (!e.detail.empty())
+            reporter.line(Channel::Error, e.detail);
+        return e.ending == LinkError::Ending::KeepTarget ? Exit::TargetError : Exit::NoAnswer;
+    }
+    MonitorConsole console(stdout, stderr);
+    ops::monitor::Interpreter interpreter(*session, console.io([] { return interruption() != 0; }),
+                                          inputs.symbols ? &*inputs.symbols : nullptr);
+    if (inputs.script)
+        return runMonitorScript(interpreter, console, *inputs.script, inputs.scriptName);
+    return runMonitorPrompt(interpreter, console);
+}
+
+}  // namespace kestro::cli
