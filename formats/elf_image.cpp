@@ -199,6 +199,14 @@ Result<std::vector<ElfSymbol>> readElfSymbols(std::string_view content) {
         return *problem;
     if (file.header().e_type == ET_REL)
         return Problem{0, kNotLinked};
+    // libelf finds no section at all where the table is cut off, which would pass for a
+    // stripped file. (With more sections than e_shnum holds, the first entry gives the count.)
+    const GElf_Ehdr& header = file.header();
+    const GElf_Off entries = std::max<GElf_Off>(header.e_shnum, 1);
+    if (header.e_shoff != 0 &&
+        (header.e_shoff > file.buffer().size() ||
+         GElf_Off{header.e_shentsize} * entries > file.buffer().size() - header.e_shoff))
+        return damaged("its section table lies past the end of the file (is it cut short?)");
     std::vector<ElfSymbol> symbols;
     for (Elf_Scn* scn = nullptr; (scn = elf_nextscn(file.get(), scn)) != nullptr;) {
         GElf_Shdr section;

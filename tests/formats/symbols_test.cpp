@@ -154,12 +154,22 @@ TEST(ElfSymbols, AFileWithoutUsableNamesIsRefusedWithTheReason) {
     };
     for (const Case& c : cases) {
         try {
-            Symbols::fromElf(c.file, slurp(kPrograms / c.file));
+            (void)Symbols::fromElf(c.file, slurp(kPrograms / c.file));
             ADD_FAILURE() << c.file << ": no error";
         } catch (const LinkError& e) {
             EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
             EXPECT_NE(std::string(e.what()).find(c.file), std::string::npos) << e.what();
             EXPECT_NE(e.detail.find(c.detail), std::string::npos) << e.detail;
+        }
+    }
+    // A file cut short anywhere is damaged, not stripped, and never read past its end.
+    const std::string elf = slurp(kPrograms / "named_program.elf");
+    for (std::size_t size = 0; size < elf.size(); ++size) {
+        try {
+            (void)Symbols::fromElf("cut.elf", std::string_view(elf).substr(0, size));
+            ADD_FAILURE() << size << " bytes: no error";
+        } catch (const LinkError& e) {
+            EXPECT_NE(e.detail.find("damaged"), std::string::npos) << size << ": " << e.detail;
         }
     }
 }
