@@ -42,22 +42,25 @@ class Symbols {
     // has no such symbol (it was stripped), throws LinkError (KeepTarget) naming fileName.
     static Symbols fromElf(const std::string& fileName, std::string_view content);
 
-    // The address of a name, as spelled in the file. nullopt for an unknown name, and for one
-    // that several files define at different addresses (two files' local `loop`), rather
-    // than one of them at random.
+    // The address of a name, as spelled in the file: a global's where locals share its name;
+    // nullopt for an unknown name, and for a local that several files define at different
+    // addresses (two files' `loop`), rather than one of them at random.
     std::optional<std::uint16_t> lookup(std::string_view name) const;
 
-    // The name for an address: "loop" where a symbol starts there; "loop+3" inside a symbol's
-    // size, or within kLabelReach past the nearest label before it; "" where nothing fits.
-    // Offsets read back through parseAddress: a digit up to 9, "$" hex above.
+    // The name for an address, from the nearest symbols at or below it: "loop" where one starts
+    // there; "loop+3" inside its size, or within kLabelReach past a label; "" where nothing
+    // fits. A constant names its exact value only, and the linker's own (with a leading
+    // underscore: section sizes and ends) nothing. Offsets read back through parseAddress: a
+    // digit up to 9, "$" hex above.
     std::string nameFor(std::uint16_t address) const;
 
     const std::vector<Symbol>& all() const { return symbols_; }
     bool empty() const { return symbols_.empty(); }
 
   private:
-    std::vector<Symbol> symbols_;         // as given
-    std::vector<std::size_t> byAddress_;  // indices into symbols_, by address then preference
+    std::vector<Symbol> symbols_;  // as given
+    // Indices into symbols_ of those that may name an address, by address, best first.
+    std::vector<std::size_t> byAddress_;
 };
 
 // An address as the user types it: "$B600", "B600" and "0xB600" are hex; with symbols, a
