@@ -58,8 +58,9 @@ TEST(MonitorCommands, EachCommandsOutputAndErrors) {
         {"md: 16 bytes a line, the ASCII beside, the last line short",
          [](MonitorStandIn& m) {
              put(m, 0xB600,
-                 bytesOf("Hello, HC11!\x00\x01\xFF\x7F"
-                         "ABCD"));
+                 bytesOf(std::string_view("Hello, HC11!\x00\x01\xFF\x7F"
+                                          "ABCD",
+                                          20)));
          },
          {"md B600 14"},
          "B600  48 65 6C 6C 6F 2C 20 48 43 31 31 21 00 01 FF 7F  Hello, HC11!....\n"
