@@ -34,6 +34,8 @@ class MonitorStandIn final : public ops::monitor::Monitor {
     std::string programSends;
     // Every call after this one throws, as a session whose talker went silent.
     bool dead = false;
+    // The talker goes silent once this many writes have gone; 0: never.
+    int writesBeforeDeath = 0;
     int writes = 0;  // write calls, refused ones included
     int polls = 0;
 
@@ -58,6 +60,7 @@ class MonitorStandIn final : public ops::monitor::Monitor {
                                 LinkError::Ending::KeepTarget);
             memory[address + k] = bytes[k];
         }
+        dead = writes == writesBeforeDeath;
     }
     Registers registers() override {
         alive();
