@@ -26,8 +26,9 @@ using ops::monitor::Outcome;
 constexpr int kHistoryLines = 1000;
 
 // The session over the resident monitor talker, on the link just reset.
-std::unique_ptr<ops::monitor::Monitor> openSession(Target&, Clock&) {
-    // TODO: open the talker's session here (TalkerMonitor, ops/monitor/session.h).
+std::unique_ptr<ops::monitor::Monitor> openSession(Frame&, const sim::Variant&) {
+    // TODO: the talker's session goes here: TalkerMonitor(f, part, successors) of
+    // ops/monitor/session.h, with successors of ops/monitor/instruction.h.
     throw LinkError("This kestro-cli cannot start the monitor talker yet.",
                     LinkError::Ending::KeepTarget);
 }
@@ -256,22 +257,23 @@ MonitorInputs readMonitorInputs(const Step& step, bool standardInputIsTerminal) 
     return inputs;
 }
 
-Exit runMonitor(Target& target, Clock& clock, MonitorInputs& inputs, Reporter& reporter) {
-    std::unique_ptr<ops::monitor::Monitor> session;
-    try {
-        session = openSession(target, clock);
-    } catch (const LinkError& e) {
-        reporter.line(Channel::Error, e.what());
-        if (!e.detail.empty())
-            reporter.line(Channel::Error, e.detail);
-        return e.ending == LinkError::Ending::KeepTarget ? Exit::TargetError : Exit::NoAnswer;
-    }
-    MonitorConsole console(stdout, stderr);
-    ops::monitor::Interpreter interpreter(*session, console.io([] { return interruption() != 0; }),
-                                          inputs.symbols ? &*inputs.symbols : nullptr);
-    if (inputs.script)
-        return runMonitorScript(interpreter, console, *inputs.script, inputs.scriptName);
-    return runMonitorPrompt(interpreter, console);
+Exit runMonitor(Target& target, const sim::Variant& part, MonitorInputs& inputs) {
+    Exit exit = Exit::Success;
+    Frame::run(target, kMonitorButton, "Monitor", [&](Frame& f) {
+        if (!f.begin())
+            return;
+        const auto session = openSession(f, part);
+        MonitorConsole console(stdout, stderr);
+        ops::monitor::Interpreter interpreter(*session,
+                                              console.io([] { return interruption() != 0; }),
+                                              inputs.symbols ? &*inputs.symbols : nullptr);
+        exit = inputs.script
+                   ? runMonitorScript(interpreter, console, *inputs.script, inputs.scriptName)
+                   : runMonitorPrompt(interpreter, console);
+        // Whatever the program does now, the link is no longer the boot loader's.
+        f.finish();
+    });
+    return exit;
 }
 
 }  // namespace kestro::cli

@@ -14,7 +14,6 @@
 #include "frame.h"
 #include "monitor/commands.h"
 #include "monitor/symbols.h"
-#include "report.h"
 
 namespace kestro::cli {
 
@@ -61,8 +60,9 @@ struct MonitorInputs {
 // standardInputIsTerminal: whether commands come from a person or from a pipe or file.
 MonitorInputs readMonitorInputs(const Step& step, bool standardInputIsTerminal);
 
-// The session over the link just reset, then the script or the prompt; the code the job ends
-// with. clock: not one a signal ends, since Ctrl-C must stop the program, not the exchange.
-Exit runMonitor(Target& target, Clock& clock, MonitorInputs& inputs, Reporter& reporter);
+// The session on the link just reset, inside an operation's frame (whose box says why it could
+// not start), then the script or the prompt: the code the session ends with. The link's waits
+// must leave signals to the session: Ctrl-C stops the user's program.
+Exit runMonitor(Target& target, const sim::Variant& part, MonitorInputs& inputs);
 
 }  // namespace kestro::cli

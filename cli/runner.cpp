@@ -494,6 +494,16 @@ class PortRun {
     // clock: Ctrl-C stops the user's program, it does not cut an exchange short.
     Exit monitor(const Step& step) {
         const TimePoint start = clock_.now();
+        // The monitor routes every write by the part's memory map.
+        const sim::Variant* part = board_       ? &board_->board().chip()
+                                   : plan_.chip ? sim::variantNamed(*plan_.chip)
+                                   : autoPart_  ? autoPart_->part
+                                                : nullptr;
+        if (!part) {
+            failure_ = "monitor needs the part: give --chip PART, or --chip auto.";
+            reporter_.line(Channel::Error, failure_);
+            return record(step, Exit::Usage, failure_, 0, start);
+        }
         MonitorInputs inputs = readMonitorInputs(step, ::isatty(STDIN_FILENO) == 1);
         if (!inputs.error.empty()) {
             reporter_.line(Channel::Error, inputs.error);
@@ -503,7 +513,11 @@ class PortRun {
             return record(step, e, failure_, 0, start);
         CommandUi ui(reporter_, clock_, {}, 0);
         Target target{*link_, ui, env_.talkerDir};
-        const Exit exit = runMonitor(target, clock_, inputs, reporter_);
+        waits_.hold(true);
+        Exit exit = runMonitor(target, *part, inputs);
+        waits_.hold(false);
+        // A session that could not start said why in its box.
+        exit = worse(exit, ui.exit().value_or(Exit::Success));
         if (board_) {
             board_->board().catchUp();
             if (const auto told = board_->save())
