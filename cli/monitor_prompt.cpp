@@ -24,6 +24,9 @@ namespace fs = std::filesystem;
 using ops::monitor::Outcome;
 
 constexpr int kHistoryLines = 1000;
+// Reads and writes shorter than this end before a bar would tell the user anything, and would
+// only add lines to a script's log.
+constexpr std::size_t kProgressFrom = 1024;
 
 // The session over the resident monitor talker, on the link just reset.
 std::unique_ptr<ops::monitor::Monitor> openSession(Frame&, const sim::Variant&) {
@@ -92,6 +95,16 @@ ops::monitor::InterpreterIo MonitorConsole::io(std::function<bool()> stopRequest
                 atLineStart_ = bytes.back() == '\n';
             },
         .stopRequested = std::move(stopRequested),
+        .progress =
+            [this](std::size_t done, std::size_t total) {
+                if (!showProgress_ || total < kProgressFrom)
+                    return;
+                progressShown_ = done < total;
+                showProgress_(progressShown_ ? std::optional<Received>(
+                                                   Received{static_cast<std::int64_t>(done),
+                                                            static_cast<std::int64_t>(total)})
+                                             : std::nullopt);
+            },
     };
 }
 
@@ -107,7 +120,15 @@ void MonitorConsole::error(const std::string& text) {
     std::fflush(err_);
 }
 
+void MonitorConsole::commandEnded() {
+    if (progressShown_) {
+        showProgress_(std::nullopt);
+        progressShown_ = false;
+    }
+}
+
 void MonitorConsole::freshLine() {
+    commandEnded();
     // The program's output may end mid-line; the monitor's words start on their own.
     if (!atLineStart_) {
         std::fputc('\n', out_);
@@ -142,6 +163,7 @@ Exit runMonitorScript(ops::monitor::Interpreter& interpreter, MonitorConsole& co
             continue;
         console.echo(line);
         const Outcome outcome = interpreter.run(line);
+        console.commandEnded();
         // Ctrl-C has stopped a running program through the interpreter; the script ends.
         if (const int signal = interruption(); signal != 0) {
             console.error("Interrupted at line " + std::to_string(number) + " of " + name + ".");
@@ -212,6 +234,7 @@ Exit runMonitorPrompt(ops::monitor::Interpreter& interpreter, MonitorConsole& co
             }
         }
         const Outcome outcome = interpreter.run(line);
+        console.commandEnded();
         // Ctrl-C stopped what ran; the prompt goes on. Other signals end the session.
         if (const int signal = interruption(); signal == SIGINT)
             noteInterruption(0);
@@ -264,6 +287,7 @@ Exit runMonitor(Target& target, const sim::Variant& part, MonitorInputs& inputs)
             return;
         const auto session = openSession(f, part);
         MonitorConsole console(stdout, stderr);
+        console.setProgress([&f](const std::optional<Received>& r) { f.ui().setReceived(r); });
         ops::monitor::Interpreter interpreter(*session,
                                               console.io([] { return interruption() != 0; }),
                                               inputs.symbols ? &*inputs.symbols : nullptr);

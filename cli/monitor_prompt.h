@@ -26,16 +26,25 @@ class MonitorConsole {
   public:
     MonitorConsole(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
 
+    // Where a long read or write shows how far it has come (the job's bar); nullopt: it is over.
+    void setProgress(std::function<void(const std::optional<Received>&)> show) {
+        showProgress_ = std::move(show);
+    }
+
     ops::monitor::InterpreterIo io(std::function<bool()> stopRequested);
     // A script's command as the log shows it, behind the prompt.
     void echo(const std::string& line);
     void error(const std::string& text);
+    // After each command: a bar that its transfer left goes.
+    void commandEnded();
 
   private:
     void freshLine();
     std::FILE* out_;
     std::FILE* err_;
     bool atLineStart_ = true;
+    std::function<void(const std::optional<Received>&)> showProgress_;
+    bool progressShown_ = false;
 };
 
 // The code a command's outcome gives a script that stops there.

@@ -275,18 +275,28 @@ std::string Interpreter::registersLine(const Registers& r) const {
     return text;
 }
 
-void Interpreter::reportInstructionAt(std::uint16_t address) {
-    const std::size_t length = std::min<std::size_t>(kLongestInstruction, kAddressSpace - address);
-    const Bytes code = monitor_.read(address, length);
-    const Instruction i = decode(code, address, symbols_);
+std::optional<std::uint16_t> Interpreter::addressArgument(std::string_view word) {
+    const auto address = parseAddress(word, symbols_);
+    if (!address)
+        io_.error("Not an address: " + std::string(word) + ".");
+    return address;
+}
+
+std::string Interpreter::instructionLine(const Instruction& i,
+                                         const std::vector<std::uint16_t>& breakpoints) const {
     std::string bytes;
     for (std::size_t k = 0; k < i.bytes.size(); ++k)
         bytes += (k ? " " : "") + hex(i.bytes[k], 2);
     bytes.resize(std::max<std::size_t>(bytes.size() + 1, 16), ' ');
-    const auto breakpoints = monitor_.breakpoints();
     const bool marked =
-        std::find(breakpoints.begin(), breakpoints.end(), address) != breakpoints.end();
-    io_.line(std::string(marked ? "*" : " ") + hex(address, 4) + "  " + bytes + i.text);
+        std::find(breakpoints.begin(), breakpoints.end(), i.address) != breakpoints.end();
+    return std::string(marked ? "*" : " ") + hex(i.address, 4) + "  " + bytes + i.text;
+}
+
+void Interpreter::reportInstructionAt(std::uint16_t address) {
+    const std::size_t length = std::min<std::size_t>(kLongestInstruction, kAddressSpace - address);
+    io_.line(instructionLine(decode(monitor_.read(address, length), address, symbols_),
+                             monitor_.breakpoints()));
 }
 
 void Interpreter::reportStop(const Stop& s) {
@@ -299,7 +309,7 @@ Outcome Interpreter::writeChecked(std::uint16_t address, const Bytes& bytes,
                                   std::string_view what) {
     if (address + bytes.size() > kAddressSpace)
         return usage(std::string(what) + " would run past $FFFF: nothing written.");
-    monitor_.write(address, bytes);
+    monitor_.write(address, bytes, io_.progress);
     return Outcome::Done;
 }
 
@@ -337,7 +347,7 @@ Outcome Interpreter::load(const Args& a) {
     std::size_t written = 0;
     for (const formats::Block& block : blocks) {
         try {
-            monitor_.write(static_cast<std::uint16_t>(block.address), block.bytes);
+            monitor_.write(static_cast<std::uint16_t>(block.address), block.bytes, io_.progress);
         } catch (const LinkError&) {
             // What went in before the refusal stays: the user must know how much that was.
             io_.error("load stopped at the block " + formats::hexAddress(block.address) + "-" +
@@ -358,10 +368,8 @@ Outcome Interpreter::memoryDisplay(const Args& a) {
     if (a.words.size() > 2)
         return usage("md takes an address and a length: md ADDR [LEN]");
     std::optional<std::uint16_t> address = nextDisplay_.value_or(0);
-    if (!a.words.empty())
-        address = parseAddress(a.words[0], symbols_);
-    if (!address)
-        return usage("Not an address: " + std::string(a.words[0]) + ".");
+    if (!a.words.empty() && !(address = addressArgument(a.words[0])))
+        return Outcome::Usage;
     std::size_t length = kDisplayLength;
     if (a.words.size() == 2) {
         const auto v = hexValue(a.words[1], kAddressSpace);
@@ -371,7 +379,7 @@ Outcome Interpreter::memoryDisplay(const Args& a) {
     }
     // The display ends at the top of memory; the next one starts again from $0000.
     length = std::min<std::size_t>(length, kAddressSpace - *address);
-    const Bytes bytes = monitor_.read(*address, length);
+    const Bytes bytes = monitor_.read(*address, length, io_.progress);
     for (std::size_t at = 0; at < bytes.size(); at += kBytesPerLine) {
         const std::size_t n = std::min(kBytesPerLine, bytes.size() - at);
         std::string line = hex(*address + static_cast<unsigned>(at), 4) + " ";
@@ -392,9 +400,9 @@ Outcome Interpreter::memoryDisplay(const Args& a) {
 Outcome Interpreter::memoryModify(const Args& a) {
     if (a.words.size() < 2)
         return usage("mm takes an address and bytes: mm ADDR BYTE...");
-    const auto address = parseAddress(a.words[0], symbols_);
+    const auto address = addressArgument(a.words[0]);
     if (!address)
-        return usage("Not an address: " + std::string(a.words[0]) + ".");
+        return Outcome::Usage;
     Bytes bytes;
     for (std::size_t k = 1; k < a.words.size(); ++k) {
         const auto v = hexValue(a.words[k], 0xFF);
@@ -439,9 +447,9 @@ Outcome Interpreter::registerModify(const Args& a) {
 Outcome Interpreter::breakpointSet(const Args& a) {
     if (a.words.size() != 1)
         return usage("br takes an address: br ADDR");
-    const auto address = parseAddress(a.words[0], symbols_);
+    const auto address = addressArgument(a.words[0]);
     if (!address)
-        return usage("Not an address: " + std::string(a.words[0]) + ".");
+        return Outcome::Usage;
     monitor_.setBreakpoint(*address);
     io_.line("Breakpoint at " + addressText(*address) + ".");
     return Outcome::Done;
@@ -450,9 +458,9 @@ Outcome Interpreter::breakpointSet(const Args& a) {
 Outcome Interpreter::breakpointClear(const Args& a) {
     if (a.words.size() != 1)
         return usage("bc takes an address: bc ADDR");
-    const auto address = parseAddress(a.words[0], symbols_);
+    const auto address = addressArgument(a.words[0]);
     if (!address)
-        return usage("Not an address: " + std::string(a.words[0]) + ".");
+        return Outcome::Usage;
     const auto set = monitor_.breakpoints();
     if (std::find(set.begin(), set.end(), *address) == set.end()) {
         io_.error("No breakpoint at " + addressText(*address) + ".");
@@ -576,12 +584,10 @@ Outcome Interpreter::disassemble(const Args& a) {
     if (a.words.size() > 2)
         return usage("dasm takes an address and a count: dasm [ADDR [N]]");
     std::optional<std::uint16_t> address = nextDisassembly_;
-    if (!a.words.empty())
-        address = parseAddress(a.words[0], symbols_);
-    else if (!address)
-        address = monitor_.registers().pc;
+    if (!a.words.empty() && !(address = addressArgument(a.words[0])))
+        return Outcome::Usage;
     if (!address)
-        return usage("Not an address: " + std::string(a.words[0]) + ".");
+        address = monitor_.registers().pc;
     std::size_t count = kDisassemblyCount;
     if (a.words.size() == 2) {
         const auto v = hexValue(a.words[1], 0x1000);
@@ -591,7 +597,7 @@ Outcome Interpreter::disassemble(const Args& a) {
     }
     const std::size_t length =
         std::min<std::size_t>(count * kLongestInstruction, kAddressSpace - *address);
-    const Bytes code = monitor_.read(*address, length);
+    const Bytes code = monitor_.read(*address, length, io_.progress);
     const auto breakpoints = monitor_.breakpoints();
     std::size_t at = 0;
     for (std::size_t n = 0; n < count && at < code.size(); ++n) {
@@ -601,13 +607,7 @@ Outcome Interpreter::disassemble(const Args& a) {
             if (const std::string name = symbols_->nameFor(here);
                 !name.empty() && name.find('+') == std::string::npos)
                 io_.line(name + ":");
-        std::string bytes;
-        for (std::size_t k = 0; k < i.bytes.size(); ++k)
-            bytes += (k ? " " : "") + hex(i.bytes[k], 2);
-        bytes.resize(std::max<std::size_t>(bytes.size() + 1, 16), ' ');
-        const bool marked =
-            std::find(breakpoints.begin(), breakpoints.end(), here) != breakpoints.end();
-        io_.line(std::string(marked ? "*" : " ") + hex(here, 4) + "  " + bytes + i.text);
+        io_.line(instructionLine(i, breakpoints));
         at += std::max<std::size_t>(i.length, 1);
     }
     nextDisassembly_ = static_cast<std::uint16_t>(*address + at);
@@ -617,9 +617,9 @@ Outcome Interpreter::disassemble(const Args& a) {
 Outcome Interpreter::fill(const Args& a) {
     if (a.words.size() != 3)
         return usage("fill takes an address, a length and a byte: fill ADDR LEN BYTE");
-    const auto address = parseAddress(a.words[0], symbols_);
+    const auto address = addressArgument(a.words[0]);
     if (!address)
-        return usage("Not an address: " + std::string(a.words[0]) + ".");
+        return Outcome::Usage;
     const auto length = hexValue(a.words[1], kAddressSpace);
     if (!length || *length == 0)
         return usage("Not a length: " + std::string(a.words[1]) + " (hex, 1 to 10000).");

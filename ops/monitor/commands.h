@@ -15,6 +15,7 @@
 namespace kestro::ops::monitor {
 
 class Symbols;
+struct Instruction;
 
 // How a command went, and whether the session goes on after it.
 enum class Outcome {
@@ -37,6 +38,8 @@ struct InterpreterIo {
     std::function<void(ByteView)> programOutput;
     // Polled while go or wait runs: true stops the program (Ctrl-C).
     std::function<bool()> stopRequested;
+    // How far a long read or write (md, dasm, load, fill) has come.
+    Progress progress;
 };
 
 // One command's help: the table behind `help` and kestro-cli's manual.
@@ -96,6 +99,10 @@ class Interpreter {
     // The stop as the user reads it: why, the registers, the instruction it stops before.
     void reportStop(const Stop& s);
     void reportInstructionAt(std::uint16_t address);
+    std::string instructionLine(const Instruction& i,
+                                const std::vector<std::uint16_t>& breakpoints) const;
+    // The address a word names, or nullopt once the user is told it names none.
+    std::optional<std::uint16_t> addressArgument(std::string_view word);
     std::string addressText(std::uint16_t address) const;
     Outcome usage(const std::string& text);
     Outcome writeChecked(std::uint16_t address, const Bytes& bytes, std::string_view what);

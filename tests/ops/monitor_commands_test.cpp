@@ -24,7 +24,8 @@ struct Transcript {
                       {.line = [this](const std::string& s) { text += s + "\n"; },
                        .error = [this](const std::string& s) { text += "! " + s + "\n"; },
                        .programOutput = [this](ByteView b) { text += "[" + textOf(b) + "]"; },
-                       .stopRequested = [this] { return stopAsked && stopAsked(); }},
+                       .stopRequested = [this] { return stopAsked && stopAsked(); },
+                       .progress = {}},
                       symbols) {}
 
     Outcome run(const std::vector<std::string>& lines) {
