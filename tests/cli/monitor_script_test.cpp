@@ -12,6 +12,7 @@
 #include "monitor_prompt.h"
 #include "monitor_stand_in.h"
 #include "scratch.h"
+#include "virtual_clock.h"
 
 namespace kestro::cli {
 namespace {
@@ -114,6 +115,22 @@ TEST(MonitorScript, CtrlCDuringGoStopsTheProgramAndEndsTheScript) {
     EXPECT_FALSE(m.isRunning);
     EXPECT_EQ(m.memory[0xB600], 0);
     EXPECT_EQ(s.errors(), "Interrupted at line 1 of s.txt.\n");
+}
+
+// Ctrl-C during a session is the session's to act on: the link's waits neither end early nor
+// throw while it holds them, and do again once it lets go.
+TEST(MonitorScript, HeldWaitsRunToTheirEndThroughASignal) {
+    VirtualClock clock;
+    InterruptibleClock waits(clock);
+    noteInterruption(SIGINT);
+    waits.hold(true);
+    const TimePoint start = clock.now();
+    EXPECT_FALSE(waits.waitUntil([] { return false; }, 30ms));
+    EXPECT_EQ(clock.now() - start, 30ms);
+    waits.sleepFor(10ms);
+    waits.hold(false);
+    EXPECT_THROW(waits.sleepFor(10ms), Interrupted);
+    noteInterruption(0);
 }
 
 TEST(MonitorScript, FilesAreCheckedBeforeTheSession) {
