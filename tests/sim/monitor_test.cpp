@@ -263,3 +263,40 @@ TEST(MonitorRefuses, PlacesItCannotWriteOrBreakAt) {
 
 }  // namespace
 }  // namespace kestro::sim
+
+namespace kestro::sim {
+namespace {
+
+// The program's own bytes reach the output whole, those that look like the start of a stop
+// announcement included; its own SWI and an illegal opcode stop it, each told as what it is.
+TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        EXPECT_EQ(t.s.inner.settings().baud, 125000);
+        // lds #$01FF; ldx #text; loop: ldaa 0,x; beq done; wait: ldab SCSR; bpl wait;
+        // staa SCDR; inx; bra loop; done: swi; nop; an illegal opcode ($41)
+        m.write(0x0100,
+                Bytes{0x8E, 0x01, 0xFF, 0xCE, 0x01, 0x40, 0xA6, 0x00, 0x27, 0x0B, 0xF6, 0x10,
+                      0x2E, 0x2A, 0xFB, 0xB7, 0x10, 0x2F, 0x08, 0x20, 0xF1, 0x3F, 0x01, 0x41});
+        const std::string text = "OK S\x01S";
+        Bytes stored(text.begin(), text.end());
+        stored.push_back(0);
+        m.write(0x0140, stored);
+        Bytes output;
+        m.run(0x0100);
+        const auto swi = Session::until(m, 1s, &output);
+        ASSERT_TRUE(swi);
+        EXPECT_EQ(std::string(output.begin(), output.end()), text);
+        EXPECT_EQ(swi->cause, StopCause::Swi);
+        EXPECT_EQ(swi->registers.pc, 0x0116);
+        m.run(std::nullopt);
+        const auto illegal = Session::until(m, 1s);
+        ASSERT_TRUE(illegal);
+        EXPECT_EQ(illegal->cause, StopCause::IllegalOpcode);
+        EXPECT_EQ(illegal->registers.pc, 0x0117);
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty());
+}
+
+}  // namespace
+}  // namespace kestro::sim
