@@ -105,6 +105,9 @@ TEST_P(MonitorOnEveryPart, StopsStepsAndChangesTheProgram) {
         ASSERT_TRUE(stop);
         EXPECT_EQ(stop->cause, StopCause::Breakpoint);
         EXPECT_EQ(stop->registers, regs(2, 0, p.stack, p.origin + 7, 0xC0));
+        // The board's window says where the monitor holds the program.
+        EXPECT_EQ(t.s.board.monitorHalt().kind, Board::Halt::Breakpoint);
+        EXPECT_EQ(t.s.board.monitorHalt().at, p.origin + 7);
         // The program's own byte reads back, not the SWI.
         EXPECT_EQ(m.read(p.origin + 7, 1), Bytes{0x26});
 
@@ -149,9 +152,11 @@ TEST_P(MonitorOnEveryPart, StopsStepsAndChangesTheProgram) {
         // Running on at the spin, stopped from the PC.
         m.run(std::nullopt);
         EXPECT_FALSE(Session::until(m, 200ms));
+        EXPECT_EQ(t.s.board.monitorHalt().kind, Board::Halt::None);
         const Stop stopped = m.stop();
         EXPECT_EQ(stopped.cause, StopCause::Stopped);
         EXPECT_EQ(stopped.registers.pc, p.origin + 15);
+        EXPECT_EQ(t.s.board.monitorHalt().kind, Board::Halt::FromPc);
 
         // The EEPROM through its cycles, over a byte that needs an erase.
         m.write(p.eeprom, Bytes{0x0F, 0xF0});
