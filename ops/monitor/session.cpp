@@ -2,9 +2,9 @@
 #include "session.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "fast_start.h"
+#include "hex_digit.h"
 
 namespace kestro::ops::monitor {
 
@@ -29,15 +29,11 @@ constexpr Duration kStepLimit = 2s;
 constexpr Duration kStopLimit = 500ms;
 
 std::string hex4(unsigned v) {
-    char at[8];
-    std::snprintf(at, sizeof at, "$%04X", v & 0xFFFF);
-    return at;
+    return formats::dollarHex(v, 4);
 }
 
 std::string hex2(unsigned v) {
-    char at[8];
-    std::snprintf(at, sizeof at, "$%02X", v & 0xFF);
-    return at;
+    return formats::dollarHex(v, 2);
 }
 
 Registers fromFrame(ByteView f, std::uint16_t at) {

@@ -266,12 +266,6 @@ TEST(MonitorRefuses, PlacesItCannotWriteOrBreakAt) {
     EXPECT_TRUE(t.s.ui.messages.empty());
 }
 
-}  // namespace
-}  // namespace kestro::sim
-
-namespace kestro::sim {
-namespace {
-
 // The program's own bytes reach the output whole, those that look like the start of a stop
 // announcement included; its own SWI and an illegal opcode stop it, each told as what it is.
 TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
