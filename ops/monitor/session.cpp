@@ -259,20 +259,23 @@ std::vector<std::uint16_t> TalkerMonitor::breakpoints() const {
 }
 
 void TalkerMonitor::insertBreakpoints(const std::set<std::uint16_t>& at) {
-    for (std::uint16_t a : at) {
-        const Byte original = link_->read(fast::kRead, a, 1).at(0);
-        inserted_[a] = original;
-        if (kindOf(a) == Kind::Eeprom) {
-            programEeprom(a, kSwi);
-            continue;
+    try {
+        for (std::uint16_t a : at) {
+            inserted_[a] = link_->read(fast::kRead, a, 1).at(0);
+            if (kindOf(a) == Kind::Eeprom) {
+                programEeprom(a, kSwi);
+                continue;
+            }
+            store(a, kSwi);
+            if (link_->read(fast::kRead, a, 1).at(0) != kSwi)
+                throw LinkError("No breakpoint at " + hex4(a) + ": no RAM there took the SWI.",
+                                LinkError::Ending::KeepTarget);
         }
-        store(a, kSwi);
-        if (link_->read(fast::kRead, a, 1).at(0) != kSwi) {
-            inserted_.erase(a);
+    } catch (const LinkError& e) {
+        // The program does not run, and keeps its own bytes wherever an SWI went in.
+        if (e.ending == LinkError::Ending::KeepTarget)
             removeBreakpoints();
-            throw LinkError("No breakpoint at " + hex4(a) + ": no RAM there took the SWI.",
-                            LinkError::Ending::KeepTarget);
-        }
+        throw;
     }
 }
 

@@ -262,6 +262,14 @@ TEST(MonitorRefuses, PlacesItCannotWriteOrBreakAt) {
         for (std::uint16_t a : refusedBreaks)
             EXPECT_THROW(m.setBreakpoint(a), LinkError);
         m.write(0x00F0, Bytes{0x01});  // the XIRQ slot is the program's
+        // A breakpoint where nothing takes the SWI stops the run before it starts, and the one
+        // already in RAM is taken out again.
+        m.write(0x0150, Bytes{0x01});
+        m.setBreakpoint(0x0150);
+        m.setBreakpoint(0x4000);
+        EXPECT_THROW(m.run(0x0150), LinkError);
+        EXPECT_FALSE(m.running());
+        EXPECT_EQ(m.read(0x0150, 1), Bytes{0x01});
     });
     EXPECT_TRUE(t.s.ui.messages.empty());
 }
@@ -293,6 +301,13 @@ TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
         ASSERT_TRUE(illegal);
         EXPECT_EQ(illegal->cause, StopCause::IllegalOpcode);
         EXPECT_EQ(illegal->registers.pc, 0x0117);
+        // go, as the prompt's and the window's: cli; spin; until the user asks it to stop.
+        m.write(0x0118, Bytes{0x0E, 0x20, 0xFE});
+        int polls = 0;
+        const Stop asked = ops::monitor::go(
+            m, 0x0118, {.output = {}, .stopRequested = [&polls] { return ++polls > 3; }});
+        EXPECT_EQ(asked.cause, StopCause::Stopped);
+        EXPECT_EQ(asked.registers.pc, 0x0119);
     });
     EXPECT_TRUE(t.s.ui.messages.empty());
 }
