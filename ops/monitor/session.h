@@ -39,8 +39,11 @@ using Successors = std::function<std::vector<std::uint16_t>(
 
 class TalkerMonitor final : public Monitor {
   public:
-    // Downloads the monitor through the boot loader, agrees the rate and reads CONFIG; every
-    // failure is a LinkError. part: the part on the board (the caller's --chip or identify).
+    // Inside a frame that has begun (Frame::run, then begin()): downloads the monitor through
+    // the boot loader, agrees the rate and reads CONFIG; every failure is a LinkError. part: the
+    // part on the board (the caller's --chip, or identify's reading); successors: the opcode
+    // table's. The program runs in the chip's bootstrap mode; a write to HPRIO (MDA) gives it
+    // the expanded bus.
     TalkerMonitor(Frame& f, const sim::Variant& part, Successors successors);
 
     const sim::Variant& part() const override { return part_; }
