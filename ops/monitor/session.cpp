@@ -19,6 +19,8 @@ constexpr Byte kRie = 0x20;  // SCCR2: RDRF interrupts (M68HC11 Reference Manual
 constexpr std::uint16_t kPprog = 0x103B;
 constexpr std::uint16_t kBprot = 0x1035;
 constexpr std::uint16_t kConfig = 0x103F;
+constexpr std::uint16_t kHprio = 0x103C;
+constexpr Byte kMda = 0x20;  // HPRIO: the expanded bus (M68HC11 Reference Manual, HPRIO)
 // PPROG: BYTE, ERASE, EELAT and EEPGM (MC68HC11A8 technical data 3.5).
 constexpr Byte kByteErase = 0x16;
 constexpr Byte kProgram = 0x02;
@@ -69,6 +71,7 @@ TalkerMonitor::TalkerMonitor(Frame& f, const sim::Variant& part, Successors succ
         fastTalkerNeverAnswered();
     config_ = link_->read(fast::kRead, kConfig, 1).at(0);
     sccr2_ = link_->read(fast::kRead, kSccr2, 1).at(0);
+    expandedBus_ = (link_->read(fast::kRead, kHprio, 1).at(0) & kMda) != 0;
     // As after reset, with I set: the program clears it to be stopped from the PC. The stack
     // at the top of the RAM the monitor leaves; on the 256-byte parts over the pseudo-vectors
     // of the timer's input captures and the real-time interrupt, until the program sets its own.
@@ -188,6 +191,8 @@ void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress&
             programEeprom(a, bytes[i]);
         } else {
             store(a, bytes[i]);
+            if (a == kHprio)
+                expandedBus_ = (bytes[i] & kMda) != 0;
             if (kind == Kind::Ram && link_->read(fast::kRead, a, 1).at(0) != bytes[i])
                 throw LinkError(hex4(a) + " did not read back as " + hex2(bytes[i]) + ".",
                                 LinkError::Ending::KeepTarget);
@@ -328,7 +333,7 @@ void TalkerMonitor::run(std::optional<std::uint16_t> address) {
 std::optional<std::uint16_t> TalkerMonitor::takeAnnouncement(
     const std::function<void(ByteView)>& output) {
     // The announcement is four bytes: S, the frame's address, the CRC-8. Its CRC and a frame in
-    // RAM tell it from the program's own bytes.
+    // RAM (on the expanded bus only where the program has it) tell it from the program's bytes.
     const std::size_t n = pending_.size();
     std::size_t keepFrom = n;
     for (std::size_t i = 0; i < n; ++i) {
@@ -341,7 +346,7 @@ std::optional<std::uint16_t> TalkerMonitor::takeAnnouncement(
         const auto at = static_cast<std::uint16_t>(pending_[i + 1] << 8 | pending_[i + 2]);
         const Kind k = kindOf(at);
         if (fast::crc8(ByteView(pending_.data() + i, 4)) != 0 || at > 0xFFFF - kFrameBytes ||
-            (k != Kind::Ram && k != Kind::Other))
+            (k != Kind::Ram && !(k == Kind::Other && expandedBus_)))
             continue;
         if (output && i > 0)
             output(ByteView(pending_.data(), i));

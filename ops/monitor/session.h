@@ -94,6 +94,7 @@ class TalkerMonitor final : public Monitor {
     bool frameWritten_ = false;  // the program has not run yet: the frame is the PC's alone
     bool running_ = false;
     bool bprotCleared_ = false;
+    bool expandedBus_ = false;  // HPRIO's MDA: a program's stack may lie on the bus
     std::set<std::uint16_t> breakpoints_;
     std::map<std::uint16_t, Byte> inserted_;  // the SWIs in memory, with the program's bytes
     Bytes pending_;                           // what came while it ran, not yet passed on

@@ -285,7 +285,13 @@ TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
         m.write(0x0100,
                 Bytes{0x8E, 0x01, 0xFF, 0xCE, 0x01, 0x40, 0xA6, 0x00, 0x27, 0x0B, 0xF6, 0x10,
                       0x2E, 0x2A, 0xFB, 0xB7, 0x10, 0x2F, 0x08, 0x20, 0xF1, 0x3F, 0x01, 0x41});
-        const std::string text = "OK S\x01S";
+        // With a block that would pass for a stop but for its frame at $2041, off the chip.
+        const Bytes fake{'S', 0x20, 0x41};
+        std::string text = "OK S\x01S";
+        text += std::string(fake.begin(), fake.end());
+        text += static_cast<char>(fast::crc8(ByteView(fake)));
+        ASSERT_NE(text.back(), 0);
+        text += "S";
         Bytes stored(text.begin(), text.end());
         stored.push_back(0);
         m.write(0x0140, stored);
