@@ -27,6 +27,8 @@ constexpr Byte kProgram = 0x02;
 constexpr Byte kEepgm = 0x01;
 // As long as a step may take before it counts as a program that does not come back.
 constexpr Duration kStepLimit = 2s;
+// Bytes read at the PC for a step: the longest instruction (5) and the one after a short one.
+constexpr std::size_t kStepLook = 8;
 // What the stop announcement takes to come after the PC's character, beyond the line time.
 constexpr Duration kStopLimit = 500ms;
 
@@ -263,16 +265,19 @@ std::vector<std::uint16_t> TalkerMonitor::breakpoints() const {
     return {breakpoints_.begin(), breakpoints_.end()};
 }
 
-void TalkerMonitor::insertBreakpoints(const std::set<std::uint16_t>& at) {
+void TalkerMonitor::insertBreakpoints(const std::set<std::uint16_t>& at,
+                                      const std::map<std::uint16_t, Byte>& known) {
     try {
         for (std::uint16_t a : at) {
-            inserted_[a] = link_->read(fast::kRead, a, 1).at(0);
+            const auto k = known.find(a);
+            inserted_[a] = k != known.end() ? k->second : link_->read(fast::kRead, a, 1).at(0);
             if (kindOf(a) == Kind::Eeprom) {
                 programEeprom(a, kSwi);
                 continue;
             }
             store(a, kSwi);
-            if (link_->read(fast::kRead, a, 1).at(0) != kSwi)
+            // The internal RAM takes what is stored; elsewhere only a read tells.
+            if (kindOf(a) != Kind::Ram && link_->read(fast::kRead, a, 1).at(0) != kSwi)
                 throw LinkError("No breakpoint at " + hex4(a) + ": no RAM there took the SWI.",
                                 LinkError::Ending::KeepTarget);
         }
@@ -297,12 +302,13 @@ void TalkerMonitor::removeBreakpoints() {
 }
 
 void TalkerMonitor::startRun(std::optional<std::uint16_t> address,
-                             const std::set<std::uint16_t>& at) {
+                             const std::set<std::uint16_t>& at,
+                             const std::map<std::uint16_t, Byte>& known) {
     if (address)
         regs_.pc = *address;
     if (!frameWritten_ || address)
         writeFrame();
-    insertBreakpoints(at);
+    insertBreakpoints(at, known);
     store(kSccr2, static_cast<Byte>(sccr2_ | kRie));
     pending_.clear();
     const auto answer = link_->lastExchange('G', frame_, 0);
@@ -393,9 +399,10 @@ Stop TalkerMonitor::stopped(std::uint16_t frame, bool askedToStop) {
     if (inserted_.contains(before)) {
         // The SWI has run: the program goes on at the instruction it stood for.
         cause = StopCause::Breakpoint;
-        regs_.pc = before;
-        store(static_cast<std::uint16_t>(frame_ + 7), static_cast<Byte>(before >> 8));
+        if ((before >> 8) != (regs_.pc >> 8))
+            store(static_cast<std::uint16_t>(frame_ + 7), static_cast<Byte>(before >> 8));
         store(static_cast<std::uint16_t>(frame_ + 8), static_cast<Byte>(before));
+        regs_.pc = before;
     } else if (!askedToStop) {
         // The illegal opcode trap stacks the opcode's own address (M68HC11 Reference Manual
         // 5.4.2), SWI the address after it.
@@ -447,7 +454,11 @@ Stop TalkerMonitor::stop() {
 
 Stop TalkerMonitor::step() {
     requireStopped("stepping it");
-    const Bytes code = read(regs_.pc, 4);
+    // The instruction and what follows it: a successor among them needs no read of its own.
+    const Bytes code = read(regs_.pc, kStepLook);
+    std::map<std::uint16_t, Byte> known;
+    for (std::uint16_t i = 0; i < code.size(); ++i)
+        known[static_cast<std::uint16_t>(regs_.pc + i)] = code[i];
     const auto successors = successors_(
         ByteView(code), regs_,
         [this](std::uint16_t a, std::size_t n) { return link_->read(fast::kRead, a, n); });
@@ -457,7 +468,7 @@ Stop TalkerMonitor::step() {
     const std::set<std::uint16_t> at(successors.begin(), successors.end());
     for (std::uint16_t a : at)
         checkBreakpointPlace(a);
-    startRun(std::nullopt, at);
+    startRun(std::nullopt, at, known);
     const TimePoint until = f_.clock().now() + kStepLimit;
     std::optional<Stop> s;
     while (!s && f_.clock().now() < until)

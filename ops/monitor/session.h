@@ -75,9 +75,12 @@ class TalkerMonitor final : public Monitor {
     // The byte as the program has it, or a reason it cannot hold a breakpoint.
     void checkBreakpointPlace(std::uint16_t address) const;
     void writeFrame();
-    void insertBreakpoints(const std::set<std::uint16_t>& at);
+    // The SWIs in; known: the program's bytes already read at some of those places.
+    void insertBreakpoints(const std::set<std::uint16_t>& at,
+                           const std::map<std::uint16_t, Byte>& known = {});
     void removeBreakpoints();
-    void startRun(std::optional<std::uint16_t> address, const std::set<std::uint16_t>& at);
+    void startRun(std::optional<std::uint16_t> address, const std::set<std::uint16_t>& at,
+                  const std::map<std::uint16_t, Byte>& known = {});
     // A stop announcement at the front of pending_, taken from it.
     std::optional<std::uint16_t> takeAnnouncement(const std::function<void(ByteView)>& output);
     Stop stopped(std::uint16_t frame, bool askedToStop);
