@@ -15,6 +15,8 @@
 #include <iterator>
 
 #include "interruption.h"
+#include "monitor/instruction.h"
+#include "monitor/session.h"
 
 namespace kestro::cli {
 
@@ -29,11 +31,8 @@ constexpr int kHistoryLines = 1000;
 constexpr std::size_t kProgressFrom = 1024;
 
 // The session over the resident monitor talker, on the link just reset.
-std::unique_ptr<ops::monitor::Monitor> openSession(Frame&, const sim::Variant&) {
-    // TODO: the talker's session goes here: TalkerMonitor(f, part, successors) of
-    // ops/monitor/session.h, with successors of ops/monitor/instruction.h.
-    throw LinkError("This kestro-cli cannot start the monitor talker yet.",
-                    LinkError::Ending::KeepTarget);
+std::unique_ptr<ops::monitor::Monitor> openSession(Frame& f, const sim::Variant& part) {
+    return std::make_unique<ops::monitor::TalkerMonitor>(f, part, ops::monitor::successors);
 }
 
 // Where the history of earlier sessions is kept: the XDG state folder.

@@ -749,4 +749,65 @@ TEST(KestroCli, AnInterruptedDumpLeavesNothing) {
     EXPECT_EQ(left, std::vector<std::string>{});
 }
 
+// A monitor session from a script on each part's board: a program of ours in RAM stopped at a
+// breakpoint, a register changed, stepped through a branch taken and one not taken, EEPROM
+// written and read back after the next reset; then a script that stops at a refused write.
+TEST(KestroCli, AMonitorScriptOnEachPart) {
+    struct Part {
+        const char* chip;
+        const char* sp;      // the top of the RAM the monitor leaves the program
+        const char* eeprom;  // where the part's EEPROM starts
+    };
+    for (const Part& part : {Part{"E9", "01FF", "B600"}, Part{"F1", "03FF", "FE00"}}) {
+        SCOPED_TRACE(part.chip);
+        Home home;
+        const std::string ee = part.eeprom;
+        home.write("session.txt",
+                   "mm 100 86 03 4a 26 fd 20 fe\nbr 102\ngo 100\nstep 2\n"
+                   "rm a 1\nstep 2\nmm " +
+                       ee + " 5a\n");
+        home.write("after.txt", "# after the reset\nmd " + ee + " 1\nmm 10 1\nrd\n");
+        const std::string regs = std::string(" B=00 X=0000 Y=0000 SP=") + part.sp + " PC=";
+        const std::vector<std::string> board = {"--board", "m", "--chip", part.chip, "monitor"};
+        auto args = board;
+        args.insert(args.end(), {"--script", "session.txt"});
+        const Result session = home.run(args);
+        EXPECT_EQ(session.exit, 0) << session.err;
+        EXPECT_EQ(session.out,
+                  "monitor> mm 100 86 03 4a 26 fd 20 fe\nmonitor> br 102\n"
+                  "Breakpoint at $0102.\nmonitor> go 100\nStopped at the breakpoint at $0102.\n"
+                  "A=03" +
+                      regs +
+                      "0102 CCR=D0 SX.I....\n*0102  4A              DECA\n"
+                      "monitor> step 2\n"
+                      "A=02" +
+                      regs +
+                      "0103 CCR=D0 SX.I....\nStepped to $0102.\n"
+                      "A=02" +
+                      regs +
+                      "0102 CCR=D0 SX.I....\n*0102  4A              DECA\n"
+                      "monitor> rm a 1\nA=01" +
+                      regs +
+                      "0102 CCR=D0 SX.I....\n"
+                      "monitor> step 2\n"
+                      "A=00" +
+                      regs +
+                      "0103 CCR=D4 SX.I.Z..\nStepped to $0105.\n"
+                      "A=00" +
+                      regs +
+                      "0105 CCR=D4 SX.I.Z..\n 0105  20 FE           BRA $0105\n"
+                      "monitor> mm " +
+                      ee + " 5a\n");
+        args = board;
+        args.insert(args.end(), {"--script", "after.txt"});
+        const Result after = home.run(args);
+        EXPECT_EQ(after.exit, 2);
+        EXPECT_EQ(after.out, "monitor> # after the reset\nmonitor> md " + ee + " 1\n" + ee +
+                                 "  5A                                               Z\n"
+                                 "monitor> mm 10 1\n");
+        EXPECT_TRUE(contains(after.err, "The script stops at line 3 of after.txt: mm 10 1"))
+            << after.err;
+    }
+}
+
 }  // namespace
