@@ -30,6 +30,14 @@ constexpr std::size_t kLongestInstruction = 5;
 // How often a wait looks at stopRequested while the program runs.
 constexpr Duration kPollSlice = 50ms;
 
+// One command's help: the table behind help, and kestro-cli's help and manual.
+struct CommandHelp {
+    std::string_view name;
+    std::string_view arguments;  // "ADDR [LEN]"
+    std::string_view summary;    // one line
+    std::string_view details;    // further lines, each ending in "\n"; may be empty
+};
+
 // clang-format off
 const std::vector<CommandHelp> kHelp = {
     {"load", "FILE", "write an S-record, Intel HEX or ELF file into memory",
@@ -169,10 +177,6 @@ std::optional<std::string> readWholeFile(const std::string& name, std::string& r
 }
 
 }  // namespace
-
-const std::vector<CommandHelp>& commandHelp() {
-    return kHelp;
-}
 
 std::vector<std::string> helpLines() {
     std::vector<std::string> lines;
@@ -500,7 +504,9 @@ Outcome Interpreter::go(const Args& a) {
     const auto from = startAddress(a.words, symbols_);
     if (!from)
         return usage("go takes an address, or none for the PC: go [ADDR]");
-    const RunHooks hooks{.output = io_.programOutput, .stopRequested = io_.stopRequested};
+    RunHooks hooks{.output = io_.programOutput, .stopRequested = io_.stopRequested};
+    if (!hooks.output)
+        hooks.output = [](ByteView) {};
     reportStop(monitor::go(monitor_, *from, hooks));
     return Outcome::Done;
 }

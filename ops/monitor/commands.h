@@ -42,16 +42,8 @@ struct InterpreterIo {
     Progress progress;
 };
 
-// One command's help: the table behind `help` and kestro-cli's manual.
-struct CommandHelp {
-    std::string_view name;
-    std::string_view arguments;  // "ADDR [LEN]"
-    std::string_view summary;    // one line
-    std::string_view details;    // further lines, each ending in "\n"; may be empty
-};
-const std::vector<CommandHelp>& commandHelp();
-
-// The whole table as `help` prints it, one command a line, and what it says of numbers.
+// The commands as `help` lists them, one a line (kestro-cli's help and manual list the same),
+// and what it says of numbers.
 std::vector<std::string> helpLines();
 inline constexpr std::string_view kNumbersNote =
     "Numbers are hex ($B600, B600, 0xB600); with the program's symbols, ADDR may also be a "
