@@ -120,19 +120,23 @@ std::optional<unsigned> decimalValue(std::string_view s, unsigned limit) {
     return v;
 }
 
-const char* causeText(StopCause c) {
-    switch (c) {
-        case StopCause::Breakpoint:
-            return "Stopped at the breakpoint at ";
-        case StopCause::Step:
-            return "Stepped to ";
-        case StopCause::Stopped:
-            return "Stopped from the PC at ";
-        case StopCause::Swi:
-            return "Stopped by the program's own SWI; PC ";
-        case StopCause::IllegalOpcode:
-            return "Stopped by an illegal opcode; PC ";
-    }
+// How a stop begins its report, by its cause.
+struct CauseText {
+    StopCause cause;
+    const char* text;
+};
+constexpr CauseText kCauseTexts[] = {
+    {StopCause::Breakpoint, "Stopped at the breakpoint at "},
+    {StopCause::Step, "Stepped to "},
+    {StopCause::Stopped, "Stopped from the PC at "},
+    {StopCause::Swi, "Stopped by the program's own SWI; PC "},
+    {StopCause::IllegalOpcode, "Stopped by an illegal opcode; PC "},
+};
+
+std::string causeText(StopCause c) {
+    for (const CauseText& t : kCauseTexts)
+        if (t.cause == c)
+            return t.text;
     return "Stopped at ";
 }
 
