@@ -74,6 +74,40 @@ void clearLine() {
     rl_redisplay();
 }
 
+// Feeds readline until a line has come or the input has ended; 0, or the signal other than
+// Ctrl-C that ends the session. The signals are blocked but while the wait for input runs, so
+// that one coming between the look at it and the wait still ends the wait.
+int readLine() {
+    sigset_t signals, others;
+    sigemptyset(&signals);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&signals, s);
+    ::sigprocmask(SIG_BLOCK, &signals, &others);
+    int ended = 0;
+    while (!g_line.ready && ended == 0) {
+        if (const int signal = interruption(); signal == SIGINT) {
+            noteInterruption(0);
+            clearLine();
+        } else if (signal != 0) {
+            ended = signal;
+            break;
+        }
+        fd_set in;
+        FD_ZERO(&in);
+        FD_SET(STDIN_FILENO, &in);
+        if (::pselect(STDIN_FILENO + 1, &in, nullptr, nullptr, nullptr, &others) < 0) {
+            if (errno == EINTR)
+                continue;
+            // The input is gone: as its end.
+            g_line.ready = g_line.endOfInput = true;
+            break;
+        }
+        rl_callback_read_char();
+    }
+    ::sigprocmask(SIG_SETMASK, &others, nullptr);
+    return ended;
+}
+
 }  // namespace
 
 ops::monitor::InterpreterIo MonitorConsole::io(std::function<bool()> stopRequested) {
@@ -199,26 +233,11 @@ Exit runMonitorPrompt(ops::monitor::Interpreter& interpreter, MonitorConsole& co
     while (true) {
         g_line = {};
         rl_callback_handler_install(prompt.c_str(), takeLine);
-        while (!g_line.ready) {
-            fd_set in;
-            FD_ZERO(&in);
-            FD_SET(STDIN_FILENO, &in);
-            if (::select(STDIN_FILENO + 1, &in, nullptr, nullptr, nullptr) < 0) {
-                if (errno != EINTR)
-                    break;
-                const int signal = interruption();
-                if (signal == SIGINT) {
-                    noteInterruption(0);
-                    clearLine();
-                } else if (signal != 0) {
-                    rl_callback_handler_remove();
-                    return exitForSignal(signal);
-                }
-                continue;
-            }
-            rl_callback_read_char();
+        if (const int signal = readLine(); signal != 0) {
+            rl_callback_handler_remove();
+            return exitForSignal(signal);
         }
-        if (!g_line.ready || g_line.endOfInput) {
+        if (g_line.endOfInput) {
             rl_callback_handler_remove();
             std::fputc('\n', stdout);
             return Exit::Success;

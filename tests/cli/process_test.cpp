@@ -4,9 +4,11 @@
 // a home folder of its own, so the boards' saved memories and the settings are its own.
 // Files and ranges are small: the talker download alone takes 2.2 s at 1200 baud.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -604,6 +606,10 @@ TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
         // A chain whose last file is unusable does not start.
         {{"--board", "r", "test", "program", "notes.s19"}, 5, "", {"notes.s19 is not an S-record"}},
         {{"--comm", "2", "--reset-timeout", "1", "test"}, 3, "", waited},
+        // The monitor routes writes by the part's map, and takes only a program's ELF file.
+        {{"--port", name, "monitor"}, 7, "", {"monitor needs the part: give --chip"}},
+        {{"--port", name, "--chip", "E9", "monitor", "--symbols", "notes.s19"}, 5, "",
+         {"notes.s19"}},
     });
     // clang-format on
     EXPECT_TRUE(contains(home.run({"--help"}).out, "7  usage error"));
@@ -808,6 +814,61 @@ TEST(KestroCli, AMonitorScriptOnEachPart) {
         EXPECT_TRUE(contains(after.err, "The script stops at line 3 of after.txt: mm 10 1"))
             << after.err;
     }
+}
+
+// The monitor's prompt on a terminal: Ctrl-C clears the line being typed and the session goes
+// on; what was entered is kept for the next session's history.
+TEST(KestroCli, TheMonitorPromptClearsItsLineOnCtrlCAndKeepsItsHistory) {
+    Home home;
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::setenv("HOME", home.path.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home.path / ".config").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (home.path / ".local/share").c_str(), 1);
+        ::unsetenv("XDG_STATE_HOME");
+        if (::chdir(home.path.c_str()) == 0)
+            ::execl(KESTRO_CLI, "kestro-cli", "--board", "p", "--chip", "E9", "monitor", nullptr);
+        ::_exit(127);
+    }
+    std::string seen;
+    std::size_t from = 0;
+    // Reads the terminal until text comes after what was waited for before.
+    const auto until = [&](const std::string& text) {
+        QElapsedTimer timer;
+        timer.start();
+        while (seen.find(text, from) == std::string::npos && timer.elapsed() < 60'000) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 100) == 1) {
+                char buffer[512];
+                const ssize_t n = ::read(master, buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                seen.append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+        const std::size_t at = seen.find(text, from);
+        from = at == std::string::npos ? from : at + text.size();
+        return at != std::string::npos;
+    };
+    const auto type = [&](const std::string& text) {
+        EXPECT_EQ(::write(master, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    };
+    EXPECT_TRUE(until("monitor> ")) << seen;
+    type("md B6");
+    EXPECT_TRUE(until("md B6")) << seen;
+    ::kill(pid, SIGINT);
+    EXPECT_TRUE(until("monitor> ")) << seen;
+    type("rd\r");
+    EXPECT_TRUE(until("SP=01FF")) << seen;
+    type("quit\r");
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+    EXPECT_EQ(kestro::testing::slurp(home.path / ".local/state/kestro/monitor_history"),
+              "rd\nquit\n");
 }
 
 }  // namespace
