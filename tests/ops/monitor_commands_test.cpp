@@ -228,17 +228,6 @@ TEST(MonitorCommands, EachCommandsOutputAndErrors) {
     }
 }
 
-TEST(MonitorCommands, NothingIsWrittenByACommandThatDoesNotRead) {
-    for (const std::string command :
-         {"mm B600 1 XX", "mm FFFF 1 2", "fill B600 0 1", "fill FFF0 11 0", "mm B600"}) {
-        SCOPED_TRACE(command);
-        MonitorStandIn m;
-        Transcript t(m);
-        EXPECT_EQ(t.run({command}), Outcome::Usage);
-        EXPECT_EQ(m.writes, 0);
-    }
-}
-
 TEST(MonitorCommands, CtrlCStopsGoAndStepping) {
     MonitorStandIn m;
     put(m, 0xB600, {0x01, 0x01, 0x01});
