@@ -490,8 +490,8 @@ class PortRun {
     }
 
     // monitor: its files read before the reset, so that a missing one uses none up; then the
-    // session on the link until the user or the script ends it. The session waits on the plain
-    // clock: Ctrl-C stops the user's program, it does not cut an exchange short.
+    // session on the link until the user or the script ends it. The job's waits are held
+    // meanwhile: Ctrl-C stops the user's program, it does not cut an exchange short.
     Exit monitor(const Step& step) {
         const TimePoint start = clock_.now();
         // The monitor routes every write by the part's memory map.
