@@ -10,6 +10,7 @@
 
 #include "dump_target.h"
 #include "kestro/sim/board/variant.h"
+#include "monitor/commands.h"
 #include "persisted_board.h"
 #include "register_bytes.h"
 #include "start_address.h"
@@ -35,6 +36,8 @@ enum Option : unsigned {
     kTerminal = 1u << 12,
     kBaud = 1u << 13,
     kNoVerify = 1u << 14,
+    kScript = 1u << 15,
+    kSymbols = 1u << 16,
 };
 
 struct OptionName {
@@ -50,6 +53,7 @@ constexpr OptionName kOptionNames[] = {
     {kResetHigh, "--reset-high", false}, {kPbLam, "--pb-lam", false}, {kProtect, "--protect", true},
     {kSecure, "--secure", false},        {kNoVerify, "--no-verify", false},
     {kTerminal, "--terminal", false},    {kBaud, "--baud", true},
+    {kScript, "--script", true},         {kSymbols, "--symbols", true},
 };
 // clang-format on
 
@@ -151,6 +155,19 @@ const std::vector<Command>& commands() {
          "                          its mode and owner; a link is followed, a device or FIFO\n"
          "                          written through (one nobody reads is refused at once); a\n"
          "                          damaged dump goes beside it (keep.damaged.s19 for keep.s19)\n"},
+        {"monitor",
+         false,
+         kScript | kSymbols,
+         {{"", kMonitorButton}},
+         "a monitor session: memory, registers, breakpoints and steps",
+         "  --script FILE           run the monitor commands of FILE (- for the standard\n"
+         "                          input), each echoed; the first that fails ends the job:\n"
+         "                          7 a command that does not read, 5 a file, 2 refused by\n"
+         "                          the HC11, 3 the session ended. Without it, a prompt with\n"
+         "                          line editing and history, or the standard input when it\n"
+         "                          is no terminal\n"
+         "  --symbols FILE          the program's linked ELF file: its symbols name addresses\n"
+         "                          in commands, and show in dasm and rd\n"},
         {"sdp-off",
          false,
          0,
@@ -368,6 +385,16 @@ class StepBuilder {
                 return {};
             case kTerminal:
                 step_.terminalBaud = step_.terminalBaud.value_or(kTerminalBaud);
+                return {};
+            case kScript:
+                if (value.empty())
+                    return "--script needs a file, or - for the standard input";
+                step_.script = value;
+                return {};
+            case kSymbols:
+                if (value.empty())
+                    return "--symbols needs the program's ELF file";
+                step_.symbols = value;
                 return {};
             case kBaud: {
                 const auto rate = terminalRate(value);
@@ -802,6 +829,16 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
                 return fail(
                     "config reads CONFIG back after the next reset, which --no-wait cannot see: "
                     "add --no-verify");
+    // A monitor session holds this terminal and one board until the user ends it.
+    if (std::any_of(plan.steps.begin(), plan.steps.end(),
+                    [](const Step& s) { return s.button == kMonitorButton; })) {
+        if (plan.steps.size() != 1)
+            return fail("monitor is a session of its own: give no other command with it");
+        if (plan.ports.size() != 1)
+            return fail("monitor runs on one port");
+        if (plan.json)
+            return fail("monitor writes lines, not JSON records: not with --json");
+    }
     if (plan.worker && plan.ports.size() != 1)
         return fail("a worker runs on one port");
     // The terminal holds this terminal's input and output: one board, and the job's end.
@@ -923,6 +960,12 @@ std::string commandHelp(std::string_view name) {
                        c->summary + ".\n";
     if (*c->details)
         text += std::string("\nOptions:\n") + c->details;
+    if (c->memories.front().button == std::string_view(kMonitorButton)) {
+        text += "\nCommands at the prompt and in a script:\n";
+        for (const std::string& line : ops::monitor::helpLines())
+            text += "  " + line + "\n";
+        text += std::string(ops::monitor::kNumbersNote) + "\n";
+    }
     text += "\nkestro-cli --help lists the ports, output options and exit codes.\n";
     return text;
 }

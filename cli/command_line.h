@@ -47,6 +47,9 @@ struct PortChoice {
     bool operator==(const PortChoice&) const = default;
 };
 
+// The button behind monitor: it runs no operation of the window's, but a session.
+inline constexpr const char* kMonitorButton = "Monitor";
+
 // One operation of the job, with everything the window's controls would give it.
 struct Step {
     std::string command;  // as typed: "program"
@@ -60,6 +63,9 @@ struct Step {
     std::optional<int> terminalBaud;
     // config: CONFIG read after the next reset and compared with the value sent.
     bool readBack = false;
+    // monitor: the commands' file ("-": the standard input), and the program's symbols.
+    std::filesystem::path script;
+    std::filesystem::path symbols;
 };
 
 inline constexpr int kTerminalBaud = 9600;

@@ -63,6 +63,8 @@ void InterruptibleClock::check() const {
 }
 
 void InterruptibleClock::sleepFor(Duration d) {
+    if (held_)
+        return inner_.sleepFor(d);
     check();
     // A wait that polls, where a plain sleep would not look at the signal until it ends.
     inner_.waitUntil([] { return g_signal != 0; }, d);
@@ -70,6 +72,8 @@ void InterruptibleClock::sleepFor(Duration d) {
 }
 
 bool InterruptibleClock::waitUntil(const std::function<bool()>& done, Duration limit) {
+    if (held_)
+        return inner_.waitUntil(done, limit);
     check();
     const bool result = inner_.waitUntil([&done] { return g_signal != 0 || done(); }, limit);
     check();

@@ -38,9 +38,15 @@ class InterruptibleClock final : public Clock {
     void sleepFor(Duration d) override;
     bool waitUntil(const std::function<bool()>& done, Duration limit) override;
 
+    // While held, a signal is left to the job to look at (interruption()) and every wait runs
+    // as the inner clock's: the monitor stops the user's program on Ctrl-C rather than cut an
+    // exchange with the HC11 short.
+    void hold(bool held) { held_ = held; }
+
   private:
     void check() const;
     Clock& inner_;
+    bool held_ = false;
 };
 
 }  // namespace kestro::cli

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "runner.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -20,6 +22,7 @@
 #include "identity_record.h"
 #include "interruption.h"
 #include "link_state.h"
+#include "monitor_prompt.h"
 #include "part_check.h"
 #include "persisted_board.h"
 #include "register_bytes.h"
@@ -371,6 +374,8 @@ class PortRun {
     Exit runStep(const Step& step) {
         if (step.button == kIdentify)
             return identify(step);
+        if (step.button == kMonitorButton)
+            return monitor(step);
         const TimePoint start = clock_.now();
         // The file as it was read and checked before the first reset, and what goes out for it.
         const std::string* content = step.file.empty() ? nullptr : &*files().get(step.file).content;
@@ -482,6 +487,46 @@ class PortRun {
             verdict = failure_;
         }
         return record(step, exit, verdict, bytes, start);
+    }
+
+    // monitor: its files read before the reset, so that a missing one uses none up; then the
+    // session on the link until the user or the script ends it. The job's waits are held
+    // meanwhile: Ctrl-C stops the user's program, it does not cut an exchange short.
+    Exit monitor(const Step& step) {
+        const TimePoint start = clock_.now();
+        // The monitor routes every write by the part's memory map.
+        const sim::Variant* part = board_       ? &board_->board().chip()
+                                   : plan_.chip ? sim::variantNamed(*plan_.chip)
+                                   : autoPart_  ? autoPart_->part
+                                                : nullptr;
+        if (!part) {
+            failure_ = "monitor needs the part: give --chip PART, or --chip auto.";
+            reporter_.line(Channel::Error, failure_);
+            return record(step, Exit::Usage, failure_, 0, start);
+        }
+        MonitorInputs inputs = readMonitorInputs(step, ::isatty(STDIN_FILENO) == 1);
+        if (!inputs.error.empty()) {
+            reporter_.line(Channel::Error, inputs.error);
+            return record(step, Exit::FileError, inputs.error, 0, start);
+        }
+        if (const Exit e = awaitReset(); e != Exit::Success)
+            return record(step, e, failure_, 0, start);
+        CommandUi ui(reporter_, clock_, {}, 0);
+        Target target{*link_, ui, env_.talkerDir};
+        waits_.hold(true);
+        Exit exit = runMonitor(target, *part, inputs);
+        waits_.hold(false);
+        // A session that could not start said why in its box.
+        exit = worse(exit, ui.exit().value_or(Exit::Success));
+        if (board_) {
+            board_->board().catchUp();
+            if (const auto told = board_->save())
+                reporter_.line(Channel::Error, *told);
+        }
+        return record(step, exit,
+                      exit == Exit::Success ? "The monitor session ended."
+                                            : "The monitor session ended on a failure.",
+                      0, start);
     }
 
     // A reset, then ident's reading and the rate it agreed on; nullopt, with the step's record

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,29 +82,56 @@ std::vector<Range> outside(Range whole, const std::vector<Range>& ranges) {
     return left;
 }
 
+// An HC11 ELF file opened with libelf, which reads from a buffer it may keep pointers into:
+// the copy here lives as long as the handle does.
+class OpenElf {
+  public:
+    explicit OpenElf(std::string_view content) : buffer_(content) {}
+    OpenElf(const OpenElf&) = delete;
+    OpenElf& operator=(const OpenElf&) = delete;
+
+    std::optional<Problem> open() {
+        static const bool ready = elf_version(EV_CURRENT) != EV_NONE;
+        if (!ready)
+            return Problem{0, std::string("the ELF library cannot be used: ") + elf_errmsg(-1)};
+        elf_.reset(elf_memory(buffer_.data(), buffer_.size()));
+        if (!elf_ || elf_kind(elf_.get()) != ELF_K_ELF)
+            return damaged(elf_errmsg(-1));
+        if (gelf_getehdr(elf_.get(), &header_) == nullptr)
+            return damaged(elf_errmsg(-1));
+        if (header_.e_machine != EM_68HC11)
+            return Problem{0, "not an HC11 ELF file: " + machineName(header_.e_machine)};
+        return std::nullopt;
+    }
+    Elf* get() const { return elf_.get(); }
+    const GElf_Ehdr& header() const { return header_; }
+    const std::string& buffer() const { return buffer_; }
+
+  private:
+    std::string buffer_;
+    std::unique_ptr<Elf, ElfEnd> elf_;
+    GElf_Ehdr header_{};
+};
+
+constexpr const char* kNotLinked =
+    "it is an object file that was not linked, so nothing in it has an address yet";
+
 }  // namespace
 
 Result<Image> readElf(std::string_view content) {
-    static const bool ready = elf_version(EV_CURRENT) != EV_NONE;
-    if (!ready)
-        return Problem{0, std::string("the ELF library cannot be used: ") + elf_errmsg(-1)};
-    // libelf reads from a buffer it may keep pointers into; this copy lives as long as it does.
-    std::string buffer(content);
-    const std::unique_ptr<Elf, ElfEnd> elf(elf_memory(buffer.data(), buffer.size()));
-    if (!elf || elf_kind(elf.get()) != ELF_K_ELF)
-        return damaged(elf_errmsg(-1));
-    GElf_Ehdr header;
-    if (gelf_getehdr(elf.get(), &header) == nullptr)
-        return damaged(elf_errmsg(-1));
-    if (header.e_machine != EM_68HC11)
-        return Problem{0, "not an HC11 ELF file: " + machineName(header.e_machine)};
+    OpenElf file(content);
+    if (auto problem = file.open())
+        return *problem;
+    Elf* const elf = file.get();
+    const GElf_Ehdr& header = file.header();
+    const std::string& buffer = file.buffer();
     std::size_t count = 0;
-    if (elf_getphdrnum(elf.get(), &count) != 0)
+    if (elf_getphdrnum(elf, &count) != 0)
         return damaged(elf_errmsg(-1));
     std::vector<GElf_Phdr> segments;
     for (std::size_t i = 0; i < count; ++i) {
         GElf_Phdr segment;
-        if (gelf_getphdr(elf.get(), static_cast<int>(i), &segment) == nullptr)
+        if (gelf_getphdr(elf, static_cast<int>(i), &segment) == nullptr)
             return damaged(elf_errmsg(-1));
         if (segment.p_type != PT_LOAD || segment.p_filesz == 0)
             continue;
@@ -123,7 +151,7 @@ Result<Image> readElf(std::string_view content) {
     };
     std::vector<Part> parts;
     std::size_t sections = 0;
-    if (elf_getshdrnum(elf.get(), &sections) != 0)
+    if (elf_getshdrnum(elf, &sections) != 0)
         return damaged(elf_errmsg(-1));
     if (sections == 0) {
         const std::vector<Range> headers{
@@ -133,7 +161,7 @@ Result<Image> readElf(std::string_view content) {
             for (const Range& r : outside({s.p_offset, s.p_offset + s.p_filesz}, headers))
                 parts.push_back({r.begin, r.end - r.begin, s.p_paddr + (r.begin - s.p_offset)});
     }
-    for (Elf_Scn* scn = nullptr; sections != 0 && (scn = elf_nextscn(elf.get(), scn)) != nullptr;) {
+    for (Elf_Scn* scn = nullptr; sections != 0 && (scn = elf_nextscn(elf, scn)) != nullptr;) {
         GElf_Shdr section;
         if (gelf_getshdr(scn, &section) == nullptr)
             return damaged(elf_errmsg(-1));
@@ -160,11 +188,61 @@ Result<Image> readElf(std::string_view content) {
                          std::vector<std::uint8_t>(first, first + p.size)});
     }
     if (image.empty())
-        return Problem{0, header.e_type == ET_REL
-                              ? "it is an object file that was not linked, so nothing in it has "
-                                "an address yet"
-                              : "it has no loadable segment with data"};
+        return Problem{
+            0, header.e_type == ET_REL ? kNotLinked : "it has no loadable segment with data"};
     return image;
+}
+
+Result<std::vector<ElfSymbol>> readElfSymbols(std::string_view content) {
+    OpenElf file(content);
+    if (auto problem = file.open())
+        return *problem;
+    if (file.header().e_type == ET_REL)
+        return Problem{0, kNotLinked};
+    // libelf finds no section at all where the table is cut off, which would pass for a
+    // stripped file. (With more sections than e_shnum holds, the first entry gives the count.)
+    const GElf_Ehdr& header = file.header();
+    const GElf_Off entries = std::max<GElf_Off>(header.e_shnum, 1);
+    if (header.e_shoff != 0 &&
+        (header.e_shoff > file.buffer().size() ||
+         GElf_Off{header.e_shentsize} * entries > file.buffer().size() - header.e_shoff))
+        return damaged("its section table lies past the end of the file (is it cut short?)");
+    std::vector<ElfSymbol> symbols;
+    for (Elf_Scn* scn = nullptr; (scn = elf_nextscn(file.get(), scn)) != nullptr;) {
+        GElf_Shdr section;
+        if (gelf_getshdr(scn, &section) == nullptr)
+            return damaged(elf_errmsg(-1));
+        // The dynamic table repeats globals of a shared object; an HC11 program has none.
+        if (section.sh_type != SHT_SYMTAB)
+            continue;
+        Elf_Data* data = elf_getdata(scn, nullptr);
+        if (data == nullptr || section.sh_entsize == 0)
+            return damaged(elf_errmsg(-1));
+        const std::size_t count = data->d_size / section.sh_entsize;
+        for (std::size_t i = 1; i < count; ++i) {  // entry 0 is the table's null symbol
+            GElf_Sym entry;
+            if (gelf_getsym(data, static_cast<int>(i), &entry) == nullptr)
+                return damaged(elf_errmsg(-1));
+            const unsigned type = GELF_ST_TYPE(entry.st_info);
+            if ((type != STT_FUNC && type != STT_OBJECT && type != STT_NOTYPE) ||
+                entry.st_shndx == SHN_UNDEF)
+                continue;
+            const char* name =
+                elf_strptr(file.get(), static_cast<std::size_t>(section.sh_link), entry.st_name);
+            if (name == nullptr)
+                return damaged("a symbol's name lies outside its string table");
+            if (*name == '\0')
+                continue;
+            const unsigned binding = GELF_ST_BIND(entry.st_info);
+            symbols.push_back({name, entry.st_value, entry.st_size,
+                               type == STT_FUNC     ? ElfSymbol::Type::Function
+                               : type == STT_OBJECT ? ElfSymbol::Type::Object
+                                                    : ElfSymbol::Type::Label,
+                               binding == STB_GLOBAL || binding == STB_WEAK,
+                               entry.st_shndx == SHN_ABS});
+        }
+    }
+    return symbols;
 }
 
 }  // namespace kestro::formats

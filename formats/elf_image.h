@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "memory_image.h"
 
@@ -14,5 +17,23 @@ namespace kestro::formats {
 // another processor (named in words), an object file that was never linked, and a damaged or
 // cut-short file are problems.
 Result<Image> readElf(std::string_view content);
+
+// A name the file's symbol table gives a value.
+struct ElfSymbol {
+    enum class Type : std::uint8_t { Function, Object, Label };
+    std::string name;
+    std::uint64_t value = 0;
+    std::uint64_t size = 0;
+    Type type = Type::Label;
+    bool global = false;    // global or weak; local otherwise
+    bool absolute = false;  // a value of its own (an equate), not a place in a section
+    bool operator==(const ElfSymbol&) const = default;
+};
+
+// The named functions, objects and labels of a linked HC11 ELF file, global and local, in the
+// table's order. Section and file symbols, and names the file uses but does not define, are
+// left out; a stripped file gives none. The same problems as readElf, and an object file that
+// was never linked, whose values are no addresses yet.
+Result<std::vector<ElfSymbol>> readElfSymbols(std::string_view content);
 
 }  // namespace kestro::formats

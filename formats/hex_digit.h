@@ -9,6 +9,14 @@
 
 namespace kestro::formats {
 
+// A value as the messages write it: "$" and digits hexadecimal digits, upper case.
+inline std::string dollarHex(unsigned value, int digits) {
+    std::string text(static_cast<std::size_t>(digits) + 1, '$');
+    for (int i = digits; i > 0; --i, value >>= 4)
+        text[static_cast<std::size_t>(i)] = "0123456789ABCDEF"[value & 15];
+    return text;
+}
+
 // The value of one hexadecimal digit, either case; -1 for any other character.
 constexpr int hexDigitValue(char c) {
     if (c >= '0' && c <= '9')

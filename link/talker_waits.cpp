@@ -76,6 +76,7 @@ constexpr PatchPoint kPatchPoints[] = {
     {"faststat", &kFastIdle, 0x0F},
     {"fastxi", &kFastIdle, 0x15},
     {"fastrd", &kFastIdle, 0x0F},
+    {"monitor", &kFastIdle, 0x10},
     {"ident", &kFastIdle, 0x0E},
     {"xisdpoff", &kCompanionCycle, 0x3B},
     {"xireset", &kCompanionCycle, 0x3B},

@@ -72,6 +72,22 @@ QString phaseText(BootPhase p) {
     return {};
 }
 
+// A monitor's stop, over the phase while it holds the program.
+QString haltText(Board::MonitorHalt h) {
+    const QString at = QString("$%1").arg(h.at, 4, 16, QChar('0')).toUpper();
+    switch (h.kind) {
+        case Board::Halt::None:
+            return {};
+        case Board::Halt::Breakpoint:
+            return QObject::tr("Stopped at a breakpoint at %1").arg(at);
+        case Board::Halt::FromPc:
+            return QObject::tr("Stopped from the PC");
+        case Board::Halt::IllegalOpcode:
+            return QObject::tr("Stopped at an illegal opcode at %1").arg(at);
+    }
+    return {};
+}
+
 std::string hexByte(std::uint8_t v) {
     static const char* digits = "0123456789ABCDEF";
     return {digits[v >> 4], digits[v & 15]};
@@ -276,8 +292,11 @@ void BoardWindow::refreshView(int tab) {
 }
 
 void BoardWindow::refresh() {
-    const QString phase =
+    QString phase =
         board_.powered() ? phaseText(board_.phase()) : tr("Waiting for a reset: press Reset");
+    if (board_.powered() && board_.phase() == BootPhase::Running)
+        if (const QString halt = haltText(board_.monitorHalt()); !halt.isEmpty())
+            phase = halt;
     if (phase != phase_->text()) {
         phase_->setText(phase);
         QAccessibleEvent changed(phase_, QAccessible::NameChanged);

@@ -237,6 +237,11 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"--json", "dump", "-o", "/dev/stdout"}, "would mix the S-records into them"},
         {{"--board", "a", "--board", "b", "dump", "-o", "-"}, "-o - is no file"},
         {{"--board", "a", "--board", "b", "dump", "-o", "/dev/null"}, "a file of its own"},
+        // A monitor session holds the terminal and one board to itself.
+        {{"monitor", "test"}, "monitor is a session of its own"},
+        {{"--board", "a", "--board", "b", "monitor"}, "monitor runs on one port"},
+        {{"--json", "monitor"}, "not with --json"},
+        {{"monitor", "--script"}, "--script needs a value"},
     };
     for (const auto& [args, error] : cases) {
         const Parsed p = parse(args);

@@ -4,9 +4,11 @@
 // a home folder of its own, so the boards' saved memories and the settings are its own.
 // Files and ranges are small: the talker download alone takes 2.2 s at 1200 baud.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -604,6 +606,10 @@ TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
         // A chain whose last file is unusable does not start.
         {{"--board", "r", "test", "program", "notes.s19"}, 5, "", {"notes.s19 is not an S-record"}},
         {{"--comm", "2", "--reset-timeout", "1", "test"}, 3, "", waited},
+        // The monitor routes writes by the part's map, and takes only a program's ELF file.
+        {{"--port", name, "monitor"}, 7, "", {"monitor needs the part: give --chip"}},
+        {{"--port", name, "--chip", "E9", "monitor", "--symbols", "notes.s19"}, 5, "",
+         {"notes.s19"}},
     });
     // clang-format on
     EXPECT_TRUE(contains(home.run({"--help"}).out, "7  usage error"));
@@ -747,6 +753,122 @@ TEST(KestroCli, AnInterruptedDumpLeavesNothing) {
             entry.path().filename().string().find(".kestro-dump") != std::string::npos)
             left.push_back(entry.path().filename().string());
     EXPECT_EQ(left, std::vector<std::string>{});
+}
+
+// A monitor session from a script on each part's board: a program of ours in RAM stopped at a
+// breakpoint, a register changed, stepped through a branch taken and one not taken, EEPROM
+// written and read back after the next reset; then a script that stops at a refused write.
+TEST(KestroCli, AMonitorScriptOnEachPart) {
+    struct Part {
+        const char* chip;
+        const char* sp;      // the top of the RAM the monitor leaves the program
+        const char* eeprom;  // where the part's EEPROM starts
+    };
+    for (const Part& part : {Part{"E9", "01FF", "B600"}, Part{"F1", "03FF", "FE00"}}) {
+        SCOPED_TRACE(part.chip);
+        Home home;
+        const std::string ee = part.eeprom;
+        home.write("session.txt",
+                   "mm 100 86 03 4a 26 fd 20 fe\nbr 102\ngo 100\nstep 2\n"
+                   "rm a 1\nstep 2\nmm " +
+                       ee + " 5a\n");
+        home.write("after.txt", "# after the reset\nmd " + ee + " 1\nmm 10 1\nrd\n");
+        const std::string regs = std::string(" B=00 X=0000 Y=0000 SP=") + part.sp + " PC=";
+        const std::vector<std::string> board = {"--board", "m", "--chip", part.chip, "monitor"};
+        auto args = board;
+        args.insert(args.end(), {"--script", "session.txt"});
+        const Result session = home.run(args);
+        EXPECT_EQ(session.exit, 0) << session.err;
+        EXPECT_EQ(session.out,
+                  "monitor> mm 100 86 03 4a 26 fd 20 fe\nmonitor> br 102\n"
+                  "Breakpoint at $0102.\nmonitor> go 100\nStopped at the breakpoint at $0102.\n"
+                  "A=03" +
+                      regs +
+                      "0102 CCR=D0 SX.I....\n*0102  4A              DECA\n"
+                      "monitor> step 2\n"
+                      "A=02" +
+                      regs +
+                      "0103 CCR=D0 SX.I....\nStepped to $0102.\n"
+                      "A=02" +
+                      regs +
+                      "0102 CCR=D0 SX.I....\n*0102  4A              DECA\n"
+                      "monitor> rm a 1\nA=01" +
+                      regs +
+                      "0102 CCR=D0 SX.I....\n"
+                      "monitor> step 2\n"
+                      "A=00" +
+                      regs +
+                      "0103 CCR=D4 SX.I.Z..\nStepped to $0105.\n"
+                      "A=00" +
+                      regs +
+                      "0105 CCR=D4 SX.I.Z..\n 0105  20 FE           BRA $0105\n"
+                      "monitor> mm " +
+                      ee + " 5a\n");
+        args = board;
+        args.insert(args.end(), {"--script", "after.txt"});
+        const Result after = home.run(args);
+        EXPECT_EQ(after.exit, 2);
+        EXPECT_EQ(after.out, "monitor> # after the reset\nmonitor> md " + ee + " 1\n" + ee +
+                                 "  5A                                               Z\n"
+                                 "monitor> mm 10 1\n");
+        EXPECT_TRUE(contains(after.err, "The script stops at line 3 of after.txt: mm 10 1"))
+            << after.err;
+    }
+}
+
+// The monitor's prompt on a terminal: Ctrl-C clears the line being typed and the session goes
+// on; what was entered is kept for the next session's history.
+TEST(KestroCli, TheMonitorPromptClearsItsLineOnCtrlCAndKeepsItsHistory) {
+    Home home;
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::setenv("HOME", home.path.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home.path / ".config").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (home.path / ".local/share").c_str(), 1);
+        ::unsetenv("XDG_STATE_HOME");
+        if (::chdir(home.path.c_str()) == 0)
+            ::execl(KESTRO_CLI, "kestro-cli", "--board", "p", "--chip", "E9", "monitor", nullptr);
+        ::_exit(127);
+    }
+    std::string seen;
+    std::size_t from = 0;
+    // Reads the terminal until text comes after what was waited for before.
+    const auto until = [&](const std::string& text) {
+        QElapsedTimer timer;
+        timer.start();
+        while (seen.find(text, from) == std::string::npos && timer.elapsed() < 60'000) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 100) == 1) {
+                char buffer[512];
+                const ssize_t n = ::read(master, buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                seen.append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+        const std::size_t at = seen.find(text, from);
+        from = at == std::string::npos ? from : at + text.size();
+        return at != std::string::npos;
+    };
+    const auto type = [&](const std::string& text) {
+        EXPECT_EQ(::write(master, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    };
+    EXPECT_TRUE(until("monitor> ")) << seen;
+    type("md B6");
+    EXPECT_TRUE(until("md B6")) << seen;
+    ::kill(pid, SIGINT);
+    EXPECT_TRUE(until("monitor> ")) << seen;
+    type("rd\r");
+    EXPECT_TRUE(until("SP=01FF")) << seen;
+    type("quit\r");
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+    EXPECT_EQ(kestro::testing::slurp(home.path / ".local/state/kestro/monitor_history"),
+              "rd\nquit\n");
 }
 
 }  // namespace

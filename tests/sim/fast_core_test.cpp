@@ -23,7 +23,7 @@ constexpr Talker kTalkers[] = {
     {"fastrd", Check::Crc16},  {"fastxe", Check::Crc8},   {"fastxi", Check::Crc16},
     {"fastee", Check::Crc8},   {"fastep", Check::Crc8},   {"fasterase", Check::Crc8},
     {"fastcfg", Check::Crc16}, {"fastram", Check::Crc16}, {"faststat", Check::Crc16},
-    {"ident", Check::Crc8},
+    {"ident", Check::Crc8},    {"monitor", Check::Crc8},
 };
 
 Bytes image(const char* name) {

@@ -22,6 +22,18 @@ Board::Board(Scheduler& scheduler, VirtualLine& line, BoardOptions options)
     epoch_ = scheduler_.now();
     // While waiting (WAI, STOP) the CPU reports idle time in steps of a few cycles.
     cpu_.setIdleCycles(8);
+    cpu_.onVector = [this](std::uint16_t v) {
+        const auto stacked =
+            static_cast<std::uint16_t>(peek(static_cast<std::uint16_t>(cpu_.regs.sp + 8)) << 8 |
+                                       peek(static_cast<std::uint16_t>(cpu_.regs.sp + 9)));
+        if (v == vector::Swi)
+            halt_ = {Halt::Breakpoint, static_cast<std::uint16_t>(stacked - 1)};
+        else if (v == vector::Sci)
+            halt_ = {Halt::FromPc, stacked};
+        else if (v == vector::IllegalOpcode)
+            halt_ = {Halt::IllegalOpcode, stacked};
+    };
+    cpu_.onReturn = [this] { halt_ = {}; };
     sci_.setEpoch(epoch_);
     // Before the PC samples a frame from the chip, the chip runs up to that moment (but not past
     // a byte due to reach it first), so that a BAUD write under way reaches the wire in time.
@@ -271,6 +283,7 @@ bool Board::setPinInput(char port, int bit, bool level) {
 
 // What every reset does to the chip, with the mode pins strapped for special bootstrap.
 void Board::resetChip(std::uint64_t c) {
+    halt_ = {};
     configReg_ = static_cast<std::uint8_t>(eeprom_.configCell() & variant_->configMask);
     init_ = 0x01;
     hprio_ = kBootHprio;

@@ -458,6 +458,8 @@ struct CpuExec {
             c.stackAll();
             c.enterVector(vector::Swi, false);
         } else if constexpr (O == Rti) {
+            if (c.onReturn)
+                c.onReturn();
             const std::uint8_t old = c.regs.ccr;
             const std::uint8_t pulled = c.pull8();
             // RTI can clear X but not set it once it is clear.
@@ -616,6 +618,8 @@ void Cpu::stackAll() {
 void Cpu::enterVector(std::uint16_t normalVector, bool xirq) {
     regs.ccr |= xirq ? (ccr::I | ccr::X) : ccr::I;
     regs.pc = read16(vectorAddress(normalVector));
+    if (onVector)
+        onVector(normalVector);
 }
 
 // Hardware interrupts run the same sequence as SWI: 9 stack writes, then the vector.

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace kestro::sim {
@@ -131,6 +132,10 @@ class Cpu {
     std::uint64_t run(std::uint64_t minCycles);
 
     Registers regs;
+    // Told of each vector the CPU takes (its normal-mode address, once the registers are
+    // stacked) and of each RTI, for a debugging view that follows a monitor's stops.
+    std::function<void(std::uint16_t normalVector)> onVector;
+    std::function<void()> onReturn;
 
     std::uint64_t cycles() const { return cycles_; }
     RunState runState() const { return state_; }

@@ -169,6 +169,15 @@ class Board final : private Bus, private InterruptSource {
 
     // ---- inspection
     BootPhase phase() const { return phase_; }
+    // Where a resident monitor holds the program: entered at the SWI, SCI or illegal opcode
+    // vector and not yet returned from (RTI); at is the SWI's own address, the next
+    // instruction's or the illegal opcode's, from the frame stacked.
+    enum class Halt : std::uint8_t { None, Breakpoint, FromPc, IllegalOpcode };
+    struct MonitorHalt {
+        Halt kind = Halt::None;
+        std::uint16_t at = 0;
+    };
+    MonitorHalt monitorHalt() const { return halt_; }
     // Whether the SCI's receiver has PD0/RxD (SCCR2 RE): the serial line then drives the pin.
     bool sciReceives() { return portFunctions().sciReceives; }
     // False from construction, a part change or a factory reset until the next reset.
@@ -295,6 +304,7 @@ class Board final : private Bus, private InterruptSource {
     bool mapReady_ = false;
 
     Cpu cpu_;
+    MonitorHalt halt_;
     Sci sci_;
     Timer timer_;
     Ports ports_;

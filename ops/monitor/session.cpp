@@ -1,0 +1,484 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "session.h"
+
+#include <algorithm>
+
+#include "fast_start.h"
+#include "hex_digit.h"
+
+namespace kestro::ops::monitor {
+
+namespace {
+
+constexpr const char* kTalker = "monitor.S19";
+constexpr Byte kStopped = 'S';  // the talker's stop announcement
+constexpr Byte kSwi = 0x3F;
+constexpr std::uint16_t kRegisterBase = 0x1000;
+constexpr std::uint16_t kSccr2 = 0x102D;
+constexpr Byte kRie = 0x20;  // SCCR2: RDRF interrupts (M68HC11 Reference Manual 9.3.2)
+constexpr std::uint16_t kPprog = 0x103B;
+constexpr std::uint16_t kBprot = 0x1035;
+constexpr std::uint16_t kConfig = 0x103F;
+constexpr std::uint16_t kHprio = 0x103C;
+constexpr Byte kMda = 0x20;  // HPRIO: the expanded bus (M68HC11 Reference Manual, HPRIO)
+// PPROG: BYTE, ERASE, EELAT and EEPGM (MC68HC11A8 technical data 3.5).
+constexpr Byte kByteErase = 0x16;
+constexpr Byte kProgram = 0x02;
+constexpr Byte kEepgm = 0x01;
+// As long as a step may take before it counts as a program that does not come back.
+constexpr Duration kStepLimit = 2s;
+// Bytes read at the PC for a step: the longest instruction (5) and the one after a short one.
+constexpr std::size_t kStepLook = 8;
+// What the stop announcement takes to come after the PC's character, beyond the line time.
+constexpr Duration kStopLimit = 500ms;
+
+std::string hex4(unsigned v) {
+    return formats::dollarHex(v, 4);
+}
+
+std::string hex2(unsigned v) {
+    return formats::dollarHex(v, 2);
+}
+
+Registers fromFrame(ByteView f, std::uint16_t at) {
+    Registers r;
+    r.ccr = f[0];
+    r.b = f[1];
+    r.a = f[2];
+    r.x = static_cast<std::uint16_t>(f[3] << 8 | f[4]);
+    r.y = static_cast<std::uint16_t>(f[5] << 8 | f[6]);
+    r.pc = static_cast<std::uint16_t>(f[7] << 8 | f[8]);
+    r.sp = static_cast<std::uint16_t>(at + kFrameBytes - 1);
+    return r;
+}
+
+Bytes toFrame(const Registers& r) {
+    return {r.ccr,
+            r.b,
+            r.a,
+            static_cast<Byte>(r.x >> 8),
+            static_cast<Byte>(r.x),
+            static_cast<Byte>(r.y >> 8),
+            static_cast<Byte>(r.y),
+            static_cast<Byte>(r.pc >> 8),
+            static_cast<Byte>(r.pc)};
+}
+
+}  // namespace
+
+TalkerMonitor::TalkerMonitor(Frame& f, const sim::Variant& part, Successors successors)
+    : f_(f), part_(part), successors_(std::move(successors)) {
+    link_ = std::make_unique<fast::FastLink>(f_, fast::Check::Crc8);
+    if (!startFastTalker(f_, *link_, kTalker))
+        fastTalkerNeverAnswered();
+    config_ = link_->read(fast::kRead, kConfig, 1).at(0);
+    sccr2_ = link_->read(fast::kRead, kSccr2, 1).at(0);
+    expandedBus_ = (link_->read(fast::kRead, kHprio, 1).at(0) & kMda) != 0;
+    // As after reset, with I set: the program clears it to be stopped from the PC. The stack
+    // at the top of the RAM the monitor leaves; on the 256-byte parts over the pseudo-vectors
+    // of the timer's input captures and the real-time interrupt, until the program sets its own.
+    regs_.ccr = 0xD0;
+    regs_.sp = part_.ramSize > 256 ? static_cast<std::uint16_t>(part_.ramSize - 1) : 0x00F3;
+    frame_ = static_cast<std::uint16_t>(regs_.sp - (kFrameBytes - 1));
+}
+
+TalkerMonitor::Kind TalkerMonitor::kindOf(std::uint16_t a) const {
+    if (a < kMonitorEnd || (a >= kSciSlot && a < kSciSlot + kSlotBytes) ||
+        (a >= kSwiSlot && a < kSwiSlot + 2 * kSlotBytes))
+        return Kind::Monitor;
+    if (a < part_.ramSize)
+        return Kind::Ram;
+    if (a >= kRegisterBase && a < kRegisterBase + part_.registerBlockSize)
+        return Kind::Registers;
+    const std::uint16_t ee = part_.eepromBaseFor(config_);
+    if ((config_ & sim::config::EEON) && part_.eepromSize != 0 && a >= ee &&
+        a - ee < part_.eepromSize)
+        return Kind::Eeprom;
+    if ((config_ & sim::config::ROMON) && part_.romOffset(a))
+        return Kind::Rom;
+    return Kind::Other;
+}
+
+void TalkerMonitor::requireStopped(const char* what) const {
+    if (running_)
+        throw LinkError(std::string("The program is running: stop it before ") + what + ".",
+                        LinkError::Ending::KeepTarget);
+}
+
+void TalkerMonitor::ended(const std::string& text, const std::string& detail) {
+    running_ = false;
+    throw LinkError(text, LinkError::Ending::EndAsFrame,
+                    detail.empty() ? "The monitor session has ended. Reset your HC11 into "
+                                     "bootstrap mode and start it again."
+                                   : detail);
+}
+
+Bytes TalkerMonitor::read(std::uint16_t address, std::size_t length, const Progress& progress) {
+    requireStopped("reading memory");
+    return link_->read(fast::kRead, address, length, [&](std::size_t done) {
+        if (progress)
+            progress(done, length);
+    });
+}
+
+void TalkerMonitor::store(std::uint16_t address, Byte value) {
+    const fast::Answer a = link_->exchange(fast::kWrite, address, value, 0);
+    if (a.status != fast::kDone || a.address != address)
+        ended(fast::kNotTheProtocol);
+}
+
+void TalkerMonitor::eepromCycle(std::uint16_t address, Byte value, Byte latch) {
+    // EELAT first, then the byte, then EEPGM in a write of its own, held for the cycle's time
+    // (MC68HC11A8 technical data 3.5: 10 ms at E = 2 MHz, twice that below, where the charge
+    // pump is slower); 5 % over it for the PC's clock.
+    const bool slowPump = f_.link().sciClock().eHz() < 2e6;
+    store(kPprog, latch);
+    store(address, value);
+    store(kPprog, static_cast<Byte>(latch | kEepgm));
+    f_.wait(slowPump ? 21ms : 10500us);
+    store(kPprog, 0);
+}
+
+void TalkerMonitor::programEeprom(std::uint16_t address, Byte value) {
+    const Byte old = link_->read(fast::kRead, address, 1).at(0);
+    if (old == value)
+        return;
+    // BPROT comes out of reset protecting every block; in the special modes it may be cleared
+    // at any time (M68HC11 Reference Manual, BPROT), as the programming talkers clear it.
+    if (!bprotCleared_) {
+        if (link_->read(fast::kRead, kBprot, 1).at(0) != 0)
+            store(kBprot, 0);
+        bprotCleared_ = true;
+    }
+    // Programming only takes bits to 0: a 1 over a 0 needs the byte erased first.
+    if ((old & value) != value)
+        eepromCycle(address, 0xFF, kByteErase);
+    eepromCycle(address, value, kProgram);
+    const Byte now = link_->read(fast::kRead, address, 1).at(0);
+    if (now != value) {
+        const Byte bprot = link_->read(fast::kRead, kBprot, 1).at(0);
+        throw LinkError(hex4(address) + " in the EEPROM did not read back as " + hex2(value) +
+                            " after programming (it reads " + hex2(now) + ").",
+                        LinkError::Ending::KeepTarget,
+                        (bprot & 0x1F) != 0 ? "BPROT is " + hex2(bprot) +
+                                                  ": its blocks are protected against programming."
+                                            : "The cell may be worn out.");
+    }
+}
+
+void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress& progress) {
+    requireStopped("writing memory");
+    // Every byte's place is checked before the first is written: a refused write leaves memory
+    // as it was.
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto a = static_cast<std::uint16_t>(address + i);
+        switch (kindOf(a)) {
+            case Kind::Monitor:
+                throw LinkError(hex4(a) + " is the monitor's own RAM: nothing was written.",
+                                LinkError::Ending::KeepTarget,
+                                "The monitor takes $0000-$00C3 and the pseudo-vectors at "
+                                "$00C4, $00F4 and $00F7.");
+            case Kind::Rom:
+                throw LinkError(hex4(a) + " is in ROM or EPROM: nothing was written.",
+                                LinkError::Ending::KeepTarget,
+                                "The monitor writes RAM, the registers and the EEPROM.");
+            default:
+                break;
+        }
+    }
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto a = static_cast<std::uint16_t>(address + i);
+        const Kind kind = kindOf(a);
+        if (kind == Kind::Eeprom) {
+            programEeprom(a, bytes[i]);
+        } else {
+            store(a, bytes[i]);
+            if (a == kHprio)
+                expandedBus_ = (bytes[i] & kMda) != 0;
+            if (kind == Kind::Ram && link_->read(fast::kRead, a, 1).at(0) != bytes[i])
+                throw LinkError(hex4(a) + " did not read back as " + hex2(bytes[i]) + ".",
+                                LinkError::Ending::KeepTarget);
+        }
+        if (progress)
+            progress(i + 1, bytes.size());
+    }
+    // A write over the stopped program's frame changes its registers.
+    if (frameWritten_ && address < frame_ + kFrameBytes && address + bytes.size() > frame_)
+        regs_ = fromFrame(ByteView(link_->read(fast::kRead, frame_, kFrameBytes)), frame_);
+}
+
+void TalkerMonitor::writeFrame() {
+    const Bytes bytes = toFrame(regs_);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        store(static_cast<std::uint16_t>(frame_ + i), bytes[i]);
+    frameWritten_ = true;
+}
+
+void TalkerMonitor::setRegisters(const Registers& r) {
+    requireStopped("changing registers");
+    const auto frame = static_cast<std::uint16_t>(r.sp - (kFrameBytes - 1));
+    for (std::uint16_t i = 0; i < kFrameBytes; ++i) {
+        const Kind k = kindOf(static_cast<std::uint16_t>(frame + i));
+        if (k != Kind::Ram && k != Kind::Other)
+            throw LinkError("SP " + hex4(r.sp) +
+                                " leaves no room in RAM for the registers the "
+                                "monitor keeps under it.",
+                            LinkError::Ending::KeepTarget);
+    }
+    regs_ = r;
+    frame_ = frame;
+    // Nothing is written before the program first runs: the frame then goes where SP says.
+    if (frameWritten_)
+        writeFrame();
+}
+
+void TalkerMonitor::checkBreakpointPlace(std::uint16_t address) const {
+    switch (kindOf(address)) {
+        case Kind::Ram:
+        case Kind::Eeprom:
+        case Kind::Other:
+            return;
+        case Kind::Rom:
+            throw LinkError("No breakpoint at " + hex4(address) + ": it is in ROM or EPROM.",
+                            LinkError::Ending::KeepTarget,
+                            "A breakpoint is an SWI written over the instruction, which only RAM "
+                            "and the EEPROM take.");
+        case Kind::Monitor:
+            throw LinkError("No breakpoint at " + hex4(address) + ": it is the monitor's own RAM.",
+                            LinkError::Ending::KeepTarget);
+        case Kind::Registers:
+            throw LinkError("No breakpoint at " + hex4(address) + ": it is the register block.",
+                            LinkError::Ending::KeepTarget);
+    }
+}
+
+void TalkerMonitor::setBreakpoint(std::uint16_t address) {
+    checkBreakpointPlace(address);
+    breakpoints_.insert(address);
+}
+
+void TalkerMonitor::clearBreakpoint(std::uint16_t address) {
+    breakpoints_.erase(address);
+}
+
+std::vector<std::uint16_t> TalkerMonitor::breakpoints() const {
+    return {breakpoints_.begin(), breakpoints_.end()};
+}
+
+void TalkerMonitor::insertBreakpoints(const std::set<std::uint16_t>& at,
+                                      const std::map<std::uint16_t, Byte>& known) {
+    try {
+        for (std::uint16_t a : at) {
+            const auto k = known.find(a);
+            inserted_[a] = k != known.end() ? k->second : link_->read(fast::kRead, a, 1).at(0);
+            if (kindOf(a) == Kind::Eeprom) {
+                programEeprom(a, kSwi);
+                continue;
+            }
+            store(a, kSwi);
+            // The internal RAM takes what is stored; elsewhere only a read tells.
+            if (kindOf(a) != Kind::Ram && link_->read(fast::kRead, a, 1).at(0) != kSwi)
+                throw LinkError("No breakpoint at " + hex4(a) + ": no RAM there took the SWI.",
+                                LinkError::Ending::KeepTarget);
+        }
+    } catch (const LinkError& e) {
+        // The program does not run, and keeps its own bytes wherever an SWI went in.
+        if (e.ending == LinkError::Ending::KeepTarget)
+            removeBreakpoints();
+        throw;
+    }
+}
+
+void TalkerMonitor::removeBreakpoints() {
+    // Each byte back as the program had it, EEPROM ones through their cycles.
+    auto bytes = std::move(inserted_);
+    inserted_.clear();
+    for (const auto& [a, original] : bytes) {
+        if (kindOf(a) == Kind::Eeprom)
+            programEeprom(a, original);
+        else
+            store(a, original);
+    }
+}
+
+void TalkerMonitor::startRun(std::optional<std::uint16_t> address,
+                             const std::set<std::uint16_t>& at,
+                             const std::map<std::uint16_t, Byte>& known) {
+    if (address)
+        regs_.pc = *address;
+    if (!frameWritten_ || address)
+        writeFrame();
+    insertBreakpoints(at, known);
+    store(kSccr2, static_cast<Byte>(sccr2_ | kRie));
+    pending_.clear();
+    const auto answer = link_->lastExchange('G', frame_, 0);
+    if (!answer || answer->address != frame_)
+        ended("The HC11 did not confirm the start of the program.",
+              "It may be running. Reset your HC11 into bootstrap mode to start again.");
+    running_ = true;
+}
+
+void TalkerMonitor::run(std::optional<std::uint16_t> address) {
+    requireStopped("running it again");
+    if (address) {
+        regs_.pc = *address;
+        writeFrame();
+    }
+    // A breakpoint where the program stands would stop it at once: the instruction runs first.
+    if (breakpoints_.contains(regs_.pc)) {
+        const Stop s = step();
+        if (s.cause != StopCause::Step) {
+            queued_ = s;
+            running_ = true;
+            return;
+        }
+    }
+    startRun(std::nullopt, breakpoints_);
+}
+
+std::optional<std::uint16_t> TalkerMonitor::takeAnnouncement(
+    const std::function<void(ByteView)>& output) {
+    // The announcement is four bytes: S, the frame's address, the CRC-8. Its CRC and a frame in
+    // RAM (on the expanded bus only where the program has it) tell it from the program's bytes.
+    const std::size_t n = pending_.size();
+    std::size_t keepFrom = n;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (pending_[i] != kStopped)
+            continue;
+        if (i + 4 > n) {
+            keepFrom = std::min(keepFrom, i);
+            break;
+        }
+        const auto at = static_cast<std::uint16_t>(pending_[i + 1] << 8 | pending_[i + 2]);
+        const Kind k = kindOf(at);
+        if (fast::crc8(ByteView(pending_.data() + i, 4)) != 0 || at > 0xFFFF - kFrameBytes ||
+            (k != Kind::Ram && !(k == Kind::Other && expandedBus_)))
+            continue;
+        if (output && i > 0)
+            output(ByteView(pending_.data(), i));
+        pending_.clear();
+        return at;
+    }
+    if (output && keepFrom > 0)
+        output(ByteView(pending_.data(), keepFrom));
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(keepFrom));
+    return std::nullopt;
+}
+
+std::optional<Stop> TalkerMonitor::poll(const std::function<void(ByteView)>& output,
+                                        Duration wait) {
+    if (queued_) {
+        running_ = false;
+        const Stop s = *queued_;
+        queued_.reset();
+        return s;
+    }
+    if (!running_)
+        throw LinkError("The program is not running.", LinkError::Ending::KeepTarget);
+    SerialPort& port = f_.port();
+    f_.clock().waitUntil([&] { return port.inBufferCount() > 0; }, wait);
+    const Bytes more = port.input();
+    pending_.insert(pending_.end(), more.begin(), more.end());
+    if (const auto frame = takeAnnouncement(output)) {
+        running_ = false;
+        return stopped(*frame, false);
+    }
+    return std::nullopt;
+}
+
+Stop TalkerMonitor::stopped(std::uint16_t frame, bool askedToStop) {
+    frame_ = frame;
+    frameWritten_ = true;
+    regs_ = fromFrame(ByteView(link_->read(fast::kRead, frame_, kFrameBytes)), frame_);
+    // A stop inside the monitor's own RAM is the program having written over it: what runs
+    // there is no longer the monitor.
+    if (kindOf(regs_.pc) == Kind::Monitor)
+        ended(kMonitorGone);
+    StopCause cause = StopCause::Stopped;
+    const auto before = static_cast<std::uint16_t>(regs_.pc - 1);
+    if (inserted_.contains(before)) {
+        // The SWI has run: the program goes on at the instruction it stood for.
+        cause = StopCause::Breakpoint;
+        if ((before >> 8) != (regs_.pc >> 8))
+            store(static_cast<std::uint16_t>(frame_ + 7), static_cast<Byte>(before >> 8));
+        store(static_cast<std::uint16_t>(frame_ + 8), static_cast<Byte>(before));
+        regs_.pc = before;
+    } else if (!askedToStop) {
+        // The illegal opcode trap stacks the opcode's own address (M68HC11 Reference Manual
+        // 5.4.2), SWI the address after it.
+        cause = link_->read(fast::kRead, before, 1).at(0) == kSwi ? StopCause::Swi
+                                                                  : StopCause::IllegalOpcode;
+    }
+    removeBreakpoints();
+    return Stop{cause, regs_};
+}
+
+Stop TalkerMonitor::stop() {
+    if (queued_)
+        return *poll({}, Duration{0});
+    if (!running_)
+        throw LinkError("The program is not running.", LinkError::Ending::KeepTarget);
+    // One character raises the SCI's receive interrupt. It is a ping's first byte: the monitor
+    // takes it as the start of its next request, and the rest of the ping follows the stop.
+    const Bytes ping = fast::request(fast::kPing, 0, 0, {}, fast::Check::Crc8);
+    f_.send(ByteView(ping.data(), 1));
+    f_.waitDrained();
+    SerialPort& port = f_.port();
+    const TimePoint until = f_.clock().now() + kStopLimit;
+    std::optional<std::uint16_t> frame;
+    while (!frame && f_.clock().now() < until) {
+        f_.clock().waitUntil([&] { return port.inBufferCount() > 0; }, until - f_.clock().now());
+        const Bytes more = port.input();
+        pending_.insert(pending_.end(), more.begin(), more.end());
+        frame = takeAnnouncement({});
+    }
+    if (!frame)
+        ended(kNotStopped,
+              "Or it has overwritten the monitor ($0000-$00C3, the pseudo-vectors at $00C4, "
+              "$00F4 and $00F7). The session has ended: reset your HC11 into bootstrap mode.");
+    running_ = false;
+    f_.send(ByteView(ping.data() + 1, ping.size() - 1));
+    f_.waitDrained();
+    port.setInputLen(4);
+    f_.clock().waitUntil([&] { return port.inBufferCount() >= 4; },
+                         characterTime(port.settings().baud, 7) + fast::FastLink::kTurnaround);
+    const Bytes answer = port.input();
+    port.setInputLen(0);
+    if (answer.size() != 4 || answer[0] != fast::kDone || fast::crc8(ByteView(answer)) != 0) {
+        // The monitor took the ping as damaged and went back to its first rate.
+        if (!link_->ping())
+            ended(kMonitorGone);
+    }
+    return stopped(*frame, true);
+}
+
+Stop TalkerMonitor::step() {
+    requireStopped("stepping it");
+    // The instruction and what follows it: a successor among them needs no read of its own.
+    const Bytes code = read(regs_.pc, kStepLook);
+    std::map<std::uint16_t, Byte> known;
+    for (std::uint16_t i = 0; i < code.size(); ++i)
+        known[static_cast<std::uint16_t>(regs_.pc + i)] = code[i];
+    const auto successors = successors_(
+        ByteView(code), regs_,
+        [this](std::uint16_t a, std::size_t n) { return link_->read(fast::kRead, a, n); });
+    if (successors.empty())
+        throw LinkError("The instruction at " + hex4(regs_.pc) + " cannot be stepped.",
+                        LinkError::Ending::KeepTarget);
+    const std::set<std::uint16_t> at(successors.begin(), successors.end());
+    for (std::uint16_t a : at)
+        checkBreakpointPlace(a);
+    startRun(std::nullopt, at, known);
+    const TimePoint until = f_.clock().now() + kStepLimit;
+    std::optional<Stop> s;
+    while (!s && f_.clock().now() < until)
+        s = poll({}, until - f_.clock().now());
+    // An instruction that does not end (WAI, or a loop onto itself through an interrupt).
+    if (!s)
+        s = stop();
+    if (s->cause == StopCause::Breakpoint)
+        s->cause = StopCause::Step;
+    return *s;
+}
+
+}  // namespace kestro::ops::monitor

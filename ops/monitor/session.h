@@ -1,0 +1,113 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The monitor session over the resident monitor talker (talkers/monitor.s,
+// docs/fast-protocol.md "Monitor"): the talker only reads, stores, runs and announces a stop;
+// everything else (registers, breakpoints, EEPROM cycles, steps) is done here.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <set>
+
+#include "fast_link.h"
+#include "monitor.h"
+
+namespace kestro::ops::monitor {
+
+// Where the monitor lives on every part (talkers/monitor.s).
+inline constexpr std::uint16_t kMonitorEnd = 0x00C4;  // $0000 up to here is the talker's
+// The pseudo-vectors it takes: the SCI's, and the SWI's and illegal opcode's side by side.
+inline constexpr std::uint16_t kSciSlot = 0x00C4;
+inline constexpr std::uint16_t kSwiSlot = 0x00F4;  // and the illegal opcode's at $00F7
+inline constexpr std::size_t kSlotBytes = 3;
+// Below the stopped program's frame the monitor keeps its own stack.
+inline constexpr std::uint16_t kMonitorStackBytes = 6;
+// The stack frame an interrupt, SWI or illegal opcode leaves: CCR, B, A, X, Y, PC.
+inline constexpr std::uint16_t kFrameBytes = 9;
+
+// The messages a session ends with or refuses with, as the user is told them.
+inline constexpr const char* kNotStopped =
+    "The program did not stop: it keeps interrupts masked or reads the SCI itself.";
+inline constexpr const char* kMonitorGone =
+    "The monitor on the HC11 stopped answering: the program may have overwritten it "
+    "($0000-$00C3 and the pseudo-vectors at $00C4, $00F4 and $00F7).";
+
+// The instruction's successors: where the program can be after it runs. The function the
+// opcode table provides; a session may be given another (a stand-in in tests).
+using Successors = std::function<std::vector<std::uint16_t>(
+    ByteView code, const Registers& r,
+    const std::function<Bytes(std::uint16_t, std::size_t)>& read)>;
+
+class TalkerMonitor final : public Monitor {
+  public:
+    // Inside a frame that has begun (Frame::run, then begin()): downloads the monitor through
+    // the boot loader, agrees the rate and reads CONFIG; every failure is a LinkError. part: the
+    // part on the board (the caller's --chip, or identify's reading); successors: the opcode
+    // table's. The program runs in the chip's bootstrap mode; a write to HPRIO (MDA) gives it
+    // the expanded bus.
+    TalkerMonitor(Frame& f, const sim::Variant& part, Successors successors);
+
+    const sim::Variant& part() const override { return part_; }
+    std::uint8_t config() const override { return config_; }
+    Bytes read(std::uint16_t address, std::size_t length, const Progress& progress = {}) override;
+    void write(std::uint16_t address, ByteView bytes, const Progress& progress = {}) override;
+    Registers registers() override { return regs_; }
+    void setRegisters(const Registers& registers) override;
+    void setBreakpoint(std::uint16_t address) override;
+    void clearBreakpoint(std::uint16_t address) override;
+    std::vector<std::uint16_t> breakpoints() const override;
+    void run(std::optional<std::uint16_t> address) override;
+    std::optional<Stop> poll(const std::function<void(ByteView)>& output, Duration wait) override;
+    Stop stop() override;
+    bool running() const override { return running_; }
+    Stop step() override;
+
+    // What kind of memory an address is, for the writes and the breakpoints.
+    enum class Kind { Ram, Registers, Eeprom, Rom, Monitor, Other };
+    Kind kindOf(std::uint16_t address) const;
+
+  private:
+    void requireStopped(const char* what) const;
+    // A store of one byte by the talker, nothing checked.
+    void store(std::uint16_t address, Byte value);
+    // One EEPROM byte through its erase and programming cycles, timed here.
+    void programEeprom(std::uint16_t address, Byte value);
+    void eepromCycle(std::uint16_t address, Byte value, Byte latch);
+    // The byte as the program has it, or a reason it cannot hold a breakpoint.
+    void checkBreakpointPlace(std::uint16_t address) const;
+    void writeFrame();
+    // The SWIs in; known: the program's bytes already read at some of those places.
+    void insertBreakpoints(const std::set<std::uint16_t>& at,
+                           const std::map<std::uint16_t, Byte>& known = {});
+    void removeBreakpoints();
+    void startRun(std::optional<std::uint16_t> address, const std::set<std::uint16_t>& at,
+                  const std::map<std::uint16_t, Byte>& known = {});
+    // A stop announcement at the front of pending_, taken from it.
+    std::optional<std::uint16_t> takeAnnouncement(const std::function<void(ByteView)>& output);
+    Stop stopped(std::uint16_t frame, bool askedToStop);
+    [[noreturn]] void ended(const std::string& text, const std::string& detail = {});
+
+    Frame& f_;
+    const sim::Variant& part_;
+    Successors successors_;
+    std::unique_ptr<fast::FastLink> link_;
+    std::uint8_t config_ = 0;
+    Byte sccr2_ = 0x0C;
+    Registers regs_;
+    std::uint16_t frame_ = 0;    // where the frame lies while the program is stopped
+    bool frameWritten_ = false;  // the program has not run yet: the frame is the PC's alone
+    bool running_ = false;
+    bool bprotCleared_ = false;
+    bool expandedBus_ = false;  // HPRIO's MDA: a program's stack may lie on the bus
+    std::set<std::uint16_t> breakpoints_;
+    std::map<std::uint16_t, Byte> inserted_;  // the SWIs in memory, with the program's bytes
+    Bytes pending_;                           // what came while it ran, not yet passed on
+    std::optional<Stop> queued_;              // a stop met before the run began (run's first step)
+};
+
+// The stand-in successors for the opcodes this session's own tests use, until the opcode
+// table's function is linked in.
+std::vector<std::uint16_t> basicSuccessors(
+    ByteView code, const Registers& r,
+    const std::function<Bytes(std::uint16_t, std::size_t)>& read);
+
+}  // namespace kestro::ops::monitor

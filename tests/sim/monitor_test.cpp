@@ -1,0 +1,322 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The monitor session against the resident monitor talker on the board, in virtual time: a
+// program of ours stopped at a breakpoint, stepped, changed and stopped from the PC, on a part
+// with its program in EEPROM and on two with RAM for it; and how a session ends when the line,
+// the board or the program goes wrong.
+#include <gtest/gtest.h>
+
+#include "fast_station.h"
+#include "session.h"
+
+namespace kestro::sim {
+namespace {
+
+using ops::monitor::Registers;
+using ops::monitor::Stop;
+using ops::monitor::StopCause;
+using ops::monitor::TalkerMonitor;
+
+struct Part {
+    Chip chip;
+    std::uint16_t origin;  // where the program goes
+    std::uint16_t stack;   // what it loads into SP
+    std::uint16_t data;    // the RAM byte it stores B in
+    std::uint16_t eeprom;  // an EEPROM byte the test programs
+};
+
+// A8: the program in EEPROM, its stack over pseudo-vectors it does not use; E9 and F1 in RAM
+// at $0100, which the monitor leaves.
+const Part kParts[] = {
+    {Chip::A8, 0xB600, 0x00F3, 0x00D0, 0xB7F0},
+    {Chip::E9, 0x0100, 0x01FF, 0x0180, 0xB7F0},
+    {Chip::F1, 0x0100, 0x03FF, 0x0180, 0xFFB0},
+};
+
+// lds #stack; cli; ldaa #3; loop: deca; bne loop; jsr sub; stab data; spin: bra spin;
+// nop x3; sub: ldab #$42; rts
+Bytes program(const Part& p) {
+    const auto hi = [](unsigned v) { return static_cast<Byte>(v >> 8); };
+    const auto lo = [](unsigned v) { return static_cast<Byte>(v); };
+    const unsigned sub = p.origin + 20u;
+    return {0x8E, hi(p.stack), lo(p.stack), 0x0E,    0x86, 0x03,       0x4A,       0x26,
+            0xFD, 0xBD,        hi(sub),     lo(sub), 0xF7, hi(p.data), lo(p.data), 0x20,
+            0xFE, 0x01,        0x01,        0x01,    0xC6, 0x42,       0x39};
+}
+
+// Runs body in a monitor session on a board just reset into bootstrap mode; what the session
+// ended with, if anything, comes back as the frame's box.
+struct Session {
+    explicit Session(Chip chip) : s(chip), chip(chip) {
+        s.port.isRequest = [](ByteView b) { return b.size() == 5; };
+        s.board.resetBootstrap();
+        s.clock.advance(std::chrono::milliseconds(100));
+    }
+    void run(const std::function<void(TalkerMonitor&)>& body) {
+        Frame::run(s.target, "Monitor", "Monitor", [&](Frame& f) {
+            ASSERT_TRUE(f.begin());
+            TalkerMonitor m(f, variant(chip), ops::monitor::basicSuccessors);
+            body(m);
+            f.finish();
+        });
+    }
+    // Polls a running program until it stops, for at most limit.
+    static std::optional<Stop> until(TalkerMonitor& m, Duration limit, Bytes* output = nullptr) {
+        for (Duration t{0}; t < limit; t += 50ms)
+            if (auto stop = m.poll(
+                    [output](ByteView b) {
+                        if (output)
+                            output->insert(output->end(), b.begin(), b.end());
+                    },
+                    50ms))
+                return stop;
+        return std::nullopt;
+    }
+    FastStation s;
+    Chip chip;
+};
+
+Registers regs(Byte a, Byte b, std::uint16_t sp, std::uint16_t pc, Byte ccr) {
+    Registers r;
+    r.a = a;
+    r.b = b;
+    r.sp = sp;
+    r.pc = pc;
+    r.ccr = ccr;
+    return r;
+}
+
+class MonitorOnEveryPart : public ::testing::TestWithParam<Part> {};
+
+// The program's registers as the instructions leave them: the initial CCR $D0 (S, X, I) loses
+// I at CLI; DECA sets Z at 0 and clears it otherwise; LDAB and the rest leave C and H alone.
+TEST_P(MonitorOnEveryPart, StopsStepsAndChangesTheProgram) {
+    const Part p = GetParam();
+    Session t(p.chip);
+    std::vector<std::string> failures;
+    t.run([&](TalkerMonitor& m) {
+        EXPECT_EQ(m.part().chip, p.chip);
+        m.write(p.origin, program(p));
+        EXPECT_EQ(m.read(p.origin, program(p).size()), program(p));
+
+        // A breakpoint on the BNE, hit with A = 2 after the first DECA.
+        m.setBreakpoint(p.origin + 7);
+        m.run(p.origin);
+        auto stop = Session::until(m, 1s);
+        ASSERT_TRUE(stop);
+        EXPECT_EQ(stop->cause, StopCause::Breakpoint);
+        EXPECT_EQ(stop->registers, regs(2, 0, p.stack, p.origin + 7, 0xC0));
+        // The board's window says where the monitor holds the program.
+        EXPECT_EQ(t.s.board.monitorHalt().kind, Board::Halt::Breakpoint);
+        EXPECT_EQ(t.s.board.monitorHalt().at, p.origin + 7);
+        // The program's own byte reads back, not the SWI.
+        EXPECT_EQ(m.read(p.origin + 7, 1), Bytes{0x26});
+
+        // Branch taken twice, then not taken once A reaches 0.
+        struct StepTo {
+            std::uint16_t pc;
+            Byte a;
+            Byte ccr;
+        };
+        m.clearBreakpoint(p.origin + 7);
+        const StepTo loop[] = {
+            {6, 2, 0xC0}, {7, 1, 0xC0}, {6, 1, 0xC0}, {7, 0, 0xC4}, {9, 0, 0xC4}};
+        for (const StepTo& s : loop) {
+            const Stop st = m.step();
+            EXPECT_EQ(st.cause, StopCause::Step);
+            EXPECT_EQ(st.registers, regs(s.a, 0, p.stack, p.origin + s.pc, s.ccr))
+                << "step to +" << s.pc;
+        }
+
+        // A register changed by the PC, then JSR, LDAB, RTS and the store.
+        Registers r = m.registers();
+        r.b = 0x10;
+        r.x = 0x1234;
+        m.setRegisters(r);
+        EXPECT_EQ(m.registers().b, 0x10);
+        Registers inSub = regs(0, 0x10, p.stack - 2, p.origin + 20, 0xC4);
+        inSub.x = 0x1234;
+        EXPECT_EQ(m.step().registers, inSub);
+        EXPECT_EQ(m.read(p.stack - 1, 2), (Bytes{static_cast<Byte>((p.origin + 12) >> 8),
+                                                 static_cast<Byte>(p.origin + 12)}));
+        EXPECT_EQ(m.step().registers.b, 0x42);
+        Stop back = m.step();
+        EXPECT_EQ(back.registers.pc, p.origin + 12);
+        EXPECT_EQ(back.registers.sp, p.stack);
+        EXPECT_EQ(m.step().registers.pc, p.origin + 15);
+        EXPECT_EQ(m.read(p.data, 1), Bytes{0x42});
+
+        // Memory changed and read back.
+        m.write(p.data, Bytes{0xA5, 0x5A});
+        EXPECT_EQ(m.read(p.data, 2), (Bytes{0xA5, 0x5A}));
+
+        // Running on at the spin, stopped from the PC.
+        m.run(std::nullopt);
+        EXPECT_FALSE(Session::until(m, 200ms));
+        EXPECT_EQ(t.s.board.monitorHalt().kind, Board::Halt::None);
+        const Stop stopped = m.stop();
+        EXPECT_EQ(stopped.cause, StopCause::Stopped);
+        EXPECT_EQ(stopped.registers.pc, p.origin + 15);
+        EXPECT_EQ(t.s.board.monitorHalt().kind, Board::Halt::FromPc);
+
+        // The EEPROM through its cycles, over a byte that needs an erase.
+        m.write(p.eeprom, Bytes{0x0F, 0xF0});
+        m.write(p.eeprom, Bytes{0xF0, 0xF0});
+        EXPECT_EQ(m.read(p.eeprom, 2), (Bytes{0xF0, 0xF0}));
+    });
+    EXPECT_EQ(t.s.ui.messages.size(), 0u)
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+    // What the session programmed stays through a reset.
+    t.s.board.resetBootstrap();
+    EXPECT_EQ(t.s.board.peek(p.eeprom), 0xF0);
+    EXPECT_EQ(t.s.board.peek(p.eeprom + 1), 0xF0);
+    EXPECT_EQ(t.s.board.peek(p.origin + 7), 0x26);  // the breakpoint's byte back
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, MonitorOnEveryPart, ::testing::ValuesIn(kParts),
+                         [](const auto& info) {
+                             return std::string(variant(info.param.chip).shortName);
+                         });
+
+// Each way a session ends: the text the user is told, the session over, and nothing written
+// that the test did not ask for.
+TEST(MonitorEnds, WithAClearMessage) {
+    const Part p = kParts[1];
+    struct Case {
+        const char* name;
+        std::function<void(Session&, TalkerMonitor&)> fault;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"damaged blocks",
+         [](Session& t, TalkerMonitor& m) {
+             const int next = t.s.port.requests + 1;
+             for (int i = 0; i < 40; ++i)
+                 t.s.port.damageAnswers.insert(next + i);
+             m.write(0x0180, Bytes{0x77});
+         },
+         fast::kDamagedTooOften},
+        {"a silent talker",
+         [](Session& t, TalkerMonitor& m) {
+             t.s.port.deafFrom = t.s.port.requests + 1;
+             m.write(0x0180, Bytes{0x77});
+         },
+         fast::kStoppedAnswering},
+        {"a reset while the program runs",
+         [](Session& t, TalkerMonitor& m) {
+             m.run(std::nullopt);
+             t.s.board.resetBootstrap();
+             Session::until(m, 1s);
+         },
+         Frame::kResetDuringJob},
+        {"a program that overwrites the monitor",
+         [&p](Session&, TalkerMonitor& m) {
+             // clr $00C5 (the SCI entry's second byte); cli; spin
+             m.write(p.origin + 0x20, Bytes{0x7F, 0x00, 0xC5, 0x0E, 0x20, 0xFE});
+             m.run(p.origin + 0x20);
+             Session::until(m, 100ms);
+             m.stop();
+         },
+         ops::monitor::kMonitorGone},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Session t(p.chip);
+        t.run([&](TalkerMonitor& m) {
+            m.write(p.origin, program(p));
+            c.fault(t, m);
+            ADD_FAILURE() << "the session went on";
+        });
+        ASSERT_EQ(t.s.ui.messages.size(), 1u);
+        EXPECT_EQ(t.s.ui.messages[0].text, c.says);
+        EXPECT_FALSE(t.s.link.ready());
+        for (std::size_t i = 0; i < program(p).size(); ++i)
+            EXPECT_EQ(t.s.board.peek(static_cast<std::uint16_t>(p.origin + i)), program(p)[i]);
+    }
+}
+
+// One damaged block costs a resend, nothing more: the write lands once.
+TEST(MonitorLine, ADamagedAnswerIsSentAgain) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        t.s.port.damageAnswers.insert(t.s.port.requests + 1);
+        m.write(0x0180, Bytes{0x77, 0x78});
+        EXPECT_EQ(m.read(0x0180, 2), (Bytes{0x77, 0x78}));
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty());
+}
+
+// Refused places: the monitor's own RAM, ROM, the register block for a breakpoint.
+TEST(MonitorRefuses, PlacesItCannotWriteOrBreakAt) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        const std::uint16_t refusedWrites[] = {0x0000, 0x00C3, 0x00C5, 0x00F4, 0x00F9, 0xE000};
+        for (std::uint16_t a : refusedWrites) {
+            SCOPED_TRACE(a);
+            EXPECT_THROW(m.write(a, Bytes{0x01}), LinkError);
+        }
+        // A run that crosses into the monitor is refused whole.
+        const Bytes before = m.read(0x00C0, 8);
+        EXPECT_THROW(m.write(0x00BE, Bytes{1, 2, 3, 4, 5, 6, 7, 8}), LinkError);
+        EXPECT_EQ(m.read(0x00C0, 8), before);
+        const std::uint16_t refusedBreaks[] = {0x0010, 0xE000, 0x1000};
+        for (std::uint16_t a : refusedBreaks)
+            EXPECT_THROW(m.setBreakpoint(a), LinkError);
+        m.write(0x00F0, Bytes{0x01});  // the XIRQ slot is the program's
+        // A breakpoint where nothing takes the SWI stops the run before it starts, and the one
+        // already in RAM is taken out again.
+        m.write(0x0150, Bytes{0x01});
+        m.setBreakpoint(0x0150);
+        m.setBreakpoint(0x4000);
+        EXPECT_THROW(m.run(0x0150), LinkError);
+        EXPECT_FALSE(m.running());
+        EXPECT_EQ(m.read(0x0150, 1), Bytes{0x01});
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty());
+}
+
+// The program's own bytes reach the output whole, those that look like the start of a stop
+// announcement included; its own SWI and an illegal opcode stop it, each told as what it is.
+TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        EXPECT_EQ(t.s.inner.settings().baud, 125000);
+        // lds #$01FF; ldx #text; loop: ldaa 0,x; beq done; wait: ldab SCSR; bpl wait;
+        // staa SCDR; inx; bra loop; done: swi; nop; an illegal opcode ($41)
+        m.write(0x0100,
+                Bytes{0x8E, 0x01, 0xFF, 0xCE, 0x01, 0x40, 0xA6, 0x00, 0x27, 0x0B, 0xF6, 0x10,
+                      0x2E, 0x2A, 0xFB, 0xB7, 0x10, 0x2F, 0x08, 0x20, 0xF1, 0x3F, 0x01, 0x41});
+        // With a block that would pass for a stop but for its frame at $2041, off the chip.
+        const Bytes fake{'S', 0x20, 0x41};
+        std::string text = "OK S\x01S";
+        text += std::string(fake.begin(), fake.end());
+        text += static_cast<char>(fast::crc8(ByteView(fake)));
+        ASSERT_NE(text.back(), 0);
+        text += "S";
+        Bytes stored(text.begin(), text.end());
+        stored.push_back(0);
+        m.write(0x0140, stored);
+        Bytes output;
+        m.run(0x0100);
+        const auto swi = Session::until(m, 1s, &output);
+        ASSERT_TRUE(swi);
+        EXPECT_EQ(std::string(output.begin(), output.end()), text);
+        EXPECT_EQ(swi->cause, StopCause::Swi);
+        EXPECT_EQ(swi->registers.pc, 0x0116);
+        m.run(std::nullopt);
+        const auto illegal = Session::until(m, 1s);
+        ASSERT_TRUE(illegal);
+        EXPECT_EQ(illegal->cause, StopCause::IllegalOpcode);
+        EXPECT_EQ(illegal->registers.pc, 0x0117);
+        // go, as the prompt's and the window's: cli; spin; until the user asks it to stop.
+        m.write(0x0118, Bytes{0x0E, 0x20, 0xFE});
+        int polls = 0;
+        const Stop asked = ops::monitor::go(
+            m, 0x0118, {.output = {}, .stopRequested = [&polls] { return ++polls > 3; }});
+        EXPECT_EQ(asked.cause, StopCause::Stopped);
+        EXPECT_EQ(asked.registers.pc, 0x0119);
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty());
+}
+
+}  // namespace
+}  // namespace kestro::sim
