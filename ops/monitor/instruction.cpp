@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "monitor/instruction.h"
 
-#include <algorithm>
 #include <cstdio>
 
 #include "frame.h"
