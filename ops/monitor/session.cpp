@@ -11,7 +11,9 @@ namespace kestro::ops::monitor {
 namespace {
 
 constexpr const char* kTalker = "monitor.S19";
-constexpr Byte kStopped = 'S';  // the talker's stop announcement
+// The talker's stop announcements: an SWI or the SCI's interrupt, and an illegal opcode.
+constexpr Byte kStopped = 'S';
+constexpr Byte kIllegal = 'I';
 constexpr Byte kSwi = 0x3F;
 constexpr std::uint16_t kRegisterBase = 0x1000;
 constexpr std::uint16_t kSccr2 = 0x102D;
@@ -336,14 +338,14 @@ void TalkerMonitor::run(std::optional<std::uint16_t> address) {
     startRun(std::nullopt, breakpoints_);
 }
 
-std::optional<std::uint16_t> TalkerMonitor::takeAnnouncement(
+std::optional<TalkerMonitor::Announcement> TalkerMonitor::takeAnnouncement(
     const std::function<void(ByteView)>& output) {
-    // The announcement is four bytes: S, the frame's address, the CRC-8. Its CRC and a frame in
-    // RAM (on the expanded bus only where the program has it) tell it from the program's bytes.
+    // The announcement is four bytes: S or I, the frame's address, the CRC-8. Its CRC and a frame
+    // in RAM (on the expanded bus only where the program has it) tell it from the program's bytes.
     const std::size_t n = pending_.size();
     std::size_t keepFrom = n;
     for (std::size_t i = 0; i < n; ++i) {
-        if (pending_[i] != kStopped)
+        if (pending_[i] != kStopped && pending_[i] != kIllegal)
             continue;
         if (i + 4 > n) {
             keepFrom = std::min(keepFrom, i);
@@ -356,8 +358,9 @@ std::optional<std::uint16_t> TalkerMonitor::takeAnnouncement(
             continue;
         if (output && i > 0)
             output(ByteView(pending_.data(), i));
+        const bool illegal = pending_[i] == kIllegal;
         pending_.clear();
-        return at;
+        return Announcement{at, illegal};
     }
     if (output && keepFrom > 0)
         output(ByteView(pending_.data(), keepFrom));
@@ -379,35 +382,34 @@ std::optional<Stop> TalkerMonitor::poll(const std::function<void(ByteView)>& out
     f_.clock().waitUntil([&] { return port.inBufferCount() > 0; }, wait);
     const Bytes more = port.input();
     pending_.insert(pending_.end(), more.begin(), more.end());
-    if (const auto frame = takeAnnouncement(output)) {
+    if (const auto a = takeAnnouncement(output)) {
         running_ = false;
-        return stopped(*frame, false);
+        return stopped(*a, false);
     }
     return std::nullopt;
 }
 
-Stop TalkerMonitor::stopped(std::uint16_t frame, bool askedToStop) {
-    frame_ = frame;
+Stop TalkerMonitor::stopped(Announcement a, bool askedToStop) {
+    frame_ = a.frame;
     frameWritten_ = true;
     regs_ = fromFrame(ByteView(link_->read(fast::kRead, frame_, kFrameBytes)), frame_);
     // A stop inside the monitor's own RAM is the program having written over it: what runs
     // there is no longer the monitor.
     if (kindOf(regs_.pc) == Kind::Monitor)
         ended(kMonitorGone);
-    StopCause cause = StopCause::Stopped;
+    StopCause cause = askedToStop ? StopCause::Stopped : StopCause::Swi;
     const auto before = static_cast<std::uint16_t>(regs_.pc - 1);
-    if (inserted_.contains(before)) {
+    if (a.illegal) {
+        // Its trap stacks the opcode's own address (M68HC11 Reference Manual 5.4.2), which may
+        // follow a breakpoint's: the PC stays.
+        cause = StopCause::IllegalOpcode;
+    } else if (inserted_.contains(before)) {
         // The SWI has run: the program goes on at the instruction it stood for.
         cause = StopCause::Breakpoint;
         if ((before >> 8) != (regs_.pc >> 8))
             store(static_cast<std::uint16_t>(frame_ + 7), static_cast<Byte>(before >> 8));
         store(static_cast<std::uint16_t>(frame_ + 8), static_cast<Byte>(before));
         regs_.pc = before;
-    } else if (!askedToStop) {
-        // The illegal opcode trap stacks the opcode's own address (M68HC11 Reference Manual
-        // 5.4.2), SWI the address after it.
-        cause = link_->read(fast::kRead, before, 1).at(0) == kSwi ? StopCause::Swi
-                                                                  : StopCause::IllegalOpcode;
     }
     removeBreakpoints();
     return Stop{cause, regs_};
@@ -425,7 +427,7 @@ Stop TalkerMonitor::stop() {
     f_.waitDrained();
     SerialPort& port = f_.port();
     const TimePoint until = f_.clock().now() + kStopLimit;
-    std::optional<std::uint16_t> frame;
+    std::optional<Announcement> frame;
     while (!frame && f_.clock().now() < until) {
         f_.clock().waitUntil([&] { return port.inBufferCount() > 0; }, until - f_.clock().now());
         const Bytes more = port.input();

@@ -82,8 +82,12 @@ class TalkerMonitor final : public Monitor {
     void startRun(std::optional<std::uint16_t> address, const std::set<std::uint16_t>& at,
                   const std::map<std::uint16_t, Byte>& known = {});
     // A stop announcement at the front of pending_, taken from it.
-    std::optional<std::uint16_t> takeAnnouncement(const std::function<void(ByteView)>& output);
-    Stop stopped(std::uint16_t frame, bool askedToStop);
+    struct Announcement {
+        std::uint16_t frame;
+        bool illegal;  // the illegal opcode trap, not an SWI or the SCI's interrupt
+    };
+    std::optional<Announcement> takeAnnouncement(const std::function<void(ByteView)>& output);
+    Stop stopped(Announcement a, bool askedToStop);
     [[noreturn]] void ended(const std::string& text, const std::string& detail = {});
 
     Frame& f_;

@@ -281,10 +281,10 @@ TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
     t.run([&](TalkerMonitor& m) {
         EXPECT_EQ(t.s.inner.settings().baud, 125000);
         // lds #$01FF; ldx #text; loop: ldaa 0,x; beq done; wait: ldab SCSR; bpl wait;
-        // staa SCDR; inx; bra loop; done: swi; nop; an illegal opcode ($41)
+        // staa SCDR; inx; bra loop; done: swi; an illegal opcode ($41) right after the $3F
         m.write(0x0100,
                 Bytes{0x8E, 0x01, 0xFF, 0xCE, 0x01, 0x40, 0xA6, 0x00, 0x27, 0x0B, 0xF6, 0x10,
-                      0x2E, 0x2A, 0xFB, 0xB7, 0x10, 0x2F, 0x08, 0x20, 0xF1, 0x3F, 0x01, 0x41});
+                      0x2E, 0x2A, 0xFB, 0xB7, 0x10, 0x2F, 0x08, 0x20, 0xF1, 0x3F, 0x41});
         // With a block that would pass for a stop but for its frame at $2041, off the chip.
         const Bytes fake{'S', 0x20, 0x41};
         std::string text = "OK S\x01S";
@@ -306,7 +306,7 @@ TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
         const auto illegal = Session::until(m, 1s);
         ASSERT_TRUE(illegal);
         EXPECT_EQ(illegal->cause, StopCause::IllegalOpcode);
-        EXPECT_EQ(illegal->registers.pc, 0x0117);
+        EXPECT_EQ(illegal->registers.pc, 0x0116);
         // go, as the prompt's and the window's: cli; spin; until the user asks it to stop.
         m.write(0x0118, Bytes{0x0E, 0x20, 0xFE});
         int polls = 0;
