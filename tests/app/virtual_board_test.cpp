@@ -379,6 +379,48 @@ TEST(VirtualBoard, EveryJobAtAnotherCrystalGivesWhatItGivesAtEightMegahertz) {
     }
 }
 
+// A board at another crystal than the window is told: its echo reads as garbage or as a break,
+// and whichever it is, the box names the crystal set as the likely cause and how to set it,
+// within seconds; a break is never the only thing told.
+TEST(VirtualBoard, ABoardAtAnotherCrystalIsToldAsTheLikelyCause) {
+    struct Row {
+        std::uint32_t board;
+        const char* window;
+        const char* button;
+        bool fast;
+        const char* box;
+    };
+    const Row rows[] = {
+        {4'915'200, "8", "EepromProgram", false, "The talker download was not echoed by the HC11."},
+        {4'915'200, "8", "EepromCheck", true, "The HC11 was reset during the job."},
+        {8'000'000, "4.9152", "EepromCheck", false, "The HC11 was reset during the job."},
+        {12'000'000, "8", "DumpStart", false, "The HC11 was reset during the job."},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.button) + " at " + r.window + " MHz, board at " +
+                     std::to_string(r.board));
+        testing::ScratchDir dir;
+        dir.write("fw.s19", kEepromFile);
+        QSettings(QString::fromStdString((dir.path / "kestro.ini").string()), QSettings::IniFormat)
+            .setValue("link/crystal", r.window);
+        BoardBench b(dir.path, r.board);
+        b.window->setFast(r.fast);
+        b.window->setFileChooser([&dir] { return (dir.path / "fw.s19").string(); });
+        b.reset();
+        const TimePoint start = b.clock.now();
+        b.click(r.button);
+        EXPECT_LT(b.clock.now() - start, std::chrono::seconds(5));
+        ASSERT_EQ(b.messages.size(), 1u);
+        EXPECT_EQ(b.messages[0].text, r.box);
+        EXPECT_NE(b.messages[0].detail.find(std::string("crystal may not be the ") + r.window +
+                                            " MHz Kestro is set for"),
+                  std::string::npos)
+            << b.messages[0].detail;
+        EXPECT_NE(b.messages[0].detail.find("Preferences"), std::string::npos);
+        EXPECT_EQ(b.status(), "Not Ready");
+    }
+}
+
 // Two windows with the same home: the second finds the board held, and Comm 1 is a port in
 // use for it, as a real port that another program holds; the first keeps its board.
 TEST(VirtualBoard, ASecondWindowFindsTheBoardInUse) {
