@@ -355,8 +355,9 @@ TEST(VirtualBoard, EveryJobAtAnotherCrystalGivesWhatItGivesAtEightMegahertz) {
             b.click(job.button);
             std::string said =
                 std::string(job.button) + ": " + line->accessibleName().toStdString();
+            // A box's detail as the window shows it under the text.
             for (const Message& m : b.messages)
-                said += " / " + m.reason;
+                said += " / " + m.detail;
             o.said.push_back(said);
             // A fast job names the rate it agreed on, the fastest this crystal's E makes.
             EXPECT_EQ(bar->format().toStdString(),
