@@ -103,12 +103,14 @@ void Frame::resetDuringJob() {
         Bytes came = received_;
         const Bytes waiting = port().waiting();
         came.insert(came.end(), waiting.begin(), waiting.end());
-        // The last character may be cut short by the reset itself.
+        // The echo's start ends what came, after any leftovers of an earlier run and before
+        // the last character, which the reset itself may cut short.
         const std::size_t whole = came.empty() ? 0 : came.size() - 1;
-        const bool echoBegun =
-            whole <= expectedEcho_.size() &&
-            std::equal(came.begin(), came.begin() + static_cast<std::ptrdiff_t>(whole),
-                       expectedEcho_.begin());
+        bool echoBegun = whole == 0;
+        for (std::size_t n = std::min(whole, expectedEcho_.size()); n > 0 && !echoBegun; --n)
+            echoBegun = std::equal(came.begin() + static_cast<std::ptrdiff_t>(whole - n),
+                                   came.begin() + static_cast<std::ptrdiff_t>(whole),
+                                   expectedEcho_.begin());
         // Characters that are not the echo, which no reset sends: told as the echo's failure.
         if (!echoBegun)
             checkTalkerEcho();
