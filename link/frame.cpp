@@ -93,10 +93,41 @@ void Frame::resetDuringJob() {
     // What is still queued would reach a boot loader that takes it for a program to run.
     port().discardOutput();
     ui().setProgress(std::nullopt);
+    // A board at another crystal echoes the download at its own rate, and a character of it
+    // that holds the line low longer than one at ours reads as a break: before the echo is
+    // confirmed, what came with the break tells a reset from a board at another rate.
+    bool breakBeforeEcho = false;
+    if (!echoChecked_) {
+        // Looked at, not taken: bytes left waiting keep a NUL that the boot loader echoes after
+        // its reset from reading as its break, which would show the target ready.
+        Bytes came = received_;
+        const Bytes waiting = port().waiting();
+        came.insert(came.end(), waiting.begin(), waiting.end());
+        // The echo's start ends what came, after any leftovers of an earlier run and before
+        // the last character, which the reset itself may cut short.
+        const std::size_t whole = came.empty() ? 0 : came.size() - 1;
+        bool echoBegun = whole == 0;
+        for (std::size_t n = std::min(whole, expectedEcho_.size()); n > 0 && !echoBegun; --n)
+            echoBegun = std::equal(came.begin() + static_cast<std::ptrdiff_t>(whole - n),
+                                   came.begin() + static_cast<std::ptrdiff_t>(whole),
+                                   expectedEcho_.begin());
+        // Characters that are not the echo, which no reset sends: told as the echo's failure.
+        if (!echoBegun)
+            checkTalkerEcho();
+        // A break before any echo: a reset as the download began, or a board at another rate.
+        breakBeforeEcho = whole == 0;
+    }
     const auto* detail =
         std::find_if(std::begin(kResetDetails), std::end(kResetDetails),
                      [sentAfter](const ResetDetail& d) { return d.sentAfter == sentAfter; });
-    throw LinkError(kResetDuringJob, LinkError::Ending::EndAsFrame, detail->text);
+    std::string text = detail->text;
+    if (breakBeforeEcho)
+        text += " If no one reset it, the HC11's crystal may not be the " +
+                link().sciClock().crystalText() +
+                " MHz Kestro is set for: a board at another rate can answer the download with "
+                "what reads as a break. Set the board's crystal (--crystal on the command line, "
+                "Preferences in the window).";
+    throw LinkError(kResetDuringJob, LinkError::Ending::EndAsFrame, text);
 }
 
 void Frame::resetOnLine() {

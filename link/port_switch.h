@@ -37,6 +37,7 @@ class PortSwitch final : public SerialPort {
     void discardOutput() override { current_->discardOutput(); }
 
     Bytes input() override { return current_->input(); }
+    Bytes waiting() const override { return current_->waiting(); }
     std::size_t inBufferCount() override { return current_->inBufferCount(); }
     void discardInput() override { current_->discardInput(); }
     void setInputLen(std::size_t n) override;

@@ -125,6 +125,8 @@ class SerialPort {
 
     // Removes and returns the received bytes waiting, at most inputLen of them when that is set.
     virtual Bytes input() = 0;
+    // The received bytes waiting, left in place.
+    virtual Bytes waiting() const { return {}; }
     virtual std::size_t inBufferCount() = 0;
     virtual void discardInput() = 0;
     virtual void setInputLen(std::size_t n) = 0;

@@ -64,6 +64,7 @@ class VirtualPort final : public SerialPort {
     void discardOutput() override;
 
     Bytes input() override;
+    Bytes waiting() const override { return Bytes(rx_.begin(), rx_.end()); }
     std::size_t inBufferCount() override { return rx_.size(); }
     void discardInput() override { rx_.clear(); }
     void setInputLen(std::size_t n) override { inputLen_ = n; }

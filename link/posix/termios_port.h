@@ -62,6 +62,7 @@ class TermiosPort final : public SerialPort {
     void discardOutput() override;
 
     Bytes input() override;
+    Bytes waiting() const override { return Bytes(rx_.begin(), rx_.end()); }
     std::size_t inBufferCount() override { return rx_.size(); }
     void discardInput() override;
     void setInputLen(std::size_t n) override { inputLen_ = n; }

@@ -3,13 +3,18 @@
 // before every verdict, one program at a time, its window never lost, and its power on the line.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QLocale>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QShortcut>
 #include <QTest>
@@ -35,9 +40,10 @@ const std::string kEepromFile = "S107B6000102030438\r\nS9030000FC\r\n";
 
 // The program's window on a virtual clock with the virtual board on Comm 1; boxes are kept.
 struct BoardBench {
-    explicit BoardBench(const fs::path& folder)
+    explicit BoardBench(const fs::path& folder,
+                        std::uint32_t crystalHz = SciClock::kDefaultCrystalHz)
         : settings(QString::fromStdString((folder / "kestro.ini").string()), QSettings::IniFormat),
-          board(clock, port, folder) {
+          board(clock, port, folder, crystalHz) {
         link = std::make_unique<LinkState>(port, clock, clock);
         window = std::make_unique<MainWindow>(*link, settings);
         link->setView(window.get());
@@ -255,6 +261,165 @@ TEST(VirtualBoard, The711E20sEpromProgramsFromTheWindow) {
     ASSERT_EQ(b.messages.size(), 1u);
     EXPECT_EQ(b.messages[0].text, "Eprom is program") << b.messages[0].reason;
     EXPECT_EQ(b.hc11().peek(0x900F), 0x0F);
+}
+
+// A board at another crystal, and the window told its crystal as a user tells it (Preferences,
+// or the key they write): every job from the pages gives what it gives at 8 MHz, the strip's
+// lines, the memories and the dumps byte for byte. Sampled rather than multiplied: at 4.9152
+// and 12 MHz the jobs alternate between the paths, each on the other path at the other crystal;
+// at 7.3728 MHz, which Preferences sets with the fast mode, all go fast.
+TEST(VirtualBoard, EveryJobAtAnotherCrystalGivesWhatItGivesAtEightMegahertz) {
+    testing::ScratchDir files;
+    std::string eeprom;
+    for (unsigned a = 0xB600; a < 0xB620; a += 16)
+        eeprom += testing::srecord('1', a,
+                                   Bytes{0x3C, 0x00, 0xA5, 0x5A, 0xFF, 0x01, 0x80, 0x7E, 0x10, 0x20,
+                                         0x30, 0x40, 0x50, 0x60, 0x70, 0xC3}) +
+                  "\r\n";
+    files.write("fw.s19", eeprom + "S9030000FC\r\n");
+    files.write("ram.s19", "S10720007E2000003A\r\nS9030000FC\r\n");
+    struct Job {
+        const char* button;
+        const char* file;  // chosen; nullptr: none
+        int dumpPage = 0;  // the Dump page's bars, for DumpStart
+    };
+    const Job jobs[] = {
+        {"EepromProgram", "fw.s19"},  {"EepromCompare", "fw.s19"}, {"EepromCheck", nullptr},
+        {"DumpStart", nullptr, 0xB6}, {"EepromErase", nullptr},    {"EepromCheck", nullptr},
+        {"ConfigProgram", nullptr},   {"ExtRam", "ram.s19"},       {"DumpStart", nullptr, 0x20},
+    };
+    enum class Told { Not, Key, Preferences };
+    enum Fast { EvenJobs, OddJobs, AllJobs };  // which jobs go the fast path
+    struct Row {
+        const char* crystal;
+        std::uint32_t hz;
+        Told told;
+        Fast fast;
+    };
+    const Row rows[] = {
+        {"8", 8'000'000, Told::Not, OddJobs},
+        {"4.9152", 4'915'200, Told::Preferences, OddJobs},
+        {"12", 12'000'000, Told::Key, EvenJobs},
+        {"7.3728", 7'372'800, Told::Preferences, AllJobs},
+    };
+    struct Outcome {
+        std::vector<std::string> said;
+        Bytes eeprom;
+        std::uint8_t config;
+        std::vector<std::string> dumps;
+        bool operator==(const Outcome&) const = default;
+    };
+    std::optional<Outcome> at8;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.crystal);
+        testing::ScratchDir dir;
+        {
+            QSettings ini(QString::fromStdString((dir.path / "kestro.ini").string()),
+                          QSettings::IniFormat);
+            // One dump folder for all: the strip names it.
+            ini.setValue("startup/dumpdir", QString::fromStdString(files.path.string()));
+            if (r.told == Told::Key)
+                ini.setValue("link/crystal", r.crystal);
+        }
+        BoardBench b(dir.path, r.hz);
+        if (r.told == Told::Preferences) {
+            b.window->showPage(7);
+            b.click("Preferences");
+            auto* dialog = b.window->findChild<QDialog*>("Preferences");
+            ASSERT_NE(dialog, nullptr);
+            dialog->findChild<QComboBox*>("PreferencesCrystal")->setCurrentText(r.crystal);
+            dialog->findChild<QCheckBox*>("PreferencesFast")->setChecked(r.fast == AllJobs);
+            dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        }
+        ASSERT_EQ(b.link->sciClock().crystalHz(), r.hz);
+        for (const char* box : {"Config1", "Config2", "Config4"})
+            b.window->findChild<QCheckBox*>(box)->setChecked(true);
+        const char* chosen = nullptr;
+        b.window->setFileChooser([&] { return (files.path / chosen).string(); });
+        const auto* line = b.window->findChild<QLabel*>("JobEnd");
+        const auto* bar = b.window->findChild<QProgressBar*>("EepromBar");
+        Outcome o;
+        for (int j = 0; j < static_cast<int>(std::size(jobs)); ++j) {
+            const Job& job = jobs[j];
+            const bool fast = r.fast == AllJobs || j % 2 == r.fast;
+            SCOPED_TRACE(std::string(job.button) + (fast ? " fast" : " default"));
+            if (r.fast != AllJobs)
+                b.window->setFast(fast);
+            chosen = job.file;
+            if (job.dumpPage) {
+                b.window->findChild<QScrollBar*>("ScDumpBegin")->setValue(job.dumpPage);
+                b.window->findChild<QScrollBar*>("ScDumpEnd")->setValue(job.dumpPage);
+            }
+            b.messages.clear();
+            b.reset();
+            b.click(job.button);
+            std::string said =
+                std::string(job.button) + ": " + line->accessibleName().toStdString();
+            // A box's detail as the window shows it under the text.
+            for (const Message& m : b.messages)
+                said += " / " + m.detail;
+            o.said.push_back(said);
+            // A fast job names the rate it agreed on, the fastest this crystal's E makes.
+            EXPECT_EQ(bar->format().toStdString(),
+                      fast ? "%p% at " +
+                                 QLocale(QLocale::English)
+                                     .toString(SciClock(r.hz).fastRates()[0].asked)
+                                     .toStdString() +
+                                 " baud"
+                           : "%p%");
+            if (job.dumpPage)
+                o.dumps.push_back(testing::slurp(files.path / "upload.s19"));
+        }
+        b.reset();
+        o.eeprom = b.hc11().eeprom().array();
+        o.config = b.hc11().eeprom().configCell();
+        if (!at8)
+            at8 = o;
+        else
+            EXPECT_EQ(o, *at8) << ::testing::PrintToString(o.said);
+    }
+}
+
+// A board at another crystal than the window is told: its echo reads as garbage or as a break,
+// and whichever it is, the box names the crystal set as the likely cause and how to set it,
+// within seconds; a break is never the only thing told.
+TEST(VirtualBoard, ABoardAtAnotherCrystalIsToldAsTheLikelyCause) {
+    struct Row {
+        std::uint32_t board;
+        const char* window;
+        const char* button;
+        bool fast;
+        const char* box;
+    };
+    const Row rows[] = {
+        {4'915'200, "8", "EepromProgram", false, "The talker download was not echoed by the HC11."},
+        {4'915'200, "8", "EepromCheck", true, "The HC11 was reset during the job."},
+        {8'000'000, "4.9152", "EepromCheck", false, "The HC11 was reset during the job."},
+        {12'000'000, "8", "DumpStart", false, "The HC11 was reset during the job."},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.button) + " at " + r.window + " MHz, board at " +
+                     std::to_string(r.board));
+        testing::ScratchDir dir;
+        dir.write("fw.s19", kEepromFile);
+        QSettings(QString::fromStdString((dir.path / "kestro.ini").string()), QSettings::IniFormat)
+            .setValue("link/crystal", r.window);
+        BoardBench b(dir.path, r.board);
+        b.window->setFast(r.fast);
+        b.window->setFileChooser([&dir] { return (dir.path / "fw.s19").string(); });
+        b.reset();
+        const TimePoint start = b.clock.now();
+        b.click(r.button);
+        EXPECT_LT(b.clock.now() - start, std::chrono::seconds(5));
+        ASSERT_EQ(b.messages.size(), 1u);
+        EXPECT_EQ(b.messages[0].text, r.box);
+        EXPECT_NE(b.messages[0].detail.find(std::string("crystal may not be the ") + r.window +
+                                            " MHz Kestro is set for"),
+                  std::string::npos)
+            << b.messages[0].detail;
+        EXPECT_NE(b.messages[0].detail.find("Preferences"), std::string::npos);
+        EXPECT_EQ(b.status(), "Not Ready");
+    }
 }
 
 // Two windows with the same home: the second finds the board held, and Comm 1 is a port in

@@ -30,6 +30,7 @@ class ForwardingPort : public SerialPort {
     std::size_t outBufferSize() const override { return inner_.outBufferSize(); }
     void discardOutput() override { inner_.discardOutput(); }
     Bytes input() override { return inner_.input(); }
+    Bytes waiting() const override { return inner_.waiting(); }
     std::size_t inBufferCount() override { return inner_.inBufferCount(); }
     void discardInput() override { inner_.discardInput(); }
     void setInputLen(std::size_t n) override { inner_.setInputLen(n); }
