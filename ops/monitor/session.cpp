@@ -464,10 +464,15 @@ Stop TalkerMonitor::step() {
     const auto successors = successors_(
         ByteView(code), regs_,
         [this](std::uint16_t a, std::size_t n) { return link_->read(fast::kRead, a, n); });
-    if (successors.empty())
-        throw LinkError("The instruction at " + hex4(regs_.pc) + " cannot be stepped.",
+    // No breakpoint can stand where the step starts: an instruction that can only come back to
+    // itself (BRA *, or BRCLR on its own address) is refused like one that cannot end.
+    std::set<std::uint16_t> at(successors.begin(), successors.end());
+    at.erase(regs_.pc);
+    if (at.empty())
+        throw LinkError("The instruction at " + hex4(regs_.pc) +
+                            " cannot be stepped: it does not end or only comes back to itself. "
+                            "Use go with a breakpoint after it.",
                         LinkError::Ending::KeepTarget);
-    const std::set<std::uint16_t> at(successors.begin(), successors.end());
     for (std::uint16_t a : at)
         checkBreakpointPlace(a);
     startRun(std::nullopt, at, known);

@@ -108,10 +108,4 @@ class TalkerMonitor final : public Monitor {
     std::optional<Stop> queued_;              // a stop met before the run began (run's first step)
 };
 
-// The stand-in successors for the opcodes this session's own tests use, until the opcode
-// table's function is linked in.
-std::vector<std::uint16_t> basicSuccessors(
-    ByteView code, const Registers& r,
-    const std::function<Bytes(std::uint16_t, std::size_t)>& read);
-
 }  // namespace kestro::ops::monitor

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "fast_station.h"
+#include "instruction.h"
 #include "session.h"
 
 namespace kestro::sim {
@@ -54,7 +55,7 @@ struct Session {
     void run(const std::function<void(TalkerMonitor&)>& body) {
         Frame::run(s.target, "Monitor", "Monitor", [&](Frame& f) {
             ASSERT_TRUE(f.begin());
-            TalkerMonitor m(f, variant(chip), ops::monitor::basicSuccessors);
+            TalkerMonitor m(f, variant(chip), ops::monitor::successors);
             body(m);
             f.finish();
         });
