@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "before_reset.h"
 #include "board_window.h"
 #include "main_window.h"
 
@@ -37,6 +38,8 @@ VirtualBoard::VirtualBoard(Scheduler& scheduler, VirtualPort& port, std::filesys
         tell(*told);
     savedRevision_ = persisted_->board().revision();
     window_ = std::make_unique<sim::BoardWindow>(persisted_->board());
+    // The parts' fastest crystals as kestro-cli refuses them, in the same words.
+    window_->setCrystalCheck(ops::crystalRefusal);
     QObject::connect(window_.get(), &sim::BoardWindow::nonVolatileChanged, this,
                      [this] { save(); });
     // What a program running on the board writes, and what no verdict follows, is kept too.

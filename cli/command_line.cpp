@@ -8,6 +8,7 @@
 #include <charconv>
 #include <map>
 
+#include "before_reset.h"
 #include "dump_target.h"
 #include "kestro/sim/board/variant.h"
 #include "monitor/commands.h"
@@ -609,12 +610,6 @@ std::optional<std::pair<std::string, std::string>> parseRange(std::string_view t
     return std::pair{hex4(*begin), hex4(*end)};
 }
 
-std::uint32_t fastestCrystalHz(const sim::Variant& part) {
-    // E is a quarter of the crystal; the part's row gives the fastest E of its fastest grade
-    // (docs/hardware-facts.md, the parts): a slower grade of the same name is the user's to know.
-    return 4 * part.maxEClockHz;
-}
-
 Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs& defaults,
                         const std::optional<std::string>& settingsCrystal) {
     Parsed result;
@@ -810,11 +805,9 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
         plan.crystalHz = *hz;
     }
     if (plan.chip)
-        if (const sim::Variant* v = sim::variantNamed(*plan.chip);
-            v && plan.crystalHz > fastestCrystalHz(*v))
-            return fail("the " + std::string(v->name) + " runs from a crystal of " +
-                        SciClock(fastestCrystalHz(*v)).crystalText() + " MHz at the most, not " +
-                        SciClock(plan.crystalHz).crystalText() + " MHz");
+        if (const sim::Variant* v = sim::variantNamed(*plan.chip))
+            if (std::string e = ops::crystalRefusal(*v, plan.crystalHz); !e.empty())
+                return fail(e);
     if (plan.steps.empty())
         return fail("no command given");
     if (plan.ports.empty())
@@ -875,6 +868,11 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
         if (const sim::Variant* v = sim::variantNamed(*plan.chip))
             if (std::string e = partRefusal(*v, std::nullopt, plan.steps); !e.empty())
                 return fail(e);
+    for (const Step& step : plan.steps)
+        if (const auto no =
+                ops::talkerRefusal(step.button, step.inputs, SciClock(plan.crystalHz).eHz()))
+            return fail("'" + step.command + (step.inputs.fast ? "' with --fast" : "'") +
+                        " is refused: " + no->reason);
     for (std::size_t a = 0; a < plan.ports.size(); ++a)
         for (std::size_t b = a + 1; b < plan.ports.size(); ++b)
             if (plan.ports[a] == plan.ports[b])

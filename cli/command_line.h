@@ -10,10 +10,6 @@
 #include "operations.h"
 #include "sci_rates.h"
 
-namespace kestro::sim {
-struct Variant;
-}
-
 namespace kestro::cli {
 
 // What a run tells the shell. Higher is worse: with several boards the highest wins.
@@ -105,9 +101,6 @@ struct Parsed {
 // where --crystal is not given.
 Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs& defaults,
                         const std::optional<std::string>& settingsCrystal = std::nullopt);
-
-// The fastest crystal a part runs from: E is a quarter of it.
-std::uint32_t fastestCrystalHz(const sim::Variant& part);
 
 // "B600-B7FF" as the window's selectors make them: whole pages, begin not above end.
 std::optional<std::pair<std::string, std::string>> parseRange(std::string_view text);

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "before_reset.h"
 #include "command_ui.h"
 #include "dump_target.h"
 #include "event_loop_clock.h"
@@ -238,7 +239,13 @@ class PortRun {
                         if (!step.rangeGiven)
                             ownRange(board.chip().eepromBaseFor(cell & board.chip().configMask),
                                      board.chip().eepromSize, step.button, step.inputs);
-                if (std::string e = partRefusal(board.chip(), cell, steps); !e.empty()) {
+                std::string e = ops::crystalRefusal(board.chip(), plan_.crystalHz);
+                if (!e.empty())
+                    e = static_cast<char>(std::toupper(static_cast<unsigned char>(e[0]))) +
+                        e.substr(1) + ".";
+                else
+                    e = partRefusal(board.chip(), cell, steps);
+                if (!e.empty()) {
                     failure_ = e;
                     reporter_.line(Channel::Error, failure_);
                     return Exit::Usage;

@@ -110,20 +110,6 @@ std::string megahertz(double hz) {
     return text;
 }
 
-// A talker that counts an EEPROM cycle at an E where the pump wants the R-C clock, and cannot
-// select it: the reason, or empty.
-std::string pumpRefusal(std::string_view talker, double eClockHz) {
-    if (!needsPumpClockAt(eClockHz) || pumpClockOf(talker))
-        return {};
-    for (const PatchPoint& p : kPatchPoints)
-        if (p.talker == talker && p.wait->eepromPump)
-            return "at an E clock of " + megahertz(eClockHz) +
-                   " (below 1 MHz) the EEPROM's charge pump needs its R-C clock (CSEL in "
-                   "OPTION), which the talker " +
-                   std::string(talker) + " has no room to select; the default path's talkers do";
-    return {};
-}
-
 }  // namespace
 
 std::span<const PatchPoint> patchPoints() {
@@ -139,6 +125,18 @@ const PumpClock* pumpClockOf(std::string_view talker) {
         if (p.talker == talker)
             return &p;
     return nullptr;
+}
+
+std::string pumpClockRefusal(std::string_view talker, double eClockHz) {
+    if (!needsPumpClockAt(eClockHz) || pumpClockOf(talker))
+        return {};
+    for (const PatchPoint& p : kPatchPoints)
+        if (p.talker == talker && p.wait->eepromPump)
+            return "at an E clock of " + megahertz(eClockHz) +
+                   " (below 1 MHz) the EEPROM's charge pump needs its R-C clock (CSEL in "
+                   "OPTION), which the talker " +
+                   std::string(talker) + " has no room to select; the default path's talkers do";
+    return {};
 }
 
 bool needsPumpClockAt(double eClockHz) {
@@ -183,7 +181,7 @@ std::optional<Duration> countedWaitAt(std::string_view talker, std::string_view 
     for (const PatchPoint& p : kPatchPoints) {
         if (p.talker != talker || p.wait->label != label)
             continue;
-        if (!pumpRefusal(talker, eClockHz).empty())
+        if (!pumpClockRefusal(talker, eClockHz).empty())
             return std::nullopt;
         const auto count = waitCount(*p.wait, eClockHz, nullptr);
         if (!count)
@@ -209,7 +207,7 @@ std::optional<Duration> byteWaitAt(std::string_view talker, double eClockHz) {
 
 std::optional<Bytes> withWaitsFor(std::string_view talker, Bytes image, double eClockHz,
                                   std::string* reason) {
-    if (std::string why = pumpRefusal(talker, eClockHz); !why.empty()) {
+    if (std::string why = pumpClockRefusal(talker, eClockHz); !why.empty()) {
         if (reason)
             *reason = std::move(why);
         return std::nullopt;

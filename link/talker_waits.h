@@ -62,6 +62,10 @@ const PumpClock* pumpClockOf(std::string_view talker);
 // Whether the EEPROM's pump wants its R-C clock at an E clock (Hz): below 1 MHz.
 bool needsPumpClockAt(double eClockHz);
 
+// Why the talker cannot run at an E clock (Hz): it counts an EEPROM cycle where the pump wants
+// its R-C clock, and has no room to select it. Empty where it can.
+std::string pumpClockRefusal(std::string_view talker, double eClockHz);
+
 // The count a wait needs at an E clock (Hz), rounded up: never shorter than what it stands for.
 // nullopt with the reason where no count serves (it would overflow its width, or the E clock
 // is one the wait cannot be made at).

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "before_reset.h"
 #include "elf_image.h"
 #include "hex_digit.h"
 #include "intel_hex.h"
@@ -27,13 +28,17 @@ Operation operationFor(std::string_view button) {
                 fast = std::move(op.run);
     for (Unit unit : kUnits)
         for (ButtonOperation& op : unit())
-            if (op.button == button) {
-                if (!fast)
-                    return std::move(op.run);
-                return [slow = std::move(op.run), fast](Target& t, const Inputs& in) {
-                    (in.fast ? fast : slow)(t, in);
+            if (op.button == button)
+                // A job no talker can run at the board's crystal is refused before the frame
+                // asks for a reset or a file.
+                return [button = std::string(button), slow = std::move(op.run), fast](
+                           Target& t, const Inputs& in) {
+                    if (const auto no = talkerRefusal(button, in, t.link.sciClock().eHz())) {
+                        t.ui.message(talkerRefusalBox(*no));
+                        return;
+                    }
+                    (in.fast && fast ? fast : slow)(t, in);
                 };
-            }
     return {};
 }
 

@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
@@ -229,7 +230,7 @@ void BoardWindow::resetClicked() {
 
 void BoardWindow::chipChosen(int index) {
     const auto chip = static_cast<Chip>(chip_->itemData(index).toInt());
-    if (chip == board_.chip().chip)
+    if (chip == board_.chip().chip || refused(variant(chip), board_.crystalHz()))
         return;
     board_.setChip(chip);
     refresh();
@@ -237,8 +238,28 @@ void BoardWindow::chipChosen(int index) {
 }
 
 void BoardWindow::crystalChosen(int index) {
-    board_.setCrystal(crystal_->itemData(index).toUInt());
+    const std::uint32_t hz = crystal_->itemData(index).toUInt();
+    if (refused(board_.chip(), hz))
+        return;
+    board_.setCrystal(hz);
     refresh();
+}
+
+bool BoardWindow::refused(const Variant& part, std::uint32_t crystalHz) {
+    const std::string why = crystalCheck_ ? crystalCheck_(part, crystalHz) : std::string();
+    if (why.empty())
+        return false;
+    chip_->setCurrentIndex(chip_->findData(static_cast<int>(board_.chip().chip)));
+    crystal_->setCurrentIndex(crystal_->findData(board_.crystalHz()));
+    QString text = QString::fromStdString(why);
+    text[0] = text[0].toUpper();
+    // Not modal: the board goes on running under it, and a screen reader reads it as any box.
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, windowTitle(), text + '.', QMessageBox::Ok, this);
+    box->setObjectName("BoardRefusal");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    return true;
 }
 
 void BoardWindow::factoryClicked() {

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
+#include <string>
 
 #include "kestro/sim/board/board.h"
 
@@ -27,6 +29,12 @@ class BoardWindow : public QWidget {
   public:
     BoardWindow(Board& board, QWidget* parent = nullptr);
 
+    // Why a part cannot run from a crystal, or empty where it can. A choice of part or crystal
+    // that the check refuses is not put on the board: the window says why and keeps both. The
+    // program the window serves sets it; without one, every choice goes.
+    using CrystalCheck = std::function<std::string(const Variant& part, std::uint32_t crystalHz)>;
+    void setCrystalCheck(CrystalCheck check) { crystalCheck_ = std::move(check); }
+
     // Re-reads the board now (a timer does it every kRefreshMs otherwise).
     void refresh();
     static constexpr int kRefreshMs = 250;
@@ -44,6 +52,9 @@ class BoardWindow : public QWidget {
     void chipChosen(int index);
     void crystalChosen(int index);
     void factoryClicked();
+    // Whether the check refuses the part and crystal together; if so, tells why and shows the
+    // board's own again.
+    bool refused(const Variant& part, std::uint32_t crystalHz);
     void refreshView(int tab);
     std::string memoryText(int tab);
 
@@ -58,6 +69,7 @@ class BoardWindow : public QWidget {
     PortsView* ports_;
     QPushButton* factory_;
     QTimer* timer_;
+    CrystalCheck crystalCheck_;
 };
 
 }  // namespace kestro::sim

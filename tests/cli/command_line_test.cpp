@@ -216,6 +216,11 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
          "the range $F800-$FFFF is not within the MC68HC11F1's EEPROM at $xE00-$xFFF (x from "
          "CONFIG bits 7-4)"},
         {{"--chip", "811E2", "erase", "--range", "B600-B7FF"}, "EEPROM at $x800-$xFFF"},
+        // Below E = 1 MHz the fast EEPROM talkers cannot put the pump on its R-C clock: told
+        // before the reset, not at the talker download after it.
+        {{"--crystal", "3.6864", "--fast", "program", "f.s19"},
+         "'program' with --fast is refused: at an E clock of 0.9216 MHz (below 1 MHz)"},
+        {{"--crystal", "3.6864", "erase", "--fast"}, "talker fasterase has no room to select"},
         {{"--no-wait", "erase", "test"}, "--no-wait runs one command"},
         {{"--no-wait", "config", "--bits", "NOSEC"}, "which --no-wait cannot see: add --no-verify"},
         {{"test", "--no-verify"}, "unknown option: --no-verify"},
@@ -249,6 +254,10 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
     }
     // "-" reads the standard input and writes the standard output: no clash between them.
     EXPECT_EQ(parse({"program", "-", "dump", "-o", "-"}).error, "");
+    // The default path's talkers select CSEL, and fastcfg does.
+    for (const auto& args : {std::vector<std::string>{"--crystal", "3.6864", "program", "f.s19"},
+                             {"--crystal", "3.6864", "--fast", "config", "--bits", "EEON,NOSEC"}})
+        EXPECT_EQ(parse(args).error, "") << args[2];
 }
 
 // The crystal from --crystal, else from the settings, else 8 MHz; what no part or no HC11 runs

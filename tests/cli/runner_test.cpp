@@ -194,6 +194,9 @@ TEST(PartRefusals, ByTheBoardsOwnConfig) {
         {{"--board", "p", "--chip", "A1", "--fast", "config", "--bits", "NOSEC", "--no-verify"},
          nullptr},
         {{"--board", "p", "status"}, "the board's CONFIG has EEON clear"},
+        // The board's own part, named by no --chip, at a crystal faster than it runs from.
+        {{"--board", "p", "--crystal", "12", "dump"},
+         "The MC68HC11A1 runs from a crystal of 8 MHz at the most, not 12 MHz."},
         // A range where some CONFIG puts the F1's EEPROM, but not this board's: its bulk erase
         // would latch an address where the part has none.
         {{"--board", "f", "--chip", "F1", "erase", "--range", "3E00-3FFF"},

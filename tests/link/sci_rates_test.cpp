@@ -5,12 +5,10 @@
 #include <optional>
 #include <vector>
 
+#include "open_port.h"
 #include "sci_rates.h"
 #include "scratch.h"
 #include "scripted_target.h"
-#include "virtual_clock.h"
-#include "virtual_line.h"
-#include "virtual_port.h"
 #include "wire_trace.h"
 
 namespace kestro {
@@ -218,12 +216,8 @@ TEST(SciClock, APortIsPutAtTheRateOrRefusedWhereItCannotMakeIt) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.crystal);
-        VirtualClock clock;
-        VirtualLine line(clock);
-        VirtualPort port(clock);
-        port.attach(1, line);
-        port.setCommPort(1);
-        ASSERT_EQ(port.open(), PortError::None);
+        testing::OpenPort open;
+        VirtualPort& port = open.port;
         port.setAdapter([&](int baud) { return lookUp(c.adapter, baud); });
         const SciClock sci(c.crystal);
         EXPECT_EQ(setPortRate(port, sci, sci.talkerRate()), c.result);
@@ -234,11 +228,8 @@ TEST(SciClock, APortIsPutAtTheRateOrRefusedWhereItCannotMakeIt) {
 // The virtual port runs at what its adapter sets, for as long as it stays open and its settings
 // text stays; the far end hears it at that rate.
 TEST(VirtualPort, RunsAtTheRateItsAdapterSetsUntilTheSettingsOrTheNextOpen) {
-    VirtualClock clock;
-    VirtualLine line(clock);
-    VirtualPort port(clock);
-    port.attach(1, line);
-    port.setCommPort(1);
+    testing::OpenPort closed(false);
+    auto& [clock, line, port] = closed;
     EXPECT_EQ(port.setRate(125'000), (RateResult{PortError::NotOpen, 1200}));
     ASSERT_EQ(port.open(), PortError::None);
     AdapterTable table{{62'500, std::nullopt}, {31'250, 30'000}};
@@ -274,12 +265,8 @@ TEST(VirtualPort, RunsAtTheRateItsAdapterSetsUntilTheSettingsOrTheNextOpen) {
 }
 
 TEST(WireTrace, RecordsEachRateAskedAndWhatThePortSet) {
-    VirtualClock clock;
-    VirtualLine line(clock);
-    VirtualPort port(clock);
-    port.attach(1, line);
-    port.setCommPort(1);
-    ASSERT_EQ(port.open(), PortError::None);
+    testing::OpenPort open;
+    auto& [clock, line, port] = open;
     port.setAdapter([](int baud) {
         return lookUp({{125'000, 128'000}, {62'500, std::nullopt}}, baud);
     });

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include "open_port.h"
 #include "scripted_target.h"
 #include "virtual_clock.h"
 #include "virtual_port.h"
@@ -32,12 +33,8 @@ TEST(VirtualLine, ABreakReadsAsOneNulWithAFramingErrorAndTheLineRecovers) {
 }
 
 TEST(VirtualPort, CountsWhatHasNotLeftAndDiscardsOnlyWhatHasNotStarted) {
-    VirtualClock clock;
-    VirtualLine line(clock);
-    VirtualPort port(clock);
-    port.attach(1, line);
-    port.setCommPort(1);
-    ASSERT_EQ(port.open(), PortError::None);
+    testing::OpenPort open;
+    auto& [clock, line, port] = open;
     testing::ScriptedTarget target(clock, line);
 
     port.output(std::string_view("0123456789"));

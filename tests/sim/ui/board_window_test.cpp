@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -13,6 +14,7 @@
 #include <QTest>
 
 #include "../board_bench.h"
+#include "before_reset.h"
 #include "board_window.h"
 #include "ports_view.h"
 #include "screen_reader.h"
@@ -98,6 +100,48 @@ TEST(BoardWindow, TheCrystalComboRunsTheBoardFromTheCrystalChosen) {
     EXPECT_FALSE(bench.board.powered());
     bench.bootAndRun(testing::padded({0x20, 0xFE}));
     EXPECT_EQ(saved.count(), 0);
+}
+
+// A part and a crystal together that the program's check refuses are not put on the board,
+// whichever is chosen last: the window says why in the command line's words and shows the
+// board's own again.
+TEST(BoardWindow, NoPartRunsFromACrystalFasterThanItAllows) {
+    const char* const a8At12 =
+        "The MC68HC11A8 runs from a crystal of 8 MHz at the most, not 12 MHz.";
+    struct Case {
+        Chip chip;
+        std::uint32_t crystal;
+        const char* combo;
+        const char* choice;
+        const char* box;  // nullptr: taken
+    };
+    const Case cases[] = {
+        {Chip::A8, 8'000'000, "BoardCrystal", "12 MHz", a8At12},
+        {Chip::E9, 12'000'000, "BoardChip", "MC68HC11A8", a8At12},
+        {Chip::E9, 8'000'000, "BoardCrystal", "12 MHz", nullptr},
+        {Chip::E9, 8'000'000, "BoardChip", "MC68HC11A8", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.combo) + " " + c.choice);
+        testing::BoardBench bench{BoardOptions{.chip = c.chip, .crystalHz = c.crystal}, 7812};
+        BoardWindow window{bench.board};
+        window.setCrystalCheck(ops::crystalRefusal);
+        auto* combo = window.findChild<QComboBox*>(c.combo);
+        ASSERT_NE(combo, nullptr);
+        const QString before = combo->currentText();
+        kestro::testing::selectByScreenReader(combo, combo->findText(c.choice));
+        auto* box = window.findChild<QMessageBox*>("BoardRefusal");
+        if (!c.box) {
+            EXPECT_EQ(box, nullptr);
+            EXPECT_EQ(combo->currentText(), c.choice);
+            continue;
+        }
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), c.box);
+        EXPECT_EQ(combo->currentText(), before);
+        EXPECT_EQ(bench.board.chip().chip, c.chip);
+        EXPECT_EQ(bench.board.crystalHz(), c.crystal);
+    }
 }
 
 TEST(BoardWindow, ViewsFollowTheMemories) {
