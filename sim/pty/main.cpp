@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "before_reset.h"
 #include "event_loop_clock.h"
 #include "persisted_board.h"
 #include "pty_bridge.h"
@@ -305,6 +306,17 @@ int main(int argc, char** argv) {
         }
     }
 
+    // A part named here is refused before the saved board is opened, so that it keeps its
+    // memories; the saved part is checked once it is read.
+    const auto tooFast = [&](const kestro::sim::Variant& p, const char* hint) {
+        const std::string why = kestro::ops::crystalRefusal(p, crystalHz);
+        if (!why.empty())
+            std::fprintf(stderr, "kestro-board: %s: %s\n", why.c_str(), hint);
+        return !why.empty();
+    };
+    if (part && tooFast(*part, "give another --crystal or --chip"))
+        return 2;
+
     kestro::EventLoopClock clock;
     kestro::VirtualPort unused(clock);
     std::unique_ptr<kestro::sim::PersistedBoard> held;
@@ -320,6 +332,10 @@ int main(int argc, char** argv) {
     if (const auto& told = persisted.loadError())
         std::fprintf(stderr, "kestro-board: %s\n", told->c_str());
     kestro::sim::Board& hc11 = persisted.board();
+    if (!part && tooFast(hc11.chip(),
+                         "the board was saved as that part; give another "
+                         "--crystal, or --chip"))
+        return 2;
     if (part)
         if (const auto lost = persisted.setPart(*part, name))
             std::fprintf(stderr, "kestro-board: %s\n", lost->c_str());

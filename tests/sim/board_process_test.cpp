@@ -262,6 +262,23 @@ TEST(KestroBoard, IsThePartItWasSavedAs) {
         const std::string err = board.errors();
         EXPECT_NE(err.find(c.err), std::string::npos) << err;
     }
+    // A part too slow for the crystal, named or saved: refused before the board runs, the saved
+    // part and its memories kept.
+    BoardProcess a8(home.path, {"--board", "p", "--chip", "A8"});
+    EXPECT_FALSE(a8.device().empty());
+    EXPECT_EQ(a8.end(), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--board", "p", "--crystal", "12"},
+          std::vector<std::string>{"--board", "p", "--chip", "711E9", "--crystal", "16"}}) {
+        BoardProcess board(home.path, args);
+        EXPECT_TRUE(board.device().empty());
+        EXPECT_EQ(board.wait(), 2);
+        EXPECT_NE(board.errors().find("crystal of"), std::string::npos);
+    }
+    BoardProcess again(home.path, {"--board", "p"});
+    again.device();
+    EXPECT_EQ(again.end(), 0);
+    EXPECT_NE(again.errors().find("MC68HC11A8 on /dev/pts/"), std::string::npos);
 }
 
 #if defined(KESTRO_CLI) && defined(KESTRO_TEST_PROGRAMS)
