@@ -269,6 +269,8 @@ void MainWindow::endSession() {
     saveSettings();
     if (busy_) {
         closePending_ = true;
+        if (monitor_)
+            monitor_->close();
         return;
     }
     exitClicked();

@@ -269,6 +269,11 @@ MonitorWindow::MonitorWindow(LinkState& link, JobRunner runJob, Teller tell, Cho
     listing_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     listing_->horizontalHeader()->setStretchLastSection(true);
     listing_->verticalHeader()->hide();
+    // A line of text a row, as a listing and a dump read.
+    for (QTableWidget* table : {memory_, listing_})
+        table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    memory_->horizontalHeader()->setMinimumSectionSize(
+        memory_->fontMetrics().horizontalAdvance(QStringLiteral("000")));
     listing_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     listing_->setSelectionBehavior(QAbstractItemView::SelectRows);
     listing_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -295,8 +300,8 @@ MonitorWindow::MonitorWindow(LinkState& link, JobRunner runJob, Teller tell, Cho
     codeBox->addWidget(buddyLabel(QStringLiteral("D&isassembly:"), listing_));
     codeBox->addWidget(listing_, 1);
     auto* views = new QHBoxLayout;
-    views->addLayout(codeBox, 1);
-    views->addLayout(memoryBox, 1);
+    views->addLayout(codeBox, 2);
+    views->addLayout(memoryBox, 3);
 
     auto* outer = new QVBoxLayout(this);
     outer->addLayout(session);
@@ -333,7 +338,7 @@ MonitorWindow::MonitorWindow(LinkState& link, JobRunner runJob, Teller tell, Cho
 
     showState(State::Closed);
     linkChanged();
-    resize(900, 640);
+    resize(1100, 620);
 }
 
 MonitorWindow::~MonitorWindow() = default;
@@ -352,6 +357,7 @@ void MonitorWindow::startClicked() {
     output_->clear();
     endedText_.clear();
     closePending_ = false;
+    inJob_ = true;
     runJob_([this, part](Target& target) {
         Frame::run(target, kMonitorJob, kMonitorJob, [this, part](Frame& f) {
             if (!f.begin())
@@ -379,6 +385,7 @@ void MonitorWindow::startClicked() {
             f.finish();
         });
     });
+    inJob_ = false;
     // However the session went, it is over; one that failed says why here as well as in its box.
     showState(State::Closed);
     if (!endedText_.isEmpty())
@@ -399,7 +406,8 @@ void MonitorWindow::endClicked() {
 }
 
 void MonitorWindow::closeEvent(QCloseEvent* event) {
-    if (session_) {
+    // Also while the monitor is still being loaded: the session then ends as soon as it opens.
+    if (inJob_) {
         // The session ends first: a running program is stopped, an exchange under way ends.
         closePending_ = true;
         stopRequested_ = true;

@@ -92,6 +92,7 @@ class MonitorWindow : public QWidget {
     QString endedText_;
     std::uint64_t breaksAtStart_ = 0;
     State state_ = State::Closed;
+    bool inJob_ = false;  // from Start until the session's job has ended
     bool acting_ = false;
     bool stopRequested_ = false;
     bool closePending_ = false;
