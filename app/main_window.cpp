@@ -325,9 +325,9 @@ void MainWindow::runOperation(const QString& button) {
     runJob([this, &operation](Target& target) { operation(target, inputs()); });
 }
 
-void MainWindow::runJob(const std::function<void(Target&)>& job) {
+bool MainWindow::runJob(const std::function<void(Target&)>& job) {
     if (busy_) {
-        return;
+        return false;
     }
     busy_ = true;
     jobEnd_.clear();
@@ -348,6 +348,7 @@ void MainWindow::runJob(const std::function<void(Target&)>& job) {
         closePending_ = false;
         close();
     }
+    return true;
 }
 
 void MainWindow::openMonitor() {
@@ -355,7 +356,7 @@ void MainWindow::openMonitor() {
         // A window of its own, not a child: the main window is disabled while the session holds
         // the link, and the Monitor window must not be disabled with it.
         monitor_ = std::make_unique<MonitorWindow>(
-            link_, [this](const std::function<void(Target&)>& job) { runJob(job); },
+            link_, [this](const std::function<void(Target&)>& job) { return runJob(job); },
             [this](const Message& m) { message(m); }, [this] { return chooseFile(); });
         monitor_->setWindowIcon(windowIcon());
         monitor_->setFont(font());

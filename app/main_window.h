@@ -109,8 +109,9 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     std::array<const RangeSelector*, 3> ranges() const;
     void restoreSettings();
     void runOperation(const QString& button);
-    // Runs a job on the target, unless one runs already; the strip then says how it ended.
-    void runJob(const std::function<void(Target&)>& job);
+    // Runs a job on the target, unless one runs already (false); the strip then says how it
+    // ended.
+    bool runJob(const std::function<void(Target&)>& job);
     void helpClicked();
     void showHelpWindow(const QUrl& url);
     // The crystal and the fast mode, in a dialog of their own.

@@ -358,7 +358,7 @@ void MonitorWindow::startClicked() {
     endedText_.clear();
     closePending_ = false;
     inJob_ = true;
-    runJob_([this, part](Target& target) {
+    const bool ran = runJob_([this, part](Target& target) {
         Frame::run(target, kMonitorJob, kMonitorJob, [this, part](Frame& f) {
             if (!f.begin())
                 return;
@@ -376,6 +376,9 @@ void MonitorWindow::startClicked() {
                 loop.exec();
             sessionLoop_ = nullptr;
             session_ = nullptr;
+            // Nothing may reach the session now, not even a field that the box below takes
+            // the focus from.
+            showState(State::Closed);
             if (ending_) {
                 const LinkError e = *ending_;
                 ending_.reset();
@@ -388,6 +391,8 @@ void MonitorWindow::startClicked() {
     inJob_ = false;
     // However the session went, it is over; one that failed says why here as well as in its box.
     showState(State::Closed);
+    if (!ran)
+        tellRefusal("Another job holds the link: Start once it has ended.");
     if (!endedText_.isEmpty())
         stateLabel_->setText(endedText_);
     if (closePending_) {
@@ -574,7 +579,7 @@ void MonitorWindow::stopClicked() {
 }
 
 void MonitorWindow::registerEdited(int index) {
-    if (showing_ || state_ != State::Stopped || acting_)
+    if (showing_ || state_ != State::Stopped || acting_ || !session_)
         return;
     const auto i = static_cast<std::size_t>(index);
     bool ok = false;

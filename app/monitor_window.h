@@ -30,9 +30,9 @@ namespace kestro {
 class MonitorWindow : public QWidget {
     Q_OBJECT
   public:
-    // Runs a job on the main window's target, as its buttons do: it is refused while another
-    // runs, and it keeps the main window from closing under it.
-    using JobRunner = std::function<void(const std::function<void(Target&)>&)>;
+    // Runs a job on the main window's target, as its buttons do, and keeps the main window from
+    // closing under it; false when another job runs.
+    using JobRunner = std::function<bool(const std::function<void(Target&)>&)>;
     // The app's one place where failures become boxes.
     using Teller = std::function<void(const Message&)>;
     // The file chooser: a full path, or kChooserCancel.
