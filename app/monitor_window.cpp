@@ -383,6 +383,7 @@ void MonitorWindow::startClicked() {
                 const LinkError e = *ending_;
                 ending_.reset();
                 endedText_ = QStringLiteral("The session has ended: ") + qs(e.what());
+                stateLabel_->setText(endedText_);
                 throw e;
             }
             f.finish();

@@ -167,6 +167,15 @@ TEST(MonitorWindow, StopsStepsAndChangesAProgramOfOurs) {
         memory->item(0, 1)->setText("a5");
         EXPECT_EQ(b.monitor->session()->read(0x0181, 1), Bytes{0xA5});
         EXPECT_EQ(memory->item(0, 1)->text(), "A5");
+        // The monitor's own RAM is refused: a box, the byte as it was, the session going on.
+        address->setText("10");
+        emit address->returnPressed();
+        const QString before = memory->item(0, 0)->text();
+        memory->item(0, 0)->setText(QString::number(before.toUInt(nullptr, 16) ^ 0xFF, 16));
+        ASSERT_EQ(b.messages.size(), 1u);
+        EXPECT_EQ(b.messages[0].icon, Icon::Exclamation);
+        EXPECT_EQ(memory->item(0, 0)->text(), before);
+        b.messages.clear();
 
         // Run on to the spin, its K shown, and stopped from the PC.
         b.clock.schedule(b.clock.now() + std::chrono::milliseconds(300),
@@ -195,6 +204,13 @@ TEST(MonitorWindow, AResetEndsTheSession) {
         SCOPED_TRACE(what);
         testing::ScratchDir dir;
         MonitorBench b(dir.path);
+        // What the user sees as the box tells them.
+        QString stateAtBox;
+        bool goAtBox = true;
+        b.onMessage = [&](const Message&) {
+            stateAtBox = b.find<QLabel>("MonitorState")->text();
+            goAtBox = b.find<QPushButton>("MonitorGo")->isEnabled();
+        };
         b.inSession([&] {
             // A program that spins where it starts.
             b.monitor->session()->write(0x0100, Bytes{0x20, 0xFE});
@@ -211,7 +227,8 @@ TEST(MonitorWindow, AResetEndsTheSession) {
         EXPECT_NE(b.messages[0].text.find("reset"), std::string::npos) << b.messages[0].text;
         EXPECT_EQ(b.messages[0].icon, Icon::Critical);
         EXPECT_FALSE(b.monitor->session());
-        EXPECT_TRUE(b.find<QLabel>("MonitorState")->text().startsWith("The session has ended"));
+        EXPECT_TRUE(stateAtBox.startsWith("The session has ended")) << stateAtBox.toStdString();
+        EXPECT_FALSE(goAtBox);
         for (const char* name : {"MonitorGo", "MonitorStep", "MonitorStop", "MonitorLoad"})
             EXPECT_FALSE(b.find<QPushButton>(name)->isEnabled()) << name;
         EXPECT_TRUE(b.find<QPushButton>("MonitorStart")->isEnabled());
