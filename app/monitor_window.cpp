@@ -403,10 +403,8 @@ void MonitorWindow::startClicked() {
 }
 
 void MonitorWindow::endClicked() {
-    if (state_ == State::Running) {
-        stopRequested_ = true;
-        closePending_ = false;
-    }
+    // A running program is stopped first, so that the session ends with it stopped.
+    stopRequested_ = true;
     if (sessionLoop_)
         sessionLoop_->quit();
 }
@@ -538,7 +536,7 @@ void MonitorWindow::symbolsClicked() {
 }
 
 void MonitorWindow::goClicked() {
-    if (state_ != State::Stopped || acting_)
+    if (state_ != State::Stopped || acting_ || !session_)
         return;
     stopRequested_ = false;
     showState(State::Running);
