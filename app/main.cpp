@@ -32,6 +32,9 @@ struct Options {
         QStringLiteral("fast"),
         QStringLiteral("Binary blocks, each checked, where the operation has them, as the key "
                        "fast=true of the settings group [link] does.")};
+    QCommandLineOption monitor{
+        QStringLiteral("monitor"),
+        QStringLiteral("Opens the Monitor window (Ctrl+M) beside the main window at start.")};
 
     void describe(QCommandLineParser& parser) const {
         parser.setApplicationDescription(
@@ -42,6 +45,7 @@ struct Options {
         parser.addOption(virtualBoard);
         parser.addOption(trace);
         parser.addOption(fast);
+        parser.addOption(monitor);
     }
 };
 
@@ -178,6 +182,8 @@ int main(int argc, char** argv) {
     window.show();
     if (board)
         board->showBeside(window);
+    if (parser.isSet(options.monitor))
+        window.openMonitor();
     const int result = app.exec();
     // The window may have been closed with the port still open: let go of the board's line and
     // of the listener before they go away.

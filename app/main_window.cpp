@@ -2,6 +2,7 @@
 #include "main_window.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -33,6 +34,7 @@
 #include "file_chooser.h"
 #include "memory_page.h"
 #include "misc_page.h"
+#include "monitor_window.h"
 #include "preferences_dialog.h"
 #include "range_selector.h"
 #include "status_strip.h"
@@ -168,6 +170,14 @@ MainWindow::MainWindow(LinkState& link, QSettings& settings, QWidget* parent)
         c, [this] { helpClicked(); }, [this] { preferencesClicked(); }, [this] { aboutClicked(); });
     auto* preferences = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), this);
     connect(preferences, &QShortcut::activated, this, [this] { preferencesClicked(); });
+    // The Monitor window has no place on the pages, which keep their layout: a key, and the
+    // Misc page's context menu.
+    auto* monitor = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
+    connect(monitor, &QShortcut::activated, this, [this] { openMonitor(); });
+    auto* monitorAction = new QAction(QStringLiteral("&Monitor window\tCtrl+M"), misc);
+    connect(monitorAction, &QAction::triggered, this, [this] { openMonitor(); });
+    misc->addAction(monitorAction);
+    misc->setContextMenuPolicy(Qt::ActionsContextMenu);
     const std::array<QWidget*, 8> pages = {comm_,     config_, eeprom_, eprom_,
                                            external_, xicor_,  dump_,   misc};
     for (int i = 0; i < static_cast<int>(pages.size()); ++i) {
@@ -259,6 +269,8 @@ void MainWindow::endSession() {
     saveSettings();
     if (busy_) {
         closePending_ = true;
+        if (monitor_)
+            monitor_->close();
         return;
     }
     exitClicked();
@@ -306,19 +318,23 @@ ops::Inputs MainWindow::inputs() const {
 }
 
 void MainWindow::runOperation(const QString& button) {
-    if (busy_) {
-        return;
-    }
     const ops::Operation operation = ops::operationFor(button.toStdString());
     if (!operation) {
         return;
+    }
+    runJob([this, &operation](Target& target) { operation(target, inputs()); });
+}
+
+bool MainWindow::runJob(const std::function<void(Target&)>& job) {
+    if (busy_) {
+        return false;
     }
     busy_ = true;
     jobEnd_.clear();
     Target target{link_, *this,
                   std::filesystem::path(QFile::encodeName(exeDir_).toStdString()) / "asm"};
     try {
-        operation(target, inputs());
+        job(target);
     } catch (const std::exception& e) {
         // The frame ends its runs itself; this only keeps a fault from taking the window down.
         message({e.what(), kAppTitle, Icon::Critical});
@@ -332,12 +348,31 @@ void MainWindow::runOperation(const QString& button) {
         closePending_ = false;
         close();
     }
+    return true;
+}
+
+void MainWindow::openMonitor() {
+    if (!monitor_) {
+        // A window of its own, not a child: the main window is disabled while the session holds
+        // the link, and the Monitor window must not be disabled with it.
+        monitor_ = std::make_unique<MonitorWindow>(
+            link_, [this](const std::function<void(Target&)>& job) { return runJob(job); },
+            [this](const Message& m) { message(m); }, [this] { return chooseFile(); });
+        monitor_->setWindowIcon(windowIcon());
+        monitor_->setFont(font());
+    }
+    monitor_->show();
+    monitor_->raise();
+    monitor_->activateWindow();
 }
 
 // ---- LinkView ------------------------------------------------------------------------------
 
 void MainWindow::showReadiness(bool ready) {
     strip_->showReadiness(ready);
+    // A break is the HC11's reset: a monitor session on it has ended.
+    if (monitor_)
+        monitor_->linkChanged();
 }
 
 void MainWindow::showResetPrompt(bool shown) {
@@ -511,11 +546,16 @@ void MainWindow::exitClicked() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (busy_) {
-        // An operation holds the target; the window closes once it has ended.
+        // An operation holds the target; the window closes once it has ended. A monitor
+        // session ends when its window closes.
         closePending_ = true;
         event->ignore();
+        if (monitor_ && monitor_->session())
+            monitor_->close();
         return;
     }
+    if (monitor_)
+        monitor_->close();
     saveSettings();
     event->accept();
     if (quitHook_) {

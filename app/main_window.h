@@ -27,6 +27,7 @@ class Controls;
 class DumpPage;
 class ExternalPage;
 class MemoryPage;
+class MonitorWindow;
 class RangeSelector;
 class StatusStrip;
 class TabHeader;
@@ -78,6 +79,9 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     void setFast(bool fast) { fastOption_ = fast; }
     int currentPage() const;
     void showPage(int index);
+    // The Monitor window (Ctrl+M), made on first use; nullptr until then.
+    void openMonitor();
+    MonitorWindow* monitorWindow() { return monitor_.get(); }
 
     // LinkView
     void showReadiness(bool ready) override;
@@ -105,6 +109,9 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     std::array<const RangeSelector*, 3> ranges() const;
     void restoreSettings();
     void runOperation(const QString& button);
+    // Runs a job on the target, unless one runs already (false); the strip then says how it
+    // ended.
+    bool runJob(const std::function<void(Target&)>& job);
     void helpClicked();
     void showHelpWindow(const QUrl& url);
     // The crystal and the fast mode, in a dialog of their own.
@@ -143,6 +150,7 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     std::array<QProgressBar*, 4> bars_{};  // EepromBar, EpromBar, RamBar, xibar
     StatusStrip* strip_ = nullptr;
     QTextBrowser* helpWindow_ = nullptr;  // made when no viewer shows the help
+    std::unique_ptr<MonitorWindow> monitor_;
 };
 
 }  // namespace kestro

@@ -21,6 +21,7 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "board_bench.h"
 #include "board_window.h"
 #include "main_window.h"
 #include "recorders.h"
@@ -35,55 +36,9 @@ namespace kestro {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::BoardBench;
 
 const std::string kEepromFile = "S107B6000102030438\r\nS9030000FC\r\n";
-
-// The program's window on a virtual clock with the virtual board on Comm 1; boxes are kept.
-struct BoardBench {
-    explicit BoardBench(const fs::path& folder,
-                        std::uint32_t crystalHz = SciClock::kDefaultCrystalHz)
-        : settings(QString::fromStdString((folder / "kestro.ini").string()), QSettings::IniFormat),
-          board(clock, port, folder, crystalHz) {
-        link = std::make_unique<LinkState>(port, clock, clock);
-        window = std::make_unique<MainWindow>(*link, settings);
-        link->setView(window.get());
-        port.setListener(link.get());
-        board.attach(*window, *link);
-        window->setMessageSink([this](const Message& m) {
-            messages.push_back(m);
-            if (onMessage)
-                onMessage(m);
-        });
-        window->startup();
-    }
-    ~BoardBench() {
-        window.reset();
-        link.reset();
-    }
-
-    sim::Board& hc11() { return board.persisted()->board(); }
-    QString status() const { return window->findChild<QLabel*>("HC11Stat")->text(); }
-    void reset() {
-        hc11().resetBootstrap();
-        clock.advance(std::chrono::milliseconds(100));
-    }
-    void click(const char* button) { window->findChild<QPushButton*>(button)->click(); }
-    void chooseChip(const char* name) {
-        auto* combo = board.window()->findChild<QComboBox*>("BoardChip");
-        const int index = combo->findText(name);
-        combo->setCurrentIndex(index);
-        emit combo->activated(index);
-    }
-
-    QSettings settings;
-    VirtualClock clock;
-    VirtualPort port{clock};
-    VirtualBoard board;
-    std::unique_ptr<LinkState> link;
-    std::unique_ptr<MainWindow> window;
-    std::vector<Message> messages;
-    std::function<void(const Message&)> onMessage;
-};
 
 // Run in a process of its own by the test below: programs the EEPROM and is killed as the
 // verdict shows, before anything else can save the board.
