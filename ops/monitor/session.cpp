@@ -253,6 +253,8 @@ void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress&
         if (progress)
             progress(i + 1, bytes.size());
     }
+    if (address <= kSccr2 && address + bytes.size() > kSccr2)
+        rieArmed_ = false;
     // A write over the stopped program's frame changes its registers.
     if (frameWritten_ && address < frame_ + kFrameBytes && address + bytes.size() > frame_)
         regs_ = fromFrame(ByteView(link_->read(fast::kRead, frame_, kFrameBytes)), frame_);
@@ -353,7 +355,7 @@ void TalkerMonitor::removeBreakpoints() {
     }
 }
 
-void TalkerMonitor::startRun(std::optional<std::uint16_t> address,
+void TalkerMonitor::startRun(std::optional<std::uint16_t> address, bool step,
                              const std::set<std::uint16_t>& at,
                              const std::map<std::uint16_t, Byte>& known) {
     if (address)
@@ -361,7 +363,12 @@ void TalkerMonitor::startRun(std::optional<std::uint16_t> address,
     if (!frameWritten_ || address)
         writeFrame();
     insertBreakpoints(at, known);
-    store(kSccr2, static_cast<Byte>(sccr2_ | kRie));
+    // RIE lets the PC stop the program. A free run may clear it, so it goes in before each; a
+    // step's one instruction is taken to leave it as the step before it found it, which saves
+    // an exchange a step (one that clears it only costs the stop of a step that never ends).
+    if (!(step && rieArmed_))
+        store(kSccr2, static_cast<Byte>(sccr2_ | kRie));
+    rieArmed_ = step;
     pending_.clear();
     const auto answer = link_->lastExchange('G', frame_, 0);
     if (!answer || answer->address != frame_)
@@ -386,7 +393,7 @@ void TalkerMonitor::run(std::optional<std::uint16_t> address) {
             return;
         }
     }
-    startRun(std::nullopt, breakpoints_);
+    startRun(std::nullopt, false, breakpoints_);
 }
 
 std::optional<TalkerMonitor::Announcement> TalkerMonitor::takeAnnouncement(
@@ -527,7 +534,7 @@ Stop TalkerMonitor::step() {
                         LinkError::Ending::KeepTarget);
     for (std::uint16_t a : at)
         checkBreakpointPlace(a);
-    startRun(std::nullopt, at, known);
+    startRun(std::nullopt, true, at, known);
     const TimePoint until = f_.clock().now() + kStepLimit;
     std::optional<Stop> s;
     while (!s && f_.clock().now() < until)

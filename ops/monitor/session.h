@@ -86,7 +86,8 @@ class TalkerMonitor final : public Monitor {
     void insertBreakpoints(const std::set<std::uint16_t>& at,
                            const std::map<std::uint16_t, Byte>& known = {});
     void removeBreakpoints();
-    void startRun(std::optional<std::uint16_t> address, const std::set<std::uint16_t>& at,
+    void startRun(std::optional<std::uint16_t> address, bool step,
+                  const std::set<std::uint16_t>& at,
                   const std::map<std::uint16_t, Byte>& known = {});
     // A stop announcement at the front of pending_, taken from it.
     struct Announcement {
@@ -108,6 +109,7 @@ class TalkerMonitor final : public Monitor {
     bool frameWritten_ = false;  // the program has not run yet: the frame is the PC's alone
     bool running_ = false;
     bool bprotCleared_ = false;
+    bool rieArmed_ = false;     // SCCR2's RIE stored for the last start, a step's
     bool expandedBus_ = false;  // HPRIO's MDA: a program's stack may lie on the bus
     bool bootRom_ = true;       // HPRIO's RBOOT: the boot ROM at $BF00-$BFFF
     std::function<void(ByteView)> output_;

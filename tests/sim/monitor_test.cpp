@@ -47,7 +47,8 @@ Bytes program(const Part& p) {
 // Runs body in a monitor session on a board just reset into bootstrap mode; what the session
 // ended with, if anything, comes back as the frame's box.
 struct Session {
-    explicit Session(Chip chip) : s(chip), chip(chip) {
+    explicit Session(Chip chip, Duration slice = BoardOptions{}.slice)
+        : s(chip, SciClock::kDefaultCrystalHz, slice), chip(chip) {
         s.port.isRequest = [](ByteView b) { return b.size() == 5; };
         s.board.resetBootstrap();
         s.clock.advance(std::chrono::milliseconds(100));
@@ -235,6 +236,41 @@ TEST(MonitorEnds, WithAClearMessage) {
     }
 }
 
+// A step and a display of 4 KB take at most 1.1 times the line time of the bytes their
+// exchanges carry at the rate in use (board slices short enough to add no delay of their own).
+TEST(MonitorSpeed, AStepAndA4KbDisplayWithinTheirLineTime) {
+    const Part p = kParts[1];
+    Session t(p.chip, 50us);
+    t.run([&](TalkerMonitor& m) {
+        m.write(p.origin, program(p));
+        Registers r = m.registers();
+        r.pc = p.origin;
+        m.setRegisters(r);
+        m.step();  // the first run writes the whole frame
+        const auto bytesSoFar = [&] {
+            std::size_t n = t.s.port.received;
+            for (const Bytes& w : t.s.port.writes)
+                n += w.size();
+            return n;
+        };
+        const std::pair<const char*, std::function<void()>> cases[] = {
+            {"step", [&] { m.step(); }},
+            {"md 4 KB", [&] { m.read(0xD000, 0x1000); }},
+        };
+        for (const auto& [name, body] : cases) {
+            SCOPED_TRACE(name);
+            const std::size_t before = bytesSoFar();
+            const TimePoint start = t.s.clock.now();
+            body();
+            const Duration took = t.s.clock.now() - start;
+            const Duration line = characterTime(t.s.inner.settings().baud,
+                                                static_cast<std::int64_t>(bytesSoFar() - before));
+            EXPECT_LE(std::chrono::duration<double>(took) / line, 1.1);
+        }
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty());
+}
+
 // One damaged block costs a resend, nothing more: the write lands once.
 TEST(MonitorLine, ADamagedAnswerIsSentAgain) {
     Session t(Chip::E9);
@@ -380,6 +416,18 @@ TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
         m.run(0x0150);
         m.stop();
         EXPECT_EQ(late, (Bytes{'Z', 'Y'}));
+        // A step that does not come back (its interrupt's handler spins with interrupts on) is
+        // stopped from the PC, also after a step, which leaves SCCR2 as it found it:
+        // clr TMSK2; cli; bra *
+        m.write(0x0130, Bytes{0x7F, 0x10, 0x24, 0x0E, 0x20, 0xFE});
+        r.pc = 0x0120;
+        m.setRegisters(r);
+        EXPECT_EQ(m.step().cause, StopCause::Step);
+        m.write(0x1024, Bytes{0x40});
+        m.read(0x0100, 0x200);
+        const Stop spun = m.step();
+        EXPECT_EQ(spun.cause, StopCause::Stopped);
+        EXPECT_EQ(spun.registers.pc, 0x0134);
     });
     EXPECT_TRUE(t.s.ui.messages.empty());
 }
