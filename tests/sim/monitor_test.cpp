@@ -210,6 +210,12 @@ TEST(MonitorEnds, WithAClearMessage) {
              Session::until(m, 1s);
          },
          Frame::kResetDuringJob},
+        {"a reset while the program is stopped",
+         [](Session& t, TalkerMonitor& m) {
+             t.s.board.resetBootstrap();
+             m.write(0x0180, Bytes{0x77});
+         },
+         Frame::kResetDuringJob},
         {"a program that overwrites the monitor",
          [&p](Session&, TalkerMonitor& m) {
              // clr $00C5 (the SCI entry's second byte); cli; spin
