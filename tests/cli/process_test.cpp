@@ -769,7 +769,8 @@ TEST(KestroCli, AMonitorScriptOnEachPart) {
     };
     const Part parts[] = {{"A8", 0x00D0, 0x00F3, "B600"},
                           {"811E2", 0x00D0, 0x00F3, "F800"},
-                          {"711E9", 0x0100, 0x01FF, "B600"},
+                          {"E9", 0x0100, 0x01FF, "B600"},
+                          {"E20", 0x0100, 0x02FF, "B600"},
                           {"F1", 0x0100, 0x03FF, "FE00"}};
     const auto hex = [](unsigned v, int digits) {
         char text[8];
