@@ -42,7 +42,8 @@ struct CommandHelp {
 const std::vector<CommandHelp> kHelp = {
     {"load", "FILE", "write an S-record, Intel HEX or ELF file into memory",
      "  RAM and registers as stored, EEPROM through its programming cycles, each byte read\n"
-     "  back; a write the part refuses stops the load and says what was written.\n"},
+     "  back; PC set to the file's entry where it gives one. A block the part cannot take\n"
+     "  refuses the file before anything is written.\n"},
     {"md", "[ADDR [LEN]]", "display memory: address, 16 bytes in hex, ASCII",
      "  LEN in hex, default 40 (64 bytes); without ADDR, the bytes after the last display.\n"},
     {"mm", "ADDR BYTE...", "write bytes from ADDR on, each read back", ""},
