@@ -42,7 +42,8 @@ struct CommandHelp {
 const std::vector<CommandHelp> kHelp = {
     {"load", "FILE", "write an S-record, Intel HEX or ELF file into memory",
      "  RAM and registers as stored, EEPROM through its programming cycles, each byte read\n"
-     "  back; a write the part refuses stops the load and says what was written.\n"},
+     "  back; PC set to the file's entry where it gives one. A block the part cannot take\n"
+     "  refuses the file before anything is written.\n"},
     {"md", "[ADDR [LEN]]", "display memory: address, 16 bytes in hex, ASCII",
      "  LEN in hex, default 40 (64 bytes); without ADDR, the bytes after the last display.\n"},
     {"mm", "ADDR BYTE...", "write bytes from ADDR on, each read back", ""},
@@ -180,6 +181,61 @@ std::optional<std::string> readWholeFile(const std::string& name, std::string& r
     return content;
 }
 
+std::uint32_t bigEndian(std::string_view bytes) {
+    std::uint32_t v = 0;
+    for (const char c : bytes)
+        v = v << 8 | static_cast<unsigned char>(c);
+    return v;
+}
+
+std::uint32_t littleEndian(std::string_view bytes) {
+    std::uint32_t v = 0;
+    for (auto c = bytes.rbegin(); c != bytes.rend(); ++c)
+        v = v << 8 | static_cast<unsigned char>(*c);
+    return v;
+}
+
+std::uint32_t hexField(std::string_view line, std::size_t at, std::size_t digits) {
+    std::uint32_t v = 0;
+    if (at + digits <= line.size())
+        std::from_chars(line.data() + at, line.data() + at + digits, v, 16);
+    return v;
+}
+
+// Where a file says its program starts, from a file its reader took: an S-record file's end
+// record (S9, S8, S7), an Intel HEX start address (05, or 03 as segment and offset), an ELF
+// file's entry. $0000 is the toolchains' "none", and on the monitor's RAM in any case.
+std::optional<std::uint16_t> entryOf(formats::Kind kind, std::string_view content) {
+    std::uint32_t entry = 0;
+    if (kind == formats::Kind::Elf) {
+        // e_ident's class (1: 32 bits) and data (2: big-endian) bytes; e_entry at 24.
+        if (content.size() >= 28 && content[4] == 1)
+            entry = content[5] == 2 ? bigEndian(content.substr(24, 4))
+                                    : littleEndian(content.substr(24, 4));
+    } else {
+        std::size_t at = 0;
+        while (at < content.size()) {
+            std::size_t end = content.find('\n', at);
+            if (end == std::string_view::npos)
+                end = content.size();
+            std::string_view line = content.substr(at, end - at);
+            at = end + 1;
+            while (!line.empty() && std::isspace(static_cast<unsigned char>(line.front())))
+                line.remove_prefix(1);
+            if (kind == formats::Kind::SRecord && line.size() > 4 &&
+                (line[0] == 'S' || line[0] == 's') && line[1] >= '7' && line[1] <= '9')
+                entry = hexField(line, 4, static_cast<std::size_t>('9' - line[1] + 2) * 2);
+            else if (kind == formats::Kind::IntelHex && line.starts_with(":04000005"))
+                entry = hexField(line, 9, 8);
+            else if (kind == formats::Kind::IntelHex && line.starts_with(":04000003"))
+                entry = hexField(line, 9, 4) * 16 + hexField(line, 13, 4);
+        }
+    }
+    if (entry == 0 || entry >= kAddressSpace)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(entry);
+}
+
 }  // namespace
 
 std::vector<std::string> helpLines() {
@@ -221,7 +277,10 @@ const std::vector<Interpreter::Entry>& Interpreter::entries() {
 }
 
 Interpreter::Interpreter(Monitor& monitor, InterpreterIo io, const Symbols* symbols)
-    : monitor_(monitor), io_(std::move(io)), symbols_(symbols) {}
+    : monitor_(monitor), io_(std::move(io)), symbols_(symbols) {
+    // What the program sends while a stop or a step waits for it is its output like any other.
+    monitor_.setOutput(io_.programOutput);
+}
 
 Outcome Interpreter::run(std::string_view line) {
     const std::vector<std::string_view> words = split(line);
@@ -352,6 +411,9 @@ Outcome Interpreter::load(const Args& a) {
         else
             blocks.push_back(b);
     }
+    // A block the part has no place for refuses the file before anything is written.
+    for (const formats::Block& block : blocks)
+        monitor_.checkWrite(static_cast<std::uint16_t>(block.address), block.bytes.size());
     std::size_t written = 0;
     for (const formats::Block& block : blocks) {
         try {
@@ -368,6 +430,13 @@ Outcome Interpreter::load(const Args& a) {
         io_.line("Loaded " + formats::hexAddress(block.address) + "-" +
                  formats::hexAddress(block.address + block.bytes.size() - 1) + " (" +
                  std::to_string(block.bytes.size()) + " bytes).");
+    }
+    // As HC11 monitors do: the program starts where its file says, at the next go or step.
+    if (const auto entry = entryOf(kind, *content)) {
+        Registers r = monitor_.registers();
+        r.pc = *entry;
+        monitor_.setRegisters(r);
+        io_.line("PC " + addressText(*entry) + ", the file's entry.");
     }
     return Outcome::Done;
 }

@@ -73,6 +73,12 @@ class Monitor {
     // where BPROT or CONFIG protects it; ROM, EPROM and the monitor's own RAM refused with the
     // reason. Each byte is read back.
     virtual void write(std::uint16_t address, ByteView bytes, const Progress& progress = {}) = 0;
+    // Throws the LinkError write() would for the places of length bytes from address, without
+    // writing: a load asks it of every block before its first is written.
+    virtual void checkWrite(std::uint16_t address, std::size_t length) const {
+        (void)address;
+        (void)length;
+    }
 
     // The stopped program's registers; setting them changes what the next go or step runs with.
     virtual Registers registers() = 0;
@@ -95,6 +101,8 @@ class Monitor {
     // masked cannot be stopped: LinkError, and the session ends (reset the board).
     virtual Stop stop() = 0;
     virtual bool running() const = 0;
+    // Where the program's bytes go that arrive while stop() or step() wait for it to stop.
+    virtual void setOutput(std::function<void(ByteView)> output) { (void)output; }
     // Runs one instruction of the stopped program (a branch, a jump, a JSR, RTS, RTI followed).
     virtual Stop step() = 0;
 };

@@ -22,7 +22,9 @@ constexpr std::uint16_t kPprog = 0x103B;
 constexpr std::uint16_t kBprot = 0x1035;
 constexpr std::uint16_t kConfig = 0x103F;
 constexpr std::uint16_t kHprio = 0x103C;
-constexpr Byte kMda = 0x20;  // HPRIO: the expanded bus (M68HC11 Reference Manual, HPRIO)
+constexpr Byte kMda = 0x20;    // HPRIO: the expanded bus (M68HC11 Reference Manual, HPRIO)
+constexpr Byte kRboot = 0x80;  // HPRIO: the boot ROM in the map (the same register)
+constexpr std::uint16_t kBootRomPage = 0xBF00;
 // PPROG: BYTE, ERASE, EELAT and EEPGM (MC68HC11A8 technical data 3.5).
 constexpr Byte kByteErase = 0x16;
 constexpr Byte kProgram = 0x02;
@@ -75,7 +77,9 @@ TalkerMonitor::TalkerMonitor(Frame& f, const sim::Variant& part, Successors succ
         fastTalkerNeverAnswered();
     config_ = link_->read(fast::kRead, kConfig, 1).at(0);
     sccr2_ = link_->read(fast::kRead, kSccr2, 1).at(0);
-    expandedBus_ = (link_->read(fast::kRead, kHprio, 1).at(0) & kMda) != 0;
+    const Byte hprio = link_->read(fast::kRead, kHprio, 1).at(0);
+    expandedBus_ = (hprio & kMda) != 0;
+    bootRom_ = (hprio & kRboot) != 0;
     // As after reset, with I set: the program clears it to be stopped from the PC. The stack
     // at the top of the RAM the monitor leaves; on the 256-byte parts over the pseudo-vectors
     // of the timer's input captures and the real-time interrupt, until the program sets its own.
@@ -96,9 +100,45 @@ TalkerMonitor::Kind TalkerMonitor::kindOf(std::uint16_t a) const {
     if ((config_ & sim::config::EEON) && part_.eepromSize != 0 && a >= ee &&
         a - ee < part_.eepromSize)
         return Kind::Eeprom;
-    if ((config_ & sim::config::ROMON) && part_.romOffset(a))
+    if ((bootRom_ && (a & 0xFF00) == kBootRomPage) ||
+        ((config_ & sim::config::ROMON) && part_.romOffset(a)))
         return Kind::Rom;
-    return Kind::Other;
+    // The bootstrap mode is a single-chip mode until MDA is set: no bus, so a store there goes
+    // nowhere (M68HC11 Reference Manual, operating modes).
+    return expandedBus_ ? Kind::Other : Kind::None;
+}
+
+std::string TalkerMonitor::mapText() const {
+    std::string text = "The " + std::string(part_.shortName) + " has RAM at $0000-" +
+                       hex4(part_.ramSize - 1u) + ", its registers at $1000-" +
+                       hex4(kRegisterBase + part_.registerBlockSize - 1u);
+    const std::uint16_t ee = part_.eepromBaseFor(config_);
+    if ((config_ & sim::config::EEON) && part_.eepromSize != 0)
+        text += ", EEPROM at " + hex4(ee) + "-" + hex4(ee + part_.eepromSize - 1u);
+    if (config_ & sim::config::ROMON)
+        for (const sim::AddressRange& r : part_.rom)
+            if (r.size != 0)
+                text += ", ROM at " + hex4(r.base) + "-" + hex4(r.base + r.size - 1u);
+    return text + "; the expanded bus only once the program sets MDA in HPRIO ($103C).";
+}
+
+void TalkerMonitor::checkStart(std::optional<std::uint16_t> address) const {
+    const std::uint16_t pc = address.value_or(regs_.pc);
+    switch (kindOf(pc)) {
+        case Kind::Monitor:
+            if (!address)
+                throw LinkError("No start address: give one, or load a program.",
+                                LinkError::Ending::KeepTarget,
+                                "PC is " + hex4(pc) + ", in the monitor's own RAM.");
+            throw LinkError(hex4(pc) + " is the monitor's own RAM: the program cannot start there.",
+                            LinkError::Ending::KeepTarget);
+        case Kind::None:
+            throw LinkError(
+                "No memory answers at " + hex4(pc) + ": the program cannot start there.",
+                LinkError::Ending::KeepTarget, mapText());
+        default:
+            return;
+    }
 }
 
 void TalkerMonitor::requireStopped(const char* what) const {
@@ -168,11 +208,8 @@ void TalkerMonitor::programEeprom(std::uint16_t address, Byte value) {
     }
 }
 
-void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress& progress) {
-    requireStopped("writing memory");
-    // Every byte's place is checked before the first is written: a refused write leaves memory
-    // as it was.
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+void TalkerMonitor::checkWrite(std::uint16_t address, std::size_t length) const {
+    for (std::size_t i = 0; i < length; ++i) {
         const auto a = static_cast<std::uint16_t>(address + i);
         switch (kindOf(a)) {
             case Kind::Monitor:
@@ -184,10 +221,20 @@ void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress&
                 throw LinkError(hex4(a) + " is in ROM or EPROM: nothing was written.",
                                 LinkError::Ending::KeepTarget,
                                 "The monitor writes RAM, the registers and the EEPROM.");
+            case Kind::None:
+                throw LinkError("No memory answers at " + hex4(a) + ": nothing was written.",
+                                LinkError::Ending::KeepTarget, mapText());
             default:
                 break;
         }
     }
+}
+
+void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress& progress) {
+    requireStopped("writing memory");
+    // Every byte's place is checked before the first is written: a refused write leaves memory
+    // as it was.
+    checkWrite(address, bytes.size());
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const auto a = static_cast<std::uint16_t>(address + i);
         const Kind kind = kindOf(a);
@@ -195,8 +242,10 @@ void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress&
             programEeprom(a, bytes[i]);
         } else {
             store(a, bytes[i]);
-            if (a == kHprio)
+            if (a == kHprio) {
                 expandedBus_ = (bytes[i] & kMda) != 0;
+                bootRom_ = (bytes[i] & kRboot) != 0;
+            }
             if (kind == Kind::Ram && link_->read(fast::kRead, a, 1).at(0) != bytes[i])
                 throw LinkError(hex4(a) + " did not read back as " + hex2(bytes[i]) + ".",
                                 LinkError::Ending::KeepTarget);
@@ -204,6 +253,8 @@ void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress&
         if (progress)
             progress(i + 1, bytes.size());
     }
+    if (address <= kSccr2 && address + bytes.size() > kSccr2)
+        rieArmed_ = false;
     // A write over the stopped program's frame changes its registers.
     if (frameWritten_ && address < frame_ + kFrameBytes && address + bytes.size() > frame_)
         regs_ = fromFrame(ByteView(link_->read(fast::kRead, frame_, kFrameBytes)), frame_);
@@ -239,6 +290,7 @@ void TalkerMonitor::checkBreakpointPlace(std::uint16_t address) const {
         case Kind::Ram:
         case Kind::Eeprom:
         case Kind::Other:
+        case Kind::None:  // the bus may be the program's by the time it runs: the run checks
             return;
         case Kind::Rom:
             throw LinkError("No breakpoint at " + hex4(address) + ": it is in ROM or EPROM.",
@@ -303,7 +355,7 @@ void TalkerMonitor::removeBreakpoints() {
     }
 }
 
-void TalkerMonitor::startRun(std::optional<std::uint16_t> address,
+void TalkerMonitor::startRun(std::optional<std::uint16_t> address, bool step,
                              const std::set<std::uint16_t>& at,
                              const std::map<std::uint16_t, Byte>& known) {
     if (address)
@@ -311,7 +363,12 @@ void TalkerMonitor::startRun(std::optional<std::uint16_t> address,
     if (!frameWritten_ || address)
         writeFrame();
     insertBreakpoints(at, known);
-    store(kSccr2, static_cast<Byte>(sccr2_ | kRie));
+    // RIE lets the PC stop the program. A free run may clear it, so it goes in before each; a
+    // step's one instruction is taken to leave it as the step before it found it, which saves
+    // an exchange a step (one that clears it only costs the stop of a step that never ends).
+    if (!(step && rieArmed_))
+        store(kSccr2, static_cast<Byte>(sccr2_ | kRie));
+    rieArmed_ = step;
     pending_.clear();
     const auto answer = link_->lastExchange('G', frame_, 0);
     if (!answer || answer->address != frame_)
@@ -322,6 +379,7 @@ void TalkerMonitor::startRun(std::optional<std::uint16_t> address,
 
 void TalkerMonitor::run(std::optional<std::uint16_t> address) {
     requireStopped("running it again");
+    checkStart(address);
     if (address) {
         regs_.pc = *address;
         writeFrame();
@@ -335,7 +393,7 @@ void TalkerMonitor::run(std::optional<std::uint16_t> address) {
             return;
         }
     }
-    startRun(std::nullopt, breakpoints_);
+    startRun(std::nullopt, false, breakpoints_);
 }
 
 std::optional<TalkerMonitor::Announcement> TalkerMonitor::takeAnnouncement(
@@ -432,7 +490,7 @@ Stop TalkerMonitor::stop() {
         f_.clock().waitUntil([&] { return port.inBufferCount() > 0; }, until - f_.clock().now());
         const Bytes more = port.input();
         pending_.insert(pending_.end(), more.begin(), more.end());
-        frame = takeAnnouncement({});
+        frame = takeAnnouncement(output_);
     }
     if (!frame)
         ended(kNotStopped,
@@ -456,6 +514,7 @@ Stop TalkerMonitor::stop() {
 
 Stop TalkerMonitor::step() {
     requireStopped("stepping it");
+    checkStart(std::nullopt);
     // The instruction and what follows it: a successor among them needs no read of its own.
     const Bytes code = read(regs_.pc, kStepLook);
     std::map<std::uint16_t, Byte> known;
@@ -475,11 +534,11 @@ Stop TalkerMonitor::step() {
                         LinkError::Ending::KeepTarget);
     for (std::uint16_t a : at)
         checkBreakpointPlace(a);
-    startRun(std::nullopt, at, known);
+    startRun(std::nullopt, true, at, known);
     const TimePoint until = f_.clock().now() + kStepLimit;
     std::optional<Stop> s;
     while (!s && f_.clock().now() < until)
-        s = poll({}, until - f_.clock().now());
+        s = poll(output_, until - f_.clock().now());
     // An instruction that does not end (WAI, or a loop onto itself through an interrupt).
     if (!s)
         s = stop();

@@ -50,6 +50,7 @@ class TalkerMonitor final : public Monitor {
     std::uint8_t config() const override { return config_; }
     Bytes read(std::uint16_t address, std::size_t length, const Progress& progress = {}) override;
     void write(std::uint16_t address, ByteView bytes, const Progress& progress = {}) override;
+    void checkWrite(std::uint16_t address, std::size_t length) const override;
     Registers registers() override { return regs_; }
     void setRegisters(const Registers& registers) override;
     void setBreakpoint(std::uint16_t address) override;
@@ -59,14 +60,20 @@ class TalkerMonitor final : public Monitor {
     std::optional<Stop> poll(const std::function<void(ByteView)>& output, Duration wait) override;
     Stop stop() override;
     bool running() const override { return running_; }
+    void setOutput(std::function<void(ByteView)> output) override { output_ = std::move(output); }
     Stop step() override;
 
-    // What kind of memory an address is, for the writes and the breakpoints.
-    enum class Kind { Ram, Registers, Eeprom, Rom, Monitor, Other };
+    // What kind of memory an address is, for the writes and the breakpoints. Other: the
+    // expanded bus, once HPRIO's MDA gives it to the program; None: nothing answers there.
+    enum class Kind { Ram, Registers, Eeprom, Rom, Monitor, Other, None };
     Kind kindOf(std::uint16_t address) const;
 
   private:
     void requireStopped(const char* what) const;
+    // Refuses a start where no program of the user's can be: the monitor's RAM, no memory.
+    void checkStart(std::optional<std::uint16_t> address) const;
+    // The part's memories as the session sees them, for a refusal's reason.
+    std::string mapText() const;
     // A store of one byte by the talker, nothing checked.
     void store(std::uint16_t address, Byte value);
     // One EEPROM byte through its erase and programming cycles, timed here.
@@ -79,7 +86,8 @@ class TalkerMonitor final : public Monitor {
     void insertBreakpoints(const std::set<std::uint16_t>& at,
                            const std::map<std::uint16_t, Byte>& known = {});
     void removeBreakpoints();
-    void startRun(std::optional<std::uint16_t> address, const std::set<std::uint16_t>& at,
+    void startRun(std::optional<std::uint16_t> address, bool step,
+                  const std::set<std::uint16_t>& at,
                   const std::map<std::uint16_t, Byte>& known = {});
     // A stop announcement at the front of pending_, taken from it.
     struct Announcement {
@@ -101,7 +109,10 @@ class TalkerMonitor final : public Monitor {
     bool frameWritten_ = false;  // the program has not run yet: the frame is the PC's alone
     bool running_ = false;
     bool bprotCleared_ = false;
+    bool rieArmed_ = false;     // SCCR2's RIE stored for the last start, a step's
     bool expandedBus_ = false;  // HPRIO's MDA: a program's stack may lie on the bus
+    bool bootRom_ = true;       // HPRIO's RBOOT: the boot ROM at $BF00-$BFFF
+    std::function<void(ByteView)> output_;
     std::set<std::uint16_t> breakpoints_;
     std::map<std::uint16_t, Byte> inserted_;  // the SWIs in memory, with the program's bytes
     Bytes pending_;                           // what came while it ran, not yet passed on

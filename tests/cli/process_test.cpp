@@ -751,54 +751,73 @@ TEST(KestroCli, AnInterruptedDumpLeavesNothing) {
 }
 
 // A monitor session from a script on each part's board: a program of ours in RAM stopped at a
-// breakpoint, a register changed, stepped through a branch taken and one not taken, EEPROM
-// written and read back after the next reset; then a script that stops at a refused write.
+// breakpoint with the registers its instructions leave, a register changed, stepped through a
+// branch taken and one not taken, a JSR and an RTS, memory changed and read back, the program
+// run and stopped from the PC, EEPROM written and read back after the next reset; then a
+// script that stops at a refused write.
 TEST(KestroCli, AMonitorScriptOnEachPart) {
     struct Part {
         const char* chip;
-        const char* sp;      // the top of the RAM the monitor leaves the program
+        unsigned origin;     // RAM the monitor leaves the program
+        unsigned sp;         // the top of that RAM: the session's first SP
         const char* eeprom;  // where the part's EEPROM starts
     };
-    for (const Part& part : {Part{"E9", "01FF", "B600"}, Part{"F1", "03FF", "FE00"}}) {
+    const Part parts[] = {{"A8", 0x00D0, 0x00F3, "B600"},
+                          {"811E2", 0x00D0, 0x00F3, "F800"},
+                          {"E9", 0x0100, 0x01FF, "B600"},
+                          {"E20", 0x0100, 0x02FF, "B600"},
+                          {"F1", 0x0100, 0x03FF, "FE00"}};
+    const auto hex = [](unsigned v, int digits) {
+        char text[8];
+        std::snprintf(text, sizeof text, "%0*X", digits, v);
+        return std::string(text);
+    };
+    for (const Part& part : parts) {
         SCOPED_TRACE(part.chip);
         Home home;
         const std::string ee = part.eeprom;
-        home.write("session.txt",
-                   "mm 100 86 03 4a 26 fd 20 fe\nbr 102\ngo 100\nstep 2\n"
-                   "rm a 1\nstep 2\nmm " +
-                       ee + " 5a\n");
+        const unsigned o = part.origin;
+        const auto at = [&](unsigned offset) { return hex(o + offset, 4); };
+        const auto regs = [&](const char* a, unsigned pc, unsigned sp, const char* ccr) {
+            return std::string("A=") + a + " B=00 X=0000 Y=0000 SP=" + hex(sp, 4) +
+                   " PC=" + hex(o + pc, 4) + " CCR=" + ccr + "\n";
+        };
+        // cli; ldaa #3; loop: deca; bne loop; jsr sub; spin: bra spin; sub: rts
+        const std::string program = "mm " + hex(o, 2) + " 0e 86 03 4a 26 fd bd " + hex(o >> 8, 2) +
+                                    " " + hex((o + 11) & 0xFF, 2) + " 20 fe 39";
+        home.write("session.txt", program + "\nbr " + hex(o + 3, 2) + "\ngo " + hex(o, 2) +
+                                      "\nstep 2\nrm a 1\nstep 2\nstep\nstep\nmm " +
+                                      hex(o + 0x10, 2) + " 12 34\nmd " + hex(o + 0x10, 2) +
+                                      " 2\nrun\nstop\nmm " + ee + " 5a\n");
         home.write("after.txt", "# after the reset\nmd " + ee + " 1\nmm 10 1\nrd\n");
-        const std::string regs = std::string(" B=00 X=0000 Y=0000 SP=") + part.sp + " PC=";
         const std::vector<std::string> board = {"--board", "m", "--chip", part.chip, "monitor"};
         auto args = board;
         args.insert(args.end(), {"--script", "session.txt"});
         const Result session = home.run(args);
         EXPECT_EQ(session.exit, 0) << session.err;
-        EXPECT_EQ(session.out,
-                  "monitor> mm 100 86 03 4a 26 fd 20 fe\nmonitor> br 102\n"
-                  "Breakpoint at $0102.\nmonitor> go 100\nStopped at the breakpoint at $0102.\n"
-                  "A=03" +
-                      regs +
-                      "0102 CCR=D0 SX.I....\n*0102  4A              DECA\n"
-                      "monitor> step 2\n"
-                      "A=02" +
-                      regs +
-                      "0103 CCR=D0 SX.I....\nStepped to $0102.\n"
-                      "A=02" +
-                      regs +
-                      "0102 CCR=D0 SX.I....\n*0102  4A              DECA\n"
-                      "monitor> rm a 1\nA=01" +
-                      regs +
-                      "0102 CCR=D0 SX.I....\n"
-                      "monitor> step 2\n"
-                      "A=00" +
-                      regs +
-                      "0103 CCR=D4 SX.I.Z..\nStepped to $0105.\n"
-                      "A=00" +
-                      regs +
-                      "0105 CCR=D4 SX.I.Z..\n 0105  20 FE           BRA $0105\n"
-                      "monitor> mm " +
-                      ee + " 5a\n");
+        const unsigned sp = part.sp;
+        EXPECT_EQ(
+            session.out,
+            "monitor> " + program + "\nmonitor> br " + hex(o + 3, 2) + "\nBreakpoint at $" + at(3) +
+                ".\nmonitor> go " + hex(o, 2) + "\nStopped at the breakpoint at $" + at(3) + ".\n" +
+                regs("03", 3, sp, "C0 SX......") + "*" + at(3) +
+                "  4A              DECA\nmonitor> step 2\n" + regs("02", 4, sp, "C0 SX......") +
+                "Stepped to $" + at(3) + ".\n" + regs("02", 3, sp, "C0 SX......") + "*" + at(3) +
+                "  4A              DECA\nmonitor> rm a 1\n" + regs("01", 3, sp, "C0 SX......") +
+                "monitor> step 2\n" + regs("00", 4, sp, "C4 SX...Z..") + "Stepped to $" + at(6) +
+                ".\n" + regs("00", 6, sp, "C4 SX...Z..") + " " + at(6) + "  BD " +
+                at(11).substr(0, 2) + " " + at(11).substr(2) + "        JSR $" + at(11) +
+                "\nmonitor> step\nStepped to $" + at(11) + ".\n" +
+                regs("00", 11, sp - 2, "C4 SX...Z..") + " " + at(11) +
+                "  39              RTS\nmonitor> step\nStepped to $" + at(9) + ".\n" +
+                regs("00", 9, sp, "C4 SX...Z..") + " " + at(9) + "  20 FE           BRA $" + at(9) +
+                "\nmonitor> mm " + hex(o + 0x10, 2) + " 12 34\nmonitor> md " + hex(o + 0x10, 2) +
+                " 2\n" + at(0x10) +
+                "  12 34                                            .4\nmonitor> run\n"
+                "Running from $" +
+                at(9) + ".\nmonitor> stop\nStopped from the PC at $" + at(9) + ".\n" +
+                regs("00", 9, sp, "C4 SX...Z..") + " " + at(9) + "  20 FE           BRA $" + at(9) +
+                "\nmonitor> mm " + ee + " 5a\n");
         args = board;
         args.insert(args.end(), {"--script", "after.txt"});
         const Result after = home.run(args);

@@ -267,40 +267,94 @@ TEST(MonitorCommands, LoadOfEachFormatWritesTheFilesBytes) {
     const std::string folder = KESTRO_USER_PROGRAMS;
     const auto elf = formats::readElf(testing::slurp(folder + "/user_program.elf"));
     const auto& image = std::get<formats::Image>(elf);
+    // Each format carries the program's entry, which lies in the program.
+    std::optional<std::uint16_t> entry;
     for (const char* file : {"user_program.s19", "user_program.hex", "user_program.elf"}) {
         SCOPED_TRACE(file);
         MonitorStandIn m;
+        m.regs.pc = 0;
         Transcript t(m);
         EXPECT_EQ(t.run({"load " + folder + "/" + file}), Outcome::Done) << t.text;
         for (const formats::Block& b : image)
             EXPECT_TRUE(std::equal(b.bytes.begin(), b.bytes.end(), m.memory.begin() + b.address));
-        EXPECT_EQ(std::count(t.text.begin(), t.text.end(), '\n'), static_cast<long>(image.size()));
+        EXPECT_EQ(std::count(t.text.begin(), t.text.end(), '\n'),
+                  static_cast<long>(image.size()) + 1);
+        EXPECT_EQ(m.regs.pc, entry.value_or(m.regs.pc));
+        entry = m.regs.pc;
+        EXPECT_TRUE(std::any_of(image.begin(), image.end(), [&](const formats::Block& b) {
+            return m.regs.pc >= b.address && m.regs.pc < b.address + b.bytes.size();
+        }));
     }
 #endif
 }
 
-TEST(MonitorCommands, LoadSaysWhatWentInBeforeARefusalAndRefusesABadFileWhole) {
+TEST(MonitorCommands, LoadRefusesAFileThePartCannotTakeWholeAndSaysWhatWentIn) {
     testing::ScratchDir dir;
     // A good record, then one that runs into ROM; a file with the same address twice.
-    const std::string partly = testing::srecord('1', 0xB600, Bytes{1, 2, 3, 4}) + "\r\n" +
-                               testing::srecord('1', 0xDFFC, Bytes(8, 0x55)) + "\r\nS9030000FC\r\n";
+    const std::string intoRom = testing::srecord('1', 0xB600, Bytes{1, 2, 3, 4}) + "\r\n" +
+                                testing::srecord('1', 0xDFFC, Bytes(8, 0x55)) +
+                                "\r\nS9030000FC\r\n";
     const std::string twice = testing::srecord('1', 0xB600, Bytes{1, 2}) + "\r\n" +
                               testing::srecord('1', 0xB601, Bytes{9}) + "\r\nS9030000FC\r\n";
-    const auto partlyFile = dir.write("partly.s19", partly).string();
+    // Two blocks apart, the talker silent after the first.
+    const std::string apart = testing::srecord('1', 0xB600, Bytes{1, 2}) + "\r\n" +
+                              testing::srecord('1', 0xB700, Bytes{3}) + "\r\n";
+    const auto intoRomFile = dir.write("rom.s19", intoRom).string();
     const auto twiceFile = dir.write("twice.s19", twice).string();
-    MonitorStandIn m;
-    Transcript t(m);
-    EXPECT_EQ(t.run({"load " + partlyFile}), Outcome::Refused);
-    EXPECT_EQ(t.text, "Loaded $B600-$B603 (4 bytes).\n! load stopped at the block $DFFC-$E003 of " +
-                          partlyFile +
-                          ": the 4 bytes before it are loaded, that block may be partly written.\n"
-                          "! $E000 is ROM: the monitor cannot write it.\n");
-    for (const std::string& file : {twiceFile, (dir.path / "missing.s19").string()}) {
-        MonitorStandIn fresh;
-        Transcript u(fresh);
-        EXPECT_EQ(u.run({"load " + file}), Outcome::File) << file;
-        EXPECT_EQ(fresh.writes, 0);
-        EXPECT_NE(u.text.find(file), std::string::npos) << u.text;
+    const auto apartFile = dir.write("apart.s19", apart).string();
+    struct Case {
+        std::string file;
+        int writesBeforeDeath;
+        Outcome outcome;
+        int writes;
+        std::string says;  // at the start of what the load prints
+    };
+    const Case cases[] = {
+        {intoRomFile, 0, Outcome::Refused, 0, "! $E000 is ROM: the monitor cannot write it.\n"},
+        {twiceFile, 0, Outcome::File, 0, "! "},
+        {(dir.path / "missing.s19").string(), 0, Outcome::File, 0, "! The file "},
+        {apartFile, 1, Outcome::Ended, 1,
+         "Loaded $B600-$B601 (2 bytes).\n! load stopped at the block $B700-$B700 of " + apartFile +
+             ": the 2 bytes before it are loaded, that block may be partly written.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        MonitorStandIn m;
+        m.writesBeforeDeath = c.writesBeforeDeath;
+        Transcript t(m);
+        EXPECT_EQ(t.run({"load " + c.file}), c.outcome);
+        EXPECT_EQ(m.writes, c.writes);
+        EXPECT_TRUE(t.text.starts_with(c.says)) << t.text;
+    }
+}
+
+// A file's start address becomes the PC, as HC11 monitors do; $0000, the toolchains' "none",
+// leaves it.
+TEST(MonitorCommands, LoadSetsThePcToTheFilesEntry) {
+    testing::ScratchDir dir;
+    const std::string data = testing::srecord('1', 0xB600, Bytes{1, 2}) + "\r\n";
+    const std::string hexData = ":02B60000010245\n";
+    struct Case {
+        const char* name;
+        std::string content;
+        std::uint16_t pc;
+    };
+    const Case cases[] = {
+        {"s9.s19", data + testing::srecord('9', 0xB610, {}) + "\r\n", 0xB610},
+        {"s9none.s19", data + "S9030000FC\r\n", 0xB600},
+        {"s8.s19", data + "S80400B61035\r\n", 0xB610},
+        {"linear.hex", hexData + ":040000050000B61031\n:00000001FF\n", 0xB610},
+        {"segment.hex", hexData + ":040000030B000610D8\n:00000001FF\n", 0xB610},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MonitorStandIn m;
+        m.regs.pc = 0xB600;
+        Transcript t(m);
+        EXPECT_EQ(t.run({"load " + dir.write(c.name, c.content).string()}), Outcome::Done)
+            << t.text;
+        EXPECT_EQ(m.regs.pc, c.pc);
+        EXPECT_EQ(t.text.find("the file's entry") != std::string::npos, c.pc != 0xB600) << t.text;
     }
 }
 

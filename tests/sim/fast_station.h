@@ -37,6 +37,7 @@ class FastPort final : public kestro::testing::ForwardingPort {
 
     std::vector<Bytes> writes;     // every write of the run
     int requests = 0;              // requests sent
+    std::size_t received = 0;      // bytes taken in
     std::set<int> damageRequests;  // these requests go with a bit changed
     std::set<int> damageAnswers;   // the answers to these come with a bit changed
     bool damageEcho = false;       // the boot loader's first echoed byte comes with a bit changed
@@ -87,6 +88,7 @@ class FastPort final : public kestro::testing::ForwardingPort {
         Bytes b = inner_.input();
         if (deaf())
             return {};
+        received += b.size();
         if (damageEcho && requests == 0 && !b.empty()) {
             b.front() ^= 0x01;
             damageEcho = false;
@@ -109,8 +111,10 @@ class FastPort final : public kestro::testing::ForwardingPort {
 };
 
 struct FastStation {
-    explicit FastStation(Chip chip, std::uint32_t crystalHz = SciClock::kDefaultCrystalHz)
-        : board(clock, line, BoardOptions{.chip = chip, .crystalHz = crystalHz}) {
+    // slice: as the board's; shorter keeps the run slices out of the answers' times.
+    explicit FastStation(Chip chip, std::uint32_t crystalHz = SciClock::kDefaultCrystalHz,
+                         Duration slice = BoardOptions{}.slice)
+        : board(clock, line, BoardOptions{.chip = chip, .slice = slice, .crystalHz = crystalHz}) {
         link.setSciClock(SciClock(crystalHz));
         inner.attach(1, line);
         port.setListener(&link);

@@ -47,7 +47,8 @@ Bytes program(const Part& p) {
 // Runs body in a monitor session on a board just reset into bootstrap mode; what the session
 // ended with, if anything, comes back as the frame's box.
 struct Session {
-    explicit Session(Chip chip) : s(chip), chip(chip) {
+    explicit Session(Chip chip, Duration slice = BoardOptions{}.slice)
+        : s(chip, SciClock::kDefaultCrystalHz, slice), chip(chip) {
         s.port.isRequest = [](ByteView b) { return b.size() == 5; };
         s.board.resetBootstrap();
         s.clock.advance(std::chrono::milliseconds(100));
@@ -203,10 +204,16 @@ TEST(MonitorEnds, WithAClearMessage) {
          },
          fast::kStoppedAnswering},
         {"a reset while the program runs",
-         [](Session& t, TalkerMonitor& m) {
-             m.run(std::nullopt);
+         [&p](Session& t, TalkerMonitor& m) {
+             m.run(p.origin);
              t.s.board.resetBootstrap();
              Session::until(m, 1s);
+         },
+         Frame::kResetDuringJob},
+        {"a reset while the program is stopped",
+         [](Session& t, TalkerMonitor& m) {
+             t.s.board.resetBootstrap();
+             m.write(0x0180, Bytes{0x77});
          },
          Frame::kResetDuringJob},
         {"a program that overwrites the monitor",
@@ -235,6 +242,41 @@ TEST(MonitorEnds, WithAClearMessage) {
     }
 }
 
+// A step and a display of 4 KB take at most 1.1 times the line time of the bytes their
+// exchanges carry at the rate in use (board slices short enough to add no delay of their own).
+TEST(MonitorSpeed, AStepAndA4KbDisplayWithinTheirLineTime) {
+    const Part p = kParts[1];
+    Session t(p.chip, 50us);
+    t.run([&](TalkerMonitor& m) {
+        m.write(p.origin, program(p));
+        Registers r = m.registers();
+        r.pc = p.origin;
+        m.setRegisters(r);
+        m.step();  // the first run writes the whole frame
+        const auto bytesSoFar = [&] {
+            std::size_t n = t.s.port.received;
+            for (const Bytes& w : t.s.port.writes)
+                n += w.size();
+            return n;
+        };
+        const std::pair<const char*, std::function<void()>> cases[] = {
+            {"step", [&] { m.step(); }},
+            {"md 4 KB", [&] { m.read(0xD000, 0x1000); }},
+        };
+        for (const auto& [name, body] : cases) {
+            SCOPED_TRACE(name);
+            const std::size_t before = bytesSoFar();
+            const TimePoint start = t.s.clock.now();
+            body();
+            const Duration took = t.s.clock.now() - start;
+            const Duration line = characterTime(t.s.inner.settings().baud,
+                                                static_cast<std::int64_t>(bytesSoFar() - before));
+            EXPECT_LE(std::chrono::duration<double>(took) / line, 1.1);
+        }
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty());
+}
+
 // One damaged block costs a resend, nothing more: the write lands once.
 TEST(MonitorLine, ADamagedAnswerIsSentAgain) {
     Session t(Chip::E9);
@@ -246,11 +288,27 @@ TEST(MonitorLine, ADamagedAnswerIsSentAgain) {
     EXPECT_TRUE(t.s.ui.messages.empty());
 }
 
-// Refused places: the monitor's own RAM, ROM, the register block for a breakpoint.
+// Refused places: the monitor's own RAM, ROM, the boot ROM, memory the part does not have,
+// the register block and the pseudo-vectors for a breakpoint, and a start in the monitor.
 TEST(MonitorRefuses, PlacesItCannotWriteOrBreakAt) {
     Session t(Chip::E9);
     t.run([&](TalkerMonitor& m) {
-        const std::uint16_t refusedWrites[] = {0x0000, 0x00C3, 0x00C5, 0x00F4, 0x00F9, 0xE000};
+        // A fresh session's PC is $0000, the monitor's: go and step without an address refuse.
+        for (const auto& start : {std::function<void()>([&] { m.run(std::nullopt); }),
+                                  std::function<void()>([&] { m.step(); })}) {
+            try {
+                start();
+                ADD_FAILURE() << "started in the monitor";
+            } catch (const LinkError& e) {
+                EXPECT_STREQ(e.what(), "No start address: give one, or load a program.");
+                EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
+            }
+        }
+        EXPECT_THROW(m.run(0x0040), LinkError);
+        EXPECT_THROW(m.run(0x4000), LinkError);
+        EXPECT_FALSE(m.running());
+        const std::uint16_t refusedWrites[] = {0x0000, 0x00C3, 0x00C5, 0x00F4, 0x00F9,
+                                               0xE000, 0xBFF0, 0x4000, 0x0200};
         for (std::uint16_t a : refusedWrites) {
             SCOPED_TRACE(a);
             EXPECT_THROW(m.write(a, Bytes{0x01}), LinkError);
@@ -259,7 +317,7 @@ TEST(MonitorRefuses, PlacesItCannotWriteOrBreakAt) {
         const Bytes before = m.read(0x00C0, 8);
         EXPECT_THROW(m.write(0x00BE, Bytes{1, 2, 3, 4, 5, 6, 7, 8}), LinkError);
         EXPECT_EQ(m.read(0x00C0, 8), before);
-        const std::uint16_t refusedBreaks[] = {0x0010, 0xE000, 0x1000};
+        const std::uint16_t refusedBreaks[] = {0x0010, 0x00C4, 0x00F4, 0x00F7, 0xE000, 0x1000};
         for (std::uint16_t a : refusedBreaks)
             EXPECT_THROW(m.setBreakpoint(a), LinkError);
         m.write(0x00F0, Bytes{0x01});  // the XIRQ slot is the program's
@@ -273,6 +331,31 @@ TEST(MonitorRefuses, PlacesItCannotWriteOrBreakAt) {
         EXPECT_EQ(m.read(0x0150, 1), Bytes{0x01});
     });
     EXPECT_TRUE(t.s.ui.messages.empty());
+}
+
+// Where a part has no memory, a write is refused whole, before its first byte, from the part's
+// own map: the A8's 256 bytes of RAM, the F1's gap above its 1 KB.
+TEST(MonitorRefuses, WritesWhereThePartHasNoMemory) {
+    struct Case {
+        Chip chip;
+        std::uint16_t lastRam;
+    };
+    for (const Case c : {Case{Chip::A8, 0x00FF}, Case{Chip::F1, 0x03FF}}) {
+        SCOPED_TRACE(variant(c.chip).shortName);
+        Session t(c.chip);
+        t.run([&](TalkerMonitor& m) {
+            m.write(c.lastRam, Bytes{0x11});
+            try {
+                m.write(c.lastRam, Bytes{0x22, 0x33});
+                ADD_FAILURE() << "written past the RAM";
+            } catch (const LinkError& e) {
+                EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
+                EXPECT_NE(e.detail.find(variant(c.chip).shortName), std::string::npos) << e.detail;
+            }
+            EXPECT_EQ(m.read(c.lastRam, 1), Bytes{0x11});
+        });
+        EXPECT_TRUE(t.s.ui.messages.empty());
+    }
 }
 
 // The program's own bytes reach the output whole, those that look like the start of a stop
@@ -315,6 +398,42 @@ TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
             m, 0x0118, {.output = {}, .stopRequested = [&polls] { return ++polls > 3; }});
         EXPECT_EQ(asked.cause, StopCause::Stopped);
         EXPECT_EQ(asked.registers.pc, 0x0119);
+        // What it sends while a step or a stop waits for it is passed on too. The step: a NOP
+        // with the real-time interrupt pending, whose handler sends a Z once the SCI is free;
+        // the stop: a program that sends Y and spins.
+        Bytes late;
+        m.setOutput([&late](ByteView b) { late.insert(late.end(), b.begin(), b.end()); });
+        m.write(0x00EB, Bytes{0x7E, 0x01, 0x30});  // the real-time interrupt's pseudo-vector
+        // wait: ldab SCSR; bpl wait; ldaa #'Z'; staa SCDR; ldaa #RTIF; staa TFLG2; clr TMSK2; rti
+        m.write(0x0130, Bytes{0xF6, 0x10, 0x2E, 0x2A, 0xFB, 0x86, 'Z', 0xB7, 0x10, 0x2F, 0x86, 0x40,
+                              0xB7, 0x10, 0x25, 0x7F, 0x10, 0x24, 0x3B});
+        // wait: ldab SCSR; bpl wait; ldaa #'Y'; staa SCDR; spin
+        m.write(0x0150,
+                Bytes{0xF6, 0x10, 0x2E, 0x2A, 0xFB, 0x86, 'Y', 0xB7, 0x10, 0x2F, 0x20, 0xFE});
+        m.write(0x0120, Bytes{0x01, 0x01});
+        m.write(0x1024, Bytes{0x40});  // RTII
+        m.read(0x0100, 0x200);         // longer than the interrupt's period
+        Registers r = m.registers();
+        r.pc = 0x0120;
+        r.ccr = 0xC0;
+        m.setRegisters(r);
+        EXPECT_EQ(m.step().registers.pc, 0x0121);
+        EXPECT_EQ(late, Bytes{'Z'});
+        m.run(0x0150);
+        m.stop();
+        EXPECT_EQ(late, (Bytes{'Z', 'Y'}));
+        // A step that does not come back (its interrupt's handler spins with interrupts on) is
+        // stopped from the PC, also after a step, which leaves SCCR2 as it found it:
+        // clr TMSK2; cli; bra *
+        m.write(0x0130, Bytes{0x7F, 0x10, 0x24, 0x0E, 0x20, 0xFE});
+        r.pc = 0x0120;
+        m.setRegisters(r);
+        EXPECT_EQ(m.step().cause, StopCause::Step);
+        m.write(0x1024, Bytes{0x40});
+        m.read(0x0100, 0x200);
+        const Stop spun = m.step();
+        EXPECT_EQ(spun.cause, StopCause::Stopped);
+        EXPECT_EQ(spun.registers.pc, 0x0134);
     });
     EXPECT_TRUE(t.s.ui.messages.empty());
 }

@@ -62,6 +62,11 @@ class MonitorStandIn final : public ops::monitor::Monitor {
         }
         dead = writes == writesBeforeDeath;
     }
+    void checkWrite(std::uint16_t address, std::size_t length) const override {
+        if (address + length > romBegin)
+            throw LinkError(rom(std::max<unsigned>(address, romBegin)),
+                            LinkError::Ending::KeepTarget);
+    }
     Registers registers() override {
         alive();
         return regs;
