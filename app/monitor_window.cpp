@@ -363,6 +363,8 @@ void MonitorWindow::startClicked() {
             if (!f.begin())
                 return;
             ops::monitor::TalkerMonitor monitor(f, *part, ops::monitor::successors);
+            // What the program sends while a step or a stop waits for it is shown too.
+            monitor.setOutput([this](ByteView bytes) { appendOutput(bytes); });
             session_ = &monitor;
             breaksAtStart_ = link_.breaks();
             ending_.reset();
@@ -476,9 +478,9 @@ void MonitorWindow::loadClicked() {
     if (file.empty() || file == kChooserCancel)
         return;
     // The commands' own load: the same checks and the same words as kestro-cli's.
-    if (std::any_of(file.begin(), file.end(), [](unsigned char c) { return std::isspace(c); })) {
-        tellRefusal("The monitor loads files whose path has no spaces: " + file,
-                    "Move or link the file to a folder without spaces in its name.");
+    if (file.find('"') != std::string::npos) {
+        tellRefusal("The monitor loads files whose path has no double quote: " + file,
+                    "Move or link the file to a folder without one in its name.");
         return;
     }
     std::vector<std::string> said, errors;
@@ -488,11 +490,11 @@ void MonitorWindow::loadClicked() {
             m,
             {.line = [&](const std::string& s) { said.push_back(s); },
              .error = [&](const std::string& s) { errors.push_back(s); },
-             .programOutput = {},
+             .programOutput = [this](ByteView bytes) { appendOutput(bytes); },
              .stopRequested = {},
              .progress = {}},
             symbols());
-        outcome = commands.run("load " + file);
+        outcome = commands.run("load \"" + file + "\"");
     });
     std::string detail;
     for (std::size_t i = 1; i < errors.size(); ++i)
@@ -543,17 +545,7 @@ void MonitorWindow::goClicked() {
     std::optional<Stop> stop;
     act([&](Monitor& m) {
         stop = ops::monitor::go(m, std::nullopt,
-                                {.output =
-                                     [this](ByteView bytes) {
-                                         QString text = QString::fromLatin1(
-                                             reinterpret_cast<const char*>(bytes.data()),
-                                             static_cast<qsizetype>(bytes.size()));
-                                         text.remove(QLatin1Char('\r'));
-                                         output_->moveCursor(QTextCursor::End);
-                                         output_->insertPlainText(text);
-                                         output_->verticalScrollBar()->setValue(
-                                             output_->verticalScrollBar()->maximum());
-                                     },
+                                {.output = [this](ByteView bytes) { appendOutput(bytes); },
                                  .stopRequested = [this] { return stopRequested_; }});
     });
     if (!session_ || ending_)
@@ -561,6 +553,15 @@ void MonitorWindow::goClicked() {
     showState(State::Stopped);
     if (stop)
         showStop(*stop);
+}
+
+void MonitorWindow::appendOutput(ByteView bytes) {
+    QString text = QString::fromLatin1(reinterpret_cast<const char*>(bytes.data()),
+                                       static_cast<qsizetype>(bytes.size()));
+    text.remove(QLatin1Char('\r'));
+    output_->moveCursor(QTextCursor::End);
+    output_->insertPlainText(text);
+    output_->verticalScrollBar()->setValue(output_->verticalScrollBar()->maximum());
 }
 
 void MonitorWindow::stepClicked() {

@@ -62,6 +62,7 @@ class MonitorWindow : public QWidget {
     void loadClicked();
     void symbolsClicked();
     void goClicked();
+    void appendOutput(ByteView bytes);
     void stepClicked();
     void stopClicked();
     void registerEdited(int index);

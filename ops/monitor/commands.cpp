@@ -89,6 +89,14 @@ std::vector<std::string_view> split(std::string_view line) {
     while (i < line.size()) {
         while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i])))
             ++i;
+        // A word in double quotes may hold spaces, as a file's path may.
+        if (i < line.size() && line[i] == '"') {
+            const std::size_t start = ++i;
+            i = std::min(line.find('"', start), line.size());
+            words.push_back(line.substr(start, i - start));
+            ++i;
+            continue;
+        }
         const std::size_t start = i;
         while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i])))
             ++i;

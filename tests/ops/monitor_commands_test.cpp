@@ -329,7 +329,7 @@ TEST(MonitorCommands, LoadRefusesAFileThePartCannotTakeWholeAndSaysWhatWentIn) {
 }
 
 // A file's start address becomes the PC, as HC11 monitors do; $0000, the toolchains' "none",
-// leaves it.
+// leaves it. A path in double quotes may hold spaces.
 TEST(MonitorCommands, LoadSetsThePcToTheFilesEntry) {
     testing::ScratchDir dir;
     const std::string data = testing::srecord('1', 0xB600, Bytes{1, 2}) + "\r\n";
@@ -340,7 +340,7 @@ TEST(MonitorCommands, LoadSetsThePcToTheFilesEntry) {
         std::uint16_t pc;
     };
     const Case cases[] = {
-        {"s9.s19", data + testing::srecord('9', 0xB610, {}) + "\r\n", 0xB610},
+        {"with a space.s19", data + testing::srecord('9', 0xB610, {}) + "\r\n", 0xB610},
         {"s9none.s19", data + "S9030000FC\r\n", 0xB600},
         {"s8.s19", data + "S80400B61035\r\n", 0xB610},
         {"linear.hex", hexData + ":040000050000B61031\n:00000001FF\n", 0xB610},
@@ -351,7 +351,8 @@ TEST(MonitorCommands, LoadSetsThePcToTheFilesEntry) {
         MonitorStandIn m;
         m.regs.pc = 0xB600;
         Transcript t(m);
-        EXPECT_EQ(t.run({"load " + dir.write(c.name, c.content).string()}), Outcome::Done)
+        // Quoted, as a path with spaces is given.
+        EXPECT_EQ(t.run({"load \"" + dir.write(c.name, c.content).string() + "\""}), Outcome::Done)
             << t.text;
         EXPECT_EQ(m.regs.pc, c.pc);
         EXPECT_EQ(t.text.find("the file's entry") != std::string::npos, c.pc != 0xB600) << t.text;
