@@ -22,6 +22,8 @@ constexpr std::uint16_t kPprog = 0x103B;
 constexpr std::uint16_t kBprot = 0x1035;
 constexpr std::uint16_t kConfig = 0x103F;
 constexpr std::uint16_t kHprio = 0x103C;
+constexpr std::uint16_t kOption = 0x1039;
+constexpr Byte kCsel = 0x40;
 constexpr Byte kMda = 0x20;    // HPRIO: the expanded bus (M68HC11 Reference Manual, HPRIO)
 constexpr Byte kRboot = 0x80;  // HPRIO: the boot ROM in the map (the same register)
 constexpr std::uint16_t kBootRomPage = 0xBF00;
@@ -192,10 +194,25 @@ void TalkerMonitor::programEeprom(std::uint16_t address, Byte value) {
             store(kBprot, 0);
         bprotCleared_ = true;
     }
+    // Below E = 1 MHz the charge pump needs its own R-C clock: CSEL set, 10 ms to settle
+    // (MC68HC11A8 technical data 3.5, p. 3-6). The program's OPTION is given back after the
+    // byte, since CSEL also clocks its A/D converter.
+    std::optional<Byte> option;
+    if (f_.link().sciClock().eHz() < 1e6) {
+        option = link_->read(fast::kRead, kOption, 1).at(0);
+        if (!(*option & kCsel)) {
+            store(kOption, static_cast<Byte>(*option | kCsel));
+            f_.wait(10500us);
+        } else {
+            option.reset();
+        }
+    }
     // Programming only takes bits to 0: a 1 over a 0 needs the byte erased first.
     if ((old & value) != value)
         eepromCycle(address, 0xFF, kByteErase);
     eepromCycle(address, value, kProgram);
+    if (option)
+        store(kOption, *option);
     const Byte now = link_->read(fast::kRead, address, 1).at(0);
     if (now != value) {
         const Byte bprot = link_->read(fast::kRead, kBprot, 1).at(0);

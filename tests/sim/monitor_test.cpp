@@ -23,12 +23,13 @@ struct Part {
     std::uint16_t stack;   // what it loads into SP
     std::uint16_t data;    // the RAM byte it stores B in
     std::uint16_t eeprom;  // an EEPROM byte the test programs
+    std::uint32_t crystalHz = SciClock::kDefaultCrystalHz;
 };
 
-// A8: the program in EEPROM, its stack over pseudo-vectors it does not use; E9 and F1 in RAM
-// at $0100, which the monitor leaves.
+// A8: the program in EEPROM, its stack over pseudo-vectors it does not use, on a crystal slow
+// enough that every EEPROM cycle needs CSEL; E9 and F1 in RAM at $0100, which the monitor leaves.
 const Part kParts[] = {
-    {Chip::A8, 0xB600, 0x00F3, 0x00D0, 0xB7F0},
+    {Chip::A8, 0xB600, 0x00F3, 0x00D0, 0xB7F0, 3'686'400},
     {Chip::E9, 0x0100, 0x01FF, 0x0180, 0xB7F0},
     {Chip::F1, 0x0100, 0x03FF, 0x0180, 0xFFB0},
 };
@@ -47,8 +48,9 @@ Bytes program(const Part& p) {
 // Runs body in a monitor session on a board just reset into bootstrap mode; what the session
 // ended with, if anything, comes back as the frame's box.
 struct Session {
-    explicit Session(Chip chip, Duration slice = BoardOptions{}.slice)
-        : s(chip, SciClock::kDefaultCrystalHz, slice), chip(chip) {
+    explicit Session(Chip chip, Duration slice = BoardOptions{}.slice,
+                     std::uint32_t crystalHz = SciClock::kDefaultCrystalHz)
+        : s(chip, crystalHz, slice), chip(chip) {
         s.port.isRequest = [](ByteView b) { return b.size() == 5; };
         s.board.resetBootstrap();
         s.clock.advance(std::chrono::milliseconds(100));
@@ -93,7 +95,7 @@ class MonitorOnEveryPart : public ::testing::TestWithParam<Part> {};
 // I at CLI; DECA sets Z at 0 and clears it otherwise; LDAB and the rest leave C and H alone.
 TEST_P(MonitorOnEveryPart, StopsStepsAndChangesTheProgram) {
     const Part p = GetParam();
-    Session t(p.chip);
+    Session t(p.chip, BoardOptions{}.slice, p.crystalHz);
     std::vector<std::string> failures;
     t.run([&](TalkerMonitor& m) {
         EXPECT_EQ(m.part().chip, p.chip);
