@@ -24,6 +24,7 @@ struct Part {
     std::uint16_t data;    // the RAM byte it stores B in
     std::uint16_t eeprom;  // an EEPROM byte the test programs
     std::uint32_t crystalHz = SciClock::kDefaultCrystalHz;
+    bool expanded = false;  // the program, its stack and its data in the board's external RAM
 };
 
 // A8: the program in EEPROM, its stack over pseudo-vectors it does not use, on a crystal slow
@@ -32,6 +33,7 @@ const Part kParts[] = {
     {Chip::A8, 0xB600, 0x00F3, 0x00D0, 0xB7F0, 3'686'400},
     {Chip::E9, 0x0100, 0x01FF, 0x0180, 0xB7F0},
     {Chip::F1, 0x0100, 0x03FF, 0x0180, 0xFFB0},
+    {Chip::E9, 0x2000, 0x7FFF, 0x3000, 0xB7F0, SciClock::kDefaultCrystalHz, true},
 };
 
 // lds #stack; cli; ldaa #3; loop: deca; bne loop; jsr sub; stab data; spin: bra spin;
@@ -99,6 +101,8 @@ TEST_P(MonitorOnEveryPart, StopsStepsAndChangesTheProgram) {
     std::vector<std::string> failures;
     t.run([&](TalkerMonitor& m) {
         EXPECT_EQ(m.part().chip, p.chip);
+        if (p.expanded)  // HPRIO's MDA: the bus on ports B and C (the board's external RAM)
+            m.write(0x103C, Bytes{static_cast<Byte>(m.read(0x103C, 1).at(0) | 0x20)});
         m.write(p.origin, program(p));
         EXPECT_EQ(m.read(p.origin, program(p).size()), program(p));
 
@@ -173,12 +177,14 @@ TEST_P(MonitorOnEveryPart, StopsStepsAndChangesTheProgram) {
     t.s.board.resetBootstrap();
     EXPECT_EQ(t.s.board.peek(p.eeprom), 0xF0);
     EXPECT_EQ(t.s.board.peek(p.eeprom + 1), 0xF0);
-    EXPECT_EQ(t.s.board.peek(p.origin + 7), 0x26);  // the breakpoint's byte back
+    if (!p.expanded)                                    // after the reset the bus is off again
+        EXPECT_EQ(t.s.board.peek(p.origin + 7), 0x26);  // the breakpoint's byte back
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, MonitorOnEveryPart, ::testing::ValuesIn(kParts),
                          [](const auto& info) {
-                             return std::string(variant(info.param.chip).shortName);
+                             return std::string(variant(info.param.chip).shortName) +
+                                    (info.param.expanded ? "_ExternalRam" : "");
                          });
 
 // Each way a session ends: the text the user is told, the session over, and nothing written
