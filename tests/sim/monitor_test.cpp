@@ -177,8 +177,10 @@ TEST_P(MonitorOnEveryPart, StopsStepsAndChangesTheProgram) {
     t.s.board.resetBootstrap();
     EXPECT_EQ(t.s.board.peek(p.eeprom), 0xF0);
     EXPECT_EQ(t.s.board.peek(p.eeprom + 1), 0xF0);
-    if (!p.expanded)                                    // after the reset the bus is off again
-        EXPECT_EQ(t.s.board.peek(p.origin + 7), 0x26);  // the breakpoint's byte back
+    // The breakpoint's byte back; after the reset the bus is off again.
+    if (!p.expanded) {
+        EXPECT_EQ(t.s.board.peek(p.origin + 7), 0x26);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, MonitorOnEveryPart, ::testing::ValuesIn(kParts),
