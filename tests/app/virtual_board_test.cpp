@@ -349,8 +349,8 @@ TEST(VirtualBoard, ABoardAtAnotherCrystalIsToldAsTheLikelyCause) {
     const Row rows[] = {
         {4'915'200, "8", "EepromProgram", false, "The talker download was not echoed by the HC11."},
         {4'915'200, "8", "EepromCheck", true, "The HC11 was reset during the job."},
+        // A faster board on the default path; a dump's reset is the fault harness's.
         {8'000'000, "4.9152", "EepromCheck", false, "The HC11 was reset during the job."},
-        {12'000'000, "8", "DumpStart", false, "The HC11 was reset during the job."},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(std::string(r.button) + " at " + r.window + " MHz, board at " +
