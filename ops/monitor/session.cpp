@@ -2,6 +2,7 @@
 #include "session.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "fast_start.h"
 #include "hex_digit.h"
@@ -336,13 +337,30 @@ std::vector<std::uint16_t> TalkerMonitor::breakpoints() const {
     return {breakpoints_.begin(), breakpoints_.end()};
 }
 
+std::optional<Byte> TalkerMonitor::openBprot() {
+    const Byte bprot = link_->read(fast::kRead, kBprot, 1).at(0);
+    if (bprot == 0)
+        return std::nullopt;
+    store(kBprot, 0);
+    // The session's own first clearing, as a write to the EEPROM makes it, stays.
+    if (!std::exchange(bprotCleared_, true))
+        return std::nullopt;
+    return bprot;
+}
+
 void TalkerMonitor::insertBreakpoints(const std::set<std::uint16_t>& at,
                                       const std::map<std::uint16_t, Byte>& known) {
+    // The program may have protected the EEPROM since the session cleared BPROT: a breakpoint
+    // there goes in all the same, and the program finds BPROT as it set it.
+    std::optional<Byte> bprot;
+    bool opened = false;
     try {
         for (std::uint16_t a : at) {
             const auto k = known.find(a);
             inserted_[a] = k != known.end() ? k->second : link_->read(fast::kRead, a, 1).at(0);
             if (kindOf(a) == Kind::Eeprom) {
+                if (!std::exchange(opened, true))
+                    bprot = openBprot();
                 programEeprom(a, kSwi);
                 continue;
             }
@@ -354,22 +372,45 @@ void TalkerMonitor::insertBreakpoints(const std::set<std::uint16_t>& at,
         }
     } catch (const LinkError& e) {
         // The program does not run, and keeps its own bytes wherever an SWI went in.
-        if (e.ending == LinkError::Ending::KeepTarget)
+        if (e.ending == LinkError::Ending::KeepTarget) {
+            if (bprot)
+                store(kBprot, *bprot);
             removeBreakpoints();
+        }
         throw;
     }
+    if (bprot)
+        store(kBprot, *bprot);
 }
 
 void TalkerMonitor::removeBreakpoints() {
-    // Each byte back as the program had it, EEPROM ones through their cycles.
+    // Each byte back as the program had it, EEPROM ones through their cycles, whatever BPROT the
+    // program left (then put back as it was). One that fails does not keep the others in.
     auto bytes = std::move(inserted_);
     inserted_.clear();
+    std::optional<Byte> bprot;
+    bool opened = false;
+    std::optional<LinkError> failed;
     for (const auto& [a, original] : bytes) {
-        if (kindOf(a) == Kind::Eeprom)
-            programEeprom(a, original);
-        else
-            store(a, original);
+        try {
+            if (kindOf(a) == Kind::Eeprom) {
+                if (!std::exchange(opened, true))
+                    bprot = openBprot();
+                programEeprom(a, original);
+            } else {
+                store(a, original);
+            }
+        } catch (const LinkError& e) {
+            if (e.ending != LinkError::Ending::KeepTarget)
+                throw;
+            if (!failed)
+                failed = e;
+        }
     }
+    if (bprot)
+        store(kBprot, *bprot);
+    if (failed)
+        throw *failed;
 }
 
 void TalkerMonitor::startRun(std::optional<std::uint16_t> address, bool step,

@@ -82,6 +82,8 @@ class TalkerMonitor final : public Monitor {
     // The byte as the program has it, or a reason it cannot hold a breakpoint.
     void checkBreakpointPlace(std::uint16_t address) const;
     void writeFrame();
+    // Clears BPROT for the breakpoints' EEPROM cycles; what it held, to be put back, if anything.
+    std::optional<Byte> openBprot();
     // The SWIs in; known: the program's bytes already read at some of those places.
     void insertBreakpoints(const std::set<std::uint16_t>& at,
                            const std::map<std::uint16_t, Byte>& known = {});

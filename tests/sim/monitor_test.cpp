@@ -440,5 +440,30 @@ TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
     EXPECT_TRUE(t.s.ui.messages.empty());
 }
 
+// A program that protects the EEPROM again while it runs still gets its own bytes back where
+// the session's breakpoints went in, and finds BPROT as it set it.
+TEST(MonitorRun, TakesItsBreakpointsOutOfEepromThatTheProgramProtected) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        // ldaa #$1F; staa BPROT; jmp $B600, and there: nop; nop; bra *
+        m.write(0x0100, Bytes{0x86, 0x1F, 0xB7, 0x10, 0x35, 0x7E, 0xB6, 0x00});
+        m.write(0xB600, Bytes{0x01, 0x01, 0x20, 0xFE});
+        m.setBreakpoint(0xB601);
+        m.setBreakpoint(0xB602);
+        m.run(0x0100);
+        const auto stop = Session::until(m, 1s);
+        ASSERT_TRUE(stop);
+        EXPECT_EQ(stop->cause, StopCause::Breakpoint);
+        EXPECT_EQ(stop->registers.pc, 0xB601);
+        EXPECT_EQ(m.read(0xB600, 4), (Bytes{0x01, 0x01, 0x20, 0xFE}));
+        EXPECT_EQ(m.read(0x1035, 1), Bytes{0x1F});
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+    t.s.board.resetBootstrap();
+    EXPECT_EQ(t.s.board.peek(0xB601), 0x01);
+    EXPECT_EQ(t.s.board.peek(0xB602), 0x20);
+}
+
 }  // namespace
 }  // namespace kestro::sim
