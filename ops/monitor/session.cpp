@@ -288,13 +288,27 @@ void TalkerMonitor::writeFrame() {
 void TalkerMonitor::setRegisters(const Registers& r) {
     requireStopped("changing registers");
     const auto frame = static_cast<std::uint16_t>(r.sp - (kFrameBytes - 1));
-    for (std::uint16_t i = 0; i < kFrameBytes; ++i) {
+    // The monitor's own calls take the bytes under the frame the program next stops with.
+    for (int i = -kMonitorStackBytes; i < kFrameBytes; ++i) {
         const Kind k = kindOf(static_cast<std::uint16_t>(frame + i));
         if (k != Kind::Ram && k != Kind::Other)
             throw LinkError("SP " + hex4(r.sp) +
                                 " leaves no room in RAM for the registers the "
                                 "monitor keeps under it.",
                             LinkError::Ending::KeepTarget);
+    }
+    // Until the program runs again they are under the frame it stopped with: each answer the
+    // monitor sends, the start's too, would overwrite a frame moved over them.
+    if (stackedAt_) {
+        const auto lowest = static_cast<std::uint16_t>(*stackedAt_ - kMonitorStackBytes);
+        for (std::uint16_t i = 0; i < kFrameBytes; ++i)
+            if (static_cast<std::uint16_t>(frame + i - lowest) < kMonitorStackBytes)
+                throw LinkError("SP " + hex4(r.sp) +
+                                    " would put the registers over the monitor's stack at " +
+                                    hex4(lowest) + "-" + hex4(*stackedAt_ - 1u) + ".",
+                                LinkError::Ending::KeepTarget,
+                                "While the program is stopped SP may be " + hex4(*stackedAt_ + 8u) +
+                                    " or above, or " + hex4(lowest - 1u) + " or below.");
     }
     regs_ = r;
     frame_ = frame;
@@ -507,6 +521,7 @@ std::optional<Stop> TalkerMonitor::poll(const std::function<void(ByteView)>& out
 
 Stop TalkerMonitor::stopped(Announcement a, bool askedToStop) {
     frame_ = a.frame;
+    stackedAt_ = a.frame;
     frameWritten_ = true;
     regs_ = fromFrame(ByteView(link_->read(fast::kRead, frame_, kFrameBytes)), frame_);
     // A stop inside the monitor's own RAM is the program having written over it: what runs

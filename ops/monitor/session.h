@@ -20,7 +20,7 @@ inline constexpr std::uint16_t kSciSlot = 0x00C4;
 inline constexpr std::uint16_t kSwiSlot = 0x00F4;  // and the illegal opcode's at $00F7
 inline constexpr std::size_t kSlotBytes = 3;
 // Below the stopped program's frame the monitor keeps its own stack.
-inline constexpr std::uint16_t kMonitorStackBytes = 6;
+inline constexpr std::uint16_t kMonitorStackBytes = 8;  // an answer: JSR, JSR, PSHX, JSR
 // The stack frame an interrupt, SWI or illegal opcode leaves: CCR, B, A, X, Y, PC.
 inline constexpr std::uint16_t kFrameBytes = 9;
 
@@ -109,6 +109,8 @@ class TalkerMonitor final : public Monitor {
     Registers regs_;
     std::uint16_t frame_ = 0;    // where the frame lies while the program is stopped
     bool frameWritten_ = false;  // the program has not run yet: the frame is the PC's alone
+    // Where the program last stopped: the monitor's stack lies under it until the next start.
+    std::optional<std::uint16_t> stackedAt_;
     bool running_ = false;
     bool bprotCleared_ = false;
     bool rieArmed_ = false;     // SCCR2's RIE stored for the last start, a step's

@@ -465,5 +465,59 @@ TEST(MonitorRun, TakesItsBreakpointsOutOfEepromThatTheProgramProtected) {
     EXPECT_EQ(t.s.board.peek(0xB602), 0x20);
 }
 
+// The monitor keeps its stack in the eight bytes under the frame the program stopped with, and
+// will keep it under the next one: an SP whose frame lies over either would have the monitor's
+// own calls overwrite the registers it restores, or the monitor itself.
+TEST(MonitorRegisters, AnSpIsTakenOnlyWhereTheMonitorsStackLeavesTheFrameWhole) {
+    struct Case {
+        std::uint16_t sp;
+        bool taken;
+    };
+    // Stopped with SP $01FF: its frame at $01F7, the monitor's stack at $01EF-$01F6. Under a
+    // frame at $00CD it would reach the SCI's pseudo-vector, under $00FC the SWI's.
+    const Case cases[] = {{0x01F9, false}, {0x01FE, false}, {0x01EF, false}, {0x00D5, false},
+                          {0x0104, false}, {0x01EE, true},  {0x01FF, true},  {0x00D7, true}};
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        m.write(0x0100, Bytes{0x01, 0x01, 0x01, 0x20, 0xFE});  // nop x3; bra *
+        m.setBreakpoint(0x0101);
+        m.run(0x0100);
+        ASSERT_TRUE(Session::until(m, 1s));
+        m.clearBreakpoint(0x0101);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.sp);
+            Registers r = m.registers();
+            const Registers before = r;
+            r.a = 0x12;
+            r.x = 0x3456;
+            r.y = 0x789A;
+            r.sp = c.sp;
+            r.pc = 0x0101;
+            try {
+                m.setRegisters(r);
+                EXPECT_TRUE(c.taken);
+            } catch (const LinkError& e) {
+                EXPECT_FALSE(c.taken) << e.what();
+                EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
+                EXPECT_EQ(m.registers(), before);
+                continue;
+            }
+            // Two steps: the monitor then keeps its stack under the new frame.
+            for (std::uint16_t pc : {0x0102, 0x0103}) {
+                r.pc = pc;
+                EXPECT_EQ(m.step().registers, r);
+            }
+            r.sp = 0x01FF;
+            r.pc = 0x0101;
+            m.setRegisters(r);
+            m.step();
+            r.pc = 0x0101;
+            m.setRegisters(r);
+        }
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+}
+
 }  // namespace
 }  // namespace kestro::sim
