@@ -111,4 +111,9 @@ class Monitor {
 // window's Go do.
 Stop go(Monitor& monitor, std::optional<std::uint16_t> address, const RunHooks& hooks);
 
+// Where a session ends with the program running: its breakpoints come out of the program's
+// memory (it is stopped for that, then runs on from where it stood), as nothing would be there
+// to take the program back at one, and an EEPROM one would outlast a reset. True when it did.
+bool release(Monitor& monitor);
+
 }  // namespace kestro::ops::monitor

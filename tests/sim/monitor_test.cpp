@@ -465,6 +465,25 @@ TEST(MonitorRun, TakesItsBreakpointsOutOfEepromThatTheProgramProtected) {
     EXPECT_EQ(t.s.board.peek(0xB602), 0x20);
 }
 
+// A session that ends with the program running takes its breakpoints out of the program's
+// memory, and the program runs on: an SWI left in the EEPROM would outlast a reset.
+TEST(MonitorRun, ASessionLeftRunningLeavesNoBreakpointBehind) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        m.write(0xB600, Bytes{0x0E, 0x20, 0xFE, 0x01});  // cli; bra *; nop
+        m.setBreakpoint(0xB603);
+        m.run(0xB600);
+        EXPECT_TRUE(ops::monitor::release(m));
+        EXPECT_TRUE(m.running());
+        EXPECT_FALSE(ops::monitor::release(m));
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+    EXPECT_EQ(t.s.board.monitorHalt().kind, Board::Halt::None);
+    t.s.board.resetBootstrap();
+    EXPECT_EQ(t.s.board.peek(0xB603), 0x01);
+}
+
 // The monitor keeps its stack in the eight bytes under the frame the program stopped with, and
 // will keep it under the next one: an SP whose frame lies over either would have the monitor's
 // own calls overwrite the registers it restores, or the monitor itself.
