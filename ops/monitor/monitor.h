@@ -93,8 +93,8 @@ class Monitor {
     // Starts the program from address (or from its PC) and returns at once: the breakpoints go
     // in, then the program runs until a breakpoint, its own SWI, an illegal opcode or stop().
     virtual void run(std::optional<std::uint16_t> address) = 0;
-    // While it runs: passes on what the program sends, for at most wait, and says how it
-    // stopped, or nullopt while it still runs.
+    // While it runs: passes on what the program sends for the whole wait, however much it
+    // sends, and says how it stopped (as soon as it does), or nullopt while it still runs.
     virtual std::optional<Stop> poll(const std::function<void(ByteView)>& output,
                                      Duration wait) = 0;
     // Stops the running program through the SCI's interrupt. A program that keeps interrupts

@@ -508,14 +508,18 @@ std::optional<Stop> TalkerMonitor::poll(const std::function<void(ByteView)>& out
     }
     if (!running_)
         throw LinkError("The program is not running.", LinkError::Ending::KeepTarget);
+    // The whole wait, however much the program sends: a caller counts its time in waits.
     SerialPort& port = f_.port();
-    f_.clock().waitUntil([&] { return port.inBufferCount() > 0; }, wait);
-    const Bytes more = port.input();
-    pending_.insert(pending_.end(), more.begin(), more.end());
-    if (const auto a = takeAnnouncement(output)) {
-        running_ = false;
-        return stopped(*a, false);
-    }
+    const TimePoint until = f_.clock().now() + wait;
+    do {
+        f_.clock().waitUntil([&] { return port.inBufferCount() > 0; }, until - f_.clock().now());
+        const Bytes more = port.input();
+        pending_.insert(pending_.end(), more.begin(), more.end());
+        if (const auto a = takeAnnouncement(output)) {
+            running_ = false;
+            return stopped(*a, false);
+        }
+    } while (f_.clock().now() < until);
     return std::nullopt;
 }
 

@@ -5,6 +5,7 @@
 // the board or the program goes wrong.
 #include <gtest/gtest.h>
 
+#include "commands.h"
 #include "fast_station.h"
 #include "instruction.h"
 #include "session.h"
@@ -482,6 +483,34 @@ TEST(MonitorRun, ASessionLeftRunningLeavesNoBreakpointBehind) {
     EXPECT_EQ(t.s.board.monitorHalt().kind, Board::Halt::None);
     t.s.board.resetBootstrap();
     EXPECT_EQ(t.s.board.peek(0xB603), 0x01);
+}
+
+// wait MS lasts MS however much the program sends meanwhile, its bytes passed on whole.
+TEST(MonitorRun, AWaitLastsItsTimeWhileTheProgramSends) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        // cli; ldaa #'x'; loop: ldab SCSR; bpl loop; staa SCDR; bra loop
+        m.write(0x0100,
+                Bytes{0x0E, 0x86, 'x', 0xF6, 0x10, 0x2E, 0x2A, 0xFB, 0xB7, 0x10, 0x2F, 0x20, 0xF6});
+        std::vector<std::string> errors;
+        std::size_t sent = 0;
+        ops::monitor::Interpreter commands(
+            m, {.line = [](const std::string&) {},
+                .error = [&errors](const std::string& e) { errors.push_back(e); },
+                .programOutput = [&sent](ByteView b) { sent += b.size(); },
+                .stopRequested = {},
+                .progress = {}});
+        commands.run("run 0100");
+        const TimePoint start = t.s.clock.now();
+        EXPECT_EQ(commands.run("wait 200"), ops::monitor::Outcome::Refused);
+        EXPECT_GE(t.s.clock.now() - start, 200ms);
+        EXPECT_EQ(errors, std::vector<std::string>{"The program still runs after 200 ms."});
+        // 12,500 characters a second at 125,000 baud.
+        EXPECT_GE(sent, 2400u);
+        EXPECT_EQ(commands.run("stop"), ops::monitor::Outcome::Done);
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
 }
 
 // The monitor keeps its stack in the eight bytes under the frame the program stopped with, and
