@@ -152,10 +152,19 @@ void TalkerMonitor::requireStopped(const char* what) const {
 
 void TalkerMonitor::ended(const std::string& text, const std::string& detail) {
     running_ = false;
-    throw LinkError(text, LinkError::Ending::EndAsFrame,
-                    detail.empty() ? "The monitor session has ended. Reset your HC11 into "
-                                     "bootstrap mode and start it again."
-                                   : detail);
+    std::string said = detail.empty() ? "The monitor session has ended. Reset your HC11 into "
+                                        "bootstrap mode and start it again."
+                                      : detail;
+    // The SWIs no one can take out now stay in the program, in the EEPROM through a reset: the
+    // user is told what to write back.
+    if (!inserted_.empty()) {
+        said += " Breakpoints are still in memory; the program's own bytes there were";
+        for (const auto& [a, original] : inserted_)
+            said += " " + hex2(original) + " at " + hex4(a) + ",";
+        said.back() = ':';
+        said += " write them back in a new session.";
+    }
+    throw LinkError(text, LinkError::Ending::EndAsFrame, said);
 }
 
 Bytes TalkerMonitor::read(std::uint16_t address, std::size_t length, const Progress& progress) {

@@ -190,6 +190,7 @@ TEST(MonitorEnds, WithAClearMessage) {
         const char* name;
         std::function<void(Session&, TalkerMonitor&)> fault;
         const char* says;
+        const char* detailHas = "";
     };
     const Case cases[] = {
         {"damaged blocks",
@@ -228,6 +229,14 @@ TEST(MonitorEnds, WithAClearMessage) {
              m.stop();
          },
          ops::monitor::kMonitorGone},
+        {"a program that keeps interrupts masked, with a breakpoint in the EEPROM",
+         [](Session&, TalkerMonitor& m) {
+             m.write(0xB600, Bytes{0x20, 0xFE, 0x01});  // bra *; nop
+             m.setBreakpoint(0xB602);
+             m.run(0xB600);
+             m.stop();
+         },
+         ops::monitor::kNotStopped, "$01 at $B602"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -239,6 +248,8 @@ TEST(MonitorEnds, WithAClearMessage) {
         });
         ASSERT_EQ(t.s.ui.messages.size(), 1u);
         EXPECT_EQ(t.s.ui.messages[0].text, c.says);
+        EXPECT_NE(t.s.ui.messages[0].detail.find(c.detailHas), std::string::npos)
+            << t.s.ui.messages[0].detail;
         EXPECT_FALSE(t.s.link.ready());
         for (std::size_t i = 0; i < program(p).size(); ++i)
             EXPECT_EQ(t.s.board.peek(static_cast<std::uint16_t>(p.origin + i)), program(p)[i]);
