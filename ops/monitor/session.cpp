@@ -238,6 +238,16 @@ void TalkerMonitor::programEeprom(std::uint16_t address, Byte value) {
 void TalkerMonitor::checkWrite(std::uint16_t address, std::size_t length) const {
     for (std::size_t i = 0; i < length; ++i) {
         const auto a = static_cast<std::uint16_t>(address + i);
+        // Each answer the monitor sends would overwrite what was stored there.
+        if (stackedAt_ && static_cast<std::uint16_t>(*stackedAt_ - 1u - a) < kMonitorStackBytes)
+            throw LinkError(
+                hex4(a) +
+                    " is the monitor's stack while the program is stopped: nothing was "
+                    "written.",
+                LinkError::Ending::KeepTarget,
+                "The monitor keeps it under the registers the program stopped with, at " +
+                    hex4(*stackedAt_ - kMonitorStackBytes) + "-" + hex4(*stackedAt_ - 1u) +
+                    "; the program has those bytes back, under its SP, once it runs.");
         switch (kindOf(a)) {
             case Kind::Monitor:
                 throw LinkError(hex4(a) + " is the monitor's own RAM: nothing was written.",

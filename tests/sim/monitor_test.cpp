@@ -526,7 +526,7 @@ TEST(MonitorRun, AWaitLastsItsTimeWhileTheProgramSends) {
 
 // The monitor keeps its stack in the eight bytes under the frame the program stopped with, and
 // will keep it under the next one: an SP whose frame lies over either would have the monitor's
-// own calls overwrite the registers it restores, or the monitor itself.
+// own calls overwrite the registers it restores, or the monitor itself; so would a write there.
 TEST(MonitorRegisters, AnSpIsTakenOnlyWhereTheMonitorsStackLeavesTheFrameWhole) {
     struct Case {
         std::uint16_t sp;
@@ -573,6 +573,26 @@ TEST(MonitorRegisters, AnSpIsTakenOnlyWhereTheMonitorsStackLeavesTheFrameWhole) 
             r.pc = 0x0101;
             m.setRegisters(r);
         }
+        // Stopped with its frame at $01F7 again: a write over the monitor's stack is refused
+        // whole, as its answers would overwrite what it stored.
+        const Bytes below = m.read(0x01E0, 15);
+        struct Write {
+            std::uint16_t at;
+            std::size_t length;
+            const char* refusedAt;
+        };
+        for (const Write& w : {Write{0x01E0, 32, "$01EF"}, Write{0x01F6, 1, "$01F6"}}) {
+            SCOPED_TRACE(w.at);
+            try {
+                m.write(w.at, Bytes(w.length, 0));
+                ADD_FAILURE() << "written over the monitor's stack";
+            } catch (const LinkError& e) {
+                EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
+                EXPECT_EQ(std::string(e.what()).substr(0, 5), w.refusedAt) << e.what();
+            }
+        }
+        EXPECT_EQ(m.read(0x01E0, 15), below);
+        m.write(0x01EE, Bytes{0x5A});
     });
     EXPECT_TRUE(t.s.ui.messages.empty())
         << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
