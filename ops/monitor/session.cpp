@@ -16,6 +16,7 @@ constexpr const char* kTalker = "monitor.S19";
 constexpr Byte kStopped = 'S';
 constexpr Byte kIllegal = 'I';
 constexpr Byte kSwi = 0x3F;
+constexpr Byte kCcrI = 0x10;  // the CCR's interrupt mask
 constexpr std::uint16_t kRegisterBase = 0x1000;
 constexpr std::uint16_t kSccr2 = 0x102D;
 constexpr Byte kRie = 0x20;  // SCCR2: RDRF interrupts (M68HC11 Reference Manual 9.3.2)
@@ -557,8 +558,11 @@ Stop TalkerMonitor::stopped(Announcement a, bool askedToStop) {
         // Its trap stacks the opcode's own address (M68HC11 Reference Manual 5.4.2), which may
         // follow a breakpoint's: the PC stays.
         cause = StopCause::IllegalOpcode;
-    } else if (inserted_.contains(before)) {
-        // The SWI has run: the program goes on at the instruction it stood for.
+    } else if (inserted_.contains(before) && !(askedToStop && (regs_.ccr & kCcrI) == 0)) {
+        // The SWI has run: the program goes on at the instruction it stood for. The SCI's
+        // interrupt, taken only with I clear, stacks the next instruction's address as an SWI
+        // does (M68HC11 Reference Manual 5.4): a program stopped from the PC just after a
+        // breakpoint's byte, with interrupts on, is taken not to have run it.
         cause = StopCause::Breakpoint;
         if ((before >> 8) != (regs_.pc >> 8))
             store(static_cast<std::uint16_t>(frame_ + 7), static_cast<Byte>(before >> 8));
@@ -574,12 +578,19 @@ Stop TalkerMonitor::stop() {
         return *poll({}, Duration{0});
     if (!running_)
         throw LinkError("The program is not running.", LinkError::Ending::KeepTarget);
+    // A stop the program came to by itself before the PC asked is told as what it is.
+    SerialPort& port = f_.port();
+    const Bytes already = port.input();
+    pending_.insert(pending_.end(), already.begin(), already.end());
+    if (const auto a = takeAnnouncement(output_)) {
+        running_ = false;
+        return stopped(*a, false);
+    }
     // One character raises the SCI's receive interrupt. It is a ping's first byte: the monitor
     // takes it as the start of its next request, and the rest of the ping follows the stop.
     const Bytes ping = fast::request(fast::kPing, 0, 0, {}, fast::Check::Crc8);
     f_.send(ByteView(ping.data(), 1));
     f_.waitDrained();
-    SerialPort& port = f_.port();
     const TimePoint until = f_.clock().now() + kStopLimit;
     std::optional<Announcement> frame;
     while (!frame && f_.clock().now() < until) {

@@ -477,6 +477,26 @@ TEST(MonitorRun, TakesItsBreakpointsOutOfEepromThatTheProgramProtected) {
     EXPECT_EQ(t.s.board.peek(0xB602), 0x20);
 }
 
+// A program stopped from the PC just after an instruction it never ran, a breakpoint on it, is
+// told as stopped where it is, not at the breakpoint, and goes on from there.
+TEST(MonitorRun, AStopAfterABreakpointItJumpedOverIsNoBreakpoint) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        m.write(0x0100, Bytes{0x0E, 0x20, 0x01, 0x4C, 0x20, 0xFE});  // cli; bra +1; inca; bra *
+        m.setBreakpoint(0x0103);
+        m.run(0x0100);
+        EXPECT_FALSE(Session::until(m, 100ms));
+        const Stop s = m.stop();
+        EXPECT_EQ(s.cause, StopCause::Stopped);
+        EXPECT_EQ(s.registers.pc, 0x0104);
+        m.run(std::nullopt);
+        EXPECT_FALSE(Session::until(m, 100ms));
+        EXPECT_EQ(m.stop().registers.a, 0);
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+}
+
 // A session that ends with the program running takes its breakpoints out of the program's
 // memory, and the program runs on: an SWI left in the EEPROM would outlast a reset.
 TEST(MonitorRun, ASessionLeftRunningLeavesNoBreakpointBehind) {
