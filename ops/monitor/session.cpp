@@ -477,7 +477,19 @@ void TalkerMonitor::run(std::optional<std::uint16_t> address) {
         writeFrame();
     }
     // A breakpoint where the program stands would stop it at once: the instruction runs first.
+    // One a step cannot take (a loop onto itself, a JSR into ROM) runs with the others only.
     if (breakpoints_.contains(regs_.pc)) {
+        std::map<std::uint16_t, Byte> known;
+        try {
+            (void)stepPlaces(known);
+        } catch (const LinkError& e) {
+            if (e.ending != LinkError::Ending::KeepTarget)
+                throw;
+            std::set<std::uint16_t> others = breakpoints_;
+            others.erase(regs_.pc);
+            startRun(std::nullopt, false, others);
+            return;
+        }
         const Stop s = step();
         if (s.cause != StopCause::Step) {
             queued_ = s;
@@ -619,12 +631,9 @@ Stop TalkerMonitor::stop() {
     return stopped(*frame, true);
 }
 
-Stop TalkerMonitor::step() {
-    requireStopped("stepping it");
-    checkStart(std::nullopt);
+std::set<std::uint16_t> TalkerMonitor::stepPlaces(std::map<std::uint16_t, Byte>& known) {
     // The instruction and what follows it: a successor among them needs no read of its own.
     const Bytes code = read(regs_.pc, kStepLook);
-    std::map<std::uint16_t, Byte> known;
     for (std::uint16_t i = 0; i < code.size(); ++i)
         known[static_cast<std::uint16_t>(regs_.pc + i)] = code[i];
     const auto successors = successors_(
@@ -641,6 +650,14 @@ Stop TalkerMonitor::step() {
                         LinkError::Ending::KeepTarget);
     for (std::uint16_t a : at)
         checkBreakpointPlace(a);
+    return at;
+}
+
+Stop TalkerMonitor::step() {
+    requireStopped("stepping it");
+    checkStart(std::nullopt);
+    std::map<std::uint16_t, Byte> known;
+    const std::set<std::uint16_t> at = stepPlaces(known);
     startRun(std::nullopt, true, at, known);
     const TimePoint until = f_.clock().now() + kStepLimit;
     std::optional<Stop> s;

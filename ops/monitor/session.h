@@ -88,6 +88,9 @@ class TalkerMonitor final : public Monitor {
     void insertBreakpoints(const std::set<std::uint16_t>& at,
                            const std::map<std::uint16_t, Byte>& known = {});
     void removeBreakpoints();
+    // Where a step from the PC may end, each a place for a temporary breakpoint; known: the
+    // bytes read at the PC. A LinkError (KeepTarget) where a step cannot be taken.
+    std::set<std::uint16_t> stepPlaces(std::map<std::uint16_t, Byte>& known);
     void startRun(std::optional<std::uint16_t> address, bool step,
                   const std::set<std::uint16_t>& at,
                   const std::map<std::uint16_t, Byte>& known = {});

@@ -497,6 +497,26 @@ TEST(MonitorRun, AStopAfterABreakpointItJumpedOverIsNoBreakpoint) {
         << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
 }
 
+// go from a breakpoint on an instruction a step cannot take (one that only comes back to
+// itself) runs it, rather than refusing as a step does.
+TEST(MonitorRun, GoesOnFromABreakpointOnALoopOntoItself) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        m.write(0x0100, Bytes{0x0E, 0x20, 0xFE});  // cli; bra *
+        m.setBreakpoint(0x0101);
+        m.run(0x0100);
+        ASSERT_TRUE(Session::until(m, 100ms));
+        m.run(std::nullopt);
+        EXPECT_FALSE(Session::until(m, 100ms));
+        const Stop s = m.stop();
+        EXPECT_EQ(s.cause, StopCause::Stopped);
+        EXPECT_EQ(s.registers.pc, 0x0101);
+        EXPECT_EQ(m.read(0x0101, 1), Bytes{0x20});
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+}
+
 // A session that ends with the program running takes its breakpoints out of the program's
 // memory, and the program runs on: an SWI left in the EEPROM would outlast a reset.
 TEST(MonitorRun, ASessionLeftRunningLeavesNoBreakpointBehind) {
