@@ -312,6 +312,17 @@ Exit runMonitor(Target& target, const sim::Variant& part, MonitorInputs& inputs)
         exit = inputs.script
                    ? runMonitorScript(interpreter, console, *inputs.script, inputs.scriptName)
                    : runMonitorPrompt(interpreter, console);
+        // A program left running may run on, but with none of the session's SWIs in it.
+        try {
+            ops::monitor::release(*session);
+        } catch (const LinkError& e) {
+            console.error(e.what());
+            if (!e.detail.empty())
+                console.error(e.detail);
+            if (exit == Exit::Success)
+                exit = exitFor(e.ending == LinkError::Ending::KeepTarget ? Outcome::Refused
+                                                                         : Outcome::Ended);
+        }
         // Whatever the program does now, the link is no longer the boot loader's.
         f.finish();
     });

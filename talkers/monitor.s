@@ -19,7 +19,7 @@
 ;   $0000 - $0004    the request, over the start
 ;   $0005 - $0006    the CRC-8 and the stack byte it brings
 ;   $0007 - $000D    stack, until the first G; after it the monitor keeps below the frame on the
-;                    program's own stack (6 bytes at most)
+;                    program's own stack (8 bytes at most: an answer, JSR JSR PSHX JSR)
 ;   ...  - $00C3     the image, to its last byte
 ;   $00C4, $00F4, $00F7   the SCI, SWI and illegal opcode pseudo-vectors (the boot ROM's vectors
 ;                    lead there in bootstrap mode: M68HC11 Reference Manual 3.5.4.4)

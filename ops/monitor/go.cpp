@@ -21,4 +21,16 @@ Stop go(Monitor& monitor, std::optional<std::uint16_t> address, const RunHooks& 
     }
 }
 
+bool release(Monitor& monitor) {
+    if (!monitor.running() || monitor.breakpoints().empty())
+        return false;
+    const Stop s = monitor.stop();
+    for (const std::uint16_t at : monitor.breakpoints())
+        monitor.clearBreakpoint(at);
+    // A program that had stopped by itself stays so, as it would have.
+    if (s.cause == StopCause::Stopped || s.cause == StopCause::Breakpoint)
+        monitor.run(std::nullopt);
+    return true;
+}
+
 }  // namespace kestro::ops::monitor

@@ -93,8 +93,8 @@ class Monitor {
     // Starts the program from address (or from its PC) and returns at once: the breakpoints go
     // in, then the program runs until a breakpoint, its own SWI, an illegal opcode or stop().
     virtual void run(std::optional<std::uint16_t> address) = 0;
-    // While it runs: passes on what the program sends, for at most wait, and says how it
-    // stopped, or nullopt while it still runs.
+    // While it runs: passes on what the program sends for the whole wait, however much it
+    // sends, and says how it stopped (as soon as it does), or nullopt while it still runs.
     virtual std::optional<Stop> poll(const std::function<void(ByteView)>& output,
                                      Duration wait) = 0;
     // Stops the running program through the SCI's interrupt. A program that keeps interrupts
@@ -110,5 +110,10 @@ class Monitor {
 // run, then poll until it stops or hooks.stopRequested() says so, then stop: what `go` and the
 // window's Go do.
 Stop go(Monitor& monitor, std::optional<std::uint16_t> address, const RunHooks& hooks);
+
+// Where a session ends with the program running: its breakpoints come out of the program's
+// memory (it is stopped for that, then runs on from where it stood), as nothing would be there
+// to take the program back at one, and an EEPROM one would outlast a reset. True when it did.
+bool release(Monitor& monitor);
 
 }  // namespace kestro::ops::monitor

@@ -2,6 +2,7 @@
 #include "session.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "fast_start.h"
 #include "hex_digit.h"
@@ -15,6 +16,7 @@ constexpr const char* kTalker = "monitor.S19";
 constexpr Byte kStopped = 'S';
 constexpr Byte kIllegal = 'I';
 constexpr Byte kSwi = 0x3F;
+constexpr Byte kCcrI = 0x10;  // the CCR's interrupt mask
 constexpr std::uint16_t kRegisterBase = 0x1000;
 constexpr std::uint16_t kSccr2 = 0x102D;
 constexpr Byte kRie = 0x20;  // SCCR2: RDRF interrupts (M68HC11 Reference Manual 9.3.2)
@@ -151,10 +153,19 @@ void TalkerMonitor::requireStopped(const char* what) const {
 
 void TalkerMonitor::ended(const std::string& text, const std::string& detail) {
     running_ = false;
-    throw LinkError(text, LinkError::Ending::EndAsFrame,
-                    detail.empty() ? "The monitor session has ended. Reset your HC11 into "
-                                     "bootstrap mode and start it again."
-                                   : detail);
+    std::string said = detail.empty() ? "The monitor session has ended. Reset your HC11 into "
+                                        "bootstrap mode and start it again."
+                                      : detail;
+    // The SWIs no one can take out now stay in the program, in the EEPROM through a reset: the
+    // user is told what to write back.
+    if (!inserted_.empty()) {
+        said += " Breakpoints are still in memory; the program's own bytes there were";
+        for (const auto& [a, original] : inserted_)
+            said += " " + hex2(original) + " at " + hex4(a) + ",";
+        said.back() = ':';
+        said += " write them back in a new session.";
+    }
+    throw LinkError(text, LinkError::Ending::EndAsFrame, said);
 }
 
 Bytes TalkerMonitor::read(std::uint16_t address, std::size_t length, const Progress& progress) {
@@ -228,6 +239,16 @@ void TalkerMonitor::programEeprom(std::uint16_t address, Byte value) {
 void TalkerMonitor::checkWrite(std::uint16_t address, std::size_t length) const {
     for (std::size_t i = 0; i < length; ++i) {
         const auto a = static_cast<std::uint16_t>(address + i);
+        // Each answer the monitor sends would overwrite what was stored there.
+        if (stackedAt_ && static_cast<std::uint16_t>(*stackedAt_ - 1u - a) < kMonitorStackBytes)
+            throw LinkError(
+                hex4(a) +
+                    " is the monitor's stack while the program is stopped: nothing was "
+                    "written.",
+                LinkError::Ending::KeepTarget,
+                "The monitor keeps it under the registers the program stopped with, at " +
+                    hex4(*stackedAt_ - kMonitorStackBytes) + "-" + hex4(*stackedAt_ - 1u) +
+                    "; the program has those bytes back, under its SP, once it runs.");
         switch (kindOf(a)) {
             case Kind::Monitor:
                 throw LinkError(hex4(a) + " is the monitor's own RAM: nothing was written.",
@@ -287,13 +308,27 @@ void TalkerMonitor::writeFrame() {
 void TalkerMonitor::setRegisters(const Registers& r) {
     requireStopped("changing registers");
     const auto frame = static_cast<std::uint16_t>(r.sp - (kFrameBytes - 1));
-    for (std::uint16_t i = 0; i < kFrameBytes; ++i) {
+    // The monitor's own calls take the bytes under the frame the program next stops with.
+    for (int i = -kMonitorStackBytes; i < kFrameBytes; ++i) {
         const Kind k = kindOf(static_cast<std::uint16_t>(frame + i));
         if (k != Kind::Ram && k != Kind::Other)
             throw LinkError("SP " + hex4(r.sp) +
                                 " leaves no room in RAM for the registers the "
                                 "monitor keeps under it.",
                             LinkError::Ending::KeepTarget);
+    }
+    // Until the program runs again they are under the frame it stopped with: each answer the
+    // monitor sends, the start's too, would overwrite a frame moved over them.
+    if (stackedAt_) {
+        const auto lowest = static_cast<std::uint16_t>(*stackedAt_ - kMonitorStackBytes);
+        for (std::uint16_t i = 0; i < kFrameBytes; ++i)
+            if (static_cast<std::uint16_t>(frame + i - lowest) < kMonitorStackBytes)
+                throw LinkError("SP " + hex4(r.sp) +
+                                    " would put the registers over the monitor's stack at " +
+                                    hex4(lowest) + "-" + hex4(*stackedAt_ - 1u) + ".",
+                                LinkError::Ending::KeepTarget,
+                                "While the program is stopped SP may be " + hex4(*stackedAt_ + 8u) +
+                                    " or above, or " + hex4(lowest - 1u) + " or below.");
     }
     regs_ = r;
     frame_ = frame;
@@ -336,13 +371,30 @@ std::vector<std::uint16_t> TalkerMonitor::breakpoints() const {
     return {breakpoints_.begin(), breakpoints_.end()};
 }
 
+std::optional<Byte> TalkerMonitor::openBprot() {
+    const Byte bprot = link_->read(fast::kRead, kBprot, 1).at(0);
+    if (bprot == 0)
+        return std::nullopt;
+    store(kBprot, 0);
+    // The session's own first clearing, as a write to the EEPROM makes it, stays.
+    if (!std::exchange(bprotCleared_, true))
+        return std::nullopt;
+    return bprot;
+}
+
 void TalkerMonitor::insertBreakpoints(const std::set<std::uint16_t>& at,
                                       const std::map<std::uint16_t, Byte>& known) {
+    // The program may have protected the EEPROM since the session cleared BPROT: a breakpoint
+    // there goes in all the same, and the program finds BPROT as it set it.
+    std::optional<Byte> bprot;
+    bool opened = false;
     try {
         for (std::uint16_t a : at) {
             const auto k = known.find(a);
             inserted_[a] = k != known.end() ? k->second : link_->read(fast::kRead, a, 1).at(0);
             if (kindOf(a) == Kind::Eeprom) {
+                if (!std::exchange(opened, true))
+                    bprot = openBprot();
                 programEeprom(a, kSwi);
                 continue;
             }
@@ -354,22 +406,45 @@ void TalkerMonitor::insertBreakpoints(const std::set<std::uint16_t>& at,
         }
     } catch (const LinkError& e) {
         // The program does not run, and keeps its own bytes wherever an SWI went in.
-        if (e.ending == LinkError::Ending::KeepTarget)
+        if (e.ending == LinkError::Ending::KeepTarget) {
+            if (bprot)
+                store(kBprot, *bprot);
             removeBreakpoints();
+        }
         throw;
     }
+    if (bprot)
+        store(kBprot, *bprot);
 }
 
 void TalkerMonitor::removeBreakpoints() {
-    // Each byte back as the program had it, EEPROM ones through their cycles.
+    // Each byte back as the program had it, EEPROM ones through their cycles, whatever BPROT the
+    // program left (then put back as it was). One that fails does not keep the others in.
     auto bytes = std::move(inserted_);
     inserted_.clear();
+    std::optional<Byte> bprot;
+    bool opened = false;
+    std::optional<LinkError> failed;
     for (const auto& [a, original] : bytes) {
-        if (kindOf(a) == Kind::Eeprom)
-            programEeprom(a, original);
-        else
-            store(a, original);
+        try {
+            if (kindOf(a) == Kind::Eeprom) {
+                if (!std::exchange(opened, true))
+                    bprot = openBprot();
+                programEeprom(a, original);
+            } else {
+                store(a, original);
+            }
+        } catch (const LinkError& e) {
+            if (e.ending != LinkError::Ending::KeepTarget)
+                throw;
+            if (!failed)
+                failed = e;
+        }
     }
+    if (bprot)
+        store(kBprot, *bprot);
+    if (failed)
+        throw *failed;
 }
 
 void TalkerMonitor::startRun(std::optional<std::uint16_t> address, bool step,
@@ -402,7 +477,19 @@ void TalkerMonitor::run(std::optional<std::uint16_t> address) {
         writeFrame();
     }
     // A breakpoint where the program stands would stop it at once: the instruction runs first.
+    // One a step cannot take (a loop onto itself, a JSR into ROM) runs with the others only.
     if (breakpoints_.contains(regs_.pc)) {
+        std::map<std::uint16_t, Byte> known;
+        try {
+            (void)stepPlaces(known);
+        } catch (const LinkError& e) {
+            if (e.ending != LinkError::Ending::KeepTarget)
+                throw;
+            std::set<std::uint16_t> others = breakpoints_;
+            others.erase(regs_.pc);
+            startRun(std::nullopt, false, others);
+            return;
+        }
         const Stop s = step();
         if (s.cause != StopCause::Step) {
             queued_ = s;
@@ -453,19 +540,24 @@ std::optional<Stop> TalkerMonitor::poll(const std::function<void(ByteView)>& out
     }
     if (!running_)
         throw LinkError("The program is not running.", LinkError::Ending::KeepTarget);
+    // The whole wait, however much the program sends: a caller counts its time in waits.
     SerialPort& port = f_.port();
-    f_.clock().waitUntil([&] { return port.inBufferCount() > 0; }, wait);
-    const Bytes more = port.input();
-    pending_.insert(pending_.end(), more.begin(), more.end());
-    if (const auto a = takeAnnouncement(output)) {
-        running_ = false;
-        return stopped(*a, false);
-    }
+    const TimePoint until = f_.clock().now() + wait;
+    do {
+        f_.clock().waitUntil([&] { return port.inBufferCount() > 0; }, until - f_.clock().now());
+        const Bytes more = port.input();
+        pending_.insert(pending_.end(), more.begin(), more.end());
+        if (const auto a = takeAnnouncement(output)) {
+            running_ = false;
+            return stopped(*a, false);
+        }
+    } while (f_.clock().now() < until);
     return std::nullopt;
 }
 
 Stop TalkerMonitor::stopped(Announcement a, bool askedToStop) {
     frame_ = a.frame;
+    stackedAt_ = a.frame;
     frameWritten_ = true;
     regs_ = fromFrame(ByteView(link_->read(fast::kRead, frame_, kFrameBytes)), frame_);
     // A stop inside the monitor's own RAM is the program having written over it: what runs
@@ -478,8 +570,11 @@ Stop TalkerMonitor::stopped(Announcement a, bool askedToStop) {
         // Its trap stacks the opcode's own address (M68HC11 Reference Manual 5.4.2), which may
         // follow a breakpoint's: the PC stays.
         cause = StopCause::IllegalOpcode;
-    } else if (inserted_.contains(before)) {
-        // The SWI has run: the program goes on at the instruction it stood for.
+    } else if (inserted_.contains(before) && !(askedToStop && (regs_.ccr & kCcrI) == 0)) {
+        // The SWI has run: the program goes on at the instruction it stood for. The SCI's
+        // interrupt, taken only with I clear, stacks the next instruction's address as an SWI
+        // does (M68HC11 Reference Manual 5.4): a program stopped from the PC just after a
+        // breakpoint's byte, with interrupts on, is taken not to have run it.
         cause = StopCause::Breakpoint;
         if ((before >> 8) != (regs_.pc >> 8))
             store(static_cast<std::uint16_t>(frame_ + 7), static_cast<Byte>(before >> 8));
@@ -495,12 +590,19 @@ Stop TalkerMonitor::stop() {
         return *poll({}, Duration{0});
     if (!running_)
         throw LinkError("The program is not running.", LinkError::Ending::KeepTarget);
+    // A stop the program came to by itself before the PC asked is told as what it is.
+    SerialPort& port = f_.port();
+    const Bytes already = port.input();
+    pending_.insert(pending_.end(), already.begin(), already.end());
+    if (const auto a = takeAnnouncement(output_)) {
+        running_ = false;
+        return stopped(*a, false);
+    }
     // One character raises the SCI's receive interrupt. It is a ping's first byte: the monitor
     // takes it as the start of its next request, and the rest of the ping follows the stop.
     const Bytes ping = fast::request(fast::kPing, 0, 0, {}, fast::Check::Crc8);
     f_.send(ByteView(ping.data(), 1));
     f_.waitDrained();
-    SerialPort& port = f_.port();
     const TimePoint until = f_.clock().now() + kStopLimit;
     std::optional<Announcement> frame;
     while (!frame && f_.clock().now() < until) {
@@ -529,12 +631,9 @@ Stop TalkerMonitor::stop() {
     return stopped(*frame, true);
 }
 
-Stop TalkerMonitor::step() {
-    requireStopped("stepping it");
-    checkStart(std::nullopt);
+std::set<std::uint16_t> TalkerMonitor::stepPlaces(std::map<std::uint16_t, Byte>& known) {
     // The instruction and what follows it: a successor among them needs no read of its own.
     const Bytes code = read(regs_.pc, kStepLook);
-    std::map<std::uint16_t, Byte> known;
     for (std::uint16_t i = 0; i < code.size(); ++i)
         known[static_cast<std::uint16_t>(regs_.pc + i)] = code[i];
     const auto successors = successors_(
@@ -551,6 +650,14 @@ Stop TalkerMonitor::step() {
                         LinkError::Ending::KeepTarget);
     for (std::uint16_t a : at)
         checkBreakpointPlace(a);
+    return at;
+}
+
+Stop TalkerMonitor::step() {
+    requireStopped("stepping it");
+    checkStart(std::nullopt);
+    std::map<std::uint16_t, Byte> known;
+    const std::set<std::uint16_t> at = stepPlaces(known);
     startRun(std::nullopt, true, at, known);
     const TimePoint until = f_.clock().now() + kStepLimit;
     std::optional<Stop> s;

@@ -20,7 +20,7 @@ inline constexpr std::uint16_t kSciSlot = 0x00C4;
 inline constexpr std::uint16_t kSwiSlot = 0x00F4;  // and the illegal opcode's at $00F7
 inline constexpr std::size_t kSlotBytes = 3;
 // Below the stopped program's frame the monitor keeps its own stack.
-inline constexpr std::uint16_t kMonitorStackBytes = 6;
+inline constexpr std::uint16_t kMonitorStackBytes = 8;  // an answer: JSR, JSR, PSHX, JSR
 // The stack frame an interrupt, SWI or illegal opcode leaves: CCR, B, A, X, Y, PC.
 inline constexpr std::uint16_t kFrameBytes = 9;
 
@@ -82,10 +82,15 @@ class TalkerMonitor final : public Monitor {
     // The byte as the program has it, or a reason it cannot hold a breakpoint.
     void checkBreakpointPlace(std::uint16_t address) const;
     void writeFrame();
+    // Clears BPROT for the breakpoints' EEPROM cycles; what it held, to be put back, if anything.
+    std::optional<Byte> openBprot();
     // The SWIs in; known: the program's bytes already read at some of those places.
     void insertBreakpoints(const std::set<std::uint16_t>& at,
                            const std::map<std::uint16_t, Byte>& known = {});
     void removeBreakpoints();
+    // Where a step from the PC may end, each a place for a temporary breakpoint; known: the
+    // bytes read at the PC. A LinkError (KeepTarget) where a step cannot be taken.
+    std::set<std::uint16_t> stepPlaces(std::map<std::uint16_t, Byte>& known);
     void startRun(std::optional<std::uint16_t> address, bool step,
                   const std::set<std::uint16_t>& at,
                   const std::map<std::uint16_t, Byte>& known = {});
@@ -107,6 +112,8 @@ class TalkerMonitor final : public Monitor {
     Registers regs_;
     std::uint16_t frame_ = 0;    // where the frame lies while the program is stopped
     bool frameWritten_ = false;  // the program has not run yet: the frame is the PC's alone
+    // Where the program last stopped: the monitor's stack lies under it until the next start.
+    std::optional<std::uint16_t> stackedAt_;
     bool running_ = false;
     bool bprotCleared_ = false;
     bool rieArmed_ = false;     // SCCR2's RIE stored for the last start, a step's

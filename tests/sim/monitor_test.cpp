@@ -5,6 +5,7 @@
 // the board or the program goes wrong.
 #include <gtest/gtest.h>
 
+#include "commands.h"
 #include "fast_station.h"
 #include "instruction.h"
 #include "session.h"
@@ -197,6 +198,7 @@ TEST(MonitorEnds, WithAClearMessage) {
         const char* name;
         std::function<void(Session&, TalkerMonitor&)> fault;
         const char* says;
+        const char* detailHas = "";
     };
     const Case cases[] = {
         {"damaged blocks",
@@ -235,6 +237,14 @@ TEST(MonitorEnds, WithAClearMessage) {
              m.stop();
          },
          ops::monitor::kMonitorGone},
+        {"a program that keeps interrupts masked, with a breakpoint in the EEPROM",
+         [](Session&, TalkerMonitor& m) {
+             m.write(0xB600, Bytes{0x20, 0xFE, 0x01});  // bra *; nop
+             m.setBreakpoint(0xB602);
+             m.run(0xB600);
+             m.stop();
+         },
+         ops::monitor::kNotStopped, "$01 at $B602"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -246,6 +256,8 @@ TEST(MonitorEnds, WithAClearMessage) {
         });
         ASSERT_EQ(t.s.ui.messages.size(), 1u);
         EXPECT_EQ(t.s.ui.messages[0].text, c.says);
+        EXPECT_NE(t.s.ui.messages[0].detail.find(c.detailHas), std::string::npos)
+            << t.s.ui.messages[0].detail;
         EXPECT_FALSE(t.s.link.ready());
         for (std::size_t i = 0; i < program(p).size(); ++i)
             EXPECT_EQ(t.s.board.peek(static_cast<std::uint16_t>(p.origin + i)), program(p)[i]);
@@ -446,6 +458,192 @@ TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
         EXPECT_EQ(spun.registers.pc, 0x0134);
     });
     EXPECT_TRUE(t.s.ui.messages.empty());
+}
+
+// A program that protects the EEPROM again while it runs still gets its own bytes back where
+// the session's breakpoints went in, and finds BPROT as it set it.
+TEST(MonitorRun, TakesItsBreakpointsOutOfEepromThatTheProgramProtected) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        // ldaa #$1F; staa BPROT; jmp $B600, and there: nop; nop; bra *
+        m.write(0x0100, Bytes{0x86, 0x1F, 0xB7, 0x10, 0x35, 0x7E, 0xB6, 0x00});
+        m.write(0xB600, Bytes{0x01, 0x01, 0x20, 0xFE});
+        m.setBreakpoint(0xB601);
+        m.setBreakpoint(0xB602);
+        m.run(0x0100);
+        const auto stop = Session::until(m, 1s);
+        ASSERT_TRUE(stop);
+        EXPECT_EQ(stop->cause, StopCause::Breakpoint);
+        EXPECT_EQ(stop->registers.pc, 0xB601);
+        EXPECT_EQ(m.read(0xB600, 4), (Bytes{0x01, 0x01, 0x20, 0xFE}));
+        EXPECT_EQ(m.read(0x1035, 1), Bytes{0x1F});
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+    t.s.board.resetBootstrap();
+    EXPECT_EQ(t.s.board.peek(0xB601), 0x01);
+    EXPECT_EQ(t.s.board.peek(0xB602), 0x20);
+}
+
+// A program stopped from the PC just after an instruction it never ran, a breakpoint on it, is
+// told as stopped where it is, not at the breakpoint, and goes on from there.
+TEST(MonitorRun, AStopAfterABreakpointItJumpedOverIsNoBreakpoint) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        m.write(0x0100, Bytes{0x0E, 0x20, 0x01, 0x4C, 0x20, 0xFE});  // cli; bra +1; inca; bra *
+        m.setBreakpoint(0x0103);
+        m.run(0x0100);
+        EXPECT_FALSE(Session::until(m, 100ms));
+        const Stop s = m.stop();
+        EXPECT_EQ(s.cause, StopCause::Stopped);
+        EXPECT_EQ(s.registers.pc, 0x0104);
+        m.run(std::nullopt);
+        EXPECT_FALSE(Session::until(m, 100ms));
+        EXPECT_EQ(m.stop().registers.a, 0);
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+}
+
+// go from a breakpoint on an instruction a step cannot take (one that only comes back to
+// itself) runs it, rather than refusing as a step does.
+TEST(MonitorRun, GoesOnFromABreakpointOnALoopOntoItself) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        m.write(0x0100, Bytes{0x0E, 0x20, 0xFE});  // cli; bra *
+        m.setBreakpoint(0x0101);
+        m.run(0x0100);
+        ASSERT_TRUE(Session::until(m, 100ms));
+        m.run(std::nullopt);
+        EXPECT_FALSE(Session::until(m, 100ms));
+        const Stop s = m.stop();
+        EXPECT_EQ(s.cause, StopCause::Stopped);
+        EXPECT_EQ(s.registers.pc, 0x0101);
+        EXPECT_EQ(m.read(0x0101, 1), Bytes{0x20});
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+}
+
+// A session that ends with the program running takes its breakpoints out of the program's
+// memory, and the program runs on: an SWI left in the EEPROM would outlast a reset.
+TEST(MonitorRun, ASessionLeftRunningLeavesNoBreakpointBehind) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        m.write(0xB600, Bytes{0x0E, 0x20, 0xFE, 0x01});  // cli; bra *; nop
+        m.setBreakpoint(0xB603);
+        m.run(0xB600);
+        EXPECT_TRUE(ops::monitor::release(m));
+        EXPECT_TRUE(m.running());
+        EXPECT_FALSE(ops::monitor::release(m));
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+    EXPECT_EQ(t.s.board.monitorHalt().kind, Board::Halt::None);
+    t.s.board.resetBootstrap();
+    EXPECT_EQ(t.s.board.peek(0xB603), 0x01);
+}
+
+// wait MS lasts MS however much the program sends meanwhile, its bytes passed on whole.
+TEST(MonitorRun, AWaitLastsItsTimeWhileTheProgramSends) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        // cli; ldaa #'x'; loop: ldab SCSR; bpl loop; staa SCDR; bra loop
+        m.write(0x0100,
+                Bytes{0x0E, 0x86, 'x', 0xF6, 0x10, 0x2E, 0x2A, 0xFB, 0xB7, 0x10, 0x2F, 0x20, 0xF6});
+        std::vector<std::string> errors;
+        std::size_t sent = 0;
+        ops::monitor::Interpreter commands(
+            m, {.line = [](const std::string&) {},
+                .error = [&errors](const std::string& e) { errors.push_back(e); },
+                .programOutput = [&sent](ByteView b) { sent += b.size(); },
+                .stopRequested = {},
+                .progress = {}});
+        commands.run("run 0100");
+        const TimePoint start = t.s.clock.now();
+        EXPECT_EQ(commands.run("wait 200"), ops::monitor::Outcome::Refused);
+        EXPECT_GE(t.s.clock.now() - start, 200ms);
+        EXPECT_EQ(errors, std::vector<std::string>{"The program still runs after 200 ms."});
+        // 12,500 characters a second at 125,000 baud.
+        EXPECT_GE(sent, 2400u);
+        EXPECT_EQ(commands.run("stop"), ops::monitor::Outcome::Done);
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+}
+
+// The monitor keeps its stack in the eight bytes under the frame the program stopped with, and
+// will keep it under the next one: an SP whose frame lies over either would have the monitor's
+// own calls overwrite the registers it restores, or the monitor itself; so would a write there.
+TEST(MonitorRegisters, AnSpIsTakenOnlyWhereTheMonitorsStackLeavesTheFrameWhole) {
+    struct Case {
+        std::uint16_t sp;
+        bool taken;
+    };
+    // Stopped with SP $01FF: its frame at $01F7, the monitor's stack at $01EF-$01F6. Under a
+    // frame at $00CD it would reach the SCI's pseudo-vector, under $00FC the SWI's.
+    const Case cases[] = {{0x01F9, false}, {0x01FE, false}, {0x01EF, false}, {0x00D5, false},
+                          {0x0104, false}, {0x01EE, true},  {0x01FF, true},  {0x00D7, true}};
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        m.write(0x0100, Bytes{0x01, 0x01, 0x01, 0x20, 0xFE});  // nop x3; bra *
+        m.setBreakpoint(0x0101);
+        m.run(0x0100);
+        ASSERT_TRUE(Session::until(m, 1s));
+        m.clearBreakpoint(0x0101);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.sp);
+            Registers r = m.registers();
+            const Registers before = r;
+            r.a = 0x12;
+            r.x = 0x3456;
+            r.y = 0x789A;
+            r.sp = c.sp;
+            r.pc = 0x0101;
+            try {
+                m.setRegisters(r);
+                EXPECT_TRUE(c.taken);
+            } catch (const LinkError& e) {
+                EXPECT_FALSE(c.taken) << e.what();
+                EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
+                EXPECT_EQ(m.registers(), before);
+                continue;
+            }
+            // Two steps: the monitor then keeps its stack under the new frame.
+            for (std::uint16_t pc : {0x0102, 0x0103}) {
+                r.pc = pc;
+                EXPECT_EQ(m.step().registers, r);
+            }
+            r.sp = 0x01FF;
+            r.pc = 0x0101;
+            m.setRegisters(r);
+            m.step();
+            r.pc = 0x0101;
+            m.setRegisters(r);
+        }
+        // Stopped with its frame at $01F7 again: a write over the monitor's stack is refused
+        // whole, as its answers would overwrite what it stored.
+        const Bytes below = m.read(0x01E0, 15);
+        struct Write {
+            std::uint16_t at;
+            std::size_t length;
+            const char* refusedAt;
+        };
+        for (const Write& w : {Write{0x01E0, 32, "$01EF"}, Write{0x01F6, 1, "$01F6"}}) {
+            SCOPED_TRACE(w.at);
+            try {
+                m.write(w.at, Bytes(w.length, 0));
+                ADD_FAILURE() << "written over the monitor's stack";
+            } catch (const LinkError& e) {
+                EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
+                EXPECT_EQ(std::string(e.what()).substr(0, 5), w.refusedAt) << e.what();
+            }
+        }
+        EXPECT_EQ(m.read(0x01E0, 15), below);
+        m.write(0x01EE, Bytes{0x5A});
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
 }
 
 }  // namespace
