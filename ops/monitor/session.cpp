@@ -273,6 +273,9 @@ void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress&
     // Every byte's place is checked before the first is written: a refused write leaves memory
     // as it was.
     checkWrite(address, bytes.size());
+    if (!frameWritten_)
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            writtenBeforeRun_.set(static_cast<std::uint16_t>(address + i));
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const auto a = static_cast<std::uint16_t>(address + i);
         const Kind kind = kindOf(a);
@@ -298,7 +301,21 @@ void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress&
         regs_ = fromFrame(ByteView(link_->read(fast::kRead, frame_, kFrameBytes)), frame_);
 }
 
+void TalkerMonitor::checkFirstFrame() const {
+    if (frameWritten_)
+        return;
+    for (std::uint16_t i = 0; i < kFrameBytes; ++i)
+        if (writtenBeforeRun_[static_cast<std::uint16_t>(frame_ + i)])
+            throw LinkError("The registers' frame at " + hex4(frame_) + "-" +
+                                hex4(static_cast<std::uint16_t>(frame_ + kFrameBytes - 1)) +
+                                " would overwrite bytes you wrote there: nothing was run.",
+                            LinkError::Ending::KeepTarget,
+                            "The program starts from a frame just below SP. Set SP (rm sp) "
+                            "below your bytes, or put them elsewhere.");
+}
+
 void TalkerMonitor::writeFrame() {
+    checkFirstFrame();
     const Bytes bytes = toFrame(regs_);
     for (std::size_t i = 0; i < bytes.size(); ++i)
         store(static_cast<std::uint16_t>(frame_ + i), bytes[i]);
@@ -472,6 +489,7 @@ void TalkerMonitor::startRun(std::optional<std::uint16_t> address, bool step,
 void TalkerMonitor::run(std::optional<std::uint16_t> address) {
     requireStopped("running it again");
     checkStart(address);
+    checkFirstFrame();
     if (address) {
         regs_.pc = *address;
         writeFrame();

@@ -4,6 +4,7 @@
 // everything else (registers, breakpoints, EEPROM cycles, steps) is done here.
 #pragma once
 
+#include <bitset>
 #include <map>
 #include <memory>
 #include <set>
@@ -82,6 +83,9 @@ class TalkerMonitor final : public Monitor {
     // The byte as the program has it, or a reason it cannot hold a breakpoint.
     void checkBreakpointPlace(std::uint16_t address) const;
     void writeFrame();
+    // Before the program's first run its registers' frame goes below SP: refused where the user
+    // has put bytes there in this session, which the frame would overwrite unseen.
+    void checkFirstFrame() const;
     // Clears BPROT for the breakpoints' EEPROM cycles; what it held, to be put back, if anything.
     std::optional<Byte> openBprot();
     // The SWIs in; known: the program's bytes already read at some of those places.
@@ -112,6 +116,7 @@ class TalkerMonitor final : public Monitor {
     Registers regs_;
     std::uint16_t frame_ = 0;    // where the frame lies while the program is stopped
     bool frameWritten_ = false;  // the program has not run yet: the frame is the PC's alone
+    std::bitset<0x10000> writtenBeforeRun_;  // what the user wrote before the first run
     // Where the program last stopped: the monitor's stack lies under it until the next start.
     std::optional<std::uint16_t> stackedAt_;
     bool running_ = false;

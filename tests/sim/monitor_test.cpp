@@ -353,6 +353,28 @@ TEST(MonitorRefuses, PlacesItCannotWriteOrBreakAt) {
         EXPECT_EQ(m.read(0x0150, 1), Bytes{0x01});
     });
     EXPECT_TRUE(t.s.ui.messages.empty());
+    // The first run's frame would go over bytes written at the top of RAM: refused, the bytes
+    // kept; with SP below them it runs.
+    Session fresh(Chip::E9);
+    fresh.run([&](TalkerMonitor& m) {
+        m.write(0x0150, Bytes{0x20, 0xFE});
+        m.write(0x01FA, Bytes{0xAA});
+        try {
+            m.run(0x0150);
+            ADD_FAILURE() << "ran over the user's bytes";
+        } catch (const LinkError& e) {
+            EXPECT_NE(std::string(e.what()).find("frame at $01F7-$01FF"), std::string::npos);
+        }
+        EXPECT_EQ(m.read(0x01FA, 1), Bytes{0xAA});
+        Registers r = m.registers();
+        r.sp = 0x01EF;
+        r.ccr = 0xC0;  // I clear, to be stopped from the PC
+        m.setRegisters(r);
+        m.run(0x0150);
+        EXPECT_EQ(m.stop().registers.pc, 0x0150);
+        EXPECT_EQ(m.read(0x01FA, 1), Bytes{0xAA});
+    });
+    EXPECT_TRUE(fresh.s.ui.messages.empty());
 }
 
 // Where a part has no memory, a write is refused whole, before its first byte, from the part's
