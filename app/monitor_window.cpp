@@ -605,12 +605,19 @@ void MonitorWindow::memoryEdited(int row, int column) {
     bool ok = false;
     const unsigned value = text.toUInt(&ok, 16);
     const auto address = static_cast<std::uint16_t>(memoryAddress_ + row * kBytesPerRow + column);
-    if (state_ == State::Stopped && !acting_) {
-        if (ok && value <= 0xFF && !text.isEmpty())
-            act([&](Monitor& m) { m.write(address, Bytes{static_cast<Byte>(value)}); });
-        else
-            tellRefusal("Not a byte: " + text.toStdString() + " (two hex digits, 00 to FF).");
+    if (state_ != State::Stopped || acting_) {
+        // Nothing is written while the program runs or a step is under way, and nothing can be
+        // read then either: the cell goes back to what was read last.
+        QTableWidgetItem* item = memory_->item(row, column);
+        showing_ = true;
+        item->setText(item->data(Qt::AccessibleTextRole).toString().right(2));
+        showing_ = false;
+        return;
     }
+    if (ok && value <= 0xFF && !text.isEmpty())
+        act([&](Monitor& m) { m.write(address, Bytes{static_cast<Byte>(value)}); });
+    else
+        tellRefusal("Not a byte: " + text.toStdString() + " (two hex digits, 00 to FF).");
     // What the HC11 holds now, whether or not the write went in.
     if (session_ && !ending_)
         showMemory();

@@ -184,10 +184,19 @@ TEST(MonitorWindow, StopsStepsAndChangesAProgramOfOurs) {
             EXPECT_EQ(memory->item(0, 0)->text(), before);
             b.messages.clear();
 
-            // Run on to the spin, its K shown, and stopped from the PC.
+            // Run on to the spin, its K shown, and stopped from the PC. A byte typed meanwhile
+            // is not written, and its cell shows again what was read.
+            address->setText("$180");
+            emit address->returnPressed();
+            b.clock.schedule(b.clock.now() + std::chrono::milliseconds(100), [&] {
+                memory->item(0, 1)->setText("77");
+                EXPECT_EQ(memory->item(0, 1)->text(), "A5");
+            });
             b.clock.schedule(b.clock.now() + std::chrono::milliseconds(300),
                              [&] { b.key(QKeySequence(Qt::SHIFT | Qt::Key_F5)); });
             b.go();
+            EXPECT_EQ(memory->item(0, 1)->text(), "A5");
+            EXPECT_EQ(b.monitor->session()->read(0x0181, 1), Bytes{0xA5});
             EXPECT_EQ(b.field("PC"), "0119");
             EXPECT_EQ(b.find<QPlainTextEdit>("MonitorOutput")->toPlainText(), "K");
             EXPECT_TRUE(b.find<QPushButton>("MonitorGo")->isEnabled());
