@@ -276,6 +276,21 @@ void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress&
     if (!frameWritten_)
         for (std::size_t i = 0; i < bytes.size(); ++i)
             writtenBeforeRun_.set(static_cast<std::uint16_t>(address + i));
+    // The internal RAM is read back once for each run of it that the write covers, in one
+    // exchange rather than one a byte.
+    std::uint16_t runStart = 0;
+    Bytes run;
+    const auto readBack = [&] {
+        if (run.empty())
+            return;
+        const Bytes back = link_->read(fast::kRead, runStart, run.size());
+        for (std::size_t j = 0; j < run.size(); ++j)
+            if (back.at(j) != run[j])
+                throw LinkError(hex4(static_cast<std::uint16_t>(runStart + j)) +
+                                    " did not read back as " + hex2(run[j]) + ".",
+                                LinkError::Ending::KeepTarget);
+        run.clear();
+    };
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const auto a = static_cast<std::uint16_t>(address + i);
         const Kind kind = kindOf(a);
@@ -287,13 +302,18 @@ void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress&
                 expandedBus_ = (bytes[i] & kMda) != 0;
                 bootRom_ = (bytes[i] & kRboot) != 0;
             }
-            if (kind == Kind::Ram && link_->read(fast::kRead, a, 1).at(0) != bytes[i])
-                throw LinkError(hex4(a) + " did not read back as " + hex2(bytes[i]) + ".",
-                                LinkError::Ending::KeepTarget);
+            if (kind == Kind::Ram) {
+                if (static_cast<std::uint16_t>(runStart + run.size()) != a)
+                    readBack();
+                if (run.empty())
+                    runStart = a;
+                run.push_back(bytes[i]);
+            }
         }
         if (progress)
             progress(i + 1, bytes.size());
     }
+    readBack();
     if (address <= kSccr2 && address + bytes.size() > kSccr2)
         rieArmed_ = false;
     // A write over the stopped program's frame changes its registers.
