@@ -46,53 +46,24 @@ QString hex(unsigned value, int digits) {
     return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
 }
 
-// The registers in the order of their fields, with how many hex digits each takes.
+// The registers' fields, in the order of the monitor's register list.
 struct RegisterField {
     const char* label;  // with its mnemonic
     const char* name;   // as a screen reader says it
-    int digits;
 };
-constexpr std::array<RegisterField, 7> kRegisterFields = {{
-    {"&A", "Accumulator A", 2},
-    {"&B", "Accumulator B", 2},
-    {"&X", "Index register X", 4},
-    {"&Y", "Index register Y", 4},
-    {"S&P", "Stack pointer", 4},
-    {"P&C", "Program counter", 4},
-    {"CC&R", "Condition codes", 2},
+constexpr std::array<RegisterField, ops::monitor::kRegisterNames.size()> kRegisterFields = {{
+    {"&A", "Accumulator A"},
+    {"&B", "Accumulator B"},
+    {"&X", "Index register X"},
+    {"&Y", "Index register Y"},
+    {"S&P", "Stack pointer"},
+    {"P&C", "Program counter"},
+    {"CC&R", "Condition codes"},
 }};
 
-unsigned registerValue(const Registers& r, std::size_t index) {
-    const std::array<unsigned, 7> values = {r.a, r.b, r.x, r.y, r.sp, r.pc, r.ccr};
-    return values[index];
-}
-
-void setRegisterValue(Registers& r, std::size_t index, unsigned v) {
-    const auto byte = static_cast<std::uint8_t>(v);
-    const auto word = static_cast<std::uint16_t>(v);
-    switch (index) {
-        case 0:
-            r.a = byte;
-            break;
-        case 1:
-            r.b = byte;
-            break;
-        case 2:
-            r.x = word;
-            break;
-        case 3:
-            r.y = word;
-            break;
-        case 4:
-            r.sp = word;
-            break;
-        case 5:
-            r.pc = word;
-            break;
-        default:
-            r.ccr = byte;
-            break;
-    }
+// How many hex digits the register at index takes.
+int digitsOf(std::size_t index) {
+    return ops::monitor::kRegisterNames[index].wide ? 4 : 2;
 }
 
 // The CCR's bits by name, bit 7 first (M68HC11 Reference Manual, 6.2.6: S X H I N Z V C).
@@ -101,16 +72,11 @@ constexpr std::array<const char*, 8> kFlagNames = {"stop disabled", "XIRQ masked
                                                    "overflow",      "carry"};
 
 QString flagsText(std::uint8_t ccr) {
-    static constexpr char kLetters[] = "SXHINZVC";
-    QString letters;
     QStringList set;
-    for (int bit = 7; bit >= 0; --bit) {
-        const bool on = ((ccr >> bit) & 1) != 0;
-        letters += QLatin1Char(on ? kLetters[7 - bit] : '.');
-        if (on)
+    for (int bit = 7; bit >= 0; --bit)
+        if ((ccr >> bit) & 1)
             set << QString::fromLatin1(kFlagNames[7 - bit]);
-    }
-    return letters + QStringLiteral("  ") +
+    return qs(ops::monitor::flagLetters(ccr)) + QStringLiteral("  ") +
            (set.isEmpty() ? QStringLiteral("none set") : set.join(QStringLiteral(", ")));
 }
 
@@ -128,6 +94,10 @@ QString stopText(const Stop& s) {
             return QStringLiteral("Stopped at an illegal opcode.");
     }
     return {};
+}
+
+QString stopLine(const Stop& s) {
+    return stopText(s) + QStringLiteral(" PC=$") + hex(s.registers.pc, 4);
 }
 
 // The table's item at a place, made where there is none: a cell is filled again in place, as
@@ -218,8 +188,8 @@ MonitorWindow::MonitorWindow(LinkState& link, JobRunner runJob, Teller tell, Cho
                              QString::fromLatin1(r.label).remove(QLatin1Char('&')));
         field->setAccessibleName(QString::fromLatin1(r.name));
         field->setValidator(new QRegularExpressionValidator(
-            QRegularExpression(QStringLiteral("[0-9A-Fa-f]{1,%1}").arg(r.digits)), field));
-        field->setMaxLength(r.digits);
+            QRegularExpression(QStringLiteral("[0-9A-Fa-f]{1,%1}").arg(digitsOf(i))), field));
+        field->setMaxLength(digitsOf(i));
         field->setFixedWidth(field->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 6 + 8);
         connect(field, &QLineEdit::editingFinished, this,
                 [this, i] { registerEdited(static_cast<int>(i)); });
@@ -550,9 +520,10 @@ void MonitorWindow::goClicked() {
     });
     if (!session_ || ending_)
         return;
+    // The views are read once, by the state; the line says why it stopped.
     showState(State::Stopped);
     if (stop)
-        showStop(*stop);
+        stateLabel_->setText(stopLine(*stop));
 }
 
 void MonitorWindow::appendOutput(ByteView bytes) {
@@ -690,7 +661,7 @@ void MonitorWindow::showState(State state) {
 }
 
 void MonitorWindow::showStop(const Stop& stop) {
-    stateLabel_->setText(stopText(stop) + QStringLiteral(" PC=$") + hex(stop.registers.pc, 4));
+    stateLabel_->setText(stopLine(stop));
     showRegisters();
     showMemory();
     showListing();
@@ -702,7 +673,7 @@ void MonitorWindow::showRegisters() {
     const Registers r = session_->registers();
     showing_ = true;
     for (std::size_t i = 0; i < registers_.size(); ++i)
-        registers_[i]->setText(hex(registerValue(r, i), kRegisterFields[i].digits));
+        registers_[i]->setText(hex(registerValue(r, i), digitsOf(i)));
     showing_ = false;
     const QString flags = flagsText(r.ccr);
     flags_->setText(QStringLiteral("CCR flags: ") + flags);

@@ -149,32 +149,6 @@ std::string causeText(StopCause c) {
     return "Stopped at ";
 }
 
-struct RegisterName {
-    std::string_view name;
-    bool wide;
-};
-constexpr RegisterName kRegisters[] = {{"a", false}, {"b", false}, {"x", true},   {"y", true},
-                                       {"sp", true}, {"pc", true}, {"ccr", false}};
-
-void setRegister(Registers& r, std::string_view name, unsigned v) {
-    const auto b = static_cast<std::uint8_t>(v);
-    const auto w = static_cast<std::uint16_t>(v);
-    if (name == "a")
-        r.a = b;
-    else if (name == "b")
-        r.b = b;
-    else if (name == "x")
-        r.x = w;
-    else if (name == "y")
-        r.y = w;
-    else if (name == "sp")
-        r.sp = w;
-    else if (name == "pc")
-        r.pc = w;
-    else
-        r.ccr = b;
-}
-
 std::optional<std::string> readWholeFile(const std::string& name, std::string& reason) {
     std::ifstream in(name, std::ios::binary);
     if (!in) {
@@ -337,13 +311,9 @@ std::string Interpreter::addressText(std::uint16_t address) const {
 }
 
 std::string Interpreter::registersLine(const Registers& r) const {
-    static constexpr char kFlags[] = "SXHINZVC";
-    std::string flags;
-    for (int bit = 7; bit >= 0; --bit)
-        flags += (r.ccr >> bit) & 1 ? kFlags[7 - bit] : '.';
     std::string text = "A=" + hex(r.a, 2) + " B=" + hex(r.b, 2) + " X=" + hex(r.x, 4) +
                        " Y=" + hex(r.y, 4) + " SP=" + hex(r.sp, 4) + " PC=" + hex(r.pc, 4) +
-                       " CCR=" + hex(r.ccr, 2) + " " + flags;
+                       " CCR=" + hex(r.ccr, 2) + " " + flagLetters(r.ccr);
     if (symbols_)
         if (const std::string name = symbols_->nameFor(r.pc); !name.empty())
             text += " <" + name + ">";
@@ -510,9 +480,9 @@ Outcome Interpreter::registerModify(const Args& a) {
     if (a.words.size() != 2)
         return usage("rm takes a register and a value: rm REG VALUE");
     const std::string name = lower(a.words[0]);
-    const auto reg = std::find_if(std::begin(kRegisters), std::end(kRegisters),
+    const auto reg = std::find_if(kRegisterNames.begin(), kRegisterNames.end(),
                                   [&](const RegisterName& r) { return r.name == name; });
-    if (reg == std::end(kRegisters))
+    if (reg == kRegisterNames.end())
         return usage("Not a register: " + std::string(a.words[0]) +
                      " (A, B, X, Y, SP, PC or CCR).");
     // A 16-bit register may be given a symbol, as an address.
@@ -523,7 +493,7 @@ Outcome Interpreter::registerModify(const Args& a) {
         return usage("Not a value for " + std::string(a.words[0]) + ": " + std::string(a.words[1]) +
                      (reg->wide ? " (hex, 0 to FFFF)." : " (hex, 0 to FF)."));
     Registers r = monitor_.registers();
-    setRegister(r, name, *value);
+    setRegisterValue(r, static_cast<std::size_t>(reg - kRegisterNames.begin()), *value);
     monitor_.setRegisters(r);
     io_.line(registersLine(monitor_.registers()));
     return Outcome::Done;

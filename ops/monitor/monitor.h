@@ -5,9 +5,12 @@
 // this, so that each can be tried against a stand-in.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "bytes.h"
@@ -28,6 +31,25 @@ struct Registers {
 
     friend bool operator==(const Registers&, const Registers&) = default;
 };
+
+// The registers in the order monitors list them, by the name a user types (lower case), and
+// whether each is 16 bits wide; the index is the one registerValue and setRegisterValue take.
+struct RegisterName {
+    std::string_view name;
+    bool wide;
+};
+inline constexpr std::array<RegisterName, 7> kRegisterNames = {{{"a", false},
+                                                                {"b", false},
+                                                                {"x", true},
+                                                                {"y", true},
+                                                                {"sp", true},
+                                                                {"pc", true},
+                                                                {"ccr", false}}};
+unsigned registerValue(const Registers& r, std::size_t index);
+// The value cut to the register's width.
+void setRegisterValue(Registers& r, std::size_t index, unsigned value);
+// The CCR as its letters S X H I N Z V C, bit 7 first, a clear one as '.'.
+std::string flagLetters(std::uint8_t ccr);
 
 // Why the program is stopped.
 enum class StopCause {

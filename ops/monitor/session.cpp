@@ -6,6 +6,7 @@
 
 #include "fast_start.h"
 #include "hex_digit.h"
+#include "talker_waits.h"
 
 namespace kestro::ops::monitor {
 
@@ -25,7 +26,6 @@ constexpr std::uint16_t kBprot = 0x1035;
 constexpr std::uint16_t kConfig = 0x103F;
 constexpr std::uint16_t kHprio = 0x103C;
 constexpr std::uint16_t kOption = 0x1039;
-constexpr Byte kCsel = 0x40;
 constexpr Byte kMda = 0x20;    // HPRIO: the expanded bus (M68HC11 Reference Manual, HPRIO)
 constexpr Byte kRboot = 0x80;  // HPRIO: the boot ROM in the map (the same register)
 constexpr std::uint16_t kBootRomPage = 0xBF00;
@@ -209,7 +209,7 @@ void TalkerMonitor::programEeprom(std::uint16_t address, Byte value) {
     // (MC68HC11A8 technical data 3.5, p. 3-6). The program's OPTION is given back after the
     // byte, since CSEL also clocks its A/D converter.
     std::optional<Byte> option;
-    if (f_.link().sciClock().eHz() < 1e6) {
+    if (needsPumpClockAt(f_.link().sciClock().eHz())) {
         option = link_->read(fast::kRead, kOption, 1).at(0);
         if (!(*option & kCsel)) {
             store(kOption, static_cast<Byte>(*option | kCsel));
