@@ -360,6 +360,7 @@ void MainWindow::openMonitor() {
             [this](const Message& m) { message(m); }, [this] { return chooseFile(); });
         monitor_->setWindowIcon(windowIcon());
         monitor_->setFont(font());
+        monitor_->showBeside(*this);
     }
     monitor_->show();
     monitor_->raise();

@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QTableWidget>
@@ -25,6 +26,7 @@
 #include "monitor/commands.h"
 #include "monitor/instruction.h"
 #include "monitor/session.h"
+#include "window_placement.h"
 
 namespace kestro {
 
@@ -273,13 +275,26 @@ MonitorWindow::MonitorWindow(LinkState& link, JobRunner runJob, Teller tell, Cho
     views->addLayout(codeBox, 2);
     views->addLayout(memoryBox, 3);
 
+    // Below the session's rows, the views scroll as one where the screen is smaller than the
+    // window's least size (a large scale factor on a small screen), rather than lying off it.
+    auto* content = new QWidget;
+    auto* viewsBox = new QVBoxLayout(content);
+    viewsBox->setContentsMargins(0, 0, 0, 0);
+    viewsBox->addWidget(registerBox);
+    viewsBox->addLayout(views, 3);
+    viewsBox->addWidget(buddyLabel(QStringLiteral("Program o&utput:"), output_));
+    viewsBox->addWidget(output_, 1);
+    fitTables();
+    scroll_ = new QScrollArea;
+    scroll_->setWidget(content);
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setFocusPolicy(Qt::NoFocus);
     auto* outer = new QVBoxLayout(this);
     outer->addLayout(session);
     outer->addLayout(run);
-    outer->addWidget(registerBox);
-    outer->addLayout(views, 3);
-    outer->addWidget(buddyLabel(QStringLiteral("Program o&utput:"), output_));
-    outer->addWidget(output_, 1);
+    outer->addWidget(scroll_, 1);
+    resize(sizeHint().expandedTo(content->sizeHint()));
 
     const std::array<QWidget*, 18> order = {
         chip_,         start_,        end_,          load_,         symbolsButton_, go_,
@@ -372,6 +387,56 @@ void MonitorWindow::startClicked() {
         closePending_ = false;
         close();
     }
+}
+
+void MonitorWindow::fitTables() {
+    // Each table as wide as a full row of it, measured on a table of its own so that the one
+    // shown keeps what it holds: the memory view's address, sixteen bytes and their text in
+    // wide letters; the listing's margin, address, bytes and a long instruction.
+    const auto fitWidth = [](QTableWidget* table, const QStringList& sample, const QString& label) {
+        QTableWidget row(1, table->columnCount());
+        row.setFont(table->font());
+        row.horizontalHeader()->setMinimumSectionSize(
+            table->horizontalHeader()->minimumSectionSize());
+        row.verticalHeader()->setVisible(table->verticalHeader()->isVisible());
+        row.setVerticalHeaderItem(0, new QTableWidgetItem(label));
+        for (int c = 0; c < table->columnCount(); ++c) {
+            row.setHorizontalHeaderItem(c, table->horizontalHeaderItem(c)->clone());
+            row.setItem(0, c, new QTableWidgetItem(sample.value(c)));
+        }
+        row.resizeColumnsToContents();
+        row.setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
+        row.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        table->setMinimumWidth(row.sizeHint().width());
+    };
+    QStringList bytes(kBytesPerRow, QStringLiteral("FF"));
+    fitWidth(memory_, bytes << QString(kBytesPerRow, QLatin1Char('W')), QStringLiteral("$FFFF"));
+    fitWidth(listing_,
+             {QStringLiteral("\u25CF\u25B6"), QStringLiteral("$FFFF"),
+              QStringLiteral("18 CE FF FF"), QStringLiteral("BRCLR $FF,X $FF $FFFF")},
+             {});
+    // A few rows of each, the rest a scroll away.
+    constexpr int kRowsShown = 4;
+    for (QTableWidget* table : {memory_, listing_})
+        table->setMinimumHeight(table->horizontalHeader()->sizeHint().height() +
+                                kRowsShown * table->verticalHeader()->defaultSectionSize() +
+                                table->horizontalScrollBar()->sizeHint().height() +
+                                2 * table->frameWidth());
+    output_->setMinimumHeight(3 * output_->fontMetrics().lineSpacing() + 2 * output_->frameWidth());
+}
+
+void MonitorWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange && scroll_)
+        fitTables();
+}
+
+void MonitorWindow::showBeside(const QWidget& main) {
+    // No smaller than the views unless the screen is: the scroll bars then reach the rest.
+    scroll_->setMinimumSize(scroll_->widget()->minimumSizeHint());
+    const QSize least = minimumSizeHint();
+    scroll_->setMinimumSize(0, 0);
+    kestro::showBeside(*this, main, least);
 }
 
 void MonitorWindow::endClicked() {

@@ -19,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QScrollArea;
 class QTableWidget;
 
 namespace kestro {
@@ -48,11 +49,15 @@ class MonitorWindow : public QWidget {
 
     // The session while it is open; nullptr otherwise.
     ops::monitor::Monitor* session() { return session_; }
+    // Shows the window beside main, within main's screen; no larger than that screen, and
+    // scrolled where the screen is smaller than the window's least size.
+    void showBeside(const QWidget& main);
     // The HC11 was reset, or the link changed: a session open on it has ended.
     void linkChanged();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     enum class State { Closed, Stopped, Running };
@@ -69,6 +74,8 @@ class MonitorWindow : public QWidget {
     void memoryEdited(int row, int column);
     void memoryAddressEntered();
     void toggleBreakpoint(int row);
+    // Each view's least size: a whole row of the memory view, a few rows of each table.
+    void fitTables();
 
     // Runs one action on the open session; a refusal is told and the session goes on, a
     // failure that ends it ends the job. false when nothing ran.
@@ -118,6 +125,7 @@ class MonitorWindow : public QWidget {
     QTableWidget* memory_ = nullptr;
     QTableWidget* listing_ = nullptr;
     QPlainTextEdit* output_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
 };
 
 }  // namespace kestro

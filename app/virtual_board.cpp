@@ -4,15 +4,14 @@
 #include <QKeySequence>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScreen>
 #include <QShortcut>
 #include <QTimer>
-#include <algorithm>
 #include <cstdio>
 
 #include "before_reset.h"
 #include "board_window.h"
 #include "main_window.h"
+#include "window_placement.h"
 
 namespace kestro {
 
@@ -91,39 +90,8 @@ void VirtualBoard::sessionEnding() {
 }
 
 void VirtualBoard::showBeside(const QWidget& main) {
-    if (!window_)
-        return;
-    // On the main window's screen and within it (a large scale factor makes both windows
-    // large): to the right of the main window, else to its left, narrowed down to its
-    // minimum where that makes it fit; where neither side has room, as far right as the
-    // screen allows. Never larger than the screen.
-    const QRect mainFrame = main.frameGeometry();
-    const QMargins frame(
-        main.geometry().left() - mainFrame.left(), main.geometry().top() - mainFrame.top(),
-        mainFrame.right() - main.geometry().right(), mainFrame.bottom() - main.geometry().bottom());
-    const QScreen* screen = main.screen();
-    const QRect area = screen != nullptr ? screen->availableGeometry() : QRect();
-    QSize outer = window_->size().grownBy(frame);
-    constexpr int kGap = 16;
-    int left = mainFrame.right() + 1 + kGap;
-    int top = mainFrame.top();
-    if (area.isValid()) {
-        outer = outer.boundedTo(area.size());
-        const int narrowest = window_->minimumSizeHint().width() + frame.left() + frame.right();
-        const int roomRight = area.right() + 1 - left;
-        const int roomLeft = mainFrame.left() - kGap - area.left();
-        if (roomRight >= narrowest || roomLeft >= narrowest) {
-            const bool right = roomRight >= narrowest;
-            outer.setWidth(std::min(outer.width(), right ? roomRight : roomLeft));
-            left = right ? left : mainFrame.left() - kGap - outer.width();
-        } else {
-            left = std::max(area.left(), area.right() + 1 - outer.width());
-        }
-        top = std::clamp(top, area.top(), std::max(area.top(), area.bottom() + 1 - outer.height()));
-    }
-    window_->resize(outer.shrunkBy(frame));
-    window_->move(left, top);
-    window_->show();
+    if (window_)
+        kestro::showBeside(*window_, main);
 }
 
 void VirtualBoard::showWindow() {

@@ -8,6 +8,8 @@
 #include <QAccessible>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QTableWidget>
 #include <QTimer>
@@ -31,10 +33,14 @@ const Bytes kProgram = {0x8E, 0x01, 0xFF, 0x0E, 0x86, 0x03, 0x4A, 0x26, 0xFD, 0x
                         0x01, 0x1B, 0xF7, 0x01, 0x80, 0xF6, 0x10, 0x2E, 0x2A, 0xFB,
                         0x86, 0x4B, 0xB7, 0x10, 0x2F, 0x20, 0xFE, 0xC6, 0x42, 0x39};
 
-// A bench with the Monitor window open through its key, on a board just reset.
+// A bench with the Monitor window open through its key, on a board just reset; the board's
+// window shown first where asked.
 struct MonitorBench : BoardBench {
-    explicit MonitorBench(const std::filesystem::path& folder) : BoardBench(folder) {
+    explicit MonitorBench(const std::filesystem::path& folder, bool boardShown = false)
+        : BoardBench(folder) {
         window->show();
+        if (boardShown)
+            board.showBeside(*window);
         key(*window, QKeySequence(Qt::CTRL | Qt::Key_M));
         monitor = window->monitorWindow();
         reset();
@@ -251,6 +257,57 @@ TEST(MonitorWindow, AResetEndsTheSession) {
             EXPECT_FALSE(b.find<QPushButton>(name)->isEnabled()) << name;
         EXPECT_TRUE(b.find<QPushButton>("MonitorStart")->isEnabled());
         EXPECT_TRUE(b.window->isEnabled());
+    }
+}
+
+// On the main window's screen and within it, beside the main window and clear of the board's
+// where the screen has room for that; at its least size every view whole, or the screen too
+// small for it and the views a scroll away. Run on several screens and scale factors.
+TEST(MonitorWindow, OpensBesideTheMainWindowWithinItsScreen) {
+    for (const bool boardShown : {false, true}) {
+        SCOPED_TRACE(boardShown ? "with the board's window" : "alone");
+        testing::ScratchDir dir;
+        MonitorBench b(dir.path, boardShown);
+        const QRect area = b.window->screen()->availableGeometry();
+        const QRect frame = b.monitor->frameGeometry();
+        EXPECT_EQ(b.monitor->screen(), b.window->screen());
+        EXPECT_TRUE(area.contains(frame))
+            << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height();
+        // Room with a margin to spare beside a window, for the Monitor window at its least.
+        const int needs = b.monitor->minimumWidth() + 40;
+        const auto roomBeside = [&](const QRect& r) {
+            return std::max(area.right() - r.right(), r.left() - area.left()) >= needs;
+        };
+        const QRect main = b.window->frameGeometry();
+        if (!boardShown && roomBeside(main)) {
+            EXPECT_FALSE(frame.intersects(main));
+        }
+        const QRect board = b.board.window()->frameGeometry();
+        if (boardShown && main.width() + board.width() + needs <= area.width()) {
+            EXPECT_FALSE(frame.intersects(board));
+        }
+
+        b.inSession([&] {
+            b.monitor->resize(b.monitor->minimumSize());
+            QCoreApplication::processEvents();
+            auto* scroll = b.monitor->findChild<QScrollArea*>();
+            ASSERT_TRUE(scroll);
+            const QWidget* views = scroll->widget();
+            EXPECT_GE(views->width(), views->minimumSizeHint().width());
+            EXPECT_GE(views->height(), views->minimumSizeHint().height());
+            if (scroll->horizontalScrollBar()->maximum() > 0 ||
+                scroll->verticalScrollBar()->maximum() > 0)
+                return;  // a screen smaller than the window's least size
+            // A whole row of memory, a few rows of each table, each button's text.
+            auto* memory = b.find<QTableWidget>("MonitorMemory");
+            EXPECT_EQ(memory->horizontalScrollBar()->maximum(), 0);
+            for (auto* table : {memory, b.find<QTableWidget>("MonitorListing")})
+                EXPECT_GE(table->rowAt(table->viewport()->height() - 1), 3)
+                    << table->objectName().toStdString();
+            for (QPushButton* button : b.monitor->findChildren<QPushButton*>())
+                EXPECT_GE(button->width(), button->sizeHint().width())
+                    << button->objectName().toStdString();
+        });
     }
 }
 
