@@ -12,42 +12,13 @@
 #include "port_switch.h"
 #include "session_end.h"
 #include "settings_store.h"
+#include "start_windows.h"
 #include "termios_port.h"
 #include "virtual_board.h"
 #include "virtual_port.h"
 #include "wire_trace.h"
 
 namespace {
-
-// The program's options; also what --help lists.
-struct Options {
-    QCommandLineOption virtualBoard{
-        QStringLiteral("virtual-board"),
-        QStringLiteral("Comm 1 is a virtual HC11 board; Comm 2 to 4 stay real ports.")};
-    QCommandLineOption trace{
-        QStringLiteral("trace"),
-        QStringLiteral("Append every byte each way and every break, with its time, to <file>."),
-        QStringLiteral("file")};
-    QCommandLineOption fast{
-        QStringLiteral("fast"),
-        QStringLiteral("Binary blocks, each checked, where the operation has them, as the key "
-                       "fast=true of the settings group [link] does.")};
-    QCommandLineOption monitor{
-        QStringLiteral("monitor"),
-        QStringLiteral("Opens the Monitor window (Ctrl+M) beside the main window at start.")};
-
-    void describe(QCommandLineParser& parser) const {
-        parser.setApplicationDescription(
-            QStringLiteral("Loads, programs, verifies and reads the memories of a 68HC11 through "
-                           "its serial bootstrap mode."));
-        parser.addHelpOption();
-        parser.addVersionOption();
-        parser.addOption(virtualBoard);
-        parser.addOption(trace);
-        parser.addOption(fast);
-        parser.addOption(monitor);
-    }
-};
 
 void nameApplication() {
     QCoreApplication::setApplicationName(QStringLiteral("kestro"));
@@ -92,7 +63,7 @@ QStringList withoutQtWindowOptions(const QStringList& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Options options;
+    const kestro::StartOptions options;
     {
         // The options are read, and help, the version and every mistake in them answered,
         // before a window system is touched, so all of it works without a display; process()
@@ -179,11 +150,7 @@ int main(int argc, char** argv) {
 
     window.setFast(parser.isSet(options.fast));
     window.startup();
-    window.show();
-    if (board)
-        board->showBeside(window);
-    if (parser.isSet(options.monitor))
-        window.openMonitor();
+    kestro::showStartWindows(parser, options, window, board.get());
     const int result = app.exec();
     // The window may have been closed with the port still open: let go of the board's line and
     // of the listener before they go away.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QCommandLineParser>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollArea>
@@ -20,6 +21,7 @@
 #include "monitor_window.h"
 #include "scratch.h"
 #include "srecords.h"
+#include "start_windows.h"
 
 namespace kestro {
 namespace {
@@ -308,6 +310,36 @@ TEST(MonitorWindow, OpensBesideTheMainWindowWithinItsScreen) {
                 EXPECT_GE(button->width(), button->sizeHint().width())
                     << button->objectName().toStdString();
         });
+    }
+}
+
+// The program started with --monitor has the Monitor window open beside it, clear of the
+// board's window where there is room; without it, only the main and board windows.
+TEST(MonitorWindow, OpensAtStartWithItsOption) {
+    for (const bool asked : {false, true}) {
+        SCOPED_TRACE(asked ? "--monitor" : "without --monitor");
+        testing::ScratchDir dir;
+        BoardBench b(dir.path);
+        const StartOptions options;
+        QCommandLineParser parser;
+        options.describe(parser);
+        QStringList arguments = {"kestro", "--virtual-board"};
+        if (asked)
+            arguments << "--monitor";
+        ASSERT_TRUE(parser.parse(arguments)) << parser.errorText().toStdString();
+        showStartWindows(parser, options, *b.window, &b.board);
+        EXPECT_TRUE(b.window->isVisible());
+        EXPECT_TRUE(b.board.window()->isVisible());
+        MonitorWindow* monitor = b.window->monitorWindow();
+        ASSERT_EQ(monitor != nullptr && monitor->isVisible(), asked);
+        if (!asked)
+            continue;
+        EXPECT_TRUE(b.window->screen()->availableGeometry().contains(monitor->frameGeometry()));
+        const QRect board = b.board.window()->frameGeometry();
+        if (b.window->width() + board.width() + monitor->minimumWidth() + 40 <=
+            b.window->screen()->availableGeometry().width()) {
+            EXPECT_FALSE(monitor->frameGeometry().intersects(board));
+        }
     }
 }
 
