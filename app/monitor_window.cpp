@@ -212,6 +212,13 @@ MonitorWindow::MonitorWindow(LinkState& link, JobRunner runJob, Teller tell, Cho
     address_->setAccessibleDescription(
         QStringLiteral("Hex ($B600, B600, 0xB600) or, with symbols, a name or name+offset."));
     connect(address_, &QLineEdit::returnPressed, this, &MonitorWindow::memoryAddressEntered);
+    codeAddress_ = new QLineEdit;
+    codeAddress_->setObjectName(QStringLiteral("MonitorCodeAddress"));
+    codeAddress_->setAccessibleName(QStringLiteral("Disassembly address"));
+    codeAddress_->setAccessibleDescription(
+        QStringLiteral("Where the disassembly starts: hex or, with symbols, a name or "
+                       "name+offset. Empty: at the PC."));
+    connect(codeAddress_, &QLineEdit::returnPressed, this, &MonitorWindow::codeAddressEntered);
 
     memory_ = new QTableWidget(kMemoryRows, kBytesPerRow + 1);
     memory_->setObjectName(QStringLiteral("MonitorMemory"));
@@ -269,6 +276,10 @@ MonitorWindow::MonitorWindow(LinkState& link, JobRunner runJob, Teller tell, Cho
     memoryBox->addWidget(buddyLabel(QStringLiteral("Memory &view:"), memory_));
     memoryBox->addWidget(memory_, 1);
     auto* codeBox = new QVBoxLayout;
+    auto* codeRow = new QHBoxLayout;
+    codeRow->addWidget(buddyLabel(QStringLiteral("Disassemble &from:"), codeAddress_));
+    codeRow->addWidget(codeAddress_, 1);
+    codeBox->addLayout(codeRow);
     codeBox->addWidget(buddyLabel(QStringLiteral("D&isassembly:"), listing_));
     codeBox->addWidget(listing_, 1);
     auto* views = new QHBoxLayout;
@@ -296,10 +307,11 @@ MonitorWindow::MonitorWindow(LinkState& link, JobRunner runJob, Teller tell, Cho
     outer->addWidget(scroll_, 1);
     resize(sizeHint().expandedTo(content->sizeHint()));
 
-    const std::array<QWidget*, 18> order = {
-        chip_,         start_,        end_,          load_,         symbolsButton_, go_,
-        step_,         stop_,         registers_[0], registers_[1], registers_[2],  registers_[3],
-        registers_[4], registers_[5], registers_[6], listing_,      address_,       memory_};
+    const std::array<QWidget*, 19> order = {
+        chip_,         start_,        end_,          load_,         symbolsButton_,
+        go_,           step_,         stop_,         registers_[0], registers_[1],
+        registers_[2], registers_[3], registers_[4], registers_[5], registers_[6],
+        codeAddress_,  listing_,      address_,      memory_};
     for (std::size_t i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
     setTabOrder(memory_, output_);
@@ -671,6 +683,22 @@ void MonitorWindow::memoryAddressEntered() {
         showMemory();
 }
 
+void MonitorWindow::codeAddressEntered() {
+    const QString text = codeAddress_->text().trimmed();
+    if (text.isEmpty()) {
+        listed_.clear();
+        showListing();
+        return;
+    }
+    const auto address = ops::monitor::parseAddress(text.toStdString(), symbols());
+    if (!address) {
+        tellRefusal("Not an address: " + text.toStdString() + ".");
+        return;
+    }
+    if (state_ == State::Stopped)
+        listFrom(*address);
+}
+
 void MonitorWindow::toggleBreakpoint(int row) {
     if (state_ != State::Stopped || row < 0 || row >= static_cast<int>(listed_.size()))
         return;
@@ -683,7 +711,7 @@ void MonitorWindow::toggleBreakpoint(int row) {
             m.setBreakpoint(at);
     });
     if (session_ && !ending_) {
-        showListing();
+        listFrom(listingStart_);
         listing_->setCurrentCell(row, 0);
     }
 }
@@ -704,6 +732,7 @@ void MonitorWindow::showState(State state) {
     for (QLineEdit* r : registers_)
         r->setEnabled(stopped);
     address_->setEnabled(stopped);
+    codeAddress_->setEnabled(stopped);
     memory_->setEnabled(stopped);
     listing_->setEnabled(stopped);
     switch (state) {
@@ -794,8 +823,19 @@ void MonitorWindow::showListing() {
     // The listing keeps its place while the PC moves within it, so that a step reads as the
     // arrow moving down; a PC outside it, or near its end, starts it afresh.
     const auto at = std::find(listed_.begin(), listed_.end(), pc);
-    if (at == listed_.end() || at - listed_.begin() > kListingRows - 4)
-        listingStart_ = pc;
+    if (at == listed_.end() || at - listed_.begin() > kListingRows - 4) {
+        codeAddress_->clear();
+        listFrom(pc);
+    } else {
+        listFrom(listingStart_);
+    }
+}
+
+void MonitorWindow::listFrom(std::uint16_t start) {
+    if (!session_ || acting_)
+        return;
+    listingStart_ = start;
+    const std::uint16_t pc = session_->registers().pc;
     // Five bytes hold the longest instruction.
     const std::size_t length = std::min<std::size_t>(kListingRows * 5, 0x10000u - listingStart_);
     Bytes code;

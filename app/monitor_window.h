@@ -73,6 +73,7 @@ class MonitorWindow : public QWidget {
     void registerEdited(int index);
     void memoryEdited(int row, int column);
     void memoryAddressEntered();
+    void codeAddressEntered();
     void toggleBreakpoint(int row);
     // Each view's least size: a whole row of the memory view, a few rows of each table.
     void fitTables();
@@ -85,7 +86,10 @@ class MonitorWindow : public QWidget {
     void showStop(const ops::monitor::Stop& stop);
     void showRegisters();
     void showMemory();
+    // The listing around the PC: where it is while the PC stays well within it, else from the
+    // PC.
     void showListing();
+    void listFrom(std::uint16_t start);
     void tellRefusal(const std::string& text, const std::string& detail = {});
     const ops::monitor::Symbols* symbols() const { return symbols_.empty() ? nullptr : &symbols_; }
 
@@ -122,6 +126,7 @@ class MonitorWindow : public QWidget {
     std::array<QLineEdit*, 7> registers_{};  // A B X Y SP PC CCR
     QLabel* flags_ = nullptr;
     QLineEdit* address_ = nullptr;
+    QLineEdit* codeAddress_ = nullptr;
     QTableWidget* memory_ = nullptr;
     QTableWidget* listing_ = nullptr;
     QPlainTextEdit* output_ = nullptr;

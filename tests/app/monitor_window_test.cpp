@@ -222,6 +222,90 @@ TEST(MonitorWindow, StopsStepsAndChangesAProgramOfOurs) {
     }
 }
 
+// The program's names, taken from its ELF file through Symbols: in the listing, in both
+// address fields, and a breakpoint set on a function by its name stops the program there. A
+// file that gives no names is refused with one box, the session and the names before it kept.
+TEST(MonitorWindow, TakesAProgramsNamesFromItsElfFile) {
+#ifndef KESTRO_USER_PROGRAMS
+    GTEST_SKIP() << "the HC11 toolchain's files were not built";
+#else
+    // main: ldaa #5; loop: deca; bne loop; jsr print; ldab PORTA; bra main
+    // print: ldx #table; rts    (in the E9's EEPROM, from $B600)
+    const std::filesystem::path programs = KESTRO_USER_PROGRAMS;
+    const std::string elf = (programs / "named_program.elf").string();
+    testing::ScratchDir dir;
+    const std::string notElf = dir.write("named.s19", testing::srecords(0xB600, {0x01})).string();
+    MonitorBench b(dir.path);
+    b.chooseChip("MC68HC11E9");
+    b.reset();
+    std::string chosen = elf;
+    b.window->setFileChooser([&] { return chosen; });
+    b.inSession([&] {
+        b.find<QPushButton>("MonitorLoad")->click();
+        b.find<QPushButton>("MonitorSymbols")->click();
+        ASSERT_TRUE(b.messages.empty()) << b.messages[0].text;
+        b.setField("SP", "1FF");
+        b.setField("PC", "B600");
+        auto* listing = b.find<QTableWidget>("MonitorListing");
+        const std::vector<std::pair<int, const char*>> shown = {
+            {0, "main"}, {1, "loop"}, {2, "BNE loop"}, {3, "JSR print"}, {4, "PORTA"}};
+        for (const auto& [row, name] : shown) {
+            const QString line =
+                listing->item(row, 1)->text() + " " + listing->item(row, 3)->text();
+            EXPECT_TRUE(line.contains(name)) << line.toStdString();
+        }
+
+        // Names in the memory view's address; a name two files define is no address.
+        auto* address = b.find<QLineEdit>("MonitorAddress");
+        const std::vector<std::pair<const char*, const char*>> addresses = {
+            {"table", "$B61A"}, {"main+3", "$B603"}, {"print+$1", "$B60E"}};
+        for (const auto& [typed, at] : addresses) {
+            address->setText(typed);
+            emit address->returnPressed();
+            EXPECT_EQ(address->text(), at) << typed;
+        }
+        EXPECT_EQ(b.find<QTableWidget>("MonitorMemory")->item(0, 0)->text(), "B6");
+        address->setText("loop");
+        emit address->returnPressed();
+        ASSERT_EQ(b.messages.size(), 1u);
+        EXPECT_EQ(b.messages[0].text, "Not an address: loop.");
+        b.messages.clear();
+
+        // The listing from a name, a breakpoint on its first row, and Go stops there.
+        auto* from = b.find<QLineEdit>("MonitorCodeAddress");
+        from->setText("print");
+        emit from->returnPressed();
+        EXPECT_TRUE(listing->item(0, 1)->text().startsWith("$B60D <print>"))
+            << listing->item(0, 1)->text().toStdString();
+        listing->setCurrentCell(0, 0);
+        b.key(QKeySequence(Qt::Key_F9));
+        EXPECT_EQ(b.monitor->session()->breakpoints(), std::vector<std::uint16_t>{0xB60D});
+        b.go();
+        EXPECT_EQ(b.field("PC"), "B60D");
+        EXPECT_EQ(b.field("A"), "00");
+        EXPECT_TRUE(b.find<QLabel>("MonitorState")->text().startsWith("Stopped at a breakpoint"));
+        EXPECT_EQ(b.find<QLineEdit>("MonitorRegisterPC")->accessibleDescription(), "print");
+
+        // Not an ELF file, and no file: one box each, and the session goes on with its names.
+        for (const std::string& bad : {notElf, (dir.path / "missing.elf").string()}) {
+            SCOPED_TRACE(bad);
+            chosen = bad;
+            b.find<QPushButton>("MonitorSymbols")->click();
+            ASSERT_EQ(b.messages.size(), 1u);
+            EXPECT_EQ(b.messages[0].icon, Icon::Exclamation);
+            EXPECT_NE(b.messages[0].text.find(bad), std::string::npos) << b.messages[0].text;
+            b.messages.clear();
+            ASSERT_TRUE(b.monitor->session());
+            address->setText("main");
+            emit address->returnPressed();
+            EXPECT_EQ(address->text(), "$B600");
+        }
+        EXPECT_TRUE(b.find<QPushButton>("MonitorGo")->isEnabled());
+    });
+    EXPECT_TRUE(b.messages.empty()) << b.messages[0].text;
+#endif
+}
+
 // A reset ends the session whether the program is stopped or running: a box says so, and only
 // Start is left to press.
 TEST(MonitorWindow, AResetEndsTheSession) {
