@@ -584,8 +584,19 @@ void MonitorWindow::symbolsClicked() {
     }
 }
 
+void MonitorWindow::takeTyping() {
+    // F5 and F10 leave the focus where it is, unlike a click on the button, so a register
+    // still being typed into has not been written yet: it is now, before the program runs.
+    for (std::size_t i = 0; i < registers_.size(); ++i)
+        if (registers_[i]->isModified())
+            registerEdited(static_cast<int>(i));
+}
+
 void MonitorWindow::goClicked() {
     if (state_ != State::Stopped || acting_ || !session_)
+        return;
+    takeTyping();
+    if (!session_ || ending_)
         return;
     stopRequested_ = false;
     showState(State::Running);
@@ -615,6 +626,7 @@ void MonitorWindow::appendOutput(ByteView bytes) {
 void MonitorWindow::stepClicked() {
     if (state_ != State::Stopped || acting_)
         return;
+    takeTyping();
     std::optional<Stop> stop;
     act([&](Monitor& m) { stop = m.step(); });
     if (stop)

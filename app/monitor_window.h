@@ -71,6 +71,7 @@ class MonitorWindow : public QWidget {
     void stepClicked();
     void stopClicked();
     void registerEdited(int index);
+    void takeTyping();
     void memoryEdited(int row, int column);
     void memoryAddressEntered();
     void codeAddressEntered();

@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 #include <cstdlib>
 #include <set>
@@ -304,6 +305,33 @@ TEST(MonitorWindow, TakesAProgramsNamesFromItsElfFile) {
     });
     EXPECT_TRUE(b.messages.empty()) << b.messages[0].text;
 #endif
+}
+
+// A register typed into and not yet left is the one Go and Step run with, as when a click on
+// the button takes the focus from it.
+TEST(MonitorWindow, GoAndStepTakeARegisterStillBeingTyped) {
+    const std::vector<std::tuple<const char*, QKeySequence, const char*>> cases = {
+        {"Step", QKeySequence(Qt::Key_F10), "0103"},
+        {"Go", QKeySequence(Qt::Key_F5), "0107"},
+    };
+    for (const auto& [what, key, pc] : cases) {
+        SCOPED_TRACE(what);
+        testing::ScratchDir dir;
+        MonitorBench b(dir.path);
+        b.inSession([&] {
+            b.monitor->session()->write(0x0100, kProgram);
+            b.monitor->session()->setBreakpoint(0x0107);
+            auto* field = b.find<QLineEdit>("MonitorRegisterPC");
+            field->selectAll();
+            QTest::keyClicks(field, "100");
+            if (key == QKeySequence(Qt::Key_F10))
+                b.key(key);
+            else
+                b.go();
+            EXPECT_EQ(b.field("PC"), pc);
+        });
+        EXPECT_TRUE(b.messages.empty()) << b.messages[0].text << " " << b.messages[0].detail;
+    }
 }
 
 // A reset ends the session whether the program is stopped or running: a box says so, and only
