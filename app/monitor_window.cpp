@@ -784,9 +784,9 @@ void MonitorWindow::showRegisters() {
     const QString flags = flagsText(r.ccr);
     flags_->setText(QStringLiteral("CCR flags: ") + flags);
     registers_[6]->setAccessibleDescription(flags);
-    if (const auto* s = symbols())
-        if (const std::string name = s->nameFor(r.pc); !name.empty())
-            registers_[5]->setAccessibleDescription(qs(name));
+    // The PC's name, or none where it has moved to an address without one.
+    const auto* s = symbols();
+    registers_[5]->setAccessibleDescription(s != nullptr ? qs(s->nameFor(r.pc)) : QString());
 }
 
 void MonitorWindow::showMemory() {

@@ -286,6 +286,10 @@ TEST(MonitorWindow, TakesAProgramsNamesFromItsElfFile) {
         EXPECT_EQ(b.field("A"), "00");
         EXPECT_TRUE(b.find<QLabel>("MonitorState")->text().startsWith("Stopped at a breakpoint"));
         EXPECT_EQ(b.find<QLineEdit>("MonitorRegisterPC")->accessibleDescription(), "print");
+        // A PC where the program has no name is described as nothing, not as the last name.
+        b.setField("PC", "100");
+        EXPECT_EQ(b.find<QLineEdit>("MonitorRegisterPC")->accessibleDescription(), "");
+        b.setField("PC", "B600");
 
         // Not an ELF file, and no file: one box each, and the session goes on with its names.
         for (const std::string& bad : {notElf, (dir.path / "missing.elf").string()}) {
