@@ -585,11 +585,18 @@ void MonitorWindow::symbolsClicked() {
 }
 
 void MonitorWindow::takeTyping() {
-    // F5 and F10 leave the focus where it is, unlike a click on the button, so a register
-    // still being typed into has not been written yet: it is now, before the program runs.
+    // F5 and F10 leave the focus where it is, unlike a click on the button, so what is still
+    // being typed has not been written yet: it is now, before the program runs.
     for (std::size_t i = 0; i < registers_.size(); ++i)
         if (registers_[i]->isModified())
             registerEdited(static_cast<int>(i));
+    // A byte still in its cell's editor: leaving the cell hands it to the table, as leaving
+    // the view would.
+    const QModelIndex typing = memory_->currentIndex();
+    if (memory_->indexWidget(typing) != nullptr) {
+        memory_->setCurrentIndex({});
+        memory_->setCurrentIndex(typing);
+    }
 }
 
 void MonitorWindow::goClicked() {

@@ -311,9 +311,9 @@ TEST(MonitorWindow, TakesAProgramsNamesFromItsElfFile) {
 #endif
 }
 
-// A register typed into and not yet left is the one Go and Step run with, as when a click on
-// the button takes the focus from it.
-TEST(MonitorWindow, GoAndStepTakeARegisterStillBeingTyped) {
+// A register or a byte typed into and not yet left is written before Go or Step runs, as when
+// a click on the button takes the focus from it.
+TEST(MonitorWindow, GoAndStepTakeWhatIsStillBeingTyped) {
     const std::vector<std::tuple<const char*, QKeySequence, const char*>> cases = {
         {"Step", QKeySequence(Qt::Key_F10), "0103"},
         {"Go", QKeySequence(Qt::Key_F5), "0107"},
@@ -328,11 +328,23 @@ TEST(MonitorWindow, GoAndStepTakeARegisterStillBeingTyped) {
             auto* field = b.find<QLineEdit>("MonitorRegisterPC");
             field->selectAll();
             QTest::keyClicks(field, "100");
+            // And a byte typed over in the memory view, its cell's editor still open.
+            auto* address = b.find<QLineEdit>("MonitorAddress");
+            address->setText("$180");
+            emit address->returnPressed();
+            auto* memory = b.find<QTableWidget>("MonitorMemory");
+            memory->setCurrentCell(0, 1);
+            QTest::keyClicks(memory->viewport(), "a");  // opens the cell's editor
+            QWidget* editor = memory->indexWidget(memory->currentIndex());
+            ASSERT_TRUE(editor);
+            QTest::keyClicks(editor, "5");
             if (key == QKeySequence(Qt::Key_F10))
                 b.key(key);
             else
                 b.go();
             EXPECT_EQ(b.field("PC"), pc);
+            EXPECT_EQ(b.monitor->session()->read(0x0181, 1), Bytes{0xA5});
+            EXPECT_EQ(memory->item(0, 1)->text(), "A5");
         });
         EXPECT_TRUE(b.messages.empty()) << b.messages[0].text << " " << b.messages[0].detail;
     }
