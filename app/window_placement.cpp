@@ -27,8 +27,9 @@ long long overlap(const QRect& a, const QRect& b) {
 }
 
 // Where window goes, frame included, for a window system frame of the given margins.
-QRect placeFor(const QWidget& window, const QRect& mainFrame, const QRect& area,
+QRect placeFor(const QWidget& window, const QWidget& main, const QRect& area,
                const QMargins& frame) {
+    const QRect mainFrame = main.frameGeometry();
     QSize outer = window.size().grownBy(frame);
     if (!area.isValid())
         return {QPoint(mainFrame.right() + 1 + kGap, mainFrame.top()), outer};
@@ -41,7 +42,7 @@ QRect placeFor(const QWidget& window, const QRect& mainFrame, const QRect& area,
     std::vector<QRect> others;
     for (const QWidget* w : QApplication::topLevelWidgets()) {
         const Qt::WindowType type = w->windowType();
-        if (w != &window && w->frameGeometry() != mainFrame && w->isVisible() &&
+        if (w != &window && w != &main && w->isVisible() &&
             (type == Qt::Window || type == Qt::Dialog) && w->frameGeometry().intersects(area))
             others.push_back(w->frameGeometry());
     }
@@ -112,7 +113,7 @@ void place(QWidget& window, const QWidget& main, const QMargins& frame, const QS
     if (least.isValid())
         window.setMinimumSize(area.isValid() ? least.boundedTo(area.size().shrunkBy(frame))
                                              : least);
-    const QRect at = placeFor(window, main.frameGeometry(), area, frame);
+    const QRect at = placeFor(window, main, area, frame);
     window.resize(at.size().shrunkBy(frame));
     window.move(at.topLeft());
 }
