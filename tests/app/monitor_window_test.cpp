@@ -441,8 +441,8 @@ TEST(MonitorWindow, OpensBesideTheMainWindowWithinItsScreen) {
     }
 }
 
-// The program started with --monitor has the Monitor window open beside it, clear of the
-// board's window where there is room; without it, only the main and board windows.
+// The program started with --monitor has the Monitor window open (placed as its own test
+// checks); without it, only the main and board windows.
 TEST(MonitorWindow, OpensAtStartWithItsOption) {
     for (const bool asked : {false, true}) {
         SCOPED_TRACE(asked ? "--monitor" : "without --monitor");
@@ -459,15 +459,7 @@ TEST(MonitorWindow, OpensAtStartWithItsOption) {
         EXPECT_TRUE(b.window->isVisible());
         EXPECT_TRUE(b.board.window()->isVisible());
         MonitorWindow* monitor = b.window->monitorWindow();
-        ASSERT_EQ(monitor != nullptr && monitor->isVisible(), asked);
-        if (!asked)
-            continue;
-        EXPECT_TRUE(b.window->screen()->availableGeometry().contains(monitor->frameGeometry()));
-        const QRect board = b.board.window()->frameGeometry();
-        if (b.window->width() + board.width() + monitor->minimumWidth() + 40 <=
-            b.window->screen()->availableGeometry().width()) {
-            EXPECT_FALSE(monitor->frameGeometry().intersects(board));
-        }
+        EXPECT_EQ(monitor != nullptr && monitor->isVisible(), asked);
     }
 }
 
