@@ -11,6 +11,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QProgressBar>
 #include <QScreen>
 #include <QScrollArea>
@@ -415,7 +416,14 @@ void MainWindow::message(const Message& m) {
 // ---- OperationUi ---------------------------------------------------------------------------
 
 void MainWindow::setWindowEnabled(bool enabled) {
+    // Disabling the window takes the focus away for good; a keyboard user carries on from the
+    // control that started the job, not from nowhere.
+    if (!enabled && isEnabled())
+        focusBeforeJob_ = focusWidget();
     setEnabled(enabled);
+    if (enabled && focusBeforeJob_ != nullptr && focusWidget() == nullptr &&
+        focusBeforeJob_->isVisibleTo(this) && focusBeforeJob_->isEnabled())
+        focusBeforeJob_->setFocus(Qt::OtherFocusReason);
     // A job starts at the boot loader's rate: the bars name a rate only once one is agreed, and
     // stay plain as they always were on the default path.
     if (!enabled)

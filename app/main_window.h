@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -137,6 +138,8 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     // What the job under way has reported of its end: its box's text, or what it did where it
     // ends without one. Empty until it reports.
     QString jobEnd_;
+    // The control that had the keyboard when a job disabled the window.
+    QPointer<QWidget> focusBeforeJob_;
 
     TabHeader* tabs_ = nullptr;
     QStackedWidget* pages_ = nullptr;

@@ -618,5 +618,24 @@ TEST_F(WindowTest, AltLettersNeverClashAndEnterPressesTheFocusedButton) {
     EXPECT_EQ(messages.size(), 2u);
 }
 
+// A job disables the window, which takes the focus from the button that started it; once the
+// job's box is gone the keyboard carries on from that button, not from nowhere.
+TEST_F(WindowTest, TheFocusComesBackToTheButtonAfterItsJob) {
+    start();
+    ASSERT_NO_FATAL_FAILURE(activate());
+    for (const auto& [page, button] : {std::pair{0, "TestComm"}, std::pair{2, "EepromCheck"}}) {
+        SCOPED_TRACE(button);
+        window->showPage(page);
+        link->portBreak();
+        messages.clear();
+        find(button)->setFocus();
+        QTest::keyClick(find(button), Qt::Key_Space);
+        // Nothing answers on Comm 1's line: the job ends with its box.
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_TRUE(window->isEnabled());
+        EXPECT_EQ(QApplication::focusWidget(), find(button));
+    }
+}
+
 }  // namespace
 }  // namespace kestro
