@@ -160,6 +160,9 @@ void FileChooser::load() {
     file1_->setFolder(QDir::cleanPath(fileFolder.absoluteFilePath()));
     file1_->setPattern(pattern);
     text1_->setText(text);
+    // Selected, as file dialogs have it: a name typed at once replaces the remembered one, and
+    // Enter still takes it as it stands.
+    text1_->selectAll();
     result_ = QString::fromStdString(shell::joinPath(
         dir1_->path().toStdString(), (file1_->selectedName() + text).toStdString()));
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -116,6 +117,14 @@ TEST_F(ChooserTest, AChosenFileIsRememberedForTheNextOpening) {
     EXPECT_EQ(name(), "NAME.S19");
     click("Ok");
     EXPECT_EQ(d_->result(), folder_ + "/NAME.S19");
+    // A name typed at once takes the remembered one's place rather than joining it.
+    open().show();
+    QApplication::setActiveWindow(d_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(d_.get()));
+    ASSERT_EQ(d_->focusWidget(), find<QLineEdit>("Text1"));
+    QTest::keyClicks(d_->focusWidget(), "eeprom.s19");
+    QTest::keyClick(d_->focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(d_->result(), folder_ + "/eeprom.s19");
 }
 
 TEST_F(ChooserTest, ADoubleClickAndOkInTheRootJoinFolderAndName) {
