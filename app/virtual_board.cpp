@@ -140,7 +140,7 @@ void VirtualBoard::showBeside(const QWidget& main) {
     int top = mainFrame.top();
     if (area.isValid()) {
         outer = outer.boundedTo(area.size());
-        const int narrowest = window_->minimumSizeHint().width() + frame.left() + frame.right();
+        const int narrowest = window_->fullMinimum().width() + frame.left() + frame.right();
         const int roomRight = area.right() + 1 - left;
         const int roomLeft = mainFrame.left() - kGap - area.left();
         if (roomRight >= narrowest || roomLeft >= narrowest) {
