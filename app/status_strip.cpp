@@ -76,13 +76,16 @@ void StatusStrip::showReadiness(bool ready) {
 }
 
 void StatusStrip::showResetPrompt(bool shown) {
+    // A reset cannot reach the PC through a port that is closed: Connect comes first.
     for (QLabel* w : resetPrompt_) {
-        w->setVisible(shown);
+        w->setVisible(shown && picDisconnect_->isHidden());
     }
 }
 
 void StatusStrip::showDisconnected(bool shown, const std::string& reason) {
     picDisconnect_->setVisible(shown);
+    if (shown)
+        showResetPrompt(false);
     const QString text = shown ? QString::fromStdString(reason) : QString();
     picDisconnect_->setToolTip(text);
     picDisconnect_->setAccessibleDescription(text);

@@ -376,6 +376,31 @@ TEST_F(WindowTest, TheLinkIsShownAndPortClicksChangeThePort) {
     EXPECT_TRUE(find("Image1")->isHidden() && find("ResetTXT1")->isHidden());
 }
 
+// An adapter pulled out during a job: the strip shows the closed port and no longer asks for a
+// reset that could not reach the PC, and the next job says why it cannot start.
+TEST_F(WindowTest, APortLostDuringAJobIsShownClosedAndTheNextJobSaysSo) {
+    start();
+    window->showPage(2);
+    link->portBreak();
+    clock.schedule(clock.now() + std::chrono::milliseconds(300), [this] { port.pull(); });
+    find<QPushButton>("EepromCheck")->click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text,
+              "The serial port /dev/ttyV1 failed: it was lost (was the adapter unplugged?).");
+    EXPECT_EQ(text("HC11Stat"), "Not Ready");
+    EXPECT_FALSE(find("pic_disconnect")->isHidden());
+    EXPECT_TRUE(find("ResetTXT1")->isHidden() && find("ResetIMG")->isHidden());
+    messages.clear();
+    find<QPushButton>("EepromCheck")->click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Please reset your HC11");
+    EXPECT_EQ(messages[0].detail, "The serial port is closed: press Connect first.");
+    // Connect opens it again and asks for the reset.
+    find<QPushButton>("Connect")->click();
+    EXPECT_TRUE(find("pic_disconnect")->isHidden());
+    EXPECT_FALSE(find("ResetTXT1")->isHidden());
+}
+
 // However the user checks a Comm button, the port follows, and changes once (each change waits
 // two seconds); a click on the button already checked reopens its port.
 TEST_F(WindowTest, EveryWayOfCheckingACommButtonChangesThePortOnce) {
