@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -272,6 +273,20 @@ TEST_F(ChooserTest, TheKeyboardAloneOpensFoldersAppliesPatternsAndTypesPaths) {
             EXPECT_EQ(d_->result(), c.result);
             EXPECT_EQ(keys().at("startup/dirpath"), c.folder);
         }
+    }
+    // A typed path into a folder that is not there keeps the dialog open and says why, where
+    // a screen reader hears it too; mending the name brings the usual line back.
+    {
+        testing::HeardEvents heard;
+        open(folder_).show();
+        typeIn("nowhere/x.s19");
+        EXPECT_FALSE(d_->isDone());
+        auto* why = find<QLabel>("Label6");
+        EXPECT_EQ(why->toolTip(), "No folder " + folder_ + "/nowhere");
+        EXPECT_EQ(find<QLineEdit>("Text1")->accessibleDescription(), why->toolTip());
+        EXPECT_EQ(heard.count(why, QAccessible::Alert), 1);
+        QTest::keyClick(find<QLineEdit>("Text1"), Qt::Key_Backspace);
+        EXPECT_EQ(why->text(), "The file must be a S-RECORD");
     }
     // Tab goes as the dialog reads: row by row, left to right.
     open(folder_).show();
