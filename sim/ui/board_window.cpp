@@ -165,6 +165,8 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     auto* portsArea = new QScrollArea(tabs_);
     portsArea->setObjectName("BoardPortsArea");
     portsArea->setFrameShape(QFrame::NoFrame);
+    // The pins take the keyboard, and the area follows them into view.
+    portsArea->setFocusPolicy(Qt::NoFocus);
     portsArea->setWidgetResizable(true);
     portsArea->setWidget(ports_);
     tabs_->addTab(portsArea, tr("P&orts"));
