@@ -505,9 +505,11 @@ void MainWindow::showHelpWindow(const QUrl& url) {
     // A desktop with no viewer for HTML (or none at all) still gets the help, in a window of
     // our own; its links to the web go to the browser, if there is one.
     if (helpWindow_ == nullptr) {
-        helpWindow_ = new QTextBrowser(this);
-        helpWindow_->setWindowFlags(Qt::Window);
+        // A window of its own, not a child: a job disables the main window, and the help must
+        // stay readable while one runs (a dump of all 64 KB takes some 24 minutes).
+        helpWindow_ = std::make_unique<QTextBrowser>();
         helpWindow_->setObjectName(QStringLiteral("HelpWindow"));
+        helpWindow_->setWindowIcon(windowIcon());
         helpWindow_->setWindowTitle(QStringLiteral("Kestro help"));
         helpWindow_->setAccessibleName(QStringLiteral("Kestro help"));
         helpWindow_->setOpenExternalLinks(true);
@@ -564,6 +566,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
     if (monitor_)
         monitor_->close();
+    if (helpWindow_)
+        helpWindow_->close();
     saveSettings();
     event->accept();
     if (quitHook_) {

@@ -152,7 +152,7 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     DumpPage* dump_ = nullptr;
     std::array<QProgressBar*, 4> bars_{};  // EepromBar, EpromBar, RamBar, xibar
     StatusStrip* strip_ = nullptr;
-    QTextBrowser* helpWindow_ = nullptr;  // made when no viewer shows the help
+    std::unique_ptr<QTextBrowser> helpWindow_;  // made when no viewer shows the help
     std::unique_ptr<MonitorWindow> monitor_;
 };
 

@@ -485,22 +485,35 @@ TEST_F(WindowTest, OperationsReadTheControlsAndEveryProgressBarShowsTheRun) {
 }
 
 TEST_F(WindowTest, HelpOpensThePageBesideTheProgramAndAboutGivesTheVersion) {
+    const auto helpWindow = [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == "HelpWindow")
+                return qobject_cast<QTextBrowser*>(w);
+        return static_cast<QTextBrowser*>(nullptr);
+    };
     start();
     find<QPushButton>("help")->click();
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].toLocalFile(), QCoreApplication::applicationDirPath() + "/help/kestro.htm");
-    EXPECT_EQ(window->findChild<QTextBrowser*>("HelpWindow"), nullptr);
+    EXPECT_EQ(helpWindow(), nullptr);
     // With no viewer on the desktop, the window shows the page itself.
     viewer = false;
     find<QPushButton>("help")->click();
-    auto* own = window->findChild<QTextBrowser*>("HelpWindow");
+    QTextBrowser* own = helpWindow();
     ASSERT_NE(own, nullptr);
     EXPECT_TRUE(own->isVisible());
     EXPECT_EQ(own->source(), opened[1]);
     EXPECT_TRUE(own->toPlainText().contains("Kestro"));
+    // It can still be read while a job keeps the main window disabled.
+    window->setWindowEnabled(false);
+    EXPECT_TRUE(own->isEnabled());
+    window->setWindowEnabled(true);
     find<QPushButton>("About")->click();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], (Message{"Kestro Ver:" KESTRO_VERSION, "About", Icon::Information}));
+    // It goes with the main window.
+    stop();
+    EXPECT_EQ(helpWindow(), nullptr);
 }
 
 // Preferences, by Ctrl+, or by its button on the Misc page: the crystal in force and the fast
