@@ -224,8 +224,11 @@ void FileChooser::okClicked() {
         QDialog::reject();
         return;
     }
-    // A typed path: relative to the folder shown, or from the root. A folder is opened, as
-    // Enter on it in the folder list would; a file's folder becomes the one remembered.
+    // A typed path: relative to the folder shown, from the root, or from the home folder as a
+    // shell reads "~/". A folder is opened, as Enter on it in the folder list would; a file's
+    // folder becomes the one remembered.
+    if (name == QLatin1String("~") || name.startsWith(QLatin1String("~/")))
+        name = QDir::homePath() + QLatin1Char('/') + name.mid(2);
     if (name.contains(QLatin1Char('/'))) {
         const QFileInfo typed(QDir(dir1_->path()), name);
         if (typed.isDir()) {

@@ -262,6 +262,14 @@ TEST_F(ChooserTest, TheKeyboardAloneOpensFoldersAppliesPatternsAndTypesPaths) {
          folder_ + "/sub/x.s19"},
         {"a path from the root", [&] { typeIn(qPrintable(folder_ + "/eeprom.s19")); }, folder_,
          folder_ + "/eeprom.s19"},
+        {"a path from the home folder, as a shell takes it",
+         [&] {
+             const QByteArray home = qgetenv("HOME");
+             qputenv("HOME", QFile::encodeName(folder_ + "/sub"));
+             typeIn("~/x.s19");
+             qputenv("HOME", home);
+         },
+         folder_ + "/sub", folder_ + "/sub/x.s19"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
