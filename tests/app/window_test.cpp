@@ -610,6 +610,17 @@ TEST_F(WindowTest, TheKeyboardReachesTheTabsAndEveryControlOfAPageInOrder) {
         EXPECT_EQ(window->currentPage(), to) << from << " " << key;
         EXPECT_TRUE(find(QString("tab%1").arg(to))->hasFocus());
     }
+    // From anywhere in the window, the keys of tab widgets go round the pages.
+    for (const auto& [from, keys, to] :
+         {std::tuple{0, QKeySequence(Qt::CTRL | Qt::Key_Tab), 1},
+          {0, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), 7},
+          {7, QKeySequence(Qt::CTRL | Qt::Key_PageDown), 0},
+          {0, QKeySequence(Qt::CTRL | Qt::Key_PageUp), 7}}) {
+        window->showPage(from);
+        find("Disconnect")->setFocus();
+        QTest::keySequence(find("Disconnect"), keys);
+        EXPECT_EQ(window->currentPage(), to) << keys.toString().toStdString();
+    }
     // Each page's tab as a screen reader names it (its caption is recorded with the window), and
     // the page's controls in keyboard order.
     for (int page = 0; page < 8; ++page) {
