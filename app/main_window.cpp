@@ -513,7 +513,11 @@ void MainWindow::showHelpWindow(const QUrl& url) {
         helpWindow_->setWindowTitle(QStringLiteral("Kestro help"));
         helpWindow_->setAccessibleName(QStringLiteral("Kestro help"));
         helpWindow_->setOpenExternalLinks(true);
-        helpWindow_->resize(controls_->px(9000), controls_->px(7000));
+        // Never larger than the main window's screen (a large scale factor leaves it small).
+        QSize size(controls_->px(9000), controls_->px(7000));
+        if (const QScreen* on = screen())
+            size = size.boundedTo(on->availableGeometry().size() * 9 / 10);
+        helpWindow_->resize(size);
     }
     helpWindow_->setSource(url);
     helpWindow_->show();
