@@ -3,9 +3,11 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLocale>
@@ -272,6 +274,13 @@ void MainWindow::endSession() {
         closePending_ = true;
         if (monitor_)
             monitor_->close();
+        // A job that waits for the user (the file chooser before anything is sent, a box after
+        // its verdict) is answered as Escape would: nobody may be there to do it, and the
+        // job ends as soon as it is told.
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QDialog*>(w);
+                dialog && dialog->isVisible() && dialog->isModal())
+                dialog->reject();
         return;
     }
     exitClicked();

@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 #include <csignal>
 #include <functional>
 
@@ -250,6 +251,27 @@ TEST_F(WindowTest, EveryWayOfEndingKeepsTheSettingsAndAnOperationIsLetEnd) {
         EXPECT_EQ(onDisk("EpromBegin") + onDisk("SCEpromBegin"), "DC00220");
         EXPECT_EQ(quits, 1);
     }
+}
+
+// A session that ends while a job waits for the user in a dialog (here the file chooser, before
+// anything is sent) answers the dialog as Escape would, so that the program ends with it.
+TEST_F(WindowTest, TheEndOfTheSessionAnswersADialogThatWaitsForTheUser) {
+    start();
+    int quits = 0;
+    window->setQuitHook([&] { ++quits; });
+    link->portBreak();
+    QTimer::singleShot(0, window.get(), [this] { window->endSession(); });
+    bool rescued = false;
+    QTimer::singleShot(3000, [&rescued] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            rescued = true;
+            dialog->close();
+        }
+    });
+    find<QPushButton>("EepromProgram")->click();
+    EXPECT_FALSE(rescued);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(quits, 1);
 }
 
 TEST(SessionEnd, ATerminationSignalArrivesAsEnding) {
