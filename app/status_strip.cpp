@@ -84,8 +84,9 @@ void StatusStrip::showResetPrompt(bool shown) {
 
 void StatusStrip::showDisconnected(bool shown, const std::string& reason) {
     picDisconnect_->setVisible(shown);
-    if (shown)
-        showResetPrompt(false);
+    // The reset prompt goes with the closed port and comes back with the open one, while the
+    // target has not announced itself.
+    showResetPrompt(!shown && image2_->isHidden());
     const QString text = shown ? QString::fromStdString(reason) : QString();
     picDisconnect_->setToolTip(text);
     picDisconnect_->setAccessibleDescription(text);
