@@ -3,14 +3,17 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QProgressBar>
 #include <QScreen>
 #include <QScrollArea>
@@ -271,6 +274,13 @@ void MainWindow::endSession() {
         closePending_ = true;
         if (monitor_)
             monitor_->close();
+        // A job that waits for the user (the file chooser before anything is sent, a box after
+        // its verdict) is answered as Escape would: nobody may be there to do it, and the
+        // job ends as soon as it is told.
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QDialog*>(w);
+                dialog && dialog->isVisible() && dialog->isModal())
+                dialog->reject();
         return;
     }
     exitClicked();
@@ -416,7 +426,14 @@ void MainWindow::message(const Message& m) {
 // ---- OperationUi ---------------------------------------------------------------------------
 
 void MainWindow::setWindowEnabled(bool enabled) {
+    // Disabling the window takes the focus away for good; a keyboard user carries on from the
+    // control that started the job, not from nowhere.
+    if (!enabled && isEnabled())
+        focusBeforeJob_ = focusWidget();
     setEnabled(enabled);
+    if (enabled && focusBeforeJob_ != nullptr && focusWidget() == nullptr &&
+        focusBeforeJob_->isVisibleTo(this) && focusBeforeJob_->isEnabled())
+        focusBeforeJob_->setFocus(Qt::OtherFocusReason);
     // A job starts at the boot loader's rate: the bars name a rate only once one is agreed, and
     // stay plain as they always were on the default path.
     if (!enabled)
@@ -498,13 +515,19 @@ void MainWindow::showHelpWindow(const QUrl& url) {
     // A desktop with no viewer for HTML (or none at all) still gets the help, in a window of
     // our own; its links to the web go to the browser, if there is one.
     if (helpWindow_ == nullptr) {
-        helpWindow_ = new QTextBrowser(this);
-        helpWindow_->setWindowFlags(Qt::Window);
+        // A window of its own, not a child: a job disables the main window, and the help must
+        // stay readable while one runs (a dump of all 64 KB takes some 24 minutes).
+        helpWindow_ = std::make_unique<QTextBrowser>();
         helpWindow_->setObjectName(QStringLiteral("HelpWindow"));
+        helpWindow_->setWindowIcon(windowIcon());
         helpWindow_->setWindowTitle(QStringLiteral("Kestro help"));
         helpWindow_->setAccessibleName(QStringLiteral("Kestro help"));
         helpWindow_->setOpenExternalLinks(true);
-        helpWindow_->resize(controls_->px(9000), controls_->px(7000));
+        // Never larger than the main window's screen (a large scale factor leaves it small).
+        QSize size(controls_->px(9000), controls_->px(7000));
+        if (const QScreen* on = screen())
+            size = size.boundedTo(on->availableGeometry().size() * 9 / 10);
+        helpWindow_->resize(size);
     }
     helpWindow_->setSource(url);
     helpWindow_->show();
@@ -557,6 +580,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
     if (monitor_)
         monitor_->close();
+    if (helpWindow_)
+        helpWindow_->close();
     saveSettings();
     event->accept();
     if (quitHook_) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -137,6 +138,8 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     // What the job under way has reported of its end: its box's text, or what it did where it
     // ends without one. Empty until it reports.
     QString jobEnd_;
+    // The control that had the keyboard when a job disabled the window.
+    QPointer<QWidget> focusBeforeJob_;
 
     TabHeader* tabs_ = nullptr;
     QStackedWidget* pages_ = nullptr;
@@ -149,7 +152,7 @@ class MainWindow : public QWidget, public LinkView, public OperationUi {
     DumpPage* dump_ = nullptr;
     std::array<QProgressBar*, 4> bars_{};  // EepromBar, EpromBar, RamBar, xibar
     StatusStrip* strip_ = nullptr;
-    QTextBrowser* helpWindow_ = nullptr;  // made when no viewer shows the help
+    std::unique_ptr<QTextBrowser> helpWindow_;  // made when no viewer shows the help
     std::unique_ptr<MonitorWindow> monitor_;
 };
 

@@ -76,13 +76,17 @@ void StatusStrip::showReadiness(bool ready) {
 }
 
 void StatusStrip::showResetPrompt(bool shown) {
+    // A reset cannot reach the PC through a port that is closed: Connect comes first.
     for (QLabel* w : resetPrompt_) {
-        w->setVisible(shown);
+        w->setVisible(shown && picDisconnect_->isHidden());
     }
 }
 
 void StatusStrip::showDisconnected(bool shown, const std::string& reason) {
     picDisconnect_->setVisible(shown);
+    // The reset prompt goes with the closed port and comes back with the open one, while the
+    // target has not announced itself.
+    showResetPrompt(!shown && image2_->isHidden());
     const QString text = shown ? QString::fromStdString(reason) : QString();
     picDisconnect_->setToolTip(text);
     picDisconnect_->setAccessibleDescription(text);

@@ -12,6 +12,7 @@
 #include <QStyleOptionFocusRect>
 #include <QStyleOptionTab>
 #include <QStylePainter>
+#include <utility>
 
 namespace kestro {
 
@@ -104,14 +105,18 @@ TabHeader::TabHeader(const QStringList& captions, QWidget* parent)
             emit currentChanged(id);
         }
     });
-    auto* next = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
-    next->setContext(Qt::WindowShortcut);
-    connect(next, &QShortcut::activated, this,
-            [this] { setCurrentIndex((currentIndex() + 1) % count()); });
-    auto* previous = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), this);
-    previous->setContext(Qt::WindowShortcut);
-    connect(previous, &QShortcut::activated, this,
-            [this] { setCurrentIndex((currentIndex() + count() - 1) % count()); });
+    // Round the pages from anywhere in the window, with the keys tab widgets take.
+    const std::pair<QKeySequence, int> steps[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_Tab), 1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1}};
+    for (const auto& [keys, step] : steps) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this,
+                [this, step] { setCurrentIndex((currentIndex() + count() + step) % count()); });
+    }
 }
 
 int TabHeader::currentIndex() const {

@@ -17,22 +17,48 @@ namespace kestro {
 
 VirtualBoard::VirtualBoard(Scheduler& scheduler, VirtualPort& port, std::filesystem::path folder,
                            std::uint32_t crystalHz)
-    : port_(port) {
+    : scheduler_(scheduler), port_(port), folder_(std::move(folder)), crystalHz_(crystalHz) {
+    if (tryAgain())
+        return;
+    // As a real port that another program holds: Comm 1 opens as in use, and the board's
+    // memories stay the other program's; once it lets go, the board is taken, as a port
+    // that has come free opens on the next Connect.
+    idleLine_ = std::make_unique<VirtualLine>(scheduler);
+    port.attach(1, *idleLine_, "virtual HC11 board");
+    port.setOpenResult(1, PortError::InUse);
+    std::fprintf(stderr, "kestro: %s\n", refusal_->c_str());
+    retry_ = new QTimer(this);
+    retry_->setInterval(kRetryIntervalMs);
+    QObject::connect(retry_, &QTimer::timeout, this, &VirtualBoard::tryAgain);
+    retry_->start();
+}
+
+bool VirtualBoard::tryAgain() {
+    if (persisted_)
+        return true;
+    // A crystal chosen in Preferences meanwhile is the one the link now expects.
+    const std::uint32_t crystal = link_ != nullptr ? link_->sciClock().crystalHz() : crystalHz_;
     try {
         // One timer per slice: a few milliseconds keep the event loop light and bytes on time.
         persisted_ = std::make_unique<sim::PersistedBoard>(
-            scheduler, port, 1, "virtual HC11 board", std::move(folder),
-            std::chrono::milliseconds(2), std::string_view{}, crystalHz);
+            scheduler_, port_, 1, "virtual HC11 board", folder_, std::chrono::milliseconds(2),
+            std::string_view{}, crystal);
     } catch (const sim::BoardInUse& e) {
-        // As a real port that another program holds: Comm 1 opens as in use, and the board's
-        // memories stay the other program's.
         refusal_ = e.what();
-        idleLine_ = std::make_unique<VirtualLine>(scheduler);
-        port.attach(1, *idleLine_, "virtual HC11 board");
-        port.setOpenResult(1, PortError::InUse);
-        std::fprintf(stderr, "kestro: %s\n", refusal_->c_str());
-        return;
+        return false;
     }
+    if (refusal_) {
+        refusal_.reset();
+        port_.setOpenResult(1, PortError::None);
+        retry_->stop();
+    }
+    setUp();
+    if (main_ != nullptr)
+        join();
+    return true;
+}
+
+void VirtualBoard::setUp() {
     if (const auto& told = persisted_->loadError())
         tell(*told);
     savedRevision_ = persisted_->board().revision();
@@ -55,7 +81,7 @@ VirtualBoard::VirtualBoard(Scheduler& scheduler, VirtualPort& port, std::filesys
 VirtualBoard::~VirtualBoard() {
     if (persisted_)
         save();
-    if (link_)
+    if (link_ && persisted_)
         port_.setListener(nullptr);
     // The board's line goes with it: a port still open on it lets go first.
     if (port_.isOpen() && port_.commPort() == 1)
@@ -63,9 +89,14 @@ VirtualBoard::~VirtualBoard() {
 }
 
 void VirtualBoard::attach(MainWindow& window, LinkState& link) {
-    if (!persisted_)
-        return;
+    main_ = &window;
     link_ = &link;
+    if (persisted_)
+        join();
+}
+
+void VirtualBoard::join() {
+    MainWindow& window = *main_;
     port_.setListener(this);
     // The board is brought up to the line's time first: the talker's last write is done by
     // the time its verdict is shown.
@@ -90,13 +121,20 @@ void VirtualBoard::sessionEnding() {
 }
 
 void VirtualBoard::showBeside(const QWidget& main) {
-    if (window_)
-        kestro::showBeside(*window_, main);
+    if (!window_)
+        return;
+    placed_ = true;
+    kestro::showBeside(*window_, main, window_->fullMinimum());
 }
 
 void VirtualBoard::showWindow() {
     if (!window_)
         return;
+    // A board taken after the start has never been placed.
+    if (!placed_ && main_ != nullptr) {
+        showBeside(*main_);
+        return;
+    }
     window_->show();
     window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
     window_->raise();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "file_chooser.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -12,6 +13,7 @@
 #include <QScreen>
 #include <QSettings>
 
+#include "announce.h"
 #include "combo_selection.h"
 #include "drive_list.h"
 #include "file_list.h"
@@ -25,6 +27,7 @@ namespace {
 constexpr const char* kGroup = "startup";
 constexpr int kWidthTwips = 5805;
 constexpr int kHeightTwips = 4935;
+constexpr const char* kMustBeSRecord = "The file must be a S-RECORD";
 
 double logicalDpi(const QWidget* w) {
     const QScreen* screen = w->screen() != nullptr ? w->screen() : QGuiApplication::primaryScreen();
@@ -55,12 +58,15 @@ FileChooser::FileChooser(QSettings& settings, QWidget* parent)
     // A name or a path may be typed here as well as picked from the list.
     text1_ = new QLineEdit(this);
     place(text1_, "Text1", 240, 360, 1935, 315);
-    auto* label6 = new QLabel(QStringLiteral("The file must be a S-RECORD"), this);
+    auto* label6 = new QLabel(QString::fromLatin1(kMustBeSRecord), this);
     QFont bold = label6->font();
     bold.setBold(true);
     label6->setFont(bold);
     place(label6, "Label6", 2400, 360, 3285, 315);
     text1_->setAccessibleDescription(label6->text());
+    label6_ = label6;
+    // A typed name that is being mended no longer stands refused.
+    connect(text1_, &QLineEdit::textEdited, this, [this] { showRefusal({}); });
     dir1_ = new FolderList(this);
     place(dir1_, "Dir1", 240, 1080, 1935, 2505);
     file1_ = new FileList(this);
@@ -160,6 +166,9 @@ void FileChooser::load() {
     file1_->setFolder(QDir::cleanPath(fileFolder.absoluteFilePath()));
     file1_->setPattern(pattern);
     text1_->setText(text);
+    // Selected, as file dialogs have it: a name typed at once replaces the remembered one, and
+    // Enter still takes it as it stands.
+    text1_->selectAll();
     result_ = QString::fromStdString(shell::joinPath(
         dir1_->path().toStdString(), (file1_->selectedName() + text).toStdString()));
 }
@@ -215,8 +224,11 @@ void FileChooser::okClicked() {
         QDialog::reject();
         return;
     }
-    // A typed path: relative to the folder shown, or from the root. A folder is opened, as
-    // Enter on it in the folder list would; a file's folder becomes the one remembered.
+    // A typed path: relative to the folder shown, from the root, or from the home folder as a
+    // shell reads "~/". A folder is opened, as Enter on it in the folder list would; a file's
+    // folder becomes the one remembered.
+    if (name == QLatin1String("~") || name.startsWith(QLatin1String("~/")))
+        name = QDir::homePath() + QLatin1Char('/') + name.mid(2);
     if (name.contains(QLatin1Char('/'))) {
         const QFileInfo typed(QDir(dir1_->path()), name);
         if (typed.isDir()) {
@@ -226,13 +238,32 @@ void FileChooser::okClicked() {
             return;
         }
         if (!dir1_->setPath(typed.absolutePath())) {
-            return;  // no such folder: the name stays for the user to mend
+            // The name stays for the user to mend.
+            showRefusal(QStringLiteral("No folder ") + QDir::cleanPath(typed.absolutePath()));
+            return;
         }
         name = typed.fileName();
         text1_->setText(name);
     }
     chooseAndClose(
         QString::fromStdString(shell::joinPath(dir1_->path().toStdString(), name.toStdString())));
+}
+
+void FileChooser::showRefusal(const QString& why) {
+    const QString text = why.isEmpty() ? QString::fromLatin1(kMustBeSRecord) : why;
+    if (text1_->accessibleDescription() == text)
+        return;
+    // A long path is shortened in its middle to the label's width; the tooltip and what a
+    // screen reader reads keep it whole.
+    label6_->setText(
+        label6_->fontMetrics().elidedText(text, Qt::ElideMiddle, label6_->contentsRect().width()));
+    label6_->setToolTip(why);
+    label6_->setAccessibleName(why);
+    text1_->setAccessibleDescription(text);
+    if (!why.isEmpty()) {
+        QAccessibleEvent alert(label6_, QAccessible::Alert);
+        widgets::announce(alert);
+    }
 }
 
 void FileChooser::chooseAndClose(const QString& path) {

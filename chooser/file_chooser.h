@@ -5,6 +5,7 @@
 #include <QString>
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSettings;
@@ -47,12 +48,15 @@ class FileChooser : public QDialog {
     void okClicked();
     void fileActivated(const QString& name);
     void chooseAndClose(const QString& path);
+    // Says beside the name why a typed path was not taken; empty: the usual line again.
+    void showRefusal(const QString& why);
 
     QSettings& settings_;
     QString result_;
     bool done_ = false;
 
     QLineEdit* text1_;
+    QLabel* label6_;
     FolderList* dir1_;
     FileList* file1_;
     QPushButton* ok_;

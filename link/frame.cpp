@@ -156,7 +156,10 @@ void Frame::run(Target& target, std::string button, std::string restingCaption, 
 bool Frame::begin() {
     if (!link().ready()) {
         ended_ = true;
-        ui().message({"Please reset your HC11", kAppTitle, Icon::Exclamation});
+        // The refusal keeps its words; a closed port, where no reset can reach the PC, is
+        // named with what to do first.
+        ui().message({"Please reset your HC11", kAppTitle, Icon::Exclamation,
+                      port().isOpen() ? "" : "The serial port is closed: press Connect first."});
         return false;
     }
     link().setOperationRunning(true);

@@ -165,6 +165,8 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     auto* portsArea = new QScrollArea(tabs_);
     portsArea->setObjectName("BoardPortsArea");
     portsArea->setFrameShape(QFrame::NoFrame);
+    // The pins take the keyboard, and the area follows them into view.
+    portsArea->setFocusPolicy(Qt::NoFocus);
     portsArea->setWidgetResizable(true);
     portsArea->setWidget(ports_);
     tabs_->addTab(portsArea, tr("P&orts"));
@@ -188,10 +190,23 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(phase_, 1);
     bottom->addWidget(factory_);
-    auto* layout = new QVBoxLayout(this);
+    // A window narrower or lower than its controls (a large scale factor on a small screen)
+    // scrolls them, as the main window does, rather than staying larger than the screen.
+    content_ = new QWidget;
+    content_->setObjectName("BoardContent");
+    auto* layout = new QVBoxLayout(content_);
     layout->addLayout(top);
     layout->addWidget(tabs_, 1);
     layout->addLayout(bottom);
+    auto* scroller = new QScrollArea(this);
+    scroller->setObjectName("BoardScroller");
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setFocusPolicy(Qt::NoFocus);
+    scroller->setWidgetResizable(true);
+    scroller->setWidget(content_);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroller);
 
     setTabOrder(reset_, chip_);
     setTabOrder(chip_, crystal_);

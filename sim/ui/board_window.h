@@ -35,6 +35,10 @@ class BoardWindow : public QWidget {
     using CrystalCheck = std::function<std::string(const Variant& part, std::uint32_t crystalHz)>;
     void setCrystalCheck(CrystalCheck check) { crystalCheck_ = std::move(check); }
 
+    // The smallest size that shows every control without scrolling; the window itself may be
+    // made smaller, and then scrolls them.
+    QSize fullMinimum() const { return content_->minimumSizeHint(); }
+
     // Re-reads the board now (a timer does it every kRefreshMs otherwise).
     void refresh();
     static constexpr int kRefreshMs = 250;
@@ -69,6 +73,7 @@ class BoardWindow : public QWidget {
     PortsView* ports_;
     QPushButton* factory_;
     QTimer* timer_;
+    QWidget* content_;
     CrystalCheck crystalCheck_;
 };
 

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -116,6 +118,14 @@ TEST_F(ChooserTest, AChosenFileIsRememberedForTheNextOpening) {
     EXPECT_EQ(name(), "NAME.S19");
     click("Ok");
     EXPECT_EQ(d_->result(), folder_ + "/NAME.S19");
+    // A name typed at once takes the remembered one's place rather than joining it.
+    open().show();
+    QApplication::setActiveWindow(d_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(d_.get()));
+    ASSERT_EQ(d_->focusWidget(), find<QLineEdit>("Text1"));
+    QTest::keyClicks(d_->focusWidget(), "eeprom.s19");
+    QTest::keyClick(d_->focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(d_->result(), folder_ + "/eeprom.s19");
 }
 
 TEST_F(ChooserTest, ADoubleClickAndOkInTheRootJoinFolderAndName) {
@@ -252,6 +262,14 @@ TEST_F(ChooserTest, TheKeyboardAloneOpensFoldersAppliesPatternsAndTypesPaths) {
          folder_ + "/sub/x.s19"},
         {"a path from the root", [&] { typeIn(qPrintable(folder_ + "/eeprom.s19")); }, folder_,
          folder_ + "/eeprom.s19"},
+        {"a path from the home folder, as a shell takes it",
+         [&] {
+             const QByteArray home = qgetenv("HOME");
+             qputenv("HOME", QFile::encodeName(folder_ + "/sub"));
+             typeIn("~/x.s19");
+             qputenv("HOME", home);
+         },
+         folder_ + "/sub", folder_ + "/sub/x.s19"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -263,6 +281,20 @@ TEST_F(ChooserTest, TheKeyboardAloneOpensFoldersAppliesPatternsAndTypesPaths) {
             EXPECT_EQ(d_->result(), c.result);
             EXPECT_EQ(keys().at("startup/dirpath"), c.folder);
         }
+    }
+    // A typed path into a folder that is not there keeps the dialog open and says why, where
+    // a screen reader hears it too; mending the name brings the usual line back.
+    {
+        testing::HeardEvents heard;
+        open(folder_).show();
+        typeIn("nowhere/x.s19");
+        EXPECT_FALSE(d_->isDone());
+        auto* why = find<QLabel>("Label6");
+        EXPECT_EQ(why->toolTip(), "No folder " + folder_ + "/nowhere");
+        EXPECT_EQ(find<QLineEdit>("Text1")->accessibleDescription(), why->toolTip());
+        EXPECT_EQ(heard.count(why, QAccessible::Alert), 1);
+        QTest::keyClick(find<QLineEdit>("Text1"), Qt::Key_Backspace);
+        EXPECT_EQ(why->text(), "The file must be a S-RECORD");
     }
     // Tab goes as the dialog reads: row by row, left to right.
     open(folder_).show();

@@ -378,10 +378,12 @@ TEST(VirtualBoard, ABoardAtAnotherCrystalIsToldAsTheLikelyCause) {
 }
 
 // Two windows with the same home: the second finds the board held, and Comm 1 is a port in
-// use for it, as a real port that another program holds; the first keeps its board.
-TEST(VirtualBoard, ASecondWindowFindsTheBoardInUse) {
+// use for it, as a real port that another program holds; the first keeps its board. Once the
+// first lets go, Connect in the second finds the board with what the first left in it.
+TEST(VirtualBoard, ASecondWindowFindsTheBoardInUseUntilTheFirstLetsGo) {
     testing::ScratchDir dir;
-    BoardBench first(dir.path);
+    auto holder = std::make_unique<BoardBench>(dir.path);
+    BoardBench& first = *holder;
     ASSERT_NE(first.board.persisted(), nullptr);
     first.hc11().eeprom().array()[0] = 0x42;
 
@@ -402,6 +404,18 @@ TEST(VirtualBoard, ASecondWindowFindsTheBoardInUse) {
     sim::Board saved(clock, line);
     ASSERT_TRUE(saved.load(dir.path));
     EXPECT_EQ(saved.eeprom().array()[0], 0x42);
+
+    EXPECT_FALSE(second.board.tryAgain());
+    holder.reset();
+    EXPECT_TRUE(second.board.tryAgain());
+    second.click("Connect");
+    EXPECT_EQ(second.link->portNumber(), 1);
+    EXPECT_TRUE(second.window->findChild<QLabel*>("pic_disconnect")->isHidden());
+    ASSERT_NE(second.board.window(), nullptr);
+    EXPECT_TRUE(second.board.window()->isVisible());
+    EXPECT_EQ(second.hc11().eeprom().array()[0], 0x42);
+    second.reset();
+    EXPECT_EQ(second.status(), "Ready");
 }
 
 // Closing the board's window hides it; Connect on Comm 1 and Ctrl+B bring it back.

@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 #include <csignal>
 #include <functional>
 
@@ -252,6 +253,27 @@ TEST_F(WindowTest, EveryWayOfEndingKeepsTheSettingsAndAnOperationIsLetEnd) {
     }
 }
 
+// A session that ends while a job waits for the user in a dialog (here the file chooser, before
+// anything is sent) answers the dialog as Escape would, so that the program ends with it.
+TEST_F(WindowTest, TheEndOfTheSessionAnswersADialogThatWaitsForTheUser) {
+    start();
+    int quits = 0;
+    window->setQuitHook([&] { ++quits; });
+    link->portBreak();
+    QTimer::singleShot(0, window.get(), [this] { window->endSession(); });
+    bool rescued = false;
+    QTimer::singleShot(3000, [&rescued] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            rescued = true;
+            dialog->close();
+        }
+    });
+    find<QPushButton>("EepromProgram")->click();
+    EXPECT_FALSE(rescued);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(quits, 1);
+}
+
 TEST(SessionEnd, ATerminationSignalArrivesAsEnding) {
     for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
         SCOPED_TRACE(signal);
@@ -376,6 +398,38 @@ TEST_F(WindowTest, TheLinkIsShownAndPortClicksChangeThePort) {
     EXPECT_TRUE(find("Image1")->isHidden() && find("ResetTXT1")->isHidden());
 }
 
+// An adapter pulled out during a job: the strip shows the closed port and no longer asks for a
+// reset that could not reach the PC, and the next job says why it cannot start.
+TEST_F(WindowTest, APortLostDuringAJobIsShownClosedAndTheNextJobSaysSo) {
+    start();
+    window->showPage(2);
+    link->portBreak();
+    clock.schedule(clock.now() + std::chrono::milliseconds(300), [this] { port.pull(); });
+    find<QPushButton>("EepromCheck")->click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text,
+              "The serial port /dev/ttyV1 failed: it was lost (was the adapter unplugged?).");
+    EXPECT_EQ(text("HC11Stat"), "Not Ready");
+    EXPECT_FALSE(find("pic_disconnect")->isHidden());
+    EXPECT_TRUE(find("ResetTXT1")->isHidden() && find("ResetIMG")->isHidden());
+    messages.clear();
+    find<QPushButton>("EepromCheck")->click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Please reset your HC11");
+    EXPECT_EQ(messages[0].detail, "The serial port is closed: press Connect first.");
+    // Another port that opens, or Connect, asks for the reset again.
+    for (const auto& reopen : std::initializer_list<std::function<void()>>{
+             [this] { QTest::mouseClick(find<QRadioButton>("Comm2"), Qt::LeftButton); },
+             [this] { find<QPushButton>("Connect")->click(); }}) {
+        port.pull();
+        link->portFailed(PortError::Lost);
+        ASSERT_TRUE(find("ResetTXT1")->isHidden());
+        reopen();
+        EXPECT_TRUE(find("pic_disconnect")->isHidden());
+        EXPECT_FALSE(find("ResetTXT1")->isHidden());
+    }
+}
+
 // However the user checks a Comm button, the port follows, and changes once (each change waits
 // two seconds); a click on the button already checked reopens its port.
 TEST_F(WindowTest, EveryWayOfCheckingACommButtonChangesThePortOnce) {
@@ -460,22 +514,35 @@ TEST_F(WindowTest, OperationsReadTheControlsAndEveryProgressBarShowsTheRun) {
 }
 
 TEST_F(WindowTest, HelpOpensThePageBesideTheProgramAndAboutGivesTheVersion) {
+    const auto helpWindow = [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == "HelpWindow")
+                return qobject_cast<QTextBrowser*>(w);
+        return static_cast<QTextBrowser*>(nullptr);
+    };
     start();
     find<QPushButton>("help")->click();
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].toLocalFile(), QCoreApplication::applicationDirPath() + "/help/kestro.htm");
-    EXPECT_EQ(window->findChild<QTextBrowser*>("HelpWindow"), nullptr);
+    EXPECT_EQ(helpWindow(), nullptr);
     // With no viewer on the desktop, the window shows the page itself.
     viewer = false;
     find<QPushButton>("help")->click();
-    auto* own = window->findChild<QTextBrowser*>("HelpWindow");
+    QTextBrowser* own = helpWindow();
     ASSERT_NE(own, nullptr);
     EXPECT_TRUE(own->isVisible());
     EXPECT_EQ(own->source(), opened[1]);
     EXPECT_TRUE(own->toPlainText().contains("Kestro"));
+    // It can still be read while a job keeps the main window disabled.
+    window->setWindowEnabled(false);
+    EXPECT_TRUE(own->isEnabled());
+    window->setWindowEnabled(true);
     find<QPushButton>("About")->click();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], (Message{"Kestro Ver:" KESTRO_VERSION, "About", Icon::Information}));
+    // It goes with the main window.
+    stop();
+    EXPECT_EQ(helpWindow(), nullptr);
 }
 
 // Preferences, by Ctrl+, or by its button on the Misc page: the crystal in force and the fast
@@ -572,6 +639,17 @@ TEST_F(WindowTest, TheKeyboardReachesTheTabsAndEveryControlOfAPageInOrder) {
         EXPECT_EQ(window->currentPage(), to) << from << " " << key;
         EXPECT_TRUE(find(QString("tab%1").arg(to))->hasFocus());
     }
+    // From anywhere in the window, the keys of tab widgets go round the pages.
+    for (const auto& [from, keys, to] :
+         {std::tuple{0, QKeySequence(Qt::CTRL | Qt::Key_Tab), 1},
+          {0, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), 7},
+          {7, QKeySequence(Qt::CTRL | Qt::Key_PageDown), 0},
+          {0, QKeySequence(Qt::CTRL | Qt::Key_PageUp), 7}}) {
+        window->showPage(from);
+        find("Disconnect")->setFocus();
+        QTest::keySequence(find("Disconnect"), keys);
+        EXPECT_EQ(window->currentPage(), to) << keys.toString().toStdString();
+    }
     // Each page's tab as a screen reader names it (its caption is recorded with the window), and
     // the page's controls in keyboard order.
     for (int page = 0; page < 8; ++page) {
@@ -616,6 +694,25 @@ TEST_F(WindowTest, AltLettersNeverClashAndEnterPressesTheFocusedButton) {
         QTest::keyClick(find("About"), key);
     }
     EXPECT_EQ(messages.size(), 2u);
+}
+
+// A job disables the window, which takes the focus from the button that started it; once the
+// job's box is gone the keyboard carries on from that button, not from nowhere.
+TEST_F(WindowTest, TheFocusComesBackToTheButtonAfterItsJob) {
+    start();
+    ASSERT_NO_FATAL_FAILURE(activate());
+    for (const auto& [page, button] : {std::pair{0, "TestComm"}, std::pair{2, "EepromCheck"}}) {
+        SCOPED_TRACE(button);
+        window->showPage(page);
+        link->portBreak();
+        messages.clear();
+        find(button)->setFocus();
+        QTest::keyClick(find(button), Qt::Key_Space);
+        // Nothing answers on Comm 1's line: the job ends with its box.
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_TRUE(window->isEnabled());
+        EXPECT_EQ(QApplication::focusWidget(), find(button));
+    }
 }
 
 }  // namespace

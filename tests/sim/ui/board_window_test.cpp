@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -67,6 +69,37 @@ TEST(BoardWindow, AScreenReaderHearsTheStateAndEnterPressesAButton) {
     QTabBar* bar = w.find<QTabWidget>("BoardMemories")->tabBar();
     EXPECT_GE(bar->width(), bar->sizeHint().width());
     EXPECT_LE(bar->tabRect(bar->count() - 1).right(), bar->width());
+    // A screen that a large scale factor leaves small (1280 pixels at 200 %) takes the window
+    // whole: it scrolls its controls rather than staying wider than the screen.
+    w.window.resize(300, 250);
+    QApplication::processEvents();
+    EXPECT_EQ(w.window.size(), QSize(300, 250));
+    auto* scroller = w.find<QScrollArea>("BoardScroller");
+    scroller->ensureWidgetVisible(w.find<QWidget>("BoardFactory"));
+    EXPECT_FALSE(w.find<QWidget>("BoardFactory")->visibleRegion().isEmpty());
+}
+
+// Tab goes round every tab's controls and back to Reset, never stopping on the frame that
+// scrolls a tab's controls, which has nothing of its own to say or do.
+TEST(BoardWindow, TabGoesRoundEachTabsControlsWithoutStoppingOnAFrame) {
+    WindowBench w;
+    w.window.show();
+    QApplication::setActiveWindow(&w.window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w.window));
+    auto* tabs = w.find<QTabWidget>("BoardMemories");
+    for (int t = 0; t < tabs->count(); ++t) {
+        SCOPED_TRACE(t);
+        tabs->setCurrentIndex(t);
+        w.find<QWidget>("BoardReset")->setFocus();
+        QWidget* stop = nullptr;
+        for (int i = 0; i < 60 && stop != w.find<QWidget>("BoardReset"); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            stop = QApplication::focusWidget();
+            ASSERT_NE(stop, nullptr);
+            EXPECT_EQ(qobject_cast<QScrollArea*>(stop), nullptr) << qPrintable(stop->objectName());
+        }
+        EXPECT_EQ(stop, w.find<QWidget>("BoardReset"));
+    }
 }
 
 // A choice in the list (here a screen reader's "Toggle" on a row of the closed list) changes the
