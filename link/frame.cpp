@@ -121,7 +121,13 @@ void Frame::resetDuringJob() {
         std::find_if(std::begin(kResetDetails), std::end(kResetDetails),
                      [sentAfter](const ResetDetail& d) { return d.sentAfter == sentAfter; });
     std::string text = detail->text;
-    if (breakBeforeEcho)
+    const bool strayBefore = link().takeStrayAfterReset();
+    link().setStrayAfterReset(sentAfter);
+    if (breakBeforeEcho && strayBefore)
+        text +=
+            " The last job too ended with a reset while Kestro was still sending: what "
+            "reads as a reset may be the output of the program the boot loader took then.";
+    else if (breakBeforeEcho)
         text += " If no one reset it, the HC11's crystal may not be the " +
                 link().sciClock().crystalText() +
                 " MHz Kestro is set for: a board at another rate can answer the download with "
@@ -304,6 +310,15 @@ void Frame::checkTalkerEcho() {
     const Bytes more = port().input();
     received_.insert(received_.end(), more.begin(), more.end());
     const SciClock& sci = link().sciClock();
+    if (link().takeStrayAfterReset() && !echoSeen())
+        // No reset since the one that ended the last job: what looked like one was the boot
+        // loader running the bytes that followed it, or their output. Said once: the next try
+        // looks for the other causes.
+        throw LinkError(kNotEchoed, LinkError::Ending::EndAsFrame,
+                        "The last job ended with a reset while Kestro was still sending, and the "
+                        "boot loader may have run what followed it: what that program sends can "
+                        "look like a new reset. Reset your HC11 into bootstrap mode again and "
+                        "start the job once more.");
     if (!echoSeen() && atLoaderRate_) {
         // The boot loader has taken the damaged bytes: only a new reset lets it take them again.
         link().setLoaderRateFailed(true);

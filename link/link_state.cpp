@@ -93,6 +93,7 @@ void LinkState::startupSearch() {
 void LinkState::changePort(int n) {
     const int old = portNumber_;
     loaderRateFailed_ = false;
+    strayAfterReset_ = false;
     // Another port's HC11 has not said what it is: no part is taken for it until one is named.
     part_.clear();
     port_.close();
@@ -126,6 +127,7 @@ void LinkState::connect() {
     if (port_.isOpen())
         return;
     loaderRateFailed_ = false;
+    strayAfterReset_ = false;
     port_.setSettings(startupSettings());
     if (portNumber_ < 1 || portNumber_ > kPorts) {
         // No port was ever found: look again at the ports the user can choose, never beyond.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "clock.h"
 #include "messages.h"
@@ -84,6 +85,11 @@ class LinkState : public PortListener {
     // after it download at 1200 until the port changes.
     void setLoaderRateFailed(bool failed) { loaderRateFailed_ = failed; }
     bool loaderRateFailed() const { return loaderRateFailed_; }
+    // Set when a job ended at a reset that bytes of it may have followed: the boot loader may
+    // then run them, and what they send can read as the next reset. Cleared by the next echoed
+    // talker download or a change of port.
+    void setStrayAfterReset(bool stray) { strayAfterReset_ = stray; }
+    bool takeStrayAfterReset() { return std::exchange(strayAfterReset_, false); }
 
     void setTimerEnabled(bool enabled);
     void resetTicks() { ticks_ = 0; }
@@ -114,6 +120,7 @@ class LinkState : public PortListener {
     bool operationRunning_ = false;
     bool failureShown_ = false;
     bool loaderRateFailed_ = false;
+    bool strayAfterReset_ = false;
     std::uint64_t breaks_ = 0;
     std::optional<Scheduler::EventId> timer_;
     TimePoint nextTick_{0};

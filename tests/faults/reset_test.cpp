@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The HC11 reset by hand in the middle of a job on the virtual board, at moments spread over a
 // character's time: the PC tells a reset from the line before it takes any byte for the
-// talker's answer, sends nothing once it has seen it, and says whether the boot loader may have
-// taken bytes that followed the reset.
+// talker's answer, sends nothing once it has seen it, says whether the boot loader may have
+// taken bytes that followed the reset, and tells a next job with no reset in between why it fails.
 #include <gtest/gtest.h>
 
 #include "station.h"
@@ -57,6 +57,19 @@ TEST(ResetMidJob, IsToldAsAResetWhateverTheLineMadeOfItsBreak) {
                                    "reset your HC11 into bootstrap mode again "
                                    "before the next job") != std::string::npos;
         EXPECT_EQ(toldTaken, c.sending) << boxes[0].detail;
+        // With no new reset, the next job meets whatever the boot loader ran: it runs, is
+        // refused, or is told that, never blamed on the crystal.
+        s.ui.messages.clear();
+        s.ui.chooserAnswer = path.string();
+        if (s.link.ready())
+            ops::operationFor(c.button)(s.target, in);
+        for (const auto& box : s.ui.messages) {
+            const std::string told = box.text + " " + box.detail;
+            EXPECT_EQ(told.find("crystal"), std::string::npos) << told;
+            if (box.text == Frame::kNotEchoed || box.text == Frame::kResetDuringJob) {
+                EXPECT_NE(told.find("The last job"), std::string::npos) << told;
+            }
+        }
     }
 }
 
