@@ -73,6 +73,11 @@ TEST(IntelHex, ReadsTheRecordsAnHc11CanTakeAndRefusesTheRest) {
         {"CR LF, lower case, blank lines and a DOS end mark",
          "\r\n" + lower(hexRecord(0, 0xB600, abc)) + "\r\n" + kEnd.substr(0, 11) + "\r\n\x1A",
          Image{{0xB600, abc}}},
+        // As a Windows editor saves it, and as the old Macintosh ended lines.
+        {"a byte order mark, indented lines ended by lone CRs",
+         "\xEF\xBB\xBF  " + hexRecord(0, 0xB600, abc).substr(0, 19) + "\r\t" + kEnd.substr(0, 11) +
+             "\r",
+         Image{{0xB600, abc}}},
         {"a segment address moves what follows",
          hexRecord(2, 0, {0x01, 0x00}) + hexRecord(0, 0x0010, abc) + kEnd, Image{{0x1010, abc}}},
         // Whichever of the two address records came last sets the base.
@@ -134,6 +139,11 @@ TEST(SRecords, ReadsTheRecordsAnHc11CanTakeAndRefusesTheRest) {
         {"blank lines and blanks at line ends, no end record", "\n" + b600.substr(0, 14) + "  \n\n",
          Image{{0xB600, two}}},
         {"lower case", lower(b600 + "S9030000FC\n"), Image{{0xB600, two}}},
+        {"a byte order mark, indented lines ended by lone CRs",
+         "\xEF\xBB\xBF S00600004844521B\r\t" + b600.substr(0, 14) + "\rS9030000FC",
+         Image{{0xB600, two}}},
+        {"a line counted at each lone CR", "\r\r" + b600.substr(0, 14) + "\rS105B6008601BE\r",
+         Problem{4, "wrong checksum"}},
         {"S2 and S3 records within 64 KB, an S8 end",
          "S20600B6008601BC\nS3070000B6028601B9\nS804000000FB\n",
          Image{{0xB600, two}, {0xB602, two}}},
@@ -178,6 +188,10 @@ TEST(SRecords, GoOutAsS1RecordsOfWhatWasRead) {
     EXPECT_EQ(ops::recordsToSend("EepromProgram", "f", "S20600B6008601BC\nS3070000B6028601B9\n"),
               b600four);
     EXPECT_EQ(ops::recordsToSend("EepromProgram", "f", lower(b600four)), b600four);
+    EXPECT_EQ(
+        ops::recordsToSend("EepromProgram", "f",
+                           "\xEF\xBB\xBF" + hexRecord(0, 0xB600, {0x86, 0x01, 0x86, 0x01}) + kEnd),
+        b600four);
     try {
         ops::recordsToSend("EepromProgram", "f", "S105B6008601BD\nS104B60155EF\n");
         ADD_FAILURE() << "a byte given twice was taken";
