@@ -125,6 +125,8 @@ Result<Image> readElf(std::string_view content) {
     Elf* const elf = file.get();
     const GElf_Ehdr& header = file.header();
     const std::string& buffer = file.buffer();
+    if (header.e_type == ET_REL)
+        return Problem{0, kNotLinked};
     std::size_t count = 0;
     if (elf_getphdrnum(elf, &count) != 0)
         return damaged(elf_errmsg(-1));
@@ -168,14 +170,22 @@ Result<Image> readElf(std::string_view content) {
         if ((section.sh_flags & SHF_ALLOC) == 0 || section.sh_type == SHT_NOBITS ||
             section.sh_size == 0)
             continue;
-        for (const GElf_Phdr& s : segments) {
-            if (section.sh_offset < s.p_offset || section.sh_offset - s.p_offset >= s.p_filesz)
-                continue;
-            const GElf_Off into = section.sh_offset - s.p_offset;
-            parts.push_back({section.sh_offset, std::min(section.sh_size, s.p_filesz - into),
-                             s.p_paddr + into});
-            break;
+        const auto in = std::find_if(segments.begin(), segments.end(), [&](const GElf_Phdr& s) {
+            return section.sh_offset >= s.p_offset && section.sh_offset - s.p_offset < s.p_filesz;
+        });
+        if (in != segments.end()) {
+            const GElf_Off into = section.sh_offset - in->p_offset;
+            parts.push_back({section.sh_offset, std::min(section.sh_size, in->p_filesz - into),
+                             in->p_paddr + into});
+            continue;
         }
+        // A linker script can leave a section with contents out of every segment (the linker
+        // only warns); objcopy still writes it, at its own address, and so must we rather than
+        // drop its bytes unsaid.
+        if (section.sh_offset > buffer.size() ||
+            section.sh_size > buffer.size() - section.sh_offset)
+            return damaged("a section lies past the end of the file (is it cut short?)");
+        parts.push_back({section.sh_offset, section.sh_size, section.sh_addr});
     }
     Image image;
     for (const Part& p : parts) {
@@ -188,8 +198,7 @@ Result<Image> readElf(std::string_view content) {
                          std::vector<std::uint8_t>(first, first + p.size)});
     }
     if (image.empty())
-        return Problem{
-            0, header.e_type == ET_REL ? kNotLinked : "it has no loadable segment with data"};
+        return Problem{0, "it has no loadable segment with data"};
     return image;
 }
 

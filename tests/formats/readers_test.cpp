@@ -304,6 +304,16 @@ TEST(ToolchainFiles, AnElfFileThatCannotGoIsRefusedWithTheReason) {
     for (const auto& [address, byte] : memoryOf(slurp(kPrograms / "user_program.s19")))
         EXPECT_EQ(memory.at(address), byte) << hexAddress(address);
 }
+
+// A linker script can leave a section out of every segment, with only a warning; objcopy still
+// writes it at its own address, and not one of its bytes may be lost.
+TEST(ToolchainFiles, ASectionOutsideEverySegmentLoadsAtItsOwnAddress) {
+    std::string elf = slurp(kPrograms / "user_program.elf");
+    constexpr std::size_t kFirstSegment = 52;
+    put(elf, kFirstSegment + 16, 4, 0x617);  // its file bytes end with .text, before .rodata
+    put(elf, kFirstSegment + 20, 4, 0x617);
+    EXPECT_EQ(memoryOf(recordsOf(readElf(elf))), memoryOf(slurp(kPrograms / "user_program.s19")));
+}
 #endif
 
 }  // namespace
