@@ -141,6 +141,12 @@ Result<Image> readElf(std::string_view content) {
             return damaged("a loadable segment lies past the end of the file (is it cut short?)");
         segments.push_back(segment);
     }
+    // Some linkers leave every physical address 0; objcopy then takes the virtual addresses as
+    // the load addresses, and so must we, or the whole program would land at $0000.
+    if (std::all_of(segments.begin(), segments.end(),
+                    [](const GElf_Phdr& s) { return s.p_paddr == 0; }))
+        for (GElf_Phdr& s : segments)
+            s.p_paddr = s.p_vaddr;
     // The parts of the file to load: each section with contents that lies in a loadable
     // segment, at the segment's load address. The linker fills the room between two sections
     // of one segment; that filler is no part of the program and must not overwrite what the

@@ -305,14 +305,33 @@ TEST(ToolchainFiles, AnElfFileThatCannotGoIsRefusedWithTheReason) {
         EXPECT_EQ(memory.at(address), byte) << hexAddress(address);
 }
 
-// A linker script can leave a section out of every segment, with only a warning; objcopy still
-// writes it at its own address, and not one of its bytes may be lost.
-TEST(ToolchainFiles, ASectionOutsideEverySegmentLoadsAtItsOwnAddress) {
-    std::string elf = slurp(kPrograms / "user_program.elf");
-    constexpr std::size_t kFirstSegment = 52;
-    put(elf, kFirstSegment + 16, 4, 0x617);  // its file bytes end with .text, before .rodata
-    put(elf, kFirstSegment + 20, 4, 0x617);
-    EXPECT_EQ(memoryOf(recordsOf(readElf(elf))), memoryOf(slurp(kPrograms / "user_program.s19")));
+// Files that other linkers or linker scripts make, read as objcopy reads them: a section left
+// out of every segment (the linker only warns) at its own address, not one of its bytes lost;
+// segments whose physical addresses are all 0 at their virtual ones, not at $0000.
+TEST(ToolchainFiles, OddlyLinkedFilesLoadWhereObjcopyPutsThem) {
+    const std::string elf = slurp(kPrograms / "user_program.elf");
+    const auto linked = memoryOf(slurp(kPrograms / "user_program.s19"));
+    constexpr std::size_t kSegment = 52, kSize = 32, kPhysical = 12, kFileBytes = 16;
+    std::string unplaced = elf, noPhysical = elf;
+    put(unplaced, kSegment + kFileBytes, 4, 0x617);  // the first ends with .text, before .rodata
+    put(unplaced, kSegment + kFileBytes + 4, 4, 0x617);
+    put(noPhysical, kSegment + kPhysical, 4, 0);
+    put(noPhysical, kSegment + kSize + kPhysical, 4, 0);
+    auto dataWhereItRuns = linked;
+    for (unsigned i = 0; i < 4; ++i)
+        dataWhereItRuns[0x2000 + i] = dataWhereItRuns.extract(0xB780 + i).mapped();
+    struct Case {
+        const char* what;
+        const std::string& file;
+        const std::map<unsigned, std::uint8_t>& expected;
+    } const cases[] = {
+        {"a section outside every segment", unplaced, linked},
+        {"no physical addresses", noPhysical, dataWhereItRuns},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(memoryOf(recordsOf(readElf(c.file))), c.expected);
+    }
 }
 #endif
 
