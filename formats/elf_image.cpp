@@ -101,6 +101,15 @@ class OpenElf {
             return damaged(elf_errmsg(-1));
         if (header_.e_machine != EM_68HC11)
             return Problem{0, "not an HC11 ELF file: " + machineName(header_.e_machine)};
+        // libelf finds no section at all where the table is cut off, which would pass for a
+        // file without one: its symbols for a stripped file's, its segments loaded whole with
+        // the linker's filler. (With more sections than e_shnum holds, the first entry gives
+        // the count.)
+        const GElf_Off entries = std::max<GElf_Off>(header_.e_shnum, 1);
+        if (header_.e_shoff != 0 &&
+            (header_.e_shoff > buffer_.size() ||
+             GElf_Off{header_.e_shentsize} * entries > buffer_.size() - header_.e_shoff))
+            return damaged("its section table lies past the end of the file (is it cut short?)");
         return std::nullopt;
     }
     Elf* get() const { return elf_.get(); }
@@ -214,14 +223,6 @@ Result<std::vector<ElfSymbol>> readElfSymbols(std::string_view content) {
         return *problem;
     if (file.header().e_type == ET_REL)
         return Problem{0, kNotLinked};
-    // libelf finds no section at all where the table is cut off, which would pass for a
-    // stripped file. (With more sections than e_shnum holds, the first entry gives the count.)
-    const GElf_Ehdr& header = file.header();
-    const GElf_Off entries = std::max<GElf_Off>(header.e_shnum, 1);
-    if (header.e_shoff != 0 &&
-        (header.e_shoff > file.buffer().size() ||
-         GElf_Off{header.e_shentsize} * entries > file.buffer().size() - header.e_shoff))
-        return damaged("its section table lies past the end of the file (is it cut short?)");
     std::vector<ElfSymbol> symbols;
     for (Elf_Scn* scn = nullptr; (scn = elf_nextscn(file.get(), scn)) != nullptr;) {
         GElf_Shdr section;

@@ -271,14 +271,19 @@ TEST(ToolchainFiles, AnElfFileThatCannotGoIsRefusedWithTheReason) {
         std::string file;
         std::string problem;  // the start of what the reader says
     };
-    std::string otherMachine = elf, beyond = elf, noSections = elf;
+    constexpr std::size_t kSectionTable = 32;
+    std::string otherMachine = elf, beyond = elf, noSections = elf,
+                cutNoTable = elf.substr(0, 0x1002);
     put(otherMachine, kMachine, 2, 62);
+    put(cutNoTable, kSectionTable, 4, 0);
     put(beyond, kSecondSegment + 12, 4, 0x1B780);  // its physical address
     put(noSections, kSectionCount, 2, 0);
     const Case cases[] = {
         {"cut in its header", elf.substr(0, 40), "it is a damaged ELF file"},
-        {"cut before its data", elf.substr(0, 0x1002),
+        {"without a section table, cut before its data", cutNoTable,
          "it is a damaged ELF file: a loadable segment lies past the end of the file"},
+        {"cut in its section table", elf.substr(0, elf.size() - 20),
+         "it is a damaged ELF file: its section table lies past the end of the file"},
         {"for another processor", otherMachine, "not an HC11 ELF file: x86-64"},
         {"the PC's own program", slurp("/proc/self/exe"), "not an HC11 ELF file: "},
         {"an object file", slurp(kPrograms / "user_program.o"),
