@@ -127,6 +127,11 @@ DumpTarget::DumpTarget(fs::path output) : output_(std::move(output)) {
     const fs::file_type type = writeThrough_ ? fs::file_type::none : fs::status(output_, ec).type();
     switch (type) {
         case fs::file_type::none:  // the standard output, open already
+            // Or a name the kernel could not look up: a loop of links, a folder closed to us.
+            if (ec) {
+                error_ = "Cannot write " + output_.string() + ": " + ec.message() + ".";
+                return;
+            }
             break;
         case fs::file_type::regular:
             final_ = fs::canonical(output_, ec);

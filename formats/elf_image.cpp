@@ -101,6 +101,15 @@ class OpenElf {
             return damaged(elf_errmsg(-1));
         if (header_.e_machine != EM_68HC11)
             return Problem{0, "not an HC11 ELF file: " + machineName(header_.e_machine)};
+        // libelf finds no section at all where the table is cut off, which would pass for a
+        // file without one: its symbols for a stripped file's, its segments loaded whole with
+        // the linker's filler. (With more sections than e_shnum holds, the first entry gives
+        // the count.)
+        const GElf_Off entries = std::max<GElf_Off>(header_.e_shnum, 1);
+        if (header_.e_shoff != 0 &&
+            (header_.e_shoff > buffer_.size() ||
+             GElf_Off{header_.e_shentsize} * entries > buffer_.size() - header_.e_shoff))
+            return damaged("its section table lies past the end of the file (is it cut short?)");
         return std::nullopt;
     }
     Elf* get() const { return elf_.get(); }
@@ -125,6 +134,8 @@ Result<Image> readElf(std::string_view content) {
     Elf* const elf = file.get();
     const GElf_Ehdr& header = file.header();
     const std::string& buffer = file.buffer();
+    if (header.e_type == ET_REL)
+        return Problem{0, kNotLinked};
     std::size_t count = 0;
     if (elf_getphdrnum(elf, &count) != 0)
         return damaged(elf_errmsg(-1));
@@ -139,6 +150,12 @@ Result<Image> readElf(std::string_view content) {
             return damaged("a loadable segment lies past the end of the file (is it cut short?)");
         segments.push_back(segment);
     }
+    // Some linkers leave every physical address 0; objcopy then takes the virtual addresses as
+    // the load addresses, and so must we, or the whole program would land at $0000.
+    if (std::all_of(segments.begin(), segments.end(),
+                    [](const GElf_Phdr& s) { return s.p_paddr == 0; }))
+        for (GElf_Phdr& s : segments)
+            s.p_paddr = s.p_vaddr;
     // The parts of the file to load: each section with contents that lies in a loadable
     // segment, at the segment's load address. The linker fills the room between two sections
     // of one segment; that filler is no part of the program and must not overwrite what the
@@ -168,14 +185,22 @@ Result<Image> readElf(std::string_view content) {
         if ((section.sh_flags & SHF_ALLOC) == 0 || section.sh_type == SHT_NOBITS ||
             section.sh_size == 0)
             continue;
-        for (const GElf_Phdr& s : segments) {
-            if (section.sh_offset < s.p_offset || section.sh_offset - s.p_offset >= s.p_filesz)
-                continue;
-            const GElf_Off into = section.sh_offset - s.p_offset;
-            parts.push_back({section.sh_offset, std::min(section.sh_size, s.p_filesz - into),
-                             s.p_paddr + into});
-            break;
+        const auto in = std::find_if(segments.begin(), segments.end(), [&](const GElf_Phdr& s) {
+            return section.sh_offset >= s.p_offset && section.sh_offset - s.p_offset < s.p_filesz;
+        });
+        if (in != segments.end()) {
+            const GElf_Off into = section.sh_offset - in->p_offset;
+            parts.push_back({section.sh_offset, std::min(section.sh_size, in->p_filesz - into),
+                             in->p_paddr + into});
+            continue;
         }
+        // A linker script can leave a section with contents out of every segment (the linker
+        // only warns); objcopy still writes it, at its own address, and so must we rather than
+        // drop its bytes unsaid.
+        if (section.sh_offset > buffer.size() ||
+            section.sh_size > buffer.size() - section.sh_offset)
+            return damaged("a section lies past the end of the file (is it cut short?)");
+        parts.push_back({section.sh_offset, section.sh_size, section.sh_addr});
     }
     Image image;
     for (const Part& p : parts) {
@@ -188,8 +213,7 @@ Result<Image> readElf(std::string_view content) {
                          std::vector<std::uint8_t>(first, first + p.size)});
     }
     if (image.empty())
-        return Problem{
-            0, header.e_type == ET_REL ? kNotLinked : "it has no loadable segment with data"};
+        return Problem{0, "it has no loadable segment with data"};
     return image;
 }
 
@@ -199,14 +223,6 @@ Result<std::vector<ElfSymbol>> readElfSymbols(std::string_view content) {
         return *problem;
     if (file.header().e_type == ET_REL)
         return Problem{0, kNotLinked};
-    // libelf finds no section at all where the table is cut off, which would pass for a
-    // stripped file. (With more sections than e_shnum holds, the first entry gives the count.)
-    const GElf_Ehdr& header = file.header();
-    const GElf_Off entries = std::max<GElf_Off>(header.e_shnum, 1);
-    if (header.e_shoff != 0 &&
-        (header.e_shoff > file.buffer().size() ||
-         GElf_Off{header.e_shentsize} * entries > file.buffer().size() - header.e_shoff))
-        return damaged("its section table lies past the end of the file (is it cut short?)");
     std::vector<ElfSymbol> symbols;
     for (Elf_Scn* scn = nullptr; (scn = elf_nextscn(file.get(), scn)) != nullptr;) {
         GElf_Shdr section;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -28,21 +29,32 @@ constexpr int hexDigitValue(char c) {
     return -1;
 }
 
-// Takes from text the next line that holds more than blanks, without its end (CR LF and LF
-// both do) or the blanks an editor leaves at it; lineNumber counts every line taken. False
-// when text holds no more.
+// Takes from text the next line that holds more than blanks, without its end or the blanks
+// an editor leaves around it; lineNumber counts every line taken. A line ends at LF, CR LF or a
+// lone CR, as files saved on the old Macintosh end theirs. False when text holds no more.
 inline bool nextRecordLine(std::string_view& text, std::string_view& line, int& lineNumber) {
+    constexpr std::string_view kBlanks = " \t";
     while (!text.empty()) {
-        const auto end = text.find('\n');
+        const auto end = text.find_first_of("\r\n");
         line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
+        if (next < text.size() && text[end] == '\r' && text[next] == '\n')
+            ++next;
+        text.remove_prefix(next);
         ++lineNumber;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-            line.remove_suffix(1);
+        line.remove_prefix(std::min(line.find_first_not_of(kBlanks), line.size()));
+        line.remove_suffix(line.size() - (line.find_last_not_of(kBlanks) + 1));
         if (!line.empty())
             return true;
     }
     return false;
+}
+
+// Text without the UTF-8 byte order mark that some Windows editors put before the first line.
+inline std::string_view withoutByteOrderMark(std::string_view text) {
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    return text;
 }
 
 // The bytes that a record's pairs of hexadecimal digits spell, or why the text is not that.

@@ -54,6 +54,7 @@ std::optional<std::uint32_t> addressValue(const Record& r) {
 }  // namespace
 
 Result<Image> readIntelHex(std::string_view text) {
+    text = withoutByteOrderMark(text);
     // A DOS end-of-file mark at the very end is no record, as with S-records.
     if (!text.empty() && text.back() == '\x1A')
         text.remove_suffix(1);

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "hex_digit.h"
+
 namespace kestro::formats {
 
 namespace {
@@ -36,6 +38,7 @@ Kind kindOf(std::string_view content) {
     if (content.starts_with("\x7F"
                             "ELF"))
         return Kind::Elf;
+    content = withoutByteOrderMark(content);
     const auto first = content.find_first_not_of(" \t\r\n");
     if (first != std::string_view::npos && content[first] == ':')
         return Kind::IntelHex;

@@ -67,6 +67,7 @@ std::variant<Record, std::string> readRecord(std::string_view line) {
 }  // namespace
 
 Result<Image> readSRecords(std::string_view text) {
+    text = withoutByteOrderMark(text);
     // Some tools still end a text file with the DOS end-of-file mark: one at the very end is
     // no record and no damage.
     if (!text.empty() && text.back() == '\x1A')

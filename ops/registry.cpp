@@ -89,13 +89,12 @@ LinkError refusal(const std::string& name, formats::Kind kind, int line, const s
         LinkError::Ending::KeepTarget, detail);
 }
 
-// The number of the first line that holds more than blanks; 0 for none.
+// The number of the first line that holds more than blanks, counted as the readers count
+// lines; 0 for none.
 int firstTextLine(std::string_view content) {
-    const auto at = content.find_first_not_of(" \t\r\n");
-    if (at == std::string_view::npos)
-        return 0;
-    return 1 + static_cast<int>(std::count(
-                   content.begin(), content.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+    std::string_view line;
+    int number = 0;
+    return formats::nextRecordLine(content, line, number) ? number : 0;
 }
 
 // The lowest address an operation's file may put data at. The RAM talker runs in the internal

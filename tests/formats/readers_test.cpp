@@ -73,6 +73,11 @@ TEST(IntelHex, ReadsTheRecordsAnHc11CanTakeAndRefusesTheRest) {
         {"CR LF, lower case, blank lines and a DOS end mark",
          "\r\n" + lower(hexRecord(0, 0xB600, abc)) + "\r\n" + kEnd.substr(0, 11) + "\r\n\x1A",
          Image{{0xB600, abc}}},
+        // As a Windows editor saves it, and as the old Macintosh ended lines.
+        {"a byte order mark, indented lines ended by lone CRs",
+         "\xEF\xBB\xBF  " + hexRecord(0, 0xB600, abc).substr(0, 19) + "\r\t" + kEnd.substr(0, 11) +
+             "\r",
+         Image{{0xB600, abc}}},
         {"a segment address moves what follows",
          hexRecord(2, 0, {0x01, 0x00}) + hexRecord(0, 0x0010, abc) + kEnd, Image{{0x1010, abc}}},
         // Whichever of the two address records came last sets the base.
@@ -134,6 +139,11 @@ TEST(SRecords, ReadsTheRecordsAnHc11CanTakeAndRefusesTheRest) {
         {"blank lines and blanks at line ends, no end record", "\n" + b600.substr(0, 14) + "  \n\n",
          Image{{0xB600, two}}},
         {"lower case", lower(b600 + "S9030000FC\n"), Image{{0xB600, two}}},
+        {"a byte order mark, indented lines ended by lone CRs",
+         "\xEF\xBB\xBF S00600004844521B\r\t" + b600.substr(0, 14) + "\rS9030000FC",
+         Image{{0xB600, two}}},
+        {"a line counted at each lone CR", "\r\r" + b600.substr(0, 14) + "\rS105B6008601BE\r",
+         Problem{4, "wrong checksum"}},
         {"S2 and S3 records within 64 KB, an S8 end",
          "S20600B6008601BC\nS3070000B6028601B9\nS804000000FB\n",
          Image{{0xB600, two}, {0xB602, two}}},
@@ -178,6 +188,10 @@ TEST(SRecords, GoOutAsS1RecordsOfWhatWasRead) {
     EXPECT_EQ(ops::recordsToSend("EepromProgram", "f", "S20600B6008601BC\nS3070000B6028601B9\n"),
               b600four);
     EXPECT_EQ(ops::recordsToSend("EepromProgram", "f", lower(b600four)), b600four);
+    EXPECT_EQ(
+        ops::recordsToSend("EepromProgram", "f",
+                           "\xEF\xBB\xBF" + hexRecord(0, 0xB600, {0x86, 0x01, 0x86, 0x01}) + kEnd),
+        b600four);
     try {
         ops::recordsToSend("EepromProgram", "f", "S105B6008601BD\nS104B60155EF\n");
         ADD_FAILURE() << "a byte given twice was taken";
@@ -257,14 +271,19 @@ TEST(ToolchainFiles, AnElfFileThatCannotGoIsRefusedWithTheReason) {
         std::string file;
         std::string problem;  // the start of what the reader says
     };
-    std::string otherMachine = elf, beyond = elf, noSections = elf;
+    constexpr std::size_t kSectionTable = 32;
+    std::string otherMachine = elf, beyond = elf, noSections = elf,
+                cutNoTable = elf.substr(0, 0x1002);
     put(otherMachine, kMachine, 2, 62);
+    put(cutNoTable, kSectionTable, 4, 0);
     put(beyond, kSecondSegment + 12, 4, 0x1B780);  // its physical address
     put(noSections, kSectionCount, 2, 0);
     const Case cases[] = {
         {"cut in its header", elf.substr(0, 40), "it is a damaged ELF file"},
-        {"cut before its data", elf.substr(0, 0x1002),
+        {"without a section table, cut before its data", cutNoTable,
          "it is a damaged ELF file: a loadable segment lies past the end of the file"},
+        {"cut in its section table", elf.substr(0, elf.size() - 20),
+         "it is a damaged ELF file: its section table lies past the end of the file"},
         {"for another processor", otherMachine, "not an HC11 ELF file: x86-64"},
         {"the PC's own program", slurp("/proc/self/exe"), "not an HC11 ELF file: "},
         {"an object file", slurp(kPrograms / "user_program.o"),
@@ -289,6 +308,35 @@ TEST(ToolchainFiles, AnElfFileThatCannotGoIsRefusedWithTheReason) {
     EXPECT_EQ(memory.count(0xB000), 0u);
     for (const auto& [address, byte] : memoryOf(slurp(kPrograms / "user_program.s19")))
         EXPECT_EQ(memory.at(address), byte) << hexAddress(address);
+}
+
+// Files that other linkers or linker scripts make, read as objcopy reads them: a section left
+// out of every segment (the linker only warns) at its own address, not one of its bytes lost;
+// segments whose physical addresses are all 0 at their virtual ones, not at $0000.
+TEST(ToolchainFiles, OddlyLinkedFilesLoadWhereObjcopyPutsThem) {
+    const std::string elf = slurp(kPrograms / "user_program.elf");
+    const auto linked = memoryOf(slurp(kPrograms / "user_program.s19"));
+    constexpr std::size_t kSegment = 52, kSize = 32, kPhysical = 12, kFileBytes = 16;
+    std::string unplaced = elf, noPhysical = elf;
+    put(unplaced, kSegment + kFileBytes, 4, 0x617);  // the first ends with .text, before .rodata
+    put(unplaced, kSegment + kFileBytes + 4, 4, 0x617);
+    put(noPhysical, kSegment + kPhysical, 4, 0);
+    put(noPhysical, kSegment + kSize + kPhysical, 4, 0);
+    auto dataWhereItRuns = linked;
+    for (unsigned i = 0; i < 4; ++i)
+        dataWhereItRuns[0x2000 + i] = dataWhereItRuns.extract(0xB780 + i).mapped();
+    struct Case {
+        const char* what;
+        const std::string& file;
+        const std::map<unsigned, std::uint8_t>& expected;
+    } const cases[] = {
+        {"a section outside every segment", unplaced, linked},
+        {"no physical addresses", noPhysical, dataWhereItRuns},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(memoryOf(recordsOf(readElf(c.file))), c.expected);
+    }
 }
 #endif
 
