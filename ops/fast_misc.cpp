@@ -25,7 +25,7 @@ Duration eepromCycle(Frame& f) {
            150us;
 }
 // fastram's X: as many data bytes as its 256 bytes of RAM leave room for.
-constexpr std::size_t kRamBlock = 24;
+constexpr std::size_t kRamBlock = 17;
 constexpr std::uint16_t kConfigAddress = 0x103F;
 
 // The value of a character as the talkers' hexval reads it: 16 or more for no digit.
@@ -152,7 +152,9 @@ void fastConfig(Target& target, const Inputs& in) {
 constexpr const char* kNothingRun = "The HC11 refused the program, so nothing was run.";
 constexpr const char* kRefusedRecord =
     "It refused a record in the internal RAM below $0200, where it runs, or in the register "
-    "block at $1000-$103F.";
+    "block at $1000-$103F, or a byte that did not read back as it was stored: no RAM at that "
+    "address (the internal ROM, EPROM or EEPROM, or nothing on the expanded bus). The records "
+    "before it are in place.";
 
 // The start address as ram reads the text it is sent: characters that are no digit skipped;
 // nullopt for a fifth significant digit, where it runs nothing.
@@ -199,12 +201,16 @@ void fastRam(Target& target, const Inputs& in) {
                 Bytes block(kRamBlock, 0xFF);
                 std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), take, block.begin());
                 const auto to = static_cast<std::uint16_t>(address + at);
-                if (take > 0 && link.exchange(fast::request(kRamWrite, to, static_cast<Byte>(take),
-                                                            ByteView(block)),
-                                              0)
-                                        .status != fast::kDone)
+                const Byte status =
+                    take > 0 ? link.exchange(fast::request(kRamWrite, to, static_cast<Byte>(take),
+                                                           ByteView(block)),
+                                             0)
+                                   .status
+                             : fast::kDone;
+                // V: a byte of the block did not read back, the bytes before it stored.
+                if (status != fast::kDone && status != fast::kNoMemory)
                     throw LinkError(fast::kNotTheProtocol, LinkError::Ending::EndAsFrame);
-                if (take < n) {
+                if (take < n || status == fast::kNoMemory) {
                     f.ui().setProgress(std::nullopt);
                     f.ui().message({kNothingRun, kAppTitle, Icon::Critical, kRefusedRecord});
                     f.finish();

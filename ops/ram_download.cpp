@@ -46,7 +46,9 @@ struct Refusal {
 constexpr Refusal kRefusals[] = {
     {'A',
      "It refused a record in the internal RAM below $0200, where it runs, or in the register "
-     "block at $1000-$103F."},
+     "block at $1000-$103F, or a byte that did not read back as it was stored: no RAM at that "
+     "address (the internal ROM, EPROM or EEPROM, or nothing on the expanded bus). The records "
+     "before it are in place."},
     {'C',
      "A record's checksum did not hold when it arrived: a character was lost or changed on "
      "the line."},

@@ -4,10 +4,11 @@
 ; address as hexadecimal text with no terminator: the text ends when the line has been idle
 ; for 5 ms (about five characters). It then answers "O" and jumps there 50 ms later, time for
 ; the PC to read the answer and set the rate the program talks at. It runs nothing when a
-; record was refused (the internal RAM below $0200, which holds the talker, or the register
-; block), a checksum did not hold, or the address is not one to four significant hexadecimal
-; digits (any other character, a blank included, a fifth digit, or none but 0); then it sends
-; that record's letter ("A", "C") or "Z" for the address, and falls silent.
+; record was refused (the internal RAM below $0200, which holds the talker, the register
+; block, or a byte that did not read back as stored: no RAM there), a checksum did not hold, or
+; the address is not one to four significant hexadecimal digits (any other character, a blank
+; included, a fifth digit, or none but 0); then it sends that record's letter ("A", "C") or
+; "Z" for the address, and falls silent.
 
         .include "hc11.inc"
         .equ RUN_MARK, 0x5A
@@ -30,6 +31,8 @@ main:   srec_header
         cpx     #0x1040         ; the register block
         blo     3f
 4:      staa    0,x
+        cmpa    0,x             ; RAM keeps it; ROM, EEPROM (no EELAT) and an empty bus do not
+        bne     3f
         inx
         dec     cnt
         bra     1b

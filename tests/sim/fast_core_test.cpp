@@ -144,7 +144,7 @@ TEST(FastCore, RequestsOutOfBoundsAreRefusedWithNothingTouched) {
     const Talker fastxi = kTalkers[2], fastee = kTalkers[3], fastep = kTalkers[4],
                  fasterase = kTalkers[5], fastram = kTalkers[7], faststat = kTalkers[8],
                  fastxe = kTalkers[1];
-    const Bytes d8 = pattern(8), d16 = pattern(16), d24 = pattern(24);
+    const Bytes d8 = pattern(8), d16 = pattern(16), d17 = pattern(17);
     const Case cases[] = {
         {"fastee, no bytes", fastee, 'W', 0xB600, 0, d8},
         {"fastee, 9 bytes", fastee, 'W', 0xB600, 9, d8},
@@ -185,9 +185,9 @@ TEST(FastCore, RequestsOutOfBoundsAreRefusedWithNothingTouched) {
          0x8000,
          0x06,
          {0x00, 0x40, 1, 2, 0, 0, 0, 0}},
-        {"fastram, no bytes", fastram, 'X', 0x2000, 0, d24},
-        {"fastram, 25 bytes", fastram, 'X', 0x2000, 25, d24},
-        {"fastram, over its own code", fastram, 'X', 0x0040, 24, d24},
+        {"fastram, no bytes", fastram, 'X', 0x2000, 0, d17},
+        {"fastram, 18 bytes", fastram, 'X', 0x2000, 18, d17},
+        {"fastram, over its own code", fastram, 'X', 0x0040, 17, d17},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

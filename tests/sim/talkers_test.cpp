@@ -483,6 +483,32 @@ TEST(RamOnBoard, RunsWhatItLoadedAndNothingOfAFileItRefused) {
     }
 }
 
+// A record where no RAM takes its bytes (the E9's EEPROM, which a store outside the
+// programming sequence leaves as it was, and its ROM) is refused when a byte does not read back,
+// on both paths: the program is not run, and the box says what was meant to be RAM is not.
+TEST(RamOnBoard, AByteNoRamTakesIsRefusedAndNothingRuns) {
+    for (const auto& [at, fast] : {std::pair{0xB600u, false}, std::pair{0xD000u, false},
+                                   std::pair{0xB600u, true}, std::pair{0xD000u, true}}) {
+        SCOPED_TRACE(std::to_string(at) + (fast ? " fast" : ""));
+        Station s(Chip::E9);
+        const std::string program = srecords(0x2000, kMarker);
+        const std::string file = program.substr(0, program.find("S9")) + srecords(at, Bytes{0x12});
+        ops::Inputs in;
+        in.startAddress = "2000";
+        in.fast = fast;
+        const auto boxes = s.run("ExtRam", in, s.file(file));
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, "The HC11 refused the program, so nothing was run.");
+        EXPECT_NE(boxes[0].detail.find("did not read back"), std::string::npos) << boxes[0].detail;
+        s.clock.advance(std::chrono::milliseconds(50));
+        s.board.catchUp();
+        EXPECT_EQ(s.board.devices().ram()[0x3000], 0x00) << "the program ran";
+        if (at == 0xB600u) {
+            EXPECT_EQ(s.board.eeprom().read(0), 0xFF);
+        }
+    }
+}
+
 // The start address is one to four hex digits, complete after 5 ms of idle line, not before: a
 // pause of 4.4 ms between its digits (the PC's own send stalling) still counts as one address.
 // The talker confirms it before it runs the program; anything else it refuses and runs nothing:
