@@ -83,14 +83,20 @@ TEST_F(InterruptTest, XirqIgnoresIButNotX) {
     expectEntered(0x8100, X | I, kOrg + 1, I);
 }
 
-TEST_F(InterruptTest, InstructionAfterCliRunsBeforeInterrupt) {
-    start({0x0E, 0x01, 0x01}, I);  // CLI, NOP, NOP
-    maskable = vector::Irq;
-    EXPECT_EQ(cpu.step(), 2);
-    EXPECT_EQ(cpu.step(), 2);
-    EXPECT_EQ(cpu.regs.pc, kOrg + 2);
-    EXPECT_EQ(cpu.step(), 14);
-    expectEntered(0x8200, I, kOrg + 2, 0);
+// TAP clearing I (A = $01) is held back as CLI is.
+TEST_F(InterruptTest, InstructionAfterCliOrTapRunsBeforeInterrupt) {
+    for (const std::uint8_t opcode : {0x0E, 0x06}) {  // CLI or TAP, NOP, NOP
+        SCOPED_TRACE(opcode);
+        start({opcode, 0x01, 0x01}, I);
+        cpu.regs.a = C;
+        maskable = vector::Irq;
+        EXPECT_EQ(cpu.step(), 2);
+        EXPECT_EQ(cpu.step(), 2);
+        EXPECT_EQ(cpu.regs.pc, kOrg + 2);
+        EXPECT_EQ(cpu.step(), 14);
+        EXPECT_EQ(cpu.regs.pc, 0x8200);
+        EXPECT_EQ(bus.mem[0x01FE] << 8 | bus.mem[0x01FF], kOrg + 2);
+    }
 }
 
 TEST_F(InterruptTest, WaiThenInterrupt) {
