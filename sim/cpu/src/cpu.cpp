@@ -654,9 +654,12 @@ int Cpu::stepIdle() {
             }
             return idleCycles_;
         case RunState::Stopped:
-            if (xirq || maskable) {
+            // With the clocks halted no peripheral can ask; of the I-masked sources only the
+            // IRQ pin restarts the chip (M68HC11 Reference Manual p. 5-22), so a flag left
+            // pending before STOP does not.
+            if (xirq || maskable == vector::Irq) {
                 state_ = RunState::Running;
-                return stopRecoveryCycles_ + takeInterrupt(xirq ? vector::Xirq : *maskable, xirq);
+                return stopRecoveryCycles_ + takeInterrupt(xirq ? vector::Xirq : vector::Irq, xirq);
             }
             // XIRQ with X set still restarts the clocks; execution goes on after STOP.
             if (interrupts_ && (regs.ccr & ccr::X) && interrupts_->xirqPending()) {

@@ -83,14 +83,20 @@ TEST_F(InterruptTest, XirqIgnoresIButNotX) {
     expectEntered(0x8100, X | I, kOrg + 1, I);
 }
 
-TEST_F(InterruptTest, InstructionAfterCliRunsBeforeInterrupt) {
-    start({0x0E, 0x01, 0x01}, I);  // CLI, NOP, NOP
-    maskable = vector::Irq;
-    EXPECT_EQ(cpu.step(), 2);
-    EXPECT_EQ(cpu.step(), 2);
-    EXPECT_EQ(cpu.regs.pc, kOrg + 2);
-    EXPECT_EQ(cpu.step(), 14);
-    expectEntered(0x8200, I, kOrg + 2, 0);
+// TAP clearing I (A = $01) is held back as CLI is.
+TEST_F(InterruptTest, InstructionAfterCliOrTapRunsBeforeInterrupt) {
+    for (const std::uint8_t opcode : {0x0E, 0x06}) {  // CLI or TAP, NOP, NOP
+        SCOPED_TRACE(opcode);
+        start({opcode, 0x01, 0x01}, I);
+        cpu.regs.a = C;
+        maskable = vector::Irq;
+        EXPECT_EQ(cpu.step(), 2);
+        EXPECT_EQ(cpu.step(), 2);
+        EXPECT_EQ(cpu.regs.pc, kOrg + 2);
+        EXPECT_EQ(cpu.step(), 14);
+        EXPECT_EQ(cpu.regs.pc, 0x8200);
+        EXPECT_EQ(bus.mem[0x01FE] << 8 | bus.mem[0x01FF], kOrg + 2);
+    }
 }
 
 TEST_F(InterruptTest, WaiThenInterrupt) {
@@ -117,8 +123,8 @@ TEST_F(InterruptTest, WaiWithIMaskedWakesOnlyOnXirq) {
 }
 
 // XIRQ with X set restarts the clocks after the oscillator delay (4064 cycles out of reset)
-// and execution goes on after STOP; an unmasked interrupt is serviced after the delay.
-TEST_F(InterruptTest, StopHaltsUntilXirqOrAnUnmaskedInterrupt) {
+// and execution goes on after STOP; an unmasked IRQ is serviced after the delay.
+TEST_F(InterruptTest, StopHaltsUntilXirqOrAnUnmaskedIrq) {
     cpu.setIdleCycles(8);
     start({0xCF, 0xCF}, X | I);
     EXPECT_EQ(cpu.step(), 2);
@@ -133,6 +139,14 @@ TEST_F(InterruptTest, StopHaltsUntilXirqOrAnUnmaskedInterrupt) {
     cpu.setStopRecoveryCycles(4);
     EXPECT_EQ(cpu.step(), 2);  // the second STOP
     cpu.regs.ccr = 0;
+    // The clocks are stopped, so of the I-masked sources only the IRQ pin can end STOP
+    // (M68HC11 Reference Manual p. 5-22): a flag the SCI or the timer left pending cannot.
+    for (std::uint16_t v : {vector::Sci, vector::RealTime, vector::Toc1}) {
+        maskable = v;
+        EXPECT_EQ(cpu.step(), 8);
+        EXPECT_EQ(cpu.runState(), RunState::Stopped);
+    }
+    maskable = vector::Irq;
     EXPECT_EQ(cpu.step(), 4 + 14);
     expectEntered(0x8200, I, kOrg + 2, 0);
 }
