@@ -515,8 +515,10 @@ struct CpuExec {
         const std::uint16_t d = c.regs.x;
         setFlag(c, ccr::V, false);
         if (d == 0) {
-            // Quotient $FFFF, remainder undefined: D is left as it was.
+            // Quotient $FFFF, remainder indeterminate: D comes back as the dividend's complement,
+            // so that a program that uses it is visibly wrong rather than lucky.
             c.regs.x = 0xFFFF;
+            c.regs.setD(static_cast<std::uint16_t>(~n));
             setFlag(c, ccr::C, true);
             setFlag(c, ccr::Z, false);
             return;
@@ -533,7 +535,8 @@ struct CpuExec {
         setFlag(c, ccr::C, d == 0);
         setFlag(c, ccr::V, d <= n);  // the quotient would not be a fraction
         if (d <= n) {
-            c.regs.x = 0xFFFF;  // remainder undefined: D is left as it was
+            c.regs.x = 0xFFFF;  // remainder indeterminate: the dividend's complement, as IDIV
+            c.regs.setD(static_cast<std::uint16_t>(~n));
             setFlag(c, ccr::Z, false);
             return;
         }
