@@ -27,7 +27,8 @@ inline constexpr std::uint16_t kFrameBytes = 9;
 
 // The messages a session ends with or refuses with, as the user is told them.
 inline constexpr const char* kNotStopped =
-    "The program did not stop: it keeps interrupts masked or reads the SCI itself.";
+    "The program did not stop: it keeps interrupts masked, reads the SCI itself, or is halted "
+    "by STOP, from which only IRQ, XIRQ or a reset wake the chip.";
 inline constexpr const char* kMonitorGone =
     "The monitor on the HC11 stopped answering: the program may have overwritten it "
     "($0000-$00C3 and the pseudo-vectors at $00C4, $00F4 and $00F7).";
