@@ -27,6 +27,7 @@ void CommandUi::message(const Message& m) {
     if (!exit_ || worse(*exit_, e) != *exit_) {
         exit_ = e;
         verdict_ = std::move(text);
+        detail_ = std::move(detail);
     }
 }
 

@@ -54,6 +54,8 @@ class CommandUi final : public OperationUi {
     const std::optional<Exit>& exit() const { return exit_; }
     // The text of the box that gave the verdict.
     const std::string& verdict() const { return verdict_; }
+    // That box's explanation under its text; empty if it had none.
+    const std::string& detail() const { return detail_; }
 
   private:
     // A transfer's amount so far, or its end.
@@ -70,6 +72,7 @@ class CommandUi final : public OperationUi {
     RateMeter meter_;
     std::optional<Exit> exit_;
     std::string verdict_;
+    std::string detail_;
     std::function<std::string(std::string)> wording_;
     std::string memory_;
 };

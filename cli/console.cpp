@@ -25,6 +25,8 @@ QJsonObject recordObject(const RunRecord& r) {
     if (!r.identity.empty())
         o.insert("identity",
                  QJsonDocument::fromJson(QByteArray::fromStdString(r.identity)).object());
+    if (!r.detail.empty())
+        o.insert("detail", QString::fromStdString(r.detail));
     return o;
 }
 
@@ -55,6 +57,7 @@ bool recordFrom(const QJsonObject& o, RunRecord& r) {
     r.baud = o.value("baud").toInt();
     if (o.value("identity").isObject())
         r.identity = compact(o.value("identity").toObject());
+    r.detail = o.value("detail").toString().toStdString();
     return true;
 }
 

@@ -30,6 +30,9 @@ struct RunRecord {
     int baud = 0;  // as in Transfer
     // identify: what it found, one JSON object; empty for the other commands.
     std::string identity{};
+    // Why a refusal or failure came about, as the window's box shows it under the verdict;
+    // empty where the box has nothing there.
+    std::string detail{};
 };
 
 enum class Channel {

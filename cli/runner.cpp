@@ -375,7 +375,7 @@ class PortRun {
         reporter_.line(Channel::Error, problem->what());
         if (!problem->detail.empty())
             reporter_.line(Channel::Error, problem->detail);
-        return record(step, Exit::FileError, problem->what(), 0, clock_.now());
+        return record(step, Exit::FileError, problem->what(), 0, clock_.now(), problem->detail);
     }
 
     Exit runStep(const Step& step) {
@@ -405,7 +405,7 @@ class PortRun {
                 // Without the retry's reset the job's failure is still the damaged download.
                 if (attempt)
                     return record(step, worse(e, attempt->exit().value_or(e)),
-                                  attempt->verdict() + " " + failure_, 0, start);
+                                  attempt->verdict() + " " + failure_, 0, start, attempt->detail());
                 return record(step, e, failure_, 0, start);
             }
 
@@ -449,6 +449,7 @@ class PortRun {
 
         Exit exit = ui.exit().value_or(Exit::Success);
         std::string verdict = ui.verdict();
+        std::string detail = ui.detail();
         // A port lost under the job: what it may have left half done, as for a signal.
         if (exit == Exit::PortError) {
             std::string what = partlyDone(step.button);
@@ -488,12 +489,13 @@ class PortRun {
             }
         }
         if (exit == Exit::Success && step.readBack)
-            exit = readConfigBack(step, verdict);
+            exit = readConfigBack(step, verdict, detail);
         if (const Exit e = traceProblem(); e != Exit::Success && exit == Exit::Success) {
             exit = e;
             verdict = failure_;
+            detail.clear();
         }
-        return record(step, exit, verdict, bytes, start);
+        return record(step, exit, verdict, bytes, start, detail);
     }
 
     // monitor: its files read before the reset, so that a missing one uses none up; then the
@@ -551,7 +553,7 @@ class PortRun {
             board_->board().catchUp();
         if (!reading) {
             failed = ui.exit().value_or(Exit::NoAnswer);
-            record(step, failed, ui.verdict(), 0, start);
+            record(step, failed, ui.verdict(), 0, start, ui.detail());
         }
         return reading;
     }
@@ -666,8 +668,10 @@ class PortRun {
     }
 
     // config: the cell becomes CONFIG only at a reset, so the value is confirmed only by
-    // reading $103F after the next one. verdict: the step's, replaced by the read back's.
-    Exit readConfigBack(const Step& step, std::string& verdict) {
+    // reading $103F after the next one. verdict and detail: the step's, replaced by the read
+    // back's.
+    Exit readConfigBack(const Step& step, std::string& verdict, std::string& detail) {
+        detail.clear();
         const Byte sent = ops::configByte(step.inputs.config5Text, step.inputs.config);
         secondReset_ = true;
         const Exit reset = awaitReset();
@@ -683,6 +687,7 @@ class PortRun {
             board_->board().catchUp();
         if (!read) {
             verdict = ui.verdict();
+            detail = ui.detail();
             return ui.exit().value_or(Exit::NoAnswer);
         }
         char text[64];
@@ -739,7 +744,7 @@ class PortRun {
     }
 
     Exit record(const Step& step, Exit exit, std::string verdict, std::int64_t bytes,
-                TimePoint start) {
+                TimePoint start, std::string detail = {}) {
         reporter_.record({.operation = step.command,
                           .port = choice_.label(),
                           .verdict = std::move(verdict),
@@ -747,7 +752,8 @@ class PortRun {
                           .bytes = bytes,
                           .seconds = std::chrono::duration<double>(clock_.now() - start).count(),
                           .baud = std::exchange(lineRate_, 0),
-                          .identity = std::exchange(identity_, {})});
+                          .identity = std::exchange(identity_, {}),
+                          .detail = std::move(detail)});
         return exit;
     }
 

@@ -612,21 +612,28 @@ TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
     EXPECT_EQ(help.exit, 0);
     EXPECT_TRUE(contains(help.out, "--memory eeprom|eprom|ext|xicor"));
     // What --json records for failures that come before any box: never an empty verdict; the
-    // trace's own write errors among them.
-    const std::tuple<std::vector<std::string>, int, std::string> recorded[] = {
-        {{"--port", "/dev/kestro-no-such-port", "test"}, 6, "Cannot open the serial port"},
-        {{"--port", name, "--reset-timeout", "1", "test"}, 3, "No reset seen on "},
+    // trace's own write errors among them. A refused file's reason is in the record too, not
+    // only on standard error.
+    const std::tuple<std::vector<std::string>, int, std::string, std::string> recorded[] = {
+        {{"--port", "/dev/kestro-no-such-port", "test"}, 6, "Cannot open the serial port", ""},
+        {{"--port", name, "--reset-timeout", "1", "test"}, 3, "No reset seen on ", ""},
         {{"--board", "t", "--trace", "/dev/full", "test"},
          5,
-         "Cannot write the trace file /dev/full: No space left on device."},
+         "Cannot write the trace file /dev/full: No space left on device.",
+         ""},
+        {{"--comm", "2", "program", "cut.hex"},
+         5,
+         "The file cut.hex is not an Intel HEX file for the HC11.",
+         "It has no end-of-file record (type 01), so it may be cut short."},
     };
-    for (auto [args, exit, verdict] : recorded) {
+    for (auto [args, exit, verdict, detail] : recorded) {
         args.push_back("--json");
         const Result r = home.run(args);
         EXPECT_EQ(r.exit, exit) << r.err;
         const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).object();
         EXPECT_TRUE(o.value("verdict").toString().startsWith(QString::fromStdString(verdict)))
             << r.out;
+        EXPECT_EQ(o.value("detail").toString().toStdString(), detail) << r.out;
     }
     ::close(slave);
     ::close(master);

@@ -3,6 +3,8 @@
 // the time left, on a terminal and elsewhere; the exit codes the real operations' boxes give
 // when the talkers run on the virtual board; and such an operation ended by a signal.
 #include <gtest/gtest.h>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <signal.h>
 
@@ -187,6 +189,32 @@ TEST(Progress, AFastJobsLineRateIsShownAndRecorded) {
     EXPECT_EQ(replay.records.at(0).baud, 62'500);
     // identify's object comes through a worker whole.
     EXPECT_EQ(replay.records.at(0).identity, fast.identity);
+}
+
+// A refusal's reason is its record's own field, JSON whatever bytes the user's file put in it
+// (a quote, a line end, a control character, bytes that are no UTF-8), and it comes through a
+// worker as it left; a record without one has no such field.
+TEST(Progress, ARefusalsDetailIsInItsRecordAsValidJson) {
+    EXPECT_EQ(recordJson({.operation = "test", .port = "", .verdict = "", .exit = Exit::Success})
+                  .find("detail"),
+              std::string::npos);
+    const RunRecord refused{.operation = "program",
+                            .port = "",
+                            .verdict = "The file a\"b.s19 is not an S-record file for the HC11.",
+                            .exit = Exit::FileError,
+                            .detail = "Line 2: not \"S1\"\r\n\x01\x1B[2J\xFF\xC3."};
+    QJsonParseError error;
+    const QJsonObject o =
+        QJsonDocument::fromJson(QByteArray::fromStdString(recordJson(refused)), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << recordJson(refused);
+    EXPECT_TRUE(o.value("detail").toString().startsWith("Line 2: not \"S1\"\r\n\x01\x1B[2J"));
+    EXPECT_EQ(o.value("verdict").toString().toStdString(), refused.verdict);
+    Streams s;
+    WorkerReporter worker(s.out);
+    worker.record(refused);
+    const Recorder replay = replayed(Streams::written(s.out));
+    ASSERT_EQ(replay.records.size(), 1u);
+    EXPECT_EQ(replay.records[0].detail, o.value("detail").toString().toStdString());
 }
 
 struct Bench {
