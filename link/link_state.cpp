@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "link_state.h"
 
+#include <string_view>
+#include <utility>
+
 namespace kestro {
 
 LinkState::LinkState(SerialPort& port, Clock& clock, Scheduler& scheduler)
@@ -21,40 +24,50 @@ LinkState::~LinkState() {
     setTimerEnabled(false);
 }
 
+namespace {
+
+// Why a port could not be had, where the device's name (%1) is all the text needs. A failure
+// without a row is the system's own, which the user can do nothing about but try again.
+constexpr std::pair<PortError, std::string_view> kFailureTexts[] = {
+    {PortError::InUse, "CommPort already in use"},
+    {PortError::Absent, "%1 does not exist"},
+    {PortError::Lost, "%1 was lost"},
+    {PortError::NotSerial, "%1 is not a serial port"},
+    {PortError::NoDevice,
+     "%1 has no device behind it (a port without its hardware, or /dev/tty without a "
+     "controlling terminal)"},
+};
+
+}  // namespace
+
 std::string LinkState::openFailureText(int n, PortError error) const {
     const std::string device = port_.deviceName(n);
-    switch (error) {
-        case PortError::None:
-            return {};
-        case PortError::InUse:
-            return "CommPort already in use";
-        case PortError::Absent:
-            return device + " does not exist";
-        case PortError::NoPermission: {
-            // Group advice only where joining the group would let the user in.
-            const AccessProblem why = port_.accessProblem();
-            const std::string refused = "No permission to open " + device;
-            switch (why.kind) {
-                case AccessProblem::Kind::NotInGroup:
-                    return refused + ": add yourself to the " + why.name +
-                           " group and log in again";
-                case AccessProblem::Kind::OwnerOnly:
-                    return refused + ": only its owner, " + why.name + ", may use it";
-                case AccessProblem::Kind::ClosedFolder:
-                    return refused + ": you may not enter the folder " + why.name;
-                case AccessProblem::Kind::Unknown:
-                    break;
-            }
-            return refused;
+    if (error == PortError::None)
+        return {};
+    if (error == PortError::NoPermission) {
+        // Group advice only where joining the group would let the user in.
+        const AccessProblem why = port_.accessProblem();
+        const std::string refused = "No permission to open " + device;
+        switch (why.kind) {
+            case AccessProblem::Kind::NotInGroup:
+                return refused + ": add yourself to the " + why.name + " group and log in again";
+            case AccessProblem::Kind::OwnerOnly:
+                return refused + ": only its owner, " + why.name + ", may use it";
+            case AccessProblem::Kind::ClosedFolder:
+                return refused + ": you may not enter the folder " + why.name;
+            case AccessProblem::Kind::Unknown:
+                break;
         }
-        case PortError::Lost:
-            return device + " was lost";
-        case PortError::NotOpen:
-        case PortError::BadSettings:
-        case PortError::Io:
-            break;
+        return refused;
     }
-    return device + " cannot be opened";
+    std::string_view text = "%1 cannot be opened";
+    for (const auto& [e, t] : kFailureTexts)
+        if (e == error)
+            text = t;
+    std::string out(text);
+    if (const auto at = out.find("%1"); at != std::string::npos)
+        out.replace(at, 2, device);
+    return out;
 }
 
 std::optional<int> LinkState::openFirstFree(std::string& reasons, std::string_view separator) {

@@ -29,6 +29,9 @@ enum class PortError {
     NotOpen,       // an operation that needs an open port
     BadSettings,   // a settings text we cannot apply
     Io,            // any other failure of the system
+    NotSerial,     // the path opens, but as no terminal (a regular file, /dev/null, a folder)
+    NoDevice,      // the node is there with nothing behind it (a port without its hardware,
+                   // /dev/tty without a controlling terminal)
 };
 
 // Line settings as the program writes them: "1200,N,8,1" (baud, parity, data bits, stop bits).

@@ -26,13 +26,22 @@ speed_t speedFor(int baud) {
     return static_cast<speed_t>(rateConstant(baud));
 }
 
+// What an errno from open() or from the first termios call on what it opened means.
 PortError openError(int e) {
     switch (e) {
         case ENOENT:
         case ENODEV:
-        case ENXIO:
         case ENOTDIR:
             return PortError::Absent;
+        // A node with no driver or hardware behind it: a serial port whose UART is not fitted,
+        // /dev/tty for a process without a controlling terminal.
+        case ENXIO:
+        case EIO:
+            return PortError::NoDevice;
+        // It opened, but the terminal calls do not apply to it.
+        case ENOTTY:
+        case EISDIR:
+            return PortError::NotSerial;
         case EACCES:
         case EPERM:
         case EROFS:
@@ -224,7 +233,7 @@ PortError TermiosPort::open() {
 
     termios t{};
     if (::tcgetattr(fd, &t) != 0)
-        return refuse(PortError::Io);
+        return refuse(openError(errno));
     found_ = std::make_unique<termios>(t);
     if (!configureTermios(t, settings_))
         return refuse(PortError::BadSettings);

@@ -598,6 +598,8 @@ TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
          {"Cannot write in no/such/folder"}},
         {{"--port", "/dev/kestro-no-such-port", "test"}, 6, "",
          {"/dev/kestro-no-such-port does not exist"}},
+        {{"--port", "/dev/null", "test"}, 6, "",
+         {"Cannot open the serial port /dev/null: /dev/null is not a serial port.\n"}},
         // A chain whose last file is unusable does not start.
         {{"--board", "r", "test", "program", "notes.s19"}, 5, "", {"notes.s19 is not an S-record"}},
         {{"--comm", "2", "--reset-timeout", "1", "test"}, 3, "", waited},

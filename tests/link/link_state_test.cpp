@@ -69,6 +69,8 @@ TEST(PortChange, FailureFallsBackToTheOldPortAndWarnsForTwoSeconds) {
     const std::tuple<PortError, AccessProblem, std::string> cases[] = {
         {PortError::InUse, {}, "CommPort already in use"},
         {PortError::Absent, {}, "virtual port 3 does not exist"},
+        {PortError::NotSerial, {}, "virtual port 3 is not a serial port"},
+        {PortError::Io, {}, "virtual port 3 cannot be opened"},
         {PortError::NoPermission,
          {Kind::NotInGroup, "dialout"},
          "No permission to open virtual port 3: add yourself to the dialout group and log in "

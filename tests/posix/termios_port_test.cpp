@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -271,6 +272,38 @@ TEST_F(PtyPort, ABreakAsAByteCountsOnlyWhenAskedAndAlone) {
         EXPECT_EQ(port_.inBufferCount(), queued);
         EXPECT_EQ(recorder_.events, std::vector<std::string>{event});
     }
+}
+
+// A path that is not there, one that opens as no terminal at all, and a node with nothing
+// behind it are told apart: the user's remedy differs for each.
+TEST(TermiosOpen, SaysWhyAPathIsNoUsablePort) {
+    char file[] = "/tmp/kestro-port-XXXXXX";
+    const int fd = ::mkstemp(file);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const std::pair<std::string, PortError> cases[] = {
+        {"/dev/kestro-no-such-port", PortError::Absent},
+        {"/dev/null", PortError::NotSerial},
+        {file, PortError::NotSerial},
+        {"/", PortError::NotSerial},
+    };
+    for (const auto& [path, expected] : cases) {
+        TermiosPort port([&path](int) { return path; });
+        EXPECT_EQ(port.open(), expected) << path;
+        EXPECT_FALSE(port.isOpen()) << path;
+    }
+    ::unlink(file);
+    // /dev/tty in a session of its own, which has no controlling terminal whatever the tests'.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::setsid();
+        TermiosPort port([](int) { return std::string("/dev/tty"); });
+        ::_exit(port.open() == PortError::NoDevice ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // An open port holds the device exclusively: another is refused as in use until it closes.
