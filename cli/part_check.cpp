@@ -118,4 +118,18 @@ std::string partRefusal(const sim::Variant& part, std::optional<std::uint8_t> co
     return {};
 }
 
+std::string movedEepromHint(const sim::Variant& part, const Step& step) {
+    if (step.button != "EepromErase" || step.rangeGiven || !part.eepromMovable)
+        return {};
+    const unsigned base = part.eepromBaseFor(part.factoryConfig & part.configMask);
+    const std::string first = hex4(base).substr(1),
+                      last = hex4(base + part.eepromSize - 1).substr(1);
+    return "The " + std::string(part.name) + "'s EEPROM is at $x" + first + "-$x" + last +
+           " with x from CONFIG bits 7-4; without --range kestro-cli took $" + hex4(base) + "-$" +
+           hex4(base + part.eepromSize - 1) +
+           ", where the factory puts it, as CONFIG is not known before the reset. If CONFIG has "
+           "moved it, name it with --range (--range B" +
+           first + "-B" + last + " for x = B), or use --chip auto, which reads CONFIG first.";
+}
+
 }  // namespace kestro::cli

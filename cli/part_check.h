@@ -20,4 +20,10 @@ namespace kestro::cli {
 std::string partRefusal(const sim::Variant& part, std::optional<std::uint8_t> configCell,
                         const std::vector<Step>& steps);
 
+// Where a talker's refusal of an erase may come from CONFIG having moved the EEPROM, for a step
+// that took the named part's own range (where the factory leaves it) because CONFIG was not
+// known before the reset: where the EEPROM may be and how to name it. Empty for a part whose
+// EEPROM does not move, and for a step given a range.
+std::string movedEepromHint(const sim::Variant& part, const Step& step);
+
 }  // namespace kestro::cli

@@ -457,6 +457,14 @@ class PortRun {
             reporter_.line(Channel::Error, what + ".");
             verdict += " " + what + ".";
         }
+        // The talker checks the range against CONFIG, which a named part's own range could not
+        // know before the reset.
+        if (exit == Exit::TargetError && plan_.chip && !board_ && !autoPart_)
+            if (const sim::Variant* part = sim::variantNamed(*plan_.chip))
+                if (std::string hint = movedEepromHint(*part, step); !hint.empty()) {
+                    reporter_.line(Channel::Error, hint);
+                    detail += (detail.empty() ? "" : "\n") + hint;
+                }
         std::int64_t bytes = sent;
         if (dump) {
             // A damaged dump, written beside the good one, is the user's whatever the verdict.
@@ -698,6 +706,13 @@ class PortRun {
             reporter_.line(Channel::Error, verdict);
             return Exit::TargetError;
         }
+        // The steps after this one find the EEPROM where this CONFIG puts it, as those after
+        // --chip auto find it where the CONFIG read then put it.
+        if (autoPart_)
+            autoPart_->config = *read;
+        else if (!board_ && plan_.chip)
+            if (const sim::Variant* part = sim::variantNamed(*plan_.chip))
+                autoPart_ = AutoPart{part, *read};
         std::snprintf(text, sizeof text, "CONFIG reads $%02X after the reset", unsigned{*read});
         verdict = text;
         reporter_.line(Channel::Verdict, verdict);

@@ -561,6 +561,28 @@ TEST(KestroCli, ANamedPartsOwnEeprom) {
               "Error in Eeprom: $B600 is outside the EEPROM the part has at the CONFIG it has: "
               "$B600-$B7FF on the A and E series, $x800-$xFFF on the 811E2 and $xE00-$xFFF on "
               "the F1 with x from CONFIG bits 7-4, none while EEON is clear\n");
+#ifdef KESTRO_BOARD
+    // On a serial port CONFIG is known only once read: after config in the same job the erase
+    // finds the EEPROM where it was moved; in a job of its own the talker's refusal of the
+    // factory place says where the EEPROM may be and how to name it.
+    const Result moved = onBoardOfItsOwn(
+        home, {"--board", "m2", "--chip", "811E2"},
+        {"--chip", "811E2", "config", "--bits", "EEON,NOSEC", "--ee-block", "B800", "erase"});
+    EXPECT_EQ(moved.exit, 0) << moved.err;
+    EXPECT_TRUE(contains(moved.out, "CONFIG reads $B9 after the reset\nEeprom Erase\n"))
+        << moved.out;
+    const Result alone =
+        onBoardOfItsOwn(home, {"--board", "m2"}, {"--chip", "811E2", "--json", "erase"});
+    EXPECT_EQ(alone.exit, 2) << alone.err;
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(alone.out)).object();
+    EXPECT_EQ(o.value("verdict").toString(), "Error in Eeprom");
+    EXPECT_TRUE(o.value("detail").toString().contains(
+        "EEPROM is at $x800-$xFFF with x from CONFIG bits 7-4; without --range kestro-cli took "
+        "$F800-$FFFF"))
+        << alone.out;
+    EXPECT_TRUE(contains(alone.err, "name it with --range (--range B800-BFFF for x = B)"))
+        << alone.err;
+#endif
     home.expect({{{"--board", "m", "--chip", "E9", "test"},
                   0,
                   "Communication is OK\n",
