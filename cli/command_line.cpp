@@ -293,6 +293,13 @@ std::string readSet(std::string_view value, const std::array<std::string_view, N
     return {};
 }
 
+// The usage error for a RAM start address the talker would not run at, from --start or the
+// window's settings alike.
+std::string startAddressRefusal(const std::string& text) {
+    return std::string(ops::kInvalidStartAddress) + ": " + text +
+           " (one to four hex digits, 0001 to FFFF)";
+}
+
 // Reads one command's options into its step; the error text when one does not hold.
 class StepBuilder {
   public:
@@ -321,8 +328,7 @@ class StepBuilder {
                 return {};
             case kStart:
                 if (!ops::readStartAddress(value))
-                    return std::string(ops::kInvalidStartAddress) + ": " + value +
-                           " (one to four hex digits, 0001 to FFFF)";
+                    return startAddressRefusal(value);
                 in.startAddress = value;
                 return {};
             case kBits: {
@@ -852,6 +858,11 @@ Parsed parseCommandLine(const std::vector<std::string>& args, const ops::Inputs&
                 step.output = workerOutput(step.output, plan.worker);
     if (std::string e = outputsOverInputs(plan); !e.empty())
         return fail(e);
+    // A start address the window saved is checked as --start is, before any reset: after it,
+    // the operation would refuse it with the reset used up.
+    for (const Step& step : plan.steps)
+        if (step.button == "ExtRam" && !ops::readStartAddress(step.inputs.startAddress))
+            return fail(startAddressRefusal(step.inputs.startAddress));
     // A named part's EEPROM is where its data is; the window's saved range is for its own part.
     if (plan.chip)
         if (const sim::Variant* v = sim::variantNamed(*plan.chip))

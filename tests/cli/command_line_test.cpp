@@ -252,6 +252,15 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         const Parsed p = parse(args);
         EXPECT_NE(p.error.find(error), std::string::npos) << p.error << " for " << error;
     }
+    // The window's start address as --start would be: refused before any reset, unless --start
+    // stands in for it.
+    ops::Inputs saved = windowInputs();
+    saved.startAddress = "20 00";
+    EXPECT_EQ(parseCommandLine({"ram", "p.s19"}, saved).error,
+              parse({"ram", "p.s19", "--start", "20 00"}).error);
+    EXPECT_EQ(parseCommandLine({"--fast", "test", "ram", "p.s19"}, saved).error,
+              parse({"ram", "p.s19", "--start", "20 00"}).error);
+    EXPECT_EQ(parseCommandLine({"ram", "p.s19", "--start", "2000"}, saved).error, "");
     // "-" reads the standard input and writes the standard output: no clash between them.
     EXPECT_EQ(parse({"program", "-", "dump", "-o", "-"}).error, "");
     // The default path's talkers select CSEL, and fastcfg does.

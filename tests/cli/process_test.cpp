@@ -602,7 +602,8 @@ TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
     home.write("low.s19", "S107010001020304ED\r\nS9030000FC\r\n");
     // Comm 2 as the window's port map has it.
     std::filesystem::create_directories(home.path / ".config/kestro");
-    home.write(".config/kestro/kestro.ini", "[ports]\nComm2=" + name + "\n");
+    home.write(".config/kestro/kestro.ini",
+               "[ports]\nComm2=" + name + "\n[startup]\nStartAdress=9Z00\n");
     const std::vector<std::string> waited = {"Reset the HC11 into bootstrap mode",
                                              "No reset seen on " + name};
     // clang-format off
@@ -615,6 +616,9 @@ TEST(KestroCli, RefusalsComeBeforeAnyResetWithTheirCodes) {
          {"The file cut.hex is not an Intel HEX file for the HC11.", "may be cut short"}},
         {{"--comm", "2", "ram", "low.s19", "--start", "2000"}, 5, "",
          {"The file low.s19 has data at $0100, below $0200."}},
+        // The window's start address is refused as --start is.
+        {{"--comm", "2", "ram", "low.s19"}, 7, "",
+         {"Invalid start adress: 9Z00 (one to four hex digits, 0001 to FFFF)"}},
         {{"--comm", "2", "program", "/dev/zero"}, 5, "", {"/dev/zero: it holds more than 8 MB"}},
         {{"--port", name, "dump", "-o", "no/such/folder/d.s19"}, 5, "",
          {"Cannot write in no/such/folder"}},
