@@ -37,6 +37,8 @@ constexpr Byte kEepgm = 0x01;
 constexpr Duration kStepLimit = 2s;
 // Bytes read at the PC for a step: the longest instruction (5) and the one after a short one.
 constexpr std::size_t kStepLook = 8;
+// Breakpoints closer than this are checked by one read when they come out.
+constexpr std::uint16_t kRemovalSpan = 16;
 // What the stop announcement takes to come after the PC's character, beyond the line time.
 constexpr Duration kStopLimit = 500ms;
 
@@ -446,7 +448,7 @@ void TalkerMonitor::insertBreakpoints(const std::set<std::uint16_t>& at,
         if (e.ending == LinkError::Ending::KeepTarget) {
             if (bprot)
                 store(kBprot, *bprot);
-            removeBreakpoints();
+            removeBreakpoints(false);
         }
         throw;
     }
@@ -454,7 +456,7 @@ void TalkerMonitor::insertBreakpoints(const std::set<std::uint16_t>& at,
         store(kBprot, *bprot);
 }
 
-void TalkerMonitor::removeBreakpoints() {
+void TalkerMonitor::removeBreakpoints(bool programRan) {
     // Each byte back as the program had it, EEPROM ones through their cycles, whatever BPROT the
     // program left (then put back as it was). One that fails does not keep the others in.
     auto bytes = std::move(inserted_);
@@ -462,7 +464,33 @@ void TalkerMonitor::removeBreakpoints() {
     std::optional<Byte> bprot;
     bool opened = false;
     std::optional<LinkError> failed;
+    // A byte that no longer holds the SWI after a run: the program has stored over it
+    // (self-modifying code, a table it rewrites): what it stored is its own and stays. The places
+    // close to one another (a step's, a loop's) are read at once.
+    // A read between them must not touch the register block, where reads clear flags.
+    const auto readable = [this](unsigned from, unsigned to) {
+        for (unsigned a = from; a <= to; ++a)
+            if (kindOf(static_cast<std::uint16_t>(a)) == Kind::Registers)
+                return false;
+        return true;
+    };
+    std::map<std::uint16_t, Byte> now;
+    for (auto at = bytes.begin(); programRan && at != bytes.end();) {
+        auto last = at;
+        for (auto next = std::next(at);
+             next != bytes.end() && next->first - at->first < kRemovalSpan &&
+             readable(last->first, next->first);
+             ++next)
+            last = next;
+        const Bytes span =
+            link_->read(fast::kRead, at->first, std::size_t{1} + last->first - at->first);
+        for (auto k = at; k != std::next(last); ++k)
+            now[k->first] = span.at(k->first - at->first);
+        at = std::next(last);
+    }
     for (const auto& [a, original] : bytes) {
+        if (programRan && now.at(a) != kSwi)
+            continue;
         try {
             if (kindOf(a) == Kind::Eeprom) {
                 if (!std::exchange(opened, true))
@@ -619,7 +647,7 @@ Stop TalkerMonitor::stopped(Announcement a, bool askedToStop) {
         store(static_cast<std::uint16_t>(frame_ + 8), static_cast<Byte>(before));
         regs_.pc = before;
     }
-    removeBreakpoints();
+    removeBreakpoints(true);
     return Stop{cause, regs_};
 }
 

@@ -92,7 +92,8 @@ class TalkerMonitor final : public Monitor {
     // The SWIs in; known: the program's bytes already read at some of those places.
     void insertBreakpoints(const std::set<std::uint16_t>& at,
                            const std::map<std::uint16_t, Byte>& known = {});
-    void removeBreakpoints();
+    // programRan: the program has run since they went in, and may have stored over them.
+    void removeBreakpoints(bool programRan);
     // Where a step from the PC may end, each a place for a temporary breakpoint; known: the
     // bytes read at the PC. A LinkError (KeepTarget) where a step cannot be taken.
     std::set<std::uint16_t> stepPlaces(std::map<std::uint16_t, Byte>& known);

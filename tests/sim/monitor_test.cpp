@@ -527,6 +527,38 @@ TEST(MonitorRun, AStopAfterABreakpointItJumpedOverIsNoBreakpoint) {
         << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
 }
 
+// A program that stores over the byte a breakpoint (or a step's own) stands on keeps what it
+// stored: the byte taken out at the stop is the one from before the program changed it.
+TEST(MonitorRun, AProgramThatWritesOverABreakpointKeepsItsByte) {
+    struct Case {
+        const char* what;
+        bool step;  // a step over the store, whose own breakpoint stands on the byte stored
+    };
+    for (const Case c : {Case{"a run", false}, Case{"a step", true}}) {
+        SCOPED_TRACE(c.what);
+        Session t(Chip::E9);
+        t.run([&](TalkerMonitor& m) {
+            // ldaa #$01; staa $0105; swi (there: nop once stored); ldab #$22; swi
+            m.write(0x0100, Bytes{0x86, 0x01, 0xB7, 0x01, 0x05, 0x3F, 0xC6, 0x22, 0x3F});
+            if (c.step) {
+                Registers r = m.registers();
+                r.pc = 0x0102;
+                r.a = 0x01;
+                m.setRegisters(r);
+                m.step();
+            } else {
+                m.setBreakpoint(0x0105);
+                m.run(0x0100);
+                ASSERT_TRUE(Session::until(m, 100ms));
+            }
+            EXPECT_EQ(m.read(0x0105, 1), Bytes{0x01});
+            EXPECT_EQ(t.s.board.peek(0x0105), 0x01);
+        });
+        EXPECT_TRUE(t.s.ui.messages.empty())
+            << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+    }
+}
+
 // go from a breakpoint on an instruction a step cannot take (one that only comes back to
 // itself) runs it, rather than refusing as a step does.
 TEST(MonitorRun, GoesOnFromABreakpointOnALoopOntoItself) {
