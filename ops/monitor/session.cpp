@@ -304,6 +304,10 @@ void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress&
                 expandedBus_ = (bytes[i] & kMda) != 0;
                 bootRom_ = (bytes[i] & kRboot) != 0;
             }
+            // BPROT as the user sets it is theirs, its reset value too: the session no longer
+            // clears it for a write of its own.
+            if (a == kBprot)
+                bprotCleared_ = true;
             if (kind == Kind::Ram) {
                 if (static_cast<std::uint16_t>(runStart + run.size()) != a)
                     readBack();

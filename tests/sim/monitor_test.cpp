@@ -402,6 +402,28 @@ TEST(MonitorRefuses, WritesWhereThePartHasNoMemory) {
     }
 }
 
+// BPROT that the user sets protects the EEPROM from the session's own writes too, even when
+// it is the value a reset leaves; cleared again, the EEPROM takes the byte.
+TEST(MonitorRefuses, EepromThatTheUserProtected) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        m.write(0x1035, Bytes{0x1F});
+        try {
+            m.write(0xB600, Bytes{0x55});
+            ADD_FAILURE() << "written through BPROT";
+        } catch (const LinkError& e) {
+            EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
+            EXPECT_NE(e.detail.find("BPROT is $1F"), std::string::npos) << e.detail;
+        }
+        EXPECT_EQ(m.read(0x1035, 1), Bytes{0x1F});
+        EXPECT_EQ(t.s.board.peek(0xB600), 0xFF);
+        m.write(0x1035, Bytes{0x00});
+        m.write(0xB600, Bytes{0x55});
+        EXPECT_EQ(t.s.board.peek(0xB600), 0x55);
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty());
+}
+
 // The program's own bytes reach the output whole, those that look like the start of a stop
 // announcement included; its own SWI and an illegal opcode stop it, each told as what it is.
 TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
