@@ -42,6 +42,25 @@ constexpr std::uint16_t kRemovalSpan = 16;
 // What the stop announcement takes to come after the PC's character, beyond the line time.
 constexpr Duration kStopLimit = 500ms;
 
+// The registers that carry the monitor's own line to the PC: a write that changes one of their
+// kept bits (the rate, the framing, TE and RE on, RWU and SBK off; INIT's map) would end the
+// session unseen, and one to SCDR sends a character into the PC's answer (M68HC11 Reference
+// Manual, SCI and INIT registers). The program may still set them itself when it runs.
+struct LineRegister {
+    std::uint16_t address;
+    const char* name;
+    Byte kept;         // the bits that must stay as they are
+    bool anyWrite;     // any write at all disturbs the line
+    const char* what;  // why, as the user is told it
+};
+constexpr LineRegister kLineRegisters[] = {
+    {0x102B, "BAUD", 0xFF, false, "BAUD keeps the rate the PC shares with the monitor"},
+    {0x102C, "SCCR1", 0x18, false, "SCCR1 keeps its M and WAKE bits, the frame the PC reads"},
+    {0x102D, "SCCR2", 0x0F, false, "SCCR2 keeps TE and RE set, RWU and SBK clear"},
+    {0x102F, "SCDR", 0x00, true, "A write to SCDR sends a character into the monitor's answers"},
+    {0x103D, "INIT", 0xFF, false, "INIT keeps RAM and the registers where the monitor runs"},
+};
+
 std::string hex4(unsigned v) {
     return formats::dollarHex(v, 4);
 }
@@ -270,11 +289,27 @@ void TalkerMonitor::checkWrite(std::uint16_t address, std::size_t length) const 
     }
 }
 
+void TalkerMonitor::checkLineRegisters(std::uint16_t address, ByteView bytes) {
+    for (const LineRegister& r : kLineRegisters) {
+        if (r.address < address || static_cast<std::size_t>(r.address - address) >= bytes.size())
+            continue;
+        const Byte value = bytes[r.address - address];
+        if (!r.anyWrite && ((value ^ link_->read(fast::kRead, r.address, 1).at(0)) & r.kept) == 0)
+            continue;
+        throw LinkError(hex4(r.address) + " is " + r.name +
+                            ", which carries the monitor's line: " + "nothing was written.",
+                        LinkError::Ending::KeepTarget,
+                        std::string(r.what) +
+                            ": the session would end unseen. The program may set it when it runs.");
+    }
+}
+
 void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress& progress) {
     requireStopped("writing memory");
     // Every byte's place is checked before the first is written: a refused write leaves memory
     // as it was.
     checkWrite(address, bytes.size());
+    checkLineRegisters(address, bytes);
     if (!frameWritten_)
         for (std::size_t i = 0; i < bytes.size(); ++i)
             writtenBeforeRun_.set(static_cast<std::uint16_t>(address + i));

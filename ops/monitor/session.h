@@ -72,6 +72,8 @@ class TalkerMonitor final : public Monitor {
 
   private:
     void requireStopped(const char* what) const;
+    // Refuses, before anything is written, a write that would cut the monitor's own line.
+    void checkLineRegisters(std::uint16_t address, ByteView bytes);
     // Refuses a start where no program of the user's can be: the monitor's RAM, no memory.
     void checkStart(std::optional<std::uint16_t> address) const;
     // The part's memories as the session sees them, for a refusal's reason.

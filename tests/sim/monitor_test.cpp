@@ -424,6 +424,37 @@ TEST(MonitorRefuses, EepromThatTheUserProtected) {
     EXPECT_TRUE(t.s.ui.messages.empty());
 }
 
+// The SCI and INIT carry the monitor's own line: a write that would change its rate, its
+// framing, turn its transmitter or receiver off, send a character or move the register block is
+// refused before anything is written, and the session goes on; one that leaves them is stored.
+TEST(MonitorRefuses, WritesThatWouldCutTheMonitorsLine) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        const Bytes sci = m.read(0x102B, 3);  // BAUD, SCCR1, SCCR2 as the monitor set them
+        const std::pair<std::uint16_t, Byte> refused[] = {
+            {0x102B, static_cast<Byte>(sci[0] ^ 0x01)},  // another rate
+            {0x102C, static_cast<Byte>(sci[1] | 0x10)},  // nine-bit frames
+            {0x102D, 0x00},                              // TE and RE off
+            {0x102D, static_cast<Byte>(sci[2] | 0x01)},  // a break sent
+            {0x102F, 0x55},                              // a character sent
+            {0x103D, 0x11},                              // RAM and registers moved
+        };
+        for (const auto& [address, value] : refused) {
+            SCOPED_TRACE(address);
+            EXPECT_THROW(m.write(address, Bytes{value}), LinkError);
+            EXPECT_EQ(m.read(0x102B, 3), sci);
+        }
+        // A run over them is refused whole.
+        m.write(0x0100, Bytes{0x11});
+        EXPECT_THROW(m.write(0x102A, Bytes{0x00, 0x33, 0x00}), LinkError);
+        m.write(0x102D, Bytes{static_cast<Byte>(sci[2] | 0x20)});  // RIE, as the monitor runs
+        m.write(0x102B, Bytes{sci[0]});
+        EXPECT_EQ(m.read(0x0100, 1), Bytes{0x11});
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+}
+
 // The program's own bytes reach the output whole, those that look like the start of a stop
 // announcement included; its own SWI and an illegal opcode stop it, each told as what it is.
 TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
