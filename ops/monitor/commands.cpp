@@ -391,7 +391,7 @@ Outcome Interpreter::load(const Args& a) {
     }
     // A block the part has no place for refuses the file before anything is written.
     for (const formats::Block& block : blocks)
-        monitor_.checkWrite(static_cast<std::uint16_t>(block.address), block.bytes.size());
+        monitor_.checkWrite(static_cast<std::uint16_t>(block.address), block.bytes);
     std::size_t written = 0;
     for (const formats::Block& block : blocks) {
         try {

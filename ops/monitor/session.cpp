@@ -257,8 +257,9 @@ void TalkerMonitor::programEeprom(std::uint16_t address, Byte value) {
     }
 }
 
-void TalkerMonitor::checkWrite(std::uint16_t address, std::size_t length) const {
-    for (std::size_t i = 0; i < length; ++i) {
+void TalkerMonitor::checkWrite(std::uint16_t address, ByteView bytes) {
+    checkLineRegisters(address, bytes);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
         const auto a = static_cast<std::uint16_t>(address + i);
         // Each answer the monitor sends would overwrite what was stored there.
         if (stackedAt_ && static_cast<std::uint16_t>(*stackedAt_ - 1u - a) < kMonitorStackBytes)
@@ -308,8 +309,7 @@ void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress&
     requireStopped("writing memory");
     // Every byte's place is checked before the first is written: a refused write leaves memory
     // as it was.
-    checkWrite(address, bytes.size());
-    checkLineRegisters(address, bytes);
+    checkWrite(address, bytes);
     if (!frameWritten_)
         for (std::size_t i = 0; i < bytes.size(); ++i)
             writtenBeforeRun_.set(static_cast<std::uint16_t>(address + i));

@@ -52,7 +52,7 @@ class TalkerMonitor final : public Monitor {
     std::uint8_t config() const override { return config_; }
     Bytes read(std::uint16_t address, std::size_t length, const Progress& progress = {}) override;
     void write(std::uint16_t address, ByteView bytes, const Progress& progress = {}) override;
-    void checkWrite(std::uint16_t address, std::size_t length) const override;
+    void checkWrite(std::uint16_t address, ByteView bytes) override;
     Registers registers() override { return regs_; }
     void setRegisters(const Registers& registers) override;
     void setBreakpoint(std::uint16_t address) override;

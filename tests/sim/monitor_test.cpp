@@ -441,6 +441,7 @@ TEST(MonitorRefuses, WritesThatWouldCutTheMonitorsLine) {
         };
         for (const auto& [address, value] : refused) {
             SCOPED_TRACE(address);
+            EXPECT_THROW(m.checkWrite(address, Bytes{value}), LinkError);  // a load's first look
             EXPECT_THROW(m.write(address, Bytes{value}), LinkError);
             EXPECT_EQ(m.read(0x102B, 3), sci);
         }
