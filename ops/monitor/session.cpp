@@ -18,6 +18,7 @@ constexpr Byte kStopped = 'S';
 constexpr Byte kIllegal = 'I';
 constexpr Byte kSwi = 0x3F;
 constexpr Byte kCcrI = 0x10;  // the CCR's interrupt mask
+constexpr Byte kCcrX = 0x40;  // the CCR's XIRQ mask
 constexpr std::uint16_t kRegisterBase = 0x1000;
 constexpr std::uint16_t kSccr2 = 0x102D;
 constexpr Byte kRie = 0x20;  // SCCR2: RDRF interrupts (M68HC11 Reference Manual 9.3.2)
@@ -385,6 +386,12 @@ void TalkerMonitor::writeFrame() {
 
 void TalkerMonitor::setRegisters(const Registers& r) {
     requireStopped("changing registers");
+    // Software clears X but never sets it: TAP and RTI only clear it, a reset sets it
+    // (MC68HC11A8 technical data 10.1.6.7). The RTI that starts the program would drop it.
+    if (xCleared_ && (r.ccr & kCcrX) != 0)
+        throw LinkError("The CCR's X bit cannot be set again: the program runs with it clear.",
+                        LinkError::Ending::KeepTarget,
+                        "Once cleared, only a reset sets X; an RTI cannot.");
     const auto frame = static_cast<std::uint16_t>(r.sp - (kFrameBytes - 1));
     // The monitor's own calls take the bytes under the frame the program next stops with.
     for (int i = -kMonitorStackBytes; i < kFrameBytes; ++i) {
@@ -665,6 +672,7 @@ Stop TalkerMonitor::stopped(Announcement a, bool askedToStop) {
     stackedAt_ = a.frame;
     frameWritten_ = true;
     regs_ = fromFrame(ByteView(link_->read(fast::kRead, frame_, kFrameBytes)), frame_);
+    xCleared_ = (regs_.ccr & kCcrX) == 0;
     // A stop inside the monitor's own RAM is the program having written over it: what runs
     // there is no longer the monitor.
     if (kindOf(regs_.pc) == Kind::Monitor)

@@ -125,6 +125,7 @@ class TalkerMonitor final : public Monitor {
     std::optional<std::uint16_t> stackedAt_;
     bool running_ = false;
     bool bprotCleared_ = false;
+    bool xCleared_ = false;     // the program has run with the CCR's X clear: the CPU keeps it so
     bool rieArmed_ = false;     // SCCR2's RIE stored for the last start, a step's
     bool expandedBus_ = false;  // HPRIO's MDA: a program's stack may lie on the bus
     bool bootRom_ = true;       // HPRIO's RBOOT: the boot ROM at $BF00-$BFFF

@@ -680,6 +680,40 @@ TEST(MonitorRun, AWaitLastsItsTimeWhileTheProgramSends) {
         << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
 }
 
+// Once the program has run with the CCR's X clear, no RTI can set it again: a CCR that sets it
+// is refused rather than shown as the program's while it runs without; before that, it is free.
+TEST(MonitorRegisters, XOnceClearedStaysClear) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        m.write(0x0100, Bytes{0x01, 0x01, 0x01});  // nop x3
+        Registers r = m.registers();
+        r.pc = 0x0100;
+        r.ccr = 0x90;  // S and I, X clear
+        m.setRegisters(r);
+        r.ccr = 0xD0;  // nothing has run: X may come back
+        m.setRegisters(r);
+        r.ccr = 0x90;
+        m.setRegisters(r);
+        EXPECT_EQ(m.step().registers.ccr, 0x90);
+        r = m.registers();
+        r.ccr = 0xD0;
+        try {
+            m.setRegisters(r);
+            ADD_FAILURE() << "X set again";
+        } catch (const LinkError& e) {
+            EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
+        }
+        EXPECT_EQ(m.registers().ccr, 0x90);
+        EXPECT_EQ(m.step().registers.ccr, 0x90);
+        r = m.registers();
+        r.ccr = 0x80;  // I clear: the rest of the CCR stays free
+        m.setRegisters(r);
+        EXPECT_EQ(m.step().registers.ccr, 0x80);
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+}
+
 // The monitor keeps its stack in the eight bytes under the frame the program stopped with, and
 // will keep it under the next one: an SP whose frame lies over either would have the monitor's
 // own calls overwrite the registers it restores, or the monitor itself; so would a write there.
