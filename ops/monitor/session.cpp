@@ -340,6 +340,18 @@ void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress&
                 expandedBus_ = (bytes[i] & kMda) != 0;
                 bootRom_ = (bytes[i] & kRboot) != 0;
             }
+            // CONFIG is an EEPROM cell: a store programs nothing, and where it takes the store
+            // the memory map follows it.
+            if (a == kConfig) {
+                const Byte now = link_->read(fast::kRead, a, 1).at(0);
+                if (now != bytes[i])
+                    throw LinkError(hex4(a) + " (CONFIG) did not read back as " + hex2(bytes[i]) +
+                                        " (it reads " + hex2(now) + ").",
+                                    LinkError::Ending::KeepTarget,
+                                    "CONFIG is an EEPROM cell that a store does not program: "
+                                    "kestro-cli config programs it, for the next reset.");
+                config_ = now;
+            }
             // BPROT as the user sets it is theirs, its reset value too: the session no longer
             // clears it for a write of its own.
             if (a == kBprot)

@@ -402,6 +402,25 @@ TEST(MonitorRefuses, WritesWhereThePartHasNoMemory) {
     }
 }
 
+// CONFIG is an EEPROM cell that a store leaves as it was: mm over it fails, saying so, rather
+// than passing for written.
+TEST(MonitorRefuses, ConfigThatAStoreDoesNotChange) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        const Byte config = m.read(0x103F, 1).at(0);
+        try {
+            m.write(0x103F, Bytes{static_cast<Byte>(config ^ 0x02)});
+            ADD_FAILURE() << "CONFIG passed for written";
+        } catch (const LinkError& e) {
+            EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
+            EXPECT_NE(std::string(e.what()).find("CONFIG"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(m.read(0x103F, 1), Bytes{config});
+        m.write(0x103F, Bytes{config});
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty());
+}
+
 // BPROT that the user sets protects the EEPROM from the session's own writes too, even when
 // it is the value a reset leaves; cleared again, the EEPROM takes the byte.
 TEST(MonitorRefuses, EepromThatTheUserProtected) {
