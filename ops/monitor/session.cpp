@@ -768,11 +768,26 @@ std::set<std::uint16_t> TalkerMonitor::stepPlaces(std::map<std::uint16_t, Byte>&
     // itself (BRA *, or BRCLR on its own address) is refused like one that cannot end.
     std::set<std::uint16_t> at(successors.begin(), successors.end());
     at.erase(regs_.pc);
-    if (at.empty())
-        throw LinkError("The instruction at " + hex4(regs_.pc) +
-                            " cannot be stepped: it does not end or only comes back to itself. "
-                            "Use go with a breakpoint after it.",
+    if (at.empty()) {
+        // The instructions that leave the program's flow, each told as what it does.
+        struct Why {
+            Byte opcode;
+            const char* text;
+        };
+        static constexpr Why kWhy[] = {
+            {0x3F, "it is an SWI, which enters the monitor: go runs it and stops after it."},
+            {0x3E, "WAI waits for an interrupt. Use go with a breakpoint where it goes on."},
+            {0xCF, "STOP halts the clock until IRQ, XIRQ or a reset."},
+        };
+        std::string why =
+            "it does not end or only comes back to itself. Use go with a "
+            "breakpoint after it.";
+        for (const Why& w : kWhy)
+            if (!code.empty() && code[0] == w.opcode)
+                why = w.text;
+        throw LinkError("The instruction at " + hex4(regs_.pc) + " cannot be stepped: " + why,
                         LinkError::Ending::KeepTarget);
+    }
     for (std::uint16_t a : at)
         checkBreakpointPlace(a);
     return at;

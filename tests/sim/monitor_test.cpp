@@ -421,6 +421,33 @@ TEST(MonitorRefuses, ConfigThatAStoreDoesNotChange) {
     EXPECT_TRUE(t.s.ui.messages.empty());
 }
 
+// A step refused on an instruction that leaves the program's flow says which it is: SWI is
+// no loop, and go takes it.
+TEST(MonitorRefuses, StepsThatCannotEndSayWhy) {
+    struct Case {
+        Byte opcode;
+        const char* said;
+    };
+    const Case cases[] = {{0x3F, "SWI"}, {0x3E, "WAI"}, {0x20, "comes back to itself"}};
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.said);
+            m.write(0x0100, Bytes{c.opcode, 0xFE});
+            Registers r = m.registers();
+            r.pc = 0x0100;
+            m.setRegisters(r);
+            try {
+                m.step();
+                ADD_FAILURE() << "stepped";
+            } catch (const LinkError& e) {
+                EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos) << e.what();
+            }
+        }
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty());
+}
+
 // BPROT that the user sets protects the EEPROM from the session's own writes too, even when
 // it is the value a reset leaves; cleared again, the EEPROM takes the byte.
 TEST(MonitorRefuses, EepromThatTheUserProtected) {
