@@ -278,7 +278,10 @@ MonitorInputs readMonitorInputs(const Step& step, bool standardInputIsTerminal) 
         try {
             inputs.symbols = ops::monitor::Symbols::fromElf(name, content);
         } catch (const LinkError& e) {
+            // The reason (not an ELF file, a stripped one) is what tells the user what to do.
             inputs.error = e.what();
+            if (!e.detail.empty())
+                inputs.error += " " + e.detail;
             return inputs;
         }
     }

@@ -391,7 +391,7 @@ Outcome Interpreter::load(const Args& a) {
     }
     // A block the part has no place for refuses the file before anything is written.
     for (const formats::Block& block : blocks)
-        monitor_.checkWrite(static_cast<std::uint16_t>(block.address), block.bytes.size());
+        monitor_.checkWrite(static_cast<std::uint16_t>(block.address), block.bytes);
     std::size_t written = 0;
     for (const formats::Block& block : blocks) {
         try {
@@ -583,7 +583,8 @@ Outcome Interpreter::wait(const Args& a) {
     }
     const auto output = io_.programOutput ? io_.programOutput : [](ByteView) {};
     Duration waited{0};
-    while (!limit || waited < std::chrono::milliseconds(*limit)) {
+    // At least one look, so that a stop already come is told, wait 0's too.
+    do {
         Duration slice = kPollSlice;
         if (limit)
             slice = std::min<Duration>(slice, std::chrono::milliseconds(*limit) - waited);
@@ -596,7 +597,7 @@ Outcome Interpreter::wait(const Args& a) {
             reportStop(monitor_.stop());
             return Outcome::Done;
         }
-    }
+    } while (!limit || waited < std::chrono::milliseconds(*limit));
     io_.error("The program still runs after " + std::to_string(*limit) + " ms.");
     return Outcome::Refused;
 }

@@ -95,11 +95,11 @@ class Monitor {
     // where BPROT or CONFIG protects it; ROM, EPROM and the monitor's own RAM refused with the
     // reason. Each byte is read back.
     virtual void write(std::uint16_t address, ByteView bytes, const Progress& progress = {}) = 0;
-    // Throws the LinkError write() would for the places of length bytes from address, without
-    // writing: a load asks it of every block before its first is written.
-    virtual void checkWrite(std::uint16_t address, std::size_t length) const {
+    // Throws the LinkError write() would for these bytes at address, without writing: a load
+    // asks it of every block before its first is written.
+    virtual void checkWrite(std::uint16_t address, ByteView bytes) {
         (void)address;
-        (void)length;
+        (void)bytes;
     }
 
     // The stopped program's registers; setting them changes what the next go or step runs with.

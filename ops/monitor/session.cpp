@@ -18,6 +18,7 @@ constexpr Byte kStopped = 'S';
 constexpr Byte kIllegal = 'I';
 constexpr Byte kSwi = 0x3F;
 constexpr Byte kCcrI = 0x10;  // the CCR's interrupt mask
+constexpr Byte kCcrX = 0x40;  // the CCR's XIRQ mask
 constexpr std::uint16_t kRegisterBase = 0x1000;
 constexpr std::uint16_t kSccr2 = 0x102D;
 constexpr Byte kRie = 0x20;  // SCCR2: RDRF interrupts (M68HC11 Reference Manual 9.3.2)
@@ -37,8 +38,29 @@ constexpr Byte kEepgm = 0x01;
 constexpr Duration kStepLimit = 2s;
 // Bytes read at the PC for a step: the longest instruction (5) and the one after a short one.
 constexpr std::size_t kStepLook = 8;
+// Breakpoints closer than this are checked by one read when they come out.
+constexpr std::uint16_t kRemovalSpan = 16;
 // What the stop announcement takes to come after the PC's character, beyond the line time.
 constexpr Duration kStopLimit = 500ms;
+
+// The registers that carry the monitor's own line to the PC: a write that changes one of their
+// kept bits (the rate, the framing, TE and RE on, RWU and SBK off; INIT's map) would end the
+// session unseen, and one to SCDR sends a character into the PC's answer (M68HC11 Reference
+// Manual, SCI and INIT registers). The program may still set them itself when it runs.
+struct LineRegister {
+    std::uint16_t address;
+    const char* name;
+    Byte kept;         // the bits that must stay as they are
+    bool anyWrite;     // any write at all disturbs the line
+    const char* what;  // why, as the user is told it
+};
+constexpr LineRegister kLineRegisters[] = {
+    {0x102B, "BAUD", 0xFF, false, "BAUD keeps the rate the PC shares with the monitor"},
+    {0x102C, "SCCR1", 0x18, false, "SCCR1 keeps its M and WAKE bits, the frame the PC reads"},
+    {0x102D, "SCCR2", 0x0F, false, "SCCR2 keeps TE and RE set, RWU and SBK clear"},
+    {0x102F, "SCDR", 0x00, true, "A write to SCDR sends a character into the monitor's answers"},
+    {0x103D, "INIT", 0xFF, false, "INIT keeps RAM and the registers where the monitor runs"},
+};
 
 std::string hex4(unsigned v) {
     return formats::dollarHex(v, 4);
@@ -236,8 +258,9 @@ void TalkerMonitor::programEeprom(std::uint16_t address, Byte value) {
     }
 }
 
-void TalkerMonitor::checkWrite(std::uint16_t address, std::size_t length) const {
-    for (std::size_t i = 0; i < length; ++i) {
+void TalkerMonitor::checkWrite(std::uint16_t address, ByteView bytes) {
+    checkLineRegisters(address, bytes);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
         const auto a = static_cast<std::uint16_t>(address + i);
         // Each answer the monitor sends would overwrite what was stored there.
         if (stackedAt_ && static_cast<std::uint16_t>(*stackedAt_ - 1u - a) < kMonitorStackBytes)
@@ -268,11 +291,26 @@ void TalkerMonitor::checkWrite(std::uint16_t address, std::size_t length) const 
     }
 }
 
+void TalkerMonitor::checkLineRegisters(std::uint16_t address, ByteView bytes) {
+    for (const LineRegister& r : kLineRegisters) {
+        if (r.address < address || static_cast<std::size_t>(r.address - address) >= bytes.size())
+            continue;
+        const Byte value = bytes[r.address - address];
+        if (!r.anyWrite && ((value ^ link_->read(fast::kRead, r.address, 1).at(0)) & r.kept) == 0)
+            continue;
+        throw LinkError(hex4(r.address) + " is " + r.name +
+                            ", which carries the monitor's line: " + "nothing was written.",
+                        LinkError::Ending::KeepTarget,
+                        std::string(r.what) +
+                            ": the session would end unseen. The program may set it when it runs.");
+    }
+}
+
 void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress& progress) {
     requireStopped("writing memory");
     // Every byte's place is checked before the first is written: a refused write leaves memory
     // as it was.
-    checkWrite(address, bytes.size());
+    checkWrite(address, bytes);
     if (!frameWritten_)
         for (std::size_t i = 0; i < bytes.size(); ++i)
             writtenBeforeRun_.set(static_cast<std::uint16_t>(address + i));
@@ -302,6 +340,22 @@ void TalkerMonitor::write(std::uint16_t address, ByteView bytes, const Progress&
                 expandedBus_ = (bytes[i] & kMda) != 0;
                 bootRom_ = (bytes[i] & kRboot) != 0;
             }
+            // CONFIG is an EEPROM cell: a store programs nothing, and where it takes the store
+            // the memory map follows it.
+            if (a == kConfig) {
+                const Byte now = link_->read(fast::kRead, a, 1).at(0);
+                if (now != bytes[i])
+                    throw LinkError(hex4(a) + " (CONFIG) did not read back as " + hex2(bytes[i]) +
+                                        " (it reads " + hex2(now) + ").",
+                                    LinkError::Ending::KeepTarget,
+                                    "CONFIG is an EEPROM cell that a store does not program: "
+                                    "kestro-cli config programs it, for the next reset.");
+                config_ = now;
+            }
+            // BPROT as the user sets it is theirs, its reset value too: the session no longer
+            // clears it for a write of its own.
+            if (a == kBprot)
+                bprotCleared_ = true;
             if (kind == Kind::Ram) {
                 if (static_cast<std::uint16_t>(runStart + run.size()) != a)
                     readBack();
@@ -344,6 +398,12 @@ void TalkerMonitor::writeFrame() {
 
 void TalkerMonitor::setRegisters(const Registers& r) {
     requireStopped("changing registers");
+    // Software clears X but never sets it: TAP and RTI only clear it, a reset sets it
+    // (MC68HC11A8 technical data 10.1.6.7). The RTI that starts the program would drop it.
+    if (xCleared_ && (r.ccr & kCcrX) != 0)
+        throw LinkError("The CCR's X bit cannot be set again: the program runs with it clear.",
+                        LinkError::Ending::KeepTarget,
+                        "Once cleared, only a reset sets X; an RTI cannot.");
     const auto frame = static_cast<std::uint16_t>(r.sp - (kFrameBytes - 1));
     // The monitor's own calls take the bytes under the frame the program next stops with.
     for (int i = -kMonitorStackBytes; i < kFrameBytes; ++i) {
@@ -446,7 +506,7 @@ void TalkerMonitor::insertBreakpoints(const std::set<std::uint16_t>& at,
         if (e.ending == LinkError::Ending::KeepTarget) {
             if (bprot)
                 store(kBprot, *bprot);
-            removeBreakpoints();
+            removeBreakpoints(false);
         }
         throw;
     }
@@ -454,7 +514,7 @@ void TalkerMonitor::insertBreakpoints(const std::set<std::uint16_t>& at,
         store(kBprot, *bprot);
 }
 
-void TalkerMonitor::removeBreakpoints() {
+void TalkerMonitor::removeBreakpoints(bool programRan) {
     // Each byte back as the program had it, EEPROM ones through their cycles, whatever BPROT the
     // program left (then put back as it was). One that fails does not keep the others in.
     auto bytes = std::move(inserted_);
@@ -462,7 +522,33 @@ void TalkerMonitor::removeBreakpoints() {
     std::optional<Byte> bprot;
     bool opened = false;
     std::optional<LinkError> failed;
+    // A byte that no longer holds the SWI after a run: the program has stored over it
+    // (self-modifying code, a table it rewrites): what it stored is its own and stays. The places
+    // close to one another (a step's, a loop's) are read at once.
+    // A read between them must not touch the register block, where reads clear flags.
+    const auto readable = [this](unsigned from, unsigned to) {
+        for (unsigned a = from; a <= to; ++a)
+            if (kindOf(static_cast<std::uint16_t>(a)) == Kind::Registers)
+                return false;
+        return true;
+    };
+    std::map<std::uint16_t, Byte> now;
+    for (auto at = bytes.begin(); programRan && at != bytes.end();) {
+        auto last = at;
+        for (auto next = std::next(at);
+             next != bytes.end() && next->first - at->first < kRemovalSpan &&
+             readable(last->first, next->first);
+             ++next)
+            last = next;
+        const Bytes span =
+            link_->read(fast::kRead, at->first, std::size_t{1} + last->first - at->first);
+        for (auto k = at; k != std::next(last); ++k)
+            now[k->first] = span.at(k->first - at->first);
+        at = std::next(last);
+    }
     for (const auto& [a, original] : bytes) {
+        if (programRan && now.at(a) != kSwi)
+            continue;
         try {
             if (kindOf(a) == Kind::Eeprom) {
                 if (!std::exchange(opened, true))
@@ -598,6 +684,7 @@ Stop TalkerMonitor::stopped(Announcement a, bool askedToStop) {
     stackedAt_ = a.frame;
     frameWritten_ = true;
     regs_ = fromFrame(ByteView(link_->read(fast::kRead, frame_, kFrameBytes)), frame_);
+    xCleared_ = (regs_.ccr & kCcrX) == 0;
     // A stop inside the monitor's own RAM is the program having written over it: what runs
     // there is no longer the monitor.
     if (kindOf(regs_.pc) == Kind::Monitor)
@@ -619,7 +706,7 @@ Stop TalkerMonitor::stopped(Announcement a, bool askedToStop) {
         store(static_cast<std::uint16_t>(frame_ + 8), static_cast<Byte>(before));
         regs_.pc = before;
     }
-    removeBreakpoints();
+    removeBreakpoints(true);
     return Stop{cause, regs_};
 }
 
@@ -681,11 +768,26 @@ std::set<std::uint16_t> TalkerMonitor::stepPlaces(std::map<std::uint16_t, Byte>&
     // itself (BRA *, or BRCLR on its own address) is refused like one that cannot end.
     std::set<std::uint16_t> at(successors.begin(), successors.end());
     at.erase(regs_.pc);
-    if (at.empty())
-        throw LinkError("The instruction at " + hex4(regs_.pc) +
-                            " cannot be stepped: it does not end or only comes back to itself. "
-                            "Use go with a breakpoint after it.",
+    if (at.empty()) {
+        // The instructions that leave the program's flow, each told as what it does.
+        struct Why {
+            Byte opcode;
+            const char* text;
+        };
+        static constexpr Why kWhy[] = {
+            {0x3F, "it is an SWI, which enters the monitor: go runs it and stops after it."},
+            {0x3E, "WAI waits for an interrupt. Use go with a breakpoint where it goes on."},
+            {0xCF, "STOP halts the clock until IRQ, XIRQ or a reset."},
+        };
+        std::string why =
+            "it does not end or only comes back to itself. Use go with a "
+            "breakpoint after it.";
+        for (const Why& w : kWhy)
+            if (!code.empty() && code[0] == w.opcode)
+                why = w.text;
+        throw LinkError("The instruction at " + hex4(regs_.pc) + " cannot be stepped: " + why,
                         LinkError::Ending::KeepTarget);
+    }
     for (std::uint16_t a : at)
         checkBreakpointPlace(a);
     return at;

@@ -52,7 +52,7 @@ class TalkerMonitor final : public Monitor {
     std::uint8_t config() const override { return config_; }
     Bytes read(std::uint16_t address, std::size_t length, const Progress& progress = {}) override;
     void write(std::uint16_t address, ByteView bytes, const Progress& progress = {}) override;
-    void checkWrite(std::uint16_t address, std::size_t length) const override;
+    void checkWrite(std::uint16_t address, ByteView bytes) override;
     Registers registers() override { return regs_; }
     void setRegisters(const Registers& registers) override;
     void setBreakpoint(std::uint16_t address) override;
@@ -72,6 +72,8 @@ class TalkerMonitor final : public Monitor {
 
   private:
     void requireStopped(const char* what) const;
+    // Refuses, before anything is written, a write that would cut the monitor's own line.
+    void checkLineRegisters(std::uint16_t address, ByteView bytes);
     // Refuses a start where no program of the user's can be: the monitor's RAM, no memory.
     void checkStart(std::optional<std::uint16_t> address) const;
     // The part's memories as the session sees them, for a refusal's reason.
@@ -92,7 +94,8 @@ class TalkerMonitor final : public Monitor {
     // The SWIs in; known: the program's bytes already read at some of those places.
     void insertBreakpoints(const std::set<std::uint16_t>& at,
                            const std::map<std::uint16_t, Byte>& known = {});
-    void removeBreakpoints();
+    // programRan: the program has run since they went in, and may have stored over them.
+    void removeBreakpoints(bool programRan);
     // Where a step from the PC may end, each a place for a temporary breakpoint; known: the
     // bytes read at the PC. A LinkError (KeepTarget) where a step cannot be taken.
     std::set<std::uint16_t> stepPlaces(std::map<std::uint16_t, Byte>& known);
@@ -122,6 +125,7 @@ class TalkerMonitor final : public Monitor {
     std::optional<std::uint16_t> stackedAt_;
     bool running_ = false;
     bool bprotCleared_ = false;
+    bool xCleared_ = false;     // the program has run with the CCR's X clear: the CPU keeps it so
     bool rieArmed_ = false;     // SCCR2's RIE stored for the last start, a step's
     bool expandedBus_ = false;  // HPRIO's MDA: a program's stack may lie on the bus
     bool bootRom_ = true;       // HPRIO's RBOOT: the boot ROM at $BF00-$BFFF

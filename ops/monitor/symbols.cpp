@@ -80,6 +80,16 @@ Symbols::Symbols(std::vector<Symbol> symbols) : symbols_(std::move(symbols)) {
 }
 
 Symbols Symbols::fromElf(const std::string& fileName, std::string_view content) {
+    // An S-record or Intel HEX file of the same program is the likely mistake, and holds no
+    // names at all: the ELF reader would call it a damaged ELF file. One cut off inside the
+    // magic is a damaged one.
+    constexpr std::string_view kMagic =
+        "\x7F"
+        "ELF";
+    if (!content.starts_with(kMagic) && !kMagic.starts_with(content))
+        throw LinkError("The file " + fileName + " gives no symbols.",
+                        LinkError::Ending::KeepTarget,
+                        "It is no ELF file: symbols come from the program's linked ELF file.");
     auto read = formats::readElfSymbols(content);
     if (const auto* problem = std::get_if<formats::Problem>(&read)) {
         std::string detail = problem->what + ".";

@@ -144,7 +144,11 @@ TEST(MonitorScript, FilesAreCheckedBeforeTheSession) {
     ASSERT_TRUE(good.script);
     EXPECT_EQ(good.scriptName, script.string());
     step.symbols = notElf;
-    EXPECT_NE(readMonitorInputs(step, true).error.find("p.elf"), std::string::npos);
+    // The reason too, which says what the file should have been.
+    EXPECT_EQ(readMonitorInputs(step, true).error,
+              "The file " + notElf.string() +
+                  " gives no symbols. It is no ELF file: symbols come from the program's linked "
+                  "ELF file.");
     step.symbols.clear();
     step.script = dir.path / "missing.txt";
     EXPECT_NE(readMonitorInputs(step, true).error.find("missing.txt"), std::string::npos);

@@ -145,7 +145,7 @@ TEST(ElfSymbols, AFileWithoutUsableNamesIsRefusedWithTheReason) {
     const Case cases[] = {
         {"named_stripped.elf", "stripped"},
         {"named_program.o", "not linked"},
-        {"user_program.s19", "damaged ELF file"},
+        {"user_program.s19", "no ELF file"},
     };
     for (const Case& c : cases) {
         try {

@@ -175,6 +175,17 @@ TEST(MonitorCommands, EachCommandsOutputAndErrors) {
              "PC=B600 CCR=D0 SX.I....\n" +
              "A=00 B=01 X=0000 Y=0000 SP=01FF PC=B600 CCR=D0 SX.I....\n" + "Running from $B600.\n",
          Outcome::Done},
+        {"wait 0: a program that has stopped already is told so, not as still running",
+         [](MonitorStandIn& m) {
+             m.pollsUntilStop = 1;
+             m.runStopsBy = StopCause::Swi;
+             m.runStopsAt = 0xB601;
+             put(m, 0xB600, {0x3F, 0x01});
+         },
+         {"run B600", "wait 0"},
+         "Running from $B600.\nStopped by the program's own SWI; PC $B601.\n" + kRegisters +
+             "PC=B601 CCR=D0 SX.I....\n B601  01              NOP\n",
+         Outcome::Done},
         {"step N: the registers after each, the last in full",
          [](MonitorStandIn& m) {
              put(m, 0xB600, {0x01, 0x01, 0x01, 0x01});

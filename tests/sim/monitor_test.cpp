@@ -402,6 +402,106 @@ TEST(MonitorRefuses, WritesWhereThePartHasNoMemory) {
     }
 }
 
+// CONFIG is an EEPROM cell that a store leaves as it was: mm over it fails, saying so, rather
+// than passing for written.
+TEST(MonitorRefuses, ConfigThatAStoreDoesNotChange) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        const Byte config = m.read(0x103F, 1).at(0);
+        try {
+            m.write(0x103F, Bytes{static_cast<Byte>(config ^ 0x02)});
+            ADD_FAILURE() << "CONFIG passed for written";
+        } catch (const LinkError& e) {
+            EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
+            EXPECT_NE(std::string(e.what()).find("CONFIG"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(m.read(0x103F, 1), Bytes{config});
+        m.write(0x103F, Bytes{config});
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty());
+}
+
+// A step refused on an instruction that leaves the program's flow says which it is: SWI is
+// no loop, and go takes it.
+TEST(MonitorRefuses, StepsThatCannotEndSayWhy) {
+    struct Case {
+        Byte opcode;
+        const char* said;
+    };
+    const Case cases[] = {{0x3F, "SWI"}, {0x3E, "WAI"}, {0x20, "comes back to itself"}};
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.said);
+            m.write(0x0100, Bytes{c.opcode, 0xFE});
+            Registers r = m.registers();
+            r.pc = 0x0100;
+            m.setRegisters(r);
+            try {
+                m.step();
+                ADD_FAILURE() << "stepped";
+            } catch (const LinkError& e) {
+                EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos) << e.what();
+            }
+        }
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty());
+}
+
+// BPROT that the user sets protects the EEPROM from the session's own writes too, even when
+// it is the value a reset leaves; cleared again, the EEPROM takes the byte.
+TEST(MonitorRefuses, EepromThatTheUserProtected) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        m.write(0x1035, Bytes{0x1F});
+        try {
+            m.write(0xB600, Bytes{0x55});
+            ADD_FAILURE() << "written through BPROT";
+        } catch (const LinkError& e) {
+            EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
+            EXPECT_NE(e.detail.find("BPROT is $1F"), std::string::npos) << e.detail;
+        }
+        EXPECT_EQ(m.read(0x1035, 1), Bytes{0x1F});
+        EXPECT_EQ(t.s.board.peek(0xB600), 0xFF);
+        m.write(0x1035, Bytes{0x00});
+        m.write(0xB600, Bytes{0x55});
+        EXPECT_EQ(t.s.board.peek(0xB600), 0x55);
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty());
+}
+
+// The SCI and INIT carry the monitor's own line: a write that would change its rate, its
+// framing, turn its transmitter or receiver off, send a character or move the register block is
+// refused before anything is written, and the session goes on; one that leaves them is stored.
+TEST(MonitorRefuses, WritesThatWouldCutTheMonitorsLine) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        const Bytes sci = m.read(0x102B, 3);  // BAUD, SCCR1, SCCR2 as the monitor set them
+        const std::pair<std::uint16_t, Byte> refused[] = {
+            {0x102B, static_cast<Byte>(sci[0] ^ 0x01)},  // another rate
+            {0x102C, static_cast<Byte>(sci[1] | 0x10)},  // nine-bit frames
+            {0x102D, 0x00},                              // TE and RE off
+            {0x102D, static_cast<Byte>(sci[2] | 0x01)},  // a break sent
+            {0x102F, 0x55},                              // a character sent
+            {0x103D, 0x11},                              // RAM and registers moved
+        };
+        for (const auto& [address, value] : refused) {
+            SCOPED_TRACE(address);
+            EXPECT_THROW(m.checkWrite(address, Bytes{value}), LinkError);  // a load's first look
+            EXPECT_THROW(m.write(address, Bytes{value}), LinkError);
+            EXPECT_EQ(m.read(0x102B, 3), sci);
+        }
+        // A run over them is refused whole.
+        m.write(0x0100, Bytes{0x11});
+        EXPECT_THROW(m.write(0x102A, Bytes{0x00, 0x33, 0x00}), LinkError);
+        m.write(0x102D, Bytes{static_cast<Byte>(sci[2] | 0x20)});  // RIE, as the monitor runs
+        m.write(0x102B, Bytes{sci[0]});
+        EXPECT_EQ(m.read(0x0100, 1), Bytes{0x11});
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+}
+
 // The program's own bytes reach the output whole, those that look like the start of a stop
 // announcement included; its own SWI and an illegal opcode stop it, each told as what it is.
 TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
@@ -527,6 +627,38 @@ TEST(MonitorRun, AStopAfterABreakpointItJumpedOverIsNoBreakpoint) {
         << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
 }
 
+// A program that stores over the byte a breakpoint (or a step's own) stands on keeps what it
+// stored: the byte taken out at the stop is the one from before the program changed it.
+TEST(MonitorRun, AProgramThatWritesOverABreakpointKeepsItsByte) {
+    struct Case {
+        const char* what;
+        bool step;  // a step over the store, whose own breakpoint stands on the byte stored
+    };
+    for (const Case c : {Case{"a run", false}, Case{"a step", true}}) {
+        SCOPED_TRACE(c.what);
+        Session t(Chip::E9);
+        t.run([&](TalkerMonitor& m) {
+            // ldaa #$01; staa $0105; swi (there: nop once stored); ldab #$22; swi
+            m.write(0x0100, Bytes{0x86, 0x01, 0xB7, 0x01, 0x05, 0x3F, 0xC6, 0x22, 0x3F});
+            if (c.step) {
+                Registers r = m.registers();
+                r.pc = 0x0102;
+                r.a = 0x01;
+                m.setRegisters(r);
+                m.step();
+            } else {
+                m.setBreakpoint(0x0105);
+                m.run(0x0100);
+                ASSERT_TRUE(Session::until(m, 100ms));
+            }
+            EXPECT_EQ(m.read(0x0105, 1), Bytes{0x01});
+            EXPECT_EQ(t.s.board.peek(0x0105), 0x01);
+        });
+        EXPECT_TRUE(t.s.ui.messages.empty())
+            << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+    }
+}
+
 // go from a breakpoint on an instruction a step cannot take (one that only comes back to
 // itself) runs it, rather than refusing as a step does.
 TEST(MonitorRun, GoesOnFromABreakpointOnALoopOntoItself) {
@@ -589,6 +721,40 @@ TEST(MonitorRun, AWaitLastsItsTimeWhileTheProgramSends) {
         // 12,500 characters a second at 125,000 baud.
         EXPECT_GE(sent, 2400u);
         EXPECT_EQ(commands.run("stop"), ops::monitor::Outcome::Done);
+    });
+    EXPECT_TRUE(t.s.ui.messages.empty())
+        << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);
+}
+
+// Once the program has run with the CCR's X clear, no RTI can set it again: a CCR that sets it
+// is refused rather than shown as the program's while it runs without; before that, it is free.
+TEST(MonitorRegisters, XOnceClearedStaysClear) {
+    Session t(Chip::E9);
+    t.run([&](TalkerMonitor& m) {
+        m.write(0x0100, Bytes{0x01, 0x01, 0x01});  // nop x3
+        Registers r = m.registers();
+        r.pc = 0x0100;
+        r.ccr = 0x90;  // S and I, X clear
+        m.setRegisters(r);
+        r.ccr = 0xD0;  // nothing has run: X may come back
+        m.setRegisters(r);
+        r.ccr = 0x90;
+        m.setRegisters(r);
+        EXPECT_EQ(m.step().registers.ccr, 0x90);
+        r = m.registers();
+        r.ccr = 0xD0;
+        try {
+            m.setRegisters(r);
+            ADD_FAILURE() << "X set again";
+        } catch (const LinkError& e) {
+            EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
+        }
+        EXPECT_EQ(m.registers().ccr, 0x90);
+        EXPECT_EQ(m.step().registers.ccr, 0x90);
+        r = m.registers();
+        r.ccr = 0x80;  // I clear: the rest of the CCR stays free
+        m.setRegisters(r);
+        EXPECT_EQ(m.step().registers.ccr, 0x80);
     });
     EXPECT_TRUE(t.s.ui.messages.empty())
         << (t.s.ui.messages.empty() ? "" : t.s.ui.messages[0].text);

@@ -62,8 +62,8 @@ class MonitorStandIn final : public ops::monitor::Monitor {
         }
         dead = writes == writesBeforeDeath;
     }
-    void checkWrite(std::uint16_t address, std::size_t length) const override {
-        if (address + length > romBegin)
+    void checkWrite(std::uint16_t address, ByteView bytes) override {
+        if (address + bytes.size() > romBegin)
             throw LinkError(rom(std::max<unsigned>(address, romBegin)),
                             LinkError::Ending::KeepTarget);
     }
