@@ -111,9 +111,10 @@ TabHeader::TabHeader(const QStringList& captions, QWidget* parent)
         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1},
         {QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
         {QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1}};
-    for (const auto& [keys, step] : steps) {
-        auto* shortcut = new QShortcut(keys, this);
+    for (const auto& pair : steps) {
+        auto* shortcut = new QShortcut(pair.first, this);
         shortcut->setContext(Qt::WindowShortcut);
+        const int step = pair.second;
         connect(shortcut, &QShortcut::activated, this,
                 [this, step] { setCurrentIndex((currentIndex() + count() + step) % count()); });
     }
