@@ -793,7 +793,8 @@ class PortRun {
     int lineRate_ = 0;
     // What identify found, for its record.
     std::string identity_;
-    // --chip auto: the part identify found before the steps.
+    // The part and CONFIG the steps without --range follow: what --chip auto's identify found
+    // before the steps, or a named part's once config has read CONFIG back.
     std::optional<AutoPart> autoPart_;
     const Step* current_ = nullptr;
     TimePoint stepStart_{0};

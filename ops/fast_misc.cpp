@@ -6,6 +6,7 @@
 #include "fast_start.h"
 #include "operations.h"
 #include "register_bytes.h"
+#include "start_address.h"
 #include "talker_waits.h"
 
 namespace kestro::ops {
@@ -147,14 +148,6 @@ void fastConfig(Target& target, const Inputs& in) {
 }
 
 // ---- RAM download and run ----------------------------------------------------------------
-
-// ram's refusal, told as the default path tells it.
-constexpr const char* kNothingRun = "The HC11 refused the program, so nothing was run.";
-constexpr const char* kRefusedRecord =
-    "It refused a record in the internal RAM below $0200, where it runs, or in the register "
-    "block at $1000-$103F, or a byte that did not read back as it was stored: no RAM at that "
-    "address (the internal ROM, EPROM or EEPROM, or nothing on the expanded bus). The records "
-    "before it are in place.";
 
 // The start address as ram reads the text it is sent: characters that are no digit skipped;
 // nullopt for a fifth significant digit, where it runs nothing.

@@ -44,11 +44,7 @@ struct Refusal {
     const char* why;
 };
 constexpr Refusal kRefusals[] = {
-    {'A',
-     "It refused a record in the internal RAM below $0200, where it runs, or in the register "
-     "block at $1000-$103F, or a byte that did not read back as it was stored: no RAM at that "
-     "address (the internal ROM, EPROM or EEPROM, or nothing on the expanded bus). The records "
-     "before it are in place."},
+    {'A', kRefusedRecord},
     {'C',
      "A record's checksum did not hold when it arrived: a character was lost or changed on "
      "the line."},
@@ -56,7 +52,6 @@ constexpr Refusal kRefusals[] = {
      "It refused the start address as it arrived: a character was changed or added on the "
      "line."},
 };
-constexpr const char* kNothingRun = "The HC11 refused the program, so nothing was run.";
 
 // What the user is told when the talker answered the file with an error letter.
 Message refusedProgram(const std::string& reply) {

@@ -15,4 +15,13 @@ std::optional<std::uint16_t> readStartAddress(std::string_view text);
 // What the user is told when readStartAddress refuses the text.
 inline constexpr const char* kInvalidStartAddress = "Invalid start adress";
 
+// The RAM download's refusal of a file, on both paths: the box, and why when the talker
+// refused a record (its letter A, the fast talker's V).
+inline constexpr const char* kNothingRun = "The HC11 refused the program, so nothing was run.";
+inline constexpr const char* kRefusedRecord =
+    "It refused a record in the internal RAM below $0200, where it runs, or in the register "
+    "block at $1000-$103F, or a byte that did not read back as it was stored: no RAM at that "
+    "address (the internal ROM, EPROM or EEPROM, or nothing on the expanded bus). The records "
+    "before it are in place.";
+
 }  // namespace kestro::ops
