@@ -33,20 +33,23 @@ TEST(ResetPress, WhatArrivesWhileHeldIsLostAndTheLoaderStartsAfresh) {
         const char* name;
         std::function<void(BoardBench&)> before;  // brings the board to the moment of the press
     };
-    const Case cases[] = {{"awaiting the sync", [](BoardBench& b) { b.reset(); }},
-                          {"mid-download",
-                           [](BoardBench& b) {
-                               b.reset();
-                               b.pc.send(download(testing::padded(kPark, 400)));
-                               b.clock.waitUntil([&] { return b.board.loadedBytes() >= 20; }, 1s);
-                               ASSERT_EQ(b.board.phase(), BootPhase::Loading);
-                               b.pc.tx.discard();  // the PC stops; its frame on the wire goes on
-                           }},
-                          {"running a program that sends", [](BoardBench& b) {
-                               b.bootAndRun(testing::padded(kChatter));
-                               b.run(5ms);
-                               ASSERT_FALSE(b.pc.rx.empty());
-                           }}};
+    const Case cases[] = {
+        {"awaiting the sync", [](BoardBench& b) { b.reset(); }},
+        {"mid-download",
+         [](BoardBench& b) {
+             b.reset();
+             b.pc.send(download(testing::padded(kPark, 400)));
+             b.clock.waitUntil([&] { return b.board.loadedBytes() >= 20; }, 1s);
+             ASSERT_EQ(b.board.phase(), BootPhase::Loading);
+             b.pc.tx.discard();  // the PC stops; its frame on the wire goes on
+         }},
+        {"running a program that sends",
+         [](BoardBench& b) {
+             b.bootAndRun(testing::padded(kChatter));
+             b.run(5ms);
+             ASSERT_FALSE(b.pc.rx.empty());
+         }},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         BoardBench b;
@@ -106,63 +109,50 @@ TEST(ResetPress, CutsTheFrameUnderWayAndTheLineGoesHigh) {
 }
 
 // RESET rises no sooner than the least press asked for after the latest press: a button let go
-// early waits, one held longer lets go at once, and a press again while a release waits holds
-// the chip until the button is let go again.
+// early waits, one held longer lets go at once, a press again while a release waits holds the
+// chip until the button is let go again, and a press of no length is the instant reset.
 TEST(ResetPress, ReleasesNoSoonerThanTheLeastPressAfterTheLatestPress) {
+    constexpr Duration kNone = Duration::max();
     struct Case {
         const char* name;
-        Duration down;        // from the press to the release asked for
-        Duration pressAgain;  // from that release to a second press, held 20 ms (none: max)
+        Duration down;        // from the press to the release asked for (0: a timed press)
+        Duration minimum;     // the least press asked for
+        Duration pressAgain;  // from that release to a second press, held 20 ms
         Duration heldFor;     // from the (last) press until RESET rises
     };
-    const Duration minimum = 50ms;
     const Case cases[] = {
-        {"click", 0ms, Duration::max(), 50ms},
-        {"short", 20ms, Duration::max(), 50ms},
-        {"held long", 200ms, Duration::max(), 200ms},
+        {"timed press", 0ms, 50ms, kNone, 50ms},
+        {"press of no length", 0ms, 0ms, kNone, 0ms},
+        {"let go early", 20ms, 50ms, kNone, 50ms},
+        {"held long", 200ms, 50ms, kNone, 200ms},
         // Down again at 40 ms and still down at 60 ms, past the first release's 50 ms.
-        {"pressed again", 10ms, 30ms, 50ms},
+        {"pressed again", 10ms, 50ms, 30ms, 50ms},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         BoardBench b;
         b.reset();
         TimePoint lastPress = b.clock.now();
-        b.board.holdReset();
-        b.clock.advance(c.down);
-        b.board.releaseReset(minimum);
-        if (c.pressAgain != Duration::max()) {
+        if (c.down == 0ms) {
+            b.board.pressReset(c.minimum);
+        } else {
+            b.board.holdReset();
+            b.clock.advance(c.down);
+            b.board.releaseReset(c.minimum);
+        }
+        if (c.pressAgain != kNone) {
             b.clock.advance(c.pressAgain);
             lastPress = b.clock.now();
             b.board.holdReset();
             b.clock.advance(20ms);
             EXPECT_TRUE(b.board.resetHeld()) << "let go while the button is down";
-            b.board.releaseReset(minimum);
+            b.board.releaseReset(c.minimum);
         }
         ASSERT_TRUE(b.clock.waitUntil([&] { return !b.board.resetHeld(); }, 1s));
         EXPECT_EQ(b.clock.now() - lastPress, c.heldFor);
         EXPECT_TRUE(b.board.powered());
+        EXPECT_EQ(b.board.phase(), BootPhase::AwaitSync);
     }
-}
-
-// A press of nothing is the instant reset: the same break at the same moment, the same state.
-TEST(ResetPress, APressOfNothingIsTheInstantReset) {
-    BoardBench instant;
-    BoardBench pressed;
-    for (BoardBench* b : {&instant, &pressed}) {
-        b->bootAndRun(testing::padded(kPark));
-        b->run(3ms);
-    }
-    instant.board.resetBootstrap();
-    pressed.board.pressReset(0ms);
-    for (BoardBench* b : {&instant, &pressed})
-        b->clock.advance(30ms);
-    EXPECT_FALSE(pressed.board.resetHeld());
-    EXPECT_EQ(pressed.board.phase(), instant.board.phase());
-    ASSERT_EQ(pressed.pc.rx.size(), 1u);
-    ASSERT_EQ(instant.pc.rx.size(), 1u);
-    EXPECT_EQ(pressed.pc.rx[0].at, instant.pc.rx[0].at);
-    EXPECT_EQ(pressed.pc.breaks(), 1);
 }
 
 }  // namespace
