@@ -172,7 +172,8 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "The virtual HC11 board on a pseudo-terminal: prints the device to open, then runs until "
-        "it is ended. Reset it into bootstrap mode by typing r and Enter, or with SIGUSR1; q and "
+        "it is ended. Reset it into bootstrap mode by typing r and Enter, or with SIGUSR1 (RESET "
+        "is held low for 100 ms, as a push-button's press holds it); q and "
         "Enter, SIGTERM or Ctrl-C end it, its memories saved. A pseudo-terminal carries no break: "
         "the board's reset break comes as a lone NUL byte."));
     parser.addHelpOption();
@@ -381,8 +382,11 @@ int main(int argc, char** argv) {
     // The rate a program sets takes effect before its first byte: it is read again at every
     // read as well.
 
+    // A signal or a command is no button that is held: it gives the press a push-button and its
+    // supervisor would, and what the PC sends meanwhile is lost, as on a real board.
+    constexpr auto kPress = std::chrono::milliseconds(100);
     auto resetBoard = [&] {
-        hc11.resetBootstrap();
+        hc11.pressReset(kPress);
         std::fprintf(stderr, "kestro-board: reset into bootstrap mode\n");
     };
     auto quit = [&] {

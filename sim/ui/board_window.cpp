@@ -107,7 +107,12 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     reset_ = new QPushButton(tr("&Reset"), this);
     reset_->setObjectName("BoardReset");
     reset_->setAccessibleName(tr("Reset into bootstrap mode"));
-    reset_->setToolTip(tr("Reset the HC11 into bootstrap mode: it sends a break to the PC"));
+    const QString resetHelp =
+        tr("Holds the HC11's RESET low while the button or Space is down, %1 ms at the least; "
+           "on release the boot loader sends a break to the PC")
+            .arg(std::chrono::duration_cast<std::chrono::milliseconds>(kMinimumPress).count());
+    reset_->setToolTip(resetHelp);
+    reset_->setAccessibleDescription(resetHelp);
 
     auto* chipLabel = new QLabel(tr("&Chip:"), this);
     chip_ = new QComboBox(this);
@@ -214,7 +219,10 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     setTabOrder(vppe_, tabs_);
     setTabOrder(tabs_, factory_);
 
-    connect(reset_, &QPushButton::clicked, this, &BoardWindow::resetClicked);
+    // Pressed and released rather than clicked: the chip stays in reset while the button, or
+    // Space, is held down.
+    connect(reset_, &QPushButton::pressed, this, &BoardWindow::resetPressed);
+    connect(reset_, &QPushButton::released, this, &BoardWindow::resetReleased);
     connect(chip_, &QComboBox::activated, this, &BoardWindow::chipChosen);
     widgets::takeSelectionAsChoice(chip_);
     connect(crystal_, &QComboBox::activated, this, &BoardWindow::crystalChosen);
@@ -238,8 +246,13 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     refresh();
 }
 
-void BoardWindow::resetClicked() {
-    board_.resetBootstrap();
+void BoardWindow::resetPressed() {
+    board_.holdReset();
+    refresh();
+}
+
+void BoardWindow::resetReleased() {
+    board_.releaseReset(kMinimumPress);
     refresh();
 }
 
@@ -328,8 +341,9 @@ void BoardWindow::refreshView(int tab) {
 }
 
 void BoardWindow::refresh() {
-    QString phase =
-        board_.powered() ? phaseText(board_.phase()) : tr("Waiting for a reset: press Reset");
+    QString phase = board_.resetHeld() ? tr("Reset held: the chip is stopped")
+                    : board_.powered() ? phaseText(board_.phase())
+                                       : tr("Waiting for a reset: press Reset");
     if (board_.powered() && board_.phase() == BootPhase::Running)
         if (const QString halt = haltText(board_.monitorHalt()); !halt.isEmpty())
             phase = halt;

@@ -42,6 +42,9 @@ class BoardWindow : public QWidget {
     // Re-reads the board now (a timer does it every kRefreshMs otherwise).
     void refresh();
     static constexpr int kRefreshMs = 250;
+    // The shortest press the Reset button gives the chip, as a push-button's debounce and
+    // reset supervisor would: a click, Enter or a screen reader's press hold RESET this long.
+    static constexpr Duration kMinimumPress = std::chrono::milliseconds(50);
 
   signals:
     // The user changed what the board keeps between runs (part, factory state): save it.
@@ -52,7 +55,8 @@ class BoardWindow : public QWidget {
         QPlainTextEdit* text;
         std::string shown;
     };
-    void resetClicked();
+    void resetPressed();
+    void resetReleased();
     void chipChosen(int index);
     void crystalChosen(int index);
     void factoryClicked();

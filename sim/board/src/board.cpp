@@ -48,6 +48,7 @@ Board::Board(Scheduler& scheduler, VirtualLine& line, BoardOptions options)
 
 Board::~Board() {
     cancelEvents();
+    cancelRelease();
     line_.toTarget.setReceiver(0, nullptr);
     line_.toTarget.setMajoritySampling(false);
     line_.toPc.setBeforeSample(nullptr);
@@ -349,8 +350,11 @@ double txdLimitBaud(double pullUpOhms) {
 }
 
 void Board::updateTxd() {
-    line_.toPc.setRiseDelay((regs_[reg::SPCR] & kDwom) ? txdRiseTime(options_.txdPullUpOhms)
-                                                       : Duration{0});
+    // While RESET is held port D's pins are inputs (M68HC11 Reference Manual 2.3: pins that
+    // can be outputs are unterminated inputs during reset): TxD rises through the pull-up as
+    // it does with DWOM set.
+    const bool openDrain = resetHeld_ || (regs_[reg::SPCR] & kDwom) != 0;
+    line_.toPc.setRiseDelay(openDrain ? txdRiseTime(options_.txdPullUpOhms) : Duration{0});
 }
 
 std::optional<std::uint16_t> Board::pendingMaskableVector() const {

@@ -51,7 +51,68 @@ void Board::buildBootRom() {
     }
 }
 
+void Board::holdReset() {
+    const TimePoint now = scheduler_.now();
+    if (resetHeld_) {
+        // A new press: the button's minimum counts from it, and it is still down.
+        cancelRelease();
+        resetPressedAt_ = now;
+        return;
+    }
+    catchUpTo(now);
+    const std::uint64_t c = std::max(powered_ ? cycle() : cycle_, cycleAt(now));
+    resetHeld_ = true;
+    resetPressedAt_ = now;
+    if (txdHeldLow_) {
+        // Power comes up with RESET held, as a supervisor holds it: TxD, an input now, is let
+        // go at once, long enough before the boot loader's break for the PC to see it begin.
+        line_.toPc.endBreak(now, kPowerUpMark);
+        txdHeldLow_ = false;
+    }
+    if (bootEvent_)
+        scheduler_.cancel(*bootEvent_);
+    bootEvent_.reset();
+    sci_.cutFrame(c);
+    cycle_ = c;
+    phase_ = BootPhase::AwaitSync;
+    powered_ = false;  // nothing runs until the release
+    resetChip(c);
+}
+
+void Board::releaseReset(Duration minimumHold) {
+    if (!resetHeld_)
+        return;
+    const TimePoint due = resetPressedAt_ + minimumHold;
+    if (scheduler_.now() < due) {
+        if (releaseEvent_ && releaseDue_ >= due)
+            return;
+        cancelRelease();
+        releaseDue_ = due;
+        releaseEvent_ = scheduler_.schedule(due, [this] {
+            releaseEvent_.reset();
+            releaseReset();
+        });
+        return;
+    }
+    cancelRelease();
+    resetHeld_ = false;
+    resetBootstrap();
+}
+
+void Board::pressReset(Duration hold) {
+    holdReset();
+    releaseReset(hold);
+}
+
+void Board::cancelRelease() {
+    if (releaseEvent_)
+        scheduler_.cancel(*releaseEvent_);
+    releaseEvent_.reset();
+}
+
 void Board::resetBootstrap() {
+    if (resetHeld_)
+        return;
     if (txdHeldLow_) {
         // Power comes back: TxD goes high until the boot loader's own break, long enough for
         // the PC to see that break begin.

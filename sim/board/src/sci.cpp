@@ -44,6 +44,16 @@ void Sci::reset(std::uint64_t cycle) {
     updateReceiver(cycle);
 }
 
+void Sci::cutFrame(std::uint64_t cycle) {
+    advanceTo(cycle);
+    // The line keeps a frame whole; the rest of it, from the cut on, goes at a rate so high
+    // that it lasts a few nanoseconds: the stop bit's high follows at once, and a receiver
+    // reads the bits it had not sampled yet as 1s.
+    constexpr int kGone = 1'000'000'000;
+    if (shiftingData_)
+        toLine_.changeRate(lineTimeOf(cycle), kGone);
+}
+
 std::uint32_t Sci::bitCycles() const {
     return bitCyclesOf(baud_);
 }

@@ -14,6 +14,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <functional>
 
 #include "../board_bench.h"
 #include "before_reset.h"
@@ -60,7 +61,7 @@ TEST(BoardWindow, AScreenReaderHearsTheStateAndEnterPressesAButton) {
     auto* reset = w.find<QPushButton>("BoardReset");
     reset->setFocus();
     QTest::keyClick(reset, Qt::Key_Return);
-    w.bench.clock.advance(std::chrono::milliseconds(30));
+    w.bench.clock.advance(BoardWindow::kMinimumPress + std::chrono::milliseconds(30));
     EXPECT_EQ(w.bench.pc.breaks(), 1);
     w.window.refresh();
     EXPECT_TRUE(line->text(QAccessible::Name).contains("waiting for the PC"));
@@ -77,6 +78,56 @@ TEST(BoardWindow, AScreenReaderHearsTheStateAndEnterPressesAButton) {
     auto* scroller = w.find<QScrollArea>("BoardScroller");
     scroller->ensureWidgetVisible(w.find<QWidget>("BoardFactory"));
     EXPECT_FALSE(w.find<QWidget>("BoardFactory")->visibleRegion().isEmpty());
+}
+
+// Reset holds the chip in reset while the button is down, by mouse or Space, and the state line
+// says so; a click or a screen reader's press holds it the shortest time a push-button does. The
+// boot loader's break follows the release.
+TEST(BoardWindow, ResetHoldsTheChipWhileTheButtonIsDown) {
+    using std::chrono::milliseconds;
+    struct Case {
+        const char* name;
+        std::function<void(QPushButton*)> down;
+        milliseconds held;  // virtual time between down and up
+        std::function<void(QPushButton*)> up;
+        Duration chipHeld;
+    };
+    const auto longest = milliseconds(200);
+    const Case cases[] = {
+        {"mouse held", [](QPushButton* b) { QTest::mousePress(b, Qt::LeftButton); }, longest,
+         [](QPushButton* b) { QTest::mouseRelease(b, Qt::LeftButton); }, longest},
+        {"Space held", [](QPushButton* b) { QTest::keyPress(b, Qt::Key_Space); }, longest,
+         [](QPushButton* b) { QTest::keyRelease(b, Qt::Key_Space); }, longest},
+        {"click", [](QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); }, milliseconds(0),
+         [](QPushButton*) {}, BoardWindow::kMinimumPress},
+        {"screen reader's press",
+         [](QPushButton* b) {
+             QAccessible::queryAccessibleInterface(b)->actionInterface()->doAction(
+                 QAccessibleActionInterface::pressAction());
+         },
+         milliseconds(0),
+         // Qt lets an animated click go after a while of the program's own time.
+         [](QPushButton*) { QTest::qWait(300); }, BoardWindow::kMinimumPress},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WindowBench w;
+        w.window.show();
+        auto* reset = w.find<QPushButton>("BoardReset");
+        reset->setFocus();
+        const TimePoint pressed = w.bench.clock.now();
+        c.down(reset);
+        EXPECT_TRUE(w.bench.board.resetHeld());
+        EXPECT_TRUE(w.find<QLabel>("BoardPhase")->text().startsWith("Reset held"));
+        w.bench.clock.advance(c.held);
+        c.up(reset);
+        ASSERT_TRUE(w.bench.clock.waitUntil([&] { return !w.bench.board.resetHeld(); },
+                                            std::chrono::seconds(1)));
+        EXPECT_EQ(w.bench.clock.now() - pressed, c.chipHeld);
+        EXPECT_EQ(w.bench.pc.breaks(), 0);
+        w.bench.clock.advance(milliseconds(30));
+        EXPECT_EQ(w.bench.pc.breaks(), 1);
+    }
 }
 
 // Tab goes round every tab's controls and back to Reset, never stopping on the frame that

@@ -134,7 +134,24 @@ class Board final : private Bus, private InterruptSource {
     // A reset with the mode pins in special bootstrap: the boot loader starts and announces
     // itself with a break. Non-volatile memories keep their contents; RAM keeps its too (as
     // it does over a reset with power on), except on a secured part.
+    // While RESET is held, an instant press changes nothing: the chip is already in reset.
     void resetBootstrap();
+
+    // RESET as a pin that a push-button holds low. While it is low the chip stops where it is:
+    // the CPU, the timer and the SCI do not run, every register holds its reset value, what
+    // arrives on RxD is lost, and TxD is an input that the pull-up takes high (a frame being
+    // shifted out is cut short; the PC sees no break). powered() is false meanwhile. A press
+    // on a board without power brings the power up with RESET held. Pressing again while
+    // held keeps it low from now on and forgets a release that was waiting.
+    void holdReset();
+    // Lets RESET rise, no sooner than minimumHold after the press (later through the
+    // scheduler); then the boot loader starts as after resetBootstrap(). Nothing while not
+    // held.
+    void releaseReset(Duration minimumHold = Duration{0});
+    // Holds RESET now and lets it rise `hold` later; 0 is resetBootstrap() with the frame
+    // under way cut.
+    void pressReset(Duration hold);
+    bool resetHeld() const { return resetHeld_; }
 
     // Changes the part on the board. Its non-volatile memories start from the factory state;
     // the board then waits for a reset.
@@ -180,7 +197,8 @@ class Board final : private Bus, private InterruptSource {
     MonitorHalt monitorHalt() const { return halt_; }
     // Whether the SCI's receiver has PD0/RxD (SCCR2 RE): the serial line then drives the pin.
     bool sciReceives() { return portFunctions().sciReceives; }
-    // False from construction, a part change or a factory reset until the next reset.
+    // False from construction, a part change or a factory reset until the next reset, and
+    // while RESET is held.
     bool powered() const { return powered_; }
     Cpu& cpu() { return cpu_; }
     const Cpu& cpu() const { return cpu_; }
@@ -291,6 +309,7 @@ class Board final : private Bus, private InterruptSource {
     // A part change or a factory reset of a powered board is a power cycle: TxD stays low
     // until the next reset.
     void holdTxdLow();
+    void cancelRelease();
     static constexpr Duration kPowerUpMark = std::chrono::milliseconds(10);
 
     Scheduler& scheduler_;
@@ -343,6 +362,10 @@ class Board final : private Bus, private InterruptSource {
     BootPhase phase_ = BootPhase::AwaitSync;
     bool powered_ = false;  // false until the first reset: nothing runs, nothing is sent
     bool txdHeldLow_ = false;
+    bool resetHeld_ = false;
+    TimePoint resetPressedAt_{0};
+    TimePoint releaseDue_{0};
+    std::optional<Scheduler::EventId> releaseEvent_;
     std::size_t loaded_ = 0;
     TimePoint lastLoaderByte_{0};
 

@@ -58,6 +58,9 @@ class Sci {
     static constexpr std::uint8_t kResetBaud = 0x07;
     // Reset values: BAUD kResetBaud, everything off, TDRE and TC set.
     void reset(std::uint64_t cycle);
+    // RESET going low takes TxD from the shifter at once: what is left of a frame under way
+    // is not sent, and the line rises for the rest of it. A reset() follows.
+    void cutFrame(std::uint64_t cycle);
 
     std::uint8_t read(std::uint8_t reg, std::uint64_t cycle);
     void write(std::uint8_t reg, std::uint8_t value, std::uint64_t cycle);
