@@ -79,7 +79,10 @@ bool Frame::sentAfterReset() {
     // The break began at least a character before the PC read it (a break cut short by the
     // PC's next byte reads as a character too).
     const Duration character = characterTime(std::max(port().settings().baud, 1));
-    return port().outBufferCount() != 0 || sendingUntil_ + kAdapterLag > clock_.now() - character;
+    // A talker's answer, or what the line made of one, may be the boot loader's echo of bytes
+    // sent after the reset: the reset came before it.
+    const TimePoint seen = answerAt_ ? std::min(*answerAt_, clock_.now()) : clock_.now();
+    return port().outBufferCount() != 0 || sendingUntil_ + kAdapterLag > seen - character;
 }
 
 void Frame::handedOver() {
@@ -407,60 +410,132 @@ void Frame::send(Byte b) {
 
 void Frame::streamFile(std::string_view content, Duration perCharacter) {
     const std::size_t length = content.size();
+    const int baud = std::max(port().settings().baud, 1);
+    const Duration character = characterTime(baud);
     // Paced: one character at a time, each at least perCharacter after the one before, where
     // the line alone would bring them faster than the talker takes them.
-    const bool paced = perCharacter > characterTime(std::max(port().settings().baud, 1));
-    const std::size_t ahead =
-        paced ? 1
-              : static_cast<std::size_t>(std::max<std::int64_t>(
-                    1, kQueuedAhead / characterTime(std::max(port().settings().baud, 1))));
-    const std::size_t room = std::min(
-        ahead, port().outBufferSize() - std::min(port().outBufferSize(), port().outBufferCount()));
+    const bool paced = perCharacter > character;
+    const std::size_t queued =
+        paced ? 1 : static_cast<std::size_t>(std::max<std::int64_t>(1, kQueuedAhead / character));
+    const std::size_t room = std::max<std::size_t>(
+        1, std::min(queued, port().outBufferSize() -
+                                std::min(port().outBufferSize(), port().outBufferCount())));
+    // Longer than the talker ever takes over a character (a programming cycle, the pace, the
+    // acknowledgements of those ahead on the line): beyond it, it takes nothing more.
+    const Duration silent =
+        kReplyWait + 2 * perCharacter + characterTime(baud, 2 * kUnacknowledged);
+    // The file and the one byte the streamer sends beyond its end.
+    const std::size_t total = length + 1;
+    acknowledged_ = 0;
+    answer_.clear();
+    garbled_ = false;
+    answerAt_.reset();
+    std::size_t sent = 0;
     TimePoint nextSend = clock().now();
-    ui().setProgress(1);
-    std::size_t read = 0;
-    // A talker answers during the file only with an error, after which it takes nothing more.
-    auto answered = [this] { return port().inBufferCount() != 0; };
-    for (const std::size_t piece : streamPieces(length, room)) {
+    int shown = 1;
+    ui().setProgress(shown);
+    const auto showProgress = [&] {
+        const int now = streamProgress(static_cast<std::int64_t>(sent),
+                                       static_cast<std::int64_t>(port().outBufferCount()),
+                                       static_cast<std::int64_t>(length));
+        if (now != shown)
+            ui().setProgress(shown = now);
+    };
+    const auto failed = [this] { return port().failure() != PortError::None; };
+    // An acknowledgement more than was sent (a line's garbage) gives no credit.
+    const auto ahead = [&] { return sent - std::min(sent, acknowledged_); };
+    const auto mayGo = [&] {
+        return failed() || answered() ||
+               (ahead() < kUnacknowledged && port().outBufferCount() < room);
+    };
+    while (sent < total) {
         if (paced && clock().now() < nextSend)
-            clock().waitUntil(answered, nextSend - clock().now());
-        if (answered())
-            break;
-        nextSend = std::max(nextSend, clock().now()) + perCharacter;
-        Bytes bytes(piece, kBeyondEndByte);
-        const std::size_t fromFile = std::min(piece, length - read);
-        std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(read), fromFile, bytes.begin());
-        read += piece;
-        send(ByteView(bytes));
-
-        const TimePoint deadline = clock().now() + drainLimit(piece, port().settings().baud);
-        while (port().outBufferCount() != 0) {
-            clock().waitUntil(
-                [this, &answered] {
-                    return port().outBufferCount() == 0 || port().failure() != PortError::None ||
-                           answered();
-                },
-                kProgressRound);
-            if (port().failure() != PortError::None) {
-                ui().setProgress(std::nullopt);
-                portFailed(port().failure());
-            }
-            if (answered()) {
-                port().discardOutput();
+            clock().waitUntil([this] { return answered(); }, nextSend - clock().now());
+        const TimePoint since = clock().now();
+        const TimePoint drainBy = since + drainLimit(port().outBufferCount(), baud);
+        while (!mayGo()) {
+            clock().waitUntil(mayGo, kProgressRound);
+            showProgress();
+            if (mayGo())
                 break;
-            }
-            ui().setProgress(streamProgress(static_cast<std::int64_t>(read),
-                                            static_cast<std::int64_t>(port().outBufferCount()),
-                                            static_cast<std::int64_t>(length)));
-            if (clock().now() > deadline) {
+            if (port().outBufferCount() != 0 && clock().now() > drainBy) {
                 ui().setProgress(std::nullopt);
                 throw LinkError("The serial port " + port().deviceName(port().commPort()) +
                                     " did not send its data in time.",
                                 LinkError::Ending::EndAsFrame);
             }
+            // The talker has stopped taking the file without a word: what it answers, or
+            // that it does not, is told after.
+            if (port().outBufferCount() == 0 && clock().now() - since > silent) {
+                ui().setProgress(std::nullopt);
+                return;
+            }
         }
+        if (failed()) {
+            ui().setProgress(std::nullopt);
+            portFailed(port().failure());
+        }
+        if (garbled_)
+            resetOnLine();
+        // A talker answers during the file only at its end or with an error, after which it
+        // takes nothing more.
+        if (answered()) {
+            port().discardOutput();
+            break;
+        }
+        const std::size_t n = std::min({kUnacknowledged - ahead(), room - port().outBufferCount(),
+                                        paced ? std::size_t{1} : total, total - sent});
+        Bytes bytes(n, kBeyondEndByte);
+        const std::size_t fromFile = sent < length ? std::min(n, length - sent) : 0;
+        std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(sent), fromFile, bytes.begin());
+        send(ByteView(bytes));
+        sent += n;
+        nextSend = std::max(nextSend, clock().now()) + perCharacter;
+        showProgress();
+    }
+    // The bars follow the last characters out.
+    if (sent == total) {
+        clock().waitUntil([&] { return port().outBufferCount() == 0 || failed() || answered(); },
+                          drainLimit(port().outBufferCount(), baud));
+        showProgress();
     }
     ui().setProgress(std::nullopt);
+}
+
+void Frame::takeAnswer(std::size_t atMost) {
+    const bool bounded = atMost != std::string::npos;
+    while (!garbled_ && answer_.size() < atMost && port().inBufferCount() != 0) {
+        if (bounded)
+            port().setInputLen(1);
+        const Bytes came = port().input();
+        if (bounded)
+            port().setInputLen(0);
+        for (const Byte b : came) {
+            if (b == kAcknowledgement)
+                ++acknowledged_;
+            else if (b >= 0x80)
+                garbled_ = true;
+            else
+                answer_.push_back(static_cast<char>(b));
+            if (b != kAcknowledgement && !answerAt_)
+                answerAt_ = clock_.now();
+        }
+    }
+}
+
+bool Frame::answered() {
+    takeAnswer(1);
+    return garbled_ || !answer_.empty();
+}
+
+std::string Frame::answer(std::size_t atMost) {
+    takeAnswer(atMost);
+    if (garbled_)
+        resetOnLine();
+    const std::size_t n = std::min(atMost, answer_.size());
+    std::string out = answer_.substr(0, n);
+    answer_.erase(0, n);
+    return out;
 }
 
 void Frame::finish() {

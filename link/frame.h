@@ -106,9 +106,29 @@ class Frame {
     // has handed over still reaches the boot loader after a reset, and an adapter's FIFO cannot
     // be called back.
     static constexpr Duration kQueuedAhead = 20ms;
-    // Sends a user's file, as read and checked, with progress on the bars; no faster than a
-    // character every perCharacter, for a talker that takes longer than the line over each.
+    // A talker that takes a file acknowledges every character it takes with this byte: no
+    // answer holds it, and a reset that cuts it short leaves it whole or a break's pattern
+    // (talkers/srec.inc).
+    static constexpr Byte kAcknowledgement = 0xFD;
+    // Characters of a file sent and not yet acknowledged, at most: once the talker falls
+    // silent, no more than these reach the line, and the talker never holds more.
+    static constexpr std::size_t kUnacknowledged = 3;
+    // Sends a user's file, as read and checked, with progress on the bars, to a talker that
+    // acknowledges its characters; no faster than a character every perCharacter, for a
+    // talker that takes longer than the line over each. Ends early when the talker answers, or
+    // takes nothing more for longer than any of its waits: its answer (or the lack of one) then
+    // says why.
     void streamFile(std::string_view content, Duration perCharacter = Duration::zero());
+    // Whether the talker that took the file has begun an answer, or the line has brought what
+    // no talker sends: what came is read one byte at a time, acknowledgements counted and left
+    // out, and nothing after the answer's first byte.
+    bool answered();
+    // The answer of the talker that took the file, its acknowledgements left out: all that has
+    // come, or its first atMost bytes, leaving what follows them in the port (the output of a
+    // program the talker has started). A byte that is neither text nor an acknowledgement ends
+    // the job as a reset: it is what the boot loader's break makes of an acknowledgement that
+    // a reset cut short.
+    std::string answer(std::size_t atMost = std::string::npos);
     // The frame's last steps: target not ready, caption back, window enabled.
     void finish();
     // Ends a run that has not used the target: caption back, window enabled.
@@ -162,6 +182,15 @@ class Frame {
     std::string restingCaption_;
     Bytes expectedEcho_;
     Bytes received_;  // since the talker download, until its echo is checked
+    // From a talker that takes a file: its acknowledgements counted, what else came kept; a
+    // byte that is neither text nor an acknowledgement marks the line garbled.
+    std::size_t acknowledged_ = 0;
+    std::string answer_;
+    bool garbled_ = false;
+    std::optional<TimePoint> answerAt_;  // when its first byte was taken
+    // Reads what has come until answer_ holds atMost bytes (one byte at a time where atMost is
+    // given) or nothing more is waiting.
+    void takeAnswer(std::size_t atMost);
     bool echoChecked_ = true;
     bool atLoaderRate_ = false;  // the talker download went at the boot loader's own rate
     // Set as the first byte of a talker download goes out: from then on the boot loader no

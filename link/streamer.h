@@ -3,13 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace kestro {
-
-// The pieces in which a file of length L goes out when the transmit buffer holds P bytes: each
-// piece no larger than P, except that the last piece asks for one byte beyond the end of the file.
-std::vector<std::size_t> streamPieces(std::size_t length, std::size_t pieceSize);
 
 // The bars' value: the share of the file that has left the PC, 1 to 99.
 int streamProgress(std::int64_t bytesRead, std::int64_t stillQueued, std::int64_t length);

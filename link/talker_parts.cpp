@@ -13,14 +13,14 @@ constexpr std::uint16_t kPprog = 0x103B;
 constexpr std::uint16_t kEprog = 0x1036;
 
 constexpr PartOperand kOperands[] = {
-    {"eprog", "part_low", 0x2D, 0xD000, "MC68HC711E20", 0x9000},
-    {"eprog", "part_gap", 0x32, 0xD000, "MC68HC711E20", 0xB000},
-    {"eprog", "part_reg_probe", 0x45, kPprog, "MC68HC711E20", kEprog},
-    {"eprog", "part_reg_read", 0x48, kPprog, "MC68HC711E20", kEprog},
-    {"eprog", "part_reg_clear", 0x4D, kPprog, "MC68HC711E20", kEprog},
-    {"eprog", "part_reg_latch", 0x58, kPprog, "MC68HC711E20", kEprog},
-    {"eprog", "part_reg_pgm", 0x5D, kPprog, "MC68HC711E20", kEprog},
-    {"eprog", "part_reg_off", 0x6A, kPprog, "MC68HC711E20", kEprog},
+    {"eprog", "part_low", 0x28, 0xD000, "MC68HC711E20", 0x9000},
+    {"eprog", "part_gap", 0x2D, 0xD000, "MC68HC711E20", 0xB000},
+    {"eprog", "part_reg_probe", 0x40, kPprog, "MC68HC711E20", kEprog},
+    {"eprog", "part_reg_read", 0x43, kPprog, "MC68HC711E20", kEprog},
+    {"eprog", "part_reg_clear", 0x48, kPprog, "MC68HC711E20", kEprog},
+    {"eprog", "part_reg_latch", 0x53, kPprog, "MC68HC711E20", kEprog},
+    {"eprog", "part_reg_pgm", 0x58, kPprog, "MC68HC711E20", kEprog},
+    {"eprog", "part_reg_off", 0x65, kPprog, "MC68HC711E20", kEprog},
     // fastep leaves the ranges to the PC (ops/fast_program.cpp).
     {"fastep", "part_reg_latch", 0xD1, kPprog, "MC68HC711E20", kEprog},
     {"fastep", "part_reg_probe", 0xD4, kPprog, "MC68HC711E20", kEprog},

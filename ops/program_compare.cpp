@@ -38,10 +38,11 @@ bool someEprom(unsigned a) {
     return a >= 0xD000 || (a >= 0x9000 && a <= 0xAFFF);
 }
 
-// The register block at $1000-$103F, where it stands after reset: eeprog and eprog answer V
-// there, as at every address without their memory, before a latch is set.
-bool registerBlock(unsigned a) {
-    return a >= 0x1000 && a <= 0x103F;
+// The talker's own RAM below $0200 and the register block at $1000-$103F, where it stands
+// after reset: eeprog and eprog answer V there, as at every address without their memory,
+// before a latch is set.
+bool talkersOwn(unsigned a) {
+    return a < 0x0200 || (a >= 0x1000 && a <= 0x103F);
 }
 
 // The default talkers answer V both where the memory is not (they decide it from CONFIG, which
@@ -135,7 +136,7 @@ std::string failureReason(const Letters& letters, const std::string& reply) {
                 break;
             case 'V': {
                 const auto at = static_cast<unsigned>(std::stoul(reply.substr(2), nullptr, 16));
-                form = registerBlock(at)                                 ? letters.refused
+                form = talkersOwn(at)                                    ? letters.refused
                        : letters.somePartHas && !letters.somePartHas(at) ? letters.absent
                                                                          : letters.readBack;
                 break;
@@ -194,7 +195,7 @@ void programOrCompare(const Member& m, Target& target) {
         f.streamFile(*file, characterPace(m, f.link().sciClock()));
         f.waitDrained();
         f.wait(Frame::kReplyWait);
-        const std::string reply = textOf(f.port().input());
+        const std::string reply = f.answer();
         const auto end = m.kind == Kind::Program ? recordsSpan(*file).end : std::nullopt;
         const bool endsElsewhere =
             shaped(reply) && reply[0] == kJobDone && end &&

@@ -82,8 +82,8 @@ void ramDownload(Target& target, const Inputs& in) {
         f.wait(Frame::kReplyWait);
         // The PC checks the file before it goes, but a character changed on the line still
         // makes the talker refuse it; it then runs nothing, whatever follows.
-        if (f.port().inBufferCount() != 0) {
-            f.ui().message(refusedProgram(textOf(f.port().input())));
+        if (const std::string refused = f.answer(); !refused.empty()) {
+            f.ui().message(refusedProgram(refused));
             f.finish();
             return;
         }
@@ -94,14 +94,11 @@ void ramDownload(Target& target, const Inputs& in) {
         f.waitDrained();
         // The talker answers once the line has been idle after the address, and jumps 50 ms
         // later: its answer is the first byte, and what follows is the program's own.
-        f.clock().waitUntil(
-            [&f] { return f.port().inBufferCount() != 0 || f.port().failure() != PortError::None; },
-            Frame::kReplyWait);
+        f.clock().waitUntil([&f] { return f.answered() || f.port().failure() != PortError::None; },
+                            Frame::kReplyWait);
         if (f.port().failure() != PortError::None)
             f.portFailed(f.port().failure());
-        f.port().setInputLen(1);
-        const std::string answer = textOf(f.port().input());
-        f.port().setInputLen(0);
+        const std::string answer = f.answer(1);
         if (answer.empty())
             f.ui().message(notStarted());
         else if (!confirmed(answer))

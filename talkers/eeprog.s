@@ -1,9 +1,10 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
 ; Programs the internal EEPROM from the S-record file that the PC streams after the talker.
 ; At the file's S9 it answers "O" and an address; at the first error one letter and the
-; address it concerns, and it takes nothing more: "A" the talker's own RAM or the register block, "V" a byte that did not
-; read back as the file has it (no EEPROM there, or a bit that needs erasing first), "C" a
-; record whose checksum does not hold.
+; address it concerns, and it takes nothing more: "V" an address without EEPROM (the talker's
+; own RAM and the register block among them, which the PC names) or a byte that did not read
+; back as the file has it (a bit that needs erasing first), "C" a record whose checksum does
+; not hold.
 ;
 ; A byte that already holds the file's value is left alone. Programming only clears bits:
 ; the EEPROM is erased first (the Erase button) where the file needs a 1 over a 0.
@@ -14,10 +15,6 @@
         clr     BPROT           ; bootstrap is a special mode: the bits clear at any time
         pump_clock
         .endm
-
-; The register block answers "V" as every address without EEPROM does, before a latch is set:
-; the PC names it (ops/program_compare.cpp).
-        .equ REFUSE_BELOW, 0x0200
 
 ; Where the EEPROM is, from CONFIG as the part shows it: nowhere while EEON (bit 0) is clear;
 ; on the 811E2 at $x800-$xFFF with x from bits 7-4; on the A8, E9 and 711E9, whose CONFIG

@@ -2,10 +2,10 @@
 ; Programs the EPROM of the MC68HC711E9 ($D000-$FFFF), or with the operands the PC writes for
 ; it the MC68HC711E20's ($9000-$AFFF and $D000-$FFFF, through EPROG), from the S-record file
 ; that the PC streams after the talker. At the file's S9 it answers "O" and an address; at the
-; first error one letter and the address it concerns, and it takes nothing more: "A" the
-; talker's own RAM, "V" a byte that did not read back as the file has it (no EPROM there, no
-; programming voltage, or a bit that would need a 1 over a 0), "C" a record whose checksum
-; does not hold.
+; first error one letter and the address it concerns, and it takes nothing more: "V" an
+; address without EPROM (the talker's own RAM and the register block among them, which the PC
+; names) or a byte that did not read back as the file has it (no programming voltage, or a
+; bit that would need a 1 over a 0), "C" a record whose checksum does not hold.
 ;
 ; A byte that already holds the file's value is left alone. An EPROM bit only goes from 1 to
 ; 0; erasing it takes ultraviolet light.
@@ -14,8 +14,7 @@
 
         .equ ELAT, 0x20         ; bit 5 of the EPROM's register: its latch (none on the A8)
 ; The range check below sends every address under the EPROM to "V" before anything is
-; written or read, the register block among them.
-        .equ REFUSE_BELOW, 0x0200
+; written or read, the talker's own RAM and the register block among them.
 
         .macro prepare
         .endm

@@ -12,7 +12,7 @@
 
         .include "hc11.inc"
         .equ RUN_MARK, 0x5A
-        .equ FIRST_VAR, val
+        .equ FIRST_VAR, sum      ; pendc and val are other talkers'
         .include "record.inc"
 
         .sect .text
@@ -48,6 +48,7 @@ srec_end:
         cmpa    #RUN_MARK
         bne     1b
 run_mark:
+        ldx     #0              ; X = the start address so far
 2:      ldy     #625            ; 625 rounds of 16 E cycles: 5 ms
 count_idle = . - 2
 3:      ldaa    SCSR
@@ -55,7 +56,7 @@ count_idle = . - 2
         bne     4f
         dey
         bne     3b
-        ldx     *val            ; the line is idle: the address is complete
+        cpx     #0              ; the line is idle: the address is complete
         beq     5f
         ldaa    #DONE
         bsr     putc
@@ -73,18 +74,16 @@ count_jump = . - 2
         cmpa    #6
         bhs     5f
         adda    #10
-7:      psha
-        ldd     *val
+7:      xgdx                    ; D = the address so far, X = the digit in its high byte
         bita    #0xF0
         bne     5f              ; a fifth significant digit
         asld
         asld
         asld
         asld
-        std     *val
-        pula
-        oraa    *val+1
-        staa    *val+1
+        xgdx                    ; X = the address times 16, A = the digit
+        tab
+        abx
         bra     2b
 5:      ldaa    #'Z'
 

@@ -158,8 +158,7 @@ TEST(KestroCli, TheCommandsWithoutABoxAndTheEpromsOfA711E9AndA711E20) {
          "SDP off sent\nXicor reset sent\nSFR $81 sent\nEEM $07 sent\nBPR $00 sent\n"
          "CONFIG $F9 sent; it takes effect at the next reset\nCONFIG reads $09 after the reset\n"
          "Program sent, to start at 2000\n",
-         // 32 bytes at 9600 baud leave between two looks of the streamer: no rate to tell.
-         {"99% 3/4 B"}},
+         {"% 3/4 B"}},
         {{"--board", "e", "--chip", "711E9", "--vpp", "status", "--memory", "eprom", "--range",
           "D000-D0FF", "program", "eprom.s19", "--memory", "eprom", "compare", "eprom.s19",
           "--memory", "eprom", "status", "--memory", "eprom", "--range", "D000-D0FF"}, 1,

@@ -6,18 +6,6 @@
 namespace kestro {
 namespace {
 
-TEST(StreamPieces, LastPieceAsksForOneByteBeyondTheEnd) {
-    const std::tuple<std::size_t, std::size_t, std::vector<std::size_t>> cases[] = {
-        {0, 512, {1}},      // an empty file still sends the byte beyond its end
-        {100, 512, {101}},  // shorter than the buffer: one piece
-        {512, 512, {513}},  // exactly one buffer: one piece of P + 1
-        {513, 512, {512, 2}},    {1024, 512, {512, 513}}, {1500, 512, {512, 512, 477}},
-        {5, 0, {1, 1, 1, 1, 2}},  // a full buffer at the start still makes progress
-    };
-    for (const auto& [length, room, pieces] : cases)
-        EXPECT_EQ(streamPieces(length, room), pieces) << length << " in " << room;
-}
-
 TEST(StreamProgress, ShareThatLeftThePcClampedToOneAndNinetyNine) {
     const std::tuple<std::int64_t, std::int64_t, std::int64_t, int> cases[] = {
         {513, 513, 1000, 1},                                         // nothing gone yet: never 0

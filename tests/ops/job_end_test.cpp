@@ -31,6 +31,12 @@ TEST(ResetDuringJob, EndsTheJobAtOnceAndSendsNothingMore) {
             b.clock.advance(20ms);
         }
         b.choose(testing::srecords(0xB600, Bytes(16 * 30, 0x5A)));
+        // The RAM talker moves to 9600 baud as the PC does, and acknowledges the file there.
+        if (std::string_view(button) == "ExtRam")
+            b.target.talker = [&b, started = false](Byte) mutable {
+                if (!std::exchange(started, true))
+                    b.target.after(400ms, [&b] { b.target.setBaud(9600); });
+            };
         ops::Inputs in;
         in.startAddress = "2000";
         in.dumpFolder = b.talkerDir;

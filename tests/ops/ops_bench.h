@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <algorithm>
+#include <iterator>
+
 #include "bench.h"
 #include "operations.h"
 
@@ -45,9 +48,15 @@ struct OpsBench : Bench {
         ui.chooserAnswer = scratch.write(name, content).string();
     }
 
+    // The talkers of these jobs take a file and acknowledge its characters.
     void run(std::string_view button, const ops::Inputs& in = {}) {
         const auto op = ops::operationFor(button);
         ASSERT_TRUE(op) << button;
+        constexpr std::string_view kFileJobs[] = {"EepromProgram", "EpromProgram",  "ExtEEprog",
+                                                  "Xiprog",        "EepromCompare", "EpromCompare",
+                                                  "ExtEEcomp",     "Xicomp",        "ExtRam"};
+        target.acknowledges =
+            std::find(std::begin(kFileJobs), std::end(kFileJobs), button) != std::end(kFileJobs);
         op(frameTarget, in);
     }
 

@@ -57,8 +57,9 @@ TEST(ChosenFile, AFileThatCannotGoIsRefusedBeforeTheTalker) {
 }
 
 // The file goes out whole (as the S1 records it was read as: the DOS end-of-file mark stays
-// behind), then one zero byte beyond its end, in pieces of what leaves the wire in 20 ms (two
-// characters at 1200 baud: a reset finds little on its way to the boot loader), the bars rising
+// behind), then one zero byte beyond its end, never more than two characters queued (what
+// leaves the wire in 20 ms at 1200 baud) nor three ahead of the talker's acknowledgements (a
+// reset finds little on its way to the boot loader), at the line's own speed, the bars rising
 // steadily below 100.
 TEST(ProgramCompareFile, GoesOutWholeInSmallPiecesWithProgress) {
     OpsBench b;
@@ -68,20 +69,25 @@ TEST(ProgramCompareFile, GoesOutWholeInSmallPiecesWithProgress) {
     char end[8];
     std::snprintf(end, sizeof end, "O %04X", 0x2000 + 16 * static_cast<unsigned>(file.size() / 44));
     b.confirmAt(0, end);
+    TimePoint first{}, final{};
+    b.target.talker = [&b, &first, &final, confirm = b.target.talker](Byte x) {
+        if (first == TimePoint{} && x == 'S')
+            first = b.clock.now();
+        final = b.clock.now();
+        confirm(x);
+    };
     file += "S9030000FC\r\n";
     b.choose(file + "\x1A");
     b.run("EepromProgram");
     const std::string& sent = file;
-    const auto writes = b.writesAfterDownload();
-    // The zero byte goes with the last piece.
-    ASSERT_EQ(writes.size(), (sent.size() + 1) / 2);
-    for (std::size_t i = 0; i + 1 < writes.size(); ++i)
-        ASSERT_EQ(writes[i].size(), 2u);
-    EXPECT_LE(writes.back().size(), 3u);
+    for (const Bytes& w : b.writesAfterDownload())
+        ASSERT_LE(w.size(), 2u);
     Bytes expected = bytesOf(sent);
     expected.push_back(0x00);
     EXPECT_EQ(b.sentToTalker(), expected);
-    EXPECT_GT(b.clock.now(), Duration{160s});
+    // 20,000 characters take 167 s at 1200 baud; the acknowledgements cost no more than 2 %.
+    EXPECT_LT(final - first,
+              characterTime(1200, static_cast<std::int64_t>(sent.size())) * 102 / 100);
     ASSERT_GE(b.ui.progress.size(), 3u);
     EXPECT_EQ(b.ui.progress.front(), 1);
     EXPECT_EQ(b.ui.progress.back(), std::nullopt);
@@ -93,6 +99,42 @@ TEST(ProgramCompareFile, GoesOutWholeInSmallPiecesWithProgress) {
     }
     EXPECT_GE(last, 95);
     EXPECT_EQ(b.texts(), std::vector<std::string>{"Eeprom is program"});
+}
+
+// A talker that stops acknowledging the file gets three characters more at most: fallen
+// silent, it is told as a job not confirmed within a second; a byte that is neither text nor an
+// acknowledgement (what a reset makes of one) ends the job as a reset.
+TEST(ProgramCompareFile, ATalkerThatStopsAcknowledgingGetsNoMoreThanThreeCharacters) {
+    std::string file;
+    for (unsigned at = 0xB600; at < 0xB800; at += 16)
+        file += testing::srecord('1', at, Bytes(16, 0x5A)) + "\r\n";
+    for (const bool garbled : {false, true}) {
+        SCOPED_TRACE(garbled ? "garbled" : "silent");
+        OpsBench b;
+        b.choose(file + "S9030000FC\r\n");
+        TimePoint stopped{};
+        std::size_t taken = 0;
+        b.target.talker = [&](Byte x) {
+            b.toTalker.push_back(x);
+            if (++taken == 100) {
+                b.target.acknowledges = false;
+                stopped = b.clock.now();
+                if (garbled)
+                    b.target.send(Byte{0xF1});
+            }
+        };
+        b.run("EepromProgram");
+        b.clock.advance(1s);
+        EXPECT_LE(b.toTalker.size(), 100 + Frame::kUnacknowledged);
+        ASSERT_EQ(b.ui.messages.size(), 1u);
+        if (garbled) {
+            EXPECT_EQ(b.ui.messages[0].text, Frame::kResetDuringJob);
+        } else {
+            EXPECT_EQ(b.ui.messages[0].text, "Error in Eeprom");
+            EXPECT_NE(b.ui.messages[0].reason.find(ops::kNotConfirmed), std::string::npos);
+        }
+        EXPECT_LT(b.clock.now() - 1s - stopped, 2s);
+    }
 }
 
 // A programming talker's letter and address become the reason the command line adds to the

@@ -408,7 +408,7 @@ std::string replyOf(Station& s, const std::string& talker, const std::function<v
         send(f);
         f.waitDrained();
         f.wait(Frame::kReplyWait);
-        reply = textOf(f.port().input());
+        reply = f.answer();
         if (after)
             after(f);
         f.finish();
@@ -441,7 +441,7 @@ std::string ramTalk(Station& s, const std::string& file, std::string_view start,
                            f.waitDrained();
                        }
                        f.wait(Frame::kReplyWait);
-                       started = textOf(f.port().input());
+                       started = f.answer();
                    }) +
            started;
 }

@@ -44,6 +44,8 @@ class ScriptedTarget {
 
     // Called for every byte that arrives once the download is complete.
     std::function<void(Byte)> talker;
+    // Whether the talker acknowledges every byte it takes, as those that take a file do.
+    bool acknowledges = false;
     // What the boot loader echoes for the nth byte it stores (from 0); by default the byte.
     std::function<Bytes(std::size_t n, Byte b)> echo;
 
@@ -69,6 +71,8 @@ class ScriptedTarget {
                     phase_ = Phase::Talker;
                 break;
             case Phase::Talker:
+                if (acknowledges)
+                    send(Byte{0xFD});
                 if (talker)
                     talker(b);
                 break;
