@@ -8,8 +8,7 @@
 
 #include <signal.h>
 
-#include <cstdio>
-
+#include "captured_streams.h"
 #include "command_ui.h"
 #include "console.h"
 #include "interruption.h"
@@ -29,6 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using Recorder = testing::RecordingReporter;
+using Streams = testing::CapturedStreams;
 
 // What the console makes of a worker's output, line by line.
 Recorder replayed(const std::string& out) {
@@ -38,23 +38,6 @@ Recorder replayed(const std::string& out) {
         EXPECT_TRUE(replayWorkerLine(out.substr(start, end - start), r));
     return r;
 }
-
-// Captures what a Console writes to its two streams.
-struct Streams {
-    ~Streams() {
-        std::fclose(out);
-        std::fclose(err);
-    }
-    static std::string written(std::FILE* f) {
-        std::fflush(f);
-        std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
-        std::rewind(f);
-        text.resize(std::fread(text.data(), 1, text.size(), f));
-        return text;
-    }
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-};
 
 Transfer percent(int p) {
     return {.done = p, .total = 100, .seconds = 1, .percent = p};
@@ -113,7 +96,7 @@ TEST(Progress, PlainOutputGetsATenthAtATime) {
         console.progress(0, percent(p));
     console.progress(0, std::nullopt);
     console.progress(0, percent(5));  // the next transfer starts its tenths anew
-    const std::string err = Streams::written(s.err);
+    const std::string err = s.errors();
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 11);
     EXPECT_NE(err.find("a: 90% 90/100 B"), std::string::npos);
 }
@@ -124,7 +107,7 @@ TEST(Progress, ATerminalRedrawsOneBarPerPortBelowTheLines) {
     console.progress(0, percent(10));
     console.progress(1, percent(20));
     console.line(0, Channel::Error, "lost");
-    const std::string err = Streams::written(s.err);
+    const std::string err = s.errors();
     // The second update clears the first bar; the line clears both, then both come back.
     EXPECT_NE(err.find("\r\033[1A\033[J"), std::string::npos);
     EXPECT_NE(err.find("\r\033[2A\033[Ja: lost\na: ["), std::string::npos);
@@ -138,8 +121,8 @@ TEST(Progress, QuietLeavesOnlyErrors) {
     console.line(0, Channel::Verdict, "Eeprom is program");
     console.line(0, Channel::Info, "Reset the HC11");
     console.line(0, Channel::Error, "The talker download was not echoed by the HC11.");
-    EXPECT_EQ(Streams::written(s.err), "The talker download was not echoed by the HC11.\n");
-    EXPECT_EQ(Streams::written(s.out), "");
+    EXPECT_EQ(s.errors(), "The talker download was not echoed by the HC11.\n");
+    EXPECT_EQ(s.output(), "");
 }
 
 TEST(Progress, AWorkersLinesAndTransfersReachTheConsoleAsTheyLeftIt) {
@@ -149,7 +132,7 @@ TEST(Progress, AWorkersLinesAndTransfersReachTheConsoleAsTheyLeftIt) {
     worker.line(Channel::Info, "Reset the HC11");
     worker.progress(Transfer{.done = 5, .total = 10, .seconds = 2, .percent = 50, .rate = 2.5});
     worker.progress(std::nullopt);
-    Recorder replay = replayed(Streams::written(s.out));
+    Recorder replay = replayed(s.output());
     EXPECT_FALSE(replayWorkerLine("Segmentation fault", replay));
     EXPECT_EQ(replay.lines,
               (std::vector<std::pair<Channel, std::string>>{{Channel::Verdict, "File equal Eeprom"},
@@ -183,7 +166,7 @@ TEST(Progress, AFastJobsLineRateIsShownAndRecorded) {
     WorkerReporter worker(s.out);
     worker.progress(*reporter.transfers[0]);
     worker.record(fast);
-    const Recorder replay = replayed(Streams::written(s.out));
+    const Recorder replay = replayed(s.output());
     ASSERT_EQ(replay.transfers.size() + replay.records.size(), 2u);
     EXPECT_EQ(replay.transfers.at(0)->baud, 125'000);
     EXPECT_EQ(replay.records.at(0).baud, 62'500);
@@ -212,7 +195,7 @@ TEST(Progress, ARefusalsDetailIsInItsRecordAsValidJson) {
     Streams s;
     WorkerReporter worker(s.out);
     worker.record(refused);
-    const Recorder replay = replayed(Streams::written(s.out));
+    const Recorder replay = replayed(s.output());
     ASSERT_EQ(replay.records.size(), 1u);
     EXPECT_EQ(replay.records[0].detail, o.value("detail").toString().toStdString());
 }
