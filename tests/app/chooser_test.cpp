@@ -128,25 +128,6 @@ TEST_F(ChooserTest, AChosenFileIsRememberedForTheNextOpening) {
     EXPECT_EQ(d_->result(), folder_ + "/eeprom.s19");
 }
 
-TEST_F(ChooserTest, ADoubleClickAndOkInTheRootJoinFolderAndName) {
-    for (const auto& [what, folder, doubleClick, expected] :
-         std::initializer_list<std::tuple<const char*, QString, bool, QString>>{
-             {"double-click", folder_, true, folder_ + "/eeprom.s19"},
-             {"Ok in the root", "/", false, "/eeprom.s19"}}) {
-        SCOPED_TRACE(what);
-        open(folder);
-        if (doubleClick) {
-            emit files()->itemActivated(files()->findItems("eeprom.s19", Qt::MatchExactly)[0]);
-        } else {
-            find<QLineEdit>("Text1")->setText("eeprom.s19");
-            click("Ok");
-        }
-        EXPECT_TRUE(d_->isDone());
-        EXPECT_EQ(d_->result(), expected);
-        EXPECT_EQ(keys().at("startup/dirpath"), folder);
-    }
-}
-
 TEST_F(ChooserTest, ATypedPatternFiltersAndIsRememberedWithoutTheComboShowingIt) {
     open(folder_);
     auto* combo = find<QComboBox>("Combo1");
@@ -217,8 +198,9 @@ TEST_F(ChooserTest, ANewOrLostPlaceOpensAtHomeWithTheS19PatternAsRecorded) {
 }
 
 // Enter, type-ahead, a typed path and Tab do by keyboard what the mouse does, and Enter only
-// closes the dialog where it means Ok.
-TEST_F(ChooserTest, TheKeyboardAloneOpensFoldersAppliesPatternsAndTypesPaths) {
+// closes the dialog where it means Ok; a double-click and Ok, in the root too, join folder and
+// name as they do.
+TEST_F(ChooserTest, TheKeyboardAndTheMouseOpenFoldersApplyPatternsAndChooseFiles) {
     QDir(folder_).mkpath("sub/deeper");
     const auto dir = [this] { return find<FolderList>("Dir1"); };
     const auto enterIn = [](QWidget* w) { QTest::keyClick(w, Qt::Key_Return); };
@@ -262,6 +244,18 @@ TEST_F(ChooserTest, TheKeyboardAloneOpensFoldersAppliesPatternsAndTypesPaths) {
          folder_ + "/sub/x.s19"},
         {"a path from the root", [&] { typeIn(qPrintable(folder_ + "/eeprom.s19")); }, folder_,
          folder_ + "/eeprom.s19"},
+        {"a double-click",
+         [&] {
+             emit files()->itemActivated(files()->findItems("eeprom.s19", Qt::MatchExactly)[0]);
+         },
+         folder_, folder_ + "/eeprom.s19"},
+        {"Ok in the root",
+         [&] {
+             dir()->setPath("/");
+             find<QLineEdit>("Text1")->setText("eeprom.s19");
+             click("Ok");
+         },
+         "/", "/eeprom.s19"},
         {"a path from the home folder, as a shell takes it",
          [&] {
              const QByteArray home = qgetenv("HOME");

@@ -172,14 +172,9 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         {{"erase", "--range", "B700-B6FF"}, "not a range of whole pages"},
         {{"dump", "--range"}, "--range needs a value"},
         {{"ram", "p.s19", "--start", "10000"}, "Invalid start adress: 10000"},
-        // The window's field would read these as $0009, $0020 and $2000; typed on a command
-        // line they are mistakes.
+        // The window's field would read this as $0009; typed on a command line it is a mistake
+        // (which texts are: the start address's own rule).
         {{"ram", "p.s19", "--start", "9Z00"}, "Invalid start adress: 9Z00"},
-        {{"ram", "p.s19", "--start", "20 00"}, "Invalid start adress: 20 00"},
-        {{"ram", "p.s19", "--start", " 2000"}, "Invalid start adress:  2000"},
-        {{"ram", "p.s19", "--start", "0"}, "Invalid start adress: 0"},
-        {{"ram", "p.s19", "--start", "0000"}, "Invalid start adress: 0000"},
-        {{"ram", "p.s19", "--start", "12345"}, "Invalid start adress: 12345"},
         {{"ram", "p.s19", "--start", "$2000"}, "Invalid start adress: $2000"},
         {{"ram", "p.s19", "--start="}, "Invalid start adress: "},
         {{"config", "--bits", "EEON,FAST"}, "not a CONFIG bit: FAST"},
@@ -189,7 +184,6 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
         // window's place too ($0000 in these tests).
         {{"sfr", "--sfr", "1100"}, "not a register block location: 1100 (1000, 2000, ... F000)"},
         {{"sfr", "--sfr", "1400"}, "not a register block location"},
-        {{"sfr", "--sfr", "400"}, "not a register block location"},
         {{"sfr", "--sfr", "0"}, "not a register block location"},
         {{"sfr", "--sfr", "10000"}, "not a register block location"},
         {{"sfr"}, "the window's register block location $0000 is one where no command finds"},
@@ -315,12 +309,8 @@ TEST(CommandLine, TheCrystalFromTheOptionOrTheSettings) {
 // kestro-board takes the same names, so a command line can be copied from one to the other.
 TEST(CommandLine, APartByItsShortOrItsFullNameInEitherCase) {
     const std::pair<std::string, std::string> cases[] = {
-        {"A8", "MC68HC11A8"},           {"e9", "MC68HC11E9"},
-        {"711E9", "MC68HC711E9"},       {"811e2", "MC68HC811E2"},
-        {"MC68HC11A8", "MC68HC11A8"},   {"mc68hc11e9", "MC68HC11E9"},
-        {"MC68HC711E9", "MC68HC711E9"}, {"MC68HC811E2", "MC68HC811E2"},
-        {"a0", "MC68HC11A0"},           {"E20", "MC68HC11E20"},
-        {"711e20", "MC68HC711E20"},     {"f1", "MC68HC11F1"},
+        {"A8", "MC68HC11A8"},         {"e9", "MC68HC11E9"},           {"711e20", "MC68HC711E20"},
+        {"mc68hc11e9", "MC68HC11E9"}, {"MC68HC811E2", "MC68HC811E2"},
     };
     for (const auto& [typed, part] : cases) {
         const Parsed p = parse({"--chip", typed, "test"});

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <cstdio>
 #include <sstream>
 
+#include "captured_streams.h"
 #include "command_line.h"
 #include "interruption.h"
 #include "monitor_prompt.h"
@@ -18,30 +18,7 @@ namespace kestro::cli {
 namespace {
 
 using testing::MonitorStandIn;
-
-// The standard output and error of a script's run.
-struct Streams {
-    Streams() : out(open_memstream(&outText, &outSize)), err(open_memstream(&errText, &errSize)) {}
-    ~Streams() {
-        std::fclose(out);
-        std::fclose(err);
-        std::free(outText);
-        std::free(errText);
-    }
-    std::string output() {
-        std::fflush(out);
-        return {outText, outSize};
-    }
-    std::string errors() {
-        std::fflush(err);
-        return {errText, errSize};
-    }
-    char* outText = nullptr;
-    char* errText = nullptr;
-    std::size_t outSize = 0, errSize = 0;
-    std::FILE* out;
-    std::FILE* err;
-};
+using Streams = testing::CapturedStreams;
 
 struct ScriptCase {
     const char* name;

@@ -8,8 +8,7 @@
 
 #include <signal.h>
 
-#include <cstdio>
-
+#include "captured_streams.h"
 #include "command_ui.h"
 #include "console.h"
 #include "interruption.h"
@@ -29,6 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using Recorder = testing::RecordingReporter;
+using Streams = testing::CapturedStreams;
 
 // What the console makes of a worker's output, line by line.
 Recorder replayed(const std::string& out) {
@@ -38,23 +38,6 @@ Recorder replayed(const std::string& out) {
         EXPECT_TRUE(replayWorkerLine(out.substr(start, end - start), r));
     return r;
 }
-
-// Captures what a Console writes to its two streams.
-struct Streams {
-    ~Streams() {
-        std::fclose(out);
-        std::fclose(err);
-    }
-    static std::string written(std::FILE* f) {
-        std::fflush(f);
-        std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
-        std::rewind(f);
-        text.resize(std::fread(text.data(), 1, text.size(), f));
-        return text;
-    }
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-};
 
 Transfer percent(int p) {
     return {.done = p, .total = 100, .seconds = 1, .percent = p};
@@ -113,7 +96,7 @@ TEST(Progress, PlainOutputGetsATenthAtATime) {
         console.progress(0, percent(p));
     console.progress(0, std::nullopt);
     console.progress(0, percent(5));  // the next transfer starts its tenths anew
-    const std::string err = Streams::written(s.err);
+    const std::string err = s.errors();
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 11);
     EXPECT_NE(err.find("a: 90% 90/100 B"), std::string::npos);
 }
@@ -124,7 +107,7 @@ TEST(Progress, ATerminalRedrawsOneBarPerPortBelowTheLines) {
     console.progress(0, percent(10));
     console.progress(1, percent(20));
     console.line(0, Channel::Error, "lost");
-    const std::string err = Streams::written(s.err);
+    const std::string err = s.errors();
     // The second update clears the first bar; the line clears both, then both come back.
     EXPECT_NE(err.find("\r\033[1A\033[J"), std::string::npos);
     EXPECT_NE(err.find("\r\033[2A\033[Ja: lost\na: ["), std::string::npos);
@@ -138,8 +121,8 @@ TEST(Progress, QuietLeavesOnlyErrors) {
     console.line(0, Channel::Verdict, "Eeprom is program");
     console.line(0, Channel::Info, "Reset the HC11");
     console.line(0, Channel::Error, "The talker download was not echoed by the HC11.");
-    EXPECT_EQ(Streams::written(s.err), "The talker download was not echoed by the HC11.\n");
-    EXPECT_EQ(Streams::written(s.out), "");
+    EXPECT_EQ(s.errors(), "The talker download was not echoed by the HC11.\n");
+    EXPECT_EQ(s.output(), "");
 }
 
 TEST(Progress, AWorkersLinesAndTransfersReachTheConsoleAsTheyLeftIt) {
@@ -149,7 +132,7 @@ TEST(Progress, AWorkersLinesAndTransfersReachTheConsoleAsTheyLeftIt) {
     worker.line(Channel::Info, "Reset the HC11");
     worker.progress(Transfer{.done = 5, .total = 10, .seconds = 2, .percent = 50, .rate = 2.5});
     worker.progress(std::nullopt);
-    Recorder replay = replayed(Streams::written(s.out));
+    Recorder replay = replayed(s.output());
     EXPECT_FALSE(replayWorkerLine("Segmentation fault", replay));
     EXPECT_EQ(replay.lines,
               (std::vector<std::pair<Channel, std::string>>{{Channel::Verdict, "File equal Eeprom"},
@@ -160,61 +143,46 @@ TEST(Progress, AWorkersLinesAndTransfersReachTheConsoleAsTheyLeftIt) {
     EXPECT_FALSE(replay.transfers[1]);
 }
 
-// The rate a fast job agreed on ends its progress line and goes into its JSON record, also
-// through a worker, as identify's findings do; a job without one keeps the record it always had.
-TEST(Progress, AFastJobsLineRateIsShownAndRecorded) {
+// The rate a fast job agreed on ends its progress line. It goes into the JSON record with
+// identify's findings and a refusal's reason, JSON whatever bytes the user's file put in that
+// (a quote, a line end, a control character, bytes that are no UTF-8), and all come through a
+// worker as they left; a record without them keeps the fields it always had.
+TEST(Progress, ALineRateFindingsAndAReasonAreShownAndRecordedAsValidJson) {
     VirtualClock clock;
     Recorder reporter;
     CommandUi ui(reporter, clock, "f.s19", 2400);
     ui.setLineRate(125'000);
     ui.setProgress(50);
     EXPECT_EQ(progressLine(*reporter.transfers.at(0)), "50% 1200/2400 B, 125000 baud");
-    EXPECT_EQ(recordJson({.operation = "dump", .port = "", .verdict = "", .exit = Exit::Success})
-                  .find("baud"),
-              std::string::npos);
-    const RunRecord fast{.operation = "dump",
+    const std::string plain =
+        recordJson({.operation = "dump", .port = "", .verdict = "", .exit = Exit::Success});
+    for (const char* field : {"baud", "identity", "detail"})
+        EXPECT_EQ(plain.find(field), std::string::npos) << field;
+    const RunRecord full{.operation = "program",
                          .port = "",
-                         .verdict = "",
-                         .exit = Exit::Success,
+                         .verdict = "The file a\"b.s19 is not an S-record file for the HC11.",
+                         .exit = Exit::FileError,
                          .baud = 62'500,
-                         .identity = R"({"part":"MC68HC11E9"})"};
-    EXPECT_NE(recordJson(fast).find(R"("baud":62500)"), std::string::npos);
+                         .identity = R"({"part":"MC68HC11E9"})",
+                         .detail = "Line 2: not \"S1\"\r\n\x01\x1B[2J\xFF\xC3."};
+    QJsonParseError error;
+    const QJsonObject o =
+        QJsonDocument::fromJson(QByteArray::fromStdString(recordJson(full)), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << recordJson(full);
+    EXPECT_EQ(o.value("baud").toInt(), 62'500);
+    EXPECT_EQ(o.value("identity").toObject().value("part").toString(), "MC68HC11E9");
+    EXPECT_TRUE(o.value("detail").toString().startsWith("Line 2: not \"S1\"\r\n\x01\x1B[2J"));
+    EXPECT_EQ(o.value("verdict").toString().toStdString(), full.verdict);
     Streams s;
     WorkerReporter worker(s.out);
     worker.progress(*reporter.transfers[0]);
-    worker.record(fast);
-    const Recorder replay = replayed(Streams::written(s.out));
+    worker.record(full);
+    const Recorder replay = replayed(s.output());
     ASSERT_EQ(replay.transfers.size() + replay.records.size(), 2u);
     EXPECT_EQ(replay.transfers.at(0)->baud, 125'000);
     EXPECT_EQ(replay.records.at(0).baud, 62'500);
-    // identify's object comes through a worker whole.
-    EXPECT_EQ(replay.records.at(0).identity, fast.identity);
-}
-
-// A refusal's reason is its record's own field, JSON whatever bytes the user's file put in it
-// (a quote, a line end, a control character, bytes that are no UTF-8), and it comes through a
-// worker as it left; a record without one has no such field.
-TEST(Progress, ARefusalsDetailIsInItsRecordAsValidJson) {
-    EXPECT_EQ(recordJson({.operation = "test", .port = "", .verdict = "", .exit = Exit::Success})
-                  .find("detail"),
-              std::string::npos);
-    const RunRecord refused{.operation = "program",
-                            .port = "",
-                            .verdict = "The file a\"b.s19 is not an S-record file for the HC11.",
-                            .exit = Exit::FileError,
-                            .detail = "Line 2: not \"S1\"\r\n\x01\x1B[2J\xFF\xC3."};
-    QJsonParseError error;
-    const QJsonObject o =
-        QJsonDocument::fromJson(QByteArray::fromStdString(recordJson(refused)), &error).object();
-    ASSERT_EQ(error.error, QJsonParseError::NoError) << recordJson(refused);
-    EXPECT_TRUE(o.value("detail").toString().startsWith("Line 2: not \"S1\"\r\n\x01\x1B[2J"));
-    EXPECT_EQ(o.value("verdict").toString().toStdString(), refused.verdict);
-    Streams s;
-    WorkerReporter worker(s.out);
-    worker.record(refused);
-    const Recorder replay = replayed(Streams::written(s.out));
-    ASSERT_EQ(replay.records.size(), 1u);
-    EXPECT_EQ(replay.records[0].detail, o.value("detail").toString().toStdString());
+    EXPECT_EQ(replay.records.at(0).identity, full.identity);
+    EXPECT_EQ(replay.records.at(0).detail, o.value("detail").toString().toStdString());
 }
 
 struct Bench {
