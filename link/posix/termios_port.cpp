@@ -2,6 +2,7 @@
 #include "termios_port.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "access_check.h"
 #include "driver_rate.h"
@@ -21,6 +23,18 @@
 namespace kestro {
 
 namespace {
+
+// A USB adapter holds what it has received for its latency timer (16 ms on FTDI parts) before
+// it hands it on, and every acknowledgement and answer of a talker would wait that long; the
+// drivers with such a timer set it to 1 ms in low-latency mode. A port without the request (a
+// pseudo-terminal) refuses it, which changes nothing. Whether the flag was changed.
+bool setLowLatency(int fd, bool on) {
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0 || ((serial.flags & ASYNC_LOW_LATENCY) != 0) == on)
+        return false;
+    serial.flags = on ? serial.flags | ASYNC_LOW_LATENCY : serial.flags & ~ASYNC_LOW_LATENCY;
+    return ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+}
 
 speed_t speedFor(int baud) {
     return static_cast<speed_t>(rateConstant(baud));
@@ -241,6 +255,7 @@ PortError TermiosPort::open() {
         return refuse(openError(errno));
     // What arrived before the port was ours is not for us.
     ::tcflush(fd, TCIOFLUSH);
+    lowLatencySet_ = setLowLatency(fd, true);
 
     fd_ = fd;
     ++generation_;
@@ -267,6 +282,8 @@ void TermiosPort::close() {
     ::tcflush(fd_, TCIOFLUSH);
     if (found_)
         ::tcsetattr(fd_, TCSANOW, found_.get());
+    if (std::exchange(lowLatencySet_, false))
+        setLowLatency(fd_, false);
     release();
 }
 

@@ -103,6 +103,9 @@ class TermiosPort final : public SerialPort {
     // The device's settings as the port found them, given back when it closes: the next
     // program on the port may set only raw mode and would get our break marking (0xFF doubled).
     std::unique_ptr<termios> found_;
+    // Whether the port was found without the driver's low-latency mode that it now has: given
+    // back at close like the rest.
+    bool lowLatencySet_ = false;
 
     std::unique_ptr<QObject> context_;
     QSocketNotifier* readNotifier_ = nullptr;
