@@ -23,8 +23,10 @@
 // program, one more for each byte that needs an erase), the 711E9's 12 KB EPROM within 30 s, a
 // dump of all 64 KB within 10 s at E/16 where that is 125,000 baud (the limit scaled by the
 // rate elsewhere). The monitor (argument Monitor): a step and a memory display of 4 KB on an E9,
-// each within 1.1 of the line time of the bytes its exchanges carry. A closing table says for each
-// target what was measured and whether it holds.
+// each within 1.1 of the line time of the bytes its exchanges carry, and within 1.1 of that with
+// one turn-around per exchange (the talker's E cycles before its answer, the PC's own time before
+// its next request). A closing table says for each target what was measured and whether it
+// holds.
 //
 // Every rate and floor follows the crystal: the board, the link and the talkers' counted waits
 // all run from it.
