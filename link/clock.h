@@ -25,6 +25,11 @@ class Scheduler {
     // A time in the past runs as soon as the owner gets round to it, after earlier events.
     virtual EventId schedule(TimePoint at, Callback fn) = 0;
     virtual void cancel(EventId id) = 0;
+    // From `from` to `until` a wait hangs on what the events bring (the last byte of an answer,
+    // the end of a write): a scheduler that gathers events into fewer wake-ups runs each at its
+    // own time then, so that the wait ends when its condition holds. A later call replaces it;
+    // one with until before from ends it.
+    virtual void watchClosely(TimePoint /*from*/, TimePoint /*until*/) {}
 };
 
 // Every wait of the program goes through a Clock. In the program a wait sleeps in the event loop,

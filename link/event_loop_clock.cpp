@@ -22,7 +22,9 @@ constexpr auto kPollInterval = std::chrono::milliseconds(10);
 
 // Scheduled events that fall due close together run together, a wake-up at most this often: a
 // board at 125,000 baud has a character on the line every 80 us, and waking for each one
-// would cost it three times the processor for nothing. A wait's own limit is not held back.
+// would cost it three times the processor for nothing. A wait's own limit is not held back, nor
+// what a wait watches closely (an answer's last byte, the end of a write): the grain would
+// otherwise add up to a millisecond to every exchange with a board in the same process.
 constexpr Duration kEventGrain = std::chrono::milliseconds(1);
 
 std::chrono::milliseconds toMs(Duration d) {
@@ -111,10 +113,21 @@ void EventLoopClock::runDue(TimePoint t) {
     arm();
 }
 
+void EventLoopClock::watchClosely(TimePoint from, TimePoint until) {
+    closeFrom_ = from;
+    closeUntil_ = until;
+    arm();
+}
+
 void EventLoopClock::arm() {
     const auto first = events_.next();
-    const std::optional<TimePoint> at =
-        first ? std::optional(std::max(*first, woke_ + kEventGrain)) : std::nullopt;
+    std::optional<TimePoint> at;
+    if (first) {
+        at = std::max(*first, woke_ + kEventGrain);
+        // The events before the watch run with the first one in it, in their order.
+        if (const TimePoint close = std::max(*first, closeFrom_); close <= closeUntil_)
+            at = std::min(*at, close);
+    }
     // A board schedules an event for every character: most leave the wake-up where it was.
     if (at == armedAt_)
         return;

@@ -57,6 +57,7 @@ class EventLoopClock final : public Clock, public Scheduler {
     TimePoint now() const override;
     EventId schedule(TimePoint at, Callback fn) override;
     void cancel(EventId id) override { events_.cancel(id); }
+    void watchClosely(TimePoint from, TimePoint until) override;
 
     void sleepFor(Duration d) override;
     bool waitUntil(const std::function<bool()>& done, Duration limit) override;
@@ -72,8 +73,9 @@ class EventLoopClock final : public Clock, public Scheduler {
 
     QElapsedTimer elapsed_;
     PreciseTimer wake_;
-    TimePoint woke_{-1s};               // when wake_ last fired
-    std::optional<TimePoint> armedAt_;  // when it fires next
+    TimePoint woke_{-1s};                      // when wake_ last fired
+    std::optional<TimePoint> armedAt_;         // when it fires next
+    TimePoint closeFrom_{0}, closeUntil_{-1};  // where events are not gathered (watchClosely)
     EventQueue events_;
     bool abandoned_ = false;
     std::vector<QEventLoop*> running_;  // the nested loops of the waits under way

@@ -131,6 +131,11 @@ FastLink::Outcome FastLink::receive(std::size_t dataBytes, Duration firstByteLim
         if (got.size() >= need)
             break;
         const std::size_t had = got.size();
+        // Awaited whole as a K would be, not its head alone: a refusal is short and rare, and a
+        // long answer must not cost wake-ups at both its ends.
+        const bool mayBeDone = got.empty() || got[0] == kDone;
+        f_.port().awaitInput(std::max(need, kAnswerHead + check + (mayBeDone ? dataBytes : 0)) -
+                             had);
         f_.clock().waitUntil(
             [this, need, had] {
                 return had + f_.port().inBufferCount() >= need ||
@@ -213,6 +218,7 @@ std::optional<Answer> FastLink::lastExchange(Byte command, std::uint16_t address
     f_.port().discardInput();
     f_.send(ByteView(request(command, address, count, {}, check_)));
     f_.waitDrained();
+    f_.port().awaitInput(length);
     // The link's own clock: a break that follows the answer is the program talking.
     f_.link().clock().waitUntil(
         [this, length] {

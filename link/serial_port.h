@@ -133,6 +133,10 @@ class SerialPort {
     virtual std::size_t inBufferCount() = 0;
     virtual void discardInput() = 0;
     virtual void setInputLen(std::size_t n) = 0;
+    // Before a wait for bytes: the wait ends once count bytes are waiting. A port whose bytes come
+    // from events on the program's own clock (a virtual board in the same process) has the clock
+    // wake for the last of them as it arrives; a real port's bytes wake the loop themselves.
+    virtual void awaitInput(std::size_t /*count*/) {}
 
     virtual void setListener(PortListener* listener) = 0;
 

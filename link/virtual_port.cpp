@@ -3,6 +3,16 @@
 
 namespace kestro {
 
+namespace {
+
+// How long past the earliest moment the awaited bytes can be in the scheduler is asked to
+// watch: the far end's own turn-around before it answers (a talker's few dozen E cycles) and a
+// wake-up that came late. Later than that a board in the same process answers at the clock's
+// next gathered wake-up, as it did before the wait said what it awaits.
+constexpr Duration kAnswerSlack = std::chrono::microseconds(500);
+
+}  // namespace
+
 VirtualPort::~VirtualPort() {
     close();
 }
@@ -79,6 +89,7 @@ void VirtualPort::close() {
     open_ = nullptr;
     rate_ = 0;
     rx_.clear();
+    awaited_ = 0;
 }
 
 void VirtualPort::pull() {
@@ -96,7 +107,29 @@ PortError VirtualPort::output(ByteView bytes) {
     if (trace_)
         trace_->sent(bytes);
     tx_->queue(bytes);
+    awaited_ = 0;
+    if (bytes.empty())
+        return PortError::None;
+    // The wait for the drain hangs on the end of the last frame (or of the one the adapter's
+    // FIFO takes last): the frames follow one another from the one on the wire.
+    const Duration c = characterTime(tx_->baud());
+    const auto queued = static_cast<std::int64_t>(tx_->pending()) - 1;
+    const TimePoint last = open_->toTarget.idleAt() + queued * c;
+    scheduler_.watchClosely(last - std::min<std::int64_t>(queued, adapterFifo_) * c, last);
     return PortError::None;
+}
+
+void VirtualPort::awaitInput(std::size_t count) {
+    awaited_ = open_ && count > rx_.size() ? count : 0;
+    if (awaited_ == 0)
+        return;
+    // The earliest the last can be in: from the frame on its way, or else from the end of what
+    // the PC sent last (an answer follows its request), which a late wait may find past.
+    const Duration c = characterTime(settings().baud);
+    const auto more = static_cast<std::int64_t>(awaited_ - rx_.size());
+    const std::optional<TimePoint> next = open_->toPc.nextSampleAt();
+    const TimePoint earliest = next ? *next + (more - 1) * c : open_->toTarget.idleAt() + more * c;
+    scheduler_.watchClosely(earliest, std::max(earliest, scheduler_.now()) + kAnswerSlack);
 }
 
 void VirtualPort::discardOutput() {
@@ -105,6 +138,7 @@ void VirtualPort::discardOutput() {
 }
 
 Bytes VirtualPort::input() {
+    awaited_ = 0;
     const std::size_t n = inputLen_ != 0 ? std::min(inputLen_, rx_.size()) : rx_.size();
     Bytes out(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
     rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
@@ -125,6 +159,10 @@ void VirtualPort::received(Byte byte, bool framingError) {
     if (trace_)
         trace_->received(ByteView(&byte, 1));
     rx_.push_back(byte);
+    if (awaited_ != 0 && rx_.size() >= awaited_) {
+        awaited_ = 0;
+        scheduler_.watchClosely(TimePoint{0}, TimePoint{-1});
+    }
     if (listener_)
         listener_->portDataArrived();
 }

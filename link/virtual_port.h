@@ -16,9 +16,9 @@ namespace kestro {
 // another program or pull it away while open.
 class VirtualPort final : public SerialPort {
   public:
-    // Time is kept by the lines the port is attached to; the scheduler stays in the signature so
-    // that every front end makes its ports alike.
-    explicit VirtualPort(Scheduler&) {}
+    // Time is kept by the lines the port is attached to; the scheduler is only asked to watch
+    // closely where a wait hangs on the line (watchClosely).
+    explicit VirtualPort(Scheduler& scheduler) : scheduler_(scheduler) {}
     ~VirtualPort() override;
 
     void attach(int n, VirtualLine& line, std::string name = {});
@@ -66,8 +66,12 @@ class VirtualPort final : public SerialPort {
     Bytes input() override;
     Bytes waiting() const override { return Bytes(rx_.begin(), rx_.end()); }
     std::size_t inBufferCount() override { return rx_.size(); }
-    void discardInput() override { rx_.clear(); }
+    void discardInput() override {
+        rx_.clear();
+        awaited_ = 0;
+    }
     void setInputLen(std::size_t n) override { inputLen_ = n; }
+    void awaitInput(std::size_t count) override;
 
     void setListener(PortListener* listener) override { listener_ = listener; }
     // As an adapter that passes a break on as a plain NUL: see SerialPort.
@@ -85,6 +89,7 @@ class VirtualPort final : public SerialPort {
         VirtualLine* line;
         std::string name;
     };
+    Scheduler& scheduler_;
     std::map<int, Attached> lines_;
     std::map<int, PortError> openResult_;
     std::map<int, AccessProblem> accessProblems_;
@@ -97,6 +102,7 @@ class VirtualPort final : public SerialPort {
     std::unique_ptr<Transmitter> tx_;
     std::deque<Byte> rx_;
     std::size_t inputLen_ = 0;
+    std::size_t awaited_ = 0;  // awaitInput's count, until it is reached or the input taken
     PortError failure_ = PortError::None;
     PortListener* listener_ = nullptr;
     bool loneNulIsBreak_ = false;

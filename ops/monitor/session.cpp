@@ -668,6 +668,7 @@ std::optional<Stop> TalkerMonitor::poll(const std::function<void(ByteView)>& out
     SerialPort& port = f_.port();
     const TimePoint until = f_.clock().now() + wait;
     do {
+        port.awaitInput(1);
         f_.clock().waitUntil([&] { return port.inBufferCount() > 0; }, until - f_.clock().now());
         const Bytes more = port.input();
         pending_.insert(pending_.end(), more.begin(), more.end());
@@ -731,6 +732,7 @@ Stop TalkerMonitor::stop() {
     const TimePoint until = f_.clock().now() + kStopLimit;
     std::optional<Announcement> frame;
     while (!frame && f_.clock().now() < until) {
+        port.awaitInput(1);
         f_.clock().waitUntil([&] { return port.inBufferCount() > 0; }, until - f_.clock().now());
         const Bytes more = port.input();
         pending_.insert(pending_.end(), more.begin(), more.end());
@@ -744,6 +746,7 @@ Stop TalkerMonitor::stop() {
     f_.send(ByteView(ping.data() + 1, ping.size() - 1));
     f_.waitDrained();
     port.setInputLen(4);
+    port.awaitInput(4);
     f_.clock().waitUntil([&] { return port.inBufferCount() >= 4; },
                          characterTime(port.settings().baud, 7) + fast::FastLink::kTurnaround);
     const Bytes answer = port.input();

@@ -12,6 +12,8 @@
 #include <QTimer>
 
 #include "event_loop_clock.h"
+#include "virtual_line.h"
+#include "virtual_port.h"
 
 namespace kestro {
 namespace {
@@ -118,6 +120,73 @@ TEST_F(EventLoopClockTest, AWaitEndsAsSoonAsANotificationMakesItsConditionHold) 
     EXPECT_LT(median(late), Duration{2ms});
     ::close(fds[0]);
     ::close(fds[1]);
+}
+
+// A board in the same process: its slices every 50 us, and a far end that answers each byte
+// with one after a talker's few dozen E cycles, both on the program's clock.
+struct BoardOnTheClock {
+    static constexpr int kBaud = 125'000;
+    explicit BoardOnTheClock(EventLoopClock& clock) : clock(clock), line(clock), port(clock) {
+        port.attach(1, line);
+        EXPECT_EQ(port.setSettings("125000,N,8,1"), PortError::None);
+        EXPECT_EQ(port.open(), PortError::None);
+        reply.setBaud(kBaud);
+        // The answer keeps the far end's own time, however late the event that heard the request.
+        line.toTarget.setReceiver(kBaud, [this](Byte, bool) {
+            line.toPc.startFrame('K', kBaud, line.toTarget.sampledAt() + 64us);
+        });
+        slice();
+    }
+    ~BoardOnTheClock() { clock.cancel(next); }
+    void slice() {
+        next = clock.schedule(clock.now() + 50us, [this] { slice(); });
+    }
+    // From the request to the whole answer, as the fast protocol's exchange waits for it.
+    Duration exchange(bool awaited) {
+        const TimePoint start = clock.now();
+        port.output(Byte{'P'});
+        clock.waitUntil([this] { return port.outBufferCount() == 0; }, 1s);
+        if (awaited)
+            port.awaitInput(1);
+        clock.waitUntil([this] { return port.inBufferCount() >= 1; }, 1s);
+        EXPECT_EQ(port.input().size(), 1u);
+        return clock.now() - start;
+    }
+    EventLoopClock& clock;
+    VirtualLine line;
+    VirtualPort port;
+    Transmitter reply{line.toPc};
+    Scheduler::EventId next = 0;
+};
+
+// The clock gathers a board's events into a wake-up a millisecond, which would add up to that
+// to each exchange: a wait that says what it awaits ends as the answer's last byte arrives,
+// the request's drain included, and a long stream still costs next to no processor.
+TEST_F(EventLoopClockTest, AnAwaitedAnswerFromABoardOnTheClockEndsTheWaitAsItArrives) {
+    BoardOnTheClock board(clock);
+    const Duration lineTime = characterTime(BoardOnTheClock::kBaud, 2) + 64us;
+    std::vector<Duration> awaited, gathered;
+    for (int round = 0; round < 7; ++round) {
+        awaited.push_back(board.exchange(true));
+        gathered.push_back(board.exchange(false));
+    }
+    EXPECT_LT(median(awaited), lineTime + 400us);
+    EXPECT_GT(median(gathered), lineTime + 400us);
+
+    // Half a second of line time as one answer costs no more awaited than gathered: the watch
+    // is on its end alone.
+    const auto stream = [&](bool awaitIt) {
+        constexpr std::size_t kBytes = BoardOnTheClock::kBaud / 20;
+        board.reply.queue(Bytes(kBytes, 0x55));
+        const Duration cpuBefore = cpuTime();
+        if (awaitIt)
+            board.port.awaitInput(kBytes);
+        EXPECT_TRUE(clock.waitUntil([&] { return board.port.inBufferCount() >= kBytes; }, 3s));
+        board.port.discardInput();
+        return cpuTime() - cpuBefore;
+    };
+    const Duration gatheredCpu = stream(false);
+    EXPECT_LT(stream(true), gatheredCpu * 3 / 2 + 20ms);
 }
 
 TEST_F(EventLoopClockTest, QuittingAbandonsEveryWaitUnderWay) {
