@@ -98,6 +98,22 @@ Registers regs(Byte a, Byte b, std::uint16_t sp, std::uint16_t pc, Byte ccr) {
     return r;
 }
 
+// A call the session refuses and goes on from (the target kept), telling `says` in its text or
+// its detail.
+::testing::AssertionResult refuses(const std::function<void()>& call, std::string_view says = {}) {
+    try {
+        call();
+    } catch (const LinkError& e) {
+        const std::string text = e.what();
+        if (e.ending != LinkError::Ending::KeepTarget)
+            return ::testing::AssertionFailure() << "the session ended: " << text;
+        if (text.find(says) == std::string::npos && e.detail.find(says) == std::string::npos)
+            return ::testing::AssertionFailure() << "told " << text << " / " << e.detail;
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "not refused";
+}
+
 class MonitorOnEveryPart : public ::testing::TestWithParam<Part> {};
 
 // The program's registers as the instructions leave them: the initial CCR $D0 (S, X, I) loses
@@ -321,16 +337,9 @@ TEST(MonitorRefuses, PlacesItCannotWriteOrBreakAt) {
     Session t(Chip::E9);
     t.run([&](TalkerMonitor& m) {
         // A fresh session's PC is $0000, the monitor's: go and step without an address refuse.
-        for (const auto& start : {std::function<void()>([&] { m.run(std::nullopt); }),
-                                  std::function<void()>([&] { m.step(); })}) {
-            try {
-                start();
-                ADD_FAILURE() << "started in the monitor";
-            } catch (const LinkError& e) {
-                EXPECT_STREQ(e.what(), "No start address: give one, or load a program.");
-                EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
-            }
-        }
+        const char* noStart = "No start address: give one, or load a program.";
+        EXPECT_TRUE(refuses([&] { m.run(std::nullopt); }, noStart));
+        EXPECT_TRUE(refuses([&] { m.step(); }, noStart));
         EXPECT_THROW(m.run(0x0040), LinkError);
         EXPECT_THROW(m.run(0x4000), LinkError);
         EXPECT_FALSE(m.running());
@@ -364,12 +373,7 @@ TEST(MonitorRefuses, PlacesItCannotWriteOrBreakAt) {
     fresh.run([&](TalkerMonitor& m) {
         m.write(0x0150, Bytes{0x20, 0xFE});
         m.write(0x01FA, Bytes{0xAA});
-        try {
-            m.run(0x0150);
-            ADD_FAILURE() << "ran over the user's bytes";
-        } catch (const LinkError& e) {
-            EXPECT_NE(std::string(e.what()).find("frame at $01F7-$01FF"), std::string::npos);
-        }
+        EXPECT_TRUE(refuses([&] { m.run(0x0150); }, "frame at $01F7-$01FF"));
         EXPECT_EQ(m.read(0x01FA, 1), Bytes{0xAA});
         Registers r = m.registers();
         r.sp = 0x01EF;
@@ -394,36 +398,12 @@ TEST(MonitorRefuses, WritesWhereThePartHasNoMemory) {
         Session t(c.chip);
         t.run([&](TalkerMonitor& m) {
             m.write(c.lastRam, Bytes{0x11});
-            try {
-                m.write(c.lastRam, Bytes{0x22, 0x33});
-                ADD_FAILURE() << "written past the RAM";
-            } catch (const LinkError& e) {
-                EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
-                EXPECT_NE(e.detail.find(variant(c.chip).shortName), std::string::npos) << e.detail;
-            }
+            const auto pastRam = [&] { m.write(c.lastRam, Bytes{0x22, 0x33}); };
+            EXPECT_TRUE(refuses(pastRam, variant(c.chip).shortName));
             EXPECT_EQ(m.read(c.lastRam, 1), Bytes{0x11});
         });
         EXPECT_TRUE(t.noBox());
     }
-}
-
-// CONFIG is an EEPROM cell that a store leaves as it was: mm over it fails, saying so, rather
-// than passing for written.
-TEST(MonitorRefuses, ConfigThatAStoreDoesNotChange) {
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
-        const Byte config = m.read(0x103F, 1).at(0);
-        try {
-            m.write(0x103F, Bytes{static_cast<Byte>(config ^ 0x02)});
-            ADD_FAILURE() << "CONFIG passed for written";
-        } catch (const LinkError& e) {
-            EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
-            EXPECT_NE(std::string(e.what()).find("CONFIG"), std::string::npos) << e.what();
-        }
-        EXPECT_EQ(m.read(0x103F, 1), Bytes{config});
-        m.write(0x103F, Bytes{config});
-    });
-    EXPECT_TRUE(t.noBox());
 }
 
 // A step refused on an instruction that leaves the program's flow says which it is: SWI is
@@ -442,30 +422,25 @@ TEST(MonitorRefuses, StepsThatCannotEndSayWhy) {
             Registers r = m.registers();
             r.pc = 0x0100;
             m.setRegisters(r);
-            try {
-                m.step();
-                ADD_FAILURE() << "stepped";
-            } catch (const LinkError& e) {
-                EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos) << e.what();
-            }
+            EXPECT_TRUE(refuses([&] { m.step(); }, c.said));
         }
     });
     EXPECT_TRUE(t.noBox());
 }
 
-// BPROT that the user sets protects the EEPROM from the session's own writes too, even when
-// it is the value a reset leaves; cleared again, the EEPROM takes the byte.
-TEST(MonitorRefuses, EepromThatTheUserProtected) {
+// EEPROM that a store would not change as asked is refused, saying why, rather than passing for
+// written: CONFIG, a cell that a store leaves as it was, and the EEPROM under BPROT that the user
+// set, even the value a reset leaves; BPROT cleared again, the EEPROM takes the byte.
+TEST(MonitorRefuses, EepromThatAStoreWouldNotChange) {
     Session t(Chip::E9);
     t.run([&](TalkerMonitor& m) {
+        const Byte config = m.read(0x103F, 1).at(0);
+        const auto otherConfig = [&] { m.write(0x103F, Bytes{static_cast<Byte>(config ^ 0x02)}); };
+        EXPECT_TRUE(refuses(otherConfig, "CONFIG"));
+        EXPECT_EQ(m.read(0x103F, 1), Bytes{config});
+        m.write(0x103F, Bytes{config});
         m.write(0x1035, Bytes{0x1F});
-        try {
-            m.write(0xB600, Bytes{0x55});
-            ADD_FAILURE() << "written through BPROT";
-        } catch (const LinkError& e) {
-            EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
-            EXPECT_NE(e.detail.find("BPROT is $1F"), std::string::npos) << e.detail;
-        }
+        EXPECT_TRUE(refuses([&] { m.write(0xB600, Bytes{0x55}); }, "BPROT is $1F"));
         EXPECT_EQ(m.read(0x1035, 1), Bytes{0x1F});
         EXPECT_EQ(t.s.board.peek(0xB600), 0xFF);
         m.write(0x1035, Bytes{0x00});
@@ -741,12 +716,7 @@ TEST(MonitorRegisters, XOnceClearedStaysClear) {
         EXPECT_EQ(m.step().registers.ccr, 0x90);
         r = m.registers();
         r.ccr = 0xD0;
-        try {
-            m.setRegisters(r);
-            ADD_FAILURE() << "X set again";
-        } catch (const LinkError& e) {
-            EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
-        }
+        EXPECT_TRUE(refuses([&] { m.setRegisters(r); }));
         EXPECT_EQ(m.registers().ccr, 0x90);
         EXPECT_EQ(m.step().registers.ccr, 0x90);
         r = m.registers();
@@ -816,13 +786,8 @@ TEST(MonitorRegisters, AnSpIsTakenOnlyWhereTheMonitorsStackLeavesTheFrameWhole) 
         };
         for (const Write& w : {Write{0x01E0, 32, "$01EF"}, Write{0x01F6, 1, "$01F6"}}) {
             SCOPED_TRACE(w.at);
-            try {
-                m.write(w.at, Bytes(w.length, 0));
-                ADD_FAILURE() << "written over the monitor's stack";
-            } catch (const LinkError& e) {
-                EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
-                EXPECT_EQ(std::string(e.what()).substr(0, 5), w.refusedAt) << e.what();
-            }
+            EXPECT_TRUE(refuses([&] { m.write(w.at, Bytes(w.length, 0)); },
+                                std::string(w.refusedAt) + " is the monitor's stack"));
         }
         EXPECT_EQ(m.read(0x01E0, 15), below);
         m.write(0x01EE, Bytes{0x5A});
