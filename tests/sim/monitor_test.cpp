@@ -320,17 +320,6 @@ TEST(MonitorSpeed, AStepAndA4KbDisplayWithinTheirLineTime) {
     EXPECT_TRUE(t.noBox());
 }
 
-// One damaged block costs a resend, nothing more: the write lands once.
-TEST(MonitorLine, ADamagedAnswerIsSentAgain) {
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
-        t.s.port.damageAnswers.insert(t.s.port.requests + 1);
-        m.write(0x0180, Bytes{0x77, 0x78});
-        EXPECT_EQ(m.read(0x0180, 2), (Bytes{0x77, 0x78}));
-    });
-    EXPECT_TRUE(t.noBox());
-}
-
 // Refused places: the monitor's own RAM, ROM, the boot ROM, memory the part does not have,
 // the register block and the pseudo-vectors for a breakpoint, and a start in the monitor.
 TEST(MonitorRefuses, PlacesItCannotWriteOrBreakAt) {
