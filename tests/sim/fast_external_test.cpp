@@ -34,9 +34,10 @@ struct Station : FastStation {
     }
 };
 
-// Programs over other contents give what the default path gives, verdict and cells alike;
-// programs over equal contents write nothing. Refused and failed writes give the default
-// path's letter and address, and change what the default path changes.
+// Programs over other contents give what the default path gives, verdict and cells alike, and
+// compare equal after on either path; programs over equal contents write nothing. Refused and
+// failed writes give the default path's letter and address, and change what the default path
+// changes.
 TEST(FastExternalProgram, GivesTheDefaultPathsVerdictsAndCells) {
     struct Case {
         const char* what;
@@ -99,6 +100,9 @@ TEST(FastExternalProgram, GivesTheDefaultPathsVerdictsAndCells) {
         const auto revision = s.board.devices().revision();
         EXPECT_EQ(s.run(c.button, true, {}, file), byDefault);
         EXPECT_EQ(s.board.devices().revision(), revision);
+        for (const bool fast : {false, true})
+            EXPECT_EQ(s.run(c.companion ? "Xicomp" : "ExtEEcomp", fast, {}, file),
+                      says("File equal Eeprom", "Eeprom"));
     }
 }
 
