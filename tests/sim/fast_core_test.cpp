@@ -27,11 +27,7 @@ constexpr Talker kTalkers[] = {
 };
 
 Bytes image(const char* name) {
-    std::string reason;
-    const auto text =
-        readFile(std::filesystem::path(KESTRO_TALKER_DIR) / (std::string(name) + ".S19"), &reason);
-    EXPECT_TRUE(text) << reason;
-    return testing::padded(text ? talkerImage(*text) : Bytes{});
+    return testing::padded(testing::talkerFile(name));
 }
 
 // The PC's UART both ways at `baud`.

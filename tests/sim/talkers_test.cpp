@@ -352,11 +352,7 @@ TEST(CompanionOnBoard, CommandsAnswerOnlyOnceTheWriteCycleIsOver) {
         b.board.eeprom().setConfigCell(0x0D);  // ROMON clear: the chip's EEPROM at $E000
         auto& chip = b.board.devices().companion();
         chip.eeprom().setSdp(true);
-        std::string reason;
-        const auto text = readFile(
-            std::filesystem::path(KESTRO_TALKER_DIR) / (std::string(talker) + ".S19"), &reason);
-        ASSERT_TRUE(text) << reason;
-        b.bootAndRun(testing::padded(talkerImage(*text)));
+        b.bootAndRun(testing::padded(testing::talkerFile(talker)));
         // The board's cycle (5 ms) ends before an O at 1200 baud has arrived whole: what
         // counts is when its start bit went out.
         std::optional<TimePoint> lastBusy;
