@@ -66,6 +66,13 @@ struct Session {
             f.finish();
         });
     }
+    // Runs body in a session on a board of the part just reset into bootstrap mode; the session
+    // must end without a box.
+    static void clean(Chip chip, const std::function<void(Session&, TalkerMonitor&)>& body) {
+        Session t(chip);
+        t.run([&](TalkerMonitor& m) { body(t, m); });
+        EXPECT_TRUE(t.noBox());
+    }
     // Polls a running program until it stops, for at most limit.
     static std::optional<Stop> until(TalkerMonitor& m, Duration limit, Bytes* output = nullptr) {
         for (Duration t{0}; t < limit; t += 50ms)
@@ -403,8 +410,7 @@ TEST(MonitorRefuses, StepsThatCannotEndSayWhy) {
         const char* said;
     };
     const Case cases[] = {{0x3F, "SWI"}, {0x3E, "WAI"}, {0x20, "comes back to itself"}};
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
+    Session::clean(Chip::E9, [&](Session&, TalkerMonitor& m) {
         for (const Case& c : cases) {
             SCOPED_TRACE(c.said);
             m.write(0x0100, Bytes{c.opcode, 0xFE});
@@ -414,15 +420,13 @@ TEST(MonitorRefuses, StepsThatCannotEndSayWhy) {
             EXPECT_TRUE(refuses([&] { m.step(); }, c.said));
         }
     });
-    EXPECT_TRUE(t.noBox());
 }
 
 // EEPROM that a store would not change as asked is refused, saying why, rather than passing for
 // written: CONFIG, a cell that a store leaves as it was, and the EEPROM under BPROT that the user
 // set, even the value a reset leaves; BPROT cleared again, the EEPROM takes the byte.
 TEST(MonitorRefuses, EepromThatAStoreWouldNotChange) {
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
+    Session::clean(Chip::E9, [&](Session& t, TalkerMonitor& m) {
         const Byte config = m.read(0x103F, 1).at(0);
         const auto otherConfig = [&] { m.write(0x103F, Bytes{static_cast<Byte>(config ^ 0x02)}); };
         EXPECT_TRUE(refuses(otherConfig, "CONFIG"));
@@ -436,15 +440,13 @@ TEST(MonitorRefuses, EepromThatAStoreWouldNotChange) {
         m.write(0xB600, Bytes{0x55});
         EXPECT_EQ(t.s.board.peek(0xB600), 0x55);
     });
-    EXPECT_TRUE(t.noBox());
 }
 
 // The SCI and INIT carry the monitor's own line: a write that would change its rate, its
 // framing, turn its transmitter or receiver off, send a character or move the register block is
 // refused before anything is written, and the session goes on; one that leaves them is stored.
 TEST(MonitorRefuses, WritesThatWouldCutTheMonitorsLine) {
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
+    Session::clean(Chip::E9, [&](Session&, TalkerMonitor& m) {
         const Bytes sci = m.read(0x102B, 3);  // BAUD, SCCR1, SCCR2 as the monitor set them
         const std::pair<std::uint16_t, Byte> refused[] = {
             {0x102B, static_cast<Byte>(sci[0] ^ 0x01)},  // another rate
@@ -467,14 +469,12 @@ TEST(MonitorRefuses, WritesThatWouldCutTheMonitorsLine) {
         m.write(0x102B, Bytes{sci[0]});
         EXPECT_EQ(m.read(0x0100, 1), Bytes{0x11});
     });
-    EXPECT_TRUE(t.noBox());
 }
 
 // The program's own bytes reach the output whole, those that look like the start of a stop
 // announcement included; its own SWI and an illegal opcode stop it, each told as what it is.
 TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
+    Session::clean(Chip::E9, [&](Session& t, TalkerMonitor& m) {
         EXPECT_EQ(t.s.inner.settings().baud, 125000);
         // lds #$01FF; ldx #text; loop: ldaa 0,x; beq done; wait: ldab SCSR; bpl wait;
         // staa SCDR; inx; bra loop; done: swi; an illegal opcode ($41) right after the $3F
@@ -547,7 +547,6 @@ TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
         EXPECT_EQ(spun.cause, StopCause::Stopped);
         EXPECT_EQ(spun.registers.pc, 0x0134);
     });
-    EXPECT_TRUE(t.noBox());
 }
 
 // A program that protects the EEPROM again while it runs still gets its own bytes back where
@@ -602,8 +601,7 @@ TEST(MonitorRun, AProgramThatWritesOverABreakpointKeepsItsByte) {
     };
     for (const Case c : {Case{"a run", false}, Case{"a step", true}}) {
         SCOPED_TRACE(c.what);
-        Session t(Chip::E9);
-        t.run([&](TalkerMonitor& m) {
+        Session::clean(Chip::E9, [&](Session& t, TalkerMonitor& m) {
             // ldaa #$01; staa $0105; swi (there: nop once stored); ldab #$22; swi
             m.write(0x0100, Bytes{0x86, 0x01, 0xB7, 0x01, 0x05, 0x3F, 0xC6, 0x22, 0x3F});
             if (c.step) {
@@ -620,15 +618,13 @@ TEST(MonitorRun, AProgramThatWritesOverABreakpointKeepsItsByte) {
             EXPECT_EQ(m.read(0x0105, 1), Bytes{0x01});
             EXPECT_EQ(t.s.board.peek(0x0105), 0x01);
         });
-        EXPECT_TRUE(t.noBox());
     }
 }
 
 // go from a breakpoint on an instruction a step cannot take (one that only comes back to
 // itself) runs it, rather than refusing as a step does.
 TEST(MonitorRun, GoesOnFromABreakpointOnALoopOntoItself) {
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
+    Session::clean(Chip::E9, [&](Session&, TalkerMonitor& m) {
         m.write(0x0100, Bytes{0x0E, 0x20, 0xFE});  // cli; bra *
         m.setBreakpoint(0x0101);
         m.run(0x0100);
@@ -640,7 +636,6 @@ TEST(MonitorRun, GoesOnFromABreakpointOnALoopOntoItself) {
         EXPECT_EQ(s.registers.pc, 0x0101);
         EXPECT_EQ(m.read(0x0101, 1), Bytes{0x20});
     });
-    EXPECT_TRUE(t.noBox());
 }
 
 // A session that ends with the program running takes its breakpoints out of the program's
@@ -691,8 +686,7 @@ TEST(MonitorRun, AWaitLastsItsTimeWhileTheProgramSends) {
 // Once the program has run with the CCR's X clear, no RTI can set it again: a CCR that sets it
 // is refused rather than shown as the program's while it runs without; before that, it is free.
 TEST(MonitorRegisters, XOnceClearedStaysClear) {
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
+    Session::clean(Chip::E9, [&](Session&, TalkerMonitor& m) {
         m.write(0x0100, Bytes{0x01, 0x01, 0x01});  // nop x3
         Registers r = m.registers();
         r.pc = 0x0100;
@@ -713,7 +707,6 @@ TEST(MonitorRegisters, XOnceClearedStaysClear) {
         m.setRegisters(r);
         EXPECT_EQ(m.step().registers.ccr, 0x80);
     });
-    EXPECT_TRUE(t.noBox());
 }
 
 // The monitor keeps its stack in the eight bytes under the frame the program stopped with, and
@@ -728,8 +721,7 @@ TEST(MonitorRegisters, AnSpIsTakenOnlyWhereTheMonitorsStackLeavesTheFrameWhole) 
     // frame at $00CD it would reach the SCI's pseudo-vector, under $00FC the SWI's.
     const Case cases[] = {{0x01F9, false}, {0x01FE, false}, {0x01EF, false}, {0x00D5, false},
                           {0x0104, false}, {0x01EE, true},  {0x01FF, true},  {0x00D7, true}};
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
+    Session::clean(Chip::E9, [&](Session&, TalkerMonitor& m) {
         m.write(0x0100, Bytes{0x01, 0x01, 0x01, 0x20, 0xFE});  // nop x3; bra *
         m.setBreakpoint(0x0101);
         m.run(0x0100);
@@ -781,7 +773,6 @@ TEST(MonitorRegisters, AnSpIsTakenOnlyWhereTheMonitorsStackLeavesTheFrameWhole) 
         EXPECT_EQ(m.read(0x01E0, 15), below);
         m.write(0x01EE, Bytes{0x5A});
     });
-    EXPECT_TRUE(t.noBox());
 }
 
 }  // namespace
