@@ -89,6 +89,8 @@ TEST(FastExternalProgram, GivesTheDefaultPathsVerdictsAndCells) {
         EXPECT_TRUE(s.ui.windowEnabled());
         if (byDefault.at(0).text.find("Error") != std::string::npos)
             continue;
+        const auto at = programmed.begin() + (c.address - (c.companion ? 0xE000 : 0x8000));
+        EXPECT_EQ(Bytes(at, at + static_cast<std::ptrdiff_t>(c.length)), pattern(c.length, 5));
         // One write cycle for each 16 aligned bytes of the file, where the default path takes
         // one a byte (as does a part that writes a byte at a time).
         const auto changed = static_cast<std::uint64_t>(std::inner_product(
