@@ -7,9 +7,7 @@
 
 #include "open_port.h"
 #include "sci_rates.h"
-#include "scratch.h"
 #include "scripted_target.h"
-#include "wire_trace.h"
 
 namespace kestro {
 namespace {
@@ -262,32 +260,6 @@ TEST(VirtualPort, RunsAtTheRateItsAdapterSetsUntilTheSettingsOrTheNextOpen) {
     port.close();
     ASSERT_EQ(port.open(), PortError::None);
     EXPECT_EQ(port.settings().baud, 2400);
-}
-
-TEST(WireTrace, RecordsEachRateAskedAndWhatThePortSet) {
-    testing::OpenPort open;
-    auto& [clock, line, port] = open;
-    port.setAdapter([](int baud) {
-        return lookUp({{125'000, 128'000}, {62'500, std::nullopt}}, baud);
-    });
-    testing::ScratchDir dir;
-    const auto path = dir.path / "trace.txt";
-    {
-        WireTrace trace(path.string(), clock);
-        port.setTrace(&trace);
-        port.output(Byte{0x55});
-        clock.advance(100ms);
-        port.setRate(125'000);
-        clock.advance(100ms);
-        port.setRate(62'500);
-        port.setRate(31'250);
-        port.setTrace(nullptr);
-    }
-    EXPECT_EQ(testing::slurp(path),
-              "    0.000000  PC>   55                                               U\n"
-              "    0.100000  RATE  128000 baud, asked 125000\n"
-              "    0.200000  RATE  128000 baud, asked 62500: refused\n"
-              "    0.200000  RATE  31250 baud\n");
 }
 
 }  // namespace

@@ -97,13 +97,25 @@ inline Bytes padded(Bytes program, std::size_t size = 256) {
     return program;
 }
 
-#ifdef KESTRO_TEST_PROGRAMS
-// One of the test programs as m68hc11-objcopy wrote it, padded to `size` bytes.
-inline Bytes testProgram(const char* name, std::size_t size = 256) {
+// The bytes of an S-record file that m68hc11-objcopy wrote, in record order.
+inline Bytes imageOf(const std::filesystem::path& file) {
     std::string reason;
-    const auto text = readFile(std::filesystem::path(KESTRO_TEST_PROGRAMS) / name, &reason);
-    EXPECT_TRUE(text) << name << ": " << reason;
-    return padded(text ? talkerImage(*text) : Bytes{}, size);
+    const auto text = readFile(file, &reason);
+    EXPECT_TRUE(text) << file << ": " << reason;
+    return text ? talkerImage(*text) : Bytes{};
+}
+
+#ifdef KESTRO_TALKER_DIR
+// One of our talkers as the talkers folder assembled it, unpadded.
+inline Bytes talkerFile(std::string_view name) {
+    return imageOf(std::filesystem::path(KESTRO_TALKER_DIR) / (std::string(name) + ".S19"));
+}
+#endif
+
+#ifdef KESTRO_TEST_PROGRAMS
+// One of the test programs, padded to `size` bytes.
+inline Bytes testProgram(const char* name, std::size_t size = 256) {
+    return padded(imageOf(std::filesystem::path(KESTRO_TEST_PROGRAMS) / name), size);
 }
 #endif
 

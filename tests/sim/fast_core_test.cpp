@@ -27,11 +27,7 @@ constexpr Talker kTalkers[] = {
 };
 
 Bytes image(const char* name) {
-    std::string reason;
-    const auto text =
-        readFile(std::filesystem::path(KESTRO_TALKER_DIR) / (std::string(name) + ".S19"), &reason);
-    EXPECT_TRUE(text) << reason;
-    return testing::padded(text ? talkerImage(*text) : Bytes{});
+    return testing::padded(testing::talkerFile(name));
 }
 
 // The PC's UART both ways at `baud`.
@@ -223,42 +219,6 @@ TEST(FastCore, RequestsOutOfBoundsAreRefusedWithNothingTouched) {
         EXPECT_EQ(Bytes(rom.begin(), rom.end()), rom0);
         EXPECT_EQ(Bytes(ram.begin(), ram.end()), ram0);
         EXPECT_EQ(exchange(b, c.talker, fast::request('P', 0, 0, {}, c.talker.check), 1200), 'K');
-    }
-}
-
-// fastxe loads a block's bytes at once, then writes singly what the load did not take: all but
-// the first on a part that writes a byte at a time. Every byte of the block is written either
-// way, and nothing else.
-TEST(FastExternalTalker, WritesTheWholeBlockWhateverTheLoadTook) {
-    struct Case {
-        const char* what;
-        std::uint16_t pageSize, offset;
-        std::uint64_t cycles;
-    };
-    const Case cases[] = {
-        {"a page of 64", 64, 0x0028, 1},
-        {"a page of 16", 16, 0x0030, 1},
-        {"a byte at a time", 1, 0x0100, 16},
-    };
-    const Talker fastxe{"fastxe", Check::Crc8};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        testing::BoardBench b(Chip::E9, 1200);
-        PageEeprom& rom = b.board.devices().parallelEeprom();
-        rom.pageSize = c.pageSize;
-        b.bootAndRun(image(fastxe.name));
-        b.run(40ms);
-        Bytes data(16);
-        for (std::size_t i = 0; i < data.size(); ++i)
-            data[i] = static_cast<Byte>(0x31 * i + 7);
-        const auto address = static_cast<std::uint16_t>(0x8000 + c.offset);
-        EXPECT_EQ(
-            exchange(b, fastxe, fast::request('W', address, 16, ByteView(data), Check::Crc8), 1200),
-            'K');
-        Bytes expected(PageEeprom::kSize, 0xFF);
-        std::copy(data.begin(), data.end(), expected.begin() + c.offset);
-        EXPECT_EQ(rom.cells(), expected);
-        EXPECT_EQ(rom.writeCycles(), c.cycles);
     }
 }
 

@@ -34,9 +34,10 @@ struct Station : FastStation {
     }
 };
 
-// Programs over other contents give what the default path gives, verdict and cells alike;
-// programs over equal contents write nothing. Refused and failed writes give the default
-// path's letter and address, and change what the default path changes.
+// Programs over other contents give what the default path gives, verdict and cells alike, and
+// compare equal after on either path; programs over equal contents write nothing. Refused and
+// failed writes give the default path's letter and address, and change what the default path
+// changes.
 TEST(FastExternalProgram, GivesTheDefaultPathsVerdictsAndCells) {
     struct Case {
         const char* what;
@@ -88,6 +89,8 @@ TEST(FastExternalProgram, GivesTheDefaultPathsVerdictsAndCells) {
         EXPECT_TRUE(s.ui.windowEnabled());
         if (byDefault.at(0).text.find("Error") != std::string::npos)
             continue;
+        const auto at = programmed.begin() + (c.address - (c.companion ? 0xE000 : 0x8000));
+        EXPECT_EQ(Bytes(at, at + static_cast<std::ptrdiff_t>(c.length)), pattern(c.length, 5));
         // One write cycle for each 16 aligned bytes of the file, where the default path takes
         // one a byte (as does a part that writes a byte at a time).
         const auto changed = static_cast<std::uint64_t>(std::inner_product(
@@ -99,6 +102,9 @@ TEST(FastExternalProgram, GivesTheDefaultPathsVerdictsAndCells) {
         const auto revision = s.board.devices().revision();
         EXPECT_EQ(s.run(c.button, true, {}, file), byDefault);
         EXPECT_EQ(s.board.devices().revision(), revision);
+        for (const bool fast : {false, true})
+            EXPECT_EQ(s.run(c.companion ? "Xicomp" : "ExtEEcomp", fast, {}, file),
+                      says("File equal Eeprom", "Eeprom"));
     }
 }
 

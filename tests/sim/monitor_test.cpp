@@ -66,6 +66,13 @@ struct Session {
             f.finish();
         });
     }
+    // Runs body in a session on a board of the part just reset into bootstrap mode; the session
+    // must end without a box.
+    static void clean(Chip chip, const std::function<void(Session&, TalkerMonitor&)>& body) {
+        Session t(chip);
+        t.run([&](TalkerMonitor& m) { body(t, m); });
+        EXPECT_TRUE(t.noBox());
+    }
     // Polls a running program until it stops, for at most limit.
     static std::optional<Stop> until(TalkerMonitor& m, Duration limit, Bytes* output = nullptr) {
         for (Duration t{0}; t < limit; t += 50ms)
@@ -96,6 +103,22 @@ Registers regs(Byte a, Byte b, std::uint16_t sp, std::uint16_t pc, Byte ccr) {
     r.pc = pc;
     r.ccr = ccr;
     return r;
+}
+
+// A call the session refuses and goes on from (the target kept), telling `says` in its text or
+// its detail.
+::testing::AssertionResult refuses(const std::function<void()>& call, std::string_view says = {}) {
+    try {
+        call();
+    } catch (const LinkError& e) {
+        const std::string text = e.what();
+        if (e.ending != LinkError::Ending::KeepTarget)
+            return ::testing::AssertionFailure() << "the session ended: " << text;
+        if (text.find(says) == std::string::npos && e.detail.find(says) == std::string::npos)
+            return ::testing::AssertionFailure() << "told " << text << " / " << e.detail;
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "not refused";
 }
 
 class MonitorOnEveryPart : public ::testing::TestWithParam<Part> {};
@@ -304,33 +327,15 @@ TEST(MonitorSpeed, AStepAndA4KbDisplayWithinTheirLineTime) {
     EXPECT_TRUE(t.noBox());
 }
 
-// One damaged block costs a resend, nothing more: the write lands once.
-TEST(MonitorLine, ADamagedAnswerIsSentAgain) {
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
-        t.s.port.damageAnswers.insert(t.s.port.requests + 1);
-        m.write(0x0180, Bytes{0x77, 0x78});
-        EXPECT_EQ(m.read(0x0180, 2), (Bytes{0x77, 0x78}));
-    });
-    EXPECT_TRUE(t.noBox());
-}
-
 // Refused places: the monitor's own RAM, ROM, the boot ROM, memory the part does not have,
 // the register block and the pseudo-vectors for a breakpoint, and a start in the monitor.
 TEST(MonitorRefuses, PlacesItCannotWriteOrBreakAt) {
     Session t(Chip::E9);
     t.run([&](TalkerMonitor& m) {
         // A fresh session's PC is $0000, the monitor's: go and step without an address refuse.
-        for (const auto& start : {std::function<void()>([&] { m.run(std::nullopt); }),
-                                  std::function<void()>([&] { m.step(); })}) {
-            try {
-                start();
-                ADD_FAILURE() << "started in the monitor";
-            } catch (const LinkError& e) {
-                EXPECT_STREQ(e.what(), "No start address: give one, or load a program.");
-                EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
-            }
-        }
+        const char* noStart = "No start address: give one, or load a program.";
+        EXPECT_TRUE(refuses([&] { m.run(std::nullopt); }, noStart));
+        EXPECT_TRUE(refuses([&] { m.step(); }, noStart));
         EXPECT_THROW(m.run(0x0040), LinkError);
         EXPECT_THROW(m.run(0x4000), LinkError);
         EXPECT_FALSE(m.running());
@@ -364,12 +369,7 @@ TEST(MonitorRefuses, PlacesItCannotWriteOrBreakAt) {
     fresh.run([&](TalkerMonitor& m) {
         m.write(0x0150, Bytes{0x20, 0xFE});
         m.write(0x01FA, Bytes{0xAA});
-        try {
-            m.run(0x0150);
-            ADD_FAILURE() << "ran over the user's bytes";
-        } catch (const LinkError& e) {
-            EXPECT_NE(std::string(e.what()).find("frame at $01F7-$01FF"), std::string::npos);
-        }
+        EXPECT_TRUE(refuses([&] { m.run(0x0150); }, "frame at $01F7-$01FF"));
         EXPECT_EQ(m.read(0x01FA, 1), Bytes{0xAA});
         Registers r = m.registers();
         r.sp = 0x01EF;
@@ -394,36 +394,12 @@ TEST(MonitorRefuses, WritesWhereThePartHasNoMemory) {
         Session t(c.chip);
         t.run([&](TalkerMonitor& m) {
             m.write(c.lastRam, Bytes{0x11});
-            try {
-                m.write(c.lastRam, Bytes{0x22, 0x33});
-                ADD_FAILURE() << "written past the RAM";
-            } catch (const LinkError& e) {
-                EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
-                EXPECT_NE(e.detail.find(variant(c.chip).shortName), std::string::npos) << e.detail;
-            }
+            const auto pastRam = [&] { m.write(c.lastRam, Bytes{0x22, 0x33}); };
+            EXPECT_TRUE(refuses(pastRam, variant(c.chip).shortName));
             EXPECT_EQ(m.read(c.lastRam, 1), Bytes{0x11});
         });
         EXPECT_TRUE(t.noBox());
     }
-}
-
-// CONFIG is an EEPROM cell that a store leaves as it was: mm over it fails, saying so, rather
-// than passing for written.
-TEST(MonitorRefuses, ConfigThatAStoreDoesNotChange) {
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
-        const Byte config = m.read(0x103F, 1).at(0);
-        try {
-            m.write(0x103F, Bytes{static_cast<Byte>(config ^ 0x02)});
-            ADD_FAILURE() << "CONFIG passed for written";
-        } catch (const LinkError& e) {
-            EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
-            EXPECT_NE(std::string(e.what()).find("CONFIG"), std::string::npos) << e.what();
-        }
-        EXPECT_EQ(m.read(0x103F, 1), Bytes{config});
-        m.write(0x103F, Bytes{config});
-    });
-    EXPECT_TRUE(t.noBox());
 }
 
 // A step refused on an instruction that leaves the program's flow says which it is: SWI is
@@ -434,53 +410,43 @@ TEST(MonitorRefuses, StepsThatCannotEndSayWhy) {
         const char* said;
     };
     const Case cases[] = {{0x3F, "SWI"}, {0x3E, "WAI"}, {0x20, "comes back to itself"}};
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
+    Session::clean(Chip::E9, [&](Session&, TalkerMonitor& m) {
         for (const Case& c : cases) {
             SCOPED_TRACE(c.said);
             m.write(0x0100, Bytes{c.opcode, 0xFE});
             Registers r = m.registers();
             r.pc = 0x0100;
             m.setRegisters(r);
-            try {
-                m.step();
-                ADD_FAILURE() << "stepped";
-            } catch (const LinkError& e) {
-                EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos) << e.what();
-            }
+            EXPECT_TRUE(refuses([&] { m.step(); }, c.said));
         }
     });
-    EXPECT_TRUE(t.noBox());
 }
 
-// BPROT that the user sets protects the EEPROM from the session's own writes too, even when
-// it is the value a reset leaves; cleared again, the EEPROM takes the byte.
-TEST(MonitorRefuses, EepromThatTheUserProtected) {
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
+// EEPROM that a store would not change as asked is refused, saying why, rather than passing for
+// written: CONFIG, a cell that a store leaves as it was, and the EEPROM under BPROT that the user
+// set, even the value a reset leaves; BPROT cleared again, the EEPROM takes the byte.
+TEST(MonitorRefuses, EepromThatAStoreWouldNotChange) {
+    Session::clean(Chip::E9, [&](Session& t, TalkerMonitor& m) {
+        const Byte config = m.read(0x103F, 1).at(0);
+        const auto otherConfig = [&] { m.write(0x103F, Bytes{static_cast<Byte>(config ^ 0x02)}); };
+        EXPECT_TRUE(refuses(otherConfig, "CONFIG"));
+        EXPECT_EQ(m.read(0x103F, 1), Bytes{config});
+        m.write(0x103F, Bytes{config});
         m.write(0x1035, Bytes{0x1F});
-        try {
-            m.write(0xB600, Bytes{0x55});
-            ADD_FAILURE() << "written through BPROT";
-        } catch (const LinkError& e) {
-            EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
-            EXPECT_NE(e.detail.find("BPROT is $1F"), std::string::npos) << e.detail;
-        }
+        EXPECT_TRUE(refuses([&] { m.write(0xB600, Bytes{0x55}); }, "BPROT is $1F"));
         EXPECT_EQ(m.read(0x1035, 1), Bytes{0x1F});
         EXPECT_EQ(t.s.board.peek(0xB600), 0xFF);
         m.write(0x1035, Bytes{0x00});
         m.write(0xB600, Bytes{0x55});
         EXPECT_EQ(t.s.board.peek(0xB600), 0x55);
     });
-    EXPECT_TRUE(t.noBox());
 }
 
 // The SCI and INIT carry the monitor's own line: a write that would change its rate, its
 // framing, turn its transmitter or receiver off, send a character or move the register block is
 // refused before anything is written, and the session goes on; one that leaves them is stored.
 TEST(MonitorRefuses, WritesThatWouldCutTheMonitorsLine) {
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
+    Session::clean(Chip::E9, [&](Session&, TalkerMonitor& m) {
         const Bytes sci = m.read(0x102B, 3);  // BAUD, SCCR1, SCCR2 as the monitor set them
         const std::pair<std::uint16_t, Byte> refused[] = {
             {0x102B, static_cast<Byte>(sci[0] ^ 0x01)},  // another rate
@@ -503,14 +469,12 @@ TEST(MonitorRefuses, WritesThatWouldCutTheMonitorsLine) {
         m.write(0x102B, Bytes{sci[0]});
         EXPECT_EQ(m.read(0x0100, 1), Bytes{0x11});
     });
-    EXPECT_TRUE(t.noBox());
 }
 
 // The program's own bytes reach the output whole, those that look like the start of a stop
 // announcement included; its own SWI and an illegal opcode stop it, each told as what it is.
 TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
+    Session::clean(Chip::E9, [&](Session& t, TalkerMonitor& m) {
         EXPECT_EQ(t.s.inner.settings().baud, 125000);
         // lds #$01FF; ldx #text; loop: ldaa 0,x; beq done; wait: ldab SCSR; bpl wait;
         // staa SCDR; inx; bra loop; done: swi; an illegal opcode ($41) right after the $3F
@@ -583,7 +547,6 @@ TEST(MonitorRun, PassesTheProgramsBytesOnAndTellsItsOwnStops) {
         EXPECT_EQ(spun.cause, StopCause::Stopped);
         EXPECT_EQ(spun.registers.pc, 0x0134);
     });
-    EXPECT_TRUE(t.noBox());
 }
 
 // A program that protects the EEPROM again while it runs still gets its own bytes back where
@@ -638,8 +601,7 @@ TEST(MonitorRun, AProgramThatWritesOverABreakpointKeepsItsByte) {
     };
     for (const Case c : {Case{"a run", false}, Case{"a step", true}}) {
         SCOPED_TRACE(c.what);
-        Session t(Chip::E9);
-        t.run([&](TalkerMonitor& m) {
+        Session::clean(Chip::E9, [&](Session& t, TalkerMonitor& m) {
             // ldaa #$01; staa $0105; swi (there: nop once stored); ldab #$22; swi
             m.write(0x0100, Bytes{0x86, 0x01, 0xB7, 0x01, 0x05, 0x3F, 0xC6, 0x22, 0x3F});
             if (c.step) {
@@ -656,15 +618,13 @@ TEST(MonitorRun, AProgramThatWritesOverABreakpointKeepsItsByte) {
             EXPECT_EQ(m.read(0x0105, 1), Bytes{0x01});
             EXPECT_EQ(t.s.board.peek(0x0105), 0x01);
         });
-        EXPECT_TRUE(t.noBox());
     }
 }
 
 // go from a breakpoint on an instruction a step cannot take (one that only comes back to
 // itself) runs it, rather than refusing as a step does.
 TEST(MonitorRun, GoesOnFromABreakpointOnALoopOntoItself) {
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
+    Session::clean(Chip::E9, [&](Session&, TalkerMonitor& m) {
         m.write(0x0100, Bytes{0x0E, 0x20, 0xFE});  // cli; bra *
         m.setBreakpoint(0x0101);
         m.run(0x0100);
@@ -676,7 +636,6 @@ TEST(MonitorRun, GoesOnFromABreakpointOnALoopOntoItself) {
         EXPECT_EQ(s.registers.pc, 0x0101);
         EXPECT_EQ(m.read(0x0101, 1), Bytes{0x20});
     });
-    EXPECT_TRUE(t.noBox());
 }
 
 // A session that ends with the program running takes its breakpoints out of the program's
@@ -727,8 +686,7 @@ TEST(MonitorRun, AWaitLastsItsTimeWhileTheProgramSends) {
 // Once the program has run with the CCR's X clear, no RTI can set it again: a CCR that sets it
 // is refused rather than shown as the program's while it runs without; before that, it is free.
 TEST(MonitorRegisters, XOnceClearedStaysClear) {
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
+    Session::clean(Chip::E9, [&](Session&, TalkerMonitor& m) {
         m.write(0x0100, Bytes{0x01, 0x01, 0x01});  // nop x3
         Registers r = m.registers();
         r.pc = 0x0100;
@@ -741,12 +699,7 @@ TEST(MonitorRegisters, XOnceClearedStaysClear) {
         EXPECT_EQ(m.step().registers.ccr, 0x90);
         r = m.registers();
         r.ccr = 0xD0;
-        try {
-            m.setRegisters(r);
-            ADD_FAILURE() << "X set again";
-        } catch (const LinkError& e) {
-            EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
-        }
+        EXPECT_TRUE(refuses([&] { m.setRegisters(r); }));
         EXPECT_EQ(m.registers().ccr, 0x90);
         EXPECT_EQ(m.step().registers.ccr, 0x90);
         r = m.registers();
@@ -754,7 +707,6 @@ TEST(MonitorRegisters, XOnceClearedStaysClear) {
         m.setRegisters(r);
         EXPECT_EQ(m.step().registers.ccr, 0x80);
     });
-    EXPECT_TRUE(t.noBox());
 }
 
 // The monitor keeps its stack in the eight bytes under the frame the program stopped with, and
@@ -769,8 +721,7 @@ TEST(MonitorRegisters, AnSpIsTakenOnlyWhereTheMonitorsStackLeavesTheFrameWhole) 
     // frame at $00CD it would reach the SCI's pseudo-vector, under $00FC the SWI's.
     const Case cases[] = {{0x01F9, false}, {0x01FE, false}, {0x01EF, false}, {0x00D5, false},
                           {0x0104, false}, {0x01EE, true},  {0x01FF, true},  {0x00D7, true}};
-    Session t(Chip::E9);
-    t.run([&](TalkerMonitor& m) {
+    Session::clean(Chip::E9, [&](Session&, TalkerMonitor& m) {
         m.write(0x0100, Bytes{0x01, 0x01, 0x01, 0x20, 0xFE});  // nop x3; bra *
         m.setBreakpoint(0x0101);
         m.run(0x0100);
@@ -816,18 +767,12 @@ TEST(MonitorRegisters, AnSpIsTakenOnlyWhereTheMonitorsStackLeavesTheFrameWhole) 
         };
         for (const Write& w : {Write{0x01E0, 32, "$01EF"}, Write{0x01F6, 1, "$01F6"}}) {
             SCOPED_TRACE(w.at);
-            try {
-                m.write(w.at, Bytes(w.length, 0));
-                ADD_FAILURE() << "written over the monitor's stack";
-            } catch (const LinkError& e) {
-                EXPECT_EQ(e.ending, LinkError::Ending::KeepTarget);
-                EXPECT_EQ(std::string(e.what()).substr(0, 5), w.refusedAt) << e.what();
-            }
+            EXPECT_TRUE(refuses([&] { m.write(w.at, Bytes(w.length, 0)); },
+                                std::string(w.refusedAt) + " is the monitor's stack"));
         }
         EXPECT_EQ(m.read(0x01E0, 15), below);
         m.write(0x01EE, Bytes{0x5A});
     });
-    EXPECT_TRUE(t.noBox());
 }
 
 }  // namespace

@@ -17,13 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-Bytes talker(std::string_view name) {
-    std::string reason;
-    const auto text =
-        readFile(std::filesystem::path(KESTRO_TALKER_DIR) / (std::string(name) + ".S19"), &reason);
-    EXPECT_TRUE(text) << name << ": " << reason;
-    return text ? talkerImage(*text) : Bytes{};
-}
+using testing::talkerFile;
 
 Bytes withByte(Bytes image, std::size_t at, Byte value) {
     image.at(at) = value;
@@ -41,7 +35,7 @@ TEST(TalkerWaits, EveryCountLastsItsTimeAtEveryCrystal) {
     for (const PatchPoint& p : patchPoints())
         talkers.insert(p.talker);
     for (const std::string_view name : talkers) {
-        const Bytes image = talker(name);
+        const Bytes image = talkerFile(name);
         for (const std::uint32_t crystal : kCrystals) {
             SCOPED_TRACE(std::string(name) + " at " + std::to_string(crystal) + " Hz");
             std::string reason;
@@ -93,13 +87,13 @@ TEST(TalkerWaits, RefusesWhatNoCountServes) {
         const char* reason;  // empty: the image goes out as it is
     };
     const Refusal cases[] = {
-        {"fastee", 921'600, talker("fastee"), "CSEL"},
-        {"fasterase", 921'600, talker("fasterase"), "CSEL"},
-        {"eeprog", 921'600, withByte(talker("eeprog"), pumpClocks()[0].offset, 0x20),
+        {"fastee", 921'600, talkerFile("fastee"), "CSEL"},
+        {"fasterase", 921'600, talkerFile("fasterase"), "CSEL"},
+        {"eeprog", 921'600, withByte(talkerFile("eeprog"), pumpClocks()[0].offset, 0x20),
          "OPTION mask"},
         {"eprog", 921'600, {}, ""},  // the EPROM needs no pump: its count is made
-        {"dump", 5.5e6, talker("dump"), "more than its 16 bits"},
-        {"eeprog", std::nan(""), talker("eeprog"), "no HC11"},
+        {"dump", 5.5e6, talkerFile("dump"), "more than its 16 bits"},
+        {"eeprog", std::nan(""), talkerFile("eeprog"), "no HC11"},
         {"eeprog", 3e6, Bytes(256, 0x00), "another version"},
         {"eeprog", 3e6, Bytes(0x40, 0x00), "another version"},
         {"eeprog", 2e6, Bytes(0x40, 0x00), ""},
@@ -107,7 +101,7 @@ TEST(TalkerWaits, RefusesWhatNoCountServes) {
     };
     for (const Refusal& c : cases) {
         SCOPED_TRACE(std::string(c.talker) + " at " + std::to_string(c.eClockHz));
-        Bytes image = c.image.empty() ? talker(c.talker) : c.image;
+        Bytes image = c.image.empty() ? talkerFile(c.talker) : c.image;
         std::string reason;
         const auto patched = withWaitsFor(c.talker, image, c.eClockHz, &reason);
         if (*c.reason) {
@@ -153,7 +147,7 @@ TEST(TalkerWaits, ProgrammingAtAnotherCrystalNeedsWhatThePcWritesForIt) {
         options.crystalHz = c.crystal;
         options.programmingVoltage = true;
         testing::BoardBench b(options, SciClock(c.crystal).talkerRate().asked);
-        Bytes image = talker(c.talker);
+        Bytes image = talkerFile(c.talker);
         if (c.image != Image::Assembled) {
             std::string reason;
             const auto counts = withWaitsFor(c.talker, image, c.crystal / 4.0, &reason);

@@ -341,23 +341,6 @@ TEST(EepromOnBoard, EraseAnswersEWhereItCannotEraseTheRange) {
 
 // ---- the companion chip on the expanded bus
 
-// The companion chip's EEPROM sits at $E000, under the E9's ROM until CONFIG turns it off: a
-// file programmed there compares equal. Its registers, data protection and protected blocks run
-// on the default path in the fast path's tests.
-TEST(CompanionOnBoard, ProgramAndCompare) {
-    Station s(Chip::E9);
-    ops::Inputs noRom;
-    noRom.config = {1, 0, 1, 1};  // EEON, NOCOP, NOSEC; ROMON off
-    EXPECT_EQ(s.run("ConfigProgram", noRom), kNoBox);
-    s.board.resetBootstrap();
-    ASSERT_EQ(s.board.config(), 0x0D);
-    const Bytes data = pattern(50);
-    const fs::path file = s.file(srecords(0xE400, data));
-    EXPECT_EQ(s.run("Xiprog", {}, file), says("Eeprom is program", "Eeprom"));
-    EXPECT_EQ(slice(s.board.devices().companion().eeprom().cells(), 0x400, data.size()), data);
-    EXPECT_EQ(s.run("Xicomp", {}, file), says("File equal Eeprom", "Eeprom"));
-}
-
 // The companion chip's commands answer O only once the command's write cycle is over: a job
 // that went on at once (the next command, a register write) would be ignored by the busy chip.
 // The restore of the defaults also stores SFR's default before the block moves, where a talker
@@ -369,11 +352,7 @@ TEST(CompanionOnBoard, CommandsAnswerOnlyOnceTheWriteCycleIsOver) {
         b.board.eeprom().setConfigCell(0x0D);  // ROMON clear: the chip's EEPROM at $E000
         auto& chip = b.board.devices().companion();
         chip.eeprom().setSdp(true);
-        std::string reason;
-        const auto text = readFile(
-            std::filesystem::path(KESTRO_TALKER_DIR) / (std::string(talker) + ".S19"), &reason);
-        ASSERT_TRUE(text) << reason;
-        b.bootAndRun(testing::padded(talkerImage(*text)));
+        b.bootAndRun(testing::padded(testing::talkerFile(talker)));
         // The board's cycle (5 ms) ends before an O at 1200 baud has arrived whole: what
         // counts is when its start bit went out.
         std::optional<TimePoint> lastBusy;
