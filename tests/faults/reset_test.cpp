@@ -50,6 +50,7 @@ TEST(ResetMidJob, IsToldAsAResetWhateverTheLineMadeOfItsBreak) {
         ops::Inputs in;
         in.dumpBegin = "B600";
         in.dumpEnd = "B7FF";
+        in.dumpFolder = s.dir.path;
         const auto boxes = s.run(c.button, in, path);
         s.clock.advance(1s);
         s.board.catchUp();
