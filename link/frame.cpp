@@ -453,11 +453,8 @@ void Frame::streamFile(std::string_view content, Duration perCharacter) {
             clock().waitUntil([this] { return answered(); }, nextSend - clock().now());
         const TimePoint since = clock().now();
         const TimePoint drainBy = since + drainLimit(port().outBufferCount(), baud);
-        while (!mayGo()) {
-            clock().waitUntil(mayGo, kProgressRound);
+        while (!clock().waitUntil(mayGo, kProgressRound)) {
             showProgress();
-            if (mayGo())
-                break;
             if (port().outBufferCount() != 0 && clock().now() > drainBy) {
                 ui().setProgress(std::nullopt);
                 throw LinkError("The serial port " + port().deviceName(port().commPort()) +

@@ -4,6 +4,7 @@
 #include <functional>
 #include <vector>
 
+#include "frame.h"
 #include "virtual_line.h"
 
 namespace kestro::testing {
@@ -72,7 +73,7 @@ class ScriptedTarget {
                 break;
             case Phase::Talker:
                 if (acknowledges)
-                    send(Byte{0xFD});
+                    send(Frame::kAcknowledgement);
                 if (talker)
                     talker(b);
                 break;
